@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what Lumarex needs to build, test and run, from Debian's packages.
+# Does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake binutils pkg-config
+  libgtest-dev libbenchmark-dev
+  libopenimageio-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

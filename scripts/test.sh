@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+build=${LUMAREX_TEST_BUILD_DIR:-build-test}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMAREX_SANITIZE=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" -j"$(nproc)" --output-on-failure

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+// The exported functions. Each is a thin shell: it maps its arguments onto
+// the library's own operations and makes sure no exception leaves it.
+#include <cstring>
+#include <new>
+
+#include "analysis/image_param.h"
+#include "api/image_blob.h"
+#include "api/param_records.h"
+#include "host/host_buffers.h"
+#include "lumarex/lumarex.h"
+#include "noise/noise_library.h"
+
+namespace lx {
+ImageBlob* AllocImageBlobImpl(const ImageDesc& image);
+void FreeImageBlobImpl(ImageBlob* blob);
+}  // namespace lx
+
+namespace {
+
+// Runs `body` and turns any escaping exception into `failure`: nothing may
+// unwind through the C interface.
+template <class R, class F>
+R Guard(R failure, F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+void InitLXLibComprehensive(const char* /*text*/) noexcept {}
+void ReleaseLXLibComprehensive(void) noexcept {}
+
+uint32_t GetLibraryVersion(void) noexcept { return LUMAREX_VERSION; }
+
+void SetFilterRecord(FilterRecord* record) noexcept {
+    lx::SetHostRecord(record);
+    if (auto forward = lx::noise::Entries().setFilterRecord) forward(record);
+}
+
+ImageBlob* AllocImageBlob(const ImageDesc* image) noexcept {
+    return Guard<ImageBlob*>(nullptr, [&] { return lx::AllocImageBlobImpl(*image); });
+}
+
+void FreeImageBlob(ImageBlob* blob) noexcept { lx::FreeImageBlobImpl(blob); }
+
+ImageParam* CalcImageBlobParam(const ImageBlob* blob, ProgressCallback progress,
+                               void* progressContext) noexcept {
+    return Guard<ImageParam*>(nullptr, [&] { return lx::CalcImageBlobParamImpl(*blob, progress, progressContext); });
+}
+
+void FreeImageParam(ImageParam* param) noexcept { lx::FreeImageParamImpl(param); }
+
+int32_t NeedTintCorrection(const ImageParam* param, int32_t index) noexcept {
+    if (param == nullptr) return 0;
+    // Word `index` of the record; words 0..3 are the tint flags. An index
+    // outside the record reads as 0 rather than past its end.
+    constexpr int32_t kWords = static_cast<int32_t>(sizeof(ImageParam) / sizeof(int32_t));
+    if (index < 0 || index >= kWords) return 0;
+    int32_t word;
+    std::memcpy(&word, reinterpret_cast<const unsigned char*>(param) + std::size_t(index) * 4, sizeof word);
+    return word;
+}
+
+}  // extern "C"
+
+// Operations whose pipelines are not built yet. Each returns its failure
+// result; none pretends to have corrected anything.
+extern "C" {
+
+int32_t LumarexComprehensive(const ImageDesc* /*image*/, int32_t, int32_t, int32_t, float, int32_t, int32_t,
+                             int32_t, int32_t* /*toneStrength*/, int32_t, int32_t, int32_t, int32_t, float,
+                             int32_t, float, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t,
+                             int32_t) noexcept {
+    return 0;
+}
+
+int32_t ApplyImageBlobParam(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
+                            int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*, int32_t, float,
+                            int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t, float, int32_t,
+                            int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t,
+                            ProgressCallback, void*) noexcept {
+    return -1;
+}
+
+int32_t ApplyImageBlobParamLocal(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float,
+                                 int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t,
+                                 int32_t, int32_t, int32_t, int32_t*, int32_t, float, int32_t, int32_t, int32_t,
+                                 float, int32_t, float, int32_t, int32_t, float, int32_t, int32_t, int32_t,
+                                 int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t, ProgressCallback,
+                                 void*) noexcept {
+    return 0;
+}
+
+int32_t DetectNoise(const ImageDesc*, int32_t, int32_t, int32_t, int64_t) noexcept { return 0; }
+
+}  // extern "C"

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// Heap-backed buffer suite. A buffer id is the address of the heap block
+// itself, so lock is free and moveHigh has nothing to do.
+#include "lumarex/heap_host.h"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+
+std::atomic<int64_t> g_live{0};
+
+int16_t HeapAllocate(int32_t size, BufferID* id) {
+    if (size < 0 || id == nullptr) return -1;
+    // malloc(0) may return null; a block of at least one byte keeps ids unique.
+    void* p = std::malloc(size > 0 ? static_cast<std::size_t>(size) : 1u);
+    if (p == nullptr) return -108;  // the classic "not enough memory" code
+    g_live.fetch_add(1, std::memory_order_relaxed);
+    *id = static_cast<BufferID>(p);
+    return 0;
+}
+
+void* HeapLock(BufferID id, uint8_t /*moveHigh*/) { return id; }
+void HeapUnlock(BufferID /*id*/) {}
+
+void HeapFree(BufferID id) {
+    if (id == nullptr) return;
+    std::free(id);
+    g_live.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int32_t HeapSpace() { return 0x7fffffff; }
+
+BufferProcs g_procs = {2, 5, HeapAllocate, HeapLock, HeapUnlock, HeapFree, HeapSpace};
+FilterRecord g_record = {0, &g_procs};
+
+}  // namespace
+
+extern "C" FilterRecord* LxHeapHostRecord(void) { return &g_record; }
+extern "C" BufferProcs* LxHeapHostProcs(void) { return &g_procs; }
+extern "C" int64_t LxHeapHostLiveBlocks(void) { return g_live.load(std::memory_order_relaxed); }

@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+#include "platform/platform.h"
+
+#include <windows.h>
+
+namespace lx::platform {
+
+namespace {
+HMODULE OwnModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&OwnModule), &module);
+    return module;
+}
+}  // namespace
+
+std::string OwnModuleDirectory() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(OwnModule(), path, MAX_PATH);
+    if (n == 0 || n == MAX_PATH) return {};
+    std::string s(path, n);
+    const auto slash = s.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : s.substr(0, slash + 1);
+}
+
+LibraryHandle LoadLibraryBesideSelf(const char* fileName) {
+    // The module's own activation context (its side-by-side manifest) decides
+    // which copy a plain LoadLibrary finds; make it current for the call.
+    ACTCTXA ctx{};
+    ctx.cbSize = sizeof ctx;
+    ctx.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    ctx.hModule = OwnModule();
+    ctx.lpResourceName = MAKEINTRESOURCEA(2);  // ISOLATIONAWARE_MANIFEST_RESOURCE_ID
+    HANDLE actCtx = CreateActCtxA(&ctx);
+    ULONG_PTR cookie = 0;
+    const bool activated = actCtx != INVALID_HANDLE_VALUE && ActivateActCtx(actCtx, &cookie);
+    HMODULE h = LoadLibraryA(fileName);
+    if (activated) DeactivateActCtx(0, cookie);
+    if (actCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(actCtx);
+    return h;
+}
+
+LibraryHandle LoadLibraryAt(const char* path) { return LoadLibraryA(path); }
+
+void* FindSymbol(LibraryHandle library, const char* name) {
+    return library != nullptr ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name))
+                              : nullptr;
+}
+
+void CloseLibrary(LibraryHandle library) {
+    if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void ShowMessage(const char* text) { MessageBoxA(nullptr, text, "Lumarex", MB_OK); }
+
+}  // namespace lx::platform

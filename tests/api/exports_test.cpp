@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "analysis/image_param.h"
+#include "api/sample_base_map.h"
+#include "lumarex/lumarex.h"
+#include "support/test_host.h"
+
+namespace {
+
+using lx::test::TestHost;
+
+TEST(Exports, VersionAndLifecycleCallsNeedNothing) {
+    EXPECT_EQ(GetLibraryVersion(), 0x05010000u);
+    InitLXLibComprehensive(nullptr);
+    ReleaseLXLibComprehensive();
+    EXPECT_EQ(GetLibraryVersion(), 0x05010000u);
+    ReleaseLXLibComprehensive();  // twice, and before Init: harmless
+}
+
+TEST(Exports, NeedTintCorrectionReadsRecordWords) {
+    EXPECT_EQ(NeedTintCorrection(nullptr, 0), 0);
+    EXPECT_EQ(NeedTintCorrection(nullptr, -7), 0);
+    ImageParam p{};
+    p.needTint[2] = 1;
+    p.blackLevel = 17;
+    EXPECT_EQ(NeedTintCorrection(&p, 2), 1);
+    EXPECT_EQ(NeedTintCorrection(&p, 1), 0);
+    EXPECT_EQ(NeedTintCorrection(&p, 16), 17) << "word 16 is blackLevel, after 4 flags and 12 gains";
+    EXPECT_EQ(NeedTintCorrection(&p, 100000), 0) << "words beyond the record read as 0";
+}
+
+TEST(Exports, FreeImageParamReleasesTheBaseMap) {
+    TestHost host;
+    auto* p = new ImageParam{};
+    FreeImageParam(p);  // never-built map: only the record
+    auto* q = new ImageParam{};
+    q->baseMap = lx::AllocateHostBlock(16);
+    ASSERT_EQ(host.live(), 1);
+    FreeImageParam(q);
+    EXPECT_EQ(host.live(), 0);
+    FreeImageParam(nullptr);
+}
+
+// 3 x 2 map: 0 1 2 / 10 11 12
+struct MapFixture : ::testing::Test {
+    TestHost host;
+    lx::HostBuffer map = lx::HostBuffer::Allocate(6 * sizeof(float));
+    void SetUp() override {
+        const float v[6] = {0, 1, 2, 10, 11, 12};
+        std::copy(v, v + 6, map.data<float>());
+    }
+    float At(float scale, int ox, int oy, int x, int y) {
+        return lx::SampleBaseMap(map.get(), scale, 3, 2, ox, oy, x, y);
+    }
+};
+
+TEST_F(MapFixture, SamplesBilinearlyAndRepeatsTheEdges) {
+    EXPECT_EQ(At(1.0f, 0, 0, 1, 1), 11.0f);
+    EXPECT_EQ(At(2.0f, 0, 0, 1, 1), 5.5f) << "(0.5, 0.5) is the mean of the first four samples";
+    EXPECT_EQ(At(2.0f, 1, 0, 2, 0), 1.5f) << "offsets are added before scaling";
+    EXPECT_EQ(At(1.0f, 0, 0, 7, 0), 2.0f) << "beyond the last column";
+    EXPECT_EQ(At(1.0f, 0, 0, 2, 9), 12.0f) << "beyond the last row";
+    EXPECT_EQ(At(1.0f, -5, -5, 0, 0), 0.0f) << "far before the first sample: clamped";
+    EXPECT_EQ(At(2.0f, -1, 0, 0, 0), -0.5f) << "between -1 and 0 the weights extrapolate";
+    EXPECT_EQ(At(0.0f, 0, 0, 1, 1), 0.0f) << "scale 0: no finite coordinate";
+    EXPECT_EQ(At(1e-30f, 0, 0, 1, 1), 12.0f) << "huge coordinates saturate to the last sample";
+    EXPECT_EQ(lx::SampleBaseMap(nullptr, 1.0f, 3, 2, 0, 0, 0, 0), 0.0f);
+}
+
+TEST(Exports, OperationsWithoutAHostRecordFailCleanly) {
+    TestHost host;
+    SetFilterRecord(nullptr);
+    uint8_t px[12] = {};
+    ImageDesc d{0, 2, 2, 6, 3, px, px + 1, px + 2};
+    EXPECT_EQ(AllocImageBlob(&d), nullptr);
+    EXPECT_EQ(host.allocations(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "host/host_buffers.h"
+
+#include <gtest/gtest.h>
+
+#include "lumarex/lumarex.h"
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+using test::TestHost;
+
+TEST(HostBuffers, BlockHeaderHoldsIdAndRequestedSize) {
+    TestHost host;
+    HostBlock* b = AllocateHostBlock(1024);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(host.lastRequest(), 1024 + 12);  // the header travels with the data
+    EXPECT_EQ(b->Size(), 1024);
+    EXPECT_EQ(b->Data(), reinterpret_cast<uint8_t*>(b) + 12);
+    EXPECT_EQ(host.locks(), 1);
+    ReleaseHostBlock(b);
+    EXPECT_EQ(host.live(), 0);
+
+    HostBlock* empty = AllocateHostBlock(0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(host.lastRequest(), 12);
+    EXPECT_EQ(empty->Size(), 0);
+    ReleaseHostBlock(empty);
+}
+
+TEST(HostBuffers, RefusalsAndNullsMakeNoFurtherHostCalls) {
+    TestHost host;
+    host.FailAt(1);
+    EXPECT_EQ(AllocateHostBlock(16), nullptr);
+    EXPECT_EQ(host.locks(), 0) << "a refused allocation must not be locked";
+    host.Reset();
+    ReleaseHostBlock(nullptr);
+    EXPECT_EQ(host.allocations(), 0);
+    EXPECT_EQ(host.live(), 0);
+
+    // Sizes the host's int32 cannot carry with the header are refused here.
+    EXPECT_EQ(AllocateHostBlock(-1), nullptr);
+    EXPECT_EQ(AllocateHostBlock64(int64_t{INT32_MAX} - 11), nullptr);
+    EXPECT_EQ(AllocateHostBlock64(int64_t{1} << 40), nullptr);
+    EXPECT_EQ(host.allocations(), 0);
+}
+
+TEST(HostBuffers, NoRecordMeansNoMemoryAndNoCrash) {
+    TestHost host;
+    SetFilterRecord(nullptr);
+    EXPECT_EQ(AllocateHostBlock(16), nullptr);
+    ReleaseHostBlock(nullptr);
+    FilterRecord noSuite{};
+    SetFilterRecord(&noSuite);
+    EXPECT_EQ(AllocateHostBlock(16), nullptr);
+    SetFilterRecord(host.record());
+}
+
+TEST(HostBuffers, BlockIsReleasedThroughTheRecordCurrentAtReleaseTime) {
+    TestHost host;
+    HostBlock* b = AllocateHostBlock(8);
+    ASSERT_NE(b, nullptr);
+    FilterRecord other = *host.record();  // a second record sharing the suite
+    SetFilterRecord(&other);
+    ReleaseHostBlock(b);
+    EXPECT_EQ(host.live(), 0);
+}
+
+TEST(HostBuffers, OwnerReleasesOnEveryPath) {
+    TestHost host;
+    {
+        HostBuffer a = HostBuffer::Allocate(64);
+        HostBuffer b = HostBuffer::Allocate(64);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(host.live(), 2);
+        a = std::move(b);  // the old block of `a` goes back at once
+        EXPECT_EQ(host.live(), 1);
+        EXPECT_FALSE(b);
+    }
+    EXPECT_EQ(host.live(), 0);
+
+    HostBlock* kept;
+    {
+        HostBuffer c = HostBuffer::Allocate(4);
+        kept = c.release();  // ownership leaves the scope
+    }
+    EXPECT_EQ(host.live(), 1);
+    ReleaseHostBlock(kept);
+    EXPECT_EQ(host.live(), 0);
+
+    host.FailAt(1);
+    HostBuffer failed = HostBuffer::Allocate(4);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(failed.data<float>(), nullptr);
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+#include "support/test_host.h"
+
+#include <gtest/gtest.h>
+
+#include "host/host_buffers.h"
+#include "lumarex/heap_host.h"
+#include "lumarex/lumarex.h"
+
+namespace lx::test {
+namespace {
+
+// Buffer procedures receive no context, so the counters are process-wide;
+// only one TestHost is active at a time.
+struct Counters {
+    int64_t allocations = 0;
+    int64_t live = 0;
+    int64_t locks = 0;
+    int64_t lastRequest = -1;
+    int64_t failAt = 0;
+    bool failAfter = false;
+} g;
+
+int16_t CountingAllocate(int32_t size, BufferID* id) {
+    ++g.allocations;
+    g.lastRequest = size;
+    if (g.failAt > 0 && (g.allocations == g.failAt || (g.failAfter && g.allocations > g.failAt))) return -108;
+    const int16_t err = LxHeapHostProcs()->allocateProc(size, id);
+    if (err == 0) ++g.live;
+    return err;
+}
+void* CountingLock(BufferID id, uint8_t moveHigh) {
+    ++g.locks;
+    return LxHeapHostProcs()->lockProc(id, moveHigh);
+}
+void CountingUnlock(BufferID id) { LxHeapHostProcs()->unlockProc(id); }
+void CountingFree(BufferID id) {
+    --g.live;
+    LxHeapHostProcs()->freeProc(id);
+}
+
+}  // namespace
+
+TestHost::TestHost() {
+    procs_ = *LxHeapHostProcs();
+    procs_.allocateProc = CountingAllocate;
+    procs_.lockProc = CountingLock;
+    procs_.unlockProc = CountingUnlock;
+    procs_.freeProc = CountingFree;
+    record_.bufferProcs = &procs_;
+    Reset();
+    previous_ = HostRecord();
+    SetFilterRecord(&record_);
+}
+
+TestHost::~TestHost() { SetFilterRecord(previous_); }
+
+void TestHost::FailAt(int64_t k, bool failAfter) {
+    g.allocations = 0;
+    g.failAt = k;
+    g.failAfter = failAfter;
+}
+
+void TestHost::Reset() {
+    const int64_t live = g.live;
+    g = Counters{};
+    g.live = live;  // blocks still out stay counted
+}
+
+int64_t TestHost::allocations() const { return g.allocations; }
+int64_t TestHost::live() const { return g.live; }
+int64_t TestHost::locks() const { return g.locks; }
+int64_t TestHost::lastRequest() const { return g.lastRequest; }
+
+void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& run,
+                              const std::function<void(int64_t, int64_t)>& check) {
+    const int64_t liveBefore = host.live();
+    host.FailAt(0);
+    run();
+    const int64_t n = host.allocations();
+    ASSERT_GT(n, 0) << "the operation took no host memory";
+    ASSERT_EQ(host.live(), liveBefore) << "the successful run left blocks behind";
+    for (int64_t k = 1; k <= n; ++k) {
+        host.FailAt(k);
+        const int64_t result = run();
+        EXPECT_EQ(host.live(), liveBefore) << "allocation " << k << " of " << n << " failing left blocks behind";
+        check(k, result);
+    }
+    host.FailAt(0);
+}
+
+}  // namespace lx::test
