@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// Photo-sized inputs for benchmarks, made from a bundled sample photo.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace lx::bench {
+
+// The 24-megapixel size the benchmarks report on (6000 x 4000).
+inline constexpr int kPhotoWidth = 6000;
+inline constexpr int kPhotoHeight = 4000;
+
+// Interleaved RGB (red first) of the given size: the sample photo s01 tiled
+// with mirroring, so the content has real photo statistics. Cached per size.
+const std::vector<uint8_t>& PhotoRgb8(int width = kPhotoWidth, int height = kPhotoHeight);
+// The same picture in 16 bits (each 8-bit sample times 257).
+const std::vector<uint16_t>& PhotoRgb16(int width = kPhotoWidth, int height = kPhotoHeight);
+
+// Reports megapixels per second for `pixels` processed per iteration.
+inline void SetMegapixels(::benchmark::State& state, int64_t pixels) {
+    state.counters["MP/s"] = ::benchmark::Counter(double(pixels) * 1e-6, ::benchmark::Counter::kIsIterationInvariantRate);
+}
+
+}  // namespace lx::bench
