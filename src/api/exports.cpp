@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The exported functions. Each is a thin shell: it maps its arguments onto
 // the library's own operations and makes sure no exception leaves it.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -10,6 +11,7 @@
 #include "host/host_buffers.h"
 #include "lumarex/lumarex.h"
 #include "noise/noise_library.h"
+#include "pipeline/apply_blob_param.h"
 
 namespace lx {
 ImageBlob* AllocImageBlobImpl(const ImageDesc& image);
@@ -27,6 +29,39 @@ R Guard(R failure, F&& body) noexcept {
     } catch (...) {
         return failure;
     }
+}
+
+// The pipeline's settings from an apply export's arguments: the 16-bit
+// pipeline takes the curve black level in 16-bit units, and the strong-curve
+// switch selects the log/exp builder over the log lift.
+lx::ApplySettings MakeApplySettings(int32_t sampleType, int32_t mapOffsetX, int32_t mapOffsetY, float mapScale,
+                                    int32_t useVariant, int32_t tintMode, float variantStrength,
+                                    int32_t useShadowClip, int32_t shadowClipIndex, int32_t useToneLevel,
+                                    int32_t toneLevelRow, int32_t strengthLimit, int32_t* toneStrength,
+                                    int32_t localContrast, float curveAmount, int32_t strongCurve,
+                                    int32_t curveBlack, int32_t colorMode, float colorAmount, int32_t sharpen,
+                                    float sharpenAmount, int32_t warmTone, float warmToneStrength,
+                                    int32_t colorCube, int32_t cubeSelect, int32_t cubeAlsoC, int32_t denoise,
+                                    int32_t noisePreset, int32_t noiseAdjustA, int32_t noiseAdjustB,
+                                    int32_t noiseLevelOverride, int32_t noiseWord0, int64_t noiseQword,
+                                    ProgressCallback progress, void* progressContext) {
+    lx::ApplySettings s;
+    s.mapOffsetX = mapOffsetX, s.mapOffsetY = mapOffsetY, s.mapScale = mapScale;
+    s.useVariant = useVariant, s.tintMode = tintMode, s.variantStrength = variantStrength;
+    s.useShadowClip = useShadowClip, s.shadowClipIndex = shadowClipIndex;
+    const int64_t black = sampleType == 1 ? int64_t{curveBlack} * 256 : curveBlack;
+    s.curveBlack = int32_t(std::clamp<int64_t>(black, INT32_MIN, INT32_MAX));
+    s.useToneLevel = useToneLevel, s.toneLevelRow = toneLevelRow, s.strengthLimit = strengthLimit;
+    s.toneStrength = toneStrength, s.localContrast = localContrast, s.curveAmount = curveAmount;
+    s.sharpen = sharpen, s.sharpenAmount = sharpenAmount, s.warmTone = warmTone, s.reserved22 = 0;
+    s.warmToneStrength = warmToneStrength, s.colorCube = colorCube, s.cubeSelect = cubeSelect;
+    s.cubeAlsoC = cubeAlsoC;
+    s.curveType = strongCurve != 0 ? lx::kCurveLogExp : lx::kCurveLog;
+    s.colorMode = colorMode, s.colorAmount = colorAmount;
+    s.denoise = denoise, s.noisePreset = noisePreset, s.noiseAdjustA = noiseAdjustA;
+    s.noiseAdjustB = noiseAdjustB, s.noiseLevelOverride = noiseLevelOverride, s.noiseWord0 = noiseWord0;
+    s.noiseQword = noiseQword, s.progress = progress, s.progressContext = progressContext;
+    return s;
 }
 
 }  // namespace
@@ -56,6 +91,59 @@ ImageParam* CalcImageBlobParam(const ImageBlob* blob, ProgressCallback progress,
 
 void FreeImageParam(ImageParam* param) noexcept { lx::FreeImageParamImpl(param); }
 
+int32_t ApplyImageBlobParam(const ImageDesc* image, const ImageBlob* blob, ImageParam* param, int32_t mapOffsetX,
+                            int32_t mapOffsetY, float mapScale, int32_t useVariant, int32_t tintMode,
+                            float variantStrength, int32_t useShadowClip, int32_t shadowClipIndex,
+                            int32_t useToneLevel, int32_t toneLevelRow, int32_t strengthLimit, int32_t* toneStrength,
+                            int32_t localContrast, float curveAmount, int32_t strongCurve, int32_t curveBlack,
+                            int32_t colorMode, float colorAmount, int32_t sharpen, float sharpenAmount,
+                            int32_t warmTone, int32_t /*unused25*/, float warmToneStrength, int32_t colorCube,
+                            int32_t cubeSelect, int32_t cubeAlsoC, int32_t denoise, int32_t noisePreset,
+                            int32_t noiseAdjustA, int32_t noiseAdjustB, int32_t noiseLevelOverride,
+                            int32_t noiseWord0, int64_t noiseQword, ProgressCallback progress,
+                            void* progressContext) noexcept {
+    const lx::ApplySettings s = MakeApplySettings(
+        image->sampleType, mapOffsetX, mapOffsetY, mapScale, useVariant, tintMode, variantStrength, useShadowClip,
+        shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength, localContrast, curveAmount,
+        strongCurve, curveBlack, colorMode, colorAmount, sharpen, sharpenAmount, warmTone, warmToneStrength,
+        colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset, noiseAdjustA, noiseAdjustB, noiseLevelOverride,
+        noiseWord0, noiseQword, progress, progressContext);
+    return Guard<int32_t>(-1, [&] {
+        int32_t ok = 0;
+        if (image->sampleType == 0) ok = lx::ApplyBlobParam8(*image, *blob, *param, s);
+        else if (image->sampleType == 1) ok = lx::ApplyBlobParam16(*image, *blob, *param, s);
+        return ok == 1 ? 0 : -1;
+    });
+}
+
+int32_t ApplyImageBlobParamLocal(const ImageDesc* image, const ImageBlob* blob, ImageParam* param,
+                                 int32_t mapOffsetX, int32_t mapOffsetY, float mapScale, int32_t regionLeft,
+                                 int32_t regionTop, int32_t /*regionWidth*/, int32_t /*regionHeight*/,
+                                 int32_t useVariant, int32_t tintMode, float variantStrength, int32_t useShadowClip,
+                                 int32_t shadowClipIndex, int32_t useToneLevel, int32_t toneLevelRow,
+                                 int32_t strengthLimit, int32_t* toneStrength, int32_t localContrast,
+                                 float curveAmount, int32_t strongCurve, int32_t curveBlack, int32_t colorMode,
+                                 float colorAmount, int32_t sharpen, float sharpenAmount, int32_t warmTone,
+                                 int32_t /*unused29*/, float warmToneStrength, int32_t colorCube, int32_t cubeSelect,
+                                 int32_t cubeAlsoC, int32_t denoise, int32_t noisePreset, int32_t noiseAdjustA,
+                                 int32_t noiseAdjustB, int32_t noiseLevelOverride, int32_t noiseWord0,
+                                 int64_t noiseQword, ProgressCallback progress, void* progressContext) noexcept {
+    const lx::ApplySettings s = MakeApplySettings(
+        image->sampleType, mapOffsetX, mapOffsetY, mapScale, useVariant, tintMode, variantStrength, useShadowClip,
+        shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength, localContrast, curveAmount,
+        strongCurve, curveBlack, colorMode, colorAmount, sharpen, sharpenAmount, warmTone, warmToneStrength,
+        colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset, noiseAdjustA, noiseAdjustB, noiseLevelOverride,
+        noiseWord0, noiseQword, progress, progressContext);
+    // The region's size is the destination's; its width and height
+    // arguments (and so its bottom and right edges) change nothing.
+    const lx::BlobRegion region{regionTop, regionLeft};
+    return Guard<int32_t>(0, [&] {
+        if (image->sampleType == 0) return lx::ApplyBlobParamLocal8(*image, *blob, *param, s, region);
+        if (image->sampleType == 1) return lx::ApplyBlobParamLocal16(*image, *blob, *param, s, region);
+        return 0;
+    });
+}
+
 int32_t NeedTintCorrection(const ImageParam* param, int32_t index) noexcept {
     if (param == nullptr) return 0;
     // Word `index` of the record; words 0..3 are the tint flags. An index
@@ -77,23 +165,6 @@ int32_t LumarexComprehensive(const ImageDesc* /*image*/, int32_t, int32_t, int32
                              int32_t, int32_t* /*toneStrength*/, int32_t, int32_t, int32_t, int32_t, float,
                              int32_t, float, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t,
                              int32_t) noexcept {
-    return 0;
-}
-
-int32_t ApplyImageBlobParam(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
-                            int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*, int32_t, float,
-                            int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t, float, int32_t,
-                            int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t,
-                            ProgressCallback, void*) noexcept {
-    return -1;
-}
-
-int32_t ApplyImageBlobParamLocal(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float,
-                                 int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t,
-                                 int32_t, int32_t, int32_t, int32_t*, int32_t, float, int32_t, int32_t, int32_t,
-                                 float, int32_t, float, int32_t, int32_t, float, int32_t, int32_t, int32_t,
-                                 int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t, ProgressCallback,
-                                 void*) noexcept {
     return 0;
 }
 
