@@ -360,12 +360,7 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
 
     // --- 9. sharpening -----------------------------------------------------------
     if (s.sharpen != 0) {
-        float strength = s.sharpenAmount;
-        if (!region) {
-            // Larger photos take more: 0.1 below 70 000 pixels, 1.0 from 7 000 000.
-            strength = std::sqrt(float(W) * float(H) / 1000000.0f / 7.0f);
-            strength = std::clamp(strength, 0.1f, 1.0f) * s.sharpenAmount;
-        }
+        const float strength = region ? s.sharpenAmount : SharpenStrengthForSize(W, H) * s.sharpenAmount;
         if constexpr (kBytes == 1) SharpenPlane8(plane, W, H, strength);
         else SharpenPlane16(plane, W, H, strength);
     }
@@ -417,6 +412,11 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
 }
 
 }  // namespace
+
+float SharpenStrengthForSize(int32_t width, int32_t height) {
+    const float strength = std::sqrt(float(width) * float(height) / 1000000.0f / 7.0f);
+    return std::clamp(strength, 0.1f, 1.0f);
+}
 
 int32_t ApplyBlobParam8(const ImageDesc& image, const ImageBlob& blob, ImageParam& param, const ApplySettings& s) {
     return RunPipeline<uint8_t>(image, blob, param, s, nullptr);

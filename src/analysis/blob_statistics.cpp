@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: MIT
+#include "analysis/blob_statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "host/host_buffers.h"
+#include "oneshot/histogram_mean.h"
+#include "platform/float_convert.h"
+#include "stages/knee_gain_tables.h"
+
+namespace lx {
+namespace {
+
+template <class T>
+struct StatDepth;
+
+template <>
+struct StatDepth<uint8_t> {
+    static constexpr int32_t kLevels = 256;
+    static constexpr int32_t kKneeBlack = 4;
+    static constexpr int64_t kStretchTop = 255;  // tinted pixels above it are drawn together ...
+    static constexpr int64_t kLimit = 255;       // ... and each sample is limited to this
+    static constexpr float kWeightStep = 0.00390625f;  // 1/256
+    static constexpr int32_t kTargetBase = 14025, kTargetStep = 1275;  // targets x 100
+};
+
+template <>
+struct StatDepth<uint16_t> {
+    static constexpr int32_t kLevels = 65536;
+    static constexpr int32_t kKneeBlack = 1024;
+    static constexpr int64_t kStretchTop = 65535;
+    static constexpr int64_t kLimit = 65280;
+    static constexpr float kWeightStep = 1.5258789e-5f;  // 1/65536
+    static constexpr int32_t kTargetBase = 3590400, kTargetStep = 326400;
+};
+
+// A strength that comes out negative, non-finite or beyond int32 counts as 0.
+int32_t ToneStrength(float target, float m0, float m1) {
+    const double s = double(target - m0) * 200.0 / double(m1 - m0) * 0.5;
+    if (!(s >= 0.0) || !FitsInt32(s)) return 0;
+    return static_cast<int32_t>(s);
+}
+
+template <class T>
+int32_t Collect(const ImageBlob& blob, ImageParam& param) {
+    using D = StatDepth<T>;
+    constexpr int32_t L = D::kLevels;
+    const int64_t N = int64_t{blob.width} * blob.height;
+    if (blob.pixels == nullptr || blob.width <= 0 || blob.height <= 0) return 0;
+
+    // 1, 2. Working memory, each variant's blocks in the order copy, max, all.
+    HostBuffer hist[kStatVariants][3];
+    for (auto& v : hist)
+        for (auto& b : v)
+            if (!(b = HostBuffer::Allocate(int64_t{L} * 4))) return 0;
+    HostBuffer primaryBlock, secondaryBlock, weightedBlock, remappedBlock;
+    for (HostBuffer* b : {&primaryBlock, &secondaryBlock, &weightedBlock, &remappedBlock})
+        if (!(*b = HostBuffer::Allocate(int64_t{L} * 4))) return 0;
+    float* primary = primaryBlock.data<float>();
+    int32_t* weighted = weightedBlock.data<int32_t>();
+    int32_t* remapped = remappedBlock.data<int32_t>();
+
+    // 3. The full-strength log lift of the knee builder. Without its working
+    // table there is no lift to measure against: a memory failure too.
+    if (BuildKneeGainTables(primary, secondaryBlock.data<float>(), D::kKneeBlack, 1, 100, 0.0f, 3, 0.6f, L) == 0)
+        return 0;
+
+    // 4.
+    const int64_t step = 3 * N / 1000;
+    const int64_t whiteLimit = N - N / 1000;
+    const int64_t rowSamples = blob.rowStride / int64_t{sizeof(T)};
+    const T* pixels = blob.pixels->As<T>();
+
+    for (int v = 0; v < kStatVariants; ++v) {
+        int32_t* copy = hist[v][0].data<int32_t>();
+        int32_t* maxHist = hist[v][1].data<int32_t>();
+        int32_t* allHist = hist[v][2].data<int32_t>();
+        std::fill_n(maxHist, L, 0);
+        std::fill_n(allHist, L, 0);
+        std::fill_n(copy, L, 0);
+
+        // 5.2 Histograms of the pixel maxima and of all samples.
+        const bool tinted = v >= 1 && param.needTint[v - 1] != 0;
+        int64_t f[3] = {1000, 1000, 1000};  // red, green, blue, per mille
+        if (tinted) {
+            const float* g = param.tintGains[v - 1];
+            const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
+            for (int i = 0; i < 3; ++i) f[i] = TruncOr(g[i] / mid * 1000.0f, 1000);
+        }
+        for (int32_t y = 0; y < blob.height; ++y) {
+            const T* p = pixels + y * rowSamples;
+            for (int32_t x = 0; x < blob.width; ++x, p += 3) {
+                int64_t c[3] = {p[2], p[1], p[0]};  // red, green, blue
+                if (tinted) {
+                    for (int i = 0; i < 3; ++i) c[i] = f[i] * c[i] / 1000;
+                    const int64_t hi = std::max({c[0], c[1], c[2]});
+                    if (hi > D::kStretchTop) {
+                        // Stretch the three about their middle so the largest lands on top.
+                        const int64_t lo = std::min({c[0], c[1], c[2]});
+                        const float m = float(lo + hi) * 0.5f;
+                        const int64_t d = static_cast<int64_t>(float(hi) - m);
+                        const float s = d < 1 ? 0.0f : float(D::kStretchTop - static_cast<int64_t>(m)) / float(d);
+                        for (int i = 0; i < 3; ++i) c[i] = static_cast<int64_t>((float(c[i]) - m) * s + m);
+                    }
+                    for (int i = 0; i < 3; ++i) c[i] = std::clamp<int64_t>(c[i], 0, D::kLimit);
+                }
+                ++maxHist[std::max({c[0], c[1], c[2]})];
+                ++allHist[c[0]], ++allHist[c[1]], ++allHist[c[2]];
+            }
+        }
+        // 5.3
+        std::memcpy(copy, maxHist, size_t(L) * 4);
+
+        // 5.4 Dark percentiles of all samples.
+        {
+            int64_t sum = 0;
+            int32_t k = 0;
+            for (int j = 0; j < kShadowPercentiles; ++j) {
+                const int64_t target = (j + 1) * step;
+                while (k < L - 1 && sum + allHist[k] <= target) sum += allHist[k++];
+                param.shadowPercentiles[v][j] = k;
+            }
+        }
+        // 5.5 White point of the pixel maxima.
+        {
+            int64_t remaining = N;
+            int32_t k = L - 1;
+            for (; k >= 0; --k) {
+                remaining -= copy[k];
+                if (remaining < whiteLimit) break;
+            }
+            param.whitePoint[v] = std::max(k, 0);
+        }
+        // 5.6 Shadow-weighted histogram of the maxima and its mean.
+        for (int32_t i = 0; i < L; ++i)
+            weighted[i] = TruncOr((1.5f - float(i) * D::kWeightStep) * float(copy[i]), 0);
+        const float m0 = HistogramMean(weighted, L);
+        // 5.7 The same after the lift.
+        std::fill_n(remapped, L, 0);
+        for (int32_t i = 0; i < L; ++i) {
+            const int32_t k = TruncClamp(float(i) * primary[i], 0, L - 1);
+            remapped[k] = int32_t(uint32_t(remapped[k]) + uint32_t(weighted[i]));
+        }
+        const float m1 = HistogramMean(remapped, L);
+        // 5.8 Tone strengths for the three targets.
+        for (int r = 0; r < kToneRows; ++r) {
+            const int32_t target = (D::kTargetBase + D::kTargetStep * r) / 100;
+            param.toneLevels[r][v] = ToneStrength(float(target), m0, m1);
+        }
+    }
+    return 1;
+}
+
+}  // namespace
+
+int32_t CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param) { return Collect<uint8_t>(blob, param); }
+int32_t CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param) { return Collect<uint16_t>(blob, param); }
+
+}  // namespace lx

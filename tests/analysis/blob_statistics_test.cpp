@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "analysis/blob_statistics.h"
+
+#include <gtest/gtest.h>
+
+#include "analysis/analyse_blob.h"
+#include "support/blob_builder.h"
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+using test::MakeBlob;
+using test::TestHost;
+
+void ExpectVariantsEqual(const ImageParam& p) {
+    for (int v = 1; v < kStatVariants; ++v) {
+        for (int j = 0; j < kShadowPercentiles; ++j) EXPECT_EQ(p.shadowPercentiles[v][j], p.shadowPercentiles[0][j]);
+        EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]);
+        for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][v], p.toneLevels[r][0]);
+    }
+}
+
+TEST(BlobStatistics, UniformGreyBlob) {
+    TestHost host;
+    ImageBlob* blob = MakeBlob<uint8_t>(10, 10, [](int, int, int) { return uint8_t(100); });
+    ImageParam p{};
+    ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
+    for (int j = 0; j < kShadowPercentiles; ++j) EXPECT_EQ(p.shadowPercentiles[0][j], 100);
+    EXPECT_EQ(p.whitePoint[0], 100);
+    // weighted mean 101, lifted mean 167: 39, 52 and 64 levels to go out of 66.
+    EXPECT_EQ(p.toneLevels[0][0], 59);
+    EXPECT_EQ(p.toneLevels[1][0], 78);
+    EXPECT_EQ(p.toneLevels[2][0], 96);
+    ExpectVariantsEqual(p);
+    FreeImageBlob(blob);
+    EXPECT_EQ(host.live(), 0);
+}
+
+TEST(BlobStatistics, TintedFillDrawsHighlightsTogether) {
+    TestHost host;
+    // Factors 1600, 800, 400 take (188, 250, 250) to (300, 200, 100), which
+    // is stretched about its middle to (255, 200, 145).
+    ImageBlob* blob = MakeBlob<uint8_t>(1, 1, [](int, int, int c) { return uint8_t(c == 0 ? 188 : 250); });
+    ImageParam p{};
+    p.needTint[1] = 1;
+    p.tintGains[1][0] = 1.6f, p.tintGains[1][1] = 0.8f, p.tintGains[1][2] = 0.4f;
+    ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
+    EXPECT_EQ(p.shadowPercentiles[0][0], 188);
+    EXPECT_EQ(p.whitePoint[0], 250);
+    EXPECT_EQ(p.shadowPercentiles[2][0], 145) << "the darkest sample after the tint";
+    EXPECT_EQ(p.whitePoint[2], 255);
+    EXPECT_EQ(p.whitePoint[1], 250) << "variants without a tint flag repeat the plain fill";
+    FreeImageBlob(blob);
+}
+
+TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
+    TestHost host;
+    // 16-bit tinted samples are stretched under 65535, then limited to 65280.
+    ImageBlob* blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) {
+        return uint16_t(x == 0 ? 25600 : (c == 0 ? 48000 : 62000));
+    });
+    ImageParam p{};
+    p.needTint[0] = 1;
+    p.tintGains[0][0] = 1.6f, p.tintGains[0][1] = 0.8f, p.tintGains[0][2] = 0.4f;
+    ASSERT_EQ(CollectBlobStatistics16(*blob, p), 1);
+    EXPECT_EQ(p.whitePoint[1], 65280);
+    EXPECT_EQ(p.whitePoint[0], 62000);
+    EXPECT_GT(p.toneLevels[0][0], 0);
+    EXPECT_LT(p.toneLevels[0][0], p.toneLevels[2][0]) << "a brighter target takes more lift";
+    FreeImageBlob(blob);
+}
+
+TEST(BlobStatistics, AWhiteBlobNeedsNoLift) {
+    TestHost host;
+    // Level 255 maps to itself: the lift moves nothing (m1 = m0), and the
+    // undefined strength counts as 0.
+    ImageBlob* blob = MakeBlob<uint8_t>(4, 4, [](int, int, int) { return uint8_t(255); });
+    ImageParam p{};
+    ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
+    for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][0], 0);
+    FreeImageBlob(blob);
+}
+
+TEST(BlobStatistics, EveryAllocationFailureReleasesEverything) {
+    TestHost host;
+    ImageBlob* blob = MakeBlob<uint16_t>(8, 8, [](int x, int y, int c) { return uint16_t(1000 * (x + y + c)); });
+    ImageParam p{};
+    p.whitePoint[3] = -77;
+    test::ForEachAllocationFailure(
+        host, [&] { return int64_t{CollectBlobStatistics16(*blob, p)}; },
+        [&](int64_t k, int64_t result) {
+            EXPECT_EQ(result, 0) << "allocation " << k;
+        });
+    FreeImageBlob(blob);
+}
+
+}  // namespace
+}  // namespace lx

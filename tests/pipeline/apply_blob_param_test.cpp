@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+#include "pipeline/apply_blob_param.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "noise/noise_library.h"
+#include "support/blob_builder.h"
+#include "support/sample_images.h"
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+using test::MakeBlob;
+using test::TestHost;
+
+// A planar destination of the blob's size.
+template <class T>
+struct Planar {
+    int w, h;
+    std::vector<T> c[3];
+    Planar(int width, int height) : w(width), h(height) {
+        for (auto& p : c) p.assign(size_t(w) * h, T(0));
+    }
+    ImageDesc desc() {
+        const int32_t s = int32_t(sizeof(T));
+        return ImageDesc{s == 1 ? 0 : 1, w, h, w * s, s, c[0].data(), c[1].data(), c[2].data()};
+    }
+    T at(int k, int x, int y) const { return c[k][size_t(y) * w + x]; }
+};
+
+// A record with neutral statistics: black point 0, white point at full
+// scale, no tint.
+ImageParam NeutralRecord(int w, int h, int32_t full) {
+    ImageParam p{};
+    p.width = w, p.height = h;
+    for (auto& wp : p.whitePoint) wp = full;
+    for (auto& row : p.tintGains)
+        for (float& g : row) g = 1.0f;
+    return p;
+}
+
+struct StopAt {
+    int32_t step;
+    std::vector<int32_t> seen;
+    static int32_t Call(int32_t step, int32_t total, void* ctx) {
+        auto* self = static_cast<StopAt*>(ctx);
+        EXPECT_EQ(total, 6);
+        self->seen.push_back(step);
+        return step == self->step ? 1 : 0;
+    }
+};
+
+// Runs the pipeline only up to the levels step (stop at progress call 1), so
+// the destination holds the levelled channels.
+template <class T>
+Planar<T> LevelsOnly(const ImageBlob& blob, ImageParam& p, ApplySettings s) {
+    Planar<T> out(blob.width, blob.height);
+    StopAt stop{1, {}};
+    s.progress = StopAt::Call;
+    s.progressContext = &stop;
+    ImageDesc d = out.desc();
+    const int32_t r = sizeof(T) == 1 ? ApplyBlobParam8(d, blob, p, s) : ApplyBlobParam16(d, blob, p, s);
+    EXPECT_EQ(r, 0) << "a stop request fails the call";
+    return out;
+}
+
+TEST(ApplyBlobParam, LevelScaleFromBlackAndWhitePoints) {
+    TestHost host;
+    const uint8_t levels[4] = {10, 128, 245, 255};
+    ImageBlob* blob = MakeBlob<uint8_t>(4, 1, [&](int x, int, int) { return levels[x]; });
+    ImageParam p = NeutralRecord(4, 1, 245);
+    p.shadowPercentiles[0][2] = 10;
+    ApplySettings s;
+    s.useShadowClip = 1, s.shadowClipIndex = 2;
+    const Planar<uint8_t> out = LevelsOnly<uint8_t>(*blob, p, s);  // K = 1085
+    const uint8_t expected[4] = {0, 128, 254, 255};
+    for (int x = 0; x < 4; ++x)
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(out.at(k, x, 0), expected[x]) << "sample " << int(levels[x]);
+    FreeImageBlob(blob);
+    EXPECT_EQ(host.live(), 0);
+}
+
+TEST(ApplyBlobParam, TintGainsInPerMilleAndHighlightCompression) {
+    TestHost host;
+    ImageBlob* blob = MakeBlob<uint8_t>(2, 1, [](int x, int, int c) {
+        return uint8_t(x == 0 ? 100 : (c == 0 ? 188 : 250));
+    });
+    ImageParam p = NeutralRecord(2, 1, 255);
+    ApplySettings s;
+    s.useVariant = 1, s.tintMode = 0, s.variantStrength = 1.0f;
+    p.needTint[0] = 1;
+    p.tintGains[0][0] = 1.0f, p.tintGains[0][1] = 0.9f, p.tintGains[0][2] = 1.2f;  // 952, 857, 1142
+    Planar<uint8_t> out = LevelsOnly<uint8_t>(*blob, p, s);
+    EXPECT_EQ(out.at(0, 0, 0), 95);
+    EXPECT_EQ(out.at(1, 0, 0), 85);
+    EXPECT_EQ(out.at(2, 0, 0), 114);
+
+    p.tintGains[0][0] = 1.6f, p.tintGains[0][1] = 0.8f, p.tintGains[0][2] = 0.4f;  // 1600, 800, 400
+    out = LevelsOnly<uint8_t>(*blob, p, s);
+    EXPECT_EQ(out.at(0, 1, 0), 255) << "(300, 200, 100) is drawn to (255, 200, 145)";
+    EXPECT_EQ(out.at(1, 1, 0), 200);
+    EXPECT_EQ(out.at(2, 1, 0), 145);
+
+    // The flag, not the gains, selects the tint path.
+    p.needTint[0] = 0;
+    out = LevelsOnly<uint8_t>(*blob, p, s);
+    EXPECT_EQ(out.at(0, 1, 0), 188);
+    FreeImageBlob(blob);
+}
+
+TEST(ApplyBlobParam, SixteenBitFullScaleIs65280) {
+    TestHost host;
+    ImageBlob* blob = MakeBlob<uint16_t>(3, 1, [](int x, int, int c) {
+        return uint16_t(x == 0 ? 65535 : (x == 1 ? 32640 : 65300 + c));
+    });
+    ImageParam p = NeutralRecord(3, 1, 65280);
+    ApplySettings s;
+    const Planar<uint16_t> out = LevelsOnly<uint16_t>(*blob, p, s);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(out.at(k, 0, 0), 65280) << "never 65535";
+        EXPECT_EQ(out.at(k, 1, 0), 32640);
+    }
+    // A tinted pixel between 65281 and 65535 is capped, not compressed.
+    p.needTint[2] = 1;
+    s.useVariant = 1, s.tintMode = 2, s.variantStrength = 1.0f;
+    const Planar<uint16_t> tinted = LevelsOnly<uint16_t>(*blob, p, s);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(tinted.at(k, 2, 0), 65280);
+    FreeImageBlob(blob);
+}
+
+TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
+    TestHost host;
+    for (int wide = 0; wide < 2; ++wide) {
+        ImageBlob* blob = wide ? MakeBlob<uint16_t>(40, 30, [](int, int, int) { return uint16_t(30000); })
+                               : MakeBlob<uint8_t>(40, 30, [](int, int, int) { return uint8_t(117); });
+        ImageParam p = NeutralRecord(40, 30, wide ? 65280 : 255);
+        ApplySettings s;
+        s.localContrast = 1;
+        int32_t strength = 80;
+        s.toneStrength = &strength;
+        s.curveType = kCurveKnee;
+        Planar<uint16_t> out16(40, 30);
+        Planar<uint8_t> out8(40, 30);
+        ImageDesc d = wide ? out16.desc() : out8.desc();
+        ASSERT_EQ(wide ? ApplyBlobParam16(d, *blob, p, s) : ApplyBlobParam8(d, *blob, p, s), 1);
+        EXPECT_EQ(p.baseMapValid, 1);
+        EXPECT_EQ(p.baseMapLow, -1);
+        EXPECT_EQ(p.baseMapHigh, -3);
+        ASSERT_NE(p.baseMap, nullptr);
+        const HostBlock* map = p.baseMap;
+        const std::vector<float> first(map->As<float>(), map->As<float>() + 40 * 30);
+        // Later calls, with or without local contrast, reuse it untouched.
+        for (int lc : {1, 0, 1}) {
+            s.localContrast = lc;
+            s.curveType = kCurveLogExp;
+            ASSERT_EQ(wide ? ApplyBlobParam16(d, *blob, p, s) : ApplyBlobParam8(d, *blob, p, s), 1);
+            EXPECT_EQ(p.baseMap, map);
+            EXPECT_EQ(0, std::memcmp(first.data(), map->As<float>(), first.size() * 4));
+        }
+        ReleaseHostBlock(p.baseMap);
+        FreeImageBlob(blob);
+    }
+    EXPECT_EQ(host.live(), 0);
+}
+
+TEST(ApplyBlobParam, SharpenStrengthGrowsWithImageSize) {
+    EXPECT_NEAR(SharpenStrengthForSize(640, 480), 0.209f, 0.001f);
+    EXPECT_NEAR(SharpenStrengthForSize(3000, 2000), 0.926f, 0.001f);
+    EXPECT_EQ(SharpenStrengthForSize(3500, 2000), 1.0f);
+    EXPECT_EQ(SharpenStrengthForSize(10000, 10000), 1.0f);
+    EXPECT_EQ(SharpenStrengthForSize(300, 200), 0.1f);
+}
+
+TEST(ApplyBlobParam, ProgressAndStopAtEveryStep) {
+    TestHost host;
+    const test::Rgb8 photo = test::LoadSample8("s08_sunset_warm.jpg", 64);
+    ImageBlob* blob = MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) { return photo.at(x, y)[c]; });
+    for (int32_t stopAt = 1; stopAt <= 7; ++stopAt) {
+        ImageParam p = NeutralRecord(photo.width, photo.height, 250);
+        ApplySettings s;
+        s.localContrast = 1, s.sharpen = 1, s.sharpenAmount = 1.0f, s.warmTone = 1, s.warmToneStrength = 1.0f;
+        s.colorCube = 1, s.cubeAlsoC = 1, s.colorMode = 1, s.colorAmount = 0.5f;
+        StopAt stop{stopAt, {}};
+        s.progress = StopAt::Call;
+        s.progressContext = &stop;
+        Planar<uint8_t> out(photo.width, photo.height);
+        ImageDesc d = out.desc();
+        const int32_t r = ApplyBlobParam8(d, *blob, p, s);
+        EXPECT_EQ(r, stopAt <= 6 ? 0 : 1) << "stop at " << stopAt;
+        EXPECT_EQ(stop.seen.size(), size_t(std::min(stopAt, 6)));
+        for (size_t i = 0; i < stop.seen.size(); ++i) EXPECT_EQ(stop.seen[i], int32_t(i + 1));
+        ReleaseHostBlock(p.baseMap);
+        EXPECT_EQ(host.live(), 0) << "stop at " << stopAt;
+    }
+    FreeImageBlob(blob);
+}
+
+TEST(ApplyBlobParam, RegionAtTheOriginMatchesTheWholeImage) {
+    TestHost host;
+    for (int wide = 0; wide < 2; ++wide) {
+        const test::Rgb16 photo = test::LoadSample16("s06_indoor_backlit_room_16bit.png", 80);
+        auto sample = [&](int x, int y, int c) { return photo.at(x, y)[c]; };
+        ImageBlob* blob = wide ? MakeBlob<uint16_t>(photo.width, photo.height, sample)
+                               : MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) {
+                                     return uint8_t(sample(x, y, c) >> 8);
+                                 });
+        ImageParam p = NeutralRecord(photo.width, photo.height, wide ? 60000 : 235);
+        ApplySettings s;
+        s.localContrast = 1, s.colorMode = 3, s.colorAmount = 0.7f;
+        int32_t strength = 70;
+        s.toneStrength = &strength;
+        // Interleaved destinations, as the 8-bit region variant needs.
+        const int32_t bytes = wide ? 2 : 1, w = photo.width, h = photo.height;
+        std::vector<uint8_t> whole(size_t(w) * h * 3 * bytes), part(whole.size());
+        ImageDesc dw{wide, w, h, w * 3 * bytes, 3 * bytes, whole.data(), whole.data() + bytes, whole.data() + 2 * bytes};
+        ImageDesc dp = dw;
+        dp.channel1 = part.data(), dp.channel2 = part.data() + bytes, dp.channel3 = part.data() + 2 * bytes;
+        ASSERT_EQ(wide ? ApplyBlobParam16(dw, *blob, p, s) : ApplyBlobParam8(dw, *blob, p, s), 1);
+        ASSERT_EQ(wide ? ApplyBlobParamLocal16(dp, *blob, p, s, {0, 0}) : ApplyBlobParamLocal8(dp, *blob, p, s, {0, 0}), 1);
+        EXPECT_EQ(whole, part) << (wide ? "16-bit" : "8-bit");
+
+        // A region that leaves the blob is refused.
+        EXPECT_EQ(wide ? ApplyBlobParamLocal16(dp, *blob, p, s, {1, 0}) : ApplyBlobParamLocal8(dp, *blob, p, s, {0, 1}), 0);
+        ReleaseHostBlock(p.baseMap);
+        FreeImageBlob(blob);
+    }
+    EXPECT_EQ(host.live(), 0);
+}
+
+// A stand-in noise library: accepts every call and changes nothing.
+int32_t FakeFill(NoiseParamBlock* b, int32_t) {
+    b->level = 5;
+    return 0;
+}
+int32_t FakeRemove(void*, int32_t, int32_t, int32_t, int32_t, int32_t, uint8_t, uint8_t, NoiseParamBlock*, int32_t,
+                   int32_t, int64_t) {
+    return 0;
+}
+
+TEST(ApplyBlobParam, EveryAllocationFailureReleasesEverything) {
+    TestHost host;
+    noise::EntryPoints saved = noise::Entries();
+    noise::Entries().fillParams = FakeFill;
+    noise::Entries().removeNoise = FakeRemove;
+    for (int variant = 0; variant < 4; ++variant) {
+        const bool wide = variant & 1, local = variant & 2;
+        ImageBlob* blob = wide ? MakeBlob<uint16_t>(24, 16, [](int x, int y, int c) { return uint16_t(900 * x + 1500 * y + 100 * c); })
+                               : MakeBlob<uint8_t>(24, 16, [](int x, int y, int c) { return uint8_t(4 * x + 9 * y + c); });
+        const int32_t bytes = wide ? 2 : 1;
+        std::vector<uint8_t> dest(24 * 16 * 3 * bytes);
+        ImageDesc d{wide, 24, 16, 24 * 3 * bytes, 3 * bytes, dest.data(), dest.data() + bytes, dest.data() + 2 * bytes};
+        for (int curve : {kCurveKnee, kCurveLogExp, kCurveLog}) {
+            ApplySettings s;
+            s.localContrast = 1, s.denoise = 1, s.warmTone = 1, s.warmToneStrength = 1.0f, s.curveType = curve;
+            int32_t strength = 60;
+            s.toneStrength = &strength;
+            ImageParam p = NeutralRecord(24, 16, wide ? 65000 : 250);
+            auto run = [&]() -> int64_t {
+                ImageParam fresh = p;
+                const int32_t r = local ? (wide ? ApplyBlobParamLocal16(d, *blob, fresh, s, {}) : ApplyBlobParamLocal8(d, *blob, fresh, s, {}))
+                                        : (wide ? ApplyBlobParam16(d, *blob, fresh, s) : ApplyBlobParam8(d, *blob, fresh, s));
+                EXPECT_EQ(r == 1, fresh.baseMapValid == 1);
+                ReleaseHostBlock(fresh.baseMap);
+                return r;
+            };
+            test::ForEachAllocationFailure(host, run, [&](int64_t k, int64_t r) {
+                // The warm-tone ramp of the 16-bit pipeline is the one block
+                // whose absence only skips a stage.
+                if (r != 0) EXPECT_TRUE(wide) << "variant " << variant << " curve " << curve << " allocation " << k;
+            });
+        }
+        FreeImageBlob(blob);
+    }
+    noise::Entries() = saved;
+}
+
+TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
+    TestHost host;
+    ImageBlob* blob = MakeBlob<uint8_t>(8, 8, [](int x, int, int) { return uint8_t(30 * x); });
+    ImageParam p = NeutralRecord(8, 8, 255);
+    ApplySettings s;
+    Planar<uint8_t> small(4, 8), planar(8, 8);
+    ImageDesc d = small.desc();
+    EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a destination smaller than the blob";
+    d = planar.desc();
+    EXPECT_EQ(ApplyBlobParamLocal8(d, *blob, p, s, {}), 0) << "a planar destination for the 8-bit region copy";
+    EXPECT_EQ(ApplyBlobParam16(d, *blob, p, s), 0) << "an 8-bit blob for the 16-bit pipeline";
+    s.useVariant = 1, s.tintMode = 4;
+    EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "tint mode out of range";
+    s.useVariant = 0, s.useShadowClip = 1, s.shadowClipIndex = 50;
+    EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "percentile index out of range";
+    s.useShadowClip = 0, s.localContrast = 1;
+    p.width = 9;
+    EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a base map to build for another size";
+    EXPECT_EQ(host.live(), 1) << "only the blob is left";
+    FreeImageBlob(blob);
+}
+
+}  // namespace
+}  // namespace lx
