@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "analysis/blob_statistics.h"
-#include "analysis/tint_engine.h"
+#include "analysis/estimate_tint_gains.h"
 #include "host/host_buffers.h"
 
 namespace lx {

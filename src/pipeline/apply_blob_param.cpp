@@ -8,7 +8,7 @@
 
 #include "api/sample_base_map.h"
 #include "host/host_buffers.h"
-#include "noise/pipeline_denoise.h"
+#include "noise/remove_noise_for_pipeline.h"
 #include "oneshot/color_restore.h"
 #include "platform/float_convert.h"
 #include "stages/color_cube.h"
@@ -280,7 +280,7 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
         src.base = copy.data<uint8_t>();
     }
     if (s.denoise != 0 &&
-        !DenoiseForPipeline(copy.data<uint8_t>(), W, H, int32_t(copyRowBytes), kBytes == 2 ? 1 : 0, s.noisePreset,
+        !noise::RemoveNoiseForPipeline(copy.data<uint8_t>(), W, H, int32_t(copyRowBytes), kBytes == 2 ? 1 : 0, s.noisePreset,
                             s.noiseAdjustA, s.noiseAdjustB, s.noiseLevelOverride, s.noiseWord0, s.noiseQword))
         return 0;
 
