@@ -27,13 +27,13 @@ inline constexpr int kColorRestoreLevels = 256;
 //     255   0.1        0                    0
 //
 // The hand-tuned entries (the KA bend at 116..139, DB 1..25, DC 1..15 and
-// 231..254) are 6-decimal float literals. Entries given by a formula (KA 140..255 = 0.3 - 0.2 i / 255,
-// DB 26..229 = (i - 127.5) / 2295, DC 16..230 = (i - 51) / 3825) hold the
-// float nearest the formula's exact value, computed at compile time as one
-// correctly rounded division of exact integers: (765 - 2i) / 2550,
-// (2i - 255) / 4590 and (i - 51) / 3825. So the tables are the same bits on
-// every IEEE platform and compiler. DB is odd about the middle:
-// DB[255 - i] = -DB[i].
+// 231..254) are 6-decimal float literals. Entries given by a formula
+// (KA 140..255 = 0.3 - 0.2 i / 255, DB 26..229 = (i - 127.5) / 2295,
+// DC 16..230 = (i - 51) / 3825) hold the float nearest the formula's exact
+// value, computed at compile time as one correctly rounded division of exact
+// integers: (765 - 2i) / 2550, (2i - 255) / 4590 and (i - 51) / 3825. So the
+// tables are the same bits on every IEEE platform and compiler. DB is odd
+// about the middle: DB[255 - i] = -DB[i].
 extern const std::array<float, kColorRestoreLevels> kRetentionKA;
 extern const std::array<float, kColorRestoreLevels> kContrastDB;
 extern const std::array<float, kColorRestoreLevels> kContrastDC;
@@ -58,9 +58,10 @@ void BuildContrastCurveC(float amount, float* out);
 //       3 = retention A + curve C, f = 1.0
 //       anything else leaves the image unchanged.
 // amount: strength s of the tables; 0 leaves every pixel unchanged up to
-// float truncation (each of the two steps may drop a level). A NaN or infinite amount leaves
-// the image unchanged. Huge finite amounts are computed as written; the
-// integer conversions saturate and then wrap to 8 bits.
+// float truncation (each of the two steps may drop a level). A NaN or
+// infinite amount leaves the image unchanged. Huge finite amounts are
+// computed as written; the integer conversions saturate and then wrap to
+// 8 bits. The per-call tables live on the stack: no allocation, no failure.
 //
 // Per pixel (c1, c2, c3), m = max:
 //   w  = f * clamp((c1 / m - 0.8) / 0.2, 0, 1)   0 below red at 80 % of m,
@@ -79,8 +80,8 @@ int32_t ColorRestore8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, i
 // multiplied by v before its clamp. `tone` holds `width` floats per row, row
 // after row (entry y * width + x), in levels (0..255), read only.
 // v is 0 when the tone is 0 and when the pixel is black (max 0): a black
-// pixel stays black. Negative tones give 0; a NaN tone gives 0; huge or
-// infinite tones give 255.
+// pixel stays black. Negative and NaN tones give 0; huge or infinite tones
+// give 255 (a channel already at 0 before the scaling stays 0).
 int32_t ColorRestoreTone8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, const float* tone,
                           int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride,
                           int32_t mode, float amount);
