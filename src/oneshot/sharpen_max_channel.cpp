@@ -29,15 +29,18 @@ Kernel MakeKernel(float s) {
     return k;
 }
 
-// value * g clamped to 0..255 and truncated; a NaN gain (only from a NaN
-// amount) gives 0 rather than an undefined conversion.
+// value * g clamped to 0..255 and truncated. Written as two selects so it
+// compiles without branches; a NaN gain (only from a NaN amount) gives 0
+// rather than an undefined conversion.
 inline uint8_t Scale(uint8_t value, float g) {
-    const float x = static_cast<float>(value) * g;
-    if (x >= 255.0f) return 255;
-    if (x > 0.0f) return static_cast<uint8_t>(static_cast<int32_t>(x));
-    return 0;
+    float x = static_cast<float>(value) * g;
+    x = x > 0.0f ? x : 0.0f;
+    x = x < 255.0f ? x : 255.0f;
+    return static_cast<uint8_t>(static_cast<int32_t>(x));
 }
 
+// The three channel pointers of a line group. Passed by value so that the
+// byte stores, which may alias anything in memory, do not force reloads.
 struct Channels {
     uint8_t* c1;
     uint8_t* c2;
@@ -55,7 +58,7 @@ struct Channels {
 // `step` bytes (negative for a backward pass); pixel j of line l is at
 // l * laneStep + j * step. A pixel with M = 0 (all samples 0) is skipped:
 // its gain has no finite value and its samples are already the result.
-void PassLines(const Channels& px, int32_t lanes, ptrdiff_t laneStep, int32_t n, ptrdiff_t step, const Kernel& k) {
+void PassLines(const Channels px, int32_t lanes, ptrdiff_t laneStep, int32_t n, ptrdiff_t step, const Kernel k) {
     float before[kLanes];  // M of the pixel just left, as it was before this pass
     float here[kLanes];    // M of the pixel about to be rewritten
 
