@@ -64,8 +64,9 @@ void SortCells(float* keys, int32_t* payloadA, int32_t* payloadB, int32_t n);
 // filter, a = exp(-ln 2 / halfLife) (0.62996 for the analysis' 1.5 cells):
 // along every row forward g[j] += a g[j-1], then backward g[j] += a g[j+1];
 // then along every column the same. There is no normalisation: away from the
-// edges every cell is scaled by the same factor ((1+a)/(1-a))^2, which keeps
-// rankings and ratios.
+// edges a uniform grid is scaled by (1/(1-a))^4 (about 53 for 1.5 cells),
+// the same for every cell, which keeps rankings and ratios. A non-positive
+// or NaN half-life leaves the grid unchanged.
 void SmoothChromaGrid(float* grid, float halfLife);
 
 // Maps a chromaticity coordinate divided by 50 (r = 1 neutral) to the gain

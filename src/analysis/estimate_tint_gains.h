@@ -20,20 +20,23 @@
 //   0    | TintFromNearestCell, p from 0.1 %                          | linear
 //   1    | TintFromCellBox,     p from 0.1 %                          | log
 //   2    | TintFromCellBox,     p from 0.5 % (concentrated) .. 2.5 %  | both, the
-//        | (spread out); gives up when 99.99 % of the grid has both   | tighter one
-//        | second and third channel at or below the first             |
+//        | (spread out); gives up when over 99.99 % of the grid has   | tighter one
+//        | both second and third channel at or below the first        |
 //   3    | no candidates: TintFromCentroid of the whole grid          | none
 //   < 0  | as 0
 //   > 3  | as 0, but candidates from TintFromCellBox
 //
-//   The first candidate whose second and third gains lie within twice the
-//   spread of the trimmed channel limits of 1.0 is taken (the channel limits
-//   start at 245 and drop by the histogram mass near the top, so an image
-//   whose channels end at different levels tolerates larger gains); if none
-//   does, the first candidate.
+//   The first candidate whose second and third gains both lie within
+//   2 x spread of 1.0 is taken, or the first candidate if none does. The
+//   spread is how far apart the channels end: each channel's limit starts
+//   at 245 and drops past the top 0.5 % of its histogram mass (or log
+//   mass), and spread is the larger relative offset of the second and third
+//   limit from the first. An image whose channels end apart thus accepts
+//   larger gains.
 //
-// Values are 8-bit levels; the 16-bit variant uses them times 256
-// (31 -> 7681, 245 -> 62720) with 65536-bin histograms and top bin 65535.
+// Values are 8-bit levels; the 16-bit variant scales them by 256 (too dark:
+// at or below 7680 = 30 x 256; limit 62720 = 245 x 256) and has 65536-bin
+// histograms with top bin 65535.
 //
 // Result: 1 when the analysis ran to its end (the gains may still be 1.0);
 // 0 when it gave up, with all three gains 1.0. It gives up, besides the cases
