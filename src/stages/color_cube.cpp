@@ -9,7 +9,12 @@ namespace lx {
 namespace {
 
 constexpr int kAxes = 3;
-constexpr int kMaxCells = ColorCube::kNodesPerAxis - 1;
+// The tables' shape (512 cells) fixes 8 cells per axis; their headers say
+// the same.
+constexpr int kCellsPerAxis = ColorCube::kNodesPerAxis - 1;
+
+// Cell (i, j, k) of a block: (cellsG * i + j) * cellsB + k.
+constexpr int CellIndex(int i, int j, int k) { return (kCellsPerAxis * i + j) * kCellsPerAxis + k; }
 
 // Tables derived from the constant data. They never change, so they are
 // built once, on first use (a function-local static: thread-safe).
@@ -20,29 +25,21 @@ struct DerivedTables {
     uint8_t cellOf[kAxes][256];
     int32_t node[kAxes][ColorCube::kNodesPerAxis];
     double nodeD[kAxes][ColorCube::kNodesPerAxis];
-    int32_t cellsG = kMaxCells, cellsB = kMaxCells;
     // Double copies of A, B, C for the 16-bit form: c * 2^-22, computed as
     // c * 2^-31 * 512 (exact in double).
     double coefD[3][3][ColorCube::kCellCount][8];
 
     DerivedTables() {
-        const uint8_t* h = kCubeA.header;
         for (int a = 0; a < kAxes; ++a) {
-            // The header always says 8 cells; clamp so that a different count
-            // could never index past the 9 node levels or the 512 cells.
-            const int cells = std::clamp<int>(h[ColorCube::kCells + a], 1, kMaxCells);
-            const uint8_t* levels = h + ColorCube::kNodes + ColorCube::kNodesPerAxis * a;
+            const uint8_t* levels = kCubeA.header + ColorCube::kNodesOffset + ColorCube::kNodesPerAxis * a;
             for (int n = 0; n < ColorCube::kNodesPerAxis; ++n) {
                 node[a][n] = levels[n];
                 nodeD[a][n] = double(levels[n]);
             }
             int pos = 0;
-            for (int c = 0; c < cells; ++c)
-                for (; pos < levels[c + 1] && pos < 256; ++pos) cellOf[a][pos] = uint8_t(c);
-            for (; pos < 256; ++pos) cellOf[a][pos] = uint8_t(cells - 1);
-            cellOf[a][levels[cells]] = uint8_t(cells - 1);
-            if (a == 1) cellsG = cells;
-            if (a == 2) cellsB = cells;
+            for (int c = 0; c < kCellsPerAxis; ++c)
+                for (; pos < levels[c + 1]; ++pos) cellOf[a][pos] = uint8_t(c);
+            for (; pos < 256; ++pos) cellOf[a][pos] = uint8_t(kCellsPerAxis - 1);  // 255 and anything above the last node
         }
         const ColorCube* cubes[3] = {&kCubeA, &kCubeB, &kCubeC};
         for (int t = 0; t < 3; ++t)
@@ -51,8 +48,6 @@ struct DerivedTables {
                     for (int n = 0; n < 8; ++n)
                         coefD[t][ch][cell][n] = double(cubes[t]->coef[ch][cell][n]) * 0x1p-31 * 512.0;
     }
-
-    int CellIndex(int i, int j, int k) const { return (cellsG * i + j) * cellsB + k; }
 };
 
 const DerivedTables& Derived() {
@@ -78,7 +73,7 @@ struct Pixel8 {
         const int i = t.cellOf[0][x0], j = t.cellOf[1][x1], k = t.cellOf[2][x2];
         const int32_t d0 = x0 - t.node[0][i], d1 = x1 - t.node[1][j], d2 = x2 - t.node[2][k];
         const int32_t d01 = d0 * d1, d02 = d0 * d2, d12 = d1 * d2, d012 = d01 * d2;
-        const int cell = t.CellIndex(i, j, k);
+        const int cell = CellIndex(i, j, k);
         uint8_t out[3];
         for (int ch = 0; ch < 3; ++ch) {
             const int32_t* c = coef[ch][cell];
@@ -113,7 +108,7 @@ struct Pixel16 {
         const double d1 = double(v1) * 0.00390625 - t.nodeD[1][j];
         const double d2 = double(v2) * 0.00390625 - t.nodeD[2][k];
         const double d01 = d0 * d1, d02 = d0 * d2, d12 = d1 * d2, d012 = d01 * d2;
-        const int cell = t.CellIndex(i, j, k);
+        const int cell = CellIndex(i, j, k);
         uint16_t out[3];
         for (int ch = 0; ch < 3; ++ch) {
             const double* c = coef[ch][cell];

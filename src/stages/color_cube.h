@@ -43,9 +43,9 @@ namespace lx {
 // where d0, d1, d2 are the input's distances above the cell's lower nodes;
 // they carry 22 fractional bits (output level x 2^22).
 struct ColorCube {
-    static constexpr int kFormat = 0;        // header offsets
-    static constexpr int kCells = 1;         // + axis
-    static constexpr int kNodes = 4;         // + 9 * axis + node
+    static constexpr int kFormatOffset = 0;  // header offsets
+    static constexpr int kCellsOffset = 1;   // + axis
+    static constexpr int kNodesOffset = 4;   // + 9 * axis + node
     static constexpr int kNodesPerAxis = 9;
     static constexpr int kCellCount = 512;
     static constexpr int kFracBits = 22;
