@@ -101,22 +101,6 @@ bool TintFactors(float g1, float g2, float g3, float strength, int32_t k[3]) {
     return true;
 }
 
-// Applies per-mille factors to one pixel; when the largest result passes 255
-// the three are drawn together about their middle so that the largest lands
-// on 255 instead of one channel clipping alone.
-void ApplyTint(const int32_t k[3], int32_t a[3], const uint8_t c[3]) {
-    for (int i = 0; i < 3; ++i) a[i] = int32_t(c[i]) * k[i] / 1000;  // < 255 * 2^23: fits
-    const int32_t hi = std::max({a[0], a[1], a[2]});
-    if (hi > 255) {
-        const int32_t lo = std::min({a[0], a[1], a[2]});
-        const float mid = float(int64_t{lo} + hi) * 0.5f;
-        const int32_t d = static_cast<int32_t>(float(hi) - mid);
-        const float f = d > 0 ? float(255 - static_cast<int32_t>(mid)) / float(d) : 0.0f;
-        for (int i = 0; i < 3; ++i) a[i] = static_cast<int32_t>((float(a[i]) - mid) * f + mid);
-    }
-    for (int i = 0; i < 3; ++i) a[i] = std::clamp(a[i], 0, 255);
-}
-
 // The lift strength that moves the weighted mean of the pixel maxima to the
 // target brightness, measured with a full-strength trial curve.
 int32_t AutoToneStrength(const float* weighted, int32_t toneTarget, int32_t strengthLimit) {
@@ -138,6 +122,25 @@ int32_t AutoToneStrength(const float* weighted, int32_t toneTarget, int32_t stre
 }
 
 }  // namespace
+
+void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t a[3]) {
+    for (int i = 0; i < 3; ++i) a[i] = int32_t(c[i]) * k[i] / 1000;  // k < 2^23: fits
+    const int32_t hi = std::max({a[0], a[1], a[2]});
+    if (hi > 255) {
+        const int32_t lo = std::min({a[0], a[1], a[2]});
+        const float mid = float(int64_t{lo} + hi) * 0.5f;
+        const int32_t d = static_cast<int32_t>(float(hi) - mid);
+        const float f = d > 0 ? float(255 - static_cast<int32_t>(mid)) / float(d) : 0.0f;
+        for (int i = 0; i < 3; ++i) a[i] = static_cast<int32_t>((float(a[i]) - mid) * f + mid);
+    }
+    for (int i = 0; i < 3; ++i) a[i] = std::clamp(a[i], 0, 255);
+}
+
+float CentreWeight(int32_t x, int32_t y, int32_t width, int32_t height) {
+    CentreWeights w;
+    if (!w.Init(width, height)) return 1.0f;
+    return w.At(x, y);
+}
 
 int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) {
     if (image.width <= 0 || image.height <= 0) return 0;  // no pixels: nothing to measure
@@ -194,7 +197,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
         uint8_t c[3] = {*r, *g, *b};
         if (tinted) {
             int32_t a[3];
-            ApplyTint(k, a, c);
+            ApplyTintFactors(k, c, a);
             *r = c[0] = uint8_t(a[0]), *g = c[1] = uint8_t(a[1]), *b = c[2] = uint8_t(a[2]);
         }
         channelHist[c[0]] += 1.0f, channelHist[c[1]] += 1.0f, channelHist[c[2]] += 1.0f;

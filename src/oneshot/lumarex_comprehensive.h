@@ -51,4 +51,16 @@ struct OneShotSettings {
 // histogram (a hard switch between the two gain tables).
 int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& settings);
 
+// Centre weight of pixel (x, y) in the brightest-channel histogram: 4.0 at
+// the centre 64-pixel blocks, falling linearly toward the borders (slightly
+// below 0 in the last block column or row); 1.0 everywhere for images under
+// 384 pixels in either direction.
+float CentreWeight(int32_t x, int32_t y, int32_t width, int32_t height);
+
+// Multiplies a pixel's levels c by per-mille factors k. When the largest
+// result passes 255 the three are drawn together about their middle so that
+// the largest lands on 255 (within truncation) rather than one channel
+// clipping alone; e.g. (300, 200, 100) becomes (255, 200, 145).
+void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t out[3]);
+
 }  // namespace lx
