@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "analysis/tint_engine.h"
+#include "analysis/estimate_tint_gains.h"
 #include "oneshot/color_restore.h"
 #include "oneshot/histogram_mean.h"
 #include "oneshot/sharpen_max_channel.h"
