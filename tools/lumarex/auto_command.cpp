@@ -2,6 +2,7 @@
 // `lumarex auto`: the one-shot correction of 8-bit photographs.
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "batch.h"
 #include "commands.h"
@@ -18,14 +19,15 @@ namespace {
 // landscape, a backlit room and a sunset).
 struct AutoSettings {
     int cast = 1;             // tintCorrection
-    int castMethod = 1;       // tintMode
-    float castStrength = 0.8f;
+    int castMethod = 3;       // tintMode: the average colour
+    float castStrength = 0.7f;
     int shadowFloor = 12;     // curveBlack
     int blackClip = 1;        // shadowClipPermille; 0 turns shadowClip off
     int brighten = 50;        // toneStrength when not automatic
     int autoBrighten = 1;     // autoTone
     int target = 1;           // toneTarget
     int maxBrighten = 100;    // strengthLimit
+    int minBrighten = 0;      // a measured strength below it is replaced by it
     int localContrast = 1;
     int curve = 0;            // curveFamily
     int localDepth = 50;      // curveReduction
@@ -46,13 +48,24 @@ bool CorrectOne(const AutoSettings& s, const OutputChoice& choice, const std::st
     Picture before;
     if (choice.compare) before = pic;
 
+    const std::vector<uint8_t> original = s.autoBrighten ? pic.rgb8 : std::vector<uint8_t>();
     ImageDesc d{0, pic.width, pic.height, pic.width * 3, 3, pic.rgb8.data(), pic.rgb8.data() + 1,
                 pic.rgb8.data() + 2};
     int32_t strength = s.brighten;
-    LumarexComprehensive(&d, s.cast, s.castMethod, 0, s.castStrength, s.shadowFloor, s.blackClip != 0, s.blackClip,
-                         &strength, s.localContrast, s.curve, s.localDepth, s.colour, s.colourAmount,
-                         s.sharpen > 0.0f, s.sharpen, s.autoBrighten, s.target, s.maxBrighten, s.warmTone > 0.0f,
-                         s.warmTone, s.flatten, s.look >= 0, s.look >= 0 ? s.look : 0);
+    auto correct = [&](int32_t autoTone) {
+        LumarexComprehensive(&d, s.cast, s.castMethod, 0, s.castStrength, s.shadowFloor, s.blackClip != 0,
+                             s.blackClip, &strength, s.localContrast, s.curve, s.localDepth, s.colour,
+                             s.colourAmount, s.sharpen > 0.0f, s.sharpen, autoTone, s.target, s.maxBrighten,
+                             s.warmTone > 0.0f, s.warmTone, s.flatten, s.look >= 0, s.look >= 0 ? s.look : 0);
+    };
+    correct(s.autoBrighten);
+    if (s.autoBrighten && strength < s.minBrighten) {
+        // A bright, high-key photo asks for a negative lift, which would
+        // darken it; it is corrected again at the floor instead.
+        pic.rgb8 = original;
+        strength = s.minBrighten;
+        correct(0);
+    }
     if (g_stopRequested) return false;
     if (!WritePicture(out, pic, choice.quality, error)) return false;
     summary = "brightened " + std::to_string(strength) + " %";
@@ -84,10 +97,11 @@ int RunAuto(int argc, char** argv, int first) {
                     "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and "
                     "water."),
         ChoiceOption("--cast-method", &s.castMethod, {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}},
-                     "How the cast is measured: 'nearest' trusts the most common colour closest to neutral; "
-                     "'box' the edge of the most common colours nearest neutral (robust on most photos); "
-                     "'adaptive' widens its view on busy scenes and leaves scenes dominated by red alone; "
-                     "'average' balances the average colour (strongest)."),
+                     "How the cast is measured: 'average' balances the average colour of the scene (removes "
+                     "strong casts such as tungsten or underwater light); 'nearest' trusts the most common "
+                     "colour closest to neutral; 'box' the edge of the most common colours nearest neutral "
+                     "(gentle, often leaves a cast); 'adaptive' widens its view on busy scenes and leaves "
+                     "scenes dominated by red alone."),
         FloatOption("--cast-strength", "0..1", &s.castStrength, 0.0f, 1.0f,
                     "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully."),
         IntOption("--black-clip", "PERMILLE", &s.blackClip, 0, 999,
@@ -114,6 +128,9 @@ int RunAuto(int argc, char** argv, int first) {
                   "grey) to 9 (very bright); each step is 5 % brighter."),
         IntOption("--max-brighten", "PERCENT", &s.maxBrighten, 0, 300,
                   "With --brighten auto: the strongest lift it may choose."),
+        IntOption("--min-brighten", "PERCENT", &s.minBrighten, -300, 300,
+                  "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift "
+                  "(a darkening); 0 keeps them as bright as they are."),
         IntOption("--shadow-floor", "LEVEL", &s.shadowFloor, 0, 254,
                   "Levels (0..255) below this are left as they are by the lift, so deep blacks stay black."),
         OnOffOption("--local-contrast", &s.localContrast,
