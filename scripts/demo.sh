@@ -7,10 +7,6 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)"
-if [ ! -x build/tools/lumarex ]; then
-  echo "demo: the lumarex command is not built yet; the library and benchmarks are in build/"
-  exit 0
-fi
 mkdir -p out
-build/tools/lumarex auto samples/*.jpg -d out/ --side-by-side
-echo "demo: results in out/"
+build/lumarex auto samples/*.jpg samples/*.png -d out/ --compare
+echo "demo: corrected photos and NAME-compare.jpg (before | after) are in out/"

@@ -11,6 +11,7 @@
 #include "host/host_buffers.h"
 #include "lumarex/lumarex.h"
 #include "noise/noise_library.h"
+#include "oneshot/lumarex_comprehensive.h"
 #include "pipeline/apply_blob_param.h"
 
 namespace lx {
@@ -83,6 +84,21 @@ ImageBlob* AllocImageBlob(const ImageDesc* image) noexcept {
 }
 
 void FreeImageBlob(ImageBlob* blob) noexcept { lx::FreeImageBlobImpl(blob); }
+
+int32_t LumarexComprehensive(const ImageDesc* image, int32_t tintCorrection, int32_t tintMode, int32_t /*unused4*/,
+                             float tintStrength, int32_t curveBlack, int32_t shadowClip, int32_t shadowClipPermille,
+                             int32_t* toneStrength, int32_t localContrast, int32_t curveFamily,
+                             int32_t curveReduction, int32_t colorMode, float colorAmount, int32_t sharpen,
+                             float sharpenAmount, int32_t autoTone, int32_t toneTarget, int32_t strengthLimit,
+                             int32_t warmTone, float warmToneStrength, int32_t cubeAlsoC, int32_t colorCube,
+                             int32_t cubeSelect) noexcept {
+    const lx::OneShotSettings s{tintCorrection, tintMode,      tintStrength,  curveBlack,     shadowClip,
+                                shadowClipPermille, toneStrength, localContrast, curveFamily, curveReduction,
+                                colorMode,      colorAmount,   sharpen,       sharpenAmount,  autoTone,
+                                toneTarget,     strengthLimit, warmTone,      warmToneStrength, cubeAlsoC,
+                                colorCube,      cubeSelect};
+    return Guard<int32_t>(0, [&] { return lx::LumarexComprehensive8(*image, s); });
+}
 
 ImageParam* CalcImageBlobParam(const ImageBlob* blob, ProgressCallback progress,
                                void* progressContext) noexcept {
@@ -160,13 +176,6 @@ int32_t NeedTintCorrection(const ImageParam* param, int32_t index) noexcept {
 // Operations whose pipelines are not built yet. Each returns its failure
 // result; none pretends to have corrected anything.
 extern "C" {
-
-int32_t LumarexComprehensive(const ImageDesc* /*image*/, int32_t, int32_t, int32_t, float, int32_t, int32_t,
-                             int32_t, int32_t* /*toneStrength*/, int32_t, int32_t, int32_t, int32_t, float,
-                             int32_t, float, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t,
-                             int32_t) noexcept {
-    return 0;
-}
 
 int32_t DetectNoise(const ImageDesc*, int32_t, int32_t, int32_t, int64_t) noexcept { return 0; }
 

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// Colour-preserving sharpening of an 8-bit image on its brightest channel.
+#pragma once
+
+#include <cstdint>
+
+namespace lx {
+
+// Sharpens an 8-bit image in place without shifting its colours. For each
+// pixel p, M(p) is the largest of its three samples; a three-tap kernel
+// (side a, centre c, side a, from the amount s: a = -0.25 s, c = 0.5 s + 1,
+// both divided by a + c + a) is run over M, and all three samples of the
+// pixel are multiplied by the ratio g of the sharpened to the unsharpened M,
+// then clamped to 0..255 and truncated:
+//
+//   interior pixel  g = (a M(prev) + c M(p) + a M(next)) / M(p)
+//   end pixel       g = (c M(p) + a M(neighbour)) / M(p) * e,  e = 1 / (a + c)
+//
+// A pass walks one line, taking its neighbours' M as they were when the pass
+// began. Every row gets a pass from the first to the last pixel and then one
+// back; then every column gets one from row 0 down and then one back up.
+//
+// channel1..3: the image's red, green and blue samples; pixelStride and
+//   rowStride in bytes, as in an ImageDesc (any sign; offsets are 64-bit).
+// amount: 0 leaves the image unchanged; larger values sharpen more.
+// A flat area stays flat and keeps its colour, along the border too. A pixel
+// whose three samples are 0 has no finite gain and stays 0. Lines of one
+// pixel, whose single pixel has no neighbour, are left alone: width 1 skips
+// the row passes, height 1 the column passes. Allocates nothing.
+void SharpenMaxChannel8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, int32_t width, int32_t height,
+                        int32_t pixelStride, int32_t rowStride, float amount);
+
+}  // namespace lx

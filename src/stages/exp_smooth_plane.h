@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// Normalised first-order recursive (exponential) smoothing of a float plane.
+#pragma once
+
+#include <cstdint>
+
+namespace lx {
+
+// Fills norm[0..n) with SmoothNorm for decay a: entry i is
+// 1 / (1 + a + a^2 + ... + a^i), the reciprocal of the sum of the i + 1
+// newest weights of a one-sided pass; entry 0 is 1. Built with the running
+// recurrence the pipelines use (sums of powers of a, then reciprocals), so
+// the values are bit-for-bit theirs. n = 1 gives {1}, n = 2 gives
+// {1, 1 / (1 + a)}; n <= 0 writes nothing. The caller owns `norm`.
+void BuildSmoothNorm(float* norm, int32_t n, float a);
+
+// Blurs `plane` (width x height floats, row after row, no gap) in place:
+// along every row a forward and then a backward pass, then the same along
+// every column. Each pass keeps a raw running sum Y = v + a * Y and stores
+// Y times the normalisation of the number of samples it has seen, so a
+// constant plane stays constant, borders included. A sample k steps away
+// weighs a^k in each pass.
+//
+// a: decay in [0, 1); the callers use a = exp(-1 / (0.5 r)) for a radius r.
+//   a = 0 returns the plane itself.
+// norm: BuildSmoothNorm(norm, max(width, height), a); entries
+//   0..max(width, height) - 1 are read, nothing beyond.
+// Rows are smoothed only when width > 1, columns only when height > 1, so a
+// plane of one column is smoothed down the column alone and a plane of one
+// row along the row alone; empty planes are left alone.
+// Allocates nothing.
+void ExpSmoothPlane(float* plane, int32_t width, int32_t height, const float* norm, float a);
+
+}  // namespace lx

@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: MIT
+#include "stages/color_cube.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Rgb = std::array<int, 3>;
+enum Cube { kA = 0, kB = 1, kC = 2 };
+constexpr std::array<int, 9> kNodes = {0, 32, 64, 96, 128, 160, 192, 224, 255};
+
+Rgb Through8(Cube cube, Rgb in) {
+    uint8_t px[3] = {uint8_t(in[0]), uint8_t(in[1]), uint8_t(in[2])};
+    const int32_t result = cube == kC ? lx::ColorCubeApplyC8(px, px + 1, px + 2, 1, 1, 3, 3)
+                                      : lx::ColorCubeApply8(cube, 0, px, px + 1, px + 2, 1, 1, 3, 3);
+    EXPECT_EQ(result, 1);
+    return {px[0], px[1], px[2]};
+}
+
+Rgb Through16(Cube cube, Rgb in) {
+    uint16_t px[3] = {uint16_t(in[0]), uint16_t(in[1]), uint16_t(in[2])};
+    const int32_t result = cube == kC ? lx::ColorCubeApplyC16(px, px + 1, px + 2, 1, 1, 3, 3)
+                                      : lx::ColorCubeApply16(cube, 0, px, px + 1, px + 2, 1, 1, 3, 3);
+    EXPECT_EQ(result, 1);
+    return {px[0], px[1], px[2]};
+}
+
+struct Row {
+    Cube cube;
+    Rgb in, out;
+};
+
+// The lattice rows every table is built to: grey axis, primary ramps, full
+// secondaries unchanged, and three listed colours.
+std::vector<Row> LatticeRows() {
+    struct Text {
+        Cube cube;
+        std::array<int, 9> grey;
+        std::array<std::array<Rgb, 8>, 3> ramps;
+        std::array<std::array<Rgb, 2>, 3> listed;
+    };
+    const Text texts[] = {
+        {kA, {0, 32, 64, 96, 128, 160, 192, 224, 255},
+         {{{{{29, 2, 0}, {59, 3, 0}, {90, 5, 0}, {121, 7, 0}, {154, 8, 0}, {187, 10, 0}, {221, 11, 0}, {255, 13, 0}}},
+           {{{11, 28, 0}, {21, 48, 0}, {32, 76, 0}, {42, 107, 0}, {53, 141, 0}, {63, 176, 0}, {74, 215, 0}, {84, 255, 0}}},
+           {{{5, 0, 28}, {10, 0, 52}, {14, 0, 81}, {19, 0, 112}, {24, 0, 145}, {29, 0, 180}, {33, 0, 217}, {38, 0, 255}}}}},
+         {{{{{192, 128, 96}, {191, 130, 96}}}, {{{96, 128, 192}, {102, 119, 184}}}, {{{64, 128, 64}, {80, 117, 64}}}}}},
+        {kB, {0, 25, 55, 89, 127, 166, 200, 230, 255},
+         {{{{{23, 1, 0}, {50, 2, 0}, {82, 3, 0}, {118, 5, 0}, {159, 6, 0}, {195, 7, 0}, {227, 8, 0}, {255, 10, 0}}},
+           {{{8, 22, 0}, {16, 40, 0}, {25, 67, 0}, {34, 102, 0}, {44, 143, 0}, {54, 183, 0}, {65, 222, 0}, {76, 255, 0}}},
+           {{{3, 0, 22}, {7, 0, 43}, {10, 0, 72}, {14, 0, 107}, {19, 0, 148}, {23, 0, 187}, {26, 0, 224}, {31, 0, 255}}}}},
+         {{{{{192, 128, 96}, {199, 129, 89}}}, {{{96, 128, 192}, {96, 116, 192}}}, {{{64, 128, 64}, {71, 113, 55}}}}}},
+        {kC, {0, 36, 69, 99, 127, 155, 186, 220, 255},
+         {},  // filled below: every primary follows one curve
+         {{{{{192, 128, 96}, {190, 125, 93}}}, {{{96, 128, 192}, {93, 125, 190}}}, {{{64, 128, 64}, {66, 132, 66}}}}}},
+    };
+    const std::array<int, 8> primaryC = {37, 72, 106, 138, 165, 194, 224, 255};
+    std::vector<Row> rows;
+    for (Text t : texts) {
+        if (t.cube == kC)
+            for (int p = 0; p < 3; ++p)
+                for (int n = 0; n < 8; ++n) t.ramps[p][n][p] = primaryC[n];
+        for (int n = 0; n < 9; ++n) rows.push_back({t.cube, {kNodes[n], kNodes[n], kNodes[n]}, {t.grey[n], t.grey[n], t.grey[n]}});
+        for (int p = 0; p < 3; ++p)
+            for (int n = 0; n < 8; ++n) {
+                Rgb in = {0, 0, 0};
+                in[p] = kNodes[n + 1];
+                rows.push_back({t.cube, in, t.ramps[p][n]});
+            }
+        for (Rgb s : {Rgb{255, 255, 0}, Rgb{0, 255, 255}, Rgb{255, 0, 255}}) rows.push_back({t.cube, s, s});
+        for (const auto& l : t.listed) rows.push_back({t.cube, l[0], l[1]});
+    }
+    return rows;
+}
+
+TEST(ColorCube, TablesHaveTheStoredLayout) {
+    for (const lx::ColorCube* cube : {&lx::kCubeA, &lx::kCubeB, &lx::kCubeC}) {
+        uint8_t expected[32] = {1, 8, 8, 8};
+        for (int axis = 0; axis < 3; ++axis)
+            for (int n = 0; n < 9; ++n) expected[4 + 9 * axis + n] = uint8_t(kNodes[n]);
+        EXPECT_EQ(std::memcmp(cube->header, expected, 32), 0);
+        if constexpr (std::endian::native == std::endian::little) {
+            // Green block, cell 0, constant term: bytes 16416 + 28 .. 31.
+            const auto* bytes = reinterpret_cast<const uint8_t*>(cube);
+            const int32_t c = cube->coef[1][0][7];
+            EXPECT_EQ(bytes[16416 + 28], uint8_t(c));
+            EXPECT_EQ(bytes[16416 + 31], uint8_t(uint32_t(c) >> 24));
+        }
+    }
+}
+
+TEST(ColorCube, LatticeRowsIn8Bit) {
+    for (const Row& r : LatticeRows()) {
+        const Rgb got = Through8(r.cube, r.in);
+        // On nodes below 255 the sum is the lattice value exactly; at 255 the
+        // rounded coefficients may leave it one level short.
+        const bool at255 = r.in[0] == 255 || r.in[1] == 255 || r.in[2] == 255;
+        for (int ch = 0; ch < 3; ++ch) {
+            if (at255 && got[ch] == r.out[ch] - 1) continue;
+            EXPECT_EQ(got[ch], r.out[ch]) << "cube " << r.cube << " input (" << r.in[0] << ", " << r.in[1] << ", "
+                                          << r.in[2] << ") channel " << ch;
+        }
+    }
+}
+
+TEST(ColorCube, EdgeCasesIn8Bit) {
+    const Row cases[] = {
+        {kA, {16, 16, 16}, {17, 15, 15}},  // other corners of the cell are not grey
+        {kA, {1, 1, 1}, {1, 0, 0}},
+        {kA, {255, 255, 255}, {255, 255, 255}},
+        {kA, {255, 0, 0}, {254, 12, 0}},     // one level short of the lattice's (255, 13, 0)
+        {kC, {255, 255, 255}, {254, 254, 254}},  // 254.998 truncated
+    };
+    for (const Row& c : cases) EXPECT_EQ(Through8(c.cube, c.in), c.out) << "cube " << c.cube;
+    for (int g : kNodes) EXPECT_EQ(Through8(kA, {g, g, g}), (Rgb{g, g, g}));
+}
+
+TEST(ColorCube, SixteenBitTopsOutAt65280) {
+    for (Cube cube : {kA, kB, kC}) {
+        EXPECT_EQ(Through16(cube, {65535, 65535, 65535}), (Rgb{65280, 65280, 65280})) << "cube " << cube;
+        for (int v = 65280; v <= 65535; v += 5)
+            for (Rgb in : {Rgb{v, v, v}, Rgb{v, 0, 0}, Rgb{0, v, v}, Rgb{v, v / 2, 65535 - v}})
+                for (int out : Through16(cube, in)) EXPECT_LE(out, 65280);
+    }
+}
+
+// A sample belongs to the cell of ceil(v / 256): level 31.5 on CubeC's red
+// edge (nodes 0 -> 0, 32 -> 37, 64 -> 72) extrapolates the second cell back,
+// 37 - 35 * 0.5 / 32 = 36.453125, stored as 9332 (the first cell would give
+// 36.42, 9324).
+TEST(ColorCube, SixteenBitUsesTheCellAbove) {
+    EXPECT_EQ(Through16(kC, {31 * 256 + 128, 0, 0}), (Rgb{9332, 0, 0}));
+}
+
+TEST(ColorCube, NodesAgreeBetween8And16Bit) {
+    for (Cube cube : {kA, kB, kC})
+        for (int r : kNodes)
+            for (int g : kNodes)
+                for (int b : kNodes) {
+                    const Rgb o8 = Through8(cube, {r, g, b}), o16 = Through16(cube, {r * 256, g * 256, b * 256});
+                    for (int ch = 0; ch < 3; ++ch)
+                        EXPECT_NEAR(o16[ch], o8[ch] * 256, 256) << "cube " << cube << " node " << r << ' ' << g << ' ' << b;
+                }
+}
+
+// Along the grey axis and each primary axis the 16-bit output has no jumps
+// of a level or more: the cell of ceil(v / 256) and the distance from its
+// node must pair up. (Just above a multiple of 256 the sample extrapolates
+// the next cell back by up to a level, which steps by a fraction of a level.)
+TEST(ColorCube, SixteenBitLinesAreContinuous) {
+    for (Cube cube : {kA, kB, kC})
+        for (Rgb dir : {Rgb{1, 1, 1}, Rgb{1, 0, 0}, Rgb{0, 1, 0}, Rgb{0, 0, 1}}) {
+            Rgb prev = Through16(cube, {0, 0, 0});
+            for (int v = 1; v <= 65535; ++v) {
+                const Rgb out = Through16(cube, {v * dir[0], v * dir[1], v * dir[2]});
+                for (int ch = 0; ch < 3; ++ch) ASSERT_LT(std::abs(out[ch] - prev[ch]), 256) << "cube " << cube << " v " << v;
+                prev = out;
+            }
+        }
+}
+
+// Every 17th level of each channel: 4096 colours, interleaved.
+std::vector<uint8_t> ColourGrid8() {
+    std::vector<uint8_t> px;
+    for (int r = 0; r < 256; r += 17)
+        for (int g = 0; g < 256; g += 17)
+            for (int b = 0; b < 256; b += 17) px.insert(px.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
+    return px;
+}
+
+TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
+    const std::vector<uint8_t> grid = ColourGrid8();
+    const int n = int(grid.size() / 3);
+    for (int selector : {0, 1}) {
+        std::vector<uint8_t> both = grid, steps = grid;
+        EXPECT_EQ(lx::ColorCubeApply8(selector, 1, &both[0], &both[1], &both[2], 64, n / 64, 3, 64 * 3), 1);
+        lx::ColorCubeApply8(selector, 0, &steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3);
+        lx::ColorCubeApplyC8(&steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3);
+        EXPECT_EQ(both, steps) << "selector " << selector;
+
+        std::vector<uint16_t> both16(grid.begin(), grid.end()), steps16;
+        for (uint16_t& v : both16) v = uint16_t(v * 257);
+        steps16 = both16;
+        lx::ColorCubeApply16(selector, 7, &both16[0], &both16[1], &both16[2], n, 1, 3, n * 3);
+        lx::ColorCubeApply16(selector, 0, &steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3);
+        lx::ColorCubeApplyC16(&steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3);
+        EXPECT_EQ(both16, steps16) << "selector " << selector;
+    }
+    // A selector naming no table applies none; CubeC still follows.
+    std::vector<uint8_t> none = grid, onlyC = grid, c = grid;
+    lx::ColorCubeApply8(2, 0, &none[0], &none[1], &none[2], n, 1, 3, n * 3);
+    EXPECT_EQ(none, grid);
+    lx::ColorCubeApply8(-1, 1, &onlyC[0], &onlyC[1], &onlyC[2], n, 1, 3, n * 3);
+    lx::ColorCubeApplyC8(&c[0], &c[1], &c[2], n, 1, 3, n * 3);
+    EXPECT_EQ(onlyC, c);
+}
+
+// Planar images with padded rows give the same pixels as interleaved ones
+// and leave the padding alone.
+template <class T, class Apply>
+void ExpectPlanarMatchesInterleaved(int scale, Apply apply) {
+    const std::vector<uint8_t> grid = ColourGrid8();
+    const int w = 61, h = 67, pad = 5;  // 4087 of the 4096 colours
+    std::vector<T> inter(size_t(w) * h * 3);
+    for (size_t n = 0; n < inter.size(); ++n) inter[n] = T(grid[n] * scale);
+    const T kPad = T(0xBEEF);
+    std::vector<T> planes(size_t(3) * (w + pad) * h, kPad);
+    auto plane = [&](int ch, int x, int y) -> T& { return planes[(size_t(ch) * h + y) * (w + pad) + x]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int ch = 0; ch < 3; ++ch) plane(ch, x, y) = inter[(size_t(y) * w + x) * 3 + ch];
+
+    apply(&inter[0], &inter[1], &inter[2], w, h, 3, w * 3);
+    apply(&plane(0, 0, 0), &plane(1, 0, 0), &plane(2, 0, 0), w, h, 1, w + pad);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x)
+            for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(plane(ch, x, y), inter[(size_t(y) * w + x) * 3 + ch]) << x << ' ' << y;
+        for (int x = w; x < w + pad; ++x)
+            for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(plane(ch, x, y), kPad);
+    }
+}
+
+TEST(ColorCube, PlanarAndInterleavedAgree) {
+    ExpectPlanarMatchesInterleaved<uint8_t>(1, [](uint8_t* r, uint8_t* g, uint8_t* b, int w, int h, int ps, int rs) {
+        lx::ColorCubeApply8(1, 1, r, g, b, w, h, ps, rs);
+    });
+    ExpectPlanarMatchesInterleaved<uint16_t>(257, [](uint16_t* r, uint16_t* g, uint16_t* b, int w, int h, int ps, int rs) {
+        lx::ColorCubeApply16(0, 1, r, g, b, w, h, ps, rs);
+    });
+}
+
+TEST(ColorCube, EmptyImagesTouchNothing) {
+    struct Size { int32_t w, h; } sizes[] = {{0, 4}, {4, 0}, {0, 0}, {-3, 4}, {4, -1}};
+    for (const Size s : sizes) {
+        uint8_t px8[48];
+        uint16_t px16[48];
+        std::memset(px8, 0x5A, sizeof px8);
+        std::memset(px16, 0x5A, sizeof px16);
+        EXPECT_EQ(lx::ColorCubeApply8(1, 1, px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12), 1);
+        EXPECT_EQ(lx::ColorCubeApplyC8(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12), 1);
+        EXPECT_EQ(lx::ColorCubeApply16(0, 1, px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12), 1);
+        EXPECT_EQ(lx::ColorCubeApplyC16(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12), 1);
+        for (uint8_t v : px8) ASSERT_EQ(v, 0x5A);
+        for (uint16_t v : px16) ASSERT_EQ(v, 0x5A5A);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#include "stages/exp_smooth_plane.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace lx {
+namespace {
+
+std::vector<float> Norm(int32_t n, float a) {
+    std::vector<float> norm(n);
+    BuildSmoothNorm(norm.data(), n, a);
+    return norm;
+}
+
+// By hand, a = 0.5: SmoothNorm is (1, 1 / 1.5, 1 / 1.75). On the row
+// (0, 9, 0) the forward pass gives (0, 9 / 1.5, 4.5 / 1.75); the backward
+// pass normalises by the distance from the far end.
+TEST(ExpSmoothPlane, SmallCasesByHand) {
+    EXPECT_EQ(Norm(1, 0.5f), std::vector<float>{1.0f});
+    EXPECT_EQ(Norm(3, 0.5f), (std::vector<float>{1.0f, 1.0f / 1.5f, 1.0f / 1.75f}));
+    std::vector<float> row = {0.0f, 9.0f, 0.0f};
+    ExpSmoothPlane(row.data(), 3, 1, Norm(3, 0.5f).data(), 0.5f);
+    const double f2 = 4.5 / 1.75, z1 = 6.0 + 0.5 * f2, z0 = 0.5 * z1;
+    EXPECT_NEAR(row[0], z0 / 1.75, 1e-6);
+    EXPECT_NEAR(row[1], z1 / 1.5, 1e-6);
+    EXPECT_NEAR(row[2], f2, 1e-6);
+}
+
+// Lines are walked 64 at a time; the result must be that of smoothing every
+// row alone (a one-row plane), then every column alone (a one-column plane).
+TEST(ExpSmoothPlane, EqualsSmoothingEachLineAlone) {
+    std::mt19937 rng(3);
+    for (const auto& [w, h] : {std::pair{70, 67}, std::pair{130, 3}, std::pair{3, 130}}) {
+        const float a = std::exp(-1.0f / 2.5f);
+        const std::vector<float> norm = Norm(std::max(w, h), a);
+        std::vector<float> plane(w * h), column(h);
+        for (float& v : plane) v = float(rng() % 25600) / 100.0f;
+        std::vector<float> expected = plane;
+        for (int y = 0; y < h; ++y) ExpSmoothPlane(&expected[y * w], w, 1, norm.data(), a);
+        for (int x = 0; x < w; ++x) {
+            for (int y = 0; y < h; ++y) column[y] = expected[y * w + x];
+            ExpSmoothPlane(column.data(), 1, h, norm.data(), a);
+            for (int y = 0; y < h; ++y) expected[y * w + x] = column[y];
+        }
+        ExpSmoothPlane(plane.data(), w, h, norm.data(), a);
+        EXPECT_EQ(plane, expected) << w << " x " << h;
+    }
+}
+
+TEST(ExpSmoothPlane, ConstantPlaneStaysConstantToTheBorder) {
+    for (const float radius : {0.5f, 3.0f, 40.0f}) {
+        const float a = std::exp(-1.0f / (0.5f * radius));
+        for (const auto& [w, h] : {std::pair{71, 66}, std::pair{1, 9}, std::pair{9, 1}}) {
+            std::vector<float> plane(w * h, 187.5f);
+            ExpSmoothPlane(plane.data(), w, h, Norm(std::max(w, h), a).data(), a);
+            for (const float v : plane) ASSERT_NEAR(v, 187.5f, 187.5f * 2e-6f) << radius << ", " << w << " x " << h;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#include "stages/knee_gain_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+int64_t Build(std::vector<float>& primary, std::vector<float>& secondary, int32_t black, int32_t levels) {
+    return BuildKneeGainTables(primary.data(), secondary.data(), black, 1, 100, 0.0f, 3, 0.6f, levels);
+}
+
+// The callers' constants (black 4 / 1024, blend 0, slope 0.6): identity up to
+// the knee 87 / 22442, white pulled down to about 0.74.
+TEST(KneeGainTables, KneeAndGainAtWhite) {
+    test::TestHost host;
+    const struct { int32_t levels, black, knee; float white, approx; } cases[] = {
+        {256, 4, 87, 0x1.7912acp-1f, 187.8f / 255.0f},
+        {65536, 1024, 22442, 0x1.795514p-1f, (22442.0f + 0.6f * 43093.0f) / 65535.0f},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> primary(c.levels), secondary(c.levels);
+        ASSERT_EQ(Build(primary, secondary, c.black, c.levels), 1);
+        EXPECT_EQ(secondary[c.levels - 1], c.white);
+        EXPECT_NEAR(secondary[c.levels - 1], c.approx, 1e-6f);
+        EXPECT_EQ(secondary[c.knee], 1.0f);
+        EXPECT_LT(secondary[c.knee + 1], 1.0f);
+    }
+}
+
+TEST(KneeGainTables, HostFailureLeavesOutputsUntouched) {
+    test::TestHost host;
+    for (const int32_t levels : {256, 65536}) {
+        std::vector<float> primary, secondary;
+        test::ForEachAllocationFailure(
+            host,
+            [&] {
+                primary.assign(levels, -3.0f), secondary.assign(levels, -3.0f);
+                return Build(primary, secondary, 4, levels);
+            },
+            [&](int64_t, int64_t result) {
+                EXPECT_EQ(result, 0);
+                EXPECT_EQ(primary, std::vector<float>(levels, -3.0f));
+                EXPECT_EQ(secondary, std::vector<float>(levels, -3.0f));
+            });
+    }
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+#include "stages/log_gain_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <vector>
+
+namespace lx {
+namespace {
+
+struct Pair {
+    std::vector<float> primary, secondary;
+    Pair(int32_t black, int32_t strength, int32_t levels) : primary(levels), secondary(levels) {
+        EXPECT_EQ(BuildLogGainTables(primary.data(), secondary.data(), black, 1, strength, 0.0f, levels), 1);
+    }
+};
+
+// The one-shot pipeline's trial table (black 12, 100 %, amount 0): exact
+// gains, and output levels gain * i near the curve's known values. 73 is the
+// wave's quarter point, where the two curves meet.
+TEST(LogGainTables, OneShotTableOutputLevels) {
+    const Pair t(12, 100, 256);
+    const struct { int i; float primary, secondary, primaryLevel, secondaryLevel; } anchors[] = {
+        {32, 0x1.19fe58p+1f, 0x1.faf47p+0f, 70.50f, 63.37f},     {64, 0x1.f5353ep+0f, 0x1.f7f0dp+0f, 125.30f, 125.99f},
+        {73, 0x1.df580ap+0f, 0x1.df580ap+0f, 136.69f, 136.69f},  {128, 0x1.77d9bcp+0f, 0x1.139a1ap+0f, 187.93f, 137.80f},
+        {192, 0x1.2e9cdp+0f, 0x1.56ac1p-1f, 226.96f, 128.50f},   {255, 0x1p+0f, 0x1.fcb51cp-1f, 255.0f, 253.36f},
+    };
+    for (const auto& a : anchors) {
+        EXPECT_EQ(t.primary[a.i], a.primary) << a.i;
+        EXPECT_EQ(t.secondary[a.i], a.secondary) << a.i;
+        EXPECT_NEAR(t.primary[a.i] * a.i, a.primaryLevel, 0.006) << a.i;
+        EXPECT_NEAR(t.secondary[a.i] * a.i, a.secondaryLevel, 0.006) << a.i;
+    }
+    EXPECT_EQ(t.primary[11], 1.0f) << "identity below black";
+}
+
+// Above 100 % the curve is built at half strength (integer halving) and
+// composed with itself in place, in increasing order, through truncated
+// indices; the secondary table is the half-strength one, not composed.
+TEST(LogGainTables, StrengthAboveHundredComposesTheHalfCurve) {
+    for (const int32_t levels : {256, 65536}) {
+        for (const auto& [strength, half] : {std::pair{150, 0.75f}, std::pair{101, 0.5f}}) {
+            const int32_t black = levels / 256 * 12;
+            std::vector<float> composed(levels);
+            const int32_t start = FillLogLiftLevels(composed.data(), black, half, levels);
+            // 16-bit levels above 65280 map below themselves and so read
+            // entries that are already composed.
+            for (int32_t i = start; i < levels; ++i) composed[i] = composed[static_cast<int32_t>(composed[i])];
+            const Pair t(black, strength, levels);
+            for (int32_t i = start; i < levels; ++i)
+                ASSERT_EQ(t.primary[i], composed[i] / float(i)) << strength << " %, level " << i;
+            EXPECT_EQ(t.secondary, Pair(black, strength / 2, levels).secondary);
+        }
+    }
+    // The start level's output truncates to 11, where the identity gives 11 back.
+    EXPECT_EQ(Pair(12, 150, 256).primary[12], 11.0f / 12.0f);
+}
+
+// Black levels beyond levels - 2q use the curve of levels - 2q; negative
+// ones start the curve at level 1. Every table stays finite.
+TEST(LogGainTables, OutOfRangeBlackLevelsStayFinite) {
+    for (const int32_t levels : {256, 65536}) {
+        const int32_t top = levels - 2 * (levels / 256);
+        for (const int32_t black : {INT_MIN, -5, top + 1, INT_MAX}) {
+            const Pair t(black, 200, levels);
+            for (int32_t i = 0; i < levels; ++i)
+                ASSERT_TRUE(std::isfinite(t.primary[i]) && std::isfinite(t.secondary[i])) << black << ", " << i;
+            EXPECT_TRUE(black <= top || t.primary == Pair(top, 200, levels).primary) << black;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#include "stages/sharpen_plane.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace lx {
+namespace {
+
+const struct { void (*sharpen)(float*, int32_t, int32_t, float); float limit; } kVariants[] = {
+    {SharpenPlane8, 255.0f}, {SharpenPlane16, 65280.0f}};
+
+// Lines are walked 64 at a time; the result must be that of sharpening every
+// row alone, then every column alone.
+TEST(SharpenPlane, EqualsSharpeningEachLineAlone) {
+    std::mt19937 rng(11);
+    for (const auto& v : kVariants) {
+        for (const auto& [w, h] : {std::pair{70, 67}, std::pair{130, 3}, std::pair{3, 130}}) {
+            std::vector<float> plane(w * h), column(h);
+            for (float& x : plane) x = float(rng() % 1000) / 999.0f * v.limit;
+            std::vector<float> expected = plane;
+            for (int y = 0; y < h; ++y) v.sharpen(&expected[y * w], w, 1, 1.3f);
+            for (int x = 0; x < w; ++x) {
+                for (int y = 0; y < h; ++y) column[y] = expected[y * w + x];
+                v.sharpen(column.data(), 1, h, 1.3f);
+                for (int y = 0; y < h; ++y) expected[y * w + x] = column[y];
+            }
+            v.sharpen(plane.data(), w, h, 1.3f);
+            EXPECT_EQ(plane, expected) << w << " x " << h << ", limit " << v.limit;
+        }
+    }
+}
+
+// Weights sum to 1 and (side + centre) * e = 1 at the ends; amount 0 is exact.
+TEST(SharpenPlane, ConstantPlaneStaysConstantToTheBorder) {
+    for (const auto& v : kVariants) {
+        for (const float amount : {0.0f, 0.7f, 2.0f, 6.0f}) {
+            std::vector<float> plane(66 * 70, 0.61f * v.limit);
+            v.sharpen(plane.data(), 66, 70, amount);
+            for (const float x : plane) ASSERT_NEAR(x, 0.61f * v.limit, amount * v.limit * 1e-6f) << amount;
+        }
+    }
+}
+
+// A vertical step edge overshoots on both sides; a strong kernel drives the
+// overshoot into the clamps 0 and the limit. The row ends keep their level.
+TEST(SharpenPlane, StepEdgeOvershootIsClamped) {
+    const int w = 40, h = 6;
+    for (const auto& v : kVariants) {
+        const float dark = v.limit * 60.0f / 255.0f, bright = v.limit * 200.0f / 255.0f;
+        for (const float amount : {0.5f, 3.0f}) {
+            std::vector<float> plane(w * h);
+            for (int i = 0; i < w * h; ++i) plane[i] = i % w < w / 2 ? dark : bright;
+            v.sharpen(plane.data(), w, h, amount);
+            for (const float* row = plane.data(); row < plane.data() + w * h; row += w) {
+                const float below = row[w / 2 - 1], above = row[w / 2];
+                EXPECT_TRUE(amount > 1.0f ? below == 0.0f : below > 0.0f && below < dark * 0.9f) << below;
+                EXPECT_TRUE(amount > 1.0f ? above == v.limit : above > bright * 1.05f && above < v.limit) << above;
+                EXPECT_NEAR(row[0], dark, dark * 1e-5f);
+                EXPECT_NEAR(row[w - 1], bright, bright * 1e-5f);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lx

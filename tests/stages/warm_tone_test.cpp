@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: MIT
+#include "stages/warm_tone.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "lumarex/lumarex.h"
+#include "support/sample_images.h"
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+using Px = std::array<int, 3>;
+using test::TestHost;
+
+Px Warm8(Px p, float strength) {
+    uint8_t s[3] = {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
+    WarmToneCorrect8(s, s + 1, s + 2, 1, 1, 3, 3, strength);
+    return {s[0], s[1], s[2]};
+}
+
+Px Warm16(Px p, float strength) {
+    uint16_t s[3] = {uint16_t(p[0]), uint16_t(p[1]), uint16_t(p[2])};
+    WarmToneCorrect16(s, s + 1, s + 2, 1, 1, 3, 3, strength);
+    return {s[0], s[1], s[2]};
+}
+
+TEST(WarmToneTables, RampAndNotchShapes) {
+    float ramp[256], notch[101];
+    CosRamp(128, 191, ramp, 256);
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_TRUE(i < 128 ? ramp[i] == 0.0f : i >= 191 ? ramp[i] == 1.0f : ramp[i] > ramp[i - 1]) << i;
+    }
+    EXPECT_LT(ramp[129], 0.003f);
+    float step[8] = {}, spare[6] = {-1, -1, -1, -1, -1, -1};
+    CosRamp(5, 2, step, 8);  // hi < lo: a plain step at lo
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(step[i], i < 5 ? 0.0f : 1.0f) << i;
+    CosRamp(2, 100, spare, 4);
+    EXPECT_EQ(spare[4], -1.0f) << "written past count";
+
+    CosNotch(0.35f, 0.6f, 0.85f, notch);
+    for (int i = 0; i <= 100; ++i) {
+        EXPECT_TRUE(i < 35 || i > 85 ? notch[i] == 1.0f
+                    : i == 35        ? notch[i] > 0.999f
+                    : i <= 60        ? notch[i] < notch[i - 1]
+                                     : notch[i] > notch[i - 1]) << i;
+    }
+    EXPECT_EQ(notch[60], 0.0f);
+    EXPECT_GT(notch[85], 0.999f);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (auto [a, b, c] : {std::array<float, 3>{0.5f, 0.5f, 0.7f}, {0.3f, 0.6f, 0.6f}, {0.7f, 0.3f, 0.5f},
+                           {nan, 0.5f, nan}, {-1e30f, 0.5f, 1e30f}}) {
+        CosNotch(a, b, c, notch);
+        for (float v : notch) ASSERT_FALSE(std::isnan(v)) << a << " " << b << " " << c;
+    }
+}
+
+TEST(WarmTone, PinnedPixels) {
+    struct Case { Px in; float strength; Px out; } cases[] = {
+        {{200, 120, 80}, 1.0f, {200, 131, 94}},  // ratio 0.6: the full weight 0.35
+        {{200, 120, 80}, 0.5f, {200, 125, 87}},
+        {{200, 100, 110}, 1.0f, {200, 106, 111}},  // blue above green: half weight
+        {{160, 96, 64}, 1.0f, {160, 100, 69}},     // brightness ramp at about half
+        {{139, 105, 83}, 1.0f, {139, 105, 82}},    // 0.35000002, not 0.35, tips this one a level
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Warm8(c.in, c.strength), c.out) << c.in[0] << "," << c.in[1] << "," << c.in[2];
+    }
+    TestHost host;
+    EXPECT_EQ(Warm16({51200, 30720, 20480}, 1.0f), (Px{51200, 33766, 24064}));
+    EXPECT_EQ(Warm16({51200, 25600, 28160}, 1.0f), (Px{51200, 27183, 28453}));
+    EXPECT_EQ(Warm16({41000, 24600, 16400}, 1.0f), (Px{41000, 25829, 17846}));
+}
+
+TEST(WarmTone, BoundaryPixelsAndZeroStrengthAreUntouched) {
+    TestHost host;
+    // R = 128, G/R exactly 0.35 and 0.85, greys, (G - B) / (R - G) exactly -0.2,
+    // blue far above green.
+    for (const Px& p : {Px{128, 77, 50}, Px{200, 70, 40}, Px{200, 170, 100}, Px{200, 200, 200}, Px{255, 255, 255},
+                        Px{0, 0, 0}, Px{200, 100, 120}, Px{200, 100, 180}}) {
+        EXPECT_EQ(Warm8(p, 1.0f), p) << p[0] << "," << p[1] << "," << p[2];
+        const Px p16 = {p[0] * 256, p[1] * 256, p[2] * 256};
+        EXPECT_EQ(Warm16(p16, 1.0f), p16) << p[0] << "," << p[1] << "," << p[2];
+    }
+    const test::Rgb8 img = test::LoadSample8("s08_sunset_warm.jpg", 64);
+    const test::Rgb16 img16 = test::LoadSample16("s08_sunset_warm.jpg", 64);
+    const int w = img.width, h = img.height;
+    for (float s : {0.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        test::Rgb8 a = img;
+        test::Rgb16 b = img16;
+        WarmToneCorrect8(&a.px[0], &a.px[1], &a.px[2], h, w, 3, 3 * w, s);
+        WarmToneCorrect16(&b.px[0], &b.px[1], &b.px[2], h, w, 3, 3 * w, s);
+        EXPECT_TRUE(a.px == img.px && b.px == img16.px) << "strength " << s;
+    }
+}
+
+TEST(WarmTone, BrightnessRampFadesTheCorrectionIn) {
+    int previous = 0;
+    for (int r = 130; r <= 255; r += 5) {  // G = 0.6 R: full ratio weight, only the ramp varies
+        const int g = r * 3 / 5, change = Warm8({r, g, r * 2 / 5}, 1.0f)[1] - g;
+        const int full = int(float(int(float(r) * 0.77f) - g) * 0.35f);
+        if (r <= 140) {
+            EXPECT_EQ(change, 0) << r;  // R = 129 and near it: almost nothing
+        } else if (r < 185) {
+            EXPECT_LT(change, full) << r;
+        } else if (r >= 195) {
+            EXPECT_NEAR(change, full, 1) << r;
+        }
+        EXPECT_GE(change, previous) << r;
+        previous = change;
+    }
+}
+
+TEST(WarmTone, SixteenBitPlanarFollowsEightBitTimes256) {
+    TestHost host;
+    const test::Rgb8 img = test::LoadSample8("s08_sunset_warm.jpg", 96);
+    const int w = img.width, h = img.height, stride = w + 5;  // 16-bit planes with padded rows
+    std::vector<uint16_t> planes(size_t(stride) * h * 3, 0x5A5A);
+    uint16_t* pl[3] = {&planes[0], &planes[size_t(stride) * h], &planes[size_t(stride) * h * 2]};
+    for (int i = 0; i < w * h; ++i)
+        for (int k = 0; k < 3; ++k) pl[k][i / w * stride + i % w] = uint16_t(img.px[3 * i + k] * 256);
+    test::Rgb8 a = img;
+    WarmToneCorrect8(&a.px[0], &a.px[1], &a.px[2], h, w, 3, 3 * w, 1.0f);
+    WarmToneCorrect16(pl[0], pl[1], pl[2], h, w, 1, stride, 1.0f);
+    int changed = 0, worst = 0;
+    for (int i = 0; i < w * h; ++i) {
+        const int at = i / w * stride + i % w;
+        ASSERT_EQ(pl[0][at], img.px[3 * i] * 256) << "red is never changed";
+        for (int k = 1; k < 3; ++k) {
+            changed += a.px[3 * i + k] != img.px[3 * i + k];
+            worst = std::max(worst, std::abs(pl[k][at] - a.px[3 * i + k] * 256));
+        }
+    }
+    EXPECT_GT(changed, 100) << "the sunset should have warm pixels";
+    EXPECT_LE(worst, 2 * 256);  // 8-bit truncation of target and blend, a slightly later 16-bit ramp
+    for (int y = 0; y < h; ++y) ASSERT_EQ(pl[2][y * stride + w], 0x5A5A) << "row padding was written";
+}
+
+TEST(WarmTone, SixteenBitLeavesTheImageWhenHostMemoryFails) {
+    TestHost host;
+    const test::Rgb16 img = test::LoadSample16("s08_sunset_warm.jpg", 48);
+    test::Rgb16 work;
+    auto run = [&]() -> int64_t {  // 1 when the image came back unchanged
+        work = img;
+        WarmToneCorrect16(&work.px[0], &work.px[1], &work.px[2], img.height, img.width, 3, 3 * img.width, 1.0f);
+        return work.px == img.px ? 1 : 0;
+    };
+    EXPECT_EQ(run(), 0) << "with memory the sunset is corrected";
+    EXPECT_EQ(host.lastRequest(), 65536 * 4 + 12) << "one block of 65536 floats";
+    test::ForEachAllocationFailure(host, run, [](int64_t k, int64_t unchanged) { EXPECT_EQ(unchanged, 1) << k; });
+    SetFilterRecord(nullptr);  // no host at all
+    EXPECT_EQ(run(), 1);
+    SetFilterRecord(host.record());
+    host.Reset();
+    WarmToneCorrect16(nullptr, nullptr, nullptr, 0, 10, 3, 30, 1.0f);  // empty: no memory, nothing read
+    WarmToneCorrect8(nullptr, nullptr, nullptr, 10, -1, 3, 0, 1.0f);
+    EXPECT_EQ(host.allocations(), 0);
+}
+
+}  // namespace
+}  // namespace lx
