@@ -4,11 +4,15 @@
 #include "noiselib17.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstddef>
 
 #include "denoise.h"
 #include "noise_estimate.h"
 #include "work_memory.h"
+
+static_assert(sizeof(NoiseParamBlock) == 32 && offsetof(NoiseParamBlock, word16) == 16 &&
+                  offsetof(NoiseParamBlock, reserved20) == 20 && offsetof(NoiseParamBlock, qword) == 24,
+              "callers lay the block out as 32-bit words at 0..16 and a 64-bit field at 24");
 
 namespace noiselib {
 namespace {
@@ -75,7 +79,7 @@ int32_t Run(uint8_t* buffer, int32_t width, int32_t height, int64_t rowStride, b
     if (mode == 1) return NOISELIB_OK;
 
     const DenoiseSettings settings = SettingsFor(*block, preset, sigma);
-    if (!(settings.sigma >= kMinSigma)) return NOISELIB_OK;  // level 0 or a clean image: unchanged
+    if (!(settings.sigma >= kMinSigma)) return NOISELIB_OK;  // level 0, or no measurable noise (flat or tiny images)
     WorkBlock scratch = WorkBlock::Allocate(DenoiseScratchBytes(width, height, int(sizeof(T)), settings));
     if (!scratch) return NOISELIB_FAILED;
     Denoise<T>(buffer, width, height, rowStride, redFirst, settings, scratch.data());
