@@ -9,6 +9,7 @@
 #include "api/param_records.h"
 #include "host/host_buffers.h"
 #include "lumarex/lumarex.h"
+#include "noise/detect_noise.h"
 #include "noise/noise_library.h"
 #include "oneshot/lumarex_comprehensive.h"
 
@@ -106,6 +107,11 @@ int32_t ApplyImageBlobParamLocal(const ImageDesc*, const ImageBlob*, ImageParam*
     return 0;
 }
 
-int32_t DetectNoise(const ImageDesc*, int32_t, int32_t, int32_t, int64_t) noexcept { return 0; }
+int32_t DetectNoise(const ImageDesc* image, int32_t noisePreset, int32_t noiseLevelOverride, int32_t noiseWord0,
+                    int64_t noiseQword) noexcept {
+    return Guard<int32_t>(0, [&] {
+        return lx::noise::DetectNoise(image, noisePreset, noiseLevelOverride, noiseWord0, noiseQword);
+    });
+}
 
 }  // extern "C"
