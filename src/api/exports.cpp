@@ -10,6 +10,7 @@
 #include "api/param_records.h"
 #include "host/host_buffers.h"
 #include "lumarex/lumarex.h"
+#include "noise/detect_noise.h"
 #include "noise/noise_library.h"
 #include "oneshot/lumarex_comprehensive.h"
 #include "pipeline/apply_blob_param.h"
@@ -173,10 +174,13 @@ int32_t NeedTintCorrection(const ImageParam* param, int32_t index) noexcept {
 
 }  // extern "C"
 
-// Operations whose pipelines are not built yet. Each returns its failure
-// result; none pretends to have corrected anything.
 extern "C" {
 
-int32_t DetectNoise(const ImageDesc*, int32_t, int32_t, int32_t, int64_t) noexcept { return 0; }
+int32_t DetectNoise(const ImageDesc* image, int32_t noisePreset, int32_t noiseLevelOverride, int32_t noiseWord0,
+                    int64_t noiseQword) noexcept {
+    return Guard<int32_t>(0, [&] {
+        return lx::noise::DetectNoise(image, noisePreset, noiseLevelOverride, noiseWord0, noiseQword);
+    });
+}
 
 }  // extern "C"
