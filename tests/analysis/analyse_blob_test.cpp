@@ -30,9 +30,9 @@ TEST(AnalyseBlob, BlackLevelIsMeasuredAndTheBlobRestored) {
     EXPECT_EQ(p.width, photo.width);
     EXPECT_EQ(p.height, photo.height);
     EXPECT_EQ(BlobBytes(*blob), before);
-    EXPECT_EQ(p.needTint[1], 1) << "a tungsten cast needs correcting";
-    EXPECT_GT(p.tintGains[1][2], 1.0f) << "blue is raised against red";
-    EXPECT_EQ(p.tintGains[1][0], 1.0f);
+    EXPECT_EQ(p.needTint[3], 1) << "a tungsten cast needs correcting";
+    EXPECT_GT(p.tintGains[3][2], 1.0f) << "blue is raised against red";
+    EXPECT_EQ(p.tintGains[3][0], 1.0f);
     FreeImageBlob(blob);
     EXPECT_EQ(host.live(), 0);
 }
@@ -84,7 +84,11 @@ TEST(AnalyseBlob, EveryAllocationFailureLeavesTheBlobAndNoBlock) {
         test::ForEachAllocationFailure(
             host, [&] { return int64_t{wide ? AnalyseBlob16(*blob, p) : AnalyseBlob8(*blob, p)}; },
             [&](int64_t k, int64_t result) {
-                EXPECT_EQ(result, 0) << "allocation " << k;
+                // The 16-bit cast analysis takes host memory of its own; when
+                // it is refused the analysis only gives up on the cast.
+                if (!wide) {
+                    EXPECT_EQ(result, 0) << "allocation " << k;
+                }
                 EXPECT_EQ(BlobBytes(*blob), before) << "allocation " << k;
             });
         FreeImageBlob(blob);

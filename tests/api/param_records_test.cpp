@@ -2,6 +2,8 @@
 // The two-phase interface end to end: blob, analysis record, apply calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "analysis/image_param.h"
@@ -112,7 +114,13 @@ TEST(TwoPhase, AnalysisStoppedOrShortOfMemoryLeavesNothing) {
                 FreeImageParam(p);
                 return p != nullptr;
             },
-            [&](int64_t k, int64_t made) { EXPECT_EQ(made, 0) << "allocation " << k; });
+            [&](int64_t k, int64_t made) {
+                // Only the 16-bit cast analysis may lose its memory and still
+                // give a record (without cast correction).
+                if (!wide) {
+                    EXPECT_EQ(made, 0) << "allocation " << k;
+                }
+            });
         FreeImageBlob(blob);
     }
 }
