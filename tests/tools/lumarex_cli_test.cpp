@@ -3,6 +3,9 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -205,6 +208,73 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
     const Result help = Run("auto --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--cast-strength"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Cli, CorrectKeepsSixteenBitsAndServesRegions) {
+    const fs::path deep = MakeInput("deep.tif", 3, OIIO::TypeDesc::UINT16);
+    const fs::path flat = MakeInput("flat.png");
+    Result r = Run("correct \"" + deep.string() + "\" \"" + flat.string() + "\" -j 2 -d \"" + (dir / "out").string() + "\"");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(SpecOf(dir / "out" / "deep.tif").format, OIIO::TypeDesc::UINT16) << "16-bit TIFF stays 16-bit";
+    EXPECT_EQ(SpecOf(dir / "out" / "flat.png").format, OIIO::TypeDesc::UINT8);
+
+    r = Run("correct \"" + deep.string() + "\" --region 10,20,40,30 -o \"" + (dir / "crop.png").string() + "\"");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const OIIO::ImageSpec crop = SpecOf(dir / "crop.png");
+    EXPECT_EQ(crop.width, 40);
+    EXPECT_EQ(crop.height, 30);
+    EXPECT_EQ(crop.format, OIIO::TypeDesc::UINT16);
+
+    r = Run("correct \"" + deep.string() + "\" --region 90,20,40,30 -o \"" + (dir / "off.png").string() + "\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("leaves the"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "off.png"));
+    EXPECT_TRUE(NoTemporariesLeft());
+}
+
+TEST_F(Cli, AnalysePrintsTheRecordAsJson) {
+    const fs::path in = MakeInput("a.png");
+    const Result r = Run("analyse \"" + in.string() + "\" \"" + (dir / "missing.png").string() + "\"");
+    EXPECT_EQ(r.status, 1) << "one of the two files is missing";
+    for (const char* key : {"\"blackLevel\"", "\"needTint\"", "\"tintGains\"", "\"whitePoint\"", "\"toneLevels\"",
+                            "\"shadowPercentiles\"", "\"baseMap\": {\"valid\": 1"})
+        EXPECT_NE(r.out.find(key), std::string::npos) << key;
+    EXPECT_EQ(r.out.front(), '[');
+    EXPECT_NE(r.err.find("missing.png: no such file"), std::string::npos);
+}
+
+// Ctrl-C during a correction leaves neither the output nor a temporary file.
+TEST_F(Cli, InterruptLeavesNoPartialOutput) {
+    // A large photo, so that the correction is still running when stopped.
+    const int w = 3000, h = 2000;
+    std::vector<uint16_t> px(size_t(w) * h * 3);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = uint16_t((i * 2654435761u) >> 16);
+    const fs::path in = dir / "big.tif";
+    {
+        auto out = OIIO::ImageOutput::create(in.string());
+        ASSERT_TRUE(out->open(in.string(), OIIO::ImageSpec(w, h, 3, OIIO::TypeDesc::UINT16)) &&
+                    out->write_image(OIIO::TypeDesc::UINT16, px.data()) && out->close());
+    }
+    const fs::path result = dir / "big-out.tif";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        execl(LUMAREX_CLI, LUMAREX_CLI, "correct", in.c_str(), "-o", result.c_str(), "--sharpen", "1", nullptr);
+        _exit(127);
+    }
+    usleep(400 * 1000);
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 130) || WIFSIGNALED(status)) << status;
+    EXPECT_FALSE(fs::exists(result));
+    EXPECT_TRUE(NoTemporariesLeft());
 }
 
 }  // namespace

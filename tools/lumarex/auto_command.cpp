@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // `lumarex auto`: the one-shot correction of 8-bit photographs.
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "batch.h"
 #include "commands.h"
+#include "common_options.h"
 #include "image_file.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
@@ -31,12 +31,7 @@ struct AutoSettings {
     int localContrast = 1;
     int curve = 0;            // curveFamily
     int localDepth = 50;      // curveReduction
-    int colour = 0;           // colorMode
-    float colourAmount = 0.5f;
-    float sharpen = 0.0f;     // 0 = off
-    float warmTone = 0.0f;    // 0 = off
-    int look = -1;            // -1 none, 0 CubeA, 1 CubeB
-    int flatten = 0;          // cubeAlsoC
+    Finishing finish;
 };
 
 bool CorrectOne(const AutoSettings& s, const OutputChoice& choice, const std::string& in, const std::string& out,
@@ -44,19 +39,17 @@ bool CorrectOne(const AutoSettings& s, const OutputChoice& choice, const std::st
     Picture pic;
     std::string note;
     if (!ReadPicture(in, /*want16=*/false, pic, error, note)) return false;
-    if (g_stopRequested) return false;
-    Picture before;
-    if (choice.compare) before = pic;
-
+    const Picture before = choice.compare ? pic : Picture();
     const std::vector<uint8_t> original = s.autoBrighten ? pic.rgb8 : std::vector<uint8_t>();
     ImageDesc d{0, pic.width, pic.height, pic.width * 3, 3, pic.rgb8.data(), pic.rgb8.data() + 1,
                 pic.rgb8.data() + 2};
+    const Finishing& f = s.finish;
     int32_t strength = s.brighten;
     auto correct = [&](int32_t autoTone) {
         LumarexComprehensive(&d, s.cast, s.castMethod, 0, s.castStrength, s.shadowFloor, s.blackClip != 0,
-                             s.blackClip, &strength, s.localContrast, s.curve, s.localDepth, s.colour,
-                             s.colourAmount, s.sharpen > 0.0f, s.sharpen, autoTone, s.target, s.maxBrighten,
-                             s.warmTone > 0.0f, s.warmTone, s.flatten, s.look >= 0, s.look >= 0 ? s.look : 0);
+                             s.blackClip, &strength, s.localContrast, s.curve, s.localDepth, f.colour,
+                             f.colourAmount, f.sharpen > 0.0f, f.sharpen, autoTone, s.target, s.maxBrighten,
+                             f.warmTone > 0.0f, f.warmTone, f.flatten, f.look >= 0, f.look >= 0 ? f.look : 0);
     };
     correct(s.autoBrighten);
     if (s.autoBrighten && strength < s.minBrighten) {
@@ -66,15 +59,9 @@ bool CorrectOne(const AutoSettings& s, const OutputChoice& choice, const std::st
         strength = s.minBrighten;
         correct(0);
     }
-    if (g_stopRequested) return false;
-    if (!WritePicture(out, pic, choice.quality, error)) return false;
+    if (!WriteResult(out, before, pic, choice, error)) return false;
     summary = "brightened " + std::to_string(strength) + " %";
     if (!note.empty()) summary += " (" + note + ")";
-    if (choice.compare) {
-        const std::filesystem::path o(out);
-        const std::string cmp = (o.parent_path() / (o.stem().string() + "-compare.jpg")).string();
-        if (!WriteSideBySide(cmp, before, pic, 2400, error)) return false;
-    }
     return true;
 }
 
@@ -83,16 +70,8 @@ bool CorrectOne(const AutoSettings& s, const OutputChoice& choice, const std::st
 int RunAuto(int argc, char** argv, int first) {
     AutoSettings s;
     OutputChoice choice;
-    std::vector<Option> options = {
-        Option{"--output", "FILE", "Write the corrected photo here (one input only). The format follows the "
-               "extension: .jpg, .png or .tif.", [&](const std::string& v) { choice.output = v; return std::string(); }, ""},
-        Option{"--dir", "FOLDER", "Write each corrected photo into this folder under its own name.",
-               [&](const std::string& v) { choice.directory = v; return std::string(); }, ""},
-        FlagOption("--overwrite", &choice.overwrite, "Allow an output to replace its input file."),
-        FlagOption("--compare", &choice.compare,
-                   "Also write NAME-compare.jpg: the photo before and after, side by side."),
-        IntOption("--quality", "1..100", &choice.quality, 1, 100, "JPEG quality of the written files."),
-        FlagOption("--quiet", &choice.quiet, "Print only errors."),
+    std::vector<Option> options = OutputOptions(choice);
+    Append(options, {
         OnOffOption("--cast", &s.cast,
                     "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and "
                     "water."),
@@ -107,22 +86,7 @@ int RunAuto(int argc, char** argv, int first) {
         IntOption("--black-clip", "PERMILLE", &s.blackClip, 0, 999,
                   "Share of the darkest samples, in tenths of a percent, set to pure black to give the picture "
                   "a solid black. 0 keeps every shadow detail."),
-        Option{"--brighten", "auto|PERCENT",
-               "How strongly shadows and mid-tones are lifted. 'auto' measures the photo and picks the "
-               "strength; a number from 0 (no lift) to 300 sets it.",
-               [&](const std::string& v) -> std::string {
-                   if (v == "auto") {
-                       s.autoBrighten = 1;
-                       return {};
-                   }
-                   int value = 0;
-                   Option tmp = IntOption("", "", &value, 0, 300, "");
-                   if (std::string e = tmp.set(v); !e.empty()) return "expects 'auto' or 0..300";
-                   s.autoBrighten = 0;
-                   s.brighten = value;
-                   return {};
-               },
-               "auto"},
+        BrightenOption(&s.autoBrighten, &s.brighten, 300),
         IntOption("--target", "0..9", &s.target, 0, 9,
                   "With --brighten auto: how bright the picture aims to be, from 0 (mid-tones around 55 % "
                   "grey) to 9 (very bright); each step is 5 % brighter."),
@@ -141,28 +105,16 @@ int RunAuto(int argc, char** argv, int first) {
         ChoiceOption("--curve", &s.curve, {{"gentle", 0}, {"strong", 1}},
                      "The lift's shape: 'gentle' a logarithmic lift; 'strong' a lift that can go past it, "
                      "with the shadow/highlight balance of an exponential curve."),
-        ChoiceOption("--colour", &s.colour, {{"off", 0}, {"rich", 1}, {"soft", 2}, {"bright", 3}},
-                     "Colour restoration after brightening: 'rich' deepens shadows and lifts highlights, "
-                     "'soft' is the same with gentler reds, 'bright' mostly lifts mid-tones."),
-        FloatOption("--colour-amount", "0..1", &s.colourAmount, 0.0f, 1.0f, "Strength of --colour."),
-        FloatOption("--sharpen", "AMOUNT", &s.sharpen, 0.0f, 4.0f,
-                    "Sharpen fine detail without shifting colours; 0 is off, 1 is a clear sharpening."),
-        FloatOption("--warm-tone", "0..1", &s.warmTone, 0.0f, 1.0f,
-                    "Pull bright warm tones (skin, sunlit faces) toward one pleasant warm hue; 0 is off."),
-        ChoiceOption("--look", &s.look, {{"none", -1}, {"natural", 0}, {"contrast", 1}},
-                     "A final colour look: 'natural' shifts saturated colours slightly, 'contrast' adds an "
-                     "S-shaped contrast curve to the same."),
-        OnOffOption("--flatten", &s.flatten,
-                    "Finish with a look that lifts shadows, softens highlights and strengthens mid-level "
-                    "colours (after --look when both are given)."),
-    };
-    ParsedArgs args = ParseArgs(argc, argv, first, options, {{"-o", "--output"}, {"-d", "--dir"}});
+    });
+    Append(options, FinishingOptions(s.finish));
+    ParsedArgs args = ParseArgs(argc, argv, first, options, {{"-o", "--output"}, {"-d", "--dir"}, {"-j", "--jobs"}});
     if (args.help) {
         PrintHelp("usage: lumarex auto PHOTO... (-o OUT | -d FOLDER) [options]",
                   "Corrects 8-bit photographs automatically in one step: removes the black offset and the "
                   "colour cast, stretches the levels and brightens shadows and mid-tones. JPEG, PNG and TIFF "
                   "are read and written; metadata (EXIF, colour profile) is kept. 16-bit files are reduced "
-                  "to 8 bits; grey photos stay grey; an alpha channel is kept as it is.",
+                  "to 8 bits (lumarex correct keeps them); grey photos stay grey; an alpha channel is kept "
+                  "as it is.",
                   options);
         return 0;
     }
@@ -175,9 +127,8 @@ int RunAuto(int argc, char** argv, int first) {
     SetFilterRecord(LxHeapHostRecord());
     InstallStopHandler();
     return RunBatch(args.positional, choice,
-                    [&](const std::string& in, const std::string& out, std::string& err, std::string& summary) {
-                        return CorrectOne(s, choice, in, out, err, summary);
-                    });
+                    [&](const std::string& in, const std::string& out, std::string& err, std::string& summary,
+                        const FileProgress&) { return CorrectOne(s, choice, in, out, err, summary); });
 }
 
 }  // namespace lumarex_cli

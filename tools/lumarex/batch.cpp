@@ -3,7 +3,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 
@@ -81,30 +84,117 @@ std::string OutputPathFor(const std::string& input, const OutputChoice& choice, 
     return out;
 }
 
-int RunBatch(const std::vector<std::string>& inputs, const OutputChoice& choice,
-             const std::function<bool(const std::string&, const std::string&, std::string&, std::string&)>& one) {
-    const bool terminal = !choice.quiet && ::isatty(STDERR_FILENO);
-    int failed = 0;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        if (g_stopRequested) break;
-        const std::string& in = inputs[i];
-        if (terminal) {
-            std::fprintf(stderr, "\r\033[K[%zu/%zu] %s ...", i + 1, inputs.size(), in.c_str());
-            std::fflush(stderr);
-        }
-        std::string error, summary;
-        const std::string out = OutputPathFor(in, choice, error);
-        const bool ok = !out.empty() && one(in, out, error, summary);
-        if (terminal) std::fprintf(stderr, "\r\033[K");
-        if (g_stopRequested) break;
-        if (!ok) {
-            ++failed;
-            std::fprintf(stderr, "lumarex: %s: %s\n", in.c_str(), error.c_str());
-        } else if (!choice.quiet) {
-            std::printf("%s -> %s%s%s\n", in.c_str(), out.c_str(), summary.empty() ? "" : "  ", summary.c_str());
-        }
-        std::fflush(stdout);
+namespace {
+
+// The terminal line: "[3/8] name [######------]" for one job at a time,
+// "[3/8 done] 2 at work" for several.
+class Terminal {
+public:
+    Terminal(bool on, size_t total) : on_(on), total_(total) {}
+
+    void Show(const std::string& text) {
+        if (!on_) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fflush(stderr);
     }
+    void Clear() { Show(""); }
+    // Prints a whole line to `to` without tearing the progress line.
+    void Line(std::FILE* to, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (on_) std::fprintf(stderr, "\r\033[K");
+        std::fprintf(to, "%s\n", text.c_str());
+        std::fflush(to);
+    }
+    size_t total() const { return total_; }
+
+private:
+    bool on_;
+    size_t total_;
+    std::mutex mutex_;
+};
+
+// "[a/b]" followed by `rest`. (Built by appending: GCC 12 warns falsely on
+// "literal" + std::string.)
+std::string Counter(size_t a, size_t b, const std::string& rest) {
+    std::string s(1, '[');
+    s += std::to_string(a);
+    s += '/';
+    s += std::to_string(b);
+    s += rest;
+    return s;
+}
+
+class BarProgress : public FileProgress {
+public:
+    BarProgress(Terminal& t, bool draw, size_t index, std::string name)
+        : t_(t), draw_(draw), index_(index), name_(std::move(name)) {}
+    bool Report(int step, int total) const override {
+        if (draw_ && total > 0) {
+            constexpr int kWidth = 24;
+            const int filled = std::clamp(step * kWidth / total, 0, kWidth);
+            std::string line = Counter(index_ + 1, t_.total(), "] ");
+            line += name_;
+            line += " [";
+            line.append(size_t(filled), '#');
+            line.append(size_t(kWidth - filled), '-');
+            line += ']';
+            t_.Show(line);
+        }
+        return g_stopRequested.load();
+    }
+
+private:
+    Terminal& t_;
+    bool draw_;
+    size_t index_;
+    std::string name_;
+};
+
+}  // namespace
+
+bool WriteResult(const std::string& out, const Picture& before, const Picture& after, const OutputChoice& choice,
+                 std::string& error) {
+    if (g_stopRequested) return false;
+    if (!WritePicture(out, after, choice.quality, error)) return false;
+    if (!choice.compare) return true;
+    const fs::path o(out);
+    const std::string cmp = (o.parent_path() / (o.stem().string() + "-compare.jpg")).string();
+    return WriteSideBySide(cmp, before, after, 2400, error);
+}
+
+int RunBatch(const std::vector<std::string>& inputs, const OutputChoice& choice, const FileJob& one) {
+    Terminal term(!choice.quiet && ::isatty(STDERR_FILENO), inputs.size());
+    const size_t jobs = std::min<size_t>(size_t(std::max(choice.jobs, 1)), inputs.size());
+    std::atomic<size_t> next{0}, done{0};
+    std::atomic<int> failed{0};
+
+    auto worker = [&] {
+        for (size_t i; !g_stopRequested && (i = next.fetch_add(1)) < inputs.size();) {
+            const std::string& in = inputs[i];
+            if (jobs == 1) term.Show(Counter(i + 1, inputs.size(), "] ") + in);
+            std::string error, summary;
+            const BarProgress progress(term, jobs == 1, i, in);
+            const std::string out = OutputPathFor(in, choice, error);
+            const bool ok = !out.empty() && one(in, out, error, summary, progress);
+            if (g_stopRequested) break;
+            ++done;
+            if (!ok) {
+                ++failed;
+                term.Line(stderr, "lumarex: " + in + ": " + error);
+            } else if (!choice.quiet) {
+                term.Line(stdout, in + " -> " + out + (summary.empty() ? "" : "  " + summary));
+            }
+            if (jobs > 1)
+                term.Show(Counter(done.load(), inputs.size(), " done]"));
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t j = 1; j < jobs; ++j) pool.emplace_back(worker);
+    worker();
+    for (auto& t : pool) t.join();
+    term.Clear();
+
     if (g_stopRequested) {
         RemovePendingTemporaries();
         std::fprintf(stderr, "lumarex: stopped; no partial output was left\n");

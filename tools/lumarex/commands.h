@@ -7,5 +7,7 @@ namespace lumarex_cli {
 // returns the process exit status: 0 success, 1 some file failed, 2 a usage
 // error, 130 stopped by Ctrl-C.
 int RunAuto(int argc, char** argv, int first);
+int RunCorrect(int argc, char** argv, int first);
+int RunAnalyse(int argc, char** argv, int first);
 
 }  // namespace lumarex_cli
