@@ -17,20 +17,10 @@ namespace {
 // The one-shot correction's settings, with the defaults that suit most
 // photographs (chosen on the bundled samples: a tungsten interior, a hazy
 // landscape, a backlit room and a sunset).
-struct AutoSettings {
-    int cast = 1;             // tintCorrection
-    int castMethod = 3;       // tintMode: the average colour
-    float castStrength = 0.7f;
-    int shadowFloor = 12;     // curveBlack
+struct AutoSettings : CastAndLift {
     int blackClip = 1;        // shadowClipPermille; 0 turns shadowClip off
-    int brighten = 50;        // toneStrength when not automatic
-    int autoBrighten = 1;     // autoTone
     int target = 1;           // toneTarget
-    int maxBrighten = 100;    // strengthLimit
     int minBrighten = 0;      // a measured strength below it is replaced by it
-    int localContrast = 1;
-    int curve = 0;            // curveFamily
-    int localDepth = 50;      // curveReduction
     Finishing finish;
 };
 
@@ -71,40 +61,18 @@ int RunAuto(int argc, char** argv, int first) {
     AutoSettings s;
     OutputChoice choice;
     std::vector<Option> options = OutputOptions(choice);
+    Append(options, CastOptions(s));
+    Append(options, LiftOptions(s));
     Append(options, {
-        OnOffOption("--cast", &s.cast,
-                    "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and "
-                    "water."),
-        ChoiceOption("--cast-method", &s.castMethod, {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}},
-                     "How the cast is measured: 'average' balances the average colour of the scene (removes "
-                     "strong casts such as tungsten or underwater light); 'nearest' trusts the most common "
-                     "colour closest to neutral; 'box' the edge of the most common colours nearest neutral "
-                     "(gentle, often leaves a cast); 'adaptive' widens its view on busy scenes and leaves "
-                     "scenes dominated by red alone."),
-        FloatOption("--cast-strength", "0..1", &s.castStrength, 0.0f, 1.0f,
-                    "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully."),
         IntOption("--black-clip", "PERMILLE", &s.blackClip, 0, 999,
                   "Share of the darkest samples, in tenths of a percent, set to pure black to give the picture "
                   "a solid black. 0 keeps every shadow detail."),
-        BrightenOption(&s.autoBrighten, &s.brighten, 300),
         IntOption("--target", "0..9", &s.target, 0, 9,
                   "With --brighten auto: how bright the picture aims to be, from 0 (mid-tones around 55 % "
                   "grey) to 9 (very bright); each step is 5 % brighter."),
-        IntOption("--max-brighten", "PERCENT", &s.maxBrighten, 0, 300,
-                  "With --brighten auto: the strongest lift it may choose."),
         IntOption("--min-brighten", "PERCENT", &s.minBrighten, -300, 300,
                   "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift "
                   "(a darkening); 0 keeps them as bright as they are."),
-        IntOption("--shadow-floor", "LEVEL", &s.shadowFloor, 0, 254,
-                  "Levels (0..255) below this are left as they are by the lift, so deep blacks stay black."),
-        OnOffOption("--local-contrast", &s.localContrast,
-                    "Lift areas that are darker than their surroundings less than bright ones, so that "
-                    "local contrast survives the brightening."),
-        IntOption("--local-depth", "PERCENT", &s.localDepth, 0, 100,
-                  "With --local-contrast: how much darker areas are held back against the plain lift."),
-        ChoiceOption("--curve", &s.curve, {{"gentle", 0}, {"strong", 1}},
-                     "The lift's shape: 'gentle' a logarithmic lift; 'strong' a lift that can go past it, "
-                     "with the shadow/highlight balance of an exponential curve."),
     });
     Append(options, FinishingOptions(s.finish));
     ParsedArgs args = ParseArgs(argc, argv, first, options, {{"-o", "--output"}, {"-d", "--dir"}, {"-j", "--jobs"}});

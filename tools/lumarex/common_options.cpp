@@ -49,6 +49,9 @@ std::vector<Option> FinishingOptions(Finishing& f) {
     };
 }
 
+namespace {
+
+// The lift strength: "auto" (measured) or a percentage.
 Option BrightenOption(int* automatic, int* percent, int maxPercent) {
     Option o{"--brighten", "auto|PERCENT",
              "How strongly shadows and mid-tones are lifted. 'auto' measures the photo and picks the strength; a "
@@ -67,6 +70,43 @@ Option BrightenOption(int* automatic, int* percent, int maxPercent) {
         return {};
     };
     return o;
+}
+
+}  // namespace
+
+std::vector<Option> CastOptions(CastAndLift& c) {
+    return {
+        OnOffOption("--cast", &c.cast,
+                    "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and "
+                    "water."),
+        ChoiceOption("--cast-method", &c.castMethod, {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}},
+                     "How the cast is measured: 'average' balances the average colour of the scene (removes "
+                     "strong casts such as tungsten or underwater light); 'nearest' trusts the most common "
+                     "colour closest to neutral; 'box' the edge of the most common colours nearest neutral "
+                     "(gentle, often leaves a cast); 'adaptive' widens its view on busy scenes and leaves "
+                     "scenes dominated by red alone."),
+        FloatOption("--cast-strength", "0..1", &c.castStrength, 0.0f, 1.0f,
+                    "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully."),
+    };
+}
+
+std::vector<Option> LiftOptions(CastAndLift& c) {
+    return {
+        BrightenOption(&c.autoBrighten, &c.brighten, 300),
+        IntOption("--max-brighten", "PERCENT", &c.maxBrighten, 0, 300,
+                  "With --brighten auto: the strongest lift it may choose."),
+        IntOption("--shadow-floor", "LEVEL", &c.shadowFloor, 0, 254,
+                  "Levels (0..255, also for 16-bit photos) below this are left as they are by the lift, so "
+                  "deep blacks stay black."),
+        OnOffOption("--local-contrast", &c.localContrast,
+                    "Lift areas that are darker than their surroundings less than bright ones, so that local "
+                    "contrast survives the brightening."),
+        IntOption("--local-depth", "PERCENT", &c.localDepth, 0, 100,
+                  "With --local-contrast: how much darker areas are held back against the plain lift."),
+        ChoiceOption("--curve", &c.curve, {{"gentle", 0}, {"strong", 1}},
+                     "The lift's shape: 'gentle' a logarithmic lift; 'strong' a lift that can go past it, with "
+                     "the shadow/highlight balance of an exponential curve."),
+    };
 }
 
 void Append(std::vector<Option>& to, std::vector<Option> more) {

@@ -23,8 +23,21 @@ struct Finishing {
 };
 std::vector<Option> FinishingOptions(Finishing& f);
 
-// The lift strength: "auto" (measured) or a percentage.
-Option BrightenOption(int* automatic, int* percent, int maxPercent);
+// The cast removal and the lift, which both corrections have.
+struct CastAndLift {
+    int cast = 1;                // remove a colour cast
+    int castMethod = 3;          // tint mode: the average colour
+    float castStrength = 0.7f;   // share of the measured cast removed
+    int autoBrighten = 1;        // measure the lift strength
+    int brighten = 60;           // the strength when not measured, percent
+    int maxBrighten = 100;       // upper bound of a measured strength
+    int shadowFloor = 12;        // levels below it are not lifted (8-bit scale)
+    int localContrast = 1;
+    int localDepth = 50;         // the gain tables' amount is (100 - this) / 100
+    int curve = 0;               // 0 log lift, 1 log/exp
+};
+std::vector<Option> CastOptions(CastAndLift& c);
+std::vector<Option> LiftOptions(CastAndLift& c);
 
 // Appends `more` to `to`.
 void Append(std::vector<Option>& to, std::vector<Option> more);

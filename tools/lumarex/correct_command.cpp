@@ -25,19 +25,9 @@ struct Region {
 
 // The settings of the parameter-driven correction, with defaults chosen on
 // the bundled samples.
-struct CorrectSettings {
-    int cast = 1;              // useVariant
-    int castMethod = 3;        // tintMode
-    float castStrength = 0.7f; // variantStrength
+struct CorrectSettings : CastAndLift {
     float blackClip = 0.3f;    // percent of all samples; 0 = off
-    int autoBrighten = 1;      // useToneLevel
-    int brighten = 60;         // toneStrength when not automatic
     int target = 1;            // toneLevelRow
-    int maxBrighten = 100;     // strengthLimit
-    int localContrast = 1;
-    int localDepth = 50;       // curveAmount = (100 - localDepth) / 100
-    int curve = 0;             // strongCurve
-    int shadowFloor = 12;      // curveBlack, in 8-bit levels
     Finishing finish;
     int denoise = -1;          // noise preset, -1 off
     int denoiseLuma = 0;       // noiseAdjustA
@@ -173,37 +163,16 @@ int RunCorrect(int argc, char** argv, int first) {
     CorrectSettings s;
     OutputChoice choice;
     std::vector<Option> options = OutputOptions(choice);
+    Append(options, {RegionOption(s.region)});
+    Append(options, CastOptions(s));
+    Append(options, LiftOptions(s));
     Append(options, {
-        RegionOption(s.region),
-        OnOffOption("--cast", &s.cast,
-                    "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and "
-                    "water."),
-        ChoiceOption("--cast-method", &s.castMethod, {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}},
-                     "How the cast is measured: 'average' balances the average colour of the scene; 'nearest' "
-                     "trusts the most common colour closest to neutral; 'box' the edge of the most common "
-                     "colours nearest neutral (gentle); 'adaptive' widens its view on busy scenes."),
-        FloatOption("--cast-strength", "0..1", &s.castStrength, 0.0f, 1.0f,
-                    "How much of the measured cast is removed, and how far the levels follow the corrected "
-                    "colours: 0 keeps the light's colour, 1 removes it fully."),
         FloatOption("--black-clip", "PERCENT", &s.blackClip, 0.0f, 5.0f,
                     "Share of the darkest samples set to pure black, from 0.1 to 5 percent in steps of 0.1; 0 "
                     "keeps every shadow detail."),
-        BrightenOption(&s.autoBrighten, &s.brighten, 300),
         IntOption("--target", "0..2", &s.target, 0, 2,
                   "With --brighten auto: how bright the mid-tones aim to be: 0, 1 or 2 for about 55, 60 or "
                   "65 % grey."),
-        IntOption("--max-brighten", "PERCENT", &s.maxBrighten, 0, 300,
-                  "With --brighten auto: the strongest lift it may choose."),
-        IntOption("--shadow-floor", "LEVEL", &s.shadowFloor, 0, 254,
-                  "Levels (0..255, also for 16-bit photos) below this are left as they are by the lift."),
-        OnOffOption("--local-contrast", &s.localContrast,
-                    "Lift areas that are darker than their surroundings less than bright ones, so that local "
-                    "contrast survives the brightening."),
-        IntOption("--local-depth", "PERCENT", &s.localDepth, 0, 100,
-                  "With --local-contrast: how much darker areas are held back against the plain lift."),
-        ChoiceOption("--curve", &s.curve, {{"gentle", 0}, {"strong", 1}},
-                     "The lift's shape: 'gentle' a logarithmic lift; 'strong' a lift that can go past it, with "
-                     "the shadow/highlight balance of an exponential curve."),
         IntOption("--denoise", "-1..4", &s.denoise, -1, 4,
                   "Remove noise before correcting: -1 off, 0 gentlest to 4 strongest."),
         IntOption("--denoise-luma", "-100..100", &s.denoiseLuma, -100, 100,
