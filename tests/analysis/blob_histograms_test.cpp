@@ -28,7 +28,7 @@ TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
     for (const auto& size : sizes) {
         // Runs of equal pixels, dark and bright extremes, grey and coloured.
         ImageBlob* blob = test::MakeBlob<uint8_t>(size.w, size.h, [](int x, int y, int c) {
-            const uint32_t h = uint32_t((x / 3) * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(c * 83492791);
+            const uint32_t h = uint32_t(x / 3) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
             const uint32_t v = (h >> 9) % 300;
             return uint8_t(v >= 256 ? (v & 1) * 255 : v);
         });

@@ -93,7 +93,7 @@ template <class T>
 void CheckRepeatedVariant() {
     TestHost host;
     ImageBlob* blob = MakeBlob<T>(37, 23, [](int x, int y, int c) {
-        const uint32_t v = (uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(c * 83492791)) >> 8;
+        const uint32_t v = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u) >> 8;
         return T(sizeof(T) == 1 ? v % 256 : v % 65536);
     });
     ImageParam shared{};

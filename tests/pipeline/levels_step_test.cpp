@@ -64,7 +64,7 @@ void CheckPipelineLevels(bool region) {
     const int32_t full = wide ? 65280 : 255;
     const int bw = 37, bh = 23;
     ImageBlob* blob = test::MakeBlob<T>(bw, bh, [](int x, int y, int c) {
-        const uint32_t h = uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(c * 83492791);
+        const uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
         const uint32_t v = (h >> 7) % 256;
         return T(wide ? v * 257 - (h & 7) * (v > 0) : v);
     });
