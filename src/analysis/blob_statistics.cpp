@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "analysis/blob_histograms.h"
 #include "host/host_buffers.h"
 #include "oneshot/histogram_mean.h"
 #include "platform/float_convert.h"
@@ -20,8 +21,6 @@ template <>
 struct StatDepth<uint8_t> {
     static constexpr int32_t kLevels = 256;
     static constexpr int32_t kKneeBlack = 4;
-    static constexpr int64_t kStretchTop = 255;  // tinted pixels above it are drawn together ...
-    static constexpr int64_t kLimit = 255;       // ... and each sample is limited to this
     static constexpr float kWeightStep = 0.00390625f;  // 1/256
     static constexpr int32_t kTargetBase = 14025, kTargetStep = 1275;  // targets x 100
 };
@@ -30,8 +29,6 @@ template <>
 struct StatDepth<uint16_t> {
     static constexpr int32_t kLevels = 65536;
     static constexpr int32_t kKneeBlack = 1024;
-    static constexpr int64_t kStretchTop = 65535;
-    static constexpr int64_t kLimit = 65280;
     static constexpr float kWeightStep = 1.5258789e-5f;  // 1/65536
     static constexpr int32_t kTargetBase = 3590400, kTargetStep = 326400;
 };
@@ -70,9 +67,9 @@ int32_t Collect(const ImageBlob& blob, ImageParam& param) {
     // 4.
     const int64_t step = 3 * N / 1000;
     const int64_t whiteLimit = N - N / 1000;
-    const int64_t rowSamples = blob.rowStride / int64_t{sizeof(T)};
-    const T* pixels = blob.pixels->As<T>();
 
+    int64_t factors[kStatVariants][3];
+    bool isTinted[kStatVariants];
     for (int v = 0; v < kStatVariants; ++v) {
         int32_t* copy = hist[v][0].data<int32_t>();
         int32_t* maxHist = hist[v][1].data<int32_t>();
@@ -83,32 +80,27 @@ int32_t Collect(const ImageBlob& blob, ImageParam& param) {
 
         // 5.2 Histograms of the pixel maxima and of all samples.
         const bool tinted = v >= 1 && param.needTint[v - 1] != 0;
-        int64_t f[3] = {1000, 1000, 1000};  // red, green, blue, per mille
+        int64_t* f = factors[v];  // red, green, blue, per mille
+        f[0] = f[1] = f[2] = 1000;
+        isTinted[v] = tinted;
         if (tinted) {
             const float* g = param.tintGains[v - 1];
             const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
             for (int i = 0; i < 3; ++i) f[i] = TruncOr(g[i] / mid * 1000.0f, 1000);
         }
-        for (int32_t y = 0; y < blob.height; ++y) {
-            const T* p = pixels + y * rowSamples;
-            for (int32_t x = 0; x < blob.width; ++x, p += 3) {
-                int64_t c[3] = {p[2], p[1], p[0]};  // red, green, blue
-                if (tinted) {
-                    for (int i = 0; i < 3; ++i) c[i] = f[i] * c[i] / 1000;
-                    const int64_t hi = std::max({c[0], c[1], c[2]});
-                    if (hi > D::kStretchTop) {
-                        // Stretch the three about their middle so the largest lands on top.
-                        const int64_t lo = std::min({c[0], c[1], c[2]});
-                        const float m = float(lo + hi) * 0.5f;
-                        const int64_t d = static_cast<int64_t>(float(hi) - m);
-                        const float s = d < 1 ? 0.0f : float(D::kStretchTop - static_cast<int64_t>(m)) / float(d);
-                        for (int i = 0; i < 3; ++i) c[i] = static_cast<int64_t>((float(c[i]) - m) * s + m);
-                    }
-                    for (int i = 0; i < 3; ++i) c[i] = std::clamp<int64_t>(c[i], 0, D::kLimit);
-                }
-                ++maxHist[std::max({c[0], c[1], c[2]})];
-                ++allHist[c[0]], ++allHist[c[1]], ++allHist[c[2]];
-            }
+        // The two histograms depend on the pixels, the tint switch and the
+        // three factors only. A variant that repeats an earlier one (every
+        // untinted variant repeats variant 0; two tint modes often find the
+        // same cast) takes its histograms instead of another pass over the
+        // blob.
+        int u = 0;
+        while (u < v && !(isTinted[u] == tinted && std::equal(f, f + 3, factors[u]))) ++u;
+        if (u < v) {
+            std::memcpy(maxHist, hist[u][1].data<int32_t>(), size_t(L) * 4);
+            std::memcpy(allHist, hist[u][2].data<int32_t>(), size_t(L) * 4);
+        } else {
+            if constexpr (sizeof(T) == 1) FillBlobHistograms8Tabled(blob, tinted, f, maxHist, allHist);
+            else FillBlobHistograms16(blob, tinted, f, maxHist, allHist);
         }
         // 5.3
         std::memcpy(copy, maxHist, size_t(L) * 4);

@@ -6,10 +6,11 @@
 #include <cstring>
 #include <optional>
 
-#include "api/sample_base_map.h"
 #include "host/host_buffers.h"
 #include "noise/remove_noise_for_pipeline.h"
 #include "oneshot/color_restore.h"
+#include "pipeline/base_map_row.h"
+#include "pipeline/levels_step.h"
 #include "platform/float_convert.h"
 #include "stages/color_cube.h"
 #include "stages/exp_smooth_plane.h"
@@ -33,8 +34,6 @@ struct Depth<uint8_t> {
     static constexpr int32_t kLevels = 256;
     static constexpr int32_t kFull = 255;            // clamp of outputs and the value plane
     static constexpr float kFullF = 255.0f;
-    static constexpr int64_t kCompressAbove = 255;   // tint highlight compression ...
-    static constexpr int64_t kCap = 255;             // ... and the cap after it
     static constexpr int32_t kKneeBlack = 4;
     static constexpr float kDetailFloor = 8.0f;      // lower bound of the local detail level
     static constexpr float kMapDivisor = 255.0f;
@@ -51,8 +50,6 @@ struct Depth<uint16_t> {
     static constexpr int32_t kLevels = 65536;
     static constexpr int32_t kFull = 65280;
     static constexpr float kFullF = 65280.0f;
-    static constexpr int64_t kCompressAbove = 65535;
-    static constexpr int64_t kCap = 65280;
     static constexpr int32_t kKneeBlack = 1024;
     static constexpr float kDetailFloor = 2048.0f;
     static constexpr float kMapDivisor = 65280.0f;
@@ -288,39 +285,24 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
     // The 8-bit region variant raises negative (sample - black level)
     // differences to 0 on the tint path.
     const bool raiseNegatives = region != nullptr && kBytes == 1;
-    const int64_t b0 = *B;
-    for (int32_t y = 0; y < H; ++y) {
-        const uint8_t* row = src.base + y * src.rowBytes;
-        for (int32_t x = 0; x < W; ++x) {
-            const uint8_t* px = row + x * src.pixelBytes;
-            T in[3];
-            std::memcpy(in, px, sizeof in);
-            const int64_t a[3] = {int64_t{in[2]} - L, int64_t{in[1]} - L, int64_t{in[0]} - L};
-            int64_t out[3];
-            if (tinted) {
-                int64_t e[3];
-                for (int i = 0; i < 3; ++i) e[i] = (raiseNegatives ? std::max<int64_t>(a[i], 0) : a[i]) * G[i] / 1000;
-                const int64_t hi = std::max({e[0], e[1], e[2]});
-                if (hi > D::kCompressAbove) {
-                    // Draw the three together about their middle so that the
-                    // largest lands on full scale instead of one channel clipping.
-                    const int64_t lo = std::min({e[0], e[1], e[2]});
-                    const float m = float(lo + hi) * 0.5f;
-                    const int64_t d = static_cast<int64_t>(float(hi) - m);
-                    const int64_t target = D::kCompressAbove - static_cast<int64_t>(m);
-                    const float f = d > 0 ? float(target) / float(d) : 0.0f;
-                    for (int i = 0; i < 3; ++i) e[i] = static_cast<int64_t>((float(e[i]) - m) * f + m);
-                }
-                for (int i = 0; i < 3; ++i) out[i] = (std::min(e[i], D::kCap) - b0) * K / 1000;
-            } else {
-                for (int i = 0; i < 3; ++i) out[i] = (a[i] - b0) * K / 1000;
+    const LevelsStep<T> levels(L, *B, K, G, tinted, raiseNegatives);
+    auto levelAll = [&](const auto& step) {
+        for (int32_t y = 0; y < H; ++y) {
+            const uint8_t* row = src.base + y * src.rowBytes;
+            for (int32_t x = 0; x < W; ++x) {
+                T in[3];
+                std::memcpy(in, row + x * src.pixelBytes, sizeof in);
+                const T rgb[3] = {in[2], in[1], in[0]};
+                T v[3];
+                step.Apply(rgb, v);
+                dest.At(0, x, y) = v[0], dest.At(1, x, y) = v[1], dest.At(2, x, y) = v[2];
+                plane[int64_t{y} * W + x] = float(std::max({v[0], v[1], v[2]}));
             }
-            T v[3];
-            for (int i = 0; i < 3; ++i) v[i] = T(std::clamp<int64_t>(out[i], 0, D::kFull));
-            dest.At(0, x, y) = v[0], dest.At(1, x, y) = v[1], dest.At(2, x, y) = v[2];
-            plane[int64_t{y} * W + x] = float(std::max({v[0], v[1], v[2]}));
         }
-    }
+    };
+    // 8-bit samples go through tables of their 256 values, built per call.
+    if constexpr (kBytes == 1) levelAll(LevelsTable8(levels));
+    else levelAll(levels);
     if (Stopped(s, 1)) return 0;
 
     // --- 7. tone mapping of the value plane --------------------------------------
@@ -343,9 +325,10 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
         const float q = 1.0f / float(int64_t{param.baseMapHigh} - param.baseMapLow);
         const int32_t ox = int32_t(std::clamp<int64_t>(int64_t{s.mapOffsetX} + (region ? region->left : 0), INT32_MIN, INT32_MAX));
         const int32_t oy = int32_t(std::clamp<int64_t>(int64_t{s.mapOffsetY} + (region ? region->top : 0), INT32_MIN, INT32_MAX));
-        for (int32_t y = 0; y < H; ++y)
+        for (int32_t y = 0; y < H; ++y) {
+            const BaseMapRow mapRow(param.baseMap->As<float>(), s.mapScale, param.width, param.height, ox, oy, y);
             for (int32_t x = 0; x < W; ++x) {
-                const float u = SampleBaseMap(param.baseMap, s.mapScale, param.width, param.height, ox, oy, x, y);
+                const float u = mapRow.At(x);
                 // An empty range has no ramp: above the low end the primary
                 // curve, else the secondary one.
                 float t = flatRange ? (u > low ? 1.0f : 0.0f) : (u - low) * q;
@@ -355,6 +338,7 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
                 const int32_t i = static_cast<int32_t>(v) & (D::kLevels - 1);
                 v = std::clamp(((1.0f - t) * secondary[i] + t * primary[i]) * v, 0.0f, D::kFullF);
             }
+        }
     }
     if (Stopped(s, 2)) return 0;
 

@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+// The two-phase correction through the exported interface: the analysis
+// (CalcImageBlobParam, which also builds the base map) and the apply calls on
+// a 24-megapixel photo, and the region apply on 1000 x 1000 pixels of it,
+// the size of an editor's interactive preview. 8-bit and 16-bit.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "lumarex/heap_host.h"
+#include "lumarex/lumarex.h"
+#include "support/bench_images.h"
+
+namespace {
+
+constexpr int kW = lx::bench::kPhotoWidth, kH = lx::bench::kPhotoHeight;
+// The preview region: 1000 x 1000 pixels, off-centre, away from the edges.
+constexpr int kRegionLeft = 2500, kRegionTop = 1500, kRegionSide = 1000;
+
+// An interleaved RGB image (red first) that a descriptor can point into.
+template <class T>
+struct Interleaved {
+    int w, h;
+    std::vector<T> px;
+    Interleaved(int width, int height) : w(width), h(height), px(size_t(width) * height * 3) {}
+    explicit Interleaved(const std::vector<T>& photo) : w(kW), h(kH), px(photo) {}
+    ImageDesc Desc() {
+        const int32_t s = int32_t(sizeof(T));
+        return ImageDesc{s == 1 ? 0 : 1, w, h, w * 3 * s, 3 * s, px.data(), px.data() + 1, px.data() + 2};
+    }
+};
+
+// The photo's blob and its analysis record, made once per benchmark.
+template <class T>
+struct Analysed {
+    ImageBlob* blob = nullptr;
+    ImageParam* param = nullptr;
+    explicit Analysed(const std::vector<T>& photo) {
+        SetFilterRecord(LxHeapHostRecord());
+        Interleaved<T> src(photo);
+        ImageDesc d = src.Desc();
+        blob = AllocImageBlob(&d);
+        if (blob != nullptr) param = CalcImageBlobParam(blob, nullptr, nullptr);
+    }
+    ~Analysed() {
+        FreeImageParam(param);
+        FreeImageBlob(blob);
+    }
+    Analysed(const Analysed&) = delete;
+    Analysed& operator=(const Analysed&) = delete;
+};
+
+// Typical settings: the average-colour cast removed at 70 %, the black point
+// at 0.1 % of the samples, the strength from the tone level for target 153,
+// local contrast on, the log lift (no strong curve), sharpening on, the
+// proportional channel rebuild, no warm tone, no colour tables, no denoising.
+int32_t Apply(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength) {
+    return ApplyImageBlobParam(&out, blob, param, 0, 0, 1.0f, /*useVariant*/ 1, /*tintMode*/ 3, 0.7f,
+                               /*useShadowClip*/ 1, 0, /*useToneLevel*/ 1, 1, /*strengthLimit*/ 100, strength,
+                               /*localContrast*/ 1, 0.5f, /*strongCurve*/ 0, /*curveBlack*/ 12, /*colorMode*/ 0,
+                               0.5f, /*sharpen*/ 1, 1.0f, /*warmTone*/ 0, 0, 1.0f, /*colorCube*/ 0, 0,
+                               /*cubeAlsoC*/ 0, /*denoise*/ 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
+}
+
+// The same settings for the preview region.
+int32_t ApplyLocal(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength) {
+    return ApplyImageBlobParamLocal(&out, blob, param, 0, 0, 1.0f, kRegionLeft, kRegionTop, out.width, out.height,
+                                    1, 3, 0.7f, 1, 0, 1, 1, 100, strength, 1, 0.5f, 0, 12, 0, 0.5f, 1, 1.0f, 0, 0,
+                                    1.0f, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
+}
+
+template <class T>
+void RunCalc(benchmark::State& state, const std::vector<T>& photo) {
+    SetFilterRecord(LxHeapHostRecord());
+    Interleaved<T> src(photo);
+    ImageDesc d = src.Desc();
+    ImageBlob* blob = AllocImageBlob(&d);
+    if (blob == nullptr) {
+        state.SkipWithError("AllocImageBlob failed");
+        return;
+    }
+    for (auto _ : state) {
+        ImageParam* param = CalcImageBlobParam(blob, nullptr, nullptr);
+        if (param == nullptr) state.SkipWithError("CalcImageBlobParam failed");
+        benchmark::DoNotOptimize(param);
+        state.PauseTiming();
+        FreeImageParam(param);
+        state.ResumeTiming();
+    }
+    FreeImageBlob(blob);
+    lx::bench::SetMegapixels(state, int64_t{kW} * kH);
+}
+
+void BM_CalcImageBlobParam8(benchmark::State& state) { RunCalc(state, lx::bench::PhotoRgb8()); }
+BENCHMARK(BM_CalcImageBlobParam8)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_CalcImageBlobParam16(benchmark::State& state) { RunCalc(state, lx::bench::PhotoRgb16()); }
+BENCHMARK(BM_CalcImageBlobParam16)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The whole photo into an interleaved destination, the base map cached.
+template <class T>
+void RunApply(benchmark::State& state, const std::vector<T>& photo) {
+    const Analysed<T> a(photo);
+    if (a.param == nullptr) {
+        state.SkipWithError("the analysis failed");
+        return;
+    }
+    Interleaved<T> out(kW, kH);
+    const ImageDesc d = out.Desc();
+    for (auto _ : state) {
+        int32_t strength = 50;
+        if (Apply(d, a.blob, a.param, &strength) != 0) state.SkipWithError("ApplyImageBlobParam failed");
+        benchmark::DoNotOptimize(out.px.data());
+    }
+    lx::bench::SetMegapixels(state, int64_t{kW} * kH);
+}
+
+void BM_ApplyImageBlobParam8(benchmark::State& state) { RunApply(state, lx::bench::PhotoRgb8()); }
+BENCHMARK(BM_ApplyImageBlobParam8)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ApplyImageBlobParam16(benchmark::State& state) { RunApply(state, lx::bench::PhotoRgb16()); }
+BENCHMARK(BM_ApplyImageBlobParam16)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The 1000 x 1000 preview region of the analysed photo.
+template <class T>
+void RunApplyLocal(benchmark::State& state, const std::vector<T>& photo) {
+    const Analysed<T> a(photo);
+    if (a.param == nullptr) {
+        state.SkipWithError("the analysis failed");
+        return;
+    }
+    Interleaved<T> out(kRegionSide, kRegionSide);
+    const ImageDesc d = out.Desc();
+    for (auto _ : state) {
+        int32_t strength = 50;
+        if (ApplyLocal(d, a.blob, a.param, &strength) != 1) state.SkipWithError("ApplyImageBlobParamLocal failed");
+        benchmark::DoNotOptimize(out.px.data());
+    }
+    lx::bench::SetMegapixels(state, int64_t{kRegionSide} * kRegionSide);
+}
+
+void BM_ApplyImageBlobParamLocal8(benchmark::State& state) { RunApplyLocal(state, lx::bench::PhotoRgb8()); }
+BENCHMARK(BM_ApplyImageBlobParamLocal8)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+void BM_ApplyImageBlobParamLocal16(benchmark::State& state) { RunApplyLocal(state, lx::bench::PhotoRgb16()); }
+BENCHMARK(BM_ApplyImageBlobParamLocal16)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+}  // namespace
