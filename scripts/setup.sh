@@ -7,6 +7,7 @@ packages=(
   build-essential cmake binutils pkg-config
   libgtest-dev libbenchmark-dev
   libopenimageio-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 )
 
 missing=()

@@ -14,3 +14,6 @@ release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_tests
 ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^Golden\.'
+
+# Windows stays buildable.
+./scripts/check-windows-build.sh

@@ -32,7 +32,9 @@
 
 #if defined(_WIN32)
 #  if defined(LUMAREX_BUILDING_LIBRARY)
-#    define LX_API __declspec(dllexport)
+     /* The export table comes from lumarex.def alone, under the interface's
+        names; marking the functions dllexport would export them twice. */
+#    define LX_API
 #  elif defined(LUMAREX_STATIC)
 #    define LX_API
 #  else
