@@ -15,24 +15,7 @@ namespace {
 
 using lx::test::TestHost;
 
-struct Photo {
-    int w, h, bytes;
-    std::vector<uint8_t> px;  // interleaved RGB, 8 or 16 bits
-    ImageDesc desc() {
-        return ImageDesc{bytes == 2, w, h, w * 3 * bytes, 3 * bytes, px.data(), px.data() + bytes, px.data() + 2 * bytes};
-    }
-};
-
-Photo Load(bool wide, int maxSide) {
-    const lx::test::Rgb16 p = lx::test::LoadSample16("s06_indoor_backlit_room_16bit.png", maxSide);
-    Photo out{p.width, p.height, wide ? 2 : 1, {}};
-    out.px.resize(p.px.size() * out.bytes);
-    for (size_t i = 0; i < p.px.size(); ++i) {
-        if (wide) std::memcpy(&out.px[i * 2], &p.px[i], 2);
-        else out.px[i] = uint8_t(p.px[i] >> 8);
-    }
-    return out;
-}
+using lx::test::Photo;
 
 // Every setting at a typical value; the strong curve and sharpening on.
 int32_t Apply(ImageDesc& d, const ImageBlob* blob, ImageParam* p, int32_t* strength, ProgressCallback cb = nullptr,
@@ -44,7 +27,7 @@ int32_t Apply(ImageDesc& d, const ImageBlob* blob, ImageParam* p, int32_t* stren
 TEST(TwoPhase, AnalyseOnceApplyManyTimes) {
     TestHost host;
     for (bool wide : {false, true}) {
-        Photo photo = Load(wide, 160);
+        Photo photo = lx::test::LoadBacklitRoom(wide, 160);
         ImageDesc in = photo.desc();
         ImageBlob* blob = AllocImageBlob(&in);
         ImageParam* param = CalcImageBlobParam(blob, nullptr, nullptr);
@@ -76,7 +59,7 @@ TEST(TwoPhase, AnalyseOnceApplyManyTimes) {
 
 TEST(TwoPhase, UnknownOutputTypesAreRefusedWithoutWriting) {
     TestHost host;
-    Photo photo = Load(false, 64);
+    Photo photo = lx::test::LoadBacklitRoom(false, 64);
     ImageDesc in = photo.desc();
     ImageBlob* blob = AllocImageBlob(&in);
     ImageParam* param = CalcImageBlobParam(blob, nullptr, nullptr);
@@ -101,7 +84,7 @@ int32_t StopAtOnce(int32_t, int32_t, void*) { return 1; }
 TEST(TwoPhase, AnalysisStoppedOrShortOfMemoryLeavesNothing) {
     TestHost host;
     for (bool wide : {false, true}) {
-        Photo photo = Load(wide, 48);
+        Photo photo = lx::test::LoadBacklitRoom(wide, 48);
         ImageDesc in = photo.desc();
         ImageBlob* blob = AllocImageBlob(&in);
         host.Reset();

@@ -23,26 +23,7 @@ uint64_t Fnv1a(const void* data, size_t n) {
     return h;
 }
 
-// The 16-bit sample photo (lossless PNG, so its decoding cannot vary),
-// shrunk with the tests' own box filter, as 16-bit or 8-bit interleaved RGB.
-struct Photo {
-    int w, h, bytes;
-    std::vector<uint8_t> px;
-    ImageDesc desc() {
-        return ImageDesc{bytes == 2, w, h, w * 3 * bytes, 3 * bytes, px.data(), px.data() + bytes, px.data() + 2 * bytes};
-    }
-};
-
-Photo Load(bool wide) {
-    const lx::test::Rgb16 p = lx::test::LoadSample16("s06_indoor_backlit_room_16bit.png", 240);
-    Photo out{p.width, p.height, wide ? 2 : 1, {}};
-    out.px.resize(p.px.size() * out.bytes);
-    for (size_t i = 0; i < p.px.size(); ++i) {
-        if (wide) std::memcpy(&out.px[i * 2], &p.px[i], 2);
-        else out.px[i] = uint8_t(p.px[i] >> 8);
-    }
-    return out;
-}
+using lx::test::Photo;
 
 std::string Hex(uint64_t h) {
     char buf[20];
@@ -52,7 +33,7 @@ std::string Hex(uint64_t h) {
 
 TEST(Golden, OneShotCorrection) {
     lx::test::TestHost host;
-    Photo p = Load(false);
+    Photo p = lx::test::LoadBacklitRoom(false, 240);
     ImageDesc d = p.desc();
     int32_t strength = 60;
     LumarexComprehensive(&d, 1, 3, 0, 0.7f, 12, 1, 3, &strength, 1, 1, 40, 1, 0.5f, 1, 1.0f, 1, 1, 120, 1, 0.8f, 1,
@@ -64,7 +45,7 @@ TEST(Golden, OneShotCorrection) {
 TEST(Golden, TwoPhaseCorrection) {
     lx::test::TestHost host;
     for (bool wide : {false, true}) {
-        Photo p = Load(wide);
+        Photo p = lx::test::LoadBacklitRoom(wide, 240);
         ImageDesc in = p.desc();
         ImageBlob* blob = AllocImageBlob(&in);
         ImageParam* param = CalcImageBlobParam(blob, nullptr, nullptr);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace lx::test {
 namespace {
@@ -57,6 +58,17 @@ Rgb8 LoadSample8(const std::string& name, int maxSide) {
     out.px.resize(wide.px.size());
     // 16-bit full range to 8 bits, rounded: v * 255 / 65535.
     for (size_t i = 0; i < wide.px.size(); ++i) out.px[i] = uint8_t((uint32_t(wide.px[i]) * 255 + 32767) / 65535);
+    return out;
+}
+
+Photo LoadBacklitRoom(bool sixteenBit, int maxSide) {
+    const Rgb16 p = LoadSample16("s06_indoor_backlit_room_16bit.png", maxSide);
+    Photo out{p.width, p.height, sixteenBit ? 2 : 1, {}};
+    out.px.resize(p.px.size() * out.bytes);
+    for (size_t i = 0; i < p.px.size(); ++i) {
+        if (sixteenBit) std::memcpy(&out.px[i * 2], &p.px[i], 2);
+        else out.px[i] = uint8_t(p.px[i] >> 8);
+    }
     return out;
 }
 

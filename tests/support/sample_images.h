@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "lumarex/lumarex.h"
+
 namespace lx::test {
 
 // An interleaved RGB image (red first), 8 or 16 bits per sample.
@@ -28,5 +30,20 @@ std::string SamplePath(const std::string& name);
 // file. Aborts the test on a read failure.
 Rgb8 LoadSample8(const std::string& name, int maxSide);
 Rgb16 LoadSample16(const std::string& name, int maxSide);
+
+// A photo as one interleaved RGB buffer of 8-bit (bytes 1) or 16-bit
+// (bytes 2) samples, red first, with a descriptor over it.
+struct Photo {
+    int w = 0, h = 0, bytes = 1;
+    std::vector<uint8_t> px;
+    ImageDesc desc() {
+        return ImageDesc{bytes == 2 ? 1 : 0, w, h, w * 3 * bytes, 3 * bytes, px.data(), px.data() + bytes,
+                         px.data() + 2 * bytes};
+    }
+};
+
+// The 16-bit sample s06 (a lossless PNG, so its decoding cannot vary),
+// shrunk as LoadSample16 does, in 16 bits or reduced to 8 (top byte).
+Photo LoadBacklitRoom(bool sixteenBit, int maxSide);
 
 }  // namespace lx::test
