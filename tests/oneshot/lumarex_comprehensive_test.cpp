@@ -181,3 +181,36 @@ TEST(OneShot, DegenerateImagesStayValid) {
 
 }  // namespace
 }  // namespace lx
+
+namespace lx {
+namespace {
+
+// The log/exp tables are the one part of the one-shot correction that takes
+// host memory: when it is refused, the image is levelled but not brightened
+// (identity gains), the same whichever block was refused, and no block is
+// left behind.
+TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
+    test::TestHost host;
+    const test::Rgb8 photo = test::LoadSample8("s08_sunset_warm.jpg", 64);
+    std::vector<uint8_t> px;
+    auto run = [&]() -> int64_t {
+        px = photo.px;
+        ImageDesc d{0, photo.width, photo.height, photo.width * 3, 3, px.data(), px.data() + 1, px.data() + 2};
+        int32_t strength = 80;
+        OneShotSettings s = Plain(&strength);
+        s.curveFamily = 1;
+        return LumarexComprehensive8(d, s);
+    };
+    run();
+    const std::vector<uint8_t> lifted = px;
+    std::vector<uint8_t> unlifted;
+    test::ForEachAllocationFailure(host, run, [&](int64_t k, int64_t result) {
+        EXPECT_EQ(result, 0);
+        EXPECT_NE(px, lifted) << "allocation " << k;
+        if (unlifted.empty()) unlifted = px;
+        EXPECT_EQ(px, unlifted) << "allocation " << k;
+    });
+}
+
+}  // namespace
+}  // namespace lx
