@@ -226,10 +226,11 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
         strength = std::min(*t, s.strengthLimit);
         if (s.toneStrength != nullptr) *s.toneStrength = strength;
     }
-    // A white point at or below the black point (a flat image) leaves no
-    // range to stretch; the levels are then kept at unit scale.
+    // A white point on the black point (a flat image) leaves no range to
+    // stretch; the levels are then kept at unit scale. A white point below
+    // the black point gives a negative scale (|K| <= 255000, 16-bit 65280000).
     const int64_t range = int64_t{*Wp} - *B;
-    const int64_t K = range > 0 ? int64_t(D::kFullF / float(range) * 1000.0f) : 1000;
+    const int64_t K = range != 0 ? int64_t(D::kFullF / float(range) * 1000.0f) : 1000;
 
     // Tint factors in per mille, centred on 1000.
     const bool tinted = s.useVariant != 0 && param.needTint[s.tintMode] != 0;

@@ -84,6 +84,23 @@ TEST(ApplyBlobParam, LevelScaleFromBlackAndWhitePoints) {
     EXPECT_EQ(host.live(), 0);
 }
 
+TEST(ApplyBlobParam, WhitePointBelowBlackPointGivesANegativeScale) {
+    TestHost host;
+    const uint8_t levels[3] = {150, 250, 200};
+    ImageBlob* blob = MakeBlob<uint8_t>(3, 1, [&](int x, int, int) { return levels[x]; });
+    ImageParam p = NeutralRecord(3, 1, 100);
+    p.shadowPercentiles[0][2] = 200;
+    ApplySettings s;
+    s.useShadowClip = 1, s.shadowClipIndex = 2;
+    // K = trunc(255 / -100 x 1000) = -2550: levels below the black point
+    // come out bright, those above it clamp to 0.
+    const Planar<uint8_t> out = LevelsOnly<uint8_t>(*blob, p, s);
+    const uint8_t expected[3] = {127, 0, 0};
+    for (int x = 0; x < 3; ++x)
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(out.at(k, x, 0), expected[x]) << "sample " << int(levels[x]);
+    FreeImageBlob(blob);
+}
+
 TEST(ApplyBlobParam, TintGainsInPerMilleAndHighlightCompression) {
     TestHost host;
     ImageBlob* blob = MakeBlob<uint8_t>(2, 1, [](int x, int, int c) {
