@@ -80,6 +80,8 @@ int32_t ApplyBlobParam8(const ImageDesc& image, const ImageBlob& blob, ImagePara
 int32_t ApplyBlobParam16(const ImageDesc& image, const ImageBlob& blob, ImageParam& param, const ApplySettings& s);
 
 // Correct the region of the blob at `region` of the destination's size.
+// Both widths sample the base map at ((x + mapOffsetX + left) / mapScale,
+// (y + mapOffsetY + top) / mapScale), so the 8-bit one honours mapScale too.
 // Besides the cases above, 0 for a region that leaves the blob, and (8-bit)
 // a destination that is not interleaved with a pixel stride of at least 3
 // bytes (exactly 3 when denoising), since the region copy takes its layout.
