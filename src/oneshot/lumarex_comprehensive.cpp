@@ -33,7 +33,6 @@ struct Planes {
     uint8_t* c[3];
     int64_t rowStride, pixelStride;
     int32_t width, height;
-    uint8_t* At(int k, int32_t x, int32_t y) const { return c[k] + y * rowStride + x * pixelStride; }
 };
 
 // Runs f(r, g, b) over every pixel in row order, the pointers addressing
