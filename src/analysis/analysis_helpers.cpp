@@ -6,15 +6,10 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/float_convert.h"
+
 namespace lx {
 namespace {
-
-// float -> int truncated toward zero, limited to lo..hi; NaN gives lo.
-int64_t TruncLimited(float v, int64_t lo, int64_t hi) {
-    if (!(v > float(lo))) return lo;
-    if (v >= float(hi)) return hi;
-    return static_cast<int64_t>(v);
-}
 
 // Sum of hist[a..b] in ascending order, the range cut to 0..n-1; an empty
 // range sums to 0.
@@ -28,7 +23,7 @@ float SumRange(const float* hist, int64_t a, int64_t b, int32_t n) {
 
 // Number of leading cells that `percent` % of the 10201 cells amounts to.
 int32_t CellCount(float percent) {
-    return static_cast<int32_t>(TruncLimited(percent * float(kChromaCells) / 100.0f, 0, kChromaCells));
+    return TruncClamp(percent * float(kChromaCells) / 100.0f, 0, kChromaCells);
 }
 
 float GainAt(int32_t v) { return RatioToGain(float(v) / 50.0f); }
@@ -54,7 +49,8 @@ int IsHistogramUsable(const float* hist, float factor, float bandPercent, float 
     // Band width. For an empty histogram hi < lo, w is negative and every
     // range below is empty. |w| beyond n changes nothing, so it is limited
     // there before the conversion.
-    const int64_t w = TruncLimited(float(hi - lo + 1) * bandPercent / 100.0f, -int64_t{n} - 1, int64_t{n} + 1);
+    const int32_t bound = std::min(n, 1 << 30) + 1;
+    const int64_t w = TruncClamp(float(hi - lo + 1) * bandPercent / 100.0f, -bound, bound);
     const float sumLow = SumRange(hist, lo, lo + w, n);
     const float sumHigh = SumRange(hist, hi - w, hi, n);
     const float sumMid = SumRange(hist, lo + w + 1, hi - w - 1, n);

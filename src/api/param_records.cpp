@@ -13,10 +13,8 @@ ImageParam* CalcImageBlobParamImpl(const ImageBlob& blob, ProgressCallback progr
     // without analysis would only mislead, so there is none.
     if (blob.pixels == nullptr || (blob.sampleType != 0 && blob.sampleType != 1)) return nullptr;
     const bool wide = blob.sampleType == 1;
-    auto* param = new (std::nothrow) ImageParam{};
+    auto* param = new (std::nothrow) ImageParam{};  // zeroed: no base map yet
     if (param == nullptr) return nullptr;
-    param->baseMap = nullptr;
-    param->baseMapValid = 0;
     if ((wide ? AnalyseBlob16(blob, *param) : AnalyseBlob8(blob, *param)) == 0) {
         delete param;
         return nullptr;

@@ -4,16 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/float_convert.h"
+
 namespace lx {
 namespace {
-
-// int(f) truncating toward zero, saturated to the int32 range so that huge
-// coordinates (a tiny scale) cannot overflow the conversion.
-int64_t TruncSaturated(float f) {
-    if (f >= 2147483648.0f) return INT32_MAX;
-    if (f <= -2147483648.0f) return INT32_MIN;
-    return static_cast<int32_t>(f);
-}
 
 }  // namespace
 
@@ -25,8 +19,8 @@ float SampleBaseMap(const HostBlock* map, float scale, int32_t mapWidth, int32_t
     const float fy = static_cast<float>(int64_t{offsetY} + y) / scale;
     if (!std::isfinite(fx) || !std::isfinite(fy)) return 0.0f;
 
-    int64_t x0 = TruncSaturated(fx), x1 = x0 + 1;
-    int64_t y0 = TruncSaturated(fy), y1 = y0 + 1;
+    int64_t x0 = TruncSaturate(fx), x1 = x0 + 1;
+    int64_t y0 = TruncSaturate(fy), y1 = y0 + 1;
     x0 = std::clamp<int64_t>(x0, 0, mapWidth - 1);
     x1 = std::clamp<int64_t>(x1, 0, mapWidth - 1);
     y0 = std::clamp<int64_t>(y0, 0, mapHeight - 1);

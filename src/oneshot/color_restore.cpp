@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/float_convert.h"
+
 namespace lx {
 namespace {
 
@@ -73,22 +75,6 @@ constexpr Table kDC = MakeDC();
 static_assert(kKA[153] == 0.18f && kKA[204] == 0.14f && kKA[255] == 0.1f);
 static_assert(kDB[232] == 0.045080f && kDB[255] == 0.0f && kDB[127] == -kDB[128]);
 static_assert(kDC[51] == 0.0f && kDC[204] == 0.04f);
-
-// float -> int32 truncating toward zero; NaN gives 0 and values outside the
-// int32 range saturate (only reachable with absurd amounts).
-inline int32_t TruncSaturate(float x) {
-    if (!(x == x)) return 0;
-    if (x >= 2147483648.0f) return INT32_MAX;
-    if (x < -2147483648.0f) return INT32_MIN;
-    return static_cast<int32_t>(x);
-}
-
-// clamp(int(x), 0, hi) without converting out-of-range floats; NaN gives 0.
-inline int32_t ClampTrunc(float x, int32_t hi) {
-    if (!(x > 0.0f)) return 0;
-    if (x >= static_cast<float>(hi)) return hi;
-    return static_cast<int32_t>(x);
-}
 
 // Weight of the red-dominated treatment: 0 while red is below 80 % of the
 // brightest channel, rising linearly to f (times 0.99999994, the float value
@@ -182,7 +168,7 @@ void RestorePixels(typename Traits::Sample* ch1, typename Traits::Sample* ch2, t
                 const float ck = static_cast<float>(r[k]);
                 float value = ck * gain * keep2 + (ck + d) * w2;
                 if constexpr (kWithTone) value = value * v;
-                out[k] = ClampTrunc(value, Traits::kMaxOut);
+                out[k] = TruncClamp(value, 0, Traits::kMaxOut);
             }
             p1[o] = static_cast<Sample>(out[0]);
             p2[o] = static_cast<Sample>(out[1]);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/float_convert.h"
+
 namespace lx {
 
 // Reads image row y of a float map (mapWidth x mapHeight, row after row)
@@ -25,7 +27,7 @@ public:
         const float fy = static_cast<float>(int64_t{offsetY} + y) / scale;
         finite_ = std::isfinite(fy);
         if (!finite_) return;  // the whole row reads as 0
-        const int64_t y0 = TruncSaturated(fy);
+        const int64_t y0 = TruncSaturate(fy);
         const int64_t r0 = std::clamp<int64_t>(y0, 0, mapHeight - 1);
         const int64_t r1 = std::clamp<int64_t>(y0 + 1, 0, mapHeight - 1);
         row0_ = map + r0 * mapWidth;
@@ -39,7 +41,7 @@ public:
         const float n = static_cast<float>(int64_t{offsetX_} + x);
         const float fx = unitScale_ ? n : n / scale_;  // n / 1.0f is n
         if (!std::isfinite(fx)) return 0.0f;
-        const int64_t t = TruncSaturated(fx);
+        const int64_t t = TruncSaturate(fx);
         const int64_t x0 = std::clamp<int64_t>(t, 0, lastX_);
         const int64_t x1 = std::clamp<int64_t>(t + 1, 0, lastX_);
         const float tl = row0_[x0], tr = row0_[x1];
@@ -55,12 +57,6 @@ public:
     }
 
 private:
-    // int(f) toward zero, saturated to the int32 range (f finite).
-    static int64_t TruncSaturated(float f) {
-        if (f >= 2147483648.0f) return INT32_MAX;
-        if (f <= -2147483648.0f) return INT32_MIN;
-        return static_cast<int32_t>(f);
-    }
 
     float scale_;
     bool unitScale_;

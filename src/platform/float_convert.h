@@ -16,6 +16,14 @@ inline int32_t TruncOr(float f, int32_t fallback) { return FitsInt32(f) ? static
 inline int32_t TruncOr(double d, int32_t fallback) { return FitsInt32(d) ? static_cast<int32_t>(d) : fallback; }
 
 // trunc(f) toward zero, saturated to [lo, hi]; NaN gives lo.
+// trunc(f) toward zero, saturated to the int32 range; NaN gives 0.
+inline int32_t TruncSaturate(float f) {
+    if (!(f == f)) return 0;
+    if (f >= 2147483648.0f) return INT32_MAX;
+    if (f <= -2147483648.0f) return INT32_MIN;
+    return static_cast<int32_t>(f);
+}
+
 // Same as clamp(int(f), lo, hi) wherever int(f) is defined.
 inline int32_t TruncClamp(float f, int32_t lo, int32_t hi) {
     if (!(f >= static_cast<float>(lo))) return lo;

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "host/host_buffers.h"
+#include "platform/float_convert.h"
 
 namespace lx {
 namespace {
@@ -29,13 +30,6 @@ inline int32_t PercentOf(float x) {
     if (p >= 1.0e6f) return 1000000;
     if (p <= -1.0e6f) return -1000000;
     return static_cast<int32_t>(p);
-}
-
-// clamp(int(x), 0, hi) without converting out-of-range floats; NaN gives 0.
-inline int32_t ClampTrunc(float x, int32_t hi) {
-    if (!(x > 0.0f)) return 0;
-    if (x >= static_cast<float>(hi)) return hi;
-    return static_cast<int32_t>(x);
 }
 
 struct Warm8 {
@@ -106,8 +100,8 @@ void CorrectPixels(typename Traits::Sample* red, typename Traits::Sample* green,
             // Targets 0.77 R and 0.6 R are whole levels before the blend.
             const float greenTarget = static_cast<float>(static_cast<int32_t>(static_cast<float>(R) * 0.77f));
             const float blueTarget = static_cast<float>(static_cast<int32_t>(static_cast<float>(R) * 0.6f));
-            pg[o] = static_cast<Sample>(ClampTrunc(greenTarget * k + static_cast<float>(G) * kBar, Traits::kMaxOut));
-            pb[o] = static_cast<Sample>(ClampTrunc(blueTarget * k + static_cast<float>(B) * kBar, Traits::kMaxOut));
+            pg[o] = static_cast<Sample>(TruncClamp(greenTarget * k + static_cast<float>(G) * kBar, 0, Traits::kMaxOut));
+            pb[o] = static_cast<Sample>(TruncClamp(blueTarget * k + static_cast<float>(B) * kBar, 0, Traits::kMaxOut));
         }
     }
 }
