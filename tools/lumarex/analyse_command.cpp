@@ -104,10 +104,7 @@ int RunAnalyse(int argc, char** argv, int first) {
             ++failed;
             continue;
         }
-        const int bytes = pic.bits == 16 ? 2 : 1;
-        uint8_t* base = bytes == 2 ? reinterpret_cast<uint8_t*>(pic.rgb16.data()) : pic.rgb8.data();
-        ImageDesc d{bytes - 1, pic.width, pic.height, pic.width * 3 * bytes, 3 * bytes, base, base + bytes,
-                    base + 2 * bytes};
+        ImageDesc d = DescribeRgb(pic);
         ImageBlob* blob = AllocImageBlob(&d);
         ImageParam* param = blob ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
         if (param == nullptr) {

@@ -31,8 +31,7 @@ bool CorrectOne(const AutoSettings& s, const OutputChoice& choice, const std::st
     if (!ReadPicture(in, /*want16=*/false, pic, error, note)) return false;
     const Picture before = choice.compare ? pic : Picture();
     const std::vector<uint8_t> original = s.autoBrighten ? pic.rgb8 : std::vector<uint8_t>();
-    ImageDesc d{0, pic.width, pic.height, pic.width * 3, 3, pic.rgb8.data(), pic.rgb8.data() + 1,
-                pic.rgb8.data() + 2};
+    ImageDesc d = DescribeRgb(pic);
     const Finishing& f = s.finish;
     int32_t strength = s.brighten;
     auto correct = [&](int32_t autoTone) {

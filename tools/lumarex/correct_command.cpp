@@ -53,14 +53,6 @@ int32_t OnProgress(int32_t step, int32_t total, void* context) {
     return c->file->Report(c->offset + step, 2 * total) ? 1 : 0;
 }
 
-ImageDesc Describe(Picture& p, int x = 0, int y = 0) {
-    const int bytes = p.bits == 16 ? 2 : 1;
-    uint8_t* base = p.bits == 16 ? reinterpret_cast<uint8_t*>(p.rgb16.data()) : p.rgb8.data();
-    base += (size_t(y) * p.width + x) * 3 * bytes;
-    return ImageDesc{bytes == 2 ? 1 : 0, p.width, p.height, p.width * 3 * bytes, 3 * bytes, base, base + bytes,
-                     base + 2 * bytes};
-}
-
 // The region as a picture of its own, with the source's metadata.
 Picture Crop(const Picture& p, const Region& r) {
     Picture c = p;
@@ -90,7 +82,7 @@ bool CorrectOne(const CorrectSettings& s, const OutputChoice& choice, const std:
                 " photo";
         return false;
     }
-    ImageDesc source = Describe(pic);
+    ImageDesc source = DescribeRgb(pic);
     std::unique_ptr<ImageBlob, BlobDeleter> blob(AllocImageBlob(&source));
     if (!blob) {
         error = "not enough memory for the working copy";
@@ -105,7 +97,7 @@ bool CorrectOne(const CorrectSettings& s, const OutputChoice& choice, const std:
 
     Picture before = r.on ? Crop(pic, r) : (choice.compare ? pic : Picture());
     Picture result = r.on ? before : std::move(pic);
-    ImageDesc d = Describe(result);
+    ImageDesc d = DescribeRgb(result);
     const Finishing& f = s.finish;
     int32_t strength = s.brighten;
     const int clip = int(std::lround(s.blackClip * 10.0f)) - 1;  // percentile index, 0.1 % steps

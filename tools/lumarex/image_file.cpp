@@ -41,6 +41,13 @@ bool IsSupportedOutput(const std::string& path) {
     return e == ".png" || e == ".jpg" || e == ".jpeg" || e == ".tif" || e == ".tiff";
 }
 
+ImageDesc DescribeRgb(Picture& pic) {
+    const int bytes = pic.bits == 16 ? 2 : 1;
+    uint8_t* base = bytes == 2 ? reinterpret_cast<uint8_t*>(pic.rgb16.data()) : pic.rgb8.data();
+    return ImageDesc{bytes == 2 ? 1 : 0, pic.width, pic.height, pic.width * 3 * bytes, 3 * bytes,
+                     base, base + bytes, base + 2 * bytes};
+}
+
 bool ReadPicture(const std::string& path, bool want16, Picture& out, std::string& error, std::string& note) {
     std::error_code ec;
     if (!fs::exists(path, ec)) {
@@ -72,12 +79,12 @@ bool ReadPicture(const std::string& path, bool want16, Picture& out, std::string
     out = Picture{};
     out.width = spec.width;
     out.height = spec.height;
-    out.fileBits = int(spec.format.size()) * 8;
+    const int fileBits = int(spec.format.size()) * 8;
     out.grey = colour == 1;
     out.hasAlpha = alphaIndex >= 0;
     out.spec = spec;
-    out.bits = (want16 && out.fileBits > 8) ? 16 : 8;
-    if (!want16 && out.fileBits > 8) note = "16-bit samples reduced to 8 bits";
+    out.bits = (want16 && fileBits > 8) ? 16 : 8;
+    if (!want16 && fileBits > 8) note = "16-bit samples reduced to 8 bits";
     if (isFloat) note = "floating-point samples clipped to 0..1";
 
     const size_t n = size_t(out.width) * out.height;

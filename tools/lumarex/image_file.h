@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "lumarex/lumarex.h"
+
 namespace lumarex_cli {
 
 // A photograph as the correction sees it: interleaved RGB (red first) of 8 or
@@ -24,9 +26,12 @@ struct Picture {
     bool grey = false;             // the file had one colour channel
     bool hasAlpha = false;         // an alpha channel is kept aside, untouched
     std::vector<uint16_t> alpha;   // width * height, 16-bit scale (0..65535)
-    int fileBits = 8;              // sample size stored in the file
     OIIO::ImageSpec spec;          // the input's description and metadata
 };
+
+// The library's description of the picture's interleaved RGB samples
+// (8 or 16-bit by pic.bits); it points into `pic`.
+ImageDesc DescribeRgb(Picture& pic);
 
 // Reads `path`. On failure returns false and sets `error` to a short reason
 // ("no such file", "not an image file: ...", "unsupported: 2 colour
