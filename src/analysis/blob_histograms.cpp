@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "stages/tint_factors.h"
+
 namespace lx {
 namespace {
 
@@ -26,27 +28,12 @@ struct Rgb {
     int64_t c[3];
 };
 
-// Tinted samples whose largest passes the top, stretched about their middle
-// so that the largest lands on it. Rare in photos: kept out of the loops.
-template <class T>
-Rgb Stretched(Rgb v) {
-    using D = HistDepth<T>;
-    int64_t* c = v.c;
-    const int64_t hi = std::max({c[0], c[1], c[2]});
-    const int64_t lo = std::min({c[0], c[1], c[2]});
-    const float m = float(lo + hi) * 0.5f;
-    const int64_t d = static_cast<int64_t>(float(hi) - m);
-    const float s = d < 1 ? 0.0f : float(D::kStretchTop - static_cast<int64_t>(m)) / float(d);
-    for (int i = 0; i < 3; ++i) c[i] = static_cast<int64_t>((float(c[i]) - m) * s + m);
-    return v;
-}
-
 // The tinted samples, already scaled: stretched when the largest passes the
 // top, then limited.
 template <class T>
 inline Rgb FinishTinted(Rgb v) {
     using D = HistDepth<T>;
-    if (std::max({v.c[0], v.c[1], v.c[2]}) > D::kStretchTop) v = Stretched<T>(v);
+    CompressHighlights(v.c, D::kStretchTop);
     for (int64_t& c : v.c) c = std::clamp<int64_t>(c, 0, D::kLimit);
     return v;
 }

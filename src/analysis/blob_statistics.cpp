@@ -10,6 +10,7 @@
 #include "oneshot/histogram_mean.h"
 #include "platform/float_convert.h"
 #include "stages/knee_gain_tables.h"
+#include "stages/tint_factors.h"
 
 namespace lx {
 namespace {
@@ -86,9 +87,9 @@ int32_t Collect(const ImageBlob& blob, ImageParam& param) {
         f[0] = f[1] = f[2] = 1000;
         isTinted[v] = tinted;
         if (tinted) {
-            const float* g = param.tintGains[v - 1];
-            const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
-            for (int i = 0; i < 3; ++i) f[i] = TruncOr(g[i] / mid * 1000.0f, 1000);
+            int32_t k[3];
+            TintFactorsPerMille(param.tintGains[v - 1], k);
+            for (int i = 0; i < 3; ++i) f[i] = k[i];
         }
         // The two histograms depend on the pixels, the tint switch and the
         // three factors only. A variant that repeats an earlier one (every

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "stages/tint_factors.h"
+
 namespace lx {
 
 // Full scale of the levelled samples, and where the tinted highlights are
@@ -65,18 +67,7 @@ public:
         return (raiseNegatives_ ? std::max<int64_t>(a, 0) : a) * tint_[channel] / 1000;
     }
     T LevelTinted(int64_t e) const { return Clamped((std::min(e, R::kFull) - blackPoint_) * scale_ / 1000); }
-    // Draws tinted samples whose largest passes kCompressAbove together about
-    // their middle, so that the largest lands on kCompressAbove instead of
-    // one channel clipping.
-    static void Compress(int64_t e[3]) {
-        const int64_t hi = std::max({e[0], e[1], e[2]});
-        const int64_t lo = std::min({e[0], e[1], e[2]});
-        const float m = float(lo + hi) * 0.5f;
-        const int64_t d = static_cast<int64_t>(float(hi) - m);
-        const int64_t target = R::kCompressAbove - static_cast<int64_t>(m);
-        const float f = d > 0 ? float(target) / float(d) : 0.0f;
-        for (int i = 0; i < 3; ++i) e[i] = static_cast<int64_t>((float(e[i]) - m) * f + m);
-    }
+    static void Compress(int64_t e[3]) { CompressHighlights(e, R::kCompressAbove); }
 
 private:
     static T Clamped(int64_t v) { return T(std::clamp<int64_t>(v, 0, R::kFull)); }
