@@ -17,7 +17,8 @@ constexpr int kCellsPerAxis = ColorCube::kNodesPerAxis - 1;
 constexpr int CellIndex(int i, int j, int k) { return (kCellsPerAxis * i + j) * kCellsPerAxis + k; }
 
 // Tables derived from the constant data. They never change, so they are
-// built once, on first use (a function-local static: thread-safe).
+// built once, while the library is loaded (static initialisation: no lock,
+// and every call after it only reads them).
 struct DerivedTables {
     // Per axis: entry x is the cell c with node[c] <= x < node[c + 1]; entry
     // 255 is the last cell. Built from CubeA's header: all three tables
@@ -50,10 +51,11 @@ struct DerivedTables {
     }
 };
 
-const DerivedTables& Derived() {
-    static const DerivedTables tables;
-    return tables;
-}
+// The constant tables are constant-initialised, so they are in place before
+// this dynamic initialiser runs.
+const DerivedTables g_derived;
+
+const DerivedTables& Derived() { return g_derived; }
 
 enum Table { kA = 0, kB = 1, kC = 2, kNone = -1 };
 
@@ -122,10 +124,33 @@ struct Pixel16 {
     }
 };
 
-// Passes the image through `first` (kNone for no table) and then, if `thenC`,
-// CubeC. Pixels are independent and each is read whole before it is
-// written, so applying both tables to one pixel before moving on equals
-// passing the whole image through each table in turn.
+// True when no two pixels share a sample: then a pixel's result depends on
+// nothing but its own samples, and running both tables on one pixel before
+// the next gives what two whole-image passes give. Checked conservatively
+// for the layouts images have: interleaved (all three channels within one
+// pixel step) or planar (three channel extents apart), each with positive
+// strides and rows that do not reach into the next row.
+template <class S>
+bool PixelsAreDisjoint(const S* red, const S* green, const S* blue, int32_t width, int32_t height,
+                       int32_t pixelStride, int32_t rowStride) {
+    if (pixelStride <= 0 || rowStride <= 0 || int64_t{rowStride} < int64_t{width} * pixelStride) return false;
+    const auto at = [](const S* p) { return reinterpret_cast<uintptr_t>(p); };
+    const uintptr_t lowest = std::min({at(red), at(green), at(blue)});
+    const uintptr_t highest = std::max({at(red), at(green), at(blue)});
+    const uint64_t step = uint64_t(pixelStride) * sizeof(S);
+    if (highest - lowest + sizeof(S) <= step) return true;  // interleaved
+    // Planar: each channel's samples lie in [base, base + extent).
+    const uint64_t extent = (uint64_t(height - 1) * uint64_t(rowStride) + uint64_t(width - 1) * pixelStride + 1) * sizeof(S);
+    const uintptr_t b[3] = {at(red), at(green), at(blue)};
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
+            if (b[i] < b[j] + extent && b[j] < b[i] + extent) return false;
+    return true;
+}
+
+// Passes the whole image through `first` (kNone for no table) and then, if
+// `thenC`, the whole image through CubeC. Where no two pixels share a sample
+// both tables run on one pixel before the next, which reads the image once.
 template <class Px>
 int32_t ApplyTables(int first, bool thenC, typename Px::Sample* red, typename Px::Sample* green,
                     typename Px::Sample* blue, int32_t width, int32_t height, int32_t pixelStride,
@@ -144,12 +169,16 @@ int32_t ApplyTables(int first, bool thenC, typename Px::Sample* red, typename Px
             }
         }
     };
-    if (first == kNone)
+    if (first == kNone) {
         pass(c, std::false_type{});
-    else if (thenC)
-        pass(Px::CoefsOf(t, first), std::true_type{});
-    else
+    } else if (!thenC) {
         pass(Px::CoefsOf(t, first), std::false_type{});
+    } else if (PixelsAreDisjoint(red, green, blue, width, height, pixelStride, rowStride)) {
+        pass(Px::CoefsOf(t, first), std::true_type{});
+    } else {
+        pass(Px::CoefsOf(t, first), std::false_type{});
+        pass(c, std::false_type{});
+    }
     return 1;
 }
 

@@ -251,4 +251,28 @@ TEST(ColorCube, EmptyImagesTouchNothing) {
     }
 }
 
+// Pixels that share samples see the whole image pass through the first
+// table before any of it passes through CubeC.
+TEST(ColorCube, PixelsSharingSamplesPassEachTableInTurn) {
+    uint8_t px[3] = {200, 100, 50};  // two pixels, both at px
+    lx::ColorCubeApply8(1, 1, px, px + 1, px + 2, 2, 1, 0, 0);
+    EXPECT_EQ((Rgb{px[0], px[1], px[2]}), (Rgb{208, 94, 31})) << "CubeB twice, then CubeC twice";
+
+    // Rows that reach into the next row (row stride 3 bytes, 2-pixel rows),
+    // 8 and 16 bits, against the two passes made as two calls.
+    const std::vector<uint8_t> grid = ColourGrid8();
+    std::vector<uint8_t> fused(grid.begin(), grid.begin() + 96), steps = fused;
+    lx::ColorCubeApply8(0, 1, &fused[0], &fused[1], &fused[2], 2, 30, 3, 3);
+    lx::ColorCubeApply8(0, 0, &steps[0], &steps[1], &steps[2], 2, 30, 3, 3);
+    lx::ColorCubeApplyC8(&steps[0], &steps[1], &steps[2], 2, 30, 3, 3);
+    EXPECT_EQ(fused, steps);
+    std::vector<uint16_t> fused16(96), steps16;
+    for (size_t i = 0; i < fused16.size(); ++i) fused16[i] = uint16_t(grid[i] * 257);
+    steps16 = fused16;
+    lx::ColorCubeApply16(1, 1, &fused16[0], &fused16[1], &fused16[2], 3, 20, 2, 3);
+    lx::ColorCubeApply16(1, 0, &steps16[0], &steps16[1], &steps16[2], 3, 20, 2, 3);
+    lx::ColorCubeApplyC16(&steps16[0], &steps16[1], &steps16[2], 3, 20, 2, 3);
+    EXPECT_EQ(fused16, steps16);
+}
+
 }  // namespace
