@@ -14,9 +14,11 @@
 #include "oneshot/sharpen_max_channel.h"
 #include "platform/float_convert.h"
 #include "stages/color_cube.h"
+#include "stages/detail_range.h"
 #include "stages/exp_smooth_plane.h"
 #include "stages/log_exp_gain_tables.h"
 #include "stages/log_gain_tables.h"
+#include "stages/tint_factors.h"
 #include "stages/warm_tone.h"
 
 namespace lx {
@@ -96,10 +98,10 @@ void ForEachWeightedPixel(const Planes& p, const CentreWeights& weights, float* 
 }
 
 // Per-level sample counts, one array per channel so that neighbouring
-// samples do not wait on each other's increments. 32 bits hold the counts of
-// any photo up to 4 gigapixels.
+// samples do not wait on each other's increments. 64 bits: an image can hold
+// more than 2^32 samples of one level.
 struct LevelCounts {
-    std::array<uint32_t, 256> c[3]{};
+    std::array<uint64_t, 256> c[3]{};
     void Add(uint8_t r, uint8_t g, uint8_t b) { ++c[0][r], ++c[1][g], ++c[2][b]; }
 };
 
@@ -107,7 +109,7 @@ struct LevelCounts {
 std::array<float, 256> FloatHistogram(const LevelCounts& counts) {
     std::array<float, 256> hist;
     for (int i = 0; i < 256; ++i)
-        hist[i] = CountAsFloatSum(uint64_t{counts.c[0][i]} + counts.c[1][i] + counts.c[2][i]);
+        hist[i] = CountAsFloatSum(counts.c[0][i] + counts.c[1][i] + counts.c[2][i]);
     return hist;
 }
 
@@ -124,19 +126,10 @@ int HighestNonZero(const float* hist) {
     return 0;
 }
 
-// The cast gains as per-mille factors centred on 1000, or false when the
-// gains are not usable (non-finite, or so large that a level times its factor
-// could not be formed in 32 bits: such a tint is not applied).
-bool TintFactors(float g1, float g2, float g3, float strength, int32_t k[3]) {
-    const float s[3] = {(g1 - 1.0f) * strength + 1.0f, (g2 - 1.0f) * strength + 1.0f,
-                        (g3 - 1.0f) * strength + 1.0f};
-    const float mid = (std::min({s[0], s[1], s[2]}) + std::max({s[0], s[1], s[2]})) * 0.5f;
-    for (int i = 0; i < 3; ++i) {
-        const float f = s[i] / mid * 1000.0f;
-        if (!(f >= 0.0f && f < 8388608.0f)) return false;
-        k[i] = static_cast<int32_t>(f);
-    }
-    return true;
+// The cast gains, softened by the tint strength, as per-mille factors.
+void TintFactors(float g1, float g2, float g3, float strength, int32_t k[3]) {
+    const float softened[3] = {SoftenedGain(g1, strength), SoftenedGain(g2, strength), SoftenedGain(g3, strength)};
+    TintFactorsPerMille(softened, k);
 }
 
 // The lift strength that moves the weighted mean of the pixel maxima to the
@@ -159,19 +152,11 @@ int32_t AutoToneStrength(const float* weighted, int32_t toneTarget, int32_t stre
     return std::min(s, strengthLimit);
 }
 
-// Draws scaled levels a (each >= 0) whose largest passes 255 together about
-// their middle so that the largest lands on 255 (within truncation), then caps
-// each at 255.
-void CompressHighlights(int32_t a[3]) {
-    const int32_t hi = std::max({a[0], a[1], a[2]});
-    if (hi > 255) {
-        const int32_t lo = std::min({a[0], a[1], a[2]});
-        const float mid = float(int64_t{lo} + hi) * 0.5f;
-        const int32_t d = static_cast<int32_t>(float(hi) - mid);
-        const float f = d > 0 ? float(255 - static_cast<int32_t>(mid)) / float(d) : 0.0f;
-        for (int i = 0; i < 3; ++i) a[i] = static_cast<int32_t>((float(a[i]) - mid) * f + mid);
-    }
-    for (int i = 0; i < 3; ++i) a[i] = std::clamp(a[i], 0, 255);
+// Scaled levels drawn together below 255 when the largest passes it, then
+// each clamped to 0..255 (a negative factor can leave a level below 0).
+void FinishScaled(int64_t a[3]) {
+    CompressHighlights(a, 255);
+    for (int i = 0; i < 3; ++i) a[i] = std::clamp<int64_t>(a[i], 0, 255);
 }
 
 // Lowest sample of any channel (the lowest non-empty level of the channel
@@ -190,9 +175,15 @@ uint8_t LowestLevel(const Planes& p) {
 
 }  // namespace
 
-void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t a[3]) {
-    for (int i = 0; i < 3; ++i) a[i] = int32_t(c[i]) * k[i] / 1000;  // k < 2^23: fits
-    CompressHighlights(a);
+float ShadowClipThreshold(int32_t permille, int64_t pixels) {
+    return ProductToFloat(int64_t{permille} * 3, pixels) / 1000.0f;
+}
+
+void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t out[3]) {
+    int64_t a[3];
+    for (int i = 0; i < 3; ++i) a[i] = int64_t{c[i]} * k[i] / 1000;
+    FinishScaled(a);
+    for (int i = 0; i < 3; ++i) out[i] = int32_t(a[i]);
 }
 
 float CentreWeight(int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -219,13 +210,13 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     auto rowWeights = HeapArray<float>(W / 64 + 1);
     std::unique_ptr<uint8_t[]> values, lifted;
     std::unique_ptr<float[]> detail, level, norm;
-    std::unique_ptr<int32_t[]> detailHist;
+    std::unique_ptr<int64_t[]> detailHist;  // a bin can count more than 2^31 pixels
     if (contrast) {
         values = HeapArray<uint8_t>(N);  // V before the stretch: each pixel's largest level
         detail = HeapArray<float>(N);
         level = HeapArray<float>(N);
         norm = HeapArray<float>(n);
-        detailHist = HeapArray<int32_t>(kDetailBins);
+        detailHist = HeapArray<int64_t>(kDetailBins);
     } else {
         lifted = HeapArray<uint8_t>(kLevels * kLevels);
     }
@@ -263,20 +254,20 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     // result. Without it the samples are those of step 2, whose histograms
     // (the same sums in the same order) stand.
     float g1 = 1.0f, g2 = 1.0f, g3 = 1.0f;
-    int32_t k[3];
     const bool tinted = s.tintCorrection != 0 &&
                         EstimateTintGains(p.c[0], p.c[1], p.c[2], H, W, image.rowStride, image.pixelStride,
-                                          s.tintMode, &g1, &g2, &g3) != 0 &&
-                        TintFactors(g1, g2, g3, s.tintStrength, k);
+                                          s.tintMode, &g1, &g2, &g3) != 0;
     if (tinted) {
-        int32_t scaled[3][kLevels];  // level * factor / 1000 per channel
+        int32_t k[3];
+        TintFactors(g1, g2, g3, s.tintStrength, k);
+        int64_t scaled[3][kLevels];  // level * factor / 1000 per channel
         for (int c = 0; c < 3; ++c)
-            for (int i = 0; i < kLevels; ++i) scaled[c][i] = i * k[c] / 1000;  // k < 2^23: fits
+            for (int i = 0; i < kLevels; ++i) scaled[c][i] = int64_t{i} * k[c] / 1000;
         weightedHist.fill(0.0f);
         counts = LevelCounts{};
         ForEachWeightedPixel(p, weights, rowWeights.get(), [&](uint8_t* r, uint8_t* g, uint8_t* b, float w) {
-            int32_t a[3] = {scaled[0][*r], scaled[1][*g], scaled[2][*b]};
-            if (std::max({a[0], a[1], a[2]}) > 255) CompressHighlights(a);  // else 0..255 already
+            int64_t a[3] = {scaled[0][*r], scaled[1][*g], scaled[2][*b]};
+            FinishScaled(a);
             *r = uint8_t(a[0]), *g = uint8_t(a[1]), *b = uint8_t(a[2]);
             counts.Add(*r, *g, *b);
             weightedHist[std::max({*r, *g, *b})] += w;
@@ -289,7 +280,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     // 4. Levels: the low clip c0 and the white level w.
     int32_t c0 = 0;
     if (s.shadowClip != 0 && s.shadowClipPermille != 0) {
-        const float t = float(int64_t{s.shadowClipPermille} * 3 * N) / 1000.0f;
+        const float t = ShadowClipThreshold(s.shadowClipPermille, N);
         if (t < 0.0f) {
             c0 = -1;
         } else {
@@ -307,7 +298,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     }
     int32_t white = 0;
     {
-        const float t = float(N * 256) / 1000.0f;
+        const float t = ProductToFloat(N, 256) / 1000.0f;
         float sum = 0.0f;
         for (int i = kLevels - 1; i >= 0; --i) {
             sum += weightedHist[i];
@@ -359,19 +350,9 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
             else bin = static_cast<int32_t>(e) + kDetailHalf - 1;
             ++detailHist[bin];
         }
-        const int64_t onePercent = N / 100;
-        int64_t sum = 0;
-        for (int i = 0; i < kDetailBins; ++i)
-            if ((sum += detailHist[i]) > onePercent) {
-                lo = i - kDetailHalf;
-                break;
-            }
-        sum = 0;
-        for (int j = kDetailBins - 1; j >= 0; --j)
-            if ((sum += detailHist[j]) > onePercent) {
-                hi = j - kDetailHalf - 2;
-                break;
-            }
+        const DetailBins bins = FindDetailBins(detailHist.get(), kDetailBins, N / 100);
+        lo = bins.low - kDetailHalf;
+        hi = bins.high - kDetailHalf - 2;
     }
 
     // 8. Stretch, then brighten every pixel by the gain at its largest

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "oneshot/lumarex_comprehensive.h"
+#include "stages/detail_range.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,30 @@ TEST(OneShot, TintThatWouldClipIsCompressedAboutItsMiddle) {
     ApplyTintFactors(even, grey, out);
     EXPECT_EQ(out[0], 255);
     EXPECT_EQ(out[2], 255);
+    // Factors below 0 (a negative tint strength) are applied; the results
+    // are clamped to 0..255.
+    const int32_t turned[3] = {-1000, 1000, 3000};
+    const uint8_t pixel[3] = {200, 100, 50}, flat[3] = {100, 100, 100};
+    ApplyTintFactors(turned, pixel, out);
+    EXPECT_EQ((std::array<int32_t, 3>{out[0], out[1], out[2]}), (std::array<int32_t, 3>{0, 100, 150}));
+    ApplyTintFactors(turned, flat, out);  // (-100, 100, 300): m 100, f 155 / 200
+    EXPECT_EQ((std::array<int32_t, 3>{out[0], out[1], out[2]}), (std::array<int32_t, 3>{0, 100, 255}));
+}
+
+TEST(OneShot, ThresholdsAndCountsOfAnyImageSize) {
+    // permille x 3N formed exactly: 999 x 3 x 2^62 and INT32_MAX x 3 x 2^61.
+    EXPECT_EQ(ShadowClipThreshold(999, int64_t{1} << 62), float(2997.0L * 0x1p62L) / 1000.0f);
+    EXPECT_EQ(ShadowClipThreshold(INT32_MAX, int64_t{1} << 61), float(6442450941.0L * 0x1p61L) / 1000.0f);
+    EXPECT_EQ(ShadowClipThreshold(5, 640 * 480), 4608.0f);
+    // A detail bin holding more than 2^31 pixels of a flat 46341 x 46341 image.
+    const int64_t N = int64_t{46341} * 46341;
+    std::vector<int64_t> hist(2561, 0);
+    hist[1279] = N;
+    const DetailBins bins = FindDetailBins(hist.data(), 2561, N / 100);
+    EXPECT_EQ(bins.low, 1279);
+    EXPECT_EQ(bins.high, 1279);
+    hist[1279] = N - 10, hist[0] = 4, hist[2560] = 6;
+    EXPECT_EQ(FindDetailBins(hist.data(), 2561, N / 100).low, 1279) << "the ends hold under 1 %";
 }
 
 TEST(OneShot, CentreWeightsFallTowardTheBorders) {
