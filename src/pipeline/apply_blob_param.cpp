@@ -13,11 +13,13 @@
 #include "pipeline/levels_step.h"
 #include "platform/float_convert.h"
 #include "stages/color_cube.h"
+#include "stages/detail_range.h"
 #include "stages/exp_smooth_plane.h"
 #include "stages/knee_gain_tables.h"
 #include "stages/log_exp_gain_tables.h"
 #include "stages/log_gain_tables.h"
 #include "stages/sharpen_plane.h"
+#include "stages/tint_factors.h"
 #include "stages/warm_tone.h"
 
 namespace lx {
@@ -117,6 +119,8 @@ bool BuildBaseMap(const float* plane, int32_t W, int32_t H, int32_t radius, Imag
     if (!map) return false;
 
     float* nt = norm.data<float>();
+    // 32-bit counters: N floats fit one host block (under 2^31 bytes), so no
+    // bin can count more than 2^29 pixels.
     int32_t* h = hist.data<int32_t>();
     float* dt = detail.data<float>();
     float* m = map.data<float>();
@@ -138,22 +142,9 @@ bool BuildBaseMap(const float* plane, int32_t W, int32_t H, int32_t radius, Imag
         else bin = static_cast<int32_t>(v) + D::kMapMiddle;  // |v| < kMapOverflow: in range
         ++h[bin];
     }
-    const int64_t onePercent = N / 100;
-    int32_t k = 0, top = 0;
-    int64_t sum = 0;
-    for (int32_t i = 0; i < D::kMapBins; ++i)
-        if ((sum += h[i]) > onePercent) {
-            k = i;
-            break;
-        }
-    sum = 0;
-    for (int32_t i = D::kMapBins - 1; i >= 0; --i)
-        if ((sum += h[i]) > onePercent) {
-            top = i;
-            break;
-        }
-    param.baseMapHigh = top - D::kHighOffset;
-    param.baseMapLow = k - D::kLowOffset;
+    const DetailBins bins = FindDetailBins(h, D::kMapBins, N / 100);
+    param.baseMapHigh = bins.high - D::kHighOffset;
+    param.baseMapLow = bins.low - D::kLowOffset;
     param.baseMap = map.release();
     param.baseMapValid = 1;
     return true;
@@ -170,24 +161,27 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
     if (s.useVariant != 0 && (s.tintMode < 0 || s.tintMode > 3)) return 0;
     if (s.useShadowClip != 0 && (s.shadowClipIndex < 0 || s.shadowClipIndex >= kShadowPercentiles)) return 0;
     if (s.useToneLevel != 0 && (s.toneLevelRow < 0 || s.toneLevelRow >= kToneRows)) return 0;
-    const int32_t W = region ? image.width : blob.width;
-    const int32_t H = region ? image.height : blob.height;
-    if (W <= 0 || H <= 0) return 0;
-    if (region) {
+    // The destination's width and height are read by the region variant
+    // only; the whole-image variant writes the blob's size and trusts the
+    // caller for the rest. An image without pixels runs the steps, which
+    // then have nothing to do.
+    const int32_t W = std::max(region ? image.width : blob.width, 0);
+    const int32_t H = std::max(region ? image.height : blob.height, 0);
+    const bool empty = W == 0 || H == 0;
+    if (region && !empty) {
         if (region->left < 0 || region->top < 0 || int64_t{region->left} + W > blob.width ||
             int64_t{region->top} + H > blob.height)
             return 0;
-    } else if (image.width < W || image.height < H) {
-        return 0;
     }
     // 16-bit strides count whole samples; an odd byte stride counts as the even one below.
     const int64_t destRow = kBytes == 1 ? int64_t{image.rowStride} : int64_t{image.rowStride >> 1};
     const int64_t destPixel = kBytes == 1 ? int64_t{image.pixelStride} : int64_t{image.pixelStride >> 1};
     void* channels[3] = {image.channel1, image.channel2, image.channel3};
-    for (void* c : channels)
-        if (c == nullptr || reinterpret_cast<uintptr_t>(c) % alignof(T) != 0) return 0;
+    if (!empty)
+        for (void* c : channels)
+            if (c == nullptr || reinterpret_cast<uintptr_t>(c) % alignof(T) != 0) return 0;
     const bool compactCopy = kBytes == 2;  // the 16-bit region copy has its own layout
-    if (region && !compactCopy) {
+    if (region && !compactCopy && !empty) {
         // The 8-bit region copy takes the destination's layout: interleaved,
         // rows far enough apart to hold the pixels, 3-byte pixels to denoise.
         if (image.pixelStride < 3 || (s.denoise != 0 && image.pixelStride != 3) ||
@@ -237,13 +231,10 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
     int64_t G[3] = {1000, 1000, 1000};
     if (tinted) {
         float g[3];
-        for (int i = 0; i < 3; ++i) g[i] = 1.0f + (param.tintGains[s.tintMode][i] - 1.0f) * sv;
-        const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
-        for (int i = 0; i < 3; ++i) {
-            const float f = g[i] / mid * 1000.0f;
-            if (!(std::fabs(f) < 8388608.0f)) return 0;  // gains that no image can carry
-            G[i] = static_cast<int64_t>(f);
-        }
+        int32_t k[3];
+        for (int i = 0; i < 3; ++i) g[i] = SoftenedGain(param.tintGains[s.tintMode][i], sv);
+        TintFactorsPerMille(g, k);
+        for (int i = 0; i < 3; ++i) G[i] = k[i];
     }
 
     // --- 3. gain tables ---------------------------------------------------------
@@ -256,7 +247,7 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
     HostBuffer copy;
     int64_t copyRowBytes = blob.rowStride;
     if (region) {
-        const uint8_t* from = blob.pixels->Data() + int64_t{region->top} * blob.rowStride + int64_t{region->left} * 3 * kBytes;
+        const uint8_t* from = empty ? nullptr : blob.pixels->Data() + int64_t{region->top} * blob.rowStride + int64_t{region->left} * 3 * kBytes;
         if (compactCopy) {
             copyRowBytes = int64_t{W} * 3 * kBytes;
             src = Source{nullptr, copyRowBytes, 3 * kBytes};
@@ -264,7 +255,7 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
             copyRowBytes = image.rowStride;
             src = Source{nullptr, image.rowStride, image.pixelStride};
         }
-        copy = HostBuffer::Allocate(copyRowBytes * H);
+        copy = HostBuffer::Allocate(empty ? 0 : copyRowBytes * H);
         if (!copy) return 0;
         src.base = copy.data<uint8_t>();
         for (int32_t y = 0; y < H; ++y)
@@ -312,7 +303,7 @@ int32_t RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& p
             const float v = plane[i];
             plane[i] = std::clamp(primary[static_cast<int32_t>(v) & (D::kLevels - 1)] * v, 0.0f, D::kFullF);
         }
-    } else {
+    } else if (!empty) {  // no pixels: no map to build or read
         if (param.baseMapValid == 0) {
             // The map is built once, for the record's own size only.
             if (W != param.width || H != param.height) return 0;

@@ -69,13 +69,15 @@ struct BlobRegion {
 // larger photos take more (0.209 at 640 x 480, 0.926 at 3000 x 2000).
 float SharpenStrengthForSize(int32_t width, int32_t height);
 
-// Correct the whole blob into `image` (at least the blob's size). Return 1
-// when every stage ran and the last progress call did not ask to stop; 0 on
-// a memory failure, a noise-library failure, a stop request, or a call that
-// cannot be served (a destination smaller than the blob, a blob of another
-// sample type, a tint mode, percentile index or tone row out of range, a
-// 16-bit destination not aligned to 2 bytes, or a base map to build for a
-// blob of another size than the record's).
+// Correct the whole blob into `image`. Of the destination only the three
+// channel pointers and the two strides are read: it must hold the blob's
+// width x height pixels. Return 1 when every stage ran and the last progress
+// call did not ask to stop; 0 on a memory failure, a noise-library failure,
+// a stop request, or a call that cannot be served (a blob of another sample
+// type, a tint mode, percentile index or tone row out of range, a null or
+// (16-bit) misaligned channel pointer, or a base map to build for a blob of
+// another size than the record's). A blob without pixels (width or height
+// 0) succeeds with every progress call and nothing written.
 int32_t ApplyBlobParam8(const ImageDesc& image, const ImageBlob& blob, ImageParam& param, const ApplySettings& s);
 int32_t ApplyBlobParam16(const ImageDesc& image, const ImageBlob& blob, ImageParam& param, const ApplySettings& s);
 

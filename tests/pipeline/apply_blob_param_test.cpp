@@ -124,6 +124,17 @@ TEST(ApplyBlobParam, TintGainsInPerMilleAndHighlightCompression) {
     EXPECT_EQ(out.at(1, 1, 0), 200);
     EXPECT_EQ(out.at(2, 1, 0), 145);
 
+    // A negative strength turns the gains (1.2, 1.0, 0.8) into factors
+    // (-1000, 1000, 3000), which are applied: (100, 100, 100) -> (-100, 100, 300),
+    // drawn to (-55, 100, 255) about 100, then clamped.
+    p.tintGains[0][0] = 1.2f, p.tintGains[0][1] = 1.0f, p.tintGains[0][2] = 0.8f;
+    s.variantStrength = -10.0f;
+    out = LevelsOnly<uint8_t>(*blob, p, s);
+    EXPECT_EQ(out.at(0, 0, 0), 0);
+    EXPECT_EQ(out.at(1, 0, 0), 100);
+    EXPECT_EQ(out.at(2, 0, 0), 255);
+    s.variantStrength = 1.0f;
+
     // The flag, not the gains, selects the tint path.
     p.needTint[0] = 0;
     out = LevelsOnly<uint8_t>(*blob, p, s);
@@ -304,10 +315,8 @@ TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
     ImageBlob* blob = MakeBlob<uint8_t>(8, 8, [](int x, int, int) { return uint8_t(30 * x); });
     ImageParam p = NeutralRecord(8, 8, 255);
     ApplySettings s;
-    Planar<uint8_t> small(4, 8), planar(8, 8);
-    ImageDesc d = small.desc();
-    EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a destination smaller than the blob";
-    d = planar.desc();
+    Planar<uint8_t> planar(8, 8);
+    ImageDesc d = planar.desc();
     EXPECT_EQ(ApplyBlobParamLocal8(d, *blob, p, s, {}), 0) << "a planar destination for the 8-bit region copy";
     EXPECT_EQ(ApplyBlobParam16(d, *blob, p, s), 0) << "an 8-bit blob for the 16-bit pipeline";
     s.useVariant = 1, s.tintMode = 4;
@@ -319,6 +328,49 @@ TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
     EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a base map to build for another size";
     EXPECT_EQ(host.live(), 1) << "only the blob is left";
     FreeImageBlob(blob);
+}
+
+TEST(ApplyBlobParam, ReadsOnlyTheDestinationsPlanesAndStrides) {
+    TestHost host;
+    ImageBlob* blob = MakeBlob<uint8_t>(7, 5, [](int x, int y, int c) { return uint8_t(20 + 30 * x + 7 * y + 11 * c); });
+    ImageParam p = NeutralRecord(7, 5, 230);
+    ApplySettings s;
+    Planar<uint8_t> full(7, 5), unsized(7, 5);
+    ImageDesc a = full.desc(), b = unsized.desc();
+    b.width = 0, b.height = 0;  // a host that fills only planes and strides
+    ASSERT_EQ(ApplyBlobParam8(a, *blob, p, s), 1);
+    ASSERT_EQ(ApplyBlobParam8(b, *blob, p, s), 1);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(full.c[k], unsized.c[k]);
+    EXPECT_NE(full.at(0, 6, 4), 0) << "the whole blob was written";
+    FreeImageBlob(blob);
+}
+
+TEST(ApplyBlobParam, ImagesWithoutPixelsSucceedWithEveryProgressCall) {
+    TestHost host;
+    const std::vector<int32_t> allSteps{1, 2, 3, 4, 5, 6};
+    for (int contrast : {0, 1}) {
+        ImageBlob* empty = MakeBlob<uint8_t>(0, 4, [](int, int, int) { return uint8_t(0); });
+        ImageBlob* blob = MakeBlob<uint16_t>(6, 4, [](int x, int, int) { return uint16_t(9000 * x); });
+        ImageParam p = NeutralRecord(0, 4, 255);
+        ApplySettings s;
+        s.localContrast = contrast, s.sharpen = 1, s.warmTone = 1, s.colorCube = 1, s.colorMode = 1;
+        StopAt watch{0, {}};
+        s.progress = StopAt::Call, s.progressContext = &watch;
+        ImageDesc none{0, 0, 0, 0, 0, nullptr, nullptr, nullptr};
+        EXPECT_EQ(ApplyBlobParam8(none, *empty, p, s), 1) << "a blob 0 pixels wide";
+        EXPECT_EQ(watch.seen, allSteps);
+        // A region of no pixels, anywhere, of a blob with pixels.
+        for (BlobRegion at : {BlobRegion{0, 0}, BlobRegion{3, 5}, BlobRegion{-9, 99}}) {
+            watch.seen.clear();
+            none.sampleType = 1;
+            EXPECT_EQ(ApplyBlobParamLocal16(none, *blob, p, s, at), 1);
+            EXPECT_EQ(watch.seen, allSteps);
+        }
+        EXPECT_EQ(p.baseMapValid, 0) << "no pixels, no map";
+        EXPECT_EQ(host.live(), 2) << "only the two blobs are left";
+        FreeImageBlob(empty);
+        FreeImageBlob(blob);
+    }
 }
 
 }  // namespace
