@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/image_view.h"
+
 namespace lx::bench {
 
 // The 24-megapixel size the benchmarks report on (6000 x 4000).
@@ -18,6 +20,12 @@ inline constexpr int kPhotoHeight = 4000;
 const std::vector<uint8_t>& PhotoRgb8(int width = kPhotoWidth, int height = kPhotoHeight);
 // The same picture in 16 bits (each 8-bit sample times 257).
 const std::vector<uint16_t>& PhotoRgb16(int width = kPhotoWidth, int height = kPhotoHeight);
+
+// An interleaved photo buffer (red first) of the given size as an image.
+template <class T>
+ImageView<T> PhotoView(T* px, int width = kPhotoWidth, int height = kPhotoHeight) {
+    return ImageView<T>{{px, px + 1, px + 2}, int64_t{width} * 3, 3, width, height};
+}
 
 // Reports megapixels per second for `pixels` processed per iteration.
 inline void SetMegapixels(::benchmark::State& state, int64_t pixels) {

@@ -59,21 +59,20 @@ struct PixelSet {
     }
 };
 
-// Every pixel of a strided image.
+// Every pixel of an image.
 template <class T>
-PixelSet<T> EveryPixel(const T* first, const T* second, const T* third, int32_t height,
-                       int32_t width, int32_t rowStride, int32_t pixelStride) {
-    return {first, second, third, std::max(height, 0), std::max(width, 0), rowStride, pixelStride};
+PixelSet<T> EveryPixel(const ImageView<const T>& image) {
+    return {image.channel[0], image.channel[1], image.channel[2], std::max(image.height, 0),
+            std::max(image.width, 0), image.rowStride, image.pixelStride};
 }
 
 // Pixels 0, 8, 16, ... of rows 0, 8, 16, ... of an interleaved blob (three
-// samples per pixel). rowStride is in samples.
+// samples per pixel, whatever the view's pixel stride says).
 template <class T>
-PixelSet<T> BlobSample(const T* first, const T* second, const T* third, int32_t height,
-                       int32_t width, int32_t rowStride) {
-    const int32_t rows = height > 0 ? (height - 1) / 8 + 1 : 0;
-    const int32_t cols = width > 0 ? (width - 1) / 8 + 1 : 0;
-    return {first, second, third, rows, cols, std::ptrdiff_t{rowStride} * 8, 24};
+PixelSet<T> BlobSample(const ImageView<const T>& blob) {
+    const int32_t rows = blob.height > 0 ? (blob.height - 1) / 8 + 1 : 0;
+    const int32_t cols = blob.width > 0 ? (blob.width - 1) / 8 + 1 : 0;
+    return {blob.channel[0], blob.channel[1], blob.channel[2], rows, cols, blob.rowStride * 8, 24};
 }
 
 // What a tint mode does at each step where the modes differ.
@@ -314,58 +313,49 @@ int Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, co
     return 1;
 }
 
-int Report(int result, const GainTriple& g, float* gain1, float* gain2, float* gain3) {
+bool Report(int result, const GainTriple& g, float gains[3]) {
     const GainTriple r = result ? g : GainTriple{};
-    *gain1 = r.first;
-    *gain2 = r.second;
-    *gain3 = r.third;
-    return result;
+    gains[0] = r.first;
+    gains[1] = r.second;
+    gains[2] = r.third;
+    return result != 0;
 }
 
 // 8-bit variants: every table in the call's own storage.
-int Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float* gain1, float* gain2, float* gain3) {
+bool Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float gains[3]) {
     std::array<std::array<float, Scale8::kBins>, 3> hist;
     std::array<std::array<float, Scale8::kBins>, 3> logHist;
     const Histograms h{{hist[0].data(), hist[1].data(), hist[2].data()},
                        {logHist[0].data(), logHist[1].data(), logHist[2].data()}};
     GainTriple g;
     const int result = Analyse<Scale8>(px, PlanFor(tintMode), h, &g);
-    return Report(result, g, gain1, gain2, gain3);
+    return Report(result, g, gains);
 }
 
 }  // namespace
 
-int EstimateTintGains(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                      int32_t height, int32_t width, int32_t rowStride, int32_t pixelStride,
-                      int32_t tintMode, float* gain1, float* gain2, float* gain3) {
-    return Analyse8(EveryPixel(first, second, third, height, width, rowStride, pixelStride), tintMode,
-                    gain1, gain2, gain3);
+bool EstimateTintGains(const ImageView<const uint8_t>& image, int32_t tintMode, float gains[3]) {
+    return Analyse8(EveryPixel(image), tintMode, gains);
 }
 
-int EstimateTintGainsBlob8(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                           int32_t height, int32_t width, int32_t rowStride, int32_t tintMode,
-                           float* gain1, float* gain2, float* gain3) {
-    return Analyse8(BlobSample(first, second, third, height, width, rowStride), tintMode, gain1,
-                    gain2, gain3);
+bool EstimateTintGainsBlob8(const ImageView<const uint8_t>& blob, int32_t tintMode, float gains[3]) {
+    return Analyse8(BlobSample(blob), tintMode, gains);
 }
 
-int EstimateTintGainsBlob16(const uint16_t* first, const uint16_t* second, const uint16_t* third,
-                            int32_t height, int32_t width, int32_t rowStride, int32_t tintMode,
-                            float* gain1, float* gain2, float* gain3) {
+bool EstimateTintGainsBlob16(const ImageView<const uint16_t>& blob, int32_t tintMode, float gains[3]) {
     const ModePlan plan = PlanFor(tintMode);
     // Three histograms, then three log histograms when the mode trims by log.
     const int blocks = plan.logTrim ? 6 : 3;
-    HostBuffer tables[6];
+    HostArray<float> tables[6];
     for (int b = 0; b < blocks; ++b) {
-        tables[b] = HostBuffer::Allocate(int64_t{Scale16::kBins} * int64_t{sizeof(float)});
-        if (!tables[b]) return Report(0, {}, gain1, gain2, gain3);  // owners release the rest
+        tables[b] = HostArray<float>::Allocate(Scale16::kBins);
+        if (!tables[b]) return Report(0, {}, gains);  // owners release the rest
     }
-    const Histograms h{{tables[0].data<float>(), tables[1].data<float>(), tables[2].data<float>()},
-                       {tables[3].data<float>(), tables[4].data<float>(), tables[5].data<float>()}};
+    const Histograms h{{tables[0].data(), tables[1].data(), tables[2].data()},
+                       {tables[3].data(), tables[4].data(), tables[5].data()}};
     GainTriple g;
-    const int result =
-        Analyse<Scale16>(BlobSample(first, second, third, height, width, rowStride), plan, h, &g);
-    return Report(result, g, gain1, gain2, gain3);
+    const int result = Analyse<Scale16>(BlobSample(blob), plan, h, &g);
+    return Report(result, g, gains);
 }
 
 }  // namespace lx

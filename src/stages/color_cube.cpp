@@ -124,48 +124,24 @@ struct Pixel16 {
     }
 };
 
-// True when no two pixels share a sample: then a pixel's result depends on
-// nothing but its own samples, and running both tables on one pixel before
-// the next gives what two whole-image passes give. Checked conservatively
-// for the layouts images have: interleaved (all three channels within one
-// pixel step) or planar (three channel extents apart), each with positive
-// strides and rows that do not reach into the next row.
-template <class S>
-bool PixelsAreDisjoint(const S* red, const S* green, const S* blue, int32_t width, int32_t height,
-                       int32_t pixelStride, int32_t rowStride) {
-    if (pixelStride <= 0 || rowStride <= 0 || int64_t{rowStride} < int64_t{width} * pixelStride) return false;
-    const auto at = [](const S* p) { return reinterpret_cast<uintptr_t>(p); };
-    const uintptr_t lowest = std::min({at(red), at(green), at(blue)});
-    const uintptr_t highest = std::max({at(red), at(green), at(blue)});
-    const uint64_t step = uint64_t(pixelStride) * sizeof(S);
-    if (highest - lowest + sizeof(S) <= step) return true;  // interleaved
-    // Planar: each channel's samples lie in [base, base + extent).
-    const uint64_t extent = (uint64_t(height - 1) * uint64_t(rowStride) + uint64_t(width - 1) * pixelStride + 1) * sizeof(S);
-    const uintptr_t b[3] = {at(red), at(green), at(blue)};
-    for (int i = 0; i < 3; ++i)
-        for (int j = i + 1; j < 3; ++j)
-            if (b[i] < b[j] + extent && b[j] < b[i] + extent) return false;
-    return true;
-}
-
 // Passes the whole image through `first` (kNone for no table) and then, if
 // `thenC`, the whole image through CubeC. Where no two pixels share a sample
 // both tables run on one pixel before the next, which reads the image once.
 template <class Px>
-int32_t ApplyTables(int first, bool thenC, typename Px::Sample* red, typename Px::Sample* green,
-                    typename Px::Sample* blue, int32_t width, int32_t height, int32_t pixelStride,
-                    int32_t rowStride) {
-    if (width <= 0 || height <= 0 || !red || !green || !blue) return 1;
-    if (first == kNone && !thenC) return 1;
+void ApplyTables(int first, bool thenC, const ImageView<typename Px::Sample>& image) {
+    using Sample = typename Px::Sample;
+    if (image.Empty() || !image.channel[0] || !image.channel[1] || !image.channel[2]) return;
+    if (first == kNone && !thenC) return;
     const DerivedTables& t = Derived();
     const typename Px::Coefs& c = Px::CoefsOf(t, kC);
     auto pass = [&](const typename Px::Coefs& coef, auto andC) {
-        for (int32_t y = 0; y < height; ++y) {
-            const ptrdiff_t row = ptrdiff_t(y) * rowStride;
-            for (int32_t x = 0; x < width; ++x) {
-                const ptrdiff_t at = row + ptrdiff_t(x) * pixelStride;
-                Px::Apply(t, coef, red + at, green + at, blue + at);
-                if constexpr (decltype(andC)::value) Px::Apply(t, c, red + at, green + at, blue + at);
+        for (int32_t y = 0; y < image.height; ++y) {
+            Sample* row[3];
+            image.Row(y, row);
+            for (int32_t x = 0; x < image.width; ++x) {
+                const int64_t at = int64_t{x} * image.pixelStride;
+                Px::Apply(t, coef, row[0] + at, row[1] + at, row[2] + at);
+                if constexpr (decltype(andC)::value) Px::Apply(t, c, row[0] + at, row[1] + at, row[2] + at);
             }
         }
     };
@@ -173,39 +149,28 @@ int32_t ApplyTables(int first, bool thenC, typename Px::Sample* red, typename Px
         pass(c, std::false_type{});
     } else if (!thenC) {
         pass(Px::CoefsOf(t, first), std::false_type{});
-    } else if (PixelsAreDisjoint(red, green, blue, width, height, pixelStride, rowStride)) {
+    } else if (image.PixelsAreDisjoint()) {
         pass(Px::CoefsOf(t, first), std::true_type{});
     } else {
         pass(Px::CoefsOf(t, first), std::false_type{});
         pass(c, std::false_type{});
     }
-    return 1;
 }
 
 int FirstTable(int32_t selector) { return selector == 0 ? kA : selector == 1 ? kB : kNone; }
 
 }  // namespace
 
-int32_t ColorCubeApply8(int32_t selector, int32_t alsoC, uint8_t* red, uint8_t* green, uint8_t* blue,
-                        int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel8>(FirstTable(selector), alsoC != 0, red, green, blue, width, height, pixelStride,
-                               rowStride);
+void ColorCubeApply8(int32_t selector, int32_t alsoC, const ImageView<uint8_t>& image) {
+    ApplyTables<Pixel8>(FirstTable(selector), alsoC != 0, image);
 }
 
-int32_t ColorCubeApply16(int32_t selector, int32_t alsoC, uint16_t* red, uint16_t* green, uint16_t* blue,
-                         int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel16>(FirstTable(selector), alsoC != 0, red, green, blue, width, height, pixelStride,
-                                rowStride);
+void ColorCubeApply16(int32_t selector, int32_t alsoC, const ImageView<uint16_t>& image) {
+    ApplyTables<Pixel16>(FirstTable(selector), alsoC != 0, image);
 }
 
-int32_t ColorCubeApplyC8(uint8_t* red, uint8_t* green, uint8_t* blue, int32_t width, int32_t height,
-                         int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel8>(kNone, true, red, green, blue, width, height, pixelStride, rowStride);
-}
+void ColorCubeApplyC8(const ImageView<uint8_t>& image) { ApplyTables<Pixel8>(kNone, true, image); }
 
-int32_t ColorCubeApplyC16(uint16_t* red, uint16_t* green, uint16_t* blue, int32_t width, int32_t height,
-                          int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel16>(kNone, true, red, green, blue, width, height, pixelStride, rowStride);
-}
+void ColorCubeApplyC16(const ImageView<uint16_t>& image) { ApplyTables<Pixel16>(kNone, true, image); }
 
 }  // namespace lx

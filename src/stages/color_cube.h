@@ -22,6 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 // One colour table. On a little-endian machine its 49184 bytes are the
@@ -60,38 +62,32 @@ extern const ColorCube kCubeA;
 extern const ColorCube kCubeB;
 extern const ColorCube kCubeC;
 
-// Passes every pixel through CubeA (selector 0) or CubeB (selector 1), then,
-// when alsoC is not 0, through CubeC. Any other selector applies no first
-// table (the pixels are left as they are), and CubeC still follows when alsoC
-// asks for it.
+// Passes the whole image through CubeA (selector 0) or CubeB (selector 1),
+// then, when alsoC is not 0, the whole image through CubeC. Any other
+// selector applies no first table (the pixels are left as they are), and
+// CubeC still follows when alsoC asks for it. Where no two pixels share a
+// sample both tables run on one pixel before the next, which gives the same
+// bytes; other layouts get two passes.
 //
-// 8-bit form: byte samples, strides in bytes, 32-bit integer arithmetic;
-// the output is the fixed-point sum floored and clamped to 0..255. Inputs on
-// lattice nodes below 255 come out exactly as the lattice; where an input is
-// 255 the rounded coefficients can leave the sum one level short (CubeA's
-// pure red gives (254, 12, 0), CubeC's white (254, 254, 254)).
+// 8-bit form: 32-bit integer arithmetic; the output is the fixed-point sum
+// floored and clamped to 0..255. Inputs on lattice nodes below 255 come out
+// exactly as the lattice; where an input is 255 the rounded coefficients can
+// leave the sum one level short (CubeA's pure red gives (254, 12, 0), CubeC's
+// white (254, 254, 254)).
 //
-// red, green, blue point to the first sample of each channel (the image's
-// channels 1, 2, 3; interleaved and planar images alike). Pixel (x, y) of a
-// channel is at offset y * rowStride + x * pixelStride. All three outputs of
-// a pixel are computed before any is stored. Width or height 0 or less, or a
-// null channel, touches nothing. Always returns 1.
-int32_t ColorCubeApply8(int32_t selector, int32_t alsoC, uint8_t* red, uint8_t* green, uint8_t* blue,
-                        int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride);
+// All three outputs of a pixel are computed before any is stored. An empty
+// image, or one with a null channel, is left alone.
+void ColorCubeApply8(int32_t selector, int32_t alsoC, const ImageView<uint8_t>& image);
 
-// 16-bit form of ColorCubeApply8: samples 0..65535 with strides in 16-bit
-// samples, double-precision arithmetic. A sample v is the level v / 256 in
-// the cell of ceil(v / 256), so samples above 65280 extrapolate the last
-// cell; the result is clamped to 0..255 and stored as trunc(s * 256 + 0.5),
-// with 65280 (255 x 256) as full scale: outputs never exceed 65280, and
-// white (65535) gives 65280.
-int32_t ColorCubeApply16(int32_t selector, int32_t alsoC, uint16_t* red, uint16_t* green, uint16_t* blue,
-                         int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride);
+// 16-bit form of ColorCubeApply8: samples 0..65535, double-precision
+// arithmetic. A sample v is the level v / 256 in the cell of ceil(v / 256),
+// so samples above 65280 extrapolate the last cell; the result is clamped to
+// 0..255 and stored as trunc(s * 256 + 0.5), with 65280 (255 x 256) as full
+// scale: outputs never exceed 65280, and white (65535) gives 65280.
+void ColorCubeApply16(int32_t selector, int32_t alsoC, const ImageView<uint16_t>& image);
 
 // CubeC alone; otherwise as ColorCubeApply8 / ColorCubeApply16.
-int32_t ColorCubeApplyC8(uint8_t* red, uint8_t* green, uint8_t* blue, int32_t width, int32_t height,
-                         int32_t pixelStride, int32_t rowStride);
-int32_t ColorCubeApplyC16(uint16_t* red, uint16_t* green, uint16_t* blue, int32_t width, int32_t height,
-                          int32_t pixelStride, int32_t rowStride);
+void ColorCubeApplyC8(const ImageView<uint8_t>& image);
+void ColorCubeApplyC16(const ImageView<uint16_t>& image);
 
 }  // namespace lx

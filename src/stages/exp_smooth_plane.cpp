@@ -73,7 +73,9 @@ void BuildSmoothNorm(float* norm, int32_t n, float a) {
     norm[n - 2] = 1.0f / sum;
 }
 
-void ExpSmoothPlane(float* plane, int32_t width, int32_t height, const float* norm, float a) {
+void ExpSmoothPlane(const Plane& p, const float* norm, float a) {
+    float* plane = p.data;
+    const int32_t width = p.width, height = p.height;
     if (width <= 0 || height <= 0) return;
     const ptrdiff_t pitch = width;
     if (width > 1) {

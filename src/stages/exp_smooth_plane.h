@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 // Fills norm[0..n) with SmoothNorm for decay a: entry i is
@@ -29,6 +31,6 @@ void BuildSmoothNorm(float* norm, int32_t n, float a);
 // plane of one column is smoothed down the column alone and a plane of one
 // row along the row alone; empty planes are left alone.
 // Allocates nothing.
-void ExpSmoothPlane(float* plane, int32_t width, int32_t height, const float* norm, float a);
+void ExpSmoothPlane(const Plane& plane, const float* norm, float a);
 
 }  // namespace lx

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 #include "lumarex/lumarex.h"
 #include "support/test_host.h"
 

@@ -5,6 +5,8 @@
 // host block may be left behind.
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>

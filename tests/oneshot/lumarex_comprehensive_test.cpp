@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -241,7 +243,7 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
 }  // namespace lx
 
 #include "analysis/estimate_tint_gains.h"
-#include "oneshot/histogram_mean.h"
+#include "stages/histogram_mean.h"
 #include "stages/exp_smooth_plane.h"
 #include "stages/log_exp_gain_tables.h"
 
@@ -285,8 +287,9 @@ int32_t PlainOneShot(const ImageDesc& d, const OneShotSettings& s) {
 
     float g[3];
     int32_t K[3];
-    bool tinted = s.tintCorrection != 0 && EstimateTintGains(ch[0], ch[1], ch[2], H, W, d.rowStride, d.pixelStride,
-                                                             s.tintMode, &g[0], &g[1], &g[2]) != 0;
+    bool tinted = s.tintCorrection != 0 &&
+                  EstimateTintGains(test::View<const uint8_t>(ch[0], ch[1], ch[2], W, H, d.pixelStride, d.rowStride),
+                                    s.tintMode, g);
     if (tinted) {
         for (float& gk : g) gk = (gk - 1.0f) * s.tintStrength + 1.0f;
         const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
@@ -338,9 +341,9 @@ int32_t PlainOneShot(const ImageDesc& d, const OneShotSettings& s) {
     const float a = std::exp(-1.0f / (float(n * 20 / 100) * 0.5f));
     std::vector<float> norm(n), smooth = V, E(N);
     BuildSmoothNorm(norm.data(), n, a);
-    ExpSmoothPlane(smooth.data(), W, H, norm.data(), a);
+    ExpSmoothPlane(Plane{smooth.data(), W, H}, norm.data(), a);
     for (int64_t i = 0; i < N; ++i) smooth[i] = V[i] - smooth[i], E[i] = float(std::fabs(double(smooth[i])));
-    ExpSmoothPlane(E.data(), W, H, norm.data(), a);
+    ExpSmoothPlane(Plane{E.data(), W, H}, norm.data(), a);
     std::vector<int32_t> bins(2561);
     for (int64_t i = 0; i < N; ++i) {
         E[i] = std::max(E[i], 8.0f) * smooth[i] / 256.0f;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <random>
 #include <vector>
 
@@ -19,7 +21,7 @@ struct Image {
     // Sharpens the w x h window at (x, y).
     void Sharpen(float amount, int32_t x = 0, int32_t y = 0, int32_t w = -1, int32_t h = -1) {
         uint8_t* p = at(x, y);
-        SharpenMaxChannel8(p, p + 1, p + 2, w < 0 ? width : w, h < 0 ? height : h, 3, rowStride, amount);
+        SharpenMaxChannel8(test::View(p, p + 1, p + 2, w < 0 ? width : w, h < 0 ? height : h, 3, rowStride), amount);
     }
 };
 

@@ -9,8 +9,11 @@
 namespace lx {
 namespace {
 
+void Sharpen8(float* p, int32_t w, int32_t h, float amount) { SharpenPlane8(Plane{p, w, h}, amount); }
+void Sharpen16(float* p, int32_t w, int32_t h, float amount) { SharpenPlane16(Plane{p, w, h}, amount); }
+
 const struct { void (*sharpen)(float*, int32_t, int32_t, float); float limit; } kVariants[] = {
-    {SharpenPlane8, 255.0f}, {SharpenPlane16, 65280.0f}};
+    {Sharpen8, 255.0f}, {Sharpen16, 65280.0f}};
 
 // Lines are walked 64 at a time; the result must be that of sharpening every
 // row alone, then every column alone.

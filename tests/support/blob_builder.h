@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 #include "lumarex/lumarex.h"
 
 namespace lx::test {

@@ -76,10 +76,9 @@ bool WriteChart(const std::string& path, int selector) {
     const std::vector<uint8_t> before = ChartRow();
     std::vector<uint8_t> after = before;
     uint8_t* a = after.data();
-    if (selector == 2)
-        lx::ColorCubeApplyC8(a, a + 1, a + 2, kWidth, kValueHeight, 3, kWidth * 3);
-    else
-        lx::ColorCubeApply8(selector, 0, a, a + 1, a + 2, kWidth, kValueHeight, 3, kWidth * 3);
+    const lx::ImageView<uint8_t> row{{a, a + 1, a + 2}, int64_t{kWidth} * 3, 3, kWidth, kValueHeight};
+    if (selector == 2) lx::ColorCubeApplyC8(row);
+    else lx::ColorCubeApply8(selector, 0, row);
     std::copy(before.begin(), before.end(), chart.begin());
     std::copy(after.begin(), after.end(), chart.begin() + size_t(kValueHeight + kGap) * kWidth * 3);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Colour restoration: retention of the weaker channels of red-dominated
 // pixels, then a fixed contrast curve, for 8-bit and 16-bit images.
-#include "oneshot/color_restore.h"
+#include "stages/color_restore.h"
 
 #include <cmath>
 #include <cstddef>
@@ -116,19 +116,16 @@ struct Restore16 {
 };
 
 template <class Traits, bool kWithTone>
-void RestorePixels(typename Traits::Sample* ch1, typename Traits::Sample* ch2, typename Traits::Sample* ch3,
-                   const float* tone, int32_t width, int32_t height, int64_t pixelStride, int64_t rowStride,
-                   const float* A, const float* T, float f) {
+void RestorePixels(const ImageView<typename Traits::Sample>& image, const float* tone, const float* A,
+                   const float* T, float f) {
     using Sample = typename Traits::Sample;
-    for (int32_t y = 0; y < height; ++y) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(y * rowStride);
-        Sample* p1 = ch1 + row;
-        Sample* p2 = ch2 + row;
-        Sample* p3 = ch3 + row;
-        const float* toneRow = kWithTone ? tone + static_cast<std::ptrdiff_t>(int64_t{y} * width) : nullptr;
-        for (int32_t x = 0; x < width; ++x) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(x * pixelStride);
-            const int32_t c[3] = {p1[o], p2[o], p3[o]};
+    for (int32_t y = 0; y < image.height; ++y) {
+        Sample* row[3];
+        image.Row(y, row);
+        const float* toneRow = kWithTone ? tone + int64_t{y} * image.width : nullptr;
+        for (int32_t x = 0; x < image.width; ++x) {
+            const int64_t o = int64_t{x} * image.pixelStride;
+            const int32_t c[3] = {row[0][o], row[1][o], row[2][o]};
             const int32_t m = Max3(c[0], c[1], c[2]);
 
             float v = 1.0f;
@@ -163,45 +160,20 @@ void RestorePixels(typename Traits::Sample* ch1, typename Traits::Sample* ch2, t
             const float gain = m2 > 0 ? tm / n : 1.0f;
             const float w2 = RedWeight(r[0], m2, f);
             const float keep2 = 1.0f - w2;
-            int32_t out[3];
             for (int k = 0; k < 3; ++k) {
                 const float ck = static_cast<float>(r[k]);
                 float value = ck * gain * keep2 + (ck + d) * w2;
                 if constexpr (kWithTone) value = value * v;
-                out[k] = TruncClamp(value, 0, Traits::kMaxOut);
+                row[k][o] = static_cast<Sample>(TruncClamp(value, 0, Traits::kMaxOut));
             }
-            p1[o] = static_cast<Sample>(out[0]);
-            p2[o] = static_cast<Sample>(out[1]);
-            p3[o] = static_cast<Sample>(out[2]);
         }
     }
 }
 
 template <class Traits, bool kWithTone>
-int32_t Restore(typename Traits::Sample* ch1, typename Traits::Sample* ch2, typename Traits::Sample* ch3,
-                const float* tone, int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride,
-                int32_t mode, float amount) {
-    if (width < 1 || height < 1) return 1;
-    if (!std::isfinite(amount)) return 1;  // no defined tables: leave the image as it is
-
-    float f = 1.0f;
-    bool curveC = false;
-    switch (mode) {
-        case 1: break;
-        case 2: f = 0.5f; break;
-        case 3: curveC = true; break;
-        default: return 1;  // 0 and unknown modes change nothing
-    }
-    float A[kLevels];
-    float T[kLevels];
-    BuildRetentionTable(amount, A);
-    if (curveC) {
-        BuildContrastCurveC(amount, T);
-    } else {
-        BuildContrastCurveB(amount, T);
-    }
-    RestorePixels<Traits, kWithTone>(ch1, ch2, ch3, tone, width, height, pixelStride, rowStride, A, T, f);
-    return 1;
+void Restore(const ImageView<typename Traits::Sample>& image, const float* tone, const ColorRestoreTables& t) {
+    if (!t.active || image.Empty()) return;
+    RestorePixels<Traits, kWithTone>(image, tone, t.retention, t.curve, t.f);
 }
 
 }  // namespace
@@ -222,24 +194,41 @@ void BuildContrastCurveC(float amount, float* out) {
     for (int i = 0; i < kLevels; ++i) out[i] = static_cast<float>(i) / 255.0f + amount * kDC[i];
 }
 
-int32_t ColorRestore8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, int32_t width,
-                      int32_t height, int32_t pixelStride, int32_t rowStride, int32_t mode, float amount) {
-    return Restore<Restore8, false>(channel1, channel2, channel3, nullptr, width, height, pixelStride,
-                                    rowStride, mode, amount);
+ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
+    ColorRestoreTables t;
+    if (!std::isfinite(amount)) return t;  // no defined tables: leave the image as it is
+    bool curveC = false;
+    switch (mode) {
+        case 1: t.f = 1.0f; break;
+        case 2: t.f = 0.5f; break;
+        case 3: t.f = 1.0f, curveC = true; break;
+        default: return t;  // 0 and unknown modes change nothing
+    }
+    t.active = true;
+    BuildRetentionTable(amount, t.retention);
+    if (curveC) BuildContrastCurveC(amount, t.curve);
+    else BuildContrastCurveB(amount, t.curve);
+    return t;
 }
 
-int32_t ColorRestoreTone8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, const float* tone,
-                          int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride,
-                          int32_t mode, float amount) {
-    return Restore<Restore8, true>(channel1, channel2, channel3, tone, width, height, pixelStride,
-                                   rowStride, mode, amount);
+void ColorRestore8(const ImageView<uint8_t>& image, int32_t mode, float amount) {
+    Restore<Restore8, false>(image, nullptr, MakeColorRestoreTables(mode, amount));
 }
 
-int32_t ColorRestoreTone16(uint16_t* channel1, uint16_t* channel2, uint16_t* channel3, const float* tone,
-                           int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride,
-                           int32_t mode, float amount) {
-    return Restore<Restore16, true>(channel1, channel2, channel3, tone, width, height, pixelStride,
-                                    rowStride, mode, amount);
+void ColorRestoreTone8(const ImageView<uint8_t>& image, const float* tone, int32_t mode, float amount) {
+    Restore<Restore8, true>(image, tone, MakeColorRestoreTables(mode, amount));
+}
+
+void ColorRestoreTone16(const ImageView<uint16_t>& image, const float* tone, int32_t mode, float amount) {
+    Restore<Restore16, true>(image, tone, MakeColorRestoreTables(mode, amount));
+}
+
+void ColorRestoreTone(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    Restore<Restore8, true>(image, tone, tables);
+}
+
+void ColorRestoreTone(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    Restore<Restore16, true>(image, tone, tables);
 }
 
 }  // namespace lx

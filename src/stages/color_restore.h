@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 inline constexpr int kColorRestoreLevels = 256;
@@ -48,11 +50,20 @@ void BuildRetentionTable(float amount, float* out);
 void BuildContrastCurveB(float amount, float* out);
 void BuildContrastCurveC(float amount, float* out);
 
-// Reworks every pixel of an 8-bit image in place and returns 1.
+// The tables of one call: the retention table A and the curve T (B or C) of
+// the mode, with its red weight factor f. `active` is false for the modes
+// that change nothing (0 and anything but 1, 2, 3) and for a NaN or
+// infinite amount.
+struct ColorRestoreTables {
+    bool active = false;
+    float f = 1.0f;
+    float retention[kColorRestoreLevels];
+    float curve[kColorRestoreLevels];
+};
+ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount);
+
+// Reworks every pixel of an 8-bit image in place.
 //
-// channel1..3: red, green, blue samples of pixel (0, 0); pixel (x, y) of a
-// channel lies at y * rowStride + x * pixelStride bytes from it (planar and
-// interleaved layouts alike; strides may be negative).
 // mode: 1 = retention A + curve B, red weight factor f = 1.0
 //       2 = retention A + curve B, f = 0.5
 //       3 = retention A + curve C, f = 1.0
@@ -71,9 +82,8 @@ void BuildContrastCurveC(float amount, float* out);
 //   curve: m' = max ck', gain = T[m'] / (m' / 255) (1 when m' = 0),
 //          d = (T[m'] - m' / 255) * 255, w' from c1' and m';
 //          ck'' = clamp(int(ck' gain (1 - w') + (ck' + d) w'), 0, 255)
-// A width or height below 1 touches nothing.
-int32_t ColorRestore8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, int32_t width,
-                      int32_t height, int32_t pixelStride, int32_t rowStride, int32_t mode, float amount);
+// Pixels are independent; an empty image is left alone.
+void ColorRestore8(const ImageView<uint8_t>& image, int32_t mode, float amount);
 
 // ColorRestore8 that also rescales each pixel to a target brightness: with
 // v = tone / max(c1, c2, c3) taken before the retention step, every result is
@@ -82,20 +92,21 @@ int32_t ColorRestore8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, i
 // v is 0 when the tone is 0 and when the pixel is black (max 0): a black
 // pixel stays black. Negative and NaN tones give 0; huge or infinite tones
 // give 255 (a channel already at 0 before the scaling stays 0).
-int32_t ColorRestoreTone8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, const float* tone,
-                          int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride,
-                          int32_t mode, float amount);
+void ColorRestoreTone8(const ImageView<uint8_t>& image, const float* tone, int32_t mode, float amount);
 
-// ColorRestoreTone8 for 16-bit samples; strides count 16-bit samples.
-// Full scale is 65280 (255 * 256): n = m' / 65280, d in units of 65280 and
-// results clamped to 0..65280. The retention lift and sums wrap to 16 bits.
-// Tables are read at a 16-bit level m by linear interpolation between the
-// 256 entries: j = m / 256, r = m mod 256,
+// ColorRestoreTone8 for 16-bit samples. Full scale is 65280 (255 * 256):
+// n = m' / 65280, d in units of 65280 and results clamped to 0..65280. The
+// retention lift and sums wrap to 16 bits. Tables are read at a 16-bit level
+// m by linear interpolation between the 256 entries: j = m / 256,
+// r = m mod 256,
 //   T(m) = T[j]                                     r = 0 or j = 255
 //        = T[j] + (T[j + 1] - T[j]) * r * (1/256)   otherwise
 // so levels above 65280 read T[255]. `tone` is in 16-bit levels.
-int32_t ColorRestoreTone16(uint16_t* channel1, uint16_t* channel2, uint16_t* channel3, const float* tone,
-                           int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride,
-                           int32_t mode, float amount);
+void ColorRestoreTone16(const ImageView<uint16_t>& image, const float* tone, int32_t mode, float amount);
+
+// The tone form with tables made once, for callers that restore an image
+// in parts (e.g. a row at a time): the same results as ColorRestoreTone8/16.
+void ColorRestoreTone(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
+void ColorRestoreTone(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
 
 }  // namespace lx

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "oneshot/histogram_mean.h"
+#include "stages/histogram_mean.h"
 
 #include <gtest/gtest.h>
 

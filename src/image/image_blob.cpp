@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 // AllocImageBlob / FreeImageBlob: the interleaved working copy of an image.
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
-
-#include "api/image_desc_checks.h"
 
 namespace lx {
 namespace {
@@ -39,26 +37,22 @@ void CopyIntoBlob(const ImageDesc& image, const ImageBlob& blob, int64_t rowStri
 }  // namespace
 
 ImageBlob* AllocImageBlobImpl(const ImageDesc& image) {
-    auto* blob = new (std::nothrow) ImageBlob{nullptr, image.sampleType, image.height, image.width, 0};
-    if (blob == nullptr) return nullptr;
-    if (image.sampleType != 0 && image.sampleType != 1) return blob;  // no pixels for an unknown type
+    BlobOwner blob(new (std::nothrow) ImageBlob{nullptr, image.sampleType, image.height, image.width, 0});
+    if (!blob) return nullptr;
+    if (image.sampleType != 0 && image.sampleType != 1) return blob.release();  // no pixels for an unknown type
 
     // A width or height of 0 or less gives an empty block and copies nothing.
     const int64_t width = std::max(image.width, 0);
     const int64_t height = std::max(image.height, 0);
     const int64_t rowStride = image.sampleType == 0 ? BlobRowStride8(static_cast<int32_t>(width)) : width * 6;
-    const int64_t bytes = rowStride * height;  // at most ~2^31 * 6 * 2^31: fits in 64 bits
-    if (rowStride > INT32_MAX) {
-        delete blob;
-        return nullptr;
-    }
+    if (rowStride > INT32_MAX) return nullptr;
     blob->rowStride = static_cast<int32_t>(rowStride);
-    blob->pixels = AllocateHostBlock64(bytes);  // null when it does not fit the host's int32 size
-    if (blob->pixels == nullptr) {
-        delete blob;
-        return nullptr;
-    }
-    if (bytes == 0) return blob;
+    // At most ~2^31 x 2^31 bytes: formed in 64 bits; a size beyond the host's
+    // int32 range gives null.
+    const int64_t bytes = rowStride * height;
+    blob->pixels = AllocateHostBlock64(bytes);
+    if (blob->pixels == nullptr) return nullptr;
+    if (bytes == 0) return blob.release();
 
     if (image.sampleType == 0) {
         CopyIntoBlob<uint8_t>(image, *blob, image.rowStride, image.pixelStride);
@@ -66,7 +60,7 @@ ImageBlob* AllocImageBlobImpl(const ImageDesc& image) {
         // 16-bit strides are used rounded down to an even number of bytes.
         CopyIntoBlob<uint16_t>(image, *blob, image.rowStride & ~1, image.pixelStride & ~1);
     }
-    return blob;
+    return blob.release();
 }
 
 void FreeImageBlobImpl(ImageBlob* blob) {

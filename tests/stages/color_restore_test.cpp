@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "oneshot/color_restore.h"
+#include "stages/color_restore.h"
 
 #include <gtest/gtest.h>
+
+#include "support/images.h"
 
 #include <algorithm>
 #include <climits>
@@ -22,14 +24,14 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 // One pixel through ColorRestore8 (no tone) or ColorRestoreTone8.
 Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullopt) {
     uint8_t s[3] = {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
-    EXPECT_EQ(tone ? ColorRestoreTone8(s, s + 1, s + 2, &*tone, 1, 1, 3, 3, mode, amount)
-                   : ColorRestore8(s, s + 1, s + 2, 1, 1, 3, 3, mode, amount), 1);
+    if (tone) ColorRestoreTone8(test::PixelView(s), &*tone, mode, amount);
+    else ColorRestore8(test::PixelView(s), mode, amount);
     return {s[0], s[1], s[2]};
 }
 
 Px Restore16(Px p, int mode, float amount, float tone) {
     uint16_t s[3] = {uint16_t(p[0]), uint16_t(p[1]), uint16_t(p[2])};
-    EXPECT_EQ(ColorRestoreTone16(s, s + 1, s + 2, &tone, 1, 1, 3, 3, mode, amount), 1);
+    ColorRestoreTone16(test::PixelView(s), &tone, mode, amount);
     return {s[0], s[1], s[2]};
 }
 
@@ -71,13 +73,13 @@ TEST(ColorRestore, UnknownModesAndNonFiniteAmountsChangeNothing) {
         test::Rgb16 c = img16;
         uint8_t *pa = a.px.data(), *pb = b.px.data();
         uint16_t* pc = c.px.data();
-        EXPECT_EQ(ColorRestore8(pa, pa + 1, pa + 2, w, h, 3, 3 * w, mode, amount), 1);
-        EXPECT_EQ(ColorRestoreTone8(pb, pb + 1, pb + 2, tone8.data(), w, h, 3, 3 * w, mode, amount), 1);
-        EXPECT_EQ(ColorRestoreTone16(pc, pc + 1, pc + 2, tone16.data(), w, h, 3, 3 * w, mode, amount), 1);
+        ColorRestore8(test::View(pa, pa + 1, pa + 2, w, h, 3, 3 * w), mode, amount);
+        ColorRestoreTone8(test::View(pb, pb + 1, pb + 2, w, h, 3, 3 * w), tone8.data(), mode, amount);
+        ColorRestoreTone16(test::View(pc, pc + 1, pc + 2, w, h, 3, 3 * w), tone16.data(), mode, amount);
         EXPECT_TRUE(a.px == img.px && b.px == img.px && c.px == img16.px) << "mode " << mode;
     }
-    EXPECT_EQ(ColorRestore8(nullptr, nullptr, nullptr, 0, 5, 3, 0, 1, 1.0f), 1);  // empty: nothing read
-    EXPECT_EQ(ColorRestoreTone16(nullptr, nullptr, nullptr, nullptr, 5, -1, 3, 15, 1, 1.0f), 1);
+    ColorRestore8(test::View<uint8_t>(nullptr, nullptr, nullptr, 0, 5, 3, 0), 1, 1.0f);  // empty: nothing read
+    ColorRestoreTone16(test::View<uint16_t>(nullptr, nullptr, nullptr, 5, -1, 3, 15), nullptr, 1, 1.0f);
 }
 
 TEST(ColorRestore, ZeroAmountKeepsEveryPixelUpToTruncation) {
@@ -87,7 +89,7 @@ TEST(ColorRestore, ZeroAmountKeepsEveryPixelUpToTruncation) {
             for (int b = 0; b < 256; b += 5) px.insert(px.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
     for (int mode = 1; mode <= 3; ++mode) {
         std::vector<uint8_t> out = px;
-        ColorRestore8(out.data(), out.data() + 1, out.data() + 2, int(px.size() / 3), 1, 3, 0, mode, 0.0f);
+        ColorRestore8(test::View(out.data(), out.data() + 1, out.data() + 2, int(px.size() / 3), 1, 3, 0), mode, 0.0f);
         size_t changed = 0;
         for (size_t i = 0; i < px.size(); ++i) {
             ASSERT_TRUE(out[i] <= px[i] && px[i] - out[i] <= 2) << "mode " << mode << " sample " << i;
@@ -159,8 +161,8 @@ TEST(ColorRestore, ToneRescalesAndGuardsItsRatio) {
     for (int mode = 1; mode <= 3; ++mode) {  // tone = brightest channel: v = 1, exactly ColorRestore8
         test::Rgb8 a = img, b = img;
         uint8_t *pa = a.px.data(), *pb = b.px.data();
-        ColorRestore8(pa, pa + 1, pa + 2, w, h, 3, 3 * w, mode, 0.7f);
-        ColorRestoreTone8(pb, pb + 1, pb + 2, tone.data(), w, h, 3, 3 * w, mode, 0.7f);
+        ColorRestore8(test::View(pa, pa + 1, pa + 2, w, h, 3, 3 * w), mode, 0.7f);
+        ColorRestoreTone8(test::View(pb, pb + 1, pb + 2, w, h, 3, 3 * w), tone.data(), mode, 0.7f);
         EXPECT_TRUE(a.px == b.px && a.px != img.px) << "mode " << mode;
     }
     struct Case { Px in; float tone; Px out8; Px out16; } cases[] = {
@@ -191,8 +193,8 @@ TEST(ColorRestore, SixteenBitPlanarFollowsEightBitTimes256) {
             uint16_t* pl[3] = {&planes[0], &planes[size_t(stride) * h], &planes[size_t(stride) * h * 2]};
             for (int i = 0; i < w * h; ++i)
                 for (int k = 0; k < 3; ++k) pl[k][i / w * stride + i % w] = uint16_t(img.px[3 * i + k] * 256);
-            ColorRestoreTone8(&a.px[0], &a.px[1], &a.px[2], tone8.data(), w, h, 3, 3 * w, mode, amount);
-            ColorRestoreTone16(pl[0], pl[1], pl[2], tone16.data(), w, h, 1, stride, mode, amount);
+            ColorRestoreTone8(test::View(&a.px[0], &a.px[1], &a.px[2], w, h, 3, 3 * w), tone8.data(), mode, amount);
+            ColorRestoreTone16(test::View(pl[0], pl[1], pl[2], w, h, 1, stride), tone16.data(), mode, amount);
             // 8 bit truncates the retention product, the lift and the result,
             // and the tone factor (up to ~1.6 here) scales the loss: 16 bit
             // lies a few levels above, never a whole level below.
@@ -216,7 +218,7 @@ TEST(ColorRestore, AbsurdAmountsStayInRange) {
     for (float amount : {1e30f, -1e30f, 3e38f, -3e38f, 50.0f})
         for (int mode = 1; mode <= 3; ++mode) {
             uint16_t* p = img.px.data();
-            ColorRestoreTone16(p, p + 1, p + 2, tone.data(), img.width, img.height, 3, 3 * img.width, mode, amount);
+            ColorRestoreTone16(test::View(p, p + 1, p + 2, img.width, img.height, 3, 3 * img.width), tone.data(), mode, amount);
             for (uint16_t v : img.px) ASSERT_LE(v, 65280);
             for (int g : {0, 1, 128, 255}) Restore8({g, g / 2, 255 - g}, mode, amount, float(g));  // sanitizers watch
         }
