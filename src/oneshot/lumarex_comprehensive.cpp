@@ -164,9 +164,9 @@ int HighestNonZero(const Table& hist) {
     return 0;
 }
 
-// Steps 1 and 2: the black offset removed; the weighted histogram of each
+// The black offset removed; the weighted histogram of each
 // pixel's largest channel and V. Without a tint request the samples are
-// also counted here: they are the ones step 3 would count. Returns the
+// also counted here: they are the ones the cast step would count. Returns the
 // stretch of V, 255 / its highest level (0 for an image black after the
 // offset, which has nothing to stretch).
 float RemoveBlackOffset(OneShot& o) {
@@ -184,9 +184,9 @@ float RemoveBlackOffset(OneShot& o) {
     return maxV > 0 ? 255.0f / float(maxV) : 0.0f;
 }
 
-// Step 3: the colour cast, applied in fixed point, then the histograms of
-// the result. Without it the samples are those of step 2, whose weighted
-// histogram (the same sums in the same order) stands.
+// The colour cast, applied in fixed point, then the histograms of the
+// result. Without it the samples are those counted with the black offset,
+// whose weighted histogram (the same sums in the same order) stands.
 void RemoveCast(OneShot& o) {
     const OneShotSettings& s = *o.s;
     if (s.tintCorrection == 0) return;
@@ -219,7 +219,7 @@ struct LevelRange {
     int32_t scale = 1000; // per mille: 255 / (white - c0)
 };
 
-// Step 4: the low clip c0 (the level below which the share of all samples
+// The low clip c0 (the level below which the share of all samples
 // lies) and the white level (above which 0.256 of the weighted pixels lie,
 // N x 256 / 1000).
 LevelRange FindLevels(const OneShot& o, const Table& channelHist) {
@@ -250,7 +250,7 @@ LevelRange FindLevels(const OneShot& o, const Table& channelHist) {
     return LevelRange{c0, static_cast<int32_t>(255.0f / float(white - c0) * 1000.0f)};  // |scale| <= 255000
 }
 
-// Step 5: the lift strength that moves the weighted mean of the pixel
+// The lift strength that moves the weighted mean of the pixel
 // maxima to the target brightness, measured with a full-strength trial curve.
 int32_t AutoToneStrength(const Table& weightedHist, int32_t toneTarget, int32_t strengthLimit) {
     Table trial, unused;
@@ -261,7 +261,7 @@ int32_t AutoToneStrength(const Table& weightedHist, int32_t toneTarget, int32_t 
     return std::min(LiftStrength(target, means), strengthLimit);
 }
 
-// Step 7: the local-contrast map of the stretched V.
+// The local-contrast map of the stretched V.
 ContrastRange ContrastMap(OneShot& o, const Table& stretchedV) {
     const int32_t n = std::max(o.W, o.H);
     const float a = SmoothingDecay(SmoothingRadius(o.W, o.H));
@@ -271,7 +271,7 @@ ContrastRange ContrastMap(OneShot& o, const Table& stretchedV) {
                                  Plane{o.map.get(), o.W, o.H}, o.detailHist.get(), o.norm.get(), a, kDetailScale);
 }
 
-// Steps 6 and 8: the level stretch, then every pixel brightened by the gain
+// The level stretch, then every pixel brightened by the gain
 // at its largest channel, blended between the two tables by the map when
 // local contrast is on. Nothing reads the samples between the two steps.
 void Brighten(OneShot& o, const LevelRange& levels, const Table& primary, const Table& secondary,
@@ -308,7 +308,7 @@ void Brighten(OneShot& o, const LevelRange& levels, const Table& primary, const 
     });
 }
 
-// Step 9: the finishing stages, in order, each when enabled.
+// The finishing stages, in order, each when enabled.
 void Finish(const ImageView<uint8_t>& p, const OneShotSettings& s) {
     if (s.sharpen != 0) SharpenMaxChannel8(p, s.sharpenAmount);
     if (s.colorMode != 0) ColorRestore8(p, s.colorMode, s.colorAmount);

@@ -142,7 +142,7 @@ bool PrepareSource(const Call<T>& c, Source<T>& src) {
     if (s.denoise == 0) return true;
     return noise::RemoveNoiseForPipeline(src.copy.data(), c.W, c.H, int32_t(rowBytes), sizeof(T) == 2 ? 1 : 0,
                                          s.noisePreset, s.noiseAdjustA, s.noiseAdjustB, s.noiseLevelOverride,
-                                         s.noiseWord0, s.noiseQword) != 0;
+                                         s.noiseWord0, s.noiseQword);
 }
 
 // The levels step: level parameters (the computed strength is written back

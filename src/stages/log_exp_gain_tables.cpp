@@ -24,9 +24,9 @@ public:
     static constexpr int kExpCurve = 2;
 
     // All or nothing: on the first refusal the blocks already held go back.
-    bool Obtain(int64_t bytes) {
-        for (HostBuffer& block : blocks_) {
-            block = HostBuffer::Allocate(bytes);
+    bool Obtain(int32_t levels) {
+        for (HostArray<float>& block : blocks_) {
+            block = HostArray<float>::Allocate(levels);
             if (!block) {
                 Release();
                 return false;
@@ -36,23 +36,23 @@ public:
     }
     // Releases in the order the blocks were obtained.
     void Release() {
-        for (HostBuffer& block : blocks_) block.reset();
+        for (HostArray<float>& block : blocks_) block.reset();
     }
     ~WorkingTables() { Release(); }
 
-    float* operator[](int table) const { return blocks_[table].data<float>(); }
+    float* operator[](int table) const { return blocks_[table].data(); }
 
 private:
-    std::array<HostBuffer, kCount> blocks_;
+    std::array<HostArray<float>, kCount> blocks_;
 };
 
 }  // namespace
 
-int32_t BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int32_t strength,
+bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int32_t strength,
                               float weight, int32_t levels) {
-    if (!IsGainTableLevels(levels)) return 0;
+    if (!IsGainTableLevels(levels)) return false;
     WorkingTables work;
-    if (!work.Obtain(int64_t{levels} * int64_t{sizeof(float)})) return 0;
+    if (!work.Obtain(levels)) return false;
     float* x = work[WorkingTables::kLevel];
     float* logCurve = work[WorkingTables::kLogCurve];
     float* expCurve = work[WorkingTables::kExpCurve];
@@ -93,7 +93,7 @@ int32_t BuildLogExpGainTables(float* primary, float* secondary, int32_t black, i
     work.Release();
 
     ConvertLevelsToGains(primary, secondary, levels);
-    return 1;
+    return true;
 }
 
 }  // namespace lx

@@ -40,9 +40,9 @@ int32_t FillLogLiftLevels(float* out, int32_t black, float strength, int32_t lev
     return start;
 }
 
-int32_t BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t /*reserved*/,
+bool BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t /*reserved*/,
                            int32_t strengthPercent, float amount, int32_t levels) {
-    if (!IsGainTableLevels(levels)) return 0;
+    if (!IsGainTableLevels(levels)) return false;
 
     int32_t p = strengthPercent;
     const bool twice = p > 100;
@@ -74,7 +74,7 @@ int32_t BuildLogGainTables(float* primary, float* secondary, int32_t black, int3
     }
 
     ConvertLevelsToGains(primary, secondary, levels);
-    return 1;
+    return true;
 }
 
 }  // namespace lx

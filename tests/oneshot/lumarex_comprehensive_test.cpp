@@ -19,13 +19,7 @@ namespace lx {
 namespace {
 
 // A small interleaved RGB image and its descriptor.
-struct Image {
-    int w, h;
-    std::vector<uint8_t> px;
-    Image(int width, int height, uint8_t fill = 0) : w(width), h(height), px(size_t(width) * height * 3, fill) {}
-    uint8_t* at(int x, int y) { return &px[(size_t(y) * w + x) * 3]; }
-    ImageDesc desc() { return ImageDesc{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2}; }
-};
+using Image = test::Interleaved<uint8_t>;
 
 // Every switch off, strength 50, the pipeline's usual black 12.
 OneShotSettings Plain(int32_t* strength) {
@@ -186,7 +180,7 @@ TEST(OneShot, DegenerateImagesStayValid) {
 
     // A flat image: black level = its level, every detail 0 (hi below lo),
     // white level 0 = low clip: no stretch, no NaN; it stays flat and black.
-    Image flat(50, 40, 77);
+    Image flat(50, 40, 0, 77);
     d = flat.desc();
     OneShotSettings s = Plain(&strength);
     s.localContrast = 1;

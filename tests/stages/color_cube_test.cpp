@@ -275,4 +275,12 @@ TEST(ColorCube, PixelsSharingSamplesPassEachTableInTurn) {
     EXPECT_EQ(fused16, steps16);
 }
 
+// 16-bit results are rounded to the nearest level, halves up: grey 611 is
+// the level 2.387 in the first cell, where CubeA gives (3.2171, 2.2590,
+// 2.1312) levels, times 256 (823.57, 578.30, 545.59), stored as (824, 578,
+// 546). Truncating would give (823, 578, 545).
+TEST(ColorCube, SixteenBitResultsRoundHalfUp) {
+    EXPECT_EQ(Through16(kA, {611, 611, 611}), (Rgb{824, 578, 546}));
+}
+
 }  // namespace

@@ -19,6 +19,7 @@ struct Counters {
     int64_t lastRequest = -1;
     int64_t failAt = 0;
     bool failAfter = false;
+    int64_t failLockAt = 0;  // lock number k hands back no address
 } g;
 
 int16_t CountingAllocate(int32_t size, BufferID* id) {
@@ -31,6 +32,7 @@ int16_t CountingAllocate(int32_t size, BufferID* id) {
 }
 void* CountingLock(BufferID id, uint8_t moveHigh) {
     ++g.locks;
+    if (g.failLockAt > 0 && g.locks == g.failLockAt) return nullptr;
     return LxHeapHostProcs()->lockProc(id, moveHigh);
 }
 void CountingUnlock(BufferID id) { LxHeapHostProcs()->unlockProc(id); }
@@ -57,8 +59,17 @@ TestHost::~TestHost() { SetFilterRecord(previous_); }
 
 void TestHost::FailAt(int64_t k, bool failAfter) {
     g.allocations = 0;
+    g.locks = 0;
     g.failAt = k;
     g.failAfter = failAfter;
+    g.failLockAt = 0;
+}
+
+void TestHost::FailLockAt(int64_t k) {
+    g.allocations = 0;
+    g.locks = 0;
+    g.failAt = 0;
+    g.failLockAt = k;
 }
 
 void TestHost::Reset() {
@@ -86,7 +97,16 @@ void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& ru
         EXPECT_EQ(host.live(), liveBefore) << "allocation " << k << " of " << n << " failing left blocks behind";
         check(k, result);
     }
+    // A host that hands out a buffer it then cannot lock: to the caller the
+    // same failure, and the buffer must go back.
+    for (int64_t k = 1; k <= n; ++k) {
+        host.FailLockAt(k);
+        const int64_t result = run();
+        EXPECT_EQ(host.live(), liveBefore) << "lock " << k << " of " << n << " failing left blocks behind";
+        check(k, result);
+    }
     host.FailAt(0);
+    host.FailLockAt(0);
 }
 
 }  // namespace lx::test
