@@ -27,7 +27,8 @@ std::vector<float> ValuePlane(float scale) {
     return plane;
 }
 
-void BM_ExpSmoothPlane(benchmark::State& state) {
+void BM_ExpSmoothPlane(benchmark::State& state, bool fast) {
+    const lx::bench::KernelScope kernels(fast);
     const std::vector<float> source = ValuePlane(1.0f);
     const float a = std::exp(-1.0f / (0.5f * float(state.range(0))));
     std::vector<float> norm(std::max(kW, kH));
@@ -42,7 +43,8 @@ void BM_ExpSmoothPlane(benchmark::State& state) {
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
 }
-BENCHMARK(BM_ExpSmoothPlane)->Arg(30)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ExpSmoothPlane, plain, false)->Arg(30)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ExpSmoothPlane, fast, true)->Arg(30)->Unit(benchmark::kMillisecond);
 
 using SharpenFn = void (*)(const lx::Plane&, float);
 

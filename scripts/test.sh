@@ -15,5 +15,11 @@ cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -D
 cmake --build "$release" -j"$(nproc)" --target lumarex_tests
 ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^Golden\.'
 
+# The whole suite once more with the plain kernels only: same bytes, same checksums.
+plain=${LUMAREX_PLAIN_TEST_BUILD_DIR:-build-plain-test}
+cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
+cmake --build "$plain" -j"$(nproc)"
+ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure
+
 # Windows stays buildable.
 ./scripts/check-windows-build.sh

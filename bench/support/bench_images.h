@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/image_view.h"
+#include "simd/kernels.h"
 
 namespace lx::bench {
 
@@ -26,6 +27,17 @@ template <class T>
 ImageView<T> PhotoView(T* px, int width = kPhotoWidth, int height = kPhotoHeight) {
     return ImageView<T>{{px, px + 1, px + 2}, int64_t{width} * 3, 3, width, height};
 }
+
+// Runs the plain kernels (fast = false) or the SIMD ones for the life of the
+// scope, so that one run reports both beside each other. In a plain build
+// both report the plain kernels.
+class KernelScope {
+public:
+    explicit KernelScope(bool fast) { simd::UseFastKernelsForTest(fast); }
+    ~KernelScope() { simd::UseFastKernelsForTest(true); }
+    KernelScope(const KernelScope&) = delete;
+    KernelScope& operator=(const KernelScope&) = delete;
+};
 
 // Reports megapixels per second for `pixels` processed per iteration.
 inline void SetMegapixels(::benchmark::State& state, int64_t pixels) {
