@@ -181,7 +181,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     if (orientation >= 2 && orientation <= 8) {
         all = Upright(all, out.width, out.height, nc, orientation);
         out.spec.attribute("Orientation", 1);
-        AddNote(notes, "turned upright (EXIF orientation " + std::to_string(orientation) + ")");
+        AddNote(notes, "turned upright from EXIF orientation " + std::to_string(orientation));
     }
 
     const std::string space = ProfileColourSpace(spec), written = out.grey ? "GRAY" : "RGB ";
