@@ -246,7 +246,11 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
         }
         if (!WritePicture(out, pic, choice.quality, notes, error, part(kReadShare + kCorrectShare, 1.0f - kReadShare - kCorrectShare)))
             return false;
-        if (choice.compare && !WriteSideBySide(ComparePathFor(out), before, pic, 2400, error)) return false;
+        if (choice.compare && !WriteSideBySide(ComparePathFor(out), before, pic, 2400, error)) {
+            // The photo itself is in place: a stop now only skips the picture.
+            if (!StopRequested()) return false;
+            AddNote(notes, "stopped before the before/after picture");
+        }
         if (!notes.empty()) summary += " (" + notes + ")";
         return true;
     };

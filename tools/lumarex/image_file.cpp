@@ -174,8 +174,10 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
         return false;
     }
     in_->close();
-    // A TIFF may store its colour premultiplied by alpha.
-    if (out.hasAlpha && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0) Unpremultiply(all, n, nc);
+    // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
+    // names the alpha channel and does not mark it unassociated).
+    if (out.hasAlpha && spec.alpha_channel >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
+        Unpremultiply(all, n, nc);
 
     const int orientation = spec.get_int_attribute("Orientation", 1);
     if (orientation >= 2 && orientation <= 8) {
