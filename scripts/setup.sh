@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake binutils pkg-config
   libgtest-dev libbenchmark-dev
-  libopenimageio-dev libhwy-dev
+  libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 )
 
