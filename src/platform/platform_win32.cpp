@@ -51,6 +51,22 @@ void CloseLibrary(LibraryHandle library) {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-void ShowMessage(const char* text) { MessageBoxA(nullptr, text, "Lumarex", MB_OK); }
+void ShowMessage(const char* text) {
+    // The debugger channel first: a debugger, a host's log or a console test
+    // sees the text even where no box can be shown.
+    std::string line = text;
+    line += '\n';
+    OutputDebugStringA(line.c_str());
+    // A box only where someone can click it: on a window station that is not
+    // visible (a service, a build agent) MessageBox would wait for ever.
+    // Without a display (Wine on a server) it returns at once.
+    USEROBJECTFLAGS flags{};
+    HWINSTA station = GetProcessWindowStation();
+    if (station != nullptr &&
+        GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        (flags.dwFlags & WSF_VISIBLE) == 0)
+        return;
+    MessageBoxA(nullptr, text, "Lumarex", MB_OK);
+}
 
 }  // namespace lx::platform
