@@ -1,0 +1,47 @@
+#!/bin/sh
+# Runs the DLL client.
+#   run_client.sh native CLIENT LIBRARY PHOTO OUT
+#   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD prefix
+#   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD run DIR NOISELIB PHOTO|--load-only OUT|-
+# NOISELIB: with-noiselib, without-noiselib or incomplete-noiselib (the
+# variant that lacks two entry points, installed as NoiseLib17.dll).
+set -eu
+mode=$1
+shift
+if [ "$mode" = native ]; then
+  "$1" "$2" "$3" >"$4"
+  exit
+fi
+
+wine64=$1 prefix=$2 build=$3 action=$4
+shift 4
+# A private prefix, no debug chatter, and no display: Wine then creates no
+# windows, so nothing can wait for a click.
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
+if [ "$action" = prefix ]; then
+  [ -f "$prefix/system.reg" ] || timeout 300 "$wine64" wineboot --init >/dev/null 2>&1
+  exit
+fi
+
+dir=$1 noiselib=$2 photo=$3 out=$4
+rm -rf "$dir"
+mkdir -p "$dir"
+cp "$build/lumarex.dll" "$build/lumarex_dll_client.exe" "$dir/"
+case $noiselib in
+  with-noiselib) cp "$build/NoiseLib17.dll" "$dir/" ;;
+  incomplete-noiselib) cp "$build/NoiseLib17Incomplete.dll" "$dir/NoiseLib17.dll" ;;
+  without-noiselib) ;;
+  *) echo "unknown noise library choice $noiselib" >&2; exit 2 ;;
+esac
+arg=$photo
+if [ "$photo" != --load-only ]; then
+  cp "$photo" "$dir/photo.ppm"
+  arg=photo.ppm
+fi
+cd "$dir"
+if [ "$out" = - ]; then
+  timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg"
+else
+  timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg" >"$out"
+fi
