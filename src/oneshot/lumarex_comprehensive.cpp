@@ -9,6 +9,7 @@
 #include <new>
 
 #include "analysis/estimate_tint_gains.h"
+#include "math/float_math.h"
 #include "oneshot/color_restore.h"
 #include "oneshot/histogram_mean.h"
 #include "oneshot/sharpen_max_channel.h"
@@ -340,7 +341,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     int32_t lo = 0, hi = 0;
     if (contrast) {
         const int32_t radius = int32_t(int64_t{n} * 20 / 100);
-        const float a = std::exp(-1.0f / (float(radius) * 0.5f));
+        const float a = math::Exp(-1.0f / (float(radius) * 0.5f));
         BuildSmoothNorm(norm.get(), n, a);
         for (int64_t i = 0; i < N; ++i) detail[i] = stretchedV[values[i]];
         ExpSmoothPlane(detail.get(), W, H, norm.get(), a);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 #include "noise/remove_noise_for_pipeline.h"
 #include "oneshot/color_restore.h"
 #include "pipeline/base_map_row.h"
@@ -104,7 +105,7 @@ bool BuildGainTables(float* primary, float* secondary, const ApplySettings& s, i
 template <class T>
 bool BuildBaseMap(const float* plane, int32_t W, int32_t H, int32_t radius, ImageParam& param) {
     using D = Depth<T>;
-    const float alpha = std::exp(-(1.0f / (float(radius) * 0.5f)));  // radius 0 gives 0
+    const float alpha = math::Exp(-(1.0f / (float(radius) * 0.5f)));  // radius 0 gives 0
     const int32_t n = std::max(W, H);
     const int64_t N = int64_t{W} * H;
     HostBuffer norm = HostBuffer::Allocate(int64_t{n} * 4);
