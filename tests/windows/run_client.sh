@@ -8,8 +8,17 @@
 set -eu
 mode=$1
 shift
+# Runs the client with its lines going to OUT; shows them when it fails.
+run_to() {
+  out=$1
+  shift
+  status=0
+  "$@" >"$out" || status=$?
+  [ "$status" -eq 0 ] || cat "$out"
+  return "$status"
+}
 if [ "$mode" = native ]; then
-  "$1" "$2" "$3" >"$4"
+  run_to "$4" "$1" "$2" "$3"
   exit
 fi
 
@@ -43,5 +52,5 @@ cd "$dir"
 if [ "$out" = - ]; then
   timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg"
 else
-  timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg" >"$out"
+  run_to "$out" timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg"
 fi
