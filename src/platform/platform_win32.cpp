@@ -34,7 +34,12 @@ LibraryHandle LoadLibraryBesideSelf(const char* fileName) {
     HANDLE actCtx = CreateActCtxA(&ctx);
     ULONG_PTR cookie = 0;
     const bool activated = actCtx != INVALID_HANDLE_VALUE && ActivateActCtx(actCtx, &cookie);
-    HMODULE h = LoadLibraryA(fileName);
+    // Beside Lumarex first: a host loads its plug-ins from their own folder,
+    // which is not on the search path (that starts at the editor's folder).
+    HMODULE h = nullptr;
+    const std::string dir = OwnModuleDirectory();
+    if (!dir.empty()) h = LoadLibraryA((dir + fileName).c_str());
+    if (h == nullptr) h = LoadLibraryA(fileName);
     if (activated) DeactivateActCtx(0, cookie);
     if (actCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(actCtx);
     return h;

@@ -4,7 +4,9 @@
 #   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD prefix
 #   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD run DIR NOISELIB PHOTO|--load-only OUT|-
 # NOISELIB: with-noiselib, without-noiselib or incomplete-noiselib (the
-# variant that lacks two entry points, installed as NoiseLib17.dll).
+# variant that lacks two entry points, installed as NoiseLib17.dll), all
+# beside the client; or plugin-folder: both DLLs in a folder of their own,
+# as an editor keeps its plug-ins, away from the client and the search path.
 set -eu
 mode=$1
 shift
@@ -36,8 +38,17 @@ fi
 dir=$1 noiselib=$2 photo=$3 out=$4
 rm -rf "$dir"
 mkdir -p "$dir"
-cp "$build/lumarex.dll" "$build/lumarex_dll_client.exe" "$dir/"
+cp "$build/lumarex_dll_client.exe" "$dir/"
+library=lumarex.dll
 case $noiselib in
+  plugin-folder)
+    mkdir "$dir/plugin"
+    cp "$build/lumarex.dll" "$build/NoiseLib17.dll" "$dir/plugin/"
+    library='plugin\lumarex.dll' ;;
+  *) cp "$build/lumarex.dll" "$dir/" ;;
+esac
+case $noiselib in
+  plugin-folder) ;;
   with-noiselib) cp "$build/NoiseLib17.dll" "$dir/" ;;
   incomplete-noiselib) cp "$build/NoiseLib17Incomplete.dll" "$dir/NoiseLib17.dll" ;;
   without-noiselib) ;;
@@ -50,7 +61,7 @@ if [ "$photo" != --load-only ]; then
 fi
 cd "$dir"
 if [ "$out" = - ]; then
-  timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg"
+  timeout 600 "$wine64" lumarex_dll_client.exe "$library" "$arg"
 else
-  run_to "$out" timeout 600 "$wine64" lumarex_dll_client.exe lumarex.dll "$arg"
+  run_to "$out" timeout 600 "$wine64" lumarex_dll_client.exe "$library" "$arg"
 fi
