@@ -350,7 +350,6 @@ static void WorkedExamples(const Image* photo8) {
     Expect(OneShot(&im, 0, &strength) == 0, "LumarexComprehensive with every switch off returns 0");
     PrintImage("oneshot.switches_off", &im);
     printf("%-36s %d\n", "oneshot.switches_off.strength", strength);
-    free(im.px);
 
     /* An output of sample type 2 is refused and left as it was. */
     ImageBlob* blob = lx.allocBlob(&d);
@@ -379,6 +378,7 @@ static void WorkedExamples(const Image* photo8) {
     Expect(g_live == before, "a stopped analysis leaves no host block");
     lx.freeBlob(blob);
     Expect(g_live == 0, "every host block is back");
+    free(im.px);
 }
 
 /* One-shot, then the two-phase road at 8 and 16 bits. Run twice, before and
