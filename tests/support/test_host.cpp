@@ -32,7 +32,8 @@ OSErr CountingAllocate(int32_t size, BufferID* id) {
 }
 auto CountingLock(BufferID id, Boolean moveHigh) {
     ++g.locks;
-    if (g.failLockAt > 0 && g.locks == g.failLockAt) return nullptr;
+    // A lock the host cannot give: no address, whatever the SDK's pointer type.
+    if (g.failLockAt > 0 && g.locks == g.failLockAt) return decltype(LxHeapHostProcs()->lockProc(id, moveHigh)){};
     return LxHeapHostProcs()->lockProc(id, moveHigh);
 }
 void CountingUnlock(BufferID id) { LxHeapHostProcs()->unlockProc(id); }
