@@ -33,6 +33,10 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/LumarexConfigVersio
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/LumarexConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/LumarexConfigVersion.cmake
         DESTINATION ${LX_CMAKE_DIR})
 
+# The pkg-config file finds the prefix from its own place, so that
+# `cmake --install --prefix P` gives a file that is right under P.
+file(RELATIVE_PATH LX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" LX_PC_TO_PREFIX "${LX_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/lumarex.pc.in ${CMAKE_CURRENT_BINARY_DIR}/lumarex.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lumarex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
@@ -45,10 +49,13 @@ if(TARGET lumarex_cli)
   find_program(HELP2MAN help2man)
   if(HELP2MAN)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lumarex.1
+      COMMAND ${CMAKE_COMMAND} -DLUMAREX=$<TARGET_FILE:lumarex_cli> -DOUT=${CMAKE_BINARY_DIR}/lumarex-commands.h2m
+              -P ${CMAKE_CURRENT_LIST_DIR}/LumarexManSections.cmake
       COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1
               "--name=automatic photo correction" --include=${CMAKE_CURRENT_LIST_DIR}/lumarex.h2m
+              --include=${CMAKE_BINARY_DIR}/lumarex-commands.h2m
               --output=${CMAKE_BINARY_DIR}/lumarex.1 $<TARGET_FILE:lumarex_cli>
-      DEPENDS lumarex_cli ${CMAKE_CURRENT_LIST_DIR}/lumarex.h2m
+      DEPENDS lumarex_cli ${CMAKE_CURRENT_LIST_DIR}/lumarex.h2m ${CMAKE_CURRENT_LIST_DIR}/LumarexManSections.cmake
       COMMENT "Writing the manual page lumarex.1")
     add_custom_target(lumarex_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/lumarex.1)
     install(FILES ${CMAKE_BINARY_DIR}/lumarex.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

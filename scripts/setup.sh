@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake binutils pkg-config
+  build-essential cmake binutils pkg-config help2man
   libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test; then the optimised build's
-# checks: golden checksums, the exhaustive maths tests, the Windows build run
-# under Wine against the Linux build.
+# checks: golden checksums, the exhaustive maths tests, the Windows build and
+# its SDK folder run under Wine against the Linux build, the installed library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -21,11 +21,15 @@ export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 # library builds against other SDK headers, and the Windows build prints the
 # same checksums under Wine as the Linux build.
 release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
-cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=OFF \
+cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF \
   -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_tests lumarex_math_exhaustive lumarex_dll_client \
-  lumarex_sample_to_ppm
+  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage
 ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.)'
+
+# The optimised build installed into a temporary prefix and used from there
+# through its CMake package and its pkg-config file.
+./scripts/check-install.sh "$release" "$release/tests/windows/backlit_room.ppm"
 
 # The whole suite once more with the plain kernels only: same bytes, same
 # checksums.
