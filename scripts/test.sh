@@ -21,7 +21,7 @@ export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 # library builds against other SDK headers, and the Windows build prints the
 # same checksums under Wine as the Linux build.
 release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
-cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF \
+cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_tests lumarex_math_exhaustive lumarex_dll_client \
   lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage
