@@ -10,6 +10,7 @@
 #include "analysis/analysis_helpers.h"
 #include "host/host_buffers.h"
 #include "math/float_math.h"
+#include "stages/count_as_float.h"
 
 namespace lx {
 namespace {
@@ -171,38 +172,64 @@ inline int32_t ChromaCoordinate(int32_t a, int32_t b) {
     return static_cast<int32_t>(50.0f * r);
 }
 
+// The grid cell a pixel counts in, or -1 when it is left out: too dark in
+// any channel, or above the limit in any channel (loose grid: in all three).
+template <class Scale>
+int32_t GridCell(int32_t c0, int32_t c1, int32_t c2, bool loose) {
+    constexpr int32_t lo = Scale::kDarkest, lim = Scale::kLimit;
+    if (c0 < lo || c1 < lo || c2 < lo) return -1;
+    if (loose ? (c0 > lim && c1 > lim && c2 > lim) : (c0 > lim || c1 > lim || c2 > lim)) return -1;
+    return ChromaCoordinate(c1, c0) * kChromaSide + ChromaCoordinate(c2, c0);
+}
+
 // Adds the counted pixels to the grid; returns how many were counted.
 template <class Scale, bool kLoose>
 int64_t FillGrid(const PixelSet<typename Scale::Sample>& px, float* grid) {
     std::fill(grid, grid + kChromaCells, 0.0f);
     int64_t counted = 0;
     px.ForEach([&](int32_t c0, int32_t c1, int32_t c2) {
-        constexpr int32_t lo = Scale::kDarkest, lim = Scale::kLimit;
-        if (c0 < lo || c1 < lo || c2 < lo) return;
-        if (kLoose) {
-            if (c0 > lim && c1 > lim && c2 > lim) return;
-        } else {
-            if (c0 > lim || c1 > lim || c2 > lim) return;
-        }
-        grid[ChromaCoordinate(c1, c0) * kChromaSide + ChromaCoordinate(c2, c0)] += 1.0f;
+        const int32_t cell = GridCell<Scale>(c0, c1, c2, kLoose);
+        if (cell < 0) return;
+        grid[cell] += 1.0f;
         ++counted;
     });
     return counted;
 }
 
-// The channel histograms, then whether the image can be
-// measured at all. A channel piled up against an end of its range cannot;
-// nor can clipping in one channel only, and that the brightest, which is
-// itself a cast that the grid (it leaves clipped pixels out) would misread.
-template <class Scale>
-bool ChannelsMeasurable(const PixelSet<typename Scale::Sample>& px, const Histograms& h) {
-    constexpr int32_t kBins = Scale::kBins;
-    for (float* hist : h.hist) std::fill(hist, hist + kBins, 0.0f);
+// The same from counts made under the mode's rule: each cell the float that
+// adding 1.0 once per pixel gives.
+template <class Scale, bool kLoose>
+int64_t FillGrid(const TintCounts& counts, float* grid) {
+    uint64_t counted = 0;
+    for (int32_t i = 0; i < kChromaCells; ++i) {
+        grid[i] = CountAsFloatSum(counts.cells[i]);
+        counted += counts.cells[i];
+    }
+    return static_cast<int64_t>(counted);
+}
+
+// The channel histograms: 1.0 added per pixel to the bin of its level.
+template <class T>
+void FillHistograms(const PixelSet<T>& px, const Histograms& h, int32_t bins) {
+    for (float* hist : h.hist) std::fill(hist, hist + bins, 0.0f);
     px.ForEach([&](int32_t c0, int32_t c1, int32_t c2) {
         h.hist[0][c0] += 1.0f;
         h.hist[1][c1] += 1.0f;
         h.hist[2][c2] += 1.0f;
     });
+}
+void FillHistograms(const TintCounts& counts, const Histograms& h, int32_t /*bins: 256*/) {
+    for (int c = 0; c < 3; ++c)
+        for (int32_t b = 0; b < 256; ++b) h.hist[c][b] = CountAsFloatSum(counts.levels[c][b]);
+}
+
+// Whether the image can be measured at all, from its channel histograms. A
+// channel piled up against an end of its range cannot; nor can clipping in
+// one channel only, and that the brightest, which is itself a cast that the
+// grid (it leaves clipped pixels out) would misread.
+template <class Scale>
+bool ChannelsMeasurable(const Histograms& h) {
+    constexpr int32_t kBins = Scale::kBins;
     auto usable = [&](int c) { return IsHistogramUsable(h.hist[c], 1.3f, 30.0f, 70.0f, kBins); };
     if (!usable(2) || !(usable(0) && usable(1))) return false;
 
@@ -239,8 +266,8 @@ struct RankedCells {
 // measure a cast on; every ratio below would be 0/0), or in tint mode 2 when
 // over 99.99 % of it has neither the second nor the third channel above the
 // first (rows and columns 0..50).
-template <class Scale>
-bool RankCells(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, RankedCells& cells) {
+template <class Scale, class Source>
+bool RankCells(const Source& px, const ModePlan& plan, RankedCells& cells) {
     float* grid = cells.weights.data();
     const int64_t counted = plan.looseGrid ? FillGrid<Scale, true>(px, grid) : FillGrid<Scale, false>(px, grid);
     if (counted == 0) return false;
@@ -309,10 +336,10 @@ float Tolerance(const ModePlan& plan, const Histograms& h) {
 
 // The analysis shared by every variant. True with the gains in `out`,
 // false when it gives up (`out` untouched).
-template <class Scale>
-bool Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, const Histograms& h,
-            GainTriple* out) {
-    if (!ChannelsMeasurable<Scale>(px, h)) return false;
+template <class Scale, class Source>
+bool Analyse(const Source& px, const ModePlan& plan, const Histograms& h, GainTriple* out) {
+    FillHistograms(px, h, Scale::kBins);
+    if (!ChannelsMeasurable<Scale>(h)) return false;
     RankedCells cells;
     if (!RankCells<Scale>(px, plan, cells)) return false;
     if (plan.centroid) {
@@ -345,7 +372,8 @@ bool Report(bool result, const GainTriple& g, float gains[3]) {
 }
 
 // 8-bit variants: every table in the call's own storage.
-bool Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float gains[3]) {
+template <class Source>
+bool Analyse8(const Source& px, int32_t tintMode, float gains[3]) {
     std::array<std::array<float, Scale8::kBins>, 3> hist;
     std::array<std::array<float, Scale8::kBins>, 3> logHist;
     const Histograms h{{hist[0].data(), hist[1].data(), hist[2].data()},
@@ -363,6 +391,14 @@ bool EstimateTintGains(const ImageView<const uint8_t>& image, int32_t tintMode, 
 
 bool EstimateTintGainsBlob8(const ImageView<const uint8_t>& blob, int32_t tintMode, float gains[3]) {
     return Analyse8(BlobSample(blob), tintMode, gains);
+}
+
+int32_t TintGridCell8(int32_t c0, int32_t c1, int32_t c2, int32_t tintMode) {
+    return GridCell<Scale8>(c0, c1, c2, PlanFor(tintMode).looseGrid);
+}
+
+bool EstimateTintGainsFromCounts(const TintCounts& counts, int32_t tintMode, float gains[3]) {
+    return Analyse8(counts, tintMode, gains);
 }
 
 bool EstimateTintGainsBlob16(const ImageView<const uint16_t>& blob, int32_t tintMode, float gains[3]) {
