@@ -91,4 +91,18 @@ int32_t TintGridCell8(int32_t c0, int32_t c1, int32_t c2, int32_t tintMode);
 
 bool EstimateTintGainsFromCounts(const TintCounts& counts, int32_t tintMode, float gains[3]);
 
+// Tint modes 0..3 of a blob at once: gains[m] and results[m] are what
+// EstimateTintGainsBlob8 / 16 in mode m gives for the blob with every sample
+// lowered by `black` (at most the smallest sample), bit for bit, while the
+// blob is only read. The modes share one pass over the examined pixels, the
+// histograms, the grid rankings (one for modes 0, 1 and 3, one for mode 2)
+// and the trimmed limits. About 170 KB of the call's own storage.
+// The 16-bit form takes, mode by mode, the host blocks a call of that mode
+// takes, in the same order, releasing them before the next mode's; a mode
+// whose blocks the host refuses gives up (gains 1.0) as that call would.
+void EstimateTintGainsBlobAllModes8(const ImageView<const uint8_t>& blob, int32_t black, float gains[][3],
+                                    bool results[]);
+void EstimateTintGainsBlobAllModes16(const ImageView<const uint16_t>& blob, int32_t black, float gains[][3],
+                                     bool results[]);
+
 }  // namespace lx
