@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "analysis/analyse_blob.h"
+#include "analysis/blob_statistics.h"
 #include "support/blob_builder.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
@@ -137,6 +139,36 @@ TEST(AnalyseBlobFast, RefusedBlocksGiveTheSameResults) {
         for (size_t k = 0; k < outcomes[0].size(); ++k) {
             EXPECT_EQ(outcomes[0][k].result, outcomes[1][k].result) << "wide " << wide << ", run " << k;
             EXPECT_EQ(outcomes[0][k].record, outcomes[1][k].record) << "wide " << wide << ", run " << k;
+        }
+    }
+}
+
+// The statistics of tinted variants whose gains the cast analysis would not
+// give: negative and very large per-mille factors (the 16-bit walk's 64-bit
+// form), a channel scaled to nothing, gains that are not numbers (factor
+// 1000), two modes with the same gains (one walk serves both).
+TEST(AnalyseBlobFast, StatisticsMatchForAnyGains) {
+    TestHost host;
+    const test::Rgb16 photo = test::LoadSample16("s06_indoor_backlit_room_16bit.png", 57);
+    BlobPtr b16 = MakeBlob<uint16_t>(photo.width, photo.height, [&](int x, int y, int c) { return photo.at(x, y)[c]; });
+    BlobPtr b8 = MakeBlob<uint8_t>(photo.width, photo.height,
+                                   [&](int x, int y, int c) { return uint8_t(photo.at(x, y)[c] >> 8); });
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float gainSets[][kTintModes][3] = {
+        {{-1.0f, 1.0f, 3.0f}, {-10.0f, 0.1f, 10.2f}, {1.0f, 0.0f, 1.9f}, {1.0f, 1.3f, 0.7f}},
+        {{1.0f, 1.3f, 0.7f}, {1.0f, 1.3f, 0.7f}, {nan, 1.0f, 1.0f}, {0.5f, 2.0f, 1.0f}},
+    };
+    for (const auto& gains : gainSets) {
+        for (int wide = 0; wide < 2; ++wide) {
+            const ImageBlob& blob = wide ? *b16 : *b8;
+            ImageParam plain{}, fast{};
+            for (ImageParam* p : {&plain, &fast})
+                for (int m = 0; m < kTintModes; ++m)
+                    for (int c = 0; c < 3; ++c) p->tintGains[m][c] = gains[m][c];
+            ASSERT_TRUE(wide ? CollectBlobStatistics16Plain(blob, plain) : CollectBlobStatistics8Plain(blob, plain));
+            ASSERT_TRUE(wide ? CollectBlobStatistics16Fast(blob, 0, fast) : CollectBlobStatistics8Fast(blob, 0, fast));
+            const auto a = Measured(plain), b = Measured(fast);
+            EXPECT_EQ(a, b) << "wide " << wide << ": " << FirstDifference(a, b);
         }
     }
 }
