@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The two-phase correction through the exported interface: the analysis
 // (CalcImageBlobParam, which also builds the base map) and the apply calls on
-// a 24-megapixel photo, and the region apply on 1000 x 1000 pixels of it,
-// the size of an editor's interactive preview. 8-bit and 16-bit.
+// a 24-megapixel photo, and the region apply on 1024 x 1024 pixels of it,
+// the size of an editor's interactive preview. 8-bit and 16-bit, each as a
+// pair: the plain kernels beside the SIMD ones in the same run.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -15,8 +16,8 @@
 namespace {
 
 constexpr int kW = lx::bench::kPhotoWidth, kH = lx::bench::kPhotoHeight;
-// The preview region: 1000 x 1000 pixels, off-centre, away from the edges.
-constexpr int kRegionLeft = 2500, kRegionTop = 1500, kRegionSide = 1000;
+// The preview region: 1024 x 1024 pixels, off-centre, away from the edges.
+constexpr int kRegionLeft = 2500, kRegionTop = 1500, kRegionSide = 1024;
 
 // An interleaved RGB image (red first) that a descriptor can point into.
 template <class T>
@@ -55,23 +56,26 @@ struct Analysed {
 // at 0.1 % of the samples, the strength from the tone level for target 153,
 // local contrast on, the log lift (no strong curve), sharpening on, the
 // proportional channel rebuild, no warm tone, no colour tables, no denoising.
-int32_t Apply(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength) {
+// With `every` also colour restoration (mode 2 at 0.5) and warm tone (0.8).
+int32_t Apply(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength, bool every) {
     return ApplyImageBlobParam(&out, blob, param, 0, 0, 1.0f, /*useVariant*/ 1, /*tintMode*/ 3, 0.7f,
                                /*useShadowClip*/ 1, 0, /*useToneLevel*/ 1, 1, /*strengthLimit*/ 100, strength,
-                               /*localContrast*/ 1, 0.5f, /*strongCurve*/ 0, /*curveBlack*/ 12, /*colorMode*/ 0,
-                               0.5f, /*sharpen*/ 1, 1.0f, /*warmTone*/ 0, 0, 1.0f, /*colorCube*/ 0, 0,
-                               /*cubeAlsoC*/ 0, /*denoise*/ 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
+                               /*localContrast*/ 1, 0.5f, /*strongCurve*/ 0, /*curveBlack*/ 12,
+                               /*colorMode*/ every ? 2 : 0, 0.5f, /*sharpen*/ 1, 1.0f, /*warmTone*/ every ? 1 : 0,
+                               0, 0.8f, /*colorCube*/ 0, 0, /*cubeAlsoC*/ 0, /*denoise*/ 0, 0, 0, 0, -1, -1, 0,
+                               nullptr, nullptr);
 }
 
 // The same settings for the preview region.
-int32_t ApplyLocal(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength) {
+int32_t ApplyLocal(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength, bool every) {
     return ApplyImageBlobParamLocal(&out, blob, param, 0, 0, 1.0f, kRegionLeft, kRegionTop, out.width, out.height,
-                                    1, 3, 0.7f, 1, 0, 1, 1, 100, strength, 1, 0.5f, 0, 12, 0, 0.5f, 1, 1.0f, 0, 0,
-                                    1.0f, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
+                                    1, 3, 0.7f, 1, 0, 1, 1, 100, strength, 1, 0.5f, 0, 12, every ? 2 : 0, 0.5f, 1,
+                                    1.0f, every ? 1 : 0, 0, 0.8f, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
 }
 
 template <class T>
-void RunCalc(benchmark::State& state, const std::vector<T>& photo) {
+void RunCalc(benchmark::State& state, const std::vector<T>& photo, bool fast) {
+    const lx::bench::KernelScope kernels(fast);
     SetFilterRecord(LxHeapHostRecord());
     Interleaved<T> src(photo);
     ImageDesc d = src.Desc();
@@ -92,16 +96,20 @@ void RunCalc(benchmark::State& state, const std::vector<T>& photo) {
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
 }
 
-void BM_CalcImageBlobParam8(benchmark::State& state) { RunCalc(state, lx::bench::PhotoRgb8()); }
-BENCHMARK(BM_CalcImageBlobParam8)->Unit(benchmark::kMillisecond)->Iterations(2);
+void BM_CalcImageBlobParam8(benchmark::State& state, bool fast) { RunCalc(state, lx::bench::PhotoRgb8(), fast); }
+BENCHMARK_CAPTURE(BM_CalcImageBlobParam8, plain, false)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(BM_CalcImageBlobParam8, fast, true)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-void BM_CalcImageBlobParam16(benchmark::State& state) { RunCalc(state, lx::bench::PhotoRgb16()); }
-BENCHMARK(BM_CalcImageBlobParam16)->Unit(benchmark::kMillisecond)->Iterations(2);
+void BM_CalcImageBlobParam16(benchmark::State& state, bool fast) { RunCalc(state, lx::bench::PhotoRgb16(), fast); }
+BENCHMARK_CAPTURE(BM_CalcImageBlobParam16, plain, false)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(BM_CalcImageBlobParam16, fast, true)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-// The whole photo into an interleaved destination, the base map cached.
+// The whole photo into an interleaved destination, the base map cached;
+// range(0) = 1 switches every stage on.
 template <class T>
-void RunApply(benchmark::State& state, const std::vector<T>& photo) {
+void RunApply(benchmark::State& state, const std::vector<T>& photo, bool fast) {
     const Analysed<T> a(photo);
+    const lx::bench::KernelScope kernels(fast);
     if (a.param == nullptr) {
         state.SkipWithError("the analysis failed");
         return;
@@ -110,22 +118,26 @@ void RunApply(benchmark::State& state, const std::vector<T>& photo) {
     const ImageDesc d = out.Desc();
     for (auto _ : state) {
         int32_t strength = 50;
-        if (Apply(d, a.blob, a.param, &strength) != 0) state.SkipWithError("ApplyImageBlobParam failed");
+        if (Apply(d, a.blob, a.param, &strength, state.range(0) != 0) != 0) state.SkipWithError("ApplyImageBlobParam failed");
         benchmark::DoNotOptimize(out.px.data());
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
 }
 
-void BM_ApplyImageBlobParam8(benchmark::State& state) { RunApply(state, lx::bench::PhotoRgb8()); }
-BENCHMARK(BM_ApplyImageBlobParam8)->Unit(benchmark::kMillisecond)->Iterations(3);
+void BM_ApplyImageBlobParam8(benchmark::State& state, bool fast) { RunApply(state, lx::bench::PhotoRgb8(), fast); }
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParam8, plain, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParam8, fast, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_ApplyImageBlobParam16(benchmark::State& state) { RunApply(state, lx::bench::PhotoRgb16()); }
-BENCHMARK(BM_ApplyImageBlobParam16)->Unit(benchmark::kMillisecond)->Iterations(3);
+void BM_ApplyImageBlobParam16(benchmark::State& state, bool fast) { RunApply(state, lx::bench::PhotoRgb16(), fast); }
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParam16, plain, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParam16, fast, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The 1000 x 1000 preview region of the analysed photo.
+// The 1024 x 1024 preview region of the analysed photo; range(0) = 1
+// switches every stage on.
 template <class T>
-void RunApplyLocal(benchmark::State& state, const std::vector<T>& photo) {
+void RunApplyLocal(benchmark::State& state, const std::vector<T>& photo, bool fast) {
     const Analysed<T> a(photo);
+    const lx::bench::KernelScope kernels(fast);
     if (a.param == nullptr) {
         state.SkipWithError("the analysis failed");
         return;
@@ -134,16 +146,22 @@ void RunApplyLocal(benchmark::State& state, const std::vector<T>& photo) {
     const ImageDesc d = out.Desc();
     for (auto _ : state) {
         int32_t strength = 50;
-        if (ApplyLocal(d, a.blob, a.param, &strength) != 1) state.SkipWithError("ApplyImageBlobParamLocal failed");
+        if (ApplyLocal(d, a.blob, a.param, &strength, state.range(0) != 0) != 1) state.SkipWithError("ApplyImageBlobParamLocal failed");
         benchmark::DoNotOptimize(out.px.data());
     }
     lx::bench::SetMegapixels(state, int64_t{kRegionSide} * kRegionSide);
 }
 
-void BM_ApplyImageBlobParamLocal8(benchmark::State& state) { RunApplyLocal(state, lx::bench::PhotoRgb8()); }
-BENCHMARK(BM_ApplyImageBlobParamLocal8)->Unit(benchmark::kMillisecond)->Iterations(10);
+void BM_ApplyImageBlobParamLocal8(benchmark::State& state, bool fast) {
+    RunApplyLocal(state, lx::bench::PhotoRgb8(), fast);
+}
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParamLocal8, plain, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParamLocal8, fast, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-void BM_ApplyImageBlobParamLocal16(benchmark::State& state) { RunApplyLocal(state, lx::bench::PhotoRgb16()); }
-BENCHMARK(BM_ApplyImageBlobParamLocal16)->Unit(benchmark::kMillisecond)->Iterations(10);
+void BM_ApplyImageBlobParamLocal16(benchmark::State& state, bool fast) {
+    RunApplyLocal(state, lx::bench::PhotoRgb16(), fast);
+}
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParamLocal16, plain, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK_CAPTURE(BM_ApplyImageBlobParamLocal16, fast, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace

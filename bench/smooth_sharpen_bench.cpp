@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The plane stages on 24-megapixel inputs: exponential smoothing, float
-// plane sharpening (8-bit and 16-bit scale) and brightest-channel
-// sharpening of an interleaved 8-bit photo.
+// The plane stages on 24-megapixel inputs: exponential smoothing and float
+// plane sharpening (8-bit and 16-bit scale). Brightest-channel sharpening is
+// in oneshot_bench.cpp.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "oneshot/sharpen_max_channel.h"
 #include "stages/exp_smooth_plane.h"
 #include "stages/sharpen_plane.h"
 #include "support/bench_images.h"
@@ -62,19 +61,5 @@ void BM_SharpenPlane(benchmark::State& state, SharpenFn sharpen, float scale) {
 }
 BENCHMARK_CAPTURE(BM_SharpenPlane, 8, lx::SharpenPlane8, 1.0f)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SharpenPlane, 16, lx::SharpenPlane16, 256.0f)->Unit(benchmark::kMillisecond);
-
-void BM_SharpenMaxChannel8(benchmark::State& state) {
-    const std::vector<uint8_t>& source = lx::bench::PhotoRgb8();
-    std::vector<uint8_t> px = source;
-    for (auto _ : state) {
-        state.PauseTiming();
-        px = source;
-        state.ResumeTiming();
-        lx::SharpenMaxChannel8(lx::bench::PhotoView(px.data()), 1.0f);
-        benchmark::ClobberMemory();
-    }
-    lx::bench::SetMegapixels(state, int64_t{kW} * kH);
-}
-BENCHMARK(BM_SharpenMaxChannel8)->Unit(benchmark::kMillisecond);
 
 }  // namespace

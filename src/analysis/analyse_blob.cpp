@@ -7,6 +7,7 @@
 #include "analysis/estimate_tint_gains.h"
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"
+#include "simd/kernels.h"
 
 namespace lx {
 namespace {
@@ -53,8 +54,18 @@ int32_t BlackLevel(const ImageView<T>& blob, float* hist) {
     return black;
 }
 
+// needTint from the gains: a refused analysis leaves gains of 1.0, and so
+// no correction.
+void SetNeedTint(ImageParam& param, int m) {
+    const float* g = param.tintGains[m];
+    param.needTint[m] = (g[0] != 1.0f || g[1] != 1.0f || g[2] != 1.0f) ? 1 : 0;
+}
+
+// The reference: the histogram of every sample for the black level, the
+// blob lowered in place, one cast analysis per tint mode, the statistics,
+// the blob restored.
 template <class T>
-bool Analyse(const ImageBlob& blob, ImageParam& param) {
+bool AnalysePlain(const ImageBlob& blob, ImageParam& param) {
     constexpr int32_t L = SampleDepth<T>::kLevels;
     param.width = blob.width;
     param.height = blob.height;
@@ -71,16 +82,66 @@ bool Analyse(const ImageBlob& blob, ImageParam& param) {
         float* g = param.tintGains[m];
         if constexpr (SampleDepth<T>::kWide) EstimateTintGainsBlob16(px, m, g);
         else EstimateTintGainsBlob8(px, m, g);
-        // A refused analysis leaves gains of 1.0, and so no correction.
-        param.needTint[m] = (g[0] != 1.0f || g[1] != 1.0f || g[2] != 1.0f) ? 1 : 0;
+        SetNeedTint(param, m);
     }
-    if constexpr (SampleDepth<T>::kWide) return CollectBlobStatistics16(blob, param);
-    else return CollectBlobStatistics8(blob, param);
+    if constexpr (SampleDepth<T>::kWide) return CollectBlobStatistics16Plain(blob, param);
+    else return CollectBlobStatistics8Plain(blob, param);
+}
+
+// The smallest sample of the blob, which is the first non-empty bin of the
+// histogram of every sample (L when there is no sample).
+template <class T>
+int32_t SmallestSample(const ImageView<const T>& blob) {
+    constexpr int32_t L = SampleDepth<T>::kLevels;
+    if (blob.Empty()) return L;
+    T lowest = T(L - 1);
+    for (int32_t y = 0; y < blob.height && lowest != 0; ++y) {
+        const T* p = blob.channel[2] + y * blob.rowStride;  // channel 3 is the pixel's first sample
+        T rowLowest = T(L - 1);
+        for (int64_t i = 0; i < int64_t{blob.width} * 3; ++i) rowLowest = std::min(rowLowest, p[i]);
+        lowest = std::min(lowest, rowLowest);
+    }
+    return lowest;
+}
+
+// The same record without writing the blob: the black level is the smallest
+// sample, and the cast analysis and the statistics read every sample lowered
+// by it. The four tint modes share their work; the statistics count every
+// distinct variant in one walk.
+template <class T>
+bool AnalyseFast(const ImageBlob& blob, ImageParam& param) {
+    using D = SampleDepth<T>;
+    param.width = blob.width;
+    param.height = blob.height;
+    if (blob.pixels == nullptr) return false;
+    // The reference counts the black level in this block; it is taken and
+    // held the same way, so that hosts see the same requests.
+    const HostArray<float> hist = HostArray<float>::Allocate(D::kLevels);
+    if (!hist) return false;
+    const ImageView<const T> px = BlobView<const T>(blob);
+    const int32_t black = SmallestSample(px);
+    param.blackLevel = black;
+    const int32_t lowered = black < D::kLevels ? black : 0;
+
+    bool results[kTintModes];
+    if constexpr (D::kWide) EstimateTintGainsBlobAllModes16(px, lowered, param.tintGains, results);
+    else EstimateTintGainsBlobAllModes8(px, lowered, param.tintGains, results);
+    for (int m = 0; m < kTintModes; ++m) SetNeedTint(param, m);
+    if constexpr (D::kWide) return CollectBlobStatistics16Fast(blob, lowered, param);
+    else return CollectBlobStatistics8Fast(blob, lowered, param);
 }
 
 }  // namespace
 
-bool AnalyseBlob8(const ImageBlob& blob, ImageParam& param) { return Analyse<uint8_t>(blob, param); }
-bool AnalyseBlob16(const ImageBlob& blob, ImageParam& param) { return Analyse<uint16_t>(blob, param); }
+bool AnalyseBlob8(const ImageBlob& blob, ImageParam& param) {
+    return simd::FastKernels() ? AnalyseFast<uint8_t>(blob, param) : AnalysePlain<uint8_t>(blob, param);
+}
+bool AnalyseBlob16(const ImageBlob& blob, ImageParam& param) {
+    return simd::FastKernels() ? AnalyseFast<uint16_t>(blob, param) : AnalysePlain<uint16_t>(blob, param);
+}
+bool AnalyseBlob8Plain(const ImageBlob& blob, ImageParam& param) { return AnalysePlain<uint8_t>(blob, param); }
+bool AnalyseBlob16Plain(const ImageBlob& blob, ImageParam& param) { return AnalysePlain<uint16_t>(blob, param); }
+bool AnalyseBlob8Fast(const ImageBlob& blob, ImageParam& param) { return AnalyseFast<uint8_t>(blob, param); }
+bool AnalyseBlob16Fast(const ImageBlob& blob, ImageParam& param) { return AnalyseFast<uint16_t>(blob, param); }
 
 }  // namespace lx

@@ -8,6 +8,7 @@
 #include "analysis/blob_histograms.h"
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"
+#include "simd/kernels.h"
 #include "stages/knee_gain_tables.h"
 #include "stages/tint_factors.h"
 #include "stages/tone_strength.h"
@@ -83,14 +84,38 @@ int32_t WhitePoint(const int32_t* maxHist, int64_t pixels) {
     return std::max(k, 0);
 }
 
+// The statistics of variant v from its histograms.
 template <class T>
-bool Collect(const ImageBlob& blob, ImageParam& param) {
+void VariantStatistics(const StatTables& t, int v, int64_t N, const int32_t* maxHist, const int32_t* allHist,
+                       ImageParam& param) {
+    using D = SampleDepth<T>;
+    constexpr int32_t L = D::kLevels;
+    ShadowPercentiles<L>(allHist, 3 * N / 1000, param.shadowPercentiles[v]);
+    param.whitePoint[v] = WhitePoint<L>(maxHist, N);
+    const LiftMeans means =
+        TrialLiftMeans(maxHist, L, D::kLevelStep, t.primary.data(), t.weighted.data(), t.remapped.data());
+    // Targets 140.25, 153 and 165.75 levels, truncated: 140, 153, 165
+    // (16-bit: 35904, 39168, 42432).
+    for (int r = 0; r < kToneRows; ++r) {
+        const int32_t target = (14025 * D::kScale + 1275 * D::kScale * r) / 100;
+        param.toneLevels[r][v] = ToneLevel(float(target), means);
+    }
+}
+
+// Copies the statistics of variant u to variant v.
+void CopyVariant(ImageParam& param, int u, int v) {
+    std::copy_n(param.shadowPercentiles[u], kShadowPercentiles, param.shadowPercentiles[v]);
+    param.whitePoint[v] = param.whitePoint[u];
+    for (int r = 0; r < kToneRows; ++r) param.toneLevels[r][v] = param.toneLevels[r][u];
+}
+
+// Takes the working memory and fills the knee tables; false when the host
+// refuses a block.
+template <class T>
+bool Prepare(const ImageBlob& blob, StatTables& t) {
     using D = SampleDepth<T>;
     constexpr int32_t L = D::kLevels;
     if (blob.pixels == nullptr || blob.width <= 0 || blob.height <= 0) return false;
-    const int64_t N = int64_t{blob.width} * blob.height;
-
-    StatTables t;
     if (!t.Allocate(L)) return false;
     // The full-strength log lift of the knee builder. Its result is not
     // examined: a builder short of host memory leaves the tables as they
@@ -98,15 +123,24 @@ bool Collect(const ImageBlob& blob, ImageParam& param) {
     // lifts nothing and makes every tone strength of such a call 0.
     std::fill_n(t.primary.data(), L, 1.0f);
     BuildKneeGainTables(t.primary.data(), t.secondary.data(), 4 * D::kScale, 1, 100, 0.0f, 3, 0.6f, L);
+    return true;
+}
 
+// One pass over the blob per variant (a variant that repeats an earlier
+// one takes its histograms), the maxima copied for the white point and the
+// weighted histogram.
+template <class T>
+bool CollectPlain(const ImageBlob& blob, ImageParam& param) {
+    using D = SampleDepth<T>;
+    constexpr int32_t L = D::kLevels;
+    StatTables t;
+    if (!Prepare<T>(blob, t)) return false;
+    const int64_t N = int64_t{blob.width} * blob.height;
     VariantKey keys[kStatVariants];
     for (int v = 0; v < kStatVariants; ++v) {
         keys[v] = KeyOf(param, v);
         int32_t* maxHist = t.maxHist[v].data();
         int32_t* allHist = t.allHist[v].data();
-        // A variant that repeats an earlier one (every untinted variant
-        // repeats variant 0; two tint modes often find the same cast) takes
-        // its histograms instead of another pass over the blob.
         const int u = int(std::find(keys, keys + v, keys[v]) - keys);
         if (u < v) {
             std::memcpy(maxHist, t.maxHist[u].data(), sizeof(int32_t) * L);
@@ -118,24 +152,68 @@ bool Collect(const ImageBlob& blob, ImageParam& param) {
             else FillBlobHistograms8Tabled(blob, keys[v].tinted, keys[v].factors, maxHist, allHist);
         }
         std::memcpy(t.copy[v].data(), maxHist, sizeof(int32_t) * L);
+        VariantStatistics<T>(t, v, N, t.copy[v].data(), allHist, param);
+    }
+    return true;
+}
 
-        ShadowPercentiles<L>(allHist, 3 * N / 1000, param.shadowPercentiles[v]);
-        param.whitePoint[v] = WhitePoint<L>(t.copy[v].data(), N);
-        const LiftMeans means =
-            TrialLiftMeans(t.copy[v].data(), L, D::kLevelStep, t.primary.data(), t.weighted.data(), t.remapped.data());
-        // Targets 140.25, 153 and 165.75 levels, truncated: 140, 153, 165
-        // (16-bit: 35904, 39168, 42432).
-        for (int r = 0; r < kToneRows; ++r) {
-            const int32_t target = (14025 * D::kScale + 1275 * D::kScale * r) / 100;
-            param.toneLevels[r][v] = ToneLevel(float(target), means);
-        }
+// Every distinct variant counted in one walk over the blob, read with the
+// black level taken off; a variant that repeats an earlier one (every
+// untinted variant repeats variant 0; two tint modes often find the same
+// cast) takes that variant's statistics. The maxima are read where they
+// were counted, so the copies serve as scratch for the walk's channel
+// counts.
+template <class T>
+bool CollectFast(const ImageBlob& blob, int32_t black, ImageParam& param) {
+    using D = SampleDepth<T>;
+    StatTables t;
+    if (!Prepare<T>(blob, t)) return false;
+    const int64_t N = int64_t{blob.width} * blob.height;
+
+    VariantKey keys[kStatVariants];
+    int first[kStatVariants];  // the earliest variant with the same key
+    VariantHistograms walk[kStatVariants];
+    int count = 0;
+    for (int v = 0; v < kStatVariants; ++v) {
+        keys[v] = KeyOf(param, v);
+        first[v] = int(std::find(keys, keys + v, keys[v]) - keys);
+        if (first[v] < v) continue;
+        VariantHistograms& h = walk[count++];
+        h.tinted = keys[v].tinted;
+        std::copy_n(keys[v].factors, 3, h.factors);
+        h.maxHist = t.maxHist[v].data();
+        h.allHist = t.allHist[v].data();
+    }
+    if constexpr (D::kWide) {
+        int32_t* const channels[3] = {t.copy[0].data(), t.copy[1].data(), t.copy[2].data()};
+        FillVariantHistograms16(blob, black, walk, count, channels);
+    } else {
+        FillVariantHistograms8(blob, black, walk, count);
+    }
+    for (int v = 0; v < kStatVariants; ++v) {
+        if (first[v] < v) CopyVariant(param, first[v], v);
+        else VariantStatistics<T>(t, v, N, t.maxHist[v].data(), t.allHist[v].data(), param);
     }
     return true;
 }
 
 }  // namespace
 
-bool CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param) { return Collect<uint8_t>(blob, param); }
-bool CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param) { return Collect<uint16_t>(blob, param); }
+bool CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param) {
+    return simd::FastKernels() ? CollectFast<uint8_t>(blob, 0, param) : CollectPlain<uint8_t>(blob, param);
+}
+bool CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param) {
+    return simd::FastKernels() ? CollectFast<uint16_t>(blob, 0, param) : CollectPlain<uint16_t>(blob, param);
+}
+bool CollectBlobStatistics8Plain(const ImageBlob& blob, ImageParam& param) { return CollectPlain<uint8_t>(blob, param); }
+bool CollectBlobStatistics16Plain(const ImageBlob& blob, ImageParam& param) {
+    return CollectPlain<uint16_t>(blob, param);
+}
+bool CollectBlobStatistics8Fast(const ImageBlob& blob, int32_t black, ImageParam& param) {
+    return CollectFast<uint8_t>(blob, black, param);
+}
+bool CollectBlobStatistics16Fast(const ImageBlob& blob, int32_t black, ImageParam& param) {
+    return CollectFast<uint16_t>(blob, black, param);
+}
 
 }  // namespace lx

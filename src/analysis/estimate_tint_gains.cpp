@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "analysis/analysis_helpers.h"
+#include "analysis/image_param.h"
 #include "host/host_buffers.h"
 #include "math/float_math.h"
+#include "stages/count_as_float.h"
 
 namespace lx {
 namespace {
@@ -37,7 +40,7 @@ struct Scale16 {
 
 // The examined pixels: `rows` rows rowStep samples apart, in each `cols`
 // pixels pixelStep samples apart, all offsets from the three channel
-// pointers.
+// pointers; every sample read lowered by `black`.
 template <class T>
 struct PixelSet {
     const T* first;
@@ -47,6 +50,7 @@ struct PixelSet {
     int32_t cols;
     std::ptrdiff_t rowStep;
     std::ptrdiff_t pixelStep;
+    int32_t black = 0;
 
     template <class F>
     void ForEach(F&& f) const {
@@ -54,7 +58,7 @@ struct PixelSet {
             const std::ptrdiff_t rowOffset = std::ptrdiff_t{r} * rowStep;
             for (int32_t c = 0; c < cols; ++c) {
                 const std::ptrdiff_t o = rowOffset + std::ptrdiff_t{c} * pixelStep;
-                f(int32_t{first[o]}, int32_t{second[o]}, int32_t{third[o]});
+                f(int32_t{first[o]} - black, int32_t{second[o]} - black, int32_t{third[o]} - black);
             }
         }
     }
@@ -70,10 +74,10 @@ PixelSet<T> EveryPixel(const ImageView<const T>& image) {
 // Pixels 0, 8, 16, ... of rows 0, 8, 16, ... of an interleaved blob (three
 // samples per pixel, whatever the view's pixel stride says).
 template <class T>
-PixelSet<T> BlobSample(const ImageView<const T>& blob) {
+PixelSet<T> BlobSample(const ImageView<const T>& blob, int32_t black = 0) {
     const int32_t rows = blob.height > 0 ? (blob.height - 1) / 8 + 1 : 0;
     const int32_t cols = blob.width > 0 ? (blob.width - 1) / 8 + 1 : 0;
-    return {blob.channel[0], blob.channel[1], blob.channel[2], rows, cols, blob.rowStride * 8, 24};
+    return {blob.channel[0], blob.channel[1], blob.channel[2], rows, cols, blob.rowStride * 8, 24, black};
 }
 
 // What a tint mode does at each step where the modes differ.
@@ -127,29 +131,74 @@ int64_t FloorCount(float v) {
     return static_cast<int64_t>(std::min(v, 1e15f));
 }
 
-// Lowers the starting channel limit by the mass near the top of table X:
-// S is the mass from the trimming start up to the limit; the limit steps
-// down from the top until the bins passed hold S/200 (0.5 %), never below
-// the trimming start.
-template <class Scale>
-int32_t TrimmedLimit(const float* x) {
+// Lowers the starting channel limit by the mass near the top of table X,
+// floor(X[i]) given by mass(i): S is the mass from the trimming start up to
+// the limit; the limit steps down from the top until the bins passed hold
+// S/200 (0.5 %), never below the trimming start.
+template <class Scale, class Mass>
+int32_t TrimmedLimit(const Mass& mass) {
     constexpr int32_t s = Scale::kTrimStart;
     int32_t limit = Scale::kLimit;
-    int64_t mass = 0;
-    for (int32_t i = s; i <= limit; ++i) mass += FloorCount(x[i]);
-    const int64_t target = mass / 200;
+    int64_t total = 0;
+    for (int32_t i = s; i <= limit; ++i) total += mass(i);
+    const int64_t target = total / 200;
     if (target > 0) {
         int64_t sum = 0;
         int32_t i = limit;
         do {
             if (i <= s) break;
-            sum += FloorCount(x[i]);
+            sum += mass(i);
             --limit;
             --i;
         } while (sum < target);
     }
     return limit;
 }
+
+// floor(ln(count + 1)) as FloorCount(math::Log(count + 1)) gives it,
+// without a logarithm per bin. Log is correctly rounded and so never
+// decreases: Log(x) >= k exactly when x reaches the smallest float whose
+// Log is k or more, and those thresholds (one per k up to the logarithm of
+// the largest count) are found once, by bisection over the ordered bit
+// patterns of the positive floats.
+class FloorLogCount {
+public:
+    explicit FloorLogCount(float largestCount) {
+        const float top = largestCount + 1.0f;
+        while (count_ < kMaxK && math::Log(top) >= float(count_ + 1)) {
+            const float k = float(count_ + 1);
+            uint32_t lo = FloatBits(1.0f), hi = FloatBits(top);  // Log(lo) = 0 < k <= Log(hi)
+            while (hi - lo > 1) {
+                const uint32_t mid = lo + (hi - lo) / 2;
+                (math::Log(BitsFloat(mid)) >= k ? hi : lo) = mid;
+            }
+            thresholds_[count_++] = BitsFloat(hi);
+        }
+    }
+
+    // For counts up to the largest one given.
+    int64_t operator()(float count) const {
+        const float x = count + 1.0f;
+        int64_t k = 0;
+        while (k < count_ && x >= thresholds_[k]) ++k;
+        return k;
+    }
+
+private:
+    static constexpr int kMaxK = 64;  // ln of the largest float is 88.7; counts stop far below e^64
+    static uint32_t FloatBits(float f) {
+        uint32_t u;
+        std::memcpy(&u, &f, sizeof u);
+        return u;
+    }
+    static float BitsFloat(uint32_t u) {
+        float f;
+        std::memcpy(&f, &u, sizeof f);
+        return f;
+    }
+    float thresholds_[kMaxK] = {};
+    int count_ = 0;
+};
 
 // How far apart the channels end: the larger relative offset of the third
 // and the second channel's limit from the first's. Limits never drop below
@@ -171,38 +220,64 @@ inline int32_t ChromaCoordinate(int32_t a, int32_t b) {
     return static_cast<int32_t>(50.0f * r);
 }
 
+// The grid cell a pixel counts in, or -1 when it is left out: too dark in
+// any channel, or above the limit in any channel (loose grid: in all three).
+template <class Scale>
+int32_t GridCell(int32_t c0, int32_t c1, int32_t c2, bool loose) {
+    constexpr int32_t lo = Scale::kDarkest, lim = Scale::kLimit;
+    if (c0 < lo || c1 < lo || c2 < lo) return -1;
+    if (loose ? (c0 > lim && c1 > lim && c2 > lim) : (c0 > lim || c1 > lim || c2 > lim)) return -1;
+    return ChromaCoordinate(c1, c0) * kChromaSide + ChromaCoordinate(c2, c0);
+}
+
 // Adds the counted pixels to the grid; returns how many were counted.
 template <class Scale, bool kLoose>
 int64_t FillGrid(const PixelSet<typename Scale::Sample>& px, float* grid) {
     std::fill(grid, grid + kChromaCells, 0.0f);
     int64_t counted = 0;
     px.ForEach([&](int32_t c0, int32_t c1, int32_t c2) {
-        constexpr int32_t lo = Scale::kDarkest, lim = Scale::kLimit;
-        if (c0 < lo || c1 < lo || c2 < lo) return;
-        if (kLoose) {
-            if (c0 > lim && c1 > lim && c2 > lim) return;
-        } else {
-            if (c0 > lim || c1 > lim || c2 > lim) return;
-        }
-        grid[ChromaCoordinate(c1, c0) * kChromaSide + ChromaCoordinate(c2, c0)] += 1.0f;
+        const int32_t cell = GridCell<Scale>(c0, c1, c2, kLoose);
+        if (cell < 0) return;
+        grid[cell] += 1.0f;
         ++counted;
     });
     return counted;
 }
 
-// The channel histograms, then whether the image can be
-// measured at all. A channel piled up against an end of its range cannot;
-// nor can clipping in one channel only, and that the brightest, which is
-// itself a cast that the grid (it leaves clipped pixels out) would misread.
-template <class Scale>
-bool ChannelsMeasurable(const PixelSet<typename Scale::Sample>& px, const Histograms& h) {
-    constexpr int32_t kBins = Scale::kBins;
-    for (float* hist : h.hist) std::fill(hist, hist + kBins, 0.0f);
+// The same from counts made under the mode's rule: each cell the float that
+// adding 1.0 once per pixel gives.
+template <class Scale, bool kLoose>
+int64_t FillGrid(const TintCounts& counts, float* grid) {
+    uint64_t counted = 0;
+    for (int32_t i = 0; i < kChromaCells; ++i) {
+        grid[i] = CountAsFloatSum(counts.cells[i]);
+        counted += counts.cells[i];
+    }
+    return static_cast<int64_t>(counted);
+}
+
+// The channel histograms: 1.0 added per pixel to the bin of its level.
+template <class T>
+void FillHistograms(const PixelSet<T>& px, const Histograms& h, int32_t bins) {
+    for (float* hist : h.hist) std::fill(hist, hist + bins, 0.0f);
     px.ForEach([&](int32_t c0, int32_t c1, int32_t c2) {
         h.hist[0][c0] += 1.0f;
         h.hist[1][c1] += 1.0f;
         h.hist[2][c2] += 1.0f;
     });
+}
+void FillHistograms(const TintCounts& counts, const Histograms& h, int32_t /*bins: 256*/) {
+    for (int c = 0; c < 3; ++c)
+        for (int32_t b = 0; b < 256; ++b) h.hist[c][b] = CountAsFloatSum(counts.levels[c][b]);
+}
+
+// Whether the image can be measured at all, from its channel histograms. A
+// channel piled up against an end of its range cannot; nor can clipping in
+// one channel only, and that the brightest, which is itself a cast that the
+// grid (it leaves clipped pixels out) would misread.
+template <class Scale>
+bool MeasurableHistograms(const Histograms& h) {
+    constexpr int32_t kBins = Scale::kBins;
     auto usable = [&](int c) { return IsHistogramUsable(h.hist[c], 1.3f, 30.0f, 70.0f, kBins); };
     if (!usable(2) || !(usable(0) && usable(1))) return false;
 
@@ -233,17 +308,12 @@ struct RankedCells {
     std::array<int32_t, kChromaCells> ys;
 };
 
-// The chromaticity grid (built in the weight array: entry
-// x * 101 + y of the row-major grid is the list's entry for (x, y)),
-// smoothed and ranked. False when no pixel reaches the grid (nothing to
-// measure a cast on; every ratio below would be 0/0), or in tint mode 2 when
-// over 99.99 % of it has neither the second nor the third channel above the
-// first (rows and columns 0..50).
-template <class Scale>
-bool RankCells(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, RankedCells& cells) {
+// Smooths the grid held in the weight array (entry x * 101 + y of the
+// row-major grid is the list's entry for (x, y)) and ranks it. False in tint
+// mode 2 when over 99.99 % of the grid has neither the second nor the third
+// channel above the first (rows and columns 0..50).
+bool RankGrid(const ModePlan& plan, RankedCells& cells) {
     float* grid = cells.weights.data();
-    const int64_t counted = plan.looseGrid ? FillGrid<Scale, true>(px, grid) : FillGrid<Scale, false>(px, grid);
-    if (counted == 0) return false;
     if (plan.refuseFirstDominant) {
         float total = 0.0f, block = 0.0f;
         for (int32_t i = 0; i < kChromaCells; ++i) total += grid[i];
@@ -261,6 +331,17 @@ bool RankCells(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan,
     std::reverse(cells.xs.begin(), cells.xs.end());
     std::reverse(cells.ys.begin(), cells.ys.end());
     return true;
+}
+
+// The chromaticity grid, smoothed and ranked. False when no pixel reaches the
+// grid (nothing to measure a cast on; every ratio below would be 0/0), or
+// when RankGrid refuses it.
+template <class Scale, class Source>
+bool RankCells(const Source& px, const ModePlan& plan, RankedCells& cells) {
+    float* grid = cells.weights.data();
+    const int64_t counted = plan.looseGrid ? FillGrid<Scale, true>(px, grid) : FillGrid<Scale, false>(px, grid);
+    if (counted == 0) return false;
+    return RankGrid(plan, cells);
 }
 
 // The candidate gains, from p % of the cells up in 0.1 %
@@ -293,7 +374,8 @@ float Tolerance(const ModePlan& plan, const Histograms& h) {
     bool haveSpread = false;
     auto trimWith = [&](float* const* tables) {
         int32_t limit[3];
-        for (int c = 0; c < 3; ++c) limit[c] = TrimmedLimit<Scale>(tables[c]);
+        for (int c = 0; c < 3; ++c)
+            limit[c] = TrimmedLimit<Scale>([t = tables[c]](int32_t i) { return FloorCount(t[i]); });
         const float s = LimitSpread(limit);
         spread = haveSpread ? std::min(spread, s) : s;
         haveSpread = true;
@@ -307,12 +389,22 @@ float Tolerance(const ModePlan& plan, const Histograms& h) {
     return 2.0f * spread;
 }
 
+// The first candidate whose second and third gains both lie within the
+// tolerance of 1.0, or the first one.
+GainTriple Select(const std::array<GainTriple, kCandidates>& candidates, float tolerance) {
+    for (int32_t k = 0; k < kCandidates; ++k) {
+        if (std::fabs(candidates[k].second - 1.0f) <= tolerance && std::fabs(candidates[k].third - 1.0f) <= tolerance)
+            return candidates[k];
+    }
+    return candidates[0];
+}
+
 // The analysis shared by every variant. True with the gains in `out`,
 // false when it gives up (`out` untouched).
-template <class Scale>
-bool Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, const Histograms& h,
-            GainTriple* out) {
-    if (!ChannelsMeasurable<Scale>(px, h)) return false;
+template <class Scale, class Source>
+bool Analyse(const Source& px, const ModePlan& plan, const Histograms& h, GainTriple* out) {
+    FillHistograms(px, h, Scale::kBins);
+    if (!MeasurableHistograms<Scale>(h)) return false;
     RankedCells cells;
     if (!RankCells<Scale>(px, plan, cells)) return false;
     if (plan.centroid) {
@@ -320,19 +412,73 @@ bool Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, c
         return true;
     }
     const std::array<GainTriple, kCandidates> candidates = Candidates(cells, plan);
-    // The first candidate whose second and third gains both lie within the
-    // tolerance of 1.0, or the first one.
-    const float tolerance = Tolerance<Scale>(plan, h);
-    int32_t chosen = 0;
-    for (int32_t k = 0; k < kCandidates; ++k) {
-        if (std::fabs(candidates[k].second - 1.0f) <= tolerance &&
-            std::fabs(candidates[k].third - 1.0f) <= tolerance) {
-            chosen = k;
-            break;
+    *out = Select(candidates, Tolerance<Scale>(plan, h));
+    return true;
+}
+
+// The four tint modes 0..3 of one image at once, each giving exactly what
+// Analyse gives it: one pass over the pixels counts the histograms and both
+// grids (modes 0, 1 and 3 count pixels within the limits, mode 2 also
+// pixels above them in one or two channels); the strict grid is ranked once
+// for modes 0, 1 and 3, the loose one for mode 2; each channel limit is
+// trimmed once by its histogram and once by its log histogram, the logs
+// taken as they are read. `h.hist` receives the histograms; the log tables
+// are not used. `cells` and `loose` are scratch.
+template <class Scale>
+void AnalyseAllModes(const PixelSet<typename Scale::Sample>& px, const Histograms& h, RankedCells& cells,
+                     float* loose, GainTriple out[kTintModes], bool result[kTintModes]) {
+    for (int m = 0; m < kTintModes; ++m) result[m] = false;
+    constexpr int32_t kBins = Scale::kBins;
+    for (float* hist : h.hist) std::fill(hist, hist + kBins, 0.0f);
+    float* strict = cells.weights.data();
+    std::fill(strict, strict + kChromaCells, 0.0f);
+    std::fill(loose, loose + kChromaCells, 0.0f);
+    int64_t strictCount = 0, looseCount = 0;
+    px.ForEach([&](int32_t c0, int32_t c1, int32_t c2) {
+        h.hist[0][c0] += 1.0f;
+        h.hist[1][c1] += 1.0f;
+        h.hist[2][c2] += 1.0f;
+        constexpr int32_t lo = Scale::kDarkest, lim = Scale::kLimit;
+        if (c0 < lo || c1 < lo || c2 < lo) return;
+        const bool inStrict = c0 <= lim && c1 <= lim && c2 <= lim;
+        const bool inLoose = c0 <= lim || c1 <= lim || c2 <= lim;
+        if (!inLoose) return;
+        const int32_t cell = ChromaCoordinate(c1, c0) * kChromaSide + ChromaCoordinate(c2, c0);
+        loose[cell] += 1.0f;
+        ++looseCount;
+        if (inStrict) {
+            strict[cell] += 1.0f;
+            ++strictCount;
+        }
+    });
+    if (!MeasurableHistograms<Scale>(h)) return;
+
+    float largest = 0.0f;
+    for (const float* hist : h.hist) largest = std::max(largest, *std::max_element(hist, hist + kBins));
+    const FloorLogCount floorLog(largest);
+    int32_t linear[3], logged[3];
+    for (int c = 0; c < 3; ++c) {
+        const float* hist = h.hist[c];
+        linear[c] = TrimmedLimit<Scale>([hist](int32_t i) { return FloorCount(hist[i]); });
+        logged[c] = TrimmedLimit<Scale>([hist, &floorLog](int32_t i) { return floorLog(hist[i]); });
+    }
+    const float linearSpread = LimitSpread(linear), logSpread = LimitSpread(logged);
+
+    if (strictCount > 0) {
+        RankGrid(PlanFor(0), cells);  // modes 0, 1 and 3 never refuse a grid
+        out[3] = TintFromCentroid(cells.weights.data(), cells.xs.data(), cells.ys.data());
+        out[0] = Select(Candidates(cells, PlanFor(0)), 2.0f * linearSpread);
+        out[1] = Select(Candidates(cells, PlanFor(1)), 2.0f * logSpread);
+        result[0] = result[1] = result[3] = true;
+    }
+    if (looseCount > 0) {
+        std::copy(loose, loose + kChromaCells, cells.weights.data());
+        const ModePlan plan = PlanFor(2);
+        if (RankGrid(plan, cells)) {
+            out[2] = Select(Candidates(cells, plan), 2.0f * std::min(linearSpread, logSpread));
+            result[2] = true;
         }
     }
-    *out = candidates[chosen];
-    return true;
 }
 
 // The gains of an analysis, or 1.0 when it gave up.
@@ -345,7 +491,8 @@ bool Report(bool result, const GainTriple& g, float gains[3]) {
 }
 
 // 8-bit variants: every table in the call's own storage.
-bool Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float gains[3]) {
+template <class Source>
+bool Analyse8(const Source& px, int32_t tintMode, float gains[3]) {
     std::array<std::array<float, Scale8::kBins>, 3> hist;
     std::array<std::array<float, Scale8::kBins>, 3> logHist;
     const Histograms h{{hist[0].data(), hist[1].data(), hist[2].data()},
@@ -357,12 +504,59 @@ bool Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float gains[3]) {
 
 }  // namespace
 
+void EstimateTintGainsBlobAllModes8(const ImageView<const uint8_t>& blob, int32_t black, float gains[][3],
+                                    bool results[]) {
+    std::array<std::array<float, Scale8::kBins>, 3> hist;
+    const Histograms h{{hist[0].data(), hist[1].data(), hist[2].data()}, {nullptr, nullptr, nullptr}};
+    RankedCells cells;
+    std::array<float, kChromaCells> loose;
+    GainTriple out[kTintModes];
+    bool ok[kTintModes];
+    AnalyseAllModes<Scale8>(BlobSample(blob, black), h, cells, loose.data(), out, ok);
+    for (int m = 0; m < kTintModes; ++m) results[m] = Report(ok[m], out[m], gains[m]);
+}
+
+void EstimateTintGainsBlobAllModes16(const ImageView<const uint16_t>& blob, int32_t black, float gains[][3],
+                                     bool results[]) {
+    RankedCells cells;
+    std::array<float, kChromaCells> loose;
+    GainTriple out[kTintModes];
+    bool ok[kTintModes];
+    bool analysed = false;
+    for (int m = 0; m < kTintModes; ++m) {
+        // The blocks a call of this mode alone takes, in the same order; the
+        // first mode that has them counts the histograms into its first three.
+        const int blocks = PlanFor(m).logTrim ? 6 : 3;
+        HostArray<float> tables[6];
+        bool have = true;
+        for (int b = 0; b < blocks && have; ++b) have = bool(tables[b] = HostArray<float>::Allocate(Scale16::kBins));
+        if (!have) {
+            results[m] = Report(false, {}, gains[m]);
+            continue;
+        }
+        if (!analysed) {
+            const Histograms h{{tables[0].data(), tables[1].data(), tables[2].data()}, {nullptr, nullptr, nullptr}};
+            AnalyseAllModes<Scale16>(BlobSample(blob, black), h, cells, loose.data(), out, ok);
+            analysed = true;
+        }
+        results[m] = Report(ok[m], out[m], gains[m]);
+    }
+}
+
 bool EstimateTintGains(const ImageView<const uint8_t>& image, int32_t tintMode, float gains[3]) {
     return Analyse8(EveryPixel(image), tintMode, gains);
 }
 
 bool EstimateTintGainsBlob8(const ImageView<const uint8_t>& blob, int32_t tintMode, float gains[3]) {
     return Analyse8(BlobSample(blob), tintMode, gains);
+}
+
+int32_t TintGridCell8(int32_t c0, int32_t c1, int32_t c2, int32_t tintMode) {
+    return GridCell<Scale8>(c0, c1, c2, PlanFor(tintMode).looseGrid);
+}
+
+bool EstimateTintGainsFromCounts(const TintCounts& counts, int32_t tintMode, float gains[3]) {
+    return Analyse8(counts, tintMode, gains);
 }
 
 bool EstimateTintGainsBlob16(const ImageView<const uint16_t>& blob, int32_t tintMode, float gains[3]) {

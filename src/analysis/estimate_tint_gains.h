@@ -48,6 +48,7 @@
 
 #include <cstdint>
 
+#include "analysis/analysis_helpers.h"
 #include "image/image_view.h"
 
 namespace lx {
@@ -70,5 +71,38 @@ bool EstimateTintGainsBlob8(const ImageView<const uint8_t>& blob, int32_t tintMo
 // each); when the host refuses one, every block already taken is released
 // and the result is false with gains 1.0.
 bool EstimateTintGainsBlob16(const ImageView<const uint16_t>& blob, int32_t tintMode, float gains[3]);
+
+// For a caller that visits every pixel of an 8-bit image anyway (the
+// one-shot correction counts them while it removes the black offset): what
+// the full-image analysis starts from, and the analysis from it. Counting
+// every pixel (c0, c1, c2) of an image as levels[0][c0], levels[1][c1],
+// levels[2][c2] and, unless TintGridCell8 leaves it out, cells[cell], then
+// calling EstimateTintGainsFromCounts gives what EstimateTintGains gives on
+// that image.
+struct TintCounts {
+    uint64_t levels[3][256] = {};       // pixels per level, per channel
+    uint64_t cells[kChromaCells] = {};  // pixels per chromaticity cell
+};
+
+// The chromaticity cell (x * 101 + y) an 8-bit pixel (first, second, third
+// channel) counts in under the grid rule of `tintMode`, or -1 when the rule
+// leaves it out.
+int32_t TintGridCell8(int32_t c0, int32_t c1, int32_t c2, int32_t tintMode);
+
+bool EstimateTintGainsFromCounts(const TintCounts& counts, int32_t tintMode, float gains[3]);
+
+// Tint modes 0..3 of a blob at once: gains[m] and results[m] are what
+// EstimateTintGainsBlob8 / 16 in mode m gives for the blob with every sample
+// lowered by `black` (at most the smallest sample), bit for bit, while the
+// blob is only read. The modes share one pass over the examined pixels, the
+// histograms, the grid rankings (one for modes 0, 1 and 3, one for mode 2)
+// and the trimmed limits. About 170 KB of the call's own storage.
+// The 16-bit form takes, mode by mode, the host blocks a call of that mode
+// takes, in the same order, releasing them before the next mode's; a mode
+// whose blocks the host refuses gives up (gains 1.0) as that call would.
+void EstimateTintGainsBlobAllModes8(const ImageView<const uint8_t>& blob, int32_t black, float gains[][3],
+                                    bool results[]);
+void EstimateTintGainsBlobAllModes16(const ImageView<const uint16_t>& blob, int32_t black, float gains[][3],
+                                     bool results[]);
 
 }  // namespace lx

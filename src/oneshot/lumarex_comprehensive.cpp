@@ -10,10 +10,14 @@
 
 #include "analysis/estimate_tint_gains.h"
 #include "image/image_view.h"
+#include "oneshot/one_shot_rows.h"
 #include "oneshot/sharpen_max_channel.h"
 #include "platform/float_convert.h"
+#include "platform/platform.h"
 #include "stages/color_cube.h"
 #include "stages/color_restore.h"
+#include "stages/detail_range.h"
+#include "stages/exp_smooth_plane.h"
 #include "stages/local_contrast_map.h"
 #include "stages/log_exp_gain_tables.h"
 #include "stages/log_gain_tables.h"
@@ -30,24 +34,10 @@ constexpr LocalContrastScale kDetailScale{8.0f, 256.0f, 5 * 256};
 
 using Table = std::array<float, kLevels>;
 
-// Runs f(r, g, b) over every pixel in row order, the pointers addressing
-// the pixel's three samples.
-template <class F>
-void ForEachPixel(const ImageView<uint8_t>& p, F&& f) {
-    for (int32_t y = 0; y < p.height; ++y) {
-        uint8_t* c[3];
-        p.Row(y, c);
-        for (int32_t x = 0; x < p.width; ++x) {
-            f(c[0], c[1], c[2]);
-            for (uint8_t*& q : c) q += p.pixelStride;
-        }
-    }
-}
-
 // Centre weight of a pixel = (qx[x / 64] + qy[y / 64]) * 2: 4.0 at the centre
 // blocks, falling linearly toward the borders (slightly below 0 in the last
-// block column or row). Images under 384 pixels in either direction weigh
-// every pixel 1.0.
+// block column or row, exactly 0 in the corner blocks). Images under 384
+// pixels in either direction weigh every pixel 1.0.
 struct CentreWeights {
     bool uniform;
     int32_t blocks;                   // 64-pixel block columns, the last one partial
@@ -73,24 +63,60 @@ struct CentreWeights {
     }
 };
 
-// Per-level sample counts, one array per channel so that neighbouring
-// samples do not wait on each other's increments. 64 bits: an image can hold
-// more than 2^32 samples of one level.
+// Per-level sample counts, one array per channel and two per channel for
+// alternate pixels, so that neighbouring samples of one level do not wait
+// on each other's increments. 64 bits: an image can hold more than 2^32
+// samples of one level.
 struct LevelCounts {
-    std::array<uint64_t, 256> c[3]{};
-    void Add(uint8_t r, uint8_t g, uint8_t b) { ++c[0][r], ++c[1][g], ++c[2][b]; }
-    // The float histogram that adding 1.0f once per sample would give.
+    std::array<uint64_t, 256> c[2][3]{};
+    void AddRow(const PlanarRow& px, int32_t n) {
+        const uint8_t *r = px.c[0], *g = px.c[1], *b = px.c[2];
+        int32_t x = 0;
+        for (; x + 1 < n; x += 2) {
+            ++c[0][0][r[x]], ++c[0][1][g[x]], ++c[0][2][b[x]];
+            ++c[1][0][r[x + 1]], ++c[1][1][g[x + 1]], ++c[1][2][b[x + 1]];
+        }
+        if (x < n) ++c[0][0][r[x]], ++c[0][1][g[x]], ++c[0][2][b[x]];
+    }
+    uint64_t At(int channel, int level) const { return c[0][channel][level] + c[1][channel][level]; }
+    // The float histogram of all three channels that adding 1.0f once per
+    // sample would give.
     Table AsFloat() const {
         Table hist;
-        for (int i = 0; i < 256; ++i) hist[i] = CountAsFloatSum(c[0][i] + c[1][i] + c[2][i]);
+        for (int i = 0; i < 256; ++i) hist[i] = CountAsFloatSum(At(0, i) + At(1, i) + At(2, i));
         return hist;
     }
 };
 
+// Chromaticity cells counted the same way, two tables for alternate pixels.
+struct CellCounts {
+    std::array<uint64_t, kChromaCells> c[2]{};
+    void AddRow(const int16_t* cells, int32_t n) {
+        int32_t x = 0;
+        for (; x + 1 < n; x += 2) {
+            if (cells[x] >= 0) ++c[0][cells[x]];
+            if (cells[x + 1] >= 0) ++c[1][cells[x + 1]];
+        }
+        if (x < n && cells[x] >= 0) ++c[0][cells[x]];
+    }
+};
+
+// Each pixel's centre weight added to the bin of its largest level, in row
+// order: the float sums are those of adding one pixel at a time.
+void AddWeightedRow(Table& hist, const uint8_t* largest, int32_t n, const float* rowWeights) {
+    for (int32_t x = 0; x < n; ++x) hist[largest[x]] += rowWeights[x >> 6];
+}
+
+// A heap array of working memory; large ones may get large pages.
+struct BlockFree {
+    void operator()(void* p) const { platform::FreeLargeBlock(p); }
+};
 template <class T>
-std::unique_ptr<T[]> HeapArray(int64_t n) {
+using Block = std::unique_ptr<T[], BlockFree>;
+template <class T>
+Block<T> HeapArray(int64_t n) {
     if (n < 0 || uint64_t(n) > SIZE_MAX / sizeof(T)) return nullptr;
-    return std::unique_ptr<T[]>(new (std::nothrow) T[size_t(n)]);
+    return Block<T>(static_cast<T*>(platform::AllocateLargeBlock(size_t(n) * sizeof(T))));
 }
 
 // Everything the correction needs from the heap, taken before the image is
@@ -102,58 +128,77 @@ struct OneShot {
     int32_t W, H;
     int64_t N;
     bool contrast;
+    bool disjoint;     // no two pixels share a sample: passes may be merged
+    bool clip;         // the low clip reads the channel histogram
     CentreWeights weights;
-    std::unique_ptr<float[]> rowWeights;
-    std::unique_ptr<uint8_t[]> values;  // V before the stretch: each pixel's largest level
-    std::unique_ptr<float[]> detail, map, norm;
-    std::unique_ptr<int64_t[]> detailHist;  // a bin can count more than 2^31 pixels
-    std::unique_ptr<uint8_t[]> lifted;      // brightened sample by (largest, sample)
+    Block<float> rowWeights;
+    Block<uint8_t> rows;       // three planar rows, each pixel's largest and its largest before the cast
+    Block<int16_t> cells;      // chromaticity cells of a row
+    Block<uint8_t> values;     // V before the stretch: each pixel's largest level
+    Block<float> detail, map, norm;
+    Block<int64_t> detailHist;  // two, for alternate pixels; a bin can count more than 2^31 pixels
+    Block<int32_t> bins;        // detail bins of a row
+    // The cast analysis' counts, made while the black offset goes, and
+    // their sums as the analysis takes them.
+    std::unique_ptr<LevelCounts> tintLevels;
+    std::unique_ptr<CellCounts> tintCells;
+    std::unique_ptr<TintCounts> tintCounts;
 
     Table weightedHist{};  // centre-weighted counts of each pixel's largest channel
     LevelCounts counts;    // all samples, for the channel histogram
+    // Or, after the cast where the counts before it were kept: the samples
+    // per level of all three channels.
+    bool castCounted = false;
+    std::array<uint64_t, kLevels> castLevels{};
+
+    // The histogram of all samples that adding 1.0f once per sample would give.
+    Table ChannelHistogram() const {
+        if (!castCounted) return counts.AsFloat();
+        Table hist;
+        for (int i = 0; i < kLevels; ++i) hist[i] = CountAsFloatSum(castLevels[i]);
+        return hist;
+    }
+
+    int64_t rowCapacity = 0;
+    PlanarRow Planar() const {
+        uint8_t* r = rows.get();
+        return PlanarRow{{r, r + rowCapacity, r + 2 * rowCapacity}};
+    }
+    uint8_t* Largest() const { return rows.get() + 3 * rowCapacity; }
+    uint8_t* Before() const { return rows.get() + 4 * rowCapacity; }
+    RowPixels Row(int32_t y) const { return RowPixels::Of(p, y, disjoint); }
 
     bool Allocate() {
+        rowCapacity = RowCapacity(W);
         rowWeights = HeapArray<float>(W / 64 + 1);
+        rows = HeapArray<uint8_t>(5 * rowCapacity);
+        if (rows) std::fill_n(rows.get(), 5 * rowCapacity, uint8_t{0});  // padding lanes read defined bytes
+        bool ok = weights.Init(W, H) && rowWeights && rows;
+        if (s->tintCorrection != 0 && disjoint) {
+            cells = HeapArray<int16_t>(rowCapacity);
+            tintLevels.reset(new (std::nothrow) LevelCounts());
+            tintCells.reset(new (std::nothrow) CellCounts());
+            tintCounts.reset(new (std::nothrow) TintCounts());
+            ok = ok && cells && tintLevels && tintCells && tintCounts;
+        }
         if (contrast) {
             values = HeapArray<uint8_t>(N);
             detail = HeapArray<float>(N);
             map = HeapArray<float>(N);
             norm = HeapArray<float>(std::max(W, H));
-            detailHist = HeapArray<int64_t>(kDetailScale.Bins());
-        } else {
-            lifted = HeapArray<uint8_t>(kLevels * kLevels);
+            detailHist = HeapArray<int64_t>(2 * kDetailScale.Bins());
+            bins = HeapArray<int32_t>(rowCapacity);
+            ok = ok && values && detail && map && norm && detailHist && bins;
         }
-        return weights.Init(W, H) && rowWeights &&
-               (contrast ? values && detail && map && norm && detailHist : bool(lifted));
-    }
-
-    // Runs f(r, g, b, weight) over every pixel in row order with its centre weight.
-    template <class F>
-    void ForEachWeightedPixel(F&& f) {
-        for (int32_t y = 0; y < H; ++y) {
-            weights.Row(y, rowWeights.get());
-            uint8_t* c[3];
-            p.Row(y, c);
-            for (int32_t x = 0; x < W; ++x) {
-                f(c[0], c[1], c[2], rowWeights[x >> 6]);
-                for (uint8_t*& q : c) q += p.pixelStride;
-            }
-        }
+        return ok;
     }
 };
 
 // Lowest sample of any channel (the lowest non-empty level of the channel
 // histogram); stops at the first 0.
-uint8_t LowestLevel(const ImageView<uint8_t>& p) {
+uint8_t LowestLevel(const OneShot& o) {
     uint8_t lowest = 255;
-    for (int32_t y = 0; y < p.height && lowest > 0; ++y) {
-        uint8_t* c[3];
-        p.Row(y, c);
-        for (int32_t x = 0; x < p.width; ++x) {
-            const int64_t o = int64_t{x} * p.pixelStride;
-            lowest = std::min({lowest, c[0][o], c[1][o], c[2][o]});
-        }
-    }
+    for (int32_t y = 0; y < o.H && lowest > 0; ++y) lowest = RowMinimum(o.Row(y), o.W, lowest);
     return lowest;
 }
 
@@ -164,54 +209,133 @@ int HighestNonZero(const Table& hist) {
     return 0;
 }
 
-// The black offset removed; the weighted histogram of each
-// pixel's largest channel and V. Without a tint request the samples are
-// also counted here: they are the ones the cast step would count. Returns the
-// stretch of V, 255 / its highest level (0 for an image black after the
-// offset, which has nothing to stretch).
+// The highest level whose weighted count is not 0, from the highest level
+// met under a positive weight and the highest met under a negative one: a
+// sum of weights of one sign never comes to 0, and zero weights add nothing.
+// Only a level met under both signs needs its sum, which `exact` gives.
+template <class Exact>
+int HighestWeightedLevel(int positive, int negative, Exact&& exact) {
+    if (positive != negative) return std::max({positive, negative, 0});
+    if (positive <= 0) return 0;
+    return HighestNonZero(exact());
+}
+
+// The black offset removed; V, and what the later steps need of the
+// samples as they now are: the cast analysis' counts when a cast is to be
+// measured (the weighted histogram then waits for the cast, and only the
+// highest weighted level is kept now), else the weighted histogram of each
+// pixel's largest channel and, for the low clip, the channel histogram.
+// Returns the stretch of V, 255 / its highest weighted level (0 for an image
+// black after the offset, which has nothing to stretch).
 float RemoveBlackOffset(OneShot& o) {
-    const uint8_t black = LowestLevel(o.p);
-    uint8_t* v = o.values.get();
-    const bool count = o.s->tintCorrection == 0;
-    o.ForEachWeightedPixel([&](uint8_t* r, uint8_t* g, uint8_t* b, float w) {
-        *r = uint8_t(*r - black), *g = uint8_t(*g - black), *b = uint8_t(*b - black);
-        const uint8_t m = std::max({*r, *g, *b});
-        o.weightedHist[m] += w;
-        if (count) o.counts.Add(*r, *g, *b);
-        if (v) *v++ = m;
+    const uint8_t black = LowestLevel(o);
+    const PlanarRow px = o.Planar();
+    uint8_t* largest = o.Largest();
+    const bool tint = o.tintLevels != nullptr;
+    const bool count = o.s->tintCorrection == 0 && o.clip;
+    int positive = -1, negative = -1;  // highest levels under each sign of weight
+    for (int32_t y = 0; y < o.H; ++y) {
+        RemoveBlackRow(o.Row(y), o.W, black, px, largest);
+        o.weights.Row(y, o.rowWeights.get());
+        if (o.values) std::memcpy(&o.values[y * int64_t{o.W}], largest, size_t(o.W));
+        if (count) o.counts.AddRow(px, o.W);
+        if (!tint) {
+            AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
+            continue;
+        }
+        for (int32_t x0 = 0; x0 < o.W; x0 += 64) {
+            const float w = o.rowWeights[x0 >> 6];
+            if (w == 0.0f) continue;
+            uint8_t m = 0;
+            for (int32_t x = x0, end = std::min(x0 + 64, o.W); x < end; ++x) m = std::max(m, largest[x]);
+            int& highest = w > 0.0f ? positive : negative;
+            highest = std::max(highest, int{m});
+        }
+        o.tintLevels->AddRow(px, o.W);
+        ChromaCellsRow(px, o.W, o.s->tintMode, o.cells.get());
+        o.tintCells->AddRow(o.cells.get(), o.W);
+    }
+    const int maxV = !tint ? HighestNonZero(o.weightedHist) : HighestWeightedLevel(positive, negative, [&] {
+        Table hist{};
+        for (int32_t y = 0; y < o.H; ++y) {
+            ReadRow(o.Row(y), o.W, px, largest);
+            o.weights.Row(y, o.rowWeights.get());
+            AddWeightedRow(hist, largest, o.W, o.rowWeights.get());
+        }
+        return hist;
     });
-    const int maxV = HighestNonZero(o.weightedHist);
     return maxV > 0 ? 255.0f / float(maxV) : 0.0f;
 }
 
+// The histograms of the samples as they are, when the cast is not applied:
+// the weighted one unless it was made with the black offset.
+void MeasureUncast(OneShot& o) {
+    const bool weigh = o.tintLevels != nullptr;
+    if (!weigh && !o.clip) return;
+    const PlanarRow px = o.Planar();
+    uint8_t* largest = o.Largest();
+    for (int32_t y = 0; y < o.H; ++y) {
+        ReadRow(o.Row(y), o.W, px, largest);
+        if (o.clip) o.counts.AddRow(px, o.W);
+        if (!weigh) continue;
+        o.weights.Row(y, o.rowWeights.get());
+        AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
+    }
+}
+
+// The cast analysis from the counts made with the black offset, or from the
+// image when they could not be made.
+bool MeasureCast(OneShot& o, float g[3]) {
+    if (o.tintLevels == nullptr) return EstimateTintGains(o.p, o.s->tintMode, g);
+    TintCounts& counts = *o.tintCounts;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 256; ++i) counts.levels[k][i] = o.tintLevels->At(k, i);
+    for (int32_t i = 0; i < kChromaCells; ++i) counts.cells[i] = o.tintCells->c[0][i] + o.tintCells->c[1][i];
+    return EstimateTintGainsFromCounts(counts, o.s->tintMode, g);
+}
+
 // The colour cast, applied in fixed point, then the histograms of the
-// result. Without it the samples are those counted with the black offset,
-// whose weighted histogram (the same sums in the same order) stands.
-void RemoveCast(OneShot& o) {
+// result. Without it the samples are those measured with the black offset.
+// Where pixels share no samples, the stretched V goes into the first
+// contrast plane on the way (V is each pixel's largest level before the
+// cast); returns whether it did.
+bool RemoveCast(OneShot& o, float stretch) {
     const OneShotSettings& s = *o.s;
-    if (s.tintCorrection == 0) return;
+    if (s.tintCorrection == 0) return false;
     float g[3];
-    if (!EstimateTintGains(o.p, s.tintMode, g)) {
-        ForEachPixel(o.p, [&](uint8_t* r, uint8_t* gr, uint8_t* b) { o.counts.Add(*r, *gr, *b); });
-        return;
+    if (!MeasureCast(o, g)) {
+        MeasureUncast(o);
+        return false;
     }
     const float softened[3] = {SoftenedGain(g[0], s.tintStrength), SoftenedGain(g[1], s.tintStrength),
                                SoftenedGain(g[2], s.tintStrength)};
     int32_t k[3];
     TintFactorsPerMille(softened, k);
-    int64_t scaled[3][kLevels];  // level * factor / 1000 per channel
-    for (int c = 0; c < 3; ++c)
-        for (int i = 0; i < kLevels; ++i) scaled[c][i] = int64_t{i} * k[c] / 1000;
+    const TintTables tables(k);
     o.weightedHist.fill(0.0f);
-    o.counts = LevelCounts{};
-    o.ForEachWeightedPixel([&](uint8_t* r, uint8_t* gr, uint8_t* b, float w) {
-        int64_t a[3] = {scaled[0][*r], scaled[1][*gr], scaled[2][*b]};
-        CompressHighlights(a, 255);
-        for (int64_t& v : a) v = std::clamp<int64_t>(v, 0, 255);
-        *r = uint8_t(a[0]), *gr = uint8_t(a[1]), *b = uint8_t(a[2]);
-        o.counts.Add(*r, *gr, *b);
-        o.weightedHist[std::max({*r, *gr, *b})] += w;
-    });
+    const PlanarRow px = o.Planar();
+    uint8_t* largest = o.Largest();
+    const bool fill = o.contrast && o.disjoint;
+    // The samples' histogram after the cast from the one before it: each
+    // level moves to level x factor / 1000 (clamped), and the compression
+    // of highlights moves a few samples further, which the rows tally.
+    const bool push = o.clip && o.tintLevels != nullptr;
+    std::array<int64_t, kLevels> moved{};
+    for (int32_t y = 0; y < o.H; ++y) {
+        ApplyTintRow(o.Row(y), o.W, tables, o.Before(), px, largest, push ? moved.data() : nullptr);
+        if (fill) FillValueRow(o.Before(), o.W, stretch, o.detail.get() + y * int64_t{o.W});
+        if (o.clip && !push) o.counts.AddRow(px, o.W);
+        o.weights.Row(y, o.rowWeights.get());
+        AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
+    }
+    if (push) {
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < kLevels; ++i)
+                o.castLevels[std::clamp<int64_t>(tables.scaled[c][i], 0, 255)] += o.tintLevels->At(c, i);
+        for (int i = 0; i < kLevels; ++i) o.castLevels[i] += uint64_t(moved[i]);
+        o.castCounted = true;
+    }
+    return fill;
 }
 
 struct LevelRange {
@@ -222,10 +346,11 @@ struct LevelRange {
 // The low clip c0 (the level below which the share of all samples
 // lies) and the white level (above which 0.256 of the weighted pixels lie,
 // N x 256 / 1000).
-LevelRange FindLevels(const OneShot& o, const Table& channelHist) {
+LevelRange FindLevels(const OneShot& o) {
     const OneShotSettings& s = *o.s;
     int32_t c0 = 0;
-    if (s.shadowClip != 0 && s.shadowClipPermille != 0) {
+    if (o.clip) {
+        const Table channelHist = o.ChannelHistogram();
         const float t = ShadowClipThreshold(s.shadowClipPermille, o.N);
         // A share of 1000 per mille or more is never passed: everything clips.
         c0 = t < 0.0f ? -1 : kLevels - 1;
@@ -261,14 +386,35 @@ int32_t AutoToneStrength(const Table& weightedHist, int32_t toneTarget, int32_t 
     return std::min(LiftStrength(target, means), strengthLimit);
 }
 
-// The local-contrast map of the stretched V.
-ContrastRange ContrastMap(OneShot& o, const Table& stretchedV) {
+// The local-contrast map of the stretched V (see BuildLocalContrastMap): V
+// stretched into the first plane unless the cast did it, smoothed; the
+// detail's magnitude into the second, smoothed; then the map over the
+// second, and the range that holds all but 1 % of it at either end.
+ContrastRange ContrastMap(OneShot& o, float stretch, bool filled) {
     const int32_t n = std::max(o.W, o.H);
     const float a = SmoothingDecay(SmoothingRadius(o.W, o.H));
     BuildSmoothNorm(o.norm.get(), n, a);
-    const uint8_t* v = o.values.get();
-    return BuildLocalContrastMap([&](int64_t i) { return stretchedV[v[i]]; }, Plane{o.detail.get(), o.W, o.H},
-                                 Plane{o.map.get(), o.W, o.H}, o.detailHist.get(), o.norm.get(), a, kDetailScale);
+    auto row = [&](const auto& plane, int32_t y) { return plane.get() + y * int64_t{o.W}; };
+    if (!filled)
+        for (int32_t y = 0; y < o.H; ++y) FillValueRow(row(o.values, y), o.W, stretch, row(o.detail, y));
+    ExpSmoothPlane(Plane{o.detail.get(), o.W, o.H}, o.norm.get(), a);
+    for (int32_t y = 0; y < o.H; ++y) DetailMagnitudeRow(row(o.values, y), row(o.detail, y), o.W, stretch, row(o.map, y));
+    ExpSmoothPlane(Plane{o.map.get(), o.W, o.H}, o.norm.get(), a);
+
+    const int32_t bins = kDetailScale.Bins();
+    int64_t* hist[2] = {o.detailHist.get(), o.detailHist.get() + bins};
+    std::fill_n(hist[0], 2 * bins, int64_t{0});
+    const ContrastScale scale{kDetailScale.floor, kDetailScale.divisor, kDetailScale.half};
+    int32_t* b = o.bins.get();
+    for (int32_t y = 0; y < o.H; ++y) {
+        ContrastMapRow(row(o.values, y), row(o.detail, y), row(o.map, y), o.W, stretch, scale, b);
+        int32_t x = 0;
+        for (; x + 1 < o.W; x += 2) ++hist[0][b[x]], ++hist[1][b[x + 1]];
+        if (x < o.W) ++hist[0][b[x]];
+    }
+    for (int32_t i = 0; i < bins; ++i) hist[0][i] += hist[1][i];
+    const DetailBins found = FindDetailBins(hist[0], bins, o.N / 100);
+    return ContrastRange{found.low - kDetailScale.half, found.high - kDetailScale.half - 2};
 }
 
 // The level stretch, then every pixel brightened by the gain
@@ -276,36 +422,9 @@ ContrastRange ContrastMap(OneShot& o, const Table& stretchedV) {
 // local contrast is on. Nothing reads the samples between the two steps.
 void Brighten(OneShot& o, const LevelRange& levels, const Table& primary, const Table& secondary,
               const ContrastRange& range) {
-    std::array<uint8_t, kLevels> stretched;
-    for (int i = 0; i < kLevels; ++i)
-        stretched[i] = uint8_t(std::clamp((i - levels.low) * levels.scale / 1000, 0, 255));
-    if (o.contrast) {
-        const float lo = float(range.low), q = 1.0f / float(range.high - range.low);
-        const bool flat = range.high == range.low;
-        const float* e = o.map.get();
-        ForEachPixel(o.p, [&](uint8_t* r, uint8_t* g, uint8_t* b) {
-            const uint8_t cr = stretched[*r], cg = stretched[*g], cb = stretched[*b];
-            const uint8_t m = std::max({cr, cg, cb});
-            // An empty range has no ramp: pixels above its level take the
-            // primary curve, the rest the secondary.
-            const float u = std::clamp(flat ? (*e > lo ? 1.0f : 0.0f) : (*e - lo) * q, 0.0f, 1.0f);
-            ++e;
-            const float gain = u * primary[m] + (1.0f - u) * secondary[m];
-            *r = uint8_t(TruncClamp(float(cr) * gain, 0, 255));
-            *g = uint8_t(TruncClamp(float(cg) * gain, 0, 255));
-            *b = uint8_t(TruncClamp(float(cb) * gain, 0, 255));
-        });
-        return;
-    }
-    // The gain is primary[m] alone, so a result depends only on the sample
-    // and its pixel's largest channel: one byte per (m, c).
-    for (int m = 0; m < kLevels; ++m)
-        for (int c = 0; c < kLevels; ++c) o.lifted[m * kLevels + c] = uint8_t(TruncClamp(float(c) * primary[m], 0, 255));
-    ForEachPixel(o.p, [&](uint8_t* r, uint8_t* g, uint8_t* b) {
-        const uint8_t cr = stretched[*r], cg = stretched[*g], cb = stretched[*b];
-        const uint8_t* out = &o.lifted[std::max({cr, cg, cb}) * kLevels];
-        *r = out[cr], *g = out[cg], *b = out[cb];
-    });
+    const BrightenTables t(levels.low, levels.scale, primary.data(), secondary.data(), range.low, range.high);
+    for (int32_t y = 0; y < o.H; ++y)
+        BrightenRow(o.Row(y), o.W, o.contrast ? o.map.get() + y * int64_t{o.W} : nullptr, t, o.Planar());
 }
 
 // The finishing stages, in order, each when enabled.
@@ -342,20 +461,23 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     o.p = ViewOf<uint8_t>(image), o.s = &s;
     o.W = image.width, o.H = image.height, o.N = int64_t{o.W} * o.H;
     o.contrast = s.localContrast != 0;
+    // Three distinct samples per pixel, no sample shared between pixels.
+    o.disjoint = o.p.PixelsAreDisjoint() && o.p.channel[0] != o.p.channel[1] && o.p.channel[1] != o.p.channel[2] &&
+                 o.p.channel[0] != o.p.channel[2];
+    o.clip = s.shadowClip != 0 && s.shadowClipPermille != 0;
     if (!o.Allocate()) return 0;
 
+    // V after the stretch is min(V x stretch, 255).
     const float stretch = RemoveBlackOffset(o);
-    Table stretchedV;  // V after the stretch depends on the pixel's level alone
-    for (int i = 0; i < kLevels; ++i) stretchedV[i] = std::min(float(i) * stretch, 255.0f);
-    RemoveCast(o);
-    const LevelRange levels = FindLevels(o, o.counts.AsFloat());
+    const bool filled = RemoveCast(o, stretch);
+    const LevelRange levels = FindLevels(o);
     // A missing strength pointer reads as 0 and receives nothing.
     int32_t strength = s.toneStrength != nullptr ? *s.toneStrength : 0;
     if (s.autoTone != 0) {
         strength = AutoToneStrength(o.weightedHist, s.toneTarget, s.strengthLimit);
         if (s.toneStrength != nullptr) *s.toneStrength = strength;
     }
-    const ContrastRange range = o.contrast ? ContrastMap(o, stretchedV) : ContrastRange{};
+    const ContrastRange range = o.contrast ? ContrastMap(o, stretch, filled) : ContrastRange{};
 
     // Tables start as identity gains, so a builder that fails for want of
     // host memory leaves the image unbrightened.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "lumarex/lumarex.h"
+#include "stages/count_as_float.h"
 
 namespace lx {
 
@@ -44,8 +45,12 @@ struct OneShotSettings {
 // at each pixel's largest channel; then sharpening, colour restoration, warm
 // tone and colour tables when enabled.
 //
-// Working memory comes from the process heap (and from the host only for the
-// log/exp gain tables). Always returns 0. Degenerate inputs return 0 with the
+// The image is read and written a row at a time; the passes over it are
+// merged where they read the same samples (the cast analysis counts the
+// pixels while the black offset goes). Working memory comes from the
+// process heap (and from the host only for the log/exp gain tables): with
+// local contrast 9 bytes per pixel (V as a byte, two float planes for the
+// smoothing), otherwise a few rows. Always returns 0. Degenerate inputs return 0 with the
 // image left valid: no pixels (untouched), heap exhaustion (untouched), a
 // white level at or below the low clip (no stretch), hi == lo of the detail
 // histogram (a hard switch between the two gain tables).
@@ -66,10 +71,5 @@ void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t out[3]);
 // The low-clip threshold: permille x 3N / 1000 samples (float), the product
 // formed exactly whatever the share and the pixel count N.
 float ShadowClipThreshold(int32_t permille, int64_t pixels);
-
-// The float that n additions of 1.0f to 0.0f give: exact up to 2^24, where
-// the sum stops (2^24 + 1 rounds back to 2^24). Lets a histogram kept as
-// integer counts stand for one kept in float.
-inline float CountAsFloatSum(uint64_t n) { return float(n < (uint64_t{1} << 24) ? n : uint64_t{1} << 24); }
 
 }  // namespace lx

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "simd/kernels.h"
+
 namespace lx {
 namespace {
 
@@ -12,22 +14,7 @@ namespace {
 // Lines are independent, so the values are those of walking them one by one.
 constexpr int32_t kLanes = 64;
 
-struct Kernel {
-    float side;
-    float centre;
-    float edge;  // for an end pixel: 1 / (side + centre) = 1 / (1 + s/4)
-};
-
-Kernel MakeKernel(float s) {
-    Kernel k;
-    k.side = -0.25f * s;
-    k.centre = 0.5f * s + 1.0f;
-    const float total = k.side + k.centre + k.side;  // 1 up to rounding
-    k.side /= total;
-    k.centre /= total;
-    k.edge = 1.0f / (k.side + k.centre);
-    return k;
-}
+using Kernel = SharpenKernel;
 
 // value * g clamped to 0..255 and truncated. Written as two selects so it
 // compiles without branches; a NaN gain (only from a NaN amount) gives 0
@@ -94,15 +81,37 @@ void PassBothWays(const Channels& px, int32_t lanes, ptrdiff_t laneStep, int32_t
     PassLines(Channels{px.c1 + last, px.c2 + last, px.c3 + last}, lanes, laneStep, n, -step, k);
 }
 
+// Pixels that share no samples and three distinct samples in each.
+bool Disjoint(const ImageView<uint8_t>& image) {
+    const auto* const c = image.channel;
+    return image.PixelsAreDisjoint() && c[0] != c[1] && c[1] != c[2] && c[0] != c[2];
+}
+
 }  // namespace
 
+SharpenKernel MakeSharpenKernel(float s) {
+    Kernel k;
+    k.side = -0.25f * s;
+    k.centre = 0.5f * s + 1.0f;
+    const float total = k.side + k.centre + k.side;  // 1 up to rounding
+    k.side /= total;
+    k.centre /= total;
+    k.edge = 1.0f / (k.side + k.centre);  // 1 / (1 + s/4)
+    return k;
+}
+
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
+    if (simd::FastKernels() && Disjoint(image) && SharpenMaxChannel8Fast(image, amount)) return;
+    SharpenMaxChannel8Plain(image, amount);
+}
+
+void SharpenMaxChannel8Plain(const ImageView<uint8_t>& image, float amount) {
     if (image.Empty()) return;
     const int32_t width = image.width, height = image.height;
     uint8_t* const channel1 = image.channel[0];
     uint8_t* const channel2 = image.channel[1];
     uint8_t* const channel3 = image.channel[2];
-    const Kernel k = MakeKernel(amount);
+    const Kernel k = MakeSharpenKernel(amount);
     const ptrdiff_t pixel = image.pixelStride, row = image.rowStride;
     // Lines walked in lockstep must not share samples, or one line would see
     // another's rewritten pixels early; other layouts walk one line at a time.
@@ -122,5 +131,12 @@ void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
         }
     }
 }
+
+#if !defined(LUMAREX_SIMD)
+bool SharpenMaxChannel8Fast(const ImageView<uint8_t>& image, float amount) {
+    SharpenMaxChannel8Plain(image, amount);
+    return true;
+}
+#endif
 
 }  // namespace lx

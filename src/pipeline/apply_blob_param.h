@@ -5,17 +5,27 @@
 // region of it.
 //
 //   check      what the call can serve; the destination's view
-//   set-up     gain tables and value plane from the host
-//   levels     black point, white point, tone strength, tint factors;
-//              the gain tables; the source (blob, region copy or denoised
-//              copy); levelled channels and the value plane    -> progress 1
-//   tone map   global gain, or blended by the base map (built
-//              on the first call that needs it)                -> progress 2
-//   sharpen    the value plane                                 -> progress 3
-//   rebuild    channels scaled onto the value plane, or
-//              colour restoration                              -> progress 4
-//   warm tone                                                  -> progress 5
-//   colour tables; release                                     -> progress 6
+//   set-up     gain tables; black point, white point, tone strength, tint
+//              factors; the source (blob, its region, or a denoised copy)
+//   levels     levelled channels and their largest value, per pixel
+//   tone map   global gain, or blended by the base map (built on the first
+//              call that needs it)
+//   sharpen    the values
+//   rebuild    channels scaled onto the values, or colour restoration
+//   warm tone
+//   colour tables
+//
+// The steps run a row at a time, so that the values live in a few row
+// buffers instead of a full-size plane: a row is finished and stored as soon
+// as the rows around it are sharpened. Progress calls 1 to 5 follow that
+// single pass, and call 6 follows the release of the working memory; a stop
+// request at any of them fails the call with the destination complete
+// (a stop at 6 always did so). Where the steps must see the whole image in
+// turn (the pass that builds the base map, or a destination whose channels
+// or pixels share samples) they run one after the other over a full-size
+// value plane, with progress 1 to 5 after the levels, tone map, sharpening,
+// rebuild and warm tone, and a stop leaves the destination written up to
+// that step. Both orders give the same bytes.
 #pragma once
 
 #include <cstdint>
@@ -56,5 +66,12 @@ bool ApplyBlobParamLocal8(const ImageDesc& image, const ImageBlob& blob, ImagePa
                           BlobRegion region);
 bool ApplyBlobParamLocal16(const ImageDesc& image, const ImageBlob& blob, ImageParam& param,
                            const ApplySettings& s, BlobRegion region);
+
+// The steps one after the other over the whole image (region null for the
+// whole blob), as described above; for the tests that compare the orders.
+bool ApplyBlobParamWholeSteps8(const ImageDesc& image, const ImageBlob& blob, ImageParam& param,
+                               const ApplySettings& s, const BlobRegion* region);
+bool ApplyBlobParamWholeSteps16(const ImageDesc& image, const ImageBlob& blob, ImageParam& param,
+                                const ApplySettings& s, const BlobRegion* region);
 
 }  // namespace lx

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "platform/float_convert.h"
 
@@ -56,7 +57,29 @@ public:
         return top + (bottom - top) * dy_;  // over r1 - r0 = 1
     }
 
+    // At scale 1 the pixels x of [Begin(), End()) read map columns
+    // c = offsetX + x from 0 up to the last but one, whole numbers in float
+    // (below 2^24): their column distance u = fx - c is exactly +0, so
+    //   top = row0[c] + (row0[c + 1] - row0[c]) x 0,  bottom likewise,
+    //   At(x) = top, or top + (bottom - top) x RowDistance() between rows,
+    // the same operations as At's. Empty at any other scale, and for a row
+    // that reads as 0.
+    int32_t Begin(int32_t width) const { return DirectSpan(width).first; }
+    int32_t End(int32_t width) const { return DirectSpan(width).second; }
+    const float* Row0() const { return row0_; }
+    const float* Row1() const { return row1_; }
+    bool SameRow() const { return sameRow_; }
+    float RowDistance() const { return dy_; }
+    int64_t Column(int32_t x) const { return int64_t{offsetX_} + x; }
+
 private:
+    std::pair<int32_t, int32_t> DirectSpan(int32_t width) const {
+        if (!unitScale_ || !finite_) return {0, 0};
+        const int64_t limit = std::min<int64_t>(lastX_, int64_t{1} << 24);  // columns 0 .. limit - 1
+        const int64_t begin = std::clamp<int64_t>(-int64_t{offsetX_}, 0, width);
+        const int64_t end = std::clamp<int64_t>(limit - offsetX_, begin, width);
+        return {int32_t(begin), int32_t(end)};
+    }
 
     float scale_;
     bool unitScale_;

@@ -34,6 +34,11 @@ public:
           tinted_(tinted), raiseNegatives_(raiseNegatives) {}
 
     bool tinted() const { return tinted_; }
+    int64_t blackLevel() const { return black_; }
+    int64_t blackPoint() const { return blackPoint_; }
+    int64_t scale() const { return scale_; }
+    int64_t tint(int channel) const { return tint_[channel]; }
+    bool raisesNegatives() const { return raiseNegatives_; }
 
     void Apply(const T rgb[3], T out[3]) const {
         if (!tinted_) {
@@ -67,7 +72,7 @@ private:
 // channel: the tinted value e and the levelled sample when no compression
 // follows. A pixel whose largest e passes 255 is compressed from the tabled
 // e values as LevelsStep does, so the result is the same bit for bit.
-// About 7 KB, meant for the stack; built in 768 steps.
+// About 10 KB, meant for the stack; built in 768 steps.
 class LevelsTable8 {
 public:
     explicit LevelsTable8(const LevelsStep<uint8_t>& step) : step_(step) {
@@ -76,8 +81,17 @@ public:
                 const auto sample = uint8_t(s);
                 tint_[i][s] = step.tinted() ? step.Tint(i, sample) : 0;
                 level_[i][s] = step.tinted() ? step.LevelTinted(tint_[i][s]) : step.LevelPlain(sample);
+                const bool over = step.tinted() && tint_[i][s] > SampleDepth<uint8_t>::kTop;
+                lanes_[i][s] = int32_t{level_[i][s]} | (over ? kCompress : 0);
             }
     }
+
+    // The levelled sample of channel i for each input, as int32 for vector
+    // gathers, with kCompress set where the tinted value passes 255: a pixel
+    // with the flag on any channel is compressed (and must go through Apply).
+    static constexpr int32_t kCompress = 0x100;
+    const int32_t* Lanes(int channel) const { return lanes_[channel]; }
+    const LevelsStep<uint8_t>& Step() const { return step_; }
 
     void Apply(const uint8_t rgb[3], uint8_t out[3]) const {
         if (step_.tinted()) {
@@ -95,6 +109,7 @@ private:
     LevelsStep<uint8_t> step_;
     int64_t tint_[3][256];
     uint8_t level_[3][256];
+    int32_t lanes_[3][256];
 };
 
 // The levels step of the pipelines for one call.
@@ -103,27 +118,45 @@ LevelsStep<T> MakeLevelsStep(const LevelParams& p, bool raiseNegatives) {
     return LevelsStep<T>(p.blackLevel, p.blackPoint, p.scale, p.factors, p.tinted, raiseNegatives);
 }
 
-// Levels rows y0 .. y1 - 1 of `source` into `dest` and writes each pixel's
-// largest levelled channel into the value plane (dest's width per row).
-// `step` is a LevelsStep or LevelsTable8.
+// Levels row y of `source` into row 0 of `out` (out.width pixels) and writes
+// each pixel's largest levelled channel into value[0 .. out.width - 1].
+// `step` is a LevelsStep or LevelsTable8. Pixels are written one after the
+// other, all three channels before the next pixel.
+template <class T, class Step>
+void LevelRow(const Step& step, const ImageView<const T>& source, int32_t y, const ImageView<T>& out, float* value) {
+    const T* in[3];
+    T* o[3];
+    source.Row(y, in);
+    out.Row(0, o);
+    for (int32_t x = 0; x < out.width; ++x) {
+        const int64_t i = int64_t{x} * source.pixelStride, j = int64_t{x} * out.pixelStride;
+        const T rgb[3] = {in[0][i], in[1][i], in[2][i]};
+        T levelled[3];
+        step.Apply(rgb, levelled);
+        o[0][j] = levelled[0], o[1][j] = levelled[1], o[2][j] = levelled[2];
+        value[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
+    }
+}
+
+// LevelRow for the pipelines, with SIMD when the build has it and the source
+// is a blob's layout (three samples per pixel, blue first); the same bytes.
+void LevelRow8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
+               const ImageView<uint8_t>& out, float* value);
+void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                const ImageView<uint16_t>& out, float* value);
+// The SIMD forms on their own, for the tests that compare them (a source of
+// another layout takes the plain form).
+void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
+                   const ImageView<uint8_t>& out, float* value);
+void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                    const ImageView<uint16_t>& out, float* value);
+
+// Levels rows y0 .. y1 - 1 of `source` into `dest` and the value plane
+// (dest's width per row).
 template <class T, class Step>
 void LevelRows(const Step& step, const ImageView<const T>& source, const ImageView<T>& dest, const Plane& value,
                int32_t y0, int32_t y1) {
-    for (int32_t y = y0; y < y1; ++y) {
-        const T* in[3];
-        T* out[3];
-        source.Row(y, in);
-        dest.Row(y, out);
-        float* v = value.Row(y);
-        for (int32_t x = 0; x < dest.width; ++x) {
-            const int64_t i = int64_t{x} * source.pixelStride, o = int64_t{x} * dest.pixelStride;
-            const T rgb[3] = {in[0][i], in[1][i], in[2][i]};
-            T levelled[3];
-            step.Apply(rgb, levelled);
-            out[0][o] = levelled[0], out[1][o] = levelled[1], out[2][o] = levelled[2];
-            v[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
-        }
-    }
+    for (int32_t y = y0; y < y1; ++y) LevelRow<T>(step, source, y, dest.Region(0, y, dest.width, 1), value.Row(y));
 }
 
 }  // namespace lx

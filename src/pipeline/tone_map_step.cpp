@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/tone_map_step.h"
 
+#include "simd/kernels.h"
+
 namespace lx {
 
 BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int64_t offsetY) {
@@ -15,5 +17,40 @@ BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int6
     b.q = 1.0f / float(int64_t{param.baseMapHigh} - param.baseMapLow);
     return b;
 }
+
+template <class T>
+void ToneMapGlobalRow(float* v, int32_t n, const float* primary) {
+    if (simd::FastKernels()) ToneMapGlobalRowFast<T>(v, n, primary);
+    else ToneMapGlobalRowPlain<T>(v, n, primary);
+}
+
+template <class T>
+void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
+                     const BaseMapBlend& b) {
+    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b);
+    else ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
+}
+
+template void ToneMapGlobalRow<uint8_t>(float*, int32_t, const float*);
+template void ToneMapGlobalRow<uint16_t>(float*, int32_t, const float*);
+template void ToneMapLocalRow<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+template void ToneMapLocalRow<uint16_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+
+#if !defined(LUMAREX_SIMD)
+template <class T>
+void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
+    ToneMapGlobalRowPlain<T>(v, n, primary);
+}
+template <class T>
+void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
+                         const BaseMapBlend& b) {
+    ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
+}
+template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
+template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
+template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
+                                            const BaseMapBlend&);
+#endif
 
 }  // namespace lx

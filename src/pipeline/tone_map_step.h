@@ -32,36 +32,60 @@ struct BaseMapBlend {
 BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int64_t offsetY);
 
 // v' = primary[trunc(v) & (levels - 1)] x v, clamped to 0 .. full scale, on
-// rows y0 .. y1 - 1.
+// the n values of one row. The values must be finite and within the int32
+// range (the levels step gives 0 .. full scale).
 template <class T>
-void ToneMapGlobal(const Plane& value, const float* primary, int32_t y0, int32_t y1) {
+void ToneMapGlobalRowPlain(float* v, int32_t n, const float* primary) {
     using D = SampleDepth<T>;
-    for (int32_t y = y0; y < y1; ++y) {
-        float* v = value.Row(y);
-        for (int32_t x = 0; x < value.width; ++x)
-            v[x] = std::clamp(primary[static_cast<int32_t>(v[x]) & (D::kLevels - 1)] * v[x], 0.0f, D::kFullF);
-    }
+    for (int32_t x = 0; x < n; ++x)
+        v[x] = std::clamp(primary[static_cast<int32_t>(v[x]) & (D::kLevels - 1)] * v[x], 0.0f, D::kFullF);
 }
 
 // v' = ((1 - t) x secondary[i] + t x primary[i]) x v, i = trunc(v) & (levels - 1),
-// clamped to 0 .. full scale, on rows y0 .. y1 - 1.
+// clamped to 0 .. full scale, for the value row[x] whose map sample is u.
+template <class T>
+inline void ToneMapLocalPixel(float* row, int32_t x, float u, const float* primary, const float* secondary,
+                              const BaseMapBlend& b) {
+    using D = SampleDepth<T>;
+    float t = b.flatRange ? (u > b.low ? 1.0f : 0.0f) : (u - b.low) * b.q;
+    if (t > 1.0f) t = 1.0f;
+    else if (t < 0.0f) t = 0.0f;
+    const float v = row[x];
+    const int32_t i = static_cast<int32_t>(v) & (D::kLevels - 1);
+    row[x] = std::clamp(((1.0f - t) * secondary[i] + t * primary[i]) * v, 0.0f, D::kFullF);
+}
+
+// ToneMapLocalPixel on the n values of image row y.
+template <class T>
+void ToneMapLocalRowPlain(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
+                          const BaseMapBlend& b) {
+    const BaseMapRow mapRow(b.map, b.scale, b.mapWidth, b.mapHeight, b.offsetX, b.offsetY, y);
+    for (int32_t x = 0; x < n; ++x) ToneMapLocalPixel<T>(row, x, mapRow.At(x), primary, secondary, b);
+}
+
+// The rows of the pipelines: the plain forms above, or the SIMD ones when the
+// build has them (the same bits). Instantiated for uint8_t and uint16_t.
+template <class T>
+void ToneMapGlobalRow(float* v, int32_t n, const float* primary);
+template <class T>
+void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
+                     const BaseMapBlend& b);
+// The SIMD forms on their own, for the tests that compare them.
+template <class T>
+void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary);
+template <class T>
+void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
+                         const BaseMapBlend& b);
+
+// The two over rows y0 .. y1 - 1 of a value plane.
+template <class T>
+void ToneMapGlobal(const Plane& value, const float* primary, int32_t y0, int32_t y1) {
+    for (int32_t y = y0; y < y1; ++y) ToneMapGlobalRow<T>(value.Row(y), value.width, primary);
+}
 template <class T>
 void ToneMapLocal(const Plane& value, const float* primary, const float* secondary, const BaseMapBlend& b,
                   int32_t y0, int32_t y1) {
-    using D = SampleDepth<T>;
-    for (int32_t y = y0; y < y1; ++y) {
-        const BaseMapRow mapRow(b.map, b.scale, b.mapWidth, b.mapHeight, b.offsetX, b.offsetY, y);
-        float* row = value.Row(y);
-        for (int32_t x = 0; x < value.width; ++x) {
-            const float u = mapRow.At(x);
-            float t = b.flatRange ? (u > b.low ? 1.0f : 0.0f) : (u - b.low) * b.q;
-            if (t > 1.0f) t = 1.0f;
-            else if (t < 0.0f) t = 0.0f;
-            const float v = row[x];
-            const int32_t i = static_cast<int32_t>(v) & (D::kLevels - 1);
-            row[x] = std::clamp(((1.0f - t) * secondary[i] + t * primary[i]) * v, 0.0f, D::kFullF);
-        }
-    }
+    for (int32_t y = y0; y < y1; ++y) ToneMapLocalRow<T>(value.Row(y), value.width, y, primary, secondary, b);
 }
 
 }  // namespace lx

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace lx::platform {
 
 namespace {
@@ -73,5 +75,11 @@ void ShowMessage(const char* text) {
         return;
     MessageBoxA(nullptr, text, "Lumarex", MB_OK);
 }
+
+// Large pages on Windows need a privilege that programs do not normally hold;
+// the heap's own blocks serve.
+void* AllocateLargeBlock(std::size_t bytes) { return std::malloc(bytes > 0 ? bytes : 1); }
+
+void FreeLargeBlock(void* block) { std::free(block); }
 
 }  // namespace lx::platform

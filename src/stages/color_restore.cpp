@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/float_convert.h"
+#include "simd/kernels.h"
 
 namespace lx {
 namespace {
@@ -170,10 +171,18 @@ void RestorePixels(const ImageView<typename Traits::Sample>& image, const float*
     }
 }
 
-template <class Traits, bool kWithTone>
-void Restore(const ImageView<typename Traits::Sample>& image, const float* tone, const ColorRestoreTables& t) {
+template <class Traits>
+void RestorePlain(const ImageView<typename Traits::Sample>& image, const float* tone, const ColorRestoreTables& t) {
     if (!t.active || image.Empty()) return;
-    RestorePixels<Traits, kWithTone>(image, tone, t.retention, t.curve, t.f);
+    if (tone != nullptr) RestorePixels<Traits, true>(image, tone, t.retention, t.curve, t.f);
+    else RestorePixels<Traits, false>(image, nullptr, t.retention, t.curve, t.f);
+}
+
+template <class Sample>
+void Restore(const ImageView<Sample>& image, const float* tone, const ColorRestoreTables& t) {
+    if (!t.active || image.Empty()) return;
+    if (simd::FastKernels()) ColorRestoreFast(image, tone, t);
+    else ColorRestorePlain(image, tone, t);
 }
 
 }  // namespace
@@ -212,23 +221,40 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
 }
 
 void ColorRestore8(const ImageView<uint8_t>& image, int32_t mode, float amount) {
-    Restore<Restore8, false>(image, nullptr, MakeColorRestoreTables(mode, amount));
+    Restore(image, nullptr, MakeColorRestoreTables(mode, amount));
 }
 
 void ColorRestoreTone8(const ImageView<uint8_t>& image, const float* tone, int32_t mode, float amount) {
-    Restore<Restore8, true>(image, tone, MakeColorRestoreTables(mode, amount));
+    Restore(image, tone, MakeColorRestoreTables(mode, amount));
 }
 
 void ColorRestoreTone16(const ImageView<uint16_t>& image, const float* tone, int32_t mode, float amount) {
-    Restore<Restore16, true>(image, tone, MakeColorRestoreTables(mode, amount));
+    Restore(image, tone, MakeColorRestoreTables(mode, amount));
 }
 
 void ColorRestoreTone(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
-    Restore<Restore8, true>(image, tone, tables);
+    Restore(image, tone, tables);
 }
 
 void ColorRestoreTone(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
-    Restore<Restore16, true>(image, tone, tables);
+    Restore(image, tone, tables);
 }
+
+void ColorRestorePlain(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    RestorePlain<Restore8>(image, tone, tables);
+}
+
+void ColorRestorePlain(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    RestorePlain<Restore16>(image, tone, tables);
+}
+
+#if !defined(LUMAREX_SIMD)
+void ColorRestoreFast(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    ColorRestorePlain(image, tone, tables);
+}
+void ColorRestoreFast(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    ColorRestorePlain(image, tone, tables);
+}
+#endif
 
 }  // namespace lx

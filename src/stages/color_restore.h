@@ -109,4 +109,13 @@ void ColorRestoreTone16(const ImageView<uint16_t>& image, const float* tone, int
 void ColorRestoreTone(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
 void ColorRestoreTone(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
 
+// The plain and the SIMD form of the stage on their own, for the tests that
+// compare them; the forms above run the SIMD one when the build has it and
+// no two pixels share a sample. A null `tone` leaves out the rescaling (the
+// ColorRestore8 form). The same bytes either way.
+void ColorRestorePlain(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
+void ColorRestorePlain(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
+void ColorRestoreFast(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
+void ColorRestoreFast(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
+
 }  // namespace lx

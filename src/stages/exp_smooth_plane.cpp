@@ -75,17 +75,27 @@ void BuildSmoothNorm(float* norm, int32_t n, float a) {
     norm[n - 2] = 1.0f / sum;
 }
 
+void ExpSmoothRowsPlain(const Plane& p, const float* norm, float a) {
+    const int32_t width = p.width, height = p.height;
+    if (width <= 1 || height <= 0) return;
+    const ptrdiff_t pitch = width;
+    for (int32_t y = 0, lanes = 0; y < height; y += lanes) {
+        lanes = std::min(kLanes, height - y);
+        SmoothLines<false>(p.data + y * pitch, lanes, pitch, width, 1, norm, a);
+    }
+}
+
+void ExpSmoothRows(const Plane& rows, const float* norm, float a) {
+    if (simd::FastKernels()) ExpSmoothRowsFast(rows, norm, a);
+    else ExpSmoothRowsPlain(rows, norm, a);
+}
+
 void ExpSmoothPlanePlain(const Plane& p, const float* norm, float a) {
     float* plane = p.data;
     const int32_t width = p.width, height = p.height;
     if (width <= 0 || height <= 0) return;
     const ptrdiff_t pitch = width;
-    if (width > 1) {
-        for (int32_t y = 0, lanes = 0; y < height; y += lanes) {
-            lanes = std::min(kLanes, height - y);
-            SmoothLines<false>(plane + y * pitch, lanes, pitch, width, 1, norm, a);
-        }
-    }
+    ExpSmoothRowsPlain(p, norm, a);
     if (height > 1) {
         for (int32_t x = 0, lanes = 0; x < width; x += lanes) {
             lanes = std::min(kLanes, width - x);
@@ -101,6 +111,7 @@ void ExpSmoothPlane(const Plane& plane, const float* norm, float a) {
 
 #if !defined(LUMAREX_SIMD)
 void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a) { ExpSmoothPlanePlain(plane, norm, a); }
+void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a) { ExpSmoothRowsPlain(rows, norm, a); }
 #endif
 
 }  // namespace lx

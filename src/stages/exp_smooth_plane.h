@@ -38,4 +38,23 @@ void ExpSmoothPlane(const Plane& plane, const float* norm, float a);
 void ExpSmoothPlanePlain(const Plane& plane, const float* norm, float a);
 void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a);  // the plain form without SIMD
 
+// The row half of ExpSmoothPlane alone: every row of `rows` forward and then
+// backward, nothing when width <= 1. Callers that stream a plane through
+// the filter run it on a band of rows and the column steps below
+// themselves; the values are those of ExpSmoothPlane, bit for bit.
+void ExpSmoothRows(const Plane& rows, const float* norm, float a);
+void ExpSmoothRowsPlain(const Plane& rows, const float* norm, float a);
+void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a);
+
+// One step of a column pass over a row of n columns, for callers that walk
+// the rows themselves. The forward pass keeps raw sums in the plane, row i
+// holding Y_i = v_i + a Y_(i-1) (row 0 keeps v_0); the backward pass turns
+// them into the smoothed values: f_i = Y_i norm[i], Z_i = f_i + a Z_(i+1)
+// (the last row starts Z = f), result Z_i norm[rows - 1 - i]. The raw sum of
+// a row is its value before the normalisation ExpSmoothPlane applies at
+// once, so the values are its values.
+inline void ColumnForwardStep(float* row, const float* above, int64_t n, float a) {
+    for (int64_t x = 0; x < n; ++x) row[x] = row[x] + a * above[x];
+}
+
 }  // namespace lx

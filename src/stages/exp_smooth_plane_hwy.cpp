@@ -5,8 +5,8 @@
 //   forward   Y[i] = v[i] + a Y[i - 1] (Y[0] = v[0]),   v[i] = Y[i] norm[i]
 //   backward  Z[j] = f[j] + a Z[j + 1] (Z[n-1] = f[n-1]), v[j] = Z[j] norm[n - 1 - j]
 // Columns are walked a strip of adjacent columns at a time, one vector per
-// row. Rows are walked 16 at a time through a small transposed tile on the
-// stack, so that a vector again holds one sample of several lines.
+// row. Rows are walked 16 at a time, a square of rows by columns transposed
+// in registers, so that a vector again holds one sample of several lines.
 #if defined(LUMAREX_SIMD)
 
 #undef HWY_TARGET_INCLUDE
@@ -76,39 +76,122 @@ void SmoothColumns(float* plane, int32_t width, int32_t height, const float* nor
 }
 
 constexpr int32_t kRows = 16;  // rows walked together: a multiple of any vector length
-constexpr int32_t kTile = 64;  // columns of a transposed tile
 
-// Copies columns x0 .. x0 + cols - 1 of kRows rows into the tile, transposed.
-inline void TileIn(const float* rows, int32_t width, int32_t x0, int32_t cols, float* tile) {
-    for (int32_t r = 0; r < kRows; ++r)
-        for (int32_t c = 0; c < cols; ++c) tile[c * kRows + r] = rows[ptrdiff_t{r} * width + x0 + c];
-}
-inline void TileOut(const float* tile, int32_t width, int32_t x0, int32_t cols, float* rows) {
-    for (int32_t r = 0; r < kRows; ++r)
-        for (int32_t c = 0; c < cols; ++c) rows[ptrdiff_t{r} * width + x0 + c] = tile[c * kRows + r];
-}
-
-// kRows consecutive rows, forward then backward, a tile at a time: the
-// forward pass left to right, the backward pass right to left over the
-// forward results.
-void SmoothRowGroup(float* rows, int32_t width, const float* norm, float a) {
-    alignas(64) float tile[kTile * kRows];
-    alignas(64) float sums[kRows] = {};
-    for (int32_t x0 = 0; x0 < width; x0 += kTile) {
-        const int32_t cols = std::min(kTile, width - x0);
-        TileIn(rows, width, x0, cols, tile);
-        for (int32_t c = 0; c < cols; ++c)
-            Step(tile + c * kRows, tile + c * kRows, sums, kRows, a, norm[x0 + c], x0 + c == 0);
-        TileOut(tile, width, x0, cols, rows);
-    }
-    for (int32_t x0 = (width - 1) / kTile * kTile; x0 >= 0; x0 -= kTile) {
-        const int32_t cols = std::min(kTile, width - x0);
-        TileIn(rows, width, x0, cols, tile);
-        for (int32_t c = cols - 1; c >= 0; --c) {
-            const int32_t j = x0 + c;
-            Step(tile + c * kRows, tile + c * kRows, sums, kRows, a, norm[width - 1 - j], j == width - 1);
+// Transposes N x N floats held in N vectors of N lanes (N = 1, 4, 8 or 16):
+// lane c of v[r] becomes lane r of v[c]. Within each 128-bit block two
+// interleaving steps transpose 4 x 4; across blocks the 4 x 4 tiles change
+// places as whole blocks.
+template <class D, class V>
+HWY_INLINE void Transpose(D d, V* v) {
+#if HWY_TARGET == HWY_SCALAR
+    (void)d, (void)v;  // one lane: nothing to move
+#else
+    constexpr size_t N = HWY_LANES(float) < 16 ? HWY_LANES(float) : 16;
+    static_assert(N == 4 || N == 8 || N == 16, "four, eight or sixteen lanes");
+    {
+        const hn::Repartition<double, D> dd;
+        for (size_t g = 0; g < N; g += 4) {
+            const V t0 = hn::InterleaveLower(d, v[g], v[g + 1]);
+            const V t1 = hn::InterleaveLower(d, v[g + 2], v[g + 3]);
+            const V t2 = hn::InterleaveUpper(d, v[g], v[g + 1]);
+            const V t3 = hn::InterleaveUpper(d, v[g + 2], v[g + 3]);
+            v[g] = hn::BitCast(d, hn::InterleaveLower(dd, hn::BitCast(dd, t0), hn::BitCast(dd, t1)));
+            v[g + 1] = hn::BitCast(d, hn::InterleaveUpper(dd, hn::BitCast(dd, t0), hn::BitCast(dd, t1)));
+            v[g + 2] = hn::BitCast(d, hn::InterleaveLower(dd, hn::BitCast(dd, t2), hn::BitCast(dd, t3)));
+            v[g + 3] = hn::BitCast(d, hn::InterleaveUpper(dd, hn::BitCast(dd, t2), hn::BitCast(dd, t3)));
         }
-        TileOut(tile, width, x0, cols, rows);
+        // Now block b of v[g + k] holds column 4b + k of rows g .. g + 3.
+        if constexpr (N == 8) {
+            for (size_t k = 0; k < 4; ++k) {
+                const V a = v[k], b = v[4 + k];
+                v[k] = hn::ConcatLowerLower(d, b, a);
+                v[4 + k] = hn::ConcatUpperUpper(d, b, a);
+            }
+        } else if constexpr (N == 16) {
+            for (size_t k = 0; k < 4; ++k) {
+                const V a = v[k], b = v[4 + k], c = v[8 + k], e = v[12 + k];
+                const V p = hn::ConcatLowerLower(d, c, a);  // blocks a0 a1 c0 c1
+                const V q = hn::ConcatUpperUpper(d, c, a);  // a2 a3 c2 c3
+                const V r = hn::ConcatLowerLower(d, e, b);  // b0 b1 e0 e1
+                const V s = hn::ConcatUpperUpper(d, e, b);  // b2 b3 e2 e3
+                v[k] = hn::OddEvenBlocks(hn::SwapAdjacentBlocks(r), p);
+                v[4 + k] = hn::OddEvenBlocks(r, hn::SwapAdjacentBlocks(p));
+                v[8 + k] = hn::OddEvenBlocks(hn::SwapAdjacentBlocks(s), q);
+                v[12 + k] = hn::OddEvenBlocks(s, hn::SwapAdjacentBlocks(q));
+            }
+        }
+    }
+#endif
+}
+
+// kRows consecutive rows, forward then backward. Each square of N rows by N
+// columns is loaded row by row, transposed so that a vector holds one column
+// of N rows, run through its N steps and transposed back. Columns beyond
+// the last whole square take the same steps one row at a time.
+void SmoothRowGroup(float* rows, int32_t width, const float* norm, float a) {
+    const hn::ScalableTag<float> d;
+    using V = hn::Vec<decltype(d)>;
+    constexpr int32_t N = int32_t(HWY_LANES(float) < 16 ? HWY_LANES(float) : 16);
+    static_assert(kRows % N == 0, "whole squares of rows");
+    constexpr int32_t S = kRows / N;  // squares side by side
+    const ptrdiff_t pitch = width;
+    const int32_t whole = width / N * N;
+    const V va = hn::Set(d, a);
+    alignas(64) float sums[kRows];
+    V sum[S];
+
+    // Forward over the whole squares, then the columns left over.
+    for (int32_t x0 = 0; x0 < whole; x0 += N) {
+        for (int32_t sq = 0; sq < S; ++sq) {
+            float* base = rows + ptrdiff_t{sq} * N * pitch + x0;
+            V v[N];
+            for (int32_t r = 0; r < N; ++r) v[r] = hn::LoadU(d, base + r * pitch);
+            Transpose(d, v);
+            for (int32_t k = 0; k < N; ++k) {
+                sum[sq] = x0 + k == 0 ? v[k] : hn::Add(v[k], hn::Mul(va, sum[sq]));
+                v[k] = hn::Mul(sum[sq], hn::Set(d, norm[x0 + k]));
+            }
+            Transpose(d, v);
+            for (int32_t r = 0; r < N; ++r) hn::StoreU(v[r], d, base + r * pitch);
+        }
+    }
+    for (int32_t sq = 0; sq < S && whole > 0; ++sq) hn::Store(sum[sq], d, sums + sq * N);
+    for (int32_t r = 0; r < kRows; ++r) {
+        float* row = rows + r * pitch;
+        float y = sums[r];
+        for (int32_t x = whole; x < width; ++x) {
+            y = x == 0 ? row[x] : row[x] + a * y;
+            row[x] = y * norm[x];
+        }
+        sums[r] = y;
+    }
+
+    // Backward: the columns beyond the last whole square first, from the
+    // right end, then the squares right to left. Sample x gets norm[width - 1 - x].
+    for (int32_t r = 0; r < kRows; ++r) {
+        float* row = rows + r * pitch;
+        float z = 0.0f;
+        for (int32_t x = width - 1; x >= whole; --x) {
+            z = x == width - 1 ? row[x] : row[x] + a * z;
+            row[x] = z * norm[width - 1 - x];
+        }
+        sums[r] = z;
+    }
+    for (int32_t sq = 0; sq < S; ++sq) sum[sq] = hn::Load(d, sums + sq * N);
+    for (int32_t x0 = whole - N; x0 >= 0; x0 -= N) {
+        for (int32_t sq = 0; sq < S; ++sq) {
+            float* base = rows + ptrdiff_t{sq} * N * pitch + x0;
+            V v[N];
+            for (int32_t r = 0; r < N; ++r) v[r] = hn::LoadU(d, base + r * pitch);
+            Transpose(d, v);
+            for (int32_t k = N - 1; k >= 0; --k) {
+                const int32_t x = x0 + k;
+                sum[sq] = x == width - 1 ? v[k] : hn::Add(v[k], hn::Mul(va, sum[sq]));
+                v[k] = hn::Mul(sum[sq], hn::Set(d, norm[width - 1 - x]));
+            }
+            Transpose(d, v);
+            for (int32_t r = 0; r < N; ++r) hn::StoreU(v[r], d, base + r * pitch);
+        }
     }
 }
 
@@ -121,19 +204,21 @@ namespace lx {
 HWY_EXPORT(SmoothColumns);
 HWY_EXPORT(SmoothRowGroup);
 
+void ExpSmoothRowsFast(const Plane& p, const float* norm, float a) {
+    const int32_t width = p.width, height = p.height;
+    if (width <= 1 || height <= 0) return;
+    int32_t y = 0;
+    for (; y + 16 <= height; y += 16)
+        HWY_DYNAMIC_DISPATCH(SmoothRowGroup)(p.data + ptrdiff_t{y} * width, width, norm, a);
+    // The last rows, fewer than a group, take the plain walk, which gives
+    // the same bits.
+    if (y < height) ExpSmoothRowsPlain(Plane{p.data + ptrdiff_t{y} * width, width, height - y}, norm, a);
+}
+
 void ExpSmoothPlaneFast(const Plane& p, const float* norm, float a) {
     const int32_t width = p.width, height = p.height;
     if (width <= 0 || height <= 0) return;
-    if (width > 1) {
-        int32_t y = 0;
-        for (; y + 16 <= height; y += 16)
-            HWY_DYNAMIC_DISPATCH(SmoothRowGroup)(p.data + ptrdiff_t{y} * width, width, norm, a);
-        // The last rows, fewer than a group, take the plain walk, which gives
-        // the same bits (rows only: a plane one row high has no columns).
-        if (y < height) {
-            for (; y < height; ++y) ExpSmoothPlanePlain(Plane{p.data + ptrdiff_t{y} * width, width, 1}, norm, a);
-        }
-    }
+    ExpSmoothRowsFast(p, norm, a);
     if (height > 1) HWY_DYNAMIC_DISPATCH(SmoothColumns)(p.data, width, height, norm, a);
 }
 

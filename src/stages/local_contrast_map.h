@@ -27,6 +27,7 @@
 
 #include "image/image_view.h"
 #include "stages/detail_range.h"
+#include "simd/kernels.h"
 #include "stages/exp_smooth_plane.h"
 
 namespace lx {
@@ -49,15 +50,115 @@ struct ContrastRange {
     int32_t high = 0;
 };
 
+// The bin of a map value: the last for E >= H, the first for E <= -H, else
+// trunc(E) + H - 1 (|E| < H, so in range). h is H as a float.
+inline int32_t ContrastBin(float v, float h, const LocalContrastScale& scale) {
+    if (v >= h) return scale.Bins() - 1;
+    if (v <= -h) return 0;
+    return static_cast<int32_t>(v) + scale.half - 1;
+}
+
+namespace contrast_detail {
+
+inline constexpr int32_t kBand = 16;      // rows smoothed along together: one SIMD row group
+inline constexpr int32_t kStrip = 8192;   // columns walked up together: whole rows of most photos
+
+// Counts map values into the histogram. A smooth map puts long runs of
+// neighbours into one bin, and each count would wait on the one before; a
+// histogram of a few thousand bins (8-bit scales) is therefore counted in
+// four interleaved copies on the stack (40 KB), 32-bit, added to `hist` at
+// least every 2^28 values and at the end.
+template <class Count>
+class BinCounter {
+public:
+    BinCounter(Count* hist, const LocalContrastScale& scale)
+        : hist_(hist), scale_(scale), h_(static_cast<float>(scale.half)), split_(scale.Bins() <= kSplitBins) {
+        if (split_) std::fill_n(&copies_[0][0], 4 * kSplitBins, 0u);
+    }
+
+    void Add(const float* v, int64_t n) {
+        for (int64_t start = 0; start < n; start += kChunk) Chunk(v + start, int32_t(std::min<int64_t>(kChunk, n - start)));
+    }
+
+    void Flush() {
+        if (!split_) return;
+        for (int32_t b = 0; b < scale_.Bins(); ++b) {
+            hist_[b] += Count(copies_[0][b]) + Count(copies_[1][b]) + Count(copies_[2][b]) + Count(copies_[3][b]);
+            copies_[0][b] = copies_[1][b] = copies_[2][b] = copies_[3][b] = 0;
+        }
+        pending_ = 0;
+    }
+
+private:
+    static constexpr int32_t kSplitBins = 2561;  // the one-shot's 2 x 1280 + 1, the largest 8-bit scale
+    static constexpr int32_t kChunk = 512;
+
+    void Chunk(const float* v, int32_t n) {
+        alignas(64) int32_t bins[kChunk];
+        for (int32_t c = 0; c < n; ++c) bins[c] = ContrastBin(v[c], h_, scale_);
+        if (!split_) {
+            for (int32_t c = 0; c < n; ++c) ++hist_[bins[c]];
+            return;
+        }
+        int32_t c = 0;
+        for (; c + 4 <= n; c += 4) {
+            ++copies_[0][bins[c]];
+            ++copies_[1][bins[c + 1]];
+            ++copies_[2][bins[c + 2]];
+            ++copies_[3][bins[c + 3]];
+        }
+        for (; c < n; ++c) ++copies_[0][bins[c]];
+        if ((pending_ += n) >= (int64_t{1} << 28)) Flush();
+    }
+
+    Count* hist_;
+    LocalContrastScale scale_;
+    float h_;
+    bool split_;
+    int64_t pending_ = 0;
+    uint32_t copies_[4][kSplitBins];
+};
+
+// The hardware prefetchers follow a row walked left to right, but not the
+// jump to the row above when a plane is walked upwards: the next rows of
+// the walk are asked for while the current ones are worked on.
+inline void PrefetchRows(const float* a, const float* b, int64_t n) {
+#if defined(__GNUC__)
+    for (int64_t x = 0; x < n; x += 16) {  // one 64-byte line per 16 floats
+        __builtin_prefetch(a + x);
+        __builtin_prefetch(b + x);
+    }
+#else
+    (void)a, (void)b, (void)n;
+#endif
+}
+
+}  // namespace contrast_detail
+
 // Builds E into `map` from the value plane V read through value(i) (entry i
 // of the W x H plane, row after row), using `detail` as scratch; both planes
 // have V's size. `hist` holds scale.Bins() counters, overwritten: a wide
 // enough type for every pixel to land in one bin (64 bits for any image,
 // 32 bits for images under 2^31 pixels). `norm` is SmoothNorm for `alpha`
-// with max(W, H) entries. Nothing is allocated.
+// with max(W, H) entries. value(i) must not read `detail` or `map`; it is
+// read twice per entry. Nothing is allocated.
+//
+// The plain form runs the steps one after the other over whole planes; the
+// fast form streams them through four sweeps, with the same float
+// operations on every value, so the two agree bit for bit:
+//   down  V into `detail` a band of rows at a time, smoothed along the rows,
+//         then each row's forward column sum (kept raw: ColumnForwardStep)
+//   up    the backward column pass row by row from the bottom: D into
+//         `detail`, |D| into `map`
+//   down  |D| smoothed along the rows a band at a time, forward column sums
+//   up    the backward column pass: L, then E and its bin (32 KB of
+//         running sums on the stack; wider planes go in strips)
+// Each sweep reads and writes each plane once, about half the memory
+// traffic of the plain form, and a band stays in cache while it is
+// smoothed along its rows and down the columns.
 template <class Count, class Value>
-ContrastRange BuildLocalContrastMap(const Value& value, const Plane& detail, const Plane& map, Count* hist,
-                                    const float* norm, float alpha, const LocalContrastScale& scale) {
+ContrastRange BuildLocalContrastMapPlain(const Value& value, const Plane& detail, const Plane& map, Count* hist,
+                                         const float* norm, float alpha, const LocalContrastScale& scale) {
     const int64_t n = detail.Size();
     float* d = detail.data;
     float* e = map.data;
@@ -74,14 +175,101 @@ ContrastRange BuildLocalContrastMap(const Value& value, const Plane& detail, con
     for (int64_t i = 0; i < n; ++i) {
         const float v = std::max(e[i], scale.floor) * d[i] / scale.divisor;
         e[i] = v;
-        int32_t bin;
-        if (v >= h) bin = scale.Bins() - 1;
-        else if (v <= -h) bin = 0;
-        else bin = static_cast<int32_t>(v) + scale.half - 1;  // |v| < H: in range
-        ++hist[bin];
+        ++hist[ContrastBin(v, h, scale)];
     }
     const DetailBins bins = FindDetailBins(hist, scale.Bins(), n / 100);
     return ContrastRange{bins.low - scale.half, bins.high - scale.half - 2};
+}
+
+template <class Count, class Value>
+ContrastRange BuildLocalContrastMapFast(const Value& value, const Plane& detail, const Plane& map, Count* hist,
+                                        const float* norm, float alpha, const LocalContrastScale& scale) {
+    using contrast_detail::kBand;
+    const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
+    const int64_t n = detail.Size();
+    float* d = detail.data;
+    float* e = map.data;
+    const bool columns = H > 1;  // a plane one row high has no column passes
+    const int64_t pitch = W;
+    std::fill_n(hist, scale.Bins(), Count{0});
+
+    // Down: (V into the plane,) the rows smoothed a band at a time, then
+    // each row's raw forward column sum.
+    auto bandsDown = [&](float* plane, bool load) {
+        for (int32_t y0 = 0; y0 < H; y0 += kBand) {
+            const int32_t rows = std::min(kBand, H - y0);
+            float* band = plane + y0 * pitch;
+            if (load)
+                for (int64_t i = 0; i < rows * pitch; ++i) band[i] = value(y0 * pitch + i);
+            ExpSmoothRows(Plane{band, W, rows}, norm, alpha);
+            if (columns)
+                for (int32_t y = std::max(y0, 1); y < y0 + rows; ++y)
+                    ColumnForwardStep(plane + y * pitch, plane + (y - 1) * pitch, W, alpha);
+        }
+    };
+
+    bandsDown(d, true);
+    // Up, D: the backward column pass of the smoothed V. A row's raw sum Z
+    // waits in its map row until the row above has read it; that map row
+    // then takes |D|.
+    for (int32_t y = H - 1; y >= 0; --y) {
+        float* dr = d + y * pitch;
+        float* er = e + y * pitch;
+        const int64_t base = y * pitch;
+        if (!columns) {
+            for (int32_t x = 0; x < W; ++x) dr[x] = value(base + x) - dr[x];
+            continue;
+        }
+        const float forward = norm[y], backward = norm[H - 1 - y];
+        if (y == H - 1) {
+            for (int32_t x = 0; x < W; ++x) er[x] = dr[x] * forward;
+        } else {
+            float* below = er + pitch;
+            for (int32_t x = 0; x < W; ++x) er[x] = dr[x] * forward + alpha * below[x];
+            const float* belowDetail = dr + pitch;
+            for (int32_t x = 0; x < W; ++x) below[x] = std::fabs(belowDetail[x]);
+        }
+        for (int32_t x = 0; x < W; ++x) dr[x] = value(base + x) - er[x] * backward;
+        if (y > 0) contrast_detail::PrefetchRows(dr - pitch, er - pitch, W);
+    }
+    for (int64_t x = 0; x < (H > 0 ? W : 0); ++x) e[x] = std::fabs(d[x]);
+
+    bandsDown(e, false);
+    // Up, E: the backward column pass of the smoothed |D|, then E and its
+    // bin; strips of up to kStrip columns, whose raw sums stay on the stack.
+    contrast_detail::BinCounter<Count> counter(hist, scale);
+    alignas(64) float z[contrast_detail::kStrip];
+    for (int32_t x0 = 0; x0 < W; x0 += contrast_detail::kStrip) {
+        const int32_t cols = std::min(contrast_detail::kStrip, W - x0);
+        for (int32_t y = H - 1; y >= 0; --y) {
+            const float* dr = d + y * pitch + x0;
+            float* er = e + y * pitch + x0;
+            if (!columns) {
+                for (int32_t x = 0; x < cols; ++x) er[x] = std::max(er[x], scale.floor) * dr[x] / scale.divisor;
+            } else {
+                const float forward = norm[y], backward = norm[H - 1 - y];
+                if (y == H - 1) {
+                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward;
+                } else {
+                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward + alpha * z[x];
+                }
+                for (int32_t x = 0; x < cols; ++x)
+                    er[x] = std::max(z[x] * backward, scale.floor) * dr[x] / scale.divisor;
+            }
+            if (y > 0) contrast_detail::PrefetchRows(er - pitch, dr - pitch, cols);
+            counter.Add(er, cols);
+        }
+    }
+    counter.Flush();
+    const DetailBins bins = FindDetailBins(hist, scale.Bins(), n / 100);
+    return ContrastRange{bins.low - scale.half, bins.high - scale.half - 2};
+}
+
+template <class Count, class Value>
+ContrastRange BuildLocalContrastMap(const Value& value, const Plane& detail, const Plane& map, Count* hist,
+                                    const float* norm, float alpha, const LocalContrastScale& scale) {
+    if (simd::FastKernels()) return BuildLocalContrastMapFast(value, detail, map, hist, norm, alpha, scale);
+    return BuildLocalContrastMapPlain(value, detail, map, hist, norm, alpha, scale);
 }
 
 }  // namespace lx

@@ -10,6 +10,7 @@
 #include "host/host_buffers.h"
 #include "math/float_math.h"
 #include "platform/float_convert.h"
+#include "simd/kernels.h"
 
 namespace lx {
 namespace {
@@ -127,34 +128,61 @@ void MakeWarmToneTables(const float* ramp, WarmToneTables* tables) {
     CosNotch(0.35f, 0.6f, 0.85f, tables->notch);
 }
 
-void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
+void MakeWarmToneRamp8(float* ramp) {
+    CosRamp(Warm<uint8_t>::kRampLo, Warm<uint8_t>::kRampHi, ramp, Warm<uint8_t>::kRampEntries);
+}
+
+void MakeWarmToneRamp16(float* ramp) {
+    CosRamp(Warm<uint16_t>::kRampLo, Warm<uint16_t>::kRampHi, ramp, Warm<uint16_t>::kRampEntries);
+}
+
+void WarmToneCorrectPlain(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
     if (image.Empty() || !std::isfinite(strength)) return;
     CorrectPixels<uint8_t>(image, strength, tables);
 }
 
-void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
+void WarmToneCorrectPlain(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
     if (image.Empty() || !std::isfinite(strength)) return;
     CorrectPixels<uint16_t>(image, strength, tables);
+}
+
+void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
+    if (simd::FastKernels()) WarmToneCorrectFast(image, strength, tables);
+    else WarmToneCorrectPlain(image, strength, tables);
+}
+
+void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
+    if (simd::FastKernels()) WarmToneCorrectFast(image, strength, tables);
+    else WarmToneCorrectPlain(image, strength, tables);
 }
 
 void WarmToneCorrect8(const ImageView<uint8_t>& image, float strength) {
     if (image.Empty() || !std::isfinite(strength)) return;
     float ramp[Warm<uint8_t>::kRampEntries];
-    CosRamp(Warm<uint8_t>::kRampLo, Warm<uint8_t>::kRampHi, ramp, Warm<uint8_t>::kRampEntries);
+    MakeWarmToneRamp8(ramp);
     WarmToneTables tables;
     MakeWarmToneTables(ramp, &tables);
-    CorrectPixels<uint8_t>(image, strength, tables);
+    WarmToneCorrect(image, strength, tables);
 }
 
 bool WarmToneCorrect16(const ImageView<uint16_t>& image, float strength) {
     if (image.Empty() || !std::isfinite(strength)) return true;
     HostArray<float> ramp = HostArray<float>::Allocate(Warm<uint16_t>::kRampEntries);
     if (!ramp) return false;  // no memory: the image stays as it is
-    CosRamp(Warm<uint16_t>::kRampLo, Warm<uint16_t>::kRampHi, ramp.data(), Warm<uint16_t>::kRampEntries);
+    MakeWarmToneRamp16(ramp.data());
     WarmToneTables tables;
     MakeWarmToneTables(ramp.data(), &tables);
-    CorrectPixels<uint16_t>(image, strength, tables);
+    WarmToneCorrect(image, strength, tables);
     return true;
 }
+
+#if !defined(LUMAREX_SIMD)
+void WarmToneCorrectFast(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
+    WarmToneCorrectPlain(image, strength, tables);
+}
+void WarmToneCorrectFast(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
+    WarmToneCorrectPlain(image, strength, tables);
+}
+#endif
 
 }  // namespace lx

@@ -68,9 +68,23 @@ void WarmToneCorrect8(const ImageView<uint8_t>& image, float strength);
 // image is left unchanged and the result is false.
 bool WarmToneCorrect16(const ImageView<uint16_t>& image, float strength);
 
+// The brightness ramps of the two forms: CosRamp(128, 191, ramp, 256) and
+// CosRamp(32768, 49151, ramp, 65536) (49151: the last 16-bit level of 8-bit
+// level 191). `ramp` holds 256 or 65536 floats, owned by the caller.
+void MakeWarmToneRamp8(float* ramp);
+void MakeWarmToneRamp16(float* ramp);
+
 // The correction with tables made once, for callers that correct an image
 // in parts: the same results as the whole-image forms.
 void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
 void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
+
+// The plain and the SIMD form on their own, for the tests that compare them;
+// the forms above run the SIMD one when the build has it and no two pixels
+// share a sample. The same bytes either way.
+void WarmToneCorrectPlain(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
+void WarmToneCorrectPlain(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
+void WarmToneCorrectFast(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
+void WarmToneCorrectFast(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
 
 }  // namespace lx

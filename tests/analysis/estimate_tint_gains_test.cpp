@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -222,6 +223,29 @@ TEST(EstimateTintGains, BlobsSampleEveryEighthPixelAndSixteenBitAgrees) {
             EXPECT_EQ(Blob<uint16_t>(img, mode), eight) << Mode(mode);
         }
     }
+}
+
+// A caller that counts the pixels itself (levels per channel, and cells by
+// TintGridCell8) gets what the full-image analysis gives, in every mode, on
+// photos, a flat grey (refused in mode 2) and an image too dark to reach the
+// grid (refused in every mode).
+TEST(EstimateTintGains, CountsMadeByTheCallerGiveTheSameAnalysis) {
+    const Rgb8 images[] = {test::LoadSample8("s01_tungsten_indoor_wine.jpg", 300),
+                           test::LoadSample8("s08_sunset_warm.jpg", 300), Flat(40, 30, 120, 120, 120),
+                           Make(40, 30, [](int i) { return std::array{i % 200 + 20, 25, i % 90}; })};
+    for (const Rgb8& img : images)
+        for (int mode = -1; mode <= 4; ++mode) {
+            auto counts = std::make_unique<TintCounts>();
+            for (size_t i = 0; i < img.px.size(); i += 3) {
+                const uint8_t* p = &img.px[i];
+                for (int c = 0; c < 3; ++c) ++counts->levels[c][p[c]];
+                const int32_t cell = TintGridCell8(p[0], p[1], p[2], mode);
+                if (cell >= 0) ++counts->cells[cell];
+            }
+            float g[3];
+            const bool ok = EstimateTintGainsFromCounts(*counts, mode, g);
+            EXPECT_EQ((Outcome{ok ? 1 : 0, g[0], g[1], g[2]}), Full(img, mode)) << Mode(mode) << ", " << img.width;
+        }
 }
 
 TEST(EstimateTintGains, SixteenBitHostFailureReleasesEveryBlock) {

@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: MIT
+// The per-row work of the one-shot correction. Each pass of the correction
+// walks the image row by row and hands a row to one of these kernels; the
+// histograms are counted by the caller from the planar copies the kernels
+// leave behind, so that a kernel is pure arithmetic on one row.
+//
+// Every kernel has a plain form, written for exactness and read as the
+// reference, and a fast form (SIMD through Highway, dynamic dispatch) that
+// gives the same bytes and floats. The chooser without suffix runs the fast
+// form when simd::FastKernels() allows it and, for kernels that rewrite the
+// image, when the row's pixels share no samples (RowPixels::disjoint); the
+// plain form handles every layout, pixel by pixel in row order, reading each
+// pixel back after writing it, as a pixel-at-a-time loop does.
+#pragma once
+
+#include <cstdint>
+
+#include "image/image_view.h"
+
+namespace lx {
+
+// One image row: the three channel pointers of its first pixel and the
+// distance from a pixel to the next, in samples.
+struct RowPixels {
+    uint8_t* c[3];
+    int64_t step;
+    bool disjoint;  // no two pixels of the image share a sample
+
+    static RowPixels Of(const ImageView<uint8_t>& image, int32_t y, bool disjoint) {
+        RowPixels r{{nullptr, nullptr, nullptr}, image.pixelStride, disjoint};
+        image.Row(y, r.c);
+        return r;
+    }
+};
+
+// Three planar rows of samples (first, second, third channel).
+struct PlanarRow {
+    uint8_t* c[3];
+};
+
+// Planar rows and the per-pixel outputs below (largest, before, cells) hold
+// RowCapacity(n) entries for a row of n pixels: the fast forms work in whole
+// vectors of up to 64 lanes and may write past n.
+inline int64_t RowCapacity(int32_t n) { return (int64_t{n} + 63) / 64 * 64; }
+
+// The lowest of `lowest` and every sample of the row's n pixels.
+uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest);
+
+// Lowers every sample of the row by `black` (no sample is below it), and
+// leaves the samples as now stored in `out` and each pixel's largest in
+// `largest`.
+void RemoveBlackRow(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
+
+// The per-mille tint factors of three channels as level tables: entry i of
+// channel k is i x k / 1000 (64-bit, any factor).
+struct TintTables {
+    explicit TintTables(const int32_t factors[3]);
+    int32_t factor[3];
+    int64_t scaled[3][256];
+    // The same in 32 bits, for the fast form, when every factor lies in
+    // 0..4000 (levels up to 1020), where the highlight compression's floats
+    // stay exact in 32-bit integers.
+    bool small;
+    int32_t scaled32[3][256];
+};
+
+// Multiplies each pixel of the row by the tint factors, drawing a pixel whose
+// largest result passes 255 together about its middle (CompressHighlights)
+// and clamping to 0..255. `before` gets each pixel's largest sample before,
+// `out` the samples as now stored and `largest` their largest. Unless null,
+// `moved` (256 counts) tallies what the compression changed: for each
+// sample of a compressed pixel -1 at clamp(level x factor / 1000, 0, 255),
+// where the sample would have landed without it, and +1 where it did land;
+// so the samples' histogram is that of the scaled levels plus `moved`.
+void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+                  uint8_t* largest, int64_t* moved);
+
+// The samples of the row in `out` and each pixel's largest in `largest`.
+void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
+
+// cells[x] = TintGridCell8 of pixel x of the planar row under `tintMode`
+// (-1 when the pixel is left out of the grid).
+void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
+
+// The local-contrast map of the one-shot correction, a row at a time (the
+// row form of BuildLocalContrastMap with the one-shot's scale, whose passes
+// it merges with the correction's own): V of a pixel is its largest level
+// before the cast, stretched as min(V x stretch, 255).
+//   FillValueRow         out = stretched V, the plane that is smoothed first
+//   DetailMagnitudeRow   out = |stretched V - smooth|, smoothed next into L
+//   ContrastMapRow       level: L becomes E = max(L, floor) x D / divisor,
+//                        D = stretched V - smooth; bins[x] gets E's bin of
+//                        2H + 1: 2H for E >= H, 0 for E <= -H, else
+//                        trunc(E) + H - 1
+// `bins` holds RowCapacity(n) entries; the planes' rows n.
+void FillValueRow(const uint8_t* v, int32_t n, float stretch, float* out);
+void DetailMagnitudeRow(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out);
+struct ContrastScale {
+    float floor;
+    float divisor;
+    int32_t half;  // H
+};
+void ContrastMapRow(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
+                    const ContrastScale& scale, int32_t* bins);
+
+// The level stretch and the brightening of a row. A sample c becomes
+// s = stretched[c] = clamp((c - low clip) x scale / 1000, 0, 255); the
+// pixel's largest stretched sample m picks the gains and each s becomes
+// clamp(trunc(s x gain)) with
+//   gain = u primary[m] + (1 - u) secondary[m],
+//   u = clamp((E - low) x ramp, 0, 1)          (flat: E > low ? 1 : 0)
+// E from the row of the contrast map `map`; without a map (null) the gain
+// is primary[m]. `scratch` is planar room for the row.
+struct BrightenTables {
+    // clip: levels up to it go to 0; scale: per mille, 0..255000; low,
+    // high: the contrast map's range.
+    BrightenTables(int32_t clip, int32_t scale, const float* primary, const float* secondary, int32_t low,
+                   int32_t high);
+    int32_t clip;
+    int32_t scale;
+    uint8_t stretched[256];
+    float primary[256];
+    float secondary[256];
+    float low;
+    float ramp;  // 1 / (high - low)
+    bool flat;   // high == low: no ramp
+};
+void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
+                 const PlanarRow& scratch);
+
+// The plain and fast forms, for the comparison tests and the benchmarks.
+void FillValueRowPlain(const uint8_t* v, int32_t n, float stretch, float* out);
+void FillValueRowFast(const uint8_t* v, int32_t n, float stretch, float* out);
+void DetailMagnitudeRowPlain(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out);
+void DetailMagnitudeRowFast(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out);
+void ContrastMapRowPlain(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
+                         const ContrastScale& scale, int32_t* bins);
+void ContrastMapRowFast(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
+                        const ContrastScale& scale, int32_t* bins);
+uint8_t RowMinimumPlain(const RowPixels& row, int32_t n, uint8_t lowest);
+uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest);
+void RemoveBlackRowPlain(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
+void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
+void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+                       uint8_t* largest, int64_t* moved);
+void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+                      uint8_t* largest, int64_t* moved);
+void ReadRowPlain(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
+void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
+void ChromaCellsRowPlain(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
+void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
+void BrightenRowPlain(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t);
+void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
+                     const PlanarRow& scratch);
+
+}  // namespace lx

@@ -1,0 +1,348 @@
+// SPDX-License-Identifier: MIT
+// The one-shot correction's row kernels with SIMD. A row is copied into
+// three planar rows (interleaved RGB and planar images in whole vectors,
+// other layouts sample by sample), worked on there in whole vectors, padding
+// lanes included, and copied back. Every lane does the plain form's float
+// operations in the plain form's order, so the bits are the same:
+//   cast         a = level x factor / 1000 from a table; a pixel whose largest
+//                a passes 255 is drawn together about m = (lo + hi) x 0.5 by
+//                f = (255 - trunc(m)) / trunc(hi - m)
+//   chromaticity r = b >= a ? a / b : 2 - b / a, written min / max
+//   brightening  gain = u P + (1 - u) S, two products then the sum
+// Table look-ups are gathers from 256-entry tables.
+#if defined(LUMAREX_SIMD)
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "oneshot/one_shot_rows_hwy.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "oneshot/one_shot_rows.h"
+#include "oneshot/planar_rows-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lx {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// ---------------------------------------------------------------- kernels
+
+uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest) {
+    const hn::ScalableTag<uint8_t> d;
+    const int32_t N = int32_t(hn::Lanes(d));
+    auto low = hn::Set(d, lowest);
+    const uint8_t* base;
+    int offset[3];
+    if (Interleaved3(row, base, offset)) {
+        // Every byte of an interleaved row is a sample.
+        const int64_t bytes = int64_t{n} * 3;
+        int64_t i = 0;
+        for (; i + N <= bytes; i += N) low = hn::Min(low, hn::LoadU(d, base + i));
+        for (; i < bytes; ++i) lowest = std::min(lowest, base[i]);
+    } else if (row.step == 1) {
+        for (int k = 0; k < 3; ++k) {
+            int32_t x = 0;
+            for (; x + N <= n; x += N) low = hn::Min(low, hn::LoadU(d, row.c[k] + x));
+            for (; x < n; ++x) lowest = std::min(lowest, row.c[k][x]);
+        }
+    } else {
+        for (int32_t x = 0; x < n; ++x) {
+            const int64_t o = int64_t{x} * row.step;
+            lowest = std::min({lowest, row.c[0][o], row.c[1][o], row.c[2][o]});
+        }
+    }
+    HWY_ALIGN uint8_t lanes[hn::MaxLanes(d)];
+    hn::Store(low, d, lanes);
+    for (int32_t i = 0; i < N; ++i) lowest = std::min(lowest, lanes[i]);
+    return lowest;
+}
+
+void RemoveBlackRow(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
+    LoadPlanar(row, n, out);
+    const hn::ScalableTag<uint8_t> d;
+    const int32_t N = int32_t(hn::Lanes(d));
+    const auto b = hn::Set(d, black);
+    for (int32_t x = 0; x < n; x += N)
+        for (uint8_t* c : out.c) hn::StoreU(hn::Sub(hn::LoadU(d, c + x), b), d, c + x);
+    Largest(out, n, largest);
+    StorePlanar(out, row, n);
+}
+
+void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
+    LoadPlanar(row, n, out);
+    Largest(out, n, largest);
+}
+
+void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+                  uint8_t* largest, int64_t* moved) {
+    LoadPlanar(row, n, out);
+    Largest(out, n, before);
+    const hn::ScalableTag<float> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const int32_t N = int32_t(hn::Lanes(df));
+    const auto zero = hn::Zero(di), top = hn::Set(di, 255), one = hn::Set(di, 1);
+    const auto half = hn::Set(df, 0.5f);
+    const auto milli = hn::Set(df, 0.001f);
+    const auto thousand = hn::Set(di, 1000), limit999 = hn::Set(di, 999);
+    const hn::Vec<decltype(di)> factor[3] = {hn::Set(di, t.factor[0]), hn::Set(di, t.factor[1]), hn::Set(di, t.factor[2])};
+    for (int32_t x = 0; x < n; x += N) {
+        hn::Vec<decltype(di)> a[3];
+        for (int k = 0; k < 3; ++k) {
+            // level x factor / 1000, truncated: the product (at most
+            // 1 020 000) is exact in float, the quotient through 0.001 is
+            // off by at most one, which the remainder corrects.
+            const auto product = hn::Mul(hn::PromoteTo(di, hn::LoadU(d8, out.c[k] + x)), factor[k]);
+            auto q = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, product), milli));
+            const auto r = hn::Sub(product, hn::Mul(q, thousand));
+            q = hn::Add(q, hn::VecFromMask(di, hn::Lt(r, zero)));       // -1 where r < 0
+            q = hn::Sub(q, hn::VecFromMask(di, hn::Gt(r, limit999)));  // +1 where r >= 1000
+            a[k] = q;
+        }
+        const auto hi = hn::Max(a[0], hn::Max(a[1], a[2]));
+        const auto compress = hn::Gt(hi, top);
+        if (!hn::AllFalse(di, compress)) {
+            // Levels here are at most 1020: every value below fits 32 bits.
+            const auto lo = hn::Min(a[0], hn::Min(a[1], a[2]));
+            const auto mid = hn::Mul(hn::ConvertTo(df, hn::Add(lo, hi)), half);
+            const auto spread = hn::ConvertTo(di, hn::Sub(hn::ConvertTo(df, hi), mid));
+            const auto positive = hn::Gt(spread, zero);
+            const auto room = hn::ConvertTo(df, hn::Sub(top, hn::ConvertTo(di, mid)));
+            const auto f = hn::IfThenElseZero(hn::RebindMask(df, positive),
+                                              hn::Div(room, hn::ConvertTo(df, hn::IfThenElse(positive, spread, one))));
+            HWY_ALIGN int32_t unmoved[3][hn::MaxLanes(di)], landed[3][hn::MaxLanes(di)];
+            for (int k = 0; k < 3; ++k) {
+                hn::Store(hn::Min(a[k], top), di, unmoved[k]);
+                const auto drawn = hn::ConvertTo(di, hn::Add(hn::Mul(hn::Sub(hn::ConvertTo(df, a[k]), mid), f), mid));
+                a[k] = hn::Min(hn::Max(hn::IfThenElse(compress, drawn, a[k]), zero), top);
+                hn::Store(a[k], di, landed[k]);
+            }
+            if (moved != nullptr) {
+                HWY_ALIGN int32_t flags[hn::MaxLanes(di)];
+                hn::Store(hn::VecFromMask(di, compress), di, flags);
+                for (int32_t i = 0; i < N && x + i < n; ++i) {
+                    if (flags[i] == 0) continue;
+                    for (int k = 0; k < 3; ++k) --moved[unmoved[k][i]], ++moved[landed[k][i]];
+                }
+            }
+        }
+        // Otherwise every level lies in 0..255 already.
+        for (int k = 0; k < 3; ++k) hn::StoreU(hn::DemoteTo(d8, a[k]), d8, out.c[k] + x);
+    }
+    Largest(out, n, largest);
+    StorePlanar(out, row, n);
+}
+
+void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+    const hn::ScalableTag<float> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const hn::Rebind<int16_t, decltype(df)> d16;
+    const int32_t N = int32_t(hn::Lanes(df));
+    // The grid rule of the cast analysis: every channel at least 31 and none
+    // above 245; tint mode 2 lets a pixel count unless all three are above.
+    const bool loose = tintMode == 2;
+    const auto darkest = hn::Set(di, 31), limit = hn::Set(di, 245);
+    const auto fifty = hn::Set(df, 50.0f), two = hn::Set(df, 2.0f), one = hn::Set(df, 1.0f);
+    const auto side = hn::Set(di, 101), none = hn::Set(di, -1);
+    // The coordinate of a against b: 50 x (a / b) when b >= a, else
+    // 50 x (2 - b / a); the divisor is kept from 0 in lanes left out anyway.
+    auto coordinate = [&](hn::Vec<decltype(df)> a, hn::Vec<decltype(df)> b) {
+        const auto q = hn::Div(hn::Min(a, b), hn::Max(hn::Max(a, b), one));
+        return hn::ConvertTo(di, hn::Mul(fifty, hn::IfThenElse(hn::Ge(b, a), q, hn::Sub(two, q))));
+    };
+    for (int32_t x = 0; x < n; x += N) {
+        hn::Vec<decltype(di)> c[3];
+        for (int k = 0; k < 3; ++k) c[k] = hn::PromoteTo(di, hn::LoadU(d8, px.c[k] + x));
+        const auto lowest = hn::Min(c[0], hn::Min(c[1], c[2]));
+        const auto highest = hn::Max(c[0], hn::Max(c[1], c[2]));
+        const auto counted = hn::And(hn::Not(hn::Lt(lowest, darkest)),
+                                     hn::Not(hn::Gt(loose ? lowest : highest, limit)));
+        const auto f0 = hn::ConvertTo(df, c[0]);
+        const auto cell = hn::Add(hn::Mul(coordinate(hn::ConvertTo(df, c[1]), f0), side),
+                                  coordinate(hn::ConvertTo(df, c[2]), f0));
+        hn::StoreU(hn::DemoteTo(d16, hn::IfThenElse(counted, cell, none)), d16, cells + x);
+    }
+}
+
+// Runs f(offset, v, smooth, level, out) over a row of n pixels in whole
+// float vectors. Plane rows are not padded, so the last partial vector goes
+// through copies on the stack.
+template <class F>
+void ForEachVector(const uint8_t* v, const float* smooth, float* level, float* out, int32_t n, const F& f) {
+    const hn::ScalableTag<float> df;
+    const int32_t N = int32_t(hn::Lanes(df));
+    int32_t x = 0;
+    for (; x + N <= n; x += N) f(x, v + x, smooth ? smooth + x : nullptr, level ? level + x : nullptr, out ? out + x : nullptr);
+    if (x >= n) return;
+    const int32_t rest = n - x;  // 1 .. N - 1
+    HWY_ALIGN uint8_t tv[hn::MaxLanes(df)] = {};
+    HWY_ALIGN float ts[hn::MaxLanes(df)] = {}, tl[hn::MaxLanes(df)] = {}, to[hn::MaxLanes(df)] = {};
+    for (int32_t i = 0; i < rest; ++i) {
+        tv[i] = v[x + i];
+        if (smooth) ts[i] = smooth[x + i];
+        if (level) tl[i] = level[x + i];
+    }
+    f(x, tv, smooth ? ts : nullptr, level ? tl : nullptr, out ? to : nullptr);
+    for (int32_t i = 0; i < rest; ++i) {
+        if (level) level[x + i] = tl[i];
+        if (out) out[x + i] = to[i];
+    }
+}
+
+// min(float(v) x stretch, 255) of N levels: std::min keeps the first unless
+// 255 is below it.
+template <class D>
+hn::Vec<D> StretchedValue(D df, const uint8_t* v, hn::Vec<D> stretch) {
+    const hn::Rebind<int32_t, D> di;
+    const hn::Rebind<uint8_t, D> d8;
+    const auto value = hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, v))), stretch);
+    const auto top = hn::Set(df, 255.0f);
+    return hn::IfThenElse(hn::Lt(top, value), top, value);
+}
+
+void FillValueRow(const uint8_t* v, int32_t n, float stretch, float* out) {
+    const hn::ScalableTag<float> df;
+    const auto s = hn::Set(df, stretch);
+    ForEachVector(v, nullptr, nullptr, out, n, [&](int32_t, const uint8_t* pv, const float*, float*, float* po) {
+        hn::StoreU(StretchedValue(df, pv, s), df, po);
+    });
+}
+
+void DetailMagnitudeRow(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
+    const hn::ScalableTag<float> df;
+    const auto s = hn::Set(df, stretch);
+    ForEachVector(v, smooth, nullptr, out, n, [&](int32_t, const uint8_t* pv, const float* ps, float*, float* po) {
+        hn::StoreU(hn::Abs(hn::Sub(StretchedValue(df, pv, s), hn::LoadU(df, ps))), df, po);
+    });
+}
+
+void ContrastMapRow(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
+                    const ContrastScale& scale, int32_t* bins) {
+    const hn::ScalableTag<float> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const auto s = hn::Set(df, stretch), floor = hn::Set(df, scale.floor), divisor = hn::Set(df, scale.divisor);
+    const auto h = hn::Set(df, float(scale.half)), minusH = hn::Set(df, -float(scale.half));
+    const auto last = hn::Set(di, 2 * scale.half), offset = hn::Set(di, scale.half - 1), zero = hn::Zero(di);
+    ForEachVector(v, smooth, level, nullptr, n, [&](int32_t x, const uint8_t* pv, const float* ps, float* pl, float*) {
+        const auto detail = hn::Sub(StretchedValue(df, pv, s), hn::LoadU(df, ps));
+        const auto l = hn::LoadU(df, pl);
+        // std::max(l, floor): l unless l < floor.
+        const auto e = hn::Div(hn::Mul(hn::IfThenElse(hn::Lt(l, floor), floor, l), detail), divisor);
+        hn::StoreU(e, df, pl);
+        auto bin = hn::Add(hn::ConvertTo(di, e), offset);
+        bin = hn::IfThenElse(hn::RebindMask(di, hn::Le(e, minusH)), zero, bin);
+        bin = hn::IfThenElse(hn::RebindMask(di, hn::Ge(e, h)), last, bin);
+        hn::StoreU(bin, di, bins + x);
+    });
+}
+
+void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
+                 const PlanarRow& px) {
+    LoadPlanar(row, n, px);
+    const hn::ScalableTag<float> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const int32_t N = int32_t(hn::Lanes(df));
+    const auto zero = hn::Zero(df), one = hn::Set(df, 1.0f), full = hn::Set(df, 255.0f);
+    const auto low = hn::Set(df, t.low), ramp = hn::Set(df, t.ramp);
+    const auto zeroI = hn::Zero(di), fullI = hn::Set(di, 255);
+    // The map's row is not padded: its last partial vector is read from here.
+    HWY_ALIGN float tail[hn::MaxLanes(df)] = {};
+    const int32_t whole = n / N * N;
+    if (map != nullptr && whole < n) std::copy(map + whole, map + n, tail);
+    const auto clip = hn::Set(di, t.clip), scale = hn::Set(di, t.scale);
+    const auto beyond = hn::Set(di, 256000), thousand = hn::Set(di, 1000), limit999 = hn::Set(di, 999);
+    const auto milli = hn::Set(df, 0.001f);
+    for (int32_t x = 0; x < n; x += N) {
+        // The stretch: clamp((c - clip) x scale / 1000, 0, 255). A product at
+        // or below 0 gives 0 and one of 256000 or more gives 255, so the
+        // quotient is only needed below 256000, where the product is exact
+        // in float and the quotient through 0.001 is off by at most one,
+        // which the remainder corrects.
+        hn::Vec<decltype(di)> s[3];
+        for (int k = 0; k < 3; ++k) {
+            const auto c = hn::PromoteTo(di, hn::LoadU(d8, px.c[k] + x));
+            const auto product = hn::Min(hn::Max(hn::Mul(hn::Sub(c, clip), scale), zeroI), beyond);
+            auto q = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, product), milli));
+            const auto r = hn::Sub(product, hn::Mul(q, thousand));
+            q = hn::Add(q, hn::VecFromMask(di, hn::Lt(r, zeroI)));     // -1 where r < 0
+            q = hn::Sub(q, hn::VecFromMask(di, hn::Gt(r, limit999)));  // +1 where r >= 1000
+            s[k] = hn::Min(q, fullI);
+        }
+        const auto m = hn::Max(s[0], hn::Max(s[1], s[2]));
+        auto gain = hn::GatherIndex(df, t.primary, m);
+        if (map != nullptr) {
+            const auto e = x < whole ? hn::LoadU(df, map + x) : hn::Load(df, tail);
+            // std::clamp(v, 0, 1): v < 0 ? 0 : (1 < v ? 1 : v).
+            auto u = t.flat ? hn::IfThenElseZero(hn::Gt(e, low), one) : hn::Mul(hn::Sub(e, low), ramp);
+            u = hn::IfThenElse(hn::Lt(u, zero), zero, u);
+            u = hn::IfThenElse(hn::Lt(one, u), one, u);
+            gain = hn::Add(hn::Mul(u, gain), hn::Mul(hn::Sub(one, u), hn::GatherIndex(df, t.secondary, m)));
+        }
+        for (int k = 0; k < 3; ++k) {
+            // TruncClamp(s x gain, 0, 255): below 0 or NaN gives 0.
+            const auto v = hn::Mul(hn::ConvertTo(df, s[k]), gain);
+            auto r = hn::IfThenElse(hn::RebindMask(di, hn::Ge(v, full)), fullI, hn::ConvertTo(di, v));
+            r = hn::IfThenElse(hn::RebindMask(di, hn::Not(hn::Ge(v, zero))), zeroI, r);
+            hn::StoreU(hn::DemoteTo(d8, r), d8, px.c[k] + x);
+        }
+    }
+    StorePlanar(px, row, n);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lx
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lx {
+HWY_EXPORT(RowMinimum);
+HWY_EXPORT(RemoveBlackRow);
+HWY_EXPORT(ReadRow);
+HWY_EXPORT(ApplyTintRow);
+HWY_EXPORT(ChromaCellsRow);
+HWY_EXPORT(BrightenRow);
+HWY_EXPORT(FillValueRow);
+HWY_EXPORT(DetailMagnitudeRow);
+HWY_EXPORT(ContrastMapRow);
+
+void FillValueRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
+    HWY_DYNAMIC_DISPATCH(FillValueRow)(v, n, stretch, out);
+}
+void DetailMagnitudeRowFast(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
+    HWY_DYNAMIC_DISPATCH(DetailMagnitudeRow)(v, smooth, n, stretch, out);
+}
+void ContrastMapRowFast(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
+                        const ContrastScale& scale, int32_t* bins) {
+    HWY_DYNAMIC_DISPATCH(ContrastMapRow)(v, smooth, level, n, stretch, scale, bins);
+}
+
+uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) {
+    return HWY_DYNAMIC_DISPATCH(RowMinimum)(row, n, lowest);
+}
+void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
+    HWY_DYNAMIC_DISPATCH(RemoveBlackRow)(row, n, black, out, largest);
+}
+void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
+    HWY_DYNAMIC_DISPATCH(ReadRow)(row, n, out, largest);
+}
+void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+                      uint8_t* largest, int64_t* moved) {
+    HWY_DYNAMIC_DISPATCH(ApplyTintRow)(row, n, t, before, out, largest, moved);
+}
+void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+    HWY_DYNAMIC_DISPATCH(ChromaCellsRow)(px, n, tintMode, cells);
+}
+void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
+                     const PlanarRow& scratch) {
+    HWY_DYNAMIC_DISPATCH(BrightenRow)(row, n, map, t, scratch);
+}
+
+}  // namespace lx
+#endif  // HWY_ONCE
+#endif  // LUMAREX_SIMD

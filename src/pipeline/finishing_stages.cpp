@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#include "pipeline/finishing_stages.h"
+
+#include <cmath>
+
+#include "pipeline/rebuild_step.h"
+#include "stages/color_cube.h"
+
+namespace lx {
+
+template <class T>
+FinishingStages<T>::FinishingStages(const ApplySettings& s) : s_(s) {
+    if (s.colorMode != 0) restore_ = MakeColorRestoreTables(s.colorMode, s.colorAmount);
+    // A NaN or infinite strength changes nothing: no ramp is taken for it.
+    if (s.warmTone == 0 || !std::isfinite(s.warmToneStrength)) return;
+    const float* ramp = ramp8_;
+    if constexpr (SampleDepth<T>::kWide) {
+        ramp16_ = HostArray<float>::Allocate(SampleDepth<T>::kLevels);
+        if (!ramp16_) return;  // no memory: no warm tone
+        MakeWarmToneRamp16(ramp16_.data());
+        ramp = ramp16_.data();
+    } else {
+        MakeWarmToneRamp8(ramp8_);
+    }
+    MakeWarmToneTables(ramp, &warmTables_);
+    warm_ = true;
+}
+
+template <class T>
+void FinishingStages<T>::Rebuild(const ImageView<T>& image, const float* value) const {
+    if (s_.colorMode == 0) RebuildProportional(image, value);
+    else ColorRestoreTone(image, value, restore_);
+}
+
+template <class T>
+void FinishingStages<T>::WarmTone(const ImageView<T>& image) const {
+    if (warm_) WarmToneCorrect(image, s_.warmToneStrength, warmTables_);
+}
+
+template <class T>
+void FinishingStages<T>::ColourTables(const ImageView<T>& image) const {
+    if (s_.colorCube != 0) {
+        if constexpr (sizeof(T) == 1) ColorCubeApply8(s_.cubeSelect, s_.cubeAlsoC, image);
+        else ColorCubeApply16(s_.cubeSelect, s_.cubeAlsoC, image);
+    } else if (s_.cubeAlsoC != 0) {
+        if constexpr (sizeof(T) == 1) ColorCubeApplyC8(image);
+        else ColorCubeApplyC16(image);
+    }
+}
+
+template class FinishingStages<uint8_t>;
+template class FinishingStages<uint16_t>;
+
+}  // namespace lx

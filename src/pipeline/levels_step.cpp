@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#include "pipeline/levels_step.h"
+
+#include "simd/kernels.h"
+
+namespace lx {
+
+void LevelRow8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
+               const ImageView<uint8_t>& out, float* value) {
+    if (simd::FastKernels()) LevelRow8Fast(table, source, y, out, value);
+    else LevelRow<uint8_t>(table, source, y, out, value);
+}
+
+void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                const ImageView<uint16_t>& out, float* value) {
+    if (simd::FastKernels()) LevelRow16Fast(step, source, y, out, value);
+    else LevelRow<uint16_t>(step, source, y, out, value);
+}
+
+#if !defined(LUMAREX_SIMD)
+void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
+                   const ImageView<uint8_t>& out, float* value) {
+    LevelRow<uint8_t>(table, source, y, out, value);
+}
+void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                    const ImageView<uint16_t>& out, float* value) {
+    LevelRow<uint16_t>(step, source, y, out, value);
+}
+#endif
+
+}  // namespace lx

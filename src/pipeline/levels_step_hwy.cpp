@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: MIT
+// The levels rows with SIMD, for sources in a blob's layout (three samples
+// per pixel). 8-bit samples gather their levelled value from the per-call
+// tables of LevelsTable8; 16-bit samples are levelled in int32 lanes with an
+// exact division by 1000 (below), where the call's settings keep every
+// product under 2^30, and take the plain row otherwise. Pixels whose tinted
+// levels need compressing (rare: a channel pushed past the top sample value)
+// are redone one by one with the plain step. The same bytes as LevelRow.
+#if defined(LUMAREX_SIMD)
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "pipeline/levels_step_hwy.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cstdlib>
+
+#include "pipeline/levels_step.h"
+#include "simd/own_samples.h"
+#include "simd/planar_rows-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lx {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VI = hn::Vec<DI>;
+
+// The pixels of a vector, as int32 lanes of channels 1, 2, 3.
+template <class T>
+HWY_INLINE void LoadPixels(const T* p, const int32_t order[3], VI c[3]) {
+    const DI di;
+    const hn::Rebind<T, DI> dt;
+    hn::Vec<decltype(dt)> s[3];
+    hn::LoadInterleaved3(dt, p, s[0], s[1], s[2]);
+    for (int k = 0; k < 3; ++k) c[k] = hn::PromoteTo(di, s[order[k]]);
+}
+
+// Stores the levelled channels and their largest value; redoes the lanes
+// in `redo` (a mask of pixels to compress) with the plain step.
+template <class T, class Step>
+HWY_INLINE void StorePixels(const Step& step, const T* src, const int32_t order[3], int32_t x, VI o[3],
+                            hn::Mask<DI> redo, T* const out[3], float* value) {
+    const DI di;
+    const DF df;
+    for (int k = 0; k < 3; ++k) StoreSamples(di, o[k], out[k] + x);
+    hn::StoreU(hn::ConvertTo(df, hn::Max(hn::Max(o[0], o[1]), o[2])), df, value + x);
+    if (hn::AllFalse(di, redo)) return;
+    HWY_ALIGN int32_t flags[64];  // at least the lanes of any target
+    hn::Store(hn::VecFromMask(di, redo), di, flags);
+    for (size_t i = 0; i < hn::Lanes(di); ++i) {
+        if (flags[i] == 0) continue;
+        const T* p = src + 3 * (int64_t{x} + int64_t(i));
+        const T rgb[3] = {p[order[0]], p[order[1]], p[order[2]]};
+        T levelled[3];
+        step.Apply(rgb, levelled);
+        for (int k = 0; k < 3; ++k) out[k][x + i] = levelled[k];
+        value[x + i] = float(std::max({levelled[0], levelled[1], levelled[2]}));
+    }
+}
+
+// The pixels from x on, one by one with the plain step.
+template <class T, class Step>
+void LevelTail(const Step& step, const T* src, const int32_t order[3], int32_t x, int32_t n, T* const out[3],
+               float* value) {
+    for (; x < n; ++x) {
+        const T* p = src + 3 * int64_t{x};
+        const T rgb[3] = {p[order[0]], p[order[1]], p[order[2]]};
+        T levelled[3];
+        step.Apply(rgb, levelled);
+        for (int k = 0; k < 3; ++k) out[k][x] = levelled[k];
+        value[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
+    }
+}
+
+void Level8Run(const LevelsTable8& t, const uint8_t* src, const int32_t order[3], int32_t n, uint8_t* const out[3],
+               float* value) {
+    const DI di;
+    const int32_t N = int32_t(hn::Lanes(di));
+    const VI low = hn::Set(di, 0xFF), compress = hn::Set(di, LevelsTable8::kCompress);
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        VI c[3], o[3];
+        LoadPixels(src + 3 * int64_t{x}, order, c);
+        VI flags = hn::Zero(di);
+        for (int k = 0; k < 3; ++k) {
+            const VI packed = hn::GatherIndex(di, t.Lanes(k), c[k]);
+            flags = hn::Or(flags, packed);
+            o[k] = hn::And(packed, low);
+        }
+        StorePixels(t, src, order, x, o, hn::Ne(hn::And(flags, compress), hn::Zero(di)), out, value);
+    }
+    LevelTail(t, src, order, x, n, out, value);
+}
+
+// trunc(p / 1000) for |p| < 2^22: in float, p is exact and 0.001f lies
+// above 1/1000 by a relative 4.75e-8, so p x 0.001f rounds to a value that
+// is never below the quotient's whole part (for a multiple of 1000 it is the
+// quotient itself) and stays below the next whole number while the quotient
+// is below 8192: the truncation is exact.
+HWY_INLINE VI DivideBy1000Narrow(VI p) {
+    const DI di;
+    const DF df;
+    return hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, p), hn::Set(df, 0.001f)));
+}
+
+// trunc(p / 1000) for |p| < 2^30: a float estimate within one of the
+// quotient (|error| < 0.1 before truncation), then one correction from the
+// remainder, which must lie in 0 .. 999 for p >= 0 and -999 .. 0 below.
+HWY_INLINE VI DivideBy1000Wide(VI p) {
+    const DI di;
+    const VI one = hn::Set(di, 1);
+    VI q = DivideBy1000Narrow(p);
+    const VI r = hn::Sub(p, hn::Mul(q, hn::Set(di, 1000)));
+    // (x >= c written as x > c - 1: x86 has no integer >=.)
+    const auto positive = hn::Gt(p, hn::Set(di, -1));
+    const VI up = hn::VecFromMask(di, hn::IfThenElse(positive, hn::VecFromMask(di, hn::Gt(r, hn::Set(di, 999))),
+                                                     hn::VecFromMask(di, hn::Gt(r, hn::Zero(di)))) != hn::Zero(di));
+    const VI down = hn::VecFromMask(di, hn::IfThenElse(positive, hn::VecFromMask(di, hn::Lt(r, hn::Zero(di))),
+                                                       hn::VecFromMask(di, hn::Lt(r, hn::Set(di, -999)))) != hn::Zero(di));
+    q = hn::Add(q, hn::And(up, one));
+    return hn::Sub(q, hn::And(down, one));
+}
+
+// The arithmetic form divides in float for 8-bit samples, whose products
+// the call keeps below 2^22, and with a correction for 16-bit ones (2^30).
+template <class T>
+HWY_INLINE VI DivideBy1000(VI p) {
+    if constexpr (sizeof(T) == 1) return DivideBy1000Narrow(p);
+    else return DivideBy1000Wide(p);
+}
+
+template <class T>
+HWY_INLINE VI ClampFull(VI v) {
+    const DI di;
+    return hn::Min(hn::Max(v, hn::Zero(di)), hn::Set(di, SampleDepth<T>::kFull));
+}
+
+// The levels step in int32 lanes (see FitsInt32Lanes for when it is exact).
+template <class T>
+void LevelArithmeticRun(const LevelsStep<T>& step, const T* src, const int32_t order[3], int32_t n, T* const out[3],
+                        float* value) {
+    using D = SampleDepth<T>;
+    const DI di;
+    const int32_t N = int32_t(hn::Lanes(di));
+    const VI black = hn::Set(di, int32_t(step.blackLevel())), blackPoint = hn::Set(di, int32_t(step.blackPoint()));
+    const VI scale = hn::Set(di, int32_t(step.scale())), full = hn::Set(di, D::kFull), top = hn::Set(di, D::kTop);
+    VI tint[3];
+    for (int k = 0; k < 3; ++k) tint[k] = hn::Set(di, int32_t(step.tint(k)));
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        VI c[3], o[3];
+        LoadPixels(src + 3 * int64_t{x}, order, c);
+        auto redo = hn::FirstN(di, 0);
+        if (!step.tinted()) {
+            for (int k = 0; k < 3; ++k)
+                o[k] = ClampFull<T>(DivideBy1000<T>(hn::Mul(hn::Sub(hn::Sub(c[k], black), blackPoint), scale)));
+        } else {
+            VI e[3];
+            for (int k = 0; k < 3; ++k) {
+                VI a = hn::Sub(c[k], black);
+                if (step.raisesNegatives()) a = hn::Max(a, hn::Zero(di));
+                e[k] = DivideBy1000<T>(hn::Mul(a, tint[k]));
+            }
+            redo = hn::Gt(hn::Max(hn::Max(e[0], e[1]), e[2]), top);
+            for (int k = 0; k < 3; ++k)
+                o[k] = ClampFull<T>(DivideBy1000<T>(hn::Mul(hn::Sub(hn::Min(e[k], full), blackPoint), scale)));
+        }
+        StorePixels(step, src, order, x, o, redo, out, value);
+    }
+    LevelTail(step, src, order, x, n, out, value);
+}
+
+void Level8Arithmetic(const LevelsStep<uint8_t>& step, const uint8_t* src, const int32_t order[3], int32_t n,
+                      uint8_t* const out[3], float* value) {
+    LevelArithmeticRun<uint8_t>(step, src, order, n, out, value);
+}
+void Level16Arithmetic(const LevelsStep<uint16_t>& step, const uint16_t* src, const int32_t order[3], int32_t n,
+                       uint16_t* const out[3], float* value) {
+    LevelArithmeticRun<uint16_t>(step, src, order, n, out, value);
+}
+
+// A row through a run kernel: straight into a planar row, or through the
+// stack for any other layout of the levelled channels.
+template <class T, class Step, class RunFn>
+void LevelRowVia(const Step& step, const ImageView<const T>& source, int32_t y, const ImageView<T>& out, float* value,
+                 const int32_t order[3], RunFn run) {
+    const T* src = std::min({source.channel[0], source.channel[1], source.channel[2]}) + source.Offset(0, y);
+    if (out.pixelStride == 1) {
+        T* c[3];
+        out.Row(0, c);
+        return run(step, src, order, out.width, c, value);
+    }
+    HWY_ALIGN T buffer[3][kRunPixels];
+    T* const c[3] = {buffer[0], buffer[1], buffer[2]};
+    for (int32_t x0 = 0; x0 < out.width; x0 += kRunPixels) {
+        const int32_t n = std::min(kRunPixels, out.width - x0);
+        run(step, src + 3 * int64_t{x0}, order, n, c, value + x0);
+        StoreRun<T>(c, n, out, 0, x0);
+    }
+}
+
+void LevelRow8Tables(const LevelsTable8& t, const ImageView<const uint8_t>& source, int32_t y,
+                     const ImageView<uint8_t>& out, float* value, const int32_t order[3]) {
+    LevelRowVia<uint8_t>(t, source, y, out, value, order, Level8Run);
+}
+
+void LevelRow8(const LevelsStep<uint8_t>& step, const ImageView<const uint8_t>& source, int32_t y,
+               const ImageView<uint8_t>& out, float* value, const int32_t order[3]) {
+    LevelRowVia<uint8_t>(step, source, y, out, value, order, Level8Arithmetic);
+}
+
+void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                const ImageView<uint16_t>& out, float* value, const int32_t order[3]) {
+    LevelRowVia<uint16_t>(step, source, y, out, value, order, Level16Arithmetic);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lx
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lx {
+HWY_EXPORT(LevelRow8Tables);
+HWY_EXPORT(LevelRow8);
+HWY_EXPORT(LevelRow16);
+
+namespace {
+
+// The interleaved order of a blob-layout source, when the row can take the
+// SIMD form: the levelled channels' pixels must not share samples (they are
+// then written a run at a time, not pixel by pixel).
+template <class T>
+bool SimdLayout(const ImageView<const T>& source, const ImageView<T>& out, int32_t order[3]) {
+    if (out.Empty() || !simd::SamplesAreOwn(out)) return false;
+    if (source.pixelStride != 3) return false;
+    const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
+    const uintptr_t lowest = std::min({at(source.channel[0]), at(source.channel[1]), at(source.channel[2])});
+    bool seen[3] = {false, false, false};
+    for (int k = 0; k < 3; ++k) {
+        const uintptr_t bytes = at(source.channel[k]) - lowest;
+        if (bytes % sizeof(T) != 0 || bytes / sizeof(T) > 2 || seen[bytes / sizeof(T)]) return false;
+        order[k] = int32_t(bytes / sizeof(T));
+        seen[order[k]] = true;
+    }
+    return true;
+}
+
+// True when every product of the arithmetic form stays below `limit` for
+// any sample 0 .. top, so that int32 lanes and DivideBy1000 are exact.
+template <class T>
+bool FitsInt32Lanes(const LevelsStep<T>& s, int64_t limit) {
+    const int64_t L = s.blackLevel(), B = s.blackPoint(), K = std::llabs(s.scale());
+    const int64_t top = SampleDepth<T>::kTop, full = SampleDepth<T>::kFull;
+    if (std::llabs(L) >= limit || std::llabs(B) >= limit) return false;
+    if (!s.tinted()) {
+        const int64_t d = std::max(std::llabs(-L - B), std::llabs(top - L - B));
+        return d < limit && d * K < limit;
+    }
+    const int64_t a = std::max(std::llabs(L), std::llabs(top - L));
+    int64_t e = 0;
+    for (int k = 0; k < 3; ++k) {
+        const int64_t t = std::llabs(s.tint(k));
+        if (a * t >= limit) return false;
+        e = std::max(e, a * t / 1000 + 1);
+    }
+    const int64_t d = std::max(e, full) + std::llabs(B);  // bounds |min(e, full) - B|
+    return d < limit && d * K < limit;
+}
+
+}  // namespace
+
+void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
+                   const ImageView<uint8_t>& out, float* value) {
+    int32_t order[3];
+    if (!SimdLayout(source, out, order)) return LevelRow<uint8_t>(table, source, y, out, value);
+    if (FitsInt32Lanes(table.Step(), int64_t{1} << 22)) HWY_DYNAMIC_DISPATCH(LevelRow8)(table.Step(), source, y, out, value, order);
+    else HWY_DYNAMIC_DISPATCH(LevelRow8Tables)(table, source, y, out, value, order);
+}
+
+void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                    const ImageView<uint16_t>& out, float* value) {
+    int32_t order[3];
+    if (!SimdLayout(source, out, order) || !FitsInt32Lanes(step, int64_t{1} << 30))
+        return LevelRow<uint16_t>(step, source, y, out, value);
+    HWY_DYNAMIC_DISPATCH(LevelRow16)(step, source, y, out, value, order);
+}
+
+}  // namespace lx
+#endif  // HWY_ONCE
+#endif  // LUMAREX_SIMD

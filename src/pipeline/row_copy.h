@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// Copying pixels between two views of the same size and sample type, for
+// the apply pipelines' row buffers.
+#pragma once
+
+#include <cstdint>
+
+#include "image/image_view.h"
+
+namespace lx {
+
+// Copies every pixel of `from` to the same position of `to` (to.width x
+// to.height pixels), row by row, each pixel's channels 1, 2, 3 in that order.
+template <class T>
+void CopyPixelsPlain(const ImageView<const T>& from, const ImageView<T>& to) {
+    for (int32_t y = 0; y < to.height; ++y) {
+        const T* in[3];
+        T* out[3];
+        from.Row(y, in);
+        to.Row(y, out);
+        for (int32_t x = 0; x < to.width; ++x) {
+            const int64_t i = int64_t{x} * from.pixelStride, o = int64_t{x} * to.pixelStride;
+            for (int k = 0; k < 3; ++k) out[k][o] = in[k][i];
+        }
+    }
+}
+
+// CopyPixelsPlain, with SIMD (interleaving three-sample pixels) when the
+// build has it, `from` is planar and the pixels of `to` share no samples;
+// the same bytes. Instantiated for uint8_t and uint16_t.
+template <class T>
+void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to);
+template <class T>
+void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to);
+
+}  // namespace lx

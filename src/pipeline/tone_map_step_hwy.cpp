@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+// The tone-mapping rows with SIMD: gains gathered by level, the base map
+// read a vector of columns at a time where the plain read reduces to two
+// neighbouring samples per map row (scale 1, see BaseMapRow), and the plain
+// float operations in their order. Pixels at the map's last column, beyond
+// it, or at other scales read the map through BaseMapRow::At one by one.
+#if defined(LUMAREX_SIMD)
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "pipeline/tone_map_step_hwy.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "pipeline/tone_map_step.h"
+#include "simd/planar_rows-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lx {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::Vec<DF>;
+
+// std::clamp(r, 0, full): a NaN stays NaN.
+HWY_INLINE VF ClampFull(DF df, VF r, float full) {
+    const VF top = hn::Set(df, full);
+    return hn::IfThenElse(hn::Lt(r, hn::Zero(df)), hn::Zero(df), hn::IfThenElse(hn::Lt(top, r), top, r));
+}
+
+// The gain-table index trunc(v) & (levels - 1). The rows hold levels within
+// the int32 range; a value that is not is saturated (the plain code's
+// conversion has no value for it).
+HWY_INLINE hn::Vec<DI> LevelIndex(DF df, VF v, int32_t levels) {
+    return hn::And(TruncSaturateVec(df, v), hn::Set(DI(), levels - 1));
+}
+
+template <class T>
+void GlobalRow(float* v, int32_t n, const float* primary) {
+    using D = SampleDepth<T>;
+    const DF df;
+    const int32_t N = int32_t(hn::Lanes(df));
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        const VF value = hn::LoadU(df, v + x);
+        const VF gain = hn::GatherIndex(df, primary, LevelIndex(df, value, D::kLevels));
+        hn::StoreU(ClampFull(df, hn::Mul(gain, value), D::kFullF), df, v + x);
+    }
+    if (x < n) ToneMapGlobalRowPlain<T>(v + x, n - x, primary);
+}
+
+template <class T>
+void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b) {
+    using D = SampleDepth<T>;
+    const BaseMapRow map(b.map, b.scale, b.mapWidth, b.mapHeight, b.offsetX, b.offsetY, y);
+    const int32_t begin = map.Begin(n), end = map.End(n);
+    for (int32_t x = 0; x < begin; ++x) ToneMapLocalPixel<T>(row, x, map.At(x), primary, secondary, b);
+
+    const DF df;
+    const int32_t N = int32_t(hn::Lanes(df));
+    const VF low = hn::Set(df, b.low), q = hn::Set(df, b.q), one = hn::Set(df, 1.0f), zero = hn::Zero(df);
+    const VF dy = hn::Set(df, map.RowDistance());
+    const float* top0 = map.Row0() + map.Column(begin);  // the map columns of x = begin, begin + 1, ...
+    const float* bottom0 = map.Row1() + map.Column(begin);
+    int32_t x = begin;
+    for (; x + N <= end; x += N) {
+        const int32_t i = x - begin;
+        // u = fx - column = +0 exactly (see BaseMapRow).
+        const VF tl = hn::LoadU(df, top0 + i), tr = hn::LoadU(df, top0 + i + 1);
+        const VF top = hn::Add(tl, hn::Mul(hn::Sub(tr, tl), zero));
+        VF u = top;
+        if (!map.SameRow()) {
+            const VF bl = hn::LoadU(df, bottom0 + i), br = hn::LoadU(df, bottom0 + i + 1);
+            const VF bottom = hn::Add(bl, hn::Mul(hn::Sub(br, bl), zero));
+            u = hn::Add(top, hn::Mul(hn::Sub(bottom, top), dy));
+        }
+        VF t = b.flatRange ? hn::IfThenElseZero(hn::Gt(u, low), one) : hn::Mul(hn::Sub(u, low), q);
+        t = hn::IfThenElse(hn::Gt(t, one), one, hn::IfThenElse(hn::Lt(t, zero), zero, t));
+        const VF v = hn::LoadU(df, row + x);
+        const auto level = LevelIndex(df, v, D::kLevels);
+        const VF gain = hn::Add(hn::Mul(hn::Sub(one, t), hn::GatherIndex(df, secondary, level)),
+                                hn::Mul(t, hn::GatherIndex(df, primary, level)));
+        hn::StoreU(ClampFull(df, hn::Mul(gain, v), D::kFullF), df, row + x);
+    }
+    for (; x < n; ++x) ToneMapLocalPixel<T>(row, x, map.At(x), primary, secondary, b);
+}
+
+void GlobalRow8(float* v, int32_t n, const float* primary) { GlobalRow<uint8_t>(v, n, primary); }
+void GlobalRow16(float* v, int32_t n, const float* primary) { GlobalRow<uint16_t>(v, n, primary); }
+void LocalRow8(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b) {
+    LocalRow<uint8_t>(row, n, y, primary, secondary, b);
+}
+void LocalRow16(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b) {
+    LocalRow<uint16_t>(row, n, y, primary, secondary, b);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lx
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lx {
+HWY_EXPORT(GlobalRow8);
+HWY_EXPORT(GlobalRow16);
+HWY_EXPORT(LocalRow8);
+HWY_EXPORT(LocalRow16);
+
+template <class T>
+void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
+    if constexpr (sizeof(T) == 1) HWY_DYNAMIC_DISPATCH(GlobalRow8)(v, n, primary);
+    else HWY_DYNAMIC_DISPATCH(GlobalRow16)(v, n, primary);
+}
+
+template <class T>
+void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
+                         const BaseMapBlend& b) {
+    if constexpr (sizeof(T) == 1) HWY_DYNAMIC_DISPATCH(LocalRow8)(row, n, y, primary, secondary, b);
+    else HWY_DYNAMIC_DISPATCH(LocalRow16)(row, n, y, primary, secondary, b);
+}
+
+template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
+template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
+template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
+                                            const BaseMapBlend&);
+
+}  // namespace lx
+#endif  // HWY_ONCE
+#endif  // LUMAREX_SIMD

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// Per-target SIMD plumbing for the pixel kernels (include it after
+// <hwy/highway.h> in a file compiled once per target): views of any layout
+// as planar runs of samples, and the float-to-integer conversions of
+// platform/float_convert.h on vectors.
+//
+// A kernel is written once over three planar arrays (channel 1, 2, 3) of
+// n samples. ForEachPlanarRun hands it the rows of a planar view as they are
+// and copies any other layout through the stack in runs of kRunPixels,
+// de-interleaving three-sample pixels with vector loads. The caller makes
+// sure that the view's samples are all its own (simd::SamplesAreOwn): then
+// reading a run before writing it, a channel at a time, changes nothing.
+#if defined(LUMAREX_SIMD_PLANAR_ROWS_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef LUMAREX_SIMD_PLANAR_ROWS_INL_H_
+#undef LUMAREX_SIMD_PLANAR_ROWS_INL_H_
+#else
+#define LUMAREX_SIMD_PLANAR_ROWS_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <type_traits>
+
+#include "image/image_view.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lx {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+inline constexpr int32_t kRunPixels = 256;
+
+// For a view of three-sample interleaved pixels: which of the three samples
+// from the lowest channel pointer belongs to each channel; false for any
+// other layout.
+template <class T>
+bool InterleavedOrder(const ImageView<T>& v, int32_t order[3]) {
+    if (v.pixelStride != 3) return false;
+    const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
+    const uintptr_t lowest = std::min({at(v.channel[0]), at(v.channel[1]), at(v.channel[2])});
+    bool seen[3] = {false, false, false};
+    for (int k = 0; k < 3; ++k) {
+        const uintptr_t bytes = at(v.channel[k]) - lowest;
+        if (bytes % sizeof(T) != 0 || bytes / sizeof(T) > 2 || seen[bytes / sizeof(T)]) return false;
+        order[k] = int32_t(bytes / sizeof(T));
+        seen[order[k]] = true;
+    }
+    return true;
+}
+
+// n samples of each channel of row y from column x0, into planar arrays.
+template <class T>
+void LoadRun(const ImageView<const T>& v, int32_t y, int32_t x0, int32_t n, T* const out[3]) {
+    const int64_t o = v.Offset(x0, y);
+    int32_t order[3];
+    int32_t x = 0;
+    if (InterleavedOrder(v, order)) {
+        const hn::ScalableTag<T> d;
+        const int32_t N = int32_t(hn::Lanes(d));
+        const T* base = std::min({v.channel[0], v.channel[1], v.channel[2]}) + o;
+        for (; x + N <= n; x += N) {
+            hn::Vec<decltype(d)> s[3];
+            hn::LoadInterleaved3(d, base + 3 * int64_t{x}, s[0], s[1], s[2]);
+            for (int k = 0; k < 3; ++k) hn::StoreU(s[order[k]], d, out[k] + x);
+        }
+    }
+    for (; x < n; ++x)
+        for (int k = 0; k < 3; ++k) out[k][x] = v.channel[k][o + int64_t{x} * v.pixelStride];
+}
+
+// The reverse of LoadRun: channel 1 of every pixel of the run, then channel
+// 2, then channel 3.
+template <class T>
+void StoreRun(const T* const in[3], int32_t n, const ImageView<T>& v, int32_t y, int32_t x0) {
+    const int64_t o = v.Offset(x0, y);
+    int32_t order[3];
+    int32_t x = 0;
+    if (InterleavedOrder(v, order)) {
+        const hn::ScalableTag<T> d;
+        const int32_t N = int32_t(hn::Lanes(d));
+        T* base = std::min({v.channel[0], v.channel[1], v.channel[2]}) + o;
+        for (; x + N <= n; x += N) {
+            hn::Vec<decltype(d)> s[3];
+            for (int k = 0; k < 3; ++k) s[order[k]] = hn::LoadU(d, in[k] + x);
+            hn::StoreInterleaved3(s[0], s[1], s[2], d, base + 3 * int64_t{x});
+        }
+    }
+    for (int k = 0; k < 3; ++k)
+        for (int32_t i = x; i < n; ++i) v.channel[k][o + int64_t{i} * v.pixelStride] = in[k][i];
+}
+
+// Runs kernel(c[3], x0, y, n) on every run of a view whose pixels share no
+// samples: the rows of a planar view in place, any other view copied a run
+// at a time.
+template <class T, class Kernel>
+void ForEachPlanarRun(const ImageView<T>& v, const Kernel& kernel) {
+    if (v.Empty()) return;
+    if (v.pixelStride == 1) {
+        for (int32_t y = 0; y < v.height; ++y) {
+            T* row[3];
+            v.Row(y, row);
+            kernel(row, 0, y, v.width);
+        }
+        return;
+    }
+    HWY_ALIGN T run[3][kRunPixels];
+    T* const c[3] = {run[0], run[1], run[2]};
+    for (int32_t y = 0; y < v.height; ++y)
+        for (int32_t x0 = 0; x0 < v.width; x0 += kRunPixels) {
+            const int32_t n = std::min(kRunPixels, v.width - x0);
+            LoadRun<T>(v, y, x0, n, c);
+            kernel(c, x0, y, n);
+            StoreRun<T>(c, n, v, y, x0);
+        }
+}
+
+// ----------------------------------------------------------------------------
+// Conversions. Lanes that the plain code would not convert are given a safe
+// value first: the emulated targets convert with a C++ cast.
+
+// clamp(trunc(x), lo, hi) with NaN giving lo, as TruncClamp.
+template <class DF>
+HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncClampVec(DF df, hn::Vec<DF> x, int32_t lo, int32_t hi) {
+    const hn::RebindToSigned<DF> di;
+    const auto loF = hn::Set(df, float(lo));
+    // x >= lo fails for NaN; min(x, hi) truncates to hi exactly.
+    const auto safe = hn::IfThenElse(hn::Ge(x, loF), hn::Min(x, hn::Set(df, float(hi))), loF);
+    return hn::ConvertTo(di, safe);
+}
+
+// trunc(x) saturated to the int32 range, NaN giving 0, as TruncSaturate.
+template <class DF>
+HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncSaturateVec(DF df, hn::Vec<DF> x) {
+    const hn::RebindToSigned<DF> di;
+    const auto top = hn::Set(df, 2147483648.0f);
+    const auto finite = hn::IfThenElse(hn::Eq(x, x), x, hn::Zero(df));
+    const auto safe = hn::Min(hn::Max(finite, hn::Set(df, -2147483648.0f)), hn::Set(df, 2147483520.0f));
+    return hn::IfThenElse(hn::RebindMask(di, hn::Ge(x, top)), hn::Set(di, INT32_MAX), hn::ConvertTo(di, safe));
+}
+
+// Samples of type T (8 or 16 bits) to int32 lanes and back; the values to
+// store are in the sample range.
+template <class DI, class T>
+HWY_INLINE hn::Vec<DI> LoadSamples(DI di, const T* p) {
+    return hn::PromoteTo(di, hn::LoadU(hn::Rebind<T, DI>(), p));
+}
+template <class DI, class T>
+HWY_INLINE void StoreSamples(DI /*di*/, hn::Vec<DI> v, T* p) {
+    const hn::Rebind<T, DI> dt;
+    hn::StoreU(hn::DemoteTo(dt, v), dt, p);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lx
+HWY_AFTER_NAMESPACE();
+
+#endif  // LUMAREX_SIMD_PLANAR_ROWS_INL_H_

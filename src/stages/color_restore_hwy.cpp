@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: MIT
+// Colour restoration with SIMD: every lane runs one pixel through the plain
+// stage's float and integer operations in the same order, table entries
+// gathered by level, the branches of the plain code taken as masks. The
+// bytes are the plain stage's.
+#if defined(LUMAREX_SIMD)
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "stages/color_restore_hwy.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "simd/own_samples.h"
+#include "simd/planar_rows-inl.h"
+#include "stages/color_restore.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lx {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+
+// The sample scale: 8-bit samples read the tables at their level; 16-bit
+// ones interpolate between the 256 entries and wrap to 16 bits.
+template <class T>
+struct Depth;
+
+template <>
+struct Depth<uint8_t> {
+    static constexpr float kFullScale = 255.0f;
+    static constexpr int32_t kMaxOut = 255;
+    static constexpr int32_t kWrap = 0xFF;
+    static VF Lookup(DF df, const float* t, VI level) { return hn::GatherIndex(df, t, level); }
+};
+
+template <>
+struct Depth<uint16_t> {
+    static constexpr float kFullScale = 65280.0f;
+    static constexpr int32_t kWrap = 0xFFFF;
+    static constexpr int32_t kMaxOut = 65280;
+    // t[j] when r = 0 or j = 255, else t[j] + (t[j + 1] - t[j]) x r x (1/256),
+    // with j = level / 256 and r = level mod 256 (level 0 .. 65535).
+    static VF Lookup(DF df, const float* t, VI level) {
+        const DI di;
+        const VI j = hn::ShiftRight<8>(level), r = hn::And(level, hn::Set(di, 255));
+        const VF lo = hn::GatherIndex(df, t, j);
+        const VF hi = hn::GatherIndex(df, t, hn::Min(hn::Add(j, hn::Set(di, 1)), hn::Set(di, 255)));
+        const VF between = hn::Add(lo, hn::Mul(hn::Mul(hn::Sub(hi, lo), hn::ConvertTo(df, r)), hn::Set(df, 1.0f / 256.0f)));
+        const auto exact = hn::Or(hn::Eq(r, hn::Zero(di)), hn::Eq(j, hn::Set(di, 255)));
+        return hn::IfThenElse(hn::RebindMask(df, exact), lo, between);
+    }
+};
+
+// f x clamp((c1 / m - 0.8) / 0.2, 0, 1), c1 / m taken as 1 for m = 0.
+HWY_INLINE VF RedWeight(DF df, VI c1, VI m, VF f) {
+    const DI di;
+    const auto positive = hn::Gt(m, hn::Zero(di));
+    const VF q = hn::IfThenElse(hn::RebindMask(df, positive),
+                                hn::Div(hn::ConvertTo(df, c1), hn::ConvertTo(df, hn::Max(m, hn::Set(di, 1)))),
+                                hn::Set(df, 1.0f));
+    VF t = hn::Div(hn::Sub(q, hn::Set(df, 0.8f)), hn::Set(df, 0.2f));
+    t = hn::IfThenElse(hn::Lt(t, hn::Zero(df)), hn::Zero(df), hn::IfThenElse(hn::Gt(t, hn::Set(df, 1.0f)), hn::Set(df, 1.0f), t));
+    return hn::Mul(f, t);
+}
+
+// One vector of pixels: c[3] the channels, tone the target levels (when
+// kWithTone). Results go back into c.
+template <class T, bool kWithTone>
+HWY_INLINE void RestoreVector(VI c[3], VF tone, const float* A, const float* curve, VF f) {
+    using S = Depth<T>;
+    const DF df;
+    const DI di;
+    const VI wrap = hn::Set(di, S::kWrap);
+    const VI m = hn::Max(hn::Max(c[0], c[1]), c[2]);
+    VF v = hn::Set(df, 1.0f);
+    if constexpr (kWithTone) {
+        const auto none = hn::Or(hn::Eq(tone, hn::Zero(df)), hn::RebindMask(df, hn::Eq(m, hn::Zero(di))));
+        v = hn::IfThenZeroElse(none, hn::Div(tone, hn::ConvertTo(df, hn::Max(m, hn::Set(di, 1)))));
+    }
+
+    // Retention.
+    const VF w = RedWeight(df, c[0], m, f);
+    const VF keep = hn::Sub(hn::Set(df, 1.0f), w);
+    const VF a = S::Lookup(df, A, m);
+    const VI lift = hn::And(TruncSaturateVec(df, hn::Mul(hn::Sub(hn::Set(df, 1.0f), a), hn::ConvertTo(df, m))), wrap);
+    VI r[3];
+    for (int k = 0; k < 3; ++k) {
+        const VF ck = hn::ConvertTo(df, c[k]);
+        // The sum wraps in 32 bits as the plain code's unsigned sum does.
+        const VI held = hn::And(hn::Add(TruncSaturateVec(df, hn::Mul(ck, a)), lift), wrap);
+        // Both terms are >= 0 and sum to at most the sample range.
+        r[k] = hn::And(hn::ConvertTo(di, hn::Add(hn::Mul(ck, keep), hn::Mul(hn::ConvertTo(df, held), w))), wrap);
+    }
+
+    // Curve at the new maximum.
+    const VI m2 = hn::Max(hn::Max(r[0], r[1]), r[2]);
+    const VF full = hn::Set(df, S::kFullScale);
+    const VF n = hn::Div(hn::ConvertTo(df, m2), full);
+    const VF tm = S::Lookup(df, curve, m2);
+    const VF d = hn::Mul(hn::Sub(tm, n), full);
+    const auto lit = hn::RebindMask(df, hn::Gt(m2, hn::Zero(di)));
+    const VF gain = hn::IfThenElse(lit, hn::Div(tm, hn::IfThenElse(lit, n, hn::Set(df, 1.0f))), hn::Set(df, 1.0f));
+    const VF w2 = RedWeight(df, r[0], m2, f);
+    const VF keep2 = hn::Sub(hn::Set(df, 1.0f), w2);
+    for (int k = 0; k < 3; ++k) {
+        const VF ck = hn::ConvertTo(df, r[k]);
+        VF value = hn::Add(hn::Mul(hn::Mul(ck, gain), keep2), hn::Mul(hn::Add(ck, d), w2));
+        if constexpr (kWithTone) value = hn::Mul(value, v);
+        c[k] = TruncClampVec(df, value, 0, S::kMaxOut);
+    }
+}
+
+template <class T, bool kWithTone>
+void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreTables& t) {
+    const DF df;
+    const DI di;
+    const int32_t N = int32_t(hn::Lanes(df));
+    const VF f = hn::Set(df, t.f);
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        VI px[3];
+        for (int k = 0; k < 3; ++k) px[k] = LoadSamples(di, c[k] + x);
+        RestoreVector<T, kWithTone>(px, kWithTone ? hn::LoadU(df, tone + x) : hn::Zero(df), t.retention, t.curve, f);
+        for (int k = 0; k < 3; ++k) StoreSamples(di, px[k], c[k] + x);
+    }
+    if (x < n) {
+        const ImageView<T> rest{{c[0] + x, c[1] + x, c[2] + x}, n - x, 1, n - x, 1};
+        ColorRestorePlain(rest, kWithTone ? tone + x : nullptr, t);
+    }
+}
+
+template <class T>
+void Restore(const ImageView<T>& image, const float* tone, const ColorRestoreTables& t) {
+    ForEachPlanarRun(image, [&](T* const c[3], int32_t x0, int32_t y, int32_t n) {
+        if (tone == nullptr) return RestoreRun<T, false>(c, nullptr, n, t);
+        RestoreRun<T, true>(c, tone + int64_t{y} * image.width + x0, n, t);
+    });
+}
+
+void Restore8(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& t) {
+    Restore<uint8_t>(image, tone, t);
+}
+void Restore16(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& t) {
+    Restore<uint16_t>(image, tone, t);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lx
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lx {
+HWY_EXPORT(Restore8);
+HWY_EXPORT(Restore16);
+
+// Views whose samples are not all their own keep the plain visiting order.
+void ColorRestoreFast(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    if (!tables.active || image.Empty()) return;
+    if (!simd::SamplesAreOwn(image)) return ColorRestorePlain(image, tone, tables);
+    HWY_DYNAMIC_DISPATCH(Restore8)(image, tone, tables);
+}
+
+void ColorRestoreFast(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
+    if (!tables.active || image.Empty()) return;
+    if (!simd::SamplesAreOwn(image)) return ColorRestorePlain(image, tone, tables);
+    HWY_DYNAMIC_DISPATCH(Restore16)(image, tone, tables);
+}
+
+}  // namespace lx
+#endif  // HWY_ONCE
+#endif  // LUMAREX_SIMD

@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: MIT
+#include "oneshot/one_shot_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/estimate_tint_gains.h"
+#include "support/simd_targets.h"
+
+namespace lx {
+namespace {
+
+// Widths around the vector lengths (4, 8, 16 floats; 16, 32, 64 bytes).
+const int32_t kWidths[] = {1, 2, 3, 15, 16, 17, 31, 63, 64, 65, 97, 200};
+
+// Random rows of samples in one of four layouts, rows padded: RGB and BGR
+// (three samples a pixel), planar, and four bytes a pixel (blue, green, red,
+// spare), the last walked sample by sample by both forms.
+struct Rows {
+    int32_t w, h;
+    int64_t pixelStride, rowStride, offset[3];
+    std::vector<uint8_t> mem;
+
+    Rows(int32_t width, int32_t height, int kind, std::mt19937& rng, int lowest = 0) : w(width), h(height) {
+        int64_t plane = 0;
+        switch (kind) {
+            case 0: pixelStride = 3, rowStride = w * 3 + 7, offset[0] = 0, offset[1] = 1, offset[2] = 2; break;
+            case 1: pixelStride = 3, rowStride = w * 3 + 2, offset[0] = 2, offset[1] = 1, offset[2] = 0; break;
+            case 2:
+                pixelStride = 1, rowStride = w + 5, plane = rowStride * h;
+                offset[0] = 0, offset[1] = plane, offset[2] = 2 * plane;
+                break;
+            default: pixelStride = 4, rowStride = w * 4 + 4, offset[0] = 2, offset[1] = 1, offset[2] = 0; break;
+        }
+        mem.resize(size_t(kind == 2 ? 3 * plane : rowStride * h));
+        for (uint8_t& v : mem) v = uint8_t(lowest + int(rng() % uint32_t(256 - lowest)));
+    }
+    RowPixels Row(int32_t y) {
+        const ImageView<uint8_t> v{{&mem[offset[0]], &mem[offset[1]], &mem[offset[2]]}, rowStride, pixelStride, w, h};
+        return RowPixels::Of(v, y, true);
+    }
+};
+
+// Planar rows and per-pixel outputs of RowCapacity(n) entries.
+struct Outputs {
+    std::vector<uint8_t> bytes;
+    PlanarRow px;
+    uint8_t *largest, *before;
+    std::array<int64_t, 256> moved{};
+    explicit Outputs(int32_t n) : bytes(size_t(5 * RowCapacity(n)), 0) {
+        const int64_t c = RowCapacity(n);
+        px = PlanarRow{{bytes.data(), bytes.data() + c, bytes.data() + 2 * c}};
+        largest = bytes.data() + 3 * c, before = bytes.data() + 4 * c;
+    }
+    // The first n entries of each output.
+    std::vector<uint8_t> Used(int32_t n) const {
+        std::vector<uint8_t> u;
+        for (const uint8_t* p : {px.c[0], px.c[1], px.c[2], largest, before}) u.insert(u.end(), p, p + n);
+        return u;
+    }
+};
+
+// Runs `run(rows, y, outputs, fast)` over every row of two equal images, the
+// plain form on one and the fast form on the other, on every SIMD target,
+// in every layout and width; the images and the outputs must agree.
+template <class Run>
+void CompareOnImages(const char* what, int lowest, const Run& run) {
+    std::mt19937 rng(11);
+    test::ForEachSimdTarget([&](const std::string& target) {
+        for (const int32_t w : kWidths)
+            for (int kind = 0; kind < 4; ++kind) {
+                Rows plain(w, 3, kind, rng, lowest);
+                Rows fast = plain;
+                for (int32_t y = 0; y < 3; ++y) {
+                    Outputs a(w), b(w);
+                    run(plain, y, a, false);
+                    run(fast, y, b, true);
+                    ASSERT_EQ(a.Used(w), b.Used(w)) << what << ", " << target << ", width " << w << ", layout " << kind;
+                    ASSERT_EQ(a.moved, b.moved) << what << ", " << target << ", width " << w << ", layout " << kind;
+                }
+                ASSERT_EQ(plain.mem, fast.mem) << what << ", " << target << ", width " << w << ", layout " << kind;
+            }
+    });
+}
+
+TEST(OneShotRows, ImageRowsMatchThePlainForms) {
+    CompareOnImages("minimum", 0, [](Rows& r, int32_t y, Outputs& o, bool fast) {
+        o.largest[0] = fast ? RowMinimumFast(r.Row(y), r.w, 200) : RowMinimumPlain(r.Row(y), r.w, 200);
+    });
+    CompareOnImages("black", 9, [](Rows& r, int32_t y, Outputs& o, bool fast) {
+        (fast ? RemoveBlackRowFast : RemoveBlackRowPlain)(r.Row(y), r.w, 9, o.px, o.largest);
+    });
+    CompareOnImages("read", 0, [](Rows& r, int32_t y, Outputs& o, bool fast) {
+        (fast ? ReadRowFast : ReadRowPlain)(r.Row(y), r.w, o.px, o.largest);
+    });
+}
+
+// The cast in fixed point, with highlight compression (factors above 1000)
+// and the tally of what it moved; every factor in 0..4000 is in reach of the
+// fast form.
+TEST(OneShotRows, CastRowsMatchThePlainForm) {
+    const std::array<int32_t, 3> factors[] = {{1000, 1000, 1000}, {1600, 800, 400}, {0, 4000, 1000},
+                                              {4000, 3999, 4000}, {1100, 950, 1003}};
+    for (const auto& f : factors) {
+        const TintTables t(f.data());
+        ASSERT_TRUE(t.small);
+        CompareOnImages("cast", 0, [&](Rows& r, int32_t y, Outputs& o, bool fast) {
+            (fast ? ApplyTintRowFast : ApplyTintRowPlain)(r.Row(y), r.w, t, o.before, o.px, o.largest, o.moved.data());
+        });
+    }
+}
+
+// (188, 250, 250) times (1.6, 0.8, 0.4) is (300, 200, 100), drawn together to
+// (255, 200, 145): the third sample moved from 100 to 145.
+TEST(OneShotRows, CompressedHighlightsAreTallied) {
+    const int32_t f[3] = {1600, 800, 400};
+    const TintTables t(f);
+    uint8_t pixel[3] = {188, 250, 250};
+    const ImageView<uint8_t> v{{pixel, pixel + 1, pixel + 2}, 3, 3, 1, 1};
+    Outputs o(1);
+    std::array<int64_t, 256> moved{};
+    ApplyTintRow(RowPixels::Of(v, 0, true), 1, t, o.before, o.px, o.largest, moved.data());
+    EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 3), (std::vector<uint8_t>{255, 200, 145}));
+    std::array<int64_t, 256> expected{};
+    expected[100] = -1, expected[145] = 1;
+    EXPECT_EQ(moved, expected);
+    EXPECT_EQ(o.before[0], 250);
+    EXPECT_EQ(o.largest[0], 255);
+}
+
+// Every pair of first and second level, the third running through all
+// levels, under every tint mode's grid rule (2 is the loose one).
+TEST(OneShotRows, ChromaticityCellsMatchTheCastAnalysis) {
+    std::vector<uint8_t> r(256), g(256), b(256);
+    std::vector<int16_t> plain(256), fast(256);
+    const PlanarRow px{{r.data(), g.data(), b.data()}};
+    test::ForEachSimdTarget([&](const std::string& target) {
+        for (const int32_t mode : {-1, 0, 1, 2, 3, 4})
+            for (int c0 = 0; c0 < 256; ++c0) {
+                for (int i = 0; i < 256; ++i) r[i] = uint8_t(c0), g[i] = uint8_t(i), b[i] = uint8_t(i * 7 + c0 * 3);
+                ChromaCellsRowPlain(px, 256, mode, plain.data());
+                ChromaCellsRowFast(px, 256, mode, fast.data());
+                ASSERT_EQ(plain, fast) << target << ", mode " << mode << ", first level " << c0;
+            }
+    });
+    // The plain form is the analysis' own rule: (100, 50, 200) counts at
+    // x = 25, y = 50 x (2 - 100 / 200) = 75 except where a level passes 245.
+    EXPECT_EQ(TintGridCell8(100, 50, 200, 0), 25 * 101 + 75);
+    EXPECT_EQ(TintGridCell8(100, 50, 250, 0), -1);
+    EXPECT_EQ(TintGridCell8(100, 50, 250, 2), 25 * 101 + 80);
+}
+
+// The contrast map's rows on random values, levels below and at the floor,
+// and maps beyond either end of the histogram.
+TEST(OneShotRows, ContrastMapRowsMatchThePlainForms) {
+    std::mt19937 rng(7);
+    const ContrastScale scale{8.0f, 256.0f, 1280};
+    test::ForEachSimdTarget([&](const std::string& target) {
+        for (const int32_t n : kWidths)
+            for (const float stretch : {0.0f, 1.0f, 255.0f / 200.0f, 3.7f}) {
+                std::vector<uint8_t> v(static_cast<size_t>(n));
+                std::vector<float> smooth(static_cast<size_t>(n)), level(static_cast<size_t>(n));
+                for (int32_t x = 0; x < n; ++x) {
+                    v[x] = uint8_t(rng());
+                    smooth[x] = float(rng() % 25600) / 100.0f;
+                    level[x] = x % 5 == 0 ? 8.0f : float(rng() % 1000000) / 97.0f;
+                }
+                std::vector<float> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+                FillValueRowPlain(v.data(), n, stretch, a.data());
+                FillValueRowFast(v.data(), n, stretch, b.data());
+                ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 4)) << target << " fill " << n;
+                DetailMagnitudeRowPlain(v.data(), smooth.data(), n, stretch, a.data());
+                DetailMagnitudeRowFast(v.data(), smooth.data(), n, stretch, b.data());
+                ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 4)) << target << " magnitude " << n;
+                std::vector<float> la = level, lb = level;
+                std::vector<int32_t> ba(size_t(RowCapacity(n))), bb(ba.size());
+                ContrastMapRowPlain(v.data(), smooth.data(), la.data(), n, stretch, scale, ba.data());
+                ContrastMapRowFast(v.data(), smooth.data(), lb.data(), n, stretch, scale, bb.data());
+                ASSERT_EQ(0, std::memcmp(la.data(), lb.data(), la.size() * 4)) << target << " map " << n;
+                ASSERT_TRUE(std::equal(ba.begin(), ba.begin() + n, bb.begin())) << target << " bins " << n;
+            }
+    });
+    // Worked bins: E = max(L, 8) x D / 256 with D = V - smooth.
+    uint8_t v[3] = {200, 0, 100};
+    float smooth[3] = {100.0f, 0.5f, 100.0f}, level[3] = {4000.0f, 2.0f, 7.0f};
+    int32_t bins[64];
+    ContrastMapRowPlain(v, smooth, level, 3, 1.0f, scale, bins);
+    EXPECT_EQ(level[0], 1562.5f);  // 4000 x 100 / 256, beyond H
+    EXPECT_EQ(bins[0], 2560);
+    EXPECT_EQ(level[1], -0.015625f);  // 8 x -0.5 / 256
+    EXPECT_EQ(bins[1], 1279);
+    EXPECT_EQ(level[2], 0.0f);
+    EXPECT_EQ(bins[2], 1279);
+}
+
+// The stretch and the brightening on random rows: stretches that clip and
+// that do not, maps on both sides of the range and on its ends, a flat range
+// and none at all.
+TEST(OneShotRows, BrightenRowsMatchThePlainForm) {
+    std::mt19937 rng(3);
+    float primary[256], secondary[256];
+    for (int i = 0; i < 256; ++i) primary[i] = 1.0f + float(rng() % 1000) / 700.0f, secondary[i] = float(rng() % 1000) / 600.0f;
+    struct Case { int32_t clip, scale, low, high; bool map; };
+    const Case cases[] = {{0, 1000, -40, 60, true}, {-1, 1234, -3, 17, true}, {12, 255000, 5, 5, true},
+                          {200, 6071, -100, 900, true}, {7, 1093, 0, 0, false}, {255, 0, -1, 1, true}};
+    for (const Case& c : cases) {
+        const BrightenTables t(c.clip, c.scale, primary, secondary, c.low, c.high);
+        std::vector<float> map(4096);
+        for (size_t i = 0; i < map.size(); ++i)
+            map[i] = i % 7 == 0 ? float(i % 2 ? c.low : c.high) : float(int(rng() % 4000) - 2000) / 13.0f;
+        CompareOnImages("brighten", 0, [&](Rows& r, int32_t y, Outputs&, bool fast) {
+            const float* row = c.map ? map.data() + y * r.w : nullptr;
+            Outputs scratch(r.w);
+            if (fast) BrightenRowFast(r.Row(y), r.w, row, t, scratch.px);
+            else BrightenRowPlain(r.Row(y), r.w, row, t);
+        });
+    }
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: MIT
+// The apply pipelines' per-row SIMD kernels against their plain forms, bit
+// for bit on every target, on the cases a whole-image comparison rarely
+// reaches: tints that push samples past the top, black levels above a
+// sample, base maps read at other scales and offsets (and off their edges),
+// values of 0 and pixels of 0, rows whose length is no multiple of a vector.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "pipeline/levels_step.h"
+#include "pipeline/rebuild_step.h"
+#include "pipeline/row_copy.h"
+#include "pipeline/tone_map_step.h"
+#include "stages/color_restore.h"
+#include "stages/warm_tone.h"
+#include "support/simd_targets.h"
+
+namespace lx {
+namespace {
+
+constexpr int32_t kWidths[] = {1, 3, 7, 16, 31, 65, 130};
+
+// A blob-layout row source (blue first, three samples per pixel) of w x 2
+// pixels, rows padded by 5 samples; row 1 is the one levelled.
+template <class T>
+struct BlobRows {
+    int32_t w;
+    std::vector<T> px;
+    BlobRows(int32_t width, std::mt19937& rng) : w(width), px(size_t(3 * width + 5) * 2) {
+        const uint32_t top = sizeof(T) == 1 ? 256 : 65536;
+        for (T& s : px) s = T(rng() % 8 == 0 ? top - 1 - rng() % 4 : rng() % top);  // many near the top
+    }
+    ImageView<const T> View() const {
+        const T* b = px.data();
+        return ImageView<const T>{{b + 2, b + 1, b}, 3 * int64_t{w} + 5, 3, w, 2};
+    }
+};
+
+template <class T>
+LevelsStep<T> Step(std::mt19937& rng, bool tinted, bool raise) {
+    const int64_t full = SampleDepth<T>::kFull;
+    const int64_t tint[3] = {700 + int64_t(rng() % 900), 1000, 500 + int64_t(rng() % 1200)};
+    const int32_t black = int32_t(rng() % (full / 8));
+    return LevelsStep<T>(black, int64_t(rng() % (full / 10)), 900 + int64_t(rng() % 600), tint, tinted, raise);
+}
+
+// The levels of one row: planar and interleaved outputs, tinted and
+// untinted steps, with and without raising negative differences.
+TEST(ApplyKernels, LevelRowsMatch) {
+    std::mt19937 rng(3);
+    for (const int32_t w : kWidths) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const bool tinted = variant & 1, raise = variant & 2;
+            const BlobRows<uint8_t> s8(w, rng);
+            const BlobRows<uint16_t> s16(w, rng);
+            const LevelsStep<uint8_t> step8 = Step<uint8_t>(rng, tinted, raise);
+            const LevelsStep<uint16_t> step16 = Step<uint16_t>(rng, tinted, raise);
+            const LevelsTable8 table(step8);
+            std::vector<uint8_t> want8(3 * size_t(w));
+            std::vector<uint16_t> want16(3 * size_t(w));
+            std::vector<float> wantV8(w), wantV16(w);
+            const auto planar = [w](auto& v) {
+                using T = std::remove_reference_t<decltype(v[0])>;
+                return ImageView<T>{{v.data(), v.data() + w, v.data() + 2 * w}, w, 1, w, 1};
+            };
+            const auto interleaved = [w](auto& v) {
+                using T = std::remove_reference_t<decltype(v[0])>;
+                return ImageView<T>{{v.data(), v.data() + 1, v.data() + 2}, 3 * int64_t{w}, 3, w, 1};
+            };
+            for (int layout = 0; layout < 2; ++layout) {
+                LevelRow<uint8_t>(step8, s8.View(), 1, layout ? interleaved(want8) : planar(want8), wantV8.data());
+                LevelRow<uint16_t>(step16, s16.View(), 1, layout ? interleaved(want16) : planar(want16),
+                                   wantV16.data());
+                test::ForEachSimdTarget([&](const std::string& target) {
+                    std::vector<uint8_t> got8(want8.size(), 9);
+                    std::vector<uint16_t> got16(want16.size(), 9);
+                    std::vector<float> v8(w, -1.0f), v16(w, -1.0f);
+                    LevelRow8Fast(table, s8.View(), 1, layout ? interleaved(got8) : planar(got8), v8.data());
+                    LevelRow16Fast(step16, s16.View(), 1, layout ? interleaved(got16) : planar(got16), v16.data());
+                    const std::string what = target + ", width " + std::to_string(w) + ", variant " +
+                                             std::to_string(variant) + ", layout " + std::to_string(layout);
+                    EXPECT_EQ(got8, want8) << what;
+                    EXPECT_EQ(v8, wantV8) << what;
+                    EXPECT_EQ(got16, want16) << what;
+                    EXPECT_EQ(v16, wantV16) << what;
+                });
+            }
+        }
+    }
+}
+
+// The local tone map reads the base map directly where a pixel falls on a
+// map column (scale 1, inside the map) and interpolates elsewhere: offsets
+// that start left of the map and run past its right edge, rows above and
+// below it, other scales, a flat range.
+TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
+    std::mt19937 rng(5);
+    const int32_t mw = 40, mh = 9;
+    std::vector<float> map(size_t(mw) * mh);
+    for (float& m : map) m = float(rng() % 2000) * 0.37f - 300.0f;
+    std::vector<float> primary(65536), secondary(65536);
+    for (size_t i = 0; i < primary.size(); ++i) {
+        primary[i] = 0.5f + float(rng() % 1000) * 0.002f;
+        secondary[i] = 0.8f + float(rng() % 1000) * 0.0007f;
+    }
+    struct Case {
+        float scale;
+        int32_t ox, oy;
+        bool flat;
+    };
+    const Case cases[] = {{1.0f, 0, 0, false},   {1.0f, -13, 2, false}, {1.0f, 25, -3, false}, {1.0f, 3, 12, false},
+                          {2.5f, 4, 1, false},   {0.75f, -2, 0, false}, {1.0f, 0, 4, true},    {1.0f, 2147483600, 0, false}};
+    for (const Case& c : cases) {
+        BaseMapBlend b;
+        b.map = map.data(), b.mapWidth = mw, b.mapHeight = mh, b.scale = c.scale, b.offsetX = c.ox, b.offsetY = c.oy;
+        b.low = -20.0f, b.q = c.flat ? 0.0f : 1.0f / 310.0f, b.flatRange = c.flat;
+        for (const int32_t w : kWidths) {
+            std::vector<float> values(w);
+            for (float& v : values) v = float(rng() % 65281);
+            for (int32_t y : {0, 3, 8}) {
+                auto want8 = values, want16 = values, wantG = values;
+                for (float& v : want8) v = float(int32_t(v) % 256);
+                auto in8 = want8;
+                ToneMapLocalRowPlain<uint8_t>(want8.data(), w, y, primary.data(), secondary.data(), b);
+                ToneMapLocalRowPlain<uint16_t>(want16.data(), w, y, primary.data(), secondary.data(), b);
+                ToneMapGlobalRowPlain<uint16_t>(wantG.data(), w, primary.data());
+                test::ForEachSimdTarget([&](const std::string& target) {
+                    auto got8 = in8, got16 = values, gotG = values;
+                    ToneMapLocalRowFast<uint8_t>(got8.data(), w, y, primary.data(), secondary.data(), b);
+                    ToneMapLocalRowFast<uint16_t>(got16.data(), w, y, primary.data(), secondary.data(), b);
+                    ToneMapGlobalRowFast<uint16_t>(gotG.data(), w, primary.data());
+                    const std::string what = target + ", scale " + std::to_string(c.scale) + ", offset " +
+                                             std::to_string(c.ox) + ", row " + std::to_string(y) + ", width " +
+                                             std::to_string(w);
+                    EXPECT_EQ(got8, want8) << what;
+                    EXPECT_EQ(got16, want16) << what;
+                    EXPECT_EQ(gotG, wantG) << what;
+                });
+            }
+        }
+    }
+}
+
+// The proportional rebuild (values of 0, pixels of 0, values above the
+// pixel's largest), the copy into interleaved pixels, the 16-bit warm tone
+// and colour restoration without a tone plane.
+TEST(ApplyKernels, RebuildCopyWarmToneAndRestorationMatch) {
+    std::mt19937 rng(9);
+    std::vector<float> ramp16(65536);
+    MakeWarmToneRamp16(ramp16.data());
+    WarmToneTables warm16;
+    MakeWarmToneTables(ramp16.data(), &warm16);
+    const ColorRestoreTables restore = MakeColorRestoreTables(2, 0.9f);
+    for (const int32_t w : kWidths) {
+        const int32_t h = 2;
+        std::vector<uint8_t> px8(size_t(w) * h * 3);
+        std::vector<uint16_t> px16(px8.size());
+        for (size_t i = 0; i < px8.size(); ++i) {
+            px8[i] = i % 11 < 3 ? 0 : uint8_t(rng());
+            px16[i] = i % 11 < 3 ? 0 : uint16_t(rng() % 65281);
+        }
+        std::vector<float> value(size_t(w) * h);
+        for (size_t i = 0; i < value.size(); ++i) value[i] = i % 5 == 0 ? 0.0f : float(rng() % 70000) * 0.9f;
+        const auto view = [w, h](auto& v) {
+            using T = std::remove_reference_t<decltype(v[0])>;
+            return ImageView<T>{{v.data() + 2, v.data() + 1, v.data()}, 3 * int64_t{w}, 3, w, h};
+        };
+        const auto planes = [w, h](auto& v) {
+            using T = std::remove_reference_t<decltype(v[0])>;
+            const int64_t plane = int64_t{w} * h;
+            return ImageView<const T>{{v.data(), v.data() + plane, v.data() + 2 * plane}, w, 1, w, h};
+        };
+        auto rebuilt8 = px8;
+        auto rebuilt16 = px16;
+        RebuildProportionalPlain<uint8_t>(view(rebuilt8), value.data());
+        RebuildProportionalPlain<uint16_t>(view(rebuilt16), value.data());
+        std::vector<uint8_t> copied8(px8.size(), 1);
+        std::vector<uint16_t> copied16(px16.size(), 1);
+        CopyPixelsPlain<uint8_t>(planes(px8), view(copied8));
+        CopyPixelsPlain<uint16_t>(planes(px16), view(copied16));
+        auto warmed16 = px16;
+        WarmToneCorrectPlain(view(warmed16), 0.7f, warm16);
+        auto restored8 = px8;
+        ColorRestorePlain(view(restored8), nullptr, restore);
+        test::ForEachSimdTarget([&](const std::string& target) {
+            const std::string what = target + ", width " + std::to_string(w);
+            auto r8 = px8;
+            auto r16 = px16;
+            RebuildProportionalFast<uint8_t>(view(r8), value.data());
+            RebuildProportionalFast<uint16_t>(view(r16), value.data());
+            EXPECT_EQ(r8, rebuilt8) << what;
+            EXPECT_EQ(r16, rebuilt16) << what;
+            std::vector<uint8_t> c8(px8.size(), 1);
+            std::vector<uint16_t> c16(px16.size(), 1);
+            CopyPixelsFast<uint8_t>(planes(px8), view(c8));
+            CopyPixelsFast<uint16_t>(planes(px16), view(c16));
+            EXPECT_EQ(c8, copied8) << what;
+            EXPECT_EQ(c16, copied16) << what;
+            auto w16 = px16;
+            WarmToneCorrectFast(view(w16), 0.7f, warm16);
+            EXPECT_EQ(w16, warmed16) << what;
+            auto s8 = px8;
+            ColorRestoreFast(view(s8), nullptr, restore);
+            EXPECT_EQ(s8, restored8) << what;
+        });
+    }
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: MIT
+// The apply pipelines a row at a time (SIMD kernels where the build has
+// them) against the steps one after the other over whole planes with the
+// plain kernels: the same bytes for every destination layout, region and
+// combination of stages, on every SIMD target.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/analyse_blob.h"
+#include "pipeline/apply_blob_param.h"
+#include "simd/kernels.h"
+#include "stages/color_restore.h"
+#include "stages/sharpen_plane.h"
+#include "stages/warm_tone.h"
+#include "support/blob_builder.h"
+#include "support/simd_targets.h"
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+using test::BlobPtr;
+using test::MakeBlob;
+using test::TestHost;
+
+// A destination of w x h pixels in one of four layouts: interleaved RGB
+// (padded rows), interleaved BGR, four-byte pixels, padded planes.
+template <class T>
+struct Dest {
+    int w, h, layout;
+    std::vector<T> px;
+    Dest(int width, int height, int l) : w(width), h(height), layout(l) {
+        px.assign(size_t(RowStride()) * h + 2 * PlaneSize() + 8, T(77));
+    }
+    int64_t PixelStride() const { return layout == 2 ? 4 : (layout == 3 ? 1 : 3); }
+    int64_t RowStride() const { return layout == 3 ? w + 5 : int64_t{w} * PixelStride() + 7; }
+    int64_t PlaneSize() const { return layout == 3 ? RowStride() * h : 0; }
+    ImageDesc Desc() {
+        const int32_t s = int32_t(sizeof(T));
+        T* b = px.data();
+        T* c[3] = {b, b + 1, b + 2};
+        if (layout == 1) c[0] = b + 2, c[2] = b;
+        if (layout == 3) c[1] = b + PlaneSize(), c[2] = b + 2 * PlaneSize();
+        return ImageDesc{s == 1 ? 0 : 1, w, h, int32_t(RowStride() * s), int32_t(PixelStride() * s), c[0], c[1], c[2]};
+    }
+};
+
+// A picture with a cast, smooth areas, edges, noise and clipped highlights.
+template <class T>
+BlobPtr Picture(int w, int h, uint32_t seed) {
+    std::mt19937 rng(seed);
+    const int full = sizeof(T) == 1 ? 255 : 65535;
+    return MakeBlob<T>(w, h, [&](int x, int y, int c) {
+        const int base = (x * 37 + y * 11) % 200 + (x > w / 2 ? 40 : 0) + int(rng() % 15);
+        const int cast[3] = {110, 100, 80};
+        const int v = (x + y) % 13 == 0 ? 255 : std::min(255, base * cast[c] / 100);
+        return T(sizeof(T) == 1 ? v : std::min(full, v * 257 + int(rng() % 257)));
+    });
+}
+
+// Settings that switch on a different set of stages each.
+std::vector<ApplySettings> SettingsToTry() {
+    std::vector<ApplySettings> all;
+    for (int k = 0; k < 6; ++k) {
+        ApplySettings s;
+        s.useVariant = 1, s.tintMode = k % 4, s.variantStrength = 0.8f;
+        s.useShadowClip = k % 2, s.shadowClipIndex = 3;
+        s.localContrast = k != 1;
+        s.curveType = k % 3 == 0 ? kCurveKnee : (k % 3 == 1 ? kCurveLogExp : kCurveLog);
+        s.curveBlack = 12, s.curveAmount = 0.5f;
+        s.sharpen = k != 2, s.sharpenAmount = k == 4 ? 3.0f : 1.0f;
+        s.colorMode = k % 3, s.colorAmount = 0.6f;
+        s.warmTone = k >= 3, s.warmToneStrength = 0.8f;
+        s.colorCube = k == 5, s.cubeSelect = 1, s.cubeAlsoC = k == 4;
+        all.push_back(s);
+    }
+    return all;
+}
+
+template <class T>
+int32_t Apply(bool rows, ImageDesc d, const ImageBlob& blob, ImageParam& p, const ApplySettings& s,
+              const BlobRegion* region) {
+    if (rows) {
+        if (region) return sizeof(T) == 1 ? ApplyBlobParamLocal8(d, blob, p, s, *region)
+                                          : ApplyBlobParamLocal16(d, blob, p, s, *region);
+        return sizeof(T) == 1 ? ApplyBlobParam8(d, blob, p, s) : ApplyBlobParam16(d, blob, p, s);
+    }
+    return sizeof(T) == 1 ? ApplyBlobParamWholeSteps8(d, blob, p, s, region)
+                          : ApplyBlobParamWholeSteps16(d, blob, p, s, region);
+}
+
+// Compares the orders on a w x h picture for the settings `which` (indices
+// into SettingsToTry); `layouts` destination layouts for regions (all four
+// for the whole blob). Returns how many calls succeeded.
+template <class T>
+int CompareOrders(int w, int h, uint32_t seed, const std::vector<int>& which, int layouts) {
+    TestHost host;
+    BlobPtr blob = Picture<T>(w, h, seed);
+    ImageParam p{};
+    const bool analysed = sizeof(T) == 1 ? AnalyseBlob8(*blob, p) : AnalyseBlob16(*blob, p);
+    EXPECT_TRUE(analysed);
+    // Regions: the whole blob, and one at each corner (every edge).
+    const int rw = std::max(1, w / 2 + 1), rh = std::max(1, h / 2 + 1);
+    const BlobRegion corners[] = {{0, 0}, {0, w - rw}, {h - rh, 0}, {h - rh, w - rw}};
+    int succeeded = 0;
+    for (const int tried : which) {
+        ApplySettings s = SettingsToTry()[size_t(tried)];
+        for (int r = -1; r < 4; ++r) {
+            const BlobRegion* region = r < 0 ? nullptr : &corners[r];
+            const int dw = region ? rw : w, dh = region ? rh : h;
+            for (int layout = 0; layout < (region ? layouts : 4); ++layout) {
+                const std::string what = std::to_string(w) + " x " + std::to_string(h) + ", settings " +
+                                         std::to_string(tried) + ", region " + std::to_string(r) + ", layout " +
+                                         std::to_string(layout);
+                int32_t strength0 = 40;
+                s.toneStrength = &strength0;
+                s.useToneLevel = tried % 2;
+                // The reference: whole steps, plain kernels (it also builds
+                // the base map on the first call).
+                Dest<T> want(dw, dh, layout);
+                simd::UseFastKernelsForTest(false);
+                const int32_t wantResult = Apply<T>(false, want.Desc(), *blob, p, s, region);
+                simd::UseFastKernelsForTest(true);
+                const int32_t wantStrength = strength0;
+                succeeded += wantResult;
+                test::ForEachSimdTarget([&](const std::string& target) {
+                    int32_t strength = 40;
+                    s.toneStrength = &strength;
+                    Dest<T> got(dw, dh, layout);
+                    EXPECT_EQ(Apply<T>(true, got.Desc(), *blob, p, s, region), wantResult) << target << ", " << what;
+                    EXPECT_EQ(got.px, want.px) << target << ", " << what;
+                    EXPECT_EQ(strength, wantStrength) << target << ", " << what;
+                });
+            }
+        }
+    }
+    ReleaseHostBlock(p.baseMap);
+    EXPECT_EQ(host.live(), 1) << "only the blob";
+    return succeeded;
+}
+
+TEST(ApplyRows, RowsMatchTheWholeStepsEightBit) {
+    int succeeded = 0;
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {1, 7}, {9, 1}, {2, 2}, {37, 23}, {70, 5}})
+        succeeded += CompareOrders<uint8_t>(w, h, uint32_t(w * 100 + h), {0, 1, 2, 3, 4, 5}, 4);
+    // 6 sizes x 6 settings x (4 whole + 4 x 4 region) calls; the 8-bit
+    // region refuses planar destinations (4 x 36), both orders alike.
+    EXPECT_EQ(succeeded, 720 - 144);
+}
+
+// 16-bit calls build tables of 65536 entries each: fewer of them.
+TEST(ApplyRows, RowsMatchTheWholeStepsSixteenBit) {
+    int succeeded = 0;
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {37, 23}})
+        succeeded += CompareOrders<uint16_t>(w, h, uint32_t(w * 100 + h), {0, 3, 4}, 2);
+    EXPECT_EQ(succeeded, 3 * 3 * (4 + 4 * 2)) << "every call is served";
+}
+
+// A stop at any progress call still fails the call, the calls come in
+// order, and no block is left, in the row order as in the whole steps.
+TEST(ApplyRows, StopsFailAndReleaseEverything) {
+    TestHost host;
+    BlobPtr blob = Picture<uint8_t>(31, 17, 5);
+    ImageParam p{};
+    ASSERT_TRUE(AnalyseBlob8(*blob, p));
+    ApplySettings s = SettingsToTry()[3];
+    Dest<uint8_t> first(31, 17, 0);
+    ASSERT_TRUE(ApplyBlobParam8(first.Desc(), *blob, p, s)) << "builds the base map";
+    struct Stop {
+        int32_t at;
+        std::vector<int32_t> seen;
+    };
+    for (int32_t at = 1; at <= 6; ++at) {
+        Stop stop{at, {}};
+        s.progress = [](int32_t step, int32_t, void* ctx) {
+            auto* self = static_cast<Stop*>(ctx);
+            self->seen.push_back(step);
+            return step == self->at ? 1 : 0;
+        };
+        s.progressContext = &stop;
+        Dest<uint8_t> out(31, 17, 0);
+        EXPECT_EQ(ApplyBlobParam8(out.Desc(), *blob, p, s), 0) << "stop at " << at;
+        ASSERT_EQ(stop.seen.size(), size_t(at));
+        for (int32_t i = 0; i < at; ++i) EXPECT_EQ(stop.seen[i], i + 1);
+        EXPECT_EQ(host.live(), 2) << "the blob and the base map; stop at " << at;
+    }
+    ReleaseHostBlock(p.baseMap);
+}
+
+// The stage kernels with SIMD twins, one by one, on rows whose lengths are
+// not a multiple of any vector: every target gives the plain bytes.
+TEST(ApplyRows, StageKernelsMatchTheirPlainForms) {
+    std::mt19937 rng(7);
+    for (const int w : {1, 2, 3, 15, 17, 33, 67}) {
+        const int h = 3;
+        std::vector<float> a(size_t(w) * h), b(a.size()), c(a.size());
+        for (float* v : {a.data(), b.data(), c.data()})
+            for (size_t i = 0; i < a.size(); ++i) v[i] = float(rng() % 70000) * 0.0039f - 5.0f;
+        const SharpenKernel k = MakeSharpenKernel(1.7f, 255.0f);
+        std::vector<float> lines(a.size()), ends(a.size());
+        SharpenLinesPlain(a.data(), b.data(), c.data(), lines.data(), int32_t(a.size()), k);
+        SharpenLineEndsPlain(a.data(), b.data(), ends.data(), int32_t(a.size()), k);
+
+        std::vector<uint8_t> px8(size_t(w) * h * 3);
+        std::vector<uint16_t> px16(px8.size());
+        for (size_t i = 0; i < px8.size(); ++i) px8[i] = uint8_t(rng()), px16[i] = uint16_t(rng());
+        std::vector<float> tone(size_t(w) * h);
+        for (float& t : tone) t = float(rng() % 65000);
+        const auto view8 = [&](std::vector<uint8_t>& v) {
+            return ImageView<uint8_t>{{v.data(), v.data() + 1, v.data() + 2}, int64_t{w} * 3, 3, w, h};
+        };
+        const auto view16 = [&](std::vector<uint16_t>& v) {
+            return ImageView<uint16_t>{{v.data() + 2, v.data() + 1, v.data()}, int64_t{w} * 3, 3, w, h};
+        };
+        float ramp8[256];
+        MakeWarmToneRamp8(ramp8);
+        WarmToneTables warm;
+        MakeWarmToneTables(ramp8, &warm);
+        auto warmed8 = px8;
+        for (int mode = 1; mode <= 3; ++mode) {
+            const ColorRestoreTables t = MakeColorRestoreTables(mode, 0.7f);
+            auto r8 = px8;
+            ColorRestorePlain(view8(r8), tone.data(), t);
+            auto r16 = px16;
+            ColorRestorePlain(view16(r16), tone.data(), t);
+            test::ForEachSimdTarget([&](const std::string& target) {
+                auto f8 = px8;
+                ColorRestoreFast(view8(f8), tone.data(), t);
+                EXPECT_EQ(f8, r8) << target << " restore mode " << mode << " width " << w;
+                auto f16 = px16;
+                ColorRestoreFast(view16(f16), tone.data(), t);
+                EXPECT_EQ(f16, r16) << target << " restore 16 mode " << mode << " width " << w;
+            });
+        }
+        WarmToneCorrectPlain(view8(warmed8), 0.9f, warm);
+        test::ForEachSimdTarget([&](const std::string& target) {
+            std::vector<float> out(a.size());
+            SharpenLinesFast(a.data(), b.data(), c.data(), out.data(), int32_t(a.size()), k);
+            EXPECT_EQ(out, lines) << target << " width " << w;
+            SharpenLineEndsFast(a.data(), b.data(), out.data(), int32_t(a.size()), k);
+            EXPECT_EQ(out, ends) << target << " width " << w;
+            auto f8 = px8;
+            WarmToneCorrectFast(view8(f8), 0.9f, warm);
+            EXPECT_EQ(f8, warmed8) << target << " warm tone width " << w;
+        });
+    }
+}
+
+}  // namespace
+}  // namespace lx
