@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "math/float_math.h"
 #include "platform/float_convert.h"
 
 namespace lx {
@@ -86,7 +87,7 @@ void SortCells(float* keys, int32_t* payloadA, int32_t* payloadB, int32_t n) {
 void SmoothChromaGrid(float* grid, float halfLife) {
     // A non-positive or NaN half-life has no meaningful decay; leave the grid.
     if (!(halfLife > 0.0f)) return;
-    const float a = std::exp(-0.6931472f / halfLife);
+    const float a = math::Exp(-0.6931472f / halfLife);
     constexpr int32_t N = kChromaSide;
 
     for (int32_t x = 0; x < N; ++x) {

@@ -9,6 +9,7 @@
 
 #include "analysis/analysis_helpers.h"
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 
 namespace lx {
 namespace {
@@ -300,7 +301,7 @@ float Tolerance(const ModePlan& plan, const Histograms& h) {
     if (plan.linearTrim) trimWith(h.hist);
     if (plan.logTrim) {
         for (int c = 0; c < 3; ++c)
-            for (int32_t b = 0; b < Scale::kBins; ++b) h.logHist[c][b] = std::log(h.hist[c][b] + 1.0f);
+            for (int32_t b = 0; b < Scale::kBins; ++b) h.logHist[c][b] = math::Log(h.hist[c][b] + 1.0f);
         trimWith(h.logHist);
     }
     return 2.0f * spread;

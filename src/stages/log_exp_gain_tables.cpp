@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 #include "stages/gain_table_pair.h"
 
 namespace lx {
@@ -67,14 +68,14 @@ bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int3
     for (int32_t i = 0; i < levels; ++i) x[i] = static_cast<float>(i) / last;
 
     const float b = static_cast<float>(black) / last;
-    const float ln10 = logf(10.0f);
+    const float ln10 = math::Log(10.0f);
     for (int32_t i = black; i < levels; ++i) {
         const float d = x[i] - b;
         const float u = d * (1.0f / (1.0f - b)) + 0.0f;
         const float w = u * 9.0f + 1.0f;
-        logCurve[i] = (logf(w) / ln10) * (1.0f - b) + b;
+        logCurve[i] = (math::Log(w) / ln10) * (1.0f - b) + b;
         // 0.11111111f is the float nearest 1/9.
-        expCurve[i] = (powf(10.0f, u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
+        expCurve[i] = (math::Pow10(u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
     }
 
     for (int32_t i = black; i < levels; ++i) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 #include "platform/float_convert.h"
 
 namespace lx {
@@ -17,7 +18,7 @@ constexpr float kHalfPi = 1.5707964f;  // the float nearest pi / 2
 constexpr int32_t kPercentEntries = 101;
 
 inline float CosSquared(float x) {
-    const float c = std::cos(x);  // float overload
+    const float c = math::Cos(x);
     return c * c;
 }
 

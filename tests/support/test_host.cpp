@@ -22,17 +22,18 @@ struct Counters {
     int64_t failLockAt = 0;  // lock number k hands back no address
 } g;
 
-int16_t CountingAllocate(int32_t size, BufferID* id) {
+OSErr CountingAllocate(int32_t size, BufferID* id) {
     ++g.allocations;
     g.lastRequest = size;
     if (g.failAt > 0 && (g.allocations == g.failAt || (g.failAfter && g.allocations > g.failAt))) return -108;
-    const int16_t err = LxHeapHostProcs()->allocateProc(size, id);
+    const OSErr err = LxHeapHostProcs()->allocateProc(size, id);
     if (err == 0) ++g.live;
     return err;
 }
-void* CountingLock(BufferID id, uint8_t moveHigh) {
+auto CountingLock(BufferID id, Boolean moveHigh) {
     ++g.locks;
-    if (g.failLockAt > 0 && g.locks == g.failLockAt) return nullptr;
+    // A lock the host cannot give: no address, whatever the SDK's pointer type.
+    if (g.failLockAt > 0 && g.locks == g.failLockAt) return decltype(LxHeapHostProcs()->lockProc(id, moveHigh)){};
     return LxHeapHostProcs()->lockProc(id, moveHigh);
 }
 void CountingUnlock(BufferID id) { LxHeapHostProcs()->unlockProc(id); }
