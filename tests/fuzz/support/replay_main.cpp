@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The regression runner of a harness, for builds without the fuzzer's
 // runtime: feeds every file named on the command line (or found in a folder
-// named there) to the harness once, in name order.
+// named there) to the harness once, in name order. An input that runs
+// longer than 10 s fails, as it does under libFuzzer (-timeout=10 in
+// scripts/fuzz.sh): a hang is a finding too.
 //
 //   lumarex_fuzz_NAME_replay FILE|DIR...      replay inputs
 //   lumarex_fuzz_NAME_replay --write-seeds DIR  write the harness's seed corpus
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +26,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr unsigned kTimeoutSeconds = 10;
+
+// Only async-signal-safe calls: the input's name was printed before it ran.
+void TimedOut(int) {
+    static const char text[] = "lumarex fuzz check failed: an input runs longer than 10 s\n";
+    (void)!write(2, text, sizeof text - 1);
+    _exit(1);
+}
 
 int WriteSeeds(const fs::path& dir) {
     fs::create_directories(dir);
@@ -45,7 +59,9 @@ bool Replay(const fs::path& file) {
     // Named first: a crash inside the harness then shows which input it was.
     std::fprintf(stderr, "replaying %s (%zu bytes)\n", file.c_str(), bytes.size());
     std::fflush(stderr);
+    alarm(kTimeoutSeconds);
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    alarm(0);
     return true;
 }
 
@@ -58,6 +74,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s FILE|DIR... | --write-seeds DIR\n", argv[0]);
         return 2;
     }
+    std::signal(SIGALRM, TimedOut);
     size_t replayed = 0;
     for (const fs::path arg : args) {
         std::vector<fs::path> files;
