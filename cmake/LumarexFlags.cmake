@@ -14,7 +14,17 @@ else()
   if(LUMAREX_WERROR)
     target_compile_options(lumarex_flags INTERFACE -Werror)
   endif()
-  if(LUMAREX_SANITIZE)
+  if(LUMAREX_FUZZ)
+    # Coverage for libFuzzer in every target; the harnesses add the fuzzer's
+    # runtime (-fsanitize=fuzzer) where they link. Comparisons are not traced:
+    # most of the library's sit in per-pixel and per-bin loops, where tracing
+    # them took half of every run; the values worth trying (the int32 limits,
+    # full scales) come from the harnesses' dictionary instead.
+    target_compile_options(lumarex_flags INTERFACE
+      -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-coverage=trace-cmp
+      -fno-sanitize-recover=all -fsanitize=float-cast-overflow -fno-omit-frame-pointer)
+    target_link_options(lumarex_flags INTERFACE -fsanitize=address,undefined)
+  elseif(LUMAREX_SANITIZE)
     target_compile_options(lumarex_flags INTERFACE
       -fsanitize=address,undefined -fno-sanitize-recover=all
       -fsanitize=float-cast-overflow -fno-omit-frame-pointer)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs every test; then the optimised build's
-# checks: golden checksums, the exhaustive maths tests, the Windows build and
-# its SDK folder run under Wine against the Linux build, the installed library.
+# UndefinedBehaviorSanitizer and runs every test (the fuzz regression inputs
+# included); then the optimised build's checks: golden checksums, the
+# exhaustive maths tests, the Windows build and its SDK folder run under Wine
+# against the Linux build, the installed library; then each fuzzer briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -38,6 +39,11 @@ cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_B
 cmake --build "$plain" -j"$(nproc)"
 ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure -E '^(math\.|windows\.|host\.real)'
 
+# Every fuzz harness for a few seconds on top of its corpus and regression
+# inputs, built with clang (about a minute in all).
+fuzz=${LUMAREX_FUZZ_BUILD_DIR:-build-fuzz}
+./scripts/fuzz.sh -b "$fuzz" -t "${LUMAREX_FUZZ_SECONDS:-8}"
+
 # Everything these builds used comes from the packages setup installs, so
 # the same commands work on a fresh machine.
-./scripts/check-setup-packages.sh "$build" "$release" "$LUMAREX_WINDOWS_BUILD_DIR"
+./scripts/check-setup-packages.sh "$build" "$release" "$LUMAREX_WINDOWS_BUILD_DIR" "$fuzz"

@@ -69,7 +69,10 @@ bool AnalysePlain(const ImageBlob& blob, ImageParam& param) {
     constexpr int32_t L = SampleDepth<T>::kLevels;
     param.width = blob.width;
     param.height = blob.height;
-    if (blob.pixels == nullptr) return false;
+    // A blob without pixels has no statistics, so no record. Refused here,
+    // before the passes over its rows: a width of 0 with a height of 2^31 - 1
+    // would walk two billion empty rows in each of them.
+    if (blob.pixels == nullptr || blob.width <= 0 || blob.height <= 0) return false;
     // The histogram block is held for the whole call, as hosts expect.
     const HostArray<float> hist = HostArray<float>::Allocate(L);
     if (!hist) return false;

@@ -58,6 +58,9 @@ std::optional<Call<T>> Check(const ImageDesc& image, const ImageBlob& blob, Imag
     c.W = std::max(region ? image.width : blob.width, 0);
     c.H = std::max(region ? image.height : blob.height, 0);
     c.dest = ViewOf<T>(image);
+    // No pixels is 0 x 0: the steps then loop over no rows, where a width
+    // of 0 with a height of 2^31 - 1 would walk two billion empty ones.
+    if (c.Empty()) c.W = c.H = 0;
     c.dest.width = c.W, c.dest.height = c.H;
     if (c.Empty()) return c;
     if (region && (region->left < 0 || region->top < 0 || int64_t{region->left} + c.W > blob.width ||

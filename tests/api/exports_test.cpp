@@ -65,6 +65,8 @@ TEST_F(MapFixture, SamplesBilinearlyAndRepeatsTheEdges) {
     EXPECT_EQ(At(2.0f, -1, 0, 0, 0), -0.5f) << "between -1 and 0 the weights extrapolate";
     EXPECT_EQ(At(0.0f, 0, 0, 1, 1), 0.0f) << "scale 0: no finite coordinate";
     EXPECT_EQ(At(1e-30f, 0, 0, 1, 1), 12.0f) << "huge coordinates saturate to the last sample";
+    EXPECT_EQ(At(1.0f, INT32_MAX, INT32_MAX, 2, 1), 12.0f) << "offset plus position past int32: no wrap to the start";
+    EXPECT_EQ(At(1.0f, INT32_MIN, INT32_MIN, 0, 0), 0.0f);
     EXPECT_EQ(lx::SampleBaseMap(nullptr, 1.0f, 3, 2, 0, 0, 0, 0), 0.0f);
 }
 

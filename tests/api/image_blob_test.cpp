@@ -124,4 +124,26 @@ TEST(ImageBlob, UnknownTypesEmptyImagesAndFailures) {
     EXPECT_EQ(AllocImageBlob(&d), nullptr) << "no host record: a clean failure";
 }
 
+// Sizes whose rows or blocks pass the host's int32 size are refused before
+// anything is asked of the host; every pixel on one sample, so the caller's
+// buffer is 3 bytes whatever the size.
+TEST(ImageBlob, SizesPastTheHostsRangeAreRefused) {
+    TestHost host;
+    uint8_t px[6] = {};
+    const struct {
+        int32_t type, width, height;
+    } sizes[] = {
+        {0, INT32_MAX, 1},      // one 8-bit row of 6.4 GB
+        {1, 1 << 29, 1},        // one 16-bit row of 3.2 GB
+        {0, 1, INT32_MAX},      // 4-byte rows: 8.6 GB
+        {1, 65536, 65536},      // 25.8 GB
+        {0, 26755, 26755},      // 2 147 570 340 bytes, just past the host's range
+    };
+    for (const auto& s : sizes) {
+        const ImageDesc d{s.type, s.width, s.height, 0, 0, px, px + 2, px + 4};
+        EXPECT_EQ(AllocImageBlob(&d), nullptr) << s.width << " x " << s.height;
+    }
+    EXPECT_EQ(host.allocations(), 0);
+}
+
 }  // namespace

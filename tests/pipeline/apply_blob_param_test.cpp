@@ -386,5 +386,36 @@ TEST(ApplyBlobParam, RegionReadsTheMapAtItsOwnPosition) {
     ReleaseHostBlock(p.baseMap);
 }
 
+// Region origins plus the destination's size, and map offsets plus the
+// region's origin, are summed in 64 bits. Near the int32 limits a region is
+// refused rather than wrapped back into the blob, and the map is read at its
+// far edge rather than wrapped to its near one. The map is 1 in its last
+// column only, where the primary curve lifts level 100.
+TEST(ApplyBlobParam, RegionAndMapOffsetsAtTheInt32Limits) {
+    TestHost host;
+    const BlobPtr blob = MakeBlob<uint8_t>(12, 8, [](int, int, int) { return uint8_t(100); });
+    ImageParam p = NeutralRecord(12, 8, 255);
+    HostArray<float> map = HostArray<float>::Allocate(12 * 8);
+    for (int i = 0; i < 12 * 8; ++i) map[i] = i % 12 == 11 ? 1.0f : 0.0f;
+    p.baseMap = map.release(), p.baseMapValid = 1, p.baseMapLow = 0, p.baseMapHigh = 1;
+    int32_t strength = 60;
+    ApplySettings s;
+    s.localContrast = 1, s.toneStrength = &strength, s.curveAmount = 1.0f;
+    test::Interleaved<uint8_t> out(2, 2);
+
+    for (const BlobRegion r : {BlobRegion{0, INT32_MAX}, BlobRegion{INT32_MAX, 0}, BlobRegion{INT32_MAX - 1, INT32_MAX - 1},
+                               BlobRegion{0, INT32_MIN}, BlobRegion{INT32_MIN, 0}, BlobRegion{7, 0}, BlobRegion{0, 11}})
+        EXPECT_EQ(ApplyBlobParamLocal8(out.desc(), *blob, p, s, r), 0) << "region at " << r.left << ", " << r.top;
+
+    for (const int32_t offset : {INT32_MAX, INT32_MIN}) {
+        s.mapOffsetX = offset;
+        ASSERT_EQ(ApplyBlobParamLocal8(out.desc(), *blob, p, s, BlobRegion{2, 5}), 1);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 2; ++x)
+                EXPECT_EQ(out.at(x, y)[0] > 100, offset == INT32_MAX) << "map offset " << offset;
+    }
+    ReleaseHostBlock(p.baseMap);
+}
+
 }  // namespace
 }  // namespace lx

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the fuzz harnesses with clang (build folder build-fuzz) and runs each
+# for a fixed time on top of its checked-in corpus and regression inputs.
+#
+#   scripts/fuzz.sh [-t SECONDS] [-b BUILD] [HARNESS...]    (default: 8 s, all)
+#
+# The checked-in folders are only read: new inputs go to BUILD/fuzz-corpus/NAME.
+# A finding stops its harness and leaves the input in BUILD/fuzz-findings/;
+# the script then fails. Extra libFuzzer flags: LUMAREX_FUZZ_FLAGS="-jobs=2 ...".
+# See docs/dev/fuzzing.md.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=8
+build=build-fuzz
+while getopts "t:b:" opt; do
+  case $opt in
+    t) seconds=$OPTARG ;;
+    b) build=$OPTARG ;;
+    *) exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+harnesses=("$@")
+((${#harnesses[@]})) || harnesses=(blob analysis apply oneshot detect_noise need_tint image_file)
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMAREX_FUZZ=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target lumarex_fuzzers
+
+status=0
+for name in "${harnesses[@]}"; do
+  work="$build/fuzz-corpus/$name"
+  findings="$build/fuzz-findings"
+  log="$build/fuzz-$name.log"
+  mkdir -p "$work" "$findings"
+  inputs=("$work" "tests/fuzz/corpus/$name")
+  [ -d "tests/fuzz/regressions/$name" ] && inputs+=("tests/fuzz/regressions/$name")
+  # shellcheck disable=SC2086
+  if LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp" \
+     "$build/tests/fuzz/lumarex_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+       -print_final_stats=1 -dict=tests/fuzz/limits.dict -artifact_prefix="$findings/$name-" \
+       ${LUMAREX_FUZZ_FLAGS:-} "${inputs[@]}" \
+       >"$log" 2>&1; then
+    # "#12345  DONE   cov: 209 ft: 435 corp: 65/1943b ..." -> runs, coverage, features, corpus
+    summary=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 |
+              sed -E 's/^#([0-9]+)[[:space:]]+DONE[[:space:]]+cov: ([0-9]+) ft: ([0-9]+) corp: ([0-9]+).*/\1 runs, cov \2, ft \3, corpus \4/' || true)
+    echo "fuzz $name: ${summary:-no summary line, see $log}"
+  else
+    echo "fuzz $name: FINDING (log: $log, input in $findings/)"
+    grep -E 'ERROR|SUMMARY|check failed|runtime error|Test unit written' "$log" | head -20
+    status=1
+  fi
+done
+exit $status

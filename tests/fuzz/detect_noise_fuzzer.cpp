@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+// DetectNoise with fuzzed descriptors and noise settings, against no noise
+// library, a stand-in that accepts every call, and our NoiseLib17. It only
+// measures: the caller's image must stay as it was, the result must be 1 or
+// 0 (0 without a library), and the noise library's host blocks must all
+// come back.
+//
+// The noise library reads one interleaved buffer: width x height pixels of
+// three samples from the lower of channel 1 and channel 3, rows rowStride
+// bytes apart. The harness builds that buffer whenever the library would
+// read it (a pixel stride of three samples and rows at least that far apart);
+// the descriptor's fields are otherwise passed as fuzzed.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "lumarex/lumarex.h"
+#include "support/fuzz_host.h"
+#include "support/fuzz_input.h"
+#include "support/harness.h"
+#include "support/seed_images.h"
+
+namespace lx::fuzz {
+namespace {
+
+struct NoiseInput {
+    uint8_t library = 0;  // UseNoiseLibrary
+    int32_t sampleType = 0, width = 0, height = 0, rowStride = 0, pixelStride = 0;
+    uint8_t blueFirst = 0;  // channel 3 at the buffer's start, channel 1 two samples on
+    uint8_t shift = 0;      // the buffer's start, 0..7 bytes into the allocation
+    int32_t preset = 0, levelOverride = -1, word0 = 0;
+    int64_t qword = 0;
+    FailPlan fail;
+    uint32_t pixelSeed = 0;
+};
+
+template <class IO>
+void Visit(IO& io, NoiseInput& f) {
+    io(f.library), io(f.sampleType), io(f.width), io(f.height), io(f.rowStride), io(f.pixelStride);
+    io(f.blueFirst), io(f.shift), io(f.preset), io(f.levelOverride), io(f.word0), io(f.qword);
+    Visit(io, f.fail);
+    io(f.pixelSeed);
+}
+
+constexpr int64_t kMaxSpan = 256 * 1024;
+
+int32_t Wrap(int32_t v, int32_t side) { return v > side ? 1 + (v - 1) % side : v; }
+
+}  // namespace
+
+std::vector<Seed> Seeds() {
+    std::vector<Seed> seeds;
+    const std::vector<uint8_t> warm8 = CastGradient(16, 12, 1, 25), cool16 = CastGradient(12, 10, 2, -30);
+    auto seed = [&](const char* name, NoiseInput in, const std::vector<uint8_t>& pixels) {
+        seeds.push_back(MakeSeed(name, in, pixels));
+    };
+    seed("ours8", {2, 0, 16, 12, 48, 3, 0, 0, 2, -1, 0, 0, {}, 1}, warm8);
+    seed("ours16_blue_first", {2, 1, 12, 10, 73, 7, 1, 1, 4, -1, 5, 77, {}, 2}, cool16);
+    seed("ours_noisy", {2, 0, 40, 30, 130, 3, 0, 0, 0, 7, 0, 0, {}, 3}, {});
+    seed("ours_host_refuses", {2, 0, 16, 12, 48, 3, 0, 0, 1, -1, 0, 0, {1, 0}, 4}, warm8);
+    seed("ours_lock_fails", {2, 1, 12, 10, 72, 6, 0, 0, 3, -1, 0, 0, {0, 1}, 5}, cool16);
+    seed("ours_rows_too_close", {2, 0, 16, 12, 40, 3, 0, 0, 2, -1, 0, 0, {}, 6}, {});
+    seed("stand_in", {1, 0, 16, 12, 48, 3, 0, 0, 2, 4, -1, 9, {}, 7}, warm8);
+    seed("no_library", {0, 0, 16, 12, 48, 3, 0, 0, 2, -1, 0, 0, {}, 8}, warm8);
+    seed("planar_refused", {2, 0, 16, 12, 16, 1, 0, 0, 2, -1, 0, 0, {}, 9}, {});
+    seed("any_type_is_16bit", {2, 9, 8, 8, 48, 6, 0, 0, 2, -1, 0, 0, {}, 10}, {});
+    return seeds;
+}
+
+}  // namespace lx::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace lx::fuzz;
+    FuzzHost& host = FuzzHost::Get();
+    Reader in(data, size);
+    NoiseInput f;
+    Visit(in, f);
+
+    // What the noise library would read, in bytes from the buffer's start.
+    const int32_t bytes = f.sampleType != 0 ? 2 : 1;
+    const int32_t pixelStride = bytes == 2 ? (f.pixelStride & ~1) : f.pixelStride;
+    ImageDesc desc{f.sampleType, f.width, f.height, f.rowStride, f.pixelStride, nullptr, nullptr, nullptr};
+    int64_t span = 0;
+    if (pixelStride == 3 * bytes && desc.width > 0 && desc.height > 0 &&
+        int64_t{desc.rowStride} >= int64_t{desc.width} * 3 * bytes) {
+        desc.width = Wrap(desc.width, 64), desc.height = Wrap(desc.height, 64);
+        const int64_t row = int64_t{desc.width} * 3 * bytes;
+        span = int64_t{desc.rowStride} * (desc.height - 1) + row;
+        if (span > kMaxSpan) desc.height = 1, span = row;
+    }
+    const size_t allocated = size_t(span) + 16;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[allocated]);
+    const std::span<const uint8_t> pixels = in.Rest();
+    uint32_t s = f.pixelSeed | 1u;
+    for (size_t i = 0; i < allocated; ++i) {
+        s ^= s << 13, s ^= s >> 17, s ^= s << 5;
+        buffer[i] = i < pixels.size() ? pixels[i] : uint8_t(s >> 24);
+    }
+    uint8_t* start = buffer.get() + f.shift % 8;
+    desc.channel1 = start + (f.blueFirst % 2 ? 2 * bytes : 0);
+    desc.channel2 = start + bytes;
+    desc.channel3 = start + (f.blueFirst % 2 ? 0 : 2 * bytes);
+    const std::vector<uint8_t> before(buffer.get(), buffer.get() + allocated);
+
+    UseNoiseLibrary(f.library);
+    host.Arm(f.fail);
+    const int32_t result = DetectNoise(&desc, f.preset, f.levelOverride, f.word0, f.qword);
+    Check(result == 0 || result == 1, "DetectNoise returns 1 or 0");
+    if (f.library % 3 == 0) Check(result == 0, "DetectNoise fails without a noise library");
+    Check(std::equal(before.begin(), before.end(), buffer.get()), "DetectNoise leaves the image as it was");
+    host.ExpectLive(0, "after DetectNoise");
+    UseNoiseLibrary(0);
+    return 0;
+}

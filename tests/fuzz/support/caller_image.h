@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// The caller's image of a harness: a descriptor from fuzzed fields over a
+// buffer the harness owns, built so that every sample the library may
+// address lies inside that buffer. That much is the caller's promise (the
+// library cannot check a caller's strides against a buffer it never sees);
+// everything else is left as fuzzed: strides of any sign and size, pixels and
+// rows that overlap, channels interleaved, planar or on top of each other,
+// 16-bit channels on odd addresses, sample types the library does not know.
+//
+// Sizes are kept small so that a run stays fast:
+// - a dimension along a non-zero stride is taken modulo 64 (1..64);
+// - a dimension along a zero stride (every pixel of a row, or every row, on
+//   the same samples) keeps its fuzzed value while the image has at most
+//   2^18 pixels, or more than 2^28: then sizes up to 2^31 x 2^31 reach the
+//   library's size guards, and the fuzz host refuses their memory. In between
+//   (sizes a host could grant, which would only make a run slow) such a
+//   dimension is taken modulo 512. The one-shot, whose memory is the heap's,
+//   keeps no size over 2^18 pixels;
+// - when the addressed samples would still span more than 256 KiB, the image
+//   is cut to one row, then to one pixel (a whole-image destination, whose
+//   size is the blob's, has its row stride and then its pixel stride set to 0
+//   instead).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "lumarex/lumarex.h"
+
+namespace lx::fuzz {
+
+// The fuzzed fields of an image.
+struct ImageFields {
+    int32_t sampleType = 0;
+    int32_t width = 0, height = 0;
+    int32_t rowStride = 0, pixelStride = 0;  // bytes, as the descriptor takes them
+    uint32_t place[3] = {0, 1, 2};           // where channels 1, 2, 3 start in the buffer (modulo its room)
+    uint32_t pixelSeed = 0;                  // samples not given by the input come from this
+};
+
+template <class IO>
+void Visit(IO& io, ImageFields& f) {
+    io(f.sampleType);
+    io(f.width);
+    io(f.height);
+    io(f.rowStride);
+    io(f.pixelStride);
+    for (uint32_t& p : f.place) io(p);
+    io(f.pixelSeed);
+}
+
+struct SizeRule {
+    // Dimensions along zero strides keep their size when the image has at
+    // most `stillPixels` or more than `hugePixels` pixels; otherwise they are
+    // taken modulo 512.
+    int64_t stillPixels = int64_t{1} << 18;
+    int64_t hugePixels = int64_t{1} << 28;
+    // The size the library addresses whatever the descriptor says (the blob's,
+    // for a whole-image destination); -1: the descriptor's.
+    int32_t fixedWidth = -1, fixedHeight = -1;
+};
+
+class CallerImage {
+public:
+    // `sampleBytes`: how wide the samples the library reads are (1 or 2), or
+    // 0 when it reads none (a sample type it refuses). `pixels` fill the
+    // buffer first; the rest comes from the fields' seed.
+    CallerImage(const ImageFields& fields, int sampleBytes, const SizeRule& rule, std::span<const uint8_t> pixels);
+
+    const ImageDesc& desc() const { return desc_; }
+    ImageDesc& desc() { return desc_; }
+    // The size the library addresses, and the strides it uses (16-bit ones
+    // rounded down to even), in bytes.
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    bool HasSamples() const { return sampleBytes_ > 0 && width_ > 0 && height_ > 0; }
+
+    // Sample k (0 red, 1 green, 2 blue) of pixel (x, y), as the library reads it.
+    uint32_t Sample(int k, int32_t x, int32_t y) const;
+
+    // Checks after a call: nothing in the buffer changed, or nothing but the
+    // addressed samples. Either fails the input otherwise.
+    void ExpectUntouched(const char* call) const;
+    void ExpectWrittenOnlyAtSamples(const char* call) const;
+
+private:
+    const uint8_t* At(int k, int32_t x, int32_t y) const;
+    void MarkSamples();
+
+    ImageDesc desc_{};
+    int sampleBytes_ = 0;
+    int32_t width_ = 0, height_ = 0;
+    int64_t rowStride_ = 0, pixelStride_ = 0;
+    int64_t start_[3] = {};  // buffer offset of each channel's pixel (0, 0)
+    size_t size_ = 0;
+    std::unique_ptr<uint8_t[]> buffer_;  // exactly size_ bytes, so that ASan sees one past the end
+    std::vector<uint8_t> before_;        // the buffer as it was handed over
+    std::vector<uint8_t> addressed_;     // 1 where a byte belongs to an addressed sample
+};
+
+}  // namespace lx::fuzz

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// A fuzzer's bytes read as typed fields, and the same fields written back as
+// bytes for the seed corpora. A harness lists its fields once, in a
+// `Visit(io, fields)` function, and both directions use that list, so a seed
+// always decodes to the fields it was made from.
+//
+// Fields are read in order, little-endian, with their full range: an int32
+// is any int32, a float any bit pattern (NaN and the infinities included).
+// Past the end of the input every field reads as 0. The bytes after the last
+// field are the harness's to use (pixels, file contents).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace lx::fuzz {
+
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    template <class T>
+        requires std::is_trivially_copyable_v<T>
+    void operator()(T& value) {
+        uint8_t bytes[sizeof(T)] = {};
+        const size_t n = size_ - at_ < sizeof(T) ? size_ - at_ : sizeof(T);
+        if (n > 0) std::memcpy(bytes, data_ + at_, n);
+        at_ += n;
+        std::memcpy(&value, bytes, sizeof(T));
+    }
+
+    // The bytes after the fields read so far.
+    std::span<const uint8_t> Rest() const { return {data_ + at_, size_ - at_}; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+class Writer {
+public:
+    template <class T>
+        requires std::is_trivially_copyable_v<T>
+    void operator()(T& value) {
+        const auto* p = reinterpret_cast<const uint8_t*>(&value);
+        bytes_.insert(bytes_.end(), p, p + sizeof(T));
+    }
+    void Append(std::span<const uint8_t> tail) { bytes_.insert(bytes_.end(), tail.begin(), tail.end()); }
+    std::vector<uint8_t>& bytes() { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// One input of a seed corpus: its file name and its bytes.
+struct Seed {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+// The fields of `fields` (listed by the harness's `Visit`) as a seed,
+// followed by `tail`.
+template <class Fields>
+Seed MakeSeed(std::string name, Fields fields, std::span<const uint8_t> tail = {}) {
+    Writer w;
+    Visit(w, fields);
+    w.Append(tail);
+    return Seed{std::move(name), std::move(w.bytes())};
+}
+
+// Every harness defines its seed corpus; the regression runner writes it
+// (`--write-seeds DIR`).
+std::vector<Seed> Seeds();
+
+// A broken promise of the library: reported, then the process aborts, which
+// libFuzzer records as a crash with its input and the regression runner as a
+// failed test.
+[[noreturn]] inline void Fail(const char* what) {
+    std::fprintf(stderr, "lumarex fuzz check failed: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+inline void Check(bool holds, const char* what) {
+    if (!holds) Fail(what);
+}
+
+}  // namespace lx::fuzz
