@@ -180,7 +180,8 @@ void WriteCrop(const CropRequest& r, const Rgb8Image& clean, const Rgb8Image& no
     for (std::size_t t = 0; t < tiles.size(); ++t)
         for (int y = 0; y < out.height; ++y)
             for (int x = 0; x < tw; ++x) {
-                const int sx = std::min(r.x + x / kZoom, clean.width - 1), sy = std::min(r.y + y / kZoom, clean.height - 1);
+                const int sx = std::min(r.x + x / kZoom, clean.width - 1);
+                const int sy = std::min(r.y + y / kZoom, clean.height - 1);
                 std::memcpy(&out.px[(std::size_t(y) * out.width + t * (tw + kGap) + x) * 3],
                             &tiles[t].px[(std::size_t(sy) * clean.width + sx) * 3], 3);
             }
@@ -288,7 +289,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("| photo | noise | estimate / true luma | noisy | preset 0 | preset 1 | preset 2 | preset 3 | preset 4 |\n");
+    std::printf("| photo | noise | estimate / true luma | noisy | preset 0 | preset 1 | preset 2 | preset 3 "
+                "| preset 4 |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const Row& r : rows) {
         std::printf("| %s | %s | %.2f / %.2f | %.2f / %.3f", r.photo.c_str(), r.kase.c_str(), r.estimate, r.truth,
