@@ -30,8 +30,8 @@ void RunAnalyse(benchmark::State& state, const std::vector<T>& photo) {
     }
     for (auto _ : state) {
         ImageParam param{};
-        const int32_t ok = s == 1 ? lx::AnalyseBlob8(*blob, param) : lx::AnalyseBlob16(*blob, param);
-        if (ok != 1) state.SkipWithError("the analysis failed");
+        const bool ok = s == 1 ? lx::AnalyseBlob8(*blob, param) : lx::AnalyseBlob16(*blob, param);
+        if (!ok) state.SkipWithError("the analysis failed");
         benchmark::DoNotOptimize(param);
     }
     FreeImageBlob(blob);

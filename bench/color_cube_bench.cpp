@@ -13,8 +13,7 @@ void BM_ColorCubeApply8(benchmark::State& state) {
     auto px = lx::bench::PhotoRgb8();
     const int w = lx::bench::kPhotoWidth, h = lx::bench::kPhotoHeight;
     for (auto _ : state) {
-        lx::ColorCubeApply8(int32_t(state.range(0)), int32_t(state.range(1)), px.data(), px.data() + 1, px.data() + 2,
-                            w, h, 3, w * 3);
+        lx::ColorCubeApply8(int32_t(state.range(0)), int32_t(state.range(1)), lx::bench::PhotoView(px.data(), w, h));
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{w} * h);
@@ -25,8 +24,7 @@ void BM_ColorCubeApply16(benchmark::State& state) {
     auto px = lx::bench::PhotoRgb16();
     const int w = lx::bench::kPhotoWidth, h = lx::bench::kPhotoHeight;
     for (auto _ : state) {
-        lx::ColorCubeApply16(int32_t(state.range(0)), int32_t(state.range(1)), px.data(), px.data() + 1,
-                             px.data() + 2, w, h, 3, w * 3);
+        lx::ColorCubeApply16(int32_t(state.range(0)), int32_t(state.range(1)), lx::bench::PhotoView(px.data(), w, h));
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{w} * h);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "oneshot/color_restore.h"
+#include "stages/color_restore.h"
 #include "support/bench_images.h"
 
 namespace {
@@ -30,7 +30,7 @@ void BM_ColorRestore8(benchmark::State& state) {
         state.PauseTiming();
         std::copy(photo.begin(), photo.end(), px.begin());
         state.ResumeTiming();
-        lx::ColorRestore8(px.data(), px.data() + 1, px.data() + 2, kW, kH, 3, 3 * kW, 1, 1.0f);
+        lx::ColorRestore8(lx::bench::PhotoView(px.data(), kW, kH), 1, 1.0f);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
@@ -45,7 +45,7 @@ void BM_ColorRestoreTone16(benchmark::State& state) {
         state.PauseTiming();
         std::copy(photo.begin(), photo.end(), px.begin());
         state.ResumeTiming();
-        lx::ColorRestoreTone16(px.data(), px.data() + 1, px.data() + 2, tone.data(), kW, kH, 3, 3 * kW, 1, 1.0f);
+        lx::ColorRestoreTone16(lx::bench::PhotoView(px.data(), kW, kH), tone.data(), 1, 1.0f);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);

@@ -27,7 +27,8 @@ std::vector<float> ValuePlane(float scale) {
     return plane;
 }
 
-void BM_ExpSmoothPlane(benchmark::State& state) {
+void BM_ExpSmoothPlane(benchmark::State& state, bool fast) {
+    const lx::bench::KernelScope kernels(fast);
     const std::vector<float> source = ValuePlane(1.0f);
     const float a = std::exp(-1.0f / (0.5f * float(state.range(0))));
     std::vector<float> norm(std::max(kW, kH));
@@ -37,14 +38,15 @@ void BM_ExpSmoothPlane(benchmark::State& state) {
         state.PauseTiming();
         plane = source;
         state.ResumeTiming();
-        lx::ExpSmoothPlane(plane.data(), kW, kH, norm.data(), a);
+        lx::ExpSmoothPlane(lx::Plane{plane.data(), kW, kH}, norm.data(), a);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
 }
-BENCHMARK(BM_ExpSmoothPlane)->Arg(30)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ExpSmoothPlane, plain, false)->Arg(30)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ExpSmoothPlane, fast, true)->Arg(30)->Unit(benchmark::kMillisecond);
 
-using SharpenFn = void (*)(float*, int32_t, int32_t, float);
+using SharpenFn = void (*)(const lx::Plane&, float);
 
 void BM_SharpenPlane(benchmark::State& state, SharpenFn sharpen, float scale) {
     const std::vector<float> source = ValuePlane(scale);
@@ -53,7 +55,7 @@ void BM_SharpenPlane(benchmark::State& state, SharpenFn sharpen, float scale) {
         state.PauseTiming();
         plane = source;
         state.ResumeTiming();
-        sharpen(plane.data(), kW, kH, 1.0f);
+        sharpen(lx::Plane{plane.data(), kW, kH}, 1.0f);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
@@ -68,7 +70,7 @@ void BM_SharpenMaxChannel8(benchmark::State& state) {
         state.PauseTiming();
         px = source;
         state.ResumeTiming();
-        lx::SharpenMaxChannel8(px.data(), px.data() + 1, px.data() + 2, kW, kH, 3, kW * 3, 1.0f);
+        lx::SharpenMaxChannel8(lx::bench::PhotoView(px.data()), 1.0f);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);

@@ -12,13 +12,10 @@ void BM_EstimateTintGains(benchmark::State& state) {
     const auto& rgb = lx::bench::PhotoRgb8();
     const int mode = int(state.range(0));
     for (auto _ : state) {
-        float g1, g2, g3;
-        const int result = lx::EstimateTintGains(rgb.data(), rgb.data() + 1, rgb.data() + 2, lx::bench::kPhotoHeight,
-                                                 lx::bench::kPhotoWidth, lx::bench::kPhotoWidth * 3, 3, mode, &g1,
-                                                 &g2, &g3);
+        float g[3];
+        const bool result = lx::EstimateTintGains(lx::bench::PhotoView(rgb.data()), mode, g);
         benchmark::DoNotOptimize(result);
-        benchmark::DoNotOptimize(g2);
-        benchmark::DoNotOptimize(g3);
+        benchmark::DoNotOptimize(g);
     }
     lx::bench::SetMegapixels(state, int64_t{lx::bench::kPhotoWidth} * lx::bench::kPhotoHeight);
 }

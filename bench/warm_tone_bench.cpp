@@ -23,7 +23,7 @@ void RunWarmTone(benchmark::State& state, const std::vector<T>& photo, Correct c
         state.PauseTiming();
         std::copy(photo.begin(), photo.end(), px.begin());
         state.ResumeTiming();
-        correct(px.data(), px.data() + 1, px.data() + 2, kH, kW, 3, 3 * kW, 1.0f);
+        correct(lx::bench::PhotoView(px.data()), 1.0f);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, int64_t{kW} * kH);
@@ -37,7 +37,7 @@ BENCHMARK(BM_WarmToneCorrect8)->Unit(benchmark::kMillisecond);
 // Includes building the 65536-entry ramp in host memory on every call.
 void BM_WarmToneCorrect16(benchmark::State& state) {
     SetFilterRecord(LxHeapHostRecord());
-    RunWarmTone(state, lx::bench::PhotoRgb16(), lx::WarmToneCorrect16);
+    RunWarmTone(state, lx::bench::PhotoRgb16(), [](const lx::ImageView<uint16_t>& v, float s) { lx::WarmToneCorrect16(v, s); });
 }
 BENCHMARK(BM_WarmToneCorrect16)->Unit(benchmark::kMillisecond);
 

@@ -22,6 +22,14 @@ else()
   endif()
 endif()
 
+if(MINGW)
+  # The MinGW runtime (libgcc, libstdc++, winpthread) goes inside each DLL and
+  # program: no image editor ships libstdc++-6.dll, and a DLL that imports it
+  # would not load on a user's machine. What remains imported is Windows'
+  # own (KERNEL32, USER32, msvcrt); scripts/check-windows-build.sh checks it.
+  target_link_options(lumarex_flags INTERFACE -static)
+endif()
+
 if(LUMAREX_HOST_SDK_INCLUDE)
   # Use the real host SDK: its filter record replaces Lumarex's stand-in.
   target_include_directories(lumarex_flags INTERFACE ${LUMAREX_HOST_SDK_INCLUDE})

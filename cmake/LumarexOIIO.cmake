@@ -1,21 +1,12 @@
 # SPDX-License-Identifier: MIT
-# Finds OpenImageIO. Debian's package config lists include directories of
-# optional dependencies (OpenCV) that need not be installed; drop the ones
-# that do not exist so that CMake accepts the imported target.
+# Finds OpenImageIO as OpenImageIO::OpenImageIO, through its pkg-config file:
+# the library and its headers, nothing else. Debian's CMake package files
+# for it also import the command-line tools (iconvert, oiiotool ... from
+# openimageio-tools) and fail the configure when they are not installed, and
+# list include directories of optional dependencies (OpenCV); the build needs
+# none of that.
 if(NOT TARGET OpenImageIO::OpenImageIO)
-  find_package(OpenImageIO CONFIG REQUIRED)
-  foreach(tgt OpenImageIO::OpenImageIO OpenImageIO::OpenImageIO_Util)
-    if(TARGET ${tgt})
-      get_target_property(dirs ${tgt} INTERFACE_INCLUDE_DIRECTORIES)
-      if(dirs)
-        set(kept "")
-        foreach(d IN LISTS dirs)
-          if(EXISTS "${d}" OR d MATCHES "^\\$<")
-            list(APPEND kept "${d}")
-          endif()
-        endforeach()
-        set_target_properties(${tgt} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${kept}")
-      endif()
-    endif()
-  endforeach()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LX_OPENIMAGEIO REQUIRED IMPORTED_TARGET GLOBAL OpenImageIO)
+  add_library(OpenImageIO::OpenImageIO ALIAS PkgConfig::LX_OPENIMAGEIO)
 endif()

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs what Lumarex needs to build, test and run, from Debian's packages.
-# Does nothing when everything is already there.
+# Installs what Lumarex needs to configure, build, test and run (the demo,
+# the Windows cross build and its run under Wine included), from Debian's
+# packages. Does nothing when everything is already there.
+# scripts/check-setup-packages.sh, run by the test command, checks this list
+# against what the builds actually use.
 set -euo pipefail
 
 packages=(
   build-essential cmake binutils pkg-config
-  libgtest-dev libbenchmark-dev
-  libopenimageio-dev
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev
+  libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )
 
 missing=()

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "analysis/image_param.h"
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 
 namespace lx {
 
@@ -15,9 +15,9 @@ namespace lx {
 // shadowPercentiles, whitePoint, toneLevels). The blob's samples are lowered
 // by the black level during the call and restored before it returns, on
 // success and on failure: it leaves byte for byte as it came.
-// Returns 1 when the record is filled, 0 when host memory ran short (the
-// record is then incomplete and must be discarded).
-int32_t AnalyseBlob8(const ImageBlob& blob, ImageParam& param);   // 8-bit blob
-int32_t AnalyseBlob16(const ImageBlob& blob, ImageParam& param);  // 16-bit blob
+// Returns true when the record is filled, false when host memory ran short
+// (the record is then incomplete and must be discarded).
+bool AnalyseBlob8(const ImageBlob& blob, ImageParam& param);   // 8-bit blob
+bool AnalyseBlob16(const ImageBlob& blob, ImageParam& param);  // 16-bit blob
 
 }  // namespace lx

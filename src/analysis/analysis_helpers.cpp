@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "math/float_math.h"
 #include "platform/float_convert.h"
 
 namespace lx {
@@ -30,9 +31,9 @@ float GainAt(int32_t v) { return RatioToGain(float(v) / 50.0f); }
 
 }  // namespace
 
-int IsHistogramUsable(const float* hist, float factor, float bandPercent, float sharePercent,
+bool IsHistogramUsable(const float* hist, float factor, float bandPercent, float sharePercent,
                       int32_t n) {
-    if (n <= 0 || hist == nullptr) return 1;
+    if (n <= 0 || hist == nullptr) return true;
 
     // Occupied range: bins holding more than half a count.
     int32_t hi = n - 1;
@@ -58,9 +59,9 @@ int IsHistogramUsable(const float* hist, float factor, float bandPercent, float 
     const float limit = (sumHigh + sumMid + sumLow) * sharePercent / 100.0f;
     const bool lowHeavy = sumLow >= limit;
     const bool highHeavy = sumHigh >= limit;
-    if (bottomSpike && lowHeavy) return 0;
-    if (topSpike && highHeavy) return 0;
-    return 1;
+    if (bottomSpike && lowHeavy) return false;
+    if (topSpike && highHeavy) return false;
+    return true;
 }
 
 void SortCells(float* keys, int32_t* payloadA, int32_t* payloadB, int32_t n) {
@@ -86,7 +87,7 @@ void SortCells(float* keys, int32_t* payloadA, int32_t* payloadB, int32_t n) {
 void SmoothChromaGrid(float* grid, float halfLife) {
     // A non-positive or NaN half-life has no meaningful decay; leave the grid.
     if (!(halfLife > 0.0f)) return;
-    const float a = std::exp(-0.6931472f / halfLife);
+    const float a = math::Exp(-0.6931472f / halfLife);
     constexpr int32_t N = kChromaSide;
 
     for (int32_t x = 0; x < N; ++x) {

@@ -42,11 +42,12 @@ struct GainTriple {
 //   - A spiked end makes the histogram unusable when its band holds at least
 //     `sharePercent` % of the mass.
 // The analysis uses factor 1.3, band 30 and share 70.
-// Result: 1 usable, 0 not usable. An all-zero histogram has no spike and is
+// Result: true when usable. An all-zero histogram has no spike and is
 // usable; so is one whose mass sits in a single bin (the two bands are then
-// that one bin, and the total they are measured against counts it twice). Bands reaching past the
-// histogram are cut at its ends; n <= 0 counts as an empty histogram (1).
-int IsHistogramUsable(const float* hist, float factor, float bandPercent, float sharePercent,
+// that one bin, and the total they are measured against counts it twice).
+// Bands reaching past the histogram are cut at its ends; n <= 0 counts as an
+// empty histogram (usable).
+bool IsHistogramUsable(const float* hist, float factor, float bandPercent, float sharePercent,
                       int32_t n);
 
 // Sorts keys ascending and moves payloadA and payloadB with them, by a

@@ -3,61 +3,36 @@
 
 #include <algorithm>
 
+#include "image/sample_depth.h"
+#include "stages/tint_factors.h"
+
 namespace lx {
 namespace {
-
-template <class T>
-struct HistDepth;
-
-template <>
-struct HistDepth<uint8_t> {
-    static constexpr int64_t kStretchTop = 255;  // tinted pixels above it are drawn together ...
-    static constexpr int64_t kLimit = 255;       // ... and each sample is limited to this
-};
-
-template <>
-struct HistDepth<uint16_t> {
-    static constexpr int64_t kStretchTop = 65535;
-    static constexpr int64_t kLimit = 65280;
-};
 
 // Three samples: red, green, blue.
 struct Rgb {
     int64_t c[3];
 };
 
-// Tinted samples whose largest passes the top, stretched about their middle
-// so that the largest lands on it. Rare in photos: kept out of the loops.
-template <class T>
-Rgb Stretched(Rgb v) {
-    using D = HistDepth<T>;
-    int64_t* c = v.c;
-    const int64_t hi = std::max({c[0], c[1], c[2]});
-    const int64_t lo = std::min({c[0], c[1], c[2]});
-    const float m = float(lo + hi) * 0.5f;
-    const int64_t d = static_cast<int64_t>(float(hi) - m);
-    const float s = d < 1 ? 0.0f : float(D::kStretchTop - static_cast<int64_t>(m)) / float(d);
-    for (int i = 0; i < 3; ++i) c[i] = static_cast<int64_t>((float(c[i]) - m) * s + m);
-    return v;
-}
-
 // The tinted samples, already scaled: stretched when the largest passes the
 // top, then limited.
+// Tinted samples whose largest passes the top sample value are drawn
+// together below it; then each is limited to full scale (8-bit 255, 16-bit
+// 65280).
 template <class T>
 inline Rgb FinishTinted(Rgb v) {
-    using D = HistDepth<T>;
-    if (std::max({v.c[0], v.c[1], v.c[2]}) > D::kStretchTop) v = Stretched<T>(v);
-    for (int64_t& c : v.c) c = std::clamp<int64_t>(c, 0, D::kLimit);
+    using D = SampleDepth<T>;
+    CompressHighlights(v.c, D::kTop);
+    for (int64_t& c : v.c) c = std::clamp<int64_t>(c, 0, D::kFull);
     return v;
 }
 
 template <class T>
 void FillPlain(const ImageBlob& blob, bool tinted, const int64_t* f, int32_t* maxHist, int32_t* allHist) {
-    const int64_t rowSamples = blob.rowStride / int64_t{sizeof(T)};
-    const T* pixels = blob.pixels->As<T>();
-    for (int32_t y = 0; y < blob.height; ++y) {
-        const T* p = pixels + y * rowSamples;
-        for (int32_t x = 0; x < blob.width; ++x, p += 3) {
+    const ImageView<const T> px = BlobView<const T>(blob);
+    for (int32_t y = 0; y < px.height; ++y) {
+        const T* p = px.channel[2] + y * px.rowStride;  // channel 3 is the pixel's first sample
+        for (int32_t x = 0; x < px.width; ++x, p += 3) {
             Rgb v{{p[2], p[1], p[0]}};
             if (tinted) {
                 for (int i = 0; i < 3; ++i) v.c[i] = f[i] * v.c[i] / 1000;
@@ -93,10 +68,10 @@ void FillBlobHistograms8Tabled(const ImageBlob& blob, bool tinted, const int64_t
     // of pixels, as in the plain pass.
     int32_t all[2][3][256] = {};
     int32_t max[2][256] = {};
-    const uint8_t* pixels = blob.pixels->Data();
-    for (int32_t y = 0; y < blob.height; ++y) {
-        const uint8_t* p = pixels + y * int64_t{blob.rowStride};
-        for (int32_t x = 0; x < blob.width; ++x, p += 3) {
+    const ImageView<const uint8_t> px = BlobView<const uint8_t>(blob);
+    for (int32_t y = 0; y < px.height; ++y) {
+        const uint8_t* p = px.channel[2] + y * px.rowStride;
+        for (int32_t x = 0; x < px.width; ++x, p += 3) {
             Rgb v{{scaled[0][p[2]], scaled[1][p[1]], scaled[2][p[0]]}};
             if (tinted) v = FinishTinted<uint8_t>(v);
             const int64_t* c = v.c;

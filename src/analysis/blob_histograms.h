@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 
 namespace lx {
 

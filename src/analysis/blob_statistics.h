@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "analysis/image_param.h"
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 
 namespace lx {
 
@@ -23,11 +23,11 @@ namespace lx {
 //                            0 when negative or undefined.
 // Reads needTint and tintGains of `param`; writes nothing else.
 // Working memory: nineteen host blocks of 256 (8-bit) or 65536 (16-bit)
-// entries, plus the knee builder's own. Returns 1 when the record was
-// filled; 0 when host memory ran short or the blob has no pixels (the
+// entries, plus the knee builder's own. Returns true when the record was
+// filled; false when host memory ran short or the blob has no pixels (the
 // statistics fields are then left as they were). Every block is released on
 // every path.
-int32_t CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param);
-int32_t CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param);
+bool CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param);
+bool CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param);
 
 }  // namespace lx

@@ -9,6 +9,7 @@
 
 #include "analysis/analysis_helpers.h"
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 
 namespace lx {
 namespace {
@@ -59,21 +60,20 @@ struct PixelSet {
     }
 };
 
-// Every pixel of a strided image.
+// Every pixel of an image.
 template <class T>
-PixelSet<T> EveryPixel(const T* first, const T* second, const T* third, int32_t height,
-                       int32_t width, int32_t rowStride, int32_t pixelStride) {
-    return {first, second, third, std::max(height, 0), std::max(width, 0), rowStride, pixelStride};
+PixelSet<T> EveryPixel(const ImageView<const T>& image) {
+    return {image.channel[0], image.channel[1], image.channel[2], std::max(image.height, 0),
+            std::max(image.width, 0), image.rowStride, image.pixelStride};
 }
 
 // Pixels 0, 8, 16, ... of rows 0, 8, 16, ... of an interleaved blob (three
-// samples per pixel). rowStride is in samples.
+// samples per pixel, whatever the view's pixel stride says).
 template <class T>
-PixelSet<T> BlobSample(const T* first, const T* second, const T* third, int32_t height,
-                       int32_t width, int32_t rowStride) {
-    const int32_t rows = height > 0 ? (height - 1) / 8 + 1 : 0;
-    const int32_t cols = width > 0 ? (width - 1) / 8 + 1 : 0;
-    return {first, second, third, rows, cols, std::ptrdiff_t{rowStride} * 8, 24};
+PixelSet<T> BlobSample(const ImageView<const T>& blob) {
+    const int32_t rows = blob.height > 0 ? (blob.height - 1) / 8 + 1 : 0;
+    const int32_t cols = blob.width > 0 ? (blob.width - 1) / 8 + 1 : 0;
+    return {blob.channel[0], blob.channel[1], blob.channel[2], rows, cols, blob.rowStride * 8, 24};
 }
 
 // What a tint mode does at each step where the modes differ.
@@ -190,27 +190,22 @@ int64_t FillGrid(const PixelSet<typename Scale::Sample>& px, float* grid) {
     return counted;
 }
 
-// The analysis shared by every variant. Returns 1 with the gains in `out`,
-// or 0 when it gives up (`out` untouched).
+// The channel histograms, then whether the image can be
+// measured at all. A channel piled up against an end of its range cannot;
+// nor can clipping in one channel only, and that the brightest, which is
+// itself a cast that the grid (it leaves clipped pixels out) would misread.
 template <class Scale>
-int Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, const Histograms& h,
-            GainTriple* out) {
+bool ChannelsMeasurable(const PixelSet<typename Scale::Sample>& px, const Histograms& h) {
     constexpr int32_t kBins = Scale::kBins;
-
-    // Channel histograms.
     for (float* hist : h.hist) std::fill(hist, hist + kBins, 0.0f);
     px.ForEach([&](int32_t c0, int32_t c1, int32_t c2) {
         h.hist[0][c0] += 1.0f;
         h.hist[1][c1] += 1.0f;
         h.hist[2][c2] += 1.0f;
     });
+    auto usable = [&](int c) { return IsHistogramUsable(h.hist[c], 1.3f, 30.0f, 70.0f, kBins); };
+    if (!usable(2) || !(usable(0) && usable(1))) return false;
 
-    // A channel piled up against an end of its range cannot be measured.
-    auto usable = [&](int c) { return IsHistogramUsable(h.hist[c], 1.3f, 30.0f, 70.0f, kBins) != 0; };
-    if (!usable(2) || !(usable(0) && usable(1))) return 0;
-
-    // Clipping in one channel only, and that the brightest, is itself a cast
-    // that the grid (which leaves clipped pixels out) would misread.
     int32_t top[3];
     float mean[3];
     for (int c = 0; c < 3; ++c) {
@@ -226,65 +221,74 @@ int Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, co
         const int o1 = (c + 1) % 3, o2 = (c + 2) % 3;
         if (top[c] == Scale::kTopBin && top[o1] < Scale::kLimit && top[o2] < Scale::kLimit &&
             mean[c] > mean[o1] && mean[c] > mean[o2])
-            return 0;
+            return false;
     }
+    return true;
+}
 
-    // The grid is built in the weight array of the cell list: entry
-    // x * 101 + y of the row-major grid is the cell list's entry for (x, y).
+// The cell list, most populated cell first.
+struct RankedCells {
     std::array<float, kChromaCells> weights;
     std::array<int32_t, kChromaCells> xs;
     std::array<int32_t, kChromaCells> ys;
-    float* grid = weights.data();
-    const int64_t counted = plan.looseGrid ? FillGrid<Scale, true>(px, grid) : FillGrid<Scale, false>(px, grid);
-    // No pixel in the grid: nothing to measure a cast on, and every ratio
-    // below would be 0/0. Treated like any other refusal (gains 1.0, 0).
-    if (counted == 0) return 0;
+};
 
+// The chromaticity grid (built in the weight array: entry
+// x * 101 + y of the row-major grid is the list's entry for (x, y)),
+// smoothed and ranked. False when no pixel reaches the grid (nothing to
+// measure a cast on; every ratio below would be 0/0), or in tint mode 2 when
+// over 99.99 % of it has neither the second nor the third channel above the
+// first (rows and columns 0..50).
+template <class Scale>
+bool RankCells(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, RankedCells& cells) {
+    float* grid = cells.weights.data();
+    const int64_t counted = plan.looseGrid ? FillGrid<Scale, true>(px, grid) : FillGrid<Scale, false>(px, grid);
+    if (counted == 0) return false;
     if (plan.refuseFirstDominant) {
-        // Share of the grid where neither the second nor the third channel
-        // exceeds the first (rows and columns 0..50).
         float total = 0.0f, block = 0.0f;
         for (int32_t i = 0; i < kChromaCells; ++i) total += grid[i];
         for (int32_t x = 0; x <= kChromaNeutral; ++x)
             for (int32_t y = 0; y <= kChromaNeutral; ++y) block += grid[x * kChromaSide + y];
-        if (block / total > 0.9999f) return 0;
+        if (block / total > 0.9999f) return false;
     }
-
-    // Rank the cells from the most to the least populated.
     SmoothChromaGrid(grid, 1.5f);
     for (int32_t i = 0; i < kChromaCells; ++i) {
-        xs[i] = i / kChromaSide;
-        ys[i] = i % kChromaSide;
+        cells.xs[i] = i / kChromaSide;
+        cells.ys[i] = i % kChromaSide;
     }
-    SortCells(weights.data(), xs.data(), ys.data(), kChromaCells);
-    std::reverse(weights.begin(), weights.end());
-    std::reverse(xs.begin(), xs.end());
-    std::reverse(ys.begin(), ys.end());
+    SortCells(cells.weights.data(), cells.xs.data(), cells.ys.data(), kChromaCells);
+    std::reverse(cells.weights.begin(), cells.weights.end());
+    std::reverse(cells.xs.begin(), cells.xs.end());
+    std::reverse(cells.ys.begin(), cells.ys.end());
+    return true;
+}
 
-    if (plan.centroid) {
-        *out = TintFromCentroid(weights.data(), xs.data(), ys.data());
-        return 1;
-    }
-
-    // Percentage of the cells the first candidate looks at: a grid whose
-    // mass sits in few cells (concentration up to 0.9) starts at 0.5 %, a
-    // spread-out one (down to 0.1) at 2.5 %.
+// The candidate gains, from p % of the cells up in 0.1 %
+// steps. p starts at 0.1 %, or (tint mode 2) by the grid's concentration: a
+// grid whose mass sits in few cells (concentration up to 0.9) at 0.5 %, a
+// spread-out one (down to 0.1) at 2.5 %.
+std::array<GainTriple, kCandidates> Candidates(const RankedCells& cells, const ModePlan& plan) {
     float p = 0.1f;
     if (plan.adaptiveStart) {
         float total = 0.0f, topMass = 0.0f;
-        for (int32_t i = 0; i < kChromaCells; ++i) total += weights[i];
-        for (int32_t i = 0; i < kTopCells; ++i) topMass += weights[i];
+        for (int32_t i = 0; i < kChromaCells; ++i) total += cells.weights[i];
+        for (int32_t i = 0; i < kTopCells; ++i) topMass += cells.weights[i];
         const float concentration = std::clamp(topMass / total, 0.100000024f, 0.9f);
         p = 2.5f - (concentration - 0.100000024f) * 2.0f / 0.79999995f;
     }
     std::array<GainTriple, kCandidates> candidates;
     for (int32_t k = 0; k < kCandidates; ++k) {
-        candidates[k] = plan.nearestCell ? TintFromNearestCell(xs.data(), ys.data(), p, p)
-                                         : TintFromCellBox(xs.data(), ys.data(), p);
+        candidates[k] = plan.nearestCell ? TintFromNearestCell(cells.xs.data(), cells.ys.data(), p, p)
+                                         : TintFromCellBox(cells.xs.data(), cells.ys.data(), p);
         p += 0.1f;
     }
+    return candidates;
+}
 
-    // Tolerance from where the channels end at the top.
+// How far apart the channels end at the top, from the
+// limits trimmed by the histograms, their logs, or both (the tighter).
+template <class Scale>
+float Tolerance(const ModePlan& plan, const Histograms& h) {
     float spread = 0.0f;
     bool haveSpread = false;
     auto trimWith = [&](float* const* tables) {
@@ -297,11 +301,28 @@ int Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, co
     if (plan.linearTrim) trimWith(h.hist);
     if (plan.logTrim) {
         for (int c = 0; c < 3; ++c)
-            for (int32_t b = 0; b < kBins; ++b) h.logHist[c][b] = std::log(h.hist[c][b] + 1.0f);
+            for (int32_t b = 0; b < Scale::kBins; ++b) h.logHist[c][b] = math::Log(h.hist[c][b] + 1.0f);
         trimWith(h.logHist);
     }
+    return 2.0f * spread;
+}
 
-    const float tolerance = 2.0f * spread;
+// The analysis shared by every variant. True with the gains in `out`,
+// false when it gives up (`out` untouched).
+template <class Scale>
+bool Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, const Histograms& h,
+            GainTriple* out) {
+    if (!ChannelsMeasurable<Scale>(px, h)) return false;
+    RankedCells cells;
+    if (!RankCells<Scale>(px, plan, cells)) return false;
+    if (plan.centroid) {
+        *out = TintFromCentroid(cells.weights.data(), cells.xs.data(), cells.ys.data());
+        return true;
+    }
+    const std::array<GainTriple, kCandidates> candidates = Candidates(cells, plan);
+    // The first candidate whose second and third gains both lie within the
+    // tolerance of 1.0, or the first one.
+    const float tolerance = Tolerance<Scale>(plan, h);
     int32_t chosen = 0;
     for (int32_t k = 0; k < kCandidates; ++k) {
         if (std::fabs(candidates[k].second - 1.0f) <= tolerance &&
@@ -311,61 +332,53 @@ int Analyse(const PixelSet<typename Scale::Sample>& px, const ModePlan& plan, co
         }
     }
     *out = candidates[chosen];
-    return 1;
+    return true;
 }
 
-int Report(int result, const GainTriple& g, float* gain1, float* gain2, float* gain3) {
+// The gains of an analysis, or 1.0 when it gave up.
+bool Report(bool result, const GainTriple& g, float gains[3]) {
     const GainTriple r = result ? g : GainTriple{};
-    *gain1 = r.first;
-    *gain2 = r.second;
-    *gain3 = r.third;
+    gains[0] = r.first;
+    gains[1] = r.second;
+    gains[2] = r.third;
     return result;
 }
 
 // 8-bit variants: every table in the call's own storage.
-int Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float* gain1, float* gain2, float* gain3) {
+bool Analyse8(const PixelSet<uint8_t>& px, int32_t tintMode, float gains[3]) {
     std::array<std::array<float, Scale8::kBins>, 3> hist;
     std::array<std::array<float, Scale8::kBins>, 3> logHist;
     const Histograms h{{hist[0].data(), hist[1].data(), hist[2].data()},
                        {logHist[0].data(), logHist[1].data(), logHist[2].data()}};
     GainTriple g;
-    const int result = Analyse<Scale8>(px, PlanFor(tintMode), h, &g);
-    return Report(result, g, gain1, gain2, gain3);
+    const bool result = Analyse<Scale8>(px, PlanFor(tintMode), h, &g);
+    return Report(result, g, gains);
 }
 
 }  // namespace
 
-int EstimateTintGains(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                      int32_t height, int32_t width, int32_t rowStride, int32_t pixelStride,
-                      int32_t tintMode, float* gain1, float* gain2, float* gain3) {
-    return Analyse8(EveryPixel(first, second, third, height, width, rowStride, pixelStride), tintMode,
-                    gain1, gain2, gain3);
+bool EstimateTintGains(const ImageView<const uint8_t>& image, int32_t tintMode, float gains[3]) {
+    return Analyse8(EveryPixel(image), tintMode, gains);
 }
 
-int EstimateTintGainsBlob8(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                           int32_t height, int32_t width, int32_t rowStride, int32_t tintMode,
-                           float* gain1, float* gain2, float* gain3) {
-    return Analyse8(BlobSample(first, second, third, height, width, rowStride), tintMode, gain1,
-                    gain2, gain3);
+bool EstimateTintGainsBlob8(const ImageView<const uint8_t>& blob, int32_t tintMode, float gains[3]) {
+    return Analyse8(BlobSample(blob), tintMode, gains);
 }
 
-int EstimateTintGainsBlob16(const uint16_t* first, const uint16_t* second, const uint16_t* third,
-                            int32_t height, int32_t width, int32_t rowStride, int32_t tintMode,
-                            float* gain1, float* gain2, float* gain3) {
+bool EstimateTintGainsBlob16(const ImageView<const uint16_t>& blob, int32_t tintMode, float gains[3]) {
     const ModePlan plan = PlanFor(tintMode);
     // Three histograms, then three log histograms when the mode trims by log.
     const int blocks = plan.logTrim ? 6 : 3;
-    HostBuffer tables[6];
+    HostArray<float> tables[6];
     for (int b = 0; b < blocks; ++b) {
-        tables[b] = HostBuffer::Allocate(int64_t{Scale16::kBins} * int64_t{sizeof(float)});
-        if (!tables[b]) return Report(0, {}, gain1, gain2, gain3);  // owners release the rest
+        tables[b] = HostArray<float>::Allocate(Scale16::kBins);
+        if (!tables[b]) return Report(false, {}, gains);  // owners release the rest
     }
-    const Histograms h{{tables[0].data<float>(), tables[1].data<float>(), tables[2].data<float>()},
-                       {tables[3].data<float>(), tables[4].data<float>(), tables[5].data<float>()}};
+    const Histograms h{{tables[0].data(), tables[1].data(), tables[2].data()},
+                       {tables[3].data(), tables[4].data(), tables[5].data()}};
     GainTriple g;
-    const int result =
-        Analyse<Scale16>(BlobSample(first, second, third, height, width, rowStride), plan, h, &g);
-    return Report(result, g, gain1, gain2, gain3);
+    const bool result = Analyse<Scale16>(BlobSample(blob), plan, h, &g);
+    return Report(result, g, gains);
 }
 
 }  // namespace lx

@@ -38,40 +38,37 @@
 // at or below 7680 = 30 x 256; limit 62720 = 245 x 256) and has 65536-bin
 // histograms with top bin 65535.
 //
-// Result: 1 when the analysis ran to its end (the gains may still be 1.0);
-// 0 when it gave up, with all three gains 1.0. It gives up, besides the cases
+// Result: true when the analysis ran to its end (the gains may still be
+// 1.0); false when it gave up, with all three gains 1.0. It gives up, besides the cases
 // above, when no pixel reaches the grid (for instance one channel at or below
 // 30 everywhere): there is nothing to measure a cast on. Images with height
-// or width <= 0 have no pixels and give 0 that way. The image is only read.
-// Channel pointers must address every examined sample; gain pointers must be
-// valid.
+// or width <= 0 have no pixels and give false that way. The image is only
+// read. Channel pointers must address every examined sample.
 #pragma once
 
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
-// 8-bit image given by three channel pointers: examines every pixel, rows
-// rowStride bytes apart, pixels pixelStride samples (bytes) apart. Working
-// tables (about 130 KB) live in the call's own storage; no failure path.
-int EstimateTintGains(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                      int32_t height, int32_t width, int32_t rowStride, int32_t pixelStride,
-                      int32_t tintMode, float* gain1, float* gain2, float* gain3);
+// The three gains go to gains[0..2] (first, second, third channel); the
+// result is true when the analysis ran to its end.
 
-// 8-bit blob (interleaved, three samples per pixel; the pointers address the
-// first pixel's sample of each channel): examines every 8th pixel of every
-// 8th row, starting at pixel (0, 0). rowStride in bytes. Working tables live
-// in the call's own storage; no failure path.
-int EstimateTintGainsBlob8(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                           int32_t height, int32_t width, int32_t rowStride, int32_t tintMode,
-                           float* gain1, float* gain2, float* gain3);
+// 8-bit image: examines every pixel. Working tables (about 130 KB) live in
+// the call's own storage; no failure path.
+bool EstimateTintGains(const ImageView<const uint8_t>& image, int32_t tintMode, float gains[3]);
 
-// 16-bit blob, sampled as the 8-bit blob; rowStride in 16-bit samples. Its
-// three 65536-bin histograms (and in tint modes 1 and 2 three log histograms)
-// are host blocks (256 KB each); when the host refuses one, every block
-// already taken is released and the result is 0 with gains 1.0.
-int EstimateTintGainsBlob16(const uint16_t* first, const uint16_t* second, const uint16_t* third,
-                            int32_t height, int32_t width, int32_t rowStride, int32_t tintMode,
-                            float* gain1, float* gain2, float* gain3);
+// 8-bit blob (interleaved, three samples per pixel; `blob` as BlobView gives
+// it): examines every 8th pixel of every 8th row, starting at pixel (0, 0).
+// The view's pixel stride is not read: blob pixels are three samples apart.
+// Working tables live in the call's own storage; no failure path.
+bool EstimateTintGainsBlob8(const ImageView<const uint8_t>& blob, int32_t tintMode, float gains[3]);
+
+// 16-bit blob, sampled as the 8-bit blob. Its three 65536-bin histograms
+// (and in tint modes 1 and 2 three log histograms) are host blocks (256 KB
+// each); when the host refuses one, every block already taken is released
+// and the result is false with gains 1.0.
+bool EstimateTintGainsBlob16(const ImageView<const uint16_t>& blob, int32_t tintMode, float gains[3]);
 
 }  // namespace lx

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "analysis/image_param.h"
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 #include "api/param_records.h"
 #include "host/host_buffers.h"
 #include "lumarex/lumarex.h"
@@ -14,11 +14,6 @@
 #include "noise/noise_library.h"
 #include "oneshot/lumarex_comprehensive.h"
 #include "pipeline/apply_blob_param.h"
-
-namespace lx {
-ImageBlob* AllocImageBlobImpl(const ImageDesc& image);
-void FreeImageBlobImpl(ImageBlob* blob);
-}  // namespace lx
 
 namespace {
 
@@ -126,10 +121,10 @@ int32_t ApplyImageBlobParam(const ImageDesc* image, const ImageBlob* blob, Image
         colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset, noiseAdjustA, noiseAdjustB, noiseLevelOverride,
         noiseWord0, noiseQword, progress, progressContext);
     return Guard<int32_t>(-1, [&] {
-        int32_t ok = 0;
+        bool ok = false;
         if (image->sampleType == 0) ok = lx::ApplyBlobParam8(*image, *blob, *param, s);
         else if (image->sampleType == 1) ok = lx::ApplyBlobParam16(*image, *blob, *param, s);
-        return ok == 1 ? 0 : -1;
+        return ok ? 0 : -1;
     });
 }
 
@@ -155,9 +150,10 @@ int32_t ApplyImageBlobParamLocal(const ImageDesc* image, const ImageBlob* blob, 
     // arguments (and so its bottom and right edges) change nothing.
     const lx::BlobRegion region{regionTop, regionLeft};
     return Guard<int32_t>(0, [&] {
-        if (image->sampleType == 0) return lx::ApplyBlobParamLocal8(*image, *blob, *param, s, region);
-        if (image->sampleType == 1) return lx::ApplyBlobParamLocal16(*image, *blob, *param, s, region);
-        return 0;
+        bool ok = false;
+        if (image->sampleType == 0) ok = lx::ApplyBlobParamLocal8(*image, *blob, *param, s, region);
+        else if (image->sampleType == 1) ok = lx::ApplyBlobParamLocal16(*image, *blob, *param, s, region);
+        return ok ? 1 : 0;
     });
 }
 

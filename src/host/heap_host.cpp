@@ -5,12 +5,17 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <type_traits>
 
 namespace {
 
+// Hosts' headers differ in how they spell the lock result (void* or char*);
+// the procedures below take the record's own types.
+using LockResult = std::invoke_result_t<LockBufferProc, BufferID, Boolean>;
+
 std::atomic<int64_t> g_live{0};
 
-int16_t HeapAllocate(int32_t size, BufferID* id) {
+OSErr HeapAllocate(int32_t size, BufferID* id) {
     if (size < 0 || id == nullptr) return -1;
     // malloc(0) may return null; a block of at least one byte keeps ids unique.
     void* p = std::malloc(size > 0 ? static_cast<std::size_t>(size) : 1u);
@@ -20,7 +25,7 @@ int16_t HeapAllocate(int32_t size, BufferID* id) {
     return 0;
 }
 
-void* HeapLock(BufferID id, uint8_t /*moveHigh*/) { return id; }
+LockResult HeapLock(BufferID id, Boolean /*moveHigh*/) { return reinterpret_cast<LockResult>(id); }
 void HeapUnlock(BufferID /*id*/) {}
 
 void HeapFree(BufferID id) {
@@ -32,7 +37,15 @@ void HeapFree(BufferID id) {
 int32_t HeapSpace() { return 0x7fffffff; }
 
 BufferProcs g_procs = {2, 5, HeapAllocate, HeapLock, HeapUnlock, HeapFree, HeapSpace};
-FilterRecord g_record = {0, &g_procs};
+
+// A host's record as the host lays it out; only the buffer suite is filled,
+// everything before it stays zero.
+constexpr FilterRecord MakeRecord() {
+    FilterRecord record{};
+    record.bufferProcs = &g_procs;
+    return record;
+}
+constinit FilterRecord g_record = MakeRecord();  // ready before any static initialiser asks
 
 }  // namespace
 

@@ -75,4 +75,42 @@ private:
     HostBlock* block_ = nullptr;
 };
 
+// Owns a host block holding `count` elements of T; sizes are given in
+// elements, never in bytes. Move-only.
+template <class T>
+class HostArray {
+public:
+    HostArray() = default;
+
+    // Room for `count` elements; empty when the host refuses or the size
+    // leaves the host's range. The elements are not initialised.
+    static HostArray Allocate(int64_t count) {
+        HostArray a;
+        if (count >= 0 && count <= INT64_MAX / int64_t{sizeof(T)}) {
+            a.buffer_ = HostBuffer::Allocate(count * int64_t{sizeof(T)});
+            if (a.buffer_) a.count_ = count;
+        }
+        return a;
+    }
+
+    explicit operator bool() const { return bool(buffer_); }
+    T* data() const { return buffer_.data<T>(); }
+    T& operator[](int64_t i) const { return data()[i]; }
+    int64_t count() const { return count_; }
+    HostBlock* block() const { return buffer_.get(); }
+    // Gives the block up, e.g. to a record that outlives the call.
+    HostBlock* release() {
+        count_ = 0;
+        return buffer_.release();
+    }
+    void reset() {
+        buffer_.reset();
+        count_ = 0;
+    }
+
+private:
+    HostBuffer buffer_;
+    int64_t count_ = 0;
+};
+
 }  // namespace lx

@@ -18,7 +18,10 @@ namespace lx::noise {
 //                     else 3 for presets below 3, else the preset's own level
 //
 // `image` must be one interleaved buffer (three channel pointers one sample
-// apart). The buffer handed over starts at the lower of channel1 and channel3;
+// apart): the library reads three-sample pixels and takes no pixel stride,
+// so a pixel stride other than 3 samples (3 bytes, or 6 for any sample type
+// but 0; an odd 16-bit stride counts as the even one below) is refused with
+// 0 and no call. The buffer handed over starts at the lower of channel1 and channel3;
 // the red-first flag is 1 when channel1 is that one (or both are equal). The
 // sample flag is 1 for any sample type other than 0.
 //

@@ -15,11 +15,11 @@ int32_t AdjustClamped(int32_t word, int32_t adjustment, int32_t high) {
 
 }  // namespace
 
-int32_t RemoveNoiseForPipeline(void* buffer, int32_t width, int32_t height, int32_t rowStride, int32_t sixteenBit,
+bool RemoveNoiseForPipeline(void* buffer, int32_t width, int32_t height, int32_t rowStride, int32_t sixteenBit,
                                int32_t noisePreset, int32_t noiseAdjustA, int32_t noiseAdjustB,
                                int32_t noiseLevelOverride, int32_t noiseWord0, int64_t noiseQword) {
     const EntryPoints& entries = Entries();
-    if (entries.fillParams == nullptr || entries.removeNoise == nullptr) return 0;
+    if (entries.fillParams == nullptr || entries.removeNoise == nullptr) return false;
 
     NoiseParamBlock block{};
     block.word0 = noiseWord0;
@@ -38,7 +38,7 @@ int32_t RemoveNoiseForPipeline(void* buffer, int32_t width, int32_t height, int3
 
     const int32_t result = entries.removeNoise(buffer, width, height, rowStride, 0, sixteenBit != 0 ? 1 : 0, 0, 0,
                                                &block, noisePreset, 0, 0);
-    return result == NOISELIB_FAILED ? 0 : 1;
+    return result != NOISELIB_FAILED;
 }
 
 }  // namespace lx::noise

@@ -24,10 +24,10 @@ namespace lx::noise {
 // then RemoveNoiseBufPreset(buffer, width, height, rowStride, 0, sample flag,
 // 0, 0 (blue first), block, noisePreset, 0 (remove), 0).
 //
-// Returns 1 on success (any library result but 3), 0 when the library
+// Returns true on success (any library result but 3), false when the library
 // reports failure (3) or when it or one of the two entry points is missing;
 // the buffer is then not to be used as denoised.
-int32_t RemoveNoiseForPipeline(void* buffer, int32_t width, int32_t height, int32_t rowStride, int32_t sixteenBit,
+bool RemoveNoiseForPipeline(void* buffer, int32_t width, int32_t height, int32_t rowStride, int32_t sixteenBit,
                                int32_t noisePreset, int32_t noiseAdjustA, int32_t noiseAdjustB,
                                int32_t noiseLevelOverride, int32_t noiseWord0, int64_t noiseQword);
 

@@ -63,6 +63,10 @@ float CentreWeight(int32_t x, int32_t y, int32_t width, int32_t height);
 // clipping alone; e.g. (300, 200, 100) becomes (255, 200, 145).
 void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t out[3]);
 
+// The low-clip threshold: permille x 3N / 1000 samples (float), the product
+// formed exactly whatever the share and the pixel count N.
+float ShadowClipThreshold(int32_t permille, int64_t pixels);
+
 // The float that n additions of 1.0f to 0.0f give: exact up to 2^24, where
 // the sum stops (2^24 + 1 rounds back to 2^24). Lets a histogram kept as
 // integer counts stand for one kept in float.

@@ -96,21 +96,27 @@ void PassBothWays(const Channels& px, int32_t lanes, ptrdiff_t laneStep, int32_t
 
 }  // namespace
 
-void SharpenMaxChannel8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, int32_t width, int32_t height,
-                        int32_t pixelStride, int32_t rowStride, float amount) {
-    if (width <= 0 || height <= 0) return;
+void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
+    if (image.Empty()) return;
+    const int32_t width = image.width, height = image.height;
+    uint8_t* const channel1 = image.channel[0];
+    uint8_t* const channel2 = image.channel[1];
+    uint8_t* const channel3 = image.channel[2];
     const Kernel k = MakeKernel(amount);
-    const ptrdiff_t pixel = pixelStride, row = rowStride;
+    const ptrdiff_t pixel = image.pixelStride, row = image.rowStride;
+    // Lines walked in lockstep must not share samples, or one line would see
+    // another's rewritten pixels early; other layouts walk one line at a time.
+    const int32_t maxLanes = image.PixelsAreDisjoint() ? kLanes : 1;
     if (width > 1) {
         for (int32_t y = 0, lanes = 0; y < height; y += lanes) {
-            lanes = std::min(kLanes, height - y);
+            lanes = std::min(maxLanes, height - y);
             const ptrdiff_t o = y * row;
             PassBothWays(Channels{channel1 + o, channel2 + o, channel3 + o}, lanes, row, width, pixel, k);
         }
     }
     if (height > 1) {
         for (int32_t x = 0, lanes = 0; x < width; x += lanes) {
-            lanes = std::min(kLanes, width - x);
+            lanes = std::min(maxLanes, width - x);
             const ptrdiff_t o = x * pixel;
             PassBothWays(Channels{channel1 + o, channel2 + o, channel3 + o}, lanes, pixel, height, row, k);
         }

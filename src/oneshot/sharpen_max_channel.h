@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 // Sharpens an 8-bit image in place without shifting its colours. For each
@@ -20,14 +22,11 @@ namespace lx {
 // began. Every row gets a pass from the first to the last pixel and then one
 // back; then every column gets one from row 0 down and then one back up.
 //
-// channel1..3: the image's red, green and blue samples; pixelStride and
-//   rowStride in bytes, as in an ImageDesc (any sign; offsets are 64-bit).
 // amount: 0 leaves the image unchanged; larger values sharpen more.
 // A flat area stays flat and keeps its colour, along the border too. A pixel
 // whose three samples are 0 has no finite gain and stays 0. Lines of one
 // pixel, whose single pixel has no neighbour, are left alone: width 1 skips
 // the row passes, height 1 the column passes. Allocates nothing.
-void SharpenMaxChannel8(uint8_t* channel1, uint8_t* channel2, uint8_t* channel3, int32_t width, int32_t height,
-                        int32_t pixelStride, int32_t rowStride, float amount);
+void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount);
 
 }  // namespace lx

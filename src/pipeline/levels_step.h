@@ -6,39 +6,27 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "image/image_view.h"
+#include "image/sample_depth.h"
+#include "pipeline/level_params.h"
+#include "stages/tint_factors.h"
+
 namespace lx {
-
-// Full scale of the levelled samples, and where the tinted highlights are
-// drawn together: 8-bit 255 and 255; 16-bit 65280 (255 x 256) and 65535.
-template <class T>
-struct LevelsRange;
-
-template <>
-struct LevelsRange<uint8_t> {
-    static constexpr int64_t kFull = 255;
-    static constexpr int64_t kCompressAbove = 255;
-};
-
-template <>
-struct LevelsRange<uint16_t> {
-    static constexpr int64_t kFull = 65280;
-    static constexpr int64_t kCompressAbove = 65535;
-};
 
 // Levels one pixel (red, green, blue samples of the blob) into the corrected
 // channels, all in 64-bit integers:
 //   a = sample - blackLevel
 //   untinted: out = (a - blackPoint) x scale / 1000
 //   tinted:   e = a x tint / 1000 (a raised to 0 first when raiseNegatives);
-//             when the largest e passes kCompressAbove, the three are drawn
-//             together about their middle so that it lands there;
-//             out = (min(e, kFull) - blackPoint) x scale / 1000
-// and each out is clamped to 0 .. kFull. `scale` and the tint factors are
+//             when the largest e passes the top sample value (255, 65535),
+//             the three are drawn together about their middle so that it
+//             lands there; out = (min(e, full) - blackPoint) x scale / 1000
+// and each out is clamped to 0 .. full (255, 16-bit 65280). `scale` and the tint factors are
 // per mille; the divisions truncate toward zero.
 template <class T>
 class LevelsStep {
 public:
-    using R = LevelsRange<T>;
+    using D = SampleDepth<T>;
 
     LevelsStep(int32_t blackLevel, int64_t blackPoint, int64_t scale, const int64_t tint[3], bool tinted,
                bool raiseNegatives)
@@ -54,7 +42,7 @@ public:
         }
         int64_t e[3];
         for (int i = 0; i < 3; ++i) e[i] = Tint(i, rgb[i]);
-        if (std::max({e[0], e[1], e[2]}) > R::kCompressAbove) Compress(e);
+        if (std::max({e[0], e[1], e[2]}) > D::kTop) Compress(e);
         for (int i = 0; i < 3; ++i) out[i] = LevelTinted(e[i]);
     }
 
@@ -64,22 +52,11 @@ public:
         const int64_t a = int64_t{sample} - black_;
         return (raiseNegatives_ ? std::max<int64_t>(a, 0) : a) * tint_[channel] / 1000;
     }
-    T LevelTinted(int64_t e) const { return Clamped((std::min(e, R::kFull) - blackPoint_) * scale_ / 1000); }
-    // Draws tinted samples whose largest passes kCompressAbove together about
-    // their middle, so that the largest lands on kCompressAbove instead of
-    // one channel clipping.
-    static void Compress(int64_t e[3]) {
-        const int64_t hi = std::max({e[0], e[1], e[2]});
-        const int64_t lo = std::min({e[0], e[1], e[2]});
-        const float m = float(lo + hi) * 0.5f;
-        const int64_t d = static_cast<int64_t>(float(hi) - m);
-        const int64_t target = R::kCompressAbove - static_cast<int64_t>(m);
-        const float f = d > 0 ? float(target) / float(d) : 0.0f;
-        for (int i = 0; i < 3; ++i) e[i] = static_cast<int64_t>((float(e[i]) - m) * f + m);
-    }
+    T LevelTinted(int64_t e) const { return Clamped((std::min<int64_t>(e, D::kFull) - blackPoint_) * scale_ / 1000); }
+    static void Compress(int64_t e[3]) { CompressHighlights(e, D::kTop); }
 
 private:
-    static T Clamped(int64_t v) { return T(std::clamp<int64_t>(v, 0, R::kFull)); }
+    static T Clamped(int64_t v) { return T(std::clamp<int64_t>(v, 0, D::kFull)); }
 
     int64_t black_, blackPoint_, scale_;
     int64_t tint_[3];
@@ -105,7 +82,7 @@ public:
     void Apply(const uint8_t rgb[3], uint8_t out[3]) const {
         if (step_.tinted()) {
             int64_t e[3] = {tint_[0][rgb[0]], tint_[1][rgb[1]], tint_[2][rgb[2]]};
-            if (std::max({e[0], e[1], e[2]}) > LevelsRange<uint8_t>::kCompressAbove) {
+            if (std::max({e[0], e[1], e[2]}) > SampleDepth<uint8_t>::kTop) {
                 LevelsStep<uint8_t>::Compress(e);
                 for (int i = 0; i < 3; ++i) out[i] = step_.LevelTinted(e[i]);
                 return;
@@ -119,5 +96,34 @@ private:
     int64_t tint_[3][256];
     uint8_t level_[3][256];
 };
+
+// The levels step of the pipelines for one call.
+template <class T>
+LevelsStep<T> MakeLevelsStep(const LevelParams& p, bool raiseNegatives) {
+    return LevelsStep<T>(p.blackLevel, p.blackPoint, p.scale, p.factors, p.tinted, raiseNegatives);
+}
+
+// Levels rows y0 .. y1 - 1 of `source` into `dest` and writes each pixel's
+// largest levelled channel into the value plane (dest's width per row).
+// `step` is a LevelsStep or LevelsTable8.
+template <class T, class Step>
+void LevelRows(const Step& step, const ImageView<const T>& source, const ImageView<T>& dest, const Plane& value,
+               int32_t y0, int32_t y1) {
+    for (int32_t y = y0; y < y1; ++y) {
+        const T* in[3];
+        T* out[3];
+        source.Row(y, in);
+        dest.Row(y, out);
+        float* v = value.Row(y);
+        for (int32_t x = 0; x < dest.width; ++x) {
+            const int64_t i = int64_t{x} * source.pixelStride, o = int64_t{x} * dest.pixelStride;
+            const T rgb[3] = {in[0][i], in[1][i], in[2][i]};
+            T levelled[3];
+            step.Apply(rgb, levelled);
+            out[0][o] = levelled[0], out[1][o] = levelled[1], out[2][o] = levelled[2];
+            v[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
+        }
+    }
+}
 
 }  // namespace lx

@@ -31,4 +31,12 @@ inline int32_t TruncClamp(float f, int32_t lo, int32_t hi) {
     return static_cast<int32_t>(f);
 }
 
+// The float nearest to a x b, with the product formed exactly (in 128 bits)
+// so that it cannot overflow, e.g. a share in per mille times 3 x a pixel
+// count of a 100-gigapixel image.
+inline float ProductToFloat(int64_t a, int64_t b) {
+    static_assert(sizeof(__int128) == 16, "a 128-bit integer type is needed");
+    return static_cast<float>(static_cast<__int128>(a) * b);
+}
+
 }  // namespace lx

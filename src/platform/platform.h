@@ -28,7 +28,8 @@ void* FindSymbol(LibraryHandle library, const char* name);
 void CloseLibrary(LibraryHandle library);
 
 // A message for the user at module start: a modal box with an OK button on
-// Windows, one line on standard error elsewhere.
+// Windows (and the same line on the debugger channel; no box on a window
+// station nobody sees), one line on standard error elsewhere.
 void ShowMessage(const char* text);
 
 }  // namespace lx::platform

@@ -34,7 +34,12 @@ LibraryHandle LoadLibraryBesideSelf(const char* fileName) {
     HANDLE actCtx = CreateActCtxA(&ctx);
     ULONG_PTR cookie = 0;
     const bool activated = actCtx != INVALID_HANDLE_VALUE && ActivateActCtx(actCtx, &cookie);
-    HMODULE h = LoadLibraryA(fileName);
+    // Beside Lumarex first: a host loads its plug-ins from their own folder,
+    // which is not on the search path (that starts at the editor's folder).
+    HMODULE h = nullptr;
+    const std::string dir = OwnModuleDirectory();
+    if (!dir.empty()) h = LoadLibraryA((dir + fileName).c_str());
+    if (h == nullptr) h = LoadLibraryA(fileName);
     if (activated) DeactivateActCtx(0, cookie);
     if (actCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(actCtx);
     return h;
@@ -51,6 +56,22 @@ void CloseLibrary(LibraryHandle library) {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-void ShowMessage(const char* text) { MessageBoxA(nullptr, text, "Lumarex", MB_OK); }
+void ShowMessage(const char* text) {
+    // The debugger channel first: a debugger, a host's log or a console test
+    // sees the text even where no box can be shown.
+    std::string line = text;
+    line += '\n';
+    OutputDebugStringA(line.c_str());
+    // A box only where someone can click it: on a window station that is not
+    // visible (a service, a build agent) MessageBox would wait for ever.
+    // Without a display (Wine on a server) it returns at once.
+    USEROBJECTFLAGS flags{};
+    HWINSTA station = GetProcessWindowStation();
+    if (station != nullptr &&
+        GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        (flags.dwFlags & WSF_VISIBLE) == 0)
+        return;
+    MessageBoxA(nullptr, text, "Lumarex", MB_OK);
+}
 
 }  // namespace lx::platform

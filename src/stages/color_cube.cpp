@@ -17,7 +17,8 @@ constexpr int kCellsPerAxis = ColorCube::kNodesPerAxis - 1;
 constexpr int CellIndex(int i, int j, int k) { return (kCellsPerAxis * i + j) * kCellsPerAxis + k; }
 
 // Tables derived from the constant data. They never change, so they are
-// built once, on first use (a function-local static: thread-safe).
+// built once, while the library is loaded (static initialisation: no lock,
+// and every call after it only reads them).
 struct DerivedTables {
     // Per axis: entry x is the cell c with node[c] <= x < node[c + 1]; entry
     // 255 is the last cell. Built from CubeA's header: all three tables
@@ -50,10 +51,11 @@ struct DerivedTables {
     }
 };
 
-const DerivedTables& Derived() {
-    static const DerivedTables tables;
-    return tables;
-}
+// The constant tables are constant-initialised, so they are in place before
+// this dynamic initialiser runs.
+const DerivedTables g_derived;
+
+const DerivedTables& Derived() { return g_derived; }
 
 enum Table { kA = 0, kB = 1, kC = 2, kNone = -1 };
 
@@ -122,61 +124,53 @@ struct Pixel16 {
     }
 };
 
-// Passes the image through `first` (kNone for no table) and then, if `thenC`,
-// CubeC. Pixels are independent and each is read whole before it is
-// written, so applying both tables to one pixel before moving on equals
-// passing the whole image through each table in turn.
+// Passes the whole image through `first` (kNone for no table) and then, if
+// `thenC`, the whole image through CubeC. Where no two pixels share a sample
+// both tables run on one pixel before the next, which reads the image once.
 template <class Px>
-int32_t ApplyTables(int first, bool thenC, typename Px::Sample* red, typename Px::Sample* green,
-                    typename Px::Sample* blue, int32_t width, int32_t height, int32_t pixelStride,
-                    int32_t rowStride) {
-    if (width <= 0 || height <= 0 || !red || !green || !blue) return 1;
-    if (first == kNone && !thenC) return 1;
+void ApplyTables(int first, bool thenC, const ImageView<typename Px::Sample>& image) {
+    using Sample = typename Px::Sample;
+    if (image.Empty() || !image.channel[0] || !image.channel[1] || !image.channel[2]) return;
+    if (first == kNone && !thenC) return;
     const DerivedTables& t = Derived();
     const typename Px::Coefs& c = Px::CoefsOf(t, kC);
     auto pass = [&](const typename Px::Coefs& coef, auto andC) {
-        for (int32_t y = 0; y < height; ++y) {
-            const ptrdiff_t row = ptrdiff_t(y) * rowStride;
-            for (int32_t x = 0; x < width; ++x) {
-                const ptrdiff_t at = row + ptrdiff_t(x) * pixelStride;
-                Px::Apply(t, coef, red + at, green + at, blue + at);
-                if constexpr (decltype(andC)::value) Px::Apply(t, c, red + at, green + at, blue + at);
+        for (int32_t y = 0; y < image.height; ++y) {
+            Sample* row[3];
+            image.Row(y, row);
+            for (int32_t x = 0; x < image.width; ++x) {
+                const int64_t at = int64_t{x} * image.pixelStride;
+                Px::Apply(t, coef, row[0] + at, row[1] + at, row[2] + at);
+                if constexpr (decltype(andC)::value) Px::Apply(t, c, row[0] + at, row[1] + at, row[2] + at);
             }
         }
     };
-    if (first == kNone)
+    if (first == kNone) {
         pass(c, std::false_type{});
-    else if (thenC)
-        pass(Px::CoefsOf(t, first), std::true_type{});
-    else
+    } else if (!thenC) {
         pass(Px::CoefsOf(t, first), std::false_type{});
-    return 1;
+    } else if (image.PixelsAreDisjoint()) {
+        pass(Px::CoefsOf(t, first), std::true_type{});
+    } else {
+        pass(Px::CoefsOf(t, first), std::false_type{});
+        pass(c, std::false_type{});
+    }
 }
 
 int FirstTable(int32_t selector) { return selector == 0 ? kA : selector == 1 ? kB : kNone; }
 
 }  // namespace
 
-int32_t ColorCubeApply8(int32_t selector, int32_t alsoC, uint8_t* red, uint8_t* green, uint8_t* blue,
-                        int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel8>(FirstTable(selector), alsoC != 0, red, green, blue, width, height, pixelStride,
-                               rowStride);
+void ColorCubeApply8(int32_t selector, int32_t alsoC, const ImageView<uint8_t>& image) {
+    ApplyTables<Pixel8>(FirstTable(selector), alsoC != 0, image);
 }
 
-int32_t ColorCubeApply16(int32_t selector, int32_t alsoC, uint16_t* red, uint16_t* green, uint16_t* blue,
-                         int32_t width, int32_t height, int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel16>(FirstTable(selector), alsoC != 0, red, green, blue, width, height, pixelStride,
-                                rowStride);
+void ColorCubeApply16(int32_t selector, int32_t alsoC, const ImageView<uint16_t>& image) {
+    ApplyTables<Pixel16>(FirstTable(selector), alsoC != 0, image);
 }
 
-int32_t ColorCubeApplyC8(uint8_t* red, uint8_t* green, uint8_t* blue, int32_t width, int32_t height,
-                         int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel8>(kNone, true, red, green, blue, width, height, pixelStride, rowStride);
-}
+void ColorCubeApplyC8(const ImageView<uint8_t>& image) { ApplyTables<Pixel8>(kNone, true, image); }
 
-int32_t ColorCubeApplyC16(uint16_t* red, uint16_t* green, uint16_t* blue, int32_t width, int32_t height,
-                          int32_t pixelStride, int32_t rowStride) {
-    return ApplyTables<Pixel16>(kNone, true, red, green, blue, width, height, pixelStride, rowStride);
-}
+void ColorCubeApplyC16(const ImageView<uint16_t>& image) { ApplyTables<Pixel16>(kNone, true, image); }
 
 }  // namespace lx

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "simd/kernels.h"
+
 namespace lx {
 namespace {
 
@@ -73,7 +75,9 @@ void BuildSmoothNorm(float* norm, int32_t n, float a) {
     norm[n - 2] = 1.0f / sum;
 }
 
-void ExpSmoothPlane(float* plane, int32_t width, int32_t height, const float* norm, float a) {
+void ExpSmoothPlanePlain(const Plane& p, const float* norm, float a) {
+    float* plane = p.data;
+    const int32_t width = p.width, height = p.height;
     if (width <= 0 || height <= 0) return;
     const ptrdiff_t pitch = width;
     if (width > 1) {
@@ -89,5 +93,14 @@ void ExpSmoothPlane(float* plane, int32_t width, int32_t height, const float* no
         }
     }
 }
+
+void ExpSmoothPlane(const Plane& plane, const float* norm, float a) {
+    if (simd::FastKernels()) ExpSmoothPlaneFast(plane, norm, a);
+    else ExpSmoothPlanePlain(plane, norm, a);
+}
+
+#if !defined(LUMAREX_SIMD)
+void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a) { ExpSmoothPlanePlain(plane, norm, a); }
+#endif
 
 }  // namespace lx

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 // Fills norm[0..n) with SmoothNorm for decay a: entry i is
@@ -28,7 +30,12 @@ void BuildSmoothNorm(float* norm, int32_t n, float a);
 // Rows are smoothed only when width > 1, columns only when height > 1, so a
 // plane of one column is smoothed down the column alone and a plane of one
 // row along the row alone; empty planes are left alone.
-// Allocates nothing.
-void ExpSmoothPlane(float* plane, int32_t width, int32_t height, const float* norm, float a);
+// Allocates nothing. Runs the SIMD kernels when the build has them; the
+// plain and the SIMD form give the same bits.
+void ExpSmoothPlane(const Plane& plane, const float* norm, float a);
+
+// The two forms on their own, for the tests that compare them.
+void ExpSmoothPlanePlain(const Plane& plane, const float* norm, float a);
+void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a);  // the plain form without SIMD
 
 }  // namespace lx

@@ -9,13 +9,12 @@
 
 namespace lx {
 
-int32_t BuildKneeGainTables(float* primary, float* secondary, int32_t black, int32_t /*reserved1*/,
-                            int32_t /*reserved2*/, float blend, int32_t /*reserved3*/, float slope,
-                            int32_t levels) {
-    if (!IsGainTableLevels(levels)) return 0;
-    HostBuffer kneeBlock = HostBuffer::Allocate(int64_t{levels} * int64_t{sizeof(float)});
-    if (!kneeBlock) return 0;
-    float* knee = kneeBlock.data<float>();
+bool BuildKneeGainTables(float* primary, float* secondary, int32_t black, int32_t /*reserved1*/,
+                         int32_t /*reserved2*/, float blend, int32_t /*reserved3*/, float slope, int32_t levels) {
+    if (!IsGainTableLevels(levels)) return false;
+    const HostArray<float> kneeBlock = HostArray<float>::Allocate(levels);
+    if (!kneeBlock) return false;
+    float* knee = kneeBlock.data();
 
     const int32_t q = levels / 256;
     const int32_t full = levels - q;
@@ -38,7 +37,7 @@ int32_t BuildKneeGainTables(float* primary, float* secondary, int32_t black, int
     for (int32_t i = 0; i < levels; ++i) secondary[i] = (1.0f - blend) * knee[i] + blend * primary[i];
 
     ConvertLevelsToGains(primary, secondary, levels);
-    return 1;
+    return true;
 }
 
 }  // namespace lx

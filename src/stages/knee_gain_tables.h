@@ -25,7 +25,7 @@ namespace lx {
 // The knee line lives in one host table of `levels` floats (HostBuffers),
 // released before returning.
 //
-// Returns 1 on success; 0 when the host cannot supply the table or `levels`
+// Returns true on success; false when the host cannot supply the table or `levels`
 // is neither 256 nor 65536, and then both outputs keep their contents.
 // primary, secondary: caller-owned arrays of `levels` floats.
 // black: black level in sample units (callers: 4 for 8-bit, 1024 for
@@ -36,7 +36,7 @@ namespace lx {
 //   slope above the knee toward 1 (callers pass 0).
 // slope: slope above the knee when blend is 0 (callers pass 0.6).
 // reserved1..3: not used (callers pass 1, 100 and 3).
-int32_t BuildKneeGainTables(float* primary, float* secondary, int32_t black, int32_t reserved1,
+bool BuildKneeGainTables(float* primary, float* secondary, int32_t black, int32_t reserved1,
                             int32_t reserved2, float blend, int32_t reserved3, float slope, int32_t levels);
 
 }  // namespace lx

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 #include "stages/gain_table_pair.h"
 
 namespace lx {
@@ -24,9 +25,9 @@ public:
     static constexpr int kExpCurve = 2;
 
     // All or nothing: on the first refusal the blocks already held go back.
-    bool Obtain(int64_t bytes) {
-        for (HostBuffer& block : blocks_) {
-            block = HostBuffer::Allocate(bytes);
+    bool Obtain(int32_t levels) {
+        for (HostArray<float>& block : blocks_) {
+            block = HostArray<float>::Allocate(levels);
             if (!block) {
                 Release();
                 return false;
@@ -36,23 +37,23 @@ public:
     }
     // Releases in the order the blocks were obtained.
     void Release() {
-        for (HostBuffer& block : blocks_) block.reset();
+        for (HostArray<float>& block : blocks_) block.reset();
     }
     ~WorkingTables() { Release(); }
 
-    float* operator[](int table) const { return blocks_[table].data<float>(); }
+    float* operator[](int table) const { return blocks_[table].data(); }
 
 private:
-    std::array<HostBuffer, kCount> blocks_;
+    std::array<HostArray<float>, kCount> blocks_;
 };
 
 }  // namespace
 
-int32_t BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int32_t strength,
+bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int32_t strength,
                               float weight, int32_t levels) {
-    if (!IsGainTableLevels(levels)) return 0;
+    if (!IsGainTableLevels(levels)) return false;
     WorkingTables work;
-    if (!work.Obtain(int64_t{levels} * int64_t{sizeof(float)})) return 0;
+    if (!work.Obtain(levels)) return false;
     float* x = work[WorkingTables::kLevel];
     float* logCurve = work[WorkingTables::kLogCurve];
     float* expCurve = work[WorkingTables::kExpCurve];
@@ -67,14 +68,14 @@ int32_t BuildLogExpGainTables(float* primary, float* secondary, int32_t black, i
     for (int32_t i = 0; i < levels; ++i) x[i] = static_cast<float>(i) / last;
 
     const float b = static_cast<float>(black) / last;
-    const float ln10 = logf(10.0f);
+    const float ln10 = math::Log(10.0f);
     for (int32_t i = black; i < levels; ++i) {
         const float d = x[i] - b;
         const float u = d * (1.0f / (1.0f - b)) + 0.0f;
         const float w = u * 9.0f + 1.0f;
-        logCurve[i] = (logf(w) / ln10) * (1.0f - b) + b;
+        logCurve[i] = (math::Log(w) / ln10) * (1.0f - b) + b;
         // 0.11111111f is the float nearest 1/9.
-        expCurve[i] = (powf(10.0f, u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
+        expCurve[i] = (math::Pow10(u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
     }
 
     for (int32_t i = black; i < levels; ++i) {
@@ -93,7 +94,7 @@ int32_t BuildLogExpGainTables(float* primary, float* secondary, int32_t black, i
     work.Release();
 
     ConvertLevelsToGains(primary, secondary, levels);
-    return 1;
+    return true;
 }
 
 }  // namespace lx

@@ -25,7 +25,7 @@ namespace lx {
 // Working memory: eleven host tables of 4 * levels bytes (HostBuffers), all
 // obtained before any output is written and all released before returning.
 //
-// Returns 1 on success; 0 when the host cannot supply the eleven tables or
+// Returns true on success; false when the host cannot supply the eleven tables or
 // `levels` is neither 256 nor 65536, and then both outputs keep their
 // contents and no block stays allocated.
 // primary, secondary: caller-owned arrays of `levels` floats.
@@ -34,7 +34,7 @@ namespace lx {
 // strength: strength of the primary lift; above 150 counts as 150, below 0
 //   is not clamped (it darkens).
 // weight: 0 = identity, 1 = full exp curve for the secondary table.
-int32_t BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int32_t strength,
+bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int32_t strength,
                               float weight, int32_t levels);
 
 }  // namespace lx

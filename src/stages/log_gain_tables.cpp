@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "math/float_math.h"
 #include "stages/gain_table_pair.h"
 
 namespace lx {
@@ -24,7 +25,7 @@ int32_t FillLogLiftLevels(float* out, int32_t black, float strength, int32_t lev
     black = std::min(black, top);
     const float b = static_cast<float>(black) / full;
     const float g = 9.0f / (1.0f - b);
-    const float c = (1.0f - b) / static_cast<float>(std::log(10.0));
+    const float c = (1.0f - b) / math::LogToFloat(10.0);
     const int32_t start = std::min(top, std::max(black, 1));
 
     for (int32_t i = 0; i < start; ++i) out[i] = static_cast<float>(i);
@@ -32,7 +33,7 @@ int32_t FillLogLiftLevels(float* out, int32_t black, float strength, int32_t lev
         const float t = static_cast<float>(i) / full;
         // t >= b here, so x >= 1 (up to rounding) and the logarithm is finite.
         const double x = 10.0 - (1.0 - static_cast<double>(t)) * static_cast<double>(g);
-        const float l = static_cast<float>(std::log(x));
+        const float l = math::LogToFloat(x);
         float v = (l * c + b - t) * strength + t;
         if (v < 0.0f) v = 0.0f;
         out[i] = v * full;
@@ -40,9 +41,9 @@ int32_t FillLogLiftLevels(float* out, int32_t black, float strength, int32_t lev
     return start;
 }
 
-int32_t BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t /*reserved*/,
+bool BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t /*reserved*/,
                            int32_t strengthPercent, float amount, int32_t levels) {
-    if (!IsGainTableLevels(levels)) return 0;
+    if (!IsGainTableLevels(levels)) return false;
 
     int32_t p = strengthPercent;
     const bool twice = p > 100;
@@ -58,7 +59,7 @@ int32_t BuildLogGainTables(float* primary, float* secondary, int32_t black, int3
     const float amp = (primary[qi] - static_cast<float>(qi)) * (1.0f - amount);
     for (int32_t i = start; i < levels; ++i) {
         const float k = static_cast<float>(i - start);
-        secondary[i] = static_cast<float>(i) + amp * std::sin(k * 2.0f * kPi / static_cast<float>(span));
+        secondary[i] = static_cast<float>(i) + amp * math::Sin(k * 2.0f * kPi / static_cast<float>(span));
     }
 
     if (twice) {
@@ -74,7 +75,7 @@ int32_t BuildLogGainTables(float* primary, float* secondary, int32_t black, int3
     }
 
     ConvertLevelsToGains(primary, secondary, levels);
-    return 1;
+    return true;
 }
 
 }  // namespace lx

@@ -7,7 +7,7 @@
 namespace lx {
 
 // Fills a gain table pair (see stages/gain_table_pair.h) with the log lift
-// curves. Returns 1; returns 0 without writing anything when `levels` is
+// curves. Returns true; false without writing anything when `levels` is
 // neither 256 nor 65536. Allocates nothing and keeps no state.
 //
 // With F = levels - levels / 256 (255 or 65280: 16-bit full scale is
@@ -40,7 +40,7 @@ namespace lx {
 // reserved: not used (callers pass 1).
 // strengthPercent: blend of the lift into the identity, in percent.
 // amount: 0..1, how much of the secondary wave is suppressed.
-int32_t BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t reserved,
+bool BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t reserved,
                            int32_t strengthPercent, float amount, int32_t levels);
 
 // The primary lift on its own, shared with the knee builder: writes output

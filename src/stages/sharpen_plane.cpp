@@ -83,12 +83,12 @@ void SharpenPlane(float* plane, int32_t width, int32_t height, float amount, flo
 
 }  // namespace
 
-void SharpenPlane8(float* plane, int32_t width, int32_t height, float amount) {
-    SharpenPlane(plane, width, height, amount, 255.0f);
+void SharpenPlane8(const Plane& plane, float amount) {
+    SharpenPlane(plane.data, plane.width, plane.height, amount, SampleDepth<uint8_t>::kFullF);
 }
 
-void SharpenPlane16(float* plane, int32_t width, int32_t height, float amount) {
-    SharpenPlane(plane, width, height, amount, 65280.0f);
+void SharpenPlane16(const Plane& plane, float amount) {
+    SharpenPlane(plane.data, plane.width, plane.height, amount, SampleDepth<uint16_t>::kFullF);
 }
 
 }  // namespace lx

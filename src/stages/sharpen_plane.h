@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 // Sharpen `plane` (width x height floats, row after row, no gap) in place
@@ -22,7 +24,7 @@ namespace lx {
 // Lines of one sample have no neighbour to sharpen against: a plane of width
 // 1 gets only the column walks, a plane of height 1 only the row walks, and
 // an empty plane is left alone. Allocates nothing.
-void SharpenPlane8(float* plane, int32_t width, int32_t height, float amount);
-void SharpenPlane16(float* plane, int32_t width, int32_t height, float amount);
+void SharpenPlane8(const Plane& plane, float amount);
+void SharpenPlane16(const Plane& plane, float amount);
 
 }  // namespace lx

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "host/host_buffers.h"
+#include "math/float_math.h"
 #include "platform/float_convert.h"
 
 namespace lx {
@@ -17,7 +18,7 @@ constexpr float kHalfPi = 1.5707964f;  // the float nearest pi / 2
 constexpr int32_t kPercentEntries = 101;
 
 inline float CosSquared(float x) {
-    const float c = std::cos(x);  // float overload
+    const float c = math::Cos(x);
     return c * c;
 }
 
@@ -32,51 +33,30 @@ inline int32_t PercentOf(float x) {
     return static_cast<int32_t>(p);
 }
 
-struct Warm8 {
-    using Sample = uint8_t;
-    static constexpr int32_t kMinRed = 128;  // pixels need R above this
-    static constexpr int32_t kRampLo = 128;
-    static constexpr int32_t kRampHi = 191;
-    static constexpr int32_t kRampEntries = 256;
-    static constexpr int32_t kMaxOut = 255;
+// The stage's levels: 8-bit ones, times 256 for 16-bit samples, except that
+// outputs clamp to the sample range (65535, not 65280) and the 16-bit ramp
+// ends on 49151, the last 16-bit level of 8-bit level 191.
+template <class T>
+struct Warm {
+    using D = SampleDepth<T>;
+    static constexpr int32_t kMinRed = 128 * D::kScale;  // pixels need R above this
+    static constexpr int32_t kRampLo = 128 * D::kScale;
+    static constexpr int32_t kRampHi = D::kWide ? 49151 : 191;
+    static constexpr int32_t kRampEntries = D::kLevels;
+    static constexpr int32_t kMaxOut = D::kTop;
 };
 
-struct Warm16 {
-    using Sample = uint16_t;
-    static constexpr int32_t kMinRed = 32768;
-    static constexpr int32_t kRampLo = 32768;
-    static constexpr int32_t kRampHi = 49151;
-    static constexpr int32_t kRampEntries = 65536;
-    static constexpr int32_t kMaxOut = 65535;
-};
-
-// `ramp` holds Traits::kRampEntries weights by red level; strides are in
-// samples.
-template <class Traits>
-void CorrectPixels(typename Traits::Sample* red, typename Traits::Sample* green, typename Traits::Sample* blue,
-                   int32_t height, int32_t width, int64_t pixelStride, int64_t rowStride, float strength,
-                   const float* ramp) {
-    using Sample = typename Traits::Sample;
-
-    // Weight by how far blue climbs above green, in percent of 0.2 (R - G).
-    float hueFade[kPercentEntries];
-    for (int32_t i = 0; i < kPercentEntries; ++i) {
-        hueFade[i] = CosSquared(static_cast<float>(i) * kHalfPi / 100.0f);
-    }
-    // Weight by green/red ratio in percent: 0 at 60, back to 1 at 35 and 85.
-    float notch[kPercentEntries];
-    CosNotch(0.35f, 0.6f, 0.85f, notch);
-
-    for (int32_t y = 0; y < height; ++y) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(y * rowStride);
-        const Sample* pr = red + row;
-        Sample* pg = green + row;
-        Sample* pb = blue + row;
-        for (int32_t x = 0; x < width; ++x) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(x * pixelStride);
-            const int32_t R = pr[o];
-            const int32_t G = pg[o];
-            const int32_t B = pb[o];
+template <class Sample>
+void CorrectPixels(const ImageView<Sample>& image, float strength, const WarmToneTables& t) {
+    using Traits = Warm<Sample>;
+    for (int32_t y = 0; y < image.height; ++y) {
+        Sample* row[3];
+        image.Row(y, row);
+        for (int32_t x = 0; x < image.width; ++x) {
+            const int64_t o = int64_t{x} * image.pixelStride;
+            const int32_t R = row[0][o];
+            const int32_t G = row[1][o];
+            const int32_t B = row[2][o];
             if (R <= Traits::kMinRed) continue;
             const float ratio = static_cast<float>(G) / static_cast<float>(R);
             if (!(ratio > 0.35f && ratio < 0.85f)) continue;
@@ -88,20 +68,20 @@ void CorrectPixels(typename Traits::Sample* red, typename Traits::Sample* green,
                 // (B - G) / (R - G) < 0.2 after the test above, so the index
                 // is 0..99; the bound only keeps the read provably in range.
                 const int32_t i = static_cast<int32_t>(static_cast<float>(B - G) / redMinusGreen / 0.2f * 100.0f);
-                wB = hueFade[std::min(i, kPercentEntries - 1)];
+                wB = t.hueFade[std::min(i, kPercentEntries - 1)];
             }
-            wB = wB * ramp[R];
+            wB = wB * t.ramp[R];
             // 0.35 < ratio < 0.85 gives an index of 35..85.
             const int32_t ri = std::min(static_cast<int32_t>(ratio * 100.0f), kPercentEntries - 1);
-            const float wR = 1.0f - (notch[ri] * 0.35000002f + 0.65f);
+            const float wR = 1.0f - (t.notch[ri] * 0.35000002f + 0.65f);
             const float k = wR * wB * strength;
             const float kBar = 1.0f - k;
 
             // Targets 0.77 R and 0.6 R are whole levels before the blend.
             const float greenTarget = static_cast<float>(static_cast<int32_t>(static_cast<float>(R) * 0.77f));
             const float blueTarget = static_cast<float>(static_cast<int32_t>(static_cast<float>(R) * 0.6f));
-            pg[o] = static_cast<Sample>(TruncClamp(greenTarget * k + static_cast<float>(G) * kBar, 0, Traits::kMaxOut));
-            pb[o] = static_cast<Sample>(TruncClamp(blueTarget * k + static_cast<float>(B) * kBar, 0, Traits::kMaxOut));
+            row[1][o] = static_cast<Sample>(TruncClamp(greenTarget * k + static_cast<float>(G) * kBar, 0, Traits::kMaxOut));
+            row[2][o] = static_cast<Sample>(TruncClamp(blueTarget * k + static_cast<float>(B) * kBar, 0, Traits::kMaxOut));
         }
     }
 }
@@ -140,22 +120,41 @@ void CosNotch(float a, float b, float c, float* out) {
     }
 }
 
-void WarmToneCorrect8(uint8_t* red, uint8_t* green, uint8_t* blue, int32_t height, int32_t width,
-                      int32_t pixelStride, int32_t rowStride, float strength) {
-    if (height < 1 || width < 1 || !std::isfinite(strength)) return;
-    float ramp[Warm8::kRampEntries];
-    CosRamp(Warm8::kRampLo, Warm8::kRampHi, ramp, Warm8::kRampEntries);
-    CorrectPixels<Warm8>(red, green, blue, height, width, pixelStride, rowStride, strength, ramp);
+void MakeWarmToneTables(const float* ramp, WarmToneTables* tables) {
+    tables->ramp = ramp;
+    for (int32_t i = 0; i < kPercentEntries; ++i)
+        tables->hueFade[i] = CosSquared(static_cast<float>(i) * kHalfPi / 100.0f);
+    CosNotch(0.35f, 0.6f, 0.85f, tables->notch);
 }
 
-void WarmToneCorrect16(uint16_t* red, uint16_t* green, uint16_t* blue, int32_t height, int32_t width,
-                       int32_t pixelStride, int32_t rowStride, float strength) {
-    if (height < 1 || width < 1 || !std::isfinite(strength)) return;
-    HostBuffer rampBlock = HostBuffer::Allocate(int64_t{Warm16::kRampEntries} * int64_t{sizeof(float)});
-    if (!rampBlock) return;  // no memory: the image stays as it is
-    float* ramp = rampBlock.data<float>();
-    CosRamp(Warm16::kRampLo, Warm16::kRampHi, ramp, Warm16::kRampEntries);
-    CorrectPixels<Warm16>(red, green, blue, height, width, pixelStride, rowStride, strength, ramp);
+void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
+    if (image.Empty() || !std::isfinite(strength)) return;
+    CorrectPixels<uint8_t>(image, strength, tables);
+}
+
+void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
+    if (image.Empty() || !std::isfinite(strength)) return;
+    CorrectPixels<uint16_t>(image, strength, tables);
+}
+
+void WarmToneCorrect8(const ImageView<uint8_t>& image, float strength) {
+    if (image.Empty() || !std::isfinite(strength)) return;
+    float ramp[Warm<uint8_t>::kRampEntries];
+    CosRamp(Warm<uint8_t>::kRampLo, Warm<uint8_t>::kRampHi, ramp, Warm<uint8_t>::kRampEntries);
+    WarmToneTables tables;
+    MakeWarmToneTables(ramp, &tables);
+    CorrectPixels<uint8_t>(image, strength, tables);
+}
+
+bool WarmToneCorrect16(const ImageView<uint16_t>& image, float strength) {
+    if (image.Empty() || !std::isfinite(strength)) return true;
+    HostArray<float> ramp = HostArray<float>::Allocate(Warm<uint16_t>::kRampEntries);
+    if (!ramp) return false;  // no memory: the image stays as it is
+    CosRamp(Warm<uint16_t>::kRampLo, Warm<uint16_t>::kRampHi, ramp.data(), Warm<uint16_t>::kRampEntries);
+    WarmToneTables tables;
+    MakeWarmToneTables(ramp.data(), &tables);
+    CorrectPixels<uint16_t>(image, strength, tables);
+    return true;
 }
 
 }  // namespace lx

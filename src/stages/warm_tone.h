@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "image/image_view.h"
+
 namespace lx {
 
 // A smooth 0-to-1 step over levels lo..hi, written to out[0..count-1]
@@ -33,11 +35,21 @@ void CosRamp(int32_t lo, int32_t hi, float* out, int32_t count);
 // count as 0. No entry is ever NaN.
 void CosNotch(float a, float b, float c, float* out /*101*/);
 
-// Warm tone correction of an 8-bit image in place. red/green/blue point at
-// pixel (0, 0) of each plane; pixel (x, y) is y * rowStride + x * pixelStride
-// bytes further. Red is read, green and blue are rewritten. Nothing happens
-// when height < 1 or width < 1, or when strength is NaN or infinite.
-// strength: 0 to 1 multiplies every weight (0 leaves the image unchanged).
+// The per-call weight tables: by red level (8-bit: 256 entries on the
+// stack; 16-bit: 65536 from host memory, made by the caller), by how far blue
+// climbs above green, and by green/red ratio.
+struct WarmToneTables {
+    const float* ramp = nullptr;  // CosRamp by red level
+    float hueFade[101];           // cos^2(i * 1.5707964 / 100): 1 at 0, 0 at 100
+    float notch[101];             // CosNotch(0.35, 0.6, 0.85)
+};
+// Fills hueFade and notch; `ramp` is the caller's.
+void MakeWarmToneTables(const float* ramp, WarmToneTables* tables);
+
+// Warm tone correction of an 8-bit image in place. Red is read, green and
+// blue are rewritten. Nothing happens for an empty image, or when strength
+// is NaN or infinite. strength: 0 to 1 multiplies every weight (0 leaves the
+// image unchanged).
 //
 // A pixel (R, G, B) is changed only when R > 128, 0.35 < G/R < 0.85 (both
 // strict) and (G - B) / (R - G) > -0.2. Its weight is
@@ -47,15 +59,18 @@ void CosNotch(float a, float b, float c, float* out /*101*/);
 // and green = trunc(trunc(0.77 R) k + G (1 - k)),
 //     blue  = trunc(trunc(0.6 R) k + B (1 - k)), clamped to 0..255.
 // E.g. (200, 120, 80) at strength 1 becomes (200, 131, 94).
-void WarmToneCorrect8(uint8_t* red, uint8_t* green, uint8_t* blue, int32_t height, int32_t width,
-                      int32_t pixelStride, int32_t rowStride, float strength);
+void WarmToneCorrect8(const ImageView<uint8_t>& image, float strength);
 
-// WarmToneCorrect8 for 16-bit samples: strides count 16-bit samples, the
-// brightness threshold is R > 32768, the ramp is CosRamp(32768, 49151,
-// 65536) and results are clamped to 0..65535. The 65536-float ramp
-// (262144 bytes) comes from host memory and is released before returning;
-// when the host refuses it the image is left unchanged.
-void WarmToneCorrect16(uint16_t* red, uint16_t* green, uint16_t* blue, int32_t height, int32_t width,
-                       int32_t pixelStride, int32_t rowStride /*16-bit samples*/, float strength);
+// WarmToneCorrect8 for 16-bit samples: the brightness threshold is
+// R > 32768, the ramp is CosRamp(32768, 49151, 65536) and results are
+// clamped to 0..65535. The 65536-float ramp (262144 bytes) comes from host
+// memory and is released before returning; when the host refuses it the
+// image is left unchanged and the result is false.
+bool WarmToneCorrect16(const ImageView<uint16_t>& image, float strength);
+
+// The correction with tables made once, for callers that correct an image
+// in parts: the same results as the whole-image forms.
+void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
+void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
 
 }  // namespace lx

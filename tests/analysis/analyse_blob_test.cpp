@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include "support/blob_builder.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
 namespace lx {
 namespace {
+
+using test::BlobPtr;
 
 using test::BlobBytes;
 using test::MakeBlob;
@@ -20,7 +24,7 @@ TEST(AnalyseBlob, BlackLevelIsMeasuredAndTheBlobRestored) {
     // The photo lifted so that its darkest sample is 12.
     int lo = 255;
     for (uint8_t v : photo.px) lo = std::min<int>(lo, v);
-    ImageBlob* blob = MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) {
+    BlobPtr blob = MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) {
         return uint8_t(std::min(255, photo.at(x, y)[c] - lo + 12));
     });
     const auto before = BlobBytes(*blob);
@@ -33,51 +37,46 @@ TEST(AnalyseBlob, BlackLevelIsMeasuredAndTheBlobRestored) {
     EXPECT_EQ(p.needTint[3], 1) << "a tungsten cast needs correcting";
     EXPECT_GT(p.tintGains[3][2], 1.0f) << "blue is raised against red";
     EXPECT_EQ(p.tintGains[3][0], 1.0f);
-    FreeImageBlob(blob);
-    EXPECT_EQ(host.live(), 0);
+    EXPECT_EQ(host.live(), 1) << "only the blob";
 }
 
 TEST(AnalyseBlob, GreyBlobNeedsNoTintAndVariantsAgree) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint8_t>(60, 30, [](int x, int y, int) { return uint8_t(20 + (x + 60 * y) % 181); });
+    BlobPtr blob = MakeBlob<uint8_t>(60, 30, [](int x, int y, int) { return uint8_t(20 + (x + 60 * y) % 181); });
     ImageParam p{};
     ASSERT_EQ(AnalyseBlob8(*blob, p), 1);
     EXPECT_EQ(p.blackLevel, 20);
     for (int m = 0; m < 3; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
     for (int v = 1; v <= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]);
-    FreeImageBlob(blob);
 }
 
 TEST(AnalyseBlob, SixteenBitBlackLevelAndZeroSample) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint16_t>(9, 7, [](int x, int y, int c) { return uint16_t(300 + 500 * x + 90 * y + c); });
+    BlobPtr blob = MakeBlob<uint16_t>(9, 7, [](int x, int y, int c) { return uint16_t(300 + 500 * x + 90 * y + c); });
     const auto before = BlobBytes(*blob);
     ImageParam p{};
     ASSERT_EQ(AnalyseBlob16(*blob, p), 1);
     EXPECT_EQ(p.blackLevel, 300);
     EXPECT_EQ(BlobBytes(*blob), before);
-    FreeImageBlob(blob);
 
-    ImageBlob* withZero = MakeBlob<uint8_t>(3, 3, [](int x, int, int) { return uint8_t(x * 40); });
+    BlobPtr withZero = MakeBlob<uint8_t>(3, 3, [](int x, int, int) { return uint8_t(x * 40); });
     ASSERT_EQ(AnalyseBlob8(*withZero, p), 1);
     EXPECT_EQ(p.blackLevel, 0);
-    FreeImageBlob(withZero);
 }
 
 TEST(AnalyseBlob, FlatBlobReachesNoGrid) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint8_t>(16, 16, [](int, int, int) { return uint8_t(90); });
+    BlobPtr blob = MakeBlob<uint8_t>(16, 16, [](int, int, int) { return uint8_t(90); });
     ImageParam p{};
     ASSERT_EQ(AnalyseBlob8(*blob, p), 1);
     EXPECT_EQ(p.blackLevel, 90);
     for (int m = 0; m < kTintModes; ++m) EXPECT_EQ(p.needTint[m], 0);
-    FreeImageBlob(blob);
 }
 
 TEST(AnalyseBlob, EveryAllocationFailureLeavesTheBlobAndNoBlock) {
     TestHost host;
     for (int wide = 0; wide < 2; ++wide) {
-        ImageBlob* blob = wide ? MakeBlob<uint16_t>(20, 12, [](int x, int y, int c) { return uint16_t(2000 + 900 * x + 300 * y * c); })
+        BlobPtr blob = wide ? MakeBlob<uint16_t>(20, 12, [](int x, int y, int c) { return uint16_t(2000 + 900 * x + 300 * y * c); })
                                : MakeBlob<uint8_t>(20, 12, [](int x, int y, int c) { return uint8_t(30 + 5 * x + 3 * y * c); });
         const auto before = BlobBytes(*blob);
         ImageParam p{};
@@ -93,7 +92,6 @@ TEST(AnalyseBlob, EveryAllocationFailureLeavesTheBlobAndNoBlock) {
                 }
                 EXPECT_EQ(BlobBytes(*blob), before) << "allocation " << k;
             });
-        FreeImageBlob(blob);
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <algorithm>
 
 #include "support/blob_builder.h"
@@ -10,6 +12,8 @@
 
 namespace lx {
 namespace {
+
+using test::BlobPtr;
 
 // The tabled 8-bit pass counts exactly what the plain pass counts, on odd
 // sizes (rows padded to 4 bytes) and for tint factors that leave, scale,
@@ -27,7 +31,7 @@ TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
     } sizes[] = {{1, 1}, {5, 3}, {2, 9}, {37, 23}};
     for (const auto& size : sizes) {
         // Runs of equal pixels, dark and bright extremes, grey and coloured.
-        ImageBlob* blob = test::MakeBlob<uint8_t>(size.w, size.h, [](int x, int y, int c) {
+        BlobPtr blob = test::MakeBlob<uint8_t>(size.w, size.h, [](int x, int y, int c) {
             const uint32_t h = uint32_t(x / 3) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
             const uint32_t v = (h >> 9) % 300;
             return uint8_t(v >= 256 ? (v & 1) * 255 : v);
@@ -43,7 +47,6 @@ TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
             EXPECT_TRUE(std::equal(allPlain, allPlain + 256, allTabled))
                 << size.w << "x" << size.h << " factors " << c.f[0] << ", " << c.f[1] << ", " << c.f[2];
         }
-        FreeImageBlob(blob);
     }
     EXPECT_EQ(host.live(), 0);
 }

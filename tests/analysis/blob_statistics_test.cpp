@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <algorithm>
 
 #include "analysis/analyse_blob.h"
@@ -11,6 +13,8 @@
 
 namespace lx {
 namespace {
+
+using test::BlobPtr;
 
 using test::MakeBlob;
 using test::TestHost;
@@ -25,7 +29,7 @@ void ExpectVariantsEqual(const ImageParam& p) {
 
 TEST(BlobStatistics, UniformGreyBlob) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint8_t>(10, 10, [](int, int, int) { return uint8_t(100); });
+    BlobPtr blob = MakeBlob<uint8_t>(10, 10, [](int, int, int) { return uint8_t(100); });
     ImageParam p{};
     ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
     for (int j = 0; j < kShadowPercentiles; ++j) EXPECT_EQ(p.shadowPercentiles[0][j], 100);
@@ -35,15 +39,29 @@ TEST(BlobStatistics, UniformGreyBlob) {
     EXPECT_EQ(p.toneLevels[1][0], 78);
     EXPECT_EQ(p.toneLevels[2][0], 96);
     ExpectVariantsEqual(p);
-    FreeImageBlob(blob);
-    EXPECT_EQ(host.live(), 0);
+    EXPECT_EQ(host.live(), 1) << "only the blob";
+}
+
+// 1000 grey pixels, four of each level 0..249: every level holds 12
+// samples and step = 3 x 1000 / 1000 = 3. Percentile j is the lowest level
+// whose running count passes (j + 1) x 3: 12 (k + 1) > 3 (j + 1), so level
+// (j + 1) / 4. The white point: 1 pixel in 1000 may lie above it, and four
+// share each level, so it is the top level, 249.
+TEST(BlobStatistics, ShadowPercentilesOfAnEvenRamp) {
+    TestHost host;
+    const BlobPtr blob = MakeBlob<uint8_t>(40, 25, [](int x, int y, int) { return uint8_t((y * 40 + x) / 4); });
+    ImageParam p{};
+    ASSERT_TRUE(CollectBlobStatistics8(*blob, p));
+    const int expected[][2] = {{0, 0}, {2, 0}, {3, 1}, {4, 1}, {7, 2}, {8, 2}, {48, 12}, {49, 12}};
+    for (const auto& [j, level] : expected) EXPECT_EQ(p.shadowPercentiles[0][j], level) << "percentile " << j;
+    EXPECT_EQ(p.whitePoint[0], 249);
 }
 
 TEST(BlobStatistics, TintedFillDrawsHighlightsTogether) {
     TestHost host;
     // Factors 1600, 800, 400 take (188, 250, 250) to (300, 200, 100), which
     // is stretched about its middle to (255, 200, 145).
-    ImageBlob* blob = MakeBlob<uint8_t>(1, 1, [](int, int, int c) { return uint8_t(c == 0 ? 188 : 250); });
+    BlobPtr blob = MakeBlob<uint8_t>(1, 1, [](int, int, int c) { return uint8_t(c == 0 ? 188 : 250); });
     ImageParam p{};
     p.needTint[1] = 1;
     p.tintGains[1][0] = 1.6f, p.tintGains[1][1] = 0.8f, p.tintGains[1][2] = 0.4f;
@@ -53,13 +71,12 @@ TEST(BlobStatistics, TintedFillDrawsHighlightsTogether) {
     EXPECT_EQ(p.shadowPercentiles[2][0], 145) << "the darkest sample after the tint";
     EXPECT_EQ(p.whitePoint[2], 255);
     EXPECT_EQ(p.whitePoint[1], 250) << "variants without a tint flag repeat the plain fill";
-    FreeImageBlob(blob);
 }
 
 TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
     TestHost host;
     // 16-bit tinted samples are stretched under 65535, then limited to 65280.
-    ImageBlob* blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) {
+    BlobPtr blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) {
         return uint16_t(x == 0 ? 25600 : (c == 0 ? 48000 : 62000));
     });
     ImageParam p{};
@@ -70,18 +87,16 @@ TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
     EXPECT_EQ(p.whitePoint[0], 62000);
     EXPECT_GT(p.toneLevels[0][0], 0);
     EXPECT_LT(p.toneLevels[0][0], p.toneLevels[2][0]) << "a brighter target takes more lift";
-    FreeImageBlob(blob);
 }
 
 TEST(BlobStatistics, AWhiteBlobNeedsNoLift) {
     TestHost host;
     // Level 255 maps to itself: the lift moves nothing (m1 = m0), and the
     // undefined strength counts as 0.
-    ImageBlob* blob = MakeBlob<uint8_t>(4, 4, [](int, int, int) { return uint8_t(255); });
+    BlobPtr blob = MakeBlob<uint8_t>(4, 4, [](int, int, int) { return uint8_t(255); });
     ImageParam p{};
     ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
     for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][0], 0);
-    FreeImageBlob(blob);
 }
 
 // A variant whose tint factors repeat an earlier variant's takes that
@@ -92,7 +107,7 @@ TEST(BlobStatistics, AWhiteBlobNeedsNoLift) {
 template <class T>
 void CheckRepeatedVariant() {
     TestHost host;
-    ImageBlob* blob = MakeBlob<T>(37, 23, [](int x, int y, int c) {
+    BlobPtr blob = MakeBlob<T>(37, 23, [](int x, int y, int c) {
         const uint32_t v = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u) >> 8;
         return T(sizeof(T) == 1 ? v % 256 : v % 65536);
     });
@@ -114,7 +129,6 @@ void CheckRepeatedVariant() {
     EXPECT_FALSE(std::equal(shared.shadowPercentiles[1], shared.shadowPercentiles[1] + kShadowPercentiles,
                             shared.shadowPercentiles[0]))
         << "the shared gains change the statistics";
-    FreeImageBlob(blob);
 }
 
 TEST(BlobStatistics, RepeatedVariantsMatchTheirOwnPass) {
@@ -124,7 +138,7 @@ TEST(BlobStatistics, RepeatedVariantsMatchTheirOwnPass) {
 
 TEST(BlobStatistics, EveryAllocationFailureReleasesEverything) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint16_t>(8, 8, [](int x, int y, int c) { return uint16_t(1000 * (x + y + c)); });
+    BlobPtr blob = MakeBlob<uint16_t>(8, 8, [](int x, int y, int c) { return uint16_t(1000 * (x + y + c)); });
     ImageParam full{};
     ASSERT_EQ(CollectBlobStatistics16(*blob, full), 1);
     ASSERT_GT(full.toneLevels[1][0], 0);
@@ -143,7 +157,6 @@ TEST(BlobStatistics, EveryAllocationFailureReleasesEverything) {
             EXPECT_EQ(p.shadowPercentiles[0][10], full.shadowPercentiles[0][10]);
             for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][0], 0);
         });
-    FreeImageBlob(blob);
 }
 
 }  // namespace

@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
@@ -26,10 +28,10 @@ struct Outcome {
 
 // EstimateTintGains on an interleaved RGB picture, red as the reference.
 Outcome Full(const Rgb8& img, int mode) {
-    Outcome o{};
-    o.result = EstimateTintGains(img.px.data(), img.px.data() + 1, img.px.data() + 2, img.height, img.width,
-                                 img.width * 3, 3, mode, &o.g1, &o.g2, &o.g3);
-    return o;
+    const uint8_t* p = img.px.data();
+    float g[3];
+    const bool ok = EstimateTintGains(test::View(p, p + 1, p + 2, img.width, img.height, 3, img.width * 3), mode, g);
+    return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 
 // The picture as a blob (blue, green, red per pixel): 8-bit rows padded to
@@ -41,14 +43,14 @@ Outcome Blob(const Rgb8& img, int mode) {
     for (int y = 0; y < img.height; ++y)
         for (int x = 0; x < img.width; ++x)
             for (int c = 0; c < 3; ++c) blob[size_t(y) * stride + x * 3 + 2 - c] = T(img.at(x, y)[c] << (sizeof(T) == 1 ? 0 : 8));
-    Outcome o{};
-    if constexpr (sizeof(T) == 1)
-        o.result = EstimateTintGainsBlob8(blob.data() + 2, blob.data() + 1, blob.data(), img.height, img.width, stride,
-                                          mode, &o.g1, &o.g2, &o.g3);
-    else
-        o.result = EstimateTintGainsBlob16(blob.data() + 2, blob.data() + 1, blob.data(), img.height, img.width,
-                                           stride, mode, &o.g1, &o.g2, &o.g3);
-    return o;
+    const T* b = blob.data();
+    // The blob variants step three samples a pixel whatever the view says.
+    const ImageView<const T> view = test::View(b + 2, b + 1, b, img.width, img.height, 7, stride);
+    float g[3];
+    bool ok;
+    if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(view, mode, g);
+    else ok = EstimateTintGainsBlob16(view, mode, g);
+    return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 
 // A w x h picture whose pixel i is f(i).
@@ -206,9 +208,10 @@ TEST(EstimateTintGains, BlobsSampleEveryEighthPixelAndSixteenBitAgrees) {
     for (int i = 0; i < w * h; ++i)
         for (int c = 0; c < 3; ++c) planes[c][size_t(i / w) * stride + i % w] = photo.at(i % w * 8, i / w * 8)[c];
     for (int mode = 0; mode < 4; ++mode) {
-        Outcome planar{};
-        planar.result = EstimateTintGains(planes[0].data(), planes[1].data(), planes[2].data(), h, w, stride, 1, mode,
-                                          &planar.g1, &planar.g2, &planar.g3);
+        float g[3];
+        const bool ok = EstimateTintGains(
+            test::View<const uint8_t>(planes[0].data(), planes[1].data(), planes[2].data(), w, h, 1, stride), mode, g);
+        const Outcome planar{ok ? 1 : 0, g[0], g[1], g[2]};
         EXPECT_EQ(Blob<uint8_t>(photo, mode), planar) << Mode(mode);
     }
     // Samples times 256 keep every ratio and every threshold comparison.

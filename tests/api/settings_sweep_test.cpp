@@ -5,6 +5,8 @@
 // host block may be left behind.
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,9 +15,12 @@
 
 #include "lumarex/lumarex.h"
 #include "noise/noise_library.h"
+#include "support/sample_images.h"
 #include "support/test_host.h"
 
 namespace {
+
+using lx::test::BlobPtr;
 
 class Draw {
     template <class C>
@@ -40,13 +45,7 @@ public:
     int Small(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
 };
 
-struct Image {
-    int w, h, bytes;
-    std::vector<uint8_t> px;
-    ImageDesc desc() {
-        return ImageDesc{bytes == 2, w, h, w * 3 * bytes, 3 * bytes, px.data(), px.data() + bytes, px.data() + 2 * bytes};
-    }
-};
+using Image = lx::test::Photo;
 
 Image Random(Draw& d, int bytes) {
     Image im{d.Small(1, 40), d.Small(1, 40), bytes, {}};
@@ -92,9 +91,9 @@ TEST(SettingsSweep, TwoPhaseTakesAnySettings) {
         const int bytes = d.Small(1, 2);
         Image im = Random(d, bytes);
         ImageDesc in = im.desc();
-        ImageBlob* blob = AllocImageBlob(&in);
+        BlobPtr blob(AllocImageBlob(&in));
         ASSERT_NE(blob, nullptr);
-        ImageParam* param = CalcImageBlobParam(blob, nullptr, nullptr);
+        ImageParam* param = CalcImageBlobParam(blob.get(), nullptr, nullptr);
         ASSERT_NE(param, nullptr) << "iteration " << iteration;
         for (int k = 0; k < 4; ++k) NeedTintCorrection(param, k);
 
@@ -102,7 +101,7 @@ TEST(SettingsSweep, TwoPhaseTakesAnySettings) {
         ImageDesc o = out.desc();
         int32_t strength = d.Int();
         const int32_t r = ApplyImageBlobParam(
-            &o, blob, param, d.Int(), d.Int(), d.Float(), d.Switch(), d.Int(), d.Float(), d.Switch(), d.Int(),
+            &o, blob.get(), param, d.Int(), d.Int(), d.Float(), d.Switch(), d.Int(), d.Float(), d.Switch(), d.Int(),
             d.Switch(), d.Int(), d.Int(), &strength, d.Switch(), d.Float(), d.Switch(), d.Int(), d.Int(), d.Float(),
             d.Switch(), d.Float(), d.Switch(), d.Int(), d.Float(), d.Switch(), d.Int(), d.Int(), d.Switch(), d.Int(),
             d.Int(), d.Int(), d.Int(), d.Int(), 0, nullptr, nullptr);
@@ -113,14 +112,14 @@ TEST(SettingsSweep, TwoPhaseTakesAnySettings) {
         crop.px.resize(size_t(crop.w) * crop.h * 3 * bytes);
         ImageDesc c = crop.desc();
         const int32_t local = ApplyImageBlobParamLocal(
-            &c, blob, param, d.Int(), d.Int(), d.Float(), d.Small(-2, 40), d.Small(-2, 40), d.Int(), d.Int(),
+            &c, blob.get(), param, d.Int(), d.Int(), d.Float(), d.Small(-2, 40), d.Small(-2, 40), d.Int(), d.Int(),
             d.Switch(), d.Int(), d.Float(), d.Switch(), d.Int(), d.Switch(), d.Int(), d.Int(), &strength, d.Switch(),
             d.Float(), d.Switch(), d.Int(), d.Int(), d.Float(), d.Switch(), d.Float(), d.Switch(), d.Int(), d.Float(),
             d.Switch(), d.Int(), d.Int(), d.Switch(), d.Int(), d.Int(), d.Int(), d.Int(), d.Int(), 0, nullptr,
             nullptr);
         ASSERT_TRUE(local == 0 || local == 1);
         FreeImageParam(param);
-        FreeImageBlob(blob);
+        blob.reset();
         ASSERT_EQ(host.live(), 0) << "iteration " << iteration;
     }
     lx::noise::Entries() = saved;

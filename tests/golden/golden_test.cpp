@@ -7,23 +7,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "lumarex/lumarex.h"
+#include "support/export_calls.h"
+#include "support/images.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
+namespace lx::test {
 namespace {
 
-uint64_t Fnv1a(const void* data, size_t n) {
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
     uint64_t h = 1469598103934665603ull;
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    for (uint8_t b : bytes) h = (h ^ b) * 1099511628211ull;
     return h;
 }
-
-using lx::test::Photo;
 
 std::string Hex(uint64_t h) {
     char buf[20];
@@ -31,45 +30,58 @@ std::string Hex(uint64_t h) {
     return buf;
 }
 
+// Every finishing stage on: cast (centroid, 70 %), 0.3 % shadow clip, local
+// contrast, log/exp curves at 60 % reduction, colour restoration, sharpening,
+// automatic tone, warm tone, colour tables B then C.
 TEST(Golden, OneShotCorrection) {
-    lx::test::TestHost host;
-    Photo p = lx::test::LoadBacklitRoom(false, 240);
-    ImageDesc d = p.desc();
+    TestHost host;
+    Photo p = LoadBacklitRoom(false, 240);
     int32_t strength = 60;
-    LumarexComprehensive(&d, 1, 3, 0, 0.7f, 12, 1, 3, &strength, 1, 1, 40, 1, 0.5f, 1, 1.0f, 1, 1, 120, 1, 0.8f, 1,
-                         1, 1);
-    EXPECT_EQ(Hex(Fnv1a(p.px.data(), p.px.size())), "40f66f4e5142f038");
+    OneShotArgs a;
+    a.tintCorrection = 1, a.tintMode = 3, a.tintStrength = 0.7f, a.curveBlack = 12;
+    a.shadowClip = 1, a.shadowClipPermille = 3, a.toneStrength = &strength;
+    a.localContrast = 1, a.curveFamily = 1, a.curveReduction = 40, a.colorMode = 1, a.colorAmount = 0.5f;
+    a.sharpen = 1, a.sharpenAmount = 1.0f, a.autoTone = 1, a.toneTarget = 1, a.strengthLimit = 120;
+    a.warmTone = 1, a.warmToneStrength = 0.8f, a.cubeAlsoC = 1, a.colorCube = 1, a.cubeSelect = 1;
+    OneShot(p.desc(), a);
+    EXPECT_EQ(Hex(Fnv1a(p.px)), "40f66f4e5142f038");
     EXPECT_EQ(strength, 81);
 }
 
+// The whole photo with every stage on (tint mode 3 at 80 %, tone level row 1,
+// the strong curve, colour mode 2, sharpening, warm tone, tables B and C),
+// and a 64 x 48 region at (30, 20) with colour mode 1, sharpening at 0.5 and
+// table C alone; 8 and 16 bits.
 TEST(Golden, TwoPhaseCorrection) {
-    lx::test::TestHost host;
+    TestHost host;
     for (bool wide : {false, true}) {
-        Photo p = lx::test::LoadBacklitRoom(wide, 240);
-        ImageDesc in = p.desc();
-        ImageBlob* blob = AllocImageBlob(&in);
-        ImageParam* param = CalcImageBlobParam(blob, nullptr, nullptr);
+        Photo p = LoadBacklitRoom(wide, 240);
+        const ImageDesc in = p.desc();
+        const BlobPtr blob(AllocImageBlob(&in));
+        const ParamPtr param(CalcImageBlobParam(blob.get(), nullptr, nullptr));
         ASSERT_NE(param, nullptr);
-        Photo whole = p;
-        ImageDesc d = whole.desc();
         int32_t strength = 0;
-        ASSERT_EQ(ApplyImageBlobParam(&d, blob, param, 0, 0, 1.0f, 1, 3, 0.8f, 1, 4, 1, 1, 100, &strength, 1, 0.3f,
-                                      1, 12, 2, 0.6f, 1, 1.0f, 1, 0, 0.7f, 1, 1, 1, 0, 0, 0, 0, -1, -1, 0, nullptr,
-                                      nullptr),
-                  0);
+        ApplyArgs whole;
+        whole.useVariant = 1, whole.tintMode = 3, whole.variantStrength = 0.8f;
+        whole.useShadowClip = 1, whole.shadowClipIndex = 4, whole.useToneLevel = 1, whole.toneLevelRow = 1;
+        whole.toneStrength = &strength, whole.localContrast = 1, whole.curveAmount = 0.3f, whole.strongCurve = 1;
+        whole.colorMode = 2, whole.colorAmount = 0.6f, whole.sharpen = 1, whole.sharpenAmount = 1.0f;
+        whole.warmTone = 1, whole.warmToneStrength = 0.7f, whole.colorCube = 1, whole.cubeSelect = 1, whole.cubeAlsoC = 1;
+        Photo out = p;
+        ASSERT_EQ(Apply(out.desc(), blob.get(), param.get(), whole), 0);
+
+        ApplyArgs local;
+        local.useVariant = 1, local.tintMode = 1, local.useShadowClip = 1, local.shadowClipIndex = 2;
+        local.toneLevelRow = 1, local.toneStrength = &strength, local.localContrast = 1, local.curveAmount = 0.05f;
+        local.colorMode = 1, local.colorAmount = 0.5f, local.sharpen = 1, local.sharpenAmount = 0.5f;
+        local.cubeAlsoC = 1;
         Photo crop{64, 48, p.bytes, std::vector<uint8_t>(size_t(64) * 48 * 3 * p.bytes)};
-        ImageDesc dc = crop.desc();
-        ASSERT_EQ(ApplyImageBlobParamLocal(&dc, blob, param, 0, 0, 1.0f, 30, 20, 64, 48, 1, 1, 1.0f, 1, 2, 0, 1, 100,
-                                           &strength, 1, 0.05f, 0, 12, 1, 0.5f, 1, 0.5f, 0, 0, 0.0f, 0, 0, 1, 0, 0,
-                                           0, 0, -1, -1, 0, nullptr, nullptr),
-                  1);
-        const char* expectWhole = wide ? "056e3e307ac93f3b" : "46f106c7fade8b61";
-        const char* expectCrop = wide ? "00ead8e7b10c9600" : "2feb1f361b4a83af";
-        EXPECT_EQ(Hex(Fnv1a(whole.px.data(), whole.px.size())), expectWhole) << (wide ? "16-bit" : "8-bit");
-        EXPECT_EQ(Hex(Fnv1a(crop.px.data(), crop.px.size())), expectCrop) << (wide ? "16-bit" : "8-bit");
-        FreeImageParam(param);
-        FreeImageBlob(blob);
+        ASSERT_EQ(ApplyLocal(crop.desc(), blob.get(), param.get(), {30, 20, 64, 48}, local), 1);
+
+        EXPECT_EQ(Hex(Fnv1a(out.px)), wide ? "da7d95de6ab52457" : "46f106c7fade8b61") << (wide ? "16-bit" : "8-bit");
+        EXPECT_EQ(Hex(Fnv1a(crop.px)), wide ? "110446ab614310db" : "2feb1f361b4a83af") << (wide ? "16-bit" : "8-bit");
     }
 }
 
 }  // namespace
+}  // namespace lx::test

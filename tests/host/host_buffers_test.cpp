@@ -34,6 +34,11 @@ TEST(HostBuffers, RefusalsAndNullsMakeNoFurtherHostCalls) {
     host.FailAt(1);
     EXPECT_EQ(AllocateHostBlock(16), nullptr);
     EXPECT_EQ(host.locks(), 0) << "a refused allocation must not be locked";
+    // A buffer handed out but not lockable is freed at once.
+    host.FailLockAt(1);
+    EXPECT_EQ(AllocateHostBlock(16), nullptr);
+    EXPECT_EQ(host.allocations(), 1);
+    EXPECT_EQ(host.live(), 0);
     host.Reset();
     ReleaseHostBlock(nullptr);
     EXPECT_EQ(host.allocations(), 0);

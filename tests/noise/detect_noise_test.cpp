@@ -89,7 +89,7 @@ TEST_F(FakeNoiseLibrary, DetectNoisePreparesTheBlockAndTheBuffer) {
         {1, 0, {-1, 0, 90, 15, 0, 0}, 0, px, px + 2, 1, 0},
     };
     for (const Case& c : cases) {
-        ImageDesc d{c.sampleType, 6, 4, 40, 6, c.c1, px + 1, c.c3};
+        ImageDesc d{c.sampleType, 6, 4, 40, c.sixteenBit ? 6 : 3, c.c1, px + 1, c.c3};
         EXPECT_EQ(lx::noise::DetectNoise(&d, c.preset, c.levelOverride, 11, kQ), 1);
         EXPECT_EQ(g.atFill, (Words{11, 0, 0, 0, 0, kQ})) << "word 0 and the 64-bit field are set before filling";
         EXPECT_EQ(g.fillPreset, c.preset);
@@ -141,6 +141,20 @@ TEST_F(FakeNoiseLibrary, ResultsAndMissingEntries) {
     }
     EXPECT_EQ(g.fills + g.removes, 0) << "nothing is called when half bound";
     EXPECT_EQ(lx::noise::DetectNoise(nullptr, 2, -1, -1, 0), 0);
+}
+
+TEST_F(FakeNoiseLibrary, DetectNoiseRefusesPixelsOfAnotherStep) {
+    uint8_t px[4 * 4 * 4] = {};
+    // A 4-byte BGRA image, a planar one, a 16-bit image with 8-byte pixels:
+    // the library would read them as three-sample pixels.
+    const ImageDesc refused[] = {{0, 4, 4, 16, 4, px + 2, px + 1, px},
+                                 {0, 4, 4, 4, 1, px, px + 16, px + 32},
+                                 {1, 2, 4, 16, 8, px, px + 2, px + 4}};
+    for (const ImageDesc& d : refused) EXPECT_EQ(lx::noise::DetectNoise(&d, 2, -1, -1, 0), 0);
+    EXPECT_EQ(g.fills + g.removes, 0);
+    // An odd 16-bit stride counts as the even one below.
+    const ImageDesc odd{1, 2, 4, 16, 7, px, px + 2, px + 4};
+    EXPECT_EQ(lx::noise::DetectNoise(&odd, 2, -1, -1, 0), 1);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "oneshot/lumarex_comprehensive.h"
+#include "stages/detail_range.h"
 
 #include <gtest/gtest.h>
+
+#include "support/images.h"
 
 #include <algorithm>
 #include <array>
@@ -16,13 +19,7 @@ namespace lx {
 namespace {
 
 // A small interleaved RGB image and its descriptor.
-struct Image {
-    int w, h;
-    std::vector<uint8_t> px;
-    Image(int width, int height, uint8_t fill = 0) : w(width), h(height), px(size_t(width) * height * 3, fill) {}
-    uint8_t* at(int x, int y) { return &px[(size_t(y) * w + x) * 3]; }
-    ImageDesc desc() { return ImageDesc{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2}; }
-};
+using Image = test::Interleaved<uint8_t>;
 
 // Every switch off, strength 50, the pipeline's usual black 12.
 OneShotSettings Plain(int32_t* strength) {
@@ -112,6 +109,30 @@ TEST(OneShot, TintThatWouldClipIsCompressedAboutItsMiddle) {
     ApplyTintFactors(even, grey, out);
     EXPECT_EQ(out[0], 255);
     EXPECT_EQ(out[2], 255);
+    // Factors below 0 (a negative tint strength) are applied; the results
+    // are clamped to 0..255.
+    const int32_t turned[3] = {-1000, 1000, 3000};
+    const uint8_t pixel[3] = {200, 100, 50}, flat[3] = {100, 100, 100};
+    ApplyTintFactors(turned, pixel, out);
+    EXPECT_EQ((std::array<int32_t, 3>{out[0], out[1], out[2]}), (std::array<int32_t, 3>{0, 100, 150}));
+    ApplyTintFactors(turned, flat, out);  // (-100, 100, 300): m 100, f 155 / 200
+    EXPECT_EQ((std::array<int32_t, 3>{out[0], out[1], out[2]}), (std::array<int32_t, 3>{0, 100, 255}));
+}
+
+TEST(OneShot, ThresholdsAndCountsOfAnyImageSize) {
+    // permille x 3N formed exactly: 999 x 3 x 2^62 and INT32_MAX x 3 x 2^61.
+    EXPECT_EQ(ShadowClipThreshold(999, int64_t{1} << 62), float(2997.0L * 0x1p62L) / 1000.0f);
+    EXPECT_EQ(ShadowClipThreshold(INT32_MAX, int64_t{1} << 61), float(6442450941.0L * 0x1p61L) / 1000.0f);
+    EXPECT_EQ(ShadowClipThreshold(5, 640 * 480), 4608.0f);
+    // A detail bin holding more than 2^31 pixels of a flat 46341 x 46341 image.
+    const int64_t N = int64_t{46341} * 46341;
+    std::vector<int64_t> hist(2561, 0);
+    hist[1279] = N;
+    const DetailBins bins = FindDetailBins(hist.data(), 2561, N / 100);
+    EXPECT_EQ(bins.low, 1279);
+    EXPECT_EQ(bins.high, 1279);
+    hist[1279] = N - 10, hist[0] = 4, hist[2560] = 6;
+    EXPECT_EQ(FindDetailBins(hist.data(), 2561, N / 100).low, 1279) << "the ends hold under 1 %";
 }
 
 TEST(OneShot, CentreWeightsFallTowardTheBorders) {
@@ -159,7 +180,7 @@ TEST(OneShot, DegenerateImagesStayValid) {
 
     // A flat image: black level = its level, every detail 0 (hi below lo),
     // white level 0 = low clip: no stretch, no NaN; it stays flat and black.
-    Image flat(50, 40, 77);
+    Image flat(50, 40, 0, 77);
     d = flat.desc();
     OneShotSettings s = Plain(&strength);
     s.localContrast = 1;
@@ -216,7 +237,7 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
 }  // namespace lx
 
 #include "analysis/estimate_tint_gains.h"
-#include "oneshot/histogram_mean.h"
+#include "stages/histogram_mean.h"
 #include "stages/exp_smooth_plane.h"
 #include "stages/log_exp_gain_tables.h"
 
@@ -260,8 +281,9 @@ int32_t PlainOneShot(const ImageDesc& d, const OneShotSettings& s) {
 
     float g[3];
     int32_t K[3];
-    bool tinted = s.tintCorrection != 0 && EstimateTintGains(ch[0], ch[1], ch[2], H, W, d.rowStride, d.pixelStride,
-                                                             s.tintMode, &g[0], &g[1], &g[2]) != 0;
+    bool tinted = s.tintCorrection != 0 &&
+                  EstimateTintGains(test::View<const uint8_t>(ch[0], ch[1], ch[2], W, H, d.pixelStride, d.rowStride),
+                                    s.tintMode, g);
     if (tinted) {
         for (float& gk : g) gk = (gk - 1.0f) * s.tintStrength + 1.0f;
         const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
@@ -313,9 +335,9 @@ int32_t PlainOneShot(const ImageDesc& d, const OneShotSettings& s) {
     const float a = std::exp(-1.0f / (float(n * 20 / 100) * 0.5f));
     std::vector<float> norm(n), smooth = V, E(N);
     BuildSmoothNorm(norm.data(), n, a);
-    ExpSmoothPlane(smooth.data(), W, H, norm.data(), a);
+    ExpSmoothPlane(Plane{smooth.data(), W, H}, norm.data(), a);
     for (int64_t i = 0; i < N; ++i) smooth[i] = V[i] - smooth[i], E[i] = float(std::fabs(double(smooth[i])));
-    ExpSmoothPlane(E.data(), W, H, norm.data(), a);
+    ExpSmoothPlane(Plane{E.data(), W, H}, norm.data(), a);
     std::vector<int32_t> bins(2561);
     for (int64_t i = 0; i < N; ++i) {
         E[i] = std::max(E[i], 8.0f) * smooth[i] / 256.0f;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <random>
 #include <vector>
 
@@ -10,16 +12,14 @@ namespace lx {
 namespace {
 
 // An interleaved RGB image with rows padded by 5 bytes beyond the pixels.
-struct Image {
-    int32_t width, height, rowStride;
-    std::vector<uint8_t> bytes;
-    Image(int32_t w, int32_t h) : width(w), height(h), rowStride(w * 3 + 5), bytes(size_t(rowStride) * h, 0xEE) {}
-    uint8_t* at(int32_t x, int32_t y) { return bytes.data() + y * rowStride + x * 3; }
+// An interleaved image whose rows are padded with 5 bytes of 0xEE, which
+// sharpening must leave alone.
+struct Image : test::Interleaved<uint8_t> {
+    Image(int32_t w, int32_t h) : Interleaved(w, h, 5, 0xEE) {}
     void Set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b) { at(x, y)[0] = r, at(x, y)[1] = g, at(x, y)[2] = b; }
     // Sharpens the w x h window at (x, y).
-    void Sharpen(float amount, int32_t x = 0, int32_t y = 0, int32_t w = -1, int32_t h = -1) {
-        uint8_t* p = at(x, y);
-        SharpenMaxChannel8(p, p + 1, p + 2, w < 0 ? width : w, h < 0 ? height : h, 3, rowStride, amount);
+    void Sharpen(float amount, int32_t x = 0, int32_t y = 0, int32_t ww = -1, int32_t hh = -1) {
+        SharpenMaxChannel8(view().Region(x, y, ww < 0 ? w : ww, hh < 0 ? h : hh), amount);
     }
 };
 
@@ -38,7 +38,7 @@ TEST(SharpenMaxChannel, EqualsSharpeningEachLineAlone) {
         for (int32_t y = 0; y < h; ++y) expected.Sharpen(1.3f, 0, y, w, 1);
         for (int32_t x = 0; x < w; ++x) expected.Sharpen(1.3f, x, 0, 1, h);
         im.Sharpen(1.3f);
-        EXPECT_EQ(im.bytes, expected.bytes) << w << " x " << h;
+        EXPECT_EQ(im.px, expected.px) << w << " x " << h;
     }
 }
 
@@ -47,10 +47,10 @@ TEST(SharpenMaxChannel, FlatAreasKeepTheirColourToTheBorder) {
     // gain just below 1 and truncate a level away. Amount 0 is exact.
     Image flat(37, 29);
     for (int32_t i = 0; i < 37 * 29; ++i) flat.Set(i % 37, i / 37, 200, 120, 40);
-    const std::vector<uint8_t> original = flat.bytes;
+    const std::vector<uint8_t> original = flat.px;
     for (const float amount : {0.0f, 0.5f, 1.0f, 2.0f}) {
         flat.Sharpen(amount);
-        EXPECT_EQ(flat.bytes, original) << amount;
+        EXPECT_EQ(flat.px, original) << amount;
     }
 }
 

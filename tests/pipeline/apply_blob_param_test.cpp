@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <cstring>
 #include <vector>
 
@@ -14,23 +16,12 @@
 namespace lx {
 namespace {
 
+using test::BlobPtr;
+
 using test::MakeBlob;
 using test::TestHost;
 
-// A planar destination of the blob's size.
-template <class T>
-struct Planar {
-    int w, h;
-    std::vector<T> c[3];
-    Planar(int width, int height) : w(width), h(height) {
-        for (auto& p : c) p.assign(size_t(w) * h, T(0));
-    }
-    ImageDesc desc() {
-        const int32_t s = int32_t(sizeof(T));
-        return ImageDesc{s == 1 ? 0 : 1, w, h, w * s, s, c[0].data(), c[1].data(), c[2].data()};
-    }
-    T at(int k, int x, int y) const { return c[k][size_t(y) * w + x]; }
-};
+using test::Planar;
 
 // A record with neutral statistics: black point 0, white point at full
 // scale, no tint.
@@ -71,7 +62,7 @@ Planar<T> LevelsOnly(const ImageBlob& blob, ImageParam& p, ApplySettings s) {
 TEST(ApplyBlobParam, LevelScaleFromBlackAndWhitePoints) {
     TestHost host;
     const uint8_t levels[4] = {10, 128, 245, 255};
-    ImageBlob* blob = MakeBlob<uint8_t>(4, 1, [&](int x, int, int) { return levels[x]; });
+    BlobPtr blob = MakeBlob<uint8_t>(4, 1, [&](int x, int, int) { return levels[x]; });
     ImageParam p = NeutralRecord(4, 1, 245);
     p.shadowPercentiles[0][2] = 10;
     ApplySettings s;
@@ -80,14 +71,13 @@ TEST(ApplyBlobParam, LevelScaleFromBlackAndWhitePoints) {
     const uint8_t expected[4] = {0, 128, 254, 255};
     for (int x = 0; x < 4; ++x)
         for (int k = 0; k < 3; ++k) EXPECT_EQ(out.at(k, x, 0), expected[x]) << "sample " << int(levels[x]);
-    FreeImageBlob(blob);
-    EXPECT_EQ(host.live(), 0);
+    EXPECT_EQ(host.live(), 1) << "only the blob";
 }
 
 TEST(ApplyBlobParam, WhitePointBelowBlackPointGivesANegativeScale) {
     TestHost host;
     const uint8_t levels[3] = {150, 250, 200};
-    ImageBlob* blob = MakeBlob<uint8_t>(3, 1, [&](int x, int, int) { return levels[x]; });
+    BlobPtr blob = MakeBlob<uint8_t>(3, 1, [&](int x, int, int) { return levels[x]; });
     ImageParam p = NeutralRecord(3, 1, 100);
     p.shadowPercentiles[0][2] = 200;
     ApplySettings s;
@@ -98,12 +88,11 @@ TEST(ApplyBlobParam, WhitePointBelowBlackPointGivesANegativeScale) {
     const uint8_t expected[3] = {127, 0, 0};
     for (int x = 0; x < 3; ++x)
         for (int k = 0; k < 3; ++k) EXPECT_EQ(out.at(k, x, 0), expected[x]) << "sample " << int(levels[x]);
-    FreeImageBlob(blob);
 }
 
 TEST(ApplyBlobParam, TintGainsInPerMilleAndHighlightCompression) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint8_t>(2, 1, [](int x, int, int c) {
+    BlobPtr blob = MakeBlob<uint8_t>(2, 1, [](int x, int, int c) {
         const uint8_t second[3] = {188, 250, 251};
         return uint8_t(x == 0 ? 100 : second[c]);
     });
@@ -124,16 +113,26 @@ TEST(ApplyBlobParam, TintGainsInPerMilleAndHighlightCompression) {
     EXPECT_EQ(out.at(1, 1, 0), 200);
     EXPECT_EQ(out.at(2, 1, 0), 145);
 
+    // A negative strength turns the gains (1.2, 1.0, 0.8) into factors
+    // (-1000, 1000, 3000), which are applied: (100, 100, 100) -> (-100, 100, 300),
+    // drawn to (-55, 100, 255) about 100, then clamped.
+    p.tintGains[0][0] = 1.2f, p.tintGains[0][1] = 1.0f, p.tintGains[0][2] = 0.8f;
+    s.variantStrength = -10.0f;
+    out = LevelsOnly<uint8_t>(*blob, p, s);
+    EXPECT_EQ(out.at(0, 0, 0), 0);
+    EXPECT_EQ(out.at(1, 0, 0), 100);
+    EXPECT_EQ(out.at(2, 0, 0), 255);
+    s.variantStrength = 1.0f;
+
     // The flag, not the gains, selects the tint path.
     p.needTint[0] = 0;
     out = LevelsOnly<uint8_t>(*blob, p, s);
     EXPECT_EQ(out.at(0, 1, 0), 188);
-    FreeImageBlob(blob);
 }
 
 TEST(ApplyBlobParam, SixteenBitFullScaleIs65280) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint16_t>(3, 1, [](int x, int, int c) {
+    BlobPtr blob = MakeBlob<uint16_t>(3, 1, [](int x, int, int c) {
         return uint16_t(x == 0 ? 65535 : (x == 1 ? 32640 : 65300 + c));
     });
     ImageParam p = NeutralRecord(3, 1, 65280);
@@ -148,13 +147,12 @@ TEST(ApplyBlobParam, SixteenBitFullScaleIs65280) {
     s.useVariant = 1, s.tintMode = 2, s.variantStrength = 1.0f;
     const Planar<uint16_t> tinted = LevelsOnly<uint16_t>(*blob, p, s);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(tinted.at(k, 2, 0), 65280);
-    FreeImageBlob(blob);
 }
 
 TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
     TestHost host;
     for (int wide = 0; wide < 2; ++wide) {
-        ImageBlob* blob = wide ? MakeBlob<uint16_t>(40, 30, [](int, int, int) { return uint16_t(30000); })
+        BlobPtr blob = wide ? MakeBlob<uint16_t>(40, 30, [](int, int, int) { return uint16_t(30000); })
                                : MakeBlob<uint8_t>(40, 30, [](int, int, int) { return uint8_t(117); });
         ImageParam p = NeutralRecord(40, 30, wide ? 65280 : 255);
         ApplySettings s;
@@ -181,7 +179,6 @@ TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
             EXPECT_EQ(0, std::memcmp(first.data(), map->As<float>(), first.size() * 4));
         }
         ReleaseHostBlock(p.baseMap);
-        FreeImageBlob(blob);
     }
     EXPECT_EQ(host.live(), 0);
 }
@@ -197,7 +194,7 @@ TEST(ApplyBlobParam, SharpenStrengthGrowsWithImageSize) {
 TEST(ApplyBlobParam, ProgressAndStopAtEveryStep) {
     TestHost host;
     const test::Rgb8 photo = test::LoadSample8("s08_sunset_warm.jpg", 64);
-    ImageBlob* blob = MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) { return photo.at(x, y)[c]; });
+    BlobPtr blob = MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) { return photo.at(x, y)[c]; });
     for (int32_t stopAt = 1; stopAt <= 7; ++stopAt) {
         ImageParam p = NeutralRecord(photo.width, photo.height, 250);
         ApplySettings s;
@@ -215,7 +212,6 @@ TEST(ApplyBlobParam, ProgressAndStopAtEveryStep) {
         ReleaseHostBlock(p.baseMap);
         EXPECT_EQ(host.live(), 1) << "only the blob is left; stop at " << stopAt;
     }
-    FreeImageBlob(blob);
 }
 
 TEST(ApplyBlobParam, RegionAtTheOriginMatchesTheWholeImage) {
@@ -223,7 +219,7 @@ TEST(ApplyBlobParam, RegionAtTheOriginMatchesTheWholeImage) {
     for (int wide = 0; wide < 2; ++wide) {
         const test::Rgb16 photo = test::LoadSample16("s06_indoor_backlit_room_16bit.png", 80);
         auto sample = [&](int x, int y, int c) { return photo.at(x, y)[c]; };
-        ImageBlob* blob = wide ? MakeBlob<uint16_t>(photo.width, photo.height, sample)
+        BlobPtr blob = wide ? MakeBlob<uint16_t>(photo.width, photo.height, sample)
                                : MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) {
                                      return uint8_t(sample(x, y, c) >> 8);
                                  });
@@ -245,7 +241,6 @@ TEST(ApplyBlobParam, RegionAtTheOriginMatchesTheWholeImage) {
         // A region that leaves the blob is refused.
         EXPECT_EQ(wide ? ApplyBlobParamLocal16(dp, *blob, p, s, {1, 0}) : ApplyBlobParamLocal8(dp, *blob, p, s, {0, 1}), 0);
         ReleaseHostBlock(p.baseMap);
-        FreeImageBlob(blob);
     }
     EXPECT_EQ(host.live(), 0);
 }
@@ -267,7 +262,7 @@ TEST(ApplyBlobParam, EveryAllocationFailureReleasesEverything) {
     noise::Entries().removeNoise = FakeRemove;
     for (int variant = 0; variant < 4; ++variant) {
         const bool wide = variant & 1, local = variant & 2;
-        ImageBlob* blob = wide ? MakeBlob<uint16_t>(24, 16, [](int x, int y, int c) { return uint16_t(900 * x + 1500 * y + 100 * c); })
+        BlobPtr blob = wide ? MakeBlob<uint16_t>(24, 16, [](int x, int y, int c) { return uint16_t(900 * x + 1500 * y + 100 * c); })
                                : MakeBlob<uint8_t>(24, 16, [](int x, int y, int c) { return uint8_t(4 * x + 9 * y + c); });
         const int32_t bytes = wide ? 2 : 1;
         std::vector<uint8_t> dest(24 * 16 * 3 * bytes);
@@ -294,20 +289,17 @@ TEST(ApplyBlobParam, EveryAllocationFailureReleasesEverything) {
                 }
             });
         }
-        FreeImageBlob(blob);
     }
     noise::Entries() = saved;
 }
 
 TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
     TestHost host;
-    ImageBlob* blob = MakeBlob<uint8_t>(8, 8, [](int x, int, int) { return uint8_t(30 * x); });
+    BlobPtr blob = MakeBlob<uint8_t>(8, 8, [](int x, int, int) { return uint8_t(30 * x); });
     ImageParam p = NeutralRecord(8, 8, 255);
     ApplySettings s;
-    Planar<uint8_t> small(4, 8), planar(8, 8);
-    ImageDesc d = small.desc();
-    EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a destination smaller than the blob";
-    d = planar.desc();
+    Planar<uint8_t> planar(8, 8);
+    ImageDesc d = planar.desc();
     EXPECT_EQ(ApplyBlobParamLocal8(d, *blob, p, s, {}), 0) << "a planar destination for the 8-bit region copy";
     EXPECT_EQ(ApplyBlobParam16(d, *blob, p, s), 0) << "an 8-bit blob for the 16-bit pipeline";
     s.useVariant = 1, s.tintMode = 4;
@@ -318,7 +310,80 @@ TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
     p.width = 9;
     EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a base map to build for another size";
     EXPECT_EQ(host.live(), 1) << "only the blob is left";
-    FreeImageBlob(blob);
+}
+
+TEST(ApplyBlobParam, ReadsOnlyTheDestinationsPlanesAndStrides) {
+    TestHost host;
+    BlobPtr blob = MakeBlob<uint8_t>(7, 5, [](int x, int y, int c) { return uint8_t(20 + 30 * x + 7 * y + 11 * c); });
+    ImageParam p = NeutralRecord(7, 5, 230);
+    ApplySettings s;
+    Planar<uint8_t> full(7, 5), unsized(7, 5);
+    ImageDesc a = full.desc(), b = unsized.desc();
+    b.width = 0, b.height = 0;  // a host that fills only planes and strides
+    ASSERT_EQ(ApplyBlobParam8(a, *blob, p, s), 1);
+    ASSERT_EQ(ApplyBlobParam8(b, *blob, p, s), 1);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(full.c[k], unsized.c[k]);
+    EXPECT_NE(full.at(0, 6, 4), 0) << "the whole blob was written";
+}
+
+TEST(ApplyBlobParam, ImagesWithoutPixelsSucceedWithEveryProgressCall) {
+    TestHost host;
+    const std::vector<int32_t> allSteps{1, 2, 3, 4, 5, 6};
+    for (int contrast : {0, 1}) {
+        BlobPtr empty = MakeBlob<uint8_t>(0, 4, [](int, int, int) { return uint8_t(0); });
+        BlobPtr blob = MakeBlob<uint16_t>(6, 4, [](int x, int, int) { return uint16_t(9000 * x); });
+        ImageParam p = NeutralRecord(0, 4, 255);
+        ApplySettings s;
+        s.localContrast = contrast, s.sharpen = 1, s.warmTone = 1, s.colorCube = 1, s.colorMode = 1;
+        StopAt watch{0, {}};
+        s.progress = StopAt::Call, s.progressContext = &watch;
+        ImageDesc none{0, 0, 0, 0, 0, nullptr, nullptr, nullptr};
+        EXPECT_EQ(ApplyBlobParam8(none, *empty, p, s), 1) << "a blob 0 pixels wide";
+        EXPECT_EQ(watch.seen, allSteps);
+        // A region of no pixels, anywhere, of a blob with pixels.
+        for (BlobRegion at : {BlobRegion{0, 0}, BlobRegion{3, 5}, BlobRegion{-9, 99}}) {
+            watch.seen.clear();
+            none.sampleType = 1;
+            EXPECT_EQ(ApplyBlobParamLocal16(none, *blob, p, s, at), 1);
+            EXPECT_EQ(watch.seen, allSteps);
+        }
+        EXPECT_EQ(p.baseMapValid, 0) << "no pixels, no map";
+        EXPECT_EQ(host.live(), 2) << "only the two blobs are left";
+    }
+}
+
+// A region reads the base map at its own position: map offsets plus its left
+// column and top row, each on its own axis. The map is 0 but for one sample
+// at (7, 3), where a pixel takes the primary (lifting) curve; everywhere else
+// the secondary curve of amount 1, the identity, keeps level 100.
+TEST(ApplyBlobParam, RegionReadsTheMapAtItsOwnPosition) {
+    TestHost host;
+    const BlobPtr blob = MakeBlob<uint8_t>(12, 8, [](int, int, int) { return uint8_t(100); });
+    ImageParam p = NeutralRecord(12, 8, 255);
+    HostArray<float> map = HostArray<float>::Allocate(12 * 8);
+    std::fill_n(map.data(), 12 * 8, 0.0f);
+    map[3 * 12 + 7] = 1.0f;
+    p.baseMap = map.release(), p.baseMapValid = 1, p.baseMapLow = 0, p.baseMapHigh = 1;
+    int32_t strength = 60;
+    ApplySettings s;
+    s.localContrast = 1, s.toneStrength = &strength, s.curveAmount = 1.0f;
+    struct Case {
+        int32_t offsetX, offsetY;
+        int liftedX, liftedY;  // the region pixel on (7, 3)
+    };
+    // Region at left 5, top 2, 4 x 3 pixels.
+    for (const Case c : {Case{0, 0, 2, 1}, Case{1, 0, 1, 1}, Case{0, -1, 2, 2}}) {
+        test::Interleaved<uint8_t> out(4, 3);
+        s.mapOffsetX = c.offsetX, s.mapOffsetY = c.offsetY;
+        ASSERT_EQ(ApplyBlobParamLocal8(out.desc(), *blob, p, s, BlobRegion{2, 5}), 1);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x) {
+                const bool lifted = x == c.liftedX && y == c.liftedY;
+                EXPECT_EQ(out.at(x, y)[0] > 100, lifted) << "offset " << c.offsetX << ", " << c.offsetY << " pixel "
+                                                         << x << ", " << y;
+            }
+    }
+    ReleaseHostBlock(p.baseMap);
 }
 
 }  // namespace

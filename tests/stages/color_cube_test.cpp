@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -17,17 +19,15 @@ constexpr std::array<int, 9> kNodes = {0, 32, 64, 96, 128, 160, 192, 224, 255};
 
 Rgb Through8(Cube cube, Rgb in) {
     uint8_t px[3] = {uint8_t(in[0]), uint8_t(in[1]), uint8_t(in[2])};
-    const int32_t result = cube == kC ? lx::ColorCubeApplyC8(px, px + 1, px + 2, 1, 1, 3, 3)
-                                      : lx::ColorCubeApply8(cube, 0, px, px + 1, px + 2, 1, 1, 3, 3);
-    EXPECT_EQ(result, 1);
+    if (cube == kC) lx::ColorCubeApplyC8(lx::test::PixelView(px));
+    else lx::ColorCubeApply8(cube, 0, lx::test::PixelView(px));
     return {px[0], px[1], px[2]};
 }
 
 Rgb Through16(Cube cube, Rgb in) {
     uint16_t px[3] = {uint16_t(in[0]), uint16_t(in[1]), uint16_t(in[2])};
-    const int32_t result = cube == kC ? lx::ColorCubeApplyC16(px, px + 1, px + 2, 1, 1, 3, 3)
-                                      : lx::ColorCubeApply16(cube, 0, px, px + 1, px + 2, 1, 1, 3, 3);
-    EXPECT_EQ(result, 1);
+    if (cube == kC) lx::ColorCubeApplyC16(lx::test::PixelView(px));
+    else lx::ColorCubeApply16(cube, 0, lx::test::PixelView(px));
     return {px[0], px[1], px[2]};
 }
 
@@ -179,25 +179,25 @@ TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
     const int n = int(grid.size() / 3);
     for (int selector : {0, 1}) {
         std::vector<uint8_t> both = grid, steps = grid;
-        EXPECT_EQ(lx::ColorCubeApply8(selector, 1, &both[0], &both[1], &both[2], 64, n / 64, 3, 64 * 3), 1);
-        lx::ColorCubeApply8(selector, 0, &steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3);
-        lx::ColorCubeApplyC8(&steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3);
+        lx::ColorCubeApply8(selector, 1, lx::test::View(&both[0], &both[1], &both[2], 64, n / 64, 3, 64 * 3));
+        lx::ColorCubeApply8(selector, 0, lx::test::View(&steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3));
+        lx::ColorCubeApplyC8(lx::test::View(&steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3));
         EXPECT_EQ(both, steps) << "selector " << selector;
 
         std::vector<uint16_t> both16(grid.begin(), grid.end()), steps16;
         for (uint16_t& v : both16) v = uint16_t(v * 257);
         steps16 = both16;
-        lx::ColorCubeApply16(selector, 7, &both16[0], &both16[1], &both16[2], n, 1, 3, n * 3);
-        lx::ColorCubeApply16(selector, 0, &steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3);
-        lx::ColorCubeApplyC16(&steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3);
+        lx::ColorCubeApply16(selector, 7, lx::test::View(&both16[0], &both16[1], &both16[2], n, 1, 3, n * 3));
+        lx::ColorCubeApply16(selector, 0, lx::test::View(&steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3));
+        lx::ColorCubeApplyC16(lx::test::View(&steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3));
         EXPECT_EQ(both16, steps16) << "selector " << selector;
     }
     // A selector naming no table applies none; CubeC still follows.
     std::vector<uint8_t> none = grid, onlyC = grid, c = grid;
-    lx::ColorCubeApply8(2, 0, &none[0], &none[1], &none[2], n, 1, 3, n * 3);
+    lx::ColorCubeApply8(2, 0, lx::test::View(&none[0], &none[1], &none[2], n, 1, 3, n * 3));
     EXPECT_EQ(none, grid);
-    lx::ColorCubeApply8(-1, 1, &onlyC[0], &onlyC[1], &onlyC[2], n, 1, 3, n * 3);
-    lx::ColorCubeApplyC8(&c[0], &c[1], &c[2], n, 1, 3, n * 3);
+    lx::ColorCubeApply8(-1, 1, lx::test::View(&onlyC[0], &onlyC[1], &onlyC[2], n, 1, 3, n * 3));
+    lx::ColorCubeApplyC8(lx::test::View(&c[0], &c[1], &c[2], n, 1, 3, n * 3));
     EXPECT_EQ(onlyC, c);
 }
 
@@ -228,10 +228,10 @@ void ExpectPlanarMatchesInterleaved(int scale, Apply apply) {
 
 TEST(ColorCube, PlanarAndInterleavedAgree) {
     ExpectPlanarMatchesInterleaved<uint8_t>(1, [](uint8_t* r, uint8_t* g, uint8_t* b, int w, int h, int ps, int rs) {
-        lx::ColorCubeApply8(1, 1, r, g, b, w, h, ps, rs);
+        lx::ColorCubeApply8(1, 1, lx::test::View(r, g, b, w, h, ps, rs));
     });
     ExpectPlanarMatchesInterleaved<uint16_t>(257, [](uint16_t* r, uint16_t* g, uint16_t* b, int w, int h, int ps, int rs) {
-        lx::ColorCubeApply16(0, 1, r, g, b, w, h, ps, rs);
+        lx::ColorCubeApply16(0, 1, lx::test::View(r, g, b, w, h, ps, rs));
     });
 }
 
@@ -242,13 +242,45 @@ TEST(ColorCube, EmptyImagesTouchNothing) {
         uint16_t px16[48];
         std::memset(px8, 0x5A, sizeof px8);
         std::memset(px16, 0x5A, sizeof px16);
-        EXPECT_EQ(lx::ColorCubeApply8(1, 1, px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12), 1);
-        EXPECT_EQ(lx::ColorCubeApplyC8(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12), 1);
-        EXPECT_EQ(lx::ColorCubeApply16(0, 1, px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12), 1);
-        EXPECT_EQ(lx::ColorCubeApplyC16(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12), 1);
+        lx::ColorCubeApply8(1, 1, lx::test::View(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12));
+        lx::ColorCubeApplyC8(lx::test::View(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12));
+        lx::ColorCubeApply16(0, 1, lx::test::View(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12));
+        lx::ColorCubeApplyC16(lx::test::View(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12));
         for (uint8_t v : px8) ASSERT_EQ(v, 0x5A);
         for (uint16_t v : px16) ASSERT_EQ(v, 0x5A5A);
     }
+}
+
+// Pixels that share samples see the whole image pass through the first
+// table before any of it passes through CubeC.
+TEST(ColorCube, PixelsSharingSamplesPassEachTableInTurn) {
+    uint8_t px[3] = {200, 100, 50};  // two pixels, both at px
+    lx::ColorCubeApply8(1, 1, lx::test::View(px, px + 1, px + 2, 2, 1, 0, 0));
+    EXPECT_EQ((Rgb{px[0], px[1], px[2]}), (Rgb{208, 94, 31})) << "CubeB twice, then CubeC twice";
+
+    // Rows that reach into the next row (row stride 3 bytes, 2-pixel rows),
+    // 8 and 16 bits, against the two passes made as two calls.
+    const std::vector<uint8_t> grid = ColourGrid8();
+    std::vector<uint8_t> fused(grid.begin(), grid.begin() + 96), steps = fused;
+    lx::ColorCubeApply8(0, 1, lx::test::View(&fused[0], &fused[1], &fused[2], 2, 30, 3, 3));
+    lx::ColorCubeApply8(0, 0, lx::test::View(&steps[0], &steps[1], &steps[2], 2, 30, 3, 3));
+    lx::ColorCubeApplyC8(lx::test::View(&steps[0], &steps[1], &steps[2], 2, 30, 3, 3));
+    EXPECT_EQ(fused, steps);
+    std::vector<uint16_t> fused16(96), steps16;
+    for (size_t i = 0; i < fused16.size(); ++i) fused16[i] = uint16_t(grid[i] * 257);
+    steps16 = fused16;
+    lx::ColorCubeApply16(1, 1, lx::test::View(&fused16[0], &fused16[1], &fused16[2], 3, 20, 2, 3));
+    lx::ColorCubeApply16(1, 0, lx::test::View(&steps16[0], &steps16[1], &steps16[2], 3, 20, 2, 3));
+    lx::ColorCubeApplyC16(lx::test::View(&steps16[0], &steps16[1], &steps16[2], 3, 20, 2, 3));
+    EXPECT_EQ(fused16, steps16);
+}
+
+// 16-bit results are rounded to the nearest level, halves up: grey 611 is
+// the level 2.387 in the first cell, where CubeA gives (3.2171, 2.2590,
+// 2.1312) levels, times 256 (823.57, 578.30, 545.59), stored as (824, 578,
+// 546). Truncating would give (823, 578, 545).
+TEST(ColorCube, SixteenBitResultsRoundHalfUp) {
+    EXPECT_EQ(Through16(kA, {611, 611, 611}), (Rgb{824, 578, 546}));
 }
 
 }  // namespace

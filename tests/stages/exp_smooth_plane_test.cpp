@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "support/simd_targets.h"
+
 namespace lx {
 namespace {
 
@@ -24,7 +26,7 @@ TEST(ExpSmoothPlane, SmallCasesByHand) {
     EXPECT_EQ(Norm(1, 0.5f), std::vector<float>{1.0f});
     EXPECT_EQ(Norm(3, 0.5f), (std::vector<float>{1.0f, 1.0f / 1.5f, 1.0f / 1.75f}));
     std::vector<float> row = {0.0f, 9.0f, 0.0f};
-    ExpSmoothPlane(row.data(), 3, 1, Norm(3, 0.5f).data(), 0.5f);
+    ExpSmoothPlane(Plane{row.data(), 3, 1}, Norm(3, 0.5f).data(), 0.5f);
     const double f2 = 4.5 / 1.75, z1 = 6.0 + 0.5 * f2, z0 = 0.5 * z1;
     EXPECT_NEAR(row[0], z0 / 1.75, 1e-6);
     EXPECT_NEAR(row[1], z1 / 1.5, 1e-6);
@@ -41,13 +43,13 @@ TEST(ExpSmoothPlane, EqualsSmoothingEachLineAlone) {
         std::vector<float> plane(w * h), column(h);
         for (float& v : plane) v = float(rng() % 25600) / 100.0f;
         std::vector<float> expected = plane;
-        for (int y = 0; y < h; ++y) ExpSmoothPlane(&expected[y * w], w, 1, norm.data(), a);
+        for (int y = 0; y < h; ++y) ExpSmoothPlane(Plane{&expected[y * w], w, 1}, norm.data(), a);
         for (int x = 0; x < w; ++x) {
             for (int y = 0; y < h; ++y) column[y] = expected[y * w + x];
-            ExpSmoothPlane(column.data(), 1, h, norm.data(), a);
+            ExpSmoothPlane(Plane{column.data(), 1, h}, norm.data(), a);
             for (int y = 0; y < h; ++y) expected[y * w + x] = column[y];
         }
-        ExpSmoothPlane(plane.data(), w, h, norm.data(), a);
+        ExpSmoothPlane(Plane{plane.data(), w, h}, norm.data(), a);
         EXPECT_EQ(plane, expected) << w << " x " << h;
     }
 }
@@ -57,10 +59,31 @@ TEST(ExpSmoothPlane, ConstantPlaneStaysConstantToTheBorder) {
         const float a = std::exp(-1.0f / (0.5f * radius));
         for (const auto& [w, h] : {std::pair{71, 66}, std::pair{1, 9}, std::pair{9, 1}}) {
             std::vector<float> plane(w * h, 187.5f);
-            ExpSmoothPlane(plane.data(), w, h, Norm(std::max(w, h), a).data(), a);
+            ExpSmoothPlane(Plane{plane.data(), w, h}, Norm(std::max(w, h), a).data(), a);
             for (const float v : plane) ASSERT_NEAR(v, 187.5f, 187.5f * 2e-6f) << radius << ", " << w << " x " << h;
         }
     }
+}
+
+// The SIMD form against the plain one, bit for bit, on every target: sizes
+// around the vector lengths, the 16-row groups and the 64-column tiles, and
+// planes of one row or one column.
+TEST(ExpSmoothPlane, FastFormMatchesThePlainOne) {
+    std::mt19937 rng(5);
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1},  {1, 37}, {37, 1},  {17, 16}, {64, 16},  {65, 33},
+                                                 {15, 70}, {130, 47}, {257, 19}, {300, 18}, {8, 260}};
+    test::ForEachSimdTarget([&](const std::string& target) {
+        for (const auto& [w, h] : sizes)
+            for (const float a : {0.0f, 0.5f, 0.98450f}) {
+                std::vector<float> plain(size_t(w) * h);
+                for (float& v : plain) v = float(rng() % 100000) / 97.0f - 300.0f;
+                std::vector<float> fast = plain;
+                const std::vector<float> norm = Norm(std::max(w, h), a);
+                ExpSmoothPlanePlain(Plane{plain.data(), w, h}, norm.data(), a);
+                ExpSmoothPlaneFast(Plane{fast.data(), w, h}, norm.data(), a);
+                ASSERT_EQ(plain, fast) << target << ": " << w << " x " << h << ", a " << a;
+            }
+    });
 }
 
 }  // namespace

@@ -36,23 +36,28 @@ TEST(LogGainTables, OneShotTableOutputLevels) {
     EXPECT_EQ(t.primary[11], 1.0f) << "identity below black";
 }
 
-// Above 100 % the curve is built at half strength (integer halving) and
-// composed with itself in place, in increasing order, through truncated
-// indices; the secondary table is the half-strength one, not composed.
+// Above 100 % the curve is built at half strength (integer halving: 150 and
+// 151 both build at 75 %) and composed with itself in place, in increasing
+// order, through truncated indices; the secondary table is the half-strength
+// one, not composed. Output levels worked out in double precision: at 75 %,
+// level 32 lifts to 60.87 and level 60 to 104.86, so the composed 32 gives
+// 104.86. 16-bit levels above 65280 map below themselves and read entries
+// that are already composed: 65535 -> 65418.4 -> 65280.
 TEST(LogGainTables, StrengthAboveHundredComposesTheHalfCurve) {
+    const struct { int32_t levels, black, at; float level; } anchors[] = {
+        {256, 12, 32, 104.864f},      {256, 12, 64, 156.910f},      {256, 12, 128, 205.177f},
+        {256, 12, 192, 234.085f},     {256, 12, 255, 255.0f},       {65536, 3072, 8192, 27134.88f},
+        {65536, 3072, 32768, 52687.34f}, {65536, 3072, 49152, 59958.66f}, {65536, 3072, 65535, 65280.0f},
+    };
+    for (const auto& a : anchors) {
+        const Pair t(a.black, 150, a.levels);
+        EXPECT_NEAR(t.primary[a.at] * float(a.at), a.level, a.levels == 256 ? 0.01 : 0.5) << a.levels << ": " << a.at;
+    }
     for (const int32_t levels : {256, 65536}) {
-        for (const auto& [strength, half] : {std::pair{150, 0.75f}, std::pair{101, 0.5f}}) {
-            const int32_t black = levels / 256 * 12;
-            std::vector<float> composed(levels);
-            const int32_t start = FillLogLiftLevels(composed.data(), black, half, levels);
-            // 16-bit levels above 65280 map below themselves and so read
-            // entries that are already composed.
-            for (int32_t i = start; i < levels; ++i) composed[i] = composed[static_cast<int32_t>(composed[i])];
-            const Pair t(black, strength, levels);
-            for (int32_t i = start; i < levels; ++i)
-                ASSERT_EQ(t.primary[i], composed[i] / float(i)) << strength << " %, level " << i;
-            EXPECT_EQ(t.secondary, Pair(black, strength / 2, levels).secondary);
-        }
+        const int32_t black = levels / 256 * 12;
+        EXPECT_EQ(Pair(black, 151, levels).primary, Pair(black, 150, levels).primary) << "151 builds at 75 % too";
+        EXPECT_EQ(Pair(black, 150, levels).secondary, Pair(black, 75, levels).secondary);
+        EXPECT_NE(Pair(black, 150, levels).primary, Pair(black, 75, levels).primary);
     }
     // The start level's output truncates to 11, where the identity gives 11 back.
     EXPECT_EQ(Pair(12, 150, 256).primary[12], 11.0f / 12.0f);

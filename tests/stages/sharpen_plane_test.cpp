@@ -9,8 +9,11 @@
 namespace lx {
 namespace {
 
+void Sharpen8(float* p, int32_t w, int32_t h, float amount) { SharpenPlane8(Plane{p, w, h}, amount); }
+void Sharpen16(float* p, int32_t w, int32_t h, float amount) { SharpenPlane16(Plane{p, w, h}, amount); }
+
 const struct { void (*sharpen)(float*, int32_t, int32_t, float); float limit; } kVariants[] = {
-    {SharpenPlane8, 255.0f}, {SharpenPlane16, 65280.0f}};
+    {Sharpen8, 255.0f}, {Sharpen16, 65280.0f}};
 
 // Lines are walked 64 at a time; the result must be that of sharpening every
 // row alone, then every column alone.
@@ -34,6 +37,18 @@ TEST(SharpenPlane, EqualsSharpeningEachLineAlone) {
 }
 
 // Weights sum to 1 and (side + centre) * e = 1 at the ends; amount 0 is exact.
+// An inner sample sums (side x behind + centre x v) + side x ahead, in that
+// order. On this 3 x 1 row (amount 0.7920, levels 61.76, 109.16, 223.36) the
+// middle result of the two applications is 0x1.2d2258p+6; summing the last
+// two terms first would give 0x1.2d225cp+6.
+TEST(SharpenPlane, InnerSamplesSumInTheirOrder) {
+    float row[3] = {0x1.ee147ap+5f, 0x1.b4a3d8p+6f, 0x1.beb852p+7f};
+    SharpenPlane8(Plane{row, 3, 1}, 0x1.958106p-1f);
+    EXPECT_EQ(row[0], 0x1.77dd62p+5f);
+    EXPECT_EQ(row[1], 0x1.2d2258p+6f);
+    EXPECT_EQ(row[2], 255.0f) << "clamped";
+}
+
 TEST(SharpenPlane, ConstantPlaneStaysConstantToTheBorder) {
     for (const auto& v : kVariants) {
         for (const float amount : {0.0f, 0.7f, 2.0f, 6.0f}) {

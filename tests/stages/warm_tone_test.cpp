@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/images.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -22,13 +24,13 @@ using test::TestHost;
 
 Px Warm8(Px p, float strength) {
     uint8_t s[3] = {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
-    WarmToneCorrect8(s, s + 1, s + 2, 1, 1, 3, 3, strength);
+    WarmToneCorrect8(test::View(s, s + 1, s + 2, 1, 1, 3, 3), strength);
     return {s[0], s[1], s[2]};
 }
 
 Px Warm16(Px p, float strength) {
     uint16_t s[3] = {uint16_t(p[0]), uint16_t(p[1]), uint16_t(p[2])};
-    WarmToneCorrect16(s, s + 1, s + 2, 1, 1, 3, 3, strength);
+    WarmToneCorrect16(test::View(s, s + 1, s + 2, 1, 1, 3, 3), strength);
     return {s[0], s[1], s[2]};
 }
 
@@ -95,8 +97,8 @@ TEST(WarmTone, BoundaryPixelsAndZeroStrengthAreUntouched) {
     for (float s : {0.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         test::Rgb8 a = img;
         test::Rgb16 b = img16;
-        WarmToneCorrect8(&a.px[0], &a.px[1], &a.px[2], h, w, 3, 3 * w, s);
-        WarmToneCorrect16(&b.px[0], &b.px[1], &b.px[2], h, w, 3, 3 * w, s);
+        WarmToneCorrect8(test::View(&a.px[0], &a.px[1], &a.px[2], w, h, 3, 3 * w), s);
+        WarmToneCorrect16(test::View(&b.px[0], &b.px[1], &b.px[2], w, h, 3, 3 * w), s);
         EXPECT_TRUE(a.px == img.px && b.px == img16.px) << "strength " << s;
     }
 }
@@ -127,8 +129,8 @@ TEST(WarmTone, SixteenBitPlanarFollowsEightBitTimes256) {
     for (int i = 0; i < w * h; ++i)
         for (int k = 0; k < 3; ++k) pl[k][i / w * stride + i % w] = uint16_t(img.px[3 * i + k] * 256);
     test::Rgb8 a = img;
-    WarmToneCorrect8(&a.px[0], &a.px[1], &a.px[2], h, w, 3, 3 * w, 1.0f);
-    WarmToneCorrect16(pl[0], pl[1], pl[2], h, w, 1, stride, 1.0f);
+    WarmToneCorrect8(test::View(&a.px[0], &a.px[1], &a.px[2], w, h, 3, 3 * w), 1.0f);
+    WarmToneCorrect16(test::View(pl[0], pl[1], pl[2], w, h, 1, stride), 1.0f);
     int changed = 0, worst = 0;
     for (int i = 0; i < w * h; ++i) {
         const int at = i / w * stride + i % w;
@@ -149,7 +151,7 @@ TEST(WarmTone, SixteenBitLeavesTheImageWhenHostMemoryFails) {
     test::Rgb16 work;
     auto run = [&]() -> int64_t {  // 1 when the image came back unchanged
         work = img;
-        WarmToneCorrect16(&work.px[0], &work.px[1], &work.px[2], img.height, img.width, 3, 3 * img.width, 1.0f);
+        WarmToneCorrect16(test::View(&work.px[0], &work.px[1], &work.px[2], img.width, img.height, 3, 3 * img.width), 1.0f);
         return work.px == img.px ? 1 : 0;
     };
     EXPECT_EQ(run(), 0) << "with memory the sunset is corrected";
@@ -159,8 +161,8 @@ TEST(WarmTone, SixteenBitLeavesTheImageWhenHostMemoryFails) {
     EXPECT_EQ(run(), 1);
     SetFilterRecord(host.record());
     host.Reset();
-    WarmToneCorrect16(nullptr, nullptr, nullptr, 0, 10, 3, 30, 1.0f);  // empty: no memory, nothing read
-    WarmToneCorrect8(nullptr, nullptr, nullptr, 10, -1, 3, 0, 1.0f);
+    WarmToneCorrect16(test::View<uint16_t>(nullptr, nullptr, nullptr, 10, 0, 3, 30), 1.0f);  // empty: no memory, nothing read
+    WarmToneCorrect8(test::View<uint8_t>(nullptr, nullptr, nullptr, -1, 10, 3, 0), 1.0f);
     EXPECT_EQ(host.allocations(), 0);
 }
 

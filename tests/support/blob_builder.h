@@ -6,22 +6,23 @@
 #include <functional>
 #include <vector>
 
-#include "api/image_blob.h"
+#include "image/image_blob.h"
 #include "lumarex/lumarex.h"
+#include "support/images.h"
 
 namespace lx::test {
 
 // An interleaved RGB image (red first) whose pixels come from `rgb(x, y, c)`,
-// copied into a blob. The caller frees the blob with FreeImageBlob.
+// copied into a blob.
 template <class T>
-ImageBlob* MakeBlob(int width, int height, const std::function<T(int x, int y, int c)>& rgb) {
+BlobPtr MakeBlob(int width, int height, const std::function<T(int x, int y, int c)>& rgb) {
     std::vector<T> px(size_t(width) * height * 3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c) px[(size_t(y) * width + x) * 3 + c] = rgb(x, y, c);
     const int32_t s = int32_t(sizeof(T));
     ImageDesc d{s == 1 ? 0 : 1, width, height, width * 3 * s, 3 * s, px.data(), px.data() + 1, px.data() + 2};
-    return AllocImageBlob(&d);
+    return BlobPtr(AllocImageBlob(&d));
 }
 
 // The blob's sample bytes, padding excluded, for before/after comparisons.

@@ -19,18 +19,21 @@ struct Counters {
     int64_t lastRequest = -1;
     int64_t failAt = 0;
     bool failAfter = false;
+    int64_t failLockAt = 0;  // lock number k hands back no address
 } g;
 
-int16_t CountingAllocate(int32_t size, BufferID* id) {
+OSErr CountingAllocate(int32_t size, BufferID* id) {
     ++g.allocations;
     g.lastRequest = size;
     if (g.failAt > 0 && (g.allocations == g.failAt || (g.failAfter && g.allocations > g.failAt))) return -108;
-    const int16_t err = LxHeapHostProcs()->allocateProc(size, id);
+    const OSErr err = LxHeapHostProcs()->allocateProc(size, id);
     if (err == 0) ++g.live;
     return err;
 }
-void* CountingLock(BufferID id, uint8_t moveHigh) {
+auto CountingLock(BufferID id, Boolean moveHigh) {
     ++g.locks;
+    // A lock the host cannot give: no address, whatever the SDK's pointer type.
+    if (g.failLockAt > 0 && g.locks == g.failLockAt) return decltype(LxHeapHostProcs()->lockProc(id, moveHigh)){};
     return LxHeapHostProcs()->lockProc(id, moveHigh);
 }
 void CountingUnlock(BufferID id) { LxHeapHostProcs()->unlockProc(id); }
@@ -57,8 +60,17 @@ TestHost::~TestHost() { SetFilterRecord(previous_); }
 
 void TestHost::FailAt(int64_t k, bool failAfter) {
     g.allocations = 0;
+    g.locks = 0;
     g.failAt = k;
     g.failAfter = failAfter;
+    g.failLockAt = 0;
+}
+
+void TestHost::FailLockAt(int64_t k) {
+    g.allocations = 0;
+    g.locks = 0;
+    g.failAt = 0;
+    g.failLockAt = k;
 }
 
 void TestHost::Reset() {
@@ -86,7 +98,16 @@ void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& ru
         EXPECT_EQ(host.live(), liveBefore) << "allocation " << k << " of " << n << " failing left blocks behind";
         check(k, result);
     }
+    // A host that hands out a buffer it then cannot lock: to the caller the
+    // same failure, and the buffer must go back.
+    for (int64_t k = 1; k <= n; ++k) {
+        host.FailLockAt(k);
+        const int64_t result = run();
+        EXPECT_EQ(host.live(), liveBefore) << "lock " << k << " of " << n << " failing left blocks behind";
+        check(k, result);
+    }
     host.FailAt(0);
+    host.FailLockAt(0);
 }
 
 }  // namespace lx::test

@@ -25,6 +25,9 @@ public:
     // Fails allocation number k (1-based, counted from the last Reset);
     // 0 never fails. `failAfter` also fails every allocation after the k-th.
     void FailAt(int64_t k, bool failAfter = false);
+    // Fails lock number k (1-based): the host hands out a buffer it cannot
+    // lock. 0 never fails.
+    void FailLockAt(int64_t k);
     void Reset();  // counters to 0, no failure
 
     int64_t allocations() const;  // allocation requests since Reset
@@ -39,8 +42,9 @@ private:
 };
 
 // Runs `run` once to count its allocations n, then for every k in 1..n runs
-// it again with allocation k failing, and calls `check(k, result)` after each
-// failing run. Every run must leave no live block; the test fails otherwise.
+// it again with allocation k failing, and again with lock k failing, and
+// calls `check(k, result)` after each failing run. Every run must leave no
+// live block; the test fails otherwise.
 // `run` returns whatever the operation reports (e.g. its success flag).
 void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& run,
                               const std::function<void(int64_t k, int64_t result)>& check);

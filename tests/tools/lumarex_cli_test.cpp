@@ -1,103 +1,59 @@
 // SPDX-License-Identifier: MIT
 // The lumarex command, run as a user runs it, on bundled photos.
-#include <OpenImageIO/imageio.h>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <pty.h>
 
+#include <cctype>
 #include <csignal>
+#include <nlohmann/json.hpp>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include "cli_fixture.h"
 
-namespace fs = std::filesystem;
-
+namespace lumarex_test {
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+// FNV-1a over the decoded samples (16-bit scale) of a written photo.
+uint64_t PixelHash(const fs::path& p) {
+    auto in = OIIO::ImageInput::open(p.string());
+    if (!in) return 0;
+    const OIIO::ImageSpec& s = in->spec();
+    std::vector<uint16_t> px(size_t(s.width) * s.height * s.nchannels);
+    in->read_image(0, 0, 0, s.nchannels, OIIO::TypeDesc::UINT16, px.data());
+    uint64_t h = 1469598103934665603ull;
+    for (uint16_t v : px) {
+        h = (h ^ (v & 0xff)) * 1099511628211ull;
+        h = (h ^ (v >> 8)) * 1099511628211ull;
+    }
+    return h;
 }
 
-class Cli : public ::testing::Test {
-protected:
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("lumarex-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-               std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+TEST_F(Cli, GoldenCorrections) {
+    const fs::path flat = MakeInput("flat.png");
+    const fs::path deep = MakeInput("deep.tif", 3, OIIO::TypeDesc::UINT16);
+    struct Case {
+        std::string args;  // OUT stands for the output file
+        const char* ext;
+        const char* hash;
+    };
+    const std::vector<Case> cases = {
+        {"auto \"" + flat.string() + "\" -o OUT", ".png", "50b1d80410bbe91f"},
+        {"auto \"" + flat.string() + "\" -o OUT --black-clip 0.3 --target 65", ".png", "2359544e887d9ced"},
+        {"correct \"" + flat.string() + "\" -o OUT", ".png", "027b9d41937a1533"},
+        {"correct \"" + deep.string() + "\" -o OUT", ".tif", "95bb73c9f8627cc5"},
+        {"correct \"" + deep.string() + "\" -o OUT --black-clip 0.5 --target 55", ".tif", "a7e79f0927cd19a6"},
+        {"correct \"" + deep.string() + "\" -o OUT --region 10,20,40,30", ".png", "71e47f96d4aae86e"},
+    };
+    int k = 0;
+    for (const Case& c : cases) {
+        std::string a = c.args;
+        const fs::path out = dir / ("g" + std::to_string(k++) + c.ext);
+        a.replace(a.find("OUT"), 3, "\"" + out.string() + "\"");
+        const Result r = Run(a);
+        ASSERT_EQ(r.status, 0) << a << r.err;
+        char hex[20];
+        std::snprintf(hex, sizeof hex, "%016llx", (unsigned long long)PixelHash(out));
+        EXPECT_STREQ(hex, c.hash) << a;
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    Result Run(const std::string& args) {
-        const std::string cmd = std::string("\"") + LUMAREX_CLI + "\" " + args + " >\"" + (dir / "stdout").string() +
-                                "\" 2>\"" + (dir / "stderr").string() + "\"";
-        const int raw = std::system(cmd.c_str());
-        Result r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(dir / "stdout");
-        r.err = Slurp(dir / "stderr");
-        fs::remove(dir / "stdout");
-        fs::remove(dir / "stderr");
-        return r;
-    }
-
-    // A small copy of sample s01 in the given format, with metadata of its
-    // own: an ICC profile, a description and a camera make.
-    fs::path MakeInput(const std::string& name, int channels = 3, OIIO::TypeDesc type = OIIO::TypeDesc::UINT8) {
-        auto in = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/s01_tungsten_indoor_wine.jpg");
-        EXPECT_TRUE(in);
-        const int w = in->spec().width, h = in->spec().height;
-        std::vector<uint8_t> all(size_t(w) * h * 3);
-        in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, all.data());
-        const int f = 16, sw = w / f, sh = h / f;
-        std::vector<uint16_t> small(size_t(sw) * sh * channels);
-        for (int y = 0; y < sh; ++y)
-            for (int x = 0; x < sw; ++x)
-                for (int c = 0; c < channels; ++c) {
-                    const uint8_t v = all[(size_t(y * f) * w + x * f) * 3 + std::min(c, 2)];
-                    small[(size_t(y) * sw + x) * channels + c] = c == 3 ? uint16_t(40000 + x) : uint16_t(v * 257);
-                }
-        OIIO::ImageSpec spec(sw, sh, channels, type);
-        if (channels == 4) spec.alpha_channel = 3;
-        spec.attribute("ImageDescription", "wine glass test photo");
-        spec.attribute("Make", "Test Camera Co.");
-        // A real colour profile, borrowed from the 16-bit sample.
-        auto withProfile = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/s06_indoor_backlit_room_16bit.png");
-        const OIIO::ParamValue* icc = withProfile ? withProfile->spec().find_attribute("ICCProfile") : nullptr;
-        EXPECT_NE(icc, nullptr);
-        if (icc && channels >= 3) spec.attribute("ICCProfile", icc->type(), icc->data());  // an RGB profile
-        const fs::path p = dir / name;
-        auto out = OIIO::ImageOutput::create(p.string());
-        EXPECT_TRUE(out && out->open(p.string(), spec) && out->write_image(OIIO::TypeDesc::UINT16, small.data()) &&
-                    out->close());
-        return p;
-    }
-
-    static OIIO::ImageSpec SpecOf(const fs::path& p) {
-        auto in = OIIO::ImageInput::open(p.string());
-        EXPECT_TRUE(in) << p;
-        return in ? in->spec() : OIIO::ImageSpec();
-    }
-
-    bool NoTemporariesLeft() {
-        for (const auto& e : fs::directory_iterator(dir))
-            if (e.path().filename().string().rfind(".", 0) == 0) return false;
-        return true;
-    }
-};
+}
 
 TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     for (const std::string& ext : std::vector<std::string>{".png", ".jpg", ".tif"}) {
@@ -210,9 +166,81 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
     EXPECT_NE(help.out.find("--cast-strength"), std::string::npos);
 }
 
-}  // namespace
+// Text with every run of white space made one space (help is wrapped).
+std::string Flat(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
-namespace {
+TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
+    const fs::path in = MakeInput("p.png");
+    struct Bad {
+        const char* args;
+        const char* says;
+    };
+    const Bad bad[] = {{"--black-clip 6", "--black-clip: must be between 0 and 5, got '6'"},
+                       {"--black-clip 0.25", "--black-clip: must be a multiple of 0.1, got '0.25'"},
+                       {"--target 2", "--target: must be between 55 and 65, got '2'"},
+                       {"--target 62", "--target: must be a multiple of 5, got '62'"},
+                       {"--brighten lots", "--brighten: expects auto|0..300, got 'lots'"},
+                       {"--quality 0", "--quality"}};
+    for (const std::string cmd : {"auto", "correct"}) {
+        const std::string base = cmd + " " + Quoted(in) + " -o " + Quoted(dir / "o.png");
+        EXPECT_EQ(Run(base + " --black-clip 0.5 --target 65").status, 0) << cmd;
+        for (const Bad& b : bad) {
+            // The table checks alike for both; the options that differed are tried in both.
+            if (cmd == "correct" && std::string(b.args).find("-clip") == std::string::npos &&
+                std::string(b.args).find("--target") == std::string::npos)
+                continue;
+            const Result r = Run(base + " " + b.args);
+            EXPECT_EQ(r.status, 2) << cmd << " " << b.args;
+            EXPECT_NE(r.err.find(b.says), std::string::npos) << cmd << ": " << r.err;
+            EXPECT_EQ(r.err.rfind("lumarex " + cmd + ": ", 0), 0u) << r.err;
+        }
+        const std::string help = Flat(Run(cmd + " --help").out);
+        EXPECT_NE(help.find("--black-clip PERCENT"), std::string::npos) << cmd;
+        EXPECT_NE(help.find("Takes 0..5 in steps of 0.1 (percent)"), std::string::npos) << cmd;
+        EXPECT_NE(help.find("--target PERCENT-GREY"), std::string::npos) << cmd;
+        EXPECT_NE(help.find("Takes 55..65 in steps of 5 (percent grey). Default: 60."), std::string::npos) << cmd;
+    }
+    // Every heading of `analyse --help` has something under it.
+    const Result h = Run("analyse --help");
+    EXPECT_EQ(h.status, 0);
+    const std::vector<std::string> lines = Lines(h.out);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i].empty() && lines[i].back() == ':') {
+            EXPECT_TRUE(i + 1 < lines.size() && lines[i + 1].rfind("  ", 0) == 0) << "empty heading " << lines[i];
+        }
+    }
+}
+
+TEST_F(Cli, AutoShowsAProgressBarOnATerminal) {
+    const fs::path in = MakeInput("p.png");
+    const fs::path out = dir / "o.png";
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);  // stderr stays the terminal
+        execl(LUMAREX_CLI, LUMAREX_CLI, "auto", in.c_str(), "-o", out.c_str(), nullptr);
+        _exit(127);
+    }
+    std::string seen;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) seen.append(buf, size_t(n));
+    int status = 0;
+    waitpid(child, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_NE(seen.find("[1/1] " + in.string() + " [####"), std::string::npos) << seen;
+}
 
 TEST_F(Cli, CorrectKeepsSixteenBitsAndServesRegions) {
     const fs::path deep = MakeInput("deep.tif", 3, OIIO::TypeDesc::UINT16);
@@ -237,14 +265,25 @@ TEST_F(Cli, CorrectKeepsSixteenBitsAndServesRegions) {
 }
 
 TEST_F(Cli, AnalysePrintsTheRecordAsJson) {
-    const fs::path in = MakeInput("a.png");
-    const Result r = Run("analyse \"" + in.string() + "\" \"" + (dir / "missing.png").string() + "\"");
+    // A name that JSON must escape.
+    const fs::path in = MakeInput("a \"quoted\" \\ name.png");
+    const Result r = Run("analyse '" + in.string() + "' \"" + (dir / "missing.png").string() + "\"");
     EXPECT_EQ(r.status, 1) << "one of the two files is missing";
-    for (const char* key : {"\"blackLevel\"", "\"needTint\"", "\"tintGains\"", "\"whitePoint\"", "\"toneLevels\"",
-                            "\"shadowPercentiles\"", "\"baseMap\": {\"valid\": 1"})
-        EXPECT_NE(r.out.find(key), std::string::npos) << key;
-    EXPECT_EQ(r.out.front(), '[');
     EXPECT_NE(r.err.find("missing.png: no such file"), std::string::npos);
+    const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, /*allow_exceptions=*/false);
+    ASSERT_TRUE(j.is_array() && j.size() == 1) << r.out;
+    const nlohmann::json& o = j[0];
+    EXPECT_EQ(o["file"], in.string());
+    EXPECT_EQ(o["bits"], 8);
+    EXPECT_EQ(o["width"], SpecOf(in).width);
+    EXPECT_EQ(o["needTint"].size(), 4u);
+    EXPECT_EQ(o["tintGains"].size(), 4u);
+    EXPECT_EQ(o["tintGains"][0][0], 1.0) << "gains are relative to red";
+    EXPECT_EQ(o["toneLevels"].size(), 3u);
+    EXPECT_EQ(o["toneLevels"][0].size(), 5u);
+    EXPECT_EQ(o["shadowPercentiles"][0].size(), 50u);
+    EXPECT_EQ(o["baseMap"]["valid"], 1);
+    EXPECT_LE(o["shadowPercentiles"][0][0], o["shadowPercentiles"][0][49]) << "percentiles rise";
 }
 
 // Ctrl-C during a correction leaves neither the output nor a temporary file.
@@ -278,3 +317,4 @@ TEST_F(Cli, InterruptLeavesNoPartialOutput) {
 }
 
 }  // namespace
+}  // namespace lumarex_test

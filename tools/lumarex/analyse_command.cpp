@@ -1,124 +1,138 @@
 // SPDX-License-Identifier: MIT
 // `lumarex analyse`: prints the analysis record of each photo as JSON.
+#include <charconv>
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "analysis/image_param.h"
 #include "batch.h"
-#include "commands.h"
-#include "image_file.h"
+#include "cli.h"
+#include "correction.h"
+#include "console.h"
+#include "lumarex/analysis_record.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
-#include "options.h"
+#include "stop.h"
 
 namespace lumarex_cli {
 namespace {
 
-std::string Escape(const std::string& s) {
-    std::string o;
-    for (char c : s) {
-        if (c == '"' || c == '\\') o += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            o += buf;
-        } else {
-            o += c;
-        }
+using Json = nlohmann::ordered_json;
+
+// A float as its shortest decimal form (1.05, not 1.0499999523162842).
+double Shortest(float v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+}
+
+template <class T, size_t N>
+Json List(const T (&v)[N]) {
+    Json a = Json::array();
+    for (const T& x : v) {
+        if constexpr (std::is_floating_point_v<T>) a.push_back(Shortest(x));
+        else a.push_back(x);
     }
-    return o;
+    return a;
 }
 
-template <class T>
-std::string List(const T* v, int n) {
-    std::string s = "[";
-    for (int i = 0; i < n; ++i) {
-        if (i) s += ", ";
-        if constexpr (std::is_floating_point_v<T>) {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "%.6g", double(v[i]));
-            s += buf;
-        } else {
-            s += std::to_string(v[i]);
+template <class T, size_t N, size_t M>
+Json Rows(const T (&v)[N][M]) {
+    Json a = Json::array();
+    for (const auto& row : v) a.push_back(List(row));
+    return a;
+}
+
+Json Describe(const std::string& file, int bits, const LxAnalysisRecord& r) {
+    Json j;
+    j["file"] = file;
+    j["bits"] = bits;
+    j["width"] = r.width;
+    j["height"] = r.height;
+    j["blackLevel"] = r.blackLevel;
+    j["needTint"] = List(r.needTint);
+    j["tintGains"] = Rows(r.tintGains);
+    j["whitePoint"] = List(r.whitePoint);
+    j["toneLevels"] = Rows(r.toneLevels);
+    j["shadowPercentiles"] = Rows(r.shadowPercentiles);
+    j["baseMap"] = Json{{"valid", r.baseMapValid}, {"low", r.baseMapLow}, {"high", r.baseMapHigh}};
+    return j;
+}
+
+// One photo per object, one field per line, each field's value compact: the
+// arrays of 50 percentiles stay readable. The text of every name and value
+// is nlohmann's.
+void Print(const std::vector<Json>& photos) {
+    std::printf("[\n");
+    for (size_t i = 0; i < photos.size(); ++i) {
+        std::printf("  {\n");
+        size_t k = 0;
+        for (const auto& [key, value] : photos[i].items()) {
+            const bool last = ++k == photos[i].size();
+            std::printf("    %s: %s%s\n", Json(key).dump().c_str(), value.dump().c_str(), last ? "" : ",");
         }
+        std::printf("  }%s\n", i + 1 < photos.size() ? "," : "");
     }
-    return s + "]";
-}
-
-template <class T, int N>
-std::string Rows(const T (&v)[N], int n) {
-    std::string s = "[";
-    for (int i = 0; i < N; ++i) s += (i ? ", " : "") + List(v[i], n);
-    return s + "]";
-}
-
-std::string Json(const std::string& file, int bits, const ImageParam& p) {
-    std::string j = "  {\n";
-    j += "    \"file\": \"" + Escape(file) + "\",\n";
-    j += "    \"bits\": " + std::to_string(bits) + ",\n";
-    j += "    \"width\": " + std::to_string(p.width) + ",\n";
-    j += "    \"height\": " + std::to_string(p.height) + ",\n";
-    j += "    \"blackLevel\": " + std::to_string(p.blackLevel) + ",\n";
-    j += "    \"needTint\": " + List(p.needTint, kTintModes) + ",\n";
-    j += "    \"tintGains\": " + Rows(p.tintGains, 3) + ",\n";
-    j += "    \"whitePoint\": " + List(p.whitePoint, kStatVariants) + ",\n";
-    j += "    \"toneLevels\": " + Rows(p.toneLevels, kStatVariants) + ",\n";
-    j += "    \"shadowPercentiles\": " + Rows(p.shadowPercentiles, kShadowPercentiles) + ",\n";
-    j += "    \"baseMap\": {\"valid\": " + std::to_string(p.baseMapValid) + ", \"low\": " +
-         std::to_string(p.baseMapLow) + ", \"high\": " + std::to_string(p.baseMapHigh) + "}\n";
-    return j + "  }";
+    std::printf("]\n");
 }
 
 }  // namespace
 
-int RunAnalyse(int argc, char** argv, int first) {
-    std::vector<Option> options;
-    ParsedArgs args = ParseArgs(argc, argv, first, options, {});
-    if (args.help) {
-        PrintHelp("usage: lumarex analyse PHOTO...",
-                  "Measures each photo as `lumarex correct` does and prints what it found as a JSON array, one "
-                  "object per photo: the black level; for the four cast methods (nearest, box, adaptive, "
-                  "average) whether the photo needs correcting and the channel gains; and for the photo as it "
-                  "is (index 0) and after each method's cast removal (1..4): the white point, the lift "
-                  "strengths for the three brightness targets and the dark percentiles 0.1 % .. 5 %. Levels "
-                  "are in the file's own bits (0..255 or 0..65535).",
-                  options);
-        return 0;
-    }
-    if (!args.error.empty() || args.positional.empty()) {
-        std::fprintf(stderr, "lumarex analyse: %s\n", args.error.empty() ? "no input files (see --help)" : args.error.c_str());
+CLI::App* AnalyseCommand::Register(CLI::App& app) {
+    CLI::App* sub = app.add_subcommand(
+        "analyse",
+        "Measures each photo as `lumarex correct` does and prints what it found as a JSON array, one object per "
+        "photo: the black level; for the four cast methods (nearest, box, adaptive, average) whether the photo "
+        "needs correcting and the channel gains; and for the photo as it is (index 0) and after each method's "
+        "cast removal (1..4): the white point, the lift strengths for the three brightness targets and the dark "
+        "percentiles 0.1 % .. 5 %. Levels are in the file's own bits (0..255 or 0..65535).");
+    sub->alias("analyze");
+    sub->add_option("PHOTO", inputs, "The photos to measure: JPEG, PNG or TIFF.")->option_text("...");
+    AddLimitOptions(*sub, limits, /*jobs=*/false);
+    return sub;
+}
+
+int AnalyseCommand::Run() {
+    if (inputs.empty()) {
+        std::fprintf(UserErr(), "lumarex analyse: no input files (see --help)\n");
         return 2;
     }
     SetFilterRecord(LxHeapHostRecord());
-    InstallStopHandler();
+    RouteDecoderMessages();
+    MemoryBudget budget(BudgetBytes(limits));
     int failed = 0;
-    std::vector<std::string> objects;
-    for (const std::string& in : args.positional) {
-        if (g_stopRequested) return 130;
+    std::vector<Json> photos;
+    for (const std::string& in : inputs) {
+        if (StopRequested()) break;
+        BudgetedPhoto photo(budget, limits);
         Picture pic;
-        std::string error, note;
-        if (!ReadPicture(in, /*want16=*/true, pic, error, note)) {
-            std::fprintf(stderr, "lumarex: %s: %s\n", in.c_str(), error.c_str());
+        std::string error, notes;
+        if (!photo.Read(in, Work::kAnalyseOnly, /*want16=*/true, pic, notes, error,
+                        [](float) { return StopRequested(); })) {
+            if (StopRequested()) break;
+            std::fprintf(UserErr(), "lumarex: %s: %s\n", in.c_str(), error.c_str());
             ++failed;
             continue;
         }
-        ImageDesc d = DescribeRgb(pic);
-        ImageBlob* blob = AllocImageBlob(&d);
-        ImageParam* param = blob ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
-        if (param == nullptr) {
-            std::fprintf(stderr, "lumarex: %s: not enough memory to analyse it\n", in.c_str());
-            ++failed;
+        const ImageDesc d = DescribeRgb(pic);
+        const BlobOwner blob(AllocImageBlob(&d));
+        const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
+        LxAnalysisRecord record;
+        if (LxReadAnalysisRecord(param.get(), &record) == 1) {
+            photos.push_back(Describe(in, pic.bits, record));
         } else {
-            objects.push_back(Json(in, pic.bits, *param));
-            FreeImageParam(param);
+            std::fprintf(UserErr(), "lumarex: %s: not enough memory to analyse it\n", in.c_str());
+            ++failed;
         }
-        if (blob) FreeImageBlob(blob);
     }
-    std::printf("[\n");
-    for (size_t i = 0; i < objects.size(); ++i) std::printf("%s%s\n", objects[i].c_str(), i + 1 < objects.size() ? "," : "");
-    std::printf("]\n");
+    Print(photos);
+    if (StopRequested()) {
+        std::fprintf(UserErr(), "lumarex: stopped after %zu of %zu photos; the JSON holds those finished\n",
+                     photos.size(), inputs.size());
+        return StopStatus();
+    }
     return failed == 0 ? 0 : 1;
 }
 

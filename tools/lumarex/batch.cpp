@@ -1,42 +1,56 @@
 // SPDX-License-Identifier: MIT
 #include "batch.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <csignal>
-#include <mutex>
-#include <thread>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
 
-#include "image_file.h"
+#include "console.h"
+#include "output_file.h"
+#include "stop.h"
 
 namespace lumarex_cli {
 namespace fs = std::filesystem;
-
-std::atomic<bool> g_stopRequested{false};
-
 namespace {
-extern "C" void OnStopSignal(int) {
-    g_stopRequested.store(true);
-    // A second Ctrl-C ends the program at once (temporaries are hidden files).
-    std::signal(SIGINT, SIG_DFL);
+
+// One spelling per file, whether it exists yet or not.
+std::string Canonical(const std::string& p) {
+    std::error_code ec;
+    fs::path c = fs::weakly_canonical(fs::absolute(p, ec), ec);
+    return (ec ? fs::path(p) : c).string();
 }
 
 bool SamePath(const std::string& a, const std::string& b) {
     std::error_code ec;
     if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
-    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+    return Canonical(a) == Canonical(b);
 }
+
+std::string FolderOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
 }  // namespace
 
-void InstallStopHandler() {
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+std::string OutputNameInFolder(const std::string& input, const std::string& folder) {
+    fs::path name = fs::path(input).filename();
+    if (!IsSupportedOutput(name.string())) name.replace_extension(".tif");
+    return (fs::path(folder) / name).string();
 }
 
-bool CheckOutputs(const std::vector<std::string>& inputs, OutputChoice& choice, std::string& error) {
+std::string ComparePathFor(const std::string& output) {
+    const fs::path o(output);
+    return (o.parent_path() / (o.stem().string() + "-compare.jpg")).string();
+}
+
+bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& choice, OutputPlan& plan,
+                 std::string& error) {
     if (inputs.empty()) {
         error = "no input files (see --help)";
         return false;
@@ -49,6 +63,7 @@ bool CheckOutputs(const std::vector<std::string>& inputs, OutputChoice& choice, 
         error = "say where the result goes: -o FILE, or -d FOLDER for several files";
         return false;
     }
+    std::error_code ec;
     if (!choice.output.empty()) {
         if (inputs.size() != 1) {
             error = "-o takes one input; use -d FOLDER for several";
@@ -58,30 +73,90 @@ bool CheckOutputs(const std::vector<std::string>& inputs, OutputChoice& choice, 
             error = choice.output + ": unsupported output format (use .png, .jpg or .tif)";
             return false;
         }
-    }
-    if (!choice.directory.empty()) {
-        std::error_code ec;
+        if (!fs::is_directory(FolderOf(choice.output), ec)) {
+            error = choice.output + ": the folder '" + FolderOf(choice.output) + "' does not exist";
+            return false;
+        }
+    } else {
         fs::create_directories(choice.directory, ec);
         if (!fs::is_directory(choice.directory, ec)) {
             error = choice.directory + ": cannot create the output folder";
             return false;
         }
     }
+
+    plan.outputs.clear();
+    plan.problems.assign(inputs.size(), std::string());
+    // Every file this run writes, with the input it comes from.
+    std::map<std::string, size_t> written;
+    auto claim = [&](const std::string& path, size_t i) {
+        const auto [at, fresh] = written.emplace(Canonical(path), i);
+        if (fresh) return true;
+        error = inputs[at->second] + " and " + inputs[i] + " would both be written to " + path +
+                "; correct them into different folders or one at a time";
+        return false;
+    };
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string out =
+            choice.output.empty() ? OutputNameInFolder(inputs[i], choice.directory) : choice.output;
+        plan.outputs.push_back(out);
+        if (!claim(out, i) || (choice.compare && !claim(ComparePathFor(out), i))) return false;
+        if (!choice.overwrite && SamePath(inputs[i], out))
+            plan.problems[i] = "the output would replace the input; choose another name or folder, or pass --overwrite";
+    }
+    // An output never lands on another input: that input might not be read yet.
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const auto at = written.find(Canonical(inputs[i]));
+        if (at != written.end() && at->second != i) {
+            error = inputs[at->second] + " would be written over the input " + inputs[i] +
+                    "; choose another folder";
+            return false;
+        }
+    }
     return true;
 }
 
-std::string OutputPathFor(const std::string& input, const OutputChoice& choice, std::string& error) {
-    std::string out = choice.output;
-    if (out.empty()) {
-        fs::path name = fs::path(input).filename();
-        if (!IsSupportedOutput(name.string())) name.replace_extension(".tif");
-        out = (fs::path(choice.directory) / name).string();
+uint64_t BudgetBytes(const SizeLimits& limits) {
+    const double gb = limits.maxMemoryGB > 0.0 ? limits.maxMemoryGB : DefaultMaxMemoryGB();
+    return uint64_t(gb * 1e9);
+}
+
+BudgetedPhoto::~BudgetedPhoto() {
+    if (held_ > 0) budget_.Release(held_);
+}
+
+bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Picture& pic, std::string& notes,
+                         std::string& error, const FileProgress& progress) {
+    PhotoReader reader;
+    if (!reader.Open(path, error)) return false;
+    // Sizes come from the header: nothing is allocated for pixels before
+    // they pass.
+    const int64_t pixels = int64_t(reader.Width()) * reader.Height();
+    const double megapixels = double(pixels) / 1e6;
+    char mp[32];
+    std::snprintf(mp, sizeof mp, "%.1f", megapixels);
+    const std::string size = std::to_string(reader.Width()) + "x" + std::to_string(reader.Height());
+    if (megapixels > limits_.maxMegapixels) {
+        char lim[32];
+        std::snprintf(lim, sizeof lim, "%g", limits_.maxMegapixels);
+        error = "too large: " + size + " is " + mp + " megapixels, over the limit of " + lim +
+                " (--max-megapixels raises it)";
+        return false;
     }
-    if (!choice.overwrite && SamePath(input, out)) {
-        error = "the output would replace the input; choose another name or folder, or pass --overwrite";
-        return {};
+    const uint64_t need = EstimatedBytes(work, pixels, reader.Channels(), want16 && reader.Deep() ? 16 : 8);
+    if (!budget_.Acquire(need, [] { return StopRequested(); })) {
+        error = StopRequested() ? "stopped"
+                                : "too large: " + size + " needs about " + GigabytesText(need) +
+                                      " of memory, over the budget of " + GigabytesText(budget_.Total()) +
+                                      " (--max-memory raises it)";
+        return false;
     }
-    return out;
+    held_ = need;
+    if (!reader.Read(want16, pic, notes, error, [&](float done) { return progress(done); })) {
+        if (StopRequested()) error = "stopped";
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -95,14 +170,14 @@ public:
     void Show(const std::string& text) {
         if (!on_) return;
         std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(stderr, "\r\033[K%s", text.c_str());
-        std::fflush(stderr);
+        std::fprintf(UserErr(), "\r\033[K%s", text.c_str());
+        std::fflush(UserErr());
     }
     void Clear() { Show(""); }
     // Prints a whole line to `to` without tearing the progress line.
     void Line(std::FILE* to, const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (on_) std::fprintf(stderr, "\r\033[K");
+        if (on_) std::fprintf(UserErr(), "\r\033[K");
         std::fprintf(to, "%s\n", text.c_str());
         std::fflush(to);
     }
@@ -125,68 +200,84 @@ std::string Counter(size_t a, size_t b, const std::string& rest) {
     return s;
 }
 
-class BarProgress : public FileProgress {
-public:
-    BarProgress(Terminal& t, bool draw, size_t index, std::string name)
-        : t_(t), draw_(draw), index_(index), name_(std::move(name)) {}
-    bool Report(int step, int total) const override {
-        if (draw_ && total > 0) {
-            constexpr int kWidth = 24;
-            const int filled = std::clamp(step * kWidth / total, 0, kWidth);
-            std::string line = Counter(index_ + 1, t_.total(), "] ");
-            line += name_;
-            line += " [";
-            line.append(size_t(filled), '#');
-            line.append(size_t(kWidth - filled), '-');
-            line += ']';
-            t_.Show(line);
-        }
-        return g_stopRequested.load();
-    }
+std::string Bar(float done) {
+    constexpr int kWidth = 24;
+    const int filled = std::clamp(int(done * kWidth), 0, kWidth);
+    std::string bar(1, '[');
+    bar.append(size_t(filled), '#');
+    bar.append(size_t(kWidth - filled), '-');
+    bar += ']';
+    return bar;
+}
 
-private:
-    Terminal& t_;
-    bool draw_;
-    size_t index_;
-    std::string name_;
-};
+// Shares of a file's work shown by the bar: reading, correcting, writing.
+constexpr float kReadShare = 0.2f, kCorrectShare = 0.6f;
 
 }  // namespace
 
-bool WriteResult(const std::string& out, const Picture& before, const Picture& after, const OutputChoice& choice,
-                 std::string& error) {
-    if (g_stopRequested) return false;
-    if (!WritePicture(out, after, choice.quality, error)) return false;
-    if (!choice.compare) return true;
-    const fs::path o(out);
-    const std::string cmp = (o.parent_path() / (o.stem().string() + "-compare.jpg")).string();
-    return WriteSideBySide(cmp, before, after, 2400, error);
-}
-
-int RunBatch(const std::vector<std::string>& inputs, const OutputChoice& choice, const FileJob& one) {
-    Terminal term(!choice.quiet && ::isatty(STDERR_FILENO), inputs.size());
+int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, const OutputChoice& choice,
+             const CorrectionJob& job) {
+    Terminal term(!choice.quiet && UserErrIsTerminal(), inputs.size());
     const size_t jobs = std::min<size_t>(size_t(std::max(choice.jobs, 1)), inputs.size());
+    MemoryBudget budget(BudgetBytes(choice.limits));
     std::atomic<size_t> next{0}, done{0};
     std::atomic<int> failed{0};
+    std::mutex finishedMutex;
+    std::vector<std::string> finished;
+
+    auto one = [&](size_t i, const FileProgress& bar, std::string& error, std::string& summary) {
+        if (!plan.problems[i].empty()) {
+            error = plan.problems[i];
+            return false;
+        }
+        const std::string& out = plan.outputs[i];
+        auto part = [&](float from, float share) {
+            return [&bar, from, share](float d) { return bar(from + share * std::clamp(d, 0.0f, 1.0f)); };
+        };
+        BudgetedPhoto photo(budget, choice.limits);
+        Picture pic, before;
+        std::string notes;
+        if (!photo.Read(inputs[i], job.work, job.want16, pic, notes, error, part(0.0f, kReadShare))) return false;
+        if (!job.correct(pic, choice.compare ? &before : nullptr, summary, error, part(kReadShare, kCorrectShare)))
+            return false;
+        if (StopRequested()) {
+            error = "stopped";
+            return false;
+        }
+        if (!WritePicture(out, pic, choice.quality, notes, error, part(kReadShare + kCorrectShare, 1.0f - kReadShare - kCorrectShare)))
+            return false;
+        if (choice.compare && !WriteSideBySide(ComparePathFor(out), before, pic, 2400, error)) {
+            // The photo itself is in place: a stop now only skips the picture.
+            if (!StopRequested()) return false;
+            AddNote(notes, "stopped before the before/after picture");
+        }
+        if (!notes.empty()) summary += " (" + notes + ")";
+        return true;
+    };
 
     auto worker = [&] {
-        for (size_t i; !g_stopRequested && (i = next.fetch_add(1)) < inputs.size();) {
+        for (size_t i; !StopRequested() && (i = next.fetch_add(1)) < inputs.size();) {
             const std::string& in = inputs[i];
             if (jobs == 1) term.Show(Counter(i + 1, inputs.size(), "] ") + in);
+            const FileProgress bar = [&, i](float d) {
+                if (jobs == 1) term.Show(Counter(i + 1, inputs.size(), "] ") + in + " " + Bar(d));
+                return StopRequested();
+            };
             std::string error, summary;
-            const BarProgress progress(term, jobs == 1, i, in);
-            const std::string out = OutputPathFor(in, choice, error);
-            const bool ok = !out.empty() && one(in, out, error, summary, progress);
-            if (g_stopRequested) break;
+            const bool ok = one(i, bar, error, summary);
             ++done;
+            if (ok) {
+                std::lock_guard<std::mutex> lock(finishedMutex);
+                finished.push_back(in + " -> " + plan.outputs[i]);
+            }
+            if (!ok && StopRequested()) break;  // stopped in the middle: not a failure of the file
             if (!ok) {
                 ++failed;
-                term.Line(stderr, "lumarex: " + in + ": " + error);
+                term.Line(UserErr(), "lumarex: " + in + ": " + error);
             } else if (!choice.quiet) {
-                term.Line(stdout, in + " -> " + out + (summary.empty() ? "" : "  " + summary));
+                term.Line(stdout, in + " -> " + plan.outputs[i] + (summary.empty() ? "" : "  " + summary));
             }
-            if (jobs > 1)
-                term.Show(Counter(done.load(), inputs.size(), " done]"));
+            if (jobs > 1) term.Show(Counter(done.load(), inputs.size(), " done]"));
         }
     };
     std::vector<std::thread> pool;
@@ -195,10 +286,18 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputChoice& choice,
     for (auto& t : pool) t.join();
     term.Clear();
 
-    if (g_stopRequested) {
+    if (StopRequested()) {
         RemovePendingTemporaries();
-        std::fprintf(stderr, "lumarex: stopped; no partial output was left\n");
-        return 130;
+        std::FILE* err = UserErr();
+        std::fprintf(err, "lumarex: stopped; no partial output was left\n");
+        if (finished.empty()) {
+            std::fprintf(err, "lumarex: no photo was finished before the stop\n");
+        } else {
+            std::fprintf(err, "lumarex: finished before the stop (%zu of %zu):\n", finished.size(), inputs.size());
+            for (const std::string& f : finished) std::fprintf(err, "  %s\n", f.c_str());
+        }
+        std::fflush(err);
+        return StopStatus();
     }
     return failed == 0 ? 0 : 1;
 }

@@ -1,62 +1,100 @@
 // SPDX-License-Identifier: MIT
-// What every correcting subcommand shares: where each output goes, the
-// progress line on a terminal, one error line per failed file, and the stop
-// on Ctrl-C.
+// What every subcommand that reads photos shares: where each output goes
+// (checked for collisions before any work), the size limits, the progress
+// line on a terminal, one line per file, and the stop.
 #pragma once
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "image_file.h"
+#include "memory_budget.h"
+
 namespace lumarex_cli {
 
-struct Picture;
+// Limits on what a file may cost, checked from its header.
+struct SizeLimits {
+    double maxMegapixels = kDefaultMaxMegapixels;
+    double maxMemoryGB = 0.0;  // 0: DefaultMaxMemoryGB()
+};
 
 struct OutputChoice {
     std::string output;     // -o FILE (one input only)
     std::string directory;  // -d DIR
-    bool overwrite = false; // may replace an input file
+    bool overwrite = false; // may replace its own input file
     bool compare = false;   // also write NAME-compare.jpg beside the output
     bool quiet = false;
     int quality = 95;       // JPEG quality
     int jobs = 1;           // photos corrected at the same time
+    SizeLimits limits;
 };
 
-// Handed to each file's work: reports its progress (step of total) and
-// tells whether to stop (Ctrl-C). Thread-safe.
-class FileProgress {
+// The output of each input, decided before any work.
+struct OutputPlan {
+    std::vector<std::string> outputs;   // one per input
+    std::vector<std::string> problems;  // per input: why it cannot be served (empty when it can)
+};
+
+// The output name of `input` in -d FOLDER: its own name; a format that
+// cannot be written (.bmp, .gif, ...) becomes .tif.
+std::string OutputNameInFolder(const std::string& input, const std::string& folder);
+
+// NAME-compare.jpg beside `output`.
+std::string ComparePathFor(const std::string& output);
+
+// Checks the arguments and plans every output: -o with one input and an
+// existing folder, -d being a folder (created when missing), supported
+// output extensions, and no two outputs (or before/after pictures) landing
+// on one file or on another input. On a problem that concerns the whole
+// command returns false with `error` (a usage error); an output that would
+// replace its own input without --overwrite is a problem of that file only.
+bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& choice, OutputPlan& plan,
+                 std::string& error);
+
+// Reports the share of one file's work done (0..1); returns true when the
+// work should stop now. Thread-safe.
+using FileProgress = std::function<bool(float done)>;
+
+// A photo opened, checked against the limits and read within the memory
+// budget; holds its share of the budget until destroyed.
+class BudgetedPhoto {
 public:
-    virtual ~FileProgress() = default;
-    // Returns true when the work should stop now.
-    virtual bool Report(int step, int total) const = 0;
+    BudgetedPhoto(MemoryBudget& budget, const SizeLimits& limits) : budget_(budget), limits_(limits) {}
+    ~BudgetedPhoto();
+    // Opens and reads `path` for `work` at `want16`; progress 0..1 of the
+    // reading.
+    bool Read(const std::string& path, Work work, bool want16, Picture& pic, std::string& notes, std::string& error,
+              const FileProgress& progress);
+
+private:
+    MemoryBudget& budget_;
+    const SizeLimits& limits_;
+    uint64_t held_ = 0;
 };
 
-// Set by SIGINT/SIGTERM; the commands stop at the next safe point and leave
-// no partial output.
-extern std::atomic<bool> g_stopRequested;
-void InstallStopHandler();
+// The memory budget of a run.
+uint64_t BudgetBytes(const SizeLimits& limits);
 
-// Decides the output path of `input` (empty + error when it cannot be
-// served, e.g. it would replace the input without --overwrite).
-std::string OutputPathFor(const std::string& input, const OutputChoice& choice, std::string& error);
+// What a command does to a photo that was read: corrects `pic` (which then
+// holds the result to write) and fills `before` for --compare when asked;
+// progress 0..1 of the correction.
+struct CorrectionJob {
+    Work work;
+    bool want16;
+    std::function<bool(Picture& pic, Picture* before, std::string& summary, std::string& error,
+                       const FileProgress& progress)>
+        correct;
+};
 
-// Checks the input/output arguments before any work: -o with one input,
-// -d being a folder (created when missing), supported output extensions.
-bool CheckOutputs(const std::vector<std::string>& inputs, OutputChoice& choice, std::string& error);
-
-using FileJob = std::function<bool(const std::string& in, const std::string& out, std::string& error,
-                                   std::string& summary, const FileProgress& progress)>;
-
-// Runs `one` for each input, `choice.jobs` at a time on worker threads,
-// printing a progress line on a terminal, one line per corrected file on
-// stdout and one line per failure on stderr ("lumarex: FILE: problem").
-// Returns the process exit status: 0 when every file succeeded, 1 when some
-// failed, 130 when stopped.
-int RunBatch(const std::vector<std::string>& inputs, const OutputChoice& choice, const FileJob& one);
-
-// Writes `after` to `out` and, when asked, NAME-compare.jpg beside it.
-bool WriteResult(const std::string& out, const Picture& before, const Picture& after,
-                 const OutputChoice& choice, std::string& error);
+// Corrects every input into its planned output, `choice.jobs` at a time on
+// worker threads, within the memory budget; prints a progress line on a
+// terminal, one line per corrected file on stdout and one per failure on
+// the real stderr ("lumarex: FILE: problem"). After a stop it removes every
+// temporary and lists the files that were finished. Returns the exit
+// status: 0 all corrected, 1 some file failed, 128 + signal when stopped.
+int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, const OutputChoice& choice,
+             const CorrectionJob& job);
 
 }  // namespace lumarex_cli

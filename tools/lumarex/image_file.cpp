@@ -1,23 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "image_file.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
-#include <mutex>
-#include <set>
 #include <system_error>
+
+#include "output_file.h"
 
 namespace lumarex_cli {
 namespace fs = std::filesystem;
 namespace {
-
-std::mutex g_pendingMutex;
-std::set<std::string> g_pending;  // temporary files being written
 
 std::string Lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -34,7 +27,42 @@ std::string OneLine(std::string s) {
     return s.empty() ? std::string("unknown error") : s;
 }
 
+// OIIO's progress callbacks return true to stop.
+bool OnOiioProgress(void* context, float done) { return (*static_cast<const Progress*>(context))(done); }
+
+// Associated (premultiplied) colour to unassociated, rounded; colour under
+// alpha 0 is 0 in the file and stays 0.
+void Unpremultiply(std::vector<uint16_t>& px, size_t pixels, int channels) {
+    for (size_t i = 0; i < pixels; ++i) {
+        uint16_t* p = &px[i * size_t(channels)];
+        const uint32_t a = p[channels - 1];
+        if (a == 0) continue;
+        for (int c = 0; c < channels - 1; ++c) p[c] = uint16_t(std::min<uint32_t>(65535u, (p[c] * 65535u + a / 2) / a));
+    }
+}
+
+void EraseProfile(OIIO::ImageSpec& spec) {
+    auto& a = spec.extra_attribs;
+    a.erase(std::remove_if(a.begin(), a.end(),
+                           [](const OIIO::ParamValue& p) {
+                               const std::string n = p.name().string();
+                               return n == "ICCProfile" || n.rfind("ICCProfile:", 0) == 0;
+                           }),
+            a.end());
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
 }  // namespace
+
+void AddNote(std::string& notes, const std::string& note) {
+    if (note.empty()) return;
+    if (!notes.empty()) notes += ", ";
+    notes += note;
+}
 
 bool IsSupportedOutput(const std::string& path) {
     const std::string e = Extension(path);
@@ -48,7 +76,45 @@ ImageDesc DescribeRgb(Picture& pic) {
                      base, base + bytes, base + 2 * bytes};
 }
 
-bool ReadPicture(const std::string& path, bool want16, Picture& out, std::string& error, std::string& note) {
+std::vector<uint16_t> Upright(const std::vector<uint16_t>& stored, int& width, int& height, int channels,
+                              int orientation) {
+    const int w = width, h = height;
+    const bool swap = orientation >= 5 && orientation <= 8;
+    const int ow = swap ? h : w, oh = swap ? w : h;
+    std::vector<uint16_t> out(stored.size());
+    for (int y = 0; y < oh; ++y)
+        for (int x = 0; x < ow; ++x) {
+            // The stored pixel shown at (x, y). Orientation 6: the stored
+            // first row is the displayed right column (turn 90 degrees
+            // clockwise to view); 8: the left column; 5 and 7 are those,
+            // mirrored; 2, 3, 4 mirror or turn 180 degrees.
+            int sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = w - 1 - x; break;
+            case 3: sx = w - 1 - x, sy = h - 1 - y; break;
+            case 4: sy = h - 1 - y; break;
+            case 5: sx = y, sy = x; break;
+            case 6: sx = y, sy = h - 1 - x; break;
+            case 7: sx = w - 1 - y, sy = h - 1 - x; break;
+            case 8: sx = w - 1 - y, sy = x; break;
+            default: break;
+            }
+            std::copy_n(&stored[(size_t(sy) * w + sx) * channels], channels, &out[(size_t(y) * ow + x) * channels]);
+        }
+    width = ow;
+    height = oh;
+    return out;
+}
+
+std::string ProfileColourSpace(const OIIO::ImageSpec& spec) {
+    const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
+    if (icc == nullptr || icc->type().size() < 20) return {};
+    // Bytes 16..19 of the 128-byte header: the data colour space signature.
+    const auto* bytes = static_cast<const char*>(icc->data());
+    return std::string(bytes + 16, 4);
+}
+
+bool PhotoReader::Open(const std::string& path, std::string& error) {
     std::error_code ec;
     if (!fs::exists(path, ec)) {
         error = "no such file";
@@ -58,49 +124,84 @@ bool ReadPicture(const std::string& path, bool want16, Picture& out, std::string
         error = "is a folder, not an image file";
         return false;
     }
-    auto in = OIIO::ImageInput::open(path);
-    if (!in) {
+    // Colour unpremultiplied, as the opaque photo would be.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    in_ = OIIO::ImageInput::open(path, &config);
+    if (!in_) {
         error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
         return false;
     }
-    const OIIO::ImageSpec& spec = in->spec();
+    const OIIO::ImageSpec& spec = in_->spec();
     const int nc = spec.nchannels;
-    const int alphaIndex = spec.alpha_channel >= 0 ? spec.alpha_channel : (nc == 2 || nc == 4 ? nc - 1 : -1);
-    const int colour = nc - (alphaIndex >= 0 ? 1 : 0);
-    if (!(colour == 1 || colour == 3) || (alphaIndex >= 0 && alphaIndex != nc - 1)) {
+    alphaIndex_ = spec.alpha_channel >= 0 ? spec.alpha_channel : (nc == 2 || nc == 4 ? nc - 1 : -1);
+    const int colour = nc - (alphaIndex_ >= 0 ? 1 : 0);
+    if (!(colour == 1 || colour == 3) || (alphaIndex_ >= 0 && alphaIndex_ != nc - 1)) {
         error = "unsupported: " + std::to_string(nc) + " channels (RGB or grey, with or without alpha, are supported)";
         return false;
     }
-    if (spec.width <= 0 || spec.height <= 0 || int64_t(spec.width) * spec.height > (int64_t(1) << 31) / 8) {
+    if (spec.width <= 0 || spec.height <= 0) {
         error = "unsupported size " + std::to_string(spec.width) + "x" + std::to_string(spec.height);
         return false;
     }
-    const bool isFloat = spec.format.is_floating_point();
-    out = Picture{};
-    out.width = spec.width;
-    out.height = spec.height;
-    const int fileBits = int(spec.format.size()) * 8;
-    out.grey = colour == 1;
-    out.hasAlpha = alphaIndex >= 0;
-    out.spec = spec;
-    out.bits = (want16 && fileBits > 8) ? 16 : 8;
-    if (!want16 && fileBits > 8) note = "16-bit samples reduced to 8 bits";
-    if (isFloat) note = "floating-point samples clipped to 0..1";
+    width_ = spec.width;
+    height_ = spec.height;
+    channels_ = nc;
+    deep_ = spec.format.size() > 1;
+    return true;
+}
 
-    const size_t n = size_t(out.width) * out.height;
+bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
+    const OIIO::ImageSpec& spec = in_->spec();
+    const int nc = channels_;
+    out = Picture{};
+    out.width = width_;
+    out.height = height_;
+    out.grey = nc - (alphaIndex_ >= 0 ? 1 : 0) == 1;
+    out.hasAlpha = alphaIndex_ >= 0;
+    out.spec = spec;
+    out.bits = (want16 && deep_) ? 16 : 8;
+    if (!want16 && deep_) AddNote(notes, "16-bit samples reduced to 8 bits");
+    if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
+
+    size_t n = size_t(out.width) * out.height;
     std::vector<uint16_t> all(n * nc);
-    if (!in->read_image(0, 0, 0, nc, OIIO::TypeDesc::UINT16, all.data()) || in->has_error()) {
-        error = "corrupt or truncated image data (" + OneLine(in->geterror()) + ")";
+    const bool ok = in_->read_image(0, 0, 0, nc, OIIO::TypeDesc::UINT16, all.data(), OIIO::AutoStride,
+                                    OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,
+                                    const_cast<Progress*>(&progress));
+    if (!ok || in_->has_error()) {
+        error = "corrupt or truncated image data (" + OneLine(in_->geterror()) + ")";
         return false;
     }
-    in->close();
+    in_->close();
+    // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
+    // names the alpha channel and does not mark it unassociated).
+    if (out.hasAlpha && spec.alpha_channel >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
+        Unpremultiply(all, n, nc);
+
+    const int orientation = spec.get_int_attribute("Orientation", 1);
+    if (orientation >= 2 && orientation <= 8) {
+        all = Upright(all, out.width, out.height, nc, orientation);
+        out.spec.attribute("Orientation", 1);
+        AddNote(notes, "turned upright from EXIF orientation " + std::to_string(orientation));
+    }
+
+    const std::string space = ProfileColourSpace(spec), written = out.grey ? "GRAY" : "RGB ";
+    if (!space.empty() && space != written) {
+        EraseProfile(out.spec);
+        AddNote(notes, "dropped its " + Trimmed(space) + " colour profile, which does not describe the " +
+                           (out.grey ? "grey" : "RGB") + " pixels written");
+    }
+    out.spec.erase_attribute("jpeg:ColorSpace");
 
     std::vector<uint16_t> rgb(n * 3);
+    if (out.hasAlpha) out.alpha.resize(n);
     for (size_t i = 0; i < n; ++i) {
         const uint16_t* p = &all[i * nc];
         for (int c = 0; c < 3; ++c) rgb[i * 3 + c] = out.grey ? p[0] : p[c];
-        if (out.hasAlpha) out.alpha.push_back(p[nc - 1]);
+        if (out.hasAlpha) out.alpha[i] = p[nc - 1];
     }
+    all = std::vector<uint16_t>();
     if (out.bits == 16) {
         out.rgb16 = std::move(rgb);
     } else {
@@ -114,9 +215,9 @@ bool ReadPicture(const std::string& path, bool want16, Picture& out, std::string
 namespace {
 
 // Interleaved output samples in the file's channel layout, 16-bit scale.
-std::vector<uint16_t> FileSamples(const Picture& pic, int& nc) {
+std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     const size_t n = size_t(pic.width) * pic.height;
-    nc = (pic.grey ? 1 : 3) + (pic.hasAlpha ? 1 : 0);
+    nc = (pic.grey ? 1 : 3) + (withAlpha ? 1 : 0);
     std::vector<uint16_t> s(n * nc);
     for (size_t i = 0; i < n; ++i) {
         uint16_t rgb[3];
@@ -129,32 +230,25 @@ std::vector<uint16_t> FileSamples(const Picture& pic, int& nc) {
         } else {
             q[0] = rgb[0], q[1] = rgb[1], q[2] = rgb[2];
         }
-        if (pic.hasAlpha) q[nc - 1] = pic.alpha[i];
+        if (withAlpha) q[nc - 1] = pic.alpha[i];
     }
     return s;
 }
 
-std::string TemporaryPath(const std::string& path) {
-    const fs::path p(path);
-    std::string name(1, '.');  // hidden while it is being written
-    name += p.stem().string();
-    name += ".lumarex-";
-    name += std::to_string(::getpid());
-    name += p.extension().string();
-    return (p.parent_path() / name).string();
-}
-
 }  // namespace
 
-bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, std::string& error) {
+bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, std::string& notes,
+                  std::string& error, const Progress& progress) {
     if (!IsSupportedOutput(path)) {
         error = "unsupported output format '" + Extension(path) + "' (use .png, .jpg or .tif)";
         return false;
     }
     const std::string ext = Extension(path);
     const bool jpeg = ext == ".jpg" || ext == ".jpeg";
+    const bool withAlpha = pic.hasAlpha && !jpeg;
+    if (pic.hasAlpha && jpeg) AddNote(notes, "transparency dropped, JPEG has none");
     int nc = 0;
-    const std::vector<uint16_t> samples = FileSamples(pic, nc);
+    const std::vector<uint16_t> samples = FileSamples(pic, withAlpha, nc);
 
     OIIO::ImageSpec spec = pic.spec;  // keeps EXIF, ICC profile and the rest
     spec.width = spec.full_width = pic.width;
@@ -166,46 +260,41 @@ bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, 
     spec.channelnames.clear();
     if (pic.grey) spec.channelnames.push_back("Y");
     else spec.channelnames = {"R", "G", "B"};
-    if (pic.hasAlpha) spec.channelnames.push_back("A");
-    spec.alpha_channel = pic.hasAlpha ? nc - 1 : -1;
+    if (withAlpha) spec.channelnames.push_back("A");
+    spec.alpha_channel = withAlpha ? nc - 1 : -1;
+    // The alpha channel is written as it came, the colour not divided by it.
+    spec.erase_attribute("oiio:UnassociatedAlpha");
+    if (withAlpha) spec.attribute("oiio:UnassociatedAlpha", 1);
     // JPEG stores 8 bits; PNG and TIFF keep the picture's depth.
     spec.set_format(pic.bits == 16 && !jpeg ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
     spec.erase_attribute("oiio:BitsPerSample");
     spec.erase_attribute("Compression");
     spec.erase_attribute("jpeg:subsampling");
     spec.erase_attribute("tiff:RowsPerStrip");
+    if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
+    if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
     if (jpeg) spec.attribute("Compression", "jpeg:" + std::to_string(std::clamp(jpegQuality, 1, 100)));
     else if (ext != ".png") spec.attribute("Compression", "zip");
 
-    const std::string tmp = TemporaryPath(path);
-    {
-        std::lock_guard<std::mutex> lock(g_pendingMutex);
-        g_pending.insert(tmp);
-    }
-    auto forget = [&] {
-        std::lock_guard<std::mutex> lock(g_pendingMutex);
-        g_pending.erase(tmp);
-    };
-    std::error_code ec;
-    auto o = OIIO::ImageOutput::create(tmp);
-    bool ok = o && o->open(tmp, spec) && o->write_image(OIIO::TypeDesc::UINT16, samples.data()) && o->close();
+    std::unique_ptr<OutputFile> file = OutputFile::Create(path, error);
+    if (!file) return false;
+    auto o = OIIO::ImageOutput::create(ext.substr(1));
+    const bool ok = o && o->open(file->WritePath(), spec) &&
+                    o->write_image(OIIO::TypeDesc::UINT16, samples.data(), OIIO::AutoStride, OIIO::AutoStride,
+                                   OIIO::AutoStride, &OnOiioProgress, const_cast<Progress*>(&progress)) &&
+                    o->close();
     if (!ok) {
-        error = "cannot write: " + OneLine(o ? o->geterror() : OIIO::geterror());
-        o.reset();
-        fs::remove(tmp, ec);
-        forget();
+        error = "cannot write " + path + ": " + OneLine(o ? o->geterror() : OIIO::geterror());
         return false;
     }
     o.reset();
-    fs::rename(tmp, path, ec);
-    if (ec) {
-        error = "cannot write: " + ec.message();
-        fs::remove(tmp, ec);
-        forget();
+    // Stopped while writing: the file is complete, but the stop was asked
+    // for before it was in place, so it is not put there.
+    if (progress(1.0f)) {
+        error = "stopped";
         return false;
     }
-    forget();
-    return true;
+    return file->Commit(error);
 }
 
 bool WriteSideBySide(const std::string& path, const Picture& before, const Picture& after, int maxWidth,
@@ -219,6 +308,9 @@ bool WriteSideBySide(const std::string& path, const Picture& before, const Pictu
     pic.height = h;
     pic.bits = 8;
     pic.rgb8.assign(size_t(pic.width) * h * 3, 255);
+    // The colours are the photo's: keep its RGB profile, nothing else.
+    if (const OIIO::ParamValue* icc = after.spec.find_attribute("ICCProfile"); icc && ProfileColourSpace(after.spec) == "RGB ")
+        pic.spec.attribute("ICCProfile", icc->type(), icc->data());
     auto sample = [](const Picture& p, size_t i) -> uint32_t {
         return p.bits == 16 ? uint32_t(p.rgb16[i]) : uint32_t(p.rgb8[i]) * 257u;
     };
@@ -236,14 +328,8 @@ bool WriteSideBySide(const std::string& path, const Picture& before, const Pictu
                     pic.rgb8[(size_t(y) * pic.width + x0 + x) * 3 + c] = uint8_t((v16 * 255 + 32767) / 65535);
                 }
     }
-    return WritePicture(path, pic, 90, error);
-}
-
-void RemovePendingTemporaries() {
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    std::error_code ec;
-    for (const auto& p : g_pending) fs::remove(p, ec);
-    g_pending.clear();
+    std::string notes;
+    return WritePicture(path, pic, 90, notes, error, [](float) { return false; });
 }
 
 }  // namespace lumarex_cli

@@ -1,13 +1,26 @@
 // SPDX-License-Identifier: MIT
 // Reading and writing photographs for the lumarex command: PNG, JPEG and TIFF
 // through OpenImageIO, metadata (EXIF, ICC profile) carried from input to
-// output, and outputs written through a temporary file that is renamed into
-// place, so that a failure never leaves a half-written file.
+// output, outputs written through output_file.h.
+//
+// What a picture looks like to the correction:
+// - Upright: a photo stored rotated or mirrored with an EXIF orientation is
+//   turned as it is displayed, and written upright with orientation 1, so
+//   every output format (PNG too) and the before/after picture display as
+//   the input did, and regions are given as displayed.
+// - Colour without alpha: colour is read unpremultiplied (as the opaque photo
+//   would be) and corrected on its own; alpha is carried aside untouched and
+//   written back unpremultiplied. Colour under fully transparent pixels is
+//   corrected like any other, not lost.
+// - A colour profile that no longer describes the written pixels (a CMYK
+//   profile on a CMYK JPEG decoded to RGB) is dropped, with a note.
 #pragma once
 
 #include <OpenImageIO/imageio.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,34 +38,68 @@ struct Picture {
     std::vector<uint16_t> rgb16;   // width * height * 3, when bits == 16
     bool grey = false;             // the file had one colour channel
     bool hasAlpha = false;         // an alpha channel is kept aside, untouched
-    std::vector<uint16_t> alpha;   // width * height, 16-bit scale (0..65535)
-    OIIO::ImageSpec spec;          // the input's description and metadata
+    std::vector<uint16_t> alpha;   // width * height, unassociated, 16-bit scale (0..65535)
+    OIIO::ImageSpec spec;          // metadata to write back
 };
 
 // The library's description of the picture's interleaved RGB samples
 // (8 or 16-bit by pic.bits); it points into `pic`.
 ImageDesc DescribeRgb(Picture& pic);
 
-// Reads `path`. On failure returns false and sets `error` to a short reason
-// ("no such file", "not an image file: ...", "unsupported: 2 colour
-// channels", ...). `want16` keeps 16-bit files at 16 bits; otherwise they
-// are reduced to 8 bits with rounding and `note` says so.
-bool ReadPicture(const std::string& path, bool want16, Picture& out, std::string& error, std::string& note);
+// Called with the share done, 0..1; returns true to stop.
+using Progress = std::function<bool(float done)>;
+
+// An input file opened and its header read, before any pixel memory is
+// taken: the caller checks the size against its limits, then reads.
+class PhotoReader {
+public:
+    // Opens `path`. On failure returns false and sets `error` to a short
+    // reason ("no such file", "not a readable image file (...)",
+    // "unsupported: 2 channels ...").
+    bool Open(const std::string& path, std::string& error);
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int Channels() const { return channels_; }
+    bool Deep() const { return deep_; }  // more than 8 bits per sample
+
+    // Reads the pixels. `want16` keeps deep files at 16 bits; otherwise they
+    // are reduced to 8 bits with rounding. `notes` gets what was done on the
+    // way, ", "-separated ("16-bit samples reduced to 8 bits", "turned
+    // upright (EXIF orientation 6)", ...).
+    bool Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
+
+private:
+    std::unique_ptr<OIIO::ImageInput> in_;
+    int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
+    bool deep_ = false;
+};
+
+// Turns interleaved samples (`channels` per pixel) stored with EXIF
+// `orientation` 1..8 upright; width and height become the displayed ones.
+std::vector<uint16_t> Upright(const std::vector<uint16_t>& stored, int& width, int& height, int channels,
+                              int orientation);
+
+// The colour space named in an ICC profile's header ("RGB ", "GRAY",
+// "CMYK"), empty when the profile is too short to say.
+std::string ProfileColourSpace(const OIIO::ImageSpec& spec);
 
 // Output formats by file name extension.
 bool IsSupportedOutput(const std::string& path);
 
-// Writes `pic` to `path` in the format its extension names, at pic.bits,
-// with the input's metadata. The data goes to a temporary file in the same
-// folder that is renamed over `path` only when complete. `jpegQuality` 1..100.
-bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, std::string& error);
+// Writes `pic` to `path` in the format its extension names, at pic.bits
+// (JPEG: 8), with its metadata, through a temporary file renamed into place.
+// `notes` gets what could not be kept (alpha in a JPEG). `jpegQuality`
+// 1..100.
+bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, std::string& notes,
+                  std::string& error, const Progress& progress);
 
 // Puts `before` and `after` (same size and depth) side by side with a thin
-// gap, scaled down so the result is at most `maxWidth` wide, and writes it.
+// gap, scaled down so the result is at most `maxWidth` wide, and writes it
+// as a JPEG with after's colour profile.
 bool WriteSideBySide(const std::string& path, const Picture& before, const Picture& after, int maxWidth,
                      std::string& error);
 
-// Removes temporary files still being written (for a stop on Ctrl-C).
-void RemovePendingTemporaries();
+// Appends `note` to a ", "-separated list.
+void AddNote(std::string& notes, const std::string& note);
 
 }  // namespace lumarex_cli

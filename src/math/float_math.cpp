@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: MIT
+#include "math/float_math.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "math/double_double.h"
+
+namespace lx::math {
+namespace {
+
+using dd::Add;
+using dd::DD;
+using dd::Div;
+using dd::Mul;
+using dd::Neg;
+using dd::TwoProd;
+using dd::TwoSum;
+
+constexpr DD kLn2{0x1.62e42fefa39efp-1, 0x1.abc9e3b39803fp-56};
+constexpr DD kLn10{0x1.26bb1bbb55516p+1, -0x1.f48ad494ea3e9p-53};
+// ln 2 / 128 in three parts. The first has 42 significant bits, so k times it
+// is exact for |k| < 2^11; the three together carry about 160 bits.
+constexpr double kLn2By128A = 0x1.62e42fefa38p-8;
+constexpr double kLn2By128B = 0x1.ef35793c7673p-52;
+constexpr double kLn2By128C = 0x1.f97b57a079a19p-110;
+// pi / 2 likewise; the first part has 33 bits: k times it is exact for
+// |k| < 2^20.
+constexpr double kHalfPiA = 0x1.921fb544p+0;
+constexpr double kHalfPiB = 0x1.0b4611a626331p-34;
+constexpr double kHalfPiC = 0x1.1701b839a252p-88;
+
+constexpr double kInvLn2Times128 = 184.6649652337873;  // 128 / ln 2, only to pick k
+constexpr double kTwoByPi = 0.6366197723675814;        // 2 / pi, only to pick k
+
+// ---- tables, computed by the compiler ---------------------------------------
+
+// For the nodes c = 0.75 + j / 128, j = 0..96: the inverse 1/c rounded to a
+// multiple of 2^-8, and -ln of that inverse, by -ln v = -2 atanh(s),
+// s = (v - 1) / (v + 1), |s| <= 0.2: 30 terms leave less than 2^-130.
+struct LogNodes {
+    double inverse[97];
+    DD minusLogInverse[97];
+};
+constexpr LogNodes MakeLogNodes() {
+    LogNodes t{};
+    for (int j = 0; j < 97; ++j) {
+        const double c = 0.75 + j / 128.0;
+        const double v = double(int(256.0 / c + 0.5)) / 256.0;
+        const DD s = Div(DD{v - 1.0, 0.0}, DD{v + 1.0, 0.0});
+        const DD s2 = Mul(s, s);
+        DD sum{};
+        for (int n = 29; n >= 0; --n) sum = Add(Div(DD{1.0, 0.0}, 2.0 * n + 1.0), Mul(sum, s2));
+        t.inverse[j] = v;
+        t.minusLogInverse[j] = Mul(Mul(s, sum), -2.0);
+    }
+    t.minusLogInverse[32] = DD{};  // c = 1, inverse 1: exactly 0, so that Log(1) is exactly 0
+    return t;
+}
+constexpr LogNodes kLogNodes = MakeLogNodes();
+
+// 2^(j / 128), j = 0..127, by the exponential series of j ln 2 / 128 <= 0.69:
+// 30 terms leave less than 2^-130.
+struct ExpNodes {
+    DD v[128];
+};
+constexpr ExpNodes MakeExpNodes() {
+    ExpNodes t{};
+    for (int j = 0; j < 128; ++j) {
+        const DD y = Div(Mul(kLn2, double(j)), 128.0);
+        DD sum{1.0, 0.0};
+        DD term{1.0, 0.0};
+        for (int n = 1; n < 30; ++n) {
+            term = Div(Mul(term, y), double(n));
+            sum = Add(sum, term);
+        }
+        t.v[j] = sum;
+    }
+    return t;
+}
+constexpr ExpNodes kExpNodes = MakeExpNodes();
+
+// Taylor coefficients 1/(2n+1)! (sine) and 1/(2n)! (cosine), alternating.
+struct Series {
+    DD sine[12];
+    DD cosine[13];
+};
+constexpr Series MakeSeries() {
+    Series t{};
+    DD factorial{1.0, 0.0};  // 1/k!
+    for (int k = 0; k <= 25; ++k) {
+        if (k > 0) factorial = Div(factorial, double(k));
+        const DD signedTerm = (k / 2) % 2 == 0 ? factorial : Neg(factorial);
+        if (k % 2 == 1 && k / 2 < 12) t.sine[k / 2] = signedTerm;
+        if (k % 2 == 0 && k / 2 < 13) t.cosine[k / 2] = signedTerm;
+    }
+    return t;
+}
+constexpr Series kSeries = MakeSeries();
+
+// ---- the cores --------------------------------------------------------------
+
+// 2^q for -1022 <= q <= 1023, by its bits.
+double TwoTo(int32_t q) { return std::bit_cast<double>(uint64_t(1023 + q) << 52); }
+
+// ln x for a positive normal finite double. x = 2^e m with m in [0.75, 1.5);
+// at the nearest node, m v = 1 + r exactly (v the node's short inverse,
+// |r| < 2^-7.2); ln x = e ln 2 - ln v + log1p(r), log1p by its series to
+// r^12 with r - r^2 / 2 in double-double (the rest is below 2^-21 of r).
+DD LogCore(double x) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x);
+    int32_t e = int32_t(bits >> 52) - 1023;
+    double m = std::bit_cast<double>((bits & 0x000fffffffffffffu) | 0x3ff0000000000000u);
+    if (m >= 1.5) {
+        m *= 0.5;
+        ++e;
+    }
+    const int32_t j = int32_t((m - 0.75) * 128.0 + 0.5);
+    const DD p = TwoProd(m, kLogNodes.inverse[j]);
+    const DD r = TwoSum(p.hi - 1.0, p.lo);  // p.hi - 1 is exact: p.hi is within 2^-7 of 1
+    const DD r2 = Mul(r, r);
+    const double h = r.hi;
+    const double tail =
+        r2.hi * h *
+        (1.0 / 3 + h * (-1.0 / 4 + h * (1.0 / 5 + h * (-1.0 / 6 + h * (1.0 / 7 + h * (-1.0 / 8 + h * (1.0 / 9 +
+                                                                  h * (-1.0 / 10 + h * (1.0 / 11 + h * (-1.0 / 12))))))))));
+    DD log1p = Add(r, DD{-0.5 * r2.hi, -0.5 * r2.lo});
+    log1p = Add(log1p, tail);
+    DD result = Add(kLogNodes.minusLogInverse[j], log1p);
+    if (e != 0) result = Add(Mul(kLn2, double(e)), result);
+    return result;
+}
+
+// e^y for |y| < 700. y = k ln 2 / 128 + r, |r| <= 2^-8.5; e^y =
+// 2^(k >> 7) 2^((k & 127) / 128) e^r, e^r by its series to r^8.
+DD ExpCore(DD y) {
+    const double t = y.hi * kInvLn2Times128;
+    const double kd = double(int32_t(t + (t >= 0.0 ? 0.5 : -0.5)));
+    DD r = TwoSum(y.hi, -(kd * kLn2By128A));
+    r = Add(r, y.lo);
+    r = Add(r, Neg(TwoProd(kd, kLn2By128B)));
+    r = Add(r, -(kd * kLn2By128C));
+    const DD r2 = Mul(r, r);
+    const double h = r.hi;
+    const double tail =
+        r2.hi * h * (1.0 / 6 + h * (1.0 / 24 + h * (1.0 / 120 + h * (1.0 / 720 + h * (1.0 / 5040 + h / 40320)))));
+    DD expm1 = Add(r, DD{0.5 * r2.hi, 0.5 * r2.lo});
+    expm1 = Add(expm1, tail);
+    const int32_t k = int32_t(kd);
+    const DD v = Mul(kExpNodes.v[k & 127], Add(expm1, 1.0));
+    const double scale = TwoTo(k >> 7);
+    return DD{v.hi * scale, v.lo * scale};
+}
+
+// x - k pi / 2 with k the nearest integer, as a double-double, and k mod 4.
+DD ReduceHalfPi(float x, int32_t& quadrant) {
+    const double xd = x;
+    const double t = xd * kTwoByPi;
+    const double kd = double(int32_t(t + (t >= 0.0 ? 0.5 : -0.5)));
+    DD r = TwoSum(xd, -(kd * kHalfPiA));
+    r = Add(r, Neg(TwoProd(kd, kHalfPiB)));
+    r = Add(r, -(kd * kHalfPiC));
+    quadrant = int32_t(kd) & 3;
+    return r;
+}
+
+// Evaluates sum c[n] s^n, the first `head` terms in double-double, the rest
+// (below 2^-11 of the sum for |s| <= 0.62, so good to 2^-64) in double.
+template <int N>
+DD SeriesInSquare(const DD (&c)[N], DD s, int head) {
+    double tail = 0.0;
+    for (int n = N - 1; n >= head; --n) tail = c[n].hi + s.hi * tail;
+    DD acc = Add(c[head - 1], Mul(DD{tail, 0.0}, s));
+    for (int n = head - 2; n >= 0; --n) acc = Add(c[n], Mul(acc, s));
+    return acc;
+}
+
+DD SinOfReduced(DD r) { return Mul(r, SeriesInSquare(kSeries.sine, Mul(r, r), 3)); }
+DD CosOfReduced(DD r) { return SeriesInSquare(kSeries.cosine, Mul(r, r), 3); }
+
+// hi + lo rounded once to float. hi is already hi + lo rounded to double, so
+// float(hi) is right unless hi lies exactly halfway between two floats; then
+// the sign of lo decides.
+float RoundToFloat(DD v) {
+    float f = static_cast<float>(v.hi);
+    if (v.lo == 0.0 || !std::isfinite(f)) return f;
+    const double df = f;
+    if (df == v.hi) return f;
+    const float g = std::nextafter(f, df < v.hi ? std::numeric_limits<float>::infinity()
+                                                : -std::numeric_limits<float>::infinity());
+    const double dg = g;
+    if (v.hi - df == dg - v.hi) f = (v.lo > 0.0) == (dg > df) ? g : f;
+    return f;
+}
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+}  // namespace
+
+float Log(float x) {
+    if (!(x > 0.0f)) return x == 0.0f ? -kInf : kNaN;
+    if (x == kInf) return x;
+    return RoundToFloat(LogCore(double(x)));  // every positive float is a normal double
+}
+
+float LogToFloat(double x) {
+    if (!(x > 0.0)) return x == 0.0 ? -kInf : kNaN;
+    if (x == std::numeric_limits<double>::infinity()) return kInf;
+    if (x < 0x1p-1022) return float(Add(LogCore(x * 0x1p54), Mul(kLn2, -54.0)).hi);  // subnormal
+    return float(LogCore(x).hi);
+}
+
+float Exp(float x) {
+    if (x != x) return x;
+    if (x > 89.0f) return kInf;  // e^89 is past the float range
+    if (x < -104.0f) return 0.0f;  // e^-104 is below half the smallest float
+    return RoundToFloat(ExpCore(DD{double(x), 0.0}));
+}
+
+float Pow10(float x) {
+    if (x != x) return x;
+    if (x > 39.0f) return kInf;
+    if (x < -46.0f) return 0.0f;
+    const double xd = x;
+    return RoundToFloat(ExpCore(Add(TwoProd(xd, kLn10.hi), xd * kLn10.lo)));
+}
+
+float Sin(float x) {
+    if (!std::isfinite(x)) return kNaN;
+    int32_t q = 0;
+    const DD r = ReduceHalfPi(x, q);
+    switch (q) {
+        case 0: return RoundToFloat(SinOfReduced(r));
+        case 1: return RoundToFloat(CosOfReduced(r));
+        case 2: return RoundToFloat(Neg(SinOfReduced(r)));
+        default: return RoundToFloat(Neg(CosOfReduced(r)));
+    }
+}
+
+float Cos(float x) {
+    if (!std::isfinite(x)) return kNaN;
+    int32_t q = 0;
+    const DD r = ReduceHalfPi(x, q);
+    switch (q) {
+        case 0: return RoundToFloat(CosOfReduced(r));
+        case 1: return RoundToFloat(Neg(SinOfReduced(r)));
+        case 2: return RoundToFloat(Neg(CosOfReduced(r)));
+        default: return RoundToFloat(SinOfReduced(r));
+    }
+}
+
+}  // namespace lx::math

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// The tone-mapping step of the apply pipelines: every value-plane entry is
+// multiplied by the gain at its own level, taken from the primary table or
+// blended between the two tables by the cached base map.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "analysis/image_param.h"
+#include "image/image_view.h"
+#include "image/sample_depth.h"
+#include "pipeline/base_map_row.h"
+
+namespace lx {
+
+// Where a region's pixels read the base map, and the map's range:
+//   u = map sample at ((x + offsetX) / scale, (y + offsetY) / scale)
+//   t = clamp((u - low) x q, 0, 1),   q = 1 / (high - low)
+// An empty range (high == low) has no ramp: t is 1 above low, else 0.
+struct BaseMapBlend {
+    const float* map = nullptr;  // mapWidth x mapHeight floats
+    int32_t mapWidth = 0, mapHeight = 0;
+    float scale = 1.0f;
+    int32_t offsetX = 0, offsetY = 0;  // of the region's pixel (0, 0), map offsets included
+    float low = 0.0f, q = 0.0f;
+    bool flatRange = false;
+};
+
+// The blend of a record whose base map is built; offsets are the caller's
+// map offsets plus the region's origin, saturated to int32.
+BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int64_t offsetY);
+
+// v' = primary[trunc(v) & (levels - 1)] x v, clamped to 0 .. full scale, on
+// rows y0 .. y1 - 1.
+template <class T>
+void ToneMapGlobal(const Plane& value, const float* primary, int32_t y0, int32_t y1) {
+    using D = SampleDepth<T>;
+    for (int32_t y = y0; y < y1; ++y) {
+        float* v = value.Row(y);
+        for (int32_t x = 0; x < value.width; ++x)
+            v[x] = std::clamp(primary[static_cast<int32_t>(v[x]) & (D::kLevels - 1)] * v[x], 0.0f, D::kFullF);
+    }
+}
+
+// v' = ((1 - t) x secondary[i] + t x primary[i]) x v, i = trunc(v) & (levels - 1),
+// clamped to 0 .. full scale, on rows y0 .. y1 - 1.
+template <class T>
+void ToneMapLocal(const Plane& value, const float* primary, const float* secondary, const BaseMapBlend& b,
+                  int32_t y0, int32_t y1) {
+    using D = SampleDepth<T>;
+    for (int32_t y = y0; y < y1; ++y) {
+        const BaseMapRow mapRow(b.map, b.scale, b.mapWidth, b.mapHeight, b.offsetX, b.offsetY, y);
+        float* row = value.Row(y);
+        for (int32_t x = 0; x < value.width; ++x) {
+            const float u = mapRow.At(x);
+            float t = b.flatRange ? (u > b.low ? 1.0f : 0.0f) : (u - b.low) * b.q;
+            if (t > 1.0f) t = 1.0f;
+            else if (t < 0.0f) t = 0.0f;
+            const float v = row[x];
+            const int32_t i = static_cast<int32_t>(v) & (D::kLevels - 1);
+            row[x] = std::clamp(((1.0f - t) * secondary[i] + t * primary[i]) * v, 0.0f, D::kFullF);
+        }
+    }
+}
+
+}  // namespace lx

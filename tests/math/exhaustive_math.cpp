@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: MIT
+// Proves that lx::math rounds correctly on every argument the library can
+// pass it, by trying them all against a reference: glibc's double function
+// (within one unit of 2^-53, so within 2^-50 of the exact value) decides
+// where that whole interval rounds to one float, and MPFR at 256 bits
+// decides the rest (the arguments whose value lies near a place where the
+// rounding changes).
+//
+//   lumarex_math_exhaustive CASE [PART PARTS]
+//
+// Cases and the arguments they try (how each domain follows from the
+// callers' formulas is written at the case). Prints the counts and every
+// wrong result; exit status 0 when there is none.
+#include <mpfr.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "math/float_math.h"
+
+namespace {
+
+struct Tally {
+    uint64_t tried = 0;
+    uint64_t nearBoundary = 0;  // decided by MPFR
+    uint64_t wrong = 0;
+};
+
+using MpfrFn = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
+
+// The exact value rounded to float (or to double and then to float when
+// `twice`), from MPFR.
+float MpfrRounded(MpfrFn f, double x, bool twice, bool timesLn10) {
+    mpfr_t a, y;
+    mpfr_init2(a, 256);
+    mpfr_init2(y, 256);
+    mpfr_set_d(a, x, MPFR_RNDN);
+    if (timesLn10) {
+        mpfr_t ln10;
+        mpfr_init2(ln10, 256);
+        mpfr_set_ui(ln10, 10, MPFR_RNDN);
+        mpfr_log(ln10, ln10, MPFR_RNDN);
+        mpfr_mul(a, a, ln10, MPFR_RNDN);
+        mpfr_clear(ln10);
+    }
+    f(y, a, MPFR_RNDN);
+    const float r = twice ? float(mpfr_get_d(y, MPFR_RNDN)) : mpfr_get_flt(y, MPFR_RNDN);
+    mpfr_clear(a);
+    mpfr_clear(y);
+    return r;
+}
+
+struct Case {
+    float (*mine)(double);             // the function under test, on the argument
+    double (*approx)(double);  // glibc's double function, as the first reference
+    double margin;             // its error bound, relative
+    MpfrFn exact;
+    bool twice = false;      // rounded to double, then to float
+    bool timesLn10 = false;  // the function of x ln 10 (10^x)
+};
+
+void Check(const Case& c, double x, Tally& t) {
+    ++t.tried;
+    const float got = c.mine(x);
+    const double v = c.approx(x);
+    const double margin = std::fabs(v) * c.margin;
+    auto round = [](double w) { return float(w); };  // also right when rounded twice: w is a double
+    float want = round(v);
+    if (round(v - margin) != want || round(v + margin) != want) {
+        ++t.nearBoundary;
+        want = MpfrRounded(c.exact, x, c.twice, c.timesLn10);
+    }
+    if (std::memcmp(&got, &want, sizeof got) != 0) {
+        if (++t.wrong <= 20) std::printf("wrong: x = %a: got %a, want %a\n", x, double(got), double(want));
+    }
+}
+
+// Every float from lo up to hi (both included).
+void AllFloats(float lo, float hi, const std::function<void(float)>& f) {
+    for (float x = lo;; x = std::nextafter(x, hi)) {
+        f(x);
+        if (x == hi) break;
+    }
+}
+
+// glibc's log, exp, sin and cos are within one ulp (2^-52 relative): 2^-50
+// leaves room. 10^x through e^(x ln 10) adds the rounding of x ln 10
+// (2.3 x 2^-53 on the exponent): 2^-48.
+double Pow10Approx(double x) { return std::exp(x * 2.302585092994046); }
+double Log(double x) { return std::log(x); }
+double Exp(double x) { return std::exp(x); }
+double Sin(double x) { return std::sin(x); }
+double Cos(double x) { return std::cos(x); }
+
+const Case kLog{[](double x) { return lx::math::Log(float(x)); }, Log, 0x1p-50, mpfr_log};
+const Case kLogToFloat{[](double x) { return lx::math::LogToFloat(x); }, Log, 0x1p-50, mpfr_log, true};
+const Case kExp{[](double x) { return lx::math::Exp(float(x)); }, Exp, 0x1p-50, mpfr_exp};
+const Case kPow10{[](double x) { return lx::math::Pow10(float(x)); }, Pow10Approx, 0x1p-48, mpfr_exp, false, true};
+const Case kSin{[](double x) { return lx::math::Sin(float(x)); }, Sin, 0x1p-50, mpfr_sin};
+const Case kCos{[](double x) { return lx::math::Cos(float(x)); }, Cos, 0x1p-50, mpfr_cos};
+
+int Report(const char* name, const Tally& t) {
+    std::printf("%s: %llu arguments, %llu near a rounding boundary (MPFR), %llu wrong\n", name,
+                (unsigned long long)t.tried, (unsigned long long)t.nearBoundary, (unsigned long long)t.wrong);
+    return t.wrong == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s log|log-counts|log-lift PART PARTS|pow10|exp|sin|cos\n", argv[0]);
+        return 2;
+    }
+    const std::string what = argv[1];
+    Tally t;
+
+    if (what == "log") {
+        // Log/exp gain tables: ln w, w = u * 9 + 1 with u = (x - b) / (1 - b)
+        // in [0, 1] up to rounding, so w lies in [1, 10] and a few ulps past
+        // 10: every float in [1, 16).
+        AllFloats(1.0f, std::nextafter(16.0f, 0.0f), [&](float x) { Check(kLog, x, t); });
+        // ln 10 itself, and a float subnormal, for the record.
+        Check(kLog, 10.0, t);
+        Check(kLog, 0x1p-140, t);
+        return Report("Log on [1, 16)", t);
+    }
+    if (what == "log-counts") {
+        // Tint analysis: ln(count + 1) of float histogram counts. A count is
+        // a sum of 1.0f steps, an integer that stops growing at 2^24, so
+        // count + 1 is an integer in 1..2^24.
+        for (uint32_t n = 1; n <= (1u << 24); ++n) Check(kLog, double(n), t);
+        return Report("Log of the integers 1..2^24", t);
+    }
+    if (what == "log-lift") {
+        // Log lift gain tables, 8 and 16 bits: for every black level from 0
+        // to the top the builders accept (254 or 65024) and every level i from
+        // the start up, ln x in double with x = 10 - (1 - t) g, t = i / F and
+        // g = 9 / (1 - b), b = black / F in float, F = levels - levels / 256.
+        // PART of PARTS splits the 16-bit black levels. Negative black levels
+        // (settings outside the documented range) give x in (1, 10] as well.
+        const int part = argc > 3 ? std::atoi(argv[2]) : 0;
+        const int parts = argc > 3 ? std::atoi(argv[3]) : 1;
+        for (int32_t levels : {256, 65536}) {
+            const int32_t q = levels / 256;
+            const int32_t top = levels - 2 * q;
+            const float full = static_cast<float>(levels - q);
+            for (int32_t black = 0; black <= top; ++black) {
+                if (levels == 256 ? part != 0 : black % parts != part) continue;
+                const float b = static_cast<float>(black) / full;
+                const float g = 9.0f / (1.0f - b);
+                const int32_t start = black < 1 ? 1 : (black > top ? top : black);
+                for (int32_t i = start; i < levels; ++i) {
+                    const float tt = static_cast<float>(i) / full;
+                    Check(kLogToFloat, 10.0 - (1.0 - static_cast<double>(tt)) * static_cast<double>(g), t);
+                }
+            }
+        }
+        Check(kLogToFloat, 10.0, t);  // the ln 10 of the builders
+        return Report(("LogToFloat, log lift arguments, part " + std::to_string(part) + " of " +
+                       std::to_string(parts)).c_str(),
+                      t);
+    }
+    if (what == "pow10") {
+        // Log/exp gain tables: 10^u, u = d / (1 - b) with d = x[i] - b the
+        // difference of two levels i / (levels - 1): 0 or at least
+        // 1 / 65535 > 2^-17, and at most 1 plus a few ulps.
+        Check(kPow10, 0.0, t);
+        AllFloats(0x1p-17f, 1.0f + 0x1p-10f, [&](float x) { Check(kPow10, x, t); });
+        return Report("Pow10 on 0 and [2^-17, 1 + 2^-10]", t);
+    }
+    if (what == "exp") {
+        // Smoothing decay: e^(-1 / (0.5 r)) for a radius r = max(W, H) / 5
+        // of 1 to 2^31 / 5, so the argument lies in [-2, -2^-28]; the chroma
+        // grid's e^(-ln 2 / 1.5) is among them. Radius 0 gives -inf.
+        AllFloats(-2.0f, -0x1p-28f, [&](float x) { Check(kExp, x, t); });
+        if (lx::math::Exp(-std::numeric_limits<float>::infinity()) != 0.0f) ++t.wrong;
+        return Report("Exp on [-2, -2^-28] and -inf", t);
+    }
+    if (what == "sin") {
+        // Log lift secondary wave: sin(k 2 pi / span), k = 0 .. span - 1,
+        // span <= 65535: 0, or at least 2 pi / 65535 > 2^-14, and below 2 pi.
+        Check(kSin, 0.0, t);
+        AllFloats(0x1p-14f, 6.2832f, [&](float x) { Check(kSin, x, t); });
+        return Report("Sin on 0 and [2^-14, 6.2832]", t);
+    }
+    if (what == "cos") {
+        // Warm tone ramps: cos(k (pi / 2) / span) with |k| <= span <= 65536:
+        // 0, or of magnitude 2^-16 .. pi / 2. Cos is even by construction;
+        // the negative half is checked against the positive one on a sample.
+        Check(kCos, 0.0, t);
+        uint32_t n = 0;
+        AllFloats(0x1p-16f, 1.5708f, [&](float x) {
+            Check(kCos, x, t);
+            if (++n % 16 != 0) return;  // the symmetry on every 16th: it follows from the even series
+            const float a = lx::math::Cos(x), b = lx::math::Cos(-x);
+            if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
+        });
+        return Report("Cos on 0 and +-[2^-16, 1.5708]", t);
+    }
+    std::fprintf(stderr, "unknown case %s\n", what.c_str());
+    return 2;
+}

@@ -1,0 +1,228 @@
+// SPDX-License-Identifier: MIT
+#include "stages/color_restore.h"
+
+#include <gtest/gtest.h>
+
+#include "support/images.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "support/sample_images.h"
+
+namespace lx {
+namespace {
+
+using Px = std::array<int, 3>;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// One pixel through ColorRestore8 (no tone) or ColorRestoreTone8.
+Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullopt) {
+    uint8_t s[3] = {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
+    if (tone) ColorRestoreTone8(test::PixelView(s), &*tone, mode, amount);
+    else ColorRestore8(test::PixelView(s), mode, amount);
+    return {s[0], s[1], s[2]};
+}
+
+Px Restore16(Px p, int mode, float amount, float tone) {
+    uint16_t s[3] = {uint16_t(p[0]), uint16_t(p[1]), uint16_t(p[2])};
+    ColorRestoreTone16(test::PixelView(s), &tone, mode, amount);
+    return {s[0], s[1], s[2]};
+}
+
+// The brightest channel of every pixel: a tone plane that asks for no rescaling.
+template <class T>
+std::vector<float> MaxPlane(const test::Rgb<T>& img) {
+    std::vector<float> tone(img.px.size() / 3);
+    for (size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = float(std::max({img.px[3 * i], img.px[3 * i + 1], img.px[3 * i + 2]}));
+    }
+    return tone;
+}
+
+TEST(ColorRestoreTables, FixedTablesAreSmoothWithTheirAnchors) {
+    EXPECT_EQ(kRetentionKA[115], 0.2f);
+    EXPECT_EQ(kRetentionKA[153], 0.18f);
+    EXPECT_EQ(kRetentionKA[255], 0.1f);
+    EXPECT_EQ(kContrastDB[232], 0.045080f);
+    EXPECT_EQ(kContrastDC[231], 0.046928f);
+    EXPECT_EQ(kContrastDC[255], 0.0f);
+    // A mistyped digit or sign in the hand-tuned runs shows up as a jump.
+    for (int i = 1; i < 256; ++i) {
+        EXPECT_EQ(kContrastDB[255 - i], -kContrastDB[i]) << "DB is odd, level " << i;
+        EXPECT_TRUE(kRetentionKA[i] <= kRetentionKA[i - 1] && kRetentionKA[i - 1] - kRetentionKA[i] < 0.001f) << i;
+        EXPECT_LT(std::fabs(kContrastDB[i] - kContrastDB[i - 1]), 0.0039f) << i;
+        EXPECT_LT(std::fabs(kContrastDC[i] - kContrastDC[i - 1]), 0.0039f) << i;
+    }
+}
+
+TEST(ColorRestore, UnknownModesAndNonFiniteAmountsChangeNothing) {
+    const test::Rgb8 img = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 48);
+    const test::Rgb16 img16 = test::LoadSample16("s01_tungsten_indoor_wine.jpg", 48);
+    const std::vector<float> tone8 = MaxPlane(img), tone16 = MaxPlane(img16);
+    const int w = img.width, h = img.height;
+    const std::pair<int, float> cases[] = {{0, 1.0f}, {-1, 1.0f}, {4, 1.0f}, {INT_MIN, 1.0f}, {INT_MAX, 0.5f},
+                                           {1, kNaN}, {2, kInf}, {3, -kInf}};
+    for (auto [mode, amount] : cases) {
+        test::Rgb8 a = img, b = img;
+        test::Rgb16 c = img16;
+        uint8_t *pa = a.px.data(), *pb = b.px.data();
+        uint16_t* pc = c.px.data();
+        ColorRestore8(test::View(pa, pa + 1, pa + 2, w, h, 3, 3 * w), mode, amount);
+        ColorRestoreTone8(test::View(pb, pb + 1, pb + 2, w, h, 3, 3 * w), tone8.data(), mode, amount);
+        ColorRestoreTone16(test::View(pc, pc + 1, pc + 2, w, h, 3, 3 * w), tone16.data(), mode, amount);
+        EXPECT_TRUE(a.px == img.px && b.px == img.px && c.px == img16.px) << "mode " << mode;
+    }
+    ColorRestore8(test::View<uint8_t>(nullptr, nullptr, nullptr, 0, 5, 3, 0), 1, 1.0f);  // empty: nothing read
+    ColorRestoreTone16(test::View<uint16_t>(nullptr, nullptr, nullptr, 5, -1, 3, 15), nullptr, 1, 1.0f);
+}
+
+TEST(ColorRestore, ZeroAmountKeepsEveryPixelUpToTruncation) {
+    std::vector<uint8_t> px;
+    for (int r = 0; r < 256; r += 5)
+        for (int g = 0; g < 256; g += 5)
+            for (int b = 0; b < 256; b += 5) px.insert(px.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
+    for (int mode = 1; mode <= 3; ++mode) {
+        std::vector<uint8_t> out = px;
+        ColorRestore8(test::View(out.data(), out.data() + 1, out.data() + 2, int(px.size() / 3), 1, 3, 0), mode, 0.0f);
+        size_t changed = 0;
+        for (size_t i = 0; i < px.size(); ++i) {
+            ASSERT_TRUE(out[i] <= px[i] && px[i] - out[i] <= 2) << "mode " << mode << " sample " << i;
+            changed += out[i] != px[i];
+        }
+        EXPECT_LT(changed, px.size() / 100) << "mode " << mode;
+    }
+}
+
+TEST(ColorRestore, GreysStayGreyAndFollowTheCurve) {
+    for (int mode = 1; mode <= 3; ++mode)
+        for (float amount : {0.5f, 1.0f, 2.0f})
+            for (int g = 0; g < 256; ++g)
+                for (const Px& o : {Restore8({g, g, g}, mode, amount), Restore8({g, g, g}, mode, amount, 0.8f * g),
+                                    Restore16({g * 257, g * 257, g * 257}, mode, amount, 200.0f * g)})
+                    ASSERT_TRUE(o[0] == o[1] && o[1] == o[2]) << "mode " << mode << " amount " << amount << " g " << g;
+    // Curve B darkens shadows and lifts highlights; C lifts the mid-tones.
+    EXPECT_LT(Restore8({40, 40, 40}, 1, 1.0f)[0], 40);
+    EXPECT_GT(Restore8({200, 200, 200}, 1, 1.0f)[0], 200);
+    EXPECT_GT(Restore8({128, 128, 128}, 3, 1.0f)[0], 128);
+}
+
+TEST(ColorRestore, PinnedPixels) {
+    struct Case { Px in; int mode; float amount; std::optional<float> tone; Px out; } cases[] = {
+        {{200, 100, 60}, 1, 1.0f, {}, {206, 120, 85}},  // weaker channels pulled up towards red
+        {{200, 100, 60}, 2, 1.0f, {}, {206, 112, 74}},  // half the red weight
+        {{200, 100, 60}, 3, 1.0f, {}, {208, 122, 87}},
+        {{90, 100, 40}, 1, 1.0f, {}, {86, 95, 42}},     // red at 90 %
+        {{255, 0, 0}, 1, 1.0f, {}, {254, 24, 24}},
+        {{20, 20, 20}, 1, 1.0f, {}, {7, 7, 7}},
+        {{200, 100, 60}, 1, 0.5f, 150.0f, {152, 82, 53}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Restore8(c.in, c.mode, c.amount, c.tone), c.out) << c.in[0] << " mode " << c.mode;
+    }
+    // 16 bit: levels between table entries are interpolated; 65280 is full scale.
+    struct Case16 { Px in; int mode; float amount; float tone; Px out; } cases16[] = {
+        {{50000, 30000, 12345}, 1, 1.0f, 50000.0f, {51927, 34862, 19799}},
+        {{50000, 30000, 12345}, 3, 1.0f, 45000.0f, {47215, 31857, 18300}},
+        {{40000, 39000, 12000}, 2, 0.8f, 41000.0f, {41669, 40709, 14789}},
+        {{12345, 23456, 34567}, 1, 1.0f, 30000.0f, {10780, 20483, 30185}},
+        {{65535, 65535, 65535}, 1, 1.0f, 65535.0f, {65280, 65280, 65280}},
+    };
+    for (const Case16& c : cases16) {
+        EXPECT_EQ(Restore16(c.in, c.mode, c.amount, c.tone), c.out) << c.in[0] << " mode " << c.mode;
+    }
+}
+
+TEST(ColorRestore, RedBelowEightyPercentGetsThePlainCurveGain) {
+    // No retention and no offset: one gain T[m] / (m / 255) on all channels.
+    for (int mode : {1, 3}) {
+        float t[256];
+        (mode == 1 ? BuildContrastCurveB : BuildContrastCurveC)(3.0f, t);
+        for (int m = 10; m < 256; m += 7)
+            for (int r = 0; r * 10 <= m * 7; r += 3)
+                for (int b : {0, m / 3, m}) {
+                    const float gain = t[m] / (float(m) / 255.0f);
+                    Px want;
+                    for (int k = 0; k < 3; ++k) want[k] = std::clamp(int(float(Px{r, m, b}[k]) * gain), 0, 255);
+                    ASSERT_EQ(Restore8({r, m, b}, mode, 3.0f), want) << r << "," << m << "," << b << " mode " << mode;
+                }
+    }
+}
+
+TEST(ColorRestore, ToneRescalesAndGuardsItsRatio) {
+    const test::Rgb8 img = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 64);
+    const std::vector<float> tone = MaxPlane(img);
+    const int w = img.width, h = img.height;
+    for (int mode = 1; mode <= 3; ++mode) {  // tone = brightest channel: v = 1, exactly ColorRestore8
+        test::Rgb8 a = img, b = img;
+        uint8_t *pa = a.px.data(), *pb = b.px.data();
+        ColorRestore8(test::View(pa, pa + 1, pa + 2, w, h, 3, 3 * w), mode, 0.7f);
+        ColorRestoreTone8(test::View(pb, pb + 1, pb + 2, w, h, 3, 3 * w), tone.data(), mode, 0.7f);
+        EXPECT_TRUE(a.px == b.px && a.px != img.px) << "mode " << mode;
+    }
+    struct Case { Px in; float tone; Px out8; Px out16; } cases[] = {
+        {{200, 100, 60}, 0.0f, {0, 0, 0}, {0, 0, 0}},     {{200, 100, 60}, -50.0f, {0, 0, 0}, {0, 0, 0}},
+        {{200, 100, 60}, kNaN, {0, 0, 0}, {0, 0, 0}},     {{0, 0, 0}, 100.0f, {0, 0, 0}, {0, 0, 0}},
+        {{200, 100, 60}, 1e30f, {255, 255, 255}, {65280, 65280, 65280}},
+        {{200, 100, 60}, kInf, {255, 255, 255}, {65280, 65280, 65280}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Restore8(c.in, 1, 1.0f, c.tone), c.out8) << "tone " << c.tone;
+        const Px in16 = {c.in[0] * 256, c.in[1] * 256, c.in[2] * 256};
+        EXPECT_EQ(Restore16(in16, 1, 1.0f, c.tone * 256.0f), c.out16) << "tone " << c.tone;
+    }
+}
+
+TEST(ColorRestore, SixteenBitPlanarFollowsEightBitTimes256) {
+    const test::Rgb8 img = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 64);
+    const int w = img.width, h = img.height, stride = w + 7;  // 16-bit planes with padded rows
+    std::vector<float> tone8 = MaxPlane(img), tone16(tone8.size());
+    for (size_t i = 0; i < tone8.size(); ++i) {
+        tone8[i] = std::min(tone8[i] * 1.1f + 5.0f, 255.0f);
+        tone16[i] = tone8[i] * 256.0f;
+    }
+    for (int mode = 1; mode <= 3; ++mode) {
+        for (float amount : {0.5f, 1.0f}) {
+            test::Rgb8 a = img;
+            std::vector<uint16_t> planes(size_t(stride) * h * 3, 0xABCD);
+            uint16_t* pl[3] = {&planes[0], &planes[size_t(stride) * h], &planes[size_t(stride) * h * 2]};
+            for (int i = 0; i < w * h; ++i)
+                for (int k = 0; k < 3; ++k) pl[k][i / w * stride + i % w] = uint16_t(img.px[3 * i + k] * 256);
+            ColorRestoreTone8(test::View(&a.px[0], &a.px[1], &a.px[2], w, h, 3, 3 * w), tone8.data(), mode, amount);
+            ColorRestoreTone16(test::View(pl[0], pl[1], pl[2], w, h, 1, stride), tone16.data(), mode, amount);
+            // 8 bit truncates the retention product, the lift and the result,
+            // and the tone factor (up to ~1.6 here) scales the loss: 16 bit
+            // lies a few levels above, never a whole level below.
+            int above = 0, below = 0;
+            for (int i = 0; i < w * h; ++i)
+                for (int k = 0; k < 3; ++k) {
+                    const int d = pl[k][i / w * stride + i % w] - a.px[3 * i + k] * 256;
+                    above = std::max(above, d);
+                    below = std::min(below, d);
+                }
+            EXPECT_TRUE(above <= 5 * 256 && below > -256) << "mode " << mode << " amount " << amount << ": "
+                                                          << below << ".." << above;
+            for (int y = 0; y < h; ++y) ASSERT_EQ(pl[1][y * stride + w], 0xABCD) << "row padding was written";
+        }
+    }
+}
+
+TEST(ColorRestore, AbsurdAmountsStayInRange) {
+    test::Rgb16 img = test::LoadSample16("s01_tungsten_indoor_wine.jpg", 32);
+    const std::vector<float> tone = MaxPlane(img);
+    for (float amount : {1e30f, -1e30f, 3e38f, -3e38f, 50.0f})
+        for (int mode = 1; mode <= 3; ++mode) {
+            uint16_t* p = img.px.data();
+            ColorRestoreTone16(test::View(p, p + 1, p + 2, img.width, img.height, 3, 3 * img.width), tone.data(), mode, amount);
+            for (uint16_t v : img.px) ASSERT_LE(v, 65280);
+            for (int g : {0, 1, 128, 255}) Restore8({g, g / 2, 255 - g}, mode, amount, float(g));  // sanitizers watch
+        }
+}
+
+}  // namespace
+}  // namespace lx

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#include "support/simd_targets.h"
+
+#if defined(LUMAREX_SIMD)
+#include <hwy/targets.h>
+#endif
+
+namespace lx::test {
+
+void ForEachSimdTarget(const std::function<void(const std::string&)>& check) {
+#if defined(LUMAREX_SIMD)
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        check(hwy::TargetName(target));
+    }
+    hwy::SetSupportedTargetsForTest(0);
+#else
+    check("plain build");
+#endif
+}
+
+}  // namespace lx::test

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+// The lumarex command never loses or overwrites a file by surprise: outputs
+// that would collide, planted links, stops at any moment, a missing folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "cli_fixture.h"
+
+namespace lumarex_test {
+namespace {
+
+// A 16-bit noise TIFF large enough that its correction and writing take a
+// while (about 36 MB of samples).
+fs::path MakeBigInput(const fs::path& dir) {
+    const int w = 3000, h = 2000;
+    std::vector<uint16_t> px(size_t(w) * h * 3);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = uint16_t((i * 2654435761u) >> 16);
+    const fs::path in = dir / "big.tif";
+    Cli::WriteImage(in, OIIO::ImageSpec(w, h, 3, OIIO::TypeDesc::UINT16), px);
+    return in;
+}
+
+// Starts the command with stdout and stderr into files in `dir`.
+pid_t Start(const fs::path& dir, std::vector<std::string> args) {
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen((dir / "stdout").c_str(), "w", stdout);
+        std::freopen((dir / "stderr").c_str(), "w", stderr);
+        std::vector<char*> argv{const_cast<char*>(LUMAREX_CLI)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(LUMAREX_CLI, argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// Waits up to a minute for `ready`, polling every millisecond.
+template <class Ready>
+bool WaitFor(Ready ready) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < end) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+bool HiddenFileIn(const fs::path& dir) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        if (e.path().filename().string().rfind(".", 0) == 0) return true;
+    return false;
+}
+
+int ExitStatus(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+TEST_F(Cli, OutputsThatWouldCollideAreRefusedBeforeAnyWork) {
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    const fs::path a = MakeInput("a/same.png"), b = MakeInput("b/same.png");
+    for (const char* jobs : {"1", "2"}) {
+        const Result r = Run("auto " + Quoted(a) + " " + Quoted(b) + " -j " + jobs + " -d " + Quoted(dir / "out"));
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("would both be written to"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out" / "same.png")) << "nothing is corrected";
+    }
+    // A format that cannot be written becomes .tif, and then meets x.tif.
+    std::ofstream(dir / "x.bmp") << "not read: the plan comes first";
+    const fs::path x = MakeInput("x.tif");
+    Result r = Run("correct " + Quoted(dir / "x.bmp") + " " + Quoted(x) + " -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("x.tif"), std::string::npos) << r.err;
+    // A before/after picture is an output too.
+    const fs::path c = MakeInput("p-compare.jpg"), p = MakeInput("p.png");
+    r = Run("auto " + Quoted(p) + " " + Quoted(c) + " --compare -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("p-compare.jpg"), std::string::npos) << r.err;
+    EXPECT_TRUE(NoTemporariesLeft());
+}
+
+TEST_F(Cli, PlantedLinksAreNeitherFollowedNorReplacedThrough) {
+    const fs::path in = MakeInput("in.png");
+    std::ofstream(dir / "victim.txt") << "victim";
+    std::ofstream(dir / "target.txt") << "target";
+    const fs::path out = dir / "out.png";
+    fs::create_symlink(dir / "target.txt", out);
+    // The temporary name the command once used, .NAME.lumarex-PID.ext, with
+    // a link planted there by someone who knows the process id.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::umask(022);
+        fs::create_symlink(dir / "victim.txt", dir / (".out.lumarex-" + std::to_string(::getpid()) + ".png"));
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        execl(LUMAREX_CLI, LUMAREX_CLI, "auto", in.c_str(), "-o", out.c_str(), nullptr);
+        _exit(127);
+    }
+    EXPECT_EQ(ExitStatus(child), 0);
+    EXPECT_EQ(Slurp(dir / "victim.txt"), "victim");
+    EXPECT_EQ(Slurp(dir / "target.txt"), "target") << "the link at the destination is replaced, not its target";
+    EXPECT_FALSE(fs::is_symlink(out));
+    EXPECT_EQ(SpecOf(out).width, SpecOf(in).width);
+    // Permissions as for any new file under umask 022.
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    int hidden = 0;
+    for (const auto& e : fs::directory_iterator(dir)) hidden += e.path().filename().string()[0] == '.';
+    EXPECT_EQ(hidden, 1) << "only the planted link is hidden";
+}
+
+// Two Ctrl-C while the output is being written: the clean-up is not cut short.
+TEST_F(Cli, SecondInterruptWhileWritingLeavesNoTemporary) {
+    const fs::path in = MakeBigInput(dir);
+    const fs::path out = dir / "big-out.tif";
+    const pid_t child = Start(dir, {"correct", in.string(), "-o", out.string()});
+    ASSERT_TRUE(WaitFor([&] { return HiddenFileIn(dir); })) << "the temporary file never appeared";
+    kill(child, SIGINT);
+    kill(child, SIGINT);
+    EXPECT_EQ(ExitStatus(child), 130);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(NoTemporariesLeft());
+}
+
+TEST_F(Cli, TerminateStopsWith143AndListsWhatWasFinished) {
+    const fs::path small = MakeInput("small.png");
+    const fs::path big = MakeBigInput(dir);
+    const pid_t child = Start(dir, {"correct", small.string(), big.string(), "-d", (dir / "out").string()});
+    // Stop once the small photo is done and the big one is under way.
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(dir / "out" / "small.png"); }));
+    kill(child, SIGTERM);
+    EXPECT_EQ(ExitStatus(child), 143);
+    const std::string err = Slurp(dir / "stderr");
+    EXPECT_NE(err.find("finished before the stop (1 of 2)"), std::string::npos) << err;
+    EXPECT_NE(err.find("small.png -> "), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir / "out" / "big.tif"));
+    EXPECT_FALSE(HiddenFileIn(dir / "out"));
+}
+
+TEST_F(Cli, MissingOutputFolderIsNamed) {
+    const fs::path in = MakeInput("in.png");
+    const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(dir / "nosuch" / "out.png"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("the folder '" + (dir / "nosuch").string() + "' does not exist"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(".lumarex"), std::string::npos) << "no temporary file in the message: " << r.err;
+}
+
+}  // namespace
+}  // namespace lumarex_test

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+// Running the lumarex command as a user runs it, in a folder of its own per
+// test, on small photos made from the bundled samples or built by the test.
+#pragma once
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace lumarex_test {
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+inline std::string Slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+class Cli : public ::testing::Test {
+public:
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("lumarex-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Result Run(const std::string& args) {
+        const std::string cmd = std::string("\"") + LUMAREX_CLI + "\" " + args + " >\"" + (dir / "stdout").string() +
+                                "\" 2>\"" + (dir / "stderr").string() + "\"";
+        const int raw = std::system(cmd.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = Slurp(dir / "stdout");
+        r.err = Slurp(dir / "stderr");
+        fs::remove(dir / "stdout");
+        fs::remove(dir / "stderr");
+        return r;
+    }
+
+    // A small copy of sample s01 in the given format, with metadata of its
+    // own: an ICC profile, a description and a camera make.
+    fs::path MakeInput(const std::string& name, int channels = 3, OIIO::TypeDesc type = OIIO::TypeDesc::UINT8) {
+        auto in = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/s01_tungsten_indoor_wine.jpg");
+        EXPECT_TRUE(in);
+        const int w = in->spec().width, h = in->spec().height;
+        std::vector<uint8_t> all(size_t(w) * h * 3);
+        in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, all.data());
+        const int f = 16, sw = w / f, sh = h / f;
+        std::vector<uint16_t> small(size_t(sw) * sh * channels);
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                for (int c = 0; c < channels; ++c) {
+                    const uint8_t v = all[(size_t(y * f) * w + x * f) * 3 + std::min(c, 2)];
+                    small[(size_t(y) * sw + x) * channels + c] = c == 3 ? uint16_t(40000 + x) : uint16_t(v * 257);
+                }
+        OIIO::ImageSpec spec(sw, sh, channels, type);
+        if (channels == 4) spec.alpha_channel = 3;
+        spec.attribute("ImageDescription", "wine glass test photo");
+        spec.attribute("Make", "Test Camera Co.");
+        // A real colour profile, borrowed from the 16-bit sample.
+        auto withProfile = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/s06_indoor_backlit_room_16bit.png");
+        const OIIO::ParamValue* icc = withProfile ? withProfile->spec().find_attribute("ICCProfile") : nullptr;
+        EXPECT_NE(icc, nullptr);
+        if (icc && channels >= 3) spec.attribute("ICCProfile", icc->type(), icc->data());  // an RGB profile
+        const fs::path p = dir / name;
+        auto out = OIIO::ImageOutput::create(p.string());
+        EXPECT_TRUE(out && out->open(p.string(), spec) && out->write_image(OIIO::TypeDesc::UINT16, small.data()) &&
+                    out->close());
+        return p;
+    }
+
+    static OIIO::ImageSpec SpecOf(const fs::path& p) {
+        auto in = OIIO::ImageInput::open(p.string());
+        EXPECT_TRUE(in) << p;
+        return in ? in->spec() : OIIO::ImageSpec();
+    }
+
+    // The command's own lines on stderr, one per entry.
+    static std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream s(text);
+        for (std::string l; std::getline(s, l);) lines.push_back(l);
+        return lines;
+    }
+
+    // Writes interleaved 16-bit samples as a file in the format of its name.
+    static void WriteImage(const fs::path& p, const OIIO::ImageSpec& spec, const std::vector<uint16_t>& px) {
+        auto out = OIIO::ImageOutput::create(p.string());
+        ASSERT_TRUE(out && out->open(p.string(), spec) && out->write_image(OIIO::TypeDesc::UINT16, px.data()) &&
+                    out->close())
+            << p;
+    }
+
+    // Reads every channel of a file as 16-bit samples.
+    static std::vector<uint16_t> Pixels(const fs::path& p, const OIIO::ImageSpec* config = nullptr) {
+        auto in = OIIO::ImageInput::open(p.string(), config);
+        EXPECT_TRUE(in) << p;
+        if (!in) return {};
+        const OIIO::ImageSpec& s = in->spec();
+        std::vector<uint16_t> px(size_t(s.width) * s.height * s.nchannels);
+        in->read_image(0, 0, 0, s.nchannels, OIIO::TypeDesc::UINT16, px.data());
+        return px;
+    }
+
+    static std::string Quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
+
+    bool NoTemporariesLeft() {
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename().string().rfind(".", 0) == 0) return false;
+        return true;
+    }
+};
+
+}  // namespace lumarex_test

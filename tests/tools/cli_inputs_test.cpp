@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: MIT
+// Every kind of input gives a right picture or a clear refusal: alpha,
+// EXIF orientation, a CMYK JPEG's profile, decompression bombs and the
+// decoders' own messages. The inputs are built here.
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+#include <jpeglib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "cli_fixture.h"
+
+namespace lumarex_test {
+namespace {
+
+// Reads a file's samples with colour unpremultiplied, as stored.
+std::vector<uint16_t> Unassociated(const fs::path& p) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    return Cli::Pixels(p, &config);
+}
+
+// Channel c of every pixel of interleaved samples.
+std::vector<uint16_t> Channel(const std::vector<uint16_t>& px, int channels, int c) {
+    std::vector<uint16_t> out;
+    for (size_t i = size_t(c); i < px.size(); i += size_t(channels)) out.push_back(px[i]);
+    return out;
+}
+
+// The same photo twice: opaque RGB, and RGBA whose colour is the same, its
+// alpha 50 % mostly, 0 in the first row (with colour 200, 100, 50 at its
+// first pixel) and 100 % in the last.
+void MakeOpaqueAndAlpha(Cli& t, const fs::path& opaque, const fs::path& rgba) {
+    const fs::path src = t.MakeInput("src.png");
+    const OIIO::ImageSpec s = Cli::SpecOf(src);
+    std::vector<uint16_t> rgb = Cli::Pixels(src);
+    rgb[0] = 200 * 257, rgb[1] = 100 * 257, rgb[2] = 50 * 257;
+    std::vector<uint16_t> px;
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+            const uint16_t* p = &rgb[(size_t(y) * s.width + x) * 3];
+            px.insert(px.end(), p, p + 3);
+            px.push_back(y == 0 ? 0 : y == s.height - 1 ? 65535 : 128 * 257);
+        }
+    Cli::WriteImage(opaque, OIIO::ImageSpec(s.width, s.height, 3, OIIO::TypeDesc::UINT8), rgb);
+    OIIO::ImageSpec a(s.width, s.height, 4, OIIO::TypeDesc::UINT8);
+    a.alpha_channel = 3;
+    a.attribute("oiio:UnassociatedAlpha", 1);  // store the colour as given
+    Cli::WriteImage(rgba, a, px);
+}
+
+TEST_F(Cli, AlphaLeavesTheColourAsTheOpaquePhotoWouldBe) {
+    const fs::path opaque = dir / "opaque.png", rgba = dir / "rgba.png";
+    MakeOpaqueAndAlpha(*this, opaque, rgba);
+    const std::vector<uint16_t> alphaIn = Channel(Unassociated(rgba), 4, 3);
+    for (const std::string cmd : {"auto", "correct"})
+        for (const std::string ext : {".png", ".tif"}) {
+            const fs::path a = dir / (cmd + "-opaque" + ext), b = dir / (cmd + "-rgba" + ext);
+            ASSERT_EQ(Run(cmd + " " + Quoted(opaque) + " -o " + Quoted(a)).status, 0);
+            const Result r = Run(cmd + " " + Quoted(rgba) + " -o " + Quoted(b));
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::vector<uint16_t> want = Pixels(a), got = Unassociated(b);
+            ASSERT_EQ(got.size(), want.size() / 3 * 4) << cmd << ext;
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(Channel(got, 4, c), Channel(want, 3, c)) << cmd << ext << " channel " << c;
+            EXPECT_EQ(Channel(got, 4, 3), alphaIn) << cmd << ext << ": alpha is copied untouched";
+            EXPECT_NE(got[0], 0) << "colour under a transparent pixel is kept";
+        }
+}
+
+// A stored-sideways JPEG (EXIF orientation 6) and the same photo upright.
+struct Sideways {
+    fs::path stored, upright;
+    int displayedWidth = 0, displayedHeight = 0;
+};
+
+Sideways MakeSideways(Cli& t, const fs::path& dir) {
+    Sideways s{dir / "stored.jpg", dir / "upright.png"};
+    const fs::path src = t.MakeInput("src.png");
+    const OIIO::ImageSpec in = Cli::SpecOf(src);
+    OIIO::ImageSpec spec(in.width, in.height, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("Orientation", 6);
+    spec.attribute("Exif:PixelXDimension", in.width);
+    spec.attribute("Exif:PixelYDimension", in.height);
+    Cli::WriteImage(s.stored, spec, Cli::Pixels(src));
+    // The upright reference is OpenImageIO's own turn of the decoded JPEG.
+    OIIO::ImageBuf upright = OIIO::ImageBufAlgo::reorient(OIIO::ImageBuf(s.stored.string()));
+    upright.specmod().attribute("Orientation", 1);
+    EXPECT_TRUE(upright.write(s.upright.string()));
+    s.displayedWidth = upright.spec().width;
+    s.displayedHeight = upright.spec().height;
+    EXPECT_EQ(s.displayedWidth, in.height);
+    return s;
+}
+
+TEST_F(Cli, OrientedPhotosComeOutAsDisplayed) {
+    const Sideways s = MakeSideways(*this, dir);
+    // Every format, and the before/after picture.
+    for (const std::string ext : {".png", ".jpg", ".tif"}) {
+        const fs::path a = dir / ("a" + ext), b = dir / ("b" + ext);
+        const Result r = Run("auto " + Quoted(s.stored) + " --compare -o " + Quoted(a));
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(Run("auto " + Quoted(s.upright) + " -o " + Quoted(b)).status, 0);
+        const OIIO::ImageSpec out = SpecOf(a);
+        EXPECT_EQ(out.width, s.displayedWidth) << ext;
+        EXPECT_EQ(out.height, s.displayedHeight) << ext;
+        EXPECT_EQ(out.get_int_attribute("Orientation", 1), 1) << ext;
+        if (ext != ".jpg") {
+            EXPECT_EQ(Pixels(a), Pixels(b)) << ext;
+        }
+        const OIIO::ImageSpec cmp = SpecOf(dir / "a-compare.jpg");
+        EXPECT_EQ(cmp.width, 2 * s.displayedWidth + 8);
+        EXPECT_EQ(cmp.height, s.displayedHeight);
+    }
+    // A region is given as displayed; the metadata says the region's size.
+    const std::string region = " --region 5,10,20,30 -o ";
+    ASSERT_EQ(Run("correct " + Quoted(s.stored) + region + Quoted(dir / "ra.png")).status, 0);
+    ASSERT_EQ(Run("correct " + Quoted(s.upright) + region + Quoted(dir / "rb.png")).status, 0);
+    EXPECT_EQ(Pixels(dir / "ra.png"), Pixels(dir / "rb.png"));
+    ASSERT_EQ(Run("correct " + Quoted(s.stored) + region + Quoted(dir / "r.jpg")).status, 0);
+    const OIIO::ImageSpec r = SpecOf(dir / "r.jpg");
+    EXPECT_EQ(r.get_int_attribute("Exif:PixelXDimension"), 20);
+    EXPECT_EQ(r.get_int_attribute("Exif:PixelYDimension"), 30);
+}
+
+// A CMYK JPEG with a (header-only) CMYK output profile, through libjpeg.
+void WriteCmykJpeg(const fs::path& p) {
+    std::FILE* f = std::fopen(p.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = 48;
+    c.image_height = 32;
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JOCTET> icc(132, 0);
+    icc[3] = 132;                              // profile size
+    std::memcpy(&icc[12], "prtr", 4);          // an output device profile
+    std::memcpy(&icc[16], "CMYK", 4);          // of CMYK data
+    std::memcpy(&icc[20], "Lab ", 4);
+    std::memcpy(&icc[36], "acsp", 4);
+    jpeg_write_icc_profile(&c, icc.data(), unsigned(icc.size()));
+    std::vector<JSAMPLE> row(48 * 4);
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 48; ++x) {
+            row[x * 4] = JSAMPLE(x * 5), row[x * 4 + 1] = 60, row[x * 4 + 2] = JSAMPLE(y * 7), row[x * 4 + 3] = 20;
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+}
+
+TEST_F(Cli, ACmykProfileIsNotLeftOnRgbPixels) {
+    const fs::path in = dir / "cmyk.jpg";
+    WriteCmykJpeg(in);
+    for (const std::string ext : {".jpg", ".png", ".tif"}) {
+        const fs::path out = dir / ("out" + ext);
+        const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(out));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("dropped its CMYK colour profile"), std::string::npos) << r.out;
+        const OIIO::ImageSpec s = SpecOf(out);
+        EXPECT_EQ(s.nchannels, 3);
+        EXPECT_EQ(s.find_attribute("ICCProfile"), nullptr) << ext;
+    }
+}
+
+uint32_t Crc32(const std::string& bytes) {
+    uint32_t c = 0xffffffffu;
+    for (unsigned char b : bytes) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+    }
+    return c ^ 0xffffffffu;
+}
+
+std::string BigEndian(uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+std::string Chunk(const std::string& type, const std::string& data) {
+    return BigEndian(uint32_t(data.size())) + type + data + BigEndian(Crc32(type + data));
+}
+
+// A PNG of 62 bytes whose valid header claims 16000 x 16000 RGB pixels.
+void WritePngBomb(const fs::path& p) {
+    const std::string ihdr = BigEndian(16000) + BigEndian(16000) + std::string{8, 2, 0, 0, 0};
+    std::ofstream(p, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) << Chunk("IHDR", ihdr)
+                                       << Chunk("IDAT", std::string("\x78\x9c\x03\x00", 4)) << Chunk("IEND", "");
+}
+
+TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
+    const fs::path bomb = dir / "bomb.png";
+    WritePngBomb(bomb);
+    const auto start = std::chrono::steady_clock::now();
+    Result r = Run("auto " + Quoted(bomb) + " -d " + Quoted(dir / "out"));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("bomb.png: too large: 16000x16000 is 256.0 megapixels, over the limit of 200 "
+                         "(--max-megapixels raises it)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(seconds, 5.0) << "refused before its pixels were read";
+
+    // A 6-megapixel photo (all one grey, so that it is quick to make).
+    const fs::path big = dir / "big.png";
+    WriteImage(big, OIIO::ImageSpec(3000, 2000, 3, OIIO::TypeDesc::UINT8),
+               std::vector<uint16_t>(size_t(3000) * 2000 * 3, 30000));
+    r = Run("correct " + Quoted(big) + " --max-megapixels 5 -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("6.0 megapixels, over the limit of 5"), std::string::npos) << r.err;
+    r = Run("correct " + Quoted(big) + " --max-memory 0.1 -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("over the budget of 0.1 GB (--max-memory raises it)"), std::string::npos) << r.err;
+    // Jobs wait for each other within the budget rather than fail.
+    const fs::path small = MakeInput("small.png"), small2 = MakeInput("small2.png");
+    r = Run("correct " + Quoted(small) + " " + Quoted(small2) + " " + Quoted(big) +
+            " -j 3 --max-memory 0.3 -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "big.png"));
+}
+
+TEST_F(Cli, DecoderMessagesStayInTheFileLine) {
+    const std::string png = Slurp(MakeInput("good.png"));
+    std::string flipped = png;
+    for (size_t i = png.size() / 2; i < png.size() / 2 + 16; ++i) flipped[i] = char(~flipped[i]);
+    std::ofstream(dir / "flipped.png", std::ios::binary) << flipped;
+    std::ofstream(dir / "cut.png", std::ios::binary) << png.substr(0, png.size() / 3);
+    const Result r = Run("auto " + Quoted(dir / "flipped.png") + " " + Quoted(dir / "cut.png") + " -d " +
+                         Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    // The command's lines (a sanitizer build may add its own report after them).
+    std::vector<std::string> lines;
+    for (const std::string& l : Lines(r.err)) {
+        EXPECT_NE(l.rfind("libpng", 0), 0u) << "a decoder's own line: " << l;
+        if (l.rfind("lumarex: ", 0) == 0) lines.push_back(l);
+    }
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0].rfind("lumarex: " + (dir / "flipped.png").string() + ": ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("lumarex: " + (dir / "cut.png").string() + ": ", 0), 0u) << lines[1];
+    EXPECT_NE(r.err.find("PNG"), std::string::npos) << "the decoder's reason is in the line: " << r.err;
+}
+
+}  // namespace
+}  // namespace lumarex_test

@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: MIT
+// Parts of the lumarex command on their own: the settings table and its
+// units, the output plan, turning photos upright, the memory budget, the
+// analysis record accessor.
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "batch.h"
+#include "correction.h"
+#include "image_file.h"
+#include "lumarex/analysis_record.h"
+#include "lumarex/heap_host.h"
+#include "memory_budget.h"
+#include "settings.h"
+
+namespace lumarex_cli {
+namespace {
+
+TEST(SettingsTable, EveryDefaultIsATakenValueAndReadsBackAsItself) {
+    for (const Command c : {Command::kAuto, Command::kCorrect}) {
+        const Settings defaults = DefaultSettings(c);
+        for (const SettingInfo& info : SettingsTable()) {
+            const std::string text = ValueText(info, defaults);
+            Settings s = DefaultSettings(c);
+            EXPECT_EQ(SetFromText(info, text, s), "") << info.name << " = " << text;
+            EXPECT_EQ(ValueText(info, s), text) << info.name;
+            EXPECT_NE(std::string(info.help), "") << info.name;
+            EXPECT_NE(info.commands, 0u) << info.name;
+        }
+    }
+    EXPECT_EQ(FindSetting("no-such"), nullptr);
+}
+
+TEST(SettingsTable, ValuesAreCheckedAgainstRangeStepAndWords) {
+    Settings s;
+    const SettingInfo& clip = *FindSetting("black-clip");
+    EXPECT_EQ(SetFromText(clip, "0.3", s), "");
+    EXPECT_EQ(s.blackClip, 0.3f);
+    EXPECT_EQ(SetFromText(clip, "0.35", s), "must be a multiple of 0.1, got '0.35'");
+    EXPECT_EQ(SetFromText(clip, "5.1", s), "must be between 0 and 5, got '5.1'");
+    EXPECT_EQ(SetFromText(clip, "", s), "expects 0..5 in steps of 0.1, got ''");
+    EXPECT_EQ(s.blackClip, 0.3f) << "a refused value leaves the setting";
+    const SettingInfo& brighten = *FindSetting("brighten");
+    EXPECT_EQ(SetFromText(brighten, "80", s), "");
+    EXPECT_EQ(s.brighten, 80);
+    EXPECT_EQ(SetFromText(brighten, "auto", s), "");
+    EXPECT_EQ(s.brighten, kMeasured);
+    EXPECT_EQ(SetFromText(brighten, "12.5", s), "must be a multiple of 1, got '12.5'");
+    EXPECT_EQ(RangeText(brighten), "auto|0..300");
+    const SettingInfo& method = *FindSetting("cast-method");
+    EXPECT_EQ(SetFromText(method, "box", s), "");
+    EXPECT_EQ(s.castMethod, 1);
+    EXPECT_EQ(SetFromText(method, "1", s), "expects nearest|box|adaptive|average, got '1'");
+    EXPECT_EQ(SetFromText(*FindSetting("target"), "65", s), "");
+    EXPECT_EQ(s.target, 65);
+    EXPECT_EQ(SetFromText(*FindSetting("min-brighten"), "-20", s), "");
+    EXPECT_EQ(s.minBrighten, -20);
+}
+
+TEST(SettingsTable, CommandsTakeTheirOwnSettingsAndDefaults) {
+    EXPECT_TRUE(TakenBy(*FindSetting("min-brighten"), Command::kAuto));
+    EXPECT_FALSE(TakenBy(*FindSetting("min-brighten"), Command::kCorrect));
+    EXPECT_FALSE(TakenBy(*FindSetting("denoise"), Command::kAuto));
+    EXPECT_TRUE(TakenBy(*FindSetting("black-clip"), Command::kAuto));
+    EXPECT_EQ(DefaultSettings(Command::kAuto).blackClip, 0.1f);
+    EXPECT_EQ(DefaultSettings(Command::kCorrect).blackClip, 0.3f);
+}
+
+// The library's arguments for the table's units; the defaults must stay
+// what the command always passed (per mille 1, percentile index 2, step 1).
+TEST(Correction, UnitsBecomeTheLibrarysArguments) {
+    EXPECT_EQ(BlackClipPermille(0.0f), 0);
+    EXPECT_EQ(BlackClipPermille(0.1f), 1);
+    EXPECT_EQ(BlackClipPermille(0.3f), 3);
+    EXPECT_EQ(BlackClipPermille(5.0f), 50);
+    EXPECT_EQ(ShadowPercentileIndex(0.0f), -1);
+    EXPECT_EQ(ShadowPercentileIndex(0.3f), 2);
+    EXPECT_EQ(ShadowPercentileIndex(5.0f), 49);
+    EXPECT_EQ(TargetStep(55), 0);
+    EXPECT_EQ(TargetStep(60), 1);
+    EXPECT_EQ(TargetStep(65), 2);
+}
+
+TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
+    OutputChoice c;
+    c.directory = (std::filesystem::temp_directory_path() / ("lumarex-plan-" + std::to_string(::getpid()))).string();
+    OutputPlan plan;
+    std::string error;
+    EXPECT_FALSE(PlanOutputs({"a/same.jpg", "b/same.jpg"}, c, plan, error));
+    EXPECT_EQ(error, "a/same.jpg and b/same.jpg would both be written to " + c.directory +
+                         "/same.jpg; correct them into different folders or one at a time");
+    EXPECT_FALSE(PlanOutputs({"x.bmp", "x.tif"}, c, plan, error));
+    ASSERT_TRUE(PlanOutputs({"x.bmp", "y.jpeg", "x.png"}, c, plan, error)) << error;
+    EXPECT_EQ(plan.outputs, (std::vector<std::string>{c.directory + "/x.tif", c.directory + "/y.jpeg",
+                                                      c.directory + "/x.png"}));
+    c.compare = true;
+    EXPECT_FALSE(PlanOutputs({"p.jpg", "p-compare.jpg"}, c, plan, error));
+    std::filesystem::remove_all(c.directory);
+}
+
+// Interleaved 2-channel samples numbered by stored position: pixel (x, y)
+// holds (10 y + x, 100).
+std::vector<uint16_t> Numbered(int w, int h) {
+    std::vector<uint16_t> px;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) px.insert(px.end(), {uint16_t(10 * y + x), 100});
+    return px;
+}
+
+TEST(Upright, TurnsAsEveryOrientationDisplays) {
+    // Stored 3 x 2:  0  1  2      orientation 6 displays it turned a quarter
+    //               10 11 12      clockwise: 10  0 / 11  1 / 12  2.
+    int w = 3, h = 2;
+    const std::vector<uint16_t> six = Upright(Numbered(3, 2), w, h, 2, 6);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 3);
+    EXPECT_EQ(six, (std::vector<uint16_t>{10, 100, 0, 100, 11, 100, 1, 100, 12, 100, 2, 100}));
+    // 5 and 7 mirror 6 about the diagonal: the stored first row is the
+    // displayed left column read downwards (5), the right column read upwards (7).
+    w = 3, h = 2;
+    EXPECT_EQ(Upright(Numbered(3, 2), w, h, 2, 5),
+              (std::vector<uint16_t>{0, 100, 10, 100, 1, 100, 11, 100, 2, 100, 12, 100}));
+    w = 3, h = 2;
+    EXPECT_EQ(Upright(Numbered(3, 2), w, h, 2, 7),
+              (std::vector<uint16_t>{12, 100, 2, 100, 11, 100, 1, 100, 10, 100, 0, 100}));
+    // The others against OpenImageIO's own turn (its 5 and 7 are each
+    // other's in the 2.4 series, so they are checked above instead).
+    for (int o : {1, 2, 3, 4, 6, 8}) {
+        OIIO::ImageSpec spec(3, 2, 2, OIIO::TypeDesc::UINT16);
+        spec.attribute("Orientation", o);
+        OIIO::ImageBuf stored(spec);
+        std::vector<uint16_t> px = Numbered(3, 2);
+        stored.set_pixels(OIIO::ROI::All(), OIIO::TypeDesc::UINT16, px.data());
+        const OIIO::ImageBuf turned = OIIO::ImageBufAlgo::reorient(stored);
+        std::vector<uint16_t> want(px.size());
+        turned.get_pixels(OIIO::ROI::All(), OIIO::TypeDesc::UINT16, want.data());
+        int ww = 3, hh = 2;
+        EXPECT_EQ(Upright(px, ww, hh, 2, o), want) << "orientation " << o;
+        EXPECT_EQ(ww, turned.spec().width) << o;
+    }
+}
+
+TEST(ProfileColourSpace, ReadsTheHeadersSignature) {
+    OIIO::ImageSpec s;
+    EXPECT_EQ(ProfileColourSpace(s), "");
+    std::vector<unsigned char> icc(128, 0);
+    std::memcpy(&icc[16], "CMYK", 4);
+    s.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+    EXPECT_EQ(ProfileColourSpace(s), "CMYK");
+}
+
+TEST(MemoryBudget, JobsWaitForRoomAndTheOversizedAreRefused) {
+    MemoryBudget budget(100);
+    const auto never = [] { return false; };
+    EXPECT_FALSE(budget.Acquire(101, never)) << "more than the whole budget";
+    ASSERT_TRUE(budget.Acquire(60, never));
+    std::atomic<bool> second{false};
+    std::thread t([&] {
+        if (budget.Acquire(60, never)) second = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(second.load()) << "60 + 60 exceed 100: the second job waits";
+    budget.Release(60);
+    t.join();
+    EXPECT_TRUE(second.load());
+    EXPECT_FALSE(budget.Acquire(60, [] { return true; })) << "a stop ends the wait";
+    budget.Release(60);
+    // The estimate grows with the pixels and with a deeper working copy.
+    EXPECT_LT(EstimatedBytes(Work::kOnePass, 1000000, 3, 8), EstimatedBytes(Work::kOnePass, 2000000, 3, 8));
+    EXPECT_LT(EstimatedBytes(Work::kAnalyseAndApply, 1000000, 3, 8),
+              EstimatedBytes(Work::kAnalyseAndApply, 1000000, 3, 16));
+}
+
+TEST(AnalysisRecord, CopiesTheRecordOut) {
+    LxAnalysisRecord r{};
+    EXPECT_EQ(LxReadAnalysisRecord(nullptr, &r), 0);
+    // 64 x 48 grey ramp from 20 to 83: black level 20, nothing to untint.
+    const int w = 64, h = 48;
+    std::vector<uint8_t> px(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) px[(size_t(y) * w + x) * 3 + c] = uint8_t(20 + x);
+    const ImageDesc d{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2};
+    SetFilterRecord(LxHeapHostRecord());
+    const BlobOwner blob(AllocImageBlob(&d));
+    ASSERT_TRUE(blob);
+    const ParamOwner param(CalcImageBlobParam(blob.get(), nullptr, nullptr));
+    ASSERT_TRUE(param);
+    EXPECT_EQ(LxReadAnalysisRecord(param.get(), nullptr), 0);
+    ASSERT_EQ(LxReadAnalysisRecord(param.get(), &r), 1);
+    EXPECT_EQ(r.width, w);
+    EXPECT_EQ(r.height, h);
+    EXPECT_EQ(r.blackLevel, 20);
+    for (int m = 0; m < LX_RECORD_TINT_MODES; ++m) {
+        EXPECT_EQ(r.needTint[m], NeedTintCorrection(param.get(), m));
+        EXPECT_EQ(r.tintGains[m][0], 1.0f);
+    }
+    EXPECT_EQ(r.baseMapValid, 1);
+}
+
+}  // namespace
+}  // namespace lumarex_cli

@@ -1,0 +1,550 @@
+/* SPDX-License-Identifier: MIT
+ * A host of the shared library as an image editor's plug-in is: it loads
+ * lumarex.dll (liblumarex.so) at run time, binds the exports by their
+ * exported names, hands over a filter record it built as raw bytes, and runs
+ * every export on a real photo. It prints one line per result, outputs as
+ * FNV-1a checksums, so that the Windows build (run under Wine) and the Linux
+ * build can be compared byte for byte.
+ *
+ *   lumarex_dll_client LIBRARY PHOTO.ppm      run everything
+ *   lumarex_dll_client LIBRARY --load-only    load, report, unload
+ *
+ * PHOTO.ppm is a 16-bit binary PPM (P6, maxval 65535); the 8-bit runs use
+ * the top byte of every sample. The exit status is 0 when every expectation
+ * held, 1 otherwise; the checksums themselves are compared outside.
+ */
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "lumarex/lumarex.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+typedef HMODULE Library;
+static Library OpenLibrary(const char* path) { return LoadLibraryA(path); }
+static void* Symbol(Library lib, const char* name) { return (void*)GetProcAddress(lib, name); }
+static void CloseLib(Library lib) { FreeLibrary(lib); }
+
+/* The library reports module-start problems through the debugger channel as
+ * well as in a message box; a console host without a debugger collects them
+ * here, where the exception that OutputDebugString raises passes first. */
+static char g_debugText[1024];
+static LONG CALLBACK CollectDebugText(EXCEPTION_POINTERS* e) {
+    if (e->ExceptionRecord->ExceptionCode == DBG_PRINTEXCEPTION_C && e->ExceptionRecord->NumberParameters >= 2) {
+        const char* text = (const char*)e->ExceptionRecord->ExceptionInformation[1];
+        strncat(g_debugText, text, sizeof g_debugText - strlen(g_debugText) - 1);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+static void StartCollecting(void) {
+    AddVectoredExceptionHandler(1, CollectDebugText);
+    _setmode(_fileno(stdout), _O_BINARY); /* "\n", not "\r\n": the lines are compared with Linux's */
+}
+#else
+#include <dlfcn.h>
+typedef void* Library;
+static Library OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+static void* Symbol(Library lib, const char* name) { return dlsym(lib, name); }
+static void CloseLib(Library lib) { dlclose(lib); }
+static char g_debugText[1] = "";
+static void StartCollecting(void) {}
+#endif
+
+/* ---- the exports, as a host binds them ------------------------------------ */
+
+typedef void (*InitFn)(const char*);
+typedef void (*ReleaseFn)(void);
+typedef uint32_t (*VersionFn)(void);
+typedef void (*SetRecordFn)(FilterRecord*);
+typedef int32_t (*OneShotFn)(const ImageDesc*, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t,
+                             int32_t*, int32_t, int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t,
+                             int32_t, int32_t, float, int32_t, int32_t, int32_t);
+typedef ImageBlob* (*AllocBlobFn)(const ImageDesc*);
+typedef void (*FreeBlobFn)(ImageBlob*);
+typedef ImageParam* (*CalcFn)(const ImageBlob*, ProgressCallback, void*);
+typedef void (*FreeParamFn)(ImageParam*);
+typedef int32_t (*ApplyFn)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
+                           int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*, int32_t, float,
+                           int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t, float, int32_t,
+                           int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t,
+                           ProgressCallback, void*);
+typedef int32_t (*ApplyLocalFn)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
+                                int32_t, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t,
+                                int32_t, int32_t, int32_t*, int32_t, float, int32_t, int32_t, int32_t, float,
+                                int32_t, float, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                int32_t, int32_t, int32_t, int32_t, int64_t, ProgressCallback, void*);
+typedef int32_t (*NeedTintFn)(const ImageParam*, int32_t);
+typedef int32_t (*DetectNoiseFn)(const ImageDesc*, int32_t, int32_t, int32_t, int64_t);
+
+static struct {
+    InitFn init;
+    ReleaseFn release;
+    VersionFn version;
+    SetRecordFn setRecord;
+    OneShotFn oneShot;
+    AllocBlobFn allocBlob;
+    FreeBlobFn freeBlob;
+    CalcFn calc;
+    FreeParamFn freeParam;
+    ApplyFn apply;
+    ApplyLocalFn applyLocal;
+    NeedTintFn needTint;
+    DetectNoiseFn detectNoise;
+} lx;
+
+static int g_failures = 0;
+static void Expect(int ok, const char* what) {
+    if (!ok) {
+        printf("FAILED: %s\n", what);
+        ++g_failures;
+    }
+}
+
+static int Bind(Library lib) {
+    int missing = 0;
+#define BIND(field, name)                                        \
+    do {                                                         \
+        *(void**)&lx.field = Symbol(lib, name);                  \
+        if (lx.field == NULL) {                                  \
+            printf("FAILED: export %s not found\n", name);       \
+            ++missing;                                           \
+        }                                                        \
+    } while (0)
+    BIND(init, "InitLXLibComprehensive");
+    BIND(release, "ReleaseLXLibComprehensive");
+    BIND(version, "GetLibraryVersion");
+    BIND(setRecord, "_SetFilterRecord");
+    BIND(oneShot, "_LumarexComprehensive");
+    BIND(allocBlob, "_AllocImageBlob");
+    BIND(freeBlob, "_FreeImageBlob");
+    BIND(calc, "_CalcImageBlobParam");
+    BIND(freeParam, "_FreeImageParam");
+    BIND(apply, "_ApplyImageBlobParam");
+    BIND(applyLocal, "_ApplyImageBlobParamLocal");
+    BIND(needTint, "NeedTintCorrection");
+    BIND(detectNoise, "_DetectNoise");
+#undef BIND
+    return missing == 0;
+}
+
+/* ---- the host: a record and a buffer suite as raw bytes ------------------- */
+
+/* The record is the host's: 256 zero bytes with the buffer suite's address at
+ * byte 224, where a 64-bit host puts it. The suite is two int16 counts and
+ * five procedures at bytes 8, 16, 24, 32 and 40. */
+static _Alignas(8) unsigned char g_record[256];
+static _Alignas(8) unsigned char g_suite[48];
+
+static int64_t g_allocations, g_live, g_failAt;
+
+static int16_t HostAllocate(int32_t size, BufferID* id) {
+    ++g_allocations;
+    if (g_failAt > 0 && g_allocations == g_failAt) return -108;
+    void* p = malloc(size > 0 ? (size_t)size : 1u);
+    if (p == NULL) return -108;
+    ++g_live;
+    *id = (BufferID)p;
+    return 0;
+}
+static void* HostLock(BufferID id, unsigned char moveHigh) {
+    (void)moveHigh;
+    return (void*)id;
+}
+static void HostUnlock(BufferID id) { (void)id; }
+static void HostFree(BufferID id) {
+    --g_live;
+    free((void*)id);
+}
+static int32_t HostSpace(void) { return 0x7fffffff; }
+
+static FilterRecord* HostRecord(void) {
+    const int16_t version = 2, count = 5;
+    AllocateBufferProc allocate = HostAllocate;
+    LockBufferProc lock = HostLock;
+    UnlockBufferProc unlock = HostUnlock;
+    FreeBufferProc release = HostFree;
+    BufferSpaceProc space = HostSpace;
+    void* suite = g_suite;
+    memcpy(g_suite + 0, &version, 2);
+    memcpy(g_suite + 2, &count, 2);
+    memcpy(g_suite + 8, &allocate, 8);
+    memcpy(g_suite + 16, &lock, 8);
+    memcpy(g_suite + 24, &unlock, 8);
+    memcpy(g_suite + 32, &release, 8);
+    memcpy(g_suite + 40, &space, 8);
+    memcpy(g_record + 224, &suite, 8);
+    return (FilterRecord*)(void*)g_record;
+}
+
+/* ---- images --------------------------------------------------------------- */
+
+typedef struct {
+    int32_t w, h, bytes; /* bytes per sample: 1 or 2 */
+    unsigned char* px;   /* interleaved, red first */
+} Image;
+
+static ImageDesc Desc(Image* im) {
+    ImageDesc d;
+    d.sampleType = im->bytes == 2 ? 1 : 0;
+    d.width = im->w;
+    d.height = im->h;
+    d.rowStride = im->w * 3 * im->bytes;
+    d.pixelStride = 3 * im->bytes;
+    d.channel1 = im->px;
+    d.channel2 = im->px + im->bytes;
+    d.channel3 = im->px + 2 * im->bytes;
+    return d;
+}
+
+static Image MakeImage(int32_t w, int32_t h, int32_t bytes) {
+    Image im = {w, h, bytes, calloc((size_t)w * h * 3 * bytes, 1)};
+    return im;
+}
+
+static Image DuplicateImage(const Image* src) {
+    Image im = MakeImage(src->w, src->h, src->bytes);
+    memcpy(im.px, src->px, (size_t)src->w * src->h * 3 * src->bytes);
+    return im;
+}
+
+/* Reads a P6 PPM with maxval 65535 into a 16-bit image (native order). */
+static int ReadPpm16(const char* path, Image* out) {
+    FILE* f = fopen(path, "rb");
+    if (f == NULL) return 0;
+    int w = 0, h = 0, maxval = 0;
+    int ok = fscanf(f, "P6 %d %d %d", &w, &h, &maxval) == 3 && fgetc(f) != EOF && maxval == 65535 && w > 0 && h > 0;
+    if (ok) {
+        *out = MakeImage(w, h, 2);
+        const size_t n = (size_t)w * h * 3;
+        uint16_t* px = (uint16_t*)(void*)out->px;
+        for (size_t i = 0; i < n && ok; ++i) {
+            const int hi = fgetc(f), lo = fgetc(f);
+            ok = hi != EOF && lo != EOF;
+            px[i] = (uint16_t)((hi << 8) | lo);
+        }
+    }
+    fclose(f);
+    return ok;
+}
+
+/* The 8-bit photo: the top byte of every 16-bit sample. */
+static Image TopBytes(const Image* wide) {
+    Image im = MakeImage(wide->w, wide->h, 1);
+    const uint16_t* px = (const uint16_t*)(const void*)wide->px;
+    for (size_t i = 0; i < (size_t)wide->w * wide->h * 3; ++i) im.px[i] = (unsigned char)(px[i] >> 8);
+    return im;
+}
+
+/* A corner of an image, whole pixels. */
+static Image Shrink(const Image* src, int32_t w, int32_t h) {
+    Image im = MakeImage(w, h, src->bytes);
+    const size_t row = (size_t)w * 3 * src->bytes;
+    for (int32_t y = 0; y < h; ++y)
+        memcpy(im.px + y * row, src->px + (size_t)y * src->w * 3 * src->bytes, row);
+    return im;
+}
+
+static uint64_t Fnv1a(const void* data, size_t n) {
+    uint64_t h = 1469598103934665603ull;
+    const unsigned char* p = (const unsigned char*)data;
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+/* Every image checksum printed so far, folded together: the two passes
+ * around ReleaseLXLibComprehensive must fold to the same value. */
+static uint64_t g_printed;
+
+static void PrintImage(const char* name, const Image* im) {
+    const uint64_t h = Fnv1a(im->px, (size_t)im->w * im->h * 3 * im->bytes);
+    g_printed = (g_printed ^ h) * 1099511628211ull;
+    printf("%-36s %016llx\n", name, (unsigned long long)h);
+}
+
+/* ---- the settings of the two apply calls ---------------------------------- */
+
+typedef struct {
+    int32_t useVariant, tintMode;
+    float variantStrength;
+    int32_t useShadowClip, shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength;
+    int32_t localContrast;
+    float curveAmount;
+    int32_t strongCurve, curveBlack, colorMode;
+    float colorAmount;
+    int32_t sharpen;
+    float sharpenAmount;
+    int32_t warmTone;
+    float warmToneStrength;
+    int32_t colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset;
+} Settings;
+
+static const Settings kEverything = {1, 3, 0.8f, 1, 4, 1, 1, 100, 0, 1, 0.3f, 1, 12, 2, 0.6f,
+                                     1, 1.0f, 1, 0.7f, 1, 1, 1, 0, 0};
+
+static int32_t Apply(Image* out, const ImageBlob* blob, ImageParam* param, Settings* s, ProgressCallback progress,
+                     void* context) {
+    ImageDesc d = Desc(out);
+    return lx.apply(&d, blob, param, 0, 0, 1.0f, s->useVariant, s->tintMode, s->variantStrength, s->useShadowClip,
+                    s->shadowClipIndex, s->useToneLevel, s->toneLevelRow, s->strengthLimit, &s->toneStrength,
+                    s->localContrast, s->curveAmount, s->strongCurve, s->curveBlack, s->colorMode, s->colorAmount,
+                    s->sharpen, s->sharpenAmount, s->warmTone, 0, s->warmToneStrength, s->colorCube, s->cubeSelect,
+                    s->cubeAlsoC, s->denoise, s->noisePreset, 0, 0, -1, -1, 0, progress, context);
+}
+
+static int32_t ApplyLocal(Image* out, const ImageBlob* blob, ImageParam* param, int32_t left, int32_t top,
+                          Settings* s) {
+    ImageDesc d = Desc(out);
+    return lx.applyLocal(&d, blob, param, 0, 0, 1.0f, left, top, out->w, out->h, s->useVariant, s->tintMode,
+                         s->variantStrength, s->useShadowClip, s->shadowClipIndex, s->useToneLevel,
+                         s->toneLevelRow, s->strengthLimit, &s->toneStrength, s->localContrast, s->curveAmount,
+                         s->strongCurve, s->curveBlack, s->colorMode, s->colorAmount, s->sharpen, s->sharpenAmount,
+                         s->warmTone, 0, s->warmToneStrength, s->colorCube, s->cubeSelect, s->cubeAlsoC, s->denoise,
+                         s->noisePreset, 0, 0, -1, -1, 0, NULL, NULL);
+}
+
+static int32_t OneShot(Image* im, int32_t everything, int32_t* strength) {
+    ImageDesc d = Desc(im);
+    const int32_t on = everything ? 1 : 0;
+    return lx.oneShot(&d, on, 3, 0, 0.7f, 12, on, 3, strength, on, 1, 40, on, 0.5f, on, 1.0f, on, 1, 120, on, 0.8f,
+                      1, on, 1);
+}
+
+/* Progress: records the steps and asks to stop at `stopAt` (0: never). */
+typedef struct {
+    int32_t steps[16];
+    int32_t count, stopAt;
+} Progress;
+
+static int32_t OnProgress(int32_t step, int32_t total, void* context) {
+    Progress* p = (Progress*)context;
+    if (p->count < 16) p->steps[p->count++] = step * 100 + total;
+    return p->stopAt != 0 && step >= p->stopAt;
+}
+
+static void PrintProgress(const char* name, const Progress* p) {
+    printf("%-36s", name);
+    for (int32_t i = 0; i < p->count; ++i) printf(" %d/%d", p->steps[i] / 100, p->steps[i] % 100);
+    printf("\n");
+}
+
+/* ---- the runs ------------------------------------------------------------- */
+
+static void WorkedExamples(const Image* photo8) {
+    Expect(lx.version() == 0x05010000u, "GetLibraryVersion is 0x05010000");
+    Expect(lx.needTint(NULL, 0) == 0 && lx.needTint(NULL, 2) == 0 && lx.needTint(NULL, -7) == 0,
+           "NeedTintCorrection(null, k) is 0");
+
+    /* No record: what takes host memory fails cleanly. */
+    Image im = DuplicateImage(photo8);
+    ImageDesc d = Desc(&im);
+    lx.setRecord(NULL);
+    Expect(lx.allocBlob(&d) == NULL, "AllocImageBlob without a record gives null");
+    lx.setRecord(HostRecord());
+
+    /* The one-shot call returns 0, also with every switch off. */
+    int32_t strength = 60;
+    Expect(OneShot(&im, 0, &strength) == 0, "LumarexComprehensive with every switch off returns 0");
+    PrintImage("oneshot.switches_off", &im);
+    printf("%-36s %d\n", "oneshot.switches_off.strength", strength);
+
+    /* An output of sample type 2 is refused and left as it was. */
+    ImageBlob* blob = lx.allocBlob(&d);
+    ImageParam* param = lx.calc(blob, NULL, NULL);
+    Image out = MakeImage(photo8->w, photo8->h, 1);
+    memset(out.px, 0x5a, (size_t)out.w * out.h * 3);
+    ImageDesc bad = Desc(&out);
+    bad.sampleType = 2;
+    int32_t t = 0;
+    Expect(lx.apply(&bad, blob, param, 0, 0, 1.0f, 1, 3, 0.8f, 1, 4, 1, 1, 100, &t, 1, 0.3f, 1, 12, 2, 0.6f, 1,
+                    1.0f, 1, 0, 0.7f, 1, 1, 1, 0, 0, 0, 0, -1, -1, 0, NULL, NULL) == -1,
+           "ApplyImageBlobParam refuses sample type 2");
+    Expect(lx.applyLocal(&bad, blob, param, 0, 0, 1.0f, 0, 0, 8, 8, 1, 3, 0.8f, 1, 4, 1, 1, 100, &t, 1, 0.3f, 1,
+                         12, 2, 0.6f, 1, 1.0f, 1, 0, 0.7f, 1, 1, 1, 0, 0, 0, 0, -1, -1, 0, NULL, NULL) == 0,
+           "ApplyImageBlobParamLocal refuses sample type 2");
+    Expect(out.px[0] == 0x5a && out.px[(size_t)out.w * out.h * 3 - 1] == 0x5a, "a refused output is not written");
+    lx.freeParam(param);
+    lx.freeBlob(blob);
+    free(out.px);
+
+    /* A stop at step 1 of the analysis leaves nothing allocated. */
+    Progress p = {{0}, 0, 1};
+    blob = lx.allocBlob(&d);
+    const int64_t before = g_live;
+    Expect(lx.calc(blob, OnProgress, &p) == NULL, "CalcImageBlobParam stopped at step 1 gives null");
+    Expect(g_live == before, "a stopped analysis leaves no host block");
+    lx.freeBlob(blob);
+    Expect(g_live == 0, "every host block is back");
+    free(im.px);
+}
+
+/* One-shot, then the two-phase road at 8 and 16 bits. Run twice, before and
+ * after ReleaseLXLibComprehensive, which must change nothing. */
+static void Corrections(const char* pass, const Image* photo16, const Image* photo8) {
+    char name[64];
+    Image im = DuplicateImage(photo8);
+    int32_t strength = 60;
+    Expect(OneShot(&im, 1, &strength) == 0, "LumarexComprehensive returns 0");
+    snprintf(name, sizeof name, "%s.oneshot8", pass);
+    PrintImage(name, &im);
+    snprintf(name, sizeof name, "%s.oneshot8.strength", pass);
+    printf("%-36s %d\n", name, strength);
+    free(im.px);
+
+    for (int bits = 8; bits <= 16; bits += 8) {
+        const Image* src = bits == 8 ? photo8 : photo16;
+        Image in = DuplicateImage(src);
+        ImageDesc d = Desc(&in);
+        ImageBlob* blob = lx.allocBlob(&d);
+        Progress calcSteps = {{0}, 0, 0};
+        ImageParam* param = lx.calc(blob, OnProgress, &calcSteps);
+        Expect(blob != NULL && param != NULL, "the two-phase road analyses the photo");
+        if (param == NULL) return;
+        snprintf(name, sizeof name, "%s.calc%d.progress", pass, bits);
+        PrintProgress(name, &calcSteps);
+        snprintf(name, sizeof name, "%s.needtint%d", pass, bits);
+        printf("%-36s %d %d %d %d\n", name, lx.needTint(param, 0), lx.needTint(param, 1), lx.needTint(param, 2),
+               lx.needTint(param, 3));
+
+        Settings s = kEverything;
+        Progress steps = {{0}, 0, 0};
+        Image whole = MakeImage(src->w, src->h, src->bytes);
+        Expect(Apply(&whole, blob, param, &s, OnProgress, &steps) == 0, "ApplyImageBlobParam succeeds");
+        snprintf(name, sizeof name, "%s.apply%d", pass, bits);
+        PrintImage(name, &whole);
+        snprintf(name, sizeof name, "%s.apply%d.progress", pass, bits);
+        PrintProgress(name, &steps);
+        snprintf(name, sizeof name, "%s.apply%d.strength", pass, bits);
+        printf("%-36s %d\n", name, s.toneStrength);
+
+        Image crop = MakeImage(64, 48, src->bytes);
+        s = kEverything;
+        s.curveAmount = 0.05f;
+        s.warmTone = 0;
+        Expect(ApplyLocal(&crop, blob, param, 30, 20, &s) == 1, "ApplyImageBlobParamLocal succeeds");
+        snprintf(name, sizeof name, "%s.local%d", pass, bits);
+        PrintImage(name, &crop);
+
+        /* Denoise through the noise library, bound at module start. */
+        s = kEverything;
+        s.denoise = 1;
+        s.noisePreset = 2;
+        Expect(Apply(&whole, blob, param, &s, NULL, NULL) == 0, "a denoising ApplyImageBlobParam succeeds");
+        snprintf(name, sizeof name, "%s.denoise%d", pass, bits);
+        PrintImage(name, &whole);
+
+        /* Stop at step 3 of 6. */
+        Progress stop = {{0}, 0, 3};
+        s = kEverything;
+        Expect(Apply(&whole, blob, param, &s, OnProgress, &stop) == -1, "a stopped ApplyImageBlobParam fails");
+        snprintf(name, sizeof name, "%s.stop%d.progress", pass, bits);
+        PrintProgress(name, &stop);
+
+        lx.freeParam(param);
+        lx.freeBlob(blob);
+        Expect(g_live == 0, "every host block is back");
+        free(in.px);
+        free(whole.px);
+        free(crop.px);
+    }
+
+    /* DetectNoise on the interleaved 8-bit photo. */
+    Image noisy = DuplicateImage(photo8);
+    ImageDesc nd = Desc(&noisy);
+    snprintf(name, sizeof name, "%s.detectnoise", pass);
+    printf("%-36s %d\n", name, lx.detectNoise(&nd, 2, -1, 0, 0));
+    free(noisy.px);
+}
+
+/* The two-phase road with host allocation k failing, for every k: each run
+ * fails cleanly and returns every block. */
+static void FailingHost(const Image* photo) {
+    uint64_t results = 1469598103934665603ull;
+    int64_t n = 0;
+    for (int64_t k = 0; k == 0 || k <= n; ++k) {
+        g_allocations = 0;
+        g_failAt = k;
+        Image in = DuplicateImage(photo);
+        Image out = MakeImage(photo->w, photo->h, photo->bytes);
+        ImageDesc d = Desc(&in);
+        Settings s = kEverything;
+        int32_t code = 9;
+        ImageBlob* blob = lx.allocBlob(&d);
+        ImageParam* param = blob != NULL ? lx.calc(blob, NULL, NULL) : NULL;
+        if (param != NULL) code = Apply(&out, blob, param, &s, NULL, NULL);
+        code = code * 4 + (blob == NULL) * 2 + (param == NULL);
+        if (param != NULL) lx.freeParam(param);
+        if (blob != NULL) lx.freeBlob(blob);
+        if (k == 0) n = g_allocations;
+        if (g_live != 0) {
+            printf("FAILED: allocation %lld of %lld failing left %lld blocks\n", (long long)k, (long long)n,
+                   (long long)g_live);
+            ++g_failures;
+            g_live = 0;
+        }
+        results = (results ^ (uint64_t)(code & 0xff)) * 1099511628211ull;
+        free(in.px);
+        free(out.px);
+    }
+    g_failAt = 0;
+    printf("%-36s %lld\n", "failing_host.allocations", (long long)n);
+    printf("%-36s %016llx\n", "failing_host.results", (unsigned long long)results);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s LIBRARY PHOTO.ppm | --load-only\n", argv[0]);
+        return 2;
+    }
+    setvbuf(stdout, NULL, _IOFBF, 1 << 16);
+    StartCollecting();
+    Library lib = OpenLibrary(argv[1]);
+    if (lib == NULL) {
+        printf("FAILED: cannot load %s\n", argv[1]);
+        return 1;
+    }
+    if (!Bind(lib)) return 1;
+    if (strcmp(argv[2], "--load-only") == 0) {
+        /* Module start has run: report what it said, then go on working. */
+        printf("module start: %s", g_debugText[0] != '\0' ? g_debugText : "(nothing)\n");
+        lx.setRecord(HostRecord());
+        Expect(lx.version() == 0x05010000u, "the library works after module start");
+        printf("loaded: version %08x\n", (unsigned)lx.version());
+        CloseLib(lib);
+        return g_failures == 0 ? 0 : 1;
+    }
+
+    Image photo16;
+    if (!ReadPpm16(argv[2], &photo16)) {
+        printf("FAILED: cannot read %s\n", argv[2]);
+        return 1;
+    }
+    Image photo8 = TopBytes(&photo16);
+    printf("%-36s %dx%d\n", "photo", photo16.w, photo16.h);
+    PrintImage("photo16", &photo16);
+
+    lx.init("dll client");
+    lx.setRecord(HostRecord());
+    WorkedExamples(&photo8);
+    g_printed = 0;
+    Corrections("first", &photo16, &photo8);
+    const uint64_t first = g_printed;
+    lx.release();
+    g_printed = 0;
+    Corrections("after_release", &photo16, &photo8);
+    Expect(g_printed == first, "ReleaseLXLibComprehensive changes no output");
+
+    Image small = Shrink(&photo8, 96, 64);
+    FailingHost(&small);
+    Expect(lx.version() == 0x05010000u, "GetLibraryVersion is 0x05010000 after everything");
+
+    free(small.px);
+    free(photo8.px);
+    free(photo16.px);
+    CloseLib(lib);
+    printf("%s\n", g_failures == 0 ? "all expectations held" : "some expectations FAILED");
+    return g_failures == 0 ? 0 : 1;
+}

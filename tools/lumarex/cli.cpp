@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: MIT
+#include "cli.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+#include "console.h"
+#include "lumarex/heap_host.h"
+#include "lumarex/lumarex.h"
+
+namespace lumarex_cli {
+namespace {
+
+constexpr int kColumn = 30;  // where descriptions start
+constexpr int kWidth = 80;
+
+// Words of `text` in lines of at most `width` characters, joined by '\n'
+// (CLI11 indents each new line to the description column).
+std::string Wrap(const std::string& text, size_t width) {
+    std::istringstream words(text);
+    std::string word, line, out;
+    while (words >> word) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
+}
+
+class Formatter : public CLI::Formatter {
+public:
+    Formatter() { column_width(kColumn); }
+    std::string make_option_desc(const CLI::Option* opt) const override {
+        return Wrap(opt->get_description(), kWidth - kColumn);
+    }
+    std::string make_description(const CLI::App* app) const override {
+        const std::string d = app->get_description();
+        return d.empty() ? std::string() : Wrap(d, kWidth) + "\n\n";
+    }
+};
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        if (c == ' ') c = '-';
+    return s;
+}
+
+// "--black-clip PERCENT": the value's name in the option's line.
+std::string Metavar(const SettingInfo& info) {
+    std::string words;
+    for (const SettingWord& w : info.words) words += (words.empty() ? "" : "|") + std::string(w.word);
+    if (info.lo > info.hi) return words;
+    const std::string number = *info.unit ? Upper(info.unit) : std::string("N");
+    return words.empty() ? number : words + "|" + number;
+}
+
+// The help text, then the unit, range and default from the table.
+std::string Describe(const SettingInfo& info, const Settings& defaults) {
+    std::string d = info.help;
+    if (info.lo <= info.hi) {
+        d += " Takes " + RangeText(info);
+        if (*info.unit) d += std::string(" (") + info.unit + ")";
+        d += ".";
+    }
+    return d + " Default: " + ValueText(info, defaults) + ".";
+}
+
+void AddSettingOptions(CLI::App& sub, Command c, Settings& s) {
+    const Settings defaults = DefaultSettings(c);
+    for (const SettingInfo& info : SettingsTable()) {
+        if (!TakenBy(info, c)) continue;
+        const SettingInfo* entry = &info;
+        CLI::Option* opt = sub.add_option_function<std::string>(
+            std::string("--") + info.name, [entry, &s](const std::string& v) { SetFromText(*entry, v, s); },
+            Describe(info, defaults));
+        opt->option_text(Metavar(info));
+        // The table checks the value; CLI11 prefixes its text with the option.
+        opt->check(CLI::Validator(
+            [entry](std::string& v) {
+                Settings scratch;
+                return SetFromText(*entry, v, scratch);
+            },
+            "", ""));
+    }
+}
+
+void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
+    sub.add_option("-o,--output", c.output,
+                   "Write the corrected photo here (one input only). The format follows the extension: .jpg, "
+                   ".png or .tif.")
+        ->option_text("FILE");
+    sub.add_option("-d,--dir", c.directory,
+                   "Write each corrected photo into this folder under its own name (created when missing); a "
+                   "format that cannot be written, such as .bmp, becomes .tif. Two photos that would get the "
+                   "same name are refused before any work.")
+        ->option_text("FOLDER");
+    sub.add_flag("--overwrite", c.overwrite, "Allow an output to replace its own input file.");
+    sub.add_flag("--compare", c.compare,
+                 "Also write NAME-compare.jpg beside each output: the photo before and after, side by side.");
+    sub.add_option("--quality", c.quality, "JPEG quality of the written files. Takes 1..100. Default: 95.")
+        ->option_text("1..100")
+        ->check(CLI::Range(1, 100));
+    sub.add_option("-j,--jobs", c.jobs,
+                   "How many photos of a batch are corrected at the same time; together they stay within "
+                   "--max-memory. Takes 1..64. Default: 1.")
+        ->option_text("N")
+        ->check(CLI::Range(1, 64));
+    sub.add_flag("--quiet", c.quiet, "Print only errors.");
+}
+
+}  // namespace
+
+std::shared_ptr<CLI::Formatter> HelpFormatter() { return std::make_shared<Formatter>(); }
+
+void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs) {
+    char mp[80];
+    std::snprintf(mp, sizeof mp, " Takes 1..268 (megapixels). Default: %g.", kDefaultMaxMegapixels);
+    // 268 megapixels: 2^31 / 8, the largest picture the library's 32-bit
+    // sizes serve.
+    sub.add_option("--max-megapixels", limits.maxMegapixels,
+                   std::string("Refuse photos with more pixels than this, checked from the file's header before "
+                               "anything is read.") + mp)
+        ->option_text("MP")
+        ->check(CLI::Range(1.0, 268.0));
+    char gb[120];
+    std::snprintf(gb, sizeof gb, " Takes 0.1 or more (GB). Default: half of this machine's memory, %.1f.",
+                  DefaultMaxMemoryGB());
+    sub.add_option("--max-memory", limits.maxMemoryGB,
+                   std::string("Memory the photos being worked on may take together, estimated from each "
+                               "file's header: a photo that needs more alone is refused") +
+                       (jobs ? ", and -j waits rather than pass it." : ".") + gb)
+        ->option_text("GB")
+        ->check(CLI::Range(0.1, 1e6));
+}
+
+CLI::App* AddCorrectingCommand(CLI::App& app, const std::string& name, const std::string& description,
+                               CorrectingOptions& o) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    sub->add_option("PHOTO", o.inputs, "The photos to correct: JPEG, PNG or TIFF.")->option_text("...");
+    AddOutputOptions(*sub, o.choice);
+    AddLimitOptions(*sub, o.choice.limits, /*jobs=*/true);
+    AddSettingOptions(*sub, o.command, o.settings);
+    return sub;
+}
+
+int RunCorrectingCommand(const std::string& name, CorrectingOptions& o, const CorrectionJob& job) {
+    OutputPlan plan;
+    std::string error;
+    if (!PlanOutputs(o.inputs, o.choice, plan, error)) {
+        std::fprintf(UserErr(), "lumarex %s: %s\n", name.c_str(), error.c_str());
+        return 2;
+    }
+    SetFilterRecord(LxHeapHostRecord());
+    RouteDecoderMessages();
+    return RunBatch(o.inputs, plan, o.choice, job);
+}
+
+}  // namespace lumarex_cli

@@ -1,0 +1,173 @@
+// SPDX-License-Identifier: MIT
+#include "settings.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace lumarex_cli {
+namespace {
+
+constexpr SettingWord kOnOff[] = {{"on", 1}, {"off", 0}};
+constexpr SettingWord kCastMethods[] = {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}};
+constexpr SettingWord kMeasuredWord[] = {{"auto", kMeasured}};
+constexpr SettingWord kCurves[] = {{"gentle", 0}, {"strong", 1}};
+constexpr SettingWord kColours[] = {{"off", 0}, {"rich", 1}, {"soft", 2}, {"bright", 3}};
+constexpr SettingWord kLooks[] = {{"none", kNoLook}, {"natural", 0}, {"contrast", 1}};
+
+// Words only: an empty number range.
+constexpr double kNoLo = 1.0, kNoHi = 0.0;
+
+// clang-format off
+const SettingInfo kTable[] = {
+    {"cast", "", &Settings::cast, kNoLo, kNoHi, 0, kOnOff, 1, 1, kForBoth,
+     "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and water."},
+    {"cast-method", "", &Settings::castMethod, kNoLo, kNoHi, 0, kCastMethods, 3, 3, kForBoth,
+     "How the cast is measured: 'average' balances the average colour of the scene (removes strong casts "
+     "such as tungsten or underwater light); 'nearest' trusts the most common colour closest to neutral; "
+     "'box' the edge of the most common colours nearest neutral (gentle, often leaves a cast); 'adaptive' "
+     "widens its view on busy scenes and leaves scenes dominated by red alone."},
+    {"cast-strength", "share", &Settings::castStrength, 0, 1, 0, {}, 0.7, 0.7, kForBoth,
+     "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully."},
+    {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, {}, 0.1, 0.3, kForBoth,
+     "Share of the darkest samples set to pure black, to give the picture a solid black; 0 keeps every "
+     "shadow detail."},
+    {"shadow-floor", "level", &Settings::shadowFloor, 0, 254, 1, {}, 12, 12, kForBoth,
+     "Levels below this (0..255, also for 16-bit photos) are left as they are by the lift, so deep blacks "
+     "stay black."},
+    {"brighten", "percent", &Settings::brighten, 0, 300, 1, kMeasuredWord, kMeasured, kMeasured, kForBoth,
+     "How strongly shadows and mid-tones are lifted: 'auto' measures the photo and picks the strength; a "
+     "number sets it, 0 being no lift."},
+    {"target", "percent grey", &Settings::target, 55, 65, 5, {}, 60, 60, kForBoth,
+     "With --brighten auto: how bright the mid-tones aim to be: 55, 60 or 65 % grey."},
+    {"max-brighten", "percent", &Settings::maxBrighten, 0, 300, 1, {}, 100, 100, kForBoth,
+     "With --brighten auto: the strongest lift it may choose."},
+    {"min-brighten", "percent", &Settings::minBrighten, -300, 300, 1, {}, 0, 0, kForAuto,
+     "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift (a "
+     "darkening); 0 keeps them as bright as they are."},
+    {"local-contrast", "", &Settings::localContrast, kNoLo, kNoHi, 0, kOnOff, 1, 1, kForBoth,
+     "Lift areas that are darker than their surroundings less than bright ones, so that local contrast "
+     "survives the brightening."},
+    {"local-depth", "percent", &Settings::localDepth, 0, 100, 1, {}, 50, 50, kForBoth,
+     "With --local-contrast: how much darker areas are held back against the plain lift."},
+    {"curve", "", &Settings::curve, kNoLo, kNoHi, 0, kCurves, 0, 0, kForBoth,
+     "The lift's shape: 'gentle' a logarithmic lift; 'strong' a lift that can go past it, with the "
+     "shadow/highlight balance of an exponential curve."},
+    {"denoise", "preset", &Settings::denoise, -1, 4, 1, {}, kNoDenoise, kNoDenoise, kForCorrect,
+     "Remove noise before correcting: -1 off, 0 gentlest to 4 strongest."},
+    {"denoise-luma", "", &Settings::denoiseLuma, -100, 100, 1, {}, 0, 0, kForCorrect,
+     "With --denoise: more (positive) or less (negative) smoothing of brightness noise."},
+    {"denoise-colour", "", &Settings::denoiseColour, -20, 20, 1, {}, 0, 0, kForCorrect,
+     "With --denoise: more (positive) or less (negative) smoothing of colour noise."},
+    {"noise-level", "", &Settings::noiseLevel, -1, 10, 1, {}, -1, -1, kForCorrect,
+     "With --denoise: the noise level to assume; -1 lets the preset decide."},
+    {"colour", "", &Settings::colour, kNoLo, kNoHi, 0, kColours, 0, 0, kForBoth,
+     "Colour restoration after brightening: 'rich' deepens shadows and lifts highlights, 'soft' is the "
+     "same with gentler reds, 'bright' mostly lifts mid-tones."},
+    {"colour-amount", "share", &Settings::colourAmount, 0, 1, 0, {}, 0.5, 0.5, kForBoth,
+     "Strength of --colour."},
+    {"sharpen", "amount", &Settings::sharpen, 0, 4, 0, {}, 0, 0, kForBoth,
+     "Sharpen fine detail without shifting colours; 0 is off, 1 is a clear sharpening."},
+    {"warm-tone", "share", &Settings::warmTone, 0, 1, 0, {}, 0, 0, kForBoth,
+     "Pull bright warm tones (skin, sunlit faces) toward one pleasant warm hue; 0 is off."},
+    {"look", "", &Settings::look, kNoLo, kNoHi, 0, kLooks, kNoLook, kNoLook, kForBoth,
+     "A final colour look: 'natural' shifts saturated colours slightly, 'contrast' adds an S-shaped "
+     "contrast curve to the same."},
+    {"flatten", "", &Settings::flatten, kNoLo, kNoHi, 0, kOnOff, 0, 0, kForBoth,
+     "Finish with a look that lifts shadows, softens highlights and strengthens mid-level colours (after "
+     "--look when both are given)."},
+};
+// clang-format on
+
+// Shortest text that reads back as the same double ("0.1", "60", "-1").
+std::string Number(double v) {
+    std::ostringstream s;
+    s.precision(6);
+    s << v;
+    return s.str();
+}
+
+bool ParseNumber(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text.c_str(), &end);
+    return errno == 0 && end != nullptr && *end == '\0' && std::isfinite(out);
+}
+
+// Whether v is a whole multiple of step, allowing for decimal fractions
+// that binary cannot hold exactly (0.3 is not 3 x 0.1 in doubles).
+bool OnStep(double v, double step) {
+    if (step <= 0.0) return true;
+    const double k = v / step;
+    return std::fabs(k - std::round(k)) < 1e-6;
+}
+
+void Store(const SettingInfo& info, Settings& s, double v) {
+    if (const auto* f = std::get_if<int Settings::*>(&info.field)) s.*(*f) = int(std::lround(v));
+    else s.*std::get<float Settings::*>(info.field) = float(v);
+}
+
+double Load(const SettingInfo& info, const Settings& s) {
+    if (const auto* f = std::get_if<int Settings::*>(&info.field)) return s.*(*f);
+    return double(s.*std::get<float Settings::*>(info.field));
+}
+
+bool TakesNumbers(const SettingInfo& info) { return info.lo <= info.hi; }
+
+}  // namespace
+
+std::span<const SettingInfo> SettingsTable() { return kTable; }
+
+const SettingInfo* FindSetting(const std::string& name) {
+    for (const SettingInfo& i : kTable)
+        if (name == i.name) return &i;
+    return nullptr;
+}
+
+bool TakenBy(const SettingInfo& info, Command c) {
+    return (info.commands & (c == Command::kAuto ? kForAuto : kForCorrect)) != 0;
+}
+
+Settings DefaultSettings(Command c) {
+    Settings s;
+    for (const SettingInfo& i : kTable) Store(i, s, c == Command::kAuto ? i.defaultAuto : i.defaultCorrect);
+    return s;
+}
+
+std::string RangeText(const SettingInfo& info) {
+    std::string r;
+    for (const SettingWord& w : info.words) r += (r.empty() ? "" : "|") + std::string(w.word);
+    if (TakesNumbers(info)) {
+        r += (r.empty() ? "" : "|") + Number(info.lo) + ".." + Number(info.hi);
+        if (info.step > 0.0 && info.step != 1.0) r += " in steps of " + Number(info.step);
+    }
+    return r;
+}
+
+std::string SetFromText(const SettingInfo& info, const std::string& text, Settings& s) {
+    for (const SettingWord& w : info.words)
+        if (text == w.word) {
+            Store(info, s, w.value);
+            return {};
+        }
+    double v = 0.0;
+    if (!TakesNumbers(info) || !ParseNumber(text, v)) return "expects " + RangeText(info) + ", got '" + text + "'";
+    if (v < info.lo || v > info.hi)
+        return "must be between " + Number(info.lo) + " and " + Number(info.hi) + ", got '" + text + "'";
+    const bool whole = std::holds_alternative<int Settings::*>(info.field);
+    if (!OnStep(v, whole && info.step == 0.0 ? 1.0 : info.step))
+        return "must be a multiple of " + Number(info.step > 0.0 ? info.step : 1.0) + ", got '" + text + "'";
+    Store(info, s, v);
+    return {};
+}
+
+std::string ValueText(const SettingInfo& info, const Settings& s) {
+    const double v = Load(info, s);
+    for (const SettingWord& w : info.words)
+        if (v == w.value) return w.word;
+    return Number(v);
+}
+
+}  // namespace lumarex_cli
