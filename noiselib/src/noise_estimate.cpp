@@ -19,6 +19,8 @@ constexpr int kClipPerMille = 60;     // clipped pixels a block may hold, per th
 constexpr float kAccept = 1.25f;      // block variances kept: at most 1.25 x the level
 constexpr int kStartPerMille = 50;    // the fixed point starts at the 5th percentile
 constexpr float kClipLow = 1.0f, kClipHigh = 254.0f;
+constexpr float kDark = 32.0f;         // blocks of a darker mean luma count only when the light ones are few:
+constexpr int kLightShare = 8;         // under 8 or under 1 in 8 of all blocks
 constexpr int kGrid = kTile / kBlock;  // 16 x 16 blocks per tile side at level 0
 
 // Blocks per tile at level s: (kTile / (kBlock 2^s))^2 = 16, 4, 1.
@@ -56,7 +58,7 @@ Scratch CarveScratch(void* memory) {
 // (-7.5 .. 7.5) the plane's terms are orthogonal: the residual sum of
 // squares is sum d^2 - (sum u d)^2 / sum u^2 - (sum v d)^2 / sum v^2 for d
 // the deviations from the block mean, sum u^2 = 16 x 340.
-float BlockVariance(const float* plane, int stride, int bx, int by) {
+float BlockVariance(const float* plane, int stride, int bx, int by, float* blockMean) {
     float mean = 0.0f;
     for (int y = 0; y < kBlock; ++y) {
         const float* row = plane + std::ptrdiff_t(by + y) * stride + bx;
@@ -66,6 +68,7 @@ float BlockVariance(const float* plane, int stride, int bx, int by) {
     }
     constexpr float kInvCount = 1.0f / float(kBlock * kBlock);
     mean *= kInvCount;
+    *blockMean = mean;
     float ss = 0.0f, su = 0.0f, sv = 0.0f;
     for (int y = 0; y < kBlock; ++y) {
         const float* row = plane + std::ptrdiff_t(by + y) * stride + bx;
@@ -150,6 +153,7 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
     if (width < kBlock || height < kBlock) return profile;
     Scratch s = CarveScratch(scratch);
     int count[3][kNoiseLevels] = {};
+    int darkCount[3][kNoiseLevels] = {};
 
     // Every `step`-th tile in both directions, so that at most kMaxTiles are
     // visited; the last tile of a row or column is cut to a multiple of 16.
@@ -173,9 +177,17 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
                             for (int i = bx / kBlock; i < (bx + span) / kBlock; ++i)
                                 clipped += s.clipped[j * kGrid + i];
                         if (int64_t{clipped} * 1000 > int64_t{span} * span * kClipPerMille) continue;
+                        bool dark = false;
                         for (int c = 0; c < 3; ++c) {
-                            const float v = BlockVariance(s.plane[level][c], stride, bx >> level, by >> level);
-                            if (v > 0.0f) s.variance[c][level][count[c][level]++] = v;
+                            float mean = 0.0f;
+                            const float v = BlockVariance(s.plane[level][c], stride, bx >> level, by >> level, &mean);
+                            if (c == 0) dark = mean < kDark;
+                            if (!(v > 0.0f)) continue;
+                            // Dark blocks go to the end of the list, the others to its front.
+                            int& n = dark ? darkCount[c][level] : count[c][level];
+                            const int at = dark ? kMaxTiles * kBlocksPerTile[level] - 1 - n : n;
+                            s.variance[c][level][at] = v;
+                            ++n;
                         }
                     }
                 }
@@ -186,12 +198,27 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
     for (int c = 0; c < 3; ++c) {
         for (int level = 0; level < kNoiseLevels; ++level) {
             const float finer = level > 0 ? profile.level[c][level - 1] : 0.0f;
+            const int cap = kMaxTiles * kBlocksPerTile[level];
+            float* e = s.variance[c][level];
+            const int dark = darkCount[c][level];
+            if (count[c][level] < kMinBlocks || count[c][level] * kLightShare < count[c][level] + dark) {
+                // Too few blocks in the light: the dark ones join them
+                // (already in place when the two ends meet).
+                if (count[c][level] != cap - dark) std::copy(e + cap - dark, e + cap, e + count[c][level]);
+                count[c][level] += dark;
+            }
             if (count[c][level] < kMinBlocks) {
                 profile.level[c][level] = 0.5f * finer;
                 continue;
             }
+            // Averaging never adds noise, so luma level s + 1 reads at most
+            // level s (more is texture). Chroma may read more: JPEG keeps
+            // one colour per 8 x 8 block of half-size chroma, so 16 x 16
+            // blocks of pixels can be flat while their colour jumps from
+            // block to block, noise that only the coarser levels see.
             const float d = std::sqrt(NoiseVariance(s.variance[c][level], count[c][level]));
-            profile.level[c][level] = level > 0 ? std::clamp(d, 0.5f * finer, finer) : d;
+            if (level == 0) profile.level[c][level] = d;
+            else profile.level[c][level] = c == 0 ? std::clamp(d, 0.5f * finer, finer) : std::max(d, 0.5f * finer);
         }
     }
     return profile;

@@ -31,6 +31,10 @@ int64_t NoiseEstimateScratchBytes(int width, int height);
 // about their least-squares plane (ramps and shading cancel; 253 degrees of
 // freedom). Blocks with more than 6 % clipped pixels (a sample at or below
 // 1 or at or above 254) and blocks with no variance at all are left out.
+// Blocks of a mean luma below 32 count only when the lighter ones are
+// fewer than 8 or than 1 in 8 of all blocks: a camera's tone curve crushes
+// the noise of deep shadows, and a night photo whose dark foreground
+// outnumbers its noisy sky would otherwise read the foreground.
 // Texture raises a block's variance above the noise, so the noise variance
 // is the fixed point of
 //
@@ -44,8 +48,10 @@ int64_t NoiseEstimateScratchBytes(int width, int height);
 // reads high, by up to a quarter at deviation 5.
 //
 // Averaging never adds noise and cannot take away more than white noise
-// loses, so level s + 1 is held within [1/2, 1] of level s; a level with
-// fewer than 8 usable blocks reads as white (half the finer level).
+// loses, so level s + 1 is held within [1/2, 1] of level s for luma and
+// at least 1/2 of it for chroma (whose coarser levels may read more: see
+// EstimateNoise); a level with fewer than 8 usable blocks reads as white
+// (half the finer level).
 // Images smaller than 16 x 16 read as noiseless. `scratch` must hold
 // NoiseEstimateScratchBytes(width, height) bytes.
 template <class T>

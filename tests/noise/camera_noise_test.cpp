@@ -196,6 +196,23 @@ TEST_F(CameraNoise, EstimateIsWithinAQuarterOfTheTrueLevel) {
     }
 }
 
+// A night photo: a dark foreground (level 12, its noise crushed to 1.5 by
+// the tone curve) under a noisy sky (level 80, noise 6 per sample, so 4.0
+// in luma) reads the sky's noise even when the foreground fills three
+// quarters of the frame, and a frame that is dark all over still reads its
+// own noise (3 per sample, 2.0 in luma).
+TEST_F(CameraNoise, DarkForegroundDoesNotHideTheNoiseOfTheSky) {
+    auto field = [](int level, double sigma, uint64_t seed) {
+        Rgb8Image flat{kSide, kSide, std::vector<uint8_t>(std::size_t(kSide) * kSide * 3, uint8_t(level))};
+        return noiselib::sim::AddWhiteNoise(flat, sigma, seed);
+    };
+    const Rgb8Image sky = field(80, 6.0, 71), ground = field(12, 1.5, 72);
+    Rgb8Image night = ground;
+    std::copy_n(sky.px.begin(), std::size_t(kSide / 4) * kSide * 3, night.px.begin());
+    EXPECT_NEAR(Estimate(night), 4.0, 0.4);
+    EXPECT_NEAR(Estimate(field(12, 3.0, 73)), 2.0, 0.2);
+}
+
 // Camera noise at three levels, JPEG quality 85: the least gain of each
 // preset over the three crops (measured: 0.66 1.01 1.28 1.32 1.35 dB at
 // deviation 5, where JPEG has already smeared much of the noise into
