@@ -33,12 +33,12 @@ constexpr int32_t kMaxAdjustB = 20;
 // The coarse levels run at 0.8 of the measured noise: at half and quarter
 // size the texture of a photo stands out more against white noise, and
 // filtering them at the full measure costs texture more than it removes
-// noise. The strongest preset gains its strength at the coarse levels and
-// puts texture back.
+// noise. The gentlest preset leaves the quarter-size level alone; the
+// strongest gains its strength at the coarse levels and puts texture back.
 //
 //   preset  adjustA  adjustB  radii    strength        texture
 //                             0 1 2    0    1    2
-//     0       40        4     1 1 1    0.75 0.6  0.6     0
+//     0       40        4     1 1 -    0.85 0.7  -       0
 //     1       50        6     2 1 1    0.9  0.72 0.72    0
 //     2       60        8     2 2 2    1    0.8  0.8     0
 //     3       60       12     2 3 3    1    0.8  0.8     0
@@ -50,7 +50,7 @@ struct Preset {
     float texture;
 };
 constexpr Preset kPresets[kPresetCount] = {
-    {3, 40, 4, {1, 1, 1}, {0.75f, 0.6f, 0.6f}, 0.0f},   {3, 50, 6, {2, 1, 1}, {0.9f, 0.72f, 0.72f}, 0.0f},
+    {3, 40, 4, {1, 1, 1}, {0.85f, 0.7f, 0.0f}, 0.0f},    {3, 50, 6, {2, 1, 1}, {0.9f, 0.72f, 0.72f}, 0.0f},
     {3, 60, 8, {2, 2, 2}, {1.0f, 0.8f, 0.8f}, 0.0f},    {3, 60, 12, {2, 3, 3}, {1.0f, 0.8f, 0.8f}, 0.0f},
     {3, 60, 16, {2, 3, 4}, {1.0f, 0.9f, 1.0f}, 0.7f},
 };
@@ -76,12 +76,16 @@ DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const 
     }
     s.lumaH = 0.5f + 2.5f * float(a) / 100.0f;
     s.chromaRadius = 1 + b / 8;
-    const float chroma = std::max(noise.Level(1, 0), noise.Level(2, 0)) * scale;
-    const float k = (0.25f + float(b) / 10.0f) * chroma;
+    // C(s): the colour noise level s and the coarser ones see. A level
+    // that reads less than a coarser one missed noise between JPEG's
+    // blocks, which its filter still has to tolerate.
+    float chroma[kLevels];
+    for (int k = kLevels - 1; k >= 0; --k)
+        chroma[k] = std::max({noise.Level(1, k), noise.Level(2, k), k + 1 < kLevels ? chroma[k + 1] : 0.0f});
+    const float k = (0.25f + float(b) / 10.0f) * chroma[0] * scale;
     s.chromaEps = std::max(k * k, 1e-3f);
     s.chromaKeep = 1.0f;
-    for (int k = 0; k < kLevels; ++k)
-        s.chromaSigma[k] = 1.5f * std::max(noise.Level(1, k), noise.Level(2, k)) * scale;
+    for (int k = 0; k < kLevels; ++k) s.chromaSigma[k] = 1.5f * chroma[k] * scale;
     s.texture = p.texture;
     s.textureSigma = 0.9f * s.sigma[0];
     return s;
