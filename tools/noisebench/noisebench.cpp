@@ -298,6 +298,23 @@ int main(int argc, char** argv) {
         for (int p = 0; p < kPresets; ++p) std::printf(" | %.2f / %.3f", r.psnr[p], r.ssim[p]);
         std::printf(" |\n");
     }
+    // Per kind of noise: the means over the photos.
+    std::printf("\n| noise | noisy | preset 0 | preset 1 | preset 2 | preset 3 | preset 4 |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    for (const Case& c : kCases) {
+        double n = 0.0, psnr = 0.0, ssim = 0.0, p[kPresets] = {}, q[kPresets] = {};
+        for (const Row& r : rows) {
+            if (r.kase != c.name) continue;
+            n += 1.0;
+            psnr += r.noisyPsnr;
+            ssim += r.noisySsim;
+            for (int k = 0; k < kPresets; ++k) p[k] += r.psnr[k], q[k] += r.ssim[k];
+        }
+        if (n == 0.0) continue;
+        std::printf("| %s | %.2f / %.3f", c.name, psnr / n, ssim / n);
+        for (int k = 0; k < kPresets; ++k) std::printf(" | %.2f / %.3f", p[k] / n, q[k] / n);
+        std::printf(" |\n");
+    }
     std::printf("\n| preset | mean PSNR gain (dB) | least gain (dB) | mean SSIM gain | least SSIM gain | MP/s |\n");
     std::printf("|---|---|---|---|---|---|\n");
     for (int p = 0; p < kPresets; ++p) {
