@@ -24,10 +24,15 @@ using noiselib::sim::Rgb8Image;
 
 constexpr int kSide = 256;
 
-// A kSide x kSide crop at (x, y) of a bundled photo shrunk to `maxSide`.
+// A kSide x kSide crop at (x, y) of a bundled photo shrunk to at most
+// `maxSide` (by an integer factor); blank when the photo is too small.
 Rgb8Image Crop(const std::string& name, int maxSide, int x, int y) {
     const lx::test::Rgb8 photo = lx::test::LoadSample8(name, maxSide);
     Rgb8Image out{kSide, kSide, std::vector<uint8_t>(std::size_t(kSide) * kSide * 3)};
+    if (x + kSide > photo.width || y + kSide > photo.height) {
+        ADD_FAILURE() << name << " is " << photo.width << " x " << photo.height << ": no crop at " << x << ", " << y;
+        return out;
+    }
     for (int r = 0; r < kSide; ++r)
         std::copy_n(photo.at(x, y + r), kSide * 3, &out.px[std::size_t(r) * kSide * 3]);
     return out;
@@ -41,9 +46,9 @@ struct Scene {
 };
 const std::vector<Scene>& Scenes() {
     static const std::vector<Scene> scenes = {
-        {"s01", Crop("s01_tungsten_indoor_wine.jpg", 800, 180, 180)},
-        {"s03", Crop("s03_hazy_lifted_blacks_bridge.jpg", 800, 400, 150)},
-        {"s08", Crop("s08_sunset_warm.jpg", 800, 420, 150)},
+        {"s01", Crop("s01_tungsten_indoor_wine.jpg", 800, 180, 180)},        // 533 x 799
+        {"s03", Crop("s03_hazy_lifted_blacks_bridge.jpg", 1200, 427, 160)},  // 853 x 480
+        {"s08", Crop("s08_sunset_warm.jpg", 1200, 448, 160)},                // 853 x 569
     };
     return scenes;
 }
