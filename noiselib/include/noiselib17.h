@@ -36,8 +36,8 @@ extern "C" {
  *   adjustB   (byte 12)  0..20: how far and how freely chroma is smoothed
  *   word16    (byte 16)  set to 0 by callers; not read
  *   reserved20(byte 20)  the library's own: RemoveNoiseBufPreset writes the
- *                        measured luma noise deviation there, in hundredths
- *                        of an 8-bit level
+ *                        measured luma noise deviation of one pixel there,
+ *                        in hundredths of an 8-bit level
  *   qword     (byte 24)  the caller's; not read
  * Values outside their ranges are clamped. */
 typedef struct NoiseParamBlock {
@@ -74,10 +74,12 @@ NOISELIB_API int32_t FillNoiseParamsFromPreset(NoiseParamBlock* block, int32_t p
 /* Removes noise in place from `buffer`: width x height pixels of three
  * interleaved samples, 8-bit (sixteenBit 0) or 16-bit (1), rows rowStride
  * bytes apart (any alignment). redFirst says whether sample 0 is red (1) or
- * blue (0). The preset (0..4) picks the search window, the block's words the
- * strength. Mode 0 denoises; mode 1 only measures the noise into
- * block->reserved20 and leaves the pixels alone. reserved5, reserved7 and
- * reserved12 are not read. Images smaller than 3 x 3 are left as they are.
+ * blue (0). The noise is measured in the image (luma and chroma, at three
+ * scales); the preset (0..4) picks how far the filter looks at each scale,
+ * the block's words the strength. Mode 0 denoises; mode 1 only measures the
+ * noise into block->reserved20 and leaves the pixels alone. reserved5,
+ * reserved7 and reserved12 are not read. Images too small to measure noise
+ * in (under 16 x 16) are left as they are.
  * Returns NOISELIB_OK, or NOISELIB_FAILED (pixels untouched) for a null
  * buffer or block, a non-positive size, rowStride < width x 3 samples, a
  * sample flag, preset or mode out of range, or no working memory. */

@@ -3,65 +3,228 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "sample_rows.h"
+#include "work_memory.h"
 
 namespace noiselib {
 namespace {
 
-constexpr int kBinsPerLevel = 8;
-constexpr int kBins = 256 * kBinsPerLevel;  // |response| up to 256; larger ones share the last bin
-constexpr double kQuantile = 0.25;
-constexpr float kHalfNormalQuantile = 0.31864f;  // 25th percentile of |N(0, 1)|
-constexpr float kKernelGain = 6.0f;               // sqrt(1+4+1+4+16+4+1+4+1)
+constexpr int kTile = 64;             // tile side, pixels: one block of level 2
+constexpr int kBlock = 16;            // block side at every level
+constexpr int kMaxTiles = 384;        // tiles visited at most (1.6 megapixels)
+constexpr int kMinBlocks = 8;         // usable blocks a level needs
+constexpr int kClipPerMille = 60;     // clipped pixels a block may hold, per thousand
+constexpr float kAccept = 1.25f;      // block variances kept: at most 1.25 x the level
+constexpr int kStartPerMille = 50;    // the fixed point starts at the 5th percentile
+constexpr float kClipLow = 1.0f, kClipHigh = 254.0f;
+constexpr float kDark = 32.0f;         // blocks of a darker mean luma count only when the light ones are few:
+constexpr int kLightShare = 8;         // under 8 or under 1 in 8 of all blocks
+constexpr int kGrid = kTile / kBlock;  // 16 x 16 blocks per tile side at level 0
+
+// Blocks per tile at level s: (kTile / (kBlock 2^s))^2 = 16, 4, 1.
+constexpr int kBlocksPerTile[kNoiseLevels] = {16, 4, 1};
+
+struct Scratch {
+    float* plane[kNoiseLevels][3];     // Y, Cb, Cr of the tile at each level
+    uint16_t* clipped;                 // clipped pixels per 16 x 16 block of level 0
+    float* variance[3][kNoiseLevels];  // block variances found so far
+};
+
+int64_t Floats(int64_t n) { return Carver::Aligned(n * int64_t(sizeof(float))); }
+
+int64_t ScratchBytes() {
+    int64_t bytes = 0;
+    for (int s = 0; s < kNoiseLevels; ++s) bytes += 3 * Floats(int64_t{kTile >> s} * (kTile >> s));
+    bytes += Carver::Aligned(int64_t{kGrid} * kGrid * int64_t(sizeof(uint16_t)));
+    for (int s = 0; s < kNoiseLevels; ++s) bytes += 3 * Floats(int64_t{kMaxTiles} * kBlocksPerTile[s]);
+    return bytes;
+}
+
+Scratch CarveScratch(void* memory) {
+    Carver carve(memory, std::size_t(ScratchBytes()));
+    Scratch s;
+    for (int k = 0; k < kNoiseLevels; ++k)
+        for (int c = 0; c < 3; ++c) s.plane[k][c] = carve.Take<float>(int64_t{kTile >> k} * (kTile >> k));
+    s.clipped = carve.Take<uint16_t>(kGrid * kGrid);
+    for (int k = 0; k < kNoiseLevels; ++k)
+        for (int c = 0; c < 3; ++c) s.variance[c][k] = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[k]);
+    return s;
+}
+
+// Variance of the 16 x 16 block at (bx, by) of a plane `stride` floats wide
+// about its least-squares plane. With coordinates u, v centred on the block
+// (-7.5 .. 7.5) the plane's terms are orthogonal: the residual sum of
+// squares is sum d^2 - (sum u d)^2 / sum u^2 - (sum v d)^2 / sum v^2 for d
+// the deviations from the block mean, sum u^2 = 16 x 340.
+float BlockVariance(const float* plane, int stride, int bx, int by, float* blockMean) {
+    float mean = 0.0f;
+    for (int y = 0; y < kBlock; ++y) {
+        const float* row = plane + std::ptrdiff_t(by + y) * stride + bx;
+        float rowSum = 0.0f;
+        for (int x = 0; x < kBlock; ++x) rowSum += row[x];
+        mean += rowSum;
+    }
+    constexpr float kInvCount = 1.0f / float(kBlock * kBlock);
+    mean *= kInvCount;
+    *blockMean = mean;
+    float ss = 0.0f, su = 0.0f, sv = 0.0f;
+    for (int y = 0; y < kBlock; ++y) {
+        const float* row = plane + std::ptrdiff_t(by + y) * stride + bx;
+        const float v = float(y) - 7.5f;
+        float rowSs = 0.0f, rowSu = 0.0f, rowSum = 0.0f;
+        for (int x = 0; x < kBlock; ++x) {
+            const float d = row[x] - mean;
+            rowSs += d * d;
+            rowSu += (float(x) - 7.5f) * d;
+            rowSum += d;
+        }
+        ss += rowSs;
+        su += rowSu;
+        sv += v * rowSum;
+    }
+    constexpr float kInvMoment = 1.0f / (16.0f * 340.0f);
+    const float residual = ss - su * su * kInvMoment - sv * sv * kInvMoment;
+    return std::max(residual, 0.0f) / float(kBlock * kBlock - 3);
+}
+
+// Reads a tile of tw x th pixels (multiples of 16) at (x0, y0) into the
+// level-0 planes and counts clipped pixels per 16 x 16 block.
+template <class T>
+void LoadTile(const uint8_t* buffer, int64_t rowStride, bool redFirst, int x0, int y0, int tw, int th, Scratch& s) {
+    std::fill(s.clipped, s.clipped + kGrid * kGrid, uint16_t{0});
+    constexpr float k = SampleTraits<T>::kToWork;
+    const int ri = redFirst ? 0 : 2, bi = redFirst ? 2 : 0;
+    for (int y = 0; y < th; ++y) {
+        const uint8_t* row = buffer + (y0 + y) * rowStride + std::size_t(x0) * 3 * sizeof(T);
+        RowToYCbCr<T>(row, tw, redFirst, s.plane[0][0] + y * kTile, s.plane[0][1] + y * kTile,
+                      s.plane[0][2] + y * kTile);
+        for (int x = 0; x < tw; ++x) {
+            const uint8_t* p = row + std::size_t(x) * 3 * sizeof(T);
+            const float r = LoadSample<T>(p + ri * sizeof(T)) * k;
+            const float g = LoadSample<T>(p + sizeof(T)) * k;
+            const float b = LoadSample<T>(p + bi * sizeof(T)) * k;
+            const float lo = std::min(r, std::min(g, b)), hi = std::max(r, std::max(g, b));
+            if (lo <= kClipLow || hi >= kClipHigh) ++s.clipped[(y / kBlock) * kGrid + x / kBlock];
+        }
+    }
+}
+
+// Level s + 1 of the tile from level s: means of 2 x 2.
+void Halve(const Scratch& s, int level, int tw, int th) {
+    const int srcStride = kTile >> level, dstStride = kTile >> (level + 1);
+    for (int c = 0; c < 3; ++c) {
+        const float* src = s.plane[level][c];
+        float* dst = s.plane[level + 1][c];
+        for (int y = 0; y < th / 2; ++y)
+            for (int x = 0; x < tw / 2; ++x) {
+                const float* a = src + std::ptrdiff_t(2 * y) * srcStride + 2 * x;
+                dst[y * dstStride + x] = ((a[0] + a[1]) + (a[srcStride] + a[srcStride + 1])) * 0.25f;
+            }
+    }
+}
+
+// The fixed point of v = mean of the variances at or below kAccept v, from
+// the 5th percentile upward. Sorts `e` (n >= 1).
+float NoiseVariance(float* e, int n) {
+    std::sort(e, e + n);
+    double v = e[int64_t{n} * kStartPerMille / 1000];
+    for (int step = 0; step < 30; ++step) {
+        const float cut = kAccept * float(v);
+        const int kept = int(std::upper_bound(e, e + n, cut) - e);
+        double sum = 0.0;
+        for (int i = 0; i < kept; ++i) sum += e[i];
+        const double next = sum / kept;  // kept >= 1: e[0] <= v <= cut
+        if (next == v) break;
+        v = next;
+    }
+    return float(v);
+}
 
 }  // namespace
 
-int64_t NoiseEstimateScratchBytes(int width) {
-    return Carver::Aligned(int64_t{kBins} * int64_t(sizeof(uint64_t))) +
-           3 * Carver::Aligned(int64_t{width} * int64_t(sizeof(float)));
-}
+int64_t NoiseEstimateScratchBytes(int /*width*/, int /*height*/) { return ScratchBytes(); }
 
 template <class T>
-float EstimateLumaNoise(const uint8_t* buffer, int width, int height, int64_t rowStride, bool redFirst,
-                        void* scratch) {
-    if (width < 3 || height < 3) return 0.0f;
-    Carver carve(scratch, std::size_t(NoiseEstimateScratchBytes(width)));
-    uint64_t* hist = carve.Take<uint64_t>(kBins);
-    float* ring[3] = {carve.Take<float>(width), carve.Take<float>(width), carve.Take<float>(width)};
-    std::fill(hist, hist + kBins, uint64_t{0});
+NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t rowStride, bool redFirst,
+                           void* scratch) {
+    NoiseProfile profile;
+    if (width < kBlock || height < kBlock) return profile;
+    Scratch s = CarveScratch(scratch);
+    int count[3][kNoiseLevels] = {};
+    int darkCount[3][kNoiseLevels] = {};
 
-    RowToY<T>(buffer, width, redFirst, ring[0]);
-    RowToY<T>(buffer + rowStride, width, redFirst, ring[1]);
-    for (int y = 2; y < height; ++y) {
-        float* above = ring[(y - 2) % 3];
-        float* mid = ring[(y - 1) % 3];
-        float* below = ring[y % 3];
-        RowToY<T>(buffer + y * rowStride, width, redFirst, below);
-        for (int x = 1; x + 1 < width; ++x) {
-            const float outer = above[x - 1] + above[x + 1] + below[x - 1] + below[x + 1];
-            const float edges = above[x] + below[x] + mid[x - 1] + mid[x + 1];
-            const float response = std::fabs(outer - 2.0f * edges + 4.0f * mid[x]);
-            // Bounded before the conversion: response is finite and >= 0.
-            const float scaled = std::min(response * float(kBinsPerLevel), float(kBins - 1));
-            ++hist[static_cast<int>(scaled)];
+    // Every `step`-th tile in both directions, so that at most kMaxTiles are
+    // visited; the last tile of a row or column is cut to a multiple of 16.
+    const int tilesX = (width + kTile - 1) / kTile, tilesY = (height + kTile - 1) / kTile;
+    int step = 1;
+    while (int64_t{(tilesX + step - 1) / step} * ((tilesY + step - 1) / step) > kMaxTiles) ++step;
+    for (int ty = 0; ty < tilesY; ty += step) {
+        for (int tx = 0; tx < tilesX; tx += step) {
+            const int x0 = tx * kTile, y0 = ty * kTile;
+            const int tw = std::min(kTile, width - x0) / kBlock * kBlock;
+            const int th = std::min(kTile, height - y0) / kBlock * kBlock;
+            if (tw == 0 || th == 0) continue;
+            LoadTile<T>(buffer, rowStride, redFirst, x0, y0, tw, th, s);
+            for (int level = 0; level < kNoiseLevels; ++level) {
+                if (level > 0) Halve(s, level - 1, tw >> (level - 1), th >> (level - 1));
+                const int stride = kTile >> level, span = kBlock << level;  // block side in pixels
+                for (int by = 0; by + span <= th; by += span) {
+                    for (int bx = 0; bx + span <= tw; bx += span) {
+                        int clipped = 0;
+                        for (int j = by / kBlock; j < (by + span) / kBlock; ++j)
+                            for (int i = bx / kBlock; i < (bx + span) / kBlock; ++i)
+                                clipped += s.clipped[j * kGrid + i];
+                        if (int64_t{clipped} * 1000 > int64_t{span} * span * kClipPerMille) continue;
+                        bool dark = false;
+                        for (int c = 0; c < 3; ++c) {
+                            float mean = 0.0f;
+                            const float v = BlockVariance(s.plane[level][c], stride, bx >> level, by >> level, &mean);
+                            if (c == 0) dark = mean < kDark;
+                            if (!(v > 0.0f)) continue;
+                            // Dark blocks go to the end of the list, the others to its front.
+                            int& n = dark ? darkCount[c][level] : count[c][level];
+                            const int at = dark ? kMaxTiles * kBlocksPerTile[level] - 1 - n : n;
+                            s.variance[c][level][at] = v;
+                            ++n;
+                        }
+                    }
+                }
+            }
         }
     }
 
-    const uint64_t count = uint64_t(width - 2) * uint64_t(height - 2);
-    const double target = double(count) * kQuantile;
-    uint64_t running = 0;
-    int bin = 0;
-    for (; bin < kBins - 1; ++bin) {
-        running += hist[bin];
-        if (double(running) >= target) break;
+    for (int c = 0; c < 3; ++c) {
+        for (int level = 0; level < kNoiseLevels; ++level) {
+            const float finer = level > 0 ? profile.level[c][level - 1] : 0.0f;
+            const int cap = kMaxTiles * kBlocksPerTile[level];
+            float* e = s.variance[c][level];
+            const int dark = darkCount[c][level];
+            if (count[c][level] < kMinBlocks || count[c][level] * kLightShare < count[c][level] + dark) {
+                // Too few blocks in the light: the dark ones join them
+                // (already in place when the two ends meet).
+                if (count[c][level] != cap - dark) std::copy(e + cap - dark, e + cap, e + count[c][level]);
+                count[c][level] += dark;
+            }
+            if (count[c][level] < kMinBlocks) {
+                profile.level[c][level] = 0.5f * finer;
+                continue;
+            }
+            // Averaging never adds noise, so luma level s + 1 reads at most
+            // level s (more is texture). Chroma may read more: JPEG keeps
+            // one colour per 8 x 8 block of half-size chroma, so 16 x 16
+            // blocks of pixels can be flat while their colour jumps from
+            // block to block, noise that only the coarser levels see.
+            const float d = std::sqrt(NoiseVariance(s.variance[c][level], count[c][level]));
+            if (level == 0) profile.level[c][level] = d;
+            else profile.level[c][level] = c == 0 ? std::clamp(d, 0.5f * finer, finer) : std::max(d, 0.5f * finer);
+        }
     }
-    // The quantile lies inside the bin: take its middle.
-    const float quantile = (float(bin) + 0.5f) / float(kBinsPerLevel);
-    return quantile / (kHalfNormalQuantile * kKernelGain);
+    return profile;
 }
 
-template float EstimateLumaNoise<uint8_t>(const uint8_t*, int, int, int64_t, bool, void*);
-template float EstimateLumaNoise<uint16_t>(const uint8_t*, int, int, int64_t, bool, void*);
+template NoiseProfile EstimateNoise<uint8_t>(const uint8_t*, int, int, int64_t, bool, void*);
+template NoiseProfile EstimateNoise<uint16_t>(const uint8_t*, int, int, int64_t, bool, void*);
 
 }  // namespace noiselib

@@ -1,35 +1,61 @@
 // SPDX-License-Identifier: MIT
-// Estimating the noise of an image from its luma.
+// Measuring the noise of an image: per opponent channel (luma and the two
+// chroma differences Cb, Cr) and per scale, in flat blocks only.
 #pragma once
 
 #include <cstdint>
 
-#include "work_memory.h"
-
 namespace noiselib {
 
-// Scratch the estimate needs for an image `width` pixels wide, in bytes.
-int64_t NoiseEstimateScratchBytes(int width);
+// Levels 0..2: pixels, and means of 2 x 2 and 4 x 4 pixels (the levels of
+// the denoiser's pyramid).
+constexpr int kNoiseLevels = 3;
 
-// Standard deviation of the noise in the luma of the image (8-bit scale),
-// assuming white noise.
+// What the estimate found, on the 8-bit scale whatever the sample depth:
+// the deviation of the noise in one pixel of each level, per channel (0 Y,
+// 1 Cb, 2 Cr). White noise of deviation d reads d, d / 2, d / 4; noise
+// correlated over a few pixels (demosaicing, JPEG) loses less to the
+// averaging, up to d, d, d for noise in blotches larger than 4 pixels.
+struct NoiseProfile {
+    float level[3][kNoiseLevels] = {};
+    float Level(int channel, int lvl) const { return level[channel][lvl]; }
+};
+
+// Scratch the estimate needs, in bytes (about 0.2 MB, whatever the image).
+int64_t NoiseEstimateScratchBytes(int width, int height);
+
+// The estimate. The image is cut into tiles of 64 x 64 pixels, of which at
+// most 384 are visited on a regular grid (some 1.6 megapixels of work on any
+// image). In each tile Y, Cb and Cr are averaged down to levels 1 and 2,
+// and every 16 x 16 block of every level gets the variance of its pixels
+// about their least-squares plane (ramps and shading cancel; 253 degrees of
+// freedom). Blocks with more than 6 % clipped pixels (a sample at or below
+// 1 or at or above 254) and blocks with no variance at all are left out.
+// Blocks of a mean luma below 32 count only when the lighter ones are
+// fewer than 8 or than 1 in 8 of all blocks: a camera's tone curve crushes
+// the noise of deep shadows, and a night photo whose dark foreground
+// outnumbers its noisy sky would otherwise read the foreground.
+// Texture raises a block's variance above the noise, so the noise variance
+// is the fixed point of
 //
-// Each interior pixel's luma is filtered with the second-difference kernel
+//     v = mean of the block variances at or below 1.25 v
 //
-//      1 -2  1
-//     -2  4 -2        (sum of squares 36: white noise of deviation s
-//      1 -2  1         comes out with deviation 6 s)
+// reached upward from the 5th percentile. For white noise the block
+// variances spread by 9 %, so 1.25 v keeps every noise-only block; noise
+// correlated over 3 pixels spreads them by about 27 % and reads a few
+// percent low. Any block whose texture adds a quarter of the noise variance
+// is dropped; a picture that is texture everywhere (grass, gravel) still
+// reads high, by up to a quarter at deviation 5.
 //
-// which cancels flat areas, ramps and bilinear shading, so what is left is
-// mostly noise plus texture. The magnitudes go into a histogram (bins of 1/8)
-// and a low quantile is read: the lower part of the distribution comes from
-// smooth areas, where texture adds least. For Gaussian noise the 25th
-// percentile of |N(0, 1)| is 0.31864.
-//
-// Images smaller than 3 x 3 give 0. `scratch` must hold
-// NoiseEstimateScratchBytes(width) bytes.
+// Averaging never adds noise and cannot take away more than white noise
+// loses, so level s + 1 is held within [1/2, 1] of level s for luma and
+// at least 1/2 of it for chroma (whose coarser levels may read more: see
+// EstimateNoise); a level with fewer than 8 usable blocks reads as white
+// (half the finer level).
+// Images smaller than 16 x 16 read as noiseless. `scratch` must hold
+// NoiseEstimateScratchBytes(width, height) bytes.
 template <class T>
-float EstimateLumaNoise(const uint8_t* buffer, int width, int height, int64_t rowStride, bool redFirst,
-                        void* scratch);
+NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t rowStride, bool redFirst,
+                           void* scratch);
 
 }  // namespace noiselib

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 #include "denoise.h"
 #include "noise_estimate.h"
@@ -22,64 +23,91 @@ constexpr int32_t kMaxLevel = 10;
 constexpr int32_t kMaxAdjustA = 100;
 constexpr int32_t kMaxAdjustB = 20;
 
-// Preset table, gentle to strong. `level` scales the measured noise (3 = as
-// measured); adjustA sets how different two patches may be and still be
-// averaged, adjustB how far and how freely the chroma is smoothed; the search
-// window grows with the preset.
+// Preset table, gentle to strong. Every preset assumes the noise as
+// measured (level 3); they differ in how far they look for similar patches
+// at each pyramid level (search window radius at levels 0, 1, 2), in how
+// much noise they take the measured level for at each level (strength), in
+// how different two patches may be and still be averaged (adjustA, the luma
+// smoothing), in how far and how freely the chroma is smoothed (adjustB),
+// and in how much of the texture the filter took for noise they put back.
+// The coarse levels run at 0.8 of the measured noise: at half and quarter
+// size the texture of a photo stands out more against white noise, and
+// filtering them at the full measure costs texture more than it removes
+// noise. The gentlest preset leaves the quarter-size level alone; the
+// strongest gains its strength at the coarse levels and puts texture back.
 //
-//   preset  level  adjustA  adjustB  search window  luma h  chroma radius, k
-//     0       3      28        4        3 x 3         1.2       1, 0.65
-//     1       3      44        6        5 x 5         1.6       1, 0.85
-//     2       3      60        8        5 x 5         2.0       2, 1.05
-//     3       4      60       12        7 x 7         2.0       2, 1.45
-//     4       5      76       16        7 x 7         2.4       3, 1.85
-//
-// Presets 0..2 share level 3 because the apply pipelines pass level 3 for
-// them whatever the table says; adjustA and adjustB tell them apart.
+//   preset  adjustA  adjustB  radii    strength        texture
+//                             0 1 2    0    1    2
+//     0       40        4     1 1 -    0.85 0.7  -       0
+//     1       50        6     2 1 1    0.9  0.72 0.72    0
+//     2       60        8     2 2 2    1    0.8  0.8     0
+//     3       60       12     2 3 3    1    0.8  0.8     0
+//     4       60       16     2 3 4    1    0.9  1       0.7
 struct Preset {
-    int32_t level, adjustA, adjustB, searchRadius;
+    int32_t level, adjustA, adjustB;
+    int searchRadius[kLevels];
+    float strength[kLevels];
+    float texture;
 };
 constexpr Preset kPresets[kPresetCount] = {
-    {3, 28, 4, 1}, {3, 44, 6, 2}, {3, 60, 8, 2}, {4, 60, 12, 3}, {5, 76, 16, 3},
+    {3, 40, 4, {1, 1, 1}, {0.85f, 0.7f, 0.0f}, 0.0f},    {3, 50, 6, {2, 1, 1}, {0.9f, 0.72f, 0.72f}, 0.0f},
+    {3, 60, 8, {2, 2, 2}, {1.0f, 0.8f, 0.8f}, 0.0f},    {3, 60, 12, {2, 3, 3}, {1.0f, 0.8f, 0.8f}, 0.0f},
+    {3, 60, 16, {2, 3, 4}, {1.0f, 0.9f, 1.0f}, 0.7f},
 };
 
-// The block's words, clamped to their ranges, turned into filter settings.
-//   sigma        = measured luma noise x level / 3
+// The block's words, clamped to their ranges, the preset and the measured
+// noise turned into filter settings (m(c, s): measured deviation of channel
+// c at level s; L = level / 3):
+//   sigma[s]     = m(Y, s) x L x strength[s]
 //   lumaH        = 0.5 + 2.5 adjustA / 100     (0.5 .. 3.0)
 //   chromaRadius = 1 + adjustB / 8             (1 .. 3)
-//   chromaK      = 0.25 + adjustB / 10         (0.25 .. 2.25)
-DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, float measuredSigma) {
+//   chromaEps    = ((0.25 + adjustB / 10) x C)^2,  C = max(m(Cb, 0), m(Cr, 0)) x L
+//   chroma put back above 1.5 C, luma texture above 0.9 sigma[0]
+DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const NoiseProfile& noise) {
+    const Preset& p = kPresets[preset];
     const int32_t level = std::clamp(block.level, 0, kMaxLevel);
     const int32_t a = std::clamp(block.adjustA, 0, kMaxAdjustA);
     const int32_t b = std::clamp(block.adjustB, 0, kMaxAdjustB);
+    const float scale = float(level) / 3.0f;
     DenoiseSettings s;
-    s.searchRadius = kPresets[preset].searchRadius;
-    s.sigma = measuredSigma * float(level) / 3.0f;
+    for (int k = 0; k < kLevels; ++k) {
+        s.sigma[k] = noise.Level(0, k) * scale * p.strength[k];
+        s.searchRadius[k] = p.searchRadius[k];
+    }
     s.lumaH = 0.5f + 2.5f * float(a) / 100.0f;
     s.chromaRadius = 1 + b / 8;
-    s.chromaK = 0.25f + float(b) / 10.0f;
+    // C(s): the colour noise level s and the coarser ones see. A level
+    // that reads less than a coarser one missed noise between JPEG's
+    // blocks, which its filter still has to tolerate.
+    float chroma[kLevels];
+    for (int k = kLevels - 1; k >= 0; --k)
+        chroma[k] = std::max({noise.Level(1, k), noise.Level(2, k), k + 1 < kLevels ? chroma[k + 1] : 0.0f});
+    const float k = (0.25f + float(b) / 10.0f) * chroma[0] * scale;
+    s.chromaEps = std::max(k * k, 1e-3f);
+    s.chromaKeep = 1.0f;
+    for (int k = 0; k < kLevels; ++k) s.chromaSigma[k] = 1.5f * chroma[k] * scale;
+    s.texture = p.texture;
+    s.textureSigma = 0.9f * s.sigma[0];
     return s;
 }
-
-// Below this (1/20 of an 8-bit level) there is nothing worth removing.
-constexpr float kMinSigma = 0.05f;
 
 template <class T>
 int32_t Run(uint8_t* buffer, int32_t width, int32_t height, int64_t rowStride, bool redFirst,
             NoiseParamBlock* block, int32_t preset, int32_t mode) {
-    float sigma = 0.0f;
+    NoiseProfile noise;
     {
-        WorkBlock scratch = WorkBlock::Allocate(NoiseEstimateScratchBytes(width));
+        WorkBlock scratch = WorkBlock::Allocate(NoiseEstimateScratchBytes(width, height));
         if (!scratch) return NOISELIB_FAILED;
-        sigma = EstimateLumaNoise<T>(buffer, width, height, rowStride, redFirst, scratch.data());
+        noise = EstimateNoise<T>(buffer, width, height, rowStride, redFirst, scratch.data());
     }
-    // Bytes 20..23 are the library's own: the measured noise, in hundredths
-    // of an 8-bit level (luma deviation). Bounded by the histogram's range.
-    block->reserved20 = static_cast<int32_t>(sigma * 100.0f + 0.5f);
+    // Bytes 20..23 are the library's own: the measured luma noise of one
+    // pixel, in hundredths of an 8-bit level. At most some 150 levels.
+    block->reserved20 = static_cast<int32_t>(noise.Level(0, 0) * 100.0f + 0.5f);
     if (mode == 1) return NOISELIB_OK;
 
-    const DenoiseSettings settings = SettingsFor(*block, preset, sigma);
-    if (!(settings.sigma >= kMinSigma)) return NOISELIB_OK;  // level 0, or no measurable noise (flat or tiny images)
+    const DenoiseSettings settings = SettingsFor(*block, preset, noise);
+    if (std::all_of(std::begin(settings.sigma), std::end(settings.sigma), [](float v) { return !(v >= kMinSigma); }))
+        return NOISELIB_OK;  // level 0, or no measurable noise (flat or tiny images)
     WorkBlock scratch = WorkBlock::Allocate(DenoiseScratchBytes(width, height, int(sizeof(T)), settings));
     if (!scratch) return NOISELIB_FAILED;
     Denoise<T>(buffer, width, height, rowStride, redFirst, settings, scratch.data());

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 
 namespace noiselib {
@@ -38,51 +39,68 @@ template <class T> inline float LoadSample(const uint8_t* p) {
     return float(v);
 }
 
-// Rounds a work-scale value to the nearest sample, clamped to the sample
-// range (a NaN, which the denoiser never makes, would give 0).
-template <class T> inline void StoreSample(uint8_t* p, float work) {
+// One pixel, work-scale R, G, B to Y, Cb, Cr.
+inline void ToYCbCr(float r, float g, float b, float& y, float& cb, float& cr) {
+    y = 0.299f * r + 0.587f * g + 0.114f * b;
+    cb = -0.168736f * r - 0.331264f * g + 0.5f * b;
+    cr = 0.5f * r - 0.418688f * g - 0.081312f * b;
+}
+
+// Rows go through chunks of kChunk pixels: samples are gathered into (or
+// scattered from) plain arrays, so that the arithmetic runs on contiguous
+// floats and vectorises.
+constexpr int kChunk = 64;
+
+// Converts `width` pixels of `row` to Y, Cb and Cr.
+template <class T>
+void RowToYCbCr(const uint8_t* row, int width, bool redFirst, float* __restrict y, float* __restrict cb,
+                float* __restrict cr) {
+    constexpr float k = SampleTraits<T>::kToWork;
+    const int ri = redFirst ? 0 : 2, bi = redFirst ? 2 : 0;
+    float r[kChunk], g[kChunk], b[kChunk];
+    for (int x0 = 0; x0 < width; x0 += kChunk) {
+        const int n = width - x0 < kChunk ? width - x0 : kChunk;
+        for (int i = 0; i < n; ++i) {
+            const uint8_t* p = row + std::size_t(x0 + i) * 3 * sizeof(T);
+            r[i] = LoadSample<T>(p + ri * sizeof(T));
+            g[i] = LoadSample<T>(p + sizeof(T));
+            b[i] = LoadSample<T>(p + bi * sizeof(T));
+        }
+        for (int i = 0; i < n; ++i) ToYCbCr(r[i] * k, g[i] * k, b[i] * k, y[x0 + i], cb[x0 + i], cr[x0 + i]);
+    }
+}
+
+// Rounds work-scale values to the nearest sample, clamped to the sample
+// range: max(v, 0) + 1/2 truncated, then at most the largest sample. The
+// denoiser's values stay far inside the int32 range and are never NaN.
+template <class T>
+void YCbCrToRow(const float* __restrict y, const float* __restrict cb, const float* __restrict cr, int width,
+                bool redFirst, uint8_t* row) {
     using Tr = SampleTraits<T>;
-    float v = work * Tr::kFromWork;
-    v = v > 0.0f ? (v < Tr::kMax ? v : Tr::kMax) : 0.0f;
-    const T s = static_cast<T>(v + 0.5f);
-    std::memcpy(p, &s, sizeof s);
-}
-
-// Converts `width` pixels of `row` to Y, Cb and Cr (any may be written).
-template <class T>
-void RowToYCbCr(const uint8_t* row, int width, bool redFirst, float* y, float* cb, float* cr) {
-    constexpr float k = SampleTraits<T>::kToWork;
+    constexpr int32_t kTop = int32_t(Tr::kMax);
     const int ri = redFirst ? 0 : 2, bi = redFirst ? 2 : 0;
-    for (int x = 0; x < width; ++x) {
-        const uint8_t* p = row + std::size_t(x) * 3 * sizeof(T);
-        const float r = LoadSample<T>(p + ri * sizeof(T)) * k;
-        const float g = LoadSample<T>(p + sizeof(T)) * k;
-        const float b = LoadSample<T>(p + bi * sizeof(T)) * k;
-        y[x] = 0.299f * r + 0.587f * g + 0.114f * b;
-        cb[x] = -0.168736f * r - 0.331264f * g + 0.5f * b;
-        cr[x] = 0.5f * r - 0.418688f * g - 0.081312f * b;
-    }
-}
-
-// Luma only, for the noise estimate.
-template <class T> void RowToY(const uint8_t* row, int width, bool redFirst, float* y) {
-    constexpr float k = SampleTraits<T>::kToWork;
-    const int ri = redFirst ? 0 : 2, bi = redFirst ? 2 : 0;
-    for (int x = 0; x < width; ++x) {
-        const uint8_t* p = row + std::size_t(x) * 3 * sizeof(T);
-        y[x] = 0.299f * (LoadSample<T>(p + ri * sizeof(T)) * k) + 0.587f * (LoadSample<T>(p + sizeof(T)) * k) +
-               0.114f * (LoadSample<T>(p + bi * sizeof(T)) * k);
-    }
-}
-
-template <class T>
-void YCbCrToRow(const float* y, const float* cb, const float* cr, int width, bool redFirst, uint8_t* row) {
-    const int ri = redFirst ? 0 : 2, bi = redFirst ? 2 : 0;
-    for (int x = 0; x < width; ++x) {
-        uint8_t* p = row + std::size_t(x) * 3 * sizeof(T);
-        StoreSample<T>(p + ri * sizeof(T), y[x] + 1.402f * cr[x]);
-        StoreSample<T>(p + sizeof(T), y[x] - 0.344136f * cb[x] - 0.714136f * cr[x]);
-        StoreSample<T>(p + bi * sizeof(T), y[x] + 1.772f * cb[x]);
+    int32_t q[3][kChunk];
+    for (int x0 = 0; x0 < width; x0 += kChunk) {
+        const int n = width - x0 < kChunk ? width - x0 : kChunk;
+        const float* yy = y + x0;
+        const float* bb = cb + x0;
+        const float* rr = cr + x0;
+        for (int i = 0; i < n; ++i) {
+            const float v[3] = {yy[i] + 1.402f * rr[i], yy[i] - 0.344136f * bb[i] - 0.714136f * rr[i],
+                                yy[i] + 1.772f * bb[i]};
+            for (int c = 0; c < 3; ++c) {
+                const float s = v[c] * Tr::kFromWork;
+                const int32_t t = static_cast<int32_t>(0.5f * (s + std::fabs(s)) + 0.5f);
+                q[c][i] = t < kTop ? t : kTop;
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            uint8_t* p = row + std::size_t(x0 + i) * 3 * sizeof(T);
+            const T r = static_cast<T>(q[0][i]), g = static_cast<T>(q[1][i]), b = static_cast<T>(q[2][i]);
+            std::memcpy(p + ri * sizeof(T), &r, sizeof r);
+            std::memcpy(p + sizeof(T), &g, sizeof g);
+            std::memcpy(p + bi * sizeof(T), &b, sizeof b);
+        }
     }
 }
 

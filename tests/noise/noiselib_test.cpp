@@ -99,13 +99,14 @@ template <class T> double RmsChange(const Rgb<T>& a, const Rgb<T>& b) {
 // Gaussian noise of deviation 10 (8-bit levels) on a 256-pixel photo: 28.2 dB.
 // Each preset must gain at least `psnrGain` dB and keep `edges` of the clean
 // photo's gradient at its strongest edges (for scale: a 3x3 box blur of the
-// same noisy photo gains 3.3 dB and keeps 0.56).
+// same noisy photo gains 3.3 dB and keeps 0.56). Measured: gains 5.0, 6.6,
+// 6.1, 5.9, 5.3 dB at worst, edges 0.98 and more.
 struct PresetExpectation {
     int32_t preset;
     double psnrGain, edges;
 };
 constexpr PresetExpectation kPresets[] = {
-    {0, 5.0, 0.95}, {1, 6.0, 0.93}, {2, 6.0, 0.90}, {3, 5.0, 0.82}, {4, 3.5, 0.70},
+    {0, 4.5, 0.97}, {1, 6.0, 0.96}, {2, 5.5, 0.95}, {3, 5.3, 0.95}, {4, 4.7, 0.94},
 };
 
 template <class T> void CheckPresets(NoiseLib& t, const Rgb<T>& clean) {
