@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli.h"
-#include "correction.h"
+#include "photo_correction.h"
 
 namespace lumarex_cli {
 
@@ -21,24 +21,9 @@ CLI::App* AutoCommand::Register(CLI::App& app) {
 int AutoCommand::Run() {
     const Settings& s = options.settings;
     CorrectionJob job{Work::kOnePass, /*want16=*/false,
-                      [&s](Picture& pic, Picture* before, std::string& summary, std::string&,
+                      [&s](Picture& pic, Picture* before, std::string& summary, std::string& error,
                            const FileProgress& progress) {
-                          if (before) *before = pic;
-                          const bool measure = s.brighten == kMeasured;
-                          const std::vector<uint8_t> original = measure ? pic.rgb8 : std::vector<uint8_t>();
-                          const ImageDesc d = DescribeRgb(pic);
-                          progress(0.0f);
-                          int32_t strength = CorrectInOnePass(d, s, measure, measure ? 0 : s.brighten);
-                          if (measure && strength < s.minBrighten) {
-                              // A bright, high-key photo asks for a negative lift,
-                              // which would darken it; it is corrected again at the
-                              // floor instead.
-                              pic.rgb8 = original;
-                              strength = CorrectInOnePass(DescribeRgb(pic), s, false, s.minBrighten);
-                          }
-                          progress(1.0f);
-                          summary = "brightened " + std::to_string(strength) + " %";
-                          return true;
+                          return AutoCorrectPicture(s, pic, before, summary, error, progress);
                       }};
     return RunCorrectingCommand("auto", options, job);
 }
