@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// `lumarex auto`: the one-shot correction of 8-bit photographs.
+// `lumarex auto`: the automatic correction of 8-bit photographs.
 #include <string>
 
 #include "cli.h"
@@ -20,7 +20,7 @@ CLI::App* AutoCommand::Register(CLI::App& app) {
 
 int AutoCommand::Run() {
     const Settings& s = options.settings;
-    CorrectionJob job{Work::kOnePass, /*want16=*/false,
+    CorrectionJob job{Work::kAnalyseAndApply, /*want16=*/false,
                       [&s](Picture& pic, Picture* before, std::string& summary, std::string& error,
                            const FileProgress& progress) {
                           return AutoCorrectPicture(s, pic, before, summary, error, progress);
