@@ -46,9 +46,9 @@ Picture Crop(const Picture& p, const Region& r) {
 // these, a bright subject visibly burns out or shadow detail blocks up.
 constexpr double kGuardHighlights = 1.0;
 constexpr double kGuardShadows = 1.5;
-// Reductions the guard tries before it gives up: enough for the cast (two),
-// the black clip (one) and the lift (four halvings).
-constexpr int kGuardSteps = 8;
+// Reductions the guard tries before it gives up: enough for the cast (three),
+// the black clip (one) and the lift (from 300 % in seven halvings to none).
+constexpr int kGuardSteps = 12;
 
 // Percent of the pixels of `after` with a channel at the top (bottom) that
 // was not there in `before`. 254 and above (1 and below) count: a JPEG round
@@ -92,9 +92,10 @@ Settings Resolve(const Settings& s, const ImageParam* param) {
 }
 
 // One reduction of `s` against what clipped, or false when nothing is left
-// to reduce. Black clip first for the shadows (it alone sets samples to
-// black); for the highlights the cast removal (its gains push a channel over
-// the top), halved, then off; then, for either, the lift halved down to none.
+// to reduce. For the shadows the black clip, which alone of the settings sets
+// samples to black (a weaker lift only darkens them further). For the
+// highlights the cast removal (its gains push a channel over the top),
+// halved, then off; then the lift, halved down to none.
 bool HoldBack(Settings& s, const Clipping& c, int32_t strength) {
     if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
         s.blackClip = 0.0f;
@@ -105,7 +106,7 @@ bool HoldBack(Settings& s, const Clipping& c, int32_t strength) {
         else s.cast = 0;
         return true;
     }
-    if (strength > 0) {
+    if (c.highlights > kGuardHighlights && strength > 0) {
         s.brighten = strength > 8 ? strength / 2 : 0;
         s.minBrighten = std::min(s.minBrighten, s.brighten);
         return true;
