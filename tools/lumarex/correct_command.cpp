@@ -21,7 +21,8 @@ bool ParseRegion(const std::string& text, Region& r) {
 CLI::App* CorrectCommand::Register(CLI::App& app) {
     CLI::App* sub = AddCorrectingCommand(
         app, "correct",
-        "Analyses each photo once, then corrects it: black offset and colour cast removed, levels stretched, "
+        "Analyses each photo once, then corrects it: black offset and a colour cast the analysis finds removed, "
+        "levels stretched, "
         "shadows and mid-tones brightened with local contrast kept, and on request noise removed, sharpened "
         "and finished. 16-bit PNG and TIFF stay 16-bit; metadata is kept. With --region only a crop is "
         "corrected and written. Ctrl-C stops without leaving partial files.",
