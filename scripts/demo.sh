@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds Lumarex and runs the automatic correction on
-# the bundled sample photos, writing the results and before/after pictures to
-# out/.
+# Installs what is needed, builds Lumarex and runs the automatic correction,
+# with its defaults (docs/quality.md), on the bundled sample photos, writing
+# the results and before/after pictures to out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh

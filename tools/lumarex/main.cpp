@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: lumarex COMMAND [options]\n\n"
     "Commands:\n"
-    "  auto PHOTO... -o OUT | -d FOLDER      correct 8-bit photos automatically in one step\n"
+    "  auto PHOTO... -o OUT | -d FOLDER      correct 8-bit photos automatically\n"
     "  correct PHOTO... -o OUT | -d FOLDER   analyse, then correct 8 or 16-bit photos (or a region)\n"
     "  analyse PHOTO...                      print what the analysis measures, as JSON\n\n"
     "  lumarex COMMAND --help    explains every option of a command\n"

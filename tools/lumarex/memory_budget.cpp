@@ -23,9 +23,9 @@ uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits) {
     const uint64_t read = ch * 2 + 6 + rgb;
     // Correcting: the picture, a copy for --compare, and either the copy for
     // the retry of a measured lift and the one-pass correction's three float
-    // planes, or the blob, the cached base map (one float) and the
-    // pipeline's four float planes.
-    const uint64_t correct = work == Work::kOnePass ? 3 * rgb + 12 : 3 * rgb + 4 + 16;
+    // planes, or the blob, the guard's copy of the input, the cached base map
+    // (one float) and the pipeline's four float planes.
+    const uint64_t correct = work == Work::kOnePass ? 3 * rgb + 12 : 4 * rgb + 4 + 16;
     // Writing: the picture and its before copy, the file's samples at 16
     // bits and the encoder's converted copy of them.
     const uint64_t write = 2 * rgb + ch * 4;

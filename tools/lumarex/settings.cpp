@@ -10,6 +10,7 @@ namespace lumarex_cli {
 namespace {
 
 constexpr SettingWord kOnOff[] = {{"on", 1}, {"off", 0}};
+constexpr SettingWord kOnOffAuto[] = {{"auto", kMeasured}, {"on", 1}, {"off", 0}};
 constexpr SettingWord kCastMethods[] = {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}};
 constexpr SettingWord kMeasuredWord[] = {{"auto", kMeasured}};
 constexpr SettingWord kCurves[] = {{"gentle", 0}, {"strong", 1}};
@@ -21,16 +22,20 @@ constexpr double kNoLo = 1.0, kNoHi = 0.0;
 
 // clang-format off
 const SettingInfo kTable[] = {
-    {"cast", "", &Settings::cast, kNoLo, kNoHi, 0, kOnOff, 1, 1, kForBoth,
-     "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and water."},
-    {"cast-method", "", &Settings::castMethod, kNoLo, kNoHi, 0, kCastMethods, 3, 3, kForBoth,
-     "How the cast is measured: 'average' balances the average colour of the scene (removes strong casts "
-     "such as tungsten or underwater light); 'nearest' trusts the most common colour closest to neutral; "
+    {"cast", "", &Settings::cast, kNoLo, kNoHi, 0, kOnOffAuto, kMeasured, kMeasured, kForBoth,
+     "Neutralise a colour cast, such as the orange of tungsten light or the blue of shade and water. "
+     "'auto' does so only when the analysis finds one with --cast-method; 'on' applies that method's "
+     "gains whatever they are."},
+    {"cast-method", "", &Settings::castMethod, kNoLo, kNoHi, 0, kCastMethods, 0, 0, kForBoth,
+     "How the cast is measured: 'nearest' trusts the most common colour closest to neutral, so a scene's "
+     "own colour (skin, a sunset, foliage) is not taken for the light's; 'average' balances the average "
+     "colour of the scene (removes strong casts such as tungsten or underwater light fully, but also turns "
+     "a portrait's skin green-cyan and a sunset yellow); "
      "'box' the edge of the most common colours nearest neutral (gentle, often leaves a cast); 'adaptive' "
      "widens its view on busy scenes and leaves scenes dominated by red alone."},
     {"cast-strength", "share", &Settings::castStrength, 0, 1, 0, {}, 0.7, 0.7, kForBoth,
      "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully."},
-    {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, {}, 0.1, 0.3, kForBoth,
+    {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, {}, 0.1, 0.1, kForBoth,
      "Share of the darkest samples set to pure black, to give the picture a solid black; 0 keeps every "
      "shadow detail."},
     {"shadow-floor", "level", &Settings::shadowFloor, 0, 254, 1, {}, 12, 12, kForBoth,
@@ -77,6 +82,10 @@ const SettingInfo kTable[] = {
     {"flatten", "", &Settings::flatten, kNoLo, kNoHi, 0, kOnOff, 0, 0, kForBoth,
      "Finish with a look that lifts shadows, softens highlights and strengthens mid-level colours (after "
      "--look when both are given)."},
+    {"guard", "", &Settings::guard, kNoLo, kNoHi, 0, kOnOff, 1, 1, kForBoth,
+     "Keep the correction from burning out or blocking up: when it would newly clip more than 1 % of the "
+     "pixels at white or 1.5 % at black, the cast removal, the black clip and then the lift are reduced, "
+     "step by step, until it does not."},
 };
 // clang-format on
 

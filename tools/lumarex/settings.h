@@ -23,7 +23,8 @@ inline constexpr unsigned kForCorrect = 2u;
 inline constexpr unsigned kForBoth = kForAuto | kForCorrect;
 
 // A value of the settings below: brighten = kMeasured lets the correction
-// measure the photo and choose the strength itself.
+// measure the photo and choose the strength itself; cast = kMeasured removes
+// a cast only when the analysis finds one.
 inline constexpr int kMeasured = -1;
 // look = kNoLook applies no colour table.
 inline constexpr int kNoLook = -1;
@@ -33,8 +34,8 @@ inline constexpr int kNoDenoise = -1;
 // Every correction setting, typed, in the table's units.
 struct Settings {
     // Colour cast.
-    int cast = 1;               // on/off
-    int castMethod = 3;         // tint mode 0..3: nearest, box, adaptive, average
+    int cast = kMeasured;       // on/off, or kMeasured: on when the analysis finds a cast
+    int castMethod = 0;         // tint mode 0..3: nearest, box, adaptive, average
     float castStrength = 0.7f;  // share of the measured cast that is removed
     // Levels and lift.
     float blackClip = 0.1f;     // percent of all samples set to black; 0 off
@@ -58,6 +59,8 @@ struct Settings {
     float warmTone = 0.0f;      // 0 off
     int look = kNoLook;         // colour table: 0 natural, 1 contrast
     int flatten = 0;            // the flattening table, after the look
+    // Safety.
+    int guard = 1;              // on/off: hold back what newly clips (photo_correction.h)
 };
 
 // A word that stands for a value: "on" for 1, "average" for 3, "auto" for

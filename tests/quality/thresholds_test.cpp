@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+// The commands' defaults on the bundled samples and the synthetic scenes, at
+// a small size, held to the limits the quality benchmark was tuned to: no
+// more than 1 % of pixels newly clipped at white, 1.5 % at black; skin and
+// neutral areas keep their colour; a tungsten cast goes, a sunset's warmth
+// stays.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+
+#include "benchmark.h"
+#include "lumarex/heap_host.h"
+#include "lumarex/lumarex.h"
+
+namespace lumarex_quality {
+namespace {
+
+using lumarex_cli::Command;
+
+class QualityThresholds : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SetFilterRecord(LxHeapHostRecord());
+        // 0.08 megapixels: about 340 x 230, a few seconds for everything
+        // under the sanitizers.
+        for (const auto& entry : std::filesystem::directory_iterator(LUMAREX_SAMPLES_DIR)) {
+            const std::string ext = entry.path().extension().string();
+            if (ext != ".jpg" && ext != ".png") continue;
+            Case c;
+            std::string error;
+            ASSERT_TRUE(LoadPhoto(entry.path().string(), 0.08, c, error)) << error;
+            cases_->push_back(std::move(c));
+        }
+        for (const Scene& s : MakeScenes(240, 160)) cases_->push_back(FromScene(s));
+    }
+    static void TearDownTestSuite() { cases_->clear(); }
+
+    static std::vector<Result> RunAll(bool first) {
+        std::vector<Result> results;
+        for (const Case& c : *cases_)
+            for (Command command : {Command::kAuto, Command::kCorrect})
+                results.push_back(first ? RunFirstDefaults(command, c)
+                                        : lumarex_quality::Run(command, lumarex_cli::DefaultSettings(command), c));
+        return results;
+    }
+
+    static const Case& Named(const std::string& name) {
+        for (const Case& c : *cases_)
+            if (c.name == name) return c;
+        throw std::runtime_error("no case " + name);
+    }
+
+    static inline std::vector<Case>* cases_ = new std::vector<Case>;
+};
+
+TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
+    ASSERT_EQ(cases_->size(), 4u + 7u) << "four bundled samples and seven scenes";
+    std::map<std::string, Result> byName;
+    for (const Result& r : RunAll(false)) {
+        const std::string id = r.name + " " + r.command;
+        ASSERT_EQ(r.error, "") << id;
+        EXPECT_LE(r.highlights, 1.0) << id;
+        EXPECT_LE(r.shadows, 1.5) << id;
+        byName[id] = r;
+    }
+    for (const char* command : {" auto", " correct"}) {
+        const std::string c = command;
+        // A portrait's skin keeps its hue: the first defaults' average cast
+        // removal moved it by 2.5 to 3.5 units of CIEDE2000 here, and turned a
+        // real face green-cyan.
+        EXPECT_LT(byName["skin-patch" + c].skin.meanDeltaE, 3.0) << c;
+        EXPECT_LT(byName["well-exposed" + c].neutral.meanDeltaE, 1.0) << c;
+        // Golden light stays golden: the sky keeps most of its colour and its
+        // hue (it counts as skin-toned), which the average method turned
+        // yellow-green (a shift of 14).
+        const Result& sunset = byName["sunset-gradient" + c];
+        EXPECT_LT(sunset.castRemoved, 25.0) << c;
+        EXPECT_LT(sunset.skin.meanDeltaE, 5.0) << c;
+        // Tungsten light on a grey card: most of the cast goes; blue shade is
+        // at least not made worse.
+        EXPECT_GT(byName["grey-card-tungsten" + c].castRemoved, 40.0) << c;
+        EXPECT_GT(byName["grey-card-shade" + c].castRemoved, -10.0) << c;
+        EXPECT_LT(byName["s01_tungsten_indoor_wine" + c].neutral.meanDeltaE, 6.0) << c;
+    }
+}
+
+TEST_F(QualityThresholds, FirstDefaultsFailThem) {
+    // The benchmark sees the harm it is there to prevent: the one-shot `auto`
+    // burnt out highlights on nearly every case, and the average cast removal
+    // turned the sunset sky yellow.
+    int burnt = 0;
+    double sunsetShift = 0.0;
+    for (const Result& r : RunAll(true)) {
+        if (r.command == "auto" && r.highlights > 1.0) ++burnt;
+        if (r.name == "sunset-gradient" && r.command == "correct") sunsetShift = r.skin.meanDeltaE;
+    }
+    EXPECT_GE(burnt, 8);
+    EXPECT_GT(sunsetShift, 5.0);
+}
+
+TEST_F(QualityThresholds, GuardHoldsBackSettingsThatClip) {
+    // A lift of 300 % with 5 % of the samples clipped to black would newly
+    // clip far more than the limits; the guard reduces it until it does not,
+    // and says so.
+    lumarex_cli::Settings harsh = lumarex_cli::DefaultSettings(Command::kCorrect);
+    harsh.brighten = 300, harsh.blackClip = 5.0f, harsh.cast = 1, harsh.castMethod = 3, harsh.castStrength = 1.0f;
+    const Case& photo = Named("skin-patch");
+    const Result guarded = lumarex_quality::Run(Command::kCorrect, harsh, photo);
+    EXPECT_LE(guarded.highlights, 1.0);
+    EXPECT_LE(guarded.shadows, 1.5);
+    EXPECT_NE(guarded.summary.find("held back from clipping"), std::string::npos) << guarded.summary;
+    harsh.guard = 0;
+    const Result unguarded = lumarex_quality::Run(Command::kCorrect, harsh, photo);
+    EXPECT_GT(unguarded.shadows, 1.5) << "the settings clip without the guard";
+    EXPECT_EQ(unguarded.summary.find("held back"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumarex_quality

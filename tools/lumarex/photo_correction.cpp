@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+#include "photo_correction.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "lumarex/analysis_record.h"
+#include "lumarex/lumarex.h"
+#include "stop.h"
+
+namespace lumarex_cli {
+namespace {
+
+// The library's progress, steps 1..6 of the analysis, then 1..6 of the
+// correction, as a share of the file's correction.
+struct ProgressContext {
+    const FileProgress* file;
+    int offset;
+};
+int32_t OnProgress(int32_t step, int32_t total, void* context) {
+    const auto* c = static_cast<const ProgressContext*>(context);
+    return (*c->file)(float(c->offset + step) / float(2 * total)) ? 1 : 0;
+}
+
+// The region as a picture of its own, with the source's metadata.
+Picture Crop(const Picture& p, const Region& r) {
+    Picture c = p;
+    c.width = r.w, c.height = r.h;
+    c.rgb8.clear(), c.rgb16.clear(), c.alpha.clear();
+    for (int y = r.y; y < r.y + r.h; ++y) {
+        const size_t from = (size_t(y) * p.width + r.x) * 3, n = size_t(r.w) * 3;
+        if (p.bits == 16) c.rgb16.insert(c.rgb16.end(), p.rgb16.begin() + from, p.rgb16.begin() + from + n);
+        else c.rgb8.insert(c.rgb8.end(), p.rgb8.begin() + from, p.rgb8.begin() + from + n);
+        if (p.hasAlpha) {
+            const size_t a = size_t(y) * p.width + r.x;
+            c.alpha.insert(c.alpha.end(), p.alpha.begin() + a, p.alpha.begin() + a + r.w);
+        }
+    }
+    return c;
+}
+
+// Clipping the guard allows, percent of the pixels newly at the top or the
+// bottom. A careful levels stretch clips a fraction of a percent; beyond
+// these, a bright subject visibly burns out or shadow detail blocks up.
+constexpr double kGuardHighlights = 1.0;
+constexpr double kGuardShadows = 1.5;
+// Reductions the guard tries before it gives up: enough for the cast (three),
+// the black clip (one) and the lift (from 300 % in seven halvings to none).
+constexpr int kGuardSteps = 12;
+
+// Percent of the pixels of `after` with a channel at the top (bottom) that
+// was not there in `before`. 254 and above (1 and below) count: a JPEG round
+// trip turns a clipped 255 into 254 often enough.
+struct Clipping {
+    double highlights = 0.0, shadows = 0.0;
+};
+template <typename T>
+Clipping ClippingAdded(const std::vector<T>& before, const std::vector<T>& after, uint32_t top, uint32_t bottom) {
+    uint64_t high = 0, low = 0;
+    const size_t n = std::min(before.size(), after.size()) / 3;
+    for (size_t i = 0; i < n; ++i) {
+        bool h = false, l = false;
+        for (size_t c = i * 3; c < i * 3 + 3; ++c) {
+            h |= after[c] >= top && before[c] < top;
+            l |= after[c] <= bottom && before[c] > bottom;
+        }
+        high += h, low += l;
+    }
+    if (n == 0) return {};
+    return {100.0 * double(high) / double(n), 100.0 * double(low) / double(n)};
+}
+Clipping ClippingAdded(const Picture& before, const Picture& after) {
+    if (after.bits == 16) return ClippingAdded(before.rgb16, after.rgb16, 254u * 257u, 257u);
+    return ClippingAdded(before.rgb8, after.rgb8, 254u, 1u);
+}
+
+// The settings' words that leave a choice to the photo, resolved from what
+// the analysis measured: --cast auto removes a cast only when the method's
+// gains change the photo (its NeedTintCorrection flag).
+Settings Resolve(const Settings& s, const ImageParam* param) {
+    Settings r = s;
+    if (r.cast == kMeasured) {
+        LxAnalysisRecord record{};
+        r.cast = LxReadAnalysisRecord(param, &record) == 1 && s.castMethod >= 0 &&
+                         s.castMethod < LX_RECORD_TINT_MODES && record.needTint[s.castMethod] != 0
+                     ? 1
+                     : 0;
+    }
+    return r;
+}
+
+// One reduction of `s` against what clipped, or false when nothing is left
+// to reduce. For the shadows the black clip, which alone of the settings sets
+// samples to black (a weaker lift only darkens them further). For the
+// highlights the cast removal (its gains push a channel over the top),
+// halved, then off; then the lift, halved down to none.
+bool HoldBack(Settings& s, const Clipping& c, int32_t strength) {
+    if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
+        s.blackClip = 0.0f;
+        return true;
+    }
+    if (c.highlights > kGuardHighlights && s.cast != 0 && s.castStrength > 0.0f) {
+        if (s.castStrength > 0.2f) s.castStrength = float(int(s.castStrength * 10.0f) / 2) / 10.0f;
+        else s.cast = 0;
+        return true;
+    }
+    if (c.highlights > kGuardHighlights && strength > 0) {
+        s.brighten = strength > 8 ? strength / 2 : 0;
+        s.minBrighten = std::min(s.minBrighten, s.brighten);
+        return true;
+    }
+    return false;
+}
+
+// Applies `s` to `pic` from the analysed blob. A measured lift below
+// minBrighten (a bright photo asks for a darkening) is applied again at that
+// floor. With the guard on, the result is compared with `original` and
+// corrected again with reduced settings while it clips more than allowed.
+bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const ImageBlob* blob, ImageParam* param,
+                  const Region* region, const FileProgress& progress, int32_t& strength, bool& heldBack) {
+    ProgressContext correction{&progress, 6};
+    heldBack = false;
+    for (int step = 0;; ++step) {
+        const ImageDesc out = DescribeRgb(pic);
+        if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength)) return false;
+        if (s.brighten == kMeasured && strength < s.minBrighten) {
+            s.brighten = s.minBrighten;
+            if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength)) return false;
+        }
+        if (s.guard == 0 || step == kGuardSteps) return true;
+        const Clipping c = ClippingAdded(original, pic);
+        if (c.highlights <= kGuardHighlights && c.shadows <= kGuardShadows) return true;
+        if (!HoldBack(s, c, strength)) return true;
+        heldBack = true;
+    }
+}
+
+bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
+                     std::string& summary, std::string& error, const FileProgress& progress) {
+    if (region && (int64_t{region->x} + region->w > pic.width || int64_t{region->y} + region->h > pic.height)) {
+        error = "the region " + std::to_string(region->x) + "," + std::to_string(region->y) + "," +
+                std::to_string(region->w) + "," + std::to_string(region->h) + " leaves the " +
+                std::to_string(pic.width) + "x" + std::to_string(pic.height) + " photo (as displayed)";
+        return false;
+    }
+    const ImageDesc source = DescribeRgb(pic);
+    const BlobOwner blob(AllocImageBlob(&source));
+    if (!blob) {
+        error = "not enough memory for the working copy";
+        return false;
+    }
+    ProgressContext analysis{&progress, 0};
+    const ParamOwner param(CalcImageBlobParam(blob.get(), OnProgress, &analysis));
+    if (!param) {
+        error = StopRequested() ? "stopped" : "the analysis ran out of memory";
+        return false;
+    }
+    if (region) pic = Crop(pic, *region);
+    if (before) *before = pic;
+    const Settings s = Resolve(given, param.get());
+    const Picture original = s.guard != 0 ? pic : Picture();
+    int32_t strength = 0;
+    bool heldBack = false;
+    if (!ApplyGuarded(s, original, pic, blob.get(), param.get(), region, progress, strength, heldBack)) {
+        error = StopRequested() ? "stopped"
+                                : (s.denoise != kNoDenoise ? "the correction failed (out of memory, or the noise "
+                                                             "library is missing or refused the photo)"
+                                                           : "the correction ran out of memory");
+        return false;
+    }
+    summary = "brightened " + std::to_string(strength) + " %";
+    if (s.cast != 0) summary += ", cast removed";
+    if (heldBack) summary += ", held back from clipping";
+    if (pic.bits == 16) summary += ", 16-bit";
+    return true;
+}
+
+}  // namespace
+
+bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary, std::string& error,
+                        const FileProgress& progress) {
+    // The analysed correction at 8 bits: unlike the one-shot correction, its
+    // levels stretch keeps the highlights (the one-shot one newly clips 6 to
+    // 17 % of the pixels of every photo tried, whatever its settings), and the
+    // analysis tells whether there is a cast at all.
+    return AnalyseAndApply(s, nullptr, pic, before, summary, error, progress);
+}
+
+bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
+                    std::string& error, const FileProgress& progress) {
+    // `correct` applies a measured lift as measured, a darkening included.
+    Settings any = s;
+    any.minBrighten = std::numeric_limits<int>::min();
+    return AnalyseAndApply(any, region, pic, before, summary, error, progress);
+}
+
+}  // namespace lumarex_cli

@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: MIT
+// The corrections of `lumarex auto` and `lumarex correct` on one picture in
+// memory, exactly as the commands run them, for the commands and for tools
+// that measure what they do (tools/quality).
+#pragma once
+
+#include <string>
+
+#include "batch.h"
+#include "correction.h"
+#include "image_file.h"
+#include "settings.h"
+
+namespace lumarex_cli {
+
+// `lumarex auto` on an 8-bit picture, in place. `before`, when given, gets
+// the picture as it came. `summary` tells the lift applied ("brightened 40 %").
+bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary,
+                        std::string& error, const FileProgress& progress);
+
+// `lumarex correct` on an 8 or 16-bit picture, whole or only `region` (the
+// picture then becomes the crop).
+bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
+                    std::string& error, const FileProgress& progress);
+
+}  // namespace lumarex_cli
