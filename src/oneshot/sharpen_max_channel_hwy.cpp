@@ -137,7 +137,10 @@ bool Sharpen(const ImageView<uint8_t>& image, float amount) {
     const int64_t floats = capacity + 64;
     // Two planar rows, and four rows of brightest values: the row pass's and
     // the column pass's before, here and after.
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size_t(6 * capacity)]());
+    // The row pass starts its vectors at pixel 1, so its last vector reaches
+    // one vector's width past the row's capacity: the planes are followed by
+    // that much slack (its lanes are never changed: their brightest value is 0).
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size_t(6 * capacity + 64)]());
     std::unique_ptr<float[]> values(new (std::nothrow) float[size_t(4 * floats)]());
     if (!bytes || !values) return false;
     PlanarRow rows[2];
