@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm lld
 )
 
 missing=()
