@@ -61,9 +61,11 @@ void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const floa
     const int32_t N = int32_t(hn::Lanes(df));
     const VF low = hn::Set(df, b.low), q = hn::Set(df, b.q), one = hn::Set(df, 1.0f), zero = hn::Zero(df);
     const VF dy = hn::Set(df, map.RowDistance());
-    const float* top0 = map.Row0() + map.Column(begin);  // the map columns of x = begin, begin + 1, ...
-    const float* bottom0 = map.Row1() + map.Column(begin);
     int32_t x = begin;
+    // The map columns of x = begin, begin + 1, ...; formed only for a span
+    // that is not empty (a row that reads as 0 has no map rows).
+    const float* top0 = begin < end ? map.Row0() + map.Column(begin) : nullptr;
+    const float* bottom0 = begin < end ? map.Row1() + map.Column(begin) : nullptr;
     for (; x + N <= end; x += N) {
         const int32_t i = x - begin;
         // u = fx - column = +0 exactly (see BaseMapRow).

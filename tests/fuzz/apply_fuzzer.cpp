@@ -206,6 +206,13 @@ std::vector<Seed> Seeds() {
                }),
           Call(false, planar8, [](ApplyCall& c) { c.args.localContrast = 1; })},
          warm8);
+    seed("local8_map_scale_0", source8,
+         {Call(true, crop8,
+               [](ApplyCall& c) {
+                   c.region = {3, 2, 6, 5};
+                   c.args.localContrast = 1, c.args.mapScale = 0.0f, c.args.mapOffsetX = 384;
+               })},
+         warm8);
     seed("local16_at_the_edge", source16,
          {Call(true, crop16, [](ApplyCall& c) {
              c.region = {7, 6, 5, 4};

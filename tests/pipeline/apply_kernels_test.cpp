@@ -97,7 +97,8 @@ TEST(ApplyKernels, LevelRowsMatch) {
 // The local tone map reads the base map directly where a pixel falls on a
 // map column (scale 1, inside the map) and interpolates elsewhere: offsets
 // that start left of the map and run past its right edge, rows above and
-// below it, other scales, a flat range.
+// below it, other scales, a flat range, and a scale of 0, where every row
+// reads as 0 (its row coordinate is not finite).
 TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
     std::mt19937 rng(5);
     const int32_t mw = 40, mh = 9;
@@ -114,7 +115,8 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
         bool flat;
     };
     const Case cases[] = {{1.0f, 0, 0, false},   {1.0f, -13, 2, false}, {1.0f, 25, -3, false}, {1.0f, 3, 12, false},
-                          {2.5f, 4, 1, false},   {0.75f, -2, 0, false}, {1.0f, 0, 4, true},    {1.0f, 2147483600, 0, false}};
+                          {2.5f, 4, 1, false},   {0.75f, -2, 0, false}, {1.0f, 0, 4, true},    {1.0f, 2147483600, 0, false},
+                          {0.0f, 384, 0, false}};
     for (const Case& c : cases) {
         BaseMapBlend b;
         b.map = map.data(), b.mapWidth = mw, b.mapHeight = mh, b.scale = c.scale, b.offsetX = c.ox, b.offsetY = c.oy;
