@@ -2,9 +2,14 @@
 # Builds the fuzz harnesses with clang (build folder build-fuzz) and runs each
 # for a fixed time on top of its checked-in corpus and regression inputs.
 #
-#   scripts/fuzz.sh [-t SECONDS] [-b BUILD] [HARNESS...]    (default: 8 s, all)
+#   scripts/fuzz.sh [-t SECONDS] [-b BUILD] [-n] [-s SEED] [HARNESS...]    (default: 8 s, all)
 #
-# The checked-in folders are only read: new inputs go to BUILD/fuzz-corpus/NAME.
+# -n runs a fixed number of inputs per harness (the table below, about 8 s
+# each on two idle cores) instead of a time, from the checked-in inputs only,
+# so that with -s a run follows the same course every time (up to coverage
+# that varies with allocation addresses): the test command uses it.
+# The checked-in folders are only read: new inputs go to BUILD/fuzz-corpus/NAME
+# (BUILD/fuzz-corpus-fixed/NAME, emptied first, with -n).
 # A finding stops its harness and leaves the input in BUILD/fuzz-findings/;
 # the script then fails. Extra libFuzzer flags: LUMAREX_FUZZ_FLAGS="-jobs=2 ...".
 # See docs/dev/fuzzing.md.
@@ -13,13 +18,21 @@ cd "$(dirname "$0")/.."
 
 seconds=8
 build=build-fuzz
-while getopts "t:b:" opt; do
+fixed=0
+seed=()
+while getopts "t:b:ns:" opt; do
   case $opt in
     t) seconds=$OPTARG ;;
     b) build=$OPTARG ;;
+    n) fixed=1 ;;
+    s) seed=(-seed="$OPTARG") ;;
     *) exit 2 ;;
   esac
 done
+# Inputs per harness with -n: the analysing harnesses run a few hundred
+# inputs a second at most, the small exports hundreds of thousands.
+declare -A fixed_runs=([blob]=20000 [analysis]=400 [apply]=400 [oneshot]=3000 [detect_noise]=50000
+                       [need_tint]=2000000 [image_file]=600)
 shift $((OPTIND - 1))
 harnesses=("$@")
 ((${#harnesses[@]})) || harnesses=(blob analysis apply oneshot detect_noise need_tint image_file)
@@ -30,6 +43,13 @@ cmake --build "$build" -j"$(nproc)" --target lumarex_fuzzers
 status=0
 for name in "${harnesses[@]}"; do
   work="$build/fuzz-corpus/$name"
+  budget=(-max_total_time="$seconds")
+  if ((fixed)); then
+    work="$build/fuzz-corpus-fixed/$name"
+    rm -rf "$work"
+    # The time is only a guard against a machine far slower than expected.
+    budget=(-runs="${fixed_runs[$name]}" -max_total_time=120)
+  fi
   findings="$build/fuzz-findings"
   log="$build/fuzz-$name.log"
   mkdir -p "$work" "$findings"
@@ -37,7 +57,7 @@ for name in "${harnesses[@]}"; do
   [ -d "tests/fuzz/regressions/$name" ] && inputs+=("tests/fuzz/regressions/$name")
   # shellcheck disable=SC2086
   if LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp" \
-     "$build/tests/fuzz/lumarex_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+     "$build/tests/fuzz/lumarex_fuzz_$name" "${budget[@]}" "${seed[@]}" -timeout=10 -rss_limit_mb=2048 \
        -print_final_stats=1 -dict=tests/fuzz/limits.dict -artifact_prefix="$findings/$name-" \
        ${LUMAREX_FUZZ_FLAGS:-} "${inputs[@]}" \
        >"$log" 2>&1; then
