@@ -6,7 +6,11 @@
 # against the Linux build, the installed library; then each fuzzer briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each step's name and the time taken so far, to see where the time goes.
+stage() { printf '\n== %s (at %d min %02d s)\n' "$1" $((SECONDS / 60)) $((SECONDS % 60)); }
+stage "setup"
 ./scripts/setup.sh
+stage "sanitizer build and suite"
 build=${LUMAREX_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMAREX_SANITIZE=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
@@ -14,6 +18,7 @@ ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
 
 # Windows: lumarex.dll, NoiseLib17.dll and the DLL client, cross-built; export
 # and import tables checked.
+stage "Windows build"
 export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 ./scripts/check-windows-build.sh
 
@@ -21,6 +26,7 @@ export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 # functions round correctly on every argument the library can pass them, the
 # library builds against other SDK headers, and the Windows build prints the
 # same checksums under Wine as the Linux build.
+stage "optimised build"
 release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
@@ -30,10 +36,12 @@ ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math
 
 # The optimised build installed into a temporary prefix and used from there
 # through its CMake package and its pkg-config file.
+stage "install"
 ./scripts/check-install.sh "$release" "$release/tests/windows/backlit_room.ppm"
 
 # The whole suite once more with the plain kernels only: same bytes, same
 # checksums.
+stage "plain build and suite"
 plain=${LUMAREX_PLAIN_TEST_BUILD_DIR:-build-plain-test}
 cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$plain" -j"$(nproc)"
@@ -41,9 +49,12 @@ ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure -E '^(math\.|windows\
 
 # Every fuzz harness for a fixed number of inputs from a fixed seed on top of
 # its corpus and regression inputs, built with clang (about a minute in all).
+stage "fuzzers"
 fuzz=${LUMAREX_FUZZ_BUILD_DIR:-build-fuzz}
 ./scripts/fuzz.sh -b "$fuzz" -n -s 1
 
 # Everything these builds used comes from the packages setup installs, so
 # the same commands work on a fresh machine.
+stage "packages"
 ./scripts/check-setup-packages.sh "$build" "$release" "$LUMAREX_WINDOWS_BUILD_DIR" "$fuzz"
+stage "done"
