@@ -35,10 +35,10 @@ uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest) {
     const hn::ScalableTag<uint8_t> d;
     const int32_t N = int32_t(hn::Lanes(d));
     auto low = hn::Set(d, lowest);
-    const uint8_t* base;
-    int offset[3];
-    if (Interleaved3(row, base, offset)) {
+    int32_t order[3];
+    if (InterleavedOrder<uint8_t>(row.c, row.step, order)) {
         // Every byte of an interleaved row is a sample.
+        const uint8_t* base = std::min({row.c[0], row.c[1], row.c[2]});
         const int64_t bytes = int64_t{n} * 3;
         int64_t i = 0;
         for (; i + N <= bytes; i += N) low = hn::Min(low, hn::LoadU(d, base + i));

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Per-target helpers of the one-shot kernels (included once per SIMD target
 // from a file that includes hwy/foreach_target.h): an image row copied into
-// three planar rows and back, interleaved RGB in whole vectors, planar rows
-// as they are, other layouts sample by sample.
+// three planar rows and back (planar rows as they are, interleaved RGB in
+// whole vectors through the shared SIMD plumbing, other layouts sample by
+// sample), and each pixel's largest sample.
 #if defined(LUMAREX_ONESHOT_PLANAR_ROWS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef LUMAREX_ONESHOT_PLANAR_ROWS_INL_H_
 #undef LUMAREX_ONESHOT_PLANAR_ROWS_INL_H_
@@ -17,27 +18,12 @@
 #include <cstring>
 
 #include "oneshot/one_shot_rows.h"
+#include "simd/planar_rows-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-// The offsets of the three channels within an interleaved pixel of three
-// samples (a permutation of 0, 1, 2), from its lowest sample; false for any
-// other layout.
-inline bool Interleaved3(const RowPixels& row, const uint8_t*& base, int offset[3]) {
-    if (row.step != 3) return false;
-    base = std::min({row.c[0], row.c[1], row.c[2]});
-    bool seen[3] = {false, false, false};
-    for (int k = 0; k < 3; ++k) {
-        const ptrdiff_t o = row.c[k] - base;
-        if (o < 0 || o > 2 || seen[o]) return false;
-        seen[o] = true;
-        offset[k] = int(o);
-    }
-    return true;
-}
 
 // n pixels of the row into the planar rows.
 inline void LoadPlanar(const RowPixels& row, int32_t n, const PlanarRow& out) {
@@ -46,17 +32,9 @@ inline void LoadPlanar(const RowPixels& row, int32_t n, const PlanarRow& out) {
         return;
     }
     int32_t x = 0;
-    const uint8_t* base;
-    int offset[3];
-    if (Interleaved3(row, base, offset)) {
-        const hn::ScalableTag<uint8_t> d;
-        const int32_t N = int32_t(hn::Lanes(d));
-        for (; x + N <= n; x += N) {
-            hn::Vec<decltype(d)> v[3];
-            hn::LoadInterleaved3(d, base + ptrdiff_t{x} * 3, v[0], v[1], v[2]);
-            for (int k = 0; k < 3; ++k) hn::StoreU(v[offset[k]], d, out.c[k] + x);
-        }
-    }
+    int32_t order[3];
+    if (InterleavedOrder<uint8_t>(row.c, row.step, order))
+        x = DeinterleaveVectors<uint8_t>(std::min({row.c[0], row.c[1], row.c[2]}), order, n, out.c);
     for (; x < n; ++x)
         for (int k = 0; k < 3; ++k) out.c[k][x] = row.c[k][x * row.step];
 }
@@ -68,17 +46,10 @@ inline void StorePlanar(const PlanarRow& in, const RowPixels& row, int32_t n) {
         return;
     }
     int32_t x = 0;
-    const uint8_t* base;
-    int offset[3];
-    if (Interleaved3(row, base, offset)) {
-        uint8_t* out = const_cast<uint8_t*>(base);
-        const hn::ScalableTag<uint8_t> d;
-        const int32_t N = int32_t(hn::Lanes(d));
-        for (; x + N <= n; x += N) {
-            hn::Vec<decltype(d)> v[3];
-            for (int k = 0; k < 3; ++k) v[offset[k]] = hn::LoadU(d, in.c[k] + x);
-            hn::StoreInterleaved3(v[0], v[1], v[2], d, out + ptrdiff_t{x} * 3);
-        }
+    int32_t order[3];
+    if (InterleavedOrder<uint8_t>(row.c, row.step, order)) {
+        const uint8_t* const planes[3] = {in.c[0], in.c[1], in.c[2]};
+        x = InterleaveVectors<uint8_t>(planes, n, order, std::min({row.c[0], row.c[1], row.c[2]}));
     }
     for (; x < n; ++x)
         for (int k = 0; k < 3; ++k) row.c[k][x * row.step] = in.c[k][x];

@@ -32,22 +32,53 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 inline constexpr int32_t kRunPixels = 256;
 
-// For a view of three-sample interleaved pixels: which of the three samples
-// from the lowest channel pointer belongs to each channel; false for any
-// other layout.
-template <class T>
-bool InterleavedOrder(const ImageView<T>& v, int32_t order[3]) {
-    if (v.pixelStride != 3) return false;
+// For three channel pointers of interleaved pixels pixelStride samples
+// apart: when the pixels are three samples each, which of the three samples
+// from the lowest pointer belongs to each channel (a permutation of 0, 1, 2);
+// false for any other layout.
+template <class T, class Pointer>
+bool InterleavedOrder(const Pointer (&channel)[3], int64_t pixelStride, int32_t order[3]) {
+    if (pixelStride != 3) return false;
     const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
-    const uintptr_t lowest = std::min({at(v.channel[0]), at(v.channel[1]), at(v.channel[2])});
+    const uintptr_t lowest = std::min({at(channel[0]), at(channel[1]), at(channel[2])});
     bool seen[3] = {false, false, false};
     for (int k = 0; k < 3; ++k) {
-        const uintptr_t bytes = at(v.channel[k]) - lowest;
+        const uintptr_t bytes = at(channel[k]) - lowest;
         if (bytes % sizeof(T) != 0 || bytes / sizeof(T) > 2 || seen[bytes / sizeof(T)]) return false;
         order[k] = int32_t(bytes / sizeof(T));
         seen[order[k]] = true;
     }
     return true;
+}
+
+// The whole vectors of n interleaved three-sample pixels from `base` (channel
+// k at sample order[k] of each pixel) into planar arrays; returns the number
+// of pixels done, a multiple of the vector length.
+template <class T>
+int32_t DeinterleaveVectors(const T* base, const int32_t order[3], int32_t n, T* const out[3]) {
+    const hn::ScalableTag<T> d;
+    const int32_t N = int32_t(hn::Lanes(d));
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        hn::Vec<decltype(d)> s[3];
+        hn::LoadInterleaved3(d, base + 3 * int64_t{x}, s[0], s[1], s[2]);
+        for (int k = 0; k < 3; ++k) hn::StoreU(s[order[k]], d, out[k] + x);
+    }
+    return x;
+}
+
+// The reverse of DeinterleaveVectors.
+template <class T>
+int32_t InterleaveVectors(const T* const in[3], int32_t n, const int32_t order[3], T* base) {
+    const hn::ScalableTag<T> d;
+    const int32_t N = int32_t(hn::Lanes(d));
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        hn::Vec<decltype(d)> s[3];
+        for (int k = 0; k < 3; ++k) s[order[k]] = hn::LoadU(d, in[k] + x);
+        hn::StoreInterleaved3(s[0], s[1], s[2], d, base + 3 * int64_t{x});
+    }
+    return x;
 }
 
 // n samples of each channel of row y from column x0, into planar arrays.
@@ -56,16 +87,8 @@ void LoadRun(const ImageView<const T>& v, int32_t y, int32_t x0, int32_t n, T* c
     const int64_t o = v.Offset(x0, y);
     int32_t order[3];
     int32_t x = 0;
-    if (InterleavedOrder(v, order)) {
-        const hn::ScalableTag<T> d;
-        const int32_t N = int32_t(hn::Lanes(d));
-        const T* base = std::min({v.channel[0], v.channel[1], v.channel[2]}) + o;
-        for (; x + N <= n; x += N) {
-            hn::Vec<decltype(d)> s[3];
-            hn::LoadInterleaved3(d, base + 3 * int64_t{x}, s[0], s[1], s[2]);
-            for (int k = 0; k < 3; ++k) hn::StoreU(s[order[k]], d, out[k] + x);
-        }
-    }
+    if (InterleavedOrder<T>(v.channel, v.pixelStride, order))
+        x = DeinterleaveVectors<T>(std::min({v.channel[0], v.channel[1], v.channel[2]}) + o, order, n, out);
     for (; x < n; ++x)
         for (int k = 0; k < 3; ++k) out[k][x] = v.channel[k][o + int64_t{x} * v.pixelStride];
 }
@@ -77,16 +100,8 @@ void StoreRun(const T* const in[3], int32_t n, const ImageView<T>& v, int32_t y,
     const int64_t o = v.Offset(x0, y);
     int32_t order[3];
     int32_t x = 0;
-    if (InterleavedOrder(v, order)) {
-        const hn::ScalableTag<T> d;
-        const int32_t N = int32_t(hn::Lanes(d));
-        T* base = std::min({v.channel[0], v.channel[1], v.channel[2]}) + o;
-        for (; x + N <= n; x += N) {
-            hn::Vec<decltype(d)> s[3];
-            for (int k = 0; k < 3; ++k) s[order[k]] = hn::LoadU(d, in[k] + x);
-            hn::StoreInterleaved3(s[0], s[1], s[2], d, base + 3 * int64_t{x});
-        }
-    }
+    if (InterleavedOrder<T>(v.channel, v.pixelStride, order))
+        x = InterleaveVectors<T>(in, n, order, std::min({v.channel[0], v.channel[1], v.channel[2]}) + o);
     for (int k = 0; k < 3; ++k)
         for (int32_t i = x; i < n; ++i) v.channel[k][o + int64_t{i} * v.pixelStride] = in[k][i];
 }
