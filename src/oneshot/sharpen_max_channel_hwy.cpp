@@ -31,10 +31,7 @@ namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DF = hn::ScalableTag<float>;
-using DI = hn::Rebind<int32_t, DF>;
 using D8 = hn::Rebind<uint8_t, DF>;
-using VF = hn::Vec<DF>;
 
 // m[x] = the brightest sample of pixel x, as a float, over the padded row.
 void Brightest(const PlanarRow& px, int64_t capacity, float* m) {

@@ -24,10 +24,6 @@ namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DF = hn::ScalableTag<float>;
-using DI = hn::RebindToSigned<DF>;
-using VI = hn::Vec<DI>;
-
 // The pixels of a vector, as int32 lanes of channels 1, 2, 3.
 template <class T>
 HWY_INLINE void LoadPixels(const T* p, const int32_t order[3], VI c[3]) {

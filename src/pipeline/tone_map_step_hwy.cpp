@@ -19,10 +19,6 @@ namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DF = hn::ScalableTag<float>;
-using DI = hn::RebindToSigned<DF>;
-using VF = hn::Vec<DF>;
-
 // std::clamp(r, 0, full): a NaN stays NaN.
 HWY_INLINE VF ClampFull(DF df, VF r, float full) {
     const VF top = hn::Set(df, full);

@@ -30,6 +30,13 @@ namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// The vectors the pixel kernels compute in: float lanes and their int32
+// twins, as many lanes as the target's widest float vector.
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+
 inline constexpr int32_t kRunPixels = 256;
 
 // For three channel pointers of interleaved pixels pixelStride samples

@@ -19,11 +19,6 @@ namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DF = hn::ScalableTag<float>;
-using DI = hn::RebindToSigned<DF>;
-using VF = hn::Vec<DF>;
-using VI = hn::Vec<DI>;
-
 // The sample scale: 8-bit samples read the tables at their level; 16-bit
 // ones interpolate between the 256 entries and wrap to 16 bits.
 template <class T>

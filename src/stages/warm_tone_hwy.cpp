@@ -22,11 +22,6 @@ namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DF = hn::ScalableTag<float>;
-using DI = hn::RebindToSigned<DF>;
-using VF = hn::Vec<DF>;
-using VI = hn::Vec<DI>;
-
 // The last entry of the percentage tables.
 constexpr int32_t kLastPercent = 100;
 
