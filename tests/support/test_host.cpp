@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/test_host.h"
 
-#include <gtest/gtest.h>
-
 #include "host/host_buffers.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
@@ -20,12 +18,14 @@ struct Counters {
     int64_t failAt = 0;
     bool failAfter = false;
     int64_t failLockAt = 0;  // lock number k hands back no address
+    int64_t maxBlockBytes = -1;  // larger requests are refused; -1: no limit
 } g;
 
 OSErr CountingAllocate(int32_t size, BufferID* id) {
     ++g.allocations;
     g.lastRequest = size;
     if (g.failAt > 0 && (g.allocations == g.failAt || (g.failAfter && g.allocations > g.failAt))) return -108;
+    if (g.maxBlockBytes >= 0 && (size < 0 || size > g.maxBlockBytes)) return -108;
     const OSErr err = LxHeapHostProcs()->allocateProc(size, id);
     if (err == 0) ++g.live;
     return err;
@@ -59,19 +59,21 @@ TestHost::TestHost() {
 TestHost::~TestHost() { SetFilterRecord(previous_); }
 
 void TestHost::FailAt(int64_t k, bool failAfter) {
-    g.allocations = 0;
-    g.locks = 0;
-    g.failAt = k;
+    Fail(k, 0);
     g.failAfter = failAfter;
-    g.failLockAt = 0;
 }
 
-void TestHost::FailLockAt(int64_t k) {
+void TestHost::FailLockAt(int64_t k) { Fail(0, k); }
+
+void TestHost::Fail(int64_t allocation, int64_t lock) {
     g.allocations = 0;
     g.locks = 0;
-    g.failAt = 0;
-    g.failLockAt = k;
+    g.failAt = allocation;
+    g.failAfter = false;
+    g.failLockAt = lock;
 }
+
+void TestHost::SetMaxBlockBytes(int64_t bytes) { g.maxBlockBytes = bytes; }
 
 void TestHost::Reset() {
     const int64_t live = g.live;
@@ -83,31 +85,5 @@ int64_t TestHost::allocations() const { return g.allocations; }
 int64_t TestHost::live() const { return g.live; }
 int64_t TestHost::locks() const { return g.locks; }
 int64_t TestHost::lastRequest() const { return g.lastRequest; }
-
-void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& run,
-                              const std::function<void(int64_t, int64_t)>& check) {
-    const int64_t liveBefore = host.live();
-    host.FailAt(0);
-    run();
-    const int64_t n = host.allocations();
-    ASSERT_GT(n, 0) << "the operation took no host memory";
-    ASSERT_EQ(host.live(), liveBefore) << "the successful run left blocks behind";
-    for (int64_t k = 1; k <= n; ++k) {
-        host.FailAt(k);
-        const int64_t result = run();
-        EXPECT_EQ(host.live(), liveBefore) << "allocation " << k << " of " << n << " failing left blocks behind";
-        check(k, result);
-    }
-    // A host that hands out a buffer it then cannot lock: to the caller the
-    // same failure, and the buffer must go back.
-    for (int64_t k = 1; k <= n; ++k) {
-        host.FailLockAt(k);
-        const int64_t result = run();
-        EXPECT_EQ(host.live(), liveBefore) << "lock " << k << " of " << n << " failing left blocks behind";
-        check(k, result);
-    }
-    host.FailAt(0);
-    host.FailLockAt(0);
-}
 
 }  // namespace lx::test

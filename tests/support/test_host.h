@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// A host for tests: the heap host wrapped so that it counts allocations and
-// live blocks, can fail the k-th allocation, and installs itself as the
-// library's host record for its lifetime.
+// A host for tests and fuzz harnesses: the heap host wrapped so that it
+// counts allocations and live blocks, can fail the k-th allocation or lock
+// and refuse blocks over a size, and installs itself as the library's host
+// record for its lifetime. Only test_host.cpp is needed for the host itself
+// (no test framework); ForEachAllocationFailure is in allocation_failures.cpp.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +30,13 @@ public:
     // Fails lock number k (1-based): the host hands out a buffer it cannot
     // lock. 0 never fails.
     void FailLockAt(int64_t k);
-    void Reset();  // counters to 0, no failure
+    // Counts anew and fails allocation number `allocation` and lock number
+    // `lock` (either 0: none).
+    void Fail(int64_t allocation, int64_t lock);
+    // Refuses every request larger than `bytes` (and any negative size), as
+    // a host short of memory would; -1 lifts the limit. Reset lifts it too.
+    void SetMaxBlockBytes(int64_t bytes);
+    void Reset();  // counters to 0, no failure, no size limit
 
     int64_t allocations() const;  // allocation requests since Reset
     int64_t live() const;         // blocks handed out and not yet freed

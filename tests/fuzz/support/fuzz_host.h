@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The host of the harnesses: the heap host wrapped so that it counts the
-// blocks it hands out, refuses the allocation or the lock the input chooses,
-// and refuses any block over a budget, as a host short of memory would.
-// It is installed as the library's host record (and so the noise library's)
-// on first use and stays installed.
+// The host of the harnesses: the tests' counting host, refusing the
+// allocation or the lock the input chooses and any block over a budget, as a
+// host short of memory would. It is installed as the library's host record
+// (and so the noise library's) on first use and stays installed.
 #pragma once
 
 #include <cstdint>
 
 #include "lumarex/host_sdk.h"
+#include "support/test_host.h"
 
 namespace lx::fuzz {
 
@@ -36,7 +36,7 @@ public:
 
     static FuzzHost& Get();
 
-    FilterRecord* record() { return &record_; }
+    FilterRecord* record() { return host_.record(); }
     // Counts anew from the next call and fails as `plan` says.
     void Arm(FailPlan plan);
     // Blocks handed out and not yet returned.
@@ -46,8 +46,7 @@ public:
 
 private:
     FuzzHost();
-    BufferProcs procs_{};
-    FilterRecord record_{};
+    test::TestHost host_;
 };
 
 }  // namespace lx::fuzz
