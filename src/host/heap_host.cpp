@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "platform/large_block.h"
+
 namespace {
 
 // Hosts' headers differ in how they spell the lock result (void* or char*);
@@ -17,8 +19,10 @@ std::atomic<int64_t> g_live{0};
 
 OSErr HeapAllocate(int32_t size, BufferID* id) {
     if (size < 0 || id == nullptr) return -1;
-    // malloc(0) may return null; a block of at least one byte keeps ids unique.
-    void* p = std::malloc(size > 0 ? static_cast<std::size_t>(size) : 1u);
+    // A block of at least one byte (malloc(0) may return null) keeps ids
+    // unique; blocks of megabytes are the library's planes, asked to be
+    // backed by large pages.
+    void* p = lx::platform::AllocateLargeBlock(static_cast<std::size_t>(size));
     if (p == nullptr) return -108;  // the classic "not enough memory" code
     g_live.fetch_add(1, std::memory_order_relaxed);
     *id = static_cast<BufferID>(p);
@@ -30,7 +34,7 @@ void HeapUnlock(BufferID /*id*/) {}
 
 void HeapFree(BufferID id) {
     if (id == nullptr) return;
-    std::free(id);
+    lx::platform::FreeLargeBlock(id);
     g_live.fetch_sub(1, std::memory_order_relaxed);
 }
 

@@ -13,7 +13,7 @@
 #include "oneshot/one_shot_rows.h"
 #include "oneshot/sharpen_max_channel.h"
 #include "platform/float_convert.h"
-#include "platform/platform.h"
+#include "platform/large_block.h"
 #include "stages/color_cube.h"
 #include "stages/color_restore.h"
 #include "stages/detail_range.h"

@@ -33,14 +33,4 @@ void CloseLibrary(LibraryHandle library);
 // station nobody sees), one line on standard error elsewhere.
 void ShowMessage(const char* text);
 
-// A block of working memory from the process heap, for planes of many
-// megabytes that are written once and read a few times. Where the system
-// offers large pages (Linux: transparent huge pages) the block is asked to be
-// backed by them: a fresh 96 MB plane then costs 48 page faults instead of
-// 24 576, which in a virtual machine is the difference between about 10 ms
-// and 300 ms before the first byte is useful. Null when the heap is
-// exhausted; release with FreeLargeBlock.
-void* AllocateLargeBlock(std::size_t bytes);
-void FreeLargeBlock(void* block);
-
 }  // namespace lx::platform

@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
-#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -41,21 +40,5 @@ void ShowMessage(const char* text) {
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
 }
-
-void* AllocateLargeBlock(std::size_t bytes) {
-    // Large pages are 2 MB; a block smaller than one gains nothing from them.
-    constexpr std::size_t kLargePage = std::size_t{2} << 20;
-    if (bytes < kLargePage) return std::malloc(bytes > 0 ? bytes : 1);
-    if (bytes > SIZE_MAX - kLargePage) return nullptr;
-    const std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    void* block = std::aligned_alloc(kLargePage, rounded);
-#if defined(MADV_HUGEPAGE)
-    // Advice only: where it is refused the block works with small pages.
-    if (block != nullptr) madvise(block, rounded, MADV_HUGEPAGE);
-#endif
-    return block;
-}
-
-void FreeLargeBlock(void* block) { std::free(block); }
 
 }  // namespace lx::platform

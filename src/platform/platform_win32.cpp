@@ -76,10 +76,4 @@ void ShowMessage(const char* text) {
     MessageBoxA(nullptr, text, "Lumarex", MB_OK);
 }
 
-// Large pages on Windows need a privilege that programs do not normally hold;
-// the heap's own blocks serve.
-void* AllocateLargeBlock(std::size_t bytes) { return std::malloc(bytes > 0 ? bytes : 1); }
-
-void FreeLargeBlock(void* block) { std::free(block); }
-
 }  // namespace lx::platform
