@@ -76,12 +76,12 @@ ImageDesc DescribeRgb(Picture& pic) {
                      base, base + bytes, base + 2 * bytes};
 }
 
-std::vector<uint16_t> Upright(const std::vector<uint16_t>& stored, int& width, int& height, int channels,
-                              int orientation) {
+template <class T>
+std::vector<T> Upright(const std::vector<T>& stored, int& width, int& height, int channels, int orientation) {
     const int w = width, h = height;
     const bool swap = orientation >= 5 && orientation <= 8;
     const int ow = swap ? h : w, oh = swap ? w : h;
-    std::vector<uint16_t> out(stored.size());
+    std::vector<T> out(stored.size());
     for (int y = 0; y < oh; ++y)
         for (int x = 0; x < ow; ++x) {
             // The stored pixel shown at (x, y). Orientation 6: the stored
@@ -105,6 +105,9 @@ std::vector<uint16_t> Upright(const std::vector<uint16_t>& stored, int& width, i
     height = oh;
     return out;
 }
+
+template std::vector<uint8_t> Upright(const std::vector<uint8_t>&, int&, int&, int, int);
+template std::vector<uint16_t> Upright(const std::vector<uint16_t>&, int&, int&, int, int);
 
 std::string ProfileColourSpace(const OIIO::ImageSpec& spec) {
     const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
@@ -151,6 +154,37 @@ bool PhotoReader::Open(const std::string& path, std::string& error) {
     return true;
 }
 
+bool PhotoReader::ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress) {
+    const bool ok = in_->read_image(0, 0, 0, channels_, type, samples, OIIO::AutoStride, OIIO::AutoStride,
+                                    OIIO::AutoStride, &OnOiioProgress, const_cast<Progress*>(&progress));
+    if (!ok || in_->has_error()) {
+        error = "corrupt or truncated image data (" + OneLine(in_->geterror()) + ")";
+        return false;
+    }
+    in_->close();
+    return true;
+}
+
+// What every picture goes through once its samples are read: turned upright,
+// a colour profile that does not describe the pixels written dropped.
+template <class T>
+void PhotoReader::Finish(std::vector<T>& all, Picture& out, std::string& notes) const {
+    const OIIO::ImageSpec spec = out.spec;  // as read from the file
+    const int orientation = spec.get_int_attribute("Orientation", 1);
+    if (orientation >= 2 && orientation <= 8) {
+        all = Upright(all, out.width, out.height, channels_, orientation);
+        out.spec.attribute("Orientation", 1);
+        AddNote(notes, "turned upright from EXIF orientation " + std::to_string(orientation));
+    }
+    const std::string space = ProfileColourSpace(spec), written = out.grey ? "GRAY" : "RGB ";
+    if (!space.empty() && space != written) {
+        EraseProfile(out.spec);
+        AddNote(notes, "dropped its " + Trimmed(space) + " colour profile, which does not describe the " +
+                           (out.grey ? "grey" : "RGB") + " pixels written");
+    }
+    out.spec.erase_attribute("jpeg:ColorSpace");
+}
+
 bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
     const OIIO::ImageSpec& spec = in_->spec();
     const int nc = channels_;
@@ -164,44 +198,44 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     if (!want16 && deep_) AddNote(notes, "16-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
 
-    size_t n = size_t(out.width) * out.height;
-    std::vector<uint16_t> all(n * nc);
-    const bool ok = in_->read_image(0, 0, 0, nc, OIIO::TypeDesc::UINT16, all.data(), OIIO::AutoStride,
-                                    OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,
-                                    const_cast<Progress*>(&progress));
-    if (!ok || in_->has_error()) {
-        error = "corrupt or truncated image data (" + OneLine(in_->geterror()) + ")";
-        return false;
+    const size_t n = size_t(out.width) * out.height;
+    // 8-bit files without alpha are read as they are stored: the same values
+    // as reading 16 bits (v x 257) and rounding back, without the two
+    // 16-bit copies of the picture. Everything else goes through 16 bits.
+    if (!deep_ && !out.hasAlpha) {
+        std::vector<uint8_t> all(n * nc);
+        if (!ReadSamples(OIIO::TypeDesc::UINT8, all.data(), error, progress)) return false;
+        Finish(all, out, notes);
+        if (nc == 3) {
+            out.rgb8 = std::move(all);
+        } else {
+            out.rgb8.resize(n * 3);
+            for (size_t i = 0; i < n; ++i) out.rgb8[i * 3] = out.rgb8[i * 3 + 1] = out.rgb8[i * 3 + 2] = all[i];
+        }
+        return true;
     }
-    in_->close();
+
+    std::vector<uint16_t> all(n * nc);
+    if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
     // names the alpha channel and does not mark it unassociated).
     if (out.hasAlpha && spec.alpha_channel >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
         Unpremultiply(all, n, nc);
+    Finish(all, out, notes);
 
-    const int orientation = spec.get_int_attribute("Orientation", 1);
-    if (orientation >= 2 && orientation <= 8) {
-        all = Upright(all, out.width, out.height, nc, orientation);
-        out.spec.attribute("Orientation", 1);
-        AddNote(notes, "turned upright from EXIF orientation " + std::to_string(orientation));
+    std::vector<uint16_t> rgb;
+    if (nc == 3) {
+        rgb = std::move(all);
+    } else {
+        rgb.resize(n * 3);
+        if (out.hasAlpha) out.alpha.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t* p = &all[i * nc];
+            for (int c = 0; c < 3; ++c) rgb[i * 3 + c] = out.grey ? p[0] : p[c];
+            if (out.hasAlpha) out.alpha[i] = p[nc - 1];
+        }
+        all = std::vector<uint16_t>();
     }
-
-    const std::string space = ProfileColourSpace(spec), written = out.grey ? "GRAY" : "RGB ";
-    if (!space.empty() && space != written) {
-        EraseProfile(out.spec);
-        AddNote(notes, "dropped its " + Trimmed(space) + " colour profile, which does not describe the " +
-                           (out.grey ? "grey" : "RGB") + " pixels written");
-    }
-    out.spec.erase_attribute("jpeg:ColorSpace");
-
-    std::vector<uint16_t> rgb(n * 3);
-    if (out.hasAlpha) out.alpha.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        const uint16_t* p = &all[i * nc];
-        for (int c = 0; c < 3; ++c) rgb[i * 3 + c] = out.grey ? p[0] : p[c];
-        if (out.hasAlpha) out.alpha[i] = p[nc - 1];
-    }
-    all = std::vector<uint16_t>();
     if (out.bits == 16) {
         out.rgb16 = std::move(rgb);
     } else {
@@ -247,8 +281,12 @@ bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, 
     const bool jpeg = ext == ".jpg" || ext == ".jpeg";
     const bool withAlpha = pic.hasAlpha && !jpeg;
     if (pic.hasAlpha && jpeg) AddNote(notes, "transparency dropped, JPEG has none");
-    int nc = 0;
-    const std::vector<uint16_t> samples = FileSamples(pic, withAlpha, nc);
+    // 8-bit RGB goes to the file as it is; other pictures through 16-bit
+    // samples in the file's channel layout (OpenImageIO rounds v x 257 back
+    // to v, so both give the same bytes).
+    const bool direct = pic.bits == 8 && !pic.grey && !withAlpha;
+    int nc = 3;
+    const std::vector<uint16_t> samples = direct ? std::vector<uint16_t>() : FileSamples(pic, withAlpha, nc);
 
     OIIO::ImageSpec spec = pic.spec;  // keeps EXIF, ICC profile and the rest
     spec.width = spec.full_width = pic.width;
@@ -280,8 +318,10 @@ bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, 
     if (!file) return false;
     auto o = OIIO::ImageOutput::create(ext.substr(1));
     const bool ok = o && o->open(file->WritePath(), spec) &&
-                    o->write_image(OIIO::TypeDesc::UINT16, samples.data(), OIIO::AutoStride, OIIO::AutoStride,
-                                   OIIO::AutoStride, &OnOiioProgress, const_cast<Progress*>(&progress)) &&
+                    o->write_image(direct ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
+                                   direct ? static_cast<const void*>(pic.rgb8.data()) : samples.data(),
+                                   OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,
+                                   const_cast<Progress*>(&progress)) &&
                     o->close();
     if (!ok) {
         error = "cannot write " + path + ": " + OneLine(o ? o->geterror() : OIIO::geterror());

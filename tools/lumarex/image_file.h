@@ -69,6 +69,10 @@ public:
     bool Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
 
 private:
+    bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
+    template <class T>
+    void Finish(std::vector<T>& all, Picture& out, std::string& notes) const;
+
     std::unique_ptr<OIIO::ImageInput> in_;
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
     bool deep_ = false;
@@ -76,8 +80,9 @@ private:
 
 // Turns interleaved samples (`channels` per pixel) stored with EXIF
 // `orientation` 1..8 upright; width and height become the displayed ones.
-std::vector<uint16_t> Upright(const std::vector<uint16_t>& stored, int& width, int& height, int channels,
-                              int orientation);
+// For 8 and 16-bit samples.
+template <class T>
+std::vector<T> Upright(const std::vector<T>& stored, int& width, int& height, int channels, int orientation);
 
 // The colour space named in an ICC profile's header ("RGB ", "GRAY",
 // "CMYK"), empty when the profile is too short to say.
