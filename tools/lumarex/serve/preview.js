@@ -232,6 +232,8 @@
     const put = (v) => { if (v) ctx.drawImage(v.bitmap, v.area[0], v.area[1], v.area[2], v.area[3]); };
     const divider = $('divider');
     divider.hidden = state.compare !== 'split';
+    $('tag-before').hidden = state.compare === 'after';
+    $('tag-after').hidden = state.compare === 'before';
     if (state.compare === 'before') {
       put(state.before || state.after);
       return;
