@@ -119,7 +119,12 @@ void PreviewServer::Routes() {
     httplib::Server& s = *server_;
     // Requests are small: settings and a view fit in a URL.
     s.set_payload_max_length(64 * 1024);
-    s.set_keep_alive_timeout(5);
+    // A worker waits this long for a request on an idle connection, and a
+    // stop waits for the workers: 1 s keeps Ctrl-C prompt with a page still
+    // open (a browser holds idle connections), and costs the page on this
+    // machine a reconnection now and then.
+    s.set_keep_alive_timeout(1);
+    s.set_read_timeout(1, 0);
 
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         if (loopback_ && !IsLoopbackHost(req.get_header_value("Host"))) {
