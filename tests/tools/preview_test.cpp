@@ -73,6 +73,7 @@ TEST(PreviewRequest, RefusesBadSettingsViewsOutsideThePhotoAndHugeSizes) {
         {view + "&target=62", "target must be a multiple of 5, got '62'"},
         {view + "&curve=bent", "curve expects gentle|strong, got 'bent'"},
         {view + "&sharpen=1&sharpen=2", "setting 'sharpen' given twice"},
+        {view + "&black-clip=0.3" + std::string(70, '0') + "x", "black-clip is given a value of 74 characters"},
         {"x=0&x=1&y=0&w=1&h=1&width=1&height=1", "parameter 'x' given twice"},
         {"x=2000&y=0&w=600&h=10&width=10&height=10", "the area 2000,0,600,10 leaves the 2560x1440 photo"},
         {"x=0&y=1440&w=1&h=1&width=1&height=1", "y must be a whole number between 0 and 1439, got '1440'"},
@@ -258,6 +259,16 @@ TEST_F(PreviewPhotoTest, SaveWritesTheCommandsPhotoBesideTheOriginalAndAStopWrit
     EXPECT_EQ(Pixels(dir / "in-corrected.png"), Pixels(dir / "cmd.png"));
     EXPECT_EQ(Pixels(in), original);
     EXPECT_TRUE(NoTemporariesLeft());
+}
+
+TEST_F(Cli, ServeRefusesAMissingPhotoAndABadPortBeforeServing) {
+    const Result missing = Run("serve " + Quoted(dir / "nope.jpg") + " --port 0");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("lumarex serve: " + (dir / "nope.jpg").string() + ": "), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out, "");
+    const Result port = Run("serve " + Quoted(MakeInput("in.png")) + " --port 70000");
+    EXPECT_EQ(port.status, 2);
+    EXPECT_NE(port.err.find("--port"), std::string::npos) << port.err;
 }
 
 // The server in process, on a free loopback port.

@@ -2,11 +2,13 @@
 #include "preview_request.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <variant>
 
 #include "image_file.h"
 
@@ -73,7 +75,12 @@ bool ParseSettings(const RequestParams& params, const std::vector<std::string>& 
             error = "setting '" + name + "' given twice";
             return false;
         }
-        const std::string problem = SetFromText(*info, value.substr(0, 64), s);
+        // No setting's value is longer; a longer one is not cut to fit.
+        if (value.size() > 64) {
+            error = name + " is given a value of " + std::to_string(value.size()) + " characters";
+            return false;
+        }
+        const std::string problem = SetFromText(*info, value, s);
         if (!problem.empty()) {
             error = name + " " + problem;
             return false;
