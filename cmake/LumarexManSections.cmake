@@ -1,10 +1,10 @@
 # SPDX-License-Identifier: MIT
 # cmake -P: writes a help2man include file with one section per command of
-# `lumarex` (auto, correct, analyse), each its own --help text, so that the
+# `lumarex` (auto, correct, analyse, serve), each its own --help text, so that the
 # manual page lists every option in the words the command uses.
 #   -DLUMAREX=<the command> -DOUT=<file.h2m>
 set(text "")
-foreach(command auto correct analyse)
+foreach(command auto correct analyse serve)
   execute_process(COMMAND ${LUMAREX} ${command} --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${LUMAREX} ${command} --help failed")

@@ -12,6 +12,7 @@ packages=(
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev llvm lld
+  libcpp-httplib-dev chromium
 )
 
 missing=()
@@ -24,4 +25,24 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The preview's browser tests: Node.js with npm (Debian's, unless a Node.js
+# is there already: another one brings its own npm, which Debian's npm
+# package conflicts with), then the locked playwright-core of tests/preview,
+# installed again only when the lock file changes.
+node_missing=()
+command -v node >/dev/null || node_missing+=(nodejs)
+command -v npm >/dev/null || node_missing+=(npm)
+if ((${#node_missing[@]})); then
+  echo "setup: installing ${node_missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${node_missing[@]}"
+fi
+preview=$(dirname "$0")/../tests/preview
+if ! cmp -s "$preview/package-lock.json" "$preview/node_modules/.package-lock.json.installed"; then
+  (cd "$preview" && npm ci --no-audit --no-fund --loglevel=error &&
+    cp package-lock.json node_modules/.package-lock.json.installed)
 fi

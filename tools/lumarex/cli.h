@@ -51,6 +51,14 @@ struct AutoCommand {
     CLI::App* Register(CLI::App& app);
     int Run();
 };
+struct ServeCommand {
+    std::string photo;
+    std::string listen = "127.0.0.1";
+    int port = 8080;
+    SizeLimits limits;
+    CLI::App* Register(CLI::App& app);
+    int Run();
+};
 struct AnalyseCommand {
     std::vector<std::string> inputs;
     SizeLimits limits;

@@ -22,7 +22,8 @@ int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure
 }
 
 bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, const Settings& s,
-                     const Region* region, ProgressCallback progress, void* context, int32_t& strength) {
+                     const Region* region, ProgressCallback progress, void* context, int32_t& strength,
+                     const MapPlacement& map) {
     const int32_t clip = ShadowPercentileIndex(s.blackClip);
     const bool measure = s.brighten == kMeasured;
     strength = measure ? 0 : s.brighten;
@@ -34,7 +35,7 @@ bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* pa
     const int32_t noiseWord0 = -1;
     const int64_t noiseQword = 0;
     if (region != nullptr) {
-        return ApplyImageBlobParamLocal(&out, blob, param, 0, 0, 1.0f, region->x, region->y, region->w, region->h,
+        return ApplyImageBlobParamLocal(&out, blob, param, map.offsetX, map.offsetY, map.scale, region->x, region->y, region->w, region->h,
                                         s.cast, s.castMethod, s.castStrength, clip >= 0, std::max(clip, 0), measure,
                                         TargetStep(s.target), s.maxBrighten, &strength, s.localContrast, amount,
                                         s.curve, s.shadowFloor, s.colour, s.colourAmount, s.sharpen > 0.0f, s.sharpen,
@@ -42,7 +43,7 @@ bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* pa
                                         s.denoiseLuma, s.denoiseColour, s.noiseLevel, noiseWord0, noiseQword,
                                         progress, context) == 1;
     }
-    return ApplyImageBlobParam(&out, blob, param, 0, 0, 1.0f, s.cast, s.castMethod, s.castStrength, clip >= 0,
+    return ApplyImageBlobParam(&out, blob, param, map.offsetX, map.offsetY, map.scale, s.cast, s.castMethod, s.castStrength, clip >= 0,
                                std::max(clip, 0), measure, TargetStep(s.target), s.maxBrighten, &strength,
                                s.localContrast, amount, s.curve, s.shadowFloor, s.colour, s.colourAmount,
                                s.sharpen > 0.0f, s.sharpen, s.warmTone > 0.0f, 0, s.warmTone, look, cube, s.flatten,

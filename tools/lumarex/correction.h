@@ -18,6 +18,16 @@ struct Region {
     int x = 0, y = 0, w = 0, h = 0;
 };
 
+// Where a blob lies in the analysed photo, for the local-contrast map the
+// analysis cached: a blob pixel (x, y) reads the map at ((x + offsetX) /
+// scale, (y + offsetY) / scale). A scaled-down copy of the photo (a
+// zoomed-out preview) passes its scale, e.g. 0.25 for a copy a quarter as
+// wide; the photo itself is {0, 0, 1}.
+struct MapPlacement {
+    int32_t offsetX = 0, offsetY = 0;
+    float scale = 1.0f;
+};
+
 // Owners of the library's blobs and analysis records.
 struct BlobDeleter {
     void operator()(ImageBlob* b) const { FreeImageBlob(b); }
@@ -45,8 +55,9 @@ int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure
 // The parameter-driven correction of `blob` (analysed into `param`) into
 // `out`, whole or only `region` (out then has the region's size). Sets
 // `strength` to the lift applied. False on failure or when `progress` asked
-// to stop.
+// to stop. `map` places a blob other than the analysed one.
 bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, const Settings& s,
-                     const Region* region, ProgressCallback progress, void* context, int32_t& strength);
+                     const Region* region, ProgressCallback progress, void* context, int32_t& strength,
+                     const MapPlacement& map = {});
 
 }  // namespace lumarex_cli

@@ -17,12 +17,13 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  auto PHOTO... -o OUT | -d FOLDER      correct 8-bit photos automatically\n"
     "  correct PHOTO... -o OUT | -d FOLDER   analyse, then correct 8 or 16-bit photos (or a region)\n"
-    "  analyse PHOTO...                      print what the analysis measures, as JSON\n\n"
+    "  analyse PHOTO...                      print what the analysis measures, as JSON\n"
+    "  serve PHOTO [--port N]                preview the correction in a browser, with a control per setting\n\n"
     "  lumarex COMMAND --help    explains every option of a command\n"
     "  lumarex --version         prints the library version\n";
 
 bool IsCommand(const std::string& word) {
-    return word == "auto" || word == "correct" || word == "analyse" || word == "analyze";
+    return word == "auto" || word == "correct" || word == "analyse" || word == "analyze" || word == "serve";
 }
 
 }  // namespace
@@ -58,20 +59,26 @@ int main(int argc, char** argv) {
     AutoCommand autoCommand;
     CorrectCommand correctCommand;
     AnalyseCommand analyseCommand;
+    ServeCommand serveCommand;
     CLI::App* autoSub = autoCommand.Register(app);
     CLI::App* correctSub = correctCommand.Register(app);
     CLI::App* analyseSub = analyseCommand.Register(app);
+    CLI::App* serveSub = serveCommand.Register(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
         return 0;
     } catch (const CLI::ParseError& e) {
-        const std::string name = correctSub->parsed() ? "correct" : analyseSub->parsed() ? "analyse" : "auto";
+        const std::string name = correctSub->parsed()   ? "correct"
+                                 : analyseSub->parsed() ? "analyse"
+                                 : serveSub->parsed()   ? "serve"
+                                                        : "auto";
         std::fprintf(stderr, "lumarex %s: %s (see --help)\n", name.c_str(), e.what());
         return 2;
     }
     if (autoSub->parsed()) return autoCommand.Run();
     if (correctSub->parsed()) return correctCommand.Run();
+    if (serveSub->parsed()) return serveCommand.Run();
     return analyseCommand.Run();
 }

@@ -119,15 +119,16 @@ bool HoldBack(Settings& s, const Clipping& c, int32_t strength) {
 // floor. With the guard on, the result is compared with `original` and
 // corrected again with reduced settings while it clips more than allowed.
 bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const ImageBlob* blob, ImageParam* param,
-                  const Region* region, const FileProgress& progress, int32_t& strength, bool& heldBack) {
+                  const Region* region, const MapPlacement& map, const FileProgress& progress, int32_t& strength,
+                  bool& heldBack) {
     ProgressContext correction{&progress, 6};
     heldBack = false;
     for (int step = 0;; ++step) {
         const ImageDesc out = DescribeRgb(pic);
-        if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength)) return false;
+        if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength, map)) return false;
         if (s.brighten == kMeasured && strength < s.minBrighten) {
             s.brighten = s.minBrighten;
-            if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength)) return false;
+            if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength, map)) return false;
         }
         if (s.guard == 0 || step == kGuardSteps) return true;
         const Clipping c = ClippingAdded(original, pic);
@@ -135,6 +136,16 @@ bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const Image
         if (!HoldBack(s, c, strength)) return true;
         heldBack = true;
     }
+}
+
+// The settings resolved from the analysis, applied to `pic` (the blob's
+// pixels, or the region's) under the guard.
+bool ApplyResolved(const Settings& given, const ImageBlob* blob, ImageParam* param, const Region* region,
+                   const MapPlacement& map, Picture& pic, const FileProgress& progress, CorrectionOutcome& outcome) {
+    const Settings s = Resolve(given, param);
+    const Picture original = s.guard != 0 ? pic : Picture();
+    outcome.castRemoved = s.cast != 0;
+    return ApplyGuarded(s, original, pic, blob, param, region, map, progress, outcome.strength, outcome.heldBack);
 }
 
 bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
@@ -159,20 +170,17 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
     }
     if (region) pic = Crop(pic, *region);
     if (before) *before = pic;
-    const Settings s = Resolve(given, param.get());
-    const Picture original = s.guard != 0 ? pic : Picture();
-    int32_t strength = 0;
-    bool heldBack = false;
-    if (!ApplyGuarded(s, original, pic, blob.get(), param.get(), region, progress, strength, heldBack)) {
+    CorrectionOutcome outcome;
+    if (!ApplyResolved(given, blob.get(), param.get(), region, MapPlacement{}, pic, progress, outcome)) {
         error = StopRequested() ? "stopped"
-                                : (s.denoise != kNoDenoise ? "the correction failed (out of memory, or the noise "
-                                                             "library is missing or refused the photo)"
-                                                           : "the correction ran out of memory");
+                                : (given.denoise != kNoDenoise ? "the correction failed (out of memory, or the noise "
+                                                                 "library is missing or refused the photo)"
+                                                               : "the correction ran out of memory");
         return false;
     }
-    summary = "brightened " + std::to_string(strength) + " %";
-    if (s.cast != 0) summary += ", cast removed";
-    if (heldBack) summary += ", held back from clipping";
+    summary = "brightened " + std::to_string(outcome.strength) + " %";
+    if (outcome.castRemoved) summary += ", cast removed";
+    if (outcome.heldBack) summary += ", held back from clipping";
     if (pic.bits == 16) summary += ", 16-bit";
     return true;
 }
@@ -194,6 +202,14 @@ bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Pictu
     Settings any = s;
     any.minBrighten = std::numeric_limits<int>::min();
     return AnalyseAndApply(any, region, pic, before, summary, error, progress);
+}
+
+bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param, const Region* region,
+                     const MapPlacement& map, Picture& pic, const FileProgress& progress,
+                     CorrectionOutcome& outcome) {
+    Settings any = s;
+    any.minBrighten = std::numeric_limits<int>::min();
+    return ApplyResolved(any, blob, param, region, map, pic, progress, outcome);
 }
 
 }  // namespace lumarex_cli

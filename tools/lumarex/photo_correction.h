@@ -23,4 +23,21 @@ bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::s
 bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
                     std::string& error, const FileProgress& progress);
 
+// What a correction did.
+struct CorrectionOutcome {
+    int32_t strength = 0;     // the lift applied, percent
+    bool castRemoved = false;
+    bool heldBack = false;    // the guard reduced the settings
+};
+
+// `lumarex correct` on a photo analysed already (a preview corrects many
+// times from one analysis): `pic` holds the pixels of `blob`, all of it or
+// `region` of it, and receives them corrected. The settings' words are
+// resolved from the analysis and the guard judges `pic`. `map` places a
+// scaled-down copy of the photo in the analysed one. False on failure or
+// when `progress` asked to stop.
+bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param, const Region* region,
+                     const MapPlacement& map, Picture& pic, const FileProgress& progress,
+                     CorrectionOutcome& outcome);
+
 }  // namespace lumarex_cli

@@ -1,0 +1,238 @@
+// SPDX-License-Identifier: MIT
+#include "preview_photo.h"
+
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "lumarex/lumarex.h"
+
+namespace lumarex_cli {
+namespace {
+
+// The library's progress callback on a stop check.
+int32_t PollStop(int32_t /*step*/, int32_t /*total*/, void* context) {
+    return (*static_cast<const StopCheck*>(context))() ? 1 : 0;
+}
+
+// `r` of the picture's colour samples as a picture of its own (no alpha:
+// the page shows colour only).
+Picture Crop(const Picture& p, const Region& r) {
+    Picture c;
+    c.width = r.w, c.height = r.h, c.bits = p.bits, c.grey = p.grey;
+    const size_t n = size_t(r.w) * 3;
+    for (int y = r.y; y < r.y + r.h; ++y) {
+        const size_t from = (size_t(y) * size_t(p.width) + size_t(r.x)) * 3;
+        if (p.bits == 16) c.rgb16.insert(c.rgb16.end(), p.rgb16.begin() + from, p.rgb16.begin() + from + n);
+        else c.rgb8.insert(c.rgb8.end(), p.rgb8.begin() + from, p.rgb8.begin() + from + n);
+    }
+    return c;
+}
+
+// Source index range [from, to) of target index i when n source samples
+// become m: at least one sample each.
+void SourceSpan(int i, int n, int m, int& from, int& to) {
+    from = int(int64_t{i} * n / m);
+    to = std::max(from + 1, int(int64_t{i + 1} * n / m));
+}
+
+template <typename T>
+void Average(const std::vector<T>& src, int sw, int sh, std::vector<T>& dst, int dw, int dh) {
+    dst.assign(size_t(dw) * size_t(dh) * 3, 0);
+    std::vector<uint64_t> row(size_t(dw) * 3);
+    for (int ty = 0; ty < dh; ++ty) {
+        int y0, y1;
+        SourceSpan(ty, sh, dh, y0, y1);
+        std::fill(row.begin(), row.end(), 0);
+        for (int y = y0; y < y1; ++y) {
+            const T* s = &src[size_t(y) * size_t(sw) * 3];
+            for (int tx = 0; tx < dw; ++tx) {
+                int x0, x1;
+                SourceSpan(tx, sw, dw, x0, x1);
+                for (int x = x0; x < x1; ++x)
+                    for (int c = 0; c < 3; ++c) row[size_t(tx) * 3 + c] += s[size_t(x) * 3 + c];
+            }
+        }
+        for (int tx = 0; tx < dw; ++tx) {
+            int x0, x1;
+            SourceSpan(tx, sw, dw, x0, x1);
+            const uint64_t count = uint64_t(x1 - x0) * uint64_t(y1 - y0);
+            for (int c = 0; c < 3; ++c)
+                dst[(size_t(ty) * dw + tx) * 3 + c] = T((row[size_t(tx) * 3 + c] + count / 2) / count);
+        }
+    }
+}
+
+}  // namespace
+
+int ScaledWidthFor(const ViewRequest& v, int photoWidth) {
+    const double scale = std::max(double(v.width) / v.area.w, double(v.height) / v.area.h);
+    if (scale >= 1.0) return photoWidth;
+    const double steps = std::ceil(scale * 1024.0);
+    return std::clamp(int(std::ceil(photoWidth * steps / 1024.0)), 1, photoWidth);
+}
+
+Picture ScaledDown(const Picture& photo, int width, int height) {
+    Picture p;
+    p.width = width, p.height = height, p.bits = photo.bits, p.grey = photo.grey;
+    if (photo.bits == 16) Average(photo.rgb16, photo.width, photo.height, p.rgb16, width, height);
+    else Average(photo.rgb8, photo.width, photo.height, p.rgb8, width, height);
+    return p;
+}
+
+PreviewPhoto::~PreviewPhoto() {
+    // The blobs and the record go back to the host before the budget.
+    scales_.clear();
+    param_.reset();
+    blob_.reset();
+    held_.reset();
+}
+
+bool PreviewPhoto::Open(const std::string& path, const SizeLimits& limits, std::string& notes, std::string& error,
+                        const StopCheck& stop) {
+    path_ = path;
+    limits_ = limits;
+    budget_ = std::make_unique<MemoryBudget>(BudgetBytes(limits_));
+    held_ = std::make_unique<BudgetedPhoto>(*budget_, limits_);
+    if (!held_->Read(path, Work::kAnalyseAndApply, /*want16=*/true, photo_, notes, error,
+                     [&stop](float) { return stop(); }))
+        return false;
+    const ImageDesc source = DescribeRgb(photo_);
+    blob_.reset(AllocImageBlob(&source));
+    if (!blob_) {
+        error = "not enough memory for the working copy";
+        return false;
+    }
+    StopCheck check = stop;
+    param_.reset(CalcImageBlobParam(blob_.get(), PollStop, &check));
+    if (!param_) {
+        error = stop() ? "stopped" : "the analysis ran out of memory";
+        return false;
+    }
+    return true;
+}
+
+PreviewPhoto::Scale* PreviewPhoto::ScaleOfWidth(int width) {
+    for (auto& s : scales_)
+        if (s->pic.width == width) {
+            s->lastUse = ++uses_;
+            return s.get();
+        }
+    if (scales_.size() >= kKeptScales) {
+        const auto oldest = std::min_element(scales_.begin(), scales_.end(),
+                                             [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; });
+        scales_.erase(oldest);
+    }
+    auto s = std::make_unique<Scale>();
+    const int height = std::max(1, int((int64_t{photo_.height} * width + photo_.width / 2) / photo_.width));
+    s->pic = ScaledDown(photo_, width, height);
+    const ImageDesc desc = DescribeRgb(s->pic);
+    s->blob.reset(AllocImageBlob(&desc));
+    if (!s->blob) return nullptr;
+    s->lastUse = ++uses_;
+    scales_.push_back(std::move(s));
+    return scales_.back().get();
+}
+
+// Takes the lock, polling `stop` every 10 ms while another render holds it,
+// so that a request overtaken while it waits gives up without running.
+static bool LockUnlessStopped(std::unique_lock<std::timed_mutex>& lock, const StopCheck& stop) {
+    while (!lock.try_lock_for(std::chrono::milliseconds(10)))
+        if (stop()) return false;
+    return !stop();
+}
+
+bool PreviewPhoto::Render(const RenderRequest& r, const StopCheck& stop, RenderedView& out, std::string& error) {
+    std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+    if (!LockUnlessStopped(lock, stop)) {
+        error = "stopped";
+        return false;
+    }
+    const int W = photo_.width, H = photo_.height;
+    const int width = ScaledWidthFor(r.view, W);
+    const Picture* pic = &photo_;
+    const ImageBlob* blob = blob_.get();
+    if (width < W) {
+        Scale* s = ScaleOfWidth(width);
+        if (s == nullptr) {
+            error = "not enough memory for a scaled copy of the photo";
+            return false;
+        }
+        pic = &s->pic, blob = s->blob.get();
+    }
+    // The area in the copy's pixels: every copy pixel the area touches.
+    const int w = pic->width, h = pic->height;
+    const Region& a = r.view.area;
+    Region region;
+    region.x = int(int64_t{a.x} * w / W);
+    region.y = int(int64_t{a.y} * h / H);
+    region.w = std::max(1, int(std::min<int64_t>(w, (int64_t{a.x + a.w} * w + W - 1) / W)) - region.x);
+    region.h = std::max(1, int(std::min<int64_t>(h, (int64_t{a.y + a.h} * h + H - 1) / H)) - region.y);
+    out.x = double(region.x) * W / w, out.y = double(region.y) * H / h;
+    out.w = double(region.w) * W / w, out.h = double(region.h) * H / h;
+    out.pic = Crop(*pic, region);
+    out.outcome = CorrectionOutcome{};
+    if (r.before) return true;
+    // The copy's pixel x is the photo's x / scale; the map is read there.
+    const MapPlacement map{0, 0, pic == &photo_ ? 1.0f : float(w) / float(W)};
+    if (!CorrectAnalysed(r.settings, blob, param_.get(), &region, map, out.pic,
+                         [&stop](float) { return stop(); }, out.outcome)) {
+        error = stop() ? "stopped"
+                       : (r.settings.denoise != kNoDenoise
+                              ? "the correction failed (out of memory, or the noise library is missing or refused "
+                                "the photo)"
+                              : "the correction ran out of memory");
+        return false;
+    }
+    return true;
+}
+
+bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCheck& stop, std::string& summary,
+                        std::string& error) {
+    std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+    if (!LockUnlessStopped(lock, stop)) {
+        error = "stopped";
+        return false;
+    }
+    Picture pic = photo_;  // with its alpha and metadata, as the command writes them
+    CorrectionOutcome outcome;
+    const FileProgress progress = [&stop](float) { return stop(); };
+    if (!CorrectAnalysed(s, blob_.get(), param_.get(), nullptr, MapPlacement{}, pic, progress, outcome)) {
+        error = stop() ? "stopped" : "the correction failed";
+        return false;
+    }
+    lock.unlock();
+    std::string notes;
+    if (!WritePicture(path, pic, 95, notes, error, progress)) return false;
+    summary = "brightened " + std::to_string(outcome.strength) + " %";
+    if (outcome.castRemoved) summary += ", cast removed";
+    if (outcome.heldBack) summary += ", held back from clipping";
+    if (!notes.empty()) summary += " (" + notes + ")";
+    return true;
+}
+
+bool EncodeForBrowser(const Picture& pic, ImageFormat format, std::string& bytes, std::string& error) {
+    const bool png = format == ImageFormat::kPng;
+    const bool deep = pic.bits == 16;
+    OIIO::ImageSpec spec(pic.width, pic.height, 3, png && deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
+    if (png) spec.attribute("png:compressionLevel", 1);  // speed over size: the page is on this machine
+    else spec.attribute("Compression", "jpeg:90");
+    OIIO::Filesystem::IOVecOutput sink;
+    OIIO::Filesystem::IOProxy* proxy = &sink;
+    spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);
+    auto o = OIIO::ImageOutput::create(png ? "png" : "jpg");
+    const void* data = deep ? static_cast<const void*>(pic.rgb16.data()) : static_cast<const void*>(pic.rgb8.data());
+    if (!o || !o->open(png ? "view.png" : "view.jpg", spec) ||
+        !o->write_image(deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8, data) || !o->close()) {
+        error = "cannot encode the view: " + (o ? o->geterror() : OIIO::geterror());
+        return false;
+    }
+    o.reset();
+    bytes.assign(reinterpret_cast<const char*>(sink.buffer().data()), sink.buffer().size());
+    return true;
+}
+
+}  // namespace lumarex_cli

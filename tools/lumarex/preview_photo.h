@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+// The photo behind `lumarex serve`: read and analysed once, then corrected
+// as often as the page asks, each time only the area in view at the size it
+// is shown, through the library's region correction and the analysis'
+// cached local-contrast map.
+//
+// A zoomed-out view is corrected from a copy of the photo scaled down to the
+// view's resolution (an area average), placed in the analysed photo through
+// the map scale; a view at 1:1 or closer is corrected from the photo itself,
+// and is then exactly `lumarex correct --region` of that area. Scaled copies
+// are kept for the last few zoom levels, so that moving a slider or panning
+// costs one correction of the screen's pixels.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "correction.h"
+#include "image_file.h"
+#include "memory_budget.h"
+#include "photo_correction.h"
+#include "preview_request.h"
+
+namespace lumarex_cli {
+
+// Returns true when the work in hand should stop.
+using StopCheck = std::function<bool()>;
+
+// One corrected (or, for the before view, uncorrected) view.
+struct RenderedView {
+    Picture pic;                        // 8 or 16-bit RGB, the photo's depth
+    double x = 0, y = 0, w = 0, h = 0;  // the area of the photo it shows, in the photo's pixels
+    CorrectionOutcome outcome;
+};
+
+class PreviewPhoto {
+public:
+    PreviewPhoto() = default;
+    PreviewPhoto(const PreviewPhoto&) = delete;
+    PreviewPhoto& operator=(const PreviewPhoto&) = delete;
+    ~PreviewPhoto();
+
+    // Reads `path` within `limits` (as `lumarex correct` does: 16-bit files
+    // stay 16-bit) and analyses it. Needs the host record set.
+    bool Open(const std::string& path, const SizeLimits& limits, std::string& notes, std::string& error,
+              const StopCheck& stop);
+
+    const std::string& Path() const { return path_; }
+    int Width() const { return photo_.width; }
+    int Height() const { return photo_.height; }
+    int Bits() const { return photo_.bits; }
+
+    // Corrects the view of `r` (or copies it, for the before view). The
+    // picture has the view's size, or the area's at 1:1 and closer. One
+    // render or save runs at a time; `stop` is polled while waiting and
+    // throughout. False with `error` on failure or a stop.
+    bool Render(const RenderRequest& r, const StopCheck& stop, RenderedView& out, std::string& error);
+
+    // Corrects the whole photo as `lumarex correct` does and writes it to
+    // `path` through a temporary file renamed into place. `summary` says what
+    // was done ("brightened 40 %").
+    bool Save(const Settings& s, const std::string& path, const StopCheck& stop, std::string& summary,
+              std::string& error);
+
+    // How many scaled copies are kept at most.
+    static constexpr size_t kKeptScales = 3;
+
+private:
+    // The photo or a scaled-down copy, and its blob.
+    struct Scale {
+        Picture pic;
+        BlobOwner blob;
+        uint64_t lastUse = 0;
+    };
+    // The copy `width` pixels wide, made when missing; null when out of
+    // memory.
+    Scale* ScaleOfWidth(int width);
+
+    std::timed_mutex mutex_;
+    std::string path_;
+    std::unique_ptr<MemoryBudget> budget_;
+    SizeLimits limits_;
+    std::unique_ptr<BudgetedPhoto> held_;  // the photo's share of the memory budget
+    Picture photo_;
+    BlobOwner blob_;
+    ParamOwner param_;
+    std::vector<std::unique_ptr<Scale>> scales_;
+    uint64_t uses_ = 0;
+};
+
+// The width of the copy a view is corrected from: the photo's own when the
+// view shows the area at 1:1 or larger, else the view's scale rounded up to
+// 1/1024 (so that views at one zoom level share a copy) times the photo's
+// width.
+int ScaledWidthFor(const ViewRequest& v, int photoWidth);
+
+// The photo's pixels averaged down to `width` x `height` (each target pixel
+// the mean of the source pixels whose index maps onto it, rounded).
+Picture ScaledDown(const Picture& photo, int width, int height);
+
+// Encodes RGB `pic` for the browser: JPEG (quality 90, 8 bits) or lossless
+// PNG at the picture's depth. No metadata.
+bool EncodeForBrowser(const Picture& pic, ImageFormat format, std::string& bytes, std::string& error);
+
+}  // namespace lumarex_cli
