@@ -23,4 +23,11 @@ bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::s
 bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
                     std::string& error, const FileProgress& progress);
 
+// The second half of `lumarex correct`: `blob` holds the pixels of `pic`
+// (AllocImageBlob) and `param` their analysis (CalcImageBlobParam); `pic`
+// becomes the corrected picture, or its `region`. For front ends that
+// analyse once and correct as often as they like.
+bool CorrectAnalysedPicture(const Settings& s, const Region* region, const ImageBlob* blob, ImageParam* param,
+                            Picture& pic, std::string& summary, std::string& error, const FileProgress& progress);
+
 }  // namespace lumarex_cli
