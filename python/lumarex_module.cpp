@@ -449,9 +449,10 @@ py::tuple PlanOutputsIn(const std::vector<std::string>& inputs, const std::strin
     return py::make_tuple(plan.outputs, plan.problems);
 }
 
+// "5.1", as `lumarex --version` prints it.
 std::string Version() {
     const uint32_t v = GetLibraryVersion();
-    return std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 0xff) + "." + std::to_string((v >> 8) & 0xff);
+    return std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 0xff);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ def _settings_help(command):
 
 
 def version():
-    """The library's version, "5.1.0"."""
+    """The library's version as ``lumarex --version`` gives it, "5.1"."""
     return _lumarex.version()
 
 
