@@ -12,6 +12,8 @@ packages=(
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev llvm lld
+  pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-openimageio
+  python3-dask python3-distributed
 )
 
 missing=()

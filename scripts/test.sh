@@ -25,8 +25,8 @@ release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_tests lumarex_math_exhaustive lumarex_dll_client \
-  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage
-ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.)'
+  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python
+ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|python\.)'
 
 # The optimised build installed into a temporary prefix and used from there
 # through its CMake package and its pkg-config file.
@@ -35,7 +35,8 @@ ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math
 # The whole suite once more with the plain kernels only: same bytes, same
 # checksums.
 plain=${LUMAREX_PLAIN_TEST_BUILD_DIR:-build-plain-test}
-cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF \
+  -DLUMAREX_PYTHON=OFF >/dev/null
 cmake --build "$plain" -j"$(nproc)"
 ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure -E '^(math\.|windows\.|host\.real)'
 
