@@ -106,9 +106,7 @@ int CheckImage(const py::handle& obj, bool allow16, const char* what) {
                              py::str(py::type::handle_of(obj).attr("__name__")).cast<std::string>());
     const auto a = py::reinterpret_borrow<py::array>(obj);
     int bits = 0;
-    if (a.dtype().is(py::dtype::of<uint8_t>())) bits = 8;
-    else if (allow16 && a.dtype().is(py::dtype::of<uint16_t>())) bits = 16;
-    else if (a.dtype().equal(py::dtype::of<uint8_t>())) bits = 8;
+    if (a.dtype().equal(py::dtype::of<uint8_t>())) bits = 8;
     else if (allow16 && a.dtype().equal(py::dtype::of<uint16_t>())) bits = 16;
     if (bits == 0)
         throw py::type_error(std::string(what) + " must be " + (allow16 ? "uint8 or uint16" : "uint8") + ", got " +
@@ -165,22 +163,25 @@ py::array ArrayOf(const Picture& p) {
     return py::array_t<uint8_t>(shape, p.rgb8.data());
 }
 
-// The result into the caller's `out=` array: same shape and dtype, writable.
+// The result into the caller's `out=` array, checked by CheckOut.
 py::array Deliver(const Picture& p, const py::object& out) {
     if (out.is_none()) return ArrayOf(p);
     auto a = py::reinterpret_borrow<py::array>(out);
-    if (a.shape(0) != p.height || a.shape(1) != p.width)
-        throw py::value_error("out must have the result's shape " + std::to_string(p.height) + "x" +
-                              std::to_string(p.width) + "x3");
     if (p.bits == 16) Scatter(p.rgb16, a);
     else Scatter(p.rgb8, a);
     return a;
 }
 
-void CheckOut(const py::object& out, bool allow16, int bits) {
+// Before any work: `out`, when given, has the result's size and dtype and
+// can be written.
+void CheckOut(const py::object& out, bool allow16, int bits, py::ssize_t height, py::ssize_t width) {
     if (out.is_none()) return;
     if (CheckImage(out, allow16, "out") != bits) throw py::type_error("out must have the image's dtype");
-    if (!py::reinterpret_borrow<py::array>(out).writeable()) throw py::value_error("out is read-only");
+    const auto a = py::reinterpret_borrow<py::array>(out);
+    if (a.shape(0) != height || a.shape(1) != width)
+        throw py::value_error("out must have the result's shape " + std::to_string(height) + "x" +
+                              std::to_string(width) + "x3");
+    if (!a.writeable()) throw py::value_error("out is read-only");
 }
 
 // --- progress and stop -----------------------------------------------------------
@@ -250,9 +251,10 @@ private:
 
 py::array Auto(const py::object& image, const py::object& out, const py::object& progress, const py::dict& settings) {
     const int bits = CheckImage(image, /*allow16=*/false, "image");
-    CheckOut(out, false, bits);
+    const auto a = py::reinterpret_borrow<py::array>(image);
+    CheckOut(out, false, bits, a.shape(0), a.shape(1));
     const Settings s = ParseSettings(Command::kAuto, settings);
-    Picture pic = PictureOf(py::reinterpret_borrow<py::array>(image), bits);
+    Picture pic = PictureOf(a, bits);
     ProgressBridge bridge(progress);
     std::string summary, error;
     bool ok;
@@ -296,7 +298,7 @@ public:
 
     py::array Apply(const py::object& image, const py::object& region, const py::object& out,
                     const py::object& progress, const py::dict& settings) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        const std::unique_lock<std::mutex> lock = Lock();
         if (!param_) throw py::value_error("the analysis is closed");
         std::optional<Region> r;
         if (!region.is_none()) r = RegionOf(region);
@@ -308,7 +310,7 @@ public:
                                       std::to_string(picture_.height) + "x" + std::to_string(picture_.width) +
                                       "x3, uint" + std::to_string(picture_.bits) + ")");
         }
-        CheckOut(out, true, picture_.bits);
+        CheckOut(out, true, picture_.bits, r ? r->h : picture_.height, r ? r->w : picture_.width);
         const Settings s = ParseSettings(Command::kCorrect, settings);
         Picture pic = image.is_none() ? picture_ : PictureOf(py::reinterpret_borrow<py::array>(image), picture_.bits);
         std::string summary, error;
@@ -337,7 +339,7 @@ public:
     }
 
     void Close() {
-        std::lock_guard<std::mutex> lock(mutex_);
+        const std::unique_lock<std::mutex> lock = Lock();
         param_.reset();
         blob_.reset();
         picture_.rgb8 = {};
@@ -346,6 +348,14 @@ public:
     bool Closed() const { return !param_; }
 
 private:
+    // The lock of the analysis, taken without the GIL: a thread correcting
+    // with it takes the GIL back at each step, so one waiting here must not
+    // hold it.
+    std::unique_lock<std::mutex> Lock() {
+        py::gil_scoped_release nogil;
+        return std::unique_lock<std::mutex>(mutex_);
+    }
+
     static int32_t OnProgress(int32_t step, int32_t total, void* context) {
         return (*static_cast<const FileProgress*>(context))(float(step) / float(total)) ? 1 : 0;
     }

@@ -64,6 +64,15 @@ def _correct_one(task):
     return FileReport(input_path, output_path, ok, error, summary, time.perf_counter() - start, worker)
 
 
+def _report_of(future, task):
+    """A future's report; a worker that died on the file (a crash, a lost
+    machine) fails that file only."""
+    try:
+        return future.result()
+    except Exception as e:
+        return FileReport(task[0], task[1], False, f"the worker failed: {type(e).__name__}: {e}", "", 0.0, "")
+
+
 def correct_files(
     inputs,
     out_dir,
@@ -109,7 +118,11 @@ def correct_files(
     ]
     if client is not None:
         futures = client.map(_correct_one, tasks, pure=False)
-        reports = client.gather(futures)
+        try:
+            reports = [_report_of(f, t) for f, t in zip(futures, tasks)]
+        except KeyboardInterrupt:
+            client.cancel(futures)  # files under way are finished whole or not at all
+            raise
     else:
         import concurrent.futures
         import multiprocessing
@@ -118,7 +131,8 @@ def correct_files(
         # Fresh interpreters: a forked copy of a process with threads (a
         # notebook's, a Dask client's) may inherit a held lock.
         with concurrent.futures.ProcessPoolExecutor(n, mp_context=multiprocessing.get_context("spawn")) as pool:
-            reports = list(pool.map(_correct_one, tasks))
+            futures = [pool.submit(_correct_one, t) for t in tasks]
+            reports = [_report_of(f, t) for f, t in zip(futures, tasks)]
     # The reports name the inputs as the caller gave them.
     return [dataclasses.replace(r, input=i, output=o) for r, i, o in zip(reports, inputs, outputs)]
 

@@ -84,6 +84,10 @@ def test_strided_views_and_out_give_the_contiguous_result():
     assert lumarex.auto(img, out=out) is out
     assert np.array_equal(out, lumarex.auto(img))
     assert np.array_equal(img, before)
+    calls = []
+    with pytest.raises(ValueError, match="out must have the result's shape 60x80x3"):
+        lumarex.auto(img, out=np.zeros((60, 81, 3), np.uint8), progress=calls.append)
+    assert calls == []
 
 
 @pytest.mark.parametrize("image, error, text", [
@@ -141,6 +145,22 @@ def test_analysis_checks_its_image_region_and_life():
     a.close()
     with pytest.raises(ValueError, match="closed"):
         a.apply()
+
+
+def test_one_analysis_applied_from_two_threads_with_callbacks():
+    img = scene(300, 400)
+    results = {}
+    with lumarex.analyse(img) as a:
+        def go(k):
+            results[k] = a.apply(brighten=20 * k, progress=lambda done: time.sleep(0.001))
+        threads = [threading.Thread(target=go, args=(k,), daemon=True) for k in (1, 2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(60)
+        assert not any(t.is_alive() for t in threads), "the two calls wait on each other"
+        assert np.array_equal(results[1], a.apply(brighten=20))
+        assert np.array_equal(results[2], a.apply(brighten=40))
 
 
 def test_detect_noise_measures_without_changing_the_picture():
