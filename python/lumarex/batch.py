@@ -90,7 +90,10 @@ def correct_files(
     when missing) and returns one :class:`FileReport` per input, in order.
 
     Without ``client`` the files are shared out over ``workers`` local
-    processes (default: one per core); with a ``dask.distributed.Client``
+    processes (default: one per core), fresh interpreters that import the
+    caller's main script as multiprocessing's "spawn" does: a script that
+    calls this at its top level needs the ``if __name__ == "__main__":``
+    guard (a notebook does not). With a ``dask.distributed.Client``
     each file is one task on the cluster's workers. ``command`` is 'auto'
     (8-bit, as ``lumarex auto``) or 'correct' (16-bit stays 16-bit);
     ``quality`` the JPEG quality; ``overwrite`` lets an output replace its
@@ -156,8 +159,8 @@ def _parser():
     for t in _lumarex.settings_table():
         if t["name"] not in seen:
             seen.add(t["name"])
-            p.add_argument("--" + t["name"], dest="setting_" + t["keyword"], metavar=t["range"],
-                           help=t["help_correct" if t["correct"] else "help_auto"])
+            p.add_argument("--" + t["name"], dest="setting_" + t["keyword"], metavar=t["range"].split(" ")[0],
+                           help=t["help_correct" if t["correct"] else "help_auto"].replace("%", "%%"))
     return p
 
 
