@@ -58,5 +58,18 @@ if [ -x "$build/tests/windows/lumarex_consumer" ]; then
   "$build/tests/windows/lumarex_consumer" "$photo" "$work/tree.ppm" >/dev/null
   cmp "$work/tree.ppm" "$work/cmake.ppm" || fail "the installed library corrects differently from the build tree"
 fi
-echo "install: library $soname, noise library, headers, command, manual page, CMake package and pkg-config file;"
+# The Python module, when the build has it: imported from the prefix with
+# Debian's interpreter, it finds the installed library and the noise library
+# beside it.
+if grep -q '^LUMAREX_PYTHON:BOOL=ON' "$build/CMakeCache.txt"; then
+  site=$(sed -n 's/^LUMAREX_PYTHON_INSTALL_DIR:STRING=//p' "$build/CMakeCache.txt")
+  [ -f "$prefix/$site/lumarex/__init__.py" ] || fail "missing $site/lumarex"
+  env -u LD_LIBRARY_PATH PYTHONPATH="$prefix/$site" /usr/bin/python3 -c '
+import sys, lumarex
+assert lumarex.__file__.startswith(sys.argv[1]), lumarex.__file__
+photo = lumarex.read_photo(sys.argv[2])
+assert lumarex.detect_noise(photo), "no noise library beside the installed library"
+assert (lumarex.auto(photo) != photo).any()' "$prefix" "$photo" || fail "the installed Python module does not work"
+fi
+echo "install: library $soname, noise library, headers, command, manual page, CMake package, pkg-config file${site:+, Python module};"
 echo "install: the CMake and pkg-config consumers correct the sample photo alike ($(sed -n 's/^corrected //p' "$work/cmake.txt"))"

@@ -62,6 +62,14 @@ for build in "$@"; do
     grep -E '^[A-Za-z0-9_]+:FILEPATH=/' "$build/CMakeCache.txt" | cut -d= -f2- | grep -v "^$PWD/" || true
   )
 done
+# The Python packages a build with the Python module imports in its tests.
+for build in "$@"; do
+  grep -q '^LUMAREX_PYTHON:BOOL=ON' "$build/CMakeCache.txt" || continue
+  while read -r f; do files+=("$f"); done < <(/usr/bin/python3 -c '
+import dask, distributed, numpy, OpenImageIO, pybind11, pytest
+for m in (dask, distributed, numpy, OpenImageIO, pybind11, pytest): print(m.__file__)')
+  break
+done
 for prog in cmake ctest c++ cc nm pkg-config git x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump \
             /usr/lib/wine/wine64 /usr/lib/wine/wineserver diff timeout realpath; do
   if path=$(command -v "$prog"); then files+=("$path"); else files+=("/usr/bin/$prog"); fi

@@ -13,6 +13,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev llvm lld
   libcpp-httplib-dev chromium
+  pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-openimageio
+  python3-dask python3-distributed
 )
 
 missing=()

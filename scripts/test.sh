@@ -32,8 +32,8 @@ release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_BROWSER_TESTS=ON -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_tests lumarex_math_exhaustive lumarex_dll_client \
-  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage
-ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|preview\.)'
+  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python
+ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|preview\.|python\.)'
 
 # The optimised build installed into a temporary prefix and used from there
 # through its CMake package and its pkg-config file.
@@ -44,7 +44,8 @@ stage "install"
 # checksums.
 stage "plain build and suite"
 plain=${LUMAREX_PLAIN_TEST_BUILD_DIR:-build-plain-test}
-cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF \
+  -DLUMAREX_PYTHON=OFF >/dev/null
 cmake --build "$plain" -j"$(nproc)"
 ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure -E '^(math\.|windows\.|host\.real)'
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis_json.h"
 #include "batch.h"
 #include "cli.h"
 #include "correction.h"
@@ -45,9 +46,9 @@ Json Rows(const T (&v)[N][M]) {
     return a;
 }
 
-Json Describe(const std::string& file, int bits, const LxAnalysisRecord& r) {
+Json Describe(const std::string* file, int bits, const LxAnalysisRecord& r) {
     Json j;
-    j["file"] = file;
+    if (file) j["file"] = *file;
     j["bits"] = bits;
     j["width"] = r.width;
     j["height"] = r.height;
@@ -79,6 +80,10 @@ void Print(const std::vector<Json>& photos) {
 }
 
 }  // namespace
+
+std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record) {
+    return Describe(nullptr, bits, record).dump();
+}
 
 CLI::App* AnalyseCommand::Register(CLI::App& app) {
     CLI::App* sub = app.add_subcommand(
@@ -121,7 +126,7 @@ int AnalyseCommand::Run() {
         const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
         LxAnalysisRecord record;
         if (LxReadAnalysisRecord(param.get(), &record) == 1) {
-            photos.push_back(Describe(in, pic.bits, record));
+            photos.push_back(Describe(&in, pic.bits, record));
         } else {
             std::fprintf(UserErr(), "lumarex: %s: not enough memory to analyse it\n", in.c_str());
             ++failed;

@@ -215,6 +215,34 @@ constexpr float kReadShare = 0.2f, kCorrectShare = 0.6f;
 
 }  // namespace
 
+bool CorrectFile(const std::string& input, const std::string& output, const OutputChoice& choice,
+                 MemoryBudget& budget, const CorrectionJob& job, const FileProgress& progress, std::string& summary,
+                 std::string& error) {
+    auto part = [&](float from, float share) {
+        return [&progress, from, share](float d) { return progress(from + share * std::clamp(d, 0.0f, 1.0f)); };
+    };
+    BudgetedPhoto photo(budget, choice.limits);
+    Picture pic, before;
+    std::string notes;
+    if (!photo.Read(input, job.work, job.want16, pic, notes, error, part(0.0f, kReadShare))) return false;
+    if (!job.correct(pic, choice.compare ? &before : nullptr, summary, error, part(kReadShare, kCorrectShare)))
+        return false;
+    if (StopRequested()) {
+        error = "stopped";
+        return false;
+    }
+    if (!WritePicture(output, pic, choice.quality, notes, error,
+                      part(kReadShare + kCorrectShare, 1.0f - kReadShare - kCorrectShare)))
+        return false;
+    if (choice.compare && !WriteSideBySide(ComparePathFor(output), before, pic, 2400, error)) {
+        // The photo itself is in place: a stop now only skips the picture.
+        if (!StopRequested()) return false;
+        AddNote(notes, "stopped before the before/after picture");
+    }
+    if (!notes.empty()) summary += " (" + notes + ")";
+    return true;
+}
+
 int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, const OutputChoice& choice,
              const CorrectionJob& job) {
     Terminal term(!choice.quiet && UserErrIsTerminal(), inputs.size());
@@ -230,29 +258,7 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
             error = plan.problems[i];
             return false;
         }
-        const std::string& out = plan.outputs[i];
-        auto part = [&](float from, float share) {
-            return [&bar, from, share](float d) { return bar(from + share * std::clamp(d, 0.0f, 1.0f)); };
-        };
-        BudgetedPhoto photo(budget, choice.limits);
-        Picture pic, before;
-        std::string notes;
-        if (!photo.Read(inputs[i], job.work, job.want16, pic, notes, error, part(0.0f, kReadShare))) return false;
-        if (!job.correct(pic, choice.compare ? &before : nullptr, summary, error, part(kReadShare, kCorrectShare)))
-            return false;
-        if (StopRequested()) {
-            error = "stopped";
-            return false;
-        }
-        if (!WritePicture(out, pic, choice.quality, notes, error, part(kReadShare + kCorrectShare, 1.0f - kReadShare - kCorrectShare)))
-            return false;
-        if (choice.compare && !WriteSideBySide(ComparePathFor(out), before, pic, 2400, error)) {
-            // The photo itself is in place: a stop now only skips the picture.
-            if (!StopRequested()) return false;
-            AddNote(notes, "stopped before the before/after picture");
-        }
-        if (!notes.empty()) summary += " (" + notes + ")";
-        return true;
+        return CorrectFile(inputs[i], plan.outputs[i], choice, budget, job, bar, summary, error);
     };
 
     auto worker = [&] {

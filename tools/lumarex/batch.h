@@ -88,6 +88,15 @@ struct CorrectionJob {
         correct;
 };
 
+// One photo of a batch: reads `input` within `budget`, corrects it with
+// `job` and writes it to `output` (and its before/after picture when
+// choice.compare) through a temporary renamed into place. `summary` gets the
+// correction's summary and the notes of reading and writing; `progress` goes
+// 0..1 over the whole file and stops it when it returns true.
+bool CorrectFile(const std::string& input, const std::string& output, const OutputChoice& choice,
+                 MemoryBudget& budget, const CorrectionJob& job, const FileProgress& progress, std::string& summary,
+                 std::string& error);
+
 // Corrects every input into its planned output, `choice.jobs` at a time on
 // worker threads, within the memory budget; prints a progress line on a
 // terminal, one line per corrected file on stdout and one per failure on

@@ -58,17 +58,6 @@ std::string Metavar(const SettingInfo& info) {
     return words.empty() ? number : words + "|" + number;
 }
 
-// The help text, then the unit, range and default from the table.
-std::string Describe(const SettingInfo& info, const Settings& defaults) {
-    std::string d = info.help;
-    if (info.lo <= info.hi) {
-        d += " Takes " + RangeText(info);
-        if (*info.unit) d += std::string(" (") + info.unit + ")";
-        d += ".";
-    }
-    return d + " Default: " + ValueText(info, defaults) + ".";
-}
-
 void AddSettingOptions(CLI::App& sub, Command c, Settings& s) {
     const Settings defaults = DefaultSettings(c);
     for (const SettingInfo& info : SettingsTable()) {
@@ -76,7 +65,7 @@ void AddSettingOptions(CLI::App& sub, Command c, Settings& s) {
         const SettingInfo* entry = &info;
         CLI::Option* opt = sub.add_option_function<std::string>(
             std::string("--") + info.name, [entry, &s](const std::string& v) { SetFromText(*entry, v, s); },
-            Describe(info, defaults));
+            HelpText(info, defaults));
         opt->option_text(Metavar(info));
         // The table checks the value; CLI11 prefixes its text with the option.
         opt->check(CLI::Validator(

@@ -13,15 +13,16 @@
 namespace lumarex_cli {
 namespace {
 
-// The library's progress, steps 1..6 of the analysis, then 1..6 of the
-// correction, as a share of the file's correction.
+// The library's progress, steps 1..total of one call, as a part of the
+// file's correction: the analysis the first half, the correction the second
+// (or the whole, when an analysis is applied on its own).
 struct ProgressContext {
     const FileProgress* file;
-    int offset;
+    float first, share;
 };
 int32_t OnProgress(int32_t step, int32_t total, void* context) {
     const auto* c = static_cast<const ProgressContext*>(context);
-    return (*c->file)(float(c->offset + step) / float(2 * total)) ? 1 : 0;
+    return (*c->file)(c->first + c->share * float(step) / float(total)) ? 1 : 0;
 }
 
 // The region as a picture of its own, with the source's metadata.
@@ -119,16 +120,16 @@ bool HoldBack(Settings& s, const Clipping& c, int32_t strength) {
 // floor. With the guard on, the result is compared with `original` and
 // corrected again with reduced settings while it clips more than allowed.
 bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const ImageBlob* blob, ImageParam* param,
-                  const Region* region, const MapPlacement& map, const FileProgress& progress, int32_t& strength,
-                  bool& heldBack) {
-    ProgressContext correction{&progress, 6};
+                  const Region* region, const MapPlacement& map, const ProgressContext& correction,
+                  int32_t& strength, bool& heldBack) {
     heldBack = false;
+    void* context = const_cast<ProgressContext*>(&correction);
     for (int step = 0;; ++step) {
         const ImageDesc out = DescribeRgb(pic);
-        if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength, map)) return false;
+        if (!ApplyCorrection(out, blob, param, s, region, OnProgress, context, strength, map)) return false;
         if (s.brighten == kMeasured && strength < s.minBrighten) {
             s.brighten = s.minBrighten;
-            if (!ApplyCorrection(out, blob, param, s, region, OnProgress, &correction, strength, map)) return false;
+            if (!ApplyCorrection(out, blob, param, s, region, OnProgress, context, strength, map)) return false;
         }
         if (s.guard == 0 || step == kGuardSteps) return true;
         const Clipping c = ClippingAdded(original, pic);
@@ -141,37 +142,34 @@ bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const Image
 // The settings resolved from the analysis, applied to `pic` (the blob's
 // pixels, or the region's) under the guard.
 bool ApplyResolved(const Settings& given, const ImageBlob* blob, ImageParam* param, const Region* region,
-                   const MapPlacement& map, Picture& pic, const FileProgress& progress, CorrectionOutcome& outcome) {
+                   const MapPlacement& map, Picture& pic, const ProgressContext& correction,
+                   CorrectionOutcome& outcome) {
     const Settings s = Resolve(given, param);
     const Picture original = s.guard != 0 ? pic : Picture();
     outcome.castRemoved = s.cast != 0;
-    return ApplyGuarded(s, original, pic, blob, param, region, map, progress, outcome.strength, outcome.heldBack);
+    return ApplyGuarded(s, original, pic, blob, param, region, map, correction, outcome.strength, outcome.heldBack);
 }
 
-bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
-                     std::string& summary, std::string& error, const FileProgress& progress) {
+bool RegionInside(const Region* region, const Picture& pic, std::string& error) {
     if (region && (int64_t{region->x} + region->w > pic.width || int64_t{region->y} + region->h > pic.height)) {
         error = "the region " + std::to_string(region->x) + "," + std::to_string(region->y) + "," +
                 std::to_string(region->w) + "," + std::to_string(region->h) + " leaves the " +
                 std::to_string(pic.width) + "x" + std::to_string(pic.height) + " photo (as displayed)";
         return false;
     }
-    const ImageDesc source = DescribeRgb(pic);
-    const BlobOwner blob(AllocImageBlob(&source));
-    if (!blob) {
-        error = "not enough memory for the working copy";
-        return false;
-    }
-    ProgressContext analysis{&progress, 0};
-    const ParamOwner param(CalcImageBlobParam(blob.get(), OnProgress, &analysis));
-    if (!param) {
-        error = StopRequested() ? "stopped" : "the analysis ran out of memory";
-        return false;
-    }
+    return true;
+}
+
+// The correction of an analysed photo: `pic` (the whole photo) becomes the
+// corrected photo or its `region`, with `before` the uncorrected one.
+bool ApplyAnalysis(const Settings& given, const Region* region, const ImageBlob* blob, ImageParam* param,
+                   const ProgressContext& correction, Picture& pic, Picture* before, std::string& summary,
+                   std::string& error) {
+    if (!RegionInside(region, pic, error)) return false;
     if (region) pic = Crop(pic, *region);
     if (before) *before = pic;
     CorrectionOutcome outcome;
-    if (!ApplyResolved(given, blob.get(), param.get(), region, MapPlacement{}, pic, progress, outcome)) {
+    if (!ApplyResolved(given, blob, param, region, MapPlacement{}, pic, correction, outcome)) {
         error = StopRequested() ? "stopped"
                                 : (given.denoise != kNoDenoise ? "the correction failed (out of memory, or the noise "
                                                                  "library is missing or refused the photo)"
@@ -183,6 +181,32 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
     if (outcome.heldBack) summary += ", held back from clipping";
     if (pic.bits == 16) summary += ", 16-bit";
     return true;
+}
+
+bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
+                     std::string& summary, std::string& error, const FileProgress& progress) {
+    if (!RegionInside(region, pic, error)) return false;
+    const ImageDesc source = DescribeRgb(pic);
+    const BlobOwner blob(AllocImageBlob(&source));
+    if (!blob) {
+        error = "not enough memory for the working copy";
+        return false;
+    }
+    const ProgressContext analysis{&progress, 0.0f, 0.5f};
+    const ParamOwner param(CalcImageBlobParam(blob.get(), OnProgress, const_cast<ProgressContext*>(&analysis)));
+    if (!param) {
+        error = StopRequested() ? "stopped" : "the analysis ran out of memory";
+        return false;
+    }
+    const ProgressContext correction{&progress, 0.5f, 0.5f};
+    return ApplyAnalysis(given, region, blob.get(), param.get(), correction, pic, before, summary, error);
+}
+
+// `correct` applies a measured lift as measured, a darkening included.
+Settings WithoutLiftFloor(const Settings& s) {
+    Settings any = s;
+    any.minBrighten = std::numeric_limits<int>::min();
+    return any;
 }
 
 }  // namespace
@@ -198,18 +222,20 @@ bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::s
 
 bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
                     std::string& error, const FileProgress& progress) {
-    // `correct` applies a measured lift as measured, a darkening included.
-    Settings any = s;
-    any.minBrighten = std::numeric_limits<int>::min();
-    return AnalyseAndApply(any, region, pic, before, summary, error, progress);
+    return AnalyseAndApply(WithoutLiftFloor(s), region, pic, before, summary, error, progress);
+}
+
+bool CorrectAnalysedPicture(const Settings& s, const Region* region, const ImageBlob* blob, ImageParam* param,
+                            Picture& pic, std::string& summary, std::string& error, const FileProgress& progress) {
+    const ProgressContext correction{&progress, 0.0f, 1.0f};
+    return ApplyAnalysis(WithoutLiftFloor(s), region, blob, param, correction, pic, nullptr, summary, error);
 }
 
 bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param, const Region* region,
                      const MapPlacement& map, Picture& pic, const FileProgress& progress,
                      CorrectionOutcome& outcome) {
-    Settings any = s;
-    any.minBrighten = std::numeric_limits<int>::min();
-    return ApplyResolved(any, blob, param, region, map, pic, progress, outcome);
+    const ProgressContext correction{&progress, 0.5f, 0.5f};
+    return ApplyResolved(WithoutLiftFloor(s), blob, param, region, map, pic, correction, outcome);
 }
 
 }  // namespace lumarex_cli

@@ -40,4 +40,11 @@ bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param
                      const MapPlacement& map, Picture& pic, const FileProgress& progress,
                      CorrectionOutcome& outcome);
 
+// The second half of `lumarex correct`: `blob` holds the pixels of `pic`
+// (AllocImageBlob) and `param` their analysis (CalcImageBlobParam); `pic`
+// becomes the corrected picture, or its `region`. For front ends that
+// analyse once and correct as often as they like.
+bool CorrectAnalysedPicture(const Settings& s, const Region* region, const ImageBlob* blob, ImageParam* param,
+                            Picture& pic, std::string& summary, std::string& error, const FileProgress& progress);
+
 }  // namespace lumarex_cli

@@ -172,6 +172,16 @@ std::string SetFromText(const SettingInfo& info, const std::string& text, Settin
     return {};
 }
 
+std::string HelpText(const SettingInfo& info, const Settings& defaults) {
+    std::string d = info.help;
+    if (TakesNumbers(info)) {
+        d += " Takes " + RangeText(info);
+        if (*info.unit) d += std::string(" (") + info.unit + ")";
+        d += ".";
+    }
+    return d + " Default: " + ValueText(info, defaults) + ".";
+}
+
 std::string ValueText(const SettingInfo& info, const Settings& s) {
     const double v = Load(info, s);
     for (const SettingWord& w : info.words)

@@ -104,6 +104,10 @@ std::string ValueText(const SettingInfo& info, const Settings& s);
 // "0..5 in steps of 0.1", "nearest|box|adaptive|average".
 std::string RangeText(const SettingInfo& info);
 
+// The help text of a setting with its unit, range and default, as --help
+// gives it ("... Takes 0..1 (share). Default: 0.7.").
+std::string HelpText(const SettingInfo& info, const Settings& defaults);
+
 // Whether the setting belongs to `c`.
 bool TakenBy(const SettingInfo& info, Command c);
 

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+// The analysis record as `lumarex analyse` prints it, for other front ends.
+#pragma once
+
+#include <string>
+
+#include "lumarex/analysis_record.h"
+
+namespace lumarex_cli {
+
+// One JSON object, compact: "bits", "width", "height", "blackLevel",
+// "needTint", "tintGains", "whitePoint", "toneLevels", "shadowPercentiles",
+// "baseMap", each as `lumarex analyse` prints it (no "file").
+std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record);
+
+}  // namespace lumarex_cli
