@@ -17,17 +17,20 @@ packages=(
   python3-dask python3-distributed
 )
 
+# Installs the given Debian packages (as root, or through sudo).
+apt_install() {
+  echo "setup: installing $*"
+  local sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+if ((${#missing[@]})); then apt_install "${missing[@]}"; fi
 
 # The preview's browser tests: Node.js with npm (Debian's, unless a Node.js
 # is there already: another one brings its own npm, which Debian's npm
@@ -36,13 +39,7 @@ fi
 node_missing=()
 command -v node >/dev/null || node_missing+=(nodejs)
 command -v npm >/dev/null || node_missing+=(npm)
-if ((${#node_missing[@]})); then
-  echo "setup: installing ${node_missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${node_missing[@]}"
-fi
+if ((${#node_missing[@]})); then apt_install "${node_missing[@]}"; fi
 preview=$(dirname "$0")/../tests/preview
 if ! cmp -s "$preview/package-lock.json" "$preview/node_modules/.package-lock.json.installed"; then
   (cd "$preview" && npm ci --no-audit --no-fund --loglevel=error &&
