@@ -63,9 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lx::fuzz;
     FuzzHost& host = FuzzHost::Get();
     Reader in(data, size);
-    AnalysisInput f;
-    Visit(in, f);
-    const int bytes = f.image.sampleType == 0 ? 1 : f.image.sampleType == 1 ? 2 : 0;
+    auto f = in.Read<AnalysisInput>();
+    const int bytes = SampleBytes(f.image.sampleType);
     const CallerImage image(f.image, bytes, SizeRule{}, in.Rest());
 
     host.Arm({});

@@ -96,7 +96,7 @@ void RunCall(const ApplyCall& c, const ImageBlob* blob, ImageParam* param, int64
     FuzzHost& host = FuzzHost::Get();
     UseNoiseLibrary(c.noise);
     const bool local = c.local % 2 == 1;
-    const int bytes = c.dest.sampleType == 0 ? 1 : c.dest.sampleType == 1 ? 2 : 0;
+    const int bytes = SampleBytes(c.dest.sampleType);
     SizeRule rule;
     if (!local) rule.fixedWidth = std::max(blob->width, 0), rule.fixedHeight = std::max(blob->height, 0);
     CallerImage dest(c.dest, bytes, rule, {});
@@ -252,8 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lx::fuzz;
     FuzzHost& host = FuzzHost::Get();
     Reader in(data, size);
-    ApplyInput f;
-    Visit(in, f);
+    auto f = in.Read<ApplyInput>();
     UseNoiseLibrary(0);
     if (const int k = f.prepared % 9; k != 0) {
         const Analysed a = Prepared(1 + (k - 1) % 4);

@@ -26,8 +26,6 @@ void Visit(IO& io, BlobInput& f) {
     Visit(io, f.fail);
 }
 
-int SampleBytes(int32_t sampleType) { return sampleType == 0 ? 1 : sampleType == 1 ? 2 : 0; }
-
 // Sample `slot` (0 blue, 1 green, 2 red) of blob pixel (x, y).
 uint32_t BlobSample(const ImageBlob& blob, int32_t x, int32_t y, int slot) {
     const uint8_t* p = blob.pixels->Data() + int64_t{y} * blob.rowStride;
@@ -87,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lx::fuzz;
     FuzzHost& host = FuzzHost::Get();
     Reader in(data, size);
-    BlobInput f;
-    Visit(in, f);
+    auto f = in.Read<BlobInput>();
     const CallerImage image(f.image, SampleBytes(f.image.sampleType), SizeRule{}, in.Rest());
 
     host.Arm(f.fail);

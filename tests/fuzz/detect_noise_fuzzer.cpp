@@ -73,8 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lx::fuzz;
     FuzzHost& host = FuzzHost::Get();
     Reader in(data, size);
-    NoiseInput f;
-    Visit(in, f);
+    auto f = in.Read<NoiseInput>();
 
     // What the noise library would read, in bytes from the buffer's start.
     const int32_t bytes = f.sampleType != 0 ? 2 : 1;

@@ -187,8 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lumarex_cli;
     OiioOnce();
     Reader in(data, size);
-    FileInput f;
-    Visit(in, f);
+    auto f = in.Read<FileInput>();
     const std::filesystem::path path = TheScratch().File(std::string("photo") + kExtensions[f.format % 3]);
     WriteFile(path, in.Rest());
 

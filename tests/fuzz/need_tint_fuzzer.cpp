@@ -54,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lx::fuzz;
     static const ImageParam* const records[3] = {nullptr, RecordOf(1), RecordOf(2)};
     Reader in(data, size);
-    NeedTintInput f;
-    Visit(in, f);
+    auto f = in.Read<NeedTintInput>();
     const ImageParam* param = records[f.record % 3];
     constexpr int32_t kWords = int32_t(sizeof(ImageParam) / 4);
     for (int32_t index : f.index) {

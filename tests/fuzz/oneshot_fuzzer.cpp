@@ -87,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lx::fuzz;
     FuzzHost& host = FuzzHost::Get();
     Reader in(data, size);
-    OneShotInput f;
-    Visit(in, f);
+    auto f = in.Read<OneShotInput>();
     // The one-shot's working memory comes from the process heap, which no
     // budget bounds: no image over 2^18 pixels.
     SizeRule rule;

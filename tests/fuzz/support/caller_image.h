@@ -40,6 +40,10 @@ struct ImageFields {
     uint32_t pixelSeed = 0;                  // samples not given by the input come from this
 };
 
+// Bytes per sample of a descriptor's sample type: 1 or 2, 0 for a type the
+// library does not know.
+inline int SampleBytes(int32_t sampleType) { return sampleType == 0 ? 1 : sampleType == 1 ? 2 : 0; }
+
 template <class IO>
 void Visit(IO& io, ImageFields& f) {
     io(f.sampleType);

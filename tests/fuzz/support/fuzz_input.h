@@ -36,6 +36,14 @@ public:
         std::memcpy(&value, bytes, sizeof(T));
     }
 
+    // A harness's input record, its fields read by its Visit.
+    template <class Fields>
+    Fields Read() {
+        Fields f;
+        Visit(*this, f);
+        return f;
+    }
+
     // The bytes after the fields read so far.
     std::span<const uint8_t> Rest() const { return {data_ + at_, size_ - at_}; }
 
