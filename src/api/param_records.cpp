@@ -28,6 +28,7 @@ ApplySettings BaseMapPassSettings(bool wide, int32_t* strength, ProgressCallback
     s.denoise = 0, s.noisePreset = 0, s.noiseAdjustA = 0, s.noiseAdjustB = 0, s.noiseLevelOverride = 0;
     s.noiseWord0 = -1, s.noiseQword = 0;
     s.progress = progress, s.progressContext = context;
+    s.mapOnly = true;
     return s;
 }
 
@@ -43,7 +44,8 @@ ImageParam* CalcImageBlobParamImpl(const ImageBlob& blob, ProgressCallback progr
     if (!(wide ? AnalyseBlob16(blob, *param) : AnalyseBlob8(blob, *param))) return nullptr;
 
     // One pass of the pipeline builds and caches the base map; its planar
-    // output is thrown away.
+    // output is thrown away, so the pass computes the map and nothing else
+    // (the planes are taken, and given back, without being written).
     const int64_t rowStride = int64_t{blob.width} * (wide ? 2 : 1);
     HostArray<uint8_t> planes[3];
     for (auto& p : planes)

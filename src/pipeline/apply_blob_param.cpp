@@ -170,6 +170,12 @@ public:
         else LevelRow16(step_, source_, y, out, value);
     }
 
+    // The values of row y alone (n pixels).
+    void Values(int32_t y, int32_t n, float* value) const {
+        if constexpr (sizeof(T) == 1) LevelValues8(table_, source_, y, n, value);
+        else LevelValues16(step_, source_, y, n, value);
+    }
+
 private:
     LevelsStep<T> step_;
     ImageView<const T> source_;
@@ -266,6 +272,34 @@ bool RunWholeSteps(const Stages<T>& st) {
     st.finish.WarmTone(c.dest);
     if (c.Stopped(5)) return false;
     st.finish.ColourTables(c.dest);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The pass that only builds the base map (ApplySettings::mapOnly): the
+// levelled values go straight into the map's build a row at a time, so
+// neither the destination nor most of the value plane is ever touched,
+// and nothing after the map is computed. The value plane is taken as in
+// every pass and lends its rows to the build as scratch.
+template <class T>
+class LevelledValues final : public ValueRows {
+public:
+    explicit LevelledValues(const Stages<T>& st) : st_(st) {}
+    void Row(int32_t y, float* out) const override { st_.levels.Values(y, st_.c.W, out); }
+
+private:
+    const Stages<T>& st_;
+};
+
+template <class T>
+bool RunMapPass(const Stages<T>& st) {
+    const Call<T>& c = st.c;
+    HostArray<float> values = HostArray<float>::Allocate(int64_t{c.W} * c.H);
+    if (!values) return false;
+    if (c.Stopped(1)) return false;
+    if (!BuildBaseMapFromRows<T>(LevelledValues<T>(st), Plane{values.data(), c.W, c.H}, *c.param)) return false;
+    for (int32_t step = 2; step <= 5; ++step)
+        if (c.Stopped(step)) return false;
     return true;
 }
 
@@ -412,6 +446,8 @@ bool RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& para
     if (c.Empty()) {
         for (int32_t step = 1; step <= 5; ++step)
             if (c.Stopped(step)) return false;
+    } else if (s.mapOnly && c.BuildsMap()) {
+        if (!RunMapPass(st)) return false;
     } else if (order == Order::kWholeSteps || c.BuildsMap() || !simd::SamplesAreOwn(c.dest)) {
         if (!RunWholeSteps(st)) return false;
     } else if (!RunRows(st)) {

@@ -51,6 +51,13 @@ struct ApplySettings {
     int64_t noiseQword = 0;
     ProgressCallback progress = nullptr;  // called with steps 1..6 of 6; non-zero stops
     void* progressContext = nullptr;
+
+    // Not a parameter of the exports: the caller throws the destination
+    // away and runs the pass only for the record's base map. A pass that
+    // builds the map then computes nothing after it and leaves the
+    // destination unwritten; its blocks, progress calls and record are
+    // those of a full pass.
+    bool mapOnly = false;
 };
 
 // The blob region a Local call corrects: its first row and column. The

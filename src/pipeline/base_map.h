@@ -22,4 +22,23 @@ namespace lx {
 template <class T>
 bool BuildBaseMap(const Plane& value, ImageParam& param);
 
+// The value plane's rows, made on request: Row(y, out) writes row y (the
+// record's width) into out. Rows are asked for top to bottom, each once.
+class ValueRows {
+public:
+    virtual void Row(int32_t y, float* out) const = 0;
+
+protected:
+    ~ValueRows() = default;
+};
+
+// BuildBaseMap for a pass that needs the values for nothing but the map:
+// they are made a row at a time and go straight into the map's build.
+// `room` is a value plane the caller owns (the record's size), whose
+// contents are left unspecified: the plain kernels fill it with the values
+// and build the map as BuildBaseMap does; the fast ones use two of its rows
+// as scratch and touch no more of it. The same map, range and allocations.
+template <class T>
+bool BuildBaseMapFromRows(const ValueRows& rows, const Plane& room, ImageParam& param);
+
 }  // namespace lx

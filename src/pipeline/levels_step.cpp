@@ -17,7 +17,27 @@ void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t
     else LevelRow<uint16_t>(step, source, y, out, value);
 }
 
+void LevelValues8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
+                  float* value) {
+    if (simd::FastKernels()) LevelValues8Fast(table, source, y, n, value);
+    else LevelValues<uint8_t>(table, source, y, n, value);
+}
+
+void LevelValues16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y, int32_t n,
+                   float* value) {
+    if (simd::FastKernels()) LevelValues16Fast(step, source, y, n, value);
+    else LevelValues<uint16_t>(step, source, y, n, value);
+}
+
 #if !defined(LUMAREX_SIMD)
+void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
+                      float* value) {
+    LevelValues<uint8_t>(table, source, y, n, value);
+}
+void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                       int32_t n, float* value) {
+    LevelValues<uint16_t>(step, source, y, n, value);
+}
 void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
                    const ImageView<uint8_t>& out, float* value) {
     LevelRow<uint8_t>(table, source, y, out, value);

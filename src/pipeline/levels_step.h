@@ -151,6 +151,33 @@ void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& so
 void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
                     const ImageView<uint16_t>& out, float* value);
 
+// The values of LevelRow alone: each pixel's largest levelled channel of the
+// first n pixels of row y of `source` into value[0 .. n - 1]; the levelled
+// channels are not kept. The same values as LevelRow.
+template <class T, class Step>
+void LevelValues(const Step& step, const ImageView<const T>& source, int32_t y, int32_t n, float* value) {
+    const T* in[3];
+    source.Row(y, in);
+    for (int32_t x = 0; x < n; ++x) {
+        const int64_t i = int64_t{x} * source.pixelStride;
+        const T rgb[3] = {in[0][i], in[1][i], in[2][i]};
+        T levelled[3];
+        step.Apply(rgb, levelled);
+        value[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
+    }
+}
+
+// LevelValues for the pipelines, with SIMD as LevelRow8/16 (the channels of
+// a run stay on the stack), and the SIMD forms on their own for the tests.
+void LevelValues8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
+                  float* value);
+void LevelValues16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y, int32_t n,
+                   float* value);
+void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
+                      float* value);
+void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                       int32_t n, float* value);
+
 // Levels rows y0 .. y1 - 1 of `source` into `dest` and the value plane
 // (dest's width per row).
 template <class T, class Step>

@@ -198,6 +198,29 @@ void LevelRowVia(const Step& step, const ImageView<const T>& source, int32_t y, 
     }
 }
 
+// The values of a row alone: each run's channels stay on the stack.
+template <class T, class Step, class RunFn>
+void LevelValuesVia(const Step& step, const T* src, int32_t n, float* value, const int32_t order[3], RunFn run) {
+    HWY_ALIGN T buffer[3][kRunPixels];
+    T* const c[3] = {buffer[0], buffer[1], buffer[2]};
+    for (int32_t x0 = 0; x0 < n; x0 += kRunPixels)
+        run(step, src + 3 * int64_t{x0}, order, std::min(kRunPixels, n - x0), c, value + x0);
+}
+
+void LevelValues8Tables(const LevelsTable8& t, const uint8_t* src, int32_t n, float* value, const int32_t order[3]) {
+    LevelValuesVia<uint8_t>(t, src, n, value, order, Level8Run);
+}
+
+void LevelValues8(const LevelsStep<uint8_t>& step, const uint8_t* src, int32_t n, float* value,
+                  const int32_t order[3]) {
+    LevelValuesVia<uint8_t>(step, src, n, value, order, Level8Arithmetic);
+}
+
+void LevelValues16(const LevelsStep<uint16_t>& step, const uint16_t* src, int32_t n, float* value,
+                   const int32_t order[3]) {
+    LevelValuesVia<uint16_t>(step, src, n, value, order, Level16Arithmetic);
+}
+
 void LevelRow8Tables(const LevelsTable8& t, const ImageView<const uint8_t>& source, int32_t y,
                      const ImageView<uint8_t>& out, float* value, const int32_t order[3]) {
     LevelRowVia<uint8_t>(t, source, y, out, value, order, Level8Run);
@@ -222,15 +245,16 @@ namespace lx {
 HWY_EXPORT(LevelRow8Tables);
 HWY_EXPORT(LevelRow8);
 HWY_EXPORT(LevelRow16);
+HWY_EXPORT(LevelValues8Tables);
+HWY_EXPORT(LevelValues8);
+HWY_EXPORT(LevelValues16);
 
 namespace {
 
-// The interleaved order of a blob-layout source, when the row can take the
-// SIMD form: the levelled channels' pixels must not share samples (they are
-// then written a run at a time, not pixel by pixel).
+// The interleaved order of a blob-layout source (three samples per pixel,
+// in any order), when it has one.
 template <class T>
-bool SimdLayout(const ImageView<const T>& source, const ImageView<T>& out, int32_t order[3]) {
-    if (out.Empty() || !simd::SamplesAreOwn(out)) return false;
+bool SourceOrder(const ImageView<const T>& source, int32_t order[3]) {
     if (source.pixelStride != 3) return false;
     const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
     const uintptr_t lowest = std::min({at(source.channel[0]), at(source.channel[1]), at(source.channel[2])});
@@ -242,6 +266,20 @@ bool SimdLayout(const ImageView<const T>& source, const ImageView<T>& out, int32
         seen[order[k]] = true;
     }
     return true;
+}
+
+// The source's order, when the row can take the SIMD form: the levelled
+// channels' pixels must not share samples (they are then written a run at
+// a time, not pixel by pixel).
+template <class T>
+bool SimdLayout(const ImageView<const T>& source, const ImageView<T>& out, int32_t order[3]) {
+    return !out.Empty() && simd::SamplesAreOwn(out) && SourceOrder(source, order);
+}
+
+// The first sample of row y of a blob-layout source.
+template <class T>
+const T* SourceRow(const ImageView<const T>& source, int32_t y) {
+    return std::min({source.channel[0], source.channel[1], source.channel[2]}) + source.Offset(0, y);
 }
 
 // True when every product of the arithmetic form stays below `limit` for
@@ -282,6 +320,24 @@ void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint
     if (!SimdLayout(source, out, order) || !FitsInt32Lanes(step, int64_t{1} << 30))
         return LevelRow<uint16_t>(step, source, y, out, value);
     HWY_DYNAMIC_DISPATCH(LevelRow16)(step, source, y, out, value, order);
+}
+
+void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
+                      float* value) {
+    int32_t order[3];
+    if (n <= 0) return;
+    if (!SourceOrder(source, order)) return LevelValues<uint8_t>(table, source, y, n, value);
+    if (FitsInt32Lanes(table.Step(), int64_t{1} << 22)) HWY_DYNAMIC_DISPATCH(LevelValues8)(table.Step(), SourceRow(source, y), n, value, order);
+    else HWY_DYNAMIC_DISPATCH(LevelValues8Tables)(table, SourceRow(source, y), n, value, order);
+}
+
+void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
+                       int32_t n, float* value) {
+    int32_t order[3];
+    if (n <= 0) return;
+    if (!SourceOrder(source, order) || !FitsInt32Lanes(step, int64_t{1} << 30))
+        return LevelValues<uint16_t>(step, source, y, n, value);
+    HWY_DYNAMIC_DISPATCH(LevelValues16)(step, SourceRow(source, y), n, value, order);
 }
 
 }  // namespace lx

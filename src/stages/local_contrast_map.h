@@ -181,34 +181,84 @@ ContrastRange BuildLocalContrastMapPlain(const Value& value, const Plane& detail
     return ContrastRange{bins.low - scale.half, bins.high - scale.half - 2};
 }
 
+namespace contrast_detail {
+
+// The walk down of a plane: each band of kBand rows filled by
+// load(y0, rows, band) (rows y0 .. y0 + rows - 1, W floats each), smoothed
+// along the rows, then each row's raw forward column sum
+// (ColumnForwardStep; none for a plane one row high).
+template <class Load>
+void SmoothBandsDown(float* plane, int32_t W, int32_t H, const float* norm, float alpha, const Load& load) {
+    const int64_t pitch = W;
+    for (int32_t y0 = 0; y0 < H; y0 += kBand) {
+        const int32_t rows = std::min(kBand, H - y0);
+        float* band = plane + y0 * pitch;
+        load(y0, rows, band);
+        ExpSmoothRows(Plane{band, W, rows}, norm, alpha);
+        if (H > 1)
+            for (int32_t y = std::max(y0, 1); y < y0 + rows; ++y)
+                ColumnForwardStep(plane + y * pitch, plane + (y - 1) * pitch, W, alpha);
+    }
+}
+
+// The last two sweeps of the fast form, from D in `detail` and |D| in
+// `map`: |D| smoothed along the rows and its forward column sums, then the
+// backward column pass giving L, E and E's bin, in strips of up to kStrip
+// columns whose raw sums stay on the stack. Returns the range.
+template <class Count>
+ContrastRange MapFromDetail(const Plane& detail, const Plane& map, Count* hist, const float* norm, float alpha,
+                            const LocalContrastScale& scale) {
+    const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
+    const int64_t pitch = W;
+    const float* d = detail.data;
+    float* e = map.data;
+    const bool columns = H > 1;
+    std::fill_n(hist, scale.Bins(), Count{0});
+    SmoothBandsDown(e, W, H, norm, alpha, [](int32_t, int32_t, float*) {});
+    BinCounter<Count> counter(hist, scale);
+    alignas(64) float z[kStrip];
+    for (int32_t x0 = 0; x0 < W; x0 += kStrip) {
+        const int32_t cols = std::min(kStrip, W - x0);
+        for (int32_t y = H - 1; y >= 0; --y) {
+            const float* dr = d + y * pitch + x0;
+            float* er = e + y * pitch + x0;
+            if (!columns) {
+                for (int32_t x = 0; x < cols; ++x) er[x] = std::max(er[x], scale.floor) * dr[x] / scale.divisor;
+            } else {
+                const float forward = norm[y], backward = norm[H - 1 - y];
+                if (y == H - 1) {
+                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward;
+                } else {
+                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward + alpha * z[x];
+                }
+                for (int32_t x = 0; x < cols; ++x)
+                    er[x] = std::max(z[x] * backward, scale.floor) * dr[x] / scale.divisor;
+            }
+            if (y > 0) PrefetchRows(er - pitch, dr - pitch, cols);
+            counter.Add(er, cols);
+        }
+    }
+    counter.Flush();
+    const DetailBins bins = FindDetailBins(hist, scale.Bins(), detail.Size() / 100);
+    return ContrastRange{bins.low - scale.half, bins.high - scale.half - 2};
+}
+
+}  // namespace contrast_detail
+
 template <class Count, class Value>
 ContrastRange BuildLocalContrastMapFast(const Value& value, const Plane& detail, const Plane& map, Count* hist,
                                         const float* norm, float alpha, const LocalContrastScale& scale) {
-    using contrast_detail::kBand;
     const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
-    const int64_t n = detail.Size();
     float* d = detail.data;
     float* e = map.data;
     const bool columns = H > 1;  // a plane one row high has no column passes
     const int64_t pitch = W;
-    std::fill_n(hist, scale.Bins(), Count{0});
 
-    // Down: (V into the plane,) the rows smoothed a band at a time, then
-    // each row's raw forward column sum.
-    auto bandsDown = [&](float* plane, bool load) {
-        for (int32_t y0 = 0; y0 < H; y0 += kBand) {
-            const int32_t rows = std::min(kBand, H - y0);
-            float* band = plane + y0 * pitch;
-            if (load)
-                for (int64_t i = 0; i < rows * pitch; ++i) band[i] = value(y0 * pitch + i);
-            ExpSmoothRows(Plane{band, W, rows}, norm, alpha);
-            if (columns)
-                for (int32_t y = std::max(y0, 1); y < y0 + rows; ++y)
-                    ColumnForwardStep(plane + y * pitch, plane + (y - 1) * pitch, W, alpha);
-        }
-    };
-
-    bandsDown(d, true);
+    // Down: V into the plane, the rows smoothed a band at a time, then each
+    // row's raw forward column sum.
+    contrast_detail::SmoothBandsDown(d, W, H, norm, alpha, [&](int32_t y0, int32_t rows, float* band) {
+        for (int64_t i = 0; i < rows * pitch; ++i) band[i] = value(y0 * pitch + i);
+    });
     // Up, D: the backward column pass of the smoothed V. A row's raw sum Z
     // waits in its map row until the row above has read it; that map row
     // then takes |D|.
@@ -233,36 +283,56 @@ ContrastRange BuildLocalContrastMapFast(const Value& value, const Plane& detail,
         if (y > 0) contrast_detail::PrefetchRows(dr - pitch, er - pitch, W);
     }
     for (int64_t x = 0; x < (H > 0 ? W : 0); ++x) e[x] = std::fabs(d[x]);
+    return contrast_detail::MapFromDetail(detail, map, hist, norm, alpha, scale);
+}
 
-    bandsDown(e, false);
-    // Up, E: the backward column pass of the smoothed |D|, then E and its
-    // bin; strips of up to kStrip columns, whose raw sums stay on the stack.
-    contrast_detail::BinCounter<Count> counter(hist, scale);
-    alignas(64) float z[contrast_detail::kStrip];
-    for (int32_t x0 = 0; x0 < W; x0 += contrast_detail::kStrip) {
-        const int32_t cols = std::min(contrast_detail::kStrip, W - x0);
-        for (int32_t y = H - 1; y >= 0; --y) {
-            const float* dr = d + y * pitch + x0;
-            float* er = e + y * pitch + x0;
-            if (!columns) {
-                for (int32_t x = 0; x < cols; ++x) er[x] = std::max(er[x], scale.floor) * dr[x] / scale.divisor;
-            } else {
-                const float forward = norm[y], backward = norm[H - 1 - y];
-                if (y == H - 1) {
-                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward;
-                } else {
-                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward + alpha * z[x];
-                }
-                for (int32_t x = 0; x < cols; ++x)
-                    er[x] = std::max(z[x] * backward, scale.floor) * dr[x] / scale.divisor;
-            }
-            if (y > 0) contrast_detail::PrefetchRows(er - pitch, dr - pitch, cols);
-            counter.Add(er, cols);
+// The fast form for values made a row at a time: rows(y, out) writes row y
+// of V (W floats) and is called once per row, top to bottom. V waits in the
+// map's rows until the walk up has taken D from it, and that walk's running
+// sums go through `z` (2 W floats of scratch). The same float operations
+// as the other forms, so the same map bit for bit.
+template <class Count, class Rows>
+ContrastRange BuildLocalContrastMapFromRows(const Rows& rows, const Plane& detail, const Plane& map, float* z,
+                                            Count* hist, const float* norm, float alpha,
+                                            const LocalContrastScale& scale) {
+    const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
+    float* d = detail.data;
+    float* e = map.data;
+    const int64_t pitch = W;
+
+    contrast_detail::SmoothBandsDown(d, W, H, norm, alpha, [&](int32_t y0, int32_t count, float* band) {
+        for (int32_t r = 0; r < count; ++r) {
+            float* row = band + r * pitch;
+            rows(y0 + r, row);
+            std::copy_n(row, W, e + (y0 + r) * pitch);
         }
+    });
+    float* zRows[2] = {z, z + pitch};
+    for (int32_t y = H - 1; y >= 0; --y) {
+        float* dr = d + y * pitch;
+        float* er = e + y * pitch;  // V of the row, then |D|
+        if (H == 1) {
+            for (int32_t x = 0; x < W; ++x) {
+                dr[x] = er[x] - dr[x];
+                er[x] = std::fabs(dr[x]);
+            }
+            continue;
+        }
+        const float forward = norm[y], backward = norm[H - 1 - y];
+        float* zr = zRows[y & 1];
+        if (y == H - 1) {
+            for (int32_t x = 0; x < W; ++x) zr[x] = dr[x] * forward;
+        } else {
+            const float* below = zRows[(y + 1) & 1];
+            for (int32_t x = 0; x < W; ++x) zr[x] = dr[x] * forward + alpha * below[x];
+        }
+        for (int32_t x = 0; x < W; ++x) {
+            dr[x] = er[x] - zr[x] * backward;
+            er[x] = std::fabs(dr[x]);
+        }
+        if (y > 0) contrast_detail::PrefetchRows(dr - pitch, er - pitch, W);
     }
-    counter.Flush();
-    const DetailBins bins = FindDetailBins(hist, scale.Bins(), n / 100);
-    return ContrastRange{bins.low - scale.half, bins.high - scale.half - 2};
+    return contrast_detail::MapFromDetail(detail, map, hist, norm, alpha, scale);
 }
 
 template <class Count, class Value>

@@ -88,6 +88,14 @@ TEST(ApplyKernels, LevelRowsMatch) {
                     EXPECT_EQ(v8, wantV8) << what;
                     EXPECT_EQ(got16, want16) << what;
                     EXPECT_EQ(v16, wantV16) << what;
+                    // The values alone, from a row that is not the first.
+                    std::vector<float> only8(w + 1, -1.0f), only16(w + 1, -1.0f);
+                    LevelValues8Fast(table, s8.View(), 1, w, only8.data());
+                    LevelValues16Fast(step16, s16.View(), 1, w, only16.data());
+                    EXPECT_EQ(std::vector<float>(only8.begin(), only8.end() - 1), wantV8) << what;
+                    EXPECT_EQ(std::vector<float>(only16.begin(), only16.end() - 1), wantV16) << what;
+                    EXPECT_EQ(only8.back(), -1.0f) << what;
+                    EXPECT_EQ(only16.back(), -1.0f) << what;
                 });
             }
         }

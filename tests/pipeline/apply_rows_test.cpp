@@ -192,6 +192,100 @@ TEST(ApplyRows, StopsFailAndReleaseEverything) {
     ReleaseHostBlock(p.baseMap);
 }
 
+// The analysis's own pass, which only builds the base map (its destination
+// is thrown away), against a full pass over whole steps with the plain
+// kernels: the same map and range, the same blocks taken, the same
+// progress calls, with a stop at each of them and with each allocation
+// failing; its destination is never written.
+template <class T>
+void CompareMapPass(int w, int h) {
+    TestHost host;
+    BlobPtr blob = Picture<T>(w, h, uint32_t(w * 31 + h));
+    ImageParam analysed{};
+    ASSERT_TRUE(sizeof(T) == 1 ? AnalyseBlob8(*blob, analysed) : AnalyseBlob16(*blob, analysed));
+    ApplySettings s;
+    s.useVariant = 1, s.tintMode = 1, s.variantStrength = 1.0f, s.useShadowClip = 1, s.shadowClipIndex = 2;
+    s.curveType = kCurveKnee, s.localContrast = 1, s.curveAmount = 0.05f;
+    int32_t strength = 80;
+    s.toneStrength = &strength;
+    struct Run {
+        int32_t result = 0, low = 0, high = 0;
+        std::vector<float> map;
+        std::vector<int32_t> steps;
+        int64_t allocations = 0;
+        bool written = false;
+    };
+    struct Stop {
+        int32_t at = 0;
+        std::vector<int32_t> seen;
+    };
+    const std::string what = std::to_string(w) + " x " + std::to_string(h) + (sizeof(T) == 1 ? ", 8-bit" : ", 16-bit");
+    auto run = [&](bool mapOnly, int32_t stopAt) {
+        Run r;
+        ApplySettings t = s;
+        t.mapOnly = mapOnly;
+        Stop stop{stopAt, {}};
+        t.progress = [](int32_t step, int32_t, void* c) {
+            auto* self = static_cast<Stop*>(c);
+            self->seen.push_back(step);
+            return step == self->at ? 1 : 0;
+        };
+        t.progressContext = &stop;
+        Dest<T> out(w, h, 3);
+        const std::vector<T> before = out.px;
+        ImageParam p = analysed;
+        const int64_t made = host.allocations();
+        r.result = sizeof(T) == 1 ? ApplyBlobParam8(out.Desc(), *blob, p, t) : ApplyBlobParam16(out.Desc(), *blob, p, t);
+        r.allocations = host.allocations() - made;
+        r.steps = stop.seen;
+        r.written = out.px != before;
+        r.low = p.baseMapLow, r.high = p.baseMapHigh;
+        if (p.baseMapValid) {
+            const float* m = reinterpret_cast<const float*>(p.baseMap->Data());
+            r.map.assign(m, m + int64_t{w} * h);
+        }
+        ReleaseHostBlock(p.baseMap);
+        return r;
+    };
+    for (int32_t stopAt = 0; stopAt <= 6; ++stopAt) {
+        simd::UseFastKernelsForTest(false);
+        const Run want = run(false, stopAt);
+        simd::UseFastKernelsForTest(true);
+        test::ForEachSimdTarget([&](const std::string& target) {
+            for (bool fast : {false, true}) {
+                simd::UseFastKernelsForTest(fast);
+                const Run got = run(true, stopAt);
+                simd::UseFastKernelsForTest(true);
+                const std::string how = what + ", " + target + (fast ? "" : ", plain") + ", stop at " + std::to_string(stopAt);
+                EXPECT_EQ(got.result, want.result) << how;
+                EXPECT_EQ(got.steps, want.steps) << how;
+                EXPECT_EQ(got.allocations, want.allocations) << how;
+                EXPECT_EQ(got.map, want.map) << how;
+                EXPECT_EQ(got.low, want.low) << how;
+                EXPECT_EQ(got.high, want.high) << how;
+                EXPECT_FALSE(got.written) << how;
+            }
+        });
+    }
+    EXPECT_EQ(run(true, 0).map.empty(), w * h == 0);
+    // Allocation failures: the same result for each failing allocation.
+    std::vector<int64_t> full, mapOnly;
+    for (bool only : {false, true}) {
+        test::ForEachAllocationFailure(
+            host, [&]() -> int64_t { return run(only, 0).result; },
+            [&](int64_t, int64_t result) { (only ? mapOnly : full).push_back(result); });
+    }
+    EXPECT_EQ(mapOnly, full) << what;
+    EXPECT_EQ(host.live(), 1) << "only the blob";
+}
+
+TEST(ApplyRows, MapOnlyPassBuildsTheSameRecord) {
+    for (const auto& [w, h] :
+         std::vector<std::pair<int, int>>{{1, 1}, {1, 7}, {9, 1}, {2, 2}, {37, 23}, {70, 5}, {5, 70}, {130, 41}})
+        CompareMapPass<uint8_t>(w, h);
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 3}, {37, 23}}) CompareMapPass<uint16_t>(w, h);
+}
+
 // The stage kernels with SIMD twins, one by one, on rows whose lengths are
 // not a multiple of any vector: every target gives the plain bytes.
 TEST(ApplyRows, StageKernelsMatchTheirPlainForms) {

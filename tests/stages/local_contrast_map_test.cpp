@@ -23,8 +23,10 @@ struct Built {
     ContrastRange range;
 };
 
+enum class Form { kPlain, kFast, kFromRows };
+
 template <class Count, class Value>
-Built<Count> Build(bool fast, const Value& value, int32_t w, int32_t h, const LocalContrastScale& scale) {
+Built<Count> Build(Form form, const Value& value, int32_t w, int32_t h, const LocalContrastScale& scale) {
     const int32_t n = std::max(std::max(w, h), 1);
     const float a = SmoothingDecay(SmoothingRadius(w, h));
     std::vector<float> norm(n);
@@ -32,12 +34,28 @@ Built<Count> Build(bool fast, const Value& value, int32_t w, int32_t h, const Lo
     std::vector<float> detail(size_t(w) * h, -7.0f);
     Built<Count> b{std::vector<float>(size_t(w) * h, 3.0f), std::vector<Count>(scale.Bins(), Count(99)), {}};
     const Plane d{detail.data(), w, h}, m{b.map.data(), w, h};
-    b.range = fast ? BuildLocalContrastMapFast(value, d, m, b.hist.data(), norm.data(), a, scale)
-                   : BuildLocalContrastMapPlain(value, d, m, b.hist.data(), norm.data(), a, scale);
+    if (form == Form::kPlain) {
+        b.range = BuildLocalContrastMapPlain(value, d, m, b.hist.data(), norm.data(), a, scale);
+    } else if (form == Form::kFast) {
+        b.range = BuildLocalContrastMapFast(value, d, m, b.hist.data(), norm.data(), a, scale);
+    } else {
+        // Scratch for the running sums, fenced so that a write past its two
+        // rows shows; each row asked for once, top to bottom.
+        std::vector<float> z(2 * size_t(w) + 1, -5.0f);
+        int32_t next = 0;
+        const auto rows = [&](int32_t y, float* out) {
+            EXPECT_EQ(y, next++);
+            for (int32_t x = 0; x < w; ++x) out[x] = value(int64_t{y} * w + x);
+        };
+        b.range = BuildLocalContrastMapFromRows(rows, d, m, z.data(), b.hist.data(), norm.data(), a, scale);
+        EXPECT_EQ(next, h);
+        EXPECT_EQ(z.back(), -5.0f);
+    }
     return b;
 }
 
-// The streamed form against the plain one, bit for bit, on every target:
+// The streamed forms (values by index, values a row at a time) against the
+// plain one, bit for bit, on every target:
 // planes of one row, one column, heights that leave part of a 16-row band,
 // widths around the squares of the row kernel and beyond one 8192-column
 // strip; the three callers' scales; values from a byte plane through a
@@ -64,8 +82,8 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
                 const std::string what = target + ": " + std::to_string(w) + " x " + std::to_string(h) + ", half " +
                                          std::to_string(scale.half);
                 if (scale.divisor == 256.0f) {  // the one-shot: 64-bit counts, values through a table
-                    const Built<int64_t> p = Build<int64_t>(false, fromBytes, w, h, scale);
-                    const Built<int64_t> f = Build<int64_t>(true, fromBytes, w, h, scale);
+                    const Built<int64_t> p = Build<int64_t>(Form::kPlain, fromBytes, w, h, scale);
+                    const Built<int64_t> f = Build<int64_t>(Form::kFast, fromBytes, w, h, scale);
                     ASSERT_EQ(p.map, f.map) << what;
                     ASSERT_EQ(p.hist, f.hist) << what;
                     ASSERT_EQ(p.range.low, f.range.low) << what;
@@ -76,12 +94,15 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
                 const float k = scale.divisor / 255.0f;
                 for (size_t i = 0; i < plane.size(); ++i) plane[i] = float(bytes[i]) * k;
                 const auto fromPlane = [&](int64_t i) { return plane[i]; };
-                const Built<int32_t> p = Build<int32_t>(false, fromPlane, w, h, scale);
-                const Built<int32_t> f = Build<int32_t>(true, fromPlane, w, h, scale);
-                ASSERT_EQ(p.map, f.map) << what;
-                ASSERT_EQ(p.hist, f.hist) << what;
-                ASSERT_EQ(p.range.low, f.range.low) << what;
-                ASSERT_EQ(p.range.high, f.range.high) << what;
+                const Built<int32_t> p = Build<int32_t>(Form::kPlain, fromPlane, w, h, scale);
+                for (const Form form : {Form::kFast, Form::kFromRows}) {
+                    const Built<int32_t> f = Build<int32_t>(form, fromPlane, w, h, scale);
+                    const std::string how = what + (form == Form::kFast ? ", by index" : ", from rows");
+                    ASSERT_EQ(p.map, f.map) << how;
+                    ASSERT_EQ(p.hist, f.hist) << how;
+                    ASSERT_EQ(p.range.low, f.range.low) << how;
+                    ASSERT_EQ(p.range.high, f.range.high) << how;
+                }
             }
         }
     });
@@ -92,12 +113,13 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
 // H - 1 from either end), in both forms.
 TEST(LocalContrastMap, FlatPlaneHasNoDetail) {
     const LocalContrastScale scale{8.0f, 255.0f, 1275};
-    for (bool fast : {false, true}) {
-        const Built<int32_t> b = Build<int32_t>(fast, [](int64_t) { return 120.0f; }, 50, 20, scale);
-        EXPECT_EQ(b.hist[1274], 1000) << fast;
-        EXPECT_EQ(b.range.low, -1) << fast;
-        EXPECT_EQ(b.range.high, -3) << fast;
-        EXPECT_TRUE(std::all_of(b.map.begin(), b.map.end(), [](float v) { return std::fabs(v) < 1e-3f; })) << fast;
+    for (const Form form : {Form::kPlain, Form::kFast, Form::kFromRows}) {
+        const int f = int(form);
+        const Built<int32_t> b = Build<int32_t>(form, [](int64_t) { return 120.0f; }, 50, 20, scale);
+        EXPECT_EQ(b.hist[1274], 1000) << f;
+        EXPECT_EQ(b.range.low, -1) << f;
+        EXPECT_EQ(b.range.high, -3) << f;
+        EXPECT_TRUE(std::all_of(b.map.begin(), b.map.end(), [](float v) { return std::fabs(v) < 1e-3f; })) << f;
     }
 }
 
