@@ -136,8 +136,7 @@ struct OneShot {
     Block<int16_t> cells;      // chromaticity cells of a row
     Block<uint8_t> values;     // V before the stretch: each pixel's largest level
     Block<float> detail, map, norm;
-    Block<int64_t> detailHist;  // two, for alternate pixels; a bin can count more than 2^31 pixels
-    Block<int32_t> bins;        // detail bins of a row
+    Block<int64_t> detailHist;  // a bin can count more than 2^31 pixels
     // The cast analysis' counts, made while the black offset goes, and
     // their sums as the analysis takes them.
     std::unique_ptr<LevelCounts> tintLevels;
@@ -186,9 +185,8 @@ struct OneShot {
             detail = HeapArray<float>(N);
             map = HeapArray<float>(N);
             norm = HeapArray<float>(std::max(W, H));
-            detailHist = HeapArray<int64_t>(2 * kDetailScale.Bins());
-            bins = HeapArray<int32_t>(rowCapacity);
-            ok = ok && values && detail && map && norm && detailHist && bins;
+            detailHist = HeapArray<int64_t>(kDetailScale.Bins());
+            ok = ok && values && detail && map && norm && detailHist;
         }
         return ok;
     }
@@ -296,16 +294,13 @@ bool MeasureCast(OneShot& o, float g[3]) {
 
 // The colour cast, applied in fixed point, then the histograms of the
 // result. Without it the samples are those measured with the black offset.
-// Where pixels share no samples, the stretched V goes into the first
-// contrast plane on the way (V is each pixel's largest level before the
-// cast); returns whether it did.
-bool RemoveCast(OneShot& o, float stretch) {
+void RemoveCast(OneShot& o) {
     const OneShotSettings& s = *o.s;
-    if (s.tintCorrection == 0) return false;
+    if (s.tintCorrection == 0) return;
     float g[3];
     if (!MeasureCast(o, g)) {
         MeasureUncast(o);
-        return false;
+        return;
     }
     const float softened[3] = {SoftenedGain(g[0], s.tintStrength), SoftenedGain(g[1], s.tintStrength),
                                SoftenedGain(g[2], s.tintStrength)};
@@ -315,7 +310,6 @@ bool RemoveCast(OneShot& o, float stretch) {
     o.weightedHist.fill(0.0f);
     const PlanarRow px = o.Planar();
     uint8_t* largest = o.Largest();
-    const bool fill = o.contrast && o.disjoint;
     // The samples' histogram after the cast from the one before it: each
     // level moves to level x factor / 1000 (clamped), and the compression
     // of highlights moves a few samples further, which the rows tally.
@@ -323,7 +317,6 @@ bool RemoveCast(OneShot& o, float stretch) {
     std::array<int64_t, kLevels> moved{};
     for (int32_t y = 0; y < o.H; ++y) {
         ApplyTintRow(o.Row(y), o.W, tables, o.Before(), px, largest, push ? moved.data() : nullptr);
-        if (fill) FillValueRow(o.Before(), o.W, stretch, o.detail.get() + y * int64_t{o.W});
         if (o.clip && !push) o.counts.AddRow(px, o.W);
         o.weights.Row(y, o.rowWeights.get());
         AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
@@ -335,7 +328,6 @@ bool RemoveCast(OneShot& o, float stretch) {
         for (int i = 0; i < kLevels; ++i) o.castLevels[i] += uint64_t(moved[i]);
         o.castCounted = true;
     }
-    return fill;
 }
 
 struct LevelRange {
@@ -386,35 +378,19 @@ int32_t AutoToneStrength(const Table& weightedHist, int32_t toneTarget, int32_t 
     return std::min(LiftStrength(target, means), strengthLimit);
 }
 
-// The local-contrast map of the stretched V (see BuildLocalContrastMap): V
-// stretched into the first plane unless the cast did it, smoothed; the
-// detail's magnitude into the second, smoothed; then the map over the
-// second, and the range that holds all but 1 % of it at either end.
-ContrastRange ContrastMap(OneShot& o, float stretch, bool filled) {
+// The local-contrast map of V stretched as min(V x stretch, 255) (see
+// BuildLocalContrastMap), with the range that holds all but 1 % of it at
+// either end.
+ContrastRange ContrastMap(OneShot& o, float stretch) {
     const int32_t n = std::max(o.W, o.H);
     const float a = SmoothingDecay(SmoothingRadius(o.W, o.H));
     BuildSmoothNorm(o.norm.get(), n, a);
-    auto row = [&](const auto& plane, int32_t y) { return plane.get() + y * int64_t{o.W}; };
-    if (!filled)
-        for (int32_t y = 0; y < o.H; ++y) FillValueRow(row(o.values, y), o.W, stretch, row(o.detail, y));
-    ExpSmoothPlane(Plane{o.detail.get(), o.W, o.H}, o.norm.get(), a);
-    for (int32_t y = 0; y < o.H; ++y) DetailMagnitudeRow(row(o.values, y), row(o.detail, y), o.W, stretch, row(o.map, y));
-    ExpSmoothPlane(Plane{o.map.get(), o.W, o.H}, o.norm.get(), a);
-
-    const int32_t bins = kDetailScale.Bins();
-    int64_t* hist[2] = {o.detailHist.get(), o.detailHist.get() + bins};
-    std::fill_n(hist[0], 2 * bins, int64_t{0});
-    const ContrastScale scale{kDetailScale.floor, kDetailScale.divisor, kDetailScale.half};
-    int32_t* b = o.bins.get();
-    for (int32_t y = 0; y < o.H; ++y) {
-        ContrastMapRow(row(o.values, y), row(o.detail, y), row(o.map, y), o.W, stretch, scale, b);
-        int32_t x = 0;
-        for (; x + 1 < o.W; x += 2) ++hist[0][b[x]], ++hist[1][b[x + 1]];
-        if (x < o.W) ++hist[0][b[x]];
-    }
-    for (int32_t i = 0; i < bins; ++i) hist[0][i] += hist[1][i];
-    const DetailBins found = FindDetailBins(hist[0], bins, o.N / 100);
-    return ContrastRange{found.low - kDetailScale.half, found.high - kDetailScale.half - 2};
+    float stretched[kLevels];
+    for (int i = 0; i < kLevels; ++i) stretched[i] = std::min(float(i) * stretch, 255.0f);
+    const uint8_t* v = o.values.get();
+    return BuildLocalContrastMap([&stretched, v](int64_t i) { return stretched[v[i]]; },
+                                 Plane{o.detail.get(), o.W, o.H}, Plane{o.map.get(), o.W, o.H}, o.detailHist.get(),
+                                 o.norm.get(), a, kDetailScale);
 }
 
 // The level stretch, then every pixel brightened by the gain
@@ -469,7 +445,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
 
     // V after the stretch is min(V x stretch, 255).
     const float stretch = RemoveBlackOffset(o);
-    const bool filled = RemoveCast(o, stretch);
+    RemoveCast(o);
     const LevelRange levels = FindLevels(o);
     // A missing strength pointer reads as 0 and receives nothing.
     int32_t strength = s.toneStrength != nullptr ? *s.toneStrength : 0;
@@ -477,7 +453,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
         strength = AutoToneStrength(o.weightedHist, s.toneTarget, s.strengthLimit);
         if (s.toneStrength != nullptr) *s.toneStrength = strength;
     }
-    const ContrastRange range = o.contrast ? ContrastMap(o, stretch, filled) : ContrastRange{};
+    const ContrastRange range = o.contrast ? ContrastMap(o, stretch) : ContrastRange{};
 
     // Tables start as identity gains, so a builder that fails for want of
     // host memory leaves the image unbrightened.

@@ -95,29 +95,6 @@ void ChromaCellsRowPlain(const PlanarRow& px, int32_t n, int32_t tintMode, int16
         cells[x] = int16_t(TintGridCell8(px.c[0][x], px.c[1][x], px.c[2][x], tintMode));
 }
 
-namespace {
-inline float StretchedValue(uint8_t v, float stretch) { return std::min(float(v) * stretch, 255.0f); }
-}  // namespace
-
-void FillValueRowPlain(const uint8_t* v, int32_t n, float stretch, float* out) {
-    for (int32_t x = 0; x < n; ++x) out[x] = StretchedValue(v[x], stretch);
-}
-
-void DetailMagnitudeRowPlain(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
-    for (int32_t x = 0; x < n; ++x) out[x] = std::fabs(StretchedValue(v[x], stretch) - smooth[x]);
-}
-
-void ContrastMapRowPlain(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                         const ContrastScale& scale, int32_t* bins) {
-    const float h = float(scale.half);
-    for (int32_t x = 0; x < n; ++x) {
-        const float detail = StretchedValue(v[x], stretch) - smooth[x];
-        const float e = std::max(level[x], scale.floor) * detail / scale.divisor;
-        level[x] = e;
-        bins[x] = e >= h ? 2 * scale.half : e <= -h ? 0 : int32_t(e) + scale.half - 1;
-    }
-}
-
 void BrightenRowPlain(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t) {
     ForEachPixel(row, n, [&](int32_t x, uint8_t* const c[3]) {
         const uint8_t s[3] = {t.stretched[*c[0]], t.stretched[*c[1]], t.stretched[*c[2]]};
@@ -159,22 +136,6 @@ void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* c
     else ChromaCellsRowPlain(px, n, tintMode, cells);
 }
 
-void FillValueRow(const uint8_t* v, int32_t n, float stretch, float* out) {
-    if (simd::FastKernels()) FillValueRowFast(v, n, stretch, out);
-    else FillValueRowPlain(v, n, stretch, out);
-}
-
-void DetailMagnitudeRow(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
-    if (simd::FastKernels()) DetailMagnitudeRowFast(v, smooth, n, stretch, out);
-    else DetailMagnitudeRowPlain(v, smooth, n, stretch, out);
-}
-
-void ContrastMapRow(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                    const ContrastScale& scale, int32_t* bins) {
-    if (simd::FastKernels()) ContrastMapRowFast(v, smooth, level, n, stretch, scale, bins);
-    else ContrastMapRowPlain(v, smooth, level, n, stretch, scale, bins);
-}
-
 void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                  const PlanarRow& scratch) {
     if (Fast(row) && t.clip >= -1 && t.clip <= 255 && t.scale >= 0 && t.scale <= 255000)
@@ -196,16 +157,6 @@ void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t*
 }
 void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
     ChromaCellsRowPlain(px, n, tintMode, cells);
-}
-void FillValueRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
-    FillValueRowPlain(v, n, stretch, out);
-}
-void DetailMagnitudeRowFast(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
-    DetailMagnitudeRowPlain(v, smooth, n, stretch, out);
-}
-void ContrastMapRowFast(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                        const ContrastScale& scale, int32_t* bins) {
-    ContrastMapRowPlain(v, smooth, level, n, stretch, scale, bins);
 }
 void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                      const PlanarRow&) {

@@ -82,27 +82,6 @@ void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* lar
 // (-1 when the pixel is left out of the grid).
 void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
 
-// The local-contrast map of the one-shot correction, a row at a time (the
-// row form of BuildLocalContrastMap with the one-shot's scale, whose passes
-// it merges with the correction's own): V of a pixel is its largest level
-// before the cast, stretched as min(V x stretch, 255).
-//   FillValueRow         out = stretched V, the plane that is smoothed first
-//   DetailMagnitudeRow   out = |stretched V - smooth|, smoothed next into L
-//   ContrastMapRow       level: L becomes E = max(L, floor) x D / divisor,
-//                        D = stretched V - smooth; bins[x] gets E's bin of
-//                        2H + 1: 2H for E >= H, 0 for E <= -H, else
-//                        trunc(E) + H - 1
-// `bins` holds RowCapacity(n) entries; the planes' rows n.
-void FillValueRow(const uint8_t* v, int32_t n, float stretch, float* out);
-void DetailMagnitudeRow(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out);
-struct ContrastScale {
-    float floor;
-    float divisor;
-    int32_t half;  // H
-};
-void ContrastMapRow(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                    const ContrastScale& scale, int32_t* bins);
-
 // The level stretch and the brightening of a row. A sample c becomes
 // s = stretched[c] = clamp((c - low clip) x scale / 1000, 0, 255); the
 // pixel's largest stretched sample m picks the gains and each s becomes
@@ -129,14 +108,6 @@ void BrightenRow(const RowPixels& row, int32_t n, const float* map, const Bright
                  const PlanarRow& scratch);
 
 // The plain and fast forms, for the comparison tests and the benchmarks.
-void FillValueRowPlain(const uint8_t* v, int32_t n, float stretch, float* out);
-void FillValueRowFast(const uint8_t* v, int32_t n, float stretch, float* out);
-void DetailMagnitudeRowPlain(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out);
-void DetailMagnitudeRowFast(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out);
-void ContrastMapRowPlain(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                         const ContrastScale& scale, int32_t* bins);
-void ContrastMapRowFast(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                        const ContrastScale& scale, int32_t* bins);
 uint8_t RowMinimumPlain(const RowPixels& row, int32_t n, uint8_t lowest);
 uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest);
 void RemoveBlackRowPlain(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);

@@ -169,78 +169,6 @@ void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* c
     }
 }
 
-// Runs f(offset, v, smooth, level, out) over a row of n pixels in whole
-// float vectors. Plane rows are not padded, so the last partial vector goes
-// through copies on the stack.
-template <class F>
-void ForEachVector(const uint8_t* v, const float* smooth, float* level, float* out, int32_t n, const F& f) {
-    const hn::ScalableTag<float> df;
-    const int32_t N = int32_t(hn::Lanes(df));
-    int32_t x = 0;
-    for (; x + N <= n; x += N) f(x, v + x, smooth ? smooth + x : nullptr, level ? level + x : nullptr, out ? out + x : nullptr);
-    if (x >= n) return;
-    const int32_t rest = n - x;  // 1 .. N - 1
-    HWY_ALIGN uint8_t tv[hn::MaxLanes(df)] = {};
-    HWY_ALIGN float ts[hn::MaxLanes(df)] = {}, tl[hn::MaxLanes(df)] = {}, to[hn::MaxLanes(df)] = {};
-    for (int32_t i = 0; i < rest; ++i) {
-        tv[i] = v[x + i];
-        if (smooth) ts[i] = smooth[x + i];
-        if (level) tl[i] = level[x + i];
-    }
-    f(x, tv, smooth ? ts : nullptr, level ? tl : nullptr, out ? to : nullptr);
-    for (int32_t i = 0; i < rest; ++i) {
-        if (level) level[x + i] = tl[i];
-        if (out) out[x + i] = to[i];
-    }
-}
-
-// min(float(v) x stretch, 255) of N levels: std::min keeps the first unless
-// 255 is below it.
-template <class D>
-hn::Vec<D> StretchedValue(D df, const uint8_t* v, hn::Vec<D> stretch) {
-    const hn::Rebind<int32_t, D> di;
-    const hn::Rebind<uint8_t, D> d8;
-    const auto value = hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, v))), stretch);
-    const auto top = hn::Set(df, 255.0f);
-    return hn::IfThenElse(hn::Lt(top, value), top, value);
-}
-
-void FillValueRow(const uint8_t* v, int32_t n, float stretch, float* out) {
-    const hn::ScalableTag<float> df;
-    const auto s = hn::Set(df, stretch);
-    ForEachVector(v, nullptr, nullptr, out, n, [&](int32_t, const uint8_t* pv, const float*, float*, float* po) {
-        hn::StoreU(StretchedValue(df, pv, s), df, po);
-    });
-}
-
-void DetailMagnitudeRow(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
-    const hn::ScalableTag<float> df;
-    const auto s = hn::Set(df, stretch);
-    ForEachVector(v, smooth, nullptr, out, n, [&](int32_t, const uint8_t* pv, const float* ps, float*, float* po) {
-        hn::StoreU(hn::Abs(hn::Sub(StretchedValue(df, pv, s), hn::LoadU(df, ps))), df, po);
-    });
-}
-
-void ContrastMapRow(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                    const ContrastScale& scale, int32_t* bins) {
-    const hn::ScalableTag<float> df;
-    const hn::Rebind<int32_t, decltype(df)> di;
-    const auto s = hn::Set(df, stretch), floor = hn::Set(df, scale.floor), divisor = hn::Set(df, scale.divisor);
-    const auto h = hn::Set(df, float(scale.half)), minusH = hn::Set(df, -float(scale.half));
-    const auto last = hn::Set(di, 2 * scale.half), offset = hn::Set(di, scale.half - 1), zero = hn::Zero(di);
-    ForEachVector(v, smooth, level, nullptr, n, [&](int32_t x, const uint8_t* pv, const float* ps, float* pl, float*) {
-        const auto detail = hn::Sub(StretchedValue(df, pv, s), hn::LoadU(df, ps));
-        const auto l = hn::LoadU(df, pl);
-        // std::max(l, floor): l unless l < floor.
-        const auto e = hn::Div(hn::Mul(hn::IfThenElse(hn::Lt(l, floor), floor, l), detail), divisor);
-        hn::StoreU(e, df, pl);
-        auto bin = hn::Add(hn::ConvertTo(di, e), offset);
-        bin = hn::IfThenElse(hn::RebindMask(di, hn::Le(e, minusH)), zero, bin);
-        bin = hn::IfThenElse(hn::RebindMask(di, hn::Ge(e, h)), last, bin);
-        hn::StoreU(bin, di, bins + x);
-    });
-}
-
 void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                  const PlanarRow& px) {
     LoadPlanar(row, n, px);
@@ -307,20 +235,6 @@ HWY_EXPORT(ReadRow);
 HWY_EXPORT(ApplyTintRow);
 HWY_EXPORT(ChromaCellsRow);
 HWY_EXPORT(BrightenRow);
-HWY_EXPORT(FillValueRow);
-HWY_EXPORT(DetailMagnitudeRow);
-HWY_EXPORT(ContrastMapRow);
-
-void FillValueRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
-    HWY_DYNAMIC_DISPATCH(FillValueRow)(v, n, stretch, out);
-}
-void DetailMagnitudeRowFast(const uint8_t* v, const float* smooth, int32_t n, float stretch, float* out) {
-    HWY_DYNAMIC_DISPATCH(DetailMagnitudeRow)(v, smooth, n, stretch, out);
-}
-void ContrastMapRowFast(const uint8_t* v, const float* smooth, float* level, int32_t n, float stretch,
-                        const ContrastScale& scale, int32_t* bins) {
-    HWY_DYNAMIC_DISPATCH(ContrastMapRow)(v, smooth, level, n, stretch, scale, bins);
-}
 
 uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) {
     return HWY_DYNAMIC_DISPATCH(RowMinimum)(row, n, lowest);

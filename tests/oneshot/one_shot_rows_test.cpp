@@ -155,49 +155,6 @@ TEST(OneShotRows, ChromaticityCellsMatchTheCastAnalysis) {
     EXPECT_EQ(TintGridCell8(100, 50, 250, 2), 25 * 101 + 80);
 }
 
-// The contrast map's rows on random values, levels below and at the floor,
-// and maps beyond either end of the histogram.
-TEST(OneShotRows, ContrastMapRowsMatchThePlainForms) {
-    std::mt19937 rng(7);
-    const ContrastScale scale{8.0f, 256.0f, 1280};
-    test::ForEachSimdTarget([&](const std::string& target) {
-        for (const int32_t n : kWidths)
-            for (const float stretch : {0.0f, 1.0f, 255.0f / 200.0f, 3.7f}) {
-                std::vector<uint8_t> v(static_cast<size_t>(n));
-                std::vector<float> smooth(static_cast<size_t>(n)), level(static_cast<size_t>(n));
-                for (int32_t x = 0; x < n; ++x) {
-                    v[x] = uint8_t(rng());
-                    smooth[x] = float(rng() % 25600) / 100.0f;
-                    level[x] = x % 5 == 0 ? 8.0f : float(rng() % 1000000) / 97.0f;
-                }
-                std::vector<float> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
-                FillValueRowPlain(v.data(), n, stretch, a.data());
-                FillValueRowFast(v.data(), n, stretch, b.data());
-                ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 4)) << target << " fill " << n;
-                DetailMagnitudeRowPlain(v.data(), smooth.data(), n, stretch, a.data());
-                DetailMagnitudeRowFast(v.data(), smooth.data(), n, stretch, b.data());
-                ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 4)) << target << " magnitude " << n;
-                std::vector<float> la = level, lb = level;
-                std::vector<int32_t> ba(size_t(RowCapacity(n))), bb(ba.size());
-                ContrastMapRowPlain(v.data(), smooth.data(), la.data(), n, stretch, scale, ba.data());
-                ContrastMapRowFast(v.data(), smooth.data(), lb.data(), n, stretch, scale, bb.data());
-                ASSERT_EQ(0, std::memcmp(la.data(), lb.data(), la.size() * 4)) << target << " map " << n;
-                ASSERT_TRUE(std::equal(ba.begin(), ba.begin() + n, bb.begin())) << target << " bins " << n;
-            }
-    });
-    // Worked bins: E = max(L, 8) x D / 256 with D = V - smooth.
-    uint8_t v[3] = {200, 0, 100};
-    float smooth[3] = {100.0f, 0.5f, 100.0f}, level[3] = {4000.0f, 2.0f, 7.0f};
-    int32_t bins[64];
-    ContrastMapRowPlain(v, smooth, level, 3, 1.0f, scale, bins);
-    EXPECT_EQ(level[0], 1562.5f);  // 4000 x 100 / 256, beyond H
-    EXPECT_EQ(bins[0], 2560);
-    EXPECT_EQ(level[1], -0.015625f);  // 8 x -0.5 / 256
-    EXPECT_EQ(bins[1], 1279);
-    EXPECT_EQ(level[2], 0.0f);
-    EXPECT_EQ(bins[2], 1279);
-}
-
 // The stretch and the brightening on random rows: stretches that clip and
 // that do not, maps on both sides of the range and on its ends, a flat range
 // and none at all.

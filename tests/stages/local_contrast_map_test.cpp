@@ -108,6 +108,20 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
     });
 }
 
+// Worked bins of the one-shot's scale (H = 1280): values at or beyond
+// either end go to the end bins, small ones of either sign to bin H - 1.
+TEST(LocalContrastMap, BinsOfWorkedValues) {
+    const LocalContrastScale scale{8.0f, 256.0f, 1280};
+    const float h = 1280.0f;
+    EXPECT_EQ(ContrastBin(1562.5f, h, scale), 2560);   // 4000 x 100 / 256
+    EXPECT_EQ(ContrastBin(1280.0f, h, scale), 2560);
+    EXPECT_EQ(ContrastBin(1279.9f, h, scale), 2558);   // bin 2559 stays empty
+    EXPECT_EQ(ContrastBin(-0.015625f, h, scale), 1279);  // 8 x -0.5 / 256
+    EXPECT_EQ(ContrastBin(0.0f, h, scale), 1279);
+    EXPECT_EQ(ContrastBin(-1279.5f, h, scale), 0);
+    EXPECT_EQ(ContrastBin(-1280.0f, h, scale), 0);
+}
+
 // A flat plane has no detail (the smoothing keeps a constant within
 // rounding): every value lands in bin H - 1, so the range is (-1, -3) (bin
 // H - 1 from either end), in both forms.
