@@ -52,30 +52,61 @@ constexpr double kGuardShadows = 1.5;
 constexpr int kGuardSteps = 12;
 
 // Percent of the pixels of `after` with a channel at the top (bottom) that
-// was not there in `before`. 254 and above (1 and below) count: a JPEG round
+// was not there before. 254 and above (1 and below) count: a JPEG round
 // trip turns a clipped 255 into 254 often enough.
 struct Clipping {
     double highlights = 0.0, shadows = 0.0;
 };
-template <typename T>
-Clipping ClippingAdded(const std::vector<T>& before, const std::vector<T>& after, uint32_t top, uint32_t bottom) {
-    uint64_t high = 0, low = 0;
-    const size_t n = std::min(before.size(), after.size()) / 3;
-    for (size_t i = 0; i < n; ++i) {
-        bool h = false, l = false;
-        for (size_t c = i * 3; c < i * 3 + 3; ++c) {
-            h |= after[c] >= top && before[c] < top;
-            l |= after[c] <= bottom && before[c] > bottom;
-        }
-        high += h, low += l;
+
+// What the guard needs of the picture before the correction: per pixel,
+// which channels were below the top (bit c) and above the bottom (bit
+// 3 + c). One byte a pixel instead of a copy of the picture (3 or 6).
+class ClipReference {
+public:
+    ClipReference() = default;
+    explicit ClipReference(const Picture& before) {
+        if (before.bits == 16) Fill(before.rgb16, 254u * 257u, 257u);
+        else Fill(before.rgb8, 254u, 1u);
     }
-    if (n == 0) return {};
-    return {100.0 * double(high) / double(n), 100.0 * double(low) / double(n)};
-}
-Clipping ClippingAdded(const Picture& before, const Picture& after) {
-    if (after.bits == 16) return ClippingAdded(before.rgb16, after.rgb16, 254u * 257u, 257u);
-    return ClippingAdded(before.rgb8, after.rgb8, 254u, 1u);
-}
+
+    Clipping Added(const Picture& after) const {
+        if (after.bits == 16) return Added(after.rgb16, 254u * 257u, 257u);
+        return Added(after.rgb8, 254u, 1u);
+    }
+
+private:
+    template <typename T>
+    void Fill(const std::vector<T>& px, uint32_t top, uint32_t bottom) {
+        flags_.resize(px.size() / 3);
+        for (size_t i = 0; i < flags_.size(); ++i) {
+            uint8_t f = 0;
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = px[i * 3 + size_t(c)];
+                f |= uint8_t((v < top ? 1u : 0u) << c) | uint8_t((v > bottom ? 8u : 0u) << c);
+            }
+            flags_[i] = f;
+        }
+    }
+
+    template <typename T>
+    Clipping Added(const std::vector<T>& px, uint32_t top, uint32_t bottom) const {
+        uint64_t high = 0, low = 0;
+        const size_t n = std::min(flags_.size(), px.size() / 3);
+        for (size_t i = 0; i < n; ++i) {
+            bool h = false, l = false;
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = px[i * 3 + size_t(c)];
+                h |= v >= top && (flags_[i] & (1u << c)) != 0;
+                l |= v <= bottom && (flags_[i] & (8u << c)) != 0;
+            }
+            high += h, low += l;
+        }
+        if (n == 0) return {};
+        return {100.0 * double(high) / double(n), 100.0 * double(low) / double(n)};
+    }
+
+    std::vector<uint8_t> flags_;
+};
 
 // The settings' words that leave a choice to the photo, resolved from what
 // the analysis measured: --cast auto removes a cast only when the method's
@@ -119,7 +150,7 @@ bool HoldBack(Settings& s, const Clipping& c, int32_t strength) {
 // minBrighten (a bright photo asks for a darkening) is applied again at that
 // floor. With the guard on, the result is compared with `original` and
 // corrected again with reduced settings while it clips more than allowed.
-bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const ImageBlob* blob, ImageParam* param,
+bool ApplyGuarded(Settings s, const ClipReference& original, Picture& pic, const ImageBlob* blob, ImageParam* param,
                   const Region* region, const MapPlacement& map, const ProgressContext& correction,
                   int32_t& strength, bool& heldBack) {
     heldBack = false;
@@ -132,7 +163,7 @@ bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const Image
             if (!ApplyCorrection(out, blob, param, s, region, OnProgress, context, strength, map)) return false;
         }
         if (s.guard == 0 || step == kGuardSteps) return true;
-        const Clipping c = ClippingAdded(original, pic);
+        const Clipping c = original.Added(pic);
         if (c.highlights <= kGuardHighlights && c.shadows <= kGuardShadows) return true;
         if (!HoldBack(s, c, strength)) return true;
         heldBack = true;
@@ -140,14 +171,16 @@ bool ApplyGuarded(Settings s, const Picture& original, Picture& pic, const Image
 }
 
 // The settings resolved from the analysis, applied to `pic` (the blob's
-// pixels, or the region's) under the guard.
+// pixels, or the region's) under the guard, which judges against `original`
+// (taken from `pic` when null).
 bool ApplyResolved(const Settings& given, const ImageBlob* blob, ImageParam* param, const Region* region,
                    const MapPlacement& map, Picture& pic, const ProgressContext& correction,
-                   CorrectionOutcome& outcome) {
+                   CorrectionOutcome& outcome, const ClipReference* original = nullptr) {
     const Settings s = Resolve(given, param);
-    const Picture original = s.guard != 0 ? pic : Picture();
+    const ClipReference own = s.guard != 0 && original == nullptr ? ClipReference(pic) : ClipReference();
     outcome.castRemoved = s.cast != 0;
-    return ApplyGuarded(s, original, pic, blob, param, region, map, correction, outcome.strength, outcome.heldBack);
+    return ApplyGuarded(s, original ? *original : own, pic, blob, param, region, map, correction, outcome.strength,
+                        outcome.heldBack);
 }
 
 bool RegionInside(const Region* region, const Picture& pic, std::string& error) {
@@ -164,12 +197,12 @@ bool RegionInside(const Region* region, const Picture& pic, std::string& error) 
 // corrected photo or its `region`, with `before` the uncorrected one.
 bool ApplyAnalysis(const Settings& given, const Region* region, const ImageBlob* blob, ImageParam* param,
                    const ProgressContext& correction, Picture& pic, Picture* before, std::string& summary,
-                   std::string& error) {
+                   std::string& error, const ClipReference* original = nullptr) {
     if (!RegionInside(region, pic, error)) return false;
     if (region) pic = Crop(pic, *region);
     if (before) *before = pic;
     CorrectionOutcome outcome;
-    if (!ApplyResolved(given, blob, param, region, MapPlacement{}, pic, correction, outcome)) {
+    if (!ApplyResolved(given, blob, param, region, MapPlacement{}, pic, correction, outcome, original)) {
         error = StopRequested() ? "stopped"
                                 : (given.denoise != kNoDenoise ? "the correction failed (out of memory, or the noise "
                                                                  "library is missing or refused the photo)"
@@ -192,6 +225,19 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
         error = "not enough memory for the working copy";
         return false;
     }
+    // A whole photo is read again only from the blob: the picture's samples
+    // are let go while the analysis runs (its working planes are the peak of
+    // the command's memory) and come back as room for the result, whose
+    // every sample the correction writes. The guard keeps what it needs of
+    // them, and `before` its copy.
+    const bool release = region == nullptr;
+    ClipReference original;
+    if (release) {
+        if (before) *before = pic;
+        if (given.guard != 0) original = ClipReference(pic);
+        std::vector<uint8_t>().swap(pic.rgb8);
+        std::vector<uint16_t>().swap(pic.rgb16);
+    }
     const ProgressContext analysis{&progress, 0.0f, 0.5f};
     const ParamOwner param(CalcImageBlobParam(blob.get(), OnProgress, const_cast<ProgressContext*>(&analysis)));
     if (!param) {
@@ -199,7 +245,12 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
         return false;
     }
     const ProgressContext correction{&progress, 0.5f, 0.5f};
-    return ApplyAnalysis(given, region, blob.get(), param.get(), correction, pic, before, summary, error);
+    if (!release) return ApplyAnalysis(given, region, blob.get(), param.get(), correction, pic, before, summary, error);
+    const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
+    if (pic.bits == 16) pic.rgb16.resize(samples);
+    else pic.rgb8.resize(samples);
+    return ApplyAnalysis(given, nullptr, blob.get(), param.get(), correction, pic, nullptr, summary, error,
+                         given.guard != 0 ? &original : nullptr);
 }
 
 // `correct` applies a measured lift as measured, a darkening included.
