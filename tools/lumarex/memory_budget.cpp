@@ -23,16 +23,18 @@ uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits) {
     const uint64_t read = ch * 2 + 6 + rgb;
     // Correcting: the picture, a copy for --compare, and either the copy for
     // the retry of a measured lift and the one-pass correction's three float
-    // planes, or the blob, the guard's copy of the input, the cached base map
-    // (one float) and the pipeline's four float planes.
-    const uint64_t correct = work == Work::kOnePass ? 3 * rgb + 12 : 4 * rgb + 4 + 16;
+    // planes, or the blob, the guard's byte a pixel and the base map (one
+    // float) with, while the analysis runs, its detail plane (one float; the
+    // picture's samples are let go meanwhile).
+    const uint64_t correct = work == Work::kOnePass ? 3 * rgb + 12 : 3 * rgb + 1 + 8;
     // Writing: the picture and its before copy, the file's samples at 16
     // bits and the encoder's converted copy of them.
     const uint64_t write = 2 * rgb + ch * 4;
     const uint64_t perPixel = std::max({read, correct, write});
-    // Measured peaks above the program's own 130 MB: 29 bytes a pixel for a
-    // 24-megapixel 16-bit TIFF through `correct` (estimate 38), 14.5 through
-    // `auto` (estimate 21). Add 64 MB for decoders, tables and threads.
+    // Measured peaks above the program's own 130 MB (its libraries), 24-
+    // megapixel photos: a 16-bit TIFF through `correct` 17 bytes a pixel, 23
+    // with --compare (estimate 27); an 8-bit JPEG through `auto` 12, 15 with
+    // --compare (estimate 18). Add 64 MB for decoders, tables and threads.
     return n * perPixel + (uint64_t(64) << 20);
 }
 
