@@ -77,6 +77,27 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const float* A, const float* cur
         v = hn::IfThenZeroElse(none, hn::Div(tone, hn::ConvertTo(df, hn::Max(m, hn::Set(di, 1)))));
     }
 
+    // Where every lane's red is below 80 % of its brightest channel (5 c1 <
+    // 4 m, exact in integers; then c1 / m rounds to at most 0.8f), both red
+    // weights are 0: retention keeps every sample (c x 1 + held x 0) and the
+    // curve is a plain gain (c x gain x 1 + (c + d) x 0, which differs from
+    // c x gain at most in the sign of a zero that truncation drops). Runs of
+    // such pixels skip the four divisions of the weights: about two thirds
+    // of a neutral daylight photo, next to none of a tungsten-lit one.
+    if (hn::AllTrue(di, hn::Lt(hn::Mul(c[0], hn::Set(di, 5)), hn::Mul(m, hn::Set(di, 4))))) {
+        const VF full = hn::Set(df, S::kFullScale);
+        const VF n = hn::Div(hn::ConvertTo(df, m), full);
+        const VF tm = S::Lookup(df, curve, m);
+        const auto lit = hn::RebindMask(df, hn::Gt(m, hn::Zero(di)));
+        const VF gain = hn::IfThenElse(lit, hn::Div(tm, hn::IfThenElse(lit, n, hn::Set(df, 1.0f))), hn::Set(df, 1.0f));
+        for (int k = 0; k < 3; ++k) {
+            VF value = hn::Mul(hn::ConvertTo(df, c[k]), gain);
+            if constexpr (kWithTone) value = hn::Mul(value, v);
+            c[k] = TruncClampVec(df, value, 0, S::kMaxOut);
+        }
+        return;
+    }
+
     // Retention.
     const VF w = RedWeight(df, c[0], m, f);
     const VF keep = hn::Sub(hn::Set(df, 1.0f), w);

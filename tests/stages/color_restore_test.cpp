@@ -11,8 +11,11 @@
 #include <limits>
 #include <optional>
 #include <vector>
+#include <string>
+#include <random>
 
 #include "support/sample_images.h"
+#include "support/simd_targets.h"
 
 namespace lx {
 namespace {
@@ -222,6 +225,71 @@ TEST(ColorRestore, AbsurdAmountsStayInRange) {
             for (uint16_t v : img.px) ASSERT_LE(v, 65280);
             for (int g : {0, 1, 128, 255}) Restore8({g, g / 2, 255 - g}, mode, amount, float(g));  // sanitizers watch
         }
+}
+
+}  // namespace
+}  // namespace lx
+
+namespace lx {
+namespace {
+
+// The SIMD form against the plain one, 8 and 16-bit, with and without a
+// tone plane, every mode and a large amount: runs of pixels whose red is
+// below 80 % of their brightest channel (which skip the red weights), runs
+// of red-dominated ones, red at exactly 80 % and one level either side,
+// black pixels, and runs that mix them; odd widths.
+TEST(ColorRestore, FastFormMatchesThePlainOne) {
+    std::mt19937 rng(21);
+    for (const int32_t w : {1, 7, 16, 33, 100, 257}) {
+        const int32_t h = 6;
+        std::vector<uint16_t> px16(size_t(w) * h * 3);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                uint16_t* p = &px16[(size_t(y) * w + x) * 3];
+                const uint16_t m = uint16_t(rng() % 65281);
+                const uint16_t g = uint16_t(rng() % (m + 1u)), b = uint16_t(rng() % (m + 1u));
+                // Red as a share of the brightest, by row: low, high, at the
+                // 80 % edge, black, and mixed.
+                uint32_t r = 0;
+                switch (y) {
+                    case 0: r = rng() % (uint32_t(m) * 4 / 5 + 1); break;
+                    case 1: r = m - rng() % (m / 10 + 1u); break;
+                    case 2: r = uint32_t(m) * 4 / 5 + uint32_t(x % 3) - 1u; break;
+                    case 3: r = 0; break;
+                    default: r = rng() % (uint32_t(m) + 1);
+                }
+                if (y == 3) p[0] = p[1] = p[2] = 0;
+                else p[0] = uint16_t(std::min<uint32_t>(r, m)), p[1] = std::max(g, uint16_t(y == 2 ? m : 0)), p[2] = b;
+            }
+        std::vector<uint8_t> px8(px16.size());
+        for (size_t i = 0; i < px8.size(); ++i) px8[i] = uint8_t(px16[i] >> 8);
+        std::vector<float> tone(size_t(w) * h);
+        for (size_t i = 0; i < tone.size(); ++i) tone[i] = i % 9 == 0 ? 0.0f : float(rng() % 65281) * 0.7f;
+        const auto view = [w, h](auto& v) {
+            using T = std::remove_reference_t<decltype(v[0])>;
+            return ImageView<T>{{v.data(), v.data() + 1, v.data() + 2}, 3 * int64_t{w}, 3, w, h};
+        };
+        for (const int mode : {1, 2, 3})
+            for (const float amount : {0.5f, 4.0f})
+                for (const bool withTone : {false, true}) {
+                    const ColorRestoreTables t = MakeColorRestoreTables(mode, amount);
+                    const float* tp = withTone ? tone.data() : nullptr;
+                    auto want8 = px8;
+                    auto want16 = px16;
+                    ColorRestorePlain(view(want8), tp, t);
+                    ColorRestorePlain(view(want16), tp, t);
+                    test::ForEachSimdTarget([&](const std::string& target) {
+                        auto got8 = px8;
+                        auto got16 = px16;
+                        ColorRestoreFast(view(got8), tp, t);
+                        ColorRestoreFast(view(got16), tp, t);
+                        const std::string what = target + ", width " + std::to_string(w) + ", mode " +
+                                                 std::to_string(mode) + (withTone ? ", tone" : "");
+                        EXPECT_EQ(got8, want8) << what;
+                        EXPECT_EQ(got16, want16) << what;
+                    });
+                }
+    }
 }
 
 }  // namespace
