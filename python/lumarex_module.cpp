@@ -14,6 +14,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -131,6 +132,10 @@ template <typename T>
 std::vector<T> Gather(const py::array& a) {
     const auto v = a.unchecked<T, 3>();
     std::vector<T> out(size_t(v.shape(0)) * size_t(v.shape(1)) * 3);
+    if (a.flags() & py::array::c_style) {  // already interleaved rows: one copy
+        std::memcpy(out.data(), a.data(), out.size() * sizeof(T));
+        return out;
+    }
     size_t i = 0;
     for (py::ssize_t y = 0; y < v.shape(0); ++y)
         for (py::ssize_t x = 0; x < v.shape(1); ++x)
@@ -141,6 +146,10 @@ std::vector<T> Gather(const py::array& a) {
 template <typename T>
 void Scatter(const std::vector<T>& from, py::array& a) {
     auto v = a.mutable_unchecked<T, 3>();
+    if (a.flags() & py::array::c_style) {
+        std::memcpy(a.mutable_data(), from.data(), from.size() * sizeof(T));
+        return;
+    }
     size_t i = 0;
     for (py::ssize_t y = 0; y < v.shape(0); ++y)
         for (py::ssize_t x = 0; x < v.shape(1); ++x)

@@ -46,9 +46,10 @@ Corrected CorrectFromAnalysis(const Settings& s, const Picture& photo) {
     ImageParam* param = blob ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
     std::string error;
     EXPECT_NE(param, nullptr);
-    if (param)
+    if (param) {
         EXPECT_TRUE(CorrectAnalysedPicture(s, nullptr, blob, param, c.pic, c.summary, error, [](float) { return false; }))
             << error;
+    }
     FreeImageParam(param);
     FreeImageBlob(blob);
     return c;
@@ -94,7 +95,9 @@ TEST(PhotoCorrection, WholePhotoMatchesTheAnalysedPathAndTheGuardHoldsBack) {
             EXPECT_TRUE(whole.before.rgb8 == photo.rgb8 && whole.before.rgb16 == photo.rgb16) << what;
             EXPECT_EQ(whole.pic.rgb8.size() + whole.pic.rgb16.size(), size_t(photo.width) * photo.height * 3) << what;
             const bool held = whole.summary.find("held back") != std::string::npos;
-            if (!guard) EXPECT_FALSE(held) << what;
+            if (!guard) {
+                EXPECT_FALSE(held) << what;
+            }
             const auto [high, low] = wide ? NewlyClipped(photo.rgb16, whole.pic.rgb16, 254u * 257u, 257u)
                                           : NewlyClipped(photo.rgb8, whole.pic.rgb8, 254u, 1u);
             if (guard) {
