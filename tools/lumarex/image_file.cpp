@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "large_pages.h"
 #include "output_file.h"
 
 namespace lumarex_cli {
@@ -203,7 +204,9 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     // as reading 16 bits (v x 257) and rounding back, without the two
     // 16-bit copies of the picture. Everything else goes through 16 bits.
     if (!deep_ && !out.hasAlpha) {
-        std::vector<uint8_t> all(n * nc);
+        std::vector<uint8_t> all;
+        ReserveOnLargePages(all, n * nc);
+        all.resize(n * nc);
         if (!ReadSamples(OIIO::TypeDesc::UINT8, all.data(), error, progress)) return false;
         Finish(all, out, notes);
         if (nc == 3) {
@@ -215,7 +218,9 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
         return true;
     }
 
-    std::vector<uint16_t> all(n * nc);
+    std::vector<uint16_t> all;
+    ReserveOnLargePages(all, n * nc);
+    all.resize(n * nc);
     if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
     // names the alpha channel and does not mark it unassociated).
@@ -252,7 +257,9 @@ namespace {
 std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     const size_t n = size_t(pic.width) * pic.height;
     nc = (pic.grey ? 1 : 3) + (withAlpha ? 1 : 0);
-    std::vector<uint16_t> s(n * nc);
+    std::vector<uint16_t> s;
+    ReserveOnLargePages(s, n * nc);
+    s.resize(n * nc);
     for (size_t i = 0; i < n; ++i) {
         uint16_t rgb[3];
         for (int c = 0; c < 3; ++c)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lumarex/analysis_record.h"
+#include "large_pages.h"
 #include "lumarex/lumarex.h"
 #include "stop.h"
 
@@ -77,6 +78,7 @@ public:
 private:
     template <typename T>
     void Fill(const std::vector<T>& px, uint32_t top, uint32_t bottom) {
+        ReserveOnLargePages(flags_, px.size() / 3);
         flags_.resize(px.size() / 3);
         for (size_t i = 0; i < flags_.size(); ++i) {
             uint8_t f = 0;
@@ -247,8 +249,13 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
     const ProgressContext correction{&progress, 0.5f, 0.5f};
     if (!release) return ApplyAnalysis(given, region, blob.get(), param.get(), correction, pic, before, summary, error);
     const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
-    if (pic.bits == 16) pic.rgb16.resize(samples);
-    else pic.rgb8.resize(samples);
+    if (pic.bits == 16) {
+        ReserveOnLargePages(pic.rgb16, samples);
+        pic.rgb16.resize(samples);
+    } else {
+        ReserveOnLargePages(pic.rgb8, samples);
+        pic.rgb8.resize(samples);
+    }
     return ApplyAnalysis(given, nullptr, blob.get(), param.get(), correction, pic, nullptr, summary, error,
                          given.guard != 0 ? &original : nullptr);
 }
