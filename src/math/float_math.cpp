@@ -263,9 +263,8 @@ inline double CheapLogCore(double x) {
     const int32_t j = int32_t((m - 0.75) * 128.0 + 0.5);
     const double v = kLogNodes.inverse[j];
     const double r = (head * v - 1.0) + (m - head) * v;
-    const double p =
-        r + r * r *
-                (-1.0 / 2 + r * (1.0 / 3 + r * (-1.0 / 4 + r * (1.0 / 5 + r * (-1.0 / 6 + r * (1.0 / 7 + r * (-1.0 / 8)))))));
+    const double q = 1.0 / 5 + r * (-1.0 / 6 + r * (1.0 / 7 + r * (-1.0 / 8)));
+    const double p = r + r * r * (-1.0 / 2 + r * (1.0 / 3 + r * (-1.0 / 4 + r * q)));
     const double ed = double(e);
     const DD minusLogV = kLogNodes.minusLogInverse[j];
     return (ed * kLn2Head + minusLogV.hi) + ((ed * kLn2Tail + minusLogV.lo) + p);

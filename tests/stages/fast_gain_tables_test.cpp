@@ -34,7 +34,8 @@ using Build = std::function<void(float* primary, float* secondary)>;
 // compares the bytes (NaN and the sign of zero included).
 void ExpectSameTables(int32_t levels, const Build& build, const std::string& what) {
     const FastKernelsRestored restore;
-    std::vector<float> plainPrimary(levels, -1.0f), plainSecondary(levels, -1.0f);  // a table left unwritten compares equal
+    // A table the builder leaves unwritten compares equal.
+    std::vector<float> plainPrimary(levels, -1.0f), plainSecondary(levels, -1.0f);
     std::vector<float> fastPrimary(levels, -1.0f), fastSecondary(levels, -1.0f);
     simd::UseFastKernelsForTest(false);
     build(plainPrimary.data(), plainSecondary.data());
@@ -63,8 +64,9 @@ TEST(FastGainTables, LogLiftTablesMatchThePlainBuild) {
     }
     for (const int32_t black : kWideBlacks) {
         for (const int32_t strength : {100, 150}) {
-            ExpectSameTables(65536, [&](float* p, float* s) { BuildLogGainTables(p, s, black, 1, strength, 0.0f, 65536); },
-                             Name("log", 65536, black, strength));
+            ExpectSameTables(
+                65536, [&](float* p, float* s) { BuildLogGainTables(p, s, black, 1, strength, 0.0f, 65536); },
+                Name("log", 65536, black, strength));
         }
     }
 }
@@ -110,14 +112,16 @@ TEST(FastGainTables, WarmToneTablesMatchThePlainBuild) {
             std::memcpy(s, tables.notch, sizeof tables.notch);
         },
         "hue fade and notch");
-    const struct { int32_t lo, hi; } ramps[] = {{0, 65535}, {0, 0}, {100, 101}, {30000, 20000}, {-5, 40000}, {1, 65534}};
+    const struct { int32_t lo, hi; } ramps[] = {{0, 65535},     {0, 0},      {100, 101},
+                                                {30000, 20000}, {-5, 40000}, {1, 65534}};
     for (const auto& r : ramps) {
         ExpectSameTables(65536, [&](float* p, float*) { CosRamp(r.lo, r.hi, p, 65536); },
                          "ramp " + std::to_string(r.lo) + ".." + std::to_string(r.hi));
     }
     for (float a = 0.0f; a <= 1.0f; a += 0.125f) {
         for (float c = 0.0f; c <= 1.0f; c += 0.125f) {
-            ExpectSameTables(101, [&](float* p, float*) { CosNotch(a, 0.5f, c, p); }, "notch " + std::to_string(a) + ", " + std::to_string(c));
+            ExpectSameTables(101, [&](float* p, float*) { CosNotch(a, 0.5f, c, p); },
+                             "notch " + std::to_string(a) + ", " + std::to_string(c));
         }
     }
 }
