@@ -198,6 +198,147 @@ float RoundToFloat(DD v) {
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
+// ---- the cheap evaluations --------------------------------------------------
+//
+// Each one computes its function in plain double arithmetic (the exact
+// functions' node tables, short polynomials, IEEE operations only, so again
+// the same bits everywhere) to within 2^-48 of the exact value, relative;
+// the error budget is worked out at each function and comes to 2^-49 or
+// less. Decided() then rounds: when every value within 2^-45 of the
+// approximation rounds to one float, the exact value and the exact
+// function's double-double value (within 2^-100 of it) lie in that range
+// and round to that float too, so it is the exact function's result. That
+// also holds for LogToFloat, which rounds to double first: the two ends of
+// the range are doubles, and rounding to double and then to float is
+// monotonic. Otherwise, for about one argument in 2^20 (the value lies
+// within 2^-45 of a float midpoint), the caller asks the exact function.
+
+constexpr double kCheapWidth = 0x1p-45;
+
+// True, with the float in *out, when all of [a - |a| w, a + |a| w] rounds to
+// one float (w = 2^-45). The ends are rounded to double, which moves them by
+// at most 2^-53 |a|: the range still covers 2^-45.01 |a| either side, more
+// than the 2^-48 error plus the exact function's own.
+inline bool Decided(double a, float* out) {
+    const double w = std::fabs(a) * kCheapWidth;
+    const float lo = static_cast<float>(a - w);
+    if (lo != static_cast<float>(a + w)) return false;
+    *out = lo;
+    return true;
+}
+
+// ln 2 with a 42-bit head: e times the head is exact for |e| < 2^11.
+constexpr double kLn2Head = kLn2By128A * 128.0;
+constexpr double kLn2Tail = kLn2By128B * 128.0;
+// ln 10 with a 29-bit head: a float times the head is exact.
+constexpr double kLn10Head = 0x1.26bb1bbp+1;
+constexpr double kLn10Tail = 0x1.6aaa2b05ba95bp-28;
+static_assert(kLn10Head + kLn10Tail == kLn10.hi);
+
+// ln x for a positive normal double, to 2^-49 relative (x != 1; ln 1 = 0
+// has no relative error to speak of and goes to the exact function).
+//
+// As LogCore: x = 2^e m, m in [0.75, 1.5), node j with short inverse v (9
+// significant bits), m v = 1 + r with |r| <= 0.00629 < 2^-7.3. m is split
+// into a 44-bit head and a 9-bit rest, so both products with v are exact and
+// r = (head v - 1) + rest v carries one rounding (2^-53 |r|). ln(1 + r) to
+// r^8: the series rest is below |r|^9 / 9 < 2^-69. The sum
+//   e ln2_head + (-ln v).hi + ((e ln2_tail + (-ln v).lo) + ln(1 + r))
+// rounds four times, each within 2^-53 of a partial sum; those partial sums
+// are at most 3.2 |ln x| (at e = 0 and a node other than 1, |ln x| >= ln(1 +
+// 1/256) and |ln v| <= |ln x| + 0.0063), so the total stays below
+// 2^-53 * 11 |ln x| < 2^-49.5 |ln x|. At the node 1 (e = 0, v = 1, -ln v = 0)
+// the result is ln(1 + r) alone, within 2^-51.
+inline double CheapLogCore(double x) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x);
+    int32_t e = int32_t(bits >> 52) - 1023;
+    const uint64_t mantissa = (bits & 0x000fffffffffffffu) | 0x3ff0000000000000u;
+    double m = std::bit_cast<double>(mantissa);
+    double head = std::bit_cast<double>(mantissa & ~uint64_t{0x1ff});  // the top 44 bits
+    if (m >= 1.5) {
+        m *= 0.5;
+        head *= 0.5;
+        ++e;
+    }
+    const int32_t j = int32_t((m - 0.75) * 128.0 + 0.5);
+    const double v = kLogNodes.inverse[j];
+    const double r = (head * v - 1.0) + (m - head) * v;
+    const double q = 1.0 / 5 + r * (-1.0 / 6 + r * (1.0 / 7 + r * (-1.0 / 8)));
+    const double p = r + r * r * (-1.0 / 2 + r * (1.0 / 3 + r * (-1.0 / 4 + r * q)));
+    const double ed = double(e);
+    const DD minusLogV = kLogNodes.minusLogInverse[j];
+    return (ed * kLn2Head + minusLogV.hi) + ((ed * kLn2Tail + minusLogV.lo) + p);
+}
+
+// 10^x for |x| <= 4, to 2^-52 relative. y = x ln 10 = yh + yl with yh exact
+// (24 + 29 bits) and yl within 2^-77; k the nearest integer to y 128 / ln 2
+// (|k| <= 1701, so k times the 42-bit head of ln 2 / 128 is exact and so is
+// its difference with yh, by Sterbenz); r = y - k ln 2 / 128 within 2^-61 and
+// |r| < 2^-8.5. e^r = 1 + p with p to r^6 (rest below 2^-71, p's roundings
+// 2^-60); 10^x = 2^(k >> 7) (T + T p), T = 2^((k & 127) / 128) as the
+// exact function's table holds it: two roundings of 2^-53 and the rest
+// 2^-59, below 2^-52 in all.
+inline double CheapPow10Core(float x) {
+    const double xd = x;
+    const double yh = xd * kLn10Head;
+    const double yl = xd * kLn10Tail;
+    const double t = yh * kInvLn2Times128;
+    const double kd = double(int32_t(t + (t >= 0.0 ? 0.5 : -0.5)));
+    const double r = (yh - kd * kLn2By128A) + (yl - kd * kLn2By128B);
+    const double p = r + r * r * (1.0 / 2 + r * (1.0 / 6 + r * (1.0 / 24 + r * (1.0 / 120 + r * (1.0 / 720)))));
+    const int32_t k = int32_t(kd);
+    const DD node = kExpNodes.v[k & 127];
+    return (node.hi + (node.hi * p + node.lo)) * TwoTo(k >> 7);
+}
+
+// sin r and cos r for |r| <= pi / 4 + 2^-40, r given to 2^-51.9 relative:
+// Taylor to r^17 and r^16 (rests below 2^-62 and 2^-58 of the value), whose
+// first term dominates (|r^2 / 6| < 0.11, |r^2 / 2| < 0.31), so Horner's
+// roundings add about 2^-52. In all within 2^-50.5 of sin r and cos r.
+inline double CheapSinOfReduced(double r) {
+    const double z = r * r;
+    const double q =
+        -1.0 / 6 +
+        z * (1.0 / 120 +
+             z * (-1.0 / 5040 +
+                  z * (1.0 / 362880 +
+                       z * (-1.0 / 39916800 +
+                            z * (1.0 / 6227020800 + z * (-1.0 / 1307674368000 + z * (1.0 / 355687428096000)))))));
+    return r + r * z * q;
+}
+inline double CheapCosOfReduced(double r) {
+    const double z = r * r;
+    const double q =
+        -1.0 / 2 +
+        z * (1.0 / 24 +
+             z * (-1.0 / 720 +
+                  z * (1.0 / 40320 +
+                       z * (-1.0 / 3628800 +
+                            z * (1.0 / 479001600 + z * (-1.0 / 87178291200 + z * (1.0 / 20922789888000)))))));
+    return 1.0 + z * q;
+}
+
+// x - k pi / 2 for 0 < |x| <= 1024 with the exact functions' k (|k| <= 652):
+// x - k head is exact (k head has 43 bits; Sterbenz), the two further parts
+// add roundings of 2^-53 |r| each and 2^-77.6 absolute. Returns false when
+// k != 0 and |r| < 2^-20, where that absolute error would not be small
+// against r (floats that close to a multiple of pi / 2 are few); otherwise r
+// is within 2^-51.9 relative.
+inline bool CheapReduce(float x, double* r, int32_t* quadrant) {
+    const double xd = x;
+    const double t = xd * kTwoByPi;
+    const double kd = double(int32_t(t + (t >= 0.0 ? 0.5 : -0.5)));
+    const double reduced = ((xd - kd * kHalfPiA) - kd * kHalfPiB) - kd * kHalfPiC;
+    if (kd != 0.0 && std::fabs(reduced) < 0x1p-20) return false;
+    *r = reduced;
+    *quadrant = int32_t(kd) & 3;
+    return true;
+}
+
+// Arguments the cheap sine and cosine take: 0 < |x| <= 1024 (0 is exact,
+// the rest is outside every table the library builds).
+inline bool InCheapTrigRange(float x) { return std::fabs(x) <= 1024.0f && x != 0.0f; }
+
 }  // namespace
 
 float Log(float x) {
@@ -250,6 +391,71 @@ float Cos(float x) {
         case 2: return RoundToFloat(Neg(CosOfReduced(r)));
         default: return RoundToFloat(SinOfReduced(r));
     }
+}
+
+bool CheapLog(float x, float* out) {
+    // Positive, finite, not 1; every positive float is a normal double.
+    if (!(x > 0.0f && x < kInf) || x == 1.0f) return false;
+    return Decided(CheapLogCore(double(x)), out);
+}
+
+bool CheapLogToFloat(double x, float* out) {
+    if (!(x >= 0x1p-1022 && x <= std::numeric_limits<double>::max()) || x == 1.0) return false;
+    return Decided(CheapLogCore(x), out);
+}
+
+bool CheapPow10(float x, float* out) {
+    if (!(std::fabs(x) <= 4.0f)) return false;  // NaN too
+    return Decided(CheapPow10Core(x), out);
+}
+
+bool CheapSin(float x, float* out) {
+    double r = 0.0;
+    int32_t q = 0;
+    if (!InCheapTrigRange(x) || !CheapReduce(x, &r, &q)) return false;
+    switch (q) {
+        case 0: return Decided(CheapSinOfReduced(r), out);
+        case 1: return Decided(CheapCosOfReduced(r), out);
+        case 2: return Decided(-CheapSinOfReduced(r), out);
+        default: return Decided(-CheapCosOfReduced(r), out);
+    }
+}
+
+bool CheapCos(float x, float* out) {
+    double r = 0.0;
+    int32_t q = 0;
+    if (!InCheapTrigRange(x) || !CheapReduce(x, &r, &q)) return false;
+    switch (q) {
+        case 0: return Decided(CheapCosOfReduced(r), out);
+        case 1: return Decided(-CheapSinOfReduced(r), out);
+        case 2: return Decided(-CheapCosOfReduced(r), out);
+        default: return Decided(CheapSinOfReduced(r), out);
+    }
+}
+
+float FastLog(float x) {
+    float f;
+    return CheapLog(x, &f) ? f : Log(x);
+}
+
+float FastLogToFloat(double x) {
+    float f;
+    return CheapLogToFloat(x, &f) ? f : LogToFloat(x);
+}
+
+float FastPow10(float x) {
+    float f;
+    return CheapPow10(x, &f) ? f : Pow10(x);
+}
+
+float FastSin(float x) {
+    float f;
+    return CheapSin(x, &f) ? f : Sin(x);
+}
+
+float FastCos(float x) {
+    float f;
+    return CheapCos(x, &f) ? f : Cos(x);
 }
 
 }  // namespace lx::math

@@ -7,6 +7,7 @@
 
 #include "host/host_buffers.h"
 #include "math/float_math.h"
+#include "simd/kernels.h"
 #include "stages/gain_table_pair.h"
 
 namespace lx {
@@ -68,14 +69,19 @@ bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int3
     for (int32_t i = 0; i < levels; ++i) x[i] = static_cast<float>(i) / last;
 
     const float b = static_cast<float>(black) / last;
-    const float ln10 = math::Log(10.0f);
+    // Exact functions with the plain kernels, their cheap-first twins (the
+    // same bits) with the fast ones.
+    const bool fast = simd::FastKernels();
+    float (*const naturalLog)(float) = fast ? math::FastLog : math::Log;
+    float (*const tenTo)(float) = fast ? math::FastPow10 : math::Pow10;
+    const float ln10 = naturalLog(10.0f);
     for (int32_t i = black; i < levels; ++i) {
         const float d = x[i] - b;
         const float u = d * (1.0f / (1.0f - b)) + 0.0f;
         const float w = u * 9.0f + 1.0f;
-        logCurve[i] = (math::Log(w) / ln10) * (1.0f - b) + b;
+        logCurve[i] = (naturalLog(w) / ln10) * (1.0f - b) + b;
         // 0.11111111f is the float nearest 1/9.
-        expCurve[i] = (math::Pow10(u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
+        expCurve[i] = (tenTo(u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
     }
 
     for (int32_t i = black; i < levels; ++i) {

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+// The table builders with the fast kernels (cheap-first logarithm, power,
+// sine and cosine) against the plain ones (the exact functions): every entry
+// of every table the same bits, over a grid of black levels, strengths and
+// bounds, 8 and 16 bits. The arguments of the maths functions depend on the
+// black level (and the bounds) only; the strengths vary what is made of them.
+// In a plain build both runs take the plain path.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "simd/kernels.h"
+#include "stages/knee_gain_tables.h"
+#include "stages/log_exp_gain_tables.h"
+#include "stages/log_gain_tables.h"
+#include "stages/warm_tone.h"
+#include "support/test_host.h"
+
+namespace lx {
+namespace {
+
+// Fast kernels back on at the end of a test, whatever happened in it.
+struct FastKernelsRestored {
+    ~FastKernelsRestored() { simd::UseFastKernelsForTest(true); }
+};
+
+using Build = std::function<void(float* primary, float* secondary)>;
+
+// Builds the pair with the plain kernels, then with the fast ones, and
+// compares the bytes (NaN and the sign of zero included).
+void ExpectSameTables(int32_t levels, const Build& build, const std::string& what) {
+    const FastKernelsRestored restore;
+    // A table the builder leaves unwritten compares equal.
+    std::vector<float> plainPrimary(levels, -1.0f), plainSecondary(levels, -1.0f);
+    std::vector<float> fastPrimary(levels, -1.0f), fastSecondary(levels, -1.0f);
+    simd::UseFastKernelsForTest(false);
+    build(plainPrimary.data(), plainSecondary.data());
+    simd::UseFastKernelsForTest(true);
+    build(fastPrimary.data(), fastSecondary.data());
+    const size_t bytes = sizeof(float) * size_t(levels);
+    EXPECT_EQ(std::memcmp(plainPrimary.data(), fastPrimary.data(), bytes), 0) << what << ": primary";
+    EXPECT_EQ(std::memcmp(plainSecondary.data(), fastSecondary.data(), bytes), 0) << what << ": secondary";
+}
+
+std::string Name(const char* builder, int32_t levels, int32_t black, int32_t strength) {
+    return std::string(builder) + " levels " + std::to_string(levels) + ", black " + std::to_string(black) +
+           ", strength " + std::to_string(strength);
+}
+
+// 16-bit black levels: the callers' 1024 and 3072, the ends of the range and
+// beyond it, and a spread between.
+const int32_t kWideBlacks[] = {INT_MIN, -1, 0, 1, 2, 255, 256, 1024, 3072, 12345, 32768, 65023, 65024, 65025};
+
+TEST(FastGainTables, LogLiftTablesMatchThePlainBuild) {
+    for (int32_t black = -1; black <= 256; ++black) {
+        for (const int32_t strength : {0, 100, 150}) {
+            ExpectSameTables(256, [&](float* p, float* s) { BuildLogGainTables(p, s, black, 1, strength, 0.3f, 256); },
+                             Name("log", 256, black, strength));
+        }
+    }
+    for (const int32_t black : kWideBlacks) {
+        for (const int32_t strength : {100, 150}) {
+            ExpectSameTables(
+                65536, [&](float* p, float* s) { BuildLogGainTables(p, s, black, 1, strength, 0.0f, 65536); },
+                Name("log", 65536, black, strength));
+        }
+    }
+}
+
+TEST(FastGainTables, KneeTablesMatchThePlainBuild) {
+    test::TestHost host;
+    for (int32_t black = -1; black <= 256; ++black) {
+        ExpectSameTables(256, [&](float* p, float* s) { BuildKneeGainTables(p, s, black, 1, 100, 0.0f, 3, 0.6f, 256); },
+                         Name("knee", 256, black, 0));
+    }
+    for (const int32_t black : {0, 1024, 40000, 65024}) {
+        ExpectSameTables(65536,
+                         [&](float* p, float* s) { BuildKneeGainTables(p, s, black, 1, 100, 0.25f, 3, 0.6f, 65536); },
+                         Name("knee", 65536, black, 0));
+    }
+}
+
+TEST(FastGainTables, LogExpTablesMatchThePlainBuild) {
+    test::TestHost host;
+    for (int32_t black = -1; black <= 256; ++black) {
+        for (const int32_t strength : {-30, 120, 200}) {
+            ExpectSameTables(256, [&](float* p, float* s) { BuildLogExpGainTables(p, s, black, strength, 0.5f, 256); },
+                             Name("log/exp", 256, black, strength));
+        }
+    }
+    for (const int32_t black : {-1, 0, 1, 1024, 3072, 30000, 65533, 65534, 65535}) {
+        ExpectSameTables(65536, [&](float* p, float* s) { BuildLogExpGainTables(p, s, black, 120, 0.5f, 65536); },
+                         Name("log/exp", 65536, black, 120));
+    }
+}
+
+// The warm tone ramps and percentage tables, and cosine ramps and notches of
+// other bounds (spans from 1 to 65536 levels, bounds in and out of order).
+TEST(FastGainTables, WarmToneTablesMatchThePlainBuild) {
+    ExpectSameTables(256, [](float* p, float*) { MakeWarmToneRamp8(p); }, "ramp 8");
+    ExpectSameTables(65536, [](float* p, float*) { MakeWarmToneRamp16(p); }, "ramp 16");
+    ExpectSameTables(
+        101,
+        [](float* p, float* s) {
+            WarmToneTables tables;
+            MakeWarmToneTables(nullptr, &tables);
+            std::memcpy(p, tables.hueFade, sizeof tables.hueFade);
+            std::memcpy(s, tables.notch, sizeof tables.notch);
+        },
+        "hue fade and notch");
+    const struct { int32_t lo, hi; } ramps[] = {{0, 65535},     {0, 0},      {100, 101},
+                                                {30000, 20000}, {-5, 40000}, {1, 65534}};
+    for (const auto& r : ramps) {
+        ExpectSameTables(65536, [&](float* p, float*) { CosRamp(r.lo, r.hi, p, 65536); },
+                         "ramp " + std::to_string(r.lo) + ".." + std::to_string(r.hi));
+    }
+    for (float a = 0.0f; a <= 1.0f; a += 0.125f) {
+        for (float c = 0.0f; c <= 1.0f; c += 0.125f) {
+            ExpectSameTables(101, [&](float* p, float*) { CosNotch(a, 0.5f, c, p); },
+                             "notch " + std::to_string(a) + ", " + std::to_string(c));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lx
