@@ -155,14 +155,18 @@ DD ExpCore(DD y) {
 }
 
 // x - k pi / 2 with k the nearest integer, as a double-double, and k mod 4.
+// k is rounded in double: a float argument's k can pass 2^31 (|x| above
+// 3.4e9), where a conversion to int32 has no defined value; below that the
+// two agree. k mod 4 is taken as k - 4 floor(k / 4), exact for any k a float
+// gives (below 2^128, a multiple of 4 from 2^55 on).
 DD ReduceHalfPi(float x, int32_t& quadrant) {
     const double xd = x;
     const double t = xd * kTwoByPi;
-    const double kd = double(int32_t(t + (t >= 0.0 ? 0.5 : -0.5)));
+    const double kd = std::trunc(t + (t >= 0.0 ? 0.5 : -0.5));
     DD r = TwoSum(xd, -(kd * kHalfPiA));
     r = Add(r, Neg(TwoProd(kd, kHalfPiB)));
     r = Add(r, -(kd * kHalfPiC));
-    quadrant = int32_t(kd) & 3;
+    quadrant = int32_t(kd - 4.0 * std::floor(kd * 0.25));
     return r;
 }
 

@@ -30,8 +30,9 @@ float Exp(float x);
 float Pow10(float x);
 
 // sin x and cos x rounded to float (sinf, cosf). Correctly rounded for
-// |x| < 2^19; beyond, the argument reduction loses accuracy (the result stays
-// the same on every platform). Non-finite arguments give NaN.
+// |x| < 2^19; beyond, the argument reduction loses accuracy, and for the
+// largest floats its remainder is so large that the result is NaN (the
+// result stays the same on every platform). Non-finite arguments give NaN.
 float Sin(float x);
 float Cos(float x);
 
