@@ -413,11 +413,12 @@ bool CheapPow10(float x, float* out) {
     return Decided(CheapPow10Core(x), out);
 }
 
-bool CheapSin(float x, float* out) {
-    double r = 0.0;
-    int32_t q = 0;
-    if (!InCheapTrigRange(x) || !CheapReduce(x, &r, &q)) return false;
-    switch (q) {
+namespace {
+
+// sin x (cos x: one quarter turn on) from the reduced argument r and the
+// quarter turns q.
+bool CheapSinOfQuarterTurns(double r, int32_t q, float* out) {
+    switch (q & 3) {
         case 0: return Decided(CheapSinOfReduced(r), out);
         case 1: return Decided(CheapCosOfReduced(r), out);
         case 2: return Decided(-CheapSinOfReduced(r), out);
@@ -425,41 +426,31 @@ bool CheapSin(float x, float* out) {
     }
 }
 
+// The cheap value when it decides the rounding, else the exact function's.
+template <class Arg>
+float CheapOrExact(bool (*cheap)(Arg, float*), float (*exact)(Arg), Arg x) {
+    float f;
+    return cheap(x, &f) ? f : exact(x);
+}
+
+}  // namespace
+
+bool CheapSin(float x, float* out) {
+    double r = 0.0;
+    int32_t q = 0;
+    return InCheapTrigRange(x) && CheapReduce(x, &r, &q) && CheapSinOfQuarterTurns(r, q, out);
+}
+
 bool CheapCos(float x, float* out) {
     double r = 0.0;
     int32_t q = 0;
-    if (!InCheapTrigRange(x) || !CheapReduce(x, &r, &q)) return false;
-    switch (q) {
-        case 0: return Decided(CheapCosOfReduced(r), out);
-        case 1: return Decided(-CheapSinOfReduced(r), out);
-        case 2: return Decided(-CheapCosOfReduced(r), out);
-        default: return Decided(CheapSinOfReduced(r), out);
-    }
+    return InCheapTrigRange(x) && CheapReduce(x, &r, &q) && CheapSinOfQuarterTurns(r, q + 1, out);
 }
 
-float FastLog(float x) {
-    float f;
-    return CheapLog(x, &f) ? f : Log(x);
-}
-
-float FastLogToFloat(double x) {
-    float f;
-    return CheapLogToFloat(x, &f) ? f : LogToFloat(x);
-}
-
-float FastPow10(float x) {
-    float f;
-    return CheapPow10(x, &f) ? f : Pow10(x);
-}
-
-float FastSin(float x) {
-    float f;
-    return CheapSin(x, &f) ? f : Sin(x);
-}
-
-float FastCos(float x) {
-    float f;
-    return CheapCos(x, &f) ? f : Cos(x);
-}
+float FastLog(float x) { return CheapOrExact(CheapLog, Log, x); }
+float FastLogToFloat(double x) { return CheapOrExact(CheapLogToFloat, LogToFloat, x); }
+float FastPow10(float x) { return CheapOrExact(CheapPow10, Pow10, x); }
+float FastSin(float x) { return CheapOrExact(CheapSin, Sin, x); }
+float FastCos(float x) { return CheapOrExact(CheapCos, Cos, x); }
 
 }  // namespace lx::math
