@@ -41,9 +41,16 @@ struct BlobRows {
     }
 };
 
+// `wide` steps push the 16-bit products toward 2^30 (scales and tints near
+// 16000, black levels up to half the range: products of either sign).
 template <class T>
-LevelsStep<T> Step(std::mt19937& rng, bool tinted, bool raise) {
+LevelsStep<T> Step(std::mt19937& rng, bool tinted, bool raise, bool wide = false) {
     const int64_t full = SampleDepth<T>::kFull;
+    if (wide) {
+        const int64_t tint[3] = {15000 + int64_t(rng() % 1000), 16000, 14000 + int64_t(rng() % 2000)};
+        return LevelsStep<T>(int32_t(rng() % (full / 2)), int64_t(rng() % 9) - 4, 15000 + int64_t(rng() % 1000), tint,
+                             tinted, raise);
+    }
     const int64_t tint[3] = {700 + int64_t(rng() % 900), 1000, 500 + int64_t(rng() % 1200)};
     const int32_t black = int32_t(rng() % (full / 8));
     return LevelsStep<T>(black, int64_t(rng() % (full / 10)), 900 + int64_t(rng() % 600), tint, tinted, raise);
@@ -54,12 +61,12 @@ LevelsStep<T> Step(std::mt19937& rng, bool tinted, bool raise) {
 TEST(ApplyKernels, LevelRowsMatch) {
     std::mt19937 rng(3);
     for (const int32_t w : kWidths) {
-        for (int variant = 0; variant < 4; ++variant) {
-            const bool tinted = variant & 1, raise = variant & 2;
+        for (int variant = 0; variant < 8; ++variant) {
+            const bool tinted = variant & 1, raise = variant & 2, wide = variant & 4;
             const BlobRows<uint8_t> s8(w, rng);
             const BlobRows<uint16_t> s16(w, rng);
             const LevelsStep<uint8_t> step8 = Step<uint8_t>(rng, tinted, raise);
-            const LevelsStep<uint16_t> step16 = Step<uint16_t>(rng, tinted, raise);
+            const LevelsStep<uint16_t> step16 = Step<uint16_t>(rng, tinted, raise, wide);
             const LevelsTable8 table(step8);
             std::vector<uint8_t> want8(3 * size_t(w));
             std::vector<uint16_t> want16(3 * size_t(w));
