@@ -2,6 +2,7 @@
 #include "math/float_math.h"
 
 #include <bit>
+#include <cstddef>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -295,31 +296,31 @@ inline double CheapPow10Core(float x) {
     return (node.hi + (node.hi * p + node.lo)) * TwoTo(k >> 7);
 }
 
+// c[0] + z (c[1] + z (c[2] + ...)), evaluated from the innermost term out.
+template <size_t N>
+inline double Horner(double z, const double (&c)[N]) {
+    double q = c[N - 1];
+    for (size_t k = N - 1; k-- > 0;) q = c[k] + z * q;
+    return q;
+}
+
 // sin r and cos r for |r| <= pi / 4 + 2^-40, r given to 2^-51.9 relative:
 // Taylor to r^17 and r^16 (rests below 2^-62 and 2^-58 of the value), whose
 // first term dominates (|r^2 / 6| < 0.11, |r^2 / 2| < 0.31), so Horner's
 // roundings add about 2^-52. In all within 2^-50.5 of sin r and cos r.
+constexpr double kSinSeries[] = {-1.0 / 6,          1.0 / 120,           -1.0 / 5040,
+                                 1.0 / 362880,      -1.0 / 39916800,     1.0 / 6227020800,
+                                 -1.0 / 1307674368000, 1.0 / 355687428096000};
+constexpr double kCosSeries[] = {-1.0 / 2,        1.0 / 24,          -1.0 / 720,
+                                 1.0 / 40320,     -1.0 / 3628800,    1.0 / 479001600,
+                                 -1.0 / 87178291200, 1.0 / 20922789888000};
 inline double CheapSinOfReduced(double r) {
     const double z = r * r;
-    const double q =
-        -1.0 / 6 +
-        z * (1.0 / 120 +
-             z * (-1.0 / 5040 +
-                  z * (1.0 / 362880 +
-                       z * (-1.0 / 39916800 +
-                            z * (1.0 / 6227020800 + z * (-1.0 / 1307674368000 + z * (1.0 / 355687428096000)))))));
-    return r + r * z * q;
+    return r + r * z * Horner(z, kSinSeries);
 }
 inline double CheapCosOfReduced(double r) {
     const double z = r * r;
-    const double q =
-        -1.0 / 2 +
-        z * (1.0 / 24 +
-             z * (-1.0 / 720 +
-                  z * (1.0 / 40320 +
-                       z * (-1.0 / 3628800 +
-                            z * (1.0 / 479001600 + z * (-1.0 / 87178291200 + z * (1.0 / 20922789888000)))))));
-    return 1.0 + z * q;
+    return 1.0 + z * Horner(z, kCosSeries);
 }
 
 // x - k pi / 2 for 0 < |x| <= 1024 with the exact functions' k (|k| <= 652):
@@ -452,5 +453,11 @@ float FastLogToFloat(double x) { return CheapOrExact(CheapLogToFloat, LogToFloat
 float FastPow10(float x) { return CheapOrExact(CheapPow10, Pow10, x); }
 float FastSin(float x) { return CheapOrExact(CheapSin, Sin, x); }
 float FastCos(float x) { return CheapOrExact(CheapCos, Cos, x); }
+
+const Functions& FunctionsFor(bool fast) {
+    static constexpr Functions kExact{Log, LogToFloat, Pow10, Sin, Cos};
+    static constexpr Functions kFast{FastLog, FastLogToFloat, FastPow10, FastSin, FastCos};
+    return fast ? kFast : kExact;
+}
 
 }  // namespace lx::math

@@ -51,6 +51,17 @@ float FastPow10(float x);
 float FastSin(float x);
 float FastCos(float x);
 
+// The functions a table builder calls, chosen once per table: the exact
+// ones (the plain kernels) or their cheap-first twins (the fast ones).
+struct Functions {
+    float (*log)(float);
+    float (*logToFloat)(double);
+    float (*pow10)(float);
+    float (*sin)(float);
+    float (*cos)(float);
+};
+const Functions& FunctionsFor(bool fast);
+
 // The cheap evaluation of the Fast functions alone, for the tests that check
 // it stays rare: true with the result in *out when it decides the rounding,
 // false (and *out untouched) when the exact function is needed.

@@ -6,9 +6,9 @@
 
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"
+#include "simd/kernels.h"
 #include "stages/exp_smooth_plane.h"
 #include "stages/local_contrast_map.h"
-#include "simd/kernels.h"
 
 namespace lx {
 

@@ -69,19 +69,15 @@ bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int3
     for (int32_t i = 0; i < levels; ++i) x[i] = static_cast<float>(i) / last;
 
     const float b = static_cast<float>(black) / last;
-    // Exact functions with the plain kernels, their cheap-first twins (the
-    // same bits) with the fast ones.
-    const bool fast = simd::FastKernels();
-    float (*const naturalLog)(float) = fast ? math::FastLog : math::Log;
-    float (*const tenTo)(float) = fast ? math::FastPow10 : math::Pow10;
-    const float ln10 = naturalLog(10.0f);
+    const math::Functions& f = math::FunctionsFor(simd::FastKernels());
+    const float ln10 = f.log(10.0f);
     for (int32_t i = black; i < levels; ++i) {
         const float d = x[i] - b;
         const float u = d * (1.0f / (1.0f - b)) + 0.0f;
         const float w = u * 9.0f + 1.0f;
-        logCurve[i] = (naturalLog(w) / ln10) * (1.0f - b) + b;
+        logCurve[i] = (f.log(w) / ln10) * (1.0f - b) + b;
         // 0.11111111f is the float nearest 1/9.
-        expCurve[i] = (tenTo(u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
+        expCurve[i] = (f.pow10(u) * 0.11111111f - 0.11111111f) * (1.0f - b) + b;
     }
 
     for (int32_t i = black; i < levels; ++i) {

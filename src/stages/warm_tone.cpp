@@ -18,10 +18,12 @@ namespace {
 constexpr float kHalfPi = 1.5707964f;  // the float nearest pi / 2
 constexpr int32_t kPercentEntries = 101;
 
-// cos^2 x; the fast kernels use the exact cosine's cheap-first twin, which
-// gives the same bits.
-inline float CosSquared(float x) {
-    const float c = simd::FastKernels() ? math::FastCos(x) : math::Cos(x);
+// cos^2 x through the table builders' cosine (exact or cheap-first, the
+// same bits), chosen once per table.
+using Cosine = float (*)(float);
+Cosine TableCosine() { return math::FunctionsFor(simd::FastKernels()).cos; }
+inline float CosSquared(Cosine cosine, float x) {
+    const float c = cosine(x);
     return c * c;
 }
 
@@ -92,12 +94,13 @@ void CorrectPixels(const ImageView<Sample>& image, float strength, const WarmTon
 }  // namespace
 
 void CosRamp(int32_t lo, int32_t hi, float* out, int32_t count) {
+    const Cosine cosine = TableCosine();
     const int64_t span = int64_t{hi} - lo + 1;  // >= 1 whenever lo <= i <= hi
     for (int32_t i = 0; i < count; ++i) {
         if (i < lo) {
             out[i] = 0.0f;
         } else if (i <= hi) {
-            out[i] = CosSquared(static_cast<float>(int64_t{hi} - i) * kHalfPi / static_cast<float>(span));
+            out[i] = CosSquared(cosine, static_cast<float>(int64_t{hi} - i) * kHalfPi / static_cast<float>(span));
         } else {
             out[i] = 1.0f;
         }
@@ -105,6 +108,7 @@ void CosRamp(int32_t lo, int32_t hi, float* out, int32_t count) {
 }
 
 void CosNotch(float a, float b, float c, float* out) {
+    const Cosine cosine = TableCosine();
     const int32_t lo = PercentOf(a);
     const int32_t mid = PercentOf(b);
     const int32_t hi = PercentOf(c);
@@ -113,10 +117,10 @@ void CosNotch(float a, float b, float c, float* out) {
             out[i] = 1.0f;
         } else if (i <= mid) {
             // i == mid == lo is the only case with no slope: cos^2(0) = 1 gives 0.
-            out[i] = mid > lo ? 1.0f - CosSquared(static_cast<float>(i - mid) * kHalfPi / static_cast<float>(mid - lo))
+            out[i] = mid > lo ? 1.0f - CosSquared(cosine, static_cast<float>(i - mid) * kHalfPi / static_cast<float>(mid - lo))
                               : 0.0f;
         } else if (i <= hi) {
-            out[i] = 1.0f - CosSquared(static_cast<float>(i - mid) * kHalfPi / static_cast<float>(hi - mid));
+            out[i] = 1.0f - CosSquared(cosine, static_cast<float>(i - mid) * kHalfPi / static_cast<float>(hi - mid));
         } else {
             out[i] = 1.0f;
         }
@@ -124,9 +128,10 @@ void CosNotch(float a, float b, float c, float* out) {
 }
 
 void MakeWarmToneTables(const float* ramp, WarmToneTables* tables) {
+    const Cosine cosine = TableCosine();
     tables->ramp = ramp;
     for (int32_t i = 0; i < kPercentEntries; ++i)
-        tables->hueFade[i] = CosSquared(static_cast<float>(i) * kHalfPi / 100.0f);
+        tables->hueFade[i] = CosSquared(cosine, static_cast<float>(i) * kHalfPi / 100.0f);
     CosNotch(0.35f, 0.6f, 0.85f, tables->notch);
 }
 

@@ -161,6 +161,21 @@ TEST(ApplyRows, RowsMatchTheWholeStepsSixteenBit) {
     EXPECT_EQ(succeeded, 3 * 3 * (4 + 4 * 2)) << "every call is served";
 }
 
+// A progress callback that records the steps it is called with and asks to
+// stop at step `at` (never, for 0).
+struct StopAt {
+    int32_t at;
+    std::vector<int32_t> seen;
+    void Install(ApplySettings& s) {
+        s.progress = [](int32_t step, int32_t, void* ctx) {
+            auto* self = static_cast<StopAt*>(ctx);
+            self->seen.push_back(step);
+            return step == self->at ? 1 : 0;
+        };
+        s.progressContext = this;
+    }
+};
+
 // A stop at any progress call still fails the call, the calls come in
 // order, and no block is left, in the row order as in the whole steps.
 TEST(ApplyRows, StopsFailAndReleaseEverything) {
@@ -171,18 +186,9 @@ TEST(ApplyRows, StopsFailAndReleaseEverything) {
     ApplySettings s = SettingsToTry()[3];
     Dest<uint8_t> first(31, 17, 0);
     ASSERT_TRUE(ApplyBlobParam8(first.Desc(), *blob, p, s)) << "builds the base map";
-    struct Stop {
-        int32_t at;
-        std::vector<int32_t> seen;
-    };
     for (int32_t at = 1; at <= 6; ++at) {
-        Stop stop{at, {}};
-        s.progress = [](int32_t step, int32_t, void* ctx) {
-            auto* self = static_cast<Stop*>(ctx);
-            self->seen.push_back(step);
-            return step == self->at ? 1 : 0;
-        };
-        s.progressContext = &stop;
+        StopAt stop{at, {}};
+        stop.Install(s);
         Dest<uint8_t> out(31, 17, 0);
         EXPECT_EQ(ApplyBlobParam8(out.Desc(), *blob, p, s), 0) << "stop at " << at;
         ASSERT_EQ(stop.seen.size(), size_t(at));
@@ -215,22 +221,13 @@ void CompareMapPass(int w, int h) {
         int64_t allocations = 0;
         bool written = false;
     };
-    struct Stop {
-        int32_t at = 0;
-        std::vector<int32_t> seen;
-    };
     const std::string what = std::to_string(w) + " x " + std::to_string(h) + (sizeof(T) == 1 ? ", 8-bit" : ", 16-bit");
     auto run = [&](bool mapOnly, int32_t stopAt) {
         Run r;
         ApplySettings t = s;
         t.mapOnly = mapOnly;
-        Stop stop{stopAt, {}};
-        t.progress = [](int32_t step, int32_t, void* c) {
-            auto* self = static_cast<Stop*>(c);
-            self->seen.push_back(step);
-            return step == self->at ? 1 : 0;
-        };
-        t.progressContext = &stop;
+        StopAt stop{stopAt, {}};
+        stop.Install(t);
         Dest<T> out(w, h, 3);
         const std::vector<T> before = out.px;
         ImageParam p = analysed;

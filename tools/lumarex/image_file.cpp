@@ -205,8 +205,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     // 16-bit copies of the picture. Everything else goes through 16 bits.
     if (!deep_ && !out.hasAlpha) {
         std::vector<uint8_t> all;
-        ReserveOnLargePages(all, n * nc);
-        all.resize(n * nc);
+        ResizeOnLargePages(all, n * nc);
         if (!ReadSamples(OIIO::TypeDesc::UINT8, all.data(), error, progress)) return false;
         Finish(all, out, notes);
         if (nc == 3) {
@@ -219,8 +218,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     }
 
     std::vector<uint16_t> all;
-    ReserveOnLargePages(all, n * nc);
-    all.resize(n * nc);
+    ResizeOnLargePages(all, n * nc);
     if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
     // names the alpha channel and does not mark it unassociated).
@@ -258,8 +256,7 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     const size_t n = size_t(pic.width) * pic.height;
     nc = (pic.grey ? 1 : 3) + (withAlpha ? 1 : 0);
     std::vector<uint16_t> s;
-    ReserveOnLargePages(s, n * nc);
-    s.resize(n * nc);
+    ResizeOnLargePages(s, n * nc);
     for (size_t i = 0; i < n; ++i) {
         uint16_t rgb[3];
         for (int c = 0; c < 3; ++c)

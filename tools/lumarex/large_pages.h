@@ -16,12 +16,11 @@
 
 namespace lumarex_cli {
 
-// Reserves room for `count` elements of `v` (which should be empty: what it
-// holds is copied over) and advises large pages for it. Advice only: where
-// it is refused the room works with small pages. Small vectors are only
-// reserved.
+// Resizes an empty `v` to `count` value-initialised elements, its storage
+// advised onto large pages before the first write. Advice only: where it is
+// refused the room works with small pages. Small vectors are only resized.
 template <class T>
-void ReserveOnLargePages(std::vector<T>& v, size_t count) {
+void ResizeOnLargePages(std::vector<T>& v, size_t count) {
     v.reserve(count);
 #if !defined(_WIN32) && defined(MADV_HUGEPAGE)
     constexpr uintptr_t kLargePage = uintptr_t{2} << 20, kPage = 4096;
@@ -30,6 +29,7 @@ void ReserveOnLargePages(std::vector<T>& v, size_t count) {
     if (end > begin && end - begin >= 2 * kLargePage)
         madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif
+    v.resize(count);
 }
 
 }  // namespace lumarex_cli

@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "lumarex/analysis_record.h"
 #include "large_pages.h"
+#include "lumarex/analysis_record.h"
 #include "lumarex/lumarex.h"
 #include "stop.h"
 
@@ -66,40 +66,45 @@ class ClipReference {
 public:
     ClipReference() = default;
     explicit ClipReference(const Picture& before) {
-        if (before.bits == 16) Fill(before.rgb16, 254u * 257u, 257u);
-        else Fill(before.rgb8, 254u, 1u);
+        if (before.bits == 16) Fill(before.rgb16, Limits(16));
+        else Fill(before.rgb8, Limits(8));
     }
 
     Clipping Added(const Picture& after) const {
-        if (after.bits == 16) return Added(after.rgb16, 254u * 257u, 257u);
-        return Added(after.rgb8, 254u, 1u);
+        if (after.bits == 16) return Added(after.rgb16, Limits(16));
+        return Added(after.rgb8, Limits(8));
     }
 
 private:
+    // The top and the bottom that count as clipped, by sample depth.
+    struct Bounds {
+        uint32_t top, bottom;
+    };
+    static Bounds Limits(int bits) { return bits == 16 ? Bounds{254u * 257u, 257u} : Bounds{254u, 1u}; }
+
     template <typename T>
-    void Fill(const std::vector<T>& px, uint32_t top, uint32_t bottom) {
-        ReserveOnLargePages(flags_, px.size() / 3);
-        flags_.resize(px.size() / 3);
+    void Fill(const std::vector<T>& px, Bounds b) {
+        ResizeOnLargePages(flags_, px.size() / 3);
         for (size_t i = 0; i < flags_.size(); ++i) {
             uint8_t f = 0;
             for (int c = 0; c < 3; ++c) {
                 const uint32_t v = px[i * 3 + size_t(c)];
-                f |= uint8_t((v < top ? 1u : 0u) << c) | uint8_t((v > bottom ? 8u : 0u) << c);
+                f |= uint8_t((v < b.top ? 1u : 0u) << c) | uint8_t((v > b.bottom ? 8u : 0u) << c);
             }
             flags_[i] = f;
         }
     }
 
     template <typename T>
-    Clipping Added(const std::vector<T>& px, uint32_t top, uint32_t bottom) const {
+    Clipping Added(const std::vector<T>& px, Bounds b) const {
         uint64_t high = 0, low = 0;
         const size_t n = std::min(flags_.size(), px.size() / 3);
         for (size_t i = 0; i < n; ++i) {
             bool h = false, l = false;
             for (int c = 0; c < 3; ++c) {
                 const uint32_t v = px[i * 3 + size_t(c)];
-                h |= v >= top && (flags_[i] & (1u << c)) != 0;
-                l |= v <= bottom && (flags_[i] & (8u << c)) != 0;
+                h |= v >= b.top && (flags_[i] & (1u << c)) != 0;
+                l |= v <= b.bottom && (flags_[i] & (8u << c)) != 0;
             }
             high += h, low += l;
         }
@@ -249,15 +254,9 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
     const ProgressContext correction{&progress, 0.5f, 0.5f};
     if (!release) return ApplyAnalysis(given, region, blob.get(), param.get(), correction, pic, before, summary, error);
     const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
-    if (pic.bits == 16) {
-        ReserveOnLargePages(pic.rgb16, samples);
-        pic.rgb16.resize(samples);
-    } else {
-        ReserveOnLargePages(pic.rgb8, samples);
-        pic.rgb8.resize(samples);
-    }
-    return ApplyAnalysis(given, nullptr, blob.get(), param.get(), correction, pic, nullptr, summary, error,
-                         given.guard != 0 ? &original : nullptr);
+    if (pic.bits == 16) ResizeOnLargePages(pic.rgb16, samples);
+    else ResizeOnLargePages(pic.rgb8, samples);
+    return ApplyAnalysis(given, nullptr, blob.get(), param.get(), correction, pic, nullptr, summary, error, &original);
 }
 
 // `correct` applies a measured lift as measured, a darkening included.
