@@ -169,6 +169,28 @@ void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* c
     }
 }
 
+// The two gains of the 16 (or N) pixels whose largest stretched levels are
+// in m: one 64-bit gather of (primary, secondary) pairs per half vector,
+// half the lanes fetched of two 32-bit gathers, then split into the two.
+template <class DF, class VI>
+HWY_INLINE void GatherGainPairs(DF df, const BrightenTables& t, VI m, hn::Vec<DF>& primary,
+                                hn::Vec<DF>& secondary) {
+#if HWY_TARGET == HWY_SCALAR
+    primary = hn::GatherIndex(df, t.primary, m);
+    secondary = hn::GatherIndex(df, t.secondary, m);
+#else
+    const hn::RebindToSigned<DF> di;
+    const hn::Half<decltype(di)> dh;
+    const hn::Repartition<uint64_t, DF> d64;
+    const hn::Repartition<int64_t, DF> di64;
+    const hn::RebindToUnsigned<DF> du;
+    const auto lo = hn::BitCast(du, hn::GatherIndex(d64, t.pairs, hn::PromoteTo(di64, hn::LowerHalf(dh, m))));
+    const auto hi = hn::BitCast(du, hn::GatherIndex(d64, t.pairs, hn::PromoteTo(di64, hn::UpperHalf(dh, m))));
+    primary = hn::BitCast(df, hn::ConcatEven(du, hi, lo));
+    secondary = hn::BitCast(df, hn::ConcatOdd(du, hi, lo));
+#endif
+}
+
 void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                  const PlanarRow& px) {
     LoadPlanar(row, n, px);
@@ -183,38 +205,37 @@ void BrightenRow(const RowPixels& row, int32_t n, const float* map, const Bright
     HWY_ALIGN float tail[hn::MaxLanes(df)] = {};
     const int32_t whole = n / N * N;
     if (map != nullptr && whole < n) std::copy(map + whole, map + n, tail);
-    const auto clip = hn::Set(di, t.clip), scale = hn::Set(di, t.scale);
-    const auto beyond = hn::Set(di, 256000), thousand = hn::Set(di, 1000), limit999 = hn::Set(di, 999);
+    // The stretch in float: (c - clip) x scale is exact below 2^24, and
+    // trunc(p x 0.001f) is p / 1000 for every integer p up to 256000 (0.001f
+    // lies above 1/1000, and a quotient's fraction is at most 0.999, too far
+    // from the next integer for the rounding to reach it). A larger product,
+    // rounded or not, gives 256 or more, which the clamp to 255 takes.
+    const auto clip = hn::Set(df, float(t.clip)), scale = hn::Set(df, float(t.scale));
     const auto milli = hn::Set(df, 0.001f);
     for (int32_t x = 0; x < n; x += N) {
-        // The stretch: clamp((c - clip) x scale / 1000, 0, 255). A product at
-        // or below 0 gives 0 and one of 256000 or more gives 255, so the
-        // quotient is only needed below 256000, where the product is exact
-        // in float and the quotient through 0.001 is off by at most one,
-        // which the remainder corrects.
-        hn::Vec<decltype(di)> s[3];
+        hn::Vec<decltype(df)> s[3];
         for (int k = 0; k < 3; ++k) {
-            const auto c = hn::PromoteTo(di, hn::LoadU(d8, px.c[k] + x));
-            const auto product = hn::Min(hn::Max(hn::Mul(hn::Sub(c, clip), scale), zeroI), beyond);
-            auto q = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, product), milli));
-            const auto r = hn::Sub(product, hn::Mul(q, thousand));
-            q = hn::Add(q, hn::VecFromMask(di, hn::Lt(r, zeroI)));     // -1 where r < 0
-            q = hn::Sub(q, hn::VecFromMask(di, hn::Gt(r, limit999)));  // +1 where r >= 1000
-            s[k] = hn::Min(q, fullI);
+            const auto c = hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, px.c[k] + x)));
+            const auto product = hn::Max(hn::Mul(hn::Sub(c, clip), scale), zero);
+            s[k] = hn::Min(hn::Trunc(hn::Mul(product, milli)), full);
         }
-        const auto m = hn::Max(s[0], hn::Max(s[1], s[2]));
-        auto gain = hn::GatherIndex(df, t.primary, m);
+        const auto m = hn::ConvertTo(di, hn::Max(s[0], hn::Max(s[1], s[2])));
+        hn::Vec<decltype(df)> gain;
         if (map != nullptr) {
+            hn::Vec<decltype(df)> secondary;
+            GatherGainPairs(df, t, m, gain, secondary);
             const auto e = x < whole ? hn::LoadU(df, map + x) : hn::Load(df, tail);
             // std::clamp(v, 0, 1): v < 0 ? 0 : (1 < v ? 1 : v).
             auto u = t.flat ? hn::IfThenElseZero(hn::Gt(e, low), one) : hn::Mul(hn::Sub(e, low), ramp);
             u = hn::IfThenElse(hn::Lt(u, zero), zero, u);
             u = hn::IfThenElse(hn::Lt(one, u), one, u);
-            gain = hn::Add(hn::Mul(u, gain), hn::Mul(hn::Sub(one, u), hn::GatherIndex(df, t.secondary, m)));
+            gain = hn::Add(hn::Mul(u, gain), hn::Mul(hn::Sub(one, u), secondary));
+        } else {
+            gain = hn::GatherIndex(df, t.primary, m);
         }
         for (int k = 0; k < 3; ++k) {
             // TruncClamp(s x gain, 0, 255): below 0 or NaN gives 0.
-            const auto v = hn::Mul(hn::ConvertTo(df, s[k]), gain);
+            const auto v = hn::Mul(s[k], gain);
             auto r = hn::IfThenElse(hn::RebindMask(di, hn::Ge(v, full)), fullI, hn::ConvertTo(di, v));
             r = hn::IfThenElse(hn::RebindMask(di, hn::Not(hn::Ge(v, zero))), zeroI, r);
             hn::StoreU(hn::DemoteTo(d8, r), d8, px.c[k] + x);

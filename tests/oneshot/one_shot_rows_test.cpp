@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <random>
@@ -177,6 +178,37 @@ TEST(OneShotRows, BrightenRowsMatchThePlainForm) {
             else BrightenRowPlain(r.Row(y), r.w, row, t);
         });
     }
+}
+
+// The fast stretch works in float; with unit gains the brightening leaves
+// each sample at its stretched level, so every level under every low clip
+// and a sweep of scales (products past 2^24 included) must give the table.
+TEST(OneShotRows, BrightenStretchesEveryLevelAsTheTable) {
+    float ones[256];
+    std::fill_n(ones, 256, 1.0f);
+    std::vector<uint8_t> mem(256 * 3);
+    std::vector<uint8_t> scratch(size_t(3 * RowCapacity(256)));
+    const PlanarRow px{{scratch.data(), scratch.data() + RowCapacity(256), scratch.data() + 2 * RowCapacity(256)}};
+    std::vector<int32_t> scales = {0, 1, 999, 1000, 1001, 3923, 254999, 255000};
+    for (int32_t s = 7; s < 255000; s += 4999) scales.push_back(s);
+    test::ForEachSimdTarget([&](const std::string& target) {
+        for (int32_t clip = -1; clip < 256; ++clip)
+            for (const int32_t scale : scales) {
+                const BrightenTables t(clip, scale, ones, ones, 0, 0);
+                for (int i = 0; i < 256; ++i) mem[3 * i] = uint8_t(i), mem[3 * i + 1] = uint8_t(255 - i), mem[3 * i + 2] = 0;
+                const ImageView<uint8_t> v{{&mem[0], &mem[1], &mem[2]}, 256 * 3, 3, 256, 1};
+                BrightenRowFast(RowPixels::Of(v, 0, true), 256, nullptr, t, px);
+                for (int i = 0; i < 256; ++i)
+                    ASSERT_TRUE(mem[3 * i] == t.stretched[i] && mem[3 * i + 1] == t.stretched[255 - i])
+                        << target << ", clip " << clip << ", scale " << scale << ", level " << i;
+            }
+    });
+    // A worked value: levels from 10 up, stretched by 255 / 100.
+    const BrightenTables t(10, 2550, ones, ones, 0, 0);
+    EXPECT_EQ(t.stretched[10], 0);
+    EXPECT_EQ(t.stretched[11], 2);    // 2.55
+    EXPECT_EQ(t.stretched[60], 127);  // 127.5
+    EXPECT_EQ(t.stretched[110], 255);
 }
 
 }  // namespace
