@@ -14,6 +14,7 @@
 #include "oneshot/sharpen_max_channel.h"
 #include "platform/float_convert.h"
 #include "platform/large_block.h"
+#include "simd/kernels.h"
 #include "stages/color_cube.h"
 #include "stages/color_restore.h"
 #include "stages/detail_range.h"
@@ -136,6 +137,7 @@ struct OneShot {
     Block<int16_t> cells;      // chromaticity cells of a row
     Block<uint8_t> values;     // V before the stretch: each pixel's largest level
     Block<float> detail, map, norm;
+    Block<float> sums;         // two rows of running sums for the streamed map
     Block<int64_t> detailHist;  // a bin can count more than 2^31 pixels
     // The cast analysis' counts, made while the black offset goes, and
     // their sums as the analysis takes them.
@@ -185,8 +187,9 @@ struct OneShot {
             detail = HeapArray<float>(N);
             map = HeapArray<float>(N);
             norm = HeapArray<float>(std::max(W, H));
+            sums = HeapArray<float>(2 * int64_t{W});
             detailHist = HeapArray<int64_t>(kDetailScale.Bins());
-            ok = ok && values && detail && map && norm && detailHist;
+            ok = ok && values && detail && map && norm && sums && detailHist;
         }
         return ok;
     }
@@ -385,12 +388,23 @@ ContrastRange ContrastMap(OneShot& o, float stretch) {
     const int32_t n = std::max(o.W, o.H);
     const float a = SmoothingDecay(SmoothingRadius(o.W, o.H));
     BuildSmoothNorm(o.norm.get(), n, a);
+    const uint8_t* v = o.values.get();
+    const Plane detail{o.detail.get(), o.W, o.H}, map{o.map.get(), o.W, o.H};
+    if (simd::FastKernels()) {
+        // Streamed a row at a time; each stretched value is computed as the
+        // table below holds it.
+        const int32_t W = o.W;
+        return BuildLocalContrastMapFromRows(
+            [v, W, stretch](int32_t y, float* out) {
+                const uint8_t* row = v + y * int64_t{W};
+                for (int32_t x = 0; x < W; ++x) out[x] = std::min(float(row[x]) * stretch, 255.0f);
+            },
+            detail, map, o.sums.get(), o.detailHist.get(), o.norm.get(), a, kDetailScale);
+    }
     float stretched[kLevels];
     for (int i = 0; i < kLevels; ++i) stretched[i] = std::min(float(i) * stretch, 255.0f);
-    const uint8_t* v = o.values.get();
-    return BuildLocalContrastMap([&stretched, v](int64_t i) { return stretched[v[i]]; },
-                                 Plane{o.detail.get(), o.W, o.H}, Plane{o.map.get(), o.W, o.H}, o.detailHist.get(),
-                                 o.norm.get(), a, kDetailScale);
+    return BuildLocalContrastMapPlain([&stretched, v](int64_t i) { return stretched[v[i]]; }, detail, map,
+                                      o.detailHist.get(), o.norm.get(), a, kDetailScale);
 }
 
 // The level stretch, then every pixel brightened by the gain

@@ -2,6 +2,7 @@
 #include "stages/local_contrast_map.h"
 
 #include "math/float_math.h"
+#include "simd/kernels.h"
 
 namespace lx {
 
@@ -11,4 +12,56 @@ int32_t SmoothingRadius(int32_t width, int32_t height) {
 
 float SmoothingDecay(int32_t radius) { return math::Exp(-(1.0f / (static_cast<float>(radius) * 0.5f))); }
 
+namespace contrast_detail {
+
+void DetailRowPlain(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
+                    float a) {
+    if (below == nullptr) {
+        for (int32_t x = 0; x < n; ++x) z[x] = d[x] * forward;
+    } else {
+        for (int32_t x = 0; x < n; ++x) z[x] = d[x] * forward + a * below[x];
+    }
+    for (int32_t x = 0; x < n; ++x) {
+        d[x] = v[x] - z[x] * backward;
+        v[x] = std::fabs(d[x]);
+    }
+}
+
+void MapRowPlain(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
+                 const LocalContrastScale& scale, int32_t* bins) {
+    if (bottom) {
+        for (int32_t x = 0; x < n; ++x) z[x] = e[x] * forward;
+    } else {
+        for (int32_t x = 0; x < n; ++x) z[x] = e[x] * forward + a * z[x];
+    }
+    const float h = static_cast<float>(scale.half);
+    for (int32_t x = 0; x < n; ++x) {
+        e[x] = std::max(z[x] * backward, scale.floor) * d[x] / scale.divisor;
+        bins[x] = ContrastBin(e[x], h, scale);
+    }
+}
+
+void DetailRow(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward, float a) {
+    if (simd::FastKernels()) DetailRowFast(d, v, z, below, n, forward, backward, a);
+    else DetailRowPlain(d, v, z, below, n, forward, backward, a);
+}
+
+void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
+            const LocalContrastScale& scale, int32_t* bins) {
+    if (simd::FastKernels()) MapRowFast(e, d, z, bottom, n, forward, backward, a, scale, bins);
+    else MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
+}
+
+#if !defined(LUMAREX_SIMD)
+void DetailRowFast(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
+                   float a) {
+    DetailRowPlain(d, v, z, below, n, forward, backward, a);
+}
+void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
+                const LocalContrastScale& scale, int32_t* bins) {
+    MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
+}
+#endif
+
+}  // namespace contrast_detail
 }  // namespace lx

@@ -77,25 +77,16 @@ public:
     }
 
     void Add(const float* v, int64_t n) {
-        for (int64_t start = 0; start < n; start += kChunk) Chunk(v + start, int32_t(std::min<int64_t>(kChunk, n - start)));
-    }
-
-    void Flush() {
-        if (!split_) return;
-        for (int32_t b = 0; b < scale_.Bins(); ++b) {
-            hist_[b] += Count(copies_[0][b]) + Count(copies_[1][b]) + Count(copies_[2][b]) + Count(copies_[3][b]);
-            copies_[0][b] = copies_[1][b] = copies_[2][b] = copies_[3][b] = 0;
-        }
-        pending_ = 0;
-    }
-
-private:
-    static constexpr int32_t kSplitBins = 2561;  // the one-shot's 2 x 1280 + 1, the largest 8-bit scale
-    static constexpr int32_t kChunk = 512;
-
-    void Chunk(const float* v, int32_t n) {
         alignas(64) int32_t bins[kChunk];
-        for (int32_t c = 0; c < n; ++c) bins[c] = ContrastBin(v[c], h_, scale_);
+        for (int64_t start = 0; start < n; start += kChunk) {
+            const int32_t count = int32_t(std::min<int64_t>(kChunk, n - start));
+            for (int32_t c = 0; c < count; ++c) bins[c] = ContrastBin(v[start + c], h_, scale_);
+            AddBins(bins, count);
+        }
+    }
+
+    // Counts n bins already worked out (n at most kChunk).
+    void AddBins(const int32_t* bins, int32_t n) {
         if (!split_) {
             for (int32_t c = 0; c < n; ++c) ++hist_[bins[c]];
             return;
@@ -110,6 +101,20 @@ private:
         for (; c < n; ++c) ++copies_[0][bins[c]];
         if ((pending_ += n) >= (int64_t{1} << 28)) Flush();
     }
+
+    void Flush() {
+        if (!split_) return;
+        for (int32_t b = 0; b < scale_.Bins(); ++b) {
+            hist_[b] += Count(copies_[0][b]) + Count(copies_[1][b]) + Count(copies_[2][b]) + Count(copies_[3][b]);
+            copies_[0][b] = copies_[1][b] = copies_[2][b] = copies_[3][b] = 0;
+        }
+        pending_ = 0;
+    }
+
+    static constexpr int32_t kChunk = 512;  // bins counted at a time
+
+private:
+    static constexpr int32_t kSplitBins = 2561;  // the one-shot's 2 x 1280 + 1, the largest 8-bit scale
 
     Count* hist_;
     LocalContrastScale scale_;
@@ -132,6 +137,28 @@ inline void PrefetchRows(const float* a, const float* b, int64_t n) {
     (void)a, (void)b, (void)n;
 #endif
 }
+
+// One row of the walk up that takes D from V (the row-streamed form): the
+// raw backward column sum z = f x forward + a x below (the bottom row, below
+// null: f x forward) from the row's raw forward sum f, then D = V - z x
+// backward and |D|. `d` holds f on entry and D on return, `v` holds V on
+// entry and |D| on return, `z` receives the raw sums for the row above.
+void DetailRow(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward, float a);
+void DetailRowPlain(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
+                    float a);
+void DetailRowFast(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
+                   float a);
+
+// One row of the last walk up: the raw backward column sum of the smoothed
+// |D|, z = l x forward + a x z (the bottom row: l x forward) from the raw
+// forward sum l in `e`, then E = max(z x backward, floor) x D / divisor
+// into `e` and E's bin (ContrastBin) into `bins`.
+void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
+            const LocalContrastScale& scale, int32_t* bins);
+void MapRowPlain(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
+                 const LocalContrastScale& scale, int32_t* bins);
+void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
+                const LocalContrastScale& scale, int32_t* bins);
 
 }  // namespace contrast_detail
 
@@ -224,18 +251,17 @@ ContrastRange MapFromDetail(const Plane& detail, const Plane& map, Count* hist, 
             float* er = e + y * pitch + x0;
             if (!columns) {
                 for (int32_t x = 0; x < cols; ++x) er[x] = std::max(er[x], scale.floor) * dr[x] / scale.divisor;
+                counter.Add(er, cols);
             } else {
                 const float forward = norm[y], backward = norm[H - 1 - y];
-                if (y == H - 1) {
-                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward;
-                } else {
-                    for (int32_t x = 0; x < cols; ++x) z[x] = er[x] * forward + alpha * z[x];
+                alignas(64) int32_t bins[BinCounter<Count>::kChunk];
+                for (int32_t c0 = 0; c0 < cols; c0 += BinCounter<Count>::kChunk) {
+                    const int32_t n = std::min(BinCounter<Count>::kChunk, cols - c0);
+                    MapRow(er + c0, dr + c0, z + c0, y == H - 1, n, forward, backward, alpha, scale, bins);
+                    counter.AddBins(bins, n);
                 }
-                for (int32_t x = 0; x < cols; ++x)
-                    er[x] = std::max(z[x] * backward, scale.floor) * dr[x] / scale.divisor;
             }
             if (y > 0) PrefetchRows(er - pitch, dr - pitch, cols);
-            counter.Add(er, cols);
         }
     }
     counter.Flush();
@@ -318,18 +344,8 @@ ContrastRange BuildLocalContrastMapFromRows(const Rows& rows, const Plane& detai
             }
             continue;
         }
-        const float forward = norm[y], backward = norm[H - 1 - y];
-        float* zr = zRows[y & 1];
-        if (y == H - 1) {
-            for (int32_t x = 0; x < W; ++x) zr[x] = dr[x] * forward;
-        } else {
-            const float* below = zRows[(y + 1) & 1];
-            for (int32_t x = 0; x < W; ++x) zr[x] = dr[x] * forward + alpha * below[x];
-        }
-        for (int32_t x = 0; x < W; ++x) {
-            dr[x] = er[x] - zr[x] * backward;
-            er[x] = std::fabs(dr[x]);
-        }
+        contrast_detail::DetailRow(dr, er, zRows[y & 1], y == H - 1 ? nullptr : zRows[(y + 1) & 1], W, norm[y],
+                                   norm[H - 1 - y], alpha);
         if (y > 0) contrast_detail::PrefetchRows(dr - pitch, er - pitch, W);
     }
     return contrast_detail::MapFromDetail(detail, map, hist, norm, alpha, scale);
