@@ -109,7 +109,19 @@ void ExpSmoothPlane(const Plane& plane, const float* norm, float a) {
     else ExpSmoothPlanePlain(plane, norm, a);
 }
 
+void ColumnForwardStepPlain(float* row, const float* above, int64_t n, float a) {
+    for (int64_t x = 0; x < n; ++x) row[x] = row[x] + a * above[x];
+}
+
+void ColumnForwardStep(float* row, const float* above, int64_t n, float a) {
+    if (simd::FastKernels()) ColumnForwardStepFast(row, above, n, a);
+    else ColumnForwardStepPlain(row, above, n, a);
+}
+
 #if !defined(LUMAREX_SIMD)
+void ColumnForwardStepFast(float* row, const float* above, int64_t n, float a) {
+    ColumnForwardStepPlain(row, above, n, a);
+}
 void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a) { ExpSmoothPlanePlain(plane, norm, a); }
 void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a) { ExpSmoothRowsPlain(rows, norm, a); }
 #endif

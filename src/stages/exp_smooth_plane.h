@@ -53,8 +53,8 @@ void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a);
 // (the last row starts Z = f), result Z_i norm[rows - 1 - i]. The raw sum of
 // a row is its value before the normalisation ExpSmoothPlane applies at
 // once, so the values are its values.
-inline void ColumnForwardStep(float* row, const float* above, int64_t n, float a) {
-    for (int64_t x = 0; x < n; ++x) row[x] = row[x] + a * above[x];
-}
+void ColumnForwardStep(float* row, const float* above, int64_t n, float a);
+void ColumnForwardStepPlain(float* row, const float* above, int64_t n, float a);
+void ColumnForwardStepFast(float* row, const float* above, int64_t n, float a);
 
 }  // namespace lx

@@ -195,6 +195,16 @@ void SmoothRowGroup(float* rows, int32_t width, const float* norm, float a) {
     }
 }
 
+// row = row + a x above, the forward column step of a row.
+void ForwardStep(float* row, const float* above, int64_t n, float a) {
+    const hn::ScalableTag<float> d;
+    const int64_t N = int64_t(hn::Lanes(d));
+    const auto va = hn::Set(d, a);
+    int64_t x = 0;
+    for (; x + N <= n; x += N) hn::StoreU(hn::Add(hn::LoadU(d, row + x), hn::Mul(va, hn::LoadU(d, above + x))), d, row + x);
+    for (; x < n; ++x) row[x] = row[x] + a * above[x];
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lx
 HWY_AFTER_NAMESPACE();
@@ -203,6 +213,11 @@ HWY_AFTER_NAMESPACE();
 namespace lx {
 HWY_EXPORT(SmoothColumns);
 HWY_EXPORT(SmoothRowGroup);
+HWY_EXPORT(ForwardStep);
+
+void ColumnForwardStepFast(float* row, const float* above, int64_t n, float a) {
+    HWY_DYNAMIC_DISPATCH(ForwardStep)(row, above, n, a);
+}
 
 void ExpSmoothRowsFast(const Plane& p, const float* norm, float a) {
     const int32_t width = p.width, height = p.height;
