@@ -45,15 +45,14 @@ void BM_LumarexComprehensive(benchmark::State& state, bool fast) {
 BENCHMARK_CAPTURE(BM_LumarexComprehensive, plain, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(BM_LumarexComprehensive, fast, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// A row pass over the whole photo: f(row, y, planar rows, largest, before).
+// A row pass over the whole photo: f(row, y, planar rows, largest).
 struct RowBuffers {
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(size_t(5 * lx::RowCapacity(kW)));
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(size_t(4 * lx::RowCapacity(kW)));
     lx::PlanarRow px() {
         const int64_t c = lx::RowCapacity(kW);
         return lx::PlanarRow{{bytes.data(), bytes.data() + c, bytes.data() + 2 * c}};
     }
     uint8_t* largest() { return bytes.data() + 3 * lx::RowCapacity(kW); }
-    uint8_t* before() { return bytes.data() + 4 * lx::RowCapacity(kW); }
 };
 
 template <class Pass>
@@ -90,7 +89,7 @@ void BM_OneShotCastRows(benchmark::State& state, bool fast) {
     const lx::TintTables t(factors);
     std::array<int64_t, 256> moved{};
     RunRows(state, fast, [&](const lx::RowPixels& row, int32_t, RowBuffers& b) {
-        lx::ApplyTintRow(row, kW, t, b.before(), b.px(), b.largest(), moved.data());
+        lx::ApplyTintRow(row, kW, t, b.px(), b.largest(), moved.data());
     });
 }
 BENCHMARK_CAPTURE(BM_OneShotCastRows, plain, false)->Unit(benchmark::kMillisecond);

@@ -133,7 +133,7 @@ struct OneShot {
     bool clip;         // the low clip reads the channel histogram
     CentreWeights weights;
     Block<float> rowWeights;
-    Block<uint8_t> rows;       // three planar rows, each pixel's largest and its largest before the cast
+    Block<uint8_t> rows;       // three planar rows and each pixel's largest
     Block<int16_t> cells;      // chromaticity cells of a row
     Block<uint8_t> values;     // V before the stretch: each pixel's largest level
     Block<float> detail, map, norm;
@@ -166,14 +166,13 @@ struct OneShot {
         return PlanarRow{{r, r + rowCapacity, r + 2 * rowCapacity}};
     }
     uint8_t* Largest() const { return rows.get() + 3 * rowCapacity; }
-    uint8_t* Before() const { return rows.get() + 4 * rowCapacity; }
     RowPixels Row(int32_t y) const { return RowPixels::Of(p, y, disjoint); }
 
     bool Allocate() {
         rowCapacity = RowCapacity(W);
         rowWeights = HeapArray<float>(W / 64 + 1);
-        rows = HeapArray<uint8_t>(5 * rowCapacity);
-        if (rows) std::fill_n(rows.get(), 5 * rowCapacity, uint8_t{0});  // padding lanes read defined bytes
+        rows = HeapArray<uint8_t>(4 * rowCapacity);
+        if (rows) std::fill_n(rows.get(), 4 * rowCapacity, uint8_t{0});  // padding lanes read defined bytes
         bool ok = weights.Init(W, H) && rowWeights && rows;
         if (s->tintCorrection != 0 && disjoint) {
             cells = HeapArray<int16_t>(rowCapacity);
@@ -319,7 +318,7 @@ void RemoveCast(OneShot& o) {
     const bool push = o.clip && o.tintLevels != nullptr;
     std::array<int64_t, kLevels> moved{};
     for (int32_t y = 0; y < o.H; ++y) {
-        ApplyTintRow(o.Row(y), o.W, tables, o.Before(), px, largest, push ? moved.data() : nullptr);
+        ApplyTintRow(o.Row(y), o.W, tables, px, largest, push ? moved.data() : nullptr);
         if (o.clip && !push) o.counts.AddRow(px, o.W);
         o.weights.Row(y, o.rowWeights.get());
         AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());

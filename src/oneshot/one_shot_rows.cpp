@@ -75,10 +75,9 @@ void RemoveBlackRowPlain(const RowPixels& row, int32_t n, uint8_t black, const P
     });
 }
 
-void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                        uint8_t* largest, int64_t* moved) {
     ForEachPixel(row, n, [&](int32_t x, uint8_t* const c[3]) {
-        before[x] = std::max({*c[0], *c[1], *c[2]});
         int64_t a[3] = {t.scaled[0][*c[0]], t.scaled[1][*c[1]], t.scaled[2][*c[2]]};
         const int64_t plain[3] = {a[0], a[1], a[2]};
         CompressHighlights(a, 255);
@@ -127,10 +126,10 @@ void RemoveBlackRow(const RowPixels& row, int32_t n, uint8_t black, const Planar
     else RemoveBlackRowPlain(row, n, black, out, largest);
 }
 
-void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                   uint8_t* largest, int64_t* moved) {
-    if (Fast(row) && t.small) ApplyTintRowFast(row, n, t, before, out, largest, moved);
-    else ApplyTintRowPlain(row, n, t, before, out, largest, moved);
+    if (Fast(row) && t.small) ApplyTintRowFast(row, n, t, out, largest, moved);
+    else ApplyTintRowPlain(row, n, t, out, largest, moved);
 }
 
 void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
@@ -155,9 +154,9 @@ uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) { return
 void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
     RemoveBlackRowPlain(row, n, black, out, largest);
 }
-void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                       uint8_t* largest, int64_t* moved) {
-    ApplyTintRowPlain(row, n, t, before, out, largest, moved);
+    ApplyTintRowPlain(row, n, t, out, largest, moved);
 }
 void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
     ReadRowPlain(row, n, out, largest);

@@ -38,7 +38,7 @@ struct PlanarRow {
     uint8_t* c[3];
 };
 
-// Planar rows and the per-pixel outputs below (largest, before, cells) hold
+// Planar rows and the per-pixel outputs below (largest, cells) hold
 // RowCapacity(n) entries for a row of n pixels: the fast forms work in whole
 // vectors of up to 64 lanes and may write past n.
 inline int64_t RowCapacity(int32_t n) { return (int64_t{n} + 63) / 64 * 64; }
@@ -66,13 +66,12 @@ struct TintTables {
 
 // Multiplies each pixel of the row by the tint factors, drawing a pixel whose
 // largest result passes 255 together about its middle (CompressHighlights)
-// and clamping to 0..255. `before` gets each pixel's largest sample before,
-// `out` the samples as now stored and `largest` their largest. Unless null,
+// and clamping to 0..255. `out` gets the samples as now stored and `largest` their largest. Unless null,
 // `moved` (256 counts) tallies what the compression changed: for each
 // sample of a compressed pixel -1 at clamp(level x factor / 1000, 0, 255),
 // where the sample would have landed without it, and +1 where it did land;
 // so the samples' histogram is that of the scaled levels plus `moved`.
-void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                   uint8_t* largest, int64_t* moved);
 
 // The samples of the row in `out` and each pixel's largest in `largest`.
@@ -113,9 +112,9 @@ uint8_t RowMinimumPlain(const RowPixels& row, int32_t n, uint8_t lowest);
 uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest);
 void RemoveBlackRowPlain(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
 void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
-void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                        uint8_t* largest, int64_t* moved);
-void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                       uint8_t* largest, int64_t* moved);
 void ReadRowPlain(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
 void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);

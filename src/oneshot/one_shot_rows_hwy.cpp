@@ -77,10 +77,9 @@ void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* lar
     Largest(out, n, largest);
 }
 
-void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                   uint8_t* largest, int64_t* moved) {
     LoadPlanar(row, n, out);
-    Largest(out, n, before);
     const hn::ScalableTag<float> df;
     const hn::Rebind<int32_t, decltype(df)> di;
     const hn::Rebind<uint8_t, decltype(df)> d8;
@@ -88,20 +87,17 @@ void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, uint8_t*
     const auto zero = hn::Zero(di), top = hn::Set(di, 255), one = hn::Set(di, 1);
     const auto half = hn::Set(df, 0.5f);
     const auto milli = hn::Set(df, 0.001f);
-    const auto thousand = hn::Set(di, 1000), limit999 = hn::Set(di, 999);
     const hn::Vec<decltype(di)> factor[3] = {hn::Set(di, t.factor[0]), hn::Set(di, t.factor[1]), hn::Set(di, t.factor[2])};
     for (int32_t x = 0; x < n; x += N) {
         hn::Vec<decltype(di)> a[3];
         for (int k = 0; k < 3; ++k) {
             // level x factor / 1000, truncated: the product (at most
-            // 1 020 000) is exact in float, the quotient through 0.001 is
-            // off by at most one, which the remainder corrects.
+            // 1 020 000) is exact in float, and trunc(p x 0.001f) is p / 1000
+            // for every integer p up to there (0.001f lies above 1/1000, and
+            // a quotient's fraction of at most 0.999 stays too far from the
+            // next integer for the rounding to reach it).
             const auto product = hn::Mul(hn::PromoteTo(di, hn::LoadU(d8, out.c[k] + x)), factor[k]);
-            auto q = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, product), milli));
-            const auto r = hn::Sub(product, hn::Mul(q, thousand));
-            q = hn::Add(q, hn::VecFromMask(di, hn::Lt(r, zero)));       // -1 where r < 0
-            q = hn::Sub(q, hn::VecFromMask(di, hn::Gt(r, limit999)));  // +1 where r >= 1000
-            a[k] = q;
+            a[k] = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, product), milli));
         }
         const auto hi = hn::Max(a[0], hn::Max(a[1], a[2]));
         const auto compress = hn::Gt(hi, top);
@@ -266,9 +262,9 @@ void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const Pl
 void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
     HWY_DYNAMIC_DISPATCH(ReadRow)(row, n, out, largest);
 }
-void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, uint8_t* before, const PlanarRow& out,
+void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                       uint8_t* largest, int64_t* moved) {
-    HWY_DYNAMIC_DISPATCH(ApplyTintRow)(row, n, t, before, out, largest, moved);
+    HWY_DYNAMIC_DISPATCH(ApplyTintRow)(row, n, t, out, largest, moved);
 }
 void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
     HWY_DYNAMIC_DISPATCH(ChromaCellsRow)(px, n, tintMode, cells);
