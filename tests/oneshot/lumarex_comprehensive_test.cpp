@@ -406,11 +406,13 @@ TEST(OneShot, FastPassesMatchThePlainStepsBitForBit) {
     ASSERT_GE(photo.width, 451);
     ASSERT_GE(photo.height, 397);
     // dimBlue: blue at most 28 everywhere, which leaves the cast analysis
-    // nothing to measure, so a requested tint is not applied.
-    struct Case { int tint, mode, clip, contrast, family, autoTone, dimBlue; };
-    const Case cases[] = {{1, 3, 1, 1, 0, 1, 0}, {0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 1, 1, 0, 0},
-                          {0, 0, 1, 0, 1, 1, 0}, {1, 2, 1, 0, 0, 1, 0}, {0, 0, 0, 1, 0, 0, 0},
-                          {1, 1, 1, 1, 0, 1, 1}};
+    // nothing to measure, so a requested tint is not applied. raised: every
+    // sample lifted by 12 (up to 255), a black offset to remove (the photo
+    // itself reaches 0).
+    struct Case { int tint, mode, clip, contrast, family, autoTone, dimBlue, raised; };
+    const Case cases[] = {{1, 3, 1, 1, 0, 1, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 1, 1, 0, 0, 0},
+                          {0, 0, 1, 0, 1, 1, 0, 0}, {1, 2, 1, 0, 0, 1, 0, 0}, {0, 0, 0, 1, 0, 0, 0, 0},
+                          {1, 1, 1, 1, 0, 1, 1, 0}, {1, 3, 1, 1, 0, 1, 0, 1}, {0, 0, 1, 1, 1, 1, 0, 1}};
     for (const auto& [w, h] : {std::pair{451, 397}, std::pair{97, 61}})
         for (int kind = 0; kind < 3; ++kind)
             for (const Case& c : cases) {
@@ -418,6 +420,13 @@ TEST(OneShot, FastPassesMatchThePlainStepsBitForBit) {
                 if (c.dimBlue)
                     for (int y = 0; y < h; ++y)
                         for (int x = 0; x < w; ++x) fast.mem[size_t(fast.offset[2] + y * fast.rowStride + x * fast.pixelStride)] /= 9;
+                if (c.raised)
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x)
+                            for (int k = 0; k < 3; ++k) {
+                                uint8_t& v = fast.mem[size_t(fast.offset[k] + y * fast.rowStride + x * fast.pixelStride)];
+                                v = uint8_t(std::min(255, v + 12));
+                            }
                 Layout plain = fast;
                 int32_t strengthFast = 55, strengthPlain = 55;
                 OneShotSettings s = Plain(&strengthFast);
