@@ -171,7 +171,7 @@ struct OneShot {
     Block<int16_t> cells;      // chromaticity cells of a row
     Block<uint8_t> values;     // V before the stretch: each pixel's largest level
     Block<float> detail, map, norm;
-    Block<float> sums;         // two rows of running sums for the streamed map
+    Block<float> sums;         // two rows of running sums and a row of values for the streamed map
     Block<int64_t> detailHist;  // a bin can count more than 2^31 pixels
     // The cast analysis' counts, made while the black offset goes, and
     // their sums as the analysis takes them.
@@ -220,7 +220,7 @@ struct OneShot {
             detail = HeapArray<float>(N);
             map = HeapArray<float>(N);
             norm = HeapArray<float>(std::max(W, H));
-            sums = HeapArray<float>(2 * int64_t{W});
+            sums = HeapArray<float>(3 * int64_t{W});
             detailHist = HeapArray<int64_t>(kDetailScale.Bins());
             ok = ok && values && detail && map && norm && sums && detailHist;
         }
@@ -430,11 +430,8 @@ ContrastRange ContrastMap(OneShot& o, float stretch) {
         // Streamed a row at a time; each stretched value is computed as the
         // table below holds it.
         const int32_t W = o.W;
-        return BuildLocalContrastMapFromRows(
-            [v, W, stretch](int32_t y, float* out) {
-                const uint8_t* row = v + y * int64_t{W};
-                for (int32_t x = 0; x < W; ++x) out[x] = std::min(float(row[x]) * stretch, 255.0f);
-            },
+        return BuildLocalContrastMapFromRepeatedRows(
+            [v, W, stretch](int32_t y, float* out) { StretchValuesRow(v + y * int64_t{W}, W, stretch, out); },
             detail, map, o.sums.get(), o.detailHist.get(), o.norm.get(), a, kDetailScale);
     }
     float stretched[kLevels];

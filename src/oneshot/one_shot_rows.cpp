@@ -117,6 +117,15 @@ void BrightenRowPlain(const RowPixels& row, int32_t n, const float* map, const B
     });
 }
 
+void StretchValuesRowPlain(const uint8_t* v, int32_t n, float stretch, float* out) {
+    for (int32_t x = 0; x < n; ++x) out[x] = std::min(float(v[x]) * stretch, 255.0f);
+}
+
+void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
+    if (simd::FastKernels()) StretchValuesRowFast(v, n, stretch, out);
+    else StretchValuesRowPlain(v, n, stretch, out);
+}
+
 uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest) {
     return Fast(row) ? RowMinimumFast(row, n, lowest) : RowMinimumPlain(row, n, lowest);
 }
@@ -151,6 +160,9 @@ void BrightenRow(const RowPixels& row, int32_t n, const float* map, const Bright
 
 #if !defined(LUMAREX_SIMD)
 uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) { return RowMinimumPlain(row, n, lowest); }
+void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
+    StretchValuesRowPlain(v, n, stretch, out);
+}
 void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
     RemoveBlackRowPlain(row, n, black, out, largest);
 }

@@ -107,6 +107,10 @@ struct BrightenTables {
 void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                  const PlanarRow& scratch);
 
+// The stretched values of a row of the local-contrast map's input:
+// out[x] = min(v[x] x stretch, 255).
+void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out);
+
 // The plain and fast forms, for the comparison tests and the benchmarks.
 uint8_t RowMinimumPlain(const RowPixels& row, int32_t n, uint8_t lowest);
 uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest);
@@ -120,6 +124,8 @@ void ReadRowPlain(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t
 void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
 void ChromaCellsRowPlain(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
 void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
+void StretchValuesRowPlain(const uint8_t* v, int32_t n, float stretch, float* out);
+void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out);
 void BrightenRowPlain(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t);
 void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                      const PlanarRow& scratch);

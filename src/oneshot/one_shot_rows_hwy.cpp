@@ -165,6 +165,20 @@ void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* c
     }
 }
 
+void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
+    const hn::ScalableTag<float> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const int32_t N = int32_t(hn::Lanes(df));
+    const auto k = hn::Set(df, stretch), full = hn::Set(df, 255.0f);
+    int32_t x = 0;
+    for (; x + N <= n; x += N) {
+        const auto s = hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, v + x))), k);
+        hn::StoreU(hn::IfThenElse(hn::Lt(full, s), full, s), df, out + x);  // std::min(s, 255)
+    }
+    for (; x < n; ++x) out[x] = std::min(float(v[x]) * stretch, 255.0f);
+}
+
 // The two gains of the 16 (or N) pixels whose largest stretched levels are
 // in m: one 64-bit gather of (primary, secondary) pairs per half vector,
 // half the lanes fetched of two 32-bit gathers, then split into the two.
@@ -252,6 +266,11 @@ HWY_EXPORT(ReadRow);
 HWY_EXPORT(ApplyTintRow);
 HWY_EXPORT(ChromaCellsRow);
 HWY_EXPORT(BrightenRow);
+HWY_EXPORT(StretchValuesRow);
+
+void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
+    HWY_DYNAMIC_DISPATCH(StretchValuesRow)(v, n, stretch, out);
+}
 
 uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) {
     return HWY_DYNAMIC_DISPATCH(RowMinimum)(row, n, lowest);

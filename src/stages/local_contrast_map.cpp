@@ -14,8 +14,8 @@ float SmoothingDecay(int32_t radius) { return math::Exp(-(1.0f / (static_cast<fl
 
 namespace contrast_detail {
 
-void DetailRowPlain(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
-                    float a) {
+void DetailRowPlain(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
+                    float forward, float backward, float a) {
     if (below == nullptr) {
         for (int32_t x = 0; x < n; ++x) z[x] = d[x] * forward;
     } else {
@@ -23,7 +23,7 @@ void DetailRowPlain(float* d, float* v, float* z, const float* below, int32_t n,
     }
     for (int32_t x = 0; x < n; ++x) {
         d[x] = v[x] - z[x] * backward;
-        v[x] = std::fabs(d[x]);
+        magnitude[x] = std::fabs(d[x]);
     }
 }
 
@@ -41,9 +41,10 @@ void MapRowPlain(float* e, const float* d, float* z, bool bottom, int32_t n, flo
     }
 }
 
-void DetailRow(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward, float a) {
-    if (simd::FastKernels()) DetailRowFast(d, v, z, below, n, forward, backward, a);
-    else DetailRowPlain(d, v, z, below, n, forward, backward, a);
+void DetailRow(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n, float forward,
+               float backward, float a) {
+    if (simd::FastKernels()) DetailRowFast(d, v, magnitude, z, below, n, forward, backward, a);
+    else DetailRowPlain(d, v, magnitude, z, below, n, forward, backward, a);
 }
 
 void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
@@ -53,9 +54,9 @@ void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float fo
 }
 
 #if !defined(LUMAREX_SIMD)
-void DetailRowFast(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
-                   float a) {
-    DetailRowPlain(d, v, z, below, n, forward, backward, a);
+void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
+                   float forward, float backward, float a) {
+    DetailRowPlain(d, v, magnitude, z, below, n, forward, backward, a);
 }
 void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
                 const LocalContrastScale& scale, int32_t* bins) {

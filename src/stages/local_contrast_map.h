@@ -138,16 +138,18 @@ inline void PrefetchRows(const float* a, const float* b, int64_t n) {
 #endif
 }
 
-// One row of the walk up that takes D from V (the row-streamed form): the
+// One row of the walk up that takes D from V (the row-streamed forms): the
 // raw backward column sum z = f x forward + a x below (the bottom row, below
 // null: f x forward) from the row's raw forward sum f, then D = V - z x
-// backward and |D|. `d` holds f on entry and D on return, `v` holds V on
-// entry and |D| on return, `z` receives the raw sums for the row above.
-void DetailRow(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward, float a);
-void DetailRowPlain(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
-                    float a);
-void DetailRowFast(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
-                   float a);
+// backward and |D|. `d` holds f on entry and D on return, `v` holds V,
+// `magnitude` receives |D| (it may be `v`), `z` the raw sums for the row
+// above.
+void DetailRow(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n, float forward,
+               float backward, float a);
+void DetailRowPlain(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
+                    float forward, float backward, float a);
+void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
+                   float forward, float backward, float a);
 
 // One row of the last walk up: the raw backward column sum of the smoothed
 // |D|, z = l x forward + a x z (the bottom row: l x forward) from the raw
@@ -312,6 +314,51 @@ ContrastRange BuildLocalContrastMapFast(const Value& value, const Plane& detail,
     return contrast_detail::MapFromDetail(detail, map, hist, norm, alpha, scale);
 }
 
+namespace contrast_detail {
+
+// The row-streamed forms. kAgain: rows(y, out) may be called again for the
+// walk up, which then reads V from a row of `z` instead of the map's rows.
+template <bool kAgain, class Count, class Rows>
+ContrastRange MapFromRows(const Rows& rows, const Plane& detail, const Plane& map, float* z, Count* hist,
+                          const float* norm, float alpha, const LocalContrastScale& scale) {
+    const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
+    float* d = detail.data;
+    float* e = map.data;
+    const int64_t pitch = W;
+
+    SmoothBandsDown(d, W, H, norm, alpha, [&](int32_t y0, int32_t count, float* band) {
+        for (int32_t r = 0; r < count; ++r) {
+            float* row = band + r * pitch;
+            rows(y0 + r, row);
+            if (!kAgain) std::copy_n(row, W, e + (y0 + r) * pitch);
+        }
+    });
+    float* zRows[2] = {z, z + pitch};
+    float* again = z + 2 * pitch;
+    for (int32_t y = H - 1; y >= 0; --y) {
+        float* dr = d + y * pitch;
+        float* er = e + y * pitch;  // |D| of the row (before it, V when rows are made once)
+        const float* v = er;
+        if (kAgain) {
+            rows(y, again);
+            v = again;
+        }
+        if (H == 1) {
+            for (int32_t x = 0; x < W; ++x) {
+                dr[x] = v[x] - dr[x];
+                er[x] = std::fabs(dr[x]);
+            }
+            continue;
+        }
+        DetailRow(dr, v, er, zRows[y & 1], y == H - 1 ? nullptr : zRows[(y + 1) & 1], W, norm[y], norm[H - 1 - y],
+                  alpha);
+        if (y > 0) PrefetchRows(dr - pitch, er - pitch, W);
+    }
+    return MapFromDetail(detail, map, hist, norm, alpha, scale);
+}
+
+}  // namespace contrast_detail
+
 // The fast form for values made a row at a time: rows(y, out) writes row y
 // of V (W floats) and is called once per row, top to bottom. V waits in the
 // map's rows until the walk up has taken D from it, and that walk's running
@@ -321,34 +368,18 @@ template <class Count, class Rows>
 ContrastRange BuildLocalContrastMapFromRows(const Rows& rows, const Plane& detail, const Plane& map, float* z,
                                             Count* hist, const float* norm, float alpha,
                                             const LocalContrastScale& scale) {
-    const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
-    float* d = detail.data;
-    float* e = map.data;
-    const int64_t pitch = W;
+    return contrast_detail::MapFromRows<false>(rows, detail, map, z, hist, norm, alpha, scale);
+}
 
-    contrast_detail::SmoothBandsDown(d, W, H, norm, alpha, [&](int32_t y0, int32_t count, float* band) {
-        for (int32_t r = 0; r < count; ++r) {
-            float* row = band + r * pitch;
-            rows(y0 + r, row);
-            std::copy_n(row, W, e + (y0 + r) * pitch);
-        }
-    });
-    float* zRows[2] = {z, z + pitch};
-    for (int32_t y = H - 1; y >= 0; --y) {
-        float* dr = d + y * pitch;
-        float* er = e + y * pitch;  // V of the row, then |D|
-        if (H == 1) {
-            for (int32_t x = 0; x < W; ++x) {
-                dr[x] = er[x] - dr[x];
-                er[x] = std::fabs(dr[x]);
-            }
-            continue;
-        }
-        contrast_detail::DetailRow(dr, er, zRows[y & 1], y == H - 1 ? nullptr : zRows[(y + 1) & 1], W, norm[y],
-                                   norm[H - 1 - y], alpha);
-        if (y > 0) contrast_detail::PrefetchRows(dr - pitch, er - pitch, W);
-    }
-    return contrast_detail::MapFromDetail(detail, map, hist, norm, alpha, scale);
+// The same for rows that are cheap to make again (the one-shot stretches
+// each row's bytes): rows(y, out) is called twice per row, top to bottom
+// and then bottom to top, and V is not kept in the map meanwhile, which
+// saves writing and reading back a float plane. `z` holds 3 W floats.
+template <class Count, class Rows>
+ContrastRange BuildLocalContrastMapFromRepeatedRows(const Rows& rows, const Plane& detail, const Plane& map, float* z,
+                                                    Count* hist, const float* norm, float alpha,
+                                                    const LocalContrastScale& scale) {
+    return contrast_detail::MapFromRows<true>(rows, detail, map, z, hist, norm, alpha, scale);
 }
 
 template <class Count, class Value>

@@ -21,7 +21,8 @@ namespace contrast_detail {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-void DetailRow(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward, float a) {
+void DetailRow(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n, float forward,
+               float backward, float a) {
     const hn::ScalableTag<float> df;
     const int32_t N = int32_t(hn::Lanes(df));
     const auto vf = hn::Set(df, forward), vb = hn::Set(df, backward), va = hn::Set(df, a);
@@ -32,12 +33,12 @@ void DetailRow(float* d, float* v, float* z, const float* below, int32_t n, floa
         hn::StoreU(sum, df, z + x);
         const auto detail = hn::Sub(hn::LoadU(df, v + x), hn::Mul(sum, vb));
         hn::StoreU(detail, df, d + x);
-        hn::StoreU(hn::Abs(detail), df, v + x);
+        hn::StoreU(hn::Abs(detail), df, magnitude + x);
     }
     for (; x < n; ++x) {
         z[x] = below != nullptr ? d[x] * forward + a * below[x] : d[x] * forward;
         d[x] = v[x] - z[x] * backward;
-        v[x] = std::fabs(d[x]);
+        magnitude[x] = std::fabs(d[x]);
     }
 }
 
@@ -85,9 +86,9 @@ namespace contrast_detail {
 HWY_EXPORT(DetailRow);
 HWY_EXPORT(MapRow);
 
-void DetailRowFast(float* d, float* v, float* z, const float* below, int32_t n, float forward, float backward,
-                   float a) {
-    HWY_DYNAMIC_DISPATCH(DetailRow)(d, v, z, below, n, forward, backward, a);
+void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
+                   float forward, float backward, float a) {
+    HWY_DYNAMIC_DISPATCH(DetailRow)(d, v, magnitude, z, below, n, forward, backward, a);
 }
 void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
                 const LocalContrastScale& scale, int32_t* bins) {

@@ -198,6 +198,28 @@ TEST(OneShotRows, BrightenRowsMatchThePlainForm) {
     }
 }
 
+// The map's input values: every level under stretches that keep, clip and
+// zero them, at widths around the vector lengths.
+TEST(OneShotRows, StretchedValuesMatchThePlainForm) {
+    std::vector<uint8_t> levels(300);
+    for (size_t i = 0; i < levels.size(); ++i) levels[i] = uint8_t(i * 7 % 256);
+    test::ForEachSimdTarget([&](const std::string& target) {
+        for (const float stretch : {0.0f, 1.0f, 255.0f / 254.0f, 255.0f / 97.0f, 255.0f})
+            for (const int32_t n : {1, 15, 16, 17, 300}) {
+                std::vector<float> plain(n), fast(n);
+                StretchValuesRowPlain(levels.data(), n, stretch, plain.data());
+                StretchValuesRowFast(levels.data(), n, stretch, fast.data());
+                ASSERT_EQ(plain, fast) << target << ", stretch " << stretch << ", width " << n;
+            }
+    });
+    float out[3];
+    const uint8_t worked[3] = {97, 98, 40};
+    StretchValuesRow(worked, 3, 255.0f / 97.0f, out);
+    EXPECT_EQ(out[0], 255.0f);
+    EXPECT_EQ(out[1], 255.0f);  // 257.6 clipped
+    EXPECT_FLOAT_EQ(out[2], 105.15464f);
+}
+
 // The fast stretch works in float; with unit gains the brightening leaves
 // each sample at its stretched level, so every level under every low clip
 // and a sweep of scales (products past 2^24 included) must give the table.

@@ -24,7 +24,7 @@ struct Built {
     ContrastRange range;
 };
 
-enum class Form { kPlain, kFast, kFromRows };
+enum class Form { kPlain, kFast, kFromRows, kFromRepeatedRows };
 
 template <class Count, class Value>
 Built<Count> Build(Form form, const Value& value, int32_t w, int32_t h, const LocalContrastScale& scale) {
@@ -39,7 +39,7 @@ Built<Count> Build(Form form, const Value& value, int32_t w, int32_t h, const Lo
         b.range = BuildLocalContrastMapPlain(value, d, m, b.hist.data(), norm.data(), a, scale);
     } else if (form == Form::kFast) {
         b.range = BuildLocalContrastMapFast(value, d, m, b.hist.data(), norm.data(), a, scale);
-    } else {
+    } else if (form == Form::kFromRows) {
         // Scratch for the running sums, fenced so that a write past its two
         // rows shows; each row asked for once, top to bottom.
         std::vector<float> z(2 * size_t(w) + 1, -5.0f);
@@ -50,6 +50,21 @@ Built<Count> Build(Form form, const Value& value, int32_t w, int32_t h, const Lo
         };
         b.range = BuildLocalContrastMapFromRows(rows, d, m, z.data(), b.hist.data(), norm.data(), a, scale);
         EXPECT_EQ(next, h);
+        EXPECT_EQ(z.back(), -5.0f);
+    } else {
+        // Rows asked for top to bottom, then again bottom to top; three
+        // rows of scratch, fenced.
+        std::vector<float> z(3 * size_t(w) + 1, -5.0f);
+        std::vector<int32_t> asked;
+        const auto rows = [&](int32_t y, float* out) {
+            asked.push_back(y);
+            for (int32_t x = 0; x < w; ++x) out[x] = value(int64_t{y} * w + x);
+        };
+        b.range = BuildLocalContrastMapFromRepeatedRows(rows, d, m, z.data(), b.hist.data(), norm.data(), a, scale);
+        std::vector<int32_t> order;
+        for (int32_t y = 0; y < h; ++y) order.push_back(y);
+        for (int32_t y = h - 1; y >= 0; --y) order.push_back(y);
+        EXPECT_EQ(asked, order);
         EXPECT_EQ(z.back(), -5.0f);
     }
     return b;
@@ -84,11 +99,13 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
                                          std::to_string(scale.half);
                 if (scale.divisor == 256.0f) {  // the one-shot: 64-bit counts, values through a table
                     const Built<int64_t> p = Build<int64_t>(Form::kPlain, fromBytes, w, h, scale);
-                    const Built<int64_t> f = Build<int64_t>(Form::kFast, fromBytes, w, h, scale);
-                    ASSERT_EQ(p.map, f.map) << what;
-                    ASSERT_EQ(p.hist, f.hist) << what;
-                    ASSERT_EQ(p.range.low, f.range.low) << what;
-                    ASSERT_EQ(p.range.high, f.range.high) << what;
+                    for (const Form form : {Form::kFast, Form::kFromRepeatedRows}) {
+                        const Built<int64_t> f = Build<int64_t>(form, fromBytes, w, h, scale);
+                        ASSERT_EQ(p.map, f.map) << what << ", form " << int(form);
+                        ASSERT_EQ(p.hist, f.hist) << what;
+                        ASSERT_EQ(p.range.low, f.range.low) << what;
+                        ASSERT_EQ(p.range.high, f.range.high) << what;
+                    }
                     continue;
                 }
                 std::vector<float> plane(bytes.size());
@@ -124,10 +141,15 @@ TEST(LocalContrastMap, RowKernelsMatchThePlainOnes) {
                 below[x] = float(int(rng() % 2000) - 1000) / 9.0f;
             for (const bool bottom : {true, false}) {
                 std::vector<float> d1 = f, v1 = v, z1(n), d2 = f, v2 = v, z2(n);
-                contrast_detail::DetailRowPlain(d1.data(), v1.data(), z1.data(), bottom ? nullptr : below.data(), n,
-                                                0.61f, 0.37f, 0.93f);
-                contrast_detail::DetailRowFast(d2.data(), v2.data(), z2.data(), bottom ? nullptr : below.data(), n,
-                                               0.61f, 0.37f, 0.93f);
+                // In place (|D| over V, as the map's rows take it) in the plain
+                // form, into a separate row in the fast one.
+                contrast_detail::DetailRowPlain(d1.data(), v1.data(), v1.data(), z1.data(),
+                                                bottom ? nullptr : below.data(), n, 0.61f, 0.37f, 0.93f);
+                std::vector<float> m2(n, -1.0f);
+                contrast_detail::DetailRowFast(d2.data(), v2.data(), m2.data(), z2.data(),
+                                               bottom ? nullptr : below.data(), n, 0.61f, 0.37f, 0.93f);
+                ASSERT_EQ(v2, v) << target;
+                v2 = m2;
                 ASSERT_TRUE(d1 == d2 && v1 == v2 && z1 == z2) << target << ", detail row of " << n;
             }
             for (const LocalContrastScale& scale : scales) {
@@ -185,7 +207,7 @@ TEST(LocalContrastMap, BinsOfWorkedValues) {
 // H - 1 from either end), in both forms.
 TEST(LocalContrastMap, FlatPlaneHasNoDetail) {
     const LocalContrastScale scale{8.0f, 255.0f, 1275};
-    for (const Form form : {Form::kPlain, Form::kFast, Form::kFromRows}) {
+    for (const Form form : {Form::kPlain, Form::kFast, Form::kFromRows, Form::kFromRepeatedRows}) {
         const int f = int(form);
         const Built<int32_t> b = Build<int32_t>(form, [](int64_t) { return 120.0f; }, 50, 20, scale);
         EXPECT_EQ(b.hist[1274], 1000) << f;
