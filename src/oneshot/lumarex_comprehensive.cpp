@@ -165,11 +165,14 @@ struct OneShot {
     bool contrast;
     bool disjoint;     // no two pixels share a sample: passes may be merged
     bool clip;         // the low clip reads the channel histogram
+    bool streamed = simd::FastKernels();  // the map streamed by rows (else the plain form)
     CentreWeights weights;
     Block<float> rowWeights;
     Block<uint8_t> rows;       // three planar rows and each pixel's largest
     Block<int16_t> cells;      // chromaticity cells of a row
-    Block<uint8_t> values;     // V before the stretch: each pixel's largest level
+    // V before the stretch, each pixel's largest level: its own plane for
+    // the plain map, else the first quarter of the map's plane (ValuesAt).
+    Block<uint8_t> values;
     Block<float> detail, map, norm;
     Block<float> sums;         // two rows of running sums and a row of values for the streamed map
     Block<int64_t> detailHist;  // a bin can count more than 2^31 pixels
@@ -216,15 +219,24 @@ struct OneShot {
             ok = ok && cells && tintLevels && tintCells && tintCounts;
         }
         if (contrast) {
-            values = HeapArray<uint8_t>(N);
+            if (!streamed) values = HeapArray<uint8_t>(N);
             detail = HeapArray<float>(N);
             map = HeapArray<float>(N);
             norm = HeapArray<float>(std::max(W, H));
             sums = HeapArray<float>(3 * int64_t{W});
             detailHist = HeapArray<int64_t>(kDetailScale.Bins());
-            ok = ok && values && detail && map && norm && sums && detailHist;
+            ok = ok && (values || streamed) && detail && map && norm && sums && detailHist;
         }
         return ok;
+    }
+    // The streamed map walks up with the values of row y made again from
+    // bytes y W .. y W + W - 1 just before it writes the map's row y (bytes
+    // 4 y W onward), so every row's values are read before any map row
+    // covers them, and the map plane can hold them until then. The plain
+    // map writes the map plane while it still reads values further on.
+    uint8_t* ValuesAt(int32_t y) const {
+        uint8_t* base = values ? values.get() : reinterpret_cast<uint8_t*>(map.get());
+        return base + y * int64_t{W};
     }
 };
 
@@ -273,7 +285,7 @@ float RemoveBlackOffset(OneShot& o) {
         if (black != 0) RemoveBlackRow(o.Row(y), o.W, black, px, largest);
         else ReadRow(o.Row(y), o.W, px, largest);
         o.weights.Row(y, o.rowWeights.get());
-        if (o.values) std::memcpy(&o.values[y * int64_t{o.W}], largest, size_t(o.W));
+        if (o.contrast) std::memcpy(o.ValuesAt(y), largest, size_t(o.W));
         if (count) o.counts.AddRow(px, o.W);
         if (!tint) {
             AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
@@ -424,9 +436,9 @@ ContrastRange ContrastMap(OneShot& o, float stretch) {
     const int32_t n = std::max(o.W, o.H);
     const float a = SmoothingDecay(SmoothingRadius(o.W, o.H));
     BuildSmoothNorm(o.norm.get(), n, a);
-    const uint8_t* v = o.values.get();
+    const uint8_t* v = o.ValuesAt(0);
     const Plane detail{o.detail.get(), o.W, o.H}, map{o.map.get(), o.W, o.H};
-    if (simd::FastKernels()) {
+    if (o.streamed) {
         // Streamed a row at a time; each stretched value is computed as the
         // table below holds it.
         const int32_t W = o.W;
