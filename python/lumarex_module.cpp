@@ -321,7 +321,11 @@ public:
         }
         CheckOut(out, true, picture_.bits, r ? r->h : picture_.height, r ? r->w : picture_.width);
         const Settings s = ParseSettings(Command::kCorrect, settings);
-        Picture pic = image.is_none() ? picture_ : PictureOf(py::reinterpret_borrow<py::array>(image), picture_.bits);
+        // A region of the analysed picture itself copies only the region.
+        const bool regionOfOwn = image.is_none() && r.has_value();
+        Picture pic = regionOfOwn         ? Picture{}
+                      : image.is_none() ? picture_
+                                        : PictureOf(py::reinterpret_borrow<py::array>(image), picture_.bits);
         std::string summary, error;
         ProgressBridge bridge(progress);
         bool ok;
@@ -335,8 +339,10 @@ public:
                 blob = own.get();
             }
             ok = blob != nullptr &&
-                 CorrectAnalysedPicture(s, r ? &*r : nullptr, blob, param_.get(), pic, summary, error,
-                                        bridge.Function());
+                 (regionOfOwn ? CorrectAnalysedRegion(s, *r, blob, param_.get(), picture_, pic, summary, error,
+                                                      bridge.Function())
+                              : CorrectAnalysedPicture(s, r ? &*r : nullptr, blob, param_.get(), pic, summary, error,
+                                                       bridge.Function()));
             if (blob == nullptr) error = "not enough memory for the working copy";
         }
         bridge.RaiseIfStopped();

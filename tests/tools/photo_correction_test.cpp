@@ -113,5 +113,41 @@ TEST(PhotoCorrection, WholePhotoMatchesTheAnalysedPathAndTheGuardHoldsBack) {
     EXPECT_GE(heldBack, 1) << "the settings clip at least one photo enough for the guard";
 }
 
+// A region corrected from the analysed picture left whole is the region of
+// a copy cropped by the correction itself, alpha and metadata included;
+// the whole picture is not touched, and a region past its edge is refused.
+TEST(PhotoCorrection, RegionOfAnAnalysedPictureMatchesTheCroppedCorrection) {
+    SetFilterRecord(LxHeapHostRecord());
+    Picture photo = ReadSample("s03_hazy_lifted_blacks_bridge.jpg", false);
+    ASSERT_GT(photo.width, 300);
+    photo.hasAlpha = true;
+    photo.alpha.assign(size_t(photo.width) * photo.height, 0);
+    for (size_t i = 0; i < photo.alpha.size(); ++i) photo.alpha[i] = uint16_t(i * 37);
+    const Picture original = photo;
+    const ImageDesc d = DescribeRgb(photo);
+    ImageBlob* blob = AllocImageBlob(&d);
+    ImageParam* param = blob ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
+    ASSERT_NE(param, nullptr);
+    const Settings s = DefaultSettings(Command::kCorrect);
+    const Region region{101, 37, 150, 90};
+    Picture cropped = photo, out;
+    std::string summaryA, summaryB, error;
+    const auto never = [](float) { return false; };
+    EXPECT_TRUE(CorrectAnalysedPicture(s, &region, blob, param, cropped, summaryA, error, never)) << error;
+    EXPECT_TRUE(CorrectAnalysedRegion(s, region, blob, param, photo, out, summaryB, error, never)) << error;
+    EXPECT_EQ(summaryA, summaryB);
+    EXPECT_EQ(out.width, 150);
+    EXPECT_EQ(out.height, 90);
+    EXPECT_TRUE(out.rgb8 == cropped.rgb8);
+    EXPECT_TRUE(out.alpha == cropped.alpha);
+    EXPECT_EQ(out.alpha[0], uint16_t((size_t(37) * photo.width + 101) * 37));
+    EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.alpha == original.alpha);
+    const Region beyond{photo.width - 10, 0, 11, 5};
+    EXPECT_FALSE(CorrectAnalysedRegion(s, beyond, blob, param, photo, out, summaryB, error, never));
+    EXPECT_EQ(error.rfind("the region", 0), 0u) << error;
+    FreeImageParam(param);
+    FreeImageBlob(blob);
+}
+
 }  // namespace
 }  // namespace lumarex_cli

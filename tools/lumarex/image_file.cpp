@@ -70,6 +70,25 @@ bool IsSupportedOutput(const std::string& path) {
     return e == ".png" || e == ".jpg" || e == ".jpeg" || e == ".tif" || e == ".tiff";
 }
 
+Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha) {
+    Picture c;
+    c.width = w, c.height = h, c.bits = p.bits, c.grey = p.grey, c.spec = p.spec;
+    c.hasAlpha = withAlpha && p.hasAlpha;
+    const size_t n = size_t(w) * 3;
+    if (p.bits == 16) c.rgb16.reserve(n * size_t(h));
+    else c.rgb8.reserve(n * size_t(h));
+    for (int row = y; row < y + h; ++row) {
+        const size_t from = (size_t(row) * size_t(p.width) + size_t(x)) * 3;
+        if (p.bits == 16) c.rgb16.insert(c.rgb16.end(), p.rgb16.begin() + from, p.rgb16.begin() + from + n);
+        else c.rgb8.insert(c.rgb8.end(), p.rgb8.begin() + from, p.rgb8.begin() + from + n);
+        if (c.hasAlpha) {
+            const size_t a = size_t(row) * size_t(p.width) + size_t(x);
+            c.alpha.insert(c.alpha.end(), p.alpha.begin() + a, p.alpha.begin() + a + w);
+        }
+    }
+    return c;
+}
+
 ImageDesc DescribeRgb(Picture& pic) {
     const int bytes = pic.bits == 16 ? 2 : 1;
     uint8_t* base = bytes == 2 ? reinterpret_cast<uint8_t*>(pic.rgb16.data()) : pic.rgb8.data();

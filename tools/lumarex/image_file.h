@@ -42,6 +42,11 @@ struct Picture {
     OIIO::ImageSpec spec;          // metadata to write back
 };
 
+// The w x h pixels from (x, y) of `p` as a picture of their own, with p's
+// metadata and, when `withAlpha`, its alpha; only those samples are copied.
+// The rectangle must lie inside p.
+Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha);
+
 // The library's description of the picture's interleaved RGB samples
 // (8 or 16-bit by pic.bits); it points into `pic`.
 ImageDesc DescribeRgb(Picture& pic);

@@ -26,22 +26,8 @@ int32_t OnProgress(int32_t step, int32_t total, void* context) {
     return (*c->file)(c->first + c->share * float(step) / float(total)) ? 1 : 0;
 }
 
-// The region as a picture of its own, with the source's metadata.
-Picture Crop(const Picture& p, const Region& r) {
-    Picture c = p;
-    c.width = r.w, c.height = r.h;
-    c.rgb8.clear(), c.rgb16.clear(), c.alpha.clear();
-    for (int y = r.y; y < r.y + r.h; ++y) {
-        const size_t from = (size_t(y) * p.width + r.x) * 3, n = size_t(r.w) * 3;
-        if (p.bits == 16) c.rgb16.insert(c.rgb16.end(), p.rgb16.begin() + from, p.rgb16.begin() + from + n);
-        else c.rgb8.insert(c.rgb8.end(), p.rgb8.begin() + from, p.rgb8.begin() + from + n);
-        if (p.hasAlpha) {
-            const size_t a = size_t(y) * p.width + r.x;
-            c.alpha.insert(c.alpha.end(), p.alpha.begin() + a, p.alpha.begin() + a + r.w);
-        }
-    }
-    return c;
-}
+// The region as a picture of its own, with the source's metadata and alpha.
+Picture Crop(const Picture& p, const Region& r) { return CropPicture(p, r.x, r.y, r.w, r.h, true); }
 
 // Clipping the guard allows, percent of the pixels newly at the top or the
 // bottom. A careful levels stretch clips a fraction of a percent; beyond
@@ -200,13 +186,12 @@ bool RegionInside(const Region* region, const Picture& pic, std::string& error) 
     return true;
 }
 
-// The correction of an analysed photo: `pic` (the whole photo) becomes the
-// corrected photo or its `region`, with `before` the uncorrected one.
-bool ApplyAnalysis(const Settings& given, const Region* region, const ImageBlob* blob, ImageParam* param,
-                   const ProgressContext& correction, Picture& pic, Picture* before, std::string& summary,
-                   std::string& error, const ClipReference* original = nullptr) {
-    if (!RegionInside(region, pic, error)) return false;
-    if (region) pic = Crop(pic, *region);
+// The correction of an analysed photo: `pic`, the whole photo or already
+// just its `region`, becomes the corrected photo or region, with `before`
+// the uncorrected one.
+bool ApplyToPicture(const Settings& given, const Region* region, const ImageBlob* blob, ImageParam* param,
+                    const ProgressContext& correction, Picture& pic, Picture* before, std::string& summary,
+                    std::string& error, const ClipReference* original = nullptr) {
     if (before) *before = pic;
     CorrectionOutcome outcome;
     if (!ApplyResolved(given, blob, param, region, MapPlacement{}, pic, correction, outcome, original)) {
@@ -221,6 +206,15 @@ bool ApplyAnalysis(const Settings& given, const Region* region, const ImageBlob*
     if (outcome.heldBack) summary += ", held back from clipping";
     if (pic.bits == 16) summary += ", 16-bit";
     return true;
+}
+
+// The same from the whole photo, cropped to `region` first.
+bool ApplyAnalysis(const Settings& given, const Region* region, const ImageBlob* blob, ImageParam* param,
+                   const ProgressContext& correction, Picture& pic, Picture* before, std::string& summary,
+                   std::string& error, const ClipReference* original = nullptr) {
+    if (!RegionInside(region, pic, error)) return false;
+    if (region) pic = Crop(pic, *region);
+    return ApplyToPicture(given, region, blob, param, correction, pic, before, summary, error, original);
 }
 
 bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
@@ -286,6 +280,15 @@ bool CorrectAnalysedPicture(const Settings& s, const Region* region, const Image
                             Picture& pic, std::string& summary, std::string& error, const FileProgress& progress) {
     const ProgressContext correction{&progress, 0.0f, 1.0f};
     return ApplyAnalysis(WithoutLiftFloor(s), region, blob, param, correction, pic, nullptr, summary, error);
+}
+
+bool CorrectAnalysedRegion(const Settings& s, const Region& region, const ImageBlob* blob, ImageParam* param,
+                           const Picture& whole, Picture& out, std::string& summary, std::string& error,
+                           const FileProgress& progress) {
+    if (!RegionInside(&region, whole, error)) return false;
+    out = Crop(whole, region);
+    const ProgressContext correction{&progress, 0.0f, 1.0f};
+    return ApplyToPicture(WithoutLiftFloor(s), &region, blob, param, correction, out, nullptr, summary, error);
 }
 
 bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param, const Region* region,

@@ -47,4 +47,12 @@ bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param
 bool CorrectAnalysedPicture(const Settings& s, const Region* region, const ImageBlob* blob, ImageParam* param,
                             Picture& pic, std::string& summary, std::string& error, const FileProgress& progress);
 
+// The same for a region, leaving the analysed picture `whole` as it is:
+// `out` becomes the corrected region (only the region's samples are
+// copied, which matters for a preview that corrects a small part of a large
+// photo many times).
+bool CorrectAnalysedRegion(const Settings& s, const Region& region, const ImageBlob* blob, ImageParam* param,
+                           const Picture& whole, Picture& out, std::string& summary, std::string& error,
+                           const FileProgress& progress);
+
 }  // namespace lumarex_cli

@@ -20,17 +20,7 @@ int32_t PollStop(int32_t /*step*/, int32_t /*total*/, void* context) {
 
 // `r` of the picture's colour samples as a picture of its own (no alpha:
 // the page shows colour only).
-Picture Crop(const Picture& p, const Region& r) {
-    Picture c;
-    c.width = r.w, c.height = r.h, c.bits = p.bits, c.grey = p.grey;
-    const size_t n = size_t(r.w) * 3;
-    for (int y = r.y; y < r.y + r.h; ++y) {
-        const size_t from = (size_t(y) * size_t(p.width) + size_t(r.x)) * 3;
-        if (p.bits == 16) c.rgb16.insert(c.rgb16.end(), p.rgb16.begin() + from, p.rgb16.begin() + from + n);
-        else c.rgb8.insert(c.rgb8.end(), p.rgb8.begin() + from, p.rgb8.begin() + from + n);
-    }
-    return c;
-}
+Picture Crop(const Picture& p, const Region& r) { return CropPicture(p, r.x, r.y, r.w, r.h, false); }
 
 // Source index range [from, to) of target index i when n source samples
 // become m: at least one sample each.
