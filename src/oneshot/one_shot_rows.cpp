@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "analysis/estimate_tint_gains.h"
 #include "platform/float_convert.h"
+#include "simd/gather_pairs.h"
 #include "simd/kernels.h"
 #include "stages/tint_factors.h"
 
@@ -52,12 +52,7 @@ BrightenTables::BrightenTables(int32_t c0, int32_t s, const float* p, const floa
     for (int i = 0; i < 256; ++i) stretched[i] = uint8_t(std::clamp((i - clip) * scale / 1000, 0, 255));
     std::copy(p, p + 256, primary);
     std::copy(q, q + 256, secondary);
-    for (int i = 0; i < 256; ++i) {
-        uint32_t a, b;
-        std::memcpy(&a, &primary[i], 4);
-        std::memcpy(&b, &secondary[i], 4);
-        pairs[i] = uint64_t{b} << 32 | a;
-    }
+    simd::MakeGatherPairs(primary, secondary, 256, pairs);
     low = float(lo);
     ramp = 1.0f / float(hi - lo);
     flat = hi == lo;

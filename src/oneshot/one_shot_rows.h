@@ -99,7 +99,7 @@ struct BrightenTables {
     uint8_t stretched[256];
     float primary[256];
     float secondary[256];
-    uint64_t pairs[256];  // the bits of primary[i] in the low half, secondary[i] in the high
+    uint64_t pairs[256];  // primary and secondary for the SIMD gathers (simd/gather_pairs.h)
     float low;
     float ramp;  // 1 / (high - low)
     bool flat;   // high == low: no ramp

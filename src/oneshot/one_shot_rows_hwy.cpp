@@ -9,7 +9,7 @@
 //                f = (255 - trunc(m)) / trunc(hi - m)
 //   chromaticity r = b >= a ? a / b : 2 - b / a, written min / max
 //   brightening  gain = u P + (1 - u) S, two products then the sum
-// Table look-ups are gathers from 256-entry tables.
+// Table look-ups are gathers from 256-entry tables (P and S as pairs).
 #if defined(LUMAREX_SIMD)
 
 #undef HWY_TARGET_INCLUDE
@@ -23,6 +23,7 @@
 
 #include "oneshot/one_shot_rows.h"
 #include "oneshot/planar_rows-inl.h"
+#include "simd/gather_pairs-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {
@@ -179,28 +180,6 @@ void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
     for (; x < n; ++x) out[x] = std::min(float(v[x]) * stretch, 255.0f);
 }
 
-// The two gains of the 16 (or N) pixels whose largest stretched levels are
-// in m: one 64-bit gather of (primary, secondary) pairs per half vector,
-// half the lanes fetched of two 32-bit gathers, then split into the two.
-template <class DF, class VI>
-HWY_INLINE void GatherGainPairs(DF df, const BrightenTables& t, VI m, hn::Vec<DF>& primary,
-                                hn::Vec<DF>& secondary) {
-#if HWY_TARGET == HWY_SCALAR
-    primary = hn::GatherIndex(df, t.primary, m);
-    secondary = hn::GatherIndex(df, t.secondary, m);
-#else
-    const hn::RebindToSigned<DF> di;
-    const hn::Half<decltype(di)> dh;
-    const hn::Repartition<uint64_t, DF> d64;
-    const hn::Repartition<int64_t, DF> di64;
-    const hn::RebindToUnsigned<DF> du;
-    const auto lo = hn::BitCast(du, hn::GatherIndex(d64, t.pairs, hn::PromoteTo(di64, hn::LowerHalf(dh, m))));
-    const auto hi = hn::BitCast(du, hn::GatherIndex(d64, t.pairs, hn::PromoteTo(di64, hn::UpperHalf(dh, m))));
-    primary = hn::BitCast(df, hn::ConcatEven(du, hi, lo));
-    secondary = hn::BitCast(df, hn::ConcatOdd(du, hi, lo));
-#endif
-}
-
 void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
                  const PlanarRow& px) {
     LoadPlanar(row, n, px);
@@ -233,7 +212,7 @@ void BrightenRow(const RowPixels& row, int32_t n, const float* map, const Bright
         hn::Vec<decltype(df)> gain;
         if (map != nullptr) {
             hn::Vec<decltype(df)> secondary;
-            GatherGainPairs(df, t, m, gain, secondary);
+            GatherPairs(df, t.pairs, t.primary, t.secondary, m, gain, secondary);
             const auto e = x < whole ? hn::LoadU(df, map + x) : hn::Load(df, tail);
             // std::clamp(v, 0, 1): v < 0 ? 0 : (1 < v ? 1 : v).
             auto u = t.flat ? hn::IfThenElseZero(hn::Gt(e, low), one) : hn::Mul(hn::Sub(e, low), ramp);

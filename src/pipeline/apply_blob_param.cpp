@@ -2,6 +2,7 @@
 #include "pipeline/apply_blob_param.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "pipeline/levels_step.h"
 #include "pipeline/row_copy.h"
 #include "pipeline/tone_map_step.h"
+#include "simd/gather_pairs.h"
 #include "simd/own_samples.h"
 #include "stages/knee_gain_tables.h"
 #include "stages/log_exp_gain_tables.h"
@@ -204,7 +206,10 @@ std::optional<LevelParams> SetUpLevels(const Call<T>& c, const GainTables& g, So
 template <class T>
 class ToneMapper {
 public:
-    ToneMapper(const Call<T>& c, const GainTables& g) : local_(c.s->localContrast != 0), g_(g) {}
+    ToneMapper(const Call<T>& c, const GainTables& g) : local_(c.s->localContrast != 0), g_(g) {
+        if constexpr (sizeof(T) == 1)
+            if (local_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), 256, pairs_.data());
+    }
 
     // Reads the record's map; call after it is built.
     void Prepare(const Call<T>& c) {
@@ -214,14 +219,18 @@ public:
     }
 
     void Row(float* v, int32_t n, int32_t y) const {
-        if (local_) ToneMapLocalRow<T>(v, n, y, g_.primary.data(), g_.secondary.data(), blend_);
+        if (local_) ToneMapLocalRow<T>(v, n, y, g_.primary.data(), g_.secondary.data(), blend_, Pairs());
         else ToneMapGlobalRow<T>(v, n, g_.primary.data());
     }
 
 private:
+    const uint64_t* Pairs() const { return sizeof(T) == 1 ? pairs_.data() : nullptr; }
+
     bool local_;
     const GainTables& g_;
     BaseMapBlend blend_;
+    // 8-bit: the two gain tables as pairs for the SIMD row's gathers.
+    std::array<uint64_t, sizeof(T) == 1 ? 256 : 0> pairs_{};
 };
 
 // Strength of the value sharpening: a region takes the caller's amount as it

@@ -26,15 +26,17 @@ void ToneMapGlobalRow(float* v, int32_t n, const float* primary) {
 
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                     const BaseMapBlend& b) {
-    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b);
+                     const BaseMapBlend& b, const uint64_t* pairs) {
+    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, pairs);
     else ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
 }
 
 template void ToneMapGlobalRow<uint8_t>(float*, int32_t, const float*);
 template void ToneMapGlobalRow<uint16_t>(float*, int32_t, const float*);
-template void ToneMapLocalRow<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
-template void ToneMapLocalRow<uint16_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+template void ToneMapLocalRow<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
+                                       const uint64_t*);
+template void ToneMapLocalRow<uint16_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
+                                        const uint64_t*);
 
 #if !defined(LUMAREX_SIMD)
 template <class T>
@@ -43,14 +45,15 @@ void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
 }
 template <class T>
 void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b) {
+                         const BaseMapBlend& b, const uint64_t*) {
     ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
 }
 template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
 template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
-template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
+                                           const uint64_t*);
 template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
-                                            const BaseMapBlend&);
+                                            const BaseMapBlend&, const uint64_t*);
 #endif
 
 }  // namespace lx

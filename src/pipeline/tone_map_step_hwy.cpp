@@ -12,6 +12,7 @@
 #include <hwy/highway.h>
 
 #include "pipeline/tone_map_step.h"
+#include "simd/gather_pairs-inl.h"
 #include "simd/planar_rows-inl.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -47,7 +48,8 @@ void GlobalRow(float* v, int32_t n, const float* primary) {
 }
 
 template <class T>
-void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b) {
+void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b,
+              const uint64_t* pairs) {
     using D = SampleDepth<T>;
     const BaseMapRow map(b.map, b.scale, b.mapWidth, b.mapHeight, b.offsetX, b.offsetY, y);
     const int32_t begin = map.Begin(n), end = map.End(n);
@@ -77,8 +79,14 @@ void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const floa
         t = hn::IfThenElse(hn::Gt(t, one), one, hn::IfThenElse(hn::Lt(t, zero), zero, t));
         const VF v = hn::LoadU(df, row + x);
         const auto level = LevelIndex(df, v, D::kLevels);
-        const VF gain = hn::Add(hn::Mul(hn::Sub(one, t), hn::GatherIndex(df, secondary, level)),
-                                hn::Mul(t, hn::GatherIndex(df, primary, level)));
+        VF s, p;
+        if (pairs != nullptr) {
+            GatherPairs(df, pairs, secondary, primary, level, s, p);
+        } else {
+            s = hn::GatherIndex(df, secondary, level);
+            p = hn::GatherIndex(df, primary, level);
+        }
+        const VF gain = hn::Add(hn::Mul(hn::Sub(one, t), s), hn::Mul(t, p));
         hn::StoreU(ClampFull(df, hn::Mul(gain, v), D::kFullF), df, row + x);
     }
     for (; x < n; ++x) ToneMapLocalPixel<T>(row, x, map.At(x), primary, secondary, b);
@@ -86,11 +94,13 @@ void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const floa
 
 void GlobalRow8(float* v, int32_t n, const float* primary) { GlobalRow<uint8_t>(v, n, primary); }
 void GlobalRow16(float* v, int32_t n, const float* primary) { GlobalRow<uint16_t>(v, n, primary); }
-void LocalRow8(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b) {
-    LocalRow<uint8_t>(row, n, y, primary, secondary, b);
+void LocalRow8(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b,
+               const uint64_t* pairs) {
+    LocalRow<uint8_t>(row, n, y, primary, secondary, b, pairs);
 }
-void LocalRow16(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b) {
-    LocalRow<uint16_t>(row, n, y, primary, secondary, b);
+void LocalRow16(float* row, int32_t n, int32_t y, const float* primary, const float* secondary, const BaseMapBlend& b,
+                const uint64_t* pairs) {
+    LocalRow<uint16_t>(row, n, y, primary, secondary, b, pairs);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -112,16 +122,17 @@ void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
 
 template <class T>
 void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b) {
-    if constexpr (sizeof(T) == 1) HWY_DYNAMIC_DISPATCH(LocalRow8)(row, n, y, primary, secondary, b);
-    else HWY_DYNAMIC_DISPATCH(LocalRow16)(row, n, y, primary, secondary, b);
+                         const BaseMapBlend& b, const uint64_t* pairs) {
+    if constexpr (sizeof(T) == 1) HWY_DYNAMIC_DISPATCH(LocalRow8)(row, n, y, primary, secondary, b, pairs);
+    else HWY_DYNAMIC_DISPATCH(LocalRow16)(row, n, y, primary, secondary, b, pairs);
 }
 
 template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
 template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
-template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&);
+template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
+                                           const uint64_t*);
 template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
-                                            const BaseMapBlend&);
+                                            const BaseMapBlend&, const uint64_t*);
 
 }  // namespace lx
 #endif  // HWY_ONCE

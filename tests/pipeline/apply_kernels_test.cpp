@@ -16,6 +16,7 @@
 #include "pipeline/rebuild_step.h"
 #include "pipeline/row_copy.h"
 #include "pipeline/tone_map_step.h"
+#include "simd/gather_pairs.h"
 #include "stages/color_restore.h"
 #include "stages/warm_tone.h"
 #include "support/simd_targets.h"
@@ -124,6 +125,8 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
         primary[i] = 0.5f + float(rng() % 1000) * 0.002f;
         secondary[i] = 0.8f + float(rng() % 1000) * 0.0007f;
     }
+    std::vector<uint64_t> pairs(256);
+    simd::MakeGatherPairs(secondary.data(), primary.data(), 256, pairs.data());
     struct Case {
         float scale;
         int32_t ox, oy;
@@ -147,8 +150,12 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
                 ToneMapLocalRowPlain<uint16_t>(want16.data(), w, y, primary.data(), secondary.data(), b);
                 ToneMapGlobalRowPlain<uint16_t>(wantG.data(), w, primary.data());
                 test::ForEachSimdTarget([&](const std::string& target) {
-                    auto got8 = in8, got16 = values, gotG = values;
+                    auto got8 = in8, got16 = values, gotG = values, gotPairs = in8;
                     ToneMapLocalRowFast<uint8_t>(got8.data(), w, y, primary.data(), secondary.data(), b);
+                    // The 8-bit gains gathered as pairs, as the pipeline does.
+                    ToneMapLocalRowFast<uint8_t>(gotPairs.data(), w, y, primary.data(), secondary.data(), b,
+                                                 pairs.data());
+                    EXPECT_EQ(gotPairs, want8) << target;
                     ToneMapLocalRowFast<uint16_t>(got16.data(), w, y, primary.data(), secondary.data(), b);
                     ToneMapGlobalRowFast<uint16_t>(gotG.data(), w, primary.data());
                     const std::string what = target + ", scale " + std::to_string(c.scale) + ", offset " +
