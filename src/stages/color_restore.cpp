@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/float_convert.h"
+#include "simd/gather_pairs.h"
 #include "simd/kernels.h"
 
 namespace lx {
@@ -217,6 +218,13 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
     BuildRetentionTable(amount, t.retention);
     if (curveC) BuildContrastCurveC(amount, t.curve);
     else BuildContrastCurveB(amount, t.curve);
+    for (int32_t m = 0; m < kLevels; ++m) {
+        const float n = static_cast<float>(m) / Restore8::kFullScale;
+        const float tm = Restore8::Lookup(t.curve, m);
+        t.offset8[m] = (tm - n) * Restore8::kFullScale;
+        t.gain8[m] = m > 0 ? tm / n : 1.0f;
+    }
+    simd::MakeGatherPairs(t.gain8, t.offset8, kLevels, t.curvePairs8);
     return t;
 }
 

@@ -59,6 +59,13 @@ struct ColorRestoreTables {
     float f = 1.0f;
     float retention[kColorRestoreLevels];
     float curve[kColorRestoreLevels];
+    // What 8-bit pixels take from the curve at their maximum m: the gain
+    // curve[m] / (m / 255) (1 for m = 0) and the offset (curve[m] - m / 255)
+    // x 255, as the per-pixel arithmetic forms them, and both as pairs for
+    // the SIMD gathers (simd/gather_pairs.h).
+    float gain8[kColorRestoreLevels];
+    float offset8[kColorRestoreLevels];
+    uint64_t curvePairs8[kColorRestoreLevels];
 };
 ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount);
 

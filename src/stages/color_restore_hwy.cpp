@@ -10,6 +10,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "simd/gather_pairs-inl.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
 #include "stages/color_restore.h"
@@ -24,12 +25,19 @@ namespace hn = hwy::HWY_NAMESPACE;
 template <class T>
 struct Depth;
 
+// What a pixel takes from the curve at its maximum m: the gain tm / n
+// (1 for m = 0) and the offset (tm - n) x full, with tm the curve at m and
+// n = m / full. 8-bit levels read both from the tables made with the curve.
 template <>
 struct Depth<uint8_t> {
     static constexpr float kFullScale = 255.0f;
     static constexpr int32_t kMaxOut = 255;
     static constexpr int32_t kWrap = 0xFF;
     static VF Lookup(DF df, const float* t, VI level) { return hn::GatherIndex(df, t, level); }
+    static VF Gain(DF df, const ColorRestoreTables& t, VI m) { return hn::GatherIndex(df, t.gain8, m); }
+    static void Curve(DF df, const ColorRestoreTables& t, VI m, VF& gain, VF& offset) {
+        GatherPairs(df, t.curvePairs8, t.gain8, t.offset8, m, gain, offset);
+    }
 };
 
 template <>
@@ -48,6 +56,20 @@ struct Depth<uint16_t> {
         const auto exact = hn::Or(hn::Eq(r, hn::Zero(di)), hn::Eq(j, hn::Set(di, 255)));
         return hn::IfThenElse(hn::RebindMask(df, exact), lo, between);
     }
+    static VF Gain(DF df, const ColorRestoreTables& t, VI m) {
+        VF gain, offset;
+        Curve(df, t, m, gain, offset);
+        return gain;
+    }
+    static void Curve(DF df, const ColorRestoreTables& t, VI m, VF& gain, VF& offset) {
+        const DI di;
+        const VF full = hn::Set(df, kFullScale);
+        const VF n = hn::Div(hn::ConvertTo(df, m), full);
+        const VF tm = Lookup(df, t.curve, m);
+        offset = hn::Mul(hn::Sub(tm, n), full);
+        const auto lit = hn::RebindMask(df, hn::Gt(m, hn::Zero(di)));
+        gain = hn::IfThenElse(lit, hn::Div(tm, hn::IfThenElse(lit, n, hn::Set(df, 1.0f))), hn::Set(df, 1.0f));
+    }
 };
 
 // f x clamp((c1 / m - 0.8) / 0.2, 0, 1), c1 / m taken as 1 for m = 0.
@@ -65,7 +87,7 @@ HWY_INLINE VF RedWeight(DF df, VI c1, VI m, VF f) {
 // One vector of pixels: c[3] the channels, tone the target levels (when
 // kWithTone). Results go back into c.
 template <class T, bool kWithTone>
-HWY_INLINE void RestoreVector(VI c[3], VF tone, const float* A, const float* curve, VF f) {
+HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF f) {
     using S = Depth<T>;
     const DF df;
     const DI di;
@@ -85,11 +107,7 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const float* A, const float* cur
     // such pixels skip the four divisions of the weights: about two thirds
     // of a neutral daylight photo, next to none of a tungsten-lit one.
     if (hn::AllTrue(di, hn::Lt(hn::Mul(c[0], hn::Set(di, 5)), hn::Mul(m, hn::Set(di, 4))))) {
-        const VF full = hn::Set(df, S::kFullScale);
-        const VF n = hn::Div(hn::ConvertTo(df, m), full);
-        const VF tm = S::Lookup(df, curve, m);
-        const auto lit = hn::RebindMask(df, hn::Gt(m, hn::Zero(di)));
-        const VF gain = hn::IfThenElse(lit, hn::Div(tm, hn::IfThenElse(lit, n, hn::Set(df, 1.0f))), hn::Set(df, 1.0f));
+        const VF gain = S::Gain(df, t, m);
         for (int k = 0; k < 3; ++k) {
             VF value = hn::Mul(hn::ConvertTo(df, c[k]), gain);
             if constexpr (kWithTone) value = hn::Mul(value, v);
@@ -101,7 +119,7 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const float* A, const float* cur
     // Retention.
     const VF w = RedWeight(df, c[0], m, f);
     const VF keep = hn::Sub(hn::Set(df, 1.0f), w);
-    const VF a = S::Lookup(df, A, m);
+    const VF a = S::Lookup(df, t.retention, m);
     const VI lift = hn::And(TruncSaturateVec(df, hn::Mul(hn::Sub(hn::Set(df, 1.0f), a), hn::ConvertTo(df, m))), wrap);
     VI r[3];
     for (int k = 0; k < 3; ++k) {
@@ -114,12 +132,8 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const float* A, const float* cur
 
     // Curve at the new maximum.
     const VI m2 = hn::Max(hn::Max(r[0], r[1]), r[2]);
-    const VF full = hn::Set(df, S::kFullScale);
-    const VF n = hn::Div(hn::ConvertTo(df, m2), full);
-    const VF tm = S::Lookup(df, curve, m2);
-    const VF d = hn::Mul(hn::Sub(tm, n), full);
-    const auto lit = hn::RebindMask(df, hn::Gt(m2, hn::Zero(di)));
-    const VF gain = hn::IfThenElse(lit, hn::Div(tm, hn::IfThenElse(lit, n, hn::Set(df, 1.0f))), hn::Set(df, 1.0f));
+    VF gain, d;
+    S::Curve(df, t, m2, gain, d);
     const VF w2 = RedWeight(df, r[0], m2, f);
     const VF keep2 = hn::Sub(hn::Set(df, 1.0f), w2);
     for (int k = 0; k < 3; ++k) {
@@ -140,7 +154,7 @@ void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreT
     for (; x + N <= n; x += N) {
         VI px[3];
         for (int k = 0; k < 3; ++k) px[k] = LoadSamples(di, c[k] + x);
-        RestoreVector<T, kWithTone>(px, kWithTone ? hn::LoadU(df, tone + x) : hn::Zero(df), t.retention, t.curve, f);
+        RestoreVector<T, kWithTone>(px, kWithTone ? hn::LoadU(df, tone + x) : hn::Zero(df), t, f);
         for (int k = 0; k < 3; ++k) StoreSamples(di, px[k], c[k] + x);
     }
     if (x < n) {

@@ -241,7 +241,7 @@ namespace {
 TEST(ColorRestore, FastFormMatchesThePlainOne) {
     std::mt19937 rng(21);
     for (const int32_t w : {1, 7, 16, 33, 100, 257}) {
-        const int32_t h = 6;
+        const int32_t h = 7;
         std::vector<uint16_t> px16(size_t(w) * h * 3);
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
@@ -249,7 +249,8 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
                 const uint16_t m = uint16_t(rng() % 65281);
                 const uint16_t g = uint16_t(rng() % (m + 1u)), b = uint16_t(rng() % (m + 1u));
                 // Red as a share of the brightest, by row: low, high, at the
-                // 80 % edge, black, and mixed.
+                // 80 % edge, black, mixed, and greys of every 8-bit level
+                // (the curve's gains and offsets at each maximum).
                 uint32_t r = 0;
                 switch (y) {
                     case 0: r = rng() % (uint32_t(m) * 4 / 5 + 1); break;
@@ -259,6 +260,7 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
                     default: r = rng() % (uint32_t(m) + 1);
                 }
                 if (y == 3) p[0] = p[1] = p[2] = 0;
+                else if (y == 6) p[0] = p[1] = p[2] = uint16_t(x % 256 * 257);
                 else p[0] = uint16_t(std::min<uint32_t>(r, m)), p[1] = std::max(g, uint16_t(y == 2 ? m : 0)), p[2] = b;
             }
         std::vector<uint8_t> px8(px16.size());
