@@ -2,9 +2,10 @@
 #include "pipeline/apply_blob_param.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
 
 #include "host/host_buffers.h"
@@ -18,6 +19,7 @@
 #include "pipeline/row_copy.h"
 #include "pipeline/tone_map_step.h"
 #include "simd/gather_pairs.h"
+#include "simd/kernels.h"
 #include "simd/own_samples.h"
 #include "stages/knee_gain_tables.h"
 #include "stages/log_exp_gain_tables.h"
@@ -207,8 +209,13 @@ template <class T>
 class ToneMapper {
 public:
     ToneMapper(const Call<T>& c, const GainTables& g) : local_(c.s->localContrast != 0), g_(g) {
-        if constexpr (sizeof(T) == 1)
-            if (local_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), 256, pairs_.data());
+        // The two gain tables as pairs for the SIMD row's gathers: 2 KB for
+        // 8-bit levels, 512 KB for 16-bit ones (from the heap: without it
+        // the row gathers the two tables apart, with the same result).
+        if (!local_ || !simd::FastKernels()) return;
+        constexpr int32_t kLevels = SampleDepth<T>::kLevels;
+        pairs_.reset(new (std::nothrow) uint64_t[kLevels]);
+        if (pairs_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), kLevels, pairs_.get());
     }
 
     // Reads the record's map; call after it is built.
@@ -219,18 +226,15 @@ public:
     }
 
     void Row(float* v, int32_t n, int32_t y) const {
-        if (local_) ToneMapLocalRow<T>(v, n, y, g_.primary.data(), g_.secondary.data(), blend_, Pairs());
+        if (local_) ToneMapLocalRow<T>(v, n, y, g_.primary.data(), g_.secondary.data(), blend_, pairs_.get());
         else ToneMapGlobalRow<T>(v, n, g_.primary.data());
     }
 
 private:
-    const uint64_t* Pairs() const { return sizeof(T) == 1 ? pairs_.data() : nullptr; }
-
     bool local_;
     const GainTables& g_;
     BaseMapBlend blend_;
-    // 8-bit: the two gain tables as pairs for the SIMD row's gathers.
-    std::array<uint64_t, sizeof(T) == 1 ? 256 : 0> pairs_{};
+    std::unique_ptr<uint64_t[]> pairs_;
 };
 
 // Strength of the value sharpening: a region takes the caller's amount as it

@@ -67,8 +67,8 @@ void ToneMapLocalRowPlain(float* row, int32_t n, int32_t y, const float* primary
 // build has them (the same bits). Instantiated for uint8_t and uint16_t.
 template <class T>
 void ToneMapGlobalRow(float* v, int32_t n, const float* primary);
-// `pairs`, when given (8-bit tables only), holds secondary and primary as
-// simd::MakeGatherPairs makes them, which the SIMD form gathers together.
+// `pairs`, when given, holds secondary and primary as simd::MakeGatherPairs
+// makes them, which the SIMD form gathers together.
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
                      const BaseMapBlend& b, const uint64_t* pairs = nullptr);

@@ -125,8 +125,8 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
         primary[i] = 0.5f + float(rng() % 1000) * 0.002f;
         secondary[i] = 0.8f + float(rng() % 1000) * 0.0007f;
     }
-    std::vector<uint64_t> pairs(256);
-    simd::MakeGatherPairs(secondary.data(), primary.data(), 256, pairs.data());
+    std::vector<uint64_t> pairs(65536);  // the first 256 serve 8-bit levels
+    simd::MakeGatherPairs(secondary.data(), primary.data(), 65536, pairs.data());
     struct Case {
         float scale;
         int32_t ox, oy;
@@ -150,12 +150,15 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
                 ToneMapLocalRowPlain<uint16_t>(want16.data(), w, y, primary.data(), secondary.data(), b);
                 ToneMapGlobalRowPlain<uint16_t>(wantG.data(), w, primary.data());
                 test::ForEachSimdTarget([&](const std::string& target) {
-                    auto got8 = in8, got16 = values, gotG = values, gotPairs = in8;
+                    auto got8 = in8, got16 = values, gotG = values, gotPairs = in8, gotPairs16 = values;
                     ToneMapLocalRowFast<uint8_t>(got8.data(), w, y, primary.data(), secondary.data(), b);
                     // The 8-bit gains gathered as pairs, as the pipeline does.
                     ToneMapLocalRowFast<uint8_t>(gotPairs.data(), w, y, primary.data(), secondary.data(), b,
                                                  pairs.data());
+                    ToneMapLocalRowFast<uint16_t>(gotPairs16.data(), w, y, primary.data(), secondary.data(), b,
+                                                  pairs.data());
                     EXPECT_EQ(gotPairs, want8) << target;
+                    EXPECT_EQ(gotPairs16, want16) << target;
                     ToneMapLocalRowFast<uint16_t>(got16.data(), w, y, primary.data(), secondary.data(), b);
                     ToneMapGlobalRowFast<uint16_t>(gotG.data(), w, primary.data());
                     const std::string what = target + ", scale " + std::to_string(c.scale) + ", offset " +
