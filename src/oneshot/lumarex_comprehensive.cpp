@@ -106,11 +106,9 @@ struct LevelCounts {
     }
 };
 
-// Chromaticity cells counted the same way, two tables for alternate pixels.
-// Pixels left out (cell -1) count in a spare entry past the cells instead
-// of taking a branch that a photo's mix of counted and left-out pixels
-// would mispredict. The tables are 32-bit, half the cache of 64-bit ones,
-// and go into the 64-bit totals before any entry can reach 2^32.
+// Chromaticity cells counted the same way, in four 32-bit copies added into
+// 64-bit totals. Pixels left out (cell -1) count in a spare entry past the
+// cells, so that the loop has no branch.
 struct CellCounts {
     static constexpr int32_t kSpare = kChromaCells;
     std::array<uint64_t, kChromaCells> total{};
