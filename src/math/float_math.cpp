@@ -2,8 +2,8 @@
 #include "math/float_math.h"
 
 #include <bit>
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 

@@ -129,6 +129,7 @@ struct CellCounts {
         for (auto& copy : c) copy.fill(0);
         pending = 0;
     }
+    uint64_t At(int32_t cell) const { return total[cell] + c[0][cell] + c[1][cell] + c[2][cell] + c[3][cell]; }
 };
 
 // Each pixel's centre weight added to the bin of its largest level, in row
@@ -336,8 +337,7 @@ bool MeasureCast(OneShot& o, float g[3]) {
     TintCounts& counts = *o.tintCounts;
     for (int k = 0; k < 3; ++k)
         for (int i = 0; i < 256; ++i) counts.levels[k][i] = o.tintLevels->At(k, i);
-    o.tintCells->Flush();
-    for (int32_t i = 0; i < kChromaCells; ++i) counts.cells[i] = o.tintCells->total[i];
+    for (int32_t i = 0; i < kChromaCells; ++i) counts.cells[i] = o.tintCells->At(i);
     return EstimateTintGainsFromCounts(counts, o.s->tintMode, g);
 }
 

@@ -66,11 +66,12 @@ struct TintTables {
 
 // Multiplies each pixel of the row by the tint factors, drawing a pixel whose
 // largest result passes 255 together about its middle (CompressHighlights)
-// and clamping to 0..255. `out` gets the samples as now stored and `largest` their largest. Unless null,
-// `moved` (256 counts) tallies what the compression changed: for each
-// sample of a compressed pixel -1 at clamp(level x factor / 1000, 0, 255),
-// where the sample would have landed without it, and +1 where it did land;
-// so the samples' histogram is that of the scaled levels plus `moved`.
+// and clamping to 0..255. `out` gets the samples as now stored and
+// `largest` their largest. Unless null, `moved` (256 counts) tallies what
+// the compression changed: for each sample of a compressed pixel -1 at
+// clamp(level x factor / 1000, 0, 255), where the sample would have landed
+// without it, and +1 where it did land; so the samples' histogram is that
+// of the scaled levels plus `moved`.
 void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
                   uint8_t* largest, int64_t* moved);
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Two 256-entry float tables read at the same levels, kept as one table of
-// 64-bit pairs for the SIMD kernels' gathers (simd/gather_pairs-inl.h).
+// Two float tables read at the same levels, kept as one table of 64-bit
+// pairs for the SIMD kernels' gathers (simd/gather_pairs-inl.h).
 #pragma once
 
 #include <cstdint>

@@ -117,6 +117,16 @@ struct Restore16 {
     }
 };
 
+// What a pixel whose maximum is m takes from the curve T: the gain
+// T(m) / (m / full) (1 for m = 0) and the offset (T(m) - m / full) x full.
+template <class Traits>
+inline void CurveAt(const float* T, int32_t m, float& gain, float& offset) {
+    const float n = static_cast<float>(m) / Traits::kFullScale;
+    const float tm = Traits::Lookup(T, m);
+    offset = (tm - n) * Traits::kFullScale;
+    gain = m > 0 ? tm / n : 1.0f;
+}
+
 template <class Traits, bool kWithTone>
 void RestorePixels(const ImageView<typename Traits::Sample>& image, const float* tone, const float* A,
                    const float* T, float f) {
@@ -156,10 +166,8 @@ void RestorePixels(const ImageView<typename Traits::Sample>& image, const float*
             // Curve at the new maximum: a gain for most pixels, an equal
             // offset d for red-dominated ones.
             const int32_t m2 = Max3(r[0], r[1], r[2]);
-            const float n = static_cast<float>(m2) / Traits::kFullScale;
-            const float tm = Traits::Lookup(T, m2);
-            const float d = (tm - n) * Traits::kFullScale;
-            const float gain = m2 > 0 ? tm / n : 1.0f;
+            float gain, d;
+            CurveAt<Traits>(T, m2, gain, d);
             const float w2 = RedWeight(r[0], m2, f);
             const float keep2 = 1.0f - w2;
             for (int k = 0; k < 3; ++k) {
@@ -218,12 +226,7 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
     BuildRetentionTable(amount, t.retention);
     if (curveC) BuildContrastCurveC(amount, t.curve);
     else BuildContrastCurveB(amount, t.curve);
-    for (int32_t m = 0; m < kLevels; ++m) {
-        const float n = static_cast<float>(m) / Restore8::kFullScale;
-        const float tm = Restore8::Lookup(t.curve, m);
-        t.offset8[m] = (tm - n) * Restore8::kFullScale;
-        t.gain8[m] = m > 0 ? tm / n : 1.0f;
-    }
+    for (int32_t m = 0; m < kLevels; ++m) CurveAt<Restore8>(t.curve, m, t.gain8[m], t.offset8[m]);
     simd::MakeGatherPairs(t.gain8, t.offset8, kLevels, t.curvePairs8);
     return t;
 }
