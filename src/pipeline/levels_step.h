@@ -83,6 +83,8 @@ public:
                 level_[i][s] = step.tinted() ? step.LevelTinted(tint_[i][s]) : step.LevelPlain(sample);
                 const bool over = step.tinted() && tint_[i][s] > SampleDepth<uint8_t>::kTop;
                 lanes_[i][s] = int32_t{level_[i][s]} | (over ? kCompress : 0);
+                over_[i][s] = over ? 1 : 0;
+                anyOver_ = anyOver_ || over;
             }
     }
 
@@ -91,6 +93,11 @@ public:
     // with the flag on any channel is compressed (and must go through Apply).
     static constexpr int32_t kCompress = 0x100;
     const int32_t* Lanes(int channel) const { return lanes_[channel]; }
+    // The same as bytes: the levelled sample, and 1 where the tinted value
+    // passes 255; AnyOver() is false when no input of any channel does.
+    const uint8_t* Levels(int channel) const { return level_[channel]; }
+    const uint8_t* Over(int channel) const { return over_[channel]; }
+    bool AnyOver() const { return anyOver_; }
     const LevelsStep<uint8_t>& Step() const { return step_; }
 
     void Apply(const uint8_t rgb[3], uint8_t out[3]) const {
@@ -109,7 +116,9 @@ private:
     LevelsStep<uint8_t> step_;
     int64_t tint_[3][256];
     uint8_t level_[3][256];
+    uint8_t over_[3][256];
     int32_t lanes_[3][256];
+    bool anyOver_ = false;
 };
 
 // The levels step of the pipelines for one call.

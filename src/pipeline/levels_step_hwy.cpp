@@ -6,8 +6,15 @@
 // product under 2^30, and take the plain row otherwise. Pixels whose tinted
 // levels need compressing (rare: a channel pushed past the top sample value)
 // are redone one by one with the plain step. The same bytes as LevelRow.
+//
+// Where AVX-512 has byte permutes (VBMI, Highway's AVX3_DL target, which
+// this file alone asks for), 8-bit samples read the same tables as bytes,
+// 64 pixels a vector, whatever the settings.
 #if defined(LUMAREX_SIMD)
 
+#ifndef HWY_WANT_AVX3_DL
+#define HWY_WANT_AVX3_DL 1
+#endif
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "pipeline/levels_step_hwy.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -34,6 +41,18 @@ HWY_INLINE void LoadPixels(const T* p, const int32_t order[3], VI c[3]) {
     for (int k = 0; k < 3; ++k) c[k] = hn::PromoteTo(di, s[order[k]]);
 }
 
+// Pixel x with the plain step.
+template <class T, class Step>
+HWY_INLINE void LevelPixel(const Step& step, const T* src, const int32_t order[3], int32_t x, T* const out[3],
+                           float* value) {
+    const T* p = src + 3 * int64_t{x};
+    const T rgb[3] = {p[order[0]], p[order[1]], p[order[2]]};
+    T levelled[3];
+    step.Apply(rgb, levelled);
+    for (int k = 0; k < 3; ++k) out[k][x] = levelled[k];
+    value[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
+}
+
 // Stores the levelled channels and their largest value; redoes the lanes
 // in `redo` (a mask of pixels to compress) with the plain step.
 template <class T, class Step>
@@ -46,29 +65,15 @@ HWY_INLINE void StorePixels(const Step& step, const T* src, const int32_t order[
     if (hn::AllFalse(di, redo)) return;
     HWY_ALIGN int32_t flags[64];  // at least the lanes of any target
     hn::Store(hn::VecFromMask(di, redo), di, flags);
-    for (size_t i = 0; i < hn::Lanes(di); ++i) {
-        if (flags[i] == 0) continue;
-        const T* p = src + 3 * (int64_t{x} + int64_t(i));
-        const T rgb[3] = {p[order[0]], p[order[1]], p[order[2]]};
-        T levelled[3];
-        step.Apply(rgb, levelled);
-        for (int k = 0; k < 3; ++k) out[k][x + i] = levelled[k];
-        value[x + i] = float(std::max({levelled[0], levelled[1], levelled[2]}));
-    }
+    for (size_t i = 0; i < hn::Lanes(di); ++i)
+        if (flags[i] != 0) LevelPixel(step, src, order, x + int32_t(i), out, value);
 }
 
 // The pixels from x on, one by one with the plain step.
 template <class T, class Step>
 void LevelTail(const Step& step, const T* src, const int32_t order[3], int32_t x, int32_t n, T* const out[3],
                float* value) {
-    for (; x < n; ++x) {
-        const T* p = src + 3 * int64_t{x};
-        const T rgb[3] = {p[order[0]], p[order[1]], p[order[2]]};
-        T levelled[3];
-        step.Apply(rgb, levelled);
-        for (int k = 0; k < 3; ++k) out[k][x] = levelled[k];
-        value[x] = float(std::max({levelled[0], levelled[1], levelled[2]}));
-    }
+    for (; x < n; ++x) LevelPixel(step, src, order, x, out, value);
 }
 
 void Level8Run(const LevelsTable8& t, const uint8_t* src, const int32_t order[3], int32_t n, uint8_t* const out[3],
@@ -90,6 +95,64 @@ void Level8Run(const LevelsTable8& t, const uint8_t* src, const int32_t order[3]
     }
     LevelTail(t, src, order, x, n, out, value);
 }
+
+#if HWY_TARGET == HWY_AVX3_DL
+// A table of 256 bytes in four vectors, read at 64 indices at a time: two
+// permutes over 128 entries each, picked by the index's top bit.
+class ByteTable {
+public:
+    explicit ByteTable(const uint8_t* t) {
+        for (int i = 0; i < 4; ++i) q_[i] = _mm512_loadu_si512(t + 64 * i);
+    }
+    HWY_INLINE __m512i operator()(__m512i index) const {
+        const __m512i low = _mm512_permutex2var_epi8(q_[0], index, q_[1]);
+        const __m512i high = _mm512_permutex2var_epi8(q_[2], index, q_[3]);
+        return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+    }
+
+private:
+    __m512i q_[4];
+};
+
+// Sixteen bytes of v from 16 q on, as floats.
+template <int q>
+HWY_INLINE void StoreQuarterAsFloats(__m512i v, float* out) {
+    _mm512_storeu_ps(out + 16 * q, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(v, q))));
+}
+
+// Level8Run through the tables as bytes, 64 pixels a vector: the levelled
+// samples, their largest as floats, and the pixels with a compression flag
+// redone with the plain step.
+void Level8Bytes(const LevelsTable8& t, const uint8_t* src, const int32_t order[3], int32_t n, uint8_t* const out[3],
+                 float* value) {
+    const hn::Full512<uint8_t> du8;
+    const ByteTable level[3] = {ByteTable(t.Levels(0)), ByteTable(t.Levels(1)), ByteTable(t.Levels(2))};
+    const ByteTable over[3] = {ByteTable(t.Over(0)), ByteTable(t.Over(1)), ByteTable(t.Over(2))};
+    const bool anyOver = t.AnyOver();
+    int32_t x = 0;
+    for (; x + 64 <= n; x += 64) {
+        hn::Vec512<uint8_t> s[3];
+        hn::LoadInterleaved3(du8, src + 3 * int64_t{x}, s[0], s[1], s[2]);
+        __m512i o[3], flags = _mm512_setzero_si512();
+        for (int k = 0; k < 3; ++k) {
+            const __m512i c = s[order[k]].raw;
+            o[k] = level[k](c);
+            _mm512_storeu_si512(out[k] + x, o[k]);
+            if (anyOver) flags = _mm512_or_si512(flags, over[k](c));
+        }
+        const __m512i largest = _mm512_max_epu8(_mm512_max_epu8(o[0], o[1]), o[2]);
+        StoreQuarterAsFloats<0>(largest, value + x);
+        StoreQuarterAsFloats<1>(largest, value + x);
+        StoreQuarterAsFloats<2>(largest, value + x);
+        StoreQuarterAsFloats<3>(largest, value + x);
+        for (uint64_t redo = anyOver ? _mm512_test_epi8_mask(flags, flags) : 0; redo != 0; redo &= redo - 1)
+            LevelPixel(t, src, order, x + int32_t(hwy::Num0BitsBelowLS1Bit_Nonzero64(redo)), out, value);
+    }
+    if (x == n) return;
+    uint8_t* const rest[3] = {out[0] + x, out[1] + x, out[2] + x};
+    Level8Run(t, src + 3 * int64_t{x}, order, n - x, rest, value + x);
+}
+#endif
 
 // trunc(p / 1000) for |p| < 2^22: in float, p is exact and 0.001f lies
 // above 1/1000 by a relative 4.75e-8, so p x 0.001f rounds to a value that
@@ -210,13 +273,24 @@ void LevelValuesVia(const Step& step, const T* src, int32_t n, float* value, con
         run(step, src + 3 * int64_t{x0}, order, std::min(kRunPixels, n - x0), c, value + x0);
 }
 
-void LevelValues8Tables(const LevelsTable8& t, const uint8_t* src, int32_t n, float* value, const int32_t order[3]) {
-    LevelValuesVia<uint8_t>(t, src, n, value, order, Level8Run);
+// 8-bit runs: the byte tables where the target permutes bytes; else the
+// arithmetic form where the settings keep it exact in int32 lanes
+// (kArithmetic), else the gathered tables.
+template <bool kArithmetic>
+void Level8(const LevelsTable8& t, const uint8_t* src, const int32_t order[3], int32_t n, uint8_t* const out[3],
+            float* value) {
+#if HWY_TARGET == HWY_AVX3_DL
+    Level8Bytes(t, src, order, n, out, value);
+#else
+    if constexpr (kArithmetic) Level8Arithmetic(t.Step(), src, order, n, out, value);
+    else Level8Run(t, src, order, n, out, value);
+#endif
 }
 
-void LevelValues8(const LevelsStep<uint8_t>& step, const uint8_t* src, int32_t n, float* value,
+void LevelValues8(const LevelsTable8& t, bool arithmetic, const uint8_t* src, int32_t n, float* value,
                   const int32_t order[3]) {
-    LevelValuesVia<uint8_t>(step, src, n, value, order, Level8Arithmetic);
+    if (arithmetic) LevelValuesVia<uint8_t>(t, src, n, value, order, Level8<true>);
+    else LevelValuesVia<uint8_t>(t, src, n, value, order, Level8<false>);
 }
 
 void LevelValues16(const LevelsStep<uint16_t>& step, const uint16_t* src, int32_t n, float* value,
@@ -224,14 +298,10 @@ void LevelValues16(const LevelsStep<uint16_t>& step, const uint16_t* src, int32_
     LevelValuesVia<uint16_t>(step, src, n, value, order, Level16Arithmetic);
 }
 
-void LevelRow8Tables(const LevelsTable8& t, const ImageView<const uint8_t>& source, int32_t y,
-                     const ImageView<uint8_t>& out, float* value, const int32_t order[3]) {
-    LevelRowVia<uint8_t>(t, source, y, out, value, order, Level8Run);
-}
-
-void LevelRow8(const LevelsStep<uint8_t>& step, const ImageView<const uint8_t>& source, int32_t y,
+void LevelRow8(const LevelsTable8& t, bool arithmetic, const ImageView<const uint8_t>& source, int32_t y,
                const ImageView<uint8_t>& out, float* value, const int32_t order[3]) {
-    LevelRowVia<uint8_t>(step, source, y, out, value, order, Level8Arithmetic);
+    if (arithmetic) LevelRowVia<uint8_t>(t, source, y, out, value, order, Level8<true>);
+    else LevelRowVia<uint8_t>(t, source, y, out, value, order, Level8<false>);
 }
 
 void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
@@ -245,10 +315,8 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace lx {
-HWY_EXPORT(LevelRow8Tables);
 HWY_EXPORT(LevelRow8);
 HWY_EXPORT(LevelRow16);
-HWY_EXPORT(LevelValues8Tables);
 HWY_EXPORT(LevelValues8);
 HWY_EXPORT(LevelValues16);
 
@@ -313,8 +381,8 @@ void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& so
                    const ImageView<uint8_t>& out, float* value) {
     int32_t order[3];
     if (!SimdLayout(source, out, order)) return LevelRow<uint8_t>(table, source, y, out, value);
-    if (FitsInt32Lanes(table.Step(), int64_t{1} << 22)) HWY_DYNAMIC_DISPATCH(LevelRow8)(table.Step(), source, y, out, value, order);
-    else HWY_DYNAMIC_DISPATCH(LevelRow8Tables)(table, source, y, out, value, order);
+    const bool arithmetic = FitsInt32Lanes(table.Step(), int64_t{1} << 22);
+    HWY_DYNAMIC_DISPATCH(LevelRow8)(table, arithmetic, source, y, out, value, order);
 }
 
 void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
@@ -330,8 +398,8 @@ void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>&
     int32_t order[3];
     if (n <= 0) return;
     if (!SourceOrder(source, order)) return LevelValues<uint8_t>(table, source, y, n, value);
-    if (FitsInt32Lanes(table.Step(), int64_t{1} << 22)) HWY_DYNAMIC_DISPATCH(LevelValues8)(table.Step(), SourceRow(source, y), n, value, order);
-    else HWY_DYNAMIC_DISPATCH(LevelValues8Tables)(table, SourceRow(source, y), n, value, order);
+    const bool arithmetic = FitsInt32Lanes(table.Step(), int64_t{1} << 22);
+    HWY_DYNAMIC_DISPATCH(LevelValues8)(table, arithmetic, SourceRow(source, y), n, value, order);
 }
 
 void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,

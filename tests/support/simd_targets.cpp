@@ -2,6 +2,10 @@
 #include "support/simd_targets.h"
 
 #if defined(LUMAREX_SIMD)
+// Every target some kernel is built for, the AVX-512 byte-permute target too.
+#ifndef HWY_WANT_AVX3_DL
+#define HWY_WANT_AVX3_DL 1
+#endif
 #include <hwy/targets.h>
 #endif
 
