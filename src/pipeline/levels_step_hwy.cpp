@@ -7,9 +7,9 @@
 // levels need compressing (rare: a channel pushed past the top sample value)
 // are redone one by one with the plain step. The same bytes as LevelRow.
 //
-// Where AVX-512 has byte permutes (VBMI, Highway's AVX3_DL target, which
-// this file alone asks for), 8-bit samples read the same tables as bytes,
-// 64 pixels a vector, whatever the settings.
+// Where AVX-512 permutes bytes (VBMI, Highway's AVX3_DL target, which this
+// file asks for), 8-bit samples read the same tables as bytes
+// (simd/byte_tables-inl.h), 64 pixels a vector, whatever the settings.
 #if defined(LUMAREX_SIMD)
 
 #ifndef HWY_WANT_AVX3_DL
@@ -23,6 +23,7 @@
 #include <cstdlib>
 
 #include "pipeline/levels_step.h"
+#include "simd/byte_tables-inl.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
 
@@ -97,37 +98,12 @@ void Level8Run(const LevelsTable8& t, const uint8_t* src, const int32_t order[3]
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// A table of 256 bytes in four vectors, read at 64 indices at a time: two
-// permutes over 128 entries each, picked by the index's top bit.
-class ByteTable {
-public:
-    explicit ByteTable(const uint8_t* t) {
-        for (int i = 0; i < 4; ++i) q_[i] = _mm512_loadu_si512(t + 64 * i);
-    }
-    HWY_INLINE __m512i operator()(__m512i index) const {
-        const __m512i low = _mm512_permutex2var_epi8(q_[0], index, q_[1]);
-        const __m512i high = _mm512_permutex2var_epi8(q_[2], index, q_[3]);
-        return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
-    }
-
-private:
-    __m512i q_[4];
-};
-
-// Sixteen bytes of v from 16 q on, as floats.
-template <int q>
-HWY_INLINE void StoreQuarterAsFloats(__m512i v, float* out) {
-    _mm512_storeu_ps(out + 16 * q, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(v, q))));
-}
-
 // Level8Run through the tables as bytes, 64 pixels a vector: the levelled
 // samples, their largest as floats, and the pixels with a compression flag
 // redone with the plain step.
 void Level8Bytes(const LevelsTable8& t, const uint8_t* src, const int32_t order[3], int32_t n, uint8_t* const out[3],
                  float* value) {
     const hn::Full512<uint8_t> du8;
-    const ByteTable level[3] = {ByteTable(t.Levels(0)), ByteTable(t.Levels(1)), ByteTable(t.Levels(2))};
-    const ByteTable over[3] = {ByteTable(t.Over(0)), ByteTable(t.Over(1)), ByteTable(t.Over(2))};
     const bool anyOver = t.AnyOver();
     int32_t x = 0;
     for (; x + 64 <= n; x += 64) {
@@ -136,15 +112,14 @@ void Level8Bytes(const LevelsTable8& t, const uint8_t* src, const int32_t order[
         __m512i o[3], flags = _mm512_setzero_si512();
         for (int k = 0; k < 3; ++k) {
             const __m512i c = s[order[k]].raw;
-            o[k] = level[k](c);
+            o[k] = LookupBytes(t.Levels(k), c);
             _mm512_storeu_si512(out[k] + x, o[k]);
-            if (anyOver) flags = _mm512_or_si512(flags, over[k](c));
+            if (anyOver) flags = _mm512_or_si512(flags, LookupBytes(t.Over(k), c));
         }
         const __m512i largest = _mm512_max_epu8(_mm512_max_epu8(o[0], o[1]), o[2]);
-        StoreQuarterAsFloats<0>(largest, value + x);
-        StoreQuarterAsFloats<1>(largest, value + x);
-        StoreQuarterAsFloats<2>(largest, value + x);
-        StoreQuarterAsFloats<3>(largest, value + x);
+        __m512i wide[4];
+        WidenBytes(TransposeGroups(largest), wide);
+        for (int q = 0; q < 4; ++q) _mm512_storeu_ps(value + x + 16 * q, _mm512_cvtepi32_ps(wide[q]));
         for (uint64_t redo = anyOver ? _mm512_test_epi8_mask(flags, flags) : 0; redo != 0; redo &= redo - 1)
             LevelPixel(t, src, order, x + int32_t(hwy::Num0BitsBelowLS1Bit_Nonzero64(redo)), out, value);
     }

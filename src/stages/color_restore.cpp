@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/float_convert.h"
+#include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"
 
@@ -228,6 +229,9 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
     else BuildContrastCurveB(amount, t.curve);
     for (int32_t m = 0; m < kLevels; ++m) CurveAt<Restore8>(t.curve, m, t.gain8[m], t.offset8[m]);
     simd::MakeGatherPairs(t.gain8, t.offset8, kLevels, t.curvePairs8);
+    simd::SplitIntoBytePlanes(t.retention, t.retentionBytes);
+    simd::SplitIntoBytePlanes(t.gain8, t.gainBytes8);
+    simd::SplitIntoBytePlanes(t.offset8, t.offsetBytes8);
     return t;
 }
 

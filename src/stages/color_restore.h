@@ -66,6 +66,11 @@ struct ColorRestoreTables {
     float gain8[kColorRestoreLevels];
     float offset8[kColorRestoreLevels];
     uint64_t curvePairs8[kColorRestoreLevels];
+    // The retention, gain8 and offset8 tables as byte planes
+    // (simd/byte_planes.h), for look-ups of 64 8-bit pixels at a time.
+    uint8_t retentionBytes[4][kColorRestoreLevels];
+    uint8_t gainBytes8[4][kColorRestoreLevels];
+    uint8_t offsetBytes8[4][kColorRestoreLevels];
 };
 ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount);
 

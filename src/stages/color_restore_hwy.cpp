@@ -3,13 +3,21 @@
 // stage's float and integer operations in the same order, table entries
 // gathered by level, the branches of the plain code taken as masks. The
 // bytes are the plain stage's.
+//
+// Where AVX-512 permutes bytes (Highway's AVX3_DL target, which this file
+// asks for), 8-bit pixels go 64 at a time and read the three tables as byte
+// planes (simd/byte_tables-inl.h) instead of gathering them.
 #if defined(LUMAREX_SIMD)
 
+#ifndef HWY_WANT_AVX3_DL
+#define HWY_WANT_AVX3_DL 1
+#endif
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "stages/color_restore_hwy.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "simd/byte_tables-inl.h"
 #include "simd/gather_pairs-inl.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
@@ -84,44 +92,46 @@ HWY_INLINE VF RedWeight(DF df, VI c1, VI m, VF f) {
     return hn::Mul(f, t);
 }
 
-// One vector of pixels: c[3] the channels, tone the target levels (when
-// kWithTone). Results go back into c.
+// The tone's scale t / m of each pixel, 0 where t or m is 0.
+HWY_INLINE VF ToneScale(DF df, VF tone, VI m) {
+    const DI di;
+    const auto none = hn::Or(hn::Eq(tone, hn::Zero(df)), hn::RebindMask(df, hn::Eq(m, hn::Zero(di))));
+    return hn::IfThenZeroElse(none, hn::Div(tone, hn::ConvertTo(df, hn::Max(m, hn::Set(di, 1)))));
+}
+
+// Where every lane's red is below 80 % of its brightest channel (5 c1 <
+// 4 m, exact in integers; then c1 / m rounds to at most 0.8f), both red
+// weights are 0: retention keeps every sample (c x 1 + held x 0) and the
+// curve is a plain gain (c x gain x 1 + (c + d) x 0, which differs from
+// c x gain at most in the sign of a zero that truncation drops). Runs of
+// such pixels skip the four divisions of the weights: about two thirds
+// of a neutral daylight photo, next to none of a tungsten-lit one.
+HWY_INLINE bool RedBelowEverywhere(VI c1, VI m) {
+    const DI di;
+    return hn::AllTrue(di, hn::Lt(hn::Mul(c1, hn::Set(di, 5)), hn::Mul(m, hn::Set(di, 4))));
+}
+
+// The result of such pixels: c x gain (x the tone's scale v).
 template <class T, bool kWithTone>
-HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF f) {
-    using S = Depth<T>;
+HWY_INLINE void GainOnly(VI c[3], VF gain, VF v) {
+    const DF df;
+    for (int k = 0; k < 3; ++k) {
+        VF value = hn::Mul(hn::ConvertTo(df, c[k]), gain);
+        if constexpr (kWithTone) value = hn::Mul(value, v);
+        c[k] = TruncClampVec(df, value, 0, Depth<T>::kMaxOut);
+    }
+}
+
+// Retention: the weaker channels of red-dominated pixels move towards m by
+// the share 1 - a, a the retention table at m; r[3] the new channels.
+template <class T>
+HWY_INLINE void Retain(const VI c[3], VI m, VF a, VF f, VI r[3]) {
     const DF df;
     const DI di;
-    const VI wrap = hn::Set(di, S::kWrap);
-    const VI m = hn::Max(hn::Max(c[0], c[1]), c[2]);
-    VF v = hn::Set(df, 1.0f);
-    if constexpr (kWithTone) {
-        const auto none = hn::Or(hn::Eq(tone, hn::Zero(df)), hn::RebindMask(df, hn::Eq(m, hn::Zero(di))));
-        v = hn::IfThenZeroElse(none, hn::Div(tone, hn::ConvertTo(df, hn::Max(m, hn::Set(di, 1)))));
-    }
-
-    // Where every lane's red is below 80 % of its brightest channel (5 c1 <
-    // 4 m, exact in integers; then c1 / m rounds to at most 0.8f), both red
-    // weights are 0: retention keeps every sample (c x 1 + held x 0) and the
-    // curve is a plain gain (c x gain x 1 + (c + d) x 0, which differs from
-    // c x gain at most in the sign of a zero that truncation drops). Runs of
-    // such pixels skip the four divisions of the weights: about two thirds
-    // of a neutral daylight photo, next to none of a tungsten-lit one.
-    if (hn::AllTrue(di, hn::Lt(hn::Mul(c[0], hn::Set(di, 5)), hn::Mul(m, hn::Set(di, 4))))) {
-        const VF gain = S::Gain(df, t, m);
-        for (int k = 0; k < 3; ++k) {
-            VF value = hn::Mul(hn::ConvertTo(df, c[k]), gain);
-            if constexpr (kWithTone) value = hn::Mul(value, v);
-            c[k] = TruncClampVec(df, value, 0, S::kMaxOut);
-        }
-        return;
-    }
-
-    // Retention.
+    const VI wrap = hn::Set(di, Depth<T>::kWrap);
     const VF w = RedWeight(df, c[0], m, f);
     const VF keep = hn::Sub(hn::Set(df, 1.0f), w);
-    const VF a = S::Lookup(df, t.retention, m);
     const VI lift = hn::And(TruncSaturateVec(df, hn::Mul(hn::Sub(hn::Set(df, 1.0f), a), hn::ConvertTo(df, m))), wrap);
-    VI r[3];
     for (int k = 0; k < 3; ++k) {
         const VF ck = hn::ConvertTo(df, c[k]);
         // The sum wraps in 32 bits as the plain code's unsigned sum does.
@@ -129,20 +139,92 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF 
         // Both terms are >= 0 and sum to at most the sample range.
         r[k] = hn::And(hn::ConvertTo(di, hn::Add(hn::Mul(ck, keep), hn::Mul(hn::ConvertTo(df, held), w))), wrap);
     }
+}
 
-    // Curve at the new maximum.
-    const VI m2 = hn::Max(hn::Max(r[0], r[1]), r[2]);
-    VF gain, d;
-    S::Curve(df, t, m2, gain, d);
+// The curve at the new maximum m2 = max(r): a gain for most pixels, an
+// equal offset d for red-dominated ones. Results go back into r.
+template <class T, bool kWithTone>
+HWY_INLINE void ApplyCurve(VI r[3], VI m2, VF gain, VF d, VF f, VF v) {
+    const DF df;
     const VF w2 = RedWeight(df, r[0], m2, f);
     const VF keep2 = hn::Sub(hn::Set(df, 1.0f), w2);
     for (int k = 0; k < 3; ++k) {
         const VF ck = hn::ConvertTo(df, r[k]);
         VF value = hn::Add(hn::Mul(hn::Mul(ck, gain), keep2), hn::Mul(hn::Add(ck, d), w2));
         if constexpr (kWithTone) value = hn::Mul(value, v);
-        c[k] = TruncClampVec(df, value, 0, S::kMaxOut);
+        r[k] = TruncClampVec(df, value, 0, Depth<T>::kMaxOut);
     }
 }
+
+HWY_INLINE VI Max3(const VI c[3]) { return hn::Max(hn::Max(c[0], c[1]), c[2]); }
+
+// One vector of pixels: c[3] the channels, tone the target levels (when
+// kWithTone). Results go back into c.
+template <class T, bool kWithTone>
+HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF f) {
+    using S = Depth<T>;
+    const DF df;
+    const VI m = Max3(c);
+    const VF v = kWithTone ? ToneScale(df, tone, m) : hn::Set(df, 1.0f);
+    if (RedBelowEverywhere(c[0], m)) return GainOnly<T, kWithTone>(c, S::Gain(df, t, m), v);
+    VI r[3];
+    Retain<T>(c, m, S::Lookup(df, t.retention, m), f, r);
+    const VI m2 = Max3(r);
+    VF gain, d;
+    S::Curve(df, t, m2, gain, d);
+    ApplyCurve<T, kWithTone>(r, m2, gain, d, f, v);
+    for (int k = 0; k < 3; ++k) c[k] = r[k];
+}
+
+#if HWY_TARGET == HWY_AVX3_DL
+// RestoreVector for 64 8-bit pixels from planar rows c8[3] (and tone), the
+// tables read as byte planes at the transposed maxima: first the retention
+// of the four vectors, then the curve at their new maxima.
+template <bool kWithTone>
+HWY_INLINE void RestoreBlock8(uint8_t* const c8[3], const float* tone, const ColorRestoreTables& t, VF f) {
+    const DF df;
+    __m512i bytes[3], wide[3][4], mWide[4];
+    for (int k = 0; k < 3; ++k) bytes[k] = TransposeGroups(_mm512_loadu_si512(c8[k]));
+    const __m512i m8 = _mm512_max_epu8(_mm512_max_epu8(bytes[0], bytes[1]), bytes[2]);
+    for (int k = 0; k < 3; ++k) WidenBytes(bytes[k], wide[k]);
+    WidenBytes(m8, mWide);
+
+    VI r[4][3];
+    __m512i m2[4];
+    VF v[4];
+    bool plain[4], anyRetained = false;
+    for (int j = 0; j < 4; ++j) {
+        for (int k = 0; k < 3; ++k) r[j][k] = VI{wide[k][j]};
+        const VI m{mWide[j]};
+        v[j] = kWithTone ? ToneScale(df, hn::LoadU(df, tone + 16 * j), m) : hn::Set(df, 1.0f);
+        plain[j] = RedBelowEverywhere(r[j][0], m);
+        anyRetained = anyRetained || !plain[j];
+    }
+    if (anyRetained) {
+        __m512 a[4];
+        LookupFloats(t.retentionBytes, m8, a);
+        for (int j = 0; j < 4; ++j) {
+            if (plain[j]) continue;
+            const VI c[3] = {r[j][0], r[j][1], r[j][2]};
+            Retain<uint8_t>(c, VI{mWide[j]}, VF{a[j]}, f, r[j]);
+        }
+    }
+    // A pixel that keeps its channels keeps its maximum.
+    for (int j = 0; j < 4; ++j) m2[j] = plain[j] ? mWide[j] : Max3(r[j]).raw;
+    const __m512i m28 = NarrowToBytes(m2);
+    __m512 gain[4], d[4] = {};
+    LookupFloats(t.gainBytes8, m28, gain);
+    if (anyRetained) LookupFloats(t.offsetBytes8, m28, d);
+    for (int j = 0; j < 4; ++j) {
+        if (plain[j]) GainOnly<uint8_t, kWithTone>(r[j], VF{gain[j]}, v[j]);
+        else ApplyCurve<uint8_t, kWithTone>(r[j], VI{m2[j]}, VF{gain[j]}, VF{d[j]}, f, v[j]);
+    }
+    for (int k = 0; k < 3; ++k) {
+        const __m512i out[4] = {r[0][k].raw, r[1][k].raw, r[2][k].raw, r[3][k].raw};
+        _mm512_storeu_si512(c8[k], TransposeGroups(NarrowToBytes(out)));
+    }
+}
+#endif
 
 template <class T, bool kWithTone>
 void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreTables& t) {
@@ -151,6 +233,14 @@ void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreT
     const int32_t N = int32_t(hn::Lanes(df));
     const VF f = hn::Set(df, t.f);
     int32_t x = 0;
+#if HWY_TARGET == HWY_AVX3_DL
+    if constexpr (sizeof(T) == 1) {
+        for (; x + 64 <= n; x += 64) {
+            uint8_t* const block[3] = {c[0] + x, c[1] + x, c[2] + x};
+            RestoreBlock8<kWithTone>(block, kWithTone ? tone + x : nullptr, t, f);
+        }
+    }
+#endif
     for (; x + N <= n; x += N) {
         VI px[3];
         for (int k = 0; k < 3; ++k) px[k] = LoadSamples(di, c[k] + x);
