@@ -18,6 +18,7 @@
 #include "pipeline/levels_step.h"
 #include "pipeline/row_copy.h"
 #include "pipeline/tone_map_step.h"
+#include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"
 #include "simd/own_samples.h"
@@ -212,10 +213,18 @@ public:
         // The two gain tables as pairs for the SIMD row's gathers: 2 KB for
         // 8-bit levels, 512 KB for 16-bit ones (from the heap: without it
         // the row gathers the two tables apart, with the same result).
+        // 8-bit levels also take both tables as byte planes (2 KB, here).
         if (!local_ || !simd::FastKernels()) return;
         constexpr int32_t kLevels = SampleDepth<T>::kLevels;
         pairs_.reset(new (std::nothrow) uint64_t[kLevels]);
         if (pairs_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), kLevels, pairs_.get());
+        forms_.pairs = pairs_.get();
+        if constexpr (sizeof(T) == 1) {
+            simd::SplitIntoBytePlanes(g.secondary.data(), bytes_);
+            simd::SplitIntoBytePlanes(g.primary.data(), bytes_ + 4);
+            forms_.secondaryBytes = bytes_;
+            forms_.primaryBytes = bytes_ + 4;
+        }
     }
 
     // Reads the record's map; call after it is built.
@@ -226,7 +235,7 @@ public:
     }
 
     void Row(float* v, int32_t n, int32_t y) const {
-        if (local_) ToneMapLocalRow<T>(v, n, y, g_.primary.data(), g_.secondary.data(), blend_, pairs_.get());
+        if (local_) ToneMapLocalRow<T>(v, n, y, g_.primary.data(), g_.secondary.data(), blend_, forms_);
         else ToneMapGlobalRow<T>(v, n, g_.primary.data());
     }
 
@@ -235,6 +244,8 @@ private:
     const GainTables& g_;
     BaseMapBlend blend_;
     std::unique_ptr<uint64_t[]> pairs_;
+    uint8_t bytes_[8][256];
+    GainForms forms_;
 };
 
 // Strength of the value sharpening: a region takes the caller's amount as it

@@ -26,17 +26,17 @@ void ToneMapGlobalRow(float* v, int32_t n, const float* primary) {
 
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                     const BaseMapBlend& b, const uint64_t* pairs) {
-    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, pairs);
+                     const BaseMapBlend& b, const GainForms& forms) {
+    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, forms);
     else ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
 }
 
 template void ToneMapGlobalRow<uint8_t>(float*, int32_t, const float*);
 template void ToneMapGlobalRow<uint16_t>(float*, int32_t, const float*);
 template void ToneMapLocalRow<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
-                                       const uint64_t*);
+                                       const GainForms&);
 template void ToneMapLocalRow<uint16_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
-                                        const uint64_t*);
+                                        const GainForms&);
 
 #if !defined(LUMAREX_SIMD)
 template <class T>
@@ -45,15 +45,15 @@ void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
 }
 template <class T>
 void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b, const uint64_t*) {
+                         const BaseMapBlend& b, const GainForms&) {
     ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
 }
 template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
 template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
 template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
-                                           const uint64_t*);
+                                           const GainForms&);
 template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
-                                            const BaseMapBlend&, const uint64_t*);
+                                            const BaseMapBlend&, const GainForms&);
 #endif
 
 }  // namespace lx

@@ -67,17 +67,25 @@ void ToneMapLocalRowPlain(float* row, int32_t n, int32_t y, const float* primary
 // build has them (the same bits). Instantiated for uint8_t and uint16_t.
 template <class T>
 void ToneMapGlobalRow(float* v, int32_t n, const float* primary);
-// `pairs`, when given, holds secondary and primary as simd::MakeGatherPairs
-// makes them, which the SIMD form gathers together.
+// Faster forms of the two gain tables for the SIMD rows, made from them once
+// per call; either may be missing. `pairs` holds secondary and primary as
+// simd::MakeGatherPairs makes them, gathered together; the byte planes
+// (simd/byte_planes.h) of 8-bit levels' tables are looked up 64 values at a
+// time where the target permutes bytes.
+struct GainForms {
+    const uint64_t* pairs = nullptr;
+    const uint8_t (*secondaryBytes)[256] = nullptr;
+    const uint8_t (*primaryBytes)[256] = nullptr;
+};
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                     const BaseMapBlend& b, const uint64_t* pairs = nullptr);
+                     const BaseMapBlend& b, const GainForms& forms = {});
 // The SIMD forms on their own, for the tests that compare them.
 template <class T>
 void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary);
 template <class T>
 void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b, const uint64_t* pairs = nullptr);
+                         const BaseMapBlend& b, const GainForms& forms = {});
 
 // The two over rows y0 .. y1 - 1 of a value plane.
 template <class T>

@@ -16,6 +16,7 @@
 #include "pipeline/rebuild_step.h"
 #include "pipeline/row_copy.h"
 #include "pipeline/tone_map_step.h"
+#include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
 #include "stages/color_restore.h"
 #include "stages/warm_tone.h"
@@ -117,7 +118,8 @@ TEST(ApplyKernels, LevelRowsMatch) {
 // reads as 0 (its row coordinate is not finite).
 TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
     std::mt19937 rng(5);
-    const int32_t mw = 40, mh = 9;
+    // Wide enough for runs of 64 map columns inside it.
+    const int32_t mw = 120, mh = 9;
     std::vector<float> map(size_t(mw) * mh);
     for (float& m : map) m = float(rng() % 2000) * 0.37f - 300.0f;
     std::vector<float> primary(65536), secondary(65536);
@@ -127,6 +129,10 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
     }
     std::vector<uint64_t> pairs(65536);  // the first 256 serve 8-bit levels
     simd::MakeGatherPairs(secondary.data(), primary.data(), 65536, pairs.data());
+    uint8_t bytes[8][256];  // the 8-bit levels' tables as byte planes
+    simd::SplitIntoBytePlanes(secondary.data(), bytes);
+    simd::SplitIntoBytePlanes(primary.data(), bytes + 4);
+    const GainForms pairForms{pairs.data()}, byteForms{pairs.data(), bytes, bytes + 4};
     struct Case {
         float scale;
         int32_t ox, oy;
@@ -139,7 +145,7 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
         BaseMapBlend b;
         b.map = map.data(), b.mapWidth = mw, b.mapHeight = mh, b.scale = c.scale, b.offsetX = c.ox, b.offsetY = c.oy;
         b.low = -20.0f, b.q = c.flat ? 0.0f : 1.0f / 310.0f, b.flatRange = c.flat;
-        for (const int32_t w : kWidths) {
+        for (const int32_t w : {1, 7, 31, 65, 130, 200}) {
             std::vector<float> values(w);
             for (float& v : values) v = float(rng() % 65281);
             for (int32_t y : {0, 3, 8}) {
@@ -152,12 +158,17 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
                 test::ForEachSimdTarget([&](const std::string& target) {
                     auto got8 = in8, got16 = values, gotG = values, gotPairs = in8, gotPairs16 = values;
                     ToneMapLocalRowFast<uint8_t>(got8.data(), w, y, primary.data(), secondary.data(), b);
-                    // The 8-bit gains gathered as pairs, as the pipeline does.
+                    // The gains gathered as pairs, and the 8-bit ones read from
+                    // byte planes, as the pipeline does.
+                    auto gotBytes = in8;
                     ToneMapLocalRowFast<uint8_t>(gotPairs.data(), w, y, primary.data(), secondary.data(), b,
-                                                 pairs.data());
+                                                 pairForms);
+                    ToneMapLocalRowFast<uint8_t>(gotBytes.data(), w, y, primary.data(), secondary.data(), b,
+                                                 byteForms);
                     ToneMapLocalRowFast<uint16_t>(gotPairs16.data(), w, y, primary.data(), secondary.data(), b,
-                                                  pairs.data());
+                                                  pairForms);
                     EXPECT_EQ(gotPairs, want8) << target;
+                    EXPECT_EQ(gotBytes, want8) << target << ", width " << w;
                     EXPECT_EQ(gotPairs16, want16) << target;
                     ToneMapLocalRowFast<uint16_t>(got16.data(), w, y, primary.data(), secondary.data(), b);
                     ToneMapGlobalRowFast<uint16_t>(gotG.data(), w, primary.data());
