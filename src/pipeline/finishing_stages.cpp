@@ -23,6 +23,7 @@ FinishingStages<T>::FinishingStages(const ApplySettings& s) : s_(s) {
         MakeWarmToneRamp8(ramp8_);
     }
     MakeWarmToneTables(ramp, &warmTables_);
+    if constexpr (!SampleDepth<T>::kWide) AddWarmToneBytes8(&warmTables_);
     warm_ = true;
 }
 

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 
 #include "host/host_buffers.h"
 #include "math/float_math.h"
 #include "platform/float_convert.h"
+#include "simd/byte_planes.h"
 #include "simd/kernels.h"
 
 namespace lx {
@@ -135,6 +137,16 @@ void MakeWarmToneTables(const float* ramp, WarmToneTables* tables) {
     CosNotch(0.35f, 0.6f, 0.85f, tables->notch);
 }
 
+void AddWarmToneBytes8(WarmToneTables* tables) {
+    float padded[256] = {};
+    simd::SplitIntoBytePlanes(tables->ramp, tables->rampBytes8);
+    std::copy(std::begin(tables->hueFade), std::end(tables->hueFade), padded);
+    simd::SplitIntoBytePlanes(padded, tables->hueFadeBytes);
+    std::copy(std::begin(tables->notch), std::end(tables->notch), padded);
+    simd::SplitIntoBytePlanes(padded, tables->notchBytes);
+    tables->hasBytes8 = true;
+}
+
 void MakeWarmToneRamp8(float* ramp) {
     CosRamp(Warm<uint8_t>::kRampLo, Warm<uint8_t>::kRampHi, ramp, Warm<uint8_t>::kRampEntries);
 }
@@ -169,6 +181,7 @@ void WarmToneCorrect8(const ImageView<uint8_t>& image, float strength) {
     MakeWarmToneRamp8(ramp);
     WarmToneTables tables;
     MakeWarmToneTables(ramp, &tables);
+    AddWarmToneBytes8(&tables);
     WarmToneCorrect(image, strength, tables);
 }
 

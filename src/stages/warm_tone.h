@@ -42,9 +42,18 @@ struct WarmToneTables {
     const float* ramp = nullptr;  // CosRamp by red level
     float hueFade[101];           // cos^2(i * 1.5707964 / 100): 1 at 0, 0 at 100
     float notch[101];             // CosNotch(0.35, 0.6, 0.85)
+    // For 8-bit images, the three tables as byte planes (simd/byte_planes.h),
+    // the percentage tables padded to 256 entries with zeros, for look-ups
+    // of 64 pixels at a time; made by AddWarmToneBytes8.
+    bool hasBytes8 = false;
+    uint8_t rampBytes8[4][256];
+    uint8_t hueFadeBytes[4][256];
+    uint8_t notchBytes[4][256];
 };
 // Fills hueFade and notch; `ramp` is the caller's.
 void MakeWarmToneTables(const float* ramp, WarmToneTables* tables);
+// Adds the byte planes to tables made for the 256-entry 8-bit ramp.
+void AddWarmToneBytes8(WarmToneTables* tables);
 
 // Warm tone correction of an 8-bit image in place. Red is read, green and
 // blue are rewritten. Nothing happens for an empty image, or when strength

@@ -287,7 +287,7 @@ TEST(ApplyRows, MapOnlyPassBuildsTheSameRecord) {
 // not a multiple of any vector: every target gives the plain bytes.
 TEST(ApplyRows, StageKernelsMatchTheirPlainForms) {
     std::mt19937 rng(7);
-    for (const int w : {1, 2, 3, 15, 17, 33, 67}) {
+    for (const int w : {1, 2, 3, 15, 17, 33, 67, 200}) {
         const int h = 3;
         std::vector<float> a(size_t(w) * h), b(a.size()), c(a.size());
         for (float* v : {a.data(), b.data(), c.data()})
@@ -312,6 +312,7 @@ TEST(ApplyRows, StageKernelsMatchTheirPlainForms) {
         MakeWarmToneRamp8(ramp8);
         WarmToneTables warm;
         MakeWarmToneTables(ramp8, &warm);
+        AddWarmToneBytes8(&warm);
         auto warmed8 = px8;
         for (int mode = 1; mode <= 3; ++mode) {
             const ColorRestoreTables t = MakeColorRestoreTables(mode, 0.7f);
