@@ -135,9 +135,8 @@ void Level8Bytes(const LevelsTable8& t, const uint8_t* src, const int32_t order[
 // quotient itself) and stays below the next whole number while the quotient
 // is below 8192: the truncation is exact.
 HWY_INLINE VI DivideBy1000Narrow(VI p) {
-    const DI di;
     const DF df;
-    return hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, p), hn::Set(df, 0.001f)));
+    return TruncInRange(df, hn::Mul(hn::ConvertTo(df, p), hn::Set(df, 0.001f)));
 }
 
 // trunc(p / 1000) for |p| < 2^30, in double: p is exact there and 0.001
@@ -155,8 +154,9 @@ HWY_INLINE VI DivideBy1000Wide(VI p) {
     const hn::Half<DI> dh;
     const hn::Repartition<double, DI> dd;
     const auto k = hn::Set(dd, 0.001);
-    const auto low = hn::DemoteTo(dh, hn::Mul(hn::PromoteTo(dd, hn::LowerHalf(dh, p)), k));
-    const auto high = hn::DemoteTo(dh, hn::Mul(hn::PromoteTo(dd, hn::UpperHalf(dh, p)), k));
+    // The quotients are below 2^20 in magnitude.
+    const auto low = TruncDemoteInRange(dh, hn::Mul(hn::PromoteTo(dd, hn::LowerHalf(dh, p)), k));
+    const auto high = TruncDemoteInRange(dh, hn::Mul(hn::PromoteTo(dd, hn::UpperHalf(dh, p)), k));
     return hn::Combine(di, high, low);
 #endif
 }

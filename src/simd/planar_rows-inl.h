@@ -142,14 +142,58 @@ void ForEachPlanarRun(const ImageView<T>& v, const Kernel& kernel) {
 // Conversions. Lanes that the plain code would not convert are given a safe
 // value first: the emulated targets convert with a C++ cast.
 
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+namespace conversion_detail {
+HWY_INLINE __m128i Truncate(__m128 v) { return _mm_cvttps_epi32(v); }
+#if HWY_TARGET <= HWY_AVX2
+HWY_INLINE __m256i Truncate(__m256 v) { return _mm256_cvttps_epi32(v); }
+#endif
+#if HWY_TARGET <= HWY_AVX3
+HWY_INLINE __m512i Truncate(__m512 v) { return _mm512_cvttps_epi32(v); }
+#endif
+// Doubles to int32 lanes in a vector of half the width.
+HWY_INLINE __m128i Truncate(__m128d v) { return _mm_cvttpd_epi32(v); }
+#if HWY_TARGET <= HWY_AVX2
+HWY_INLINE __m128i Truncate(__m256d v) { return _mm256_cvttpd_epi32(v); }
+#endif
+#if HWY_TARGET <= HWY_AVX3
+HWY_INLINE __m256i Truncate(__m512d v) { return _mm512_cvttpd_epi32(v); }
+#endif
+}  // namespace conversion_detail
+#endif
+
+// trunc(x) for lanes that are numbers within the int32 range, where the
+// processor's conversion is exact: without the fix-up that Highway's
+// ConvertTo adds for lanes outside the range (four more operations with GCC).
+template <class DF>
+HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncInRange(DF df, hn::Vec<DF> x) {
+    (void)df;
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+    return hn::Vec<hn::RebindToSigned<DF>>{conversion_detail::Truncate(x.raw)};
+#else
+    return hn::ConvertTo(hn::RebindToSigned<DF>(), x);
+#endif
+}
+
+// The same for doubles into the int32 lanes of dh, as DemoteTo, without
+// its clamp to the int32 range.
+template <class DH, class VD>
+HWY_INLINE hn::Vec<DH> TruncDemoteInRange(DH dh, VD x) {
+    (void)dh;
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+    return hn::Vec<DH>{conversion_detail::Truncate(x.raw)};
+#else
+    return hn::DemoteTo(dh, x);
+#endif
+}
+
 // clamp(trunc(x), lo, hi) with NaN giving lo, as TruncClamp.
 template <class DF>
 HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncClampVec(DF df, hn::Vec<DF> x, int32_t lo, int32_t hi) {
-    const hn::RebindToSigned<DF> di;
     const auto loF = hn::Set(df, float(lo));
     // x >= lo fails for NaN; min(x, hi) truncates to hi exactly.
     const auto safe = hn::IfThenElse(hn::Ge(x, loF), hn::Min(x, hn::Set(df, float(hi))), loF);
-    return hn::ConvertTo(di, safe);
+    return TruncInRange(df, safe);
 }
 
 // trunc(x) saturated to the int32 range, NaN giving 0, as TruncSaturate.
@@ -159,7 +203,7 @@ HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncSaturateVec(DF df, hn::Vec<DF> x
     const auto top = hn::Set(df, 2147483648.0f);
     const auto finite = hn::IfThenElse(hn::Eq(x, x), x, hn::Zero(df));
     const auto safe = hn::Min(hn::Max(finite, hn::Set(df, -2147483648.0f)), hn::Set(df, 2147483520.0f));
-    return hn::IfThenElse(hn::RebindMask(di, hn::Ge(x, top)), hn::Set(di, INT32_MAX), hn::ConvertTo(di, safe));
+    return hn::IfThenElse(hn::RebindMask(di, hn::Ge(x, top)), hn::Set(di, INT32_MAX), TruncInRange(df, safe));
 }
 
 // Samples of type T (8 or 16 bits) to int32 lanes and back; the values to

@@ -137,7 +137,7 @@ HWY_INLINE void Retain(const VI c[3], VI m, VF a, VF f, VI r[3]) {
         // The sum wraps in 32 bits as the plain code's unsigned sum does.
         const VI held = hn::And(hn::Add(TruncSaturateVec(df, hn::Mul(ck, a)), lift), wrap);
         // Both terms are >= 0 and sum to at most the sample range.
-        r[k] = hn::And(hn::ConvertTo(di, hn::Add(hn::Mul(ck, keep), hn::Mul(hn::ConvertTo(df, held), w))), wrap);
+        r[k] = hn::And(TruncInRange(df, hn::Add(hn::Mul(ck, keep), hn::Mul(hn::ConvertTo(df, held), w))), wrap);
     }
 }
 

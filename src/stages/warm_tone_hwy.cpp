@@ -67,9 +67,10 @@ HWY_INLINE bool TestWarm(VI R, VI G, VI B, WarmLanes& w) {
     // lanes that are on, 0 elsewhere.
     w.blueAbove = hn::And(w.active, hn::RebindMask(df, hn::Gt(B, G)));
     const VF share = hn::Mul(hn::Div(hn::Div(hn::ConvertTo(df, hn::Sub(B, G)), w.redMinusGreen), hn::Set(df, 0.2f)), hundred);
-    w.fadeIndex = hn::Min(hn::ConvertTo(di, hn::IfThenElseZero(w.blueAbove, share)), lastPercent);
+    // (R - G >= 1 and |B - G| < 2^16 keep the share within 2^25.)
+    w.fadeIndex = hn::Min(TruncInRange(df, hn::IfThenElseZero(w.blueAbove, share)), lastPercent);
     // 0.35 < ratio < 0.85 gives 35 .. 85 in lanes that are on.
-    w.ratioIndex = hn::Min(hn::ConvertTo(di, hn::IfThenElseZero(w.active, hn::Mul(w.ratio, hundred))), lastPercent);
+    w.ratioIndex = hn::Min(TruncInRange(df, hn::IfThenElseZero(w.active, hn::Mul(w.ratio, hundred))), lastPercent);
     return true;
 }
 
@@ -87,8 +88,8 @@ HWY_INLINE void WarmBlend(const WarmLanes& w, VF fade, VF ramp, VF notch, float 
     const VF kBar = hn::Sub(one, k);
 
     // Targets 0.77 R and 0.6 R are whole levels before the blend.
-    const VF greenTarget = hn::ConvertTo(df, hn::ConvertTo(di, hn::Mul(w.r, hn::Set(df, 0.77f))));
-    const VF blueTarget = hn::ConvertTo(df, hn::ConvertTo(di, hn::Mul(w.r, hn::Set(df, 0.6f))));
+    const VF greenTarget = hn::ConvertTo(df, TruncInRange(df, hn::Mul(w.r, hn::Set(df, 0.77f))));
+    const VF blueTarget = hn::ConvertTo(df, TruncInRange(df, hn::Mul(w.r, hn::Set(df, 0.6f))));
     const VI newG = TruncClampVec(df, hn::Add(hn::Mul(greenTarget, k), hn::Mul(w.g, kBar)), 0, D::kTop);
     const VI newB = TruncClampVec(df, hn::Add(hn::Mul(blueTarget, k), hn::Mul(w.b, kBar)), 0, D::kTop);
     const auto on = hn::RebindMask(di, w.active);
