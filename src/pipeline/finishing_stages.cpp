@@ -2,8 +2,10 @@
 #include "pipeline/finishing_stages.h"
 
 #include <cmath>
+#include <new>
 
 #include "pipeline/rebuild_step.h"
+#include "simd/kernels.h"
 #include "stages/color_cube.h"
 
 namespace lx {
@@ -11,6 +13,11 @@ namespace lx {
 template <class T>
 FinishingStages<T>::FinishingStages(const ApplySettings& s) : s_(s) {
     if (s.colorMode != 0) restore_ = MakeColorRestoreTables(s.colorMode, s.colorAmount);
+    if (SampleDepth<T>::kWide && restore_.active && simd::FastKernels()) {
+        retention16_.reset(new (std::nothrow) float[65536]);
+        curvePairs16_.reset(new (std::nothrow) uint64_t[65536]);
+        if (retention16_ && curvePairs16_) MakeColorRestoreLevels16(restore_, retention16_.get(), curvePairs16_.get());
+    }
     // A NaN or infinite strength changes nothing: no ramp is taken for it.
     if (s.warmTone == 0 || !std::isfinite(s.warmToneStrength)) return;
     const float* ramp = ramp8_;

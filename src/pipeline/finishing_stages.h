@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "host/host_buffers.h"
 #include "image/image_view.h"
@@ -41,6 +42,10 @@ public:
 private:
     const ApplySettings& s_;
     ColorRestoreTables restore_;
+    // 16-bit restoration's tables at every level, when the heap has room
+    // (768 KB); without them the SIMD rows interpolate, with the same result.
+    std::unique_ptr<float[]> retention16_;
+    std::unique_ptr<uint64_t[]> curvePairs16_;
     bool warm_ = false;
     float ramp8_[256];
     HostArray<float> ramp16_;

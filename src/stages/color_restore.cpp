@@ -235,6 +235,17 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
     return t;
 }
 
+void MakeColorRestoreLevels16(ColorRestoreTables& t, float* retention, uint64_t* curvePairs) {
+    for (int32_t m = 0; m < 65536; ++m) {
+        retention[m] = Restore16::Lookup(t.retention, m);
+        float gain, offset;
+        CurveAt<Restore16>(t.curve, m, gain, offset);
+        simd::MakeGatherPairs(&gain, &offset, 1, curvePairs + m);
+    }
+    t.retention16 = retention;
+    t.curvePairs16 = curvePairs;
+}
+
 void ColorRestore8(const ImageView<uint8_t>& image, int32_t mode, float amount) {
     Restore(image, nullptr, MakeColorRestoreTables(mode, amount));
 }

@@ -71,8 +71,18 @@ struct ColorRestoreTables {
     uint8_t retentionBytes[4][kColorRestoreLevels];
     uint8_t gainBytes8[4][kColorRestoreLevels];
     uint8_t offsetBytes8[4][kColorRestoreLevels];
+    // For 16-bit images, optionally: the retention and the curve's (gain,
+    // offset) pairs at every level 0 .. 65535, for the SIMD form to gather
+    // instead of interpolating (MakeColorRestoreLevels16); owned by the caller.
+    const float* retention16 = nullptr;
+    const uint64_t* curvePairs16 = nullptr;
 };
 ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount);
+
+// The retention (65536 floats) and the curve's gain and offset (65536 pairs
+// as simd::MakeGatherPairs makes them) at every 16-bit level, as a pixel
+// whose maximum is that level takes them; then attached to `t`.
+void MakeColorRestoreLevels16(ColorRestoreTables& t, float* retention, uint64_t* curvePairs);
 
 // Reworks every pixel of an 8-bit image in place.
 //

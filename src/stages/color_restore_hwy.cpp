@@ -42,6 +42,7 @@ struct Depth<uint8_t> {
     static constexpr int32_t kMaxOut = 255;
     static constexpr int32_t kWrap = 0xFF;
     static VF Lookup(DF df, const float* t, VI level) { return hn::GatherIndex(df, t, level); }
+    static VF Retention(DF df, const ColorRestoreTables& t, VI m) { return Lookup(df, t.retention, m); }
     static VF Gain(DF df, const ColorRestoreTables& t, VI m) { return hn::GatherIndex(df, t.gain8, m); }
     static void Curve(DF df, const ColorRestoreTables& t, VI m, VF& gain, VF& offset) {
         GatherPairs(df, t.curvePairs8, t.gain8, t.offset8, m, gain, offset);
@@ -64,12 +65,26 @@ struct Depth<uint16_t> {
         const auto exact = hn::Or(hn::Eq(r, hn::Zero(di)), hn::Eq(j, hn::Set(di, 255)));
         return hn::IfThenElse(hn::RebindMask(df, exact), lo, between);
     }
+    // With the tables at every level, one gather each instead.
+    static VF Retention(DF df, const ColorRestoreTables& t, VI m) {
+        if (t.retention16 != nullptr) return hn::GatherIndex(df, t.retention16, m);
+        return Lookup(df, t.retention, m);
+    }
     static VF Gain(DF df, const ColorRestoreTables& t, VI m) {
         VF gain, offset;
         Curve(df, t, m, gain, offset);
         return gain;
     }
     static void Curve(DF df, const ColorRestoreTables& t, VI m, VF& gain, VF& offset) {
+#if HWY_TARGET != HWY_SCALAR
+        if (t.curvePairs16 != nullptr) {
+            // The pairs hold (gain, offset); the two float tables behind
+            // them are read only by the one-lane target.
+            GatherPairs(df, t.curvePairs16, static_cast<const float*>(nullptr), static_cast<const float*>(nullptr),
+                        m, gain, offset);
+            return;
+        }
+#endif
         const DI di;
         const VF full = hn::Set(df, kFullScale);
         const VF n = hn::Div(hn::ConvertTo(df, m), full);
@@ -168,7 +183,7 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF 
     const VF v = kWithTone ? ToneScale(df, tone, m) : hn::Set(df, 1.0f);
     if (RedBelowEverywhere(c[0], m)) return GainOnly<T, kWithTone>(c, S::Gain(df, t, m), v);
     VI r[3];
-    Retain<T>(c, m, S::Lookup(df, t.retention, m), f, r);
+    Retain<T>(c, m, S::Retention(df, t, m), f, r);
     const VI m2 = Max3(r);
     VF gain, d;
     S::Curve(df, t, m2, gain, d);

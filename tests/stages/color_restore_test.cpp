@@ -246,7 +246,9 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
                 uint16_t* p = &px16[(size_t(y) * w + x) * 3];
-                const uint16_t m = uint16_t(rng() % 65281);
+                // Every fifth brightest channel above 65280, where the 16-bit
+                // tables are read at their last entry.
+                const uint16_t m = uint16_t(x % 5 == 4 ? 65280 + rng() % 256 : rng() % 65281);
                 const uint16_t g = uint16_t(rng() % (m + 1u)), b = uint16_t(rng() % (m + 1u));
                 // Red as a share of the brightest, by row: low, high, at the
                 // 80 % edge, black, mixed, and greys of every 8-bit level
@@ -271,6 +273,8 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
             using T = std::remove_reference_t<decltype(v[0])>;
             return ImageView<T>{{v.data(), v.data() + 1, v.data() + 2}, 3 * int64_t{w}, 3, w, h};
         };
+        std::vector<float> retention16(65536);
+        std::vector<uint64_t> pairs16(65536);
         for (const int mode : {1, 2, 3})
             for (const float amount : {0.5f, 4.0f})
                 for (const bool withTone : {false, true}) {
@@ -280,15 +284,20 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
                     auto want16 = px16;
                     ColorRestorePlain(view(want8), tp, t);
                     ColorRestorePlain(view(want16), tp, t);
+                    // The 16-bit form also with the tables at every level.
+                    ColorRestoreTables levels = t;
+                    MakeColorRestoreLevels16(levels, retention16.data(), pairs16.data());
                     test::ForEachSimdTarget([&](const std::string& target) {
                         auto got8 = px8;
-                        auto got16 = px16;
+                        auto got16 = px16, gotLevels16 = px16;
                         ColorRestoreFast(view(got8), tp, t);
                         ColorRestoreFast(view(got16), tp, t);
+                        ColorRestoreFast(view(gotLevels16), tp, levels);
                         const std::string what = target + ", width " + std::to_string(w) + ", mode " +
                                                  std::to_string(mode) + (withTone ? ", tone" : "");
                         EXPECT_EQ(got8, want8) << what;
                         EXPECT_EQ(got16, want16) << what;
+                        EXPECT_EQ(gotLevels16, want16) << what << ", tables at every level";
                     });
                 }
     }
