@@ -116,22 +116,22 @@ void LocalRow(float* row, int32_t n, int32_t y, const float* primary, const floa
     // 64 values at a time: their levels as bytes (in the order the byte
     // look-ups give the gains back in 16 consecutive lanes each).
     if constexpr (sizeof(T) == 1) {
-      if (forms.secondaryBytes != nullptr && forms.primaryBytes != nullptr) {
-        for (; x + 4 * N <= end; x += 4 * N) {
-            VF v[4];
-            __m512i level[4];
-            for (int j = 0; j < 4; ++j) {
-                v[j] = hn::LoadU(df, row + x + j * N);
-                level[j] = LevelIndex(df, v[j], D::kLevels).raw;
+        if (forms.secondaryBytes != nullptr && forms.primaryBytes != nullptr) {
+            for (; x + 4 * N <= end; x += 4 * N) {
+                VF v[4];
+                __m512i level[4];
+                for (int j = 0; j < 4; ++j) {
+                    v[j] = hn::LoadU(df, row + x + j * N);
+                    level[j] = LevelIndex(df, v[j], D::kLevels).raw;
+                }
+                const __m512i bytes = NarrowToBytes(level);
+                __m512 s[4], p[4];
+                LookupFloats(forms.secondaryBytes, bytes, s);
+                LookupFloats(forms.primaryBytes, bytes, p);
+                for (int j = 0; j < 4; ++j)
+                    hn::StoreU(Blend<T>(v[j], weights.At(x + j * N), VF{s[j]}, VF{p[j]}), df, row + x + j * N);
             }
-            const __m512i bytes = NarrowToBytes(level);
-            __m512 s[4], p[4];
-            LookupFloats(forms.secondaryBytes, bytes, s);
-            LookupFloats(forms.primaryBytes, bytes, p);
-            for (int j = 0; j < 4; ++j)
-                hn::StoreU(Blend<T>(v[j], weights.At(x + j * N), VF{s[j]}, VF{p[j]}), df, row + x + j * N);
         }
-      }
     }
 #endif
     for (; x + N <= end; x += N) {
