@@ -144,19 +144,16 @@ void ForEachPlanarRun(const ImageView<T>& v, const Kernel& kernel) {
 
 #if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 namespace conversion_detail {
+// Floats to int32 lanes, and doubles to int32 lanes in a vector of half the
+// width, for each vector width the target has.
 HWY_INLINE __m128i Truncate(__m128 v) { return _mm_cvttps_epi32(v); }
-#if HWY_TARGET <= HWY_AVX2
-HWY_INLINE __m256i Truncate(__m256 v) { return _mm256_cvttps_epi32(v); }
-#endif
-#if HWY_TARGET <= HWY_AVX3
-HWY_INLINE __m512i Truncate(__m512 v) { return _mm512_cvttps_epi32(v); }
-#endif
-// Doubles to int32 lanes in a vector of half the width.
 HWY_INLINE __m128i Truncate(__m128d v) { return _mm_cvttpd_epi32(v); }
 #if HWY_TARGET <= HWY_AVX2
+HWY_INLINE __m256i Truncate(__m256 v) { return _mm256_cvttps_epi32(v); }
 HWY_INLINE __m128i Truncate(__m256d v) { return _mm256_cvttpd_epi32(v); }
 #endif
 #if HWY_TARGET <= HWY_AVX3
+HWY_INLINE __m512i Truncate(__m512 v) { return _mm512_cvttps_epi32(v); }
 HWY_INLINE __m256i Truncate(__m512d v) { return _mm512_cvttpd_epi32(v); }
 #endif
 }  // namespace conversion_detail
