@@ -64,14 +64,29 @@ struct CentreWeights {
     }
 };
 
-// Per-level sample counts per channel, in four 32-bit copies for every
-// fourth pixel, so that neighbouring samples of one level (a smooth area)
-// do not wait on each other's increments; they go into 64-bit totals
-// before any copy can reach 2^32 (an image can hold more samples of one
-// level than that).
+// Counts of N entries in four 32-bit copies, one for every fourth item of a
+// row, so that neighbouring items of one entry (a smooth area) do not wait
+// on each other's increments. Flush adds the copies into 64-bit totals; the
+// owner calls it before any copy can reach 2^32 (an image can hold more
+// items of one entry than that).
+template <size_t N>
+struct SplitCounts {
+    std::array<uint64_t, N> total{};
+    std::array<uint32_t, N> copy[4]{};
+
+    void Flush() {
+        for (size_t i = 0; i < N; ++i) total[i] += uint64_t{copy[0][i]} + copy[1][i] + copy[2][i] + copy[3][i];
+        for (auto& c : copy) c.fill(0);
+    }
+    uint64_t At(size_t i) const { return total[i] + copy[0][i] + copy[1][i] + copy[2][i] + copy[3][i]; }
+};
+
+// The number of items a row may add before the counts are flushed.
+constexpr int64_t kFlushAfter = int64_t{1} << 31;
+
+// Per-level sample counts per channel.
 struct LevelCounts {
-    std::array<uint64_t, 256> total[3]{};
-    std::array<uint32_t, 256> c[4][3]{};
+    SplitCounts<256> c[3];
     int64_t pending = 0;
 
     void AddRow(const PlanarRow& px, int32_t n) {
@@ -79,24 +94,16 @@ struct LevelCounts {
         for (; x + 3 < n; x += 4)
             for (int k = 0; k < 3; ++k) {
                 const uint8_t* v = px.c[k] + x;
-                ++c[0][k][v[0]], ++c[1][k][v[1]], ++c[2][k][v[2]], ++c[3][k][v[3]];
+                ++c[k].copy[0][v[0]], ++c[k].copy[1][v[1]], ++c[k].copy[2][v[2]], ++c[k].copy[3][v[3]];
             }
         for (; x < n; ++x)
-            for (int k = 0; k < 3; ++k) ++c[0][k][px.c[k][x]];
-        if ((pending += n) >= (int64_t{1} << 31)) Flush();
+            for (int k = 0; k < 3; ++k) ++c[k].copy[0][px.c[k][x]];
+        if ((pending += n) >= kFlushAfter) {
+            for (auto& channel : c) channel.Flush();
+            pending = 0;
+        }
     }
-    void Flush() {
-        for (int k = 0; k < 3; ++k)
-            for (int i = 0; i < 256; ++i) {
-                total[k][i] += uint64_t{c[0][k][i]} + c[1][k][i] + c[2][k][i] + c[3][k][i];
-                c[0][k][i] = c[1][k][i] = c[2][k][i] = c[3][k][i] = 0;
-            }
-        pending = 0;
-    }
-    uint64_t At(int channel, int level) const {
-        return total[channel][level] + c[0][channel][level] + c[1][channel][level] + c[2][channel][level] +
-               c[3][channel][level];
-    }
+    uint64_t At(int channel, int level) const { return c[channel].At(size_t(level)); }
     // The float histogram of all three channels that adding 1.0f once per
     // sample would give.
     Table AsFloat() const {
@@ -106,13 +113,11 @@ struct LevelCounts {
     }
 };
 
-// Chromaticity cells counted the same way, in four 32-bit copies added into
-// 64-bit totals. Pixels left out (cell -1) count in a spare entry past the
-// cells, so that the loop has no branch.
+// Chromaticity cells counted the same way. Pixels left out (cell -1) count
+// in a spare entry past the cells, so that the loop has no branch.
 struct CellCounts {
     static constexpr int32_t kSpare = kChromaCells;
-    std::array<uint64_t, kChromaCells> total{};
-    std::array<uint32_t, kChromaCells + 1> c[4]{};
+    SplitCounts<kChromaCells + 1> c;
     int64_t pending = 0;
 
     void AddRow(const int16_t* cells, int32_t n) {
@@ -120,16 +125,15 @@ struct CellCounts {
         const auto slot = [](int16_t cell) { return std::min<uint32_t>(uint16_t(cell), kSpare); };
         int32_t x = 0;
         for (; x + 3 < n; x += 4)
-            ++c[0][slot(cells[x])], ++c[1][slot(cells[x + 1])], ++c[2][slot(cells[x + 2])], ++c[3][slot(cells[x + 3])];
-        for (; x < n; ++x) ++c[0][slot(cells[x])];
-        if ((pending += n) >= (int64_t{1} << 31)) Flush();
+            ++c.copy[0][slot(cells[x])], ++c.copy[1][slot(cells[x + 1])], ++c.copy[2][slot(cells[x + 2])],
+                ++c.copy[3][slot(cells[x + 3])];
+        for (; x < n; ++x) ++c.copy[0][slot(cells[x])];
+        if ((pending += n) >= kFlushAfter) {
+            c.Flush();
+            pending = 0;
+        }
     }
-    void Flush() {
-        for (int32_t i = 0; i < kChromaCells; ++i) total[i] += uint64_t{c[0][i]} + c[1][i] + c[2][i] + c[3][i];
-        for (auto& copy : c) copy.fill(0);
-        pending = 0;
-    }
-    uint64_t At(int32_t cell) const { return total[cell] + c[0][cell] + c[1][cell] + c[2][cell] + c[3][cell]; }
+    uint64_t At(int32_t cell) const { return c.At(size_t(cell)); }
 };
 
 // Each pixel's centre weight added to the bin of its largest level, in row

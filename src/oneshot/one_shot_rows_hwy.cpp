@@ -177,7 +177,7 @@ void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
         const auto s = hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, v + x))), k);
         hn::StoreU(hn::IfThenElse(hn::Lt(full, s), full, s), df, out + x);  // std::min(s, 255)
     }
-    for (; x < n; ++x) out[x] = std::min(float(v[x]) * stretch, 255.0f);
+    if (x < n) StretchValuesRowPlain(v + x, n - x, stretch, out + x);
 }
 
 void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,

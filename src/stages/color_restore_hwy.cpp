@@ -29,7 +29,8 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 // The sample scale: 8-bit samples read the tables at their level; 16-bit
-// ones interpolate between the 256 entries and wrap to 16 bits.
+// ones interpolate between the 256 entries (or read the call's tables made
+// at every level) and wrap to 16 bits.
 template <class T>
 struct Depth;
 

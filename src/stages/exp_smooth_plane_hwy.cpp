@@ -202,7 +202,7 @@ void ForwardStep(float* row, const float* above, int64_t n, float a) {
     const auto va = hn::Set(d, a);
     int64_t x = 0;
     for (; x + N <= n; x += N) hn::StoreU(hn::Add(hn::LoadU(d, row + x), hn::Mul(va, hn::LoadU(d, above + x))), d, row + x);
-    for (; x < n; ++x) row[x] = row[x] + a * above[x];
+    if (x < n) ColumnForwardStepPlain(row + x, above + x, n - x, a);
 }
 
 }  // namespace HWY_NAMESPACE

@@ -10,9 +10,6 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include <algorithm>
-#include <cmath>
-
 #include "stages/local_contrast_map.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -35,11 +32,9 @@ void DetailRow(float* d, const float* v, float* magnitude, float* z, const float
         hn::StoreU(detail, df, d + x);
         hn::StoreU(hn::Abs(detail), df, magnitude + x);
     }
-    for (; x < n; ++x) {
-        z[x] = below != nullptr ? d[x] * forward + a * below[x] : d[x] * forward;
-        d[x] = v[x] - z[x] * backward;
-        magnitude[x] = std::fabs(d[x]);
-    }
+    if (x < n)
+        DetailRowPlain(d + x, v + x, magnitude + x, z + x, below != nullptr ? below + x : nullptr, n - x, forward,
+                       backward, a);
 }
 
 void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
@@ -68,11 +63,7 @@ void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float fo
         bin = hn::IfThenElse(hn::RebindMask(di, hn::Le(v, vnh)), zeroI, bin);
         hn::StoreU(hn::Min(hn::Max(bin, zeroI), last), di, bins + x);
     }
-    for (; x < n; ++x) {
-        z[x] = bottom ? e[x] * forward : e[x] * forward + a * z[x];
-        e[x] = std::max(z[x] * backward, scale.floor) * d[x] / scale.divisor;
-        bins[x] = ContrastBin(e[x], h, scale);
-    }
+    if (x < n) MapRowPlain(e + x, d + x, z + x, bottom, n - x, forward, backward, a, scale, bins + x);
 }
 
 }  // namespace HWY_NAMESPACE
