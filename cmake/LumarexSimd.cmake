@@ -13,3 +13,11 @@ if(NOT LUMAREX_PLAIN AND NOT WIN32)
     message(STATUS "Highway not found: building the plain kernels only")
   endif()
 endif()
+
+# Highway targets left out of the dispatch table. SSSE3 has no instruction the
+# kernels need that SSE4 lacks, and the few processors with SSSE3 but without
+# SSE4 run the portable target instead: one compile fewer per SIMD file. The
+# fuzzing build narrows the list further (scripts/fuzz.sh): it only has to
+# exercise one vector target.
+set(LUMAREX_SIMD_DISABLED_TARGETS "HWY_SSSE3" CACHE STRING
+  "Highway targets not compiled, as a HWY_DISABLED_TARGETS expression")

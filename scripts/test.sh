@@ -12,7 +12,10 @@ stage "setup"
 ./scripts/setup.sh
 stage "sanitizer build and suite"
 build=${LUMAREX_TEST_BUILD_DIR:-build-test}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMAREX_SANITIZE=ON -DLUMAREX_BUILD_BENCH=OFF >/dev/null
+# Line tables only (-g1): the sanitizers' reports keep their files and lines,
+# and the build takes a quarter less time than with full debug information.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMAREX_SANITIZE=ON -DLUMAREX_BUILD_BENCH=OFF \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
 
@@ -31,7 +34,7 @@ stage "optimised build"
 release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_BROWSER_TESTS=ON -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
-cmake --build "$release" -j"$(nproc)" --target lumarex_tests lumarex_math_exhaustive lumarex_dll_client \
+cmake --build "$release" -j"$(nproc)" --target lumarex_golden_tests lumarex_math_exhaustive lumarex_dll_client \
   lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python
 ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|preview\.|python\.)'
 
