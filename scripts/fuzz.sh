@@ -46,8 +46,10 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
   -DLUMAREX_SIMD_DISABLED_TARGETS="HWY_SSSE3|HWY_SSE4|HWY_AVX3|HWY_AVX3_DL" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target lumarex_fuzzers
 
-status=0
-for name in "${harnesses[@]}"; do
+# Runs one harness; its one-line result goes to $build/fuzz-NAME.result and
+# the exit status says whether it found something.
+run_harness() {
+  local name=$1 work budget findings log inputs result
   work="$build/fuzz-corpus/$name"
   budget=(-max_total_time="$seconds")
   if ((fixed)); then
@@ -58,6 +60,7 @@ for name in "${harnesses[@]}"; do
   fi
   findings="$build/fuzz-findings"
   log="$build/fuzz-$name.log"
+  result="$build/fuzz-$name.result"
   mkdir -p "$work" "$findings"
   inputs=("$work" "tests/fuzz/corpus/$name")
   [ -d "tests/fuzz/regressions/$name" ] && inputs+=("tests/fuzz/regressions/$name")
@@ -70,11 +73,35 @@ for name in "${harnesses[@]}"; do
     # "#12345  DONE   cov: 209 ft: 435 corp: 65/1943b ..." -> runs, coverage, features, corpus
     summary=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 |
               sed -E 's/^#([0-9]+)[[:space:]]+DONE[[:space:]]+cov: ([0-9]+) ft: ([0-9]+) corp: ([0-9]+).*/\1 runs, cov \2, ft \3, corpus \4/' || true)
-    echo "fuzz $name: ${summary:-no summary line, see $log}"
+    echo "fuzz $name: ${summary:-no summary line, see $log}" >"$result"
   else
-    echo "fuzz $name: FINDING (log: $log, input in $findings/)"
-    grep -E 'ERROR|SUMMARY|check failed|runtime error|Test unit written' "$log" | head -20
-    status=1
+    { echo "fuzz $name: FINDING (log: $log, input in $findings/)"
+      grep -E 'ERROR|SUMMARY|check failed|runtime error|Test unit written' "$log" | head -20; } >"$result"
+    return 1
   fi
+}
+
+# The harnesses as many at a time as there are cores (each is one process
+# on one core, so a fixed run's course does not change); the results in
+# the order of the list.
+for name in "${harnesses[@]}"; do
+  [[ -v "fixed_runs[$name]" ]] || { echo "fuzz.sh: no harness called $name" >&2; exit 2; }
+  rm -f "$build/fuzz-$name.result"
 done
+jobs=$(nproc)
+status=0
+running=0
+for name in "${harnesses[@]}"; do
+  if ((running >= jobs)); then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  run_harness "$name" &
+  running=$((running + 1))
+done
+while ((running > 0)); do
+  wait -n || status=1
+  running=$((running - 1))
+done
+for name in "${harnesses[@]}"; do cat "$build/fuzz-$name.result"; done
 exit $status
