@@ -20,4 +20,4 @@ endif()
 # fuzzing build narrows the list further (scripts/fuzz.sh): it only has to
 # exercise one vector target.
 set(LUMAREX_SIMD_DISABLED_TARGETS "HWY_SSSE3" CACHE STRING
-  "Highway targets not compiled, as a HWY_DISABLED_TARGETS expression")
+  "Highway targets not compiled, as a HWY_DISABLED_TARGETS expression; empty: every target")
