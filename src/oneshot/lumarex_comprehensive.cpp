@@ -66,28 +66,28 @@ struct CentreWeights {
 
 // Counts of N entries in four 32-bit copies, one for every fourth item of a
 // row, so that neighbouring items of one entry (a smooth area) do not wait
-// on each other's increments. Flush adds the copies into 64-bit totals; the
-// owner calls it before any copy can reach 2^32 (an image can hold more
-// items of one entry than that).
+// on each other's increments. The copies go into 64-bit totals once 2^31
+// items have been added, before any copy can reach 2^32 (an image can hold
+// more items of one entry than that).
 template <size_t N>
 struct SplitCounts {
     std::array<uint64_t, N> total{};
     std::array<uint32_t, N> copy[4]{};
+    int64_t pending = 0;
 
-    void Flush() {
+    // After a row's n items have been counted into the copies.
+    void Added(int32_t n) {
+        if ((pending += n) < (int64_t{1} << 31)) return;
         for (size_t i = 0; i < N; ++i) total[i] += uint64_t{copy[0][i]} + copy[1][i] + copy[2][i] + copy[3][i];
         for (auto& c : copy) c.fill(0);
+        pending = 0;
     }
     uint64_t At(size_t i) const { return total[i] + copy[0][i] + copy[1][i] + copy[2][i] + copy[3][i]; }
 };
 
-// The number of items a row may add before the counts are flushed.
-constexpr int64_t kFlushAfter = int64_t{1} << 31;
-
 // Per-level sample counts per channel.
 struct LevelCounts {
     SplitCounts<256> c[3];
-    int64_t pending = 0;
 
     void AddRow(const PlanarRow& px, int32_t n) {
         int32_t x = 0;
@@ -98,10 +98,7 @@ struct LevelCounts {
             }
         for (; x < n; ++x)
             for (int k = 0; k < 3; ++k) ++c[k].copy[0][px.c[k][x]];
-        if ((pending += n) >= kFlushAfter) {
-            for (auto& channel : c) channel.Flush();
-            pending = 0;
-        }
+        for (auto& channel : c) channel.Added(n);
     }
     uint64_t At(int channel, int level) const { return c[channel].At(size_t(level)); }
     // The float histogram of all three channels that adding 1.0f once per
@@ -118,7 +115,6 @@ struct LevelCounts {
 struct CellCounts {
     static constexpr int32_t kSpare = kChromaCells;
     SplitCounts<kChromaCells + 1> c;
-    int64_t pending = 0;
 
     void AddRow(const int16_t* cells, int32_t n) {
         // -1 becomes 65535 as an unsigned 16-bit value, then the spare.
@@ -128,10 +124,7 @@ struct CellCounts {
             ++c.copy[0][slot(cells[x])], ++c.copy[1][slot(cells[x + 1])], ++c.copy[2][slot(cells[x + 2])],
                 ++c.copy[3][slot(cells[x + 3])];
         for (; x < n; ++x) ++c.copy[0][slot(cells[x])];
-        if ((pending += n) >= kFlushAfter) {
-            c.Flush();
-            pending = 0;
-        }
+        c.Added(n);
     }
     uint64_t At(int32_t cell) const { return c.At(size_t(cell)); }
 };
