@@ -32,11 +32,11 @@ HWY_INLINE VF ClampFull(DF df, VF r, float full) {
     return hn::IfThenElse(hn::Lt(r, hn::Zero(df)), hn::Zero(df), hn::IfThenElse(hn::Lt(top, r), top, r));
 }
 
-// The gain-table index trunc(v) & (levels - 1). The rows hold levels within
-// the int32 range; a value that is not is saturated (the plain code's
-// conversion has no value for it).
+// The gain-table index trunc(v) & (levels - 1). The rows hold levels (0 ..
+// full scale, as the plain forms require of them), so the processor's
+// conversion is exact.
 HWY_INLINE hn::Vec<DI> LevelIndex(DF df, VF v, int32_t levels) {
-    return hn::And(TruncSaturateVec(df, v), hn::Set(DI(), levels - 1));
+    return hn::And(TruncInRange(df, v), hn::Set(DI(), levels - 1));
 }
 
 template <class T>

@@ -3,9 +3,11 @@
 // pixels, then a fixed contrast curve, for 8-bit and 16-bit images.
 #include "stages/color_restore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "platform/float_convert.h"
 #include "simd/byte_planes.h"
@@ -225,6 +227,10 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
     }
     t.active = true;
     BuildRetentionTable(amount, t.retention);
+    constexpr float kProductBound = 16384.0f;  // 2^14; fails for NaN too
+    t.retentionInRange = std::all_of(std::begin(t.retention), std::end(t.retention), [](float a) {
+        return std::fabs(a) <= kProductBound && std::fabs(1.0f - a) <= kProductBound;
+    });
     if (curveC) BuildContrastCurveC(amount, t.curve);
     else BuildContrastCurveB(amount, t.curve);
     for (int32_t m = 0; m < kLevels; ++m) CurveAt<Restore8>(t.curve, m, t.gain8[m], t.offset8[m]);

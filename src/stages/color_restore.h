@@ -56,6 +56,12 @@ void BuildContrastCurveC(float amount, float* out);
 // infinite amount.
 struct ColorRestoreTables {
     bool active = false;
+    // |A[m]| and |1 - A[m]| are at most 2^14 at every level, so the
+    // retention's products c x A[m] and (1 - A[m]) x m stay within 2^30 for
+    // every sample up to 65535 (and between the entries, where 16-bit levels
+    // interpolate): their truncation needs no saturation. False only for
+    // huge amounts.
+    bool retentionInRange = false;
     float f = 1.0f;
     float retention[kColorRestoreLevels];
     float curve[kColorRestoreLevels];

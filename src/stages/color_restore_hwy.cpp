@@ -138,20 +138,29 @@ HWY_INLINE void GainOnly(VI c[3], VF gain, VF v) {
     }
 }
 
+// trunc of a retention product: the processor's conversion where the
+// tables keep the products in range (retentionInRange), else saturated as
+// the plain code's TruncSaturate.
+template <bool kInRange>
+HWY_INLINE VI TruncProduct(DF df, VF x) {
+    if constexpr (kInRange) return TruncInRange(df, x);
+    else return TruncSaturateVec(df, x);
+}
+
 // Retention: the weaker channels of red-dominated pixels move towards m by
 // the share 1 - a, a the retention table at m; r[3] the new channels.
-template <class T>
+template <class T, bool kInRange>
 HWY_INLINE void Retain(const VI c[3], VI m, VF a, VF f, VI r[3]) {
     const DF df;
     const DI di;
     const VI wrap = hn::Set(di, Depth<T>::kWrap);
     const VF w = RedWeight(df, c[0], m, f);
     const VF keep = hn::Sub(hn::Set(df, 1.0f), w);
-    const VI lift = hn::And(TruncSaturateVec(df, hn::Mul(hn::Sub(hn::Set(df, 1.0f), a), hn::ConvertTo(df, m))), wrap);
+    const VI lift = hn::And(TruncProduct<kInRange>(df, hn::Mul(hn::Sub(hn::Set(df, 1.0f), a), hn::ConvertTo(df, m))), wrap);
     for (int k = 0; k < 3; ++k) {
         const VF ck = hn::ConvertTo(df, c[k]);
         // The sum wraps in 32 bits as the plain code's unsigned sum does.
-        const VI held = hn::And(hn::Add(TruncSaturateVec(df, hn::Mul(ck, a)), lift), wrap);
+        const VI held = hn::And(hn::Add(TruncProduct<kInRange>(df, hn::Mul(ck, a)), lift), wrap);
         // Both terms are >= 0 and sum to at most the sample range.
         r[k] = hn::And(TruncInRange(df, hn::Add(hn::Mul(ck, keep), hn::Mul(hn::ConvertTo(df, held), w))), wrap);
     }
@@ -176,7 +185,7 @@ HWY_INLINE VI Max3(const VI c[3]) { return hn::Max(hn::Max(c[0], c[1]), c[2]); }
 
 // One vector of pixels: c[3] the channels, tone the target levels (when
 // kWithTone). Results go back into c.
-template <class T, bool kWithTone>
+template <class T, bool kWithTone, bool kInRange>
 HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF f) {
     using S = Depth<T>;
     const DF df;
@@ -184,7 +193,7 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF 
     const VF v = kWithTone ? ToneScale(df, tone, m) : hn::Set(df, 1.0f);
     if (RedBelowEverywhere(c[0], m)) return GainOnly<T, kWithTone>(c, S::Gain(df, t, m), v);
     VI r[3];
-    Retain<T>(c, m, S::Retention(df, t, m), f, r);
+    Retain<T, kInRange>(c, m, S::Retention(df, t, m), f, r);
     const VI m2 = Max3(r);
     VF gain, d;
     S::Curve(df, t, m2, gain, d);
@@ -196,7 +205,7 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF 
 // RestoreVector for 64 8-bit pixels from planar rows c8[3] (and tone), the
 // tables read as byte planes at the transposed maxima: first the retention
 // of the four vectors, then the curve at their new maxima.
-template <bool kWithTone>
+template <bool kWithTone, bool kInRange>
 HWY_INLINE void RestoreBlock8(uint8_t* const c8[3], const float* tone, const ColorRestoreTables& t, VF f) {
     const DF df;
     __m512i bytes[3], wide[3][4], mWide[4];
@@ -222,7 +231,7 @@ HWY_INLINE void RestoreBlock8(uint8_t* const c8[3], const float* tone, const Col
         for (int j = 0; j < 4; ++j) {
             if (plain[j]) continue;
             const VI c[3] = {r[j][0], r[j][1], r[j][2]};
-            Retain<uint8_t>(c, VI{mWide[j]}, VF{a[j]}, f, r[j]);
+            Retain<uint8_t, kInRange>(c, VI{mWide[j]}, VF{a[j]}, f, r[j]);
         }
     }
     // A pixel that keeps its channels keeps its maximum.
@@ -242,7 +251,7 @@ HWY_INLINE void RestoreBlock8(uint8_t* const c8[3], const float* tone, const Col
 }
 #endif
 
-template <class T, bool kWithTone>
+template <class T, bool kWithTone, bool kInRange>
 void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreTables& t) {
     const DF df;
     const DI di;
@@ -253,14 +262,14 @@ void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreT
     if constexpr (sizeof(T) == 1) {
         for (; x + 64 <= n; x += 64) {
             uint8_t* const block[3] = {c[0] + x, c[1] + x, c[2] + x};
-            RestoreBlock8<kWithTone>(block, kWithTone ? tone + x : nullptr, t, f);
+            RestoreBlock8<kWithTone, kInRange>(block, kWithTone ? tone + x : nullptr, t, f);
         }
     }
 #endif
     for (; x + N <= n; x += N) {
         VI px[3];
         for (int k = 0; k < 3; ++k) px[k] = LoadSamples(di, c[k] + x);
-        RestoreVector<T, kWithTone>(px, kWithTone ? hn::LoadU(df, tone + x) : hn::Zero(df), t, f);
+        RestoreVector<T, kWithTone, kInRange>(px, kWithTone ? hn::LoadU(df, tone + x) : hn::Zero(df), t, f);
         for (int k = 0; k < 3; ++k) StoreSamples(di, px[k], c[k] + x);
     }
     if (x < n) {
@@ -269,12 +278,18 @@ void RestoreRun(T* const c[3], const float* tone, int32_t n, const ColorRestoreT
     }
 }
 
-template <class T>
+template <class T, bool kInRange>
 void Restore(const ImageView<T>& image, const float* tone, const ColorRestoreTables& t) {
     ForEachPlanarRun(image, [&](T* const c[3], int32_t x0, int32_t y, int32_t n) {
-        if (tone == nullptr) return RestoreRun<T, false>(c, nullptr, n, t);
-        RestoreRun<T, true>(c, tone + int64_t{y} * image.width + x0, n, t);
+        if (tone == nullptr) return RestoreRun<T, false, kInRange>(c, nullptr, n, t);
+        RestoreRun<T, true, kInRange>(c, tone + int64_t{y} * image.width + x0, n, t);
     });
+}
+
+template <class T>
+void Restore(const ImageView<T>& image, const float* tone, const ColorRestoreTables& t) {
+    if (t.retentionInRange) Restore<T, true>(image, tone, t);
+    else Restore<T, false>(image, tone, t);
 }
 
 void Restore8(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& t) {

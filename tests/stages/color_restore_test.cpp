@@ -234,7 +234,8 @@ namespace lx {
 namespace {
 
 // The SIMD form against the plain one, 8 and 16-bit, with and without a
-// tone plane, every mode and a large amount: runs of pixels whose red is
+// tone plane, every mode, a large amount, and amounts whose retention
+// products leave the int32 range (truncated with saturation): runs of pixels whose red is
 // below 80 % of their brightest channel (which skip the red weights), runs
 // of red-dominated ones, red at exactly 80 % and one level either side,
 // black pixels, and runs that mix them; odd widths.
@@ -276,9 +277,10 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         std::vector<float> retention16(65536);
         std::vector<uint64_t> pairs16(65536);
         for (const int mode : {1, 2, 3})
-            for (const float amount : {0.5f, 4.0f})
+            for (const float amount : {0.5f, 4.0f, 1e6f, 1e30f})
                 for (const bool withTone : {false, true}) {
                     const ColorRestoreTables t = MakeColorRestoreTables(mode, amount);
+                    ASSERT_EQ(t.retentionInRange, amount < 1e6f) << amount;
                     const float* tp = withTone ? tone.data() : nullptr;
                     auto want8 = px8;
                     auto want16 = px16;
