@@ -30,6 +30,9 @@ void LevelValues16(const LevelsStep<uint16_t>& step, const ImageView<const uint1
 }
 
 #if !defined(LUMAREX_SIMD)
+void DivideBy1000Fast(const int32_t* p, int32_t n, int32_t* q) {
+    for (int32_t i = 0; i < n; ++i) q[i] = p[i] / 1000;
+}
 void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
                       float* value) {
     LevelValues<uint8_t>(table, source, y, n, value);

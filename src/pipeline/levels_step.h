@@ -159,6 +159,9 @@ void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& so
                    const ImageView<uint8_t>& out, float* value);
 void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
                     const ImageView<uint16_t>& out, float* value);
+// trunc(p[i] / 1000) into q[i] as the SIMD form of the 16-bit levels
+// divides, for |p[i]| < 2^30 (the plain division in a build without SIMD).
+void DivideBy1000Fast(const int32_t* p, int32_t n, int32_t* q);
 
 // The values of LevelRow alone: each pixel's largest levelled channel of the
 // first n pixels of row y of `source` into value[0 .. n - 1]; the levelled

@@ -139,25 +139,28 @@ HWY_INLINE VI DivideBy1000Narrow(VI p) {
     return TruncInRange(df, hn::Mul(hn::ConvertTo(df, p), hn::Set(df, 0.001f)));
 }
 
-// trunc(p / 1000) for |p| < 2^30, in double: p is exact there and 0.001
-// lies above 1/1000 by a relative 2.1e-17, so for a multiple of 1000 the
-// product rounds to the quotient itself (the excess, below 2^21 x 2.1e-17,
-// is under half a unit in the last place of a quotient below 2^21) and
-// otherwise stays more than 0.0009 from either whole number: the
-// truncation is exact. Two halves of the vector in double lanes.
+// trunc(p / 1000) for |p| < 2^30, by a multiplication: with M = 2^40 / 1000
+// rounded up (1099511628, which exceeds it by 224 / 1000),
+// floor(u x M / 2^40) = floor(u / 1000) for 0 <= u < 2^30, since u x M / 2^40
+// exceeds u / 1000 by u x 224 / (1000 x 2^40) < 0.00022 / 1000 and a
+// quotient's fraction is at most 999 / 1000. The 64-bit products come from
+// the even and the odd 32-bit lanes in turn; the sign of p is put back after.
 HWY_INLINE VI DivideBy1000Wide(VI p) {
     const DI di;
 #if HWY_TARGET == HWY_SCALAR
     const hn::Rebind<double, DI> dd;  // one lane
     return hn::DemoteTo(di, hn::Mul(hn::PromoteTo(dd, p), hn::Set(dd, 0.001)));
 #else
-    const hn::Half<DI> dh;
-    const hn::Repartition<double, DI> dd;
-    const auto k = hn::Set(dd, 0.001);
-    // The quotients are below 2^20 in magnitude.
-    const auto low = TruncDemoteInRange(dh, hn::Mul(hn::PromoteTo(dd, hn::LowerHalf(dh, p)), k));
-    const auto high = TruncDemoteInRange(dh, hn::Mul(hn::PromoteTo(dd, hn::UpperHalf(dh, p)), k));
-    return hn::Combine(di, high, low);
+    const hn::RebindToUnsigned<DI> du;
+    const hn::Repartition<uint64_t, DI> dw;
+    const auto u = hn::BitCast(du, hn::Abs(p));
+    const auto m = hn::Set(du, 1099511628u);
+    // The even lanes' quotients end up in the low halves, the odd lanes' in
+    // the high halves of the 64-bit products shifted right by 40 and by 8.
+    const auto even = hn::ShiftRight<40>(hn::MulEven(u, m));
+    const auto odd = hn::ShiftRight<8>(hn::MulEven(hn::BitCast(du, hn::ShiftRight<32>(hn::BitCast(dw, u))), m));
+    const VI q = hn::BitCast(di, hn::OddEven(hn::BitCast(du, odd), hn::BitCast(du, even)));
+    return hn::IfThenElse(hn::Lt(p, hn::Zero(di)), hn::Neg(q), q);
 #endif
 }
 
@@ -273,6 +276,16 @@ void LevelValues16(const LevelsStep<uint16_t>& step, const uint16_t* src, int32_
     LevelValuesVia<uint16_t>(step, src, n, value, order, Level16Arithmetic);
 }
 
+// DivideBy1000Wide over n values, the rest one by one; for the tests that
+// prove it on every |p| < 2^30.
+void DivideBy1000Row(const int32_t* p, int32_t n, int32_t* q) {
+    const DI di;
+    const int32_t N = int32_t(hn::Lanes(di));
+    int32_t x = 0;
+    for (; x + N <= n; x += N) hn::StoreU(DivideBy1000Wide(hn::LoadU(di, p + x)), di, q + x);
+    for (; x < n; ++x) q[x] = p[x] / 1000;
+}
+
 void LevelRow8(const LevelsTable8& t, bool arithmetic, const ImageView<const uint8_t>& source, int32_t y,
                const ImageView<uint8_t>& out, float* value, const int32_t order[3]) {
     if (arithmetic) LevelRowVia<uint8_t>(t, source, y, out, value, order, Level8<true>);
@@ -294,6 +307,9 @@ HWY_EXPORT(LevelRow8);
 HWY_EXPORT(LevelRow16);
 HWY_EXPORT(LevelValues8);
 HWY_EXPORT(LevelValues16);
+HWY_EXPORT(DivideBy1000Row);
+
+void DivideBy1000Fast(const int32_t* p, int32_t n, int32_t* q) { HWY_DYNAMIC_DISPATCH(DivideBy1000Row)(p, n, q); }
 
 namespace {
 

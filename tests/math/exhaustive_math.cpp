@@ -7,7 +7,8 @@
 // rounding changes). The cheap-first twins (FastLog ...) must give the same
 // bits on the same arguments, and their cheap evaluation must decide all but
 // a few in a million of them (beyond 1 in 2^16 the case fails: the speed
-// would be gone).
+// would be gone). The case divide-1000 checks the 16-bit levels' SIMD
+// division on every target against the integer division.
 //
 //   lumarex_math_exhaustive CASE [PART PARTS]
 //
@@ -16,6 +17,11 @@
 // wrong result; exit status 0 when there is none.
 #include <mpfr.h>
 
+#if defined(LUMAREX_SIMD)
+#include <hwy/targets.h>
+#endif
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,8 +29,10 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "math/float_math.h"
+#include "pipeline/levels_step.h"
 
 namespace {
 
@@ -127,6 +135,20 @@ const Case kCos{[](double x) { return lx::math::Cos(float(x)); }, Cos, 0x1p-50, 
                 [](double x) { return lx::math::FastCos(float(x)); },
                 [](double x, float* out) { return lx::math::CheapCos(float(x), out); }};
 
+// Runs f once for each SIMD target the build has and the machine runs (once
+// in a build without SIMD).
+void ForEachTarget(const std::function<void()>& f) {
+#if defined(LUMAREX_SIMD)
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        f();
+    }
+    hwy::SetSupportedTargetsForTest(0);
+#else
+    f();
+#endif
+}
+
 // cheapFirst: the case checks a cheap-first twin too.
 int Report(const char* name, const Tally& t, bool cheapFirst = true) {
     std::printf("%s: %llu arguments, %llu near a rounding boundary (MPFR), ", name, (unsigned long long)t.tried,
@@ -142,7 +164,7 @@ int Report(const char* name, const Tally& t, bool cheapFirst = true) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s log|log-counts|log-lift PART PARTS|pow10|exp|sin|cos\n", argv[0]);
+        std::fprintf(stderr, "usage: %s log|log-counts|log-lift PART PARTS|pow10|exp|sin|cos|divide-1000\n", argv[0]);
         return 2;
     }
     const std::string what = argv[1];
@@ -230,6 +252,26 @@ int main(int argc, char** argv) {
             if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
         });
         return Report("Cos on 0 and +-[2^-16, 1.5708]", t);
+    }
+    if (what == "divide-1000") {
+        // The 16-bit levels' SIMD division trunc(p / 1000), on every target
+        // this machine runs, for every |p| < 2^30 (the products the levels
+        // form in int32 lanes), a million at a time.
+        std::vector<int32_t> p(1 << 20), q(p.size());
+        uint64_t targets = 0;
+        ForEachTarget([&] {
+            ++targets;
+            for (int64_t first = -(int64_t{1} << 30) + 1; first < (int64_t{1} << 30); first += int64_t(p.size())) {
+                const int32_t n = int32_t(std::min<int64_t>(int64_t(p.size()), (int64_t{1} << 30) - first));
+                for (int32_t i = 0; i < n; ++i) p[i] = int32_t(first + i);
+                lx::DivideBy1000Fast(p.data(), n, q.data());
+                for (int32_t i = 0; i < n; ++i) t.wrong += q[i] != p[i] / 1000;
+                t.tried += uint64_t(n);
+            }
+        });
+        std::printf("DivideBy1000 on every |p| < 2^30: %llu targets, %llu values, %llu wrong\n",
+                    (unsigned long long)targets, (unsigned long long)t.tried, (unsigned long long)t.wrong);
+        return t.wrong == 0 ? 0 : 1;
     }
     std::fprintf(stderr, "unknown case %s\n", what.c_str());
     return 2;

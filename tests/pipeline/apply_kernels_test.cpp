@@ -58,6 +58,24 @@ LevelsStep<T> Step(std::mt19937& rng, bool tinted, bool raise, bool wide = false
     return LevelsStep<T>(black, int64_t(rng() % (full / 10)), 900 + int64_t(rng() % 600), tint, tinted, raise);
 }
 
+// The 16-bit levels' SIMD division at its edges on every target: 0, the
+// multiples of 1000 and their neighbours, both signs, the largest products
+// and random ones (every value is tried in the exhaustive maths tests).
+TEST(ApplyKernels, DivisionBy1000MatchesTheIntegerOne) {
+    std::mt19937 rng(3);
+    std::vector<int32_t> p;
+    constexpr int32_t kMax = (1 << 30) - 1;
+    for (const int32_t base : {0, 1000, 999000, kMax / 1000 * 1000, kMax - kMax % 1000 - 1000})
+        for (int32_t d = -2; d <= 2; ++d) p.insert(p.end(), {base + d, -(base + d)});
+    p.insert(p.end(), {kMax, -kMax, kMax - 1, -kMax + 1});
+    for (int i = 0; i < 4000; ++i) p.push_back(int32_t(rng() % (2u * kMax + 1)) - kMax);
+    test::ForEachSimdTarget([&](const std::string& target) {
+        std::vector<int32_t> q(p.size());
+        DivideBy1000Fast(p.data(), int32_t(p.size()), q.data());
+        for (size_t i = 0; i < p.size(); ++i) ASSERT_EQ(q[i], p[i] / 1000) << target << ", p = " << p[i];
+    });
+}
+
 // The levels of one row: planar and interleaved outputs, tinted and
 // untinted steps, with and without raising negative differences.
 TEST(ApplyKernels, LevelRowsMatch) {
