@@ -97,13 +97,18 @@ struct Depth<uint16_t> {
 };
 
 // f x clamp((c1 / m - 0.8) / 0.2, 0, 1), c1 / m taken as 1 for m = 0.
+// The division by 0.2f is a multiplication by 5, the same bits for every
+// quotient q in 0 .. 1 (c1 <= m): below 0.8f both are negative and clamp to
+// 0; above it d = q - 0.8f is exact, a multiple of 2^-24 below 0.2, so 5 d
+// fits in 24 bits and is exact, and d / 0.2f = 5 d (1 - 1.5e-8) rounds back
+// to it (the exhaustive maths tests try every float q).
 HWY_INLINE VF RedWeight(DF df, VI c1, VI m, VF f) {
     const DI di;
     const auto positive = hn::Gt(m, hn::Zero(di));
     const VF q = hn::IfThenElse(hn::RebindMask(df, positive),
                                 hn::Div(hn::ConvertTo(df, c1), hn::ConvertTo(df, hn::Max(m, hn::Set(di, 1)))),
                                 hn::Set(df, 1.0f));
-    VF t = hn::Div(hn::Sub(q, hn::Set(df, 0.8f)), hn::Set(df, 0.2f));
+    VF t = hn::Mul(hn::Sub(q, hn::Set(df, 0.8f)), hn::Set(df, 5.0f));
     t = hn::IfThenElse(hn::Lt(t, hn::Zero(df)), hn::Zero(df), hn::IfThenElse(hn::Gt(t, hn::Set(df, 1.0f)), hn::Set(df, 1.0f), t));
     return hn::Mul(f, t);
 }

@@ -7,8 +7,9 @@
 // rounding changes). The cheap-first twins (FastLog ...) must give the same
 // bits on the same arguments, and their cheap evaluation must decide all but
 // a few in a million of them (beyond 1 in 2^16 the case fails: the speed
-// would be gone). The case divide-1000 checks the 16-bit levels' SIMD
-// division on every target against the integer division.
+// would be gone). Two cases check identities the SIMD kernels use instead
+// of a division: red-weight (colour restoration's weight) and divide-1000
+// (the 16-bit levels' division, on every target).
 //
 //   lumarex_math_exhaustive CASE [PART PARTS]
 //
@@ -164,7 +165,7 @@ int Report(const char* name, const Tally& t, bool cheapFirst = true) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s log|log-counts|log-lift PART PARTS|pow10|exp|sin|cos|divide-1000\n", argv[0]);
+        std::fprintf(stderr, "usage: %s log|log-counts|log-lift PART PARTS|pow10|exp|sin|cos|red-weight|divide-1000\n", argv[0]);
         return 2;
     }
     const std::string what = argv[1];
@@ -252,6 +253,20 @@ int main(int argc, char** argv) {
             if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
         });
         return Report("Cos on 0 and +-[2^-16, 1.5708]", t);
+    }
+    if (what == "red-weight") {
+        // Colour restoration's red weight: clamp((q - 0.8f) / 0.2f, 0, 1) and
+        // its SIMD form clamp((q - 0.8f) x 5, 0, 1) for every float quotient
+        // q = c1 / m in 0 .. 1, bit for bit.
+        const auto clamp01 = [](float x) { return x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x); };
+        AllFloats(0.0f, 1.0f, [&](float q) {
+            const float a = clamp01((q - 0.8f) / 0.2f), b = clamp01((q - 0.8f) * 5.0f);
+            ++t.tried;
+            if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
+        });
+        std::printf("Red weight on every float in [0, 1]: %llu values, %llu wrong\n", (unsigned long long)t.tried,
+                    (unsigned long long)t.wrong);
+        return t.wrong == 0 ? 0 : 1;
     }
     if (what == "divide-1000") {
         // The 16-bit levels' SIMD division trunc(p / 1000), on every target
