@@ -375,6 +375,15 @@ private:
     int32_t slots_ = 1, w_ = 0;
 };
 
+// A whole image's destination beyond the caches is written with streaming
+// stores: the host reads it from memory anyway. A region (a preview the host
+// shows next) keeps ordinary stores.
+template <class T>
+Stores DestinationStores(const Call<T>& c) {
+    const int64_t bytes = int64_t{c.W} * c.H * 3 * int64_t{sizeof(T)};
+    return c.region == nullptr && bytes >= kStreamingStoreBytes ? Stores::kStreaming : Stores::kCached;
+}
+
 template <class T>
 class RowStream {
 public:
@@ -427,7 +436,7 @@ private:
     void Finish(int32_t y, const float* value) const {
         const ImageView<T> row = ring_.Channels(y);
         st_.finish.Run(row, value);
-        CopyPixels<T>(row, c_.dest.Region(0, y, c_.W, 1));
+        CopyPixels<T>(row, c_.dest.Region(0, y, c_.W, 1), stores_);
     }
 
     const Stages<T>& st_;
@@ -435,6 +444,7 @@ private:
     const RowRing<T>& ring_;
     bool sharpen_;
     SharpenKernel k_;
+    Stores stores_ = DestinationStores(c_);
 };
 
 template <class T>
@@ -443,6 +453,7 @@ bool RunRows(const Stages<T>& st) {
     if (!ring.Allocate(st.c.W, st.c.s->sharpen != 0)) return false;
     st.tone.Prepare(st.c);
     RowStream<T>(st, ring).Run();
+    FenceStreamingStores();
     for (int32_t step = 1; step <= 5; ++step)
         if (st.c.Stopped(step)) return false;
     return true;

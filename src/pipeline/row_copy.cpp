@@ -6,21 +6,22 @@
 namespace lx {
 
 template <class T>
-void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to) {
-    if (simd::FastKernels()) CopyPixelsFast<T>(from, to);
+void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to, Stores stores) {
+    if (simd::FastKernels()) CopyPixelsFast<T>(from, to, stores);
     else CopyPixelsPlain<T>(from, to);
 }
 
-template void CopyPixels<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&);
-template void CopyPixels<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&);
+template void CopyPixels<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);
+template void CopyPixels<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&, Stores);
 
 #if !defined(LUMAREX_SIMD)
 template <class T>
-void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to) {
+void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to, Stores) {
     CopyPixelsPlain<T>(from, to);
 }
-template void CopyPixelsFast<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&);
-template void CopyPixelsFast<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&);
+template void CopyPixelsFast<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);
+template void CopyPixelsFast<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&, Stores);
+void FenceStreamingStores() {}
 #endif
 
 }  // namespace lx

@@ -25,12 +25,28 @@ void CopyPixelsPlain(const ImageView<const T>& from, const ImageView<T>& to) {
     }
 }
 
+// How the SIMD copy writes `to`. kStreaming is for a destination larger
+// than the caches that nothing reads back soon (a whole image): the rows'
+// aligned whole cache lines are written past the caches, which saves
+// fetching each destination line before it is overwritten. The same bytes
+// either way; after the last streaming copy, FenceStreamingStores() must run
+// before the destination is handed on.
+enum class Stores { kCached, kStreaming };
+
+// The destination size from which the whole-image pipelines stream: beyond
+// the last-level cache of most desktop processors.
+inline constexpr int64_t kStreamingStoreBytes = int64_t{32} << 20;
+
 // CopyPixelsPlain, with SIMD (interleaving three-sample pixels) when the
 // build has it, `from` is planar and the pixels of `to` share no samples;
 // the same bytes. Instantiated for uint8_t and uint16_t.
 template <class T>
-void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to);
+void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to, Stores stores = Stores::kCached);
 template <class T>
-void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to);
+void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to, Stores stores = Stores::kCached);
+
+// Orders the streaming stores made so far before any later store (a no-op
+// where there are none to order).
+void FenceStreamingStores();
 
 }  // namespace lx
