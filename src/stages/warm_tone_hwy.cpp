@@ -57,16 +57,18 @@ HWY_INLINE bool TestWarm(VI R, VI G, VI B, WarmLanes& w) {
     // Division by a red of 0 would give NaN in lanes that are off anyway.
     w.ratio = hn::Div(w.g, hn::IfThenElse(w.active, w.r, one));
     w.active = hn::And(w.active, hn::And(hn::Gt(w.ratio, hn::Set(df, 0.35f)), hn::Lt(w.ratio, hn::Set(df, 0.85f))));
-    // R - G >= 1 in lanes still on.
+    // R - G >= 1 in lanes still on. One quotient serves the test of
+    // (G - B) / (R - G) and the share of (B - G) / (R - G): a rounded
+    // quotient changes only its sign with its numerator's.
     w.redMinusGreen = hn::IfThenElse(w.active, hn::ConvertTo(df, hn::Sub(R, G)), one);
-    w.active =
-        hn::And(w.active, hn::Gt(hn::Div(hn::ConvertTo(df, hn::Sub(G, B)), w.redMinusGreen), hn::Set(df, -0.2f)));
+    const VF blueOverSpread = hn::Div(hn::ConvertTo(df, hn::Sub(B, G)), w.redMinusGreen);
+    w.active = hn::And(w.active, hn::Gt(hn::Neg(blueOverSpread), hn::Set(df, -0.2f)));
     if (hn::AllFalse(df, w.active)) return false;
 
     // Blue above green fades the weight out: the index is 0 .. 100 in
     // lanes that are on, 0 elsewhere.
     w.blueAbove = hn::And(w.active, hn::RebindMask(df, hn::Gt(B, G)));
-    const VF share = hn::Mul(hn::Div(hn::Div(hn::ConvertTo(df, hn::Sub(B, G)), w.redMinusGreen), hn::Set(df, 0.2f)), hundred);
+    const VF share = hn::Mul(hn::Div(blueOverSpread, hn::Set(df, 0.2f)), hundred);
     // (R - G >= 1 and |B - G| < 2^16 keep the share within 2^25.)
     w.fadeIndex = hn::Min(TruncInRange(df, hn::IfThenElseZero(w.blueAbove, share)), lastPercent);
     // 0.35 < ratio < 0.85 gives 35 .. 85 in lanes that are on.
