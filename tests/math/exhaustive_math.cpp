@@ -18,10 +18,6 @@
 // wrong result; exit status 0 when there is none.
 #include <mpfr.h>
 
-#if defined(LUMAREX_SIMD)
-#include <hwy/targets.h>
-#endif
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -34,6 +30,7 @@
 
 #include "math/float_math.h"
 #include "pipeline/levels_step.h"
+#include "support/simd_targets.h"
 
 namespace {
 
@@ -135,20 +132,6 @@ const Case kSin{[](double x) { return lx::math::Sin(float(x)); }, Sin, 0x1p-50, 
 const Case kCos{[](double x) { return lx::math::Cos(float(x)); }, Cos, 0x1p-50, mpfr_cos, false, false,
                 [](double x) { return lx::math::FastCos(float(x)); },
                 [](double x, float* out) { return lx::math::CheapCos(float(x), out); }};
-
-// Runs f once for each SIMD target the build has and the machine runs (once
-// in a build without SIMD).
-void ForEachTarget(const std::function<void()>& f) {
-#if defined(LUMAREX_SIMD)
-    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
-        hwy::SetSupportedTargetsForTest(target);
-        f();
-    }
-    hwy::SetSupportedTargetsForTest(0);
-#else
-    f();
-#endif
-}
 
 // cheapFirst: the case checks a cheap-first twin too.
 int Report(const char* name, const Tally& t, bool cheapFirst = true) {
@@ -274,7 +257,7 @@ int main(int argc, char** argv) {
         // form in int32 lanes), a million at a time.
         std::vector<int32_t> p(1 << 20), q(p.size());
         uint64_t targets = 0;
-        ForEachTarget([&] {
+        lx::test::ForEachSimdTarget([&](const std::string&) {
             ++targets;
             for (int64_t first = -(int64_t{1} << 30) + 1; first < (int64_t{1} << 30); first += int64_t(p.size())) {
                 const int32_t n = int32_t(std::min<int64_t>(int64_t(p.size()), (int64_t{1} << 30) - first));
