@@ -1,7 +1,10 @@
 // The preview page in a real browser: it loads, a slider changes the
 // picture, the picture at 1:1 is exactly what `lumarex correct --region`
 // writes for the command the page offers, Save writes what `lumarex correct`
-// writes, and a screenshot goes to the build's test output.
+// writes, and a screenshot goes to the build's test output. The server is
+// started with --token, as on any address but loopback, so the page's
+// script must carry the token on each of its requests; without it the page
+// says so.
 //   node browser.test.mjs LUMAREX SAMPLES_DIR OUT_DIR
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -16,7 +19,7 @@ const sample = 's08_sunset_warm.jpg';
 fs.mkdirSync(outDir, { recursive: true });
 const { dir, photo } = photoCopy(samples, sample);
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'lumarex-chromium-'));
-const server = startServer(lumarex, photo);
+const server = startServer(lumarex, photo, ['--token']);
 let context = null;
 
 // The page's decoder reads both files: the same pixels, sample for sample
@@ -61,6 +64,8 @@ const canvasPixels = (page) => page.evaluate(() => document.getElementById('view
 
 try {
   const url = await server.url;
+  const token = await server.token;
+  check(/^[A-Za-z0-9_-]{32}$/.test(token || ''), `the printed address carries a token: ${url}`);
   context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.LUMAREX_CHROMIUM || '/usr/bin/chromium',
     headless: true,
@@ -98,7 +103,7 @@ try {
   const q = new URL(lastUrl, url).searchParams;
   check(q.get('local-depth') === '95' && Number(q.get('width')) === Number(q.get('w')), `a 1:1 view: ${lastUrl}`);
   q.set('format', 'png');
-  const png = await fetch(new URL(`/api/render?${q}`, url));
+  const png = await fetch(new URL(`/api/render?${q}`, url), { headers: { 'X-Lumarex-Token': token } });
   check(png.status === 200 && png.headers.get('content-type') === 'image/png', 'the lossless view is served');
   const servedFile = path.join(dir, 'served.png');
   fs.writeFileSync(servedFile, Buffer.from(await png.arrayBuffer()));
@@ -128,6 +133,12 @@ try {
   await page.screenshot({ path: path.join(outDir, 'preview.png') });
   check(fs.statSync(path.join(outDir, 'preview.png')).size > 10000, `screenshot in ${outDir}/preview.png`);
   check(failures.length === 0, `no script errors on the page ${failures.join('; ')}`);
+
+  // Without the token the page loads nothing and says why.
+  const bare = await context.newPage();
+  const refused = await bare.goto(new URL('/', url).href);
+  check(refused.status() === 403 && (await refused.text()).includes('token'), 'the page without its token is refused');
+  await bare.close();
 
   await context.close();
   context = null;

@@ -1,43 +1,21 @@
-// `lumarex serve` under bad and concurrent requests, on this machine's
-// loopback only: every bad request gets 400 (or 403/404) with a JSON error,
-// broken HTTP and dropped connections leave it serving, of many renders from
-// several clients at once each client's newest is answered, and Ctrl-C
-// still stops it cleanly. Bounded: a few hundred requests, under a minute.
+// `lumarex serve` under bad, hostile, slow and concurrent requests, on this
+// machine's loopback only: every bad request gets 400 (or 403/404) with a
+// JSON error, names that only look like loopback are refused, every answer
+// forbids framing, broken HTTP and dropped connections leave it serving, a
+// dozen clients sending a header line now and then neither hold it nor delay
+// others, of many renders from several clients at once each client's newest
+// is answered (asking again when told busy), and Ctrl-C stops it within a
+// second with slow clients still connected. Bounded: a few hundred requests,
+// under a minute.
 //   node hammer.test.mjs LUMAREX SAMPLES_DIR OUT_DIR
 import fs from 'node:fs';
-import http from 'node:http';
 import net from 'node:net';
 
-import { check, photoCopy, startServer } from './serve.mjs';
+import { check, jsonError, photoCopy, request, startServer } from './serve.mjs';
 
 const [lumarex, samples] = process.argv.slice(2);
 const { dir, photo } = photoCopy(samples, 's06_indoor_backlit_room_16bit.png');  // 676 x 449, 16-bit
 const server = startServer(lumarex, photo);
-
-// A request with full control of the headers (fetch may not set Host).
-function request(base, pathAndQuery, { method = 'GET', headers = {} } = {}) {
-  const u = new URL(pathAndQuery, base);
-  return new Promise((resolve, reject) => {
-    const req = http.request({ host: u.hostname, port: u.port, path: u.pathname + u.search, method, headers,
-                               agent: false }, (res) => {
-      const chunks = [];
-      res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks) }));
-    });
-    req.on('error', reject);
-    req.setTimeout(30000, () => req.destroy(new Error(`no answer to ${pathAndQuery}`)));
-    req.end();
-  });
-}
-
-function jsonError(r) {
-  try {
-    const body = JSON.parse(r.body.toString());
-    return r.headers['content-type'] === 'application/json' && typeof body.error === 'string' ? body.error : null;
-  } catch {
-    return null;
-  }
-}
 
 // Raw bytes down a socket; resolves when the server closes it or after 2 s.
 function raw(base, bytes, { hangUp = false } = {}) {
@@ -52,6 +30,27 @@ function raw(base, bytes, { hangUp = false } = {}) {
     s.on('error', () => resolve(got));
     s.on('close', () => resolve(got));
     s.setTimeout(2000, () => { s.destroy(); resolve(got); });
+  });
+}
+
+// `n` clients each sending a request's first line, then a header line every
+// `every` ms (at most 40); `closed` resolves with the milliseconds until the
+// server closed the connection.
+function slowClients(base, n, every) {
+  const u = new URL(base);
+  return Array.from({ length: n }, () => {
+    const t0 = Date.now();
+    const socket = net.connect(Number(u.port), u.hostname, () => socket.write('GET /api/settings HTTP/1.1\r\n'));
+    let lines = 0;
+    const timer = setInterval(() => {
+      if (++lines > 40 || socket.destroyed) return clearInterval(timer);
+      socket.write(`X-Slow-${lines}: 1\r\n`);
+    }, every);
+    socket.on('error', () => {});
+    const closed = new Promise((resolve) => socket.on('close', () => { clearInterval(timer); resolve(Date.now() - t0); }));
+    socket.on('end', () => socket.destroy());
+    socket.resume();
+    return { socket, closed };
   });
 }
 
@@ -84,8 +83,29 @@ try {
     method: 'POST', headers: { 'X-Lumarex': 'save', 'Content-Length': '0' } });
   check(badSave.status === 400 && jsonError(badSave).includes('look expects'), 'a save with a bad setting is refused');
   check(fs.readdirSync(dir).length === 1, 'refused saves wrote nothing');
-  const foreign = await request(base, '/api/settings', { headers: { Host: 'example.com' } });
-  check(foreign.status === 403 && jsonError(foreign), 'a request for another host name is refused');
+  // Names a site can point at this machine are not loopback literals.
+  for (const host of ['example.com', '127.x.example.org', '127.0.0.1.example.com', '1270.0.0.1', 'localhost.']) {
+    const r = await request(base, '/api/settings', { headers: { Host: host } });
+    check(r.status === 403 && jsonError(r), `Host ${host} is refused`);
+  }
+  for (const host of ['localhost:8080', '[::1]:80', '127.0.0.1']) {
+    const r = await request(base, '/api/settings', { headers: { Host: host } });
+    check(r.status === 200, `Host ${host} is served`);
+  }
+  const crossSite = await request(base, `/api/render?${view}`, { headers: { 'Sec-Fetch-Site': 'cross-site' } });
+  check(crossSite.status === 403 && jsonError(crossSite), 'a render asked for by another site\'s page is refused');
+  for (const p of ['/', '/api/settings', `/api/render?${view}`, '/api/nothing', `/api/render?${view}&x=1`]) {
+    const h = (await request(base, p)).headers;
+    check(h['x-frame-options'] === 'DENY' && /frame-ancestors 'none'/.test(h['content-security-policy']) &&
+          h['x-content-type-options'] === 'nosniff', `${p} forbids framing and sniffing`);
+  }
+  const twice = await request(base, `/api/render?${view}&sharpen=1&sharpen=1`);
+  check(twice.status === 400 && jsonError(twice).includes("'sharpen' given twice"), 'a parameter given twice is refused');
+
+  // A view of the whole photo 8192 x 1 pixels large is shown within that
+  // size, not at the photo's.
+  const thin = await request(base, '/api/render?x=0&y=0&w=676&h=449&width=8192&height=1&format=png');
+  check(thin.status === 200 && thin.body.length < 1000, `an 8192 x 1 view of the whole photo is ${thin.body.length} bytes`);
 
   // Broken HTTP, an enormous request line and dropped connections.
   await raw(base, 'NONSENSE\r\n\r\n');
@@ -93,6 +113,21 @@ try {
   for (let i = 0; i < 20; ++i) await raw(base, `GET /api/render?${view}&gen=${i} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n`, { hangUp: true });
   const alive = await request(base, '/api/settings');
   check(alive.status === 200 && JSON.parse(alive.body).photo.bits === 16, 'still serving after broken requests');
+
+  // A dozen clients sending a header line every 400 ms: each is cut off
+  // about 2 s after its first byte, and meanwhile others are answered at
+  // once.
+  const trickling = slowClients(base, 12, 400);
+  let slowest = 0;
+  for (let i = 0; i < 8; ++i) {
+    const r = await request(base, '/api/settings');
+    slowest = Math.max(slowest, r.ms);
+    check(r.status === 200, `answered beside the slow clients in ${r.ms} ms`);
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+  check(slowest < 1000, `beside a dozen slow clients the slowest answer took ${slowest} ms`);
+  const cut = await Promise.all(trickling.map((c) => c.closed));
+  check(cut.every((ms) => ms < 4000), `the slow clients were cut off after ${Math.min(...cut)} to ${Math.max(...cut)} ms`);
 
   // Concurrent renders: 6 clients x 30 requests with rising numbers, 12 in
   // flight at a time, in random views and settings. Each answer is a picture
@@ -111,20 +146,34 @@ try {
       const q = `x=${x}&y=${y}&w=${676 - x}&h=${449 - y}&width=${1 + ((job.gen * 53) % 700)}&height=300` +
                 `&client=${job.client}&gen=${job.gen}&sharpen=${(job.gen % 5) * 0.5}` +
                 (job.gen % 3 ? '&format=png' : '') + (job.gen % 7 ? '' : '&view=before');
-      const r = await request(base, `/api/render?${q}`);
+      let r = await request(base, `/api/render?${q}`);
+      // Told busy, a client's newest view is asked again (as the page does).
+      for (let retry = 0; r.status === 503 && job.gen === perClient && retry < 20; ++retry) {
+        await new Promise((resolve) => setTimeout(resolve, 100));
+        r = await request(base, `/api/render?${q}`);
+      }
       results.set(`${job.client}/${job.gen}`, r);
     }
   }));
   const statuses = [...results.values()].map((r) => r.status);
-  check(statuses.every((s) => s === 200 || s === 409), `renders answer 200 or 409 (${statuses.filter((s) => s === 200).length} pictures, ${statuses.filter((s) => s === 409).length} overtaken) in ${Date.now() - t0} ms`);
+  const count = (status) => statuses.filter((s) => s === status).length;
+  check(statuses.every((s) => s === 200 || s === 409 || s === 503),
+        `renders answer 200, 409 or 503 (${count(200)} pictures, ${count(409)} overtaken, ${count(503)} busy) in ${Date.now() - t0} ms`);
+  check([...results.values()].every((r) => r.status !== 503 || jsonError(r).startsWith('busy')), 'busy is said in JSON');
   const pictures = [...results.values()].filter((r) => r.status === 200);
   check(pictures.every((r) => (r.body[0] === 0xff && r.body[1] === 0xd8) || r.body.slice(1, 4).toString() === 'PNG'),
         'every picture is a JPEG or a PNG');
   for (let c = 0; c < clients; ++c)
     check(results.get(`hammer${c}/${perClient}`).status === 200, `client ${c}'s newest request is answered`);
 
+  // Ctrl-C with slow clients connected and sending: stopped within a
+  // second, cleanly.
+  const holding = slowClients(base, 12, 200);
+  await new Promise((resolve) => setTimeout(resolve, 300));
   const end = await server.stop();
+  holding.forEach((c) => c.socket.destroy());
   check(end.code === 130 && server.stderr().includes('lumarex serve: stopped'), `Ctrl-C stops it cleanly (${end.code})`);
+  check(end.ms < 1000, `Ctrl-C with a dozen slow clients stops it in ${end.ms} ms`);
   console.log('preview.hammer: 1 passed, 0 failed');
 } catch (e) {
   console.error(e.stack || String(e));

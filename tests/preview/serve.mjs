@@ -2,6 +2,7 @@
 // checks that fail the test with a message.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 
@@ -20,7 +21,8 @@ export function photoCopy(samples, name) {
 }
 
 // Starts `lumarex serve PHOTO --port 0` and resolves with its address once
-// it prints it (the analysis comes first).
+// it prints it (the analysis comes first); with a token the address carries
+// it (?token=...), and `token` resolves with it.
 export function startServer(lumarex, photo, extra = []) {
   const child = spawn(lumarex, ['serve', photo, '--port', '0', ...extra], { stdio: ['ignore', 'pipe', 'pipe'] });
   let out = '', err = '';
@@ -30,21 +32,60 @@ export function startServer(lumarex, photo, extra = []) {
     const timer = setTimeout(() => reject(new Error(`lumarex serve printed no address in 60 s: ${err}`)), 60000);
     child.stdout.on('data', (d) => {
       out += d;
-      const m = out.match(/http:\/\/[^\s/]+\//);
+      const m = out.match(/http:\/\/[^\s/]+\/(\?token=[A-Za-z0-9_-]+)?/);
       if (m) { clearTimeout(timer); resolve(m[0]); }
     });
     exited.then(({ code }) => reject(new Error(`lumarex serve ended (${code}) before serving: ${err}`)));
   });
   return {
     child, url, exited,
+    token: url.then((u) => new URL(u).searchParams.get('token')),
     stderr: () => err,
-    // Ctrl-C: the server must stop by itself, cleanly, within 10 s.
+    // Ctrl-C: the server must stop by itself, cleanly, within 10 s; `ms`
+    // says how long it took.
     async stop() {
+      const t0 = Date.now();
       child.kill('SIGINT');
       const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
       const r = await exited;
       clearTimeout(timer);
-      return r;
+      return { ...r, ms: Date.now() - t0 };
     },
   };
+}
+
+// A request with full control of the headers (fetch may not set Host);
+// resolves with the status, headers, body and the milliseconds it took.
+export function request(base, pathAndQuery, { method = 'GET', headers = {}, timeout = 30000 } = {}) {
+  const u = new URL(pathAndQuery, base);
+  const t0 = Date.now();
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: u.hostname, port: u.port, path: u.pathname + u.search, method, headers,
+                               agent: false }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks),
+                                    ms: Date.now() - t0 }));
+    });
+    req.on('error', reject);
+    req.setTimeout(timeout, () => req.destroy(new Error(`no answer to ${pathAndQuery}`)));
+    req.end();
+  });
+}
+
+// The error of a JSON error answer, or null.
+export function jsonError(r) {
+  try {
+    const body = JSON.parse(r.body.toString());
+    return r.headers['content-type'] === 'application/json' && typeof body.error === 'string' ? body.error : null;
+  } catch {
+    return null;
+  }
+}
+
+// The server's peak and present resident memory in MiB (Linux).
+export function memoryOf(pid) {
+  const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+  const kib = (key) => Number((status.match(new RegExp(`^${key}:\\s+(\\d+) kB`, 'm')) || [0, 0])[1]);
+  return { peak: kib('VmHWM') / 1024, now: kib('VmRSS') / 1024 };
 }

@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -95,6 +102,15 @@ TEST(PreviewRequest, RefusesBadSettingsViewsOutsideThePhotoAndHugeSizes) {
     }
 }
 
+TEST(PreviewRequest, RepeatsAreFoundInTheQueryAsSentWhateverTheSpelling) {
+    EXPECT_EQ(ParameterNames("a=1&b&&c%3D=2&d+e=3&%zz=4"),
+              (std::vector<std::string>{"a", "b", "c=", "d e", "%zz"}));
+    EXPECT_EQ(RepeatedParameter("x=0&y=0&x=0"), "x") << "the same value too";
+    EXPECT_EQ(RepeatedParameter("sh%61rpen=1&sharpen=2"), "sharpen");
+    EXPECT_EQ(RepeatedParameter("sharpen=1&Sharpen=1&sharpen2=1"), "");
+    EXPECT_EQ(RepeatedParameter(""), "");
+}
+
 TEST(PreviewRequest, TheCommandLineCarriesChangedSettingsAndQuotesPaths) {
     Settings s = DefaultSettings(Command::kCorrect);
     EXPECT_EQ(CorrectCommandLine("photo.jpg", "photo-corrected.jpg", s),
@@ -140,6 +156,71 @@ TEST(PreviewGenerations, ANewerRequestOvertakesTheOlderOnesOfItsClientOnly) {
     EXPECT_TRUE(g.Begin("a", 1)) << "a was forgotten";
 }
 
+TEST(PreviewAccess, OnlyLoopbackLiteralsAreLoopbackHosts) {
+    for (const char* host : {"localhost", "localhost:8080", "LocalHost:1", "127.0.0.1", "127.0.0.1:8080",
+                             "127.1.2.3", "127.255.255.255:65535", "[::1]", "[::1]:80"})
+        EXPECT_TRUE(IsLoopbackHost(host)) << host;
+    // Names of other machines that a site can point at 127.0.0.1, and
+    // numbers a resolver reads in other ways.
+    for (const char* host : {"127.x.example.org", "127.0.0.1.example.com", "127.0.0.1.", "localhost.",
+                             "localhost.example.com", "1270.0.0.1", "127.0.0", "127.0.0.1.1", "127.0.0.256",
+                             "127.0.0.01", "0127.0.0.1", "0x7f.0.0.1", "127.1", "2130706433", "128.0.0.1",
+                             "127.0.0.1:", "127.0.0.1:80x", "127.0.0.1:+80", "127.0.0.1:99999", "127.0.0.1:123456",
+                             " 127.0.0.1", "127.0.0.1 ", "127.0.0.-1", "[::1", "[::1]x", "[::1]:", "[::2]:80",
+                             "[::ffff:127.0.0.1]", "::1", "", "example.com", "attacker.example:8080"})
+        EXPECT_FALSE(IsLoopbackHost(host)) << "'" << host << "'";
+    for (const char* address : {"127.0.0.1", "127.0.1.1", "::1", "localhost"})
+        EXPECT_TRUE(IsLoopbackAddress(address)) << address;
+    for (const char* address : {"0.0.0.0", "::", "127.x.example.org", "127.0.0.1.example.com", "1270.0.0.1",
+                                "192.168.1.2", "[::1]"})
+        EXPECT_FALSE(IsLoopbackAddress(address)) << address;
+}
+
+TEST(PreviewAccess, TokensAreRandomUrlSafeAndComparedWhole) {
+    const std::string a = NewToken(), b = NewToken();
+    ASSERT_EQ(a.size(), 32u);  // 192 bits
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(std::all_of(a.begin(), a.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; }))
+        << a;
+    EXPECT_TRUE(SameSecret(a, a));
+    EXPECT_FALSE(SameSecret(b, a));
+    EXPECT_FALSE(SameSecret("", a));
+    EXPECT_FALSE(SameSecret(a.substr(0, 31), a)) << "a prefix";
+    EXPECT_FALSE(SameSecret(a + "x", a)) << "longer";
+    std::string last = a;
+    last.back() = last.back() == 'A' ? 'B' : 'A';
+    EXPECT_FALSE(SameSecret(last, a));
+    EXPECT_EQ(PageWithToken("<link href=\"/preview.css\"><script src=\"/preview.js\"></script>", "T0k"),
+              "<link href=\"/preview.css?token=T0k\"><script src=\"/preview.js?token=T0k\"></script>");
+}
+
+TEST(PreviewTurns, TwoRenderAtOnceAFewWaitAndTheRestAreTurnedAway) {
+    RenderTurns turns(2, 2);
+    const StopCheck never = [] { return false; };
+    ASSERT_EQ(turns.Take(never), RenderTurns::Turn::kGranted);
+    ASSERT_EQ(turns.Take(never), RenderTurns::Turn::kGranted);
+    // Two wait: one for good, one until it is told to stop.
+    std::atomic<bool> stopSecond{false};
+    std::atomic<int> granted{0}, stopped{0};
+    std::thread first([&] { granted += turns.Take(never) == RenderTurns::Turn::kGranted; });
+    std::thread second([&] { stopped += turns.Take([&] { return stopSecond.load(); }) == RenderTurns::Turn::kStopped; });
+    // Once both wait, a fifth is turned away at once.
+    // (A probe that finds room in the queue gives up at once.)
+    RenderTurns::Turn fifth = RenderTurns::Turn::kStopped;
+    for (int i = 0; i < 400 && (fifth = turns.Take([] { return true; })) != RenderTurns::Turn::kBusy; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(fifth, RenderTurns::Turn::kBusy);
+    stopSecond = true;
+    second.join();
+    EXPECT_EQ(stopped, 1);
+    turns.Done();  // the first waiter takes this turn
+    first.join();
+    EXPECT_EQ(granted, 1);
+    turns.Done();
+    turns.Done();
+    EXPECT_EQ(turns.Take(never), RenderTurns::Turn::kGranted) << "every turn given back";
+}
+
 TEST(PreviewScale, ViewsShareCopiesPerZoomAndAverageDown) {
     const auto view = [](int w, int width) { return ViewRequest{Region{0, 0, w, w}, width, width}; };
     EXPECT_EQ(ScaledWidthFor(view(2560, 2560), 2560), 2560);
@@ -148,6 +229,12 @@ TEST(PreviewScale, ViewsShareCopiesPerZoomAndAverageDown) {
     // 1000 / 3000 rounds up to 342/1024: 1001.95 -> 1002 pixels.
     EXPECT_EQ(ScaledWidthFor(view(3000, 1000), 3000), 1002);
     EXPECT_EQ(ScaledWidthFor(view(3000, 1), 3000), 3) << "1/1024 at least";
+    // A view asked for in another shape than its area is shown whole within
+    // the size asked for: its smaller scale counts.
+    EXPECT_EQ(ScaledWidthFor(ViewRequest{Region{0, 0, 6000, 4000}, 8192, 1}, 6000), 6);
+    EXPECT_EQ(ScaledWidthFor(ViewRequest{Region{0, 0, 600, 400}, 8192, 400}, 6000), 6000) << "1:1 in both";
+    // 399 / 400 rounds up to 1022/1024 of the photo's width.
+    EXPECT_EQ(ScaledWidthFor(ViewRequest{Region{0, 0, 600, 400}, 8192, 399}, 6000), 5989);
 
     Picture p;
     p.width = 3, p.height = 2, p.bits = 8;
@@ -239,6 +326,35 @@ TEST_F(PreviewPhotoTest, AZoomedOutViewIsTheScaledCopyReadingTheWholePhotosMap) 
     EXPECT_NE(after.pic.rgb8, before.pic.rgb8);
 }
 
+TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape) {
+    PreviewPhoto photo;
+    Open(photo, "in.png");
+    std::string error;
+    for (const auto& [query, most] : std::vector<std::pair<std::string, int>>{
+             {"x=0&y=0&w=100&h=149&width=8192&height=1", 2},
+             {"x=0&y=0&w=100&h=149&width=1&height=8192", 2 * 3},  // the scale rounded up to 11/1024
+             {"x=0&y=0&w=100&h=149&width=8192&height=75", 50 * 75 + 200},
+             {"x=10&y=10&w=20&h=20&width=8192&height=4000", 20 * 20}}) {
+        RenderRequest r;
+        ASSERT_TRUE(ParseRenderRequest(Query(query), 100, 149, r, error)) << error;
+        RenderedView v;
+        ASSERT_TRUE(photo.Render(r, [] { return false; }, v, error)) << error;
+        EXPECT_LE(v.pic.width * v.pic.height, most) << query << ": " << v.pic.width << "x" << v.pic.height;
+        EXPECT_GE(v.x + v.w, double(r.view.area.x + r.view.area.w)) << "the whole area is shown: " << query;
+        std::string bytes;
+        ASSERT_TRUE(EncodeForBrowser(v.pic, ImageFormat::kPng, [] { return false; }, bytes, error)) << error;
+        EXPECT_LT(bytes.size(), size_t(most) * 6 + 1024) << query;
+    }
+    // Encoding polls the stop between strips of rows.
+    RenderRequest r;
+    ASSERT_TRUE(ParseRenderRequest(Query("x=0&y=0&w=100&h=149&width=100&height=149"), 100, 149, r, error));
+    RenderedView v;
+    ASSERT_TRUE(photo.Render(r, [] { return false; }, v, error)) << error;
+    std::string bytes;
+    EXPECT_FALSE(EncodeForBrowser(v.pic, ImageFormat::kPng, [] { return true; }, bytes, error));
+    EXPECT_EQ(error, "stopped");
+}
+
 TEST_F(PreviewPhotoTest, SaveWritesTheCommandsPhotoBesideTheOriginalAndAStopWritesNothing) {
     PreviewPhoto photo;
     const fs::path in = Open(photo, "in.png");
@@ -277,19 +393,29 @@ public:
     void SetUp() override {
         PreviewPhotoTest::SetUp();
         Open(photo, "in.jpg");
-        server = std::make_unique<PreviewServer>(photo);
+    }
+    void Start(bool requireToken = false, const ConnectionLimits& limits = {}) {
+        server = std::make_unique<PreviewServer>(photo, limits);
         std::string error;
-        port = server->Bind("127.0.0.1", 0, error);
+        port = server->Bind("127.0.0.1", 0, requireToken, error);
         ASSERT_GT(port, 0) << error;
         running = std::thread([this] { server->Run(); });
     }
     void TearDown() override {
-        server->Stop();
+        if (server) server->Stop();
         if (running.joinable()) running.join();
         server.reset();
         PreviewPhotoTest::TearDown();
     }
-    httplib::Client Client() { return httplib::Client("127.0.0.1", port); }
+    httplib::Client Client() {
+        httplib::Client c("127.0.0.1", port);
+        c.set_read_timeout(10, 0);
+        return c;
+    }
+    static bool IsJsonError(const httplib::Result& r) {
+        return r && r->get_header_value("Content-Type") == "application/json" &&
+               nlohmann::json::parse(r->body, nullptr, false).contains("error");
+    }
 
     PreviewPhoto photo;
     std::unique_ptr<PreviewServer> server;
@@ -297,7 +423,47 @@ public:
     int port = 0;
 };
 
+// A raw connection to the server, for requests no HTTP client would send.
+class RawSocket {
+public:
+    explicit RawSocket(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~RawSocket() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RawSocket(const RawSocket&) = delete;
+    RawSocket& operator=(const RawSocket&) = delete;
+    bool Connected() const { return connected_; }
+    // False once the server has closed the connection.
+    bool Send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()); }
+    // Whether the server closed the connection within `ms`; what it sent
+    // before goes to `got`.
+    bool ClosedWithin(int ms, std::string* got = nullptr) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                char b[4096];
+                const ssize_t n = ::recv(fd_, b, sizeof b, 0);
+                if (n <= 0) return true;
+                if (got) got->append(b, size_t(n));
+            }
+        }
+        return false;
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
 TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWithJson) {
+    Start();
     auto c = Client();
     auto page = c.Get("/");
     ASSERT_TRUE(page);
@@ -318,6 +484,12 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
     EXPECT_EQ(view->get_header_value("Content-Type"), "image/jpeg");
     EXPECT_EQ(view->get_header_value("X-Lumarex-Area"), "0.000,0.000,100.000,149.000");
     EXPECT_EQ(view->body.substr(0, 2), "\xff\xd8");
+    // A view of the whole photo in a shape of 8192 x 1 is a pixel, not the
+    // photo at full size.
+    auto thin = c.Get("/api/render?x=0&y=0&w=100&h=149&width=8192&height=1&format=png");
+    ASSERT_TRUE(thin);
+    EXPECT_EQ(thin->status, 200);
+    EXPECT_LT(thin->body.size(), 200u);
 
     for (const char* bad : {"/api/render?x=0&y=0&w=101&h=1&width=1&height=1", "/api/render?x=0&y=0&w=1&h=1&width=1&"
                                                                               "height=1&flavour=1",
@@ -325,19 +497,221 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
         auto r = c.Get(bad);
         ASSERT_TRUE(r) << bad;
         EXPECT_EQ(r->status, 400) << bad;
-        EXPECT_EQ(r->get_header_value("Content-Type"), "application/json");
-        EXPECT_TRUE(nlohmann::json::parse(r->body).contains("error")) << r->body;
+        EXPECT_TRUE(IsJsonError(r)) << r->body;
     }
-    auto foreign = c.Get("/api/settings", httplib::Headers{{"Host", "attacker.example"}});
-    ASSERT_TRUE(foreign);
-    EXPECT_EQ(foreign->status, 403);
     auto unasked = c.Post("/api/save", "", "text/plain");
     ASSERT_TRUE(unasked);
     EXPECT_EQ(unasked->status, 403);
     EXPECT_FALSE(fs::exists(dir / "in-corrected.jpg"));
 }
 
+TEST_F(PreviewServerTest, OnLoopbackOnlyLoopbackHostsAndTheServersOwnPageAreAnswered) {
+    Start();
+    auto c = Client();
+    for (const char* host : {"localhost:8080", "127.0.0.1", "[::1]:80", "127.3.2.1:1"}) {
+        auto r = c.Get("/api/settings", httplib::Headers{{"Host", host}});
+        ASSERT_TRUE(r) << host;
+        EXPECT_EQ(r->status, 200) << host;
+    }
+    for (const char* host : {"127.x.example.org", "127.0.0.1.example.com", "1270.0.0.1", "127.0.0.1:80x",
+                             "attacker.example"}) {
+        auto r = c.Get("/api/settings", httplib::Headers{{"Host", host}});
+        ASSERT_TRUE(r) << host;
+        EXPECT_EQ(r->status, 403) << host;
+        EXPECT_TRUE(IsJsonError(r)) << host;
+    }
+    // Two Host headers, one of them foreign, are refused.
+    RawSocket twice(port);
+    ASSERT_TRUE(twice.Connected());
+    ASSERT_TRUE(twice.Send("GET /api/settings HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n"
+                           "Connection: close\r\n\r\n"));
+    std::string answer;
+    EXPECT_TRUE(twice.ClosedWithin(2000, &answer));
+    EXPECT_EQ(answer.rfind("HTTP/1.1 403", 0), 0u) << answer;
+    // A browser says when another site's page sends a request: an image or a
+    // form there costs no render here.
+    for (const char* site : {"cross-site", "same-site"}) {
+        auto r = c.Get("/api/render?x=0&y=0&w=100&h=149&width=50&height=75", httplib::Headers{{"Sec-Fetch-Site", site}});
+        ASSERT_TRUE(r) << site;
+        EXPECT_EQ(r->status, 403) << site;
+    }
+    for (const char* site : {"same-origin", "none"}) {
+        auto r = c.Get("/", httplib::Headers{{"Sec-Fetch-Site", site}});
+        ASSERT_TRUE(r) << site;
+        EXPECT_EQ(r->status, 200) << site;
+    }
+}
+
+TEST_F(PreviewServerTest, EveryAnswerForbidsFramingAndSniffing) {
+    Start();
+    auto c = Client();
+    const std::pair<const char*, int> answers[] = {
+        {"/", 200}, {"/api/settings", 200}, {"/api/render?x=0&y=0&w=1&h=1&width=1&height=1", 200},
+        {"/api/command?look=sepia", 400}, {"/nothing", 404}};
+    for (const auto& [path, status] : answers) {
+        auto r = c.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, status) << path;
+        EXPECT_NE(r->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos)
+            << path;
+        EXPECT_EQ(r->get_header_value("X-Frame-Options"), "DENY") << path;
+        EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff") << path;
+    }
+    auto foreign = c.Get("/", httplib::Headers{{"Host", "evil.example"}});
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->status, 403);
+    EXPECT_EQ(foreign->get_header_value("X-Frame-Options"), "DENY");
+}
+
+TEST_F(PreviewServerTest, AParameterGivenTwiceIsRefusedOnEveryRequest) {
+    Start();
+    auto c = Client();
+    for (const char* path : {"/api/render?x=0&y=0&w=1&h=1&width=1&height=1&sharpen=1&sharpen=1",
+                             "/api/render?x=0&y=0&w=1&h=1&width=1&height=1&sh%61rpen=1&sharpen=2",
+                             "/api/render?x=0&x=0&y=0&w=1&h=1&width=1&height=1", "/api/command?cast=on&cast=off",
+                             "/api/settings?a=1&a=1", "/?x=1&x=2"}) {
+        auto r = c.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 400) << path;
+        EXPECT_TRUE(IsJsonError(r) && r->body.find("given twice") != std::string::npos) << path << ": " << r->body;
+    }
+    auto save = c.Post("/api/save?look=natural&look=natural", httplib::Headers{{"X-Lumarex", "save"}}, "", "text/plain");
+    ASSERT_TRUE(save);
+    EXPECT_EQ(save->status, 400);
+    EXPECT_FALSE(fs::exists(dir / "in-corrected.jpg"));
+}
+
+TEST_F(PreviewServerTest, WithATokenEveryRequestMustCarryItOnce) {
+    Start(/*requireToken=*/true);
+    const std::string token = server->Token();
+    ASSERT_EQ(token.size(), 32u);
+    auto c = Client();
+    std::string wrong = token;
+    wrong[5] = wrong[5] == 'a' ? 'b' : 'a';
+    const std::string view = "/api/render?x=0&y=0&w=100&h=149&width=50&height=75";
+    for (const std::string& path : {std::string("/"), std::string("/preview.js"), std::string("/api/settings"),
+                                    view, "/api/settings?token=" + wrong, "/api/settings?token=" + token.substr(0, 16),
+                                    std::string("/api/settings?token="), "/api/settings?token=" + token + "&token=" + token}) {
+        auto r = c.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 403) << path;
+        EXPECT_TRUE(IsJsonError(r)) << path;
+    }
+    auto wrongHeader = c.Get("/api/settings", httplib::Headers{{"X-Lumarex-Token", wrong}});
+    ASSERT_TRUE(wrongHeader);
+    EXPECT_EQ(wrongHeader->status, 403);
+    auto mixed = c.Get("/api/settings?token=" + token, httplib::Headers{{"X-Lumarex-Token", wrong}});
+    ASSERT_TRUE(mixed);
+    EXPECT_EQ(mixed->status, 403) << "both given, both must be right";
+    auto unsaved = c.Post("/api/save", httplib::Headers{{"X-Lumarex", "save"}}, "", "text/plain");
+    ASSERT_TRUE(unsaved);
+    EXPECT_EQ(unsaved->status, 403);
+    EXPECT_FALSE(fs::exists(dir / "in-corrected.jpg"));
+
+    // The page's address carries it, and the page its assets' addresses; the
+    // script sends it as a header.
+    auto page = c.Get("/?token=" + token);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("src=\"/preview.js?token=" + token + "\""), std::string::npos);
+    EXPECT_NE(page->body.find("href=\"/preview.css?token=" + token + "\""), std::string::npos);
+    auto script = c.Get("/preview.js?token=" + token);
+    ASSERT_TRUE(script);
+    EXPECT_EQ(script->status, 200);
+    auto picture = c.Get(view, httplib::Headers{{"X-Lumarex-Token", token}});
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->status, 200);
+    auto byQuery = c.Get(view + "&token=" + token);
+    ASSERT_TRUE(byQuery);
+    EXPECT_EQ(byQuery->status, 200) << byQuery->body;
+    // The Host check still holds on loopback.
+    auto foreign = c.Get(view, httplib::Headers{{"X-Lumarex-Token", token}, {"Host", "127.0.0.1.example.com"}});
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->status, 403);
+}
+
+TEST_F(PreviewServerTest, OneServerToAPortAndTheSecondIsRefusedBeforeItsAnalysis) {
+    Start();
+    PreviewPhoto other;
+    PreviewServer second(other);
+    std::string error;
+    EXPECT_EQ(second.Bind("127.0.0.1", port, false, error), -1);
+    EXPECT_NE(error.find("in use"), std::string::npos) << error;
+    // The command: refused at once, without reading or analysing the photo.
+    const auto start = std::chrono::steady_clock::now();
+    const Result cmd = Run("serve " + Quoted(MakeInput("big.png")) + " --port " + std::to_string(port));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(cmd.status, 2);
+    EXPECT_NE(cmd.err.find("cannot listen on 127.0.0.1 port " + std::to_string(port)), std::string::npos) << cmd.err;
+    EXPECT_EQ(cmd.err.find("analysing"), std::string::npos) << cmd.err;
+    EXPECT_LT(seconds, 5.0);
+    // The first still serves.
+    auto r = Client().Get("/api/settings");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+}
+
+TEST_F(PreviewServerTest, SlowClientsLoseTheirWorkersAndAStopEndsThemAll) {
+    Start();
+    // A dozen clients each sending a header line every 300 ms, for at most
+    // 30 lines: each must be cut off by the whole-request deadline (2 s from
+    // its first byte), not served while it keeps sending.
+    constexpr int kSlow = 12;
+    std::vector<std::unique_ptr<RawSocket>> slow;
+    for (int i = 0; i < kSlow; ++i) {
+        slow.push_back(std::make_unique<RawSocket>(port));
+        ASSERT_TRUE(slow.back()->Connected());
+        ASSERT_TRUE(slow.back()->Send("GET /api/settings HTTP/1.1\r\n"));
+    }
+    std::atomic<bool> quit{false};
+    std::atomic<int> cutOff{0};
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> trickle;
+    for (int i = 0; i < kSlow; ++i)
+        trickle.emplace_back([&, i] {
+            for (int line = 0; line < 30 && !quit; ++line) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (!slow[i]->Send("X-Slow-" + std::to_string(line) + ": 1\r\n")) break;
+            }
+            if (slow[i]->ClosedWithin(200)) ++cutOff;
+        });
+    // Meanwhile a normal request is answered at once, several times over.
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        auto r = Client().Get("/api/settings");
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 200);
+        EXPECT_LT(s, 1.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    for (auto& t : trickle) t.join();
+    const double cut = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(cutOff, kSlow);
+    EXPECT_LT(cut, 4.0) << "each was cut off about 2 s after its first byte";
+
+    // A request of endless headers is cut off at its size limit.
+    RawSocket endless(port);
+    ASSERT_TRUE(endless.Connected());
+    bool refused = false;
+    for (int i = 0; i < 1000 && !refused; ++i) refused = !endless.Send("X-Pad: " + std::string(1000, 'a') + "\r\n");
+    EXPECT_TRUE(refused || endless.ClosedWithin(1000));
+
+    // A stop ends the server within a second, slow clients and all.
+    std::vector<std::unique_ptr<RawSocket>> more;
+    for (int i = 0; i < kSlow; ++i) {
+        more.push_back(std::make_unique<RawSocket>(port));
+        more.back()->Send("GET / HTTP/1.1\r\n");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto t0 = std::chrono::steady_clock::now();
+    server->Stop();
+    running.join();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
+}
+
 TEST_F(PreviewServerTest, AnOvertakenRenderIsDroppedAndConcurrentClientsAreServed) {
+    Start();
     auto c = Client();
     const std::string view = "/api/render?x=0&y=0&w=100&h=149&width=100&height=149&client=t&gen=";
     auto newer = c.Get(view + "9");
@@ -348,7 +722,8 @@ TEST_F(PreviewServerTest, AnOvertakenRenderIsDroppedAndConcurrentClientsAreServe
     EXPECT_EQ(older->status, 409);
 
     // Four clients at once, each asking again as soon as it is answered:
-    // one render at a time inside, every request answered with a picture.
+    // within the renders' turns and queue, every request is answered with
+    // a picture.
     std::atomic<int> pictures{0}, other{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)

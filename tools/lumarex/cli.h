@@ -55,6 +55,7 @@ struct ServeCommand {
     std::string photo;
     std::string listen = "127.0.0.1";
     int port = 8080;
+    bool token = false;  // a token also on loopback
     SizeLimits limits;
     CLI::App* Register(CLI::App& app);
     int Run();

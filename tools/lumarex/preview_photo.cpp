@@ -59,7 +59,7 @@ void Average(const std::vector<T>& src, int sw, int sh, std::vector<T>& dst, int
 }  // namespace
 
 int ScaledWidthFor(const ViewRequest& v, int photoWidth) {
-    const double scale = std::max(double(v.width) / v.area.w, double(v.height) / v.area.h);
+    const double scale = std::min(double(v.width) / v.area.w, double(v.height) / v.area.h);
     if (scale >= 1.0) return photoWidth;
     const double steps = std::ceil(scale * 1024.0);
     return std::clamp(int(std::ceil(photoWidth * steps / 1024.0)), 1, photoWidth);
@@ -204,7 +204,8 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
     return true;
 }
 
-bool EncodeForBrowser(const Picture& pic, ImageFormat format, std::string& bytes, std::string& error) {
+bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& stop, std::string& bytes,
+                      std::string& error) {
     const bool png = format == ImageFormat::kPng;
     const bool deep = pic.bits == 16;
     OIIO::ImageSpec spec(pic.width, pic.height, 3, png && deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
@@ -214,9 +215,20 @@ bool EncodeForBrowser(const Picture& pic, ImageFormat format, std::string& bytes
     OIIO::Filesystem::IOProxy* proxy = &sink;
     spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);
     auto o = OIIO::ImageOutput::create(png ? "png" : "jpg");
-    const void* data = deep ? static_cast<const void*>(pic.rgb16.data()) : static_cast<const void*>(pic.rgb8.data());
-    if (!o || !o->open(png ? "view.png" : "view.jpg", spec) ||
-        !o->write_image(deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8, data) || !o->close()) {
+    const auto* data = deep ? reinterpret_cast<const unsigned char*>(pic.rgb16.data()) : pic.rgb8.data();
+    const size_t rowBytes = size_t(pic.width) * 3 * (deep ? 2 : 1);
+    const OIIO::TypeDesc type = deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+    bool ok = o && o->open(png ? "view.png" : "view.jpg", spec);
+    constexpr int kStrip = 64;  // rows: a few milliseconds of encoding
+    for (int y = 0; ok && y < pic.height; y += kStrip) {
+        if (stop()) {
+            error = "stopped";
+            return false;
+        }
+        const int end = std::min(pic.height, y + kStrip);
+        ok = o->write_scanlines(y, end, 0, type, data + size_t(y) * rowBytes);
+    }
+    if (!ok || !o->close()) {
         error = "cannot encode the view: " + (o ? o->geterror() : OIIO::geterror());
         return false;
     }

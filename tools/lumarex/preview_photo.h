@@ -55,10 +55,11 @@ public:
     int Height() const { return photo_.height; }
     int Bits() const { return photo_.bits; }
 
-    // Corrects the view of `r` (or copies it, for the before view). The
-    // picture has the view's size, or the area's at 1:1 and closer. One
-    // render or save runs at a time; `stop` is polled while waiting and
-    // throughout. False with `error` on failure or a stop.
+    // Corrects the view of `r` (or copies it, for the before view) at the
+    // view's scale (ScaledWidthFor): the picture is never larger than the
+    // view asked for, nor than the area. One render or save runs at a time;
+    // `stop` is polled while waiting and throughout. False with `error` on
+    // failure or a stop.
     bool Render(const RenderRequest& r, const StopCheck& stop, RenderedView& out, std::string& error);
 
     // Corrects the whole photo as `lumarex correct` does and writes it to
@@ -93,10 +94,13 @@ private:
     uint64_t uses_ = 0;
 };
 
-// The width of the copy a view is corrected from: the photo's own when the
-// view shows the area at 1:1 or larger, else the view's scale rounded up to
-// 1/1024 (so that views at one zoom level share a copy) times the photo's
-// width.
+// The width of the copy a view is corrected from. The view's scale is the
+// smaller of width / w and height / h, so that a view asked for in a shape
+// other than its area's (8192 x 1 of the whole photo) is shown whole within
+// the size asked for, never larger: the work of a view is bounded by the
+// pixels it returns. At 1:1 or larger the copy is the photo itself, else the
+// scale rounded up to 1/1024 (so that views at one zoom level share a copy)
+// times the photo's width.
 int ScaledWidthFor(const ViewRequest& v, int photoWidth);
 
 // The photo's pixels averaged down to `width` x `height` (each target pixel
@@ -104,7 +108,9 @@ int ScaledWidthFor(const ViewRequest& v, int photoWidth);
 Picture ScaledDown(const Picture& photo, int width, int height);
 
 // Encodes RGB `pic` for the browser: JPEG (quality 90, 8 bits) or lossless
-// PNG at the picture's depth. No metadata.
-bool EncodeForBrowser(const Picture& pic, ImageFormat format, std::string& bytes, std::string& error);
+// PNG at the picture's depth. No metadata. Written in strips of rows, with
+// `stop` polled between them (a whole photo's PNG takes seconds).
+bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& stop, std::string& bytes,
+                      std::string& error);
 
 }  // namespace lumarex_cli

@@ -59,7 +59,49 @@ bool IsClientName(const std::string& c) {
            });
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string Decoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                   HexDigit(text[i + 2]) >= 0) {
+            out += char(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::vector<std::string> ParameterNames(std::string_view query) {
+    std::vector<std::string> names;
+    for (size_t start = 0; start <= query.size();) {
+        const size_t end = std::min(query.find('&', start), query.size());
+        const std::string_view pair = query.substr(start, end - start);
+        if (!pair.empty()) names.push_back(Decoded(pair.substr(0, pair.find('='))));
+        start = end + 1;
+    }
+    return names;
+}
+
+std::string RepeatedParameter(std::string_view query) {
+    const std::vector<std::string> names = ParameterNames(query);
+    std::set<std::string> seen;
+    for (const std::string& name : names)
+        if (!seen.insert(name).second) return name;
+    return {};
+}
 
 bool ParseSettings(const RequestParams& params, const std::vector<std::string>& others, Settings& s,
                    std::string& error) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,6 +43,15 @@ struct RenderRequest {
     std::string client;        // the page's own name; empty when it gave none
     unsigned long long generation = 0;  // the client's request number: a higher one overtakes it
 };
+
+// The parameter names of `query` (an address's part after '?', or a form
+// body) in order, percent-decoded ('+' is a space), repeats included. The
+// HTTP library keeps a name given twice with the same value only once, so
+// repetition is judged on the text as sent.
+std::vector<std::string> ParameterNames(std::string_view query);
+
+// The first name that `query` gives more than once; empty when none is.
+std::string RepeatedParameter(std::string_view query);
 
 // Sets `s` from every parameter whose name is a setting of `lumarex correct`
 // ("black-clip=0.3"); parameters named in `others` are skipped. False with

@@ -32,9 +32,13 @@ CLI::App* ServeCommand::Register(CLI::App& app) {
         ->check(CLI::Range(0, 65535));
     sub->add_option("--listen", listen,
                     "The address to listen on. The default serves this machine only; another address (such as "
-                    "0.0.0.0, every address) lets other machines see the photo and save beside it. Default: "
-                    "127.0.0.1.")
+                    "0.0.0.0, every address) lets other machines that have the printed address, with its "
+                    "random token, see the photo and save beside it. Default: 127.0.0.1.")
         ->option_text("ADDR");
+    sub->add_flag("--token", token,
+                  "Require the random token of the printed address also on a loopback address: on a machine "
+                  "shared with other users, any of them can reach 127.0.0.1. Any other address always requires "
+                  "it.");
     AddLimitOptions(*sub, limits, /*jobs=*/false);
     return sub;
 }
@@ -43,28 +47,31 @@ int ServeCommand::Run() {
     SetFilterRecord(LxHeapHostRecord());
     RouteDecoderMessages();
     std::FILE* err = UserErr();
-    std::fprintf(err, "lumarex serve: analysing %s\n", photo.c_str());
-    std::fflush(err);
     // The page, its server and the photo's copies go before the process
     // ends, so the library's memory is given back through the host.
     int status = 0;
     {
+        // The port is taken first, so that a port in use is said at once,
+        // not after the analysis.
         PreviewPhoto preview;
+        PreviewServer server(preview);
         std::string notes, error;
+        const int bound = server.Bind(listen, port, token, error);
+        if (bound < 0) {
+            std::fprintf(err, "lumarex serve: %s\n", error.c_str());
+            return 2;
+        }
+        std::fprintf(err, "lumarex serve: analysing %s\n", photo.c_str());
+        std::fflush(err);
         if (!preview.Open(photo, limits, notes, error, [] { return StopRequested(); })) {
             std::fprintf(err, "lumarex serve: %s: %s\n", photo.c_str(), error.c_str());
             return StopRequested() ? StopStatus() : 1;
         }
         if (!notes.empty()) std::fprintf(err, "lumarex serve: %s: %s\n", photo.c_str(), notes.c_str());
-        PreviewServer server(preview);
-        const int bound = server.Bind(listen, port, error);
-        if (bound < 0) {
-            std::fprintf(err, "lumarex serve: %s\n", error.c_str());
-            return 2;
-        }
         const std::string host = listen.find(':') != std::string::npos ? "[" + listen + "]" : listen;
-        std::printf("lumarex serve: %s (%dx%d, %d-bit) at http://%s:%d/  (Ctrl-C stops)\n", photo.c_str(),
-                    preview.Width(), preview.Height(), preview.Bits(), host.c_str(), bound);
+        const std::string query = server.Token().empty() ? "" : "?token=" + server.Token();
+        std::printf("lumarex serve: %s (%dx%d, %d-bit) at http://%s:%d/%s  (Ctrl-C stops)\n", photo.c_str(),
+                    preview.Width(), preview.Height(), preview.Bits(), host.c_str(), bound, query.c_str());
         std::fflush(stdout);
         server.Run();
         status = StopStatus();

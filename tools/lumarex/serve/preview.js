@@ -3,11 +3,20 @@
 // server to correct the area in view at the screen's resolution
 // (/api/render) and drops the answer to any request that a newer one has
 // overtaken. Views are drawn on a canvas in photo coordinates, so an older
-// view stays in place while a newer one is on its way.
+// view stays in place while a newer one is on its way. A server that needs
+// a token gives it in the page's address (?token=...); every request of the
+// page carries it in the header X-Lumarex-Token.
 'use strict';
 
 (() => {
   const $ = (id) => document.getElementById(id);
+  const token = new URLSearchParams(window.location.search).get('token');
+  // fetch() with the server's token, when it has one.
+  const ask = (url, options = {}) => {
+    const headers = new Headers(options.headers || {});
+    if (token) headers.set('X-Lumarex-Token', token);
+    return fetch(url, { ...options, headers });
+  };
   const canvas = $('view');
   const ctx = canvas.getContext('2d');
 
@@ -28,6 +37,7 @@
     scheduled: false,
     inflight: 0,
     renders: 0,            // corrected views drawn so far
+    retries: 0,            // views asked again after a busy answer, since the last one drawn
     lastAfterUrl: '',
   };
 
@@ -150,7 +160,7 @@
   }
 
   async function updateCommand() {
-    const res = await fetch(`/api/command?${settingsQuery()}`);
+    const res = await ask(`/api/command?${settingsQuery()}`);
     const body = await res.json();
     if (res.ok) $('command').value = body.command;
     else setStatus(body.error, true);
@@ -277,8 +287,15 @@
     const abort = afterAbort = new AbortController();
     state.inflight++;
     try {
-      const res = await fetch(url, { signal: abort.signal });
+      const res = await ask(url, { signal: abort.signal });
       if (res.status === 409 || gen !== state.gen) return;  // overtaken
+      // Busy with other views (another tab, say): ask again shortly, a few
+      // times, unless a newer view is asked for first.
+      if (res.status === 503 && state.retries < 5) {
+        state.retries++;
+        setTimeout(() => { if (gen === state.gen) requestRender(); }, 300);
+        return;
+      }
       if (!res.ok) {
         setStatus((await res.json()).error, true);
         return;
@@ -288,6 +305,7 @@
       state.after = { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) };
       state.lastAfterUrl = url;
       state.renders++;
+      state.retries = 0;
       draw();
       setStatus(`${v.width}\u00d7${v.height} corrected in ${res.headers.get('X-Lumarex-Render-Ms')} ms \u00b7 ` +
                 `${res.headers.get('X-Lumarex-Summary')}`);
@@ -311,7 +329,7 @@
     const abort = beforeAbort = new AbortController();
     state.inflight++;
     try {
-      const res = await fetch(`/api/render?${q}`, { signal: abort.signal });
+      const res = await ask(`/api/render?${q}`, { signal: abort.signal });
       if (!res.ok || key !== state.beforeKey) return;
       const bitmap = await createImageBitmap(await res.blob());
       if (key !== state.beforeKey) return;
@@ -394,7 +412,7 @@
     button.disabled = true;
     setStatus('Saving the corrected photo\u2026');
     try {
-      const res = await fetch(`/api/save?${settingsQuery()}`, { method: 'POST', headers: { 'X-Lumarex': 'save' } });
+      const res = await ask(`/api/save?${settingsQuery()}`, { method: 'POST', headers: { 'X-Lumarex': 'save' } });
       const body = await res.json();
       if (res.ok) {
         setStatus(`Saved to ${body.path} (${body.summary})`);
@@ -418,8 +436,9 @@
   // ---- start --------------------------------------------------------------
 
   async function start() {
-    const res = await fetch('/api/settings');
+    const res = await ask('/api/settings');
     const body = await res.json();
+    if (!res.ok) throw new Error(body.error);
     state.photo = body.photo;
     state.table = body.settings;
     document.title = `${body.photo.name} \u2013 Lumarex preview`;
