@@ -540,6 +540,20 @@ TEST_F(PreviewServerTest, OnLoopbackOnlyLoopbackHostsAndTheServersOwnPageAreAnsw
         ASSERT_TRUE(r) << site;
         EXPECT_EQ(r->status, 200) << site;
     }
+    // A link followed to the page opens it; the same link to a view, or the
+    // page fetched by a script, does not.
+    const httplib::Headers link{{"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "navigate"},
+                                {"Sec-Fetch-Dest", "document"}};
+    auto followed = c.Get("/", link);
+    ASSERT_TRUE(followed);
+    EXPECT_EQ(followed->status, 200);
+    auto linkedView = c.Get("/api/render?x=0&y=0&w=100&h=149&width=50&height=75", link);
+    ASSERT_TRUE(linkedView);
+    EXPECT_EQ(linkedView->status, 403);
+    auto fetched = c.Get("/", httplib::Headers{{"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "cors"},
+                                               {"Sec-Fetch-Dest", "empty"}});
+    ASSERT_TRUE(fetched);
+    EXPECT_EQ(fetched->status, 403);
 }
 
 TEST_F(PreviewServerTest, EveryAnswerForbidsFramingAndSniffing) {

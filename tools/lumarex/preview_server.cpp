@@ -443,10 +443,15 @@ void PreviewServer::Routes() {
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         using R = httplib::Server::HandlerResponse;
         // A browser names the site a request comes from; only the page
-        // itself ("same-origin") and an address typed or bookmarked
-        // ("none") are served. Other clients send no such header.
+        // itself ("same-origin"), an address typed or bookmarked ("none")
+        // and a link followed to the page (a navigation to "/", which costs
+        // nothing and cannot be framed) are served. Other clients send no
+        // such header.
         const std::string site = req.get_header_value("Sec-Fetch-Site");
-        if (!site.empty() && site != "same-origin" && site != "none") {
+        const bool followedLink = req.method == "GET" && req.path == "/" &&
+                                  req.get_header_value("Sec-Fetch-Mode") == "navigate" &&
+                                  req.get_header_value("Sec-Fetch-Dest") == "document";
+        if (!site.empty() && site != "same-origin" && site != "none" && !followedLink) {
             SendError(res, 403, "this server answers its own page only");
             return R::Handled;
         }
