@@ -190,16 +190,16 @@ bool Digits(std::string_view s, size_t most) {
 // 127.x.y.z written as four decimal numbers 0..255 without leading zeros
 // (a leading zero makes some resolvers read the number as octal).
 bool IsLoopbackIPv4(std::string_view s) {
-    int parts = 0;
-    for (size_t start = 0; start <= s.size(); ++parts) {
+    int numbers = 0;
+    for (size_t start = 0; start <= s.size(); ++numbers) {
         const size_t dot = std::min(s.find('.', start), s.size());
-        const std::string_view part = s.substr(start, dot - start);
-        if (parts == 4 || !Digits(part, 3) || (part.size() > 1 && part[0] == '0')) return false;
-        const int value = std::stoi(std::string(part));
-        if (value > 255 || (parts == 0 && value != 127)) return false;
+        const std::string_view number = s.substr(start, dot - start);
+        if (numbers == 4 || !Digits(number, 3) || (number.size() > 1 && number[0] == '0')) return false;
+        const int value = std::stoi(std::string(number));
+        if (value > 255 || (numbers == 0 && value != 127)) return false;
         start = dot + 1;
     }
-    return parts == 4;
+    return numbers == 4;
 }
 
 bool IsLocalhost(std::string_view s) {
