@@ -138,13 +138,25 @@ std::string ProfileColourSpace(const OIIO::ImageSpec& spec) {
 }
 
 bool PhotoReader::Open(const std::string& path, std::string& error) {
+    // Only regular files: opening a named pipe waits for a writer that may
+    // never come, and a device such as /dev/zero never ends.
     std::error_code ec;
-    if (!fs::exists(path, ec)) {
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) {
         error = "no such file";
         return false;
     }
-    if (fs::is_directory(path, ec)) {
+    if (fs::is_directory(status)) {
         error = "is a folder, not an image file";
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        const char* kind = fs::is_fifo(status)              ? "a named pipe"
+                           : fs::is_character_file(status) ? "a character device"
+                           : fs::is_block_file(status)     ? "a block device"
+                           : fs::is_socket(status)         ? "a socket"
+                                                           : "a special file";
+        error = std::string("is ") + kind + ", not an image file";
         return false;
     }
     // Colour unpremultiplied, as the opaque photo would be.
@@ -339,15 +351,20 @@ bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, 
 
     std::unique_ptr<OutputFile> file = OutputFile::Create(path, error);
     if (!file) return false;
+    OIIO::Filesystem::IOProxy* sink = file->Sink();
+    spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
     auto o = OIIO::ImageOutput::create(ext.substr(1));
-    const bool ok = o && o->open(file->WritePath(), spec) &&
+    const bool ok = o && o->open(path, spec) &&
                     o->write_image(direct ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
                                    direct ? static_cast<const void*>(pic.rgb8.data()) : samples.data(),
                                    OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,
                                    const_cast<Progress*>(&progress)) &&
                     o->close();
     if (!ok) {
-        error = "cannot write " + path + ": " + OneLine(o ? o->geterror() : OIIO::geterror());
+        // An encoder that gave up after a failed write gives a vaguer reason
+        // than the write itself.
+        if (!file->WriteFailure(error))
+            error = "cannot write " + path + ": " + OneLine(o ? o->geterror() : OIIO::geterror());
         return false;
     }
     o.reset();

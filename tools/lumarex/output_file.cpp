@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -44,12 +45,82 @@ std::string FolderOf(const std::string& path) {
     return parent.empty() ? std::string(".") : parent.string();
 }
 
-bool HaveProcFd() {
-    static const bool have = ::access("/proc/self/fd", X_OK) == 0;
-    return have;
+}  // namespace
+
+// Writes at the encoder's offsets into the temporary's descriptor. A failed
+// write is kept (the first one's errno) and reported to the encoder as
+// done, as are all writes after it: the encoder runs to its end, and Commit
+// refuses the file.
+class OutputFile::DescriptorSink final : public OIIO::Filesystem::IOProxy {
+public:
+    DescriptorSink(int fd, const std::string& name) : IOProxy(name, Write), fd_(fd) {}
+    const char* proxytype() const override { return "descriptor"; }
+
+    size_t read(void* buf, size_t size) override {
+        const size_t n = pread(buf, size, m_pos);
+        m_pos += int64_t(n);
+        return n;
+    }
+    size_t write(const void* buf, size_t size) override {
+        const size_t n = pwrite(buf, size, m_pos);
+        m_pos += int64_t(n);
+        return n;
+    }
+    size_t pread(void* buf, size_t size, int64_t offset) override {
+        size_t got = 0;
+        while (got < size) {
+            const ssize_t n = ::pread(fd_, static_cast<char*>(buf) + got, size - got, off_t(offset) + off_t(got));
+            if (n > 0) got += size_t(n);
+            else if (n < 0 && errno == EINTR) continue;
+            else break;
+        }
+        return got;
+    }
+    size_t pwrite(const void* buf, size_t size, int64_t offset) override {
+        if (failure_.load() != 0) return size;
+        size_t put = 0;
+        while (put < size) {
+            const ssize_t n = ::pwrite(fd_, static_cast<const char*>(buf) + put, size - put, off_t(offset) + off_t(put));
+            if (n > 0) {
+                put += size_t(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                int expected = 0;
+                failure_.compare_exchange_strong(expected, n < 0 ? errno : ENOSPC);
+                break;
+            }
+        }
+        return size;
+    }
+    size_t size() const override {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? size_t(st.st_size) : 0;
+    }
+
+    // The errno of the first write that failed, 0 when none did.
+    int Failure() const { return failure_.load(); }
+
+private:
+    int fd_;
+    std::atomic<int> failure_{0};
+};
+
+std::string WriteFailureMessage(const std::string& path, int err) {
+    const std::string reason = std::strerror(err);
+    if (err == ENOSPC || err == EDQUOT) return path + ": disk full (" + reason + ")";
+    if (err == EFBIG) return path + ": the file would exceed the largest size allowed here (" + reason + ")";
+    return "cannot write " + path + ": " + reason;
 }
 
-}  // namespace
+bool IsReadOnlyFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if ((st.st_mode & 0222) == 0) return true;
+    return ::geteuid() != 0 && ::access(path.c_str(), W_OK) != 0 && errno == EACCES;
+}
+
+OutputFile::OutputFile() = default;
 
 std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std::string& error) {
     const fs::path p(finalPath);
@@ -69,7 +140,7 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std
         if (fd >= 0) {
             f->fd_ = fd;
             f->tempPath_ = temp;
-            f->writePath_ = HaveProcFd() ? "/proc/self/fd/" + std::to_string(fd) : temp;
+            f->sink_ = std::make_unique<DescriptorSink>(fd, finalPath);
             g_pending.insert(temp);
             return f;
         }
@@ -88,9 +159,41 @@ OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+OIIO::Filesystem::IOProxy* OutputFile::Sink() { return sink_.get(); }
+
+bool OutputFile::WriteFailure(std::string& error) const {
+    const int failure = sink_->Failure();
+    if (failure != 0) error = WriteFailureMessage(finalPath_, failure);
+    return failure != 0;
+}
+
 bool OutputFile::Commit(std::string& error) {
+    if (WriteFailure(error)) return false;
+    // A file replaced keeps its permissions (and, where this process may
+    // give them, its owner and group), as a copy over it would.
+    struct stat old {};
+    if (::lstat(finalPath_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        (void)::fchown(fd_, old.st_uid, old.st_gid);
+        if (::fchmod(fd_, old.st_mode & 0777) != 0) {
+            error = "cannot give " + finalPath_ + " the permissions of the file it replaces: " + std::strerror(errno);
+            return false;
+        }
+    }
+    // Some file systems report a full disk only when the data is flushed,
+    // or when the file is closed.
     if (::fsync(fd_) != 0) {
+        error = WriteFailureMessage(finalPath_, errno);
+        return false;
+    }
+    struct stat written {};
+    if (::fstat(fd_, &written) != 0) {
         error = "cannot write " + finalPath_ + ": " + std::strerror(errno);
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        error = WriteFailureMessage(finalPath_, errno);
         return false;
     }
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -100,8 +203,8 @@ bool OutputFile::Commit(std::string& error) {
     }
     // The name must still be the file written: a file swapped in by someone
     // else is not renamed into place.
-    struct stat written {}, named {};
-    if (::fstat(fd_, &written) != 0 || ::lstat(tempPath_.c_str(), &named) != 0 || !S_ISREG(named.st_mode) ||
+    struct stat named {};
+    if (::lstat(tempPath_.c_str(), &named) != 0 || !S_ISREG(named.st_mode) ||
         written.st_dev != named.st_dev || written.st_ino != named.st_ino) {
         error = "cannot write " + finalPath_ + ": its temporary file was replaced by someone else";
         return false;
@@ -112,6 +215,12 @@ bool OutputFile::Commit(std::string& error) {
     }
     g_pending.erase(tempPath_);
     committed_ = true;
+    // The new name lasts through a power cut once the folder is synced too.
+    const int folder = ::open(FolderOf(finalPath_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
     return true;
 }
 
@@ -122,10 +231,10 @@ void RemovePendingTemporaries() {
     g_closed = true;
 }
 
-void RemovePendingTemporariesAndExit(int status) {
-    g_mutex.lock();  // held until the process ends: no worker creates or renames a file any more
+void HoldAndRemovePendingTemporaries() {
+    g_mutex.lock();  // held until the process ends
     for (const std::string& p : g_pending) ::unlink(p.c_str());
-    ::_exit(status);
+    g_pending.clear();
 }
 
 }  // namespace lumarex_cli
