@@ -103,6 +103,8 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
         if (!claim(out, i) || (choice.compare && !claim(ComparePathFor(out), i))) return false;
         if (!choice.overwrite && SamePath(inputs[i], out))
             plan.problems[i] = "the output would replace the input; choose another name or folder, or pass --overwrite";
+        else if (!choice.overwrite && IsReadOnlyFile(out))
+            plan.problems[i] = out + " exists and is read-only; pass --overwrite to replace it";
     }
     // An output never lands on another input: that input might not be read yet.
     for (size_t i = 0; i < inputs.size(); ++i) {
@@ -250,8 +252,7 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
     MemoryBudget budget(BudgetBytes(choice.limits));
     std::atomic<size_t> next{0}, done{0};
     std::atomic<int> failed{0};
-    std::mutex finishedMutex;
-    std::vector<std::string> finished;
+    NoteRunSize(inputs.size());
 
     auto one = [&](size_t i, const FileProgress& bar, std::string& error, std::string& summary) {
         if (!plan.problems[i].empty()) {
@@ -272,10 +273,7 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
             std::string error, summary;
             const bool ok = one(i, bar, error, summary);
             ++done;
-            if (ok) {
-                std::lock_guard<std::mutex> lock(finishedMutex);
-                finished.push_back(in + " -> " + plan.outputs[i]);
-            }
+            if (ok) NoteFinished(in + " -> " + plan.outputs[i]);
             if (!ok && StopRequested()) break;  // stopped in the middle: not a failure of the file
             if (!ok) {
                 ++failed;
@@ -294,15 +292,8 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
 
     if (StopRequested()) {
         RemovePendingTemporaries();
-        std::FILE* err = UserErr();
-        std::fprintf(err, "lumarex: stopped; no partial output was left\n");
-        if (finished.empty()) {
-            std::fprintf(err, "lumarex: no photo was finished before the stop\n");
-        } else {
-            std::fprintf(err, "lumarex: finished before the stop (%zu of %zu):\n", finished.size(), inputs.size());
-            for (const std::string& f : finished) std::fprintf(err, "  %s\n", f.c_str());
-        }
-        std::fflush(err);
+        std::fflush(stdout);
+        ReportStop(false);
         return StopStatus();
     }
     return failed == 0 ? 0 : 1;

@@ -5,8 +5,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <ctime>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "console.h"
 #include "output_file.h"
@@ -15,6 +19,11 @@ namespace lumarex_cli {
 namespace {
 
 std::atomic<int> g_firstSignal{0};
+
+std::mutex g_reportMutex;
+std::vector<std::string> g_finished;
+size_t g_runSize = 0;
+bool g_reported = false;
 
 sigset_t StopSignals() {
     sigset_t set;
@@ -25,17 +34,31 @@ sigset_t StopSignals() {
     return set;
 }
 
+// Waits for a stop signal; after the first, for at most the grace period.
+// Returns the signal, or 0 when the grace period ran out.
+int NextSignal(const sigset_t& set) {
+    if (g_firstSignal.load() == 0) {
+        int sig = 0;
+        return sigwait(&set, &sig) == 0 ? sig : -1;
+    }
+    const timespec grace{kStopGraceMs / 1000, (kStopGraceMs % 1000) * 1000000L};
+    const int sig = sigtimedwait(&set, nullptr, &grace);
+    if (sig > 0) return sig;
+    return errno == EAGAIN ? 0 : -1;
+}
+
 void Watch(sigset_t set) {
     for (;;) {
-        int sig = 0;
-        if (sigwait(&set, &sig) != 0) continue;
+        const int sig = NextSignal(set);
+        if (sig < 0) continue;  // interrupted: wait again
         int expected = 0;
-        if (g_firstSignal.compare_exchange_strong(expected, sig)) continue;  // the first: stop softly
-        // A second signal: stop now. The temporaries go first; the lock inside
-        // keeps any worker from creating or renaming one meanwhile.
-        static const char kLine[] = "\nlumarex: stopped at once; no partial output was left\n";
-        (void)::write(UserErrorFd(), kLine, sizeof kLine - 1);
-        RemovePendingTemporariesAndExit(128 + g_firstSignal.load());
+        if (sig > 0 && g_firstSignal.compare_exchange_strong(expected, sig)) continue;  // the first: stop softly
+        // A second signal, or the first one's grace gone by: stop now. The
+        // temporaries go first; the lock held inside keeps any worker from
+        // creating or renaming one meanwhile.
+        HoldAndRemovePendingTemporaries();
+        ReportStop(true);
+        ::_exit(128 + g_firstSignal.load());
     }
 }
 
@@ -52,6 +75,41 @@ bool StopRequested() { return g_firstSignal.load(std::memory_order_relaxed) != 0
 int StopStatus() {
     const int sig = g_firstSignal.load();
     return sig == 0 ? 0 : 128 + sig;
+}
+
+void NoteRunSize(size_t photos) {
+    std::lock_guard<std::mutex> lock(g_reportMutex);
+    g_runSize = photos;
+}
+
+void NoteFinished(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_reportMutex);
+    g_finished.push_back(line);
+}
+
+void ReportStop(bool atOnce) {
+    std::lock_guard<std::mutex> lock(g_reportMutex);
+    if (g_reported) return;
+    g_reported = true;
+    std::string text = atOnce ? "\nlumarex: stopped at once; no partial output was left\n"
+                              : "lumarex: stopped; no partial output was left\n";
+    if (g_runSize > 0 && g_finished.empty()) {
+        text += "lumarex: no photo was finished before the stop\n";
+    } else if (g_runSize > 0) {
+        text += "lumarex: finished before the stop (" + std::to_string(g_finished.size()) + " of " +
+                std::to_string(g_runSize) + "):\n";
+        for (const std::string& f : g_finished) text += "  " + f + "\n";
+    }
+    // One write, not through stdio: the watcher may print while a worker
+    // holds the stream.
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(UserErrorFd(), p, left);
+        if (n > 0) p += n, left -= size_t(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
 }
 
 }  // namespace lumarex_cli
