@@ -23,7 +23,7 @@ struct SizeLimits {
 struct OutputChoice {
     std::string output;     // -o FILE (one input only)
     std::string directory;  // -d DIR
-    bool overwrite = false; // may replace its own input file
+    bool overwrite = false; // may replace its own input file, or a read-only file
     bool compare = false;   // also write NAME-compare.jpg beside the output
     bool quiet = false;
     int quality = 95;       // JPEG quality
@@ -49,7 +49,8 @@ std::string ComparePathFor(const std::string& output);
 // output extensions, and no two outputs (or before/after pictures) landing
 // on one file or on another input. On a problem that concerns the whole
 // command returns false with `error` (a usage error); an output that would
-// replace its own input without --overwrite is a problem of that file only.
+// replace its own input, or an existing read-only file, without --overwrite
+// is a problem of that file only.
 bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& choice, OutputPlan& plan,
                  std::string& error);
 

@@ -87,7 +87,7 @@ void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
                    "format that cannot be written, such as .bmp, becomes .tif. Two photos that would get the "
                    "same name are refused before any work.")
         ->option_text("FOLDER");
-    sub.add_flag("--overwrite", c.overwrite, "Allow an output to replace its own input file.");
+    sub.add_flag("--overwrite", c.overwrite, "Allow an output to replace its own input file, or an existing read-only file.");
     sub.add_flag("--compare", c.compare,
                  "Also write NAME-compare.jpg beside each output: the photo before and after, side by side.");
     sub.add_option("--quality", c.quality, "JPEG quality of the written files. Takes 1..100. Default: 95.")

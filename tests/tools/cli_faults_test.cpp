@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: MIT
+// The lumarex command when things go wrong around it: a disk that fills
+// while an output is written, inputs that are not files, read-only outputs,
+// and a stop while the command waits on something that never comes.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "cli_fixture.h"
+
+namespace lumarex_test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Child {
+    pid_t pid = -1;
+    int status = -1;  // exit status, 1000 + signal, or -1 while running
+};
+
+// Starts the command with stderr into dir/stderr and stdout into `stdoutFd`
+// (dir/stdout when -1); a positive `fileLimit` caps the size of every file
+// the command writes, as a full disk would, with SIGXFSZ ignored so that
+// the write fails with EFBIG instead of ending the process.
+Child Start(const fs::path& dir, std::vector<std::string> args, off_t fileLimit = 0, int stdoutFd = -1) {
+    Child c;
+    c.pid = fork();
+    if (c.pid == 0) {
+        std::freopen((dir / "stderr").c_str(), "w", stderr);
+        if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
+        else std::freopen((dir / "stdout").c_str(), "w", stdout);
+        if (fileLimit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        std::vector<char*> argv{const_cast<char*>(LUMAREX_CLI)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(LUMAREX_CLI, argv.data());
+        _exit(127);
+    }
+    return c;
+}
+
+// Waits up to `seconds` for the child; kills it if it is still running.
+int Finish(Child& c, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        int status = 0;
+        if (::waitpid(c.pid, &status, WNOHANG) == c.pid)
+            return c.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(c.pid, SIGKILL);
+    ::waitpid(c.pid, nullptr, 0);
+    return c.status = -1;
+}
+
+std::vector<fs::path> Hidden(const fs::path& dir) {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind(".", 0) == 0) found.push_back(e.path());
+    return found;
+}
+
+mode_t Mode(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Every output format at 8 and 16 bits, the input corrected over itself
+// among them: when the disk fills, what was there before stays byte for
+// byte, no temporary is left, the message names the output and the reason,
+// and the photos after it in the batch are still corrected.
+TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
+    for (const char* ext : {".png", ".jpg", ".tif"}) {
+        for (const OIIO::TypeDesc type : {OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT16}) {
+            if (std::string(ext) == ".jpg" && type == OIIO::TypeDesc::UINT16) continue;
+            const std::string tag = std::string(ext) + (type == OIIO::TypeDesc::UINT16 ? " 16-bit" : " 8-bit");
+            fs::remove_all(dir / "out");
+            fs::create_directories(dir / "out");
+            const fs::path in = MakeInput(std::string("photo") + ext, 3, type);
+            // How big the output is when the disk has room.
+            Child free = Start(dir, {"correct", in.string(), "-o", (dir / "out" / "probe").string() + ext});
+            ASSERT_EQ(Finish(free, 120), 0) << tag << Slurp(dir / "stderr");
+            const off_t full = off_t(fs::file_size(dir / "out" / (std::string("probe") + ext)));
+            // A tiny photo whose output fits in half of that.
+            const fs::path tiny = dir / (std::string("tiny") + ext);
+            WriteImage(tiny, OIIO::ImageSpec(4, 4, 3, type), std::vector<uint16_t>(48, 30000));
+
+            const fs::path out = dir / "out" / (std::string("photo") + ext);
+            std::ofstream(out, std::ios::binary) << "the earlier output";
+            const std::string original = Slurp(in);
+            Child c = Start(dir, {"correct", in.string(), tiny.string(), "-d", (dir / "out").string()}, full / 2);
+            EXPECT_EQ(Finish(c, 120), 1) << tag;
+            const std::string err = Slurp(dir / "stderr");
+            EXPECT_NE(err.find(out.string() + ": the file would exceed the largest size allowed here (File too large)"),
+                      std::string::npos)
+                << tag << ": " << err;
+            EXPECT_EQ(Slurp(out), "the earlier output") << tag;
+            EXPECT_TRUE(fs::exists(dir / "out" / (std::string("tiny") + ext))) << tag << ": the batch went on";
+            EXPECT_TRUE(Hidden(dir / "out").empty()) << tag;
+
+            c = Start(dir, {"correct", in.string(), "-o", in.string(), "--overwrite"}, full / 2);
+            EXPECT_EQ(Finish(c, 120), 1) << tag;
+            EXPECT_TRUE(Slurp(in) == original) << tag << ": the photo corrected over itself is untouched";
+            EXPECT_TRUE(Hidden(dir).empty()) << tag;
+        }
+    }
+}
+
+TEST_F(Cli, InputsThatAreNotFilesAreRefusedAtOnce) {
+    const fs::path fifo = dir / "pipe.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path in = MakeInput("in.png");
+    Child c = Start(dir, {"auto", fifo.string(), "/dev/zero", in.string(), "-d", (dir / "out").string()});
+    EXPECT_EQ(Finish(c, 60), 1) << "a named pipe or a device never blocks the run";
+    const std::string err = Slurp(dir / "stderr");
+    EXPECT_NE(err.find(fifo.string() + ": is a named pipe, not an image file"), std::string::npos) << err;
+    EXPECT_NE(err.find("/dev/zero: is a character device, not an image file"), std::string::npos) << err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "in.png"));
+}
+
+// An existing output keeps its permissions when replaced; a read-only one
+// is replaced only with --overwrite, as cp would refuse it.
+TEST_F(Cli, ReplacedOutputsKeepTheirPermissions) {
+    const fs::path in = MakeInput("in.png");
+    const fs::path shared = dir / "shared.png", locked = dir / "locked.png";
+    std::ofstream(shared) << "old";
+    std::ofstream(locked) << "old";
+    ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+
+    Result r = Run("auto " + Quoted(in) + " -o " + Quoted(shared));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Mode(shared), 0640u);
+    EXPECT_EQ(SpecOf(shared).width, SpecOf(in).width);
+
+    r = Run("auto " + Quoted(in) + " -o " + Quoted(locked));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(locked.string() + " exists and is read-only; pass --overwrite to replace it"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Slurp(locked), "old");
+
+    r = Run("auto " + Quoted(in) + " -o " + Quoted(locked) + " --overwrite");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Mode(locked), 0444u);
+    EXPECT_EQ(SpecOf(locked).width, SpecOf(in).width);
+    EXPECT_TRUE(NoTemporariesLeft());
+}
+
+// The command blocked where it cannot look for a stop (writing to a pipe
+// nobody reads) still ends within its grace period after Ctrl-C.
+TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const int capacity = ::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    const fs::path in = MakeInput("in.png");
+    // Enough photos that their JSON overflows the pipe.
+    std::vector<std::string> args{"analyse"};
+    for (int i = 0; i < 2 + capacity / 1000; ++i) args.push_back(in.string());
+    Child c = Start(dir, args, 0, pipeFds[1]);
+    ::close(pipeFds[1]);
+    const auto end = Clock::now() + std::chrono::seconds(120);
+    int queued = 0;
+    while (Clock::now() < end && (::ioctl(pipeFds[0], FIONREAD, &queued) != 0 || queued < capacity))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GE(queued, capacity) << "the command never filled the pipe";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto stopped = Clock::now();
+    ::kill(c.pid, SIGINT);
+    EXPECT_EQ(Finish(c, 10), 130);
+    const double took = std::chrono::duration<double>(Clock::now() - stopped).count();
+    EXPECT_LT(took, 3.0) << "a one-second grace, with room for a slow build";
+    EXPECT_NE(Slurp(dir / "stderr").find("lumarex: stopped at once"), std::string::npos);
+    ::close(pipeFds[0]);
+}
+
+}  // namespace
+}  // namespace lumarex_test
