@@ -351,10 +351,16 @@ bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, 
 
     std::unique_ptr<OutputFile> file = OutputFile::Create(path, error);
     if (!file) return false;
+    // PNG and JPEG go through the file's sink, which keeps a failed write
+    // from the encoder (the JPEG library's answer to one ends the process,
+    // PNG's is lost). The TIFF encoder reports failed writes itself, and
+    // through a sink it loses the EXIF directory (OpenImageIO 2.4), so it
+    // writes by name.
+    const bool tiff = ext == ".tif" || ext == ".tiff";
     OIIO::Filesystem::IOProxy* sink = file->Sink();
-    spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
+    if (!tiff) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
     auto o = OIIO::ImageOutput::create(ext.substr(1));
-    const bool ok = o && o->open(path, spec) &&
+    const bool ok = o && o->open(tiff ? file->WritePath() : path, spec) &&
                     o->write_image(direct ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
                                    direct ? static_cast<const void*>(pic.rgb8.data()) : samples.data(),
                                    OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,

@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +45,27 @@ std::string RandomTag() {
 std::string FolderOf(const std::string& path) {
     const fs::path parent = fs::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
+}
+
+bool HaveProcFd() {
+    static const bool have = ::access("/proc/self/fd", X_OK) == 0;
+    return have;
+}
+
+// What an encoder that wrote by name most likely ran into, judged from the
+// file it left: the file system out of room, or the file at the size
+// limit; 0 when neither.
+int DiskCause(int fd, const std::string& folder) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return 0;
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        uint64_t(st.st_size) + (64u << 10) >= uint64_t(limit.rlim_cur))
+        return EFBIG;
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) == 0 && uint64_t(vfs.f_bavail) * vfs.f_frsize < (uint64_t(1) << 20))
+        return ENOSPC;
+    return 0;
 }
 
 }  // namespace
@@ -141,6 +164,7 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std
             f->fd_ = fd;
             f->tempPath_ = temp;
             f->sink_ = std::make_unique<DescriptorSink>(fd, finalPath);
+            f->writePath_ = HaveProcFd() ? "/proc/self/fd/" + std::to_string(fd) : temp;
             g_pending.insert(temp);
             return f;
         }
@@ -162,13 +186,17 @@ OutputFile::~OutputFile() {
 OIIO::Filesystem::IOProxy* OutputFile::Sink() { return sink_.get(); }
 
 bool OutputFile::WriteFailure(std::string& error) const {
-    const int failure = sink_->Failure();
+    int failure = sink_->Failure();
+    if (failure == 0 && fd_ >= 0) failure = DiskCause(fd_, FolderOf(finalPath_));
     if (failure != 0) error = WriteFailureMessage(finalPath_, failure);
     return failure != 0;
 }
 
 bool OutputFile::Commit(std::string& error) {
-    if (WriteFailure(error)) return false;
+    if (const int failure = sink_->Failure(); failure != 0) {
+        error = WriteFailureMessage(finalPath_, failure);
+        return false;
+    }
     // A file replaced keeps its permissions (and, where this process may
     // give them, its owner and group), as a copy over it would.
     struct stat old {};

@@ -36,7 +36,15 @@ public:
     // this file even if someone renames things in the folder meanwhile.
     OIIO::Filesystem::IOProxy* Sink();
 
-    // Whether a write to the file failed; if so `error` says why.
+    // For an encoder that must open the file by name (see WritePicture):
+    // the open descriptor's /proc entry where there is one, so the encoder
+    // still writes exactly the file created here, else the temporary's name.
+    const std::string& WritePath() const { return writePath_; }
+
+    // Whether a write to the file failed; if so `error` says why. For an
+    // encoder that wrote by name, the disk is named as the cause when the
+    // file system has no room left or the file reached the process's size
+    // limit.
     bool WriteFailure(std::string& error) const;
 
     // Checks that every write reached the file, gives it the permissions of
@@ -52,7 +60,7 @@ public:
 private:
     OutputFile();
     int fd_ = -1;
-    std::string finalPath_, tempPath_;
+    std::string finalPath_, tempPath_, writePath_;
     std::unique_ptr<DescriptorSink> sink_;
     bool committed_ = false;
 };
