@@ -9,16 +9,29 @@
 // library's steps to call the caller's callback and to run pending signal
 // handlers, so Ctrl-C stops a call at its next step. Inputs are copied
 // before any work, so a stopped or failed call leaves them as they were.
+//
+// Every MemoryError says how much was asked for and what for: a call
+// checks what its photo needs at its peak against the machine's memory
+// before it takes any, and a copy, a block the library was refused or a
+// numpy array that cannot be had is named with its size.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis_json.h"
@@ -44,11 +57,34 @@ Command CommandNamed(const std::string& name) {
     throw py::value_error("command must be 'auto' or 'correct', got '" + name + "'");
 }
 
+// Whether `v` is a numpy scalar of `type` ("bool_", "integer", "floating").
+// numpy is loaded already: pybind11's array support imports it.
+bool IsNumpyScalar(const py::handle& v, const char* type) {
+    return py::isinstance(v, py::module_::import("numpy").attr(type));
+}
+
 // A keyword's value as the command line would spell it: True/False as
 // on/off, numbers as Python writes them ("0.3", "-1"), words as given.
+// numpy scalars count as the Python values they stand for (np.bool_ as
+// True/False, np.int64(3) as 3, np.float32(0.5) as 0.5); an array, also of
+// one element, is refused like any other object.
 std::string ValueSpelling(const std::string& keyword, const py::handle& v) {
-    if (py::isinstance<py::bool_>(v)) return v.cast<bool>() ? "on" : "off";
-    if (py::isinstance<py::int_>(v) || py::isinstance<py::float_>(v)) return py::str(v).cast<std::string>();
+    if (py::isinstance<py::bool_>(v) || IsNumpyScalar(v, "bool_")) {
+        const int on = PyObject_IsTrue(v.ptr());
+        if (on < 0) throw py::error_already_set();
+        return on ? "on" : "off";
+    }
+    // The value itself, not a subclass's own spelling (an IntEnum's name).
+    if (py::isinstance<py::int_>(v) || IsNumpyScalar(v, "integer")) {
+        const auto i = py::reinterpret_steal<py::object>(PyNumber_Index(v.ptr()));
+        if (!i) throw py::error_already_set();
+        return py::str(i).cast<std::string>();
+    }
+    if (py::isinstance<py::float_>(v) || IsNumpyScalar(v, "floating")) {
+        const double d = PyFloat_AsDouble(v.ptr());
+        if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+        return py::repr(py::float_(d)).cast<std::string>();
+    }
     if (py::isinstance<py::str>(v)) return v.cast<std::string>();
     throw py::type_error("setting '" + keyword + "' takes a number or a word, got " +
                          py::str(py::type::handle_of(v).attr("__name__")).cast<std::string>());
@@ -96,6 +132,121 @@ py::list SettingsTableForPython() {
     return table;
 }
 
+// --- memory ----------------------------------------------------------------------
+
+// "3.1 GB" style, from bytes to terabytes.
+std::string SizeText(uint64_t bytes) {
+    const double b = double(bytes);
+    char buf[32];
+    if (b >= 1e12) std::snprintf(buf, sizeof buf, "%.1f TB", b / 1e12);
+    else if (b >= 1e9) std::snprintf(buf, sizeof buf, "%.1f GB", b / 1e9);
+    else if (b >= 1e6) std::snprintf(buf, sizeof buf, "%.1f MB", b / 1e6);
+    else if (b >= 1e3) std::snprintf(buf, sizeof buf, "%.1f kB", b / 1e3);
+    else std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
+    return buf;
+}
+
+// "a 3000 x 4000 x 3 uint8 photo", in the array's order (height first).
+std::string PhotoText(int64_t height, int64_t width, int bits) {
+    return "a " + std::to_string(height) + " x " + std::to_string(width) + " x 3 uint" + std::to_string(bits) +
+           " photo";
+}
+
+// Raises MemoryError "cannot allocate SIZE for WHAT". With the GIL.
+[[noreturn]] void RaiseNoMemory(const std::string& size, const std::string& what) {
+    PyErr_SetString(PyExc_MemoryError, ("cannot allocate " + size + " for " + what).c_str());
+    throw py::error_already_set();
+}
+
+uint64_t MachineMemoryBytes() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || size <= 0) return std::numeric_limits<uint64_t>::max();
+    return uint64_t(pages) * uint64_t(size);
+}
+
+// The size of the first host block the library was refused on this thread
+// since the current call began, 0 when none was. The library works on its
+// caller's thread, so a call's refusals are its own thread's.
+thread_local uint64_t t_refusedBytes = 0;
+
+OSErr AllocateNotingRefusals(int32_t size, BufferID* id) {
+    const OSErr e = LxHeapHostProcs()->allocateProc(size, id);
+    if (e != 0 && t_refusedBytes == 0) t_refusedBytes = size > 0 ? uint64_t(size) : 1;
+    return e;
+}
+
+// The module's host: the heap host, with refused blocks noted.
+BufferProcs g_hostProcs{};
+FilterRecord g_hostRecord{};
+
+// What a call's work takes and what for, to check before the work and to
+// name when it runs out. Made with the GIL before the work; Run runs the
+// work (without the GIL); Raise, with the GIL, says what ran out. A call
+// made from a progress callback inside another keeps its own count of
+// refused blocks and gives the outer call's back when done.
+class MemoryWatch {
+public:
+    MemoryWatch(uint64_t peakBytes, std::string what)
+        : peak_(peakBytes), what_(std::move(what)), outer_(t_refusedBytes) {
+        t_refusedBytes = 0;
+    }
+    ~MemoryWatch() { t_refusedBytes = outer_; }
+    MemoryWatch(const MemoryWatch&) = delete;
+    MemoryWatch& operator=(const MemoryWatch&) = delete;
+
+    const std::string& What() const { return what_; }
+
+    // MemoryError before any work when the peak is more than the machine
+    // has: such a call could only fail, after swapping everything else out.
+    void CheckFits() const {
+        const uint64_t machine = MachineMemoryBytes();
+        if (peak_ > machine)
+            RaiseNoMemory("about " + SizeText(peak_),
+                          what_ + ": more than the machine's " + SizeText(machine) + " of memory");
+    }
+
+    // The work's result; false when it threw std::bad_alloc.
+    template <class Work>
+    bool Run(Work&& work) {
+        try {
+            return work();
+        } catch (const std::bad_alloc&) {
+            badAlloc_ = true;
+            return false;
+        }
+    }
+
+    bool RanOut() const { return badAlloc_ || t_refusedBytes != 0; }
+
+    // Whether a failed work with `error` ran out of memory: it threw, a
+    // block was refused, or the command's code says so (the library turns
+    // its own std::bad_alloc into a failure without a refused block).
+    bool RanOut(const std::string& error) const {
+        return RanOut() || error.empty() || error.find("ran out of memory") != std::string::npos ||
+               error.find("not enough memory") != std::string::npos;
+    }
+
+    // The size of the block the library was refused, or else the peak.
+    std::string SizeAskedFor() const {
+        if (t_refusedBytes != 0) return SizeText(t_refusedBytes) + " (a block of the library's working memory)";
+        return "about " + SizeText(peak_);
+    }
+
+    [[noreturn]] void Raise() const { RaiseNoMemory(SizeAskedFor(), what_); }
+
+private:
+    uint64_t peak_;
+    std::string what_;
+    uint64_t outer_;
+    bool badAlloc_ = false;
+};
+
+// What the correction of a photo takes at its peak (the command's
+// estimate), or its analysis or noise measurement, which take no more.
+uint64_t PeakBytes(int64_t height, int64_t width, int bits) {
+    return EstimatedBytes(Work::kAnalyseAndApply, height * width, 3, bits);
+}
+
 // --- arrays --------------------------------------------------------------------
 
 // Checks an H x W x 3 array of one of `dtypes` before any work: TypeError
@@ -131,7 +282,14 @@ int CheckImage(const py::handle& obj, bool allow16, const char* what) {
 template <typename T>
 std::vector<T> Gather(const py::array& a) {
     const auto v = a.unchecked<T, 3>();
-    std::vector<T> out(size_t(v.shape(0)) * size_t(v.shape(1)) * 3);
+    const size_t n = size_t(v.shape(0)) * size_t(v.shape(1)) * 3;
+    std::vector<T> out;
+    try {
+        out.resize(n);
+    } catch (const std::bad_alloc&) {
+        RaiseNoMemory(SizeText(n * sizeof(T)),
+                      "the working copy of " + PhotoText(v.shape(0), v.shape(1), int(8 * sizeof(T))));
+    }
     if (a.flags() & py::array::c_style) {  // already interleaved rows: one copy
         std::memcpy(out.data(), a.data(), out.size() * sizeof(T));
         return out;
@@ -166,10 +324,42 @@ Picture PictureOf(const py::array& a, int bits) {
     return p;
 }
 
+// A copy of `p`'s samples (not its metadata), for `what`.
+Picture CopyOf(const Picture& p, const std::string& what) {
+    Picture c;
+    c.width = p.width;
+    c.height = p.height;
+    c.bits = p.bits;
+    try {
+        c.rgb8 = p.rgb8;
+        c.rgb16 = p.rgb16;
+    } catch (const std::bad_alloc&) {
+        RaiseNoMemory(SizeText(uint64_t(p.rgb8.size()) + 2 * uint64_t(p.rgb16.size())),
+                      what + " of " + PhotoText(p.height, p.width, p.bits));
+    }
+    return c;
+}
+
+// The samples as a new H x W x 3 array. The array is made empty and then
+// filled: pybind11's copying constructor does not check numpy's copy, so a
+// copy that cannot be had would come back as an empty handle.
+template <typename T>
+py::array NewArrayOf(const std::vector<T>& samples, const Picture& p) {
+    py::array_t<T> a(std::vector<py::ssize_t>{p.height, p.width, 3});
+    std::memcpy(a.mutable_data(), samples.data(), samples.size() * sizeof(T));
+    return a;
+}
+
+// The result as a new array. numpy's MemoryError is told again in the
+// module's words.
 py::array ArrayOf(const Picture& p) {
-    const std::vector<py::ssize_t> shape{p.height, p.width, 3};
-    if (p.bits == 16) return py::array_t<uint16_t>(shape, p.rgb16.data());
-    return py::array_t<uint8_t>(shape, p.rgb8.data());
+    try {
+        return p.bits == 16 ? NewArrayOf(p.rgb16, p) : NewArrayOf(p.rgb8, p);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_MemoryError)) throw;
+        const uint64_t bytes = uint64_t(p.width) * uint64_t(p.height) * 3 * (p.bits == 16 ? 2 : 1);
+        RaiseNoMemory(SizeText(bytes), "the result, " + PhotoText(p.height, p.width, p.bits));
+    }
 }
 
 // The result into the caller's `out=` array, checked by CheckOut.
@@ -263,40 +453,97 @@ py::array Auto(const py::object& image, const py::object& out, const py::object&
     const auto a = py::reinterpret_borrow<py::array>(image);
     CheckOut(out, false, bits, a.shape(0), a.shape(1));
     const Settings s = ParseSettings(Command::kAuto, settings);
+    MemoryWatch memory(PeakBytes(a.shape(0), a.shape(1), bits),
+                       "the correction of " + PhotoText(a.shape(0), a.shape(1), bits));
+    memory.CheckFits();
     Picture pic = PictureOf(a, bits);
     ProgressBridge bridge(progress);
     std::string summary, error;
     bool ok;
     {
         py::gil_scoped_release nogil;
-        ok = AutoCorrectPicture(s, pic, nullptr, summary, error, bridge.Function());
+        ok = memory.Run([&] { return AutoCorrectPicture(s, pic, nullptr, summary, error, bridge.Function()); });
     }
     bridge.RaiseIfStopped();
+    if (!ok && memory.RanOut(error)) memory.Raise();
     if (!ok) throw std::runtime_error(error);
     return Deliver(pic, out);
 }
+
+// The lock of an analysis, held by a call that uses it. Taken without the
+// GIL (a thread correcting with it takes the GIL back at each step, so one
+// waiting here must not hold it), in slices of 50 ms between which pending
+// signal handlers run, so that Ctrl-C ends a wait. A thread that holds it
+// already can only be back in Python from inside the call that holds it
+// (its progress callback, or a signal handler run at one of its steps), so
+// its wait would never end: it is refused with RuntimeError instead.
+class CallLock {
+public:
+    class Held {
+    public:
+        Held(CallLock& owner, std::unique_lock<std::timed_mutex> lock) : owner_(owner), lock_(std::move(lock)) {}
+        ~Held() { owner_.holder_.store(std::thread::id(), std::memory_order_release); }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+
+    private:
+        CallLock& owner_;
+        std::unique_lock<std::timed_mutex> lock_;  // let go after the holder is cleared
+    };
+
+    // With the GIL. `method` is the call that wants the lock ("close()"),
+    // `call` what it is held for meanwhile ("apply()").
+    Held Take(const char* method, const char* call) {
+        if (holder_.load(std::memory_order_acquire) == std::this_thread::get_id())
+            throw std::runtime_error(std::string("Analysis.") + method + " called from inside its own " + call_ +
+                                     "'s progress callback; call it after " + call_ + " returns");
+        std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+        for (;;) {
+            {
+                py::gil_scoped_release nogil;
+                if (lock.try_lock_for(std::chrono::milliseconds(50))) break;
+            }
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+        call_ = call;
+        holder_.store(std::this_thread::get_id(), std::memory_order_release);
+        return Held(*this, std::move(lock));
+    }
+
+private:
+    std::timed_mutex mutex_;
+    std::atomic<std::thread::id> holder_{};
+    const char* call_ = "";  // read only by the holder's thread
+};
 
 // The analysed picture, its working copy and its analysis.
 class Analysis {
 public:
     Analysis(const py::object& image, const py::object& progress) {
         const int bits = CheckImage(image, /*allow16=*/true, "image");
-        picture_ = PictureOf(py::reinterpret_borrow<py::array>(image), bits);
+        const auto a = py::reinterpret_borrow<py::array>(image);
+        MemoryWatch memory(PeakBytes(a.shape(0), a.shape(1), bits),
+                           "the analysis of " + PhotoText(a.shape(0), a.shape(1), bits));
+        memory.CheckFits();
+        picture_ = PictureOf(a, bits);
         ProgressBridge bridge(progress);
         const FileProgress report = bridge.Function();
         bool ok;
         {
             py::gil_scoped_release nogil;
-            const ImageDesc d = DescribeRgb(picture_);
-            blob_.reset(AllocImageBlob(&d));
-            if (blob_) param_.reset(CalcImageBlobParam(blob_.get(), &OnProgress, const_cast<FileProgress*>(&report)));
-            ok = blob_ && param_;
+            ok = memory.Run([&] {
+                const ImageDesc d = DescribeRgb(picture_);
+                blob_.reset(AllocImageBlob(&d));
+                if (blob_)
+                    param_.reset(CalcImageBlobParam(blob_.get(), &OnProgress, const_cast<FileProgress*>(&report)));
+                return blob_ && param_;
+            });
         }
         bridge.RaiseIfStopped();
-        if (!ok) {
-            PyErr_NoMemory();
-            throw py::error_already_set();
-        }
+        // The library fails an analysis it was not stopped in only for want
+        // of memory.
+        if (!ok) memory.Raise();
+        closed_ = false;
         LxAnalysisRecord record{};
         LxReadAnalysisRecord(param_.get(), &record);
         record_ = AnalysisRecordJson(picture_.bits, record);
@@ -307,7 +554,7 @@ public:
 
     py::array Apply(const py::object& image, const py::object& region, const py::object& out,
                     const py::object& progress, const py::dict& settings) {
-        const std::unique_lock<std::mutex> lock = Lock();
+        const CallLock::Held held = lock_.Take("apply()", "apply()");
         if (!param_) throw py::value_error("the analysis is closed");
         std::optional<Region> r;
         if (!region.is_none()) r = RegionOf(region);
@@ -321,56 +568,58 @@ public:
         }
         CheckOut(out, true, picture_.bits, r ? r->h : picture_.height, r ? r->w : picture_.width);
         const Settings s = ParseSettings(Command::kCorrect, settings);
+        const int64_t height = r ? r->h : picture_.height, width = r ? r->w : picture_.width;
+        MemoryWatch memory(PeakBytes(height, width, picture_.bits),
+                           r ? "the correction of a " + std::to_string(height) + " x " + std::to_string(width) +
+                                   " region of " + PhotoText(picture_.height, picture_.width, picture_.bits)
+                             : "the correction of " + PhotoText(height, width, picture_.bits));
+        memory.CheckFits();
         // A region of the analysed picture itself copies only the region.
         const bool regionOfOwn = image.is_none() && r.has_value();
         Picture pic = regionOfOwn         ? Picture{}
-                      : image.is_none() ? picture_
+                      : image.is_none() ? CopyOf(picture_, "the corrected copy")
                                         : PictureOf(py::reinterpret_borrow<py::array>(image), picture_.bits);
         std::string summary, error;
         ProgressBridge bridge(progress);
         bool ok;
         {
             py::gil_scoped_release nogil;
-            BlobOwner own;
-            const ImageBlob* blob = blob_.get();
-            if (!image.is_none()) {
-                const ImageDesc d = DescribeRgb(pic);
-                own.reset(AllocImageBlob(&d));
-                blob = own.get();
-            }
-            ok = blob != nullptr &&
-                 (regionOfOwn ? CorrectAnalysedRegion(s, *r, blob, param_.get(), picture_, pic, summary, error,
-                                                      bridge.Function())
-                              : CorrectAnalysedPicture(s, r ? &*r : nullptr, blob, param_.get(), pic, summary, error,
-                                                       bridge.Function()));
-            if (blob == nullptr) error = "not enough memory for the working copy";
+            ok = memory.Run([&] {
+                BlobOwner own;
+                const ImageBlob* blob = blob_.get();
+                if (!image.is_none()) {
+                    const ImageDesc d = DescribeRgb(pic);
+                    own.reset(AllocImageBlob(&d));
+                    blob = own.get();
+                    if (blob == nullptr) return false;
+                }
+                return regionOfOwn ? CorrectAnalysedRegion(s, *r, blob, param_.get(), picture_, pic, summary, error,
+                                                           bridge.Function())
+                                   : CorrectAnalysedPicture(s, r ? &*r : nullptr, blob, param_.get(), pic, summary,
+                                                            error, bridge.Function());
+            });
         }
         bridge.RaiseIfStopped();
         if (!ok) {
             if (error.rfind("the region", 0) == 0) throw py::value_error(error);
+            if (memory.RanOut(error)) memory.Raise();
             throw std::runtime_error(error);
         }
         return Deliver(pic, out);
     }
 
     void Close() {
-        const std::unique_lock<std::mutex> lock = Lock();
+        const CallLock::Held held = lock_.Take("close()", "close()");
+        closed_ = true;
         param_.reset();
         blob_.reset();
         picture_.rgb8 = {};
         picture_.rgb16 = {};
     }
-    bool Closed() const { return !param_; }
+    // Without the lock: a progress callback may ask.
+    bool Closed() const { return closed_; }
 
 private:
-    // The lock of the analysis, taken without the GIL: a thread correcting
-    // with it takes the GIL back at each step, so one waiting here must not
-    // hold it.
-    std::unique_lock<std::mutex> Lock() {
-        py::gil_scoped_release nogil;
-        return std::unique_lock<std::mutex>(mutex_);
-    }
-
     static int32_t OnProgress(int32_t step, int32_t total, void* context) {
         return (*static_cast<const FileProgress*>(context))(float(step) / float(total)) ? 1 : 0;
     }
@@ -389,7 +638,8 @@ private:
         return Region{int(v[0]), int(v[1]), int(v[2]), int(v[3])};
     }
 
-    std::mutex mutex_;
+    CallLock lock_;
+    std::atomic<bool> closed_{true};
     Picture picture_;
     BlobOwner blob_;
     ParamOwner param_;
@@ -404,31 +654,53 @@ bool DetectNoiseIn(const py::object& image, const py::dict& settings) {
             throw py::value_error("unknown setting '" + keyword + "' for detect_noise (denoise, noise_level)");
     }
     const Settings s = ParseSettings(Command::kCorrect, settings);
-    Picture pic = PictureOf(py::reinterpret_borrow<py::array>(image), bits);
-    py::gil_scoped_release nogil;
-    const ImageDesc d = DescribeRgb(pic);
-    // Off (-1) measures as the gentlest preset would.
-    return DetectNoise(&d, s.denoise == kNoDenoise ? 0 : s.denoise, s.noiseLevel, -1, 0) == 1;
+    const auto a = py::reinterpret_borrow<py::array>(image);
+    MemoryWatch memory(PeakBytes(a.shape(0), a.shape(1), bits),
+                       "the noise measurement of " + PhotoText(a.shape(0), a.shape(1), bits));
+    memory.CheckFits();
+    Picture pic = PictureOf(a, bits);
+    bool measured;
+    {
+        py::gil_scoped_release nogil;
+        const ImageDesc d = DescribeRgb(pic);
+        // Off (-1) measures as the gentlest preset would.
+        measured = DetectNoise(&d, s.denoise == kNoDenoise ? 0 : s.denoise, s.noiseLevel, -1, 0) == 1;
+    }
+    if (!measured && memory.RanOut()) memory.Raise();
+    return measured;
 }
 
 py::array ReadPhoto(const std::string& path, int bits, const py::object& progress) {
     if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
     PhotoReader reader;
-    Picture pic;
     std::string notes, error;
-    ProgressBridge bridge(progress);
     bool ok;
     {
         py::gil_scoped_release nogil;
-        ok = reader.Open(path, error) && reader.Read(bits == 16, pic, notes, error, bridge.Function());
+        ok = reader.Open(path, error);
+    }
+    if (!ok) throw py::value_error(path + ": " + error);
+    // The depth the picture is read at: 16 bits only for a deep file.
+    const int readBits = bits == 16 && reader.Deep() ? 16 : 8;
+    MemoryWatch memory(EstimatedBytes(Work::kAnalyseOnly, int64_t(reader.Height()) * reader.Width(),
+                                      reader.Channels(), readBits),
+                       "reading " + path + " (" + PhotoText(reader.Height(), reader.Width(), readBits) + ")");
+    memory.CheckFits();
+    Picture pic;
+    ProgressBridge bridge(progress);
+    {
+        py::gil_scoped_release nogil;
+        ok = memory.Run([&] { return reader.Read(bits == 16, pic, notes, error, bridge.Function()); });
     }
     bridge.RaiseIfStopped();
+    if (!ok && memory.RanOut()) memory.Raise();
     if (!ok) throw py::value_error(path + ": " + error);
     return ArrayOf(pic);
 }
 
 // One file as `lumarex COMMAND INPUT -o OUTPUT` corrects it. Failures of the
-// file are reported, not raised: a batch goes on past them.
+// file are reported, not raised: a batch goes on past them. Running out of
+// memory is one of them, told with the size the photo needs.
 py::dict CorrectFileLikeCommand(const std::string& input, const std::string& output, const std::string& command,
                                 int quality, double maxMegapixels, double maxMemoryGB, const py::object& progress,
                                 const py::dict& settings) {
@@ -447,13 +719,30 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
                             }};
     ProgressBridge bridge(progress);
     std::string summary, error;
-    bool ok;
+    bool ok, ranOut = false;
+    uint64_t refused = 0, peak = 0;
     {
         py::gil_scoped_release nogil;
+        MemoryWatch memory(0, input);
         MemoryBudget budget(BudgetBytes(choice.limits));
-        ok = CorrectFile(input, output, choice, budget, job, bridge.Function(), summary, error);
+        ok = memory.Run(
+            [&] { return CorrectFile(input, output, choice, budget, job, bridge.Function(), summary, error); });
+        ranOut = !ok && memory.RanOut();
+        refused = t_refusedBytes;
+        if (ranOut && refused == 0) {  // the photo's peak, from its header
+            PhotoReader header;
+            std::string ignored;
+            if (header.Open(input, ignored))
+                peak = EstimatedBytes(job.work, int64_t(header.Width()) * header.Height(), header.Channels(),
+                                      job.want16 && header.Deep() ? 16 : 8);
+        }
     }
     bridge.RaiseIfStopped();
+    if (ranOut)
+        error = "not enough memory: cannot allocate " +
+                (refused != 0 ? SizeText(refused) + " (a block of the library's working memory)"
+                              : peak != 0 ? "about " + SizeText(peak) : std::string("what the photo needs")) +
+                " for its correction";
     py::dict r;
     r["ok"] = ok;
     r["summary"] = ok ? summary : std::string();
@@ -484,8 +773,13 @@ std::string Version() {
 
 PYBIND11_MODULE(_lumarex, m) {
     m.doc() = "Native part of the lumarex module; use the lumarex package.";
-    // All host memory from the process heap, as the command takes it.
-    SetFilterRecord(LxHeapHostRecord());
+    // All host memory from the process heap, as the command takes it, with
+    // the blocks refused noted for the MemoryError.
+    g_hostProcs = *LxHeapHostProcs();
+    g_hostProcs.allocateProc = AllocateNotingRefusals;
+    g_hostRecord = *LxHeapHostRecord();
+    g_hostRecord.bufferProcs = &g_hostProcs;
+    SetFilterRecord(&g_hostRecord);
 
     g_cancelled = PyErr_NewException("lumarex.Cancelled", PyExc_Exception, nullptr);
     m.add_object("Cancelled", py::handle(g_cancelled));

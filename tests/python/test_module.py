@@ -1,12 +1,18 @@
 # SPDX-License-Identifier: MIT
 # The module against the command: the same pixels for the same file and
 # settings, the command's checks on settings and arrays before any work, and
-# the GIL, progress and stop behaviour a script relies on.
+# the GIL, progress and stop behaviour a script relies on, calls made from
+# inside a progress callback, and what a MemoryError says.
 import json
+import re
 import os
 import signal
+import struct
+import subprocess
+import sys
 import threading
 import time
+import zlib
 
 import numpy as np
 import pytest
@@ -113,6 +119,12 @@ def test_wrong_arrays_are_refused_before_any_work(image, error, text):
     ({"blackclip": 1}, ValueError, "unknown setting 'blackclip'"),
     ({"denoise": 2}, ValueError, "unknown setting 'denoise' for auto"),
     ({"sharpen": [1]}, TypeError, "'sharpen' takes a number or a word"),
+    ({"sharpen": np.array(1.0)}, TypeError, "'sharpen' takes a number or a word, got ndarray"),
+    ({"sharpen": np.ones(2)}, TypeError, "'sharpen' takes a number or a word, got ndarray"),
+    ({"sharpen": np.complex64(1)}, TypeError, "'sharpen' takes a number or a word, got complex64"),
+    ({"black_clip": np.int64(6)}, ValueError, "'black_clip' must be between 0 and 5, got '6'"),
+    ({"black_clip": np.float32(6)}, ValueError, "'black_clip' must be between 0 and 5, got '6.0'"),
+    ({"target": np.uint8(62)}, ValueError, "'target' must be a multiple of 5, got '62'"),
 ])
 def test_wrong_settings_are_refused_naming_them(settings, error, text):
     calls = []
@@ -126,6 +138,25 @@ def test_words_numbers_and_booleans_are_the_commands_values():
     assert np.array_equal(lumarex.auto(img, local_contrast=False), lumarex.auto(img, local_contrast="off"))
     assert np.array_equal(lumarex.auto(img, cast=True), lumarex.auto(img, cast="on"))
     assert np.array_equal(lumarex.auto(img, black_clip=0.3), lumarex.auto(img, black_clip="0.3"))
+
+
+def test_numpy_scalars_are_the_python_values_they_stand_for():
+    img = scene(120, 160)
+    default = lumarex.auto(img)
+    for keyword, value in [("local_contrast", np.bool_(False)), ("flatten", np.bool_(True)),
+                           ("sharpen", np.int64(3)), ("shadow_floor", np.uint8(30)), ("local_depth", np.int32(90)),
+                           ("max_brighten", np.int16(20)), ("black_clip", np.float64(0.3)),
+                           ("cast_strength", np.float32(0.3)), ("warm_tone", np.float16(0.5))]:
+        python = value.item()  # the Python bool, int or float it stands for
+        assert type(python) in (bool, int, float)
+        mine = lumarex.auto(img, **{keyword: value})
+        assert np.array_equal(mine, lumarex.auto(img, **{keyword: python})), keyword
+        assert not np.array_equal(mine, default), f"{keyword}={value!r} changed nothing"
+    # A float32 is the float it holds, 0.30000001192..., on the step of 0.1.
+    assert np.array_equal(lumarex.auto(img, black_clip=np.float32(0.3)), lumarex.auto(img, black_clip=0.3))
+    with lumarex.analyse(img) as a:
+        assert np.array_equal(a.apply(brighten=np.int64(80), flatten=np.bool_(True)),
+                              a.apply(brighten=80, flatten=True))
 
 
 # --- analysis, noise, version, help -------------------------------------------------
@@ -231,3 +262,213 @@ def test_the_gil_is_free_while_the_library_works():
     # Held, the GIL would leave this loop a handful of turns in the call's
     # time; free, it turns about once a millisecond.
     assert ticks > 0.3 * (time.perf_counter() - start) * 1000
+
+
+# --- calls from inside a progress callback ---------------------------------------------
+
+def bounded(call, seconds=30):
+    """call() on a thread of its own: its result and the exception it raised.
+    Fails, rather than hanging the run, when it has not returned in time."""
+    box = {}
+
+    def go():
+        try:
+            box["result"] = call()
+        except BaseException as e:  # noqa: B036 - handed back to the test
+            box["error"] = e
+
+    t = threading.Thread(target=go, daemon=True)
+    t.start()
+    t.join(seconds)
+    assert not t.is_alive(), "the call did not return: it waits on itself"
+    return box.get("result"), box.get("error")
+
+
+@pytest.mark.parametrize("reenter, method", [
+    (lambda a: a.close(), "close()"),
+    (lambda a: a.__exit__(None, None, None), "close()"),
+    (lambda a: a.apply(), "apply()"),
+    (lambda a: a.apply(region=(0, 0, 8, 8), sharpen=1), "apply()"),
+])
+def test_a_call_on_an_analysis_from_its_own_callback_is_refused(reenter, method):
+    img = scene(120, 160)
+    a = lumarex.analyse(img)
+    expected = a.apply(brighten=20)
+    _, error = bounded(lambda: a.apply(brighten=20, progress=lambda done: reenter(a)))
+    assert isinstance(error, RuntimeError)
+    assert str(error) == (f"Analysis.{method} called from inside its own apply()'s progress callback; "
+                          "call it after apply() returns")
+    # The outer call failed cleanly: the analysis is open and as it was.
+    assert not a.closed
+    assert np.array_equal(a.apply(brighten=20), expected)
+    a.close()
+    assert a.closed
+
+
+def test_a_callback_that_catches_the_refusal_lets_its_call_finish():
+    img, other = scene(120, 160), scene(30, 40)
+    a, b = lumarex.analyse(img), lumarex.analyse(other)
+    expected, other_fixed, other_applied = a.apply(brighten=20), lumarex.auto(other), b.apply()
+    refusals, nested = [], []
+
+    def progress(done):
+        try:
+            a.close()
+        except RuntimeError as e:
+            refusals.append(e)
+        # What needs no lock answers; other calls and analyses go on.
+        assert not a.closed and a.bits == 8 and a.record["width"] == 160
+        nested.append((lumarex.auto(other), b.apply()))
+
+    # No `with`: after a hang, closing would wait on the stuck call too.
+    result, error = bounded(lambda: a.apply(brighten=20, progress=progress))
+    assert error is None and np.array_equal(result, expected)
+    assert len(refusals) == len(nested) >= 6
+    assert all(np.array_equal(x, other_fixed) and np.array_equal(y, other_applied) for x, y in nested)
+    a.close()
+    b.close()
+
+
+def test_another_threads_close_waits_for_the_call_and_ctrl_c_ends_the_wait():
+    img = scene(120, 160)
+    a = lumarex.analyse(img)
+    expected = a.apply()
+    inside, go_on, results = threading.Event(), threading.Event(), []
+
+    def progress(done):
+        inside.set()
+        go_on.wait(20)
+
+    def start_apply():
+        inside.clear()
+        go_on.clear()
+        worker = threading.Thread(target=lambda: results.append(a.apply(progress=progress)), daemon=True)
+        worker.start()
+        assert inside.wait(30)
+        return worker
+
+    # Ctrl-C ends a close() waiting on another thread's apply().
+    worker = start_apply()
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            a.close()
+    finally:
+        timer.join()
+        go_on.set()
+        worker.join(30)
+    assert not worker.is_alive() and not a.closed
+
+    # Not interrupted, it waits for the apply() and then closes: no refusal,
+    # and the apply() finishes with the analysis it started with.
+    worker = start_apply()
+    closer = threading.Thread(target=a.close, daemon=True)
+    closer.start()
+    closer.join(0.3)
+    assert closer.is_alive(), "close() did not wait for the apply() under way"
+    go_on.set()
+    worker.join(30)
+    closer.join(30)
+    assert not worker.is_alive() and not closer.is_alive() and a.closed
+    assert len(results) == 2 and all(np.array_equal(r, expected) for r in results)
+
+
+# --- running out of memory ----------------------------------------------------------------
+
+SIZE = r"(about )?\d+(\.\d)? (bytes|kB|MB|GB|TB)"
+HUGE = (900_000, 900_000, 3)  # 2.4 TB a copy at 8 bits, checked before any is taken
+
+
+def png_header(path, width, height):
+    """A PNG that declares width x height pixels and holds none."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+                     chunk(b"IDAT", zlib.compress(b"")) + chunk(b"IEND", b""))
+    return path
+
+
+@pytest.mark.parametrize("call, what", [
+    (lambda p: lumarex.auto(np.broadcast_to(np.zeros(3, np.uint8), HUGE), progress=p),
+     "the correction of a 900000 x 900000 x 3 uint8 photo"),
+    (lambda p: lumarex.analyse(np.broadcast_to(np.zeros(3, np.uint16), HUGE), progress=p),
+     "the analysis of a 900000 x 900000 x 3 uint16 photo"),
+    (lambda p: lumarex.detect_noise(np.broadcast_to(np.zeros(3, np.uint8), HUGE)),
+     "the noise measurement of a 900000 x 900000 x 3 uint8 photo"),
+    (lambda p: lumarex.read_photo(png_header(p.path, 900_000, 900_000), progress=p),
+     "reading .*huge.png \\(a 900000 x 900000 x 3 uint8 photo\\)"),
+])
+def test_a_photo_larger_than_the_machine_is_refused_naming_its_size(call, what, tmp_path):
+    class Progress(list):
+        path = tmp_path / "huge.png"
+
+        def __call__(self, done):
+            self.append(done)
+
+    calls = Progress()
+    with pytest.raises(MemoryError, match=f"^cannot allocate about \\d+\\.\\d TB for {what}: "
+                                          r"more than the machine's \d+\.\d [GT]B of memory$"):
+        call(calls)
+    assert calls == []
+
+
+# Run in a child whose address space is capped a little above what it uses,
+# raised step by step: each call either gives the right pixels or fails with
+# a MemoryError naming the size and what it was for, wherever the cap falls
+# (a copy, the library's blocks, the result array). The child's malloc gives
+# freed blocks back at once, so that what it has mapped is what it uses.
+CAPPED = r"""
+import json, resource, sys
+import numpy as np
+sys.path.insert(0, sys.argv[1])
+import lumarex
+from conftest import scene
+
+img = scene(600, 800)
+expected = {"auto": lumarex.auto(img)}
+a = lumarex.analyse(img)
+expected["apply"] = a.apply(brighten=40)
+expected["analyse"] = lumarex.analyse(img).apply(brighten=40)
+calls = {"auto": lambda: lumarex.auto(img), "apply": lambda: a.apply(brighten=40),
+         "analyse": lambda: lumarex.analyse(img).apply(brighten=40)}
+
+def mapped():
+    with open("/proc/self/status") as f:
+        return next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
+
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+base = mapped()
+seen = []
+for extra in list(range(0, 16 << 20, 256 << 10)) + [400 << 20]:
+    for name, call in calls.items():
+        resource.setrlimit(resource.RLIMIT_AS, (base + extra, hard))
+        try:
+            outcome = "ok" if np.array_equal(call(), expected[name]) else "wrong pixels"
+        except MemoryError as e:
+            outcome = "MemoryError: " + str(e)
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+        seen.append([name, extra, outcome])
+print(json.dumps(seen))
+"""
+
+
+def test_every_memory_error_says_how_much_and_what_for():
+    here = os.path.dirname(os.path.abspath(__file__))
+    env = dict(os.environ, MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="65536", MALLOC_ARENA_MAX="1")
+    p = subprocess.run([sys.executable, "-c", CAPPED, here], capture_output=True, text=True, timeout=240, env=env)
+    assert p.returncode == 0, p.stderr
+    seen = json.loads(p.stdout)
+    failures = [o for _, _, o in seen if o != "ok"]
+    for outcome in failures:
+        assert outcome.startswith("MemoryError: "), outcome
+        assert re.fullmatch(f"MemoryError: cannot allocate {SIZE}( \\(a block of the library's working memory\\))? "
+                            r"for the (correction|analysis|working copy|corrected copy|result).* photo",
+                            outcome), outcome
+    for name in ("auto", "apply", "analyse"):
+        assert any(n == name and o != "ok" for n, _, o in seen), f"{name} never ran out: the cap is too loose"
+        assert [o for n, _, o in seen if n == name][-1] == "ok"
+    # The cap fell on more than one kind of allocation.
+    assert len({re.sub(r"^.*? for (the \w+).*$", r"\1", o) for o in failures}) >= 2, failures
