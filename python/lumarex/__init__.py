@@ -14,8 +14,9 @@ The library works without the GIL. Every long call takes ``progress``, a
 callable given the share done (0..1) at each of the library's steps;
 returning True stops the call with :class:`Cancelled`, and Ctrl-C
 (KeyboardInterrupt) stops it at the next step. A stopped call leaves its
-input untouched. ``lumarex.batch`` corrects files, on a process pool or a
-Dask cluster.
+input untouched. A callback must not close or apply the analysis it reports
+for (RuntimeError); a MemoryError says how much was asked for and what for.
+``lumarex.batch`` corrects files, on a process pool or a Dask cluster.
 """
 
 import json as _json
@@ -127,6 +128,11 @@ class Analysis:
         region's size. ``out`` receives the result when given. Exactly as
         ``lumarex correct`` corrects (with ``--region`` for a region).
 
+        ``progress`` may read this analysis (``record``, ``closed``) but not
+        apply or close it: that raises RuntimeError, which stops this call
+        unless the callback catches it. Another thread's apply or close
+        waits until this call returns.
+
         Settings (the options of ``lumarex correct``):
 
         {settings}
@@ -134,7 +140,9 @@ class Analysis:
         return self._native.apply(image, region, out, progress, settings)
 
     def close(self):
-        """Releases the working copy and the analysis; apply then fails."""
+        """Releases the working copy and the analysis; apply then fails.
+        Waits for an apply under way on another thread; from inside this
+        analysis' own apply (its progress callback) raises RuntimeError."""
         self._native.close()
 
     def __enter__(self):

@@ -5,8 +5,9 @@ from typing import Any, Callable, Literal, Optional, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
-# Settings take the command's words or numbers: "auto", "on", True, 0.3, 60.
-Setting = Union[str, int, float, bool]
+# Settings take the command's words or numbers: "auto", "on", True, 0.3, 60,
+# and numpy scalars as the Python values they stand for.
+Setting = Union[str, int, float, bool, np.bool_, np.integer[Any], np.floating[Any]]
 Progress = Optional[Callable[[float], Any]]
 Image8 = npt.NDArray[np.uint8]
 Image = Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]]
