@@ -58,9 +58,33 @@ Command CommandNamed(const std::string& name) {
 }
 
 // Whether `v` is a numpy scalar of `type` ("bool_", "integer", "floating").
-// numpy is loaded already: pybind11's array support imports it.
+// Without numpy imported nothing can be one.
 bool IsNumpyScalar(const py::handle& v, const char* type) {
-    return py::isinstance(v, py::module_::import("numpy").attr(type));
+    const auto numpy = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("numpy").ptr()));
+    if (!numpy) {
+        PyErr_Clear();
+        return false;
+    }
+    return py::isinstance(v, numpy.attr(type));
+}
+
+std::string OnOffSpelling(const py::handle& v) {
+    const int on = PyObject_IsTrue(v.ptr());
+    if (on < 0) throw py::error_already_set();
+    return on ? "on" : "off";
+}
+
+// The integer itself, not a subclass's own spelling (an IntEnum's name).
+std::string IntegerSpelling(const py::handle& v) {
+    const auto i = py::reinterpret_steal<py::object>(PyNumber_Index(v.ptr()));
+    if (!i) throw py::error_already_set();
+    return py::str(i).cast<std::string>();
+}
+
+std::string FloatSpelling(const py::handle& v) {
+    const double d = PyFloat_AsDouble(v.ptr());
+    if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    return py::repr(py::float_(d)).cast<std::string>();
 }
 
 // A keyword's value as the command line would spell it: True/False as
@@ -69,23 +93,13 @@ bool IsNumpyScalar(const py::handle& v, const char* type) {
 // True/False, np.int64(3) as 3, np.float32(0.5) as 0.5); an array, also of
 // one element, is refused like any other object.
 std::string ValueSpelling(const std::string& keyword, const py::handle& v) {
-    if (py::isinstance<py::bool_>(v) || IsNumpyScalar(v, "bool_")) {
-        const int on = PyObject_IsTrue(v.ptr());
-        if (on < 0) throw py::error_already_set();
-        return on ? "on" : "off";
-    }
-    // The value itself, not a subclass's own spelling (an IntEnum's name).
-    if (py::isinstance<py::int_>(v) || IsNumpyScalar(v, "integer")) {
-        const auto i = py::reinterpret_steal<py::object>(PyNumber_Index(v.ptr()));
-        if (!i) throw py::error_already_set();
-        return py::str(i).cast<std::string>();
-    }
-    if (py::isinstance<py::float_>(v) || IsNumpyScalar(v, "floating")) {
-        const double d = PyFloat_AsDouble(v.ptr());
-        if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-        return py::repr(py::float_(d)).cast<std::string>();
-    }
+    if (py::isinstance<py::bool_>(v)) return OnOffSpelling(v);
+    if (py::isinstance<py::int_>(v)) return IntegerSpelling(v);
+    if (py::isinstance<py::float_>(v)) return FloatSpelling(v);  // np.float64 too: a float
     if (py::isinstance<py::str>(v)) return v.cast<std::string>();
+    if (IsNumpyScalar(v, "bool_")) return OnOffSpelling(v);
+    if (IsNumpyScalar(v, "integer")) return IntegerSpelling(v);
+    if (IsNumpyScalar(v, "floating")) return FloatSpelling(v);
     throw py::type_error("setting '" + keyword + "' takes a number or a word, got " +
                          py::str(py::type::handle_of(v).attr("__name__")).cast<std::string>());
 }
