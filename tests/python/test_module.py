@@ -391,26 +391,21 @@ def png_header(path, width, height):
 
 
 @pytest.mark.parametrize("call, what", [
-    (lambda p: lumarex.auto(np.broadcast_to(np.zeros(3, np.uint8), HUGE), progress=p),
+    (lambda progress, folder: lumarex.auto(np.broadcast_to(np.zeros(3, np.uint8), HUGE), progress=progress),
      "the correction of a 900000 x 900000 x 3 uint8 photo"),
-    (lambda p: lumarex.analyse(np.broadcast_to(np.zeros(3, np.uint16), HUGE), progress=p),
+    (lambda progress, folder: lumarex.analyse(np.broadcast_to(np.zeros(3, np.uint16), HUGE), progress=progress),
      "the analysis of a 900000 x 900000 x 3 uint16 photo"),
-    (lambda p: lumarex.detect_noise(np.broadcast_to(np.zeros(3, np.uint8), HUGE)),
+    (lambda progress, folder: lumarex.detect_noise(np.broadcast_to(np.zeros(3, np.uint8), HUGE)),
      "the noise measurement of a 900000 x 900000 x 3 uint8 photo"),
-    (lambda p: lumarex.read_photo(png_header(p.path, 900_000, 900_000), progress=p),
+    (lambda progress, folder: lumarex.read_photo(png_header(folder / "huge.png", 900_000, 900_000),
+                                                 progress=progress),
      "reading .*huge.png \\(a 900000 x 900000 x 3 uint8 photo\\)"),
 ])
 def test_a_photo_larger_than_the_machine_is_refused_naming_its_size(call, what, tmp_path):
-    class Progress(list):
-        path = tmp_path / "huge.png"
-
-        def __call__(self, done):
-            self.append(done)
-
-    calls = Progress()
+    calls = []
     with pytest.raises(MemoryError, match=f"^cannot allocate about \\d+\\.\\d TB for {what}: "
                                           r"more than the machine's \d+\.\d [GT]B of memory$"):
-        call(calls)
+        call(calls.append, tmp_path)
     assert calls == []
 
 
