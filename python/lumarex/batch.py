@@ -97,7 +97,7 @@ def correct_files(
     each file is one task on the cluster's workers. ``command`` is 'auto'
     (8-bit, as ``lumarex auto``) or 'correct' (16-bit stays 16-bit);
     ``quality`` the JPEG quality; ``overwrite`` lets an output replace its
-    own input; ``max_megapixels`` and ``max_memory`` (GB, 0: half of each
+    own input or an existing read-only file; ``max_megapixels`` and ``max_memory`` (GB, 0: half of each
     worker's memory) limit what one file may take. Settings are those of the
     command, as for :func:`lumarex.auto`.
 
@@ -153,7 +153,8 @@ def _parser():
     p.add_argument("-j", "--workers", type=int, metavar="N", help="local processes (default: one per core)")
     p.add_argument("--command", choices=("auto", "correct"), default="auto")
     p.add_argument("--quality", type=int, default=95, help="JPEG quality, 1..100 (default 95)")
-    p.add_argument("--overwrite", action="store_true", help="allow an output to replace its own input")
+    p.add_argument("--overwrite", action="store_true",
+                   help="allow an output to replace its own input, or an existing read-only file")
     p.add_argument("--quiet", action="store_true", help="print only errors")
     seen = set()
     for t in _lumarex.settings_table():
