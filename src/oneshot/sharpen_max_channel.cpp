@@ -89,17 +89,6 @@ bool Disjoint(const ImageView<uint8_t>& image) {
 
 }  // namespace
 
-SharpenKernel MakeSharpenKernel(float s) {
-    Kernel k;
-    k.side = -0.25f * s;
-    k.centre = 0.5f * s + 1.0f;
-    const float total = k.side + k.centre + k.side;  // 1 up to rounding
-    k.side /= total;
-    k.centre /= total;
-    k.edge = 1.0f / (k.side + k.centre);  // 1 / (1 + s/4)
-    return k;
-}
-
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
     if (simd::FastKernels() && Disjoint(image) && SharpenMaxChannel8Fast(image, amount)) return;
     SharpenMaxChannel8Plain(image, amount);
@@ -111,7 +100,7 @@ void SharpenMaxChannel8Plain(const ImageView<uint8_t>& image, float amount) {
     uint8_t* const channel1 = image.channel[0];
     uint8_t* const channel2 = image.channel[1];
     uint8_t* const channel3 = image.channel[2];
-    const Kernel k = MakeSharpenKernel(amount);
+    const Kernel k = MakeSharpenKernel(amount, 255.0f);
     const ptrdiff_t pixel = image.pixelStride, row = image.rowStride;
     // Lines walked in lockstep must not share samples, or one line would see
     // another's rewritten pixels early; other layouts walk one line at a time.

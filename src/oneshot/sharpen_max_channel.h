@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "image/image_view.h"
+#include "stages/sharpen_plane.h"
 
 namespace lx {
 
@@ -34,14 +35,8 @@ namespace lx {
 // refused the plain form runs.
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount);
 
-// The kernel's weights for an amount: side, centre (divided by their total
-// side + centre + side) and the end pixels' factor 1 / (side + centre).
-struct SharpenKernel {
-    float side;
-    float centre;
-    float edge;
-};
-SharpenKernel MakeSharpenKernel(float amount);
+// The kernel's weights are the float planes' (MakeSharpenKernel, the same
+// bits; its clamp limit is not used here, results are clamped to 0..255).
 
 // The two forms, for the comparison tests and the benchmarks. The fast form
 // expects pixels that share no samples; it returns false, having changed

@@ -129,7 +129,7 @@ void ColumnStep(const PlanarRow& px, int64_t capacity, const float* before, cons
 bool Sharpen(const ImageView<uint8_t>& image, float amount) {
     if (image.Empty()) return true;
     const int32_t width = image.width, height = image.height;
-    const SharpenKernel k = MakeSharpenKernel(amount);
+    const SharpenKernel k = MakeSharpenKernel(amount, 255.0f);
     const int64_t capacity = RowCapacity(width);
     const int64_t floats = capacity + 64;
     // Two planar rows, and four rows of brightest values: the row pass's and
