@@ -201,9 +201,7 @@ bool ApplyToPicture(const Settings& given, const Region* region, const ImageBlob
                                                                : "the correction ran out of memory");
         return false;
     }
-    summary = "brightened " + std::to_string(outcome.strength) + " %";
-    if (outcome.castRemoved) summary += ", cast removed";
-    if (outcome.heldBack) summary += ", held back from clipping";
+    summary = SummaryOf(outcome);
     if (pic.bits == 16) summary += ", 16-bit";
     return true;
 }
@@ -261,6 +259,13 @@ Settings WithoutLiftFloor(const Settings& s) {
 }
 
 }  // namespace
+
+std::string SummaryOf(const CorrectionOutcome& outcome) {
+    std::string summary = "brightened " + std::to_string(outcome.strength) + " %";
+    if (outcome.castRemoved) summary += ", cast removed";
+    if (outcome.heldBack) summary += ", held back from clipping";
+    return summary;
+}
 
 bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary, std::string& error,
                         const FileProgress& progress) {

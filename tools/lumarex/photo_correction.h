@@ -30,6 +30,10 @@ struct CorrectionOutcome {
     bool heldBack = false;    // the guard reduced the settings
 };
 
+// What a correction did, as the commands print it: "brightened 40 %", then
+// ", cast removed" and ", held back from clipping" where they apply.
+std::string SummaryOf(const CorrectionOutcome& outcome);
+
 // `lumarex correct` on a photo analysed already (a preview corrects many
 // times from one analysis): `pic` holds the pixels of `blob`, all of it or
 // `region` of it, and receives them corrected. The settings' words are

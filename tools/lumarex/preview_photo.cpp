@@ -197,9 +197,7 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
     lock.unlock();
     std::string notes;
     if (!WritePicture(path, pic, 95, notes, error, progress)) return false;
-    summary = "brightened " + std::to_string(outcome.strength) + " %";
-    if (outcome.castRemoved) summary += ", cast removed";
-    if (outcome.heldBack) summary += ", held back from clipping";
+    summary = SummaryOf(outcome);
     if (!notes.empty()) summary += " (" + notes + ")";
     return true;
 }

@@ -543,12 +543,7 @@ void PreviewServer::Routes() {
         res.set_header("X-Lumarex-Area",
                        Decimal(view.x) + "," + Decimal(view.y) + "," + Decimal(view.w) + "," + Decimal(view.h));
         res.set_header("X-Lumarex-Render-Ms", std::to_string(ms.count()));
-        if (!r.before) {
-            std::string summary = "brightened " + std::to_string(view.outcome.strength) + " %";
-            if (view.outcome.castRemoved) summary += ", cast removed";
-            if (view.outcome.heldBack) summary += ", held back from clipping";
-            res.set_header("X-Lumarex-Summary", summary);
-        }
+        if (!r.before) res.set_header("X-Lumarex-Summary", SummaryOf(view.outcome));
         res.set_content(std::move(bytes), r.format == ImageFormat::kPng ? "image/png" : "image/jpeg");
     });
 
