@@ -4,7 +4,6 @@
 // and a stop while the command waits on something that never comes.
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -18,48 +17,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Child {
-    pid_t pid = -1;
-    int status = -1;  // exit status, 1000 + signal, or -1 while running
-};
-
-// Starts the command with stderr into dir/stderr and stdout into `stdoutFd`
-// (dir/stdout when -1); a positive `fileLimit` caps the size of every file
-// the command writes, as a full disk would, with SIGXFSZ ignored so that
-// the write fails with EFBIG instead of ending the process.
-Child Start(const fs::path& dir, std::vector<std::string> args, off_t fileLimit = 0, int stdoutFd = -1) {
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        std::freopen((dir / "stderr").c_str(), "w", stderr);
-        if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
-        else std::freopen((dir / "stdout").c_str(), "w", stdout);
-        if (fileLimit > 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<char*> argv{const_cast<char*>(LUMAREX_CLI)};
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(LUMAREX_CLI, argv.data());
-        _exit(127);
-    }
-    return c;
-}
-
-// Waits up to `seconds` for the child; kills it if it is still running.
-int Finish(Child& c, double seconds) {
+// Waits up to `seconds` for the command: its exit status, 1000 + the
+// signal that ended it, or -1 when it was still running (it is then killed).
+int Finish(pid_t child, double seconds) {
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (Clock::now() < end) {
         int status = 0;
-        if (::waitpid(c.pid, &status, WNOHANG) == c.pid)
-            return c.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        if (::waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ::kill(c.pid, SIGKILL);
-    ::waitpid(c.pid, nullptr, 0);
-    return c.status = -1;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return -1;
 }
 
 std::vector<fs::path> Hidden(const fs::path& dir) {
@@ -87,8 +57,8 @@ TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
             fs::create_directories(dir / "out");
             const fs::path in = MakeInput(std::string("photo") + ext, 3, type);
             // How big the output is when the disk has room.
-            Child free = Start(dir, {"correct", in.string(), "-o", (dir / "out" / "probe").string() + ext});
-            ASSERT_EQ(Finish(free, 120), 0) << tag << Slurp(dir / "stderr");
+            const pid_t probe = StartCommand(dir, {"correct", in.string(), "-o", (dir / "out" / "probe").string() + ext});
+            ASSERT_EQ(Finish(probe, 120), 0) << tag << Slurp(dir / "stderr");
             const off_t full = off_t(fs::file_size(dir / "out" / (std::string("probe") + ext)));
             // A tiny photo whose output fits in half of that.
             const fs::path tiny = dir / (std::string("tiny") + ext);
@@ -97,7 +67,7 @@ TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
             const fs::path out = dir / "out" / (std::string("photo") + ext);
             std::ofstream(out, std::ios::binary) << "the earlier output";
             const std::string original = Slurp(in);
-            Child c = Start(dir, {"correct", in.string(), tiny.string(), "-d", (dir / "out").string()}, full / 2);
+            pid_t c = StartCommand(dir, {"correct", in.string(), tiny.string(), "-d", (dir / "out").string()}, full / 2);
             EXPECT_EQ(Finish(c, 120), 1) << tag;
             const std::string err = Slurp(dir / "stderr");
             EXPECT_NE(err.find(out.string() + ": the file would exceed the largest size allowed here (File too large)"),
@@ -107,7 +77,7 @@ TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
             EXPECT_TRUE(fs::exists(dir / "out" / (std::string("tiny") + ext))) << tag << ": the batch went on";
             EXPECT_TRUE(Hidden(dir / "out").empty()) << tag;
 
-            c = Start(dir, {"correct", in.string(), "-o", in.string(), "--overwrite"}, full / 2);
+            c = StartCommand(dir, {"correct", in.string(), "-o", in.string(), "--overwrite"}, full / 2);
             EXPECT_EQ(Finish(c, 120), 1) << tag;
             EXPECT_TRUE(Slurp(in) == original) << tag << ": the photo corrected over itself is untouched";
             EXPECT_TRUE(Hidden(dir).empty()) << tag;
@@ -119,7 +89,7 @@ TEST_F(Cli, InputsThatAreNotFilesAreRefusedAtOnce) {
     const fs::path fifo = dir / "pipe.png";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const fs::path in = MakeInput("in.png");
-    Child c = Start(dir, {"auto", fifo.string(), "/dev/zero", in.string(), "-d", (dir / "out").string()});
+    pid_t c = StartCommand(dir, {"auto", fifo.string(), "/dev/zero", in.string(), "-d", (dir / "out").string()});
     EXPECT_EQ(Finish(c, 60), 1) << "a named pipe or a device never blocks the run";
     const std::string err = Slurp(dir / "stderr");
     EXPECT_NE(err.find(fifo.string() + ": is a named pipe, not an image file"), std::string::npos) << err;
@@ -167,7 +137,7 @@ TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {
     // Enough photos that their JSON overflows the pipe.
     std::vector<std::string> args{"analyse"};
     for (int i = 0; i < 2 + capacity / 1000; ++i) args.push_back(in.string());
-    Child c = Start(dir, args, 0, pipeFds[1]);
+    pid_t c = StartCommand(dir, args, 0, pipeFds[1]);
     ::close(pipeFds[1]);
     const auto end = Clock::now() + std::chrono::seconds(120);
     int queued = 0;
@@ -176,7 +146,7 @@ TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {
     ASSERT_GE(queued, capacity) << "the command never filled the pipe";
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto stopped = Clock::now();
-    ::kill(c.pid, SIGINT);
+    ::kill(c, SIGINT);
     EXPECT_EQ(Finish(c, 10), 130);
     const double took = std::chrono::duration<double>(Clock::now() - stopped).count();
     EXPECT_LT(took, 3.0) << "a one-second grace, with room for a slow build";

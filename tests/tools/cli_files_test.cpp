@@ -24,21 +24,6 @@ fs::path MakeBigInput(const fs::path& dir) {
     return in;
 }
 
-// Starts the command with stdout and stderr into files in `dir`.
-pid_t Start(const fs::path& dir, std::vector<std::string> args) {
-    const pid_t child = fork();
-    if (child == 0) {
-        std::freopen((dir / "stdout").c_str(), "w", stdout);
-        std::freopen((dir / "stderr").c_str(), "w", stderr);
-        std::vector<char*> argv{const_cast<char*>(LUMAREX_CLI)};
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(LUMAREX_CLI, argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
 // Waits up to a minute for `ready`, polling every millisecond.
 template <class Ready>
 bool WaitFor(Ready ready) {
@@ -123,7 +108,7 @@ TEST_F(Cli, PlantedLinksAreNeitherFollowedNorReplacedThrough) {
 TEST_F(Cli, SecondInterruptWhileWritingLeavesNoTemporary) {
     const fs::path in = MakeBigInput(dir);
     const fs::path out = dir / "big-out.tif";
-    const pid_t child = Start(dir, {"correct", in.string(), "-o", out.string()});
+    const pid_t child = StartCommand(dir, {"correct", in.string(), "-o", out.string()});
     ASSERT_TRUE(WaitFor([&] { return HiddenFileIn(dir); })) << "the temporary file never appeared";
     kill(child, SIGINT);
     kill(child, SIGINT);
@@ -135,7 +120,7 @@ TEST_F(Cli, SecondInterruptWhileWritingLeavesNoTemporary) {
 TEST_F(Cli, TerminateStopsWith143AndListsWhatWasFinished) {
     const fs::path small = MakeInput("small.png");
     const fs::path big = MakeBigInput(dir);
-    const pid_t child = Start(dir, {"correct", small.string(), big.string(), "-d", (dir / "out").string()});
+    const pid_t child = StartCommand(dir, {"correct", small.string(), big.string(), "-d", (dir / "out").string()});
     // Stop once the small photo is done and the big one is under way.
     ASSERT_TRUE(WaitFor([&] { return fs::exists(dir / "out" / "small.png"); }));
     kill(child, SIGTERM);

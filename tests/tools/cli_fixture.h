@@ -5,9 +5,11 @@
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,31 @@ inline std::string Slurp(const fs::path& p) {
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+// Starts the command with stderr into dir/stderr and stdout into `stdoutFd`
+// (dir/stdout when -1). A positive `fileLimit` caps the size of every file
+// the command writes, as a full disk would, with SIGXFSZ ignored so that the
+// write fails with EFBIG instead of ending the process.
+inline pid_t StartCommand(const fs::path& dir, std::vector<std::string> args, off_t fileLimit = 0,
+                          int stdoutFd = -1) {
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen((dir / "stderr").c_str(), "w", stderr);
+        if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
+        else std::freopen((dir / "stdout").c_str(), "w", stdout);
+        if (fileLimit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        std::vector<char*> argv{const_cast<char*>(LUMAREX_CLI)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(LUMAREX_CLI, argv.data());
+        _exit(127);
+    }
+    return child;
 }
 
 class Cli : public ::testing::Test {
