@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
-import { check, photoCopy, startServer } from './serve.mjs';
+import { check, photoCopy, runChecks, startServer } from './serve.mjs';
 
 const [lumarex, samples, outDir] = process.argv.slice(2);
 const sample = 's08_sunset_warm.jpg';
@@ -62,7 +62,7 @@ async function idle(page) {
 
 const canvasPixels = (page) => page.evaluate(() => document.getElementById('view').toDataURL('image/png'));
 
-try {
+await runChecks('preview.browser', server, dir, async () => {
   const url = await server.url;
   const token = await server.token;
   check(/^[A-Za-z0-9_-]{32}$/.test(token || ''), `the printed address carries a token: ${url}`);
@@ -144,14 +144,7 @@ try {
   context = null;
   const end = await server.stop();
   check(end.code === 130 && server.stderr().includes('lumarex serve: stopped'), `Ctrl-C stops it cleanly (${end.code})`);
-  console.log('preview.browser: 1 passed, 0 failed');
-} catch (e) {
-  console.error(e.stack || String(e));
-  console.error(server.stderr());
-  process.exitCode = 1;
-} finally {
+}, async () => {
   if (context) await context.close().catch(() => {});
-  if (server.child.exitCode === null) server.child.kill('SIGKILL');
-  fs.rmSync(dir, { recursive: true, force: true });
   fs.rmSync(profile, { recursive: true, force: true });
-}
+});

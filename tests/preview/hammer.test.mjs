@@ -11,7 +11,7 @@
 import fs from 'node:fs';
 import net from 'node:net';
 
-import { check, jsonError, photoCopy, request, startServer } from './serve.mjs';
+import { check, jsonError, photoCopy, request, runChecks, startServer } from './serve.mjs';
 
 const [lumarex, samples] = process.argv.slice(2);
 const { dir, photo } = photoCopy(samples, 's06_indoor_backlit_room_16bit.png');  // 676 x 449, 16-bit
@@ -56,7 +56,7 @@ function slowClients(base, n, every) {
 
 const view = 'x=0&y=0&w=676&h=449&width=338&height=225';
 
-try {
+await runChecks('preview.hammer', server, dir, async () => {
   const base = await server.url;
 
   // Bad requests of each kind (their exact texts are checked by the
@@ -167,12 +167,4 @@ try {
   holding.forEach((c) => c.socket.destroy());
   check(end.code === 130 && server.stderr().includes('lumarex serve: stopped'), `Ctrl-C stops it cleanly (${end.code})`);
   check(end.ms < 1000, `Ctrl-C with a dozen slow clients stops it in ${end.ms} ms`);
-  console.log('preview.hammer: 1 passed, 0 failed');
-} catch (e) {
-  console.error(e.stack || String(e));
-  console.error(server.stderr());
-  process.exitCode = 1;
-} finally {
-  if (server.child.exitCode === null) server.child.kill('SIGKILL');
-  fs.rmSync(dir, { recursive: true, force: true });
-}
+});

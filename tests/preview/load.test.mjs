@@ -9,7 +9,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { check, jsonError, memoryOf, photoCopy, request, startServer } from './serve.mjs';
+import { check, jsonError, memoryOf, photoCopy, request, runChecks, startServer } from './serve.mjs';
 
 const [lumarex, samples, outDir] = process.argv.slice(2);
 const { dir, photo } = photoCopy(samples, 's08_sunset_warm.jpg');  // 2560 x 1707, 8-bit
@@ -45,7 +45,7 @@ const kinds = [
   ['no such page', () => '/api/nothing', [404]],
 ];
 
-try {
+await runChecks('preview.load', server, dir, async () => {
   const base = await server.url;
   const pid = server.child.pid;
   const idle = memoryOf(pid);
@@ -98,12 +98,4 @@ try {
 
   const end = await server.stop();
   check(end.code === 130 && end.ms < 1000, `Ctrl-C stops it cleanly in ${end.ms} ms (${end.code})`);
-  console.log('preview.load: 1 passed, 0 failed');
-} catch (e) {
-  console.error(e.stack || String(e));
-  console.error(server.stderr());
-  process.exitCode = 1;
-} finally {
-  if (server.child.exitCode === null) server.child.kill('SIGKILL');
-  fs.rmSync(dir, { recursive: true, force: true });
-}
+});

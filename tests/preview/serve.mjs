@@ -89,3 +89,21 @@ export function memoryOf(pid) {
   const kib = (key) => Number((status.match(new RegExp(`^${key}:\\s+(\\d+) kB`, 'm')) || [0, 0])[1]);
   return { peak: kib('VmHWM') / 1024, now: kib('VmRSS') / 1024 };
 }
+
+// Runs a test's checks: "NAME: 1 passed, 0 failed" when they all hold; the
+// failure and the server's messages when one does not. Either way the
+// server is ended and the test's folder removed, after `cleanUp`.
+export async function runChecks(name, server, dir, checks, cleanUp = async () => {}) {
+  try {
+    await checks();
+    console.log(`${name}: 1 passed, 0 failed`);
+  } catch (e) {
+    console.error(e.stack || String(e));
+    console.error(server.stderr());
+    process.exitCode = 1;
+  } finally {
+    await cleanUp();
+    if (server.child.exitCode === null) server.child.kill('SIGKILL');
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+}
