@@ -18,8 +18,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -172,12 +170,6 @@ std::string PhotoText(int64_t height, int64_t width, int bits) {
     throw py::error_already_set();
 }
 
-uint64_t MachineMemoryBytes() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || size <= 0) return std::numeric_limits<uint64_t>::max();
-    return uint64_t(pages) * uint64_t(size);
-}
-
 // The size of the first host block the library was refused on this thread
 // since the current call began, 0 when none was. The library works on its
 // caller's thread, so a call's refusals are its own thread's.
@@ -213,8 +205,8 @@ public:
     // MemoryError before any work when the peak is more than the machine
     // has: such a call could only fail, after swapping everything else out.
     void CheckFits() const {
-        const uint64_t machine = MachineMemoryBytes();
-        if (peak_ > machine)
+        const uint64_t machine = MachineMemoryBytes();  // 0: unknown, no check
+        if (machine != 0 && peak_ > machine)
             RaiseNoMemory("about " + SizeText(peak_),
                           what_ + ": more than the machine's " + SizeText(machine) + " of memory");
     }

@@ -8,10 +8,14 @@
 
 namespace lumarex_cli {
 
-double DefaultMaxMemoryGB() {
+uint64_t MachineMemoryBytes() {
     const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || size <= 0) return 4.0;
-    return double(pages) * double(size) / 2.0 / 1e9;
+    return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : 0;
+}
+
+double DefaultMaxMemoryGB() {
+    const uint64_t machine = MachineMemoryBytes();
+    return machine == 0 ? 4.0 : double(machine) / 2.0 / 1e9;
 }
 
 uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits) {

@@ -16,6 +16,9 @@ namespace lumarex_cli {
 // unless --max-megapixels allows them.
 inline constexpr double kDefaultMaxMegapixels = 200.0;
 
+// The machine's physical memory in bytes; 0 when the system does not say.
+uint64_t MachineMemoryBytes();
+
 // The default memory budget: half of the machine's memory.
 double DefaultMaxMemoryGB();
 
