@@ -550,6 +550,7 @@ public:
         // of memory.
         if (!ok) memory.Raise();
         closed_ = false;
+        choices_ = std::make_unique<PhotoChoices>(picture_);
         LxAnalysisRecord record{};
         LxReadAnalysisRecord(param_.get(), &record);
         record_ = AnalysisRecordJson(picture_.bits, record);
@@ -599,10 +600,14 @@ public:
                     blob = own.get();
                     if (blob == nullptr) return false;
                 }
-                return regionOfOwn ? CorrectAnalysedRegion(s, *r, blob, param_.get(), picture_, pic, summary, error,
-                                                           bridge.Function())
-                                   : CorrectAnalysedPicture(s, r ? &*r : nullptr, blob, param_.get(), pic, summary,
-                                                            error, bridge.Function());
+                // Decided once for the analysed picture and these settings,
+                // so that every region and every image gets the same choice.
+                const Choice* choice = choices_->For(s, param_.get(), error, bridge.Function());
+                if (choice == nullptr) return false;
+                return regionOfOwn ? ApplyChoiceToRegion(*choice, *r, blob, param_.get(), picture_, pic, summary,
+                                                         error, bridge.Function())
+                                   : ApplyChoiceToPicture(*choice, r ? &*r : nullptr, blob, param_.get(), pic,
+                                                          summary, error, bridge.Function());
             });
         }
         bridge.RaiseIfStopped();
@@ -617,6 +622,7 @@ public:
     void Close() {
         const CallLock::Held held = lock_.Take("close()", "close()");
         closed_ = true;
+        choices_.reset();
         param_.reset();
         blob_.reset();
         picture_.rgb8 = {};
@@ -649,6 +655,7 @@ private:
     Picture picture_;
     BlobOwner blob_;
     ParamOwner param_;
+    std::unique_ptr<PhotoChoices> choices_;
     std::string record_;
 };
 

@@ -3,7 +3,7 @@
 // a small size, held to the limits the quality benchmark was tuned to: no
 // more than 1 % of pixels newly clipped at white, 1.5 % at black; skin and
 // neutral areas keep their colour; a tungsten cast goes, a sunset's warmth
-// stays.
+// and a scene's own dominant colour stay; blacks do not turn to haze.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -25,14 +25,15 @@ protected:
         SetFilterRecord(LxHeapHostRecord());
         // 0.08 megapixels: about 340 x 230, a few seconds for everything
         // under the sanitizers.
-        for (const auto& entry : std::filesystem::directory_iterator(LUMAREX_SAMPLES_DIR)) {
-            const std::string ext = entry.path().extension().string();
-            if (ext != ".jpg" && ext != ".png") continue;
-            Case c;
-            std::string error;
-            ASSERT_TRUE(LoadPhoto(entry.path().string(), 0.08, c, error)) << error;
-            cases_->push_back(std::move(c));
-        }
+        for (const char* dir : {LUMAREX_SAMPLES_DIR, LUMAREX_QUALITY_SAMPLES_DIR})
+            for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+                const std::string ext = entry.path().extension().string();
+                if (ext != ".jpg" && ext != ".png") continue;
+                Case c;
+                std::string error;
+                ASSERT_TRUE(LoadPhoto(entry.path().string(), 0.08, c, error)) << error;
+                cases_->push_back(std::move(c));
+            }
         for (const Scene& s : MakeScenes(240, 160)) cases_->push_back(FromScene(s));
     }
     static void TearDownTestSuite() { cases_->clear(); }
@@ -56,13 +57,16 @@ protected:
 };
 
 TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
-    ASSERT_EQ(cases_->size(), 4u + 7u) << "four bundled samples and seven scenes";
+    ASSERT_EQ(cases_->size(), 4u + 3u + 7u) << "four bundled samples, three of the quality test's, seven scenes";
     std::map<std::string, Result> byName;
     for (const Result& r : RunAll(false)) {
         const std::string id = r.name + " " + r.command;
         ASSERT_EQ(r.error, "") << id;
         EXPECT_LE(r.highlights, 1.0) << id;
         EXPECT_LE(r.shadows, 1.5) << id;
+        // No added haze: the darkest 1 % gets no lighter (a lightness unit
+        // allowed for the shrunken copy), unless the blacks were lifted.
+        if (r.darkBefore < 25.0) EXPECT_LE(r.darkAfter, r.darkBefore + 1.0) << id;
         byName[id] = r;
     }
     for (const char* command : {" auto", " correct"}) {
@@ -83,7 +87,32 @@ TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
         EXPECT_GT(byName["grey-card-tungsten" + c].castRemoved, 40.0) << c;
         EXPECT_GT(byName["grey-card-shade" + c].castRemoved, -10.0) << c;
         EXPECT_LT(byName["s01_tungsten_indoor_wine" + c].neutral.meanDeltaE, 6.0) << c;
+        // A night sky keeps its depth: the lift raised the darkest 1 % from
+        // L* 11 to 21, a grey haze.
+        const Result& night = byName["u12_ferris_wheel_night" + c];
+        EXPECT_LE(night.darkAfter, night.darkBefore + 0.5) << c;
     }
+}
+
+TEST_F(QualityThresholds, OneColourSceneIsNotACast) {
+    // Brown pinecones and red raspberries: the analysis takes their colour
+    // for the light's, and removing that "cast" moved their saturated
+    // colours by 7 to 10 units of CIEDE2000 (grey-blue cones, magenta
+    // berries). The colour guard keeps the removal's own move within 2.5;
+    // the lift's (brightening raises the chroma of dark browns) is not its
+    // business. A grey card under tungsten still loses most of its cast
+    // (DefaultsClipAlmostNothingAndKeepColours).
+    for (const char* name : {"u06_pinecones_brown", "u14_raspberries_red"})
+        for (Command command : {Command::kAuto, Command::kCorrect}) {
+            lumarex_cli::Settings s = lumarex_cli::DefaultSettings(command);
+            lumarex_cli::Picture guarded, plain;
+            const Result r = lumarex_quality::Run(command, s, Named(name), &guarded);
+            s.cast = 0;
+            lumarex_quality::Run(command, s, Named(name), &plain);
+            const Shift move = ColourShift(ToRgb8(plain), ToRgb8(guarded), IsSaturated);
+            EXPECT_LE(move.meanDeltaE, 2.5) << name << " " << r.command << ": " << r.summary;
+            EXPECT_GT(move.coverPercent, 30.0) << name;
+        }
 }
 
 TEST_F(QualityThresholds, FirstDefaultsFailThem) {

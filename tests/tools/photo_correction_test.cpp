@@ -47,8 +47,13 @@ Corrected CorrectFromAnalysis(const Settings& s, const Picture& photo) {
     std::string error;
     EXPECT_NE(param, nullptr);
     if (param) {
-        EXPECT_TRUE(CorrectAnalysedPicture(s, nullptr, blob, param, c.pic, c.summary, error, [](float) { return false; }))
-            << error;
+        const auto never = [](float) { return false; };
+        PhotoChoices choices(photo);
+        const Choice* choice = choices.For(s, param, error, never);
+        EXPECT_NE(choice, nullptr) << error;
+        if (choice) {
+            EXPECT_TRUE(ApplyChoiceToPicture(*choice, nullptr, blob, param, c.pic, c.summary, error, never)) << error;
+        }
     }
     FreeImageParam(param);
     FreeImageBlob(blob);
@@ -101,8 +106,11 @@ TEST(PhotoCorrection, WholePhotoMatchesTheAnalysedPathAndTheGuardHoldsBack) {
             const auto [high, low] = wide ? NewlyClipped(photo.rgb16, whole.pic.rgb16, 254u * 257u, 257u)
                                           : NewlyClipped(photo.rgb8, whole.pic.rgb8, 254u, 1u);
             if (guard) {
-                EXPECT_LE(high, 1.0) << what;
-                EXPECT_LE(low, 1.5) << what;
+                // The guard judges a copy of half a megapixel, whose block
+                // means soften clipped specks: the photo may clip a little
+                // more.
+                EXPECT_LE(high, 1.0 + 0.1) << what;
+                EXPECT_LE(low, 1.5 + 0.1) << what;
                 heldOn = held;
             } else if (heldOn) {
                 EXPECT_TRUE(high > 1.0 || low > 1.5) << what << ": held back with no need";
@@ -113,40 +121,57 @@ TEST(PhotoCorrection, WholePhotoMatchesTheAnalysedPathAndTheGuardHoldsBack) {
     EXPECT_GE(heldBack, 1) << "the settings clip at least one photo enough for the guard";
 }
 
-// A region corrected from the analysed picture left whole is the region of
-// a copy cropped by the correction itself, alpha and metadata included;
-// the whole picture is not touched, and a region past its edge is refused.
-TEST(PhotoCorrection, RegionOfAnAnalysedPictureMatchesTheCroppedCorrection) {
+// Every decision is made once for the photo, so a region comes out as the
+// same area of the whole correction: through the command (--region), and
+// through the analysed picture left whole (the preview, the Python module),
+// which copies only the region, alpha included, and refuses a region past
+// the edge. Corners, edges, a one-pixel column and the whole photo, at 8 and
+// 16 bits, with the defaults.
+TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
     SetFilterRecord(LxHeapHostRecord());
-    Picture photo = ReadSample("s03_hazy_lifted_blacks_bridge.jpg", false);
-    ASSERT_GT(photo.width, 300);
-    photo.hasAlpha = true;
-    photo.alpha.assign(size_t(photo.width) * photo.height, 0);
-    for (size_t i = 0; i < photo.alpha.size(); ++i) photo.alpha[i] = uint16_t(i * 37);
-    const Picture original = photo;
-    const ImageDesc d = DescribeRgb(photo);
-    ImageBlob* blob = AllocImageBlob(&d);
-    ImageParam* param = blob ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
-    ASSERT_NE(param, nullptr);
-    const Settings s = DefaultSettings(Command::kCorrect);
-    const Region region{101, 37, 150, 90};
-    Picture cropped = photo, out;
-    std::string summaryA, summaryB, error;
     const auto never = [](float) { return false; };
-    EXPECT_TRUE(CorrectAnalysedPicture(s, &region, blob, param, cropped, summaryA, error, never)) << error;
-    EXPECT_TRUE(CorrectAnalysedRegion(s, region, blob, param, photo, out, summaryB, error, never)) << error;
-    EXPECT_EQ(summaryA, summaryB);
-    EXPECT_EQ(out.width, 150);
-    EXPECT_EQ(out.height, 90);
-    EXPECT_TRUE(out.rgb8 == cropped.rgb8);
-    EXPECT_TRUE(out.alpha == cropped.alpha);
-    EXPECT_EQ(out.alpha[0], uint16_t((size_t(37) * photo.width + 101) * 37));
-    EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.alpha == original.alpha);
-    const Region beyond{photo.width - 10, 0, 11, 5};
-    EXPECT_FALSE(CorrectAnalysedRegion(s, beyond, blob, param, photo, out, summaryB, error, never));
-    EXPECT_EQ(error.rfind("the region", 0), 0u) << error;
-    FreeImageParam(param);
-    FreeImageBlob(blob);
+    const Picture sunset = ReadSample("s08_sunset_warm.jpg", false);
+    for (Picture photo : {ScaledDown(sunset, 480, 320), ReadSample("s06_indoor_backlit_room_16bit.png", true)}) {
+        const std::string what = std::to_string(photo.bits) + "-bit";
+        photo.hasAlpha = true;
+        photo.alpha.resize(size_t(photo.width) * photo.height);
+        for (size_t i = 0; i < photo.alpha.size(); ++i) photo.alpha[i] = uint16_t(i * 37);
+        const Picture original = photo;
+        const Settings s = DefaultSettings(Command::kCorrect);
+        const Corrected whole = CorrectWhole(s, photo);
+        const int W = photo.width, H = photo.height;
+        const Region regions[] = {{0, 0, 64, 48}, {W - 50, H - 40, 50, 40}, {W / 3, 0, 1, H}, {0, H / 2, W, 7},
+                                  {0, 0, W, H}};
+        const ImageDesc d = DescribeRgb(photo);
+        const BlobOwner blob(AllocImageBlob(&d));
+        const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
+        ASSERT_NE(param, nullptr);
+        PhotoChoices choices(photo);
+        std::string error, summary;
+        const Choice* choice = choices.For(s, param.get(), error, never);
+        ASSERT_NE(choice, nullptr) << error;
+        EXPECT_EQ(whole.summary, SummaryOf(choice->outcome) + (photo.bits == 16 ? ", 16-bit" : "")) << what;
+        for (const Region& r : regions) {
+            const std::string where = what + " at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
+                                      std::to_string(r.w) + "x" + std::to_string(r.h);
+            const Picture expected = CropPicture(whole.pic, r.x, r.y, r.w, r.h, true);
+            Picture out;
+            ASSERT_TRUE(ApplyChoiceToRegion(*choice, r, blob.get(), param.get(), photo, out, summary, error, never))
+                << error;
+            EXPECT_TRUE(out.rgb8 == expected.rgb8 && out.rgb16 == expected.rgb16) << where;
+            EXPECT_TRUE(out.alpha == expected.alpha) << where;
+        }
+        Picture cropped = photo, before;
+        ASSERT_TRUE(CorrectPicture(s, &regions[1], cropped, &before, summary, error, never)) << error;
+        const Picture expected = CropPicture(whole.pic, regions[1].x, regions[1].y, regions[1].w, regions[1].h, true);
+        EXPECT_TRUE(cropped.rgb8 == expected.rgb8 && cropped.rgb16 == expected.rgb16) << what << " through --region";
+        EXPECT_EQ(summary, whole.summary) << what;
+        EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.rgb16 == original.rgb16 && photo.alpha == original.alpha);
+        Picture out;
+        EXPECT_FALSE(ApplyChoiceToRegion(*choice, Region{W - 10, 0, 11, 5}, blob.get(), param.get(), photo, out,
+                                         summary, error, never));
+        EXPECT_EQ(error.rfind("the region", 0), 0u) << error;
+    }
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include "lumarex/analysis_record.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
+#include "photo_correction.h"
+#include "settings.h"
 #include "stop.h"
 
 namespace lumarex_cli {
@@ -79,6 +81,15 @@ void Print(const std::vector<Json>& photos) {
     std::printf("]\n");
 }
 
+// What `lumarex correct` with its defaults would decide for the photo: the
+// settings it would call the library with, its summary and its reasons.
+Json DescribeChoice(const Choice& c) {
+    Json settings;
+    for (const SettingInfo& info : SettingsTable())
+        if (TakenBy(info, Command::kCorrect)) settings[info.name] = ValueText(info, c.settings);
+    return Json{{"settings", settings}, {"summary", SummaryOf(c.outcome)}, {"reasons", c.reasons}};
+}
+
 }  // namespace
 
 std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record) {
@@ -92,7 +103,9 @@ CLI::App* AnalyseCommand::Register(CLI::App& app) {
         "photo: the black level; for the four cast methods (nearest, box, adaptive, average) whether the photo "
         "needs correcting and the channel gains; and for the photo as it is (index 0) and after each method's "
         "cast removal (1..4): the white point, the lift strengths for the three brightness targets and the dark "
-        "percentiles 0.1 % .. 5 %. Levels are in the file's own bits (0..255 or 0..65535).");
+        "percentiles 0.1 % .. 5 %. Levels are in the file's own bits (0..255 or 0..65535). Last, the choice "
+        "`lumarex correct` makes with its defaults: the settings it calls the library with, its summary line "
+        "and the reason for each decision.");
     sub->alias("analyze");
     sub->add_option("PHOTO", inputs, "The photos to measure: JPEG, PNG or TIFF.")->option_text("...");
     AddLimitOptions(*sub, limits, /*jobs=*/false);
@@ -127,6 +140,10 @@ int AnalyseCommand::Run() {
         LxAnalysisRecord record;
         if (LxReadAnalysisRecord(param.get(), &record) == 1) {
             photos.push_back(Describe(&in, pic.bits, record));
+            PhotoChoices choices(pic);
+            const Choice* choice = choices.For(DefaultSettings(Command::kCorrect), param.get(), error,
+                                               [](float) { return StopRequested(); });
+            if (choice) photos.back()["choice"] = DescribeChoice(*choice);
         } else {
             std::fprintf(UserErr(), "lumarex: %s: not enough memory to analyse it\n", in.c_str());
             ++failed;

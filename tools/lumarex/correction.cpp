@@ -12,9 +12,17 @@ int32_t ShadowPercentileIndex(float percent) { return BlackClipPermille(percent)
 
 int32_t TargetStep(int percentGrey) { return (percentGrey - 55) / 5; }
 
+namespace {
+
+// A floor left to the photo that reaches the library undecided is the
+// default level.
+int32_t FloorLevel(const Settings& s) { return s.shadowFloor == kMeasured ? kDefaultShadowFloor : s.shadowFloor; }
+
+}  // namespace
+
 int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure, int32_t strength) {
     const int32_t permille = BlackClipPermille(s.blackClip);
-    LumarexComprehensive(&image, s.cast, s.castMethod, /*unused4=*/0, s.castStrength, s.shadowFloor,
+    LumarexComprehensive(&image, s.cast, s.castMethod, /*unused4=*/0, s.castStrength, FloorLevel(s),
                          permille != 0, permille, &strength, s.localContrast, s.curve, s.localDepth, s.colour,
                          s.colourAmount, s.sharpen > 0.0f, s.sharpen, measure, TargetStep(s.target), s.maxBrighten,
                          s.warmTone > 0.0f, s.warmTone, s.flatten, s.look != kNoLook, std::max(s.look, 0));
@@ -38,14 +46,14 @@ bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* pa
         return ApplyImageBlobParamLocal(&out, blob, param, map.offsetX, map.offsetY, map.scale, region->x, region->y, region->w, region->h,
                                         s.cast, s.castMethod, s.castStrength, clip >= 0, std::max(clip, 0), measure,
                                         TargetStep(s.target), s.maxBrighten, &strength, s.localContrast, amount,
-                                        s.curve, s.shadowFloor, s.colour, s.colourAmount, s.sharpen > 0.0f, s.sharpen,
+                                        s.curve, FloorLevel(s), s.colour, s.colourAmount, s.sharpen > 0.0f, s.sharpen,
                                         s.warmTone > 0.0f, 0, s.warmTone, look, cube, s.flatten, denoise, preset,
                                         s.denoiseLuma, s.denoiseColour, s.noiseLevel, noiseWord0, noiseQword,
                                         progress, context) == 1;
     }
     return ApplyImageBlobParam(&out, blob, param, map.offsetX, map.offsetY, map.scale, s.cast, s.castMethod, s.castStrength, clip >= 0,
                                std::max(clip, 0), measure, TargetStep(s.target), s.maxBrighten, &strength,
-                               s.localContrast, amount, s.curve, s.shadowFloor, s.colour, s.colourAmount,
+                               s.localContrast, amount, s.curve, FloorLevel(s), s.colour, s.colourAmount,
                                s.sharpen > 0.0f, s.sharpen, s.warmTone > 0.0f, 0, s.warmTone, look, cube, s.flatten,
                                denoise, preset, s.denoiseLuma, s.denoiseColour, s.noiseLevel, noiseWord0, noiseQword,
                                progress, context) == 0;

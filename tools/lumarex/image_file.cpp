@@ -57,6 +57,40 @@ std::string Trimmed(std::string s) {
     return s;
 }
 
+// Source index range [from, to) of target index i when n source samples
+// become m: at least one sample each.
+void SourceSpan(int i, int n, int m, int& from, int& to) {
+    from = int(int64_t{i} * n / m);
+    to = std::max(from + 1, int(int64_t{i + 1} * n / m));
+}
+
+template <typename T>
+void Average(const std::vector<T>& src, int sw, int sh, std::vector<T>& dst, int dw, int dh) {
+    dst.assign(size_t(dw) * size_t(dh) * 3, 0);
+    std::vector<uint64_t> row(size_t(dw) * 3);
+    for (int ty = 0; ty < dh; ++ty) {
+        int y0, y1;
+        SourceSpan(ty, sh, dh, y0, y1);
+        std::fill(row.begin(), row.end(), 0);
+        for (int y = y0; y < y1; ++y) {
+            const T* s = &src[size_t(y) * size_t(sw) * 3];
+            for (int tx = 0; tx < dw; ++tx) {
+                int x0, x1;
+                SourceSpan(tx, sw, dw, x0, x1);
+                for (int x = x0; x < x1; ++x)
+                    for (int c = 0; c < 3; ++c) row[size_t(tx) * 3 + c] += s[size_t(x) * 3 + c];
+            }
+        }
+        for (int tx = 0; tx < dw; ++tx) {
+            int x0, x1;
+            SourceSpan(tx, sw, dw, x0, x1);
+            const uint64_t count = uint64_t(x1 - x0) * uint64_t(y1 - y0);
+            for (int c = 0; c < 3; ++c)
+                dst[(size_t(ty) * dw + tx) * 3 + c] = T((row[size_t(tx) * 3 + c] + count / 2) / count);
+        }
+    }
+}
+
 }  // namespace
 
 void AddNote(std::string& notes, const std::string& note) {
@@ -87,6 +121,14 @@ Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha
         }
     }
     return c;
+}
+
+Picture ScaledDown(const Picture& photo, int width, int height) {
+    Picture p;
+    p.width = width, p.height = height, p.bits = photo.bits, p.grey = photo.grey;
+    if (photo.bits == 16) Average(photo.rgb16, photo.width, photo.height, p.rgb16, width, height);
+    else Average(photo.rgb8, photo.width, photo.height, p.rgb8, width, height);
+    return p;
 }
 
 ImageDesc DescribeRgb(Picture& pic) {

@@ -47,6 +47,11 @@ struct Picture {
 // The rectangle must lie inside p.
 Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha);
 
+// The picture's colour samples averaged down to `width` x `height` (each
+// target pixel the mean of the source pixels whose index maps onto it,
+// rounded); no alpha, no metadata.
+Picture ScaledDown(const Picture& photo, int width, int height);
+
 // The library's description of the picture's interleaved RGB samples
 // (8 or 16-bit by pic.bits); it points into `pic`.
 ImageDesc DescribeRgb(Picture& pic);

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The corrections of `lumarex auto` and `lumarex correct` on one picture in
 // memory, exactly as the commands run them, for the commands and for tools
-// that measure what they do (tools/quality).
+// that measure what they do (tools/quality): analyse, choose (choice.h),
+// apply the choice.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "batch.h"
+#include "choice.h"
 #include "correction.h"
 #include "image_file.h"
 #include "settings.h"
@@ -23,40 +26,44 @@ bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::s
 bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
                     std::string& error, const FileProgress& progress);
 
-// What a correction did.
-struct CorrectionOutcome {
-    int32_t strength = 0;     // the lift applied, percent
-    bool castRemoved = false;
-    bool heldBack = false;    // the guard reduced the settings
+// The choices of one analysed photo for `lumarex correct`, for front ends
+// that correct it many times (the preview, the Python module): the copy the
+// choices are judged on is made once, and the choice for the settings last
+// asked for is kept.
+class PhotoChoices {
+public:
+    explicit PhotoChoices(const Picture& photo) : copy_(ChoiceCopy(photo)), width_(photo.width) {}
+
+    // The choice for `given`, made when the settings differ from the last
+    // ones. Null with `error` when the library failed or `progress` asked to
+    // stop.
+    const Choice* For(const Settings& given, ImageParam* param, std::string& error, const FileProgress& progress);
+
+private:
+    Picture copy_;
+    int width_;
+    std::optional<Settings> given_;
+    Choice choice_;
 };
 
-// What a correction did, as the commands print it: "brightened 40 %", then
-// ", cast removed" and ", held back from clipping" where they apply.
-std::string SummaryOf(const CorrectionOutcome& outcome);
-
-// `lumarex correct` on a photo analysed already (a preview corrects many
-// times from one analysis): `pic` holds the pixels of `blob`, all of it or
-// `region` of it, and receives them corrected. The settings' words are
-// resolved from the analysis and the guard judges `pic`. `map` places a
+// Applies `choice` to an analysed photo: `pic` holds the pixels of `blob`,
+// all of it or `region` of it, and receives them corrected. `map` places a
 // scaled-down copy of the photo in the analysed one. False on failure or
 // when `progress` asked to stop.
-bool CorrectAnalysed(const Settings& s, const ImageBlob* blob, ImageParam* param, const Region* region,
-                     const MapPlacement& map, Picture& pic, const FileProgress& progress,
-                     CorrectionOutcome& outcome);
+bool ApplyChoice(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region,
+                 const MapPlacement& map, Picture& pic, const FileProgress& progress);
 
-// The second half of `lumarex correct`: `blob` holds the pixels of `pic`
-// (AllocImageBlob) and `param` their analysis (CalcImageBlobParam); `pic`
-// becomes the corrected picture, or its `region`. For front ends that
-// analyse once and correct as often as they like.
-bool CorrectAnalysedPicture(const Settings& s, const Region* region, const ImageBlob* blob, ImageParam* param,
-                            Picture& pic, std::string& summary, std::string& error, const FileProgress& progress);
+// The same with the command's failure texts and summary: `pic` becomes the
+// corrected photo, or its `region` when it holds the whole photo.
+bool ApplyChoiceToPicture(const Choice& choice, const Region* region, const ImageBlob* blob, ImageParam* param,
+                          Picture& pic, std::string& summary, std::string& error, const FileProgress& progress);
 
 // The same for a region, leaving the analysed picture `whole` as it is:
 // `out` becomes the corrected region (only the region's samples are
 // copied, which matters for a preview that corrects a small part of a large
 // photo many times).
-bool CorrectAnalysedRegion(const Settings& s, const Region& region, const ImageBlob* blob, ImageParam* param,
-                           const Picture& whole, Picture& out, std::string& summary, std::string& error,
-                           const FileProgress& progress);
+bool ApplyChoiceToRegion(const Choice& choice, const Region& region, const ImageBlob* blob, ImageParam* param,
+                         const Picture& whole, Picture& out, std::string& summary, std::string& error,
+                         const FileProgress& progress);
 
 }  // namespace lumarex_cli

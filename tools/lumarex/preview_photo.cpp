@@ -22,40 +22,6 @@ int32_t PollStop(int32_t /*step*/, int32_t /*total*/, void* context) {
 // the page shows colour only).
 Picture Crop(const Picture& p, const Region& r) { return CropPicture(p, r.x, r.y, r.w, r.h, false); }
 
-// Source index range [from, to) of target index i when n source samples
-// become m: at least one sample each.
-void SourceSpan(int i, int n, int m, int& from, int& to) {
-    from = int(int64_t{i} * n / m);
-    to = std::max(from + 1, int(int64_t{i + 1} * n / m));
-}
-
-template <typename T>
-void Average(const std::vector<T>& src, int sw, int sh, std::vector<T>& dst, int dw, int dh) {
-    dst.assign(size_t(dw) * size_t(dh) * 3, 0);
-    std::vector<uint64_t> row(size_t(dw) * 3);
-    for (int ty = 0; ty < dh; ++ty) {
-        int y0, y1;
-        SourceSpan(ty, sh, dh, y0, y1);
-        std::fill(row.begin(), row.end(), 0);
-        for (int y = y0; y < y1; ++y) {
-            const T* s = &src[size_t(y) * size_t(sw) * 3];
-            for (int tx = 0; tx < dw; ++tx) {
-                int x0, x1;
-                SourceSpan(tx, sw, dw, x0, x1);
-                for (int x = x0; x < x1; ++x)
-                    for (int c = 0; c < 3; ++c) row[size_t(tx) * 3 + c] += s[size_t(x) * 3 + c];
-            }
-        }
-        for (int tx = 0; tx < dw; ++tx) {
-            int x0, x1;
-            SourceSpan(tx, sw, dw, x0, x1);
-            const uint64_t count = uint64_t(x1 - x0) * uint64_t(y1 - y0);
-            for (int c = 0; c < 3; ++c)
-                dst[(size_t(ty) * dw + tx) * 3 + c] = T((row[size_t(tx) * 3 + c] + count / 2) / count);
-        }
-    }
-}
-
 }  // namespace
 
 int ScaledWidthFor(const ViewRequest& v, int photoWidth) {
@@ -65,17 +31,10 @@ int ScaledWidthFor(const ViewRequest& v, int photoWidth) {
     return std::clamp(int(std::ceil(photoWidth * steps / 1024.0)), 1, photoWidth);
 }
 
-Picture ScaledDown(const Picture& photo, int width, int height) {
-    Picture p;
-    p.width = width, p.height = height, p.bits = photo.bits, p.grey = photo.grey;
-    if (photo.bits == 16) Average(photo.rgb16, photo.width, photo.height, p.rgb16, width, height);
-    else Average(photo.rgb8, photo.width, photo.height, p.rgb8, width, height);
-    return p;
-}
-
 PreviewPhoto::~PreviewPhoto() {
     // The blobs and the record go back to the host before the budget.
     scales_.clear();
+    choices_.reset();
     param_.reset();
     blob_.reset();
     held_.reset();
@@ -102,6 +61,7 @@ bool PreviewPhoto::Open(const std::string& path, const SizeLimits& limits, std::
         error = stop() ? "stopped" : "the analysis ran out of memory";
         return false;
     }
+    choices_ = std::make_unique<PhotoChoices>(photo_);
     return true;
 }
 
@@ -165,11 +125,16 @@ bool PreviewPhoto::Render(const RenderRequest& r, const StopCheck& stop, Rendere
     out.w = double(region.w) * W / w, out.h = double(region.h) * H / h;
     out.pic = Crop(*pic, region);
     out.outcome = CorrectionOutcome{};
+    out.reasons.clear();
     if (r.before) return true;
+    const FileProgress progress = [&stop](float) { return stop(); };
+    const Choice* choice = choices_->For(r.settings, param_.get(), error, progress);
+    if (choice == nullptr) return false;
+    out.outcome = choice->outcome;
+    out.reasons = choice->reasons;
     // The copy's pixel x is the photo's x / scale; the map is read there.
     const MapPlacement map{0, 0, pic == &photo_ ? 1.0f : float(w) / float(W)};
-    if (!CorrectAnalysed(r.settings, blob, param_.get(), &region, map, out.pic,
-                         [&stop](float) { return stop(); }, out.outcome)) {
+    if (!ApplyChoice(*choice, blob, param_.get(), &region, map, out.pic, progress)) {
         error = stop() ? "stopped"
                        : (r.settings.denoise != kNoDenoise
                               ? "the correction failed (out of memory, or the noise library is missing or refused "
@@ -188,9 +153,11 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
         return false;
     }
     Picture pic = photo_;  // with its alpha and metadata, as the command writes them
-    CorrectionOutcome outcome;
     const FileProgress progress = [&stop](float) { return stop(); };
-    if (!CorrectAnalysed(s, blob_.get(), param_.get(), nullptr, MapPlacement{}, pic, progress, outcome)) {
+    const Choice* choice = choices_->For(s, param_.get(), error, progress);
+    if (choice == nullptr) return false;
+    const CorrectionOutcome outcome = choice->outcome;
+    if (!ApplyChoice(*choice, blob_.get(), param_.get(), nullptr, MapPlacement{}, pic, progress)) {
         error = stop() ? "stopped" : "the correction failed";
         return false;
     }

@@ -36,6 +36,7 @@ struct RenderedView {
     Picture pic;                        // 8 or 16-bit RGB, the photo's depth
     double x = 0, y = 0, w = 0, h = 0;  // the area of the photo it shows, in the photo's pixels
     CorrectionOutcome outcome;
+    std::vector<std::string> reasons;   // the choice's, one sentence each
 };
 
 class PreviewPhoto {
@@ -90,6 +91,7 @@ private:
     Picture photo_;
     BlobOwner blob_;
     ParamOwner param_;
+    std::unique_ptr<PhotoChoices> choices_;  // decided once per settings, for every view and the save
     std::vector<std::unique_ptr<Scale>> scales_;
     uint64_t uses_ = 0;
 };
@@ -102,10 +104,6 @@ private:
 // scale rounded up to 1/1024 (so that views at one zoom level share a copy)
 // times the photo's width.
 int ScaledWidthFor(const ViewRequest& v, int photoWidth);
-
-// The photo's pixels averaged down to `width` x `height` (each target pixel
-// the mean of the source pixels whose index maps onto it, rounded).
-Picture ScaledDown(const Picture& photo, int width, int height);
 
 // Encodes RGB `pic` for the browser: JPEG (quality 90, 8 bits) or lossless
 // PNG at the picture's depth. No metadata. Written in strips of rows, with

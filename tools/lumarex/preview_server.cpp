@@ -543,7 +543,12 @@ void PreviewServer::Routes() {
         res.set_header("X-Lumarex-Area",
                        Decimal(view.x) + "," + Decimal(view.y) + "," + Decimal(view.w) + "," + Decimal(view.h));
         res.set_header("X-Lumarex-Render-Ms", std::to_string(ms.count()));
-        if (!r.before) res.set_header("X-Lumarex-Summary", SummaryOf(view.outcome));
+        if (!r.before) {
+            res.set_header("X-Lumarex-Summary", SummaryOf(view.outcome));
+            std::string reasons;
+            for (const std::string& reason : view.reasons) reasons += (reasons.empty() ? "" : "; ") + reason;
+            res.set_header("X-Lumarex-Choice", reasons);
+        }
         res.set_content(std::move(bytes), r.format == ImageFormat::kPng ? "image/png" : "image/jpeg");
     });
 

@@ -38,9 +38,11 @@ const SettingInfo kTable[] = {
     {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, {}, 0.1, 0.1, kForBoth,
      "Share of the darkest samples set to pure black, to give the picture a solid black; 0 keeps every "
      "shadow detail."},
-    {"shadow-floor", "level", &Settings::shadowFloor, 0, 254, 1, {}, 12, 12, kForBoth,
+    {"shadow-floor", "level", &Settings::shadowFloor, 0, 254, 1, kMeasuredWord, kMeasured, kMeasured, kForBoth,
      "Levels below this (0..255, also for 16-bit photos) are left as they are by the lift, so deep blacks "
-     "stay black."},
+     "stay black. 'auto' starts the lift above the darkest 1 % of the photo (at least level 12), so that a "
+     "night sky or dark water keeps its depth instead of turning grey; a photo whose blacks are lifted "
+     "already (darkest 1 % above level 64) gets 12."},
     {"brighten", "percent", &Settings::brighten, 0, 300, 1, kMeasuredWord, kMeasured, kMeasured, kForBoth,
      "How strongly shadows and mid-tones are lifted: 'auto' measures the photo and picks the strength; a "
      "number sets it, 0 being no lift."},

@@ -28,6 +28,8 @@ inline constexpr unsigned kForBoth = kForAuto | kForCorrect;
 inline constexpr int kMeasured = -1;
 // look = kNoLook applies no colour table.
 inline constexpr int kNoLook = -1;
+// The shadow floor where none is measured, 8-bit level.
+inline constexpr int kDefaultShadowFloor = 12;
 // denoise = kNoDenoise skips noise removal.
 inline constexpr int kNoDenoise = -1;
 
@@ -39,7 +41,7 @@ struct Settings {
     float castStrength = 0.7f;  // share of the measured cast that is removed
     // Levels and lift.
     float blackClip = 0.1f;     // percent of all samples set to black; 0 off
-    int shadowFloor = 12;       // 8-bit level below which nothing is lifted
+    int shadowFloor = kMeasured;  // 8-bit level below which nothing is lifted, or kMeasured
     int brighten = kMeasured;   // lift strength in percent, or kMeasured
     int maxBrighten = 100;      // upper bound of a measured strength, percent
     int minBrighten = 0;        // lower bound of a measured strength (auto)
@@ -60,7 +62,9 @@ struct Settings {
     int look = kNoLook;         // colour table: 0 natural, 1 contrast
     int flatten = 0;            // the flattening table, after the look
     // Safety.
-    int guard = 1;              // on/off: hold back what newly clips (photo_correction.h)
+    int guard = 1;              // on/off: hold back what newly clips or moves the scene's colours (choice.h)
+
+    bool operator==(const Settings&) const = default;
 };
 
 // A word that stands for a value: "on" for 1, "average" for 3, "auto" for

@@ -90,7 +90,7 @@ bool FirstAuto(const lumarex_cli::Settings& s, Picture& pic, std::string& summar
 
 lumarex_cli::Settings FirstDefaults(lumarex_cli::Command command) {
     lumarex_cli::Settings s = lumarex_cli::DefaultSettings(command);
-    s.cast = 1, s.castMethod = 3, s.castStrength = 0.7f, s.guard = 0;
+    s.cast = 1, s.castMethod = 3, s.castStrength = 0.7f, s.guard = 0, s.shadowFloor = lumarex_cli::kDefaultShadowFloor;
     s.blackClip = command == lumarex_cli::Command::kAuto ? 0.1f : 0.3f;
     return s;
 }
@@ -116,6 +116,9 @@ Result Measure(lumarex_cli::Command command, const Case& c, Picture* after,
     r.shadows = ShadowClippingAdded(before, now);
     r.neutral = ColourShift(before, now, IsNearNeutral);
     r.skin = ColourShift(before, now, IsSkinTone);
+    r.saturated = ColourShift(before, now, IsSaturated);
+    r.darkBefore = DarkestLightness(before, 1.0);
+    r.darkAfter = DarkestLightness(now, 1.0);
     if (c.goal != CastGoal::kNone) r.castRemoved = CastRemoved(before, now, c.area);
     if (after) *after = std::move(pic);
     return r;
@@ -144,8 +147,8 @@ Result RunFirstDefaults(lumarex_cli::Command command, const Case& c, Picture* af
 
 std::string Table(const std::vector<Result>& results) {
     std::string t = "case                              command  highl+  shadow+  neutral dE (cover)  skin dE (cover)  "
-                    "cast removed  lift\n";
-    char line[256];
+                    "saturated dE (cover)  dark 1 %  cast removed  lift\n";
+    char line[320];
     for (const Result& r : results) {
         if (!r.error.empty()) {
             std::snprintf(line, sizeof line, "%-33s %-7s  failed: %s\n", r.name.c_str(), r.command.c_str(),
@@ -153,9 +156,12 @@ std::string Table(const std::vector<Result>& results) {
         } else {
             char cast[32] = "";
             if (r.goal != CastGoal::kNone) std::snprintf(cast, sizeof cast, "%5.0f %% (%s)", r.castRemoved, GoalText(r.goal));
-            std::snprintf(line, sizeof line, "%-33s %-7s %6.2f  %7.2f  %6.2f (%5.1f %%)     %6.2f (%5.1f %%)  %-13s %s\n",
+            std::snprintf(line, sizeof line,
+                          "%-33s %-7s %6.2f  %7.2f  %6.2f (%5.1f %%)     %6.2f (%5.1f %%)  %6.2f (%5.1f %%)      "
+                          "%4.1f>%4.1f  %-13s %s\n",
                           r.name.c_str(), r.command.c_str(), r.highlights, r.shadows, r.neutral.meanDeltaE,
-                          r.neutral.coverPercent, r.skin.meanDeltaE, r.skin.coverPercent, cast, r.summary.c_str());
+                          r.neutral.coverPercent, r.skin.meanDeltaE, r.skin.coverPercent, r.saturated.meanDeltaE,
+                          r.saturated.coverPercent, r.darkBefore, r.darkAfter, cast, r.summary.c_str());
         }
         t += line;
     }
@@ -173,6 +179,9 @@ nlohmann::json ToJson(const std::vector<Result>& results) {
             j["shadowClippingAdded"] = r.shadows;
             j["neutralShift"] = {{"meanDeltaE2000", r.neutral.meanDeltaE}, {"coverPercent", r.neutral.coverPercent}};
             j["skinShift"] = {{"meanDeltaE2000", r.skin.meanDeltaE}, {"coverPercent", r.skin.coverPercent}};
+            j["saturatedShift"] = {{"meanDeltaE2000", r.saturated.meanDeltaE},
+                                   {"coverPercent", r.saturated.coverPercent}};
+            j["darkestPercentLightness"] = {{"before", r.darkBefore}, {"after", r.darkAfter}};
             if (r.goal != CastGoal::kNone) j["cast"] = {{"goal", GoalText(r.goal)}, {"removedPercent", r.castRemoved}};
             j["summary"] = r.summary;
         }

@@ -41,6 +41,9 @@ struct Result {
     double shadows = 0.0;        // ... at the bottom
     Shift neutral;               // near-neutral areas
     Shift skin;                  // skin-toned areas
+    Shift saturated;             // saturated colours (chroma 20 and above)
+    double darkBefore = 0.0;     // L* of the darkest 1 % of the pixels, before
+    double darkAfter = 0.0;      // ... and after: higher reads as haze
     CastGoal goal = CastGoal::kNone;
     double castRemoved = 0.0;    // percent of the marked area's colour taken away
     std::string summary;         // the command's own line ("brightened 40 %")

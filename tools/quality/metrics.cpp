@@ -1,38 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "metrics.h"
 
-#include <array>
+#include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace lumarex_quality {
 namespace {
-
-constexpr double kPi = std::numbers::pi;
-
-double Linear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-
-double LabF(double t) {
-    constexpr double e = 216.0 / 24389.0, k = 24389.0 / 27.0;
-    return t > e ? std::cbrt(t) : (k * t + 16.0) / 116.0;
-}
-
-// The 256 linear values of an 8-bit sRGB sample.
-const std::array<double, 256>& LinearTable() {
-    static const std::array<double, 256> table = [] {
-        std::array<double, 256> t{};
-        for (int i = 0; i < 256; ++i) t[i] = Linear(i / 255.0);
-        return t;
-    }();
-    return table;
-}
-
-double Degrees(double radians) {
-    const double d = radians * 180.0 / kPi;
-    return d < 0.0 ? d + 360.0 : d;
-}
-
-double Radians(double degrees) { return degrees * kPi / 180.0; }
 
 template <typename Count>
 double PercentOfPixels(const Rgb8& before, const Rgb8& after, Count newly) {
@@ -49,56 +22,6 @@ double PercentOfPixels(const Rgb8& before, const Rgb8& after, Count newly) {
 
 }  // namespace
 
-Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
-    const auto& lin = LinearTable();
-    const double R = lin[r], G = lin[g], B = lin[b];
-    // sRGB primaries, D65 white (0.95047, 1, 1.08883).
-    const double x = (0.4124564 * R + 0.3575761 * G + 0.1804375 * B) / 0.95047;
-    const double y = 0.2126729 * R + 0.7151522 * G + 0.0721750 * B;
-    const double z = (0.0193339 * R + 0.1191920 * G + 0.9503041 * B) / 1.08883;
-    const double fx = LabF(x), fy = LabF(y), fz = LabF(z);
-    return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
-}
-
-double DeltaE2000(const Lab& x, const Lab& y) {
-    const double c1 = std::hypot(x.a, x.b), c2 = std::hypot(y.a, y.b);
-    const double cMean = (c1 + c2) / 2.0;
-    const double c7 = std::pow(cMean, 7.0);
-    const double g = 0.5 * (1.0 - std::sqrt(c7 / (c7 + std::pow(25.0, 7.0))));
-    const double a1 = (1.0 + g) * x.a, a2 = (1.0 + g) * y.a;
-    const double cp1 = std::hypot(a1, x.b), cp2 = std::hypot(a2, y.b);
-    const double hp1 = (a1 == 0.0 && x.b == 0.0) ? 0.0 : Degrees(std::atan2(x.b, a1));
-    const double hp2 = (a2 == 0.0 && y.b == 0.0) ? 0.0 : Degrees(std::atan2(y.b, a2));
-
-    const double dL = y.l - x.l, dC = cp2 - cp1;
-    double dh = 0.0;
-    if (cp1 * cp2 != 0.0) {
-        dh = hp2 - hp1;
-        if (dh > 180.0) dh -= 360.0;
-        else if (dh < -180.0) dh += 360.0;
-    }
-    const double dH = 2.0 * std::sqrt(cp1 * cp2) * std::sin(Radians(dh / 2.0));
-
-    const double lMean = (x.l + y.l) / 2.0, cpMean = (cp1 + cp2) / 2.0;
-    double hMean = hp1 + hp2;
-    if (cp1 * cp2 != 0.0) {
-        if (std::fabs(hp1 - hp2) <= 180.0) hMean /= 2.0;
-        else hMean = hMean < 360.0 ? (hMean + 360.0) / 2.0 : (hMean - 360.0) / 2.0;
-    }
-    const double t = 1.0 - 0.17 * std::cos(Radians(hMean - 30.0)) + 0.24 * std::cos(Radians(2.0 * hMean)) +
-                     0.32 * std::cos(Radians(3.0 * hMean + 6.0)) - 0.20 * std::cos(Radians(4.0 * hMean - 63.0));
-    const double dTheta = 30.0 * std::exp(-std::pow((hMean - 275.0) / 25.0, 2.0));
-    const double cp7 = std::pow(cpMean, 7.0);
-    const double rc = 2.0 * std::sqrt(cp7 / (cp7 + std::pow(25.0, 7.0)));
-    const double l50 = (lMean - 50.0) * (lMean - 50.0);
-    const double sl = 1.0 + 0.015 * l50 / std::sqrt(20.0 + l50);
-    const double sc = 1.0 + 0.045 * cpMean;
-    const double sh = 1.0 + 0.015 * cpMean * t;
-    const double rt = -std::sin(Radians(2.0 * dTheta)) * rc;
-    const double tl = dL / sl, tc = dC / sc, th = dH / sh;
-    return std::sqrt(tl * tl + tc * tc + th * th + rt * tc * th);
-}
-
 double HighlightClippingAdded(const Rgb8& before, const Rgb8& after) {
     return PercentOfPixels(before, after, [](uint8_t p, uint8_t q) { return q >= kHighClip && p < kHighClip; });
 }
@@ -107,12 +30,14 @@ double ShadowClippingAdded(const Rgb8& before, const Rgb8& after) {
     return PercentOfPixels(before, after, [](uint8_t p, uint8_t q) { return q <= kLowClip && p > kLowClip; });
 }
 
-bool IsNearNeutral(const Lab& c) { return std::hypot(c.a, c.b) < 10.0 && c.l >= 20.0 && c.l <= 90.0; }
+bool IsNearNeutral(const Lab& c) { return Chroma(c) < 10.0 && c.l >= 20.0 && c.l <= 90.0; }
+
+bool IsSaturated(const Lab& c) { return Chroma(c) >= 20.0; }
 
 bool IsSkinTone(const Lab& c) {
-    const double chroma = std::hypot(c.a, c.b);
+    const double chroma = Chroma(c);
     if (chroma < 10.0 || chroma > 45.0 || c.l < 25.0 || c.l > 90.0) return false;
-    const double hue = Degrees(std::atan2(c.b, c.a));
+    const double hue = HueDegrees(c);
     return hue >= 20.0 && hue <= 65.0;
 }
 
@@ -154,6 +79,26 @@ double CastRemoved(const Rgb8& before, const Rgb8& after, const Rect& area) {
     const double c0 = std::hypot(was.a, was.b);
     if (c0 == 0.0) return 0.0;
     return 100.0 * (1.0 - std::hypot(now.a, now.b) / c0);
+}
+
+double DarkestLightness(const Rgb8& image, double percent) {
+    const size_t n = size_t(image.width) * image.height;
+    if (n == 0) return 0.0;
+    // L* of each 8-bit luma level is close enough for a percentile: count
+    // the pixels by the lightness of their own colour, in tenths.
+    std::vector<uint32_t> counts(1001, 0);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = &image.rgb[i * 3];
+        const double l = std::clamp(LabFromSrgb8(p[0], p[1], p[2]).l, 0.0, 100.0);
+        ++counts[size_t(std::lround(l * 10.0))];
+    }
+    const double wanted = percent / 100.0 * double(n);
+    double seen = 0.0;
+    for (size_t k = 0; k < counts.size(); ++k) {
+        seen += counts[k];
+        if (seen >= wanted && seen > 0.0) return double(k) / 10.0;
+    }
+    return 100.0;
 }
 
 }  // namespace lumarex_quality

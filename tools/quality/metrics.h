@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "colour_measure.h"
+
 namespace lumarex_quality {
 
 // An interleaved 8-bit RGB image.
@@ -23,15 +25,9 @@ struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
 };
 
-struct Lab {
-    double l = 0.0, a = 0.0, b = 0.0;
-};
-
-// sRGB (8-bit, D65) to CIELAB.
-Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b);
-
-// The CIEDE2000 colour difference (kL = kC = kH = 1).
-double DeltaE2000(const Lab& x, const Lab& y);
+using lumarex_cli::DeltaE2000;
+using lumarex_cli::Lab;
+using lumarex_cli::LabFromSrgb8;
 
 // A channel at or above kHighClip (at or below kLowClip) counts as clipped:
 // JPEG round trips turn a clipped 255 into 254 often enough that 254 counts.
@@ -48,6 +44,9 @@ double ShadowClippingAdded(const Rgb8& before, const Rgb8& after);
 // 25..90).
 bool IsNearNeutral(const Lab& c);
 bool IsSkinTone(const Lab& c);
+// Saturated: chroma 20 and above. Where a photo without a cast holds its
+// own colour (red fruit, foliage, a blue sky), a correction should not move it.
+bool IsSaturated(const Lab& c);
 
 // Mean CIEDE2000 between before and after over the pixels of `before` that
 // `select` picks, with after's lightness set to before's: the lift is meant
@@ -63,6 +62,10 @@ Shift ColourShift(const Rgb8& before, const Rgb8& after, bool (*select)(const La
 // percent: 100 when it came out neutral, 0 when its colour is as it was,
 // negative when it grew.
 double CastRemoved(const Rgb8& before, const Rgb8& after, const Rect& area);
+
+// The lightness (L*) below which `percent` of the pixels lie: the 1st
+// percentile tells lifted, hazy blacks.
+double DarkestLightness(const Rgb8& image, double percent);
 
 // The mean CIELAB colour of `area`.
 Lab MeanLab(const Rgb8& image, const Rect& area);

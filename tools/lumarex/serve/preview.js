@@ -309,6 +309,7 @@
       draw();
       setStatus(`${v.width}\u00d7${v.height} corrected in ${res.headers.get('X-Lumarex-Render-Ms')} ms \u00b7 ` +
                 `${res.headers.get('X-Lumarex-Summary')}`);
+      document.getElementById('choice').textContent = res.headers.get('X-Lumarex-Choice') || '';
     } catch (err) {
       if (err.name !== 'AbortError') setStatus(`no answer from lumarex serve (${err.message})`, true);
     } finally {

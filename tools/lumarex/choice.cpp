@@ -1,0 +1,333 @@
+// SPDX-License-Identifier: MIT
+#include "choice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "colour_measure.h"
+#include "large_pages.h"
+#include "lumarex/analysis_record.h"
+#include "lumarex/lumarex.h"
+
+namespace lumarex_cli {
+namespace {
+
+// Reductions the clipping guard tries before it gives up: enough for the
+// cast (three), the black clip (one) and the lift (from 300 % in seven
+// halvings to none).
+constexpr int kGuardSteps = 12;
+
+// The colour guard measures at most this many pixels of the copy, on a
+// regular grid: CIEDE2000 is some two hundred operations a pixel.
+constexpr int64_t kColourSamples = 128 * 1024;
+
+// An 8-bit sample of a picture of either depth.
+uint8_t Sample8(const Picture& p, size_t i) {
+    return p.bits == 16 ? uint8_t((uint32_t{p.rgb16[i]} * 255u + 32767u) / 65535u) : p.rgb8[i];
+}
+
+// Percent of the pixels of `after` with a channel at the top (bottom) that
+// was not there before. 254 and above (1 and below) count: a JPEG round
+// trip turns a clipped 255 into 254 often enough.
+struct Clipping {
+    double highlights = 0.0, shadows = 0.0;
+};
+
+// What the clipping guard needs of the picture before the correction: per
+// pixel, which channels were below the top (bit c) and above the bottom (bit
+// 3 + c).
+class ClipReference {
+public:
+    explicit ClipReference(const Picture& before) {
+        if (before.bits == 16) Fill(before.rgb16, Limits(16));
+        else Fill(before.rgb8, Limits(8));
+    }
+
+    Clipping Added(const Picture& after) const {
+        if (after.bits == 16) return Added(after.rgb16, Limits(16));
+        return Added(after.rgb8, Limits(8));
+    }
+
+private:
+    // The top and the bottom that count as clipped, by sample depth.
+    struct Bounds {
+        uint32_t top, bottom;
+    };
+    static Bounds Limits(int bits) { return bits == 16 ? Bounds{254u * 257u, 257u} : Bounds{254u, 1u}; }
+
+    template <typename T>
+    void Fill(const std::vector<T>& px, Bounds b) {
+        flags_.resize(px.size() / 3);
+        for (size_t i = 0; i < flags_.size(); ++i) {
+            uint8_t f = 0;
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = px[i * 3 + size_t(c)];
+                f |= uint8_t((v < b.top ? 1u : 0u) << c) | uint8_t((v > b.bottom ? 8u : 0u) << c);
+            }
+            flags_[i] = f;
+        }
+    }
+
+    template <typename T>
+    Clipping Added(const std::vector<T>& px, Bounds b) const {
+        uint64_t high = 0, low = 0;
+        const size_t n = std::min(flags_.size(), px.size() / 3);
+        for (size_t i = 0; i < n; ++i) {
+            bool h = false, l = false;
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = px[i * 3 + size_t(c)];
+                h |= v >= b.top && (flags_[i] & (1u << c)) != 0;
+                l |= v <= b.bottom && (flags_[i] & (8u << c)) != 0;
+            }
+            high += h, low += l;
+        }
+        if (n == 0) return {};
+        return {100.0 * double(high) / double(n), 100.0 * double(low) / double(n)};
+    }
+
+    std::vector<uint8_t> flags_;
+};
+
+// One reduction of `s` against what clipped, or false when nothing is left
+// to reduce. For the shadows the black clip, which alone of the settings sets
+// samples to black (a weaker lift only darkens them further). For the
+// highlights the cast removal (its gains push a channel over the top),
+// halved, then off; then the lift, halved down to none.
+bool HoldBack(Settings& s, const Clipping& c, std::vector<std::string>& reasons) {
+    char text[160];
+    if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
+        s.blackClip = 0.0f;
+        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly black; no black clip", c.shadows);
+    } else if (c.highlights > kGuardHighlights && s.cast != 0 && s.castStrength > 0.0f) {
+        const bool some = s.castStrength > 0.2f;
+        if (some) s.castStrength = float(int(s.castStrength * 10.0f) / 2) / 10.0f;
+        else s.cast = 0;
+        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; cast removal %s",
+                      c.highlights, some ? "halved" : "off");
+    } else if (c.highlights > kGuardHighlights && s.brighten > 0) {
+        s.brighten = s.brighten > 8 ? s.brighten / 2 : 0;
+        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; lift lowered to %d %%",
+                      c.highlights, s.brighten);
+    } else {
+        return false;
+    }
+    reasons.emplace_back(text);
+    return true;
+}
+
+// The corrections tried on the copy. Noise removal and sharpening are left
+// out: they change detail, not what clips or the colour of an area, and on
+// a shrunken copy they would judge detail that is not the photo's.
+class Trials {
+public:
+    Trials(const Picture& copy, int photoWidth, ImageParam* param, const FileProgress& progress)
+        : copy_(copy), param_(param), progress_(progress),
+          map_{0, 0, copy.width == photoWidth ? 1.0f : float(copy.width) / float(photoWidth)} {
+        // The blob takes a copy of the samples; nothing writes through `d`.
+        const ImageDesc d = DescribeRgb(const_cast<Picture&>(copy));
+        blob_.reset(AllocImageBlob(&d));
+    }
+
+    bool Ready() const { return blob_ != nullptr; }
+
+    // `s` applied to the copy; `strength` gets the lift applied.
+    bool Apply(const Settings& s, Picture& out, int32_t& strength) {
+        Settings t = s;
+        t.denoise = kNoDenoise;
+        t.sharpen = 0.0f;
+        out.width = copy_.width, out.height = copy_.height, out.bits = copy_.bits;
+        if (out.bits == 16) out.rgb16.resize(copy_.rgb16.size());
+        else out.rgb8.resize(copy_.rgb8.size());
+        const ImageDesc d = DescribeRgb(out);
+        return ApplyCorrection(d, blob_.get(), param_, t, nullptr, &Trials::Poll, this, strength, map_);
+    }
+
+private:
+    static int32_t Poll(int32_t /*step*/, int32_t /*total*/, void* context) {
+        return static_cast<Trials*>(context)->progress_(0.0f) ? 1 : 0;
+    }
+
+    const Picture& copy_;
+    ImageParam* param_;
+    const FileProgress& progress_;
+    MapPlacement map_;
+    BlobOwner blob_;
+};
+
+// --cast auto: the analysis' verdict for the method.
+bool AnalysisFindsCast(ImageParam* param, int method) {
+    LxAnalysisRecord record{};
+    return LxReadAnalysisRecord(param, &record) == 1 && method >= 0 && method < LX_RECORD_TINT_MODES &&
+           record.needTint[method] != 0;
+}
+
+void ChooseFloor(const Picture& copy, Settings& s, std::vector<std::string>& reasons) {
+    const int level = DarkestLevel(copy, kFloorPercent);
+    char text[200];
+    if (level > kLiftedBlacks) {
+        s.shadowFloor = kDefaultShadowFloor;
+        std::snprintf(text, sizeof text,
+                      "shadow floor %d: the darkest 1 %% is at level %d, lifted blacks the levels stretch takes down",
+                      s.shadowFloor, level);
+    } else {
+        s.shadowFloor = std::max(kDefaultShadowFloor, level);
+        std::snprintf(text, sizeof text, "shadow floor %d: the lift starts above the darkest 1 %% of the photo",
+                      s.shadowFloor);
+    }
+    reasons.emplace_back(text);
+}
+
+// Lowers the cast removal while it moves the copy's saturated colours more
+// than the guard allows and the photo shows no cast on its greys. `trial`
+// holds the copy corrected with `s` and is kept up to date.
+bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& trial,
+                  std::vector<std::string>& reasons) {
+    Settings plain = s, full = s;
+    plain.cast = 0;
+    full.castStrength = 1.0f;
+    Picture without, removed;
+    int32_t strength = 0;
+    if (!trials.Apply(plain, without, strength) || !trials.Apply(full, removed, strength)) return false;
+    const double evidence = NewlyGrey(without, removed);
+    char text[240];
+    for (;;) {
+        const SaturatedMove m = SaturatedColoursMoved(copy, without, trial);
+        if (m.shift <= kGuardColourShift || evidence >= kGuardGreyEvidence) return true;
+        const bool some = s.castStrength > 0.2f;
+        if (some) s.castStrength = float(int(s.castStrength * 10.0f) / 2) / 10.0f;
+        else s.cast = 0;
+        std::snprintf(text, sizeof text,
+                      "colour guard: the cast removal moved the saturated colours by %.1f dE00 and turns only "
+                      "%.1f %% of the photo grey; %s",
+                      m.shift, evidence, some ? "strength halved" : "cast left as it is");
+        reasons.emplace_back(text);
+        if (s.cast == 0) {
+            trial = std::move(without);
+            return true;
+        }
+        if (!trials.Apply(s, trial, strength)) return false;
+    }
+}
+
+std::string Percent(const char* what, int value) { return std::string(what) + std::to_string(value) + " %"; }
+
+}  // namespace
+
+Picture ChoiceCopy(const Picture& photo) {
+    int factor = 1;
+    while (int64_t{photo.width / factor} * (photo.height / factor) > kChoicePixels) ++factor;
+    return ScaledDown(photo, std::max(1, photo.width / factor), std::max(1, photo.height / factor));
+}
+
+int DarkestLevel(const Picture& pic, double percent) {
+    const size_t n = size_t(pic.width) * size_t(pic.height);
+    if (n == 0) return 0;
+    uint64_t counts[256] = {};
+    for (size_t i = 0; i < n; ++i)
+        ++counts[std::max({Sample8(pic, i * 3), Sample8(pic, i * 3 + 1), Sample8(pic, i * 3 + 2)})];
+    const double wanted = percent / 100.0 * double(n);
+    uint64_t seen = 0;
+    for (int level = 0; level < 256; ++level) {
+        seen += counts[level];
+        if (double(seen) >= wanted && seen > 0) return level;
+    }
+    return 255;
+}
+
+SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b) {
+    const int64_t n = int64_t{reference.width} * reference.height;
+    if (n == 0) return {};
+    const int step = std::max<int>(1, int(std::ceil(std::sqrt(double(n) / double(kColourSamples)))));
+    double sum = 0.0;
+    uint64_t picked = 0, seen = 0;
+    for (int y = 0; y < reference.height; y += step)
+        for (int x = 0; x < reference.width; x += step) {
+            const size_t i = (size_t(y) * size_t(reference.width) + size_t(x)) * 3;
+            ++seen;
+            const Lab was = LabFromSrgb8(Sample8(reference, i), Sample8(reference, i + 1), Sample8(reference, i + 2));
+            if (Chroma(was) < 20.0) continue;
+            const Lab p = LabFromSrgb8(Sample8(a, i), Sample8(a, i + 1), Sample8(a, i + 2));
+            Lab q = LabFromSrgb8(Sample8(b, i), Sample8(b, i + 1), Sample8(b, i + 2));
+            q.l = p.l;
+            sum += DeltaE2000(p, q);
+            ++picked;
+        }
+    if (picked == 0) return {};
+    return {sum / double(picked), 100.0 * double(picked) / double(seen)};
+}
+
+double NewlyGrey(const Picture& a, const Picture& b) {
+    const int64_t n = int64_t{a.width} * a.height;
+    if (n == 0) return 0.0;
+    const int step = std::max<int>(1, int(std::ceil(std::sqrt(double(n) / double(kColourSamples)))));
+    const auto grey = [](const Picture& p, size_t i) {
+        const Lab c = LabFromSrgb8(Sample8(p, i), Sample8(p, i + 1), Sample8(p, i + 2));
+        return c.l > 15.0 && Chroma(c) < kGrey;
+    };
+    int64_t balance = 0, seen = 0;
+    for (int y = 0; y < a.height; y += step)
+        for (int x = 0; x < a.width; x += step) {
+            const size_t i = (size_t(y) * size_t(a.width) + size_t(x)) * 3;
+            balance += int(grey(b, i)) - int(grey(a, i));
+            ++seen;
+        }
+    return 100.0 * double(balance) / double(seen);
+}
+
+bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImageParam* param, Choice& out,
+            std::string& error, const FileProgress& progress) {
+    Settings s = given;
+    std::vector<std::string> reasons;
+    if (s.cast == kMeasured) {
+        s.cast = AnalysisFindsCast(param, s.castMethod) ? 1 : 0;
+        reasons.emplace_back(s.cast ? "cast: the analysis finds one" : "cast: none found");
+    }
+    if (s.shadowFloor == kMeasured) ChooseFloor(copy, s, reasons);
+
+    Trials trials(copy, photoWidth, param, progress);
+    Picture trial;
+    int32_t strength = 0;
+    const auto failed = [&] {
+        error = progress(0.0f) ? "stopped" : "the correction ran out of memory";
+        return false;
+    };
+    if (!trials.Ready() || !trials.Apply(s, trial, strength)) return failed();
+    if (s.brighten == kMeasured) {
+        s.brighten = std::max(strength, s.minBrighten);
+        reasons.push_back(s.brighten == strength ? Percent("brighten: measured ", strength)
+                                                 : Percent("brighten: measured ", strength) +
+                                                       Percent(", raised to the least lift, ", s.brighten));
+        if (s.brighten != strength && !trials.Apply(s, trial, strength)) return failed();
+    }
+    bool heldBack = false, castHeldBack = false;
+    if (s.guard != 0 && given.cast == kMeasured && s.cast != 0) {
+        const float before = s.castStrength;
+        if (!GuardColours(trials, copy, s, trial, reasons)) return failed();
+        castHeldBack = s.cast == 0 || s.castStrength != before;
+    }
+    if (s.guard != 0) {
+        const ClipReference original(copy);
+        for (int step = 0; step < kGuardSteps; ++step) {
+            const Clipping c = original.Added(trial);
+            if (c.highlights <= kGuardHighlights && c.shadows <= kGuardShadows) break;
+            if (!HoldBack(s, c, reasons)) break;
+            heldBack = true;
+            if (!trials.Apply(s, trial, strength)) return failed();
+        }
+    }
+    out.settings = s;
+    out.outcome = CorrectionOutcome{s.brighten, s.cast != 0, heldBack, castHeldBack};
+    out.reasons = std::move(reasons);
+    return true;
+}
+
+std::string SummaryOf(const CorrectionOutcome& outcome) {
+    std::string summary = "brightened " + std::to_string(outcome.strength) + " %";
+    if (outcome.castRemoved) summary += ", cast removed";
+    if (outcome.castHeldBack) summary += ", cast held back for the scene's colours";
+    if (outcome.heldBack) summary += ", held back from clipping";
+    return summary;
+}
+
+}  // namespace lumarex_cli

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+// What the command decides for one photo before correcting it: the settings
+// the library is called with, and why. A choice is made once per photo and
+// settings, from the photo's analysis and a small copy of the photo, and is
+// then applied as it stands to the whole photo, to any region of it and to
+// any scaled copy (the preview), so that every one of them is corrected
+// alike.
+//
+// The decisions, in order:
+//   cast          --cast auto: removed when the analysis finds a cast, then
+//                 held back while it would move the photo's own saturated
+//                 colours (ColourGuard below);
+//   shadow floor  --shadow-floor auto: the lift starts above the darkest
+//                 1 % of the photo, so that its blacks do not turn to haze;
+//   brighten      --brighten auto: the strength the analysis measures,
+//                 within --min-brighten and --max-brighten;
+//   guard         --guard on: the cast, the black clip and the lift reduced
+//                 while the correction newly clips too much.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "correction.h"
+#include "image_file.h"
+#include "settings.h"
+
+namespace lumarex_cli {
+
+// What a correction did.
+struct CorrectionOutcome {
+    int32_t strength = 0;     // the lift applied, percent
+    bool castRemoved = false;
+    bool heldBack = false;    // the clipping guard reduced the settings
+    bool castHeldBack = false;  // the colour guard reduced the cast removal
+};
+
+struct Choice {
+    Settings settings;                 // no word left to decide: cast on/off, numbers for the rest
+    CorrectionOutcome outcome;         // what the summary line tells
+    std::vector<std::string> reasons;  // one sentence a decision, for `analyse` and the preview
+};
+
+// The small copy choices are judged on: the photo shrunk by a whole factor
+// (block means) to at most this many pixels. Large enough that what clips
+// or moves in it does so in the photo, small enough that trying a handful
+// of settings on it takes milliseconds.
+inline constexpr int64_t kChoicePixels = 512 * 1024;
+
+// The copy of `photo` a choice is judged on (the photo itself when small).
+Picture ChoiceCopy(const Picture& photo);
+
+// Decides `given` for a photo: `copy` is ChoiceCopy of it, `photoWidth` the
+// photo's width and `param` its analysis. False when the library fails (out
+// of memory) or `progress` asks to stop; `error` then says which.
+bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImageParam* param, Choice& out,
+            std::string& error, const FileProgress& progress);
+
+// Clipping the guard allows, percent of the pixels newly at the top or the
+// bottom. A careful levels stretch clips a fraction of a percent; beyond
+// these, a bright subject visibly burns out or shadow detail blocks up.
+inline constexpr double kGuardHighlights = 1.0;
+inline constexpr double kGuardShadows = 1.5;
+
+// The colour guard: a cast removal may move the photo's saturated colours
+// (chroma 20 and above), with lightness set aside, by this much CIEDE2000 on
+// average...
+inline constexpr double kGuardColourShift = 2.5;
+// ...unless the photo shows the cast on greys: removing it fully turns at
+// least this share of the photo grey (chroma under kGrey, L* above 15)
+// that was not, percent. A grey card, a wall under tungsten, a film scan's
+// sky do; brown pinecones and red fruit, whose colour the analysis took for
+// the light's, do not.
+inline constexpr double kGuardGreyEvidence = 10.0;
+inline constexpr double kGrey = 4.0;
+
+// The darkest share of the pixels that --shadow-floor auto keeps from the
+// lift, percent, and the level above which blacks count as lifted already.
+inline constexpr double kFloorPercent = 1.0;
+inline constexpr int kLiftedBlacks = 64;
+
+// The 8-bit level (largest channel) below which `percent` of the pixels of
+// `pic` lie; 16-bit samples count by their high byte.
+int DarkestLevel(const Picture& pic, double percent);
+
+// How far a correction moved saturated colours: the mean CIEDE2000 between
+// `a` and `b` (same size, 8-bit) over the pixels of `reference` with chroma
+// 20 and above, b's lightness set to a's; and the share of such pixels,
+// percent.
+struct SaturatedMove {
+    double shift = 0.0;
+    double share = 0.0;
+};
+SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b);
+
+// Percent of the pixels that are grey in `b` (chroma under kGrey, L* above
+// 15) and not in `a`, less those grey in `a` and not in `b`.
+double NewlyGrey(const Picture& a, const Picture& b);
+
+// What a correction did, as the commands print it: "brightened 40 %", then
+// ", cast removed", ", cast held back for the scene's colours" and ", held
+// back from clipping" where they apply.
+std::string SummaryOf(const CorrectionOutcome& outcome);
+
+}  // namespace lumarex_cli

@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: MIT
+"""Sheets for a blind comparison of `lumarex auto` with what a user would use instead.
+
+For every photo and every opponent it writes one sheet, original | A | B, with
+our correction on a side chosen at random and names that say nothing
+(sheet00.jpg, ...). The key (which side is ours, which photo and opponent)
+goes to a separate file for scoring after the judge has answered.
+
+    tools/quality/blind_sheets.py --lumarex build/lumarex --out /tmp/sheets photos/*
+    tools/quality/blind_sheets.py --score answers.json --key /tmp/sheets-key.json
+
+Opponents: the untouched photo, ImageMagick's `-auto-level -auto-gamma`
+(`convert`) and GIMP's Colors > Auto > White Balance (`gimp-console-2.10`),
+each where its program is installed. Answers are JSON: {"sheet00.jpg":
+{"choice": "A"|"B"|"tie", "confidence": 1-3, "reason": "..."}, ...}.
+"""
+import argparse
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+LONG_SIDE = 900
+
+
+def run(args):
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def gimp_white_balance(src, dst):
+    script = (f'(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "{src}" "{src}")))'
+              f' (drawable (car (gimp-image-flatten image))))'
+              f' (gimp-drawable-levels-stretch drawable)'
+              f' (gimp-file-save RUN-NONINTERACTIVE image drawable "{dst}" "{dst}") (gimp-image-delete image))')
+    run(["gimp-console-2.10", "-i", "-d", "-f", "-b", script, "-b", "(gimp-quit 0)"])
+
+
+def opponents():
+    found = {"untouched": lambda src, dst: shutil.copyfile(src, dst)}
+    if shutil.which("convert"):
+        found["imagemagick"] = lambda src, dst: run(["convert", src, "-auto-level", "-auto-gamma", dst])
+    if shutil.which("gimp-console-2.10"):
+        found["gimp-white-balance"] = gimp_white_balance
+    return found
+
+
+def make(args):
+    work = tempfile.mkdtemp(prefix="lumarex-sheets-")
+    os.makedirs(args.out, exist_ok=True)
+    rng = random.Random(args.seed)
+    rivals = opponents()
+    jobs = []
+    for photo in args.photos:
+        name = os.path.splitext(os.path.basename(photo))[0]
+        small = os.path.join(work, name + ".png")
+        # Shrunk, 8 bits, upright: the same input for every correction.
+        run(["convert", photo, "-auto-orient", "-resize", f"{LONG_SIDE}x{LONG_SIDE}>", "-depth", "8",
+             "-strip", small])
+        ours = os.path.join(work, name + "-ours.png")
+        run([args.lumarex, "auto", small, "-o", ours, "--quiet", "--overwrite"])
+        for rival, correct in rivals.items():
+            theirs = os.path.join(work, f"{name}-{rival}.png")
+            correct(small, theirs)
+            jobs.append((name, rival, small, ours, theirs))
+    rng.shuffle(jobs)
+    key = {}
+    for k, (name, rival, small, ours, theirs) in enumerate(jobs):
+        sheet = f"sheet{k:02d}.jpg"
+        ours_is_a = rng.random() < 0.5
+        a, b = (ours, theirs) if ours_is_a else (theirs, ours)
+        run(["montage", "-label", "original", small, "-label", "A", a, "-label", "B", b, "-tile", "3x1",
+             "-geometry", "+6+6", "-pointsize", "28", "-quality", "92", os.path.join(args.out, sheet)])
+        key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B"}
+    with open(args.key, "w") as f:
+        json.dump(key, f, indent=1)
+    shutil.rmtree(work)
+    print(f"{len(key)} sheets in {args.out}; key in {args.key}")
+
+
+def score(args):
+    key = json.load(open(args.key))
+    answers = json.load(open(args.score))
+    table = {}
+    for sheet, k in sorted(key.items()):
+        a = answers.get(sheet)
+        if a is None:
+            print(f"{sheet}: no answer", file=sys.stderr)
+            continue
+        row = table.setdefault(k["opponent"], {"won": 0, "lost": 0, "tie": 0, "losses": []})
+        if a["choice"] == "tie":
+            row["tie"] += 1
+        elif a["choice"] == k["ours"]:
+            row["won"] += 1
+        else:
+            row["lost"] += 1
+            row["losses"].append(f'{k["photo"]} ({a.get("confidence", "?")}): {a.get("reason", "")}')
+    for rival, row in table.items():
+        n = row["won"] + row["lost"] + row["tie"]
+        print(f"against {rival}: won {row['won']}, lost {row['lost']}, tie {row['tie']} of {n}")
+        for loss in row["losses"]:
+            print(f"  lost {loss}")
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("photos", nargs="*")
+    p.add_argument("--lumarex", default="build/lumarex")
+    p.add_argument("--out", default="sheets")
+    p.add_argument("--key", default="sheets-key.json")
+    p.add_argument("--seed", type=int, default=None)
+    p.add_argument("--score", help="answers to score against --key")
+    args = p.parse_args()
+    score(args) if args.score else make(args)
+
+
+if __name__ == "__main__":
+    main()
