@@ -535,6 +535,7 @@ public:
         ProgressBridge bridge(progress);
         const FileProgress report = bridge.Function();
         bool ok;
+        const Choice* choice = nullptr;
         {
             py::gil_scoped_release nogil;
             ok = memory.Run([&] {
@@ -542,7 +543,13 @@ public:
                 blob_.reset(AllocImageBlob(&d));
                 if (blob_)
                     param_.reset(CalcImageBlobParam(blob_.get(), &OnProgress, const_cast<FileProgress*>(&report)));
-                return blob_ && param_;
+                if (!blob_ || !param_) return false;
+                // The choice `lumarex analyse` prints, that of `correct`'s
+                // defaults, kept for an apply() with them.
+                choices_ = std::make_unique<PhotoChoices>(picture_);
+                std::string error;
+                choice = choices_->For(DefaultSettings(Command::kCorrect), param_.get(), error, report);
+                return choice != nullptr;
             });
         }
         bridge.RaiseIfStopped();
@@ -550,10 +557,9 @@ public:
         // of memory.
         if (!ok) memory.Raise();
         closed_ = false;
-        choices_ = std::make_unique<PhotoChoices>(picture_);
         LxAnalysisRecord record{};
         LxReadAnalysisRecord(param_.get(), &record);
-        record_ = AnalysisRecordJson(picture_.bits, record);
+        record_ = AnalysisRecordJson(picture_.bits, record, choice);
     }
 
     int Bits() const { return picture_.bits; }

@@ -142,15 +142,16 @@ def test_words_numbers_and_booleans_are_the_commands_values():
 
 def test_numpy_scalars_are_the_python_values_they_stand_for():
     img = scene(120, 160)
-    default = lumarex.auto(img, cast="on")  # removed whatever the colour guard would say
+    base = {"cast": "on", "key": "off"}  # the cast and the lift as measured, whatever the photo
+    default = lumarex.auto(img, **base)
     for keyword, value in [("local_contrast", np.bool_(False)), ("flatten", np.bool_(True)),
                            ("sharpen", np.int64(3)), ("shadow_floor", np.uint8(30)), ("local_depth", np.int32(90)),
                            ("max_brighten", np.int16(20)), ("black_clip", np.float64(0.3)),
                            ("cast_strength", np.float32(0.3)), ("warm_tone", np.float16(0.5))]:
         python = value.item()  # the Python bool, int or float it stands for
         assert type(python) in (bool, int, float)
-        mine = lumarex.auto(img, cast="on", **{keyword: value})
-        assert np.array_equal(mine, lumarex.auto(img, cast="on", **{keyword: python})), keyword
+        mine = lumarex.auto(img, **base, **{keyword: value})
+        assert np.array_equal(mine, lumarex.auto(img, **base, **{keyword: python})), keyword
         assert not np.array_equal(mine, default), f"{keyword}={value!r} changed nothing"
     # A float32 is the float it holds, 0.30000001192..., on the step of 0.1.
     assert np.array_equal(lumarex.auto(img, black_clip=np.float32(0.3)), lumarex.auto(img, black_clip=0.3))

@@ -125,7 +125,7 @@ TEST(PreviewRequest, TheTableAsJsonHasEveryCorrectSettingInHelpOrder) {
     const nlohmann::json t = nlohmann::json::parse(SettingsTableJson());
     std::vector<std::string> names;
     for (const auto& e : t) names.push_back(e["name"]);
-    ASSERT_EQ(names.size(), 22u);
+    ASSERT_EQ(names.size(), 23u);
     EXPECT_EQ(names.front(), "cast");
     EXPECT_EQ(names.back(), "guard");
     EXPECT_EQ(std::count(names.begin(), names.end(), "min-brighten"), 0);
@@ -493,7 +493,7 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
     ASSERT_TRUE(table);
     const nlohmann::json t = nlohmann::json::parse(table->body);
     EXPECT_EQ(t["photo"]["width"], 100);
-    EXPECT_EQ(t["settings"].size(), 22u);
+    EXPECT_EQ(t["settings"].size(), 23u);
 
     auto view = c.Get("/api/render?x=0&y=0&w=100&h=149&width=50&height=75");
     ASSERT_TRUE(view);

@@ -92,8 +92,10 @@ Json DescribeChoice(const Choice& c) {
 
 }  // namespace
 
-std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record) {
-    return Describe(nullptr, bits, record).dump();
+std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record, const Choice* choice) {
+    Json j = Describe(nullptr, bits, record);
+    if (choice) j["choice"] = DescribeChoice(*choice);
+    return j.dump();
 }
 
 CLI::App* AnalyseCommand::Register(CLI::App& app) {

@@ -212,6 +212,29 @@ bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& tri
 
 std::string Percent(const char* what, int value) { return std::string(what) + std::to_string(value) + " %"; }
 
+// The measured lift as the photo's key wants it. A darkening (a negative
+// lift, which `correct` applies) is left as measured.
+int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& reasons) {
+    char text[200];
+    int32_t lift = measured;
+    if (measured > 0 && k.key == Key::kLow) {
+        lift = 0;
+        std::snprintf(text, sizeof text,
+                      "brighten: measured %d %%, none: low key, %.0f %% of the photo in deep shadow", measured,
+                      k.deepShadow);
+    } else if (measured > 0 && k.key == Key::kSet) {
+        lift = measured / 2;
+        std::snprintf(text, sizeof text,
+                      "brighten: measured %d %%, half: the brightest 1 %% reaches level %d, the exposure is set",
+                      measured, k.highlights);
+    } else {
+        std::snprintf(text, sizeof text, "brighten: measured %d %%%s", measured,
+                      measured > 0 ? ", all of it: the highlights fall short of white" : "");
+    }
+    reasons.emplace_back(text);
+    return lift;
+}
+
 }  // namespace
 
 Picture ChoiceCopy(const Picture& photo) {
@@ -233,6 +256,30 @@ int DarkestLevel(const Picture& pic, double percent) {
         if (double(seen) >= wanted && seen > 0) return level;
     }
     return 255;
+}
+
+KeyMeasure KeyOf(const Picture& pic) {
+    KeyMeasure k;
+    const size_t n = size_t(pic.width) * size_t(pic.height);
+    if (n == 0) return k;
+    uint64_t deep = 0, counts[256] = {};
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t r = Sample8(pic, i * 3), g = Sample8(pic, i * 3 + 1), b = Sample8(pic, i * 3 + 2);
+        // Rec. 709 luma of the encoded values, in ten-thousandths.
+        deep += 2126u * r + 7152u * g + 722u * b < uint32_t(kDeepShadow) * 10000u;
+        ++counts[std::max({r, g, b})];
+    }
+    uint64_t seen = 0;
+    for (int level = 255; level >= 0; --level) {
+        seen += counts[level];
+        if (double(seen) >= 0.01 * double(n)) {
+            k.highlights = level;
+            break;
+        }
+    }
+    k.deepShadow = 100.0 * double(deep) / double(n);
+    k.key = k.deepShadow >= kLowKeyShare ? Key::kLow : k.highlights >= kSetHighlights ? Key::kSet : Key::kDull;
+    return k;
 }
 
 SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b) {
@@ -294,11 +341,12 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
     };
     if (!trials.Ready() || !trials.Apply(s, trial, strength)) return failed();
     if (s.brighten == kMeasured) {
-        s.brighten = std::max(strength, s.minBrighten);
-        reasons.push_back(s.brighten == strength ? Percent("brighten: measured ", strength)
-                                                 : Percent("brighten: measured ", strength) +
-                                                       Percent(", raised to the least lift, ", s.brighten));
-        if (s.brighten != strength && !trials.Apply(s, trial, strength)) return failed();
+        const int32_t measured = strength;
+        const int32_t keyed = s.key == kMeasured ? ForKey(measured, KeyOf(copy), reasons) : measured;
+        if (s.key != kMeasured) reasons.push_back(Percent("brighten: measured ", measured));
+        s.brighten = std::max(keyed, s.minBrighten);
+        if (s.brighten != keyed) reasons.push_back(Percent("brighten: raised to the least lift, ", s.brighten));
+        if (s.brighten != measured && !trials.Apply(s, trial, strength)) return failed();
     }
     bool heldBack = false, castHeldBack = false;
     if (s.guard != 0 && given.cast == kMeasured && s.cast != 0) {

@@ -11,6 +11,7 @@ namespace {
 
 constexpr SettingWord kOnOff[] = {{"on", 1}, {"off", 0}};
 constexpr SettingWord kOnOffAuto[] = {{"auto", kMeasured}, {"on", 1}, {"off", 0}};
+constexpr SettingWord kAutoOff[] = {{"auto", kMeasured}, {"off", 0}};
 constexpr SettingWord kCastMethods[] = {{"nearest", 0}, {"box", 1}, {"adaptive", 2}, {"average", 3}};
 constexpr SettingWord kMeasuredWord[] = {{"auto", kMeasured}};
 constexpr SettingWord kCurves[] = {{"gentle", 0}, {"strong", 1}};
@@ -33,8 +34,9 @@ const SettingInfo kTable[] = {
      "a portrait's skin green-cyan and a sunset yellow); "
      "'box' the edge of the most common colours nearest neutral (gentle, often leaves a cast); 'adaptive' "
      "widens its view on busy scenes and leaves scenes dominated by red alone."},
-    {"cast-strength", "share", &Settings::castStrength, 0, 1, 0, {}, 0.7, 0.7, kForBoth,
-     "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully."},
+    {"cast-strength", "share", &Settings::castStrength, 0, 1, 0, {}, 1.0, 1.0, kForBoth,
+     "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully. With "
+     "--cast auto and --guard on, the colour guard may remove less."},
     {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, {}, 0.1, 0.1, kForBoth,
      "Share of the darkest samples set to pure black, to give the picture a solid black; 0 keeps every "
      "shadow detail."},
@@ -50,6 +52,10 @@ const SettingInfo kTable[] = {
      "With --brighten auto: how bright the mid-tones aim to be: 55, 60 or 65 % grey."},
     {"max-brighten", "percent", &Settings::maxBrighten, 0, 300, 1, {}, 100, 100, kForBoth,
      "With --brighten auto: the strongest lift it may choose."},
+    {"key", "", &Settings::key, kNoLo, kNoHi, 0, kAutoOff, kMeasured, kMeasured, kForBoth,
+     "With --brighten auto: follow the photo's key. A low-key photo (40 % or more of it in deep shadow: a "
+     "night scene, a dark ground) is not lifted, one whose brightest 1 % reaches level 230 gets half the "
+     "measured lift, a dull one all of it. 'off' applies the lift as measured."},
     {"min-brighten", "percent", &Settings::minBrighten, -300, 300, 1, {}, 0, 0, kForAuto,
      "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift (a "
      "darkening); 0 keeps them as bright as they are."},

@@ -38,7 +38,7 @@ struct Settings {
     // Colour cast.
     int cast = kMeasured;       // on/off, or kMeasured: on when the analysis finds a cast
     int castMethod = 0;         // tint mode 0..3: nearest, box, adaptive, average
-    float castStrength = 0.7f;  // share of the measured cast that is removed
+    float castStrength = 1.0f;  // share of the measured cast that is removed
     // Levels and lift.
     float blackClip = 0.1f;     // percent of all samples set to black; 0 off
     int shadowFloor = kMeasured;  // 8-bit level below which nothing is lifted, or kMeasured
@@ -46,6 +46,7 @@ struct Settings {
     int maxBrighten = 100;      // upper bound of a measured strength, percent
     int minBrighten = 0;        // lower bound of a measured strength (auto)
     int target = 60;            // mid-tone target of a measured strength, % grey
+    int key = kMeasured;        // kMeasured: a measured strength follows the photo's key; 0 as measured
     int localContrast = 1;      // on/off
     int localDepth = 50;        // percent: darker areas held back
     int curve = 0;              // 0 gentle (log lift), 1 strong (log/exp)

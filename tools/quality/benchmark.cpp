@@ -90,7 +90,8 @@ bool FirstAuto(const lumarex_cli::Settings& s, Picture& pic, std::string& summar
 
 lumarex_cli::Settings FirstDefaults(lumarex_cli::Command command) {
     lumarex_cli::Settings s = lumarex_cli::DefaultSettings(command);
-    s.cast = 1, s.castMethod = 3, s.castStrength = 0.7f, s.guard = 0, s.shadowFloor = lumarex_cli::kDefaultShadowFloor;
+    s.cast = 1, s.castMethod = 3, s.castStrength = 0.7f, s.guard = 0,
+      s.shadowFloor = lumarex_cli::kDefaultShadowFloor, s.key = 0;
     s.blackClip = command == lumarex_cli::Command::kAuto ? 0.1f : 0.3f;
     return s;
 }

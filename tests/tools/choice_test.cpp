@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+// The measures the command's choice is made from: the photo's key (how much
+// of it lies in deep shadow, how bright its brightest 1 % is) and the level
+// of its darkest 1 %, at 8 and 16 bits.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "choice.h"
+
+namespace lumarex_cli {
+namespace {
+
+// A 100-pixel picture: `dark` pixels at (v, v, v) = `low`, the rest rising
+// from 100 to `top` in the green channel only, at 8 or 16 bits.
+Picture Strip(int bits, int dark, int low, int top) {
+    Picture p;
+    p.width = 100, p.height = 1, p.bits = bits;
+    for (int i = 0; i < 100; ++i) {
+        const int g = i < dark ? low : 100 + (top - 100) * (i - dark) / (99 - dark > 0 ? 99 - dark : 1);
+        const int rgb[3] = {i < dark ? low : 60, g, i < dark ? low : 40};
+        for (int v : rgb) {
+            if (bits == 16) p.rgb16.push_back(uint16_t(v * 257));
+            else p.rgb8.push_back(uint8_t(v));
+        }
+    }
+    return p;
+}
+
+TEST(Choice, KeyAndDarkestLevelAtEitherDepth) {
+    for (int bits : {8, 16}) {
+        // Forty of a hundred pixels in deep shadow: low key, whatever the
+        // highlights; thirty-nine: the highlights decide.
+        EXPECT_EQ(KeyOf(Strip(bits, 40, 10, 255)).key, Key::kLow) << bits;
+        const KeyMeasure set = KeyOf(Strip(bits, 39, 10, 240));
+        EXPECT_EQ(set.key, Key::kSet) << bits;
+        EXPECT_DOUBLE_EQ(set.deepShadow, 39.0);
+        EXPECT_EQ(set.highlights, 240) << "the brightest 1 % is the brightest pixel of a hundred";
+        const KeyMeasure dull = KeyOf(Strip(bits, 10, 10, 229));
+        EXPECT_EQ(dull.key, Key::kDull) << bits;
+        // Luma counts, not the largest channel: a deep blue at 49 luma is
+        // in shadow though its blue channel is bright.
+        Picture blue = Strip(bits, 0, 0, 229);
+        for (size_t i = 0; i < 50 * 3; i += 3) {
+            const int v[3] = {0, 20, 255};
+            for (int c = 0; c < 3; ++c) {
+                if (bits == 16) blue.rgb16[i + c] = uint16_t(v[c] * 257);
+                else blue.rgb8[i + c] = uint8_t(v[c]);
+            }
+        }
+        EXPECT_EQ(KeyOf(blue).key, Key::kLow) << bits;
+        // The darkest 1 % of a hundred pixels is the darkest pixel; its
+        // level is its largest channel.
+        EXPECT_EQ(DarkestLevel(Strip(bits, 3, 17, 200), 1.0), 17) << bits;
+        EXPECT_EQ(DarkestLevel(Strip(bits, 0, 0, 200), 1.0), 100) << bits;
+    }
+}
+
+}  // namespace
+}  // namespace lumarex_cli
