@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "large_pages.h"
@@ -204,7 +205,15 @@ bool PhotoReader::Open(const std::string& path, std::string& error) {
     // Colour unpremultiplied, as the opaque photo would be.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    in_ = OIIO::ImageInput::open(path, &config);
+    {
+        // One file's header at a time: OpenImageIO 2.4 decoding two colour
+        // profiles at once (`-j 2` on two tagged photos) crashed now and
+        // then inside its profile decoder. Headers are small; the pixels,
+        // the slow part, are still read in parallel.
+        static std::mutex headers;
+        const std::lock_guard<std::mutex> one(headers);
+        in_ = OIIO::ImageInput::open(path, &config);
+    }
     if (!in_) {
         error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
         return false;
