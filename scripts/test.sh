@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs every test (the fuzz regression inputs
-# included); then the optimised build's checks: golden checksums, the
-# exhaustive maths tests, the Windows build and its SDK folder run under Wine
-# against the Linux build, the installed library; then each fuzzer briefly.
+# UndefinedBehaviorSanitizer and runs every test (the fuzz corpora and
+# regression inputs included); then the optimised build's checks: golden
+# checksums, the maths checks, the Windows build and its SDK folder run under
+# Wine against the Linux build, the installed library.
+#
+# LUMAREX_FULL_CHECKS=1 ./scripts/test.sh adds what takes minutes more: the
+# maths checks on every argument instead of a regular sample and its hard
+# cases, and each fuzzer, built with clang, for a fixed number of new inputs.
+# Run it when the maths, a fast path, the file reading or a fuzz harness
+# changes (docs/dev/testing.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each step's name and the time taken so far, to see where the time goes.
@@ -33,7 +39,8 @@ export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 ./scripts/check-windows-build.sh
 
 # The optimised build: the golden checksums hold there as well, the maths
-# functions round correctly on every argument the library can pass them, the
+# functions round correctly on the arguments the library can pass them (a
+# sample and the hard cases; every one in the full mode), the
 # library builds against other SDK headers, and the Windows build prints the
 # same checksums under Wine as the Linux build; the preview page works in a
 # headless Chromium.
@@ -60,14 +67,19 @@ cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_B
 cmake --build "$plain" -j"$(nproc)"
 ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure -E '^(math\.|windows\.|host\.real)'
 
-# Every fuzz harness for a fixed number of inputs from a fixed seed on top of
-# its corpus and regression inputs, built with clang (about a minute in all).
-stage "fuzzers"
-fuzz=${LUMAREX_FUZZ_BUILD_DIR:-build-fuzz}
-./scripts/fuzz.sh -b "$fuzz" -n -s 1
+# Full mode: every fuzz harness for a fixed number of inputs from a fixed
+# seed on top of its corpus and regression inputs, built with clang (the
+# build is most of its six minutes).
+builds=("$build" "$release" "$LUMAREX_WINDOWS_BUILD_DIR")
+if [ "${LUMAREX_FULL_CHECKS:-}" = 1 ]; then
+  stage "fuzzers"
+  fuzz=${LUMAREX_FUZZ_BUILD_DIR:-build-fuzz}
+  ./scripts/fuzz.sh -b "$fuzz" -n -s 1
+  builds+=("$fuzz")
+fi
 
 # Everything these builds used comes from the packages setup installs, so
 # the same commands work on a fresh machine.
 stage "packages"
-./scripts/check-setup-packages.sh "$build" "$release" "$LUMAREX_WINDOWS_BUILD_DIR" "$fuzz"
+./scripts/check-setup-packages.sh "${builds[@]}"
 stage "done"

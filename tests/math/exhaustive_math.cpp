@@ -13,6 +13,14 @@
 //
 //   lumarex_math_exhaustive CASE [PART PARTS]
 //
+// By default every case runs on a regular sample of its arguments: every
+// 17th float, every 61st 16-bit black level, every 17th block of a million
+// quotients, the ends always included. That is a few million arguments a
+// case, enough to meet the few-in-a-million near a rounding boundary and
+// every systematic fault, in seconds. LUMAREX_FULL_CHECKS=1 in the
+// environment tries every argument (minutes): run it when the maths, the
+// gain tables' arguments or a division's fast path changes.
+//
 // Cases and the arguments they try (how each domain follows from the
 // callers' formulas is written at the case). Prints the counts and every
 // wrong result; exit status 0 when there is none.
@@ -76,6 +84,13 @@ struct Case {
     bool (*cheap)(double, float*) = nullptr;     // its cheap evaluation alone
 };
 
+// The full mode's hard arguments: those near a rounding boundary and those
+// the cheap evaluation declined. Printed at the end of a full run, kept in
+// hard_arguments.inc, and tried by the sampled runs, so that a fault in the
+// exact fallback is met without trying every argument.
+std::vector<double> g_hard;
+bool g_full = false;
+
 void Check(const Case& c, double x, Tally& t) {
     ++t.tried;
     const float got = c.mine(x);
@@ -83,28 +98,50 @@ void Check(const Case& c, double x, Tally& t) {
     const double margin = std::fabs(v) * c.margin;
     auto round = [](double w) { return float(w); };  // also right when rounded twice: w is a double
     float want = round(v);
+    bool hard = false;
     if (round(v - margin) != want || round(v + margin) != want) {
         ++t.nearBoundary;
         want = MpfrRounded(c.exact, x, c.twice, c.timesLn10);
+        hard = true;
     }
     if (std::memcmp(&got, &want, sizeof got) != 0) {
         if (++t.wrong <= 20) std::printf("wrong: x = %a: got %a, want %a\n", x, double(got), double(want));
     }
-    if (c.fast == nullptr) return;
-    float cheap = 0.0f;
-    if (!c.cheap(x, &cheap)) ++t.declined;
-    const float fast = c.fast(x);
-    if (std::memcmp(&fast, &want, sizeof fast) != 0) {
-        if (++t.wrong <= 20) std::printf("wrong (fast): x = %a: got %a, want %a\n", x, double(fast), double(want));
+    if (c.fast != nullptr) {
+        float cheap = 0.0f;
+        if (!c.cheap(x, &cheap)) ++t.declined, hard = true;
+        const float fast = c.fast(x);
+        if (std::memcmp(&fast, &want, sizeof fast) != 0) {
+            if (++t.wrong <= 20) std::printf("wrong (fast): x = %a: got %a, want %a\n", x, double(fast), double(want));
+        }
     }
+    if (hard && g_full) g_hard.push_back(x);
 }
 
-// Every float from lo up to hi (both included).
+// The sampling steps; 1 in the full mode. Odd, so that a sample meets
+// every low mantissa bit pattern.
+uint32_t g_floatStep = 17, g_blackStep = 61, g_blockStep = 17;
+
+uint32_t Bits(float x) {
+    uint32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+// Every float from lo up to hi (both included, both of one sign), or every
+// g_floatStep-th of them and hi.
 void AllFloats(float lo, float hi, const std::function<void(float)>& f) {
-    for (float x = lo;; x = std::nextafter(x, hi)) {
+    // Within one sign, floats are ordered as their bit patterns: upward for
+    // positive ones, downward for negative ones.
+    const int64_t from = Bits(lo), to = Bits(hi), dir = to >= from ? 1 : -1;
+    for (int64_t b = from; dir * (to - b) >= 0; b += dir * int64_t(g_floatStep)) {
+        const uint32_t u = uint32_t(b);
+        float x;
+        std::memcpy(&x, &u, sizeof x);
         f(x);
-        if (x == hi) break;
+        if (b == to) return;
     }
+    f(hi);
 }
 
 // glibc's log, exp, sin and cos are within one ulp (2^-52 relative): 2^-50
@@ -133,6 +170,37 @@ const Case kCos{[](double x) { return lx::math::Cos(float(x)); }, Cos, 0x1p-50, 
                 [](double x) { return lx::math::FastCos(float(x)); },
                 [](double x, float* out) { return lx::math::CheapCos(float(x), out); }};
 
+// The hard arguments of the full runs, by case.
+struct HardArguments {
+    const char* name;
+    std::vector<double> x;
+};
+const HardArguments kHard[] = {
+#include "hard_arguments.inc"
+};
+
+// In the sampled mode, tries the case's hard arguments too. Their wrong
+// results count; they do not count toward the cheap evaluation's rate of
+// declining, which is the sample's (they are the declined ones).
+void CheckHard(const char* name, const Case& c, Tally& t) {
+    if (g_full) return;
+    Tally hard;
+    for (const HardArguments& h : kHard)
+        if (std::strcmp(h.name, name) == 0)
+            for (double x : h.x) Check(c, x, hard);
+    std::printf("%llu hard arguments of the full run: %llu wrong\n", (unsigned long long)hard.tried,
+                (unsigned long long)hard.wrong);
+    t.wrong += hard.wrong;
+}
+
+// The hard arguments a full run met, in the form hard_arguments.inc keeps.
+void PrintHard(const char* name) {
+    if (!g_full) return;
+    std::printf("hard arguments, for hard_arguments.inc:\n    {\"%s\", {", name);
+    for (size_t i = 0; i < g_hard.size(); ++i) std::printf("%s%a", i ? ", " : "", g_hard[i]);
+    std::printf("}},\n");
+}
+
 // cheapFirst: the case checks a cheap-first twin too.
 int Report(const char* name, const Tally& t, bool cheapFirst = true) {
     std::printf("%s: %llu arguments, %llu near a rounding boundary (MPFR), ", name, (unsigned long long)t.tried,
@@ -153,6 +221,10 @@ int main(int argc, char** argv) {
     }
     const std::string what = argv[1];
     Tally t;
+    const char* full = std::getenv("LUMAREX_FULL_CHECKS");
+    g_full = full != nullptr && std::strcmp(full, "1") == 0;
+    if (g_full) g_floatStep = g_blackStep = g_blockStep = 1;
+    std::printf("%s\n", g_floatStep == 1 ? "every argument (LUMAREX_FULL_CHECKS=1)" : "a regular sample of the arguments");
 
     if (what == "log") {
         // Log/exp gain tables: ln w, w = u * 9 + 1 with u = (x - b) / (1 - b)
@@ -162,6 +234,8 @@ int main(int argc, char** argv) {
         // ln 10 itself, and a float subnormal, for the record.
         Check(kLog, 10.0, t);
         Check(kLog, 0x1p-140, t);
+        CheckHard("log", kLog, t);
+        PrintHard("log");
         return Report("Log on [1, 16)", t);
     }
     if (what == "log-counts") {
@@ -169,6 +243,7 @@ int main(int argc, char** argv) {
         // a sum of 1.0f steps, an integer that stops growing at 2^24, so
         // count + 1 is an integer in 1..2^24.
         for (uint32_t n = 1; n <= (1u << 24); ++n) Check(kLog, double(n), t);
+        PrintHard("log-counts");
         return Report("Log of the integers 1..2^24", t);
     }
     if (what == "log-lift") {
@@ -186,6 +261,8 @@ int main(int argc, char** argv) {
             const float full = static_cast<float>(levels - q);
             for (int32_t black = 0; black <= top; ++black) {
                 if (levels == 256 ? part != 0 : black % parts != part) continue;
+                // 8-bit black levels all; 16-bit ones sampled, the top always.
+                if (levels != 256 && black != top && (black / parts) % int32_t(g_blackStep) != 0) continue;
                 const float b = static_cast<float>(black) / full;
                 const float g = 9.0f / (1.0f - b);
                 const int32_t start = black < 1 ? 1 : (black > top ? top : black);
@@ -196,6 +273,9 @@ int main(int argc, char** argv) {
             }
         }
         Check(kLogToFloat, 10.0, t);  // the ln 10 of the builders
+        const std::string name = "log-lift-" + std::to_string(part);
+        CheckHard(name.c_str(), kLogToFloat, t);
+        PrintHard(name.c_str());
         return Report(("LogToFloat, log lift arguments, part " + std::to_string(part) + " of " +
                        std::to_string(parts)).c_str(),
                       t);
@@ -206,6 +286,8 @@ int main(int argc, char** argv) {
         // 1 / 65535 > 2^-17, and at most 1 plus a few ulps.
         Check(kPow10, 0.0, t);
         AllFloats(0x1p-17f, 1.0f + 0x1p-10f, [&](float x) { Check(kPow10, x, t); });
+        CheckHard("pow10", kPow10, t);
+        PrintHard("pow10");
         return Report("Pow10 on 0 and [2^-17, 1 + 2^-10]", t);
     }
     if (what == "exp") {
@@ -214,6 +296,8 @@ int main(int argc, char** argv) {
         // grid's e^(-ln 2 / 1.5) is among them. Radius 0 gives -inf.
         AllFloats(-2.0f, -0x1p-28f, [&](float x) { Check(kExp, x, t); });
         if (lx::math::Exp(-std::numeric_limits<float>::infinity()) != 0.0f) ++t.wrong;
+        CheckHard("exp", kExp, t);
+        PrintHard("exp");
         return Report("Exp on [-2, -2^-28] and -inf", t, false);
     }
     if (what == "sin") {
@@ -221,6 +305,8 @@ int main(int argc, char** argv) {
         // span <= 65535: 0, or at least 2 pi / 65535 > 2^-14, and below 2 pi.
         Check(kSin, 0.0, t);
         AllFloats(0x1p-14f, 6.2832f, [&](float x) { Check(kSin, x, t); });
+        CheckHard("sin", kSin, t);
+        PrintHard("sin");
         return Report("Sin on 0 and [2^-14, 6.2832]", t);
     }
     if (what == "cos") {
@@ -235,6 +321,8 @@ int main(int argc, char** argv) {
             const float a = lx::math::Cos(x), b = lx::math::Cos(-x);
             if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
         });
+        CheckHard("cos", kCos, t);
+        PrintHard("cos");
         return Report("Cos on 0 and +-[2^-16, 1.5708]", t);
     }
     if (what == "red-weight") {
@@ -247,27 +335,31 @@ int main(int argc, char** argv) {
             ++t.tried;
             if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
         });
-        std::printf("Red weight on every float in [0, 1]: %llu values, %llu wrong\n", (unsigned long long)t.tried,
+        std::printf("Red weight on the floats in [0, 1]: %llu values, %llu wrong\n", (unsigned long long)t.tried,
                     (unsigned long long)t.wrong);
         return t.wrong == 0 ? 0 : 1;
     }
     if (what == "divide-1000") {
         // The 16-bit levels' SIMD division trunc(p / 1000), on every target
         // this machine runs, for every |p| < 2^30 (the products the levels
-        // form in int32 lanes), a million at a time.
+        // form in int32 lanes), a million at a time (sampled: by blocks).
         std::vector<int32_t> p(1 << 20), q(p.size());
         uint64_t targets = 0;
         lx::test::ForEachSimdTarget([&](const std::string&) {
             ++targets;
+            int64_t block = 0;
             for (int64_t first = -(int64_t{1} << 30) + 1; first < (int64_t{1} << 30); first += int64_t(p.size())) {
                 const int32_t n = int32_t(std::min<int64_t>(int64_t(p.size()), (int64_t{1} << 30) - first));
+                // Sampled: every g_blockStep-th block, the first and last always.
+                const bool last = first + n >= (int64_t{1} << 30);
+                if (block++ % g_blockStep != 0 && !last) continue;
                 for (int32_t i = 0; i < n; ++i) p[i] = int32_t(first + i);
                 lx::DivideBy1000Fast(p.data(), n, q.data());
                 for (int32_t i = 0; i < n; ++i) t.wrong += q[i] != p[i] / 1000;
                 t.tried += uint64_t(n);
             }
         });
-        std::printf("DivideBy1000 on every |p| < 2^30: %llu targets, %llu values, %llu wrong\n",
+        std::printf("DivideBy1000 on |p| < 2^30: %llu targets, %llu values, %llu wrong\n",
                     (unsigned long long)targets, (unsigned long long)t.tried, (unsigned long long)t.wrong);
         return t.wrong == 0 ? 0 : 1;
     }
