@@ -126,48 +126,60 @@ TEST(PhotoCorrection, WholePhotoMatchesTheAnalysedPathAndTheGuardHoldsBack) {
 // through the analysed picture left whole (the preview, the Python module),
 // which copies only the region, alpha included, and refuses a region past
 // the edge. Corners, edges, a one-pixel column and the whole photo, at 8 and
-// 16 bits, with the defaults.
+// 16 bits, with the defaults, with sharpening (whose strength a region
+// would take from its own size and whose kernel reads beyond its edges), and
+// with colour restoration and warm tone.
 TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
     SetFilterRecord(LxHeapHostRecord());
     const auto never = [](float) { return false; };
     const Picture sunset = ReadSample("s08_sunset_warm.jpg", false);
+    Settings sharp = DefaultSettings(Command::kCorrect), colourful = sharp;
+    sharp.sharpen = 1.0f;
+    colourful.colour = 1, colourful.warmTone = 0.5f;
     for (Picture photo : {ScaledDown(sunset, 480, 320), ReadSample("s06_indoor_backlit_room_16bit.png", true)}) {
-        const std::string what = std::to_string(photo.bits) + "-bit";
         photo.hasAlpha = true;
         photo.alpha.resize(size_t(photo.width) * photo.height);
         for (size_t i = 0; i < photo.alpha.size(); ++i) photo.alpha[i] = uint16_t(i * 37);
         const Picture original = photo;
-        const Settings s = DefaultSettings(Command::kCorrect);
-        const Corrected whole = CorrectWhole(s, photo);
         const int W = photo.width, H = photo.height;
         const Region regions[] = {{0, 0, 64, 48}, {W - 50, H - 40, 50, 40}, {W / 3, 0, 1, H}, {0, H / 2, W, 7},
-                                  {0, 0, W, H}};
+                                  {1, 1, W - 2, H - 2}, {0, 0, W, H}};
         const ImageDesc d = DescribeRgb(photo);
         const BlobOwner blob(AllocImageBlob(&d));
         const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
         ASSERT_NE(param, nullptr);
         PhotoChoices choices(photo);
-        std::string error, summary;
-        const Choice* choice = choices.For(s, param.get(), error, never);
-        ASSERT_NE(choice, nullptr) << error;
-        EXPECT_EQ(whole.summary, SummaryOf(choice->outcome) + (photo.bits == 16 ? ", 16-bit" : "")) << what;
-        for (const Region& r : regions) {
-            const std::string where = what + " at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
-                                      std::to_string(r.w) + "x" + std::to_string(r.h);
+        for (const auto& [name, s] : {std::pair{"defaults", DefaultSettings(Command::kCorrect)},
+                                      std::pair{"sharpen 1", sharp}, std::pair{"colour and warm tone", colourful}}) {
+            const std::string what = std::to_string(photo.bits) + "-bit, " + name;
+            const Corrected whole = CorrectWhole(s, photo);
+            std::string error, summary;
+            const Choice* choice = choices.For(s, param.get(), error, never);
+            ASSERT_NE(choice, nullptr) << error;
+            EXPECT_EQ(whole.summary, SummaryOf(choice->outcome) + (photo.bits == 16 ? ", 16-bit" : "")) << what;
+            for (const Region& r : regions) {
+                const std::string where = what + " at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
+                                          std::to_string(r.w) + "x" + std::to_string(r.h);
+                const Picture expected = CropPicture(whole.pic, r.x, r.y, r.w, r.h, true);
+                Picture out;
+                ASSERT_TRUE(ApplyChoiceToRegion(*choice, r, blob.get(), param.get(), photo, out, summary, error,
+                                                never))
+                    << error;
+                EXPECT_TRUE(out.rgb8 == expected.rgb8 && out.rgb16 == expected.rgb16) << where;
+                EXPECT_TRUE(out.alpha == expected.alpha) << where;
+            }
+            Picture cropped = photo, before;
+            ASSERT_TRUE(CorrectPicture(s, &regions[1], cropped, &before, summary, error, never)) << error;
+            const Region& r = regions[1];
             const Picture expected = CropPicture(whole.pic, r.x, r.y, r.w, r.h, true);
-            Picture out;
-            ASSERT_TRUE(ApplyChoiceToRegion(*choice, r, blob.get(), param.get(), photo, out, summary, error, never))
-                << error;
-            EXPECT_TRUE(out.rgb8 == expected.rgb8 && out.rgb16 == expected.rgb16) << where;
-            EXPECT_TRUE(out.alpha == expected.alpha) << where;
+            EXPECT_TRUE(cropped.rgb8 == expected.rgb8 && cropped.rgb16 == expected.rgb16) << what << ", --region";
+            EXPECT_EQ(summary, whole.summary) << what;
         }
-        Picture cropped = photo, before;
-        ASSERT_TRUE(CorrectPicture(s, &regions[1], cropped, &before, summary, error, never)) << error;
-        const Picture expected = CropPicture(whole.pic, regions[1].x, regions[1].y, regions[1].w, regions[1].h, true);
-        EXPECT_TRUE(cropped.rgb8 == expected.rgb8 && cropped.rgb16 == expected.rgb16) << what << " through --region";
-        EXPECT_EQ(summary, whole.summary) << what;
         EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.rgb16 == original.rgb16 && photo.alpha == original.alpha);
         Picture out;
+        std::string error, summary;
+        const Choice* choice = choices.For(DefaultSettings(Command::kCorrect), param.get(), error, never);
+        ASSERT_NE(choice, nullptr);
         EXPECT_FALSE(ApplyChoiceToRegion(*choice, Region{W - 10, 0, 11, 5}, blob.get(), param.get(), photo, out,
                                          summary, error, never));
         EXPECT_EQ(error.rfind("the region", 0), 0u) << error;

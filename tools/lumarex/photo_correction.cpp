@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "photo_correction.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -37,19 +39,65 @@ bool RegionInside(const Region* region, const Picture& pic, std::string& error) 
     return true;
 }
 
-bool Apply(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region,
-           const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
-    const ImageDesc out = DescribeRgb(pic);
+// How far sharpening reads beyond a pixel: its three-tap kernel runs twice
+// along each axis.
+constexpr int kSharpenReach = 2;
+
+// The sharpening strength the library derives from the size of a whole
+// picture (its amount is a multiple of it); a region is sharpened with the
+// amount as given.
+float SharpenStrengthOfWhole(int width, int height) {
+    return std::clamp(std::sqrt(float(width) * float(height) / 1000000.0f / 7.0f), 0.1f, 1.0f);
+}
+
+// A region as it looks in the whole `sourceWidth` x `sourceHeight` picture.
+// With sharpening, the region is corrected with the whole picture's strength
+// and a margin of the pixels the kernel reads, then cropped: at the region's
+// edges the library would otherwise sharpen against the edge itself.
+bool ApplyRegion(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region& r, int sourceWidth,
+                 int sourceHeight, const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
+    void* context = const_cast<ProgressContext*>(&correction);
     int32_t strength = 0;
-    return ApplyCorrection(out, blob, param, choice.settings, region, OnProgress,
+    Settings s = choice.settings;
+    if (s.sharpen <= 0.0f)
+        return ApplyCorrection(DescribeRgb(pic), blob, param, s, &r, OnProgress, context, strength, map);
+    s.sharpen = SharpenStrengthOfWhole(sourceWidth, sourceHeight) * s.sharpen;
+    Region wide;
+    wide.x = std::max(0, r.x - kSharpenReach);
+    wide.y = std::max(0, r.y - kSharpenReach);
+    wide.w = std::min(sourceWidth, r.x + r.w + kSharpenReach) - wide.x;
+    wide.h = std::min(sourceHeight, r.y + r.h + kSharpenReach) - wide.y;
+    Picture out;
+    out.width = wide.w, out.height = wide.h, out.bits = pic.bits;
+    const size_t samples = size_t(wide.w) * size_t(wide.h) * 3;
+    if (pic.bits == 16) out.rgb16.resize(samples);
+    else out.rgb8.resize(samples);
+    if (!ApplyCorrection(DescribeRgb(out), blob, param, s, &wide, OnProgress, context, strength, map)) return false;
+    const size_t row = size_t(r.w) * 3;
+    for (int y = 0; y < r.h; ++y) {
+        const size_t from = (size_t(r.y - wide.y + y) * size_t(wide.w) + size_t(r.x - wide.x)) * 3;
+        const size_t to = size_t(y) * row;
+        if (pic.bits == 16) std::copy_n(out.rgb16.begin() + from, row, pic.rgb16.begin() + to);
+        else std::copy_n(out.rgb8.begin() + from, row, pic.rgb8.begin() + to);
+    }
+    return true;
+}
+
+bool Apply(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region, int sourceWidth,
+           int sourceHeight, const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
+    if (region)
+        return ApplyRegion(choice, blob, param, *region, sourceWidth, sourceHeight, map, pic, correction);
+    int32_t strength = 0;
+    return ApplyCorrection(DescribeRgb(pic), blob, param, choice.settings, nullptr, OnProgress,
                            const_cast<ProgressContext*>(&correction), strength, map);
 }
 
 // Applies `choice` to `pic` (the whole photo, or already just its region)
 // with the command's failure texts and summary line.
-bool ApplyWithSummary(const Choice& choice, const Region* region, const ImageBlob* blob, ImageParam* param,
-                      const ProgressContext& correction, Picture& pic, std::string& summary, std::string& error) {
-    if (!Apply(choice, blob, param, region, MapPlacement{}, pic, correction)) {
+bool ApplyWithSummary(const Choice& choice, const Region* region, int sourceWidth, int sourceHeight,
+                      const ImageBlob* blob, ImageParam* param, const ProgressContext& correction, Picture& pic,
+                      std::string& summary, std::string& error) {
+    if (!Apply(choice, blob, param, region, sourceWidth, sourceHeight, MapPlacement{}, pic, correction)) {
         error = StopRequested() || (*correction.file)(correction.first)
                     ? "stopped"
                     : (choice.settings.denoise != kNoDenoise ? "the correction failed (out of memory, or the noise "
@@ -94,14 +142,17 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
     if (!Choose(given, copy, width, param.get(), choice, error, choosing)) return false;
     const ProgressContext correction{&progress, 0.5f, 0.5f};
     if (!release) {
+        const int height = pic.height;
         pic = Crop(pic, *region);
         if (before) *before = pic;
-        return ApplyWithSummary(choice, region, blob.get(), param.get(), correction, pic, summary, error);
+        return ApplyWithSummary(choice, region, width, height, blob.get(), param.get(), correction, pic, summary,
+                                error);
     }
     const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
     if (pic.bits == 16) ResizeOnLargePages(pic.rgb16, samples);
     else ResizeOnLargePages(pic.rgb8, samples);
-    return ApplyWithSummary(choice, nullptr, blob.get(), param.get(), correction, pic, summary, error);
+    return ApplyWithSummary(choice, nullptr, pic.width, pic.height, blob.get(), param.get(), correction, pic, summary,
+                            error);
 }
 
 // `correct` applies a measured lift as measured, a darkening included.
@@ -136,18 +187,19 @@ const Choice* PhotoChoices::For(const Settings& given, ImageParam* param, std::s
     return &choice_;
 }
 
-bool ApplyChoice(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region,
-                 const MapPlacement& map, Picture& pic, const FileProgress& progress) {
+bool ApplyChoice(const Choice& choice, const ImageBlob* blob, const Picture& source, ImageParam* param,
+                 const Region* region, const MapPlacement& map, Picture& pic, const FileProgress& progress) {
     const ProgressContext correction{&progress, 0.0f, 1.0f};
-    return Apply(choice, blob, param, region, map, pic, correction);
+    return Apply(choice, blob, param, region, source.width, source.height, map, pic, correction);
 }
 
 bool ApplyChoiceToPicture(const Choice& choice, const Region* region, const ImageBlob* blob, ImageParam* param,
                           Picture& pic, std::string& summary, std::string& error, const FileProgress& progress) {
     if (!RegionInside(region, pic, error)) return false;
+    const int width = pic.width, height = pic.height;
     if (region) pic = Crop(pic, *region);
     const ProgressContext correction{&progress, 0.0f, 1.0f};
-    return ApplyWithSummary(choice, region, blob, param, correction, pic, summary, error);
+    return ApplyWithSummary(choice, region, width, height, blob, param, correction, pic, summary, error);
 }
 
 bool ApplyChoiceToRegion(const Choice& choice, const Region& region, const ImageBlob* blob, ImageParam* param,
@@ -156,7 +208,8 @@ bool ApplyChoiceToRegion(const Choice& choice, const Region& region, const Image
     if (!RegionInside(&region, whole, error)) return false;
     out = Crop(whole, region);
     const ProgressContext correction{&progress, 0.0f, 1.0f};
-    return ApplyWithSummary(choice, &region, blob, param, correction, out, summary, error);
+    return ApplyWithSummary(choice, &region, whole.width, whole.height, blob, param, correction, out, summary,
+                            error);
 }
 
 }  // namespace lumarex_cli

@@ -46,12 +46,13 @@ private:
     Choice choice_;
 };
 
-// Applies `choice` to an analysed photo: `pic` holds the pixels of `blob`,
-// all of it or `region` of it, and receives them corrected. `map` places a
-// scaled-down copy of the photo in the analysed one. False on failure or
-// when `progress` asked to stop.
-bool ApplyChoice(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region,
-                 const MapPlacement& map, Picture& pic, const FileProgress& progress);
+// Applies `choice` to an analysed photo or a scaled-down copy of it:
+// `blob` holds the pixels of `source`; `pic`, the size of all of them or of
+// `region`, receives them corrected, a region as it looks in the whole
+// source (sharpened as the whole is). `map` places a scaled-down copy in the
+// analysed photo. False on failure or when `progress` asked to stop.
+bool ApplyChoice(const Choice& choice, const ImageBlob* blob, const Picture& source, ImageParam* param,
+                 const Region* region, const MapPlacement& map, Picture& pic, const FileProgress& progress);
 
 // The same with the command's failure texts and summary: `pic` becomes the
 // corrected photo, or its `region` when it holds the whole photo.

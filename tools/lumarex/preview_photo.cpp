@@ -134,7 +134,7 @@ bool PreviewPhoto::Render(const RenderRequest& r, const StopCheck& stop, Rendere
     out.reasons = choice->reasons;
     // The copy's pixel x is the photo's x / scale; the map is read there.
     const MapPlacement map{0, 0, pic == &photo_ ? 1.0f : float(w) / float(W)};
-    if (!ApplyChoice(*choice, blob, param_.get(), &region, map, out.pic, progress)) {
+    if (!ApplyChoice(*choice, blob, *pic, param_.get(), &region, map, out.pic, progress)) {
         error = stop() ? "stopped"
                        : (r.settings.denoise != kNoDenoise
                               ? "the correction failed (out of memory, or the noise library is missing or refused "
@@ -157,7 +157,7 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
     const Choice* choice = choices_->For(s, param_.get(), error, progress);
     if (choice == nullptr) return false;
     const CorrectionOutcome outcome = choice->outcome;
-    if (!ApplyChoice(*choice, blob_.get(), param_.get(), nullptr, MapPlacement{}, pic, progress)) {
+    if (!ApplyChoice(*choice, blob_.get(), photo_, param_.get(), nullptr, MapPlacement{}, pic, progress)) {
         error = stop() ? "stopped" : "the correction failed";
         return false;
     }
