@@ -45,9 +45,13 @@ if(TARGET lumarex_cli)
   file(RELATIVE_PATH LX_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
   set_target_properties(lumarex_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${LX_BIN_TO_LIB}")
   install(TARGETS lumarex_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # Its manual page, made from its own help texts.
-  find_program(HELP2MAN help2man)
-  if(HELP2MAN)
+  # Its manual page, made from its own help texts (with help2man, when
+  # there; -DLUMAREX_MANPAGE=OFF does not look for it).
+  option(LUMAREX_MANPAGE "Write the command's manual page with help2man" ON)
+  if(LUMAREX_MANPAGE)
+    find_program(HELP2MAN help2man)
+  endif()
+  if(LUMAREX_MANPAGE AND HELP2MAN)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lumarex.1
       COMMAND ${CMAKE_COMMAND} -DLUMAREX=$<TARGET_FILE:lumarex_cli> -DOUT=${CMAKE_BINARY_DIR}/lumarex-commands.h2m
               -P ${CMAKE_CURRENT_LIST_DIR}/LumarexManSections.cmake
@@ -59,7 +63,7 @@ if(TARGET lumarex_cli)
       COMMENT "Writing the manual page lumarex.1")
     add_custom_target(lumarex_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/lumarex.1)
     install(FILES ${CMAKE_BINARY_DIR}/lumarex.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  else()
+  elseif(LUMAREX_MANPAGE)
     message(STATUS "help2man not found: no manual page")
   endif()
 endif()

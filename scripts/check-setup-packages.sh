@@ -9,11 +9,17 @@
 #   - and belong to a package of setup's list, to one of their dependencies,
 #     or to Debian's essential set.
 #   check-setup-packages.sh BUILD_DIR...
+#   check-setup-packages.sh --demo BUILD_DIR   a build configured as demo.sh
+#                                              does, against setup --demo's list
 set -euo pipefail
 cd "$(dirname "$0")/.."
+demo=0
+[ "${1:-}" = --demo ] && demo=1 && shift
 
-# setup's list, as written between "packages=(" and ")".
-wanted=$(sed -n '/^packages=(/,/^)/p' scripts/setup.sh | sed '1d;$d' | tr -s ' \t' '\n' | sed '/^$/d')
+# setup's lists, as written between "NAME=(" and ")".
+list() { sed -n "/^$1=(/,/^)/p" scripts/setup.sh | sed '1d;$d' | tr -s ' \t' '\n' | sed '/^$/d'; }
+wanted=$(list demo_packages)
+((demo)) || wanted="$wanted $(list test_packages)"
 
 # What setup's packages bring: their dependency closure over the installed
 # packages (alternatives count when installed; virtual packages through the
@@ -70,8 +76,10 @@ import dask, distributed, numpy, OpenImageIO, pybind11, pytest
 for m in (dask, distributed, numpy, OpenImageIO, pybind11, pytest): print(m.__file__)')
   break
 done
-for prog in cmake ctest c++ cc nm pkg-config git x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump \
-            /usr/lib/wine/wine64 /usr/lib/wine/wineserver diff timeout realpath; do
+programs=(cmake c++ cc pkg-config)
+((demo)) || programs+=(ctest nm git x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump
+                       /usr/lib/wine/wine64 /usr/lib/wine/wineserver diff timeout realpath)
+for prog in "${programs[@]}"; do
   if path=$(command -v "$prog"); then files+=("$path"); else files+=("/usr/bin/$prog"); fi
 done
 

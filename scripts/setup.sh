@@ -1,21 +1,34 @@
 #!/usr/bin/env bash
-# Installs what Lumarex needs to configure, build, test and run (the demo,
-# the Windows cross build and its run under Wine included), from Debian's
-# packages. Does nothing when everything is already there.
-# scripts/check-setup-packages.sh, run by the test command, checks this list
-# against what the builds actually use.
+# Installs what Lumarex needs from Debian's packages. Does nothing when
+# everything is already there.
+#   setup.sh          everything: to build, test and run (the Windows cross
+#                     build and its run under Wine, the fuzzers, the preview's
+#                     browser tests, the Python module included)
+#   setup.sh --demo   only what the library and the lumarex command need
+# scripts/check-setup-packages.sh, run by the test command, checks these
+# lists against what the builds actually use.
 set -euo pipefail
 
-packages=(
-  build-essential cmake binutils pkg-config help2man
-  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev
-  libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libjpeg-dev
+# The library and the command (scripts/demo.sh).
+demo_packages=(
+  build-essential cmake pkg-config
+  libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+)
+# The tests, the benchmarks, the Windows build, the fuzzers, the Python
+# module and the manual page besides.
+test_packages=(
+  binutils help2man
+  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev llvm lld
-  libcpp-httplib-dev chromium
+  chromium
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-openimageio
   python3-dask python3-distributed
 )
+demo=0
+[ "${1:-}" = --demo ] && demo=1
+packages=("${demo_packages[@]}")
+((demo)) || packages+=("${test_packages[@]}")
 
 # Installs the given Debian packages (as root, or through sudo).
 apt_install() {
@@ -31,6 +44,8 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then apt_install "${missing[@]}"; fi
+
+((demo)) && exit 0
 
 # The preview's browser tests: Node.js with npm (Debian's, unless a Node.js
 # is there already: another one brings its own npm, which Debian's npm

@@ -82,4 +82,10 @@ fi
 # the same commands work on a fresh machine.
 stage "packages"
 ./scripts/check-setup-packages.sh "${builds[@]}"
+# The demo installs less: a build configured as scripts/demo.sh does uses
+# only what `setup.sh --demo` installs.
+demo=${LUMAREX_DEMO_CHECK_BUILD_DIR:-build-demo-check}
+cmake -S . -B "$demo" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_TESTS=OFF -DLUMAREX_BUILD_BENCH=OFF \
+  -DLUMAREX_PYTHON=OFF -DLUMAREX_MANPAGE=OFF >/dev/null
+./scripts/check-setup-packages.sh --demo "$demo"
 stage "done"

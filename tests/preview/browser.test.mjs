@@ -79,11 +79,14 @@ await runChecks('preview.browser', server, dir, async () => {
   page.on('pageerror', (e) => failures.push(e.message));
   await page.goto(url);
   await idle(page);
-  check(await page.locator('.setting').count() === 22, 'a control for each of the 22 settings of lumarex correct');
+  check(await page.locator('.setting').count() === 23, 'a control for each of the 23 settings of lumarex correct');
   check((await page.locator('#photo-size').textContent()).startsWith('2560\u00d71707'), 'the photo\'s size is shown');
   const help = await page.locator('.setting[data-name="black-clip"] .help').textContent();
   check(help.includes('Takes 0..5 in steps of 0.1 (percent). Default: 0.1.'), `help from the table: ${help}`);
   const fitted = await canvasPixels(page);
+  const choice = await page.locator('#choice').textContent();
+  check(choice.includes('brighten: measured') && choice.includes('shadow floor'),
+        `the choice's reasons are shown under the picture: ${choice}`);
   const firstCommand = await page.locator('#command').inputValue();
   check(firstCommand === `lumarex correct ${photo} -o ${path.join(dir, 's08_sunset_warm-corrected.jpg')}`,
         `the default command: ${firstCommand}`);
