@@ -5,6 +5,7 @@
 // and corrected from the analysis, which keeps the picture throughout.
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,22 +128,27 @@ TEST(PhotoCorrection, WholePhotoMatchesTheAnalysedPathAndTheGuardHoldsBack) {
 // which copies only the region, alpha included, and refuses a region past
 // the edge. Corners, edges, a one-pixel column and the whole photo, at 8 and
 // 16 bits, with the defaults, with sharpening (whose strength a region
-// would take from its own size and whose kernel reads beyond its edges), and
-// with colour restoration and warm tone.
+// would take from its own size and whose kernel reads beyond its edges), with
+// colour restoration and warm tone, and with noise removal (which measures
+// the noise in what it is given).
 TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
     SetFilterRecord(LxHeapHostRecord());
     const auto never = [](float) { return false; };
     const Picture sunset = ReadSample("s08_sunset_warm.jpg", false);
-    Settings sharp = DefaultSettings(Command::kCorrect), colourful = sharp;
+    Settings sharp = DefaultSettings(Command::kCorrect), colourful = sharp, denoised = sharp;
     sharp.sharpen = 1.0f;
     colourful.colour = 1, colourful.warmTone = 0.5f;
-    for (Picture photo : {ScaledDown(sunset, 480, 320), ReadSample("s06_indoor_backlit_room_16bit.png", true)}) {
+    denoised.denoise = 2;
+    const Picture room = ReadSample("s06_indoor_backlit_room_16bit.png", true);
+    for (Picture photo : {ScaledDown(sunset, 320, 213), ScaledDown(room, 338, 225)}) {
         photo.hasAlpha = true;
         photo.alpha.resize(size_t(photo.width) * photo.height);
         for (size_t i = 0; i < photo.alpha.size(); ++i) photo.alpha[i] = uint16_t(i * 37);
         const Picture original = photo;
         const int W = photo.width, H = photo.height;
-        const Region regions[] = {{0, 0, 64, 48}, {W - 50, H - 40, 50, 40}, {W / 3, 0, 1, H}, {0, H / 2, W, 7},
+        // Noise removal corrects the whole photo for each region: the first
+        // two only.
+        const Region regions[] = {{W / 3, 0, 1, H}, {W - 50, H - 40, 50, 40}, {0, 0, 64, 48}, {0, H / 2, W, 7},
                                   {1, 1, W - 2, H - 2}, {0, 0, W, H}};
         const ImageDesc d = DescribeRgb(photo);
         const BlobOwner blob(AllocImageBlob(&d));
@@ -150,14 +156,16 @@ TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
         ASSERT_NE(param, nullptr);
         PhotoChoices choices(photo);
         for (const auto& [name, s] : {std::pair{"defaults", DefaultSettings(Command::kCorrect)},
-                                      std::pair{"sharpen 1", sharp}, std::pair{"colour and warm tone", colourful}}) {
+                                      std::pair{"sharpen 1", sharp}, std::pair{"colour and warm tone", colourful},
+                                      std::pair{"denoise 2", denoised}}) {
             const std::string what = std::to_string(photo.bits) + "-bit, " + name;
             const Corrected whole = CorrectWhole(s, photo);
             std::string error, summary;
             const Choice* choice = choices.For(s, param.get(), error, never);
             ASSERT_NE(choice, nullptr) << error;
             EXPECT_EQ(whole.summary, SummaryOf(choice->outcome) + (photo.bits == 16 ? ", 16-bit" : "")) << what;
-            for (const Region& r : regions) {
+            const size_t tried = s.denoise != kNoDenoise ? 2 : std::size(regions);
+            for (const Region& r : std::span(regions, tried)) {
                 const std::string where = what + " at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
                                           std::to_string(r.w) + "x" + std::to_string(r.h);
                 const Picture expected = CropPicture(whole.pic, r.x, r.y, r.w, r.h, true);

@@ -53,26 +53,34 @@ float SharpenStrengthOfWhole(int width, int height) {
 // A region as it looks in the whole `sourceWidth` x `sourceHeight` picture.
 // With sharpening, the region is corrected with the whole picture's strength
 // and a margin of the pixels the kernel reads, then cropped: at the region's
-// edges the library would otherwise sharpen against the edge itself.
+// edges the library would otherwise sharpen against the edge itself. With
+// noise removal, whose strength follows the noise it measures in what it is
+// given and whose filters reach far beyond a pixel, the whole picture is
+// corrected and the region cropped from it: exact, at the cost of the whole.
 bool ApplyRegion(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region& r, int sourceWidth,
                  int sourceHeight, const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
     void* context = const_cast<ProgressContext*>(&correction);
     int32_t strength = 0;
     Settings s = choice.settings;
-    if (s.sharpen <= 0.0f)
+    const bool denoise = s.denoise != kNoDenoise;
+    if (s.sharpen <= 0.0f && !denoise)
         return ApplyCorrection(DescribeRgb(pic), blob, param, s, &r, OnProgress, context, strength, map);
-    s.sharpen = SharpenStrengthOfWhole(sourceWidth, sourceHeight) * s.sharpen;
-    Region wide;
-    wide.x = std::max(0, r.x - kSharpenReach);
-    wide.y = std::max(0, r.y - kSharpenReach);
-    wide.w = std::min(sourceWidth, r.x + r.w + kSharpenReach) - wide.x;
-    wide.h = std::min(sourceHeight, r.y + r.h + kSharpenReach) - wide.y;
+    Region wide{0, 0, sourceWidth, sourceHeight};
+    if (!denoise) {
+        s.sharpen = SharpenStrengthOfWhole(sourceWidth, sourceHeight) * s.sharpen;
+        wide.x = std::max(0, r.x - kSharpenReach);
+        wide.y = std::max(0, r.y - kSharpenReach);
+        wide.w = std::min(sourceWidth, r.x + r.w + kSharpenReach) - wide.x;
+        wide.h = std::min(sourceHeight, r.y + r.h + kSharpenReach) - wide.y;
+    }
     Picture out;
     out.width = wide.w, out.height = wide.h, out.bits = pic.bits;
     const size_t samples = size_t(wide.w) * size_t(wide.h) * 3;
     if (pic.bits == 16) out.rgb16.resize(samples);
     else out.rgb8.resize(samples);
-    if (!ApplyCorrection(DescribeRgb(out), blob, param, s, &wide, OnProgress, context, strength, map)) return false;
+    if (!ApplyCorrection(DescribeRgb(out), blob, param, s, denoise ? nullptr : &wide, OnProgress, context, strength,
+                         map))
+        return false;
     const size_t row = size_t(r.w) * 3;
     for (int y = 0; y < r.h; ++y) {
         const size_t from = (size_t(r.y - wide.y + y) * size_t(wide.w) + size_t(r.x - wide.x)) * 3;
