@@ -268,7 +268,7 @@ public:
     }
 };
 
-TEST_F(PreviewPhotoTest, AViewAtOneToOneIsTheCommandsRegionIn8And16Bits) {
+TEST_F(PreviewPhotoTest, AViewAtOneToOneIsTheCommandsRegionAndSavesAreaIn8And16Bits) {
     for (const auto type : {OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT16}) {
         PreviewPhoto photo;
         const fs::path in = Open(photo, type == OIIO::TypeDesc::UINT8 ? "in8.png" : "in16.png", type);
@@ -277,7 +277,7 @@ TEST_F(PreviewPhotoTest, AViewAtOneToOneIsTheCommandsRegionIn8And16Bits) {
         std::string error;
         RenderRequest r;
         ASSERT_TRUE(ParseRenderRequest(Query("x=13&y=40&w=70&h=90&width=70&height=90&sharpen=1&black-clip=0.3&"
-                                             "local-depth=80&colour=rich"),
+                                             "local-depth=80&colour=rich&denoise=2"),
                                        100, 149, r, error))
             << error;
         RenderedView v;
@@ -286,9 +286,18 @@ TEST_F(PreviewPhotoTest, AViewAtOneToOneIsTheCommandsRegionIn8And16Bits) {
         EXPECT_EQ(v.x, 13.0);
         EXPECT_EQ(v.w, 70.0);
         const Result cmd = Run("correct " + Quoted(in) + " --region 13,40,70,90 -o " + Quoted(dir / "region.png") +
-                               " --sharpen 1 --black-clip 0.3 --local-depth 80 --colour rich");
+                               " --sharpen 1 --black-clip 0.3 --local-depth 80 --colour rich --denoise 2");
         ASSERT_EQ(cmd.status, 0) << cmd.err;
         EXPECT_EQ(Samples16(v.pic), Pixels(dir / "region.png")) << in;
+        // What Save writes holds the same pixels in that area.
+        std::string summary;
+        const std::string saveTo = SavePathFor(in.string());
+        ASSERT_TRUE(photo.Save(r.settings, saveTo, [] { return false; }, summary, error)) << error;
+        const std::vector<uint16_t> saved = Pixels(saveTo);
+        std::vector<uint16_t> area;
+        for (size_t y = 40; y < 130; ++y)
+            area.insert(area.end(), saved.begin() + (y * 100 + 13) * 3, saved.begin() + (y * 100 + 83) * 3);
+        EXPECT_EQ(Samples16(v.pic), area) << in << ": the 1:1 view and the same area of what Save writes";
     }
 }
 
