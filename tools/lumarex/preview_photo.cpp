@@ -34,6 +34,7 @@ int ScaledWidthFor(const ViewRequest& v, int photoWidth) {
 PreviewPhoto::~PreviewPhoto() {
     // The blobs and the record go back to the host before the budget.
     scales_.clear();
+    denoised_.reset();
     choices_.reset();
     param_.reset();
     blob_.reset();
@@ -132,6 +133,17 @@ bool PreviewPhoto::Render(const RenderRequest& r, const StopCheck& stop, Rendere
     if (choice == nullptr) return false;
     out.outcome = choice->outcome;
     out.reasons = choice->reasons;
+    if (pic == &photo_ && r.settings.denoise != kNoDenoise) {
+        const Picture* whole = DenoisedWhole(r.settings, *choice, progress);
+        if (whole == nullptr) {
+            error = stop() ? "stopped"
+                           : "the correction failed (out of memory, or the noise library is missing or refused the "
+                             "photo)";
+            return false;
+        }
+        out.pic = Crop(*whole, region);
+        return true;
+    }
     // The copy's pixel x is the photo's x / scale; the map is read there.
     const MapPlacement map{0, 0, pic == &photo_ ? 1.0f : float(w) / float(W)};
     if (!ApplyChoice(*choice, blob, *pic, param_.get(), &region, map, out.pic, progress)) {
@@ -157,7 +169,9 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
     const Choice* choice = choices_->For(s, param_.get(), error, progress);
     if (choice == nullptr) return false;
     const CorrectionOutcome outcome = choice->outcome;
-    if (!ApplyChoice(*choice, blob_.get(), photo_, param_.get(), nullptr, MapPlacement{}, pic, progress)) {
+    if (denoised_ && denoised_->given == s) {
+        pic.rgb8 = denoised_->pic.rgb8, pic.rgb16 = denoised_->pic.rgb16;  // corrected already, for the views
+    } else if (!ApplyChoice(*choice, blob_.get(), photo_, param_.get(), nullptr, MapPlacement{}, pic, progress)) {
         error = stop() ? "stopped" : "the correction failed";
         return false;
     }
@@ -167,6 +181,17 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
     summary = SummaryOf(outcome);
     if (!notes.empty()) summary += " (" + notes + ")";
     return true;
+}
+
+const Picture* PreviewPhoto::DenoisedWhole(const Settings& given, const Choice& choice,
+                                           const FileProgress& progress) {
+    if (denoised_ && denoised_->given == given) return &denoised_->pic;
+    denoised_.reset();  // its memory back before the next one is made
+    Whole w{given, Crop(photo_, Region{0, 0, photo_.width, photo_.height})};
+    if (!ApplyChoice(choice, blob_.get(), photo_, param_.get(), nullptr, MapPlacement{}, w.pic, progress))
+        return nullptr;
+    denoised_ = std::move(w);
+    return &denoised_->pic;
 }
 
 bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& stop, std::string& bytes,

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,17 @@ private:
     BlobOwner blob_;
     ParamOwner param_;
     std::unique_ptr<PhotoChoices> choices_;  // decided once per settings, for every view and the save
+    // With noise removal, a view at 1:1 is cropped from the whole photo's
+    // correction (only that is exact): the last one is kept, for the views
+    // that follow with the same settings and for Save.
+    struct Whole {
+        Settings given;
+        Picture pic;  // colour samples only
+    };
+    std::optional<Whole> denoised_;
+    // The whole photo corrected with `choice` for `given`, from denoised_
+    // or made now; null when the library failed or `stop` asked.
+    const Picture* DenoisedWhole(const Settings& given, const Choice& choice, const FileProgress& progress);
     std::vector<std::unique_ptr<Scale>> scales_;
     uint64_t uses_ = 0;
 };
