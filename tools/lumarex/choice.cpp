@@ -22,10 +22,38 @@ constexpr int kGuardSteps = 12;
 // regular grid: CIEDE2000 is some two hundred operations a pixel.
 constexpr int64_t kColourSamples = 128 * 1024;
 
+// Calls f(i) with the index of the first sample of every pixel of a
+// regular grid over `p` of at most kColourSamples pixels; returns how many.
+template <class F>
+int64_t ForGridPixels(const Picture& p, F&& f) {
+    const int64_t n = int64_t{p.width} * p.height;
+    const int step = std::max<int>(1, int(std::ceil(std::sqrt(double(n) / double(kColourSamples)))));
+    int64_t seen = 0;
+    for (int y = 0; y < p.height; y += step)
+        for (int x = 0; x < p.width; x += step, ++seen) f((size_t(y) * size_t(p.width) + size_t(x)) * 3);
+    return seen;
+}
+
+// The level at which `counts` (256 levels, `n` in all) reaches `percent`
+// of n, from the bottom up or from the top down.
+int LevelAtShare(const uint64_t (&counts)[256], size_t n, double percent, bool fromTop) {
+    const double wanted = percent / 100.0 * double(n);
+    uint64_t seen = 0;
+    for (int k = 0; k < 256; ++k) {
+        const int level = fromTop ? 255 - k : k;
+        seen += counts[level];
+        if (double(seen) >= wanted && seen > 0) return level;
+    }
+    return fromTop ? 0 : 255;
+}
+
 // An 8-bit sample of a picture of either depth.
 uint8_t Sample8(const Picture& p, size_t i) {
     return p.bits == 16 ? uint8_t((uint32_t{p.rgb16[i]} * 255u + 32767u) / 65535u) : p.rgb8[i];
 }
+
+// The CIELAB colour of the pixel whose first sample is i.
+Lab LabAt(const Picture& p, size_t i) { return LabFromSrgb8(Sample8(p, i), Sample8(p, i + 1), Sample8(p, i + 2)); }
 
 // Percent of the pixels of `after` with a channel at the top (bottom) that
 // was not there before. 254 and above (1 and below) count: a JPEG round
@@ -89,6 +117,17 @@ private:
     std::vector<uint8_t> flags_;
 };
 
+// One step down of the cast removal: its strength halved (in tenths), or
+// off once it is 0.2 or less. True when some removal is left.
+bool HalveCast(Settings& s) {
+    if (s.castStrength > 0.2f) {
+        s.castStrength = float(int(s.castStrength * 10.0f) / 2) / 10.0f;
+        return true;
+    }
+    s.cast = 0;
+    return false;
+}
+
 // One reduction of `s` against what clipped, or false when nothing is left
 // to reduce. For the shadows the black clip, which alone of the settings sets
 // samples to black (a weaker lift only darkens them further). For the
@@ -100,9 +139,7 @@ bool HoldBack(Settings& s, const Clipping& c, std::vector<std::string>& reasons)
         s.blackClip = 0.0f;
         std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly black; no black clip", c.shadows);
     } else if (c.highlights > kGuardHighlights && s.cast != 0 && s.castStrength > 0.0f) {
-        const bool some = s.castStrength > 0.2f;
-        if (some) s.castStrength = float(int(s.castStrength * 10.0f) / 2) / 10.0f;
-        else s.cast = 0;
+        const bool some = HalveCast(s);
         std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; cast removal %s",
                       c.highlights, some ? "halved" : "off");
     } else if (c.highlights > kGuardHighlights && s.brighten > 0) {
@@ -194,9 +231,7 @@ bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& tri
     for (;;) {
         const SaturatedMove m = SaturatedColoursMoved(copy, without, trial);
         if (m.shift <= kGuardColourShift || evidence >= kGuardGreyEvidence) return true;
-        const bool some = s.castStrength > 0.2f;
-        if (some) s.castStrength = float(int(s.castStrength * 10.0f) / 2) / 10.0f;
-        else s.cast = 0;
+        const bool some = HalveCast(s);
         std::snprintf(text, sizeof text,
                       "colour guard: the cast removal moved the saturated colours by %.1f dE00 and turns only "
                       "%.1f %% of the photo grey; %s",
@@ -249,13 +284,7 @@ int DarkestLevel(const Picture& pic, double percent) {
     uint64_t counts[256] = {};
     for (size_t i = 0; i < n; ++i)
         ++counts[std::max({Sample8(pic, i * 3), Sample8(pic, i * 3 + 1), Sample8(pic, i * 3 + 2)})];
-    const double wanted = percent / 100.0 * double(n);
-    uint64_t seen = 0;
-    for (int level = 0; level < 256; ++level) {
-        seen += counts[level];
-        if (double(seen) >= wanted && seen > 0) return level;
-    }
-    return 255;
+    return LevelAtShare(counts, n, percent, /*fromTop=*/false);
 }
 
 KeyMeasure KeyOf(const Picture& pic) {
@@ -269,57 +298,35 @@ KeyMeasure KeyOf(const Picture& pic) {
         deep += 2126u * r + 7152u * g + 722u * b < uint32_t(kDeepShadow) * 10000u;
         ++counts[std::max({r, g, b})];
     }
-    uint64_t seen = 0;
-    for (int level = 255; level >= 0; --level) {
-        seen += counts[level];
-        if (double(seen) >= 0.01 * double(n)) {
-            k.highlights = level;
-            break;
-        }
-    }
+    k.highlights = LevelAtShare(counts, n, 1.0, /*fromTop=*/true);
     k.deepShadow = 100.0 * double(deep) / double(n);
     k.key = k.deepShadow >= kLowKeyShare ? Key::kLow : k.highlights >= kSetHighlights ? Key::kSet : Key::kDull;
     return k;
 }
 
 SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b) {
-    const int64_t n = int64_t{reference.width} * reference.height;
-    if (n == 0) return {};
-    const int step = std::max<int>(1, int(std::ceil(std::sqrt(double(n) / double(kColourSamples)))));
     double sum = 0.0;
-    uint64_t picked = 0, seen = 0;
-    for (int y = 0; y < reference.height; y += step)
-        for (int x = 0; x < reference.width; x += step) {
-            const size_t i = (size_t(y) * size_t(reference.width) + size_t(x)) * 3;
-            ++seen;
-            const Lab was = LabFromSrgb8(Sample8(reference, i), Sample8(reference, i + 1), Sample8(reference, i + 2));
-            if (Chroma(was) < 20.0) continue;
-            const Lab p = LabFromSrgb8(Sample8(a, i), Sample8(a, i + 1), Sample8(a, i + 2));
-            Lab q = LabFromSrgb8(Sample8(b, i), Sample8(b, i + 1), Sample8(b, i + 2));
-            q.l = p.l;
-            sum += DeltaE2000(p, q);
-            ++picked;
-        }
+    uint64_t picked = 0;
+    const int64_t seen = ForGridPixels(reference, [&](size_t i) {
+        if (Chroma(LabAt(reference, i)) < 20.0) return;
+        const Lab p = LabAt(a, i);
+        Lab q = LabAt(b, i);
+        q.l = p.l;
+        sum += DeltaE2000(p, q);
+        ++picked;
+    });
     if (picked == 0) return {};
     return {sum / double(picked), 100.0 * double(picked) / double(seen)};
 }
 
 double NewlyGrey(const Picture& a, const Picture& b) {
-    const int64_t n = int64_t{a.width} * a.height;
-    if (n == 0) return 0.0;
-    const int step = std::max<int>(1, int(std::ceil(std::sqrt(double(n) / double(kColourSamples)))));
     const auto grey = [](const Picture& p, size_t i) {
-        const Lab c = LabFromSrgb8(Sample8(p, i), Sample8(p, i + 1), Sample8(p, i + 2));
+        const Lab c = LabAt(p, i);
         return c.l > 15.0 && Chroma(c) < kGrey;
     };
-    int64_t balance = 0, seen = 0;
-    for (int y = 0; y < a.height; y += step)
-        for (int x = 0; x < a.width; x += step) {
-            const size_t i = (size_t(y) * size_t(a.width) + size_t(x)) * 3;
-            balance += int(grey(b, i)) - int(grey(a, i));
-            ++seen;
-        }
-    return 100.0 * double(balance) / double(seen);
+    int64_t balance = 0;
+    const int64_t seen = ForGridPixels(a, [&](size_t i) { balance += int(grey(b, i)) - int(grey(a, i)); });
+    return seen == 0 ? 0.0 : 100.0 * double(balance) / double(seen);
 }
 
 bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImageParam* param, Choice& out,
