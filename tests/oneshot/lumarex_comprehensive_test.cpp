@@ -236,134 +236,10 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
 }  // namespace
 }  // namespace lx
 
-#include "analysis/estimate_tint_gains.h"
-#include "stages/histogram_mean.h"
-#include "stages/exp_smooth_plane.h"
-#include "stages/log_exp_gain_tables.h"
+#include "stages/count_as_float.h"
 
 namespace lx {
 namespace {
-
-// Steps 1 to 8 of the one-shot correction in their plainest form, the yard
-// stick for the fast passes: every step its own pass, float histograms filled
-// one pixel at a time, a float value plane, the centre weight formed per
-// pixel, the stretch and the gain computed per sample. Finishing stages are
-// not run (the comparisons switch them off).
-int32_t PlainOneShot(const ImageDesc& d, const OneShotSettings& s) {
-    const int W = d.width, H = d.height;
-    const int64_t N = int64_t{W} * H;
-    uint8_t* ch[3] = {static_cast<uint8_t*>(d.channel1), static_cast<uint8_t*>(d.channel2),
-                      static_cast<uint8_t*>(d.channel3)};
-    auto sample = [&](int k, int x, int y) -> uint8_t& { return ch[k][int64_t{y} * d.rowStride + int64_t{x} * d.pixelStride]; };
-    auto maxOf = [&](int x, int y) { return std::max({sample(0, x, y), sample(1, x, y), sample(2, x, y)}); };
-    auto weight = [&](int x, int y) {
-        const int cx = (W / 64) / 2, cy = (H / 64) / 2;
-        if (!(cx > 2 && cy > 2)) return 1.0f;
-        return (float(cx - std::abs(x / 64 - cx)) / float(cx) + float(cy - std::abs(y / 64 - cy)) / float(cy)) * 2.0f;
-    };
-    float channelHist[256] = {}, weighted[256] = {};
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            for (int k = 0; k < 3; ++k) channelHist[sample(k, x, y)] += 1.0f;
-    int black = 0;
-    while (channelHist[black] == 0.0f) ++black;
-    std::vector<float> V(N);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            for (int k = 0; k < 3; ++k) sample(k, x, y) = uint8_t(sample(k, x, y) - black);
-            weighted[maxOf(x, y)] += weight(x, y);
-            V[int64_t{y} * W + x] = float(maxOf(x, y));
-        }
-    int maxV = 255;
-    while (maxV > 0 && weighted[maxV] == 0.0f) --maxV;
-    const float stretch = maxV > 0 ? 255.0f / float(maxV) : 0.0f;
-    std::fill_n(channelHist, 256, 0.0f), std::fill_n(weighted, 256, 0.0f);
-
-    float g[3];
-    int32_t K[3];
-    bool tinted = s.tintCorrection != 0 &&
-                  EstimateTintGains(test::View<const uint8_t>(ch[0], ch[1], ch[2], W, H, d.pixelStride, d.rowStride),
-                                    s.tintMode, g);
-    if (tinted) {
-        for (float& gk : g) gk = (gk - 1.0f) * s.tintStrength + 1.0f;
-        const float mid = (std::min({g[0], g[1], g[2]}) + std::max({g[0], g[1], g[2]})) * 0.5f;
-        for (int k = 0; k < 3; ++k) K[k] = int32_t(g[k] / mid * 1000.0f);
-    }
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            if (tinted) {
-                const uint8_t c[3] = {sample(0, x, y), sample(1, x, y), sample(2, x, y)};
-                int32_t a[3];
-                ApplyTintFactors(K, c, a);
-                for (int k = 0; k < 3; ++k) sample(k, x, y) = uint8_t(a[k]);
-            }
-            for (int k = 0; k < 3; ++k) channelHist[sample(k, x, y)] += 1.0f;
-            weighted[maxOf(x, y)] += weight(x, y);
-        }
-
-    int c0 = 0;
-    if (s.shadowClip != 0 && s.shadowClipPermille != 0) {
-        const float t = float(int64_t{s.shadowClipPermille} * 3 * N) / 1000.0f;
-        float sum = 0.0f;
-        for (c0 = 0; c0 < 255 && (sum += channelHist[c0]) <= t;) ++c0;
-    }
-    int white = 255;
-    for (float sum = 0.0f; white > 0 && (sum += weighted[white]) <= float(N * 256) / 1000.0f;) --white;
-    const int32_t scale = int32_t(255.0f / float(white - c0) * 1000.0f);
-
-    int32_t strength = *s.toneStrength;
-    if (s.autoTone != 0) {
-        float P[256], unused[256];
-        BuildLogGainTables(P, unused, 12, 1, 100, 0.0f, 256);
-        int32_t Wh[256], Hh[256] = {};
-        for (int i = 0; i < 256; ++i) Wh[i] = int32_t((1.5f - float(i) * 0.00390625f) * weighted[i]);
-        const float mean1 = HistogramMean(Wh, 256);
-        for (int i = 0; i < 256; ++i) Hh[int(float(i) * P[i])] += Wh[i];
-        const float mean2 = HistogramMean(Hh, 256);
-        const float target = float(s.toneTarget * 5 + 55) * 255.0f / 100.0f;
-        strength = std::min(int32_t((target - mean1) * 200.0f / (mean2 - mean1) * 0.5f), s.strengthLimit);
-        *s.toneStrength = strength;
-    }
-
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            for (int k = 0; k < 3; ++k)
-                sample(k, x, y) = uint8_t(std::clamp((sample(k, x, y) - c0) * scale / 1000, 0, 255));
-    for (float& v : V) v = std::min(v * stretch, 255.0f);
-
-    const int n = std::max(W, H);
-    const float a = std::exp(-1.0f / (float(n * 20 / 100) * 0.5f));
-    std::vector<float> norm(n), smooth = V, E(N);
-    BuildSmoothNorm(norm.data(), n, a);
-    ExpSmoothPlane(Plane{smooth.data(), W, H}, norm.data(), a);
-    for (int64_t i = 0; i < N; ++i) smooth[i] = V[i] - smooth[i], E[i] = float(std::fabs(double(smooth[i])));
-    ExpSmoothPlane(Plane{E.data(), W, H}, norm.data(), a);
-    std::vector<int32_t> bins(2561);
-    for (int64_t i = 0; i < N; ++i) {
-        E[i] = std::max(E[i], 8.0f) * smooth[i] / 256.0f;
-        ++bins[E[i] >= 1280.0f ? 2560 : E[i] <= -1280.0f ? 0 : int(E[i]) + 1280 - 1];
-    }
-    int lo = 0, hi = 2560;
-    for (int64_t sum = 0; (sum += bins[lo]) <= N / 100;) ++lo;
-    for (int64_t sum = 0; (sum += bins[hi]) <= N / 100;) --hi;
-    lo -= 1280, hi -= 1280 + 2;
-
-    float P[256], S[256];
-    const float amount = float(100 - s.curveReduction) / 100.0f;
-    if (s.curveFamily == 1) BuildLogExpGainTables(P, S, s.curveBlack, strength, amount, 256);
-    else BuildLogGainTables(P, S, s.curveBlack, 1, strength, amount, 256);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const uint8_t m = maxOf(x, y);
-            float gain = P[m];
-            if (s.localContrast != 0) {
-                const float u = std::clamp((E[int64_t{y} * W + x] - float(lo)) * (1.0f / float(hi - lo)), 0.0f, 1.0f);
-                gain = u * P[m] + (1.0f - u) * S[m];
-            }
-            for (int k = 0; k < 3; ++k) sample(k, x, y) = uint8_t(std::clamp(int(float(sample(k, x, y)) * gain), 0, 255));
-        }
-    return 0;
-}
 
 TEST(OneShot, IntegerCountsStandForFloatSums) {
     float sum = 0.0f;
@@ -396,52 +272,65 @@ struct Layout {
     ImageDesc desc() { return ImageDesc{0, w, h, rowStride, pixelStride, &mem[offset[0]], &mem[offset[1]], &mem[offset[2]]}; }
 };
 
-// The fast passes against the plain steps: same bytes everywhere (padding
-// included) and the same measured strength, on odd sizes with centre weights
-// (over 384 pixels) and without, in every layout, across the switches that
-// choose a path.
-TEST(OneShot, FastPassesMatchThePlainStepsBitForBit) {
+// The sample at (x, y), channel k.
+uint8_t& SampleAt(Layout& l, int x, int y, int k) {
+    return l.mem[size_t(l.offset[k] + int64_t{y} * l.rowStride + int64_t{x} * l.pixelStride)];
+}
+
+// Every layout corrects to the same samples and leaves its padding alone, on
+// odd sizes with centre weights (over 384 pixels) and without, across the
+// switches that choose a path. (The row kernels' fast and plain twins are
+// compared in one_shot_rows_test, the whole correction by the golden
+// checksums, which the plain build gives as well.)
+TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
     test::TestHost host;
     const test::Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 800);
     ASSERT_GE(photo.width, 451);
     ASSERT_GE(photo.height, 397);
-    // dimBlue: blue at most 28 everywhere, which leaves the cast analysis
-    // nothing to measure, so a requested tint is not applied. raised: every
-    // sample lifted by 12 (up to 255), a black offset to remove (the photo
-    // itself reaches 0).
-    struct Case { int tint, mode, clip, contrast, family, autoTone, dimBlue, raised; };
-    const Case cases[] = {{1, 3, 1, 1, 0, 1, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 1, 1, 0, 0, 0},
-                          {0, 0, 1, 0, 1, 1, 0, 0}, {1, 2, 1, 0, 0, 1, 0, 0}, {0, 0, 0, 1, 0, 0, 0, 0},
-                          {1, 1, 1, 1, 0, 1, 1, 0}, {1, 3, 1, 1, 0, 1, 0, 1}, {0, 0, 1, 1, 1, 1, 0, 1}};
+    // raised: every sample lifted by 12 (up to 255), a black offset to
+    // remove (the photo itself reaches 0).
+    struct Case { int tint, mode, clip, contrast, family, autoTone, raised; };
+    const Case cases[] = {{1, 3, 1, 1, 0, 1, 0}, {0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 1, 1, 0, 0},
+                          {0, 0, 1, 0, 1, 1, 0}, {1, 2, 1, 0, 0, 1, 0}, {1, 3, 1, 1, 0, 1, 1}};
     for (const auto& [w, h] : {std::pair{451, 397}, std::pair{97, 61}})
-        for (int kind = 0; kind < 3; ++kind)
-            for (const Case& c : cases) {
-                Layout fast(photo, 7, 3, w, h, kind);
-                if (c.dimBlue)
-                    for (int y = 0; y < h; ++y)
-                        for (int x = 0; x < w; ++x) fast.mem[size_t(fast.offset[2] + y * fast.rowStride + x * fast.pixelStride)] /= 9;
-                if (c.raised)
-                    for (int y = 0; y < h; ++y)
-                        for (int x = 0; x < w; ++x)
-                            for (int k = 0; k < 3; ++k) {
-                                uint8_t& v = fast.mem[size_t(fast.offset[k] + y * fast.rowStride + x * fast.pixelStride)];
-                                v = uint8_t(std::min(255, v + 12));
-                            }
-                Layout plain = fast;
-                int32_t strengthFast = 55, strengthPlain = 55;
-                OneShotSettings s = Plain(&strengthFast);
+        for (const Case& c : cases) {
+            std::vector<Layout> layouts;
+            std::vector<int32_t> strengths;
+            for (int kind = 0; kind < 3; ++kind) {
+                Layout& l = layouts.emplace_back(photo, 7, 3, w, h, kind);
+                for (int y = 0; y < h && c.raised; ++y)
+                    for (int x = 0; x < w; ++x)
+                        for (int k = 0; k < 3; ++k) SampleAt(l, x, y, k) = uint8_t(std::min(255, SampleAt(l, x, y, k) + 12));
+                int32_t strength = 55;
+                OneShotSettings s = Plain(&strength);
                 s.tintCorrection = c.tint, s.tintMode = c.mode, s.tintStrength = 1.3f;
                 s.shadowClip = c.clip, s.shadowClipPermille = 7;
                 s.localContrast = c.contrast, s.curveFamily = c.family, s.curveReduction = 20;
                 s.autoTone = c.autoTone, s.toneTarget = 3, s.strengthLimit = 140;
-                ImageDesc df = fast.desc(), dp = plain.desc();
-                LumarexComprehensive8(df, s);
-                s.toneStrength = &strengthPlain;
-                PlainOneShot(dp, s);
-                ASSERT_EQ(strengthFast, strengthPlain) << w << "x" << h << " layout " << kind;
-                ASSERT_TRUE(fast.mem == plain.mem) << w << "x" << h << " layout " << kind << " tint " << c.tint
-                                                   << " contrast " << c.contrast << " family " << c.family;
+                const std::vector<uint8_t> before = l.mem;
+                ImageDesc d = l.desc();
+                LumarexComprehensive8(d, s);
+                strengths.push_back(strength);
+                // The padding: with the samples put back, the memory is as it was.
+                Layout restored = l;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        for (int k = 0; k < 3; ++k) {
+                            const size_t i = size_t(l.offset[k] + int64_t{y} * l.rowStride + int64_t{x} * l.pixelStride);
+                            restored.mem[i] = before[i];
+                        }
+                EXPECT_TRUE(restored.mem == before) << w << "x" << h << " layout " << kind << ": padding written";
             }
+            for (int kind = 1; kind < 3; ++kind) {
+                EXPECT_EQ(strengths[size_t(kind)], strengths[0]) << w << "x" << h << " layout " << kind;
+                int differ = 0;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        for (int k = 0; k < 3; ++k) differ += SampleAt(layouts[size_t(kind)], x, y, k) != SampleAt(layouts[0], x, y, k);
+                EXPECT_EQ(differ, 0) << w << "x" << h << " layout " << kind << " tint " << c.tint << " contrast "
+                                     << c.contrast << " family " << c.family;
+            }
+        }
 }
 
 }  // namespace
