@@ -5,6 +5,8 @@
 #                     build and its run under Wine, the fuzzers, the preview's
 #                     browser tests, the Python module included)
 #   setup.sh --demo   only what the library and the lumarex command need
+#   setup.sh --judging   besides everything, the programs a blind comparison
+#                     pits `lumarex auto` against (tools/quality/blind_sheets.py)
 # scripts/check-setup-packages.sh, run by the test command, checks these
 # lists against what the builds actually use.
 set -euo pipefail
@@ -25,10 +27,15 @@ test_packages=(
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-openimageio
   python3-dask python3-distributed
 )
+# The blind comparison's opponents and sheets: ImageMagick (its
+# -auto-level -auto-gamma, and montage) and GIMP (Colors > Auto > White
+# Balance, in batch mode).
+judging_packages=(imagemagick gimp)
 demo=0
 [ "${1:-}" = --demo ] && demo=1
 packages=("${demo_packages[@]}")
 ((demo)) || packages+=("${test_packages[@]}")
+[ "${1:-}" = --judging ] && packages+=("${judging_packages[@]}")
 
 # Installs the given Debian packages (as root, or through sudo).
 apt_install() {

@@ -11,8 +11,9 @@ goes to a separate file for scoring after the judge has answered.
     tools/quality/blind_sheets.py --score answers.json --key /tmp/sheets-key.json
 
 Opponents: the untouched photo, ImageMagick's `-auto-level -auto-gamma`
-(`convert`) and GIMP's Colors > Auto > White Balance (`gimp-console-2.10`),
-each where its program is installed. Answers are JSON: {"sheet00.jpg":
+(`convert`) and GIMP's Colors > Auto > White Balance (`gimp-console-2.10`);
+`scripts/setup.sh --judging` installs both (ImageMagick's `montage` also
+makes the sheets). Answers are JSON: {"sheet00.jpg":
 {"choice": "A"|"B"|"tie", "confidence": 1-3, "reason": "..."}, ...}.
 """
 import argparse
