@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Quality benchmark of the noise library: the bundled photos with white
-// Gaussian noise (deviation 5, 10, 20), brightness-only noise (10) and
+// Gaussian noise (deviation 2, 5, 10, 20), brightness-only noise (10) and
 // camera-like noise (two levels), denoised by every preset the way the apply
 // pipelines call the library. Prints PSNR, SSIM and MP/s per preset as
 // Markdown tables, the noise estimate beside the true level, and can export
@@ -87,6 +87,8 @@ Rgb8Image Camera(const Rgb8Image& clean, double sigma, int quality, uint64_t see
 }
 
 const Case kCases[] = {
+    {"white2", "white Gaussian, deviation 2",
+     [](const Rgb8Image& c, uint64_t s) { return noiselib::sim::AddWhiteNoise(c, 2.0, s); }},
     {"white5", "white Gaussian, deviation 5",
      [](const Rgb8Image& c, uint64_t s) { return noiselib::sim::AddWhiteNoise(c, 5.0, s); }},
     {"white10", "white Gaussian, deviation 10",
