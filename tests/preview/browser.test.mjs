@@ -82,7 +82,7 @@ await runChecks('preview.browser', server, dir, async () => {
   check(await page.locator('.setting').count() === 23, 'a control for each of the 23 settings of lumarex correct');
   check((await page.locator('#photo-size').textContent()).startsWith('2560\u00d71707'), 'the photo\'s size is shown');
   const help = await page.locator('.setting[data-name="black-clip"] .help').textContent();
-  check(help.includes('Takes 0..5 in steps of 0.1 (percent). Default: 0.1.'), `help from the table: ${help}`);
+  check(help.includes('Takes auto|0..5 in steps of 0.1 (percent). Default: auto.'), `help from the table: ${help}`);
   const fitted = await canvasPixels(page);
   const choice = await page.locator('#choice').textContent();
   check(choice.includes('brighten: measured') && choice.includes('shadow floor'),

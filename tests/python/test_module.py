@@ -221,8 +221,8 @@ def test_detect_noise_measures_without_changing_the_picture():
 def test_version_and_help_read_like_the_command(run):
     assert run("--version").stdout.startswith(f"lumarex {lumarex.version()} (")
     doc = lumarex.auto.__doc__
-    assert "black_clip=0..5 in steps of 0.1" in doc
-    assert "Share of the darkest samples set to pure black" in doc and "Default: 0.1." in doc
+    assert "black_clip=auto|0..5 in steps of 0.1" in doc
+    assert "Share of the darkest samples set to pure black" in doc and "Default: auto." in doc
     assert "min_brighten=" in doc and "denoise=" not in doc
     assert "denoise=-1..4" in lumarex.Analysis.apply.__doc__
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The measures the command's choice is made from: the photo's key (how much
 // of it lies in deep shadow, how bright its brightest 1 % is) and the level
-// of its darkest 1 %, at 8 and 16 bits.
+// of its darkest 1 %, at 8 and 16 bits; the black clip a veiled photo gets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "choice.h"
@@ -54,6 +55,31 @@ TEST(Choice, KeyAndDarkestLevelAtEitherDepth) {
         EXPECT_EQ(DarkestLevel(Strip(bits, 3, 17, 200), 1.0), 17) << bits;
         EXPECT_EQ(DarkestLevel(Strip(bits, 0, 0, 200), 1.0), 100) << bits;
     }
+}
+
+TEST(Choice, BlackClipFindsTheVeilsFloor) {
+    // Columns: the level below which 0.1, 0.2, ... 5 % of the samples lie;
+    // past the given ones the last repeats.
+    const auto fill = [](std::initializer_list<int32_t> first, int32_t unit, int32_t (&p)[50]) {
+        for (int j = 0; j < 50; ++j) p[j] = first.begin()[std::min<size_t>(size_t(j), first.size() - 1)] * unit;
+    };
+    struct Case {
+        std::initializer_list<int32_t> levels;
+        float clip;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{0, 0, 1, 3, 5, 7, 9, 11, 13, 16}, 0.1f, "blacks of its own: the darkest 1 % at 16"},
+        {{34, 53, 65, 74, 83, 86, 87, 88, 88, 89}, 0.6f, "haze: specks below a veil at 84 and above"},
+        {{17, 17, 17, 17, 17, 17, 17, 17, 17, 17}, 0.1f, "a veil with no specks: 0.1 % already on it"},
+        {{0, 20, 40, 60, 80, 100, 120, 140, 160, 180}, 1.0f, "no floor within reach: at most 1 %"},
+    };
+    for (const Case& c : cases)
+        for (int bits : {8, 16}) {
+            int32_t column[50];
+            fill(c.levels, bits == 16 ? 256 : 1, column);
+            EXPECT_EQ(BlackClipFor(column, bits), c.clip) << c.what << ", " << bits << " bits";
+        }
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST(SettingsTable, ValuesAreCheckedAgainstRangeStepAndWords) {
     EXPECT_EQ(s.blackClip, 0.3f);
     EXPECT_EQ(SetFromText(clip, "0.35", s), "must be a multiple of 0.1, got '0.35'");
     EXPECT_EQ(SetFromText(clip, "5.1", s), "must be between 0 and 5, got '5.1'");
-    EXPECT_EQ(SetFromText(clip, "", s), "expects 0..5 in steps of 0.1, got ''");
+    EXPECT_EQ(SetFromText(clip, "", s), "expects auto|0..5 in steps of 0.1, got ''");
     EXPECT_EQ(s.blackClip, 0.3f) << "a refused value leaves the setting";
     const SettingInfo& brighten = *FindSetting("brighten");
     EXPECT_EQ(SetFromText(brighten, "80", s), "");
@@ -70,10 +70,10 @@ TEST(SettingsTable, CommandsTakeTheirOwnSettingsAndDefaults) {
     EXPECT_FALSE(TakenBy(*FindSetting("denoise"), Command::kAuto));
     EXPECT_TRUE(TakenBy(*FindSetting("black-clip"), Command::kAuto));
     // Defaults chosen with the quality benchmark (docs/quality.md): the cast
-    // removed only when the nearest-neutral analysis finds one, 0.1 % black,
-    // the clipping guard on.
+    // removed only when the nearest-neutral analysis finds one, the black
+    // clip by the photo, the clipping guard on.
     for (Command c : {Command::kAuto, Command::kCorrect}) {
-        EXPECT_EQ(DefaultSettings(c).blackClip, 0.1f);
+        EXPECT_EQ(DefaultSettings(c).blackClip, float(kMeasured));
         EXPECT_EQ(DefaultSettings(c).cast, kMeasured);
         EXPECT_EQ(DefaultSettings(c).castMethod, 0);
         EXPECT_EQ(DefaultSettings(c).guard, 1);

@@ -211,8 +211,8 @@ TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
             EXPECT_EQ(r.err.rfind("lumarex " + cmd + ": ", 0), 0u) << r.err;
         }
         const std::string help = Flat(Run(cmd + " --help").out);
-        EXPECT_NE(help.find("--black-clip PERCENT"), std::string::npos) << cmd;
-        EXPECT_NE(help.find("Takes 0..5 in steps of 0.1 (percent)"), std::string::npos) << cmd;
+        EXPECT_NE(help.find("--black-clip auto|PERCENT"), std::string::npos) << cmd;
+        EXPECT_NE(help.find("Takes auto|0..5 in steps of 0.1 (percent). Default: auto."), std::string::npos) << cmd;
         EXPECT_NE(help.find("--target PERCENT-GREY"), std::string::npos) << cmd;
         EXPECT_NE(help.find("Takes 55..65 in steps of 5 (percent grey). Default: 60."), std::string::npos) << cmd;
     }

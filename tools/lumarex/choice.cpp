@@ -14,9 +14,9 @@ namespace lumarex_cli {
 namespace {
 
 // Reductions the clipping guard tries before it gives up: enough for the
-// cast (three), the black clip (one) and the lift (from 300 % in seven
-// halvings to none).
-constexpr int kGuardSteps = 12;
+// cast (three), the black clip (from 5 % in six halvings to none) and the
+// lift (from 300 % in seven halvings to none).
+constexpr int kGuardSteps = 16;
 
 // The colour guard measures at most this many pixels of the copy, on a
 // regular grid: CIEDE2000 is some two hundred operations a pixel.
@@ -136,8 +136,10 @@ bool HalveCast(Settings& s) {
 bool HoldBack(Settings& s, const Clipping& c, std::vector<std::string>& reasons) {
     char text[160];
     if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
-        s.blackClip = 0.0f;
-        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly black; no black clip", c.shadows);
+        // Halved in tenths of a percent (the library's steps), then none.
+        s.blackClip = s.blackClip > 0.15f ? float(int(s.blackClip * 10.0f + 0.5f) / 2) / 10.0f : 0.0f;
+        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly black; black clip %.1f %%",
+                      c.shadows, double(s.blackClip));
     } else if (c.highlights > kGuardHighlights && s.cast != 0 && s.castStrength > 0.0f) {
         const bool some = HalveCast(s);
         std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; cast removal %s",
@@ -215,6 +217,21 @@ void ChooseFloor(const Picture& copy, Settings& s, std::vector<std::string>& rea
     reasons.emplace_back(text);
 }
 
+void ChooseBlackClip(ImageParam* param, int bits, Settings& s, std::vector<std::string>& reasons) {
+    LxAnalysisRecord record{};
+    s.blackClip = LxReadAnalysisRecord(param, &record) == 1 ? BlackClipFor(record.shadowPercentiles[0], bits)
+                                                            : kDefaultBlackClip;
+    char text[200];
+    if (s.blackClip == kDefaultBlackClip)
+        std::snprintf(text, sizeof text, "black clip %.1f %%", double(s.blackClip));
+    else
+        std::snprintf(text, sizeof text,
+                      "black clip %.1f %%: the photo is veiled (its darkest 1 %% of samples above level %d), "
+                      "the veil's floor becomes black",
+                      double(s.blackClip), kVeiled);
+    reasons.emplace_back(text);
+}
+
 // Lowers the cast removal while it moves the copy's saturated colours more
 // than the guard allows and the photo shows no cast on its greys. `trial`
 // holds the copy corrected with `s` and is kept up to date.
@@ -287,6 +304,17 @@ int DarkestLevel(const Picture& pic, double percent) {
     return LevelAtShare(counts, n, percent, /*fromTop=*/false);
 }
 
+float BlackClipFor(const int32_t (&shadowPercentiles)[50], int bits) {
+    // Column j holds the level below which (j + 1) tenths of a percent of
+    // the samples lie; 16-bit levels are 256 times the 8-bit ones.
+    const int32_t unit = bits == 16 ? 256 : 1;
+    const int32_t darkest = shadowPercentiles[9];
+    if (darkest <= kVeiled * unit) return kDefaultBlackClip;
+    int j = 0;
+    while (darkest - shadowPercentiles[j] > kVeilSpread * unit) ++j;
+    return float(j + 1) / 10.0f;
+}
+
 KeyMeasure KeyOf(const Picture& pic) {
     KeyMeasure k;
     const size_t n = size_t(pic.width) * size_t(pic.height);
@@ -338,6 +366,7 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         reasons.emplace_back(s.cast ? "cast: the analysis finds one" : "cast: none found");
     }
     if (s.shadowFloor == kMeasured) ChooseFloor(copy, s, reasons);
+    if (s.blackClip == float(kMeasured)) ChooseBlackClip(param, copy.bits, s, reasons);
 
     Trials trials(copy, photoWidth, param, progress);
     Picture trial;

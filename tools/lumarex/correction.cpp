@@ -17,11 +17,12 @@ namespace {
 // A floor left to the photo that reaches the library undecided is the
 // default level.
 int32_t FloorLevel(const Settings& s) { return s.shadowFloor == kMeasured ? kDefaultShadowFloor : s.shadowFloor; }
+float BlackClip(const Settings& s) { return s.blackClip == float(kMeasured) ? kDefaultBlackClip : s.blackClip; }
 
 }  // namespace
 
 int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure, int32_t strength) {
-    const int32_t permille = BlackClipPermille(s.blackClip);
+    const int32_t permille = BlackClipPermille(BlackClip(s));
     LumarexComprehensive(&image, s.cast, s.castMethod, /*unused4=*/0, s.castStrength, FloorLevel(s),
                          permille != 0, permille, &strength, s.localContrast, s.curve, s.localDepth, s.colour,
                          s.colourAmount, s.sharpen > 0.0f, s.sharpen, measure, TargetStep(s.target), s.maxBrighten,
@@ -32,7 +33,7 @@ int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure
 bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, const Settings& s,
                      const Region* region, ProgressCallback progress, void* context, int32_t& strength,
                      const MapPlacement& map) {
-    const int32_t clip = ShadowPercentileIndex(s.blackClip);
+    const int32_t clip = ShadowPercentileIndex(BlackClip(s));
     const bool measure = s.brighten == kMeasured;
     strength = measure ? 0 : s.brighten;
     // The gain tables' amount: 1 with no depth, 0.5 at the default 50 %.

@@ -37,9 +37,10 @@ const SettingInfo kTable[] = {
     {"cast-strength", "share", &Settings::castStrength, 0, 1, 0, {}, 1.0, 1.0, kForBoth,
      "How much of the measured cast is removed: 0 keeps the light's colour, 1 removes it fully. With "
      "--cast auto and --guard on, the colour guard may remove less."},
-    {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, {}, 0.1, 0.1, kForBoth,
+    {"black-clip", "percent", &Settings::blackClip, 0, 5, 0.1, kMeasuredWord, kMeasured, kMeasured, kForBoth,
      "Share of the darkest samples set to pure black, to give the picture a solid black; 0 keeps every "
-     "shadow detail."},
+     "shadow detail. 'auto' sets 0.1 %, or for a veiled photo (haze, a faded scan: its darkest 1 % of "
+     "samples above level 16) moves the black point up to the veil's floor, at most 1 %."},
     {"shadow-floor", "level", &Settings::shadowFloor, 0, 254, 1, kMeasuredWord, kMeasured, kMeasured, kForBoth,
      "Levels below this (0..255, also for 16-bit photos) are left as they are by the lift, so deep blacks "
      "stay black. 'auto' starts the lift above the darkest 1 % of the photo (at least level 12), so that a "

@@ -30,6 +30,8 @@ inline constexpr int kMeasured = -1;
 inline constexpr int kNoLook = -1;
 // The shadow floor where none is measured, 8-bit level.
 inline constexpr int kDefaultShadowFloor = 12;
+// The black clip where none is measured, percent of the samples.
+inline constexpr float kDefaultBlackClip = 0.1f;
 // denoise = kNoDenoise skips noise removal.
 inline constexpr int kNoDenoise = -1;
 
@@ -40,7 +42,7 @@ struct Settings {
     int castMethod = 0;         // tint mode 0..3: nearest, box, adaptive, average
     float castStrength = 1.0f;  // share of the measured cast that is removed
     // Levels and lift.
-    float blackClip = 0.1f;     // percent of all samples set to black; 0 off
+    float blackClip = kMeasured;  // percent of all samples set to black; 0 off; kMeasured: by the photo
     int shadowFloor = kMeasured;  // 8-bit level below which nothing is lifted, or kMeasured
     int brighten = kMeasured;   // lift strength in percent, or kMeasured
     int maxBrighten = 100;      // upper bound of a measured strength, percent
