@@ -50,6 +50,21 @@ TEST(Choice, KeyAndDarkestLevelAtEitherDepth) {
             }
         }
         EXPECT_EQ(KeyOf(blue).key, Key::kLow) << bits;
+        // Dark as a whole: ninety of a hundred pixels under 40 % grey (here
+        // at 70, no deep shadow), a bright subject: low key; eighty-nine:
+        // the highlights decide.
+        Picture water = Strip(bits, 90, 70, 255);
+        for (size_t i = 90 * 3; i < 100 * 3; ++i) {
+            if (bits == 16) water.rgb16[i] = 240 * 257;
+            else water.rgb8[i] = 240;
+        }
+        const KeyMeasure dark = KeyOf(water);
+        EXPECT_EQ(dark.key, Key::kLow) << bits;
+        EXPECT_DOUBLE_EQ(dark.deepShadow, 0.0);
+        EXPECT_DOUBLE_EQ(dark.dark, 90.0);
+        if (bits == 16) water.rgb16[89 * 3] = water.rgb16[89 * 3 + 1] = water.rgb16[89 * 3 + 2] = 240 * 257;
+        else water.rgb8[89 * 3] = water.rgb8[89 * 3 + 1] = water.rgb8[89 * 3 + 2] = 240;
+        EXPECT_EQ(KeyOf(water).key, Key::kSet) << bits;
         // The darkest 1 % of a hundred pixels is the darkest pixel; its
         // level is its largest channel.
         EXPECT_EQ(DarkestLevel(Strip(bits, 3, 17, 200), 1.0), 17) << bits;

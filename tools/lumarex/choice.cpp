@@ -271,9 +271,14 @@ int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& 
     int32_t lift = measured;
     if (measured > 0 && k.key == Key::kLow) {
         lift = 0;
-        std::snprintf(text, sizeof text,
-                      "brighten: measured %d %%, none: low key, %.0f %% of the photo in deep shadow", measured,
-                      k.deepShadow);
+        if (k.deepShadow >= kLowKeyShare)
+            std::snprintf(text, sizeof text,
+                          "brighten: measured %d %%, none: low key, %.0f %% of the photo in deep shadow", measured,
+                          k.deepShadow);
+        else
+            std::snprintf(text, sizeof text,
+                          "brighten: measured %d %%, none: low key, %.0f %% of the photo darker than 40 %% grey",
+                          measured, k.dark);
     } else if (measured > 0 && k.key == Key::kSet) {
         lift = measured / 2;
         std::snprintf(text, sizeof text,
@@ -319,16 +324,20 @@ KeyMeasure KeyOf(const Picture& pic) {
     KeyMeasure k;
     const size_t n = size_t(pic.width) * size_t(pic.height);
     if (n == 0) return k;
-    uint64_t deep = 0, counts[256] = {};
+    uint64_t deep = 0, dark = 0, counts[256] = {};
     for (size_t i = 0; i < n; ++i) {
         const uint32_t r = Sample8(pic, i * 3), g = Sample8(pic, i * 3 + 1), b = Sample8(pic, i * 3 + 2);
         // Rec. 709 luma of the encoded values, in ten-thousandths.
-        deep += 2126u * r + 7152u * g + 722u * b < uint32_t(kDeepShadow) * 10000u;
+        const uint32_t luma = 2126u * r + 7152u * g + 722u * b;
+        deep += luma < uint32_t(kDeepShadow) * 10000u;
+        dark += luma < uint32_t(kDarkLuma) * 10000u;
         ++counts[std::max({r, g, b})];
     }
     k.highlights = LevelAtShare(counts, n, 1.0, /*fromTop=*/true);
     k.deepShadow = 100.0 * double(deep) / double(n);
-    k.key = k.deepShadow >= kLowKeyShare ? Key::kLow : k.highlights >= kSetHighlights ? Key::kSet : Key::kDull;
+    k.dark = 100.0 * double(dark) / double(n);
+    const bool low = k.deepShadow >= kLowKeyShare || k.dark >= kDarkShare;
+    k.key = low ? Key::kLow : k.highlights >= kSetHighlights ? Key::kSet : Key::kDull;
     return k;
 }
 

@@ -82,8 +82,10 @@ inline constexpr double kGrey = 4.0;
 // what kind of photo it is:
 //   low key  at least kLowKeyShare percent of the pixels in deep shadow
 //            (luma under kDeepShadow): a night scene, a dark ground, a
-//            moody still life. It keeps its mood: no lift (the levels
-//            stretch still sets its black and white).
+//            moody still life; or dark as a whole, at least kDarkShare
+//            percent of the pixels under kDarkLuma (40 % grey), only a
+//            small subject bright: a bird on dark water. It keeps its mood:
+//            no lift (the levels stretch still sets its black and white).
 //   set      its brightest 1 % reaches kSetHighlights or more: the
 //            exposure was set for the highlights, the photo is as bright as
 //            meant. Half the lift, which opens the shadows without turning
@@ -94,12 +96,15 @@ inline constexpr double kGrey = 4.0;
 // on thirty photos chose along these lines (docs/quality.md).
 inline constexpr int kDeepShadow = 50;
 inline constexpr double kLowKeyShare = 40.0;
+inline constexpr int kDarkLuma = 100;
+inline constexpr double kDarkShare = 90.0;
 inline constexpr int kSetHighlights = 230;
 
 enum class Key { kLow, kSet, kDull };
 struct KeyMeasure {
     Key key = Key::kDull;
     double deepShadow = 0.0;  // percent of the pixels with luma under kDeepShadow
+    double dark = 0.0;        // percent of the pixels with luma under kDarkLuma
     int highlights = 0;       // level (largest channel) of the brightest 1 %
 };
 KeyMeasure KeyOf(const Picture& pic);

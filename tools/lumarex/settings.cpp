@@ -55,7 +55,7 @@ const SettingInfo kTable[] = {
      "With --brighten auto: the strongest lift it may choose."},
     {"key", "", &Settings::key, kNoLo, kNoHi, 0, kAutoOff, kMeasured, kMeasured, kForBoth,
      "With --brighten auto: follow the photo's key. A low-key photo (40 % or more of it in deep shadow: a "
-     "night scene, a dark ground) is not lifted, one whose brightest 1 % reaches level 230 gets half the "
+     "night scene, a dark ground; or 90 % of it darker than 40 % grey: a bird on dark water) is not lifted, one whose brightest 1 % reaches level 230 gets half the "
      "measured lift, a dull one all of it. 'off' applies the lift as measured."},
     {"min-brighten", "percent", &Settings::minBrighten, -300, 300, 1, {}, 0, 0, kForAuto,
      "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift (a "
