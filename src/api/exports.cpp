@@ -28,38 +28,16 @@ R Guard(R failure, F&& body) noexcept {
     }
 }
 
-// The pipeline's settings from an apply export's arguments: the 16-bit
-// pipeline takes the curve black level in 16-bit units, and the strong-curve
-// switch selects the log/exp builder over the log lift.
-lx::ApplySettings MakeApplySettings(int32_t sampleType, int32_t mapOffsetX, int32_t mapOffsetY, float mapScale,
-                                    int32_t useVariant, int32_t tintMode, float variantStrength,
-                                    int32_t useShadowClip, int32_t shadowClipIndex, int32_t useToneLevel,
-                                    int32_t toneLevelRow, int32_t strengthLimit, int32_t* toneStrength,
-                                    int32_t localContrast, float curveAmount, int32_t strongCurve,
-                                    int32_t curveBlack, int32_t colorMode, float colorAmount, int32_t sharpen,
-                                    float sharpenAmount, int32_t warmTone, float warmToneStrength,
-                                    int32_t colorCube, int32_t cubeSelect, int32_t cubeAlsoC, int32_t denoise,
-                                    int32_t noisePreset, int32_t noiseAdjustA, int32_t noiseAdjustB,
-                                    int32_t noiseLevelOverride, int32_t noiseWord0, int64_t noiseQword,
-                                    ProgressCallback progress, void* progressContext) {
-    lx::ApplySettings s;
-    s.mapOffsetX = mapOffsetX, s.mapOffsetY = mapOffsetY, s.mapScale = mapScale;
-    s.useVariant = useVariant, s.tintMode = tintMode, s.variantStrength = variantStrength;
-    s.useShadowClip = useShadowClip, s.shadowClipIndex = shadowClipIndex;
+// The 16-bit pipelines take the curve black level in 16-bit units; the
+// exports take it at 8 bits.
+int32_t CurveBlackFor(int32_t sampleType, int32_t curveBlack) {
     const int64_t black = sampleType == 1 ? int64_t{curveBlack} * 256 : curveBlack;
-    s.curveBlack = int32_t(std::clamp<int64_t>(black, INT32_MIN, INT32_MAX));
-    s.useToneLevel = useToneLevel, s.toneLevelRow = toneLevelRow, s.strengthLimit = strengthLimit;
-    s.toneStrength = toneStrength, s.localContrast = localContrast, s.curveAmount = curveAmount;
-    s.sharpen = sharpen, s.sharpenAmount = sharpenAmount, s.warmTone = warmTone, s.reserved22 = 0;
-    s.warmToneStrength = warmToneStrength, s.colorCube = colorCube, s.cubeSelect = cubeSelect;
-    s.cubeAlsoC = cubeAlsoC;
-    s.curveType = strongCurve != 0 ? lx::kCurveLogExp : lx::kCurveLog;
-    s.colorMode = colorMode, s.colorAmount = colorAmount;
-    s.denoise = denoise, s.noisePreset = noisePreset, s.noiseAdjustA = noiseAdjustA;
-    s.noiseAdjustB = noiseAdjustB, s.noiseLevelOverride = noiseLevelOverride, s.noiseWord0 = noiseWord0;
-    s.noiseQword = noiseQword, s.progress = progress, s.progressContext = progressContext;
-    return s;
+    return int32_t(std::clamp<int64_t>(black, INT32_MIN, INT32_MAX));
 }
+
+// The strong-curve switch of the exports selects the log/exp builder over
+// the log lift.
+int32_t CurveTypeFor(int32_t strongCurve) { return strongCurve != 0 ? lx::kCurveLogExp : lx::kCurveLog; }
 
 }  // namespace
 
@@ -88,11 +66,28 @@ int32_t LumarexComprehensive(const ImageDesc* image, int32_t tintCorrection, int
                              float sharpenAmount, int32_t autoTone, int32_t toneTarget, int32_t strengthLimit,
                              int32_t warmTone, float warmToneStrength, int32_t cubeAlsoC, int32_t colorCube,
                              int32_t cubeSelect) noexcept {
-    const lx::OneShotSettings s{tintCorrection, tintMode,      tintStrength,  curveBlack,     shadowClip,
-                                shadowClipPermille, toneStrength, localContrast, curveFamily, curveReduction,
-                                colorMode,      colorAmount,   sharpen,       sharpenAmount,  autoTone,
-                                toneTarget,     strengthLimit, warmTone,      warmToneStrength, cubeAlsoC,
-                                colorCube,      cubeSelect};
+    const lx::OneShotSettings s{.tintCorrection = tintCorrection,
+                                .tintMode = tintMode,
+                                .tintStrength = tintStrength,
+                                .curveBlack = curveBlack,
+                                .shadowClip = shadowClip,
+                                .shadowClipPermille = shadowClipPermille,
+                                .toneStrength = toneStrength,
+                                .localContrast = localContrast,
+                                .curveFamily = curveFamily,
+                                .curveReduction = curveReduction,
+                                .colorMode = colorMode,
+                                .colorAmount = colorAmount,
+                                .sharpen = sharpen,
+                                .sharpenAmount = sharpenAmount,
+                                .autoTone = autoTone,
+                                .toneTarget = toneTarget,
+                                .strengthLimit = strengthLimit,
+                                .warmTone = warmTone,
+                                .warmToneStrength = warmToneStrength,
+                                .cubeAlsoC = cubeAlsoC,
+                                .colorCube = colorCube,
+                                .cubeSelect = cubeSelect};
     return Guard<int32_t>(0, [&] { return lx::LumarexComprehensive8(*image, s); });
 }
 
@@ -114,12 +109,41 @@ int32_t ApplyImageBlobParam(const ImageDesc* image, const ImageBlob* blob, Image
                             int32_t noiseAdjustA, int32_t noiseAdjustB, int32_t noiseLevelOverride,
                             int32_t noiseWord0, int64_t noiseQword, ProgressCallback progress,
                             void* progressContext) noexcept {
-    const lx::ApplySettings s = MakeApplySettings(
-        image->sampleType, mapOffsetX, mapOffsetY, mapScale, useVariant, tintMode, variantStrength, useShadowClip,
-        shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength, localContrast, curveAmount,
-        strongCurve, curveBlack, colorMode, colorAmount, sharpen, sharpenAmount, warmTone, warmToneStrength,
-        colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset, noiseAdjustA, noiseAdjustB, noiseLevelOverride,
-        noiseWord0, noiseQword, progress, progressContext);
+    const lx::ApplySettings s{.mapOffsetX = mapOffsetX,
+                              .mapOffsetY = mapOffsetY,
+                              .mapScale = mapScale,
+                              .useVariant = useVariant,
+                              .tintMode = tintMode,
+                              .variantStrength = variantStrength,
+                              .useShadowClip = useShadowClip,
+                              .shadowClipIndex = shadowClipIndex,
+                              .curveBlack = CurveBlackFor(image->sampleType, curveBlack),
+                              .useToneLevel = useToneLevel,
+                              .toneLevelRow = toneLevelRow,
+                              .strengthLimit = strengthLimit,
+                              .toneStrength = toneStrength,
+                              .localContrast = localContrast,
+                              .curveAmount = curveAmount,
+                              .sharpen = sharpen,
+                              .sharpenAmount = sharpenAmount,
+                              .warmTone = warmTone,
+                              .reserved22 = 0,
+                              .warmToneStrength = warmToneStrength,
+                              .colorCube = colorCube,
+                              .cubeSelect = cubeSelect,
+                              .cubeAlsoC = cubeAlsoC,
+                              .curveType = CurveTypeFor(strongCurve),
+                              .colorMode = colorMode,
+                              .colorAmount = colorAmount,
+                              .denoise = denoise,
+                              .noisePreset = noisePreset,
+                              .noiseAdjustA = noiseAdjustA,
+                              .noiseAdjustB = noiseAdjustB,
+                              .noiseLevelOverride = noiseLevelOverride,
+                              .noiseWord0 = noiseWord0,
+                              .noiseQword = noiseQword,
+                              .progress = progress,
+                              .progressContext = progressContext};
     return Guard<int32_t>(-1, [&] {
         bool ok = false;
         if (image->sampleType == 0) ok = lx::ApplyBlobParam8(*image, *blob, *param, s);
@@ -140,12 +164,41 @@ int32_t ApplyImageBlobParamLocal(const ImageDesc* image, const ImageBlob* blob, 
                                  int32_t cubeAlsoC, int32_t denoise, int32_t noisePreset, int32_t noiseAdjustA,
                                  int32_t noiseAdjustB, int32_t noiseLevelOverride, int32_t noiseWord0,
                                  int64_t noiseQword, ProgressCallback progress, void* progressContext) noexcept {
-    const lx::ApplySettings s = MakeApplySettings(
-        image->sampleType, mapOffsetX, mapOffsetY, mapScale, useVariant, tintMode, variantStrength, useShadowClip,
-        shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength, localContrast, curveAmount,
-        strongCurve, curveBlack, colorMode, colorAmount, sharpen, sharpenAmount, warmTone, warmToneStrength,
-        colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset, noiseAdjustA, noiseAdjustB, noiseLevelOverride,
-        noiseWord0, noiseQword, progress, progressContext);
+    const lx::ApplySettings s{.mapOffsetX = mapOffsetX,
+                              .mapOffsetY = mapOffsetY,
+                              .mapScale = mapScale,
+                              .useVariant = useVariant,
+                              .tintMode = tintMode,
+                              .variantStrength = variantStrength,
+                              .useShadowClip = useShadowClip,
+                              .shadowClipIndex = shadowClipIndex,
+                              .curveBlack = CurveBlackFor(image->sampleType, curveBlack),
+                              .useToneLevel = useToneLevel,
+                              .toneLevelRow = toneLevelRow,
+                              .strengthLimit = strengthLimit,
+                              .toneStrength = toneStrength,
+                              .localContrast = localContrast,
+                              .curveAmount = curveAmount,
+                              .sharpen = sharpen,
+                              .sharpenAmount = sharpenAmount,
+                              .warmTone = warmTone,
+                              .reserved22 = 0,
+                              .warmToneStrength = warmToneStrength,
+                              .colorCube = colorCube,
+                              .cubeSelect = cubeSelect,
+                              .cubeAlsoC = cubeAlsoC,
+                              .curveType = CurveTypeFor(strongCurve),
+                              .colorMode = colorMode,
+                              .colorAmount = colorAmount,
+                              .denoise = denoise,
+                              .noisePreset = noisePreset,
+                              .noiseAdjustA = noiseAdjustA,
+                              .noiseAdjustB = noiseAdjustB,
+                              .noiseLevelOverride = noiseLevelOverride,
+                              .noiseWord0 = noiseWord0,
+                              .noiseQword = noiseQword,
+                              .progress = progress,
+                              .progressContext = progressContext};
     // The region's size is the destination's; its width and height
     // arguments (and so its bottom and right edges) change nothing.
     const lx::BlobRegion region{regionTop, regionLeft};
