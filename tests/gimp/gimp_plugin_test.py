@@ -208,13 +208,16 @@ def test_refusals(args, tmp):
     s.run_on(rgb8, None, "(gimp-image-convert-indexed img CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 16 0 0 \"\")",
              "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
     s.run_on(rgb8, None, "(gimp-image-convert-precision img PRECISION-FLOAT-GAMMA)", call({}))
+    s.run_on(rgb8, None, "(let ((mask (car (gimp-layer-create-mask drw ADD-MASK-WHITE))))"
+             " (gimp-layer-add-mask drw mask) (plug-in-lumarex-auto RUN-NONINTERACTIVE img mask))")
     # GIMP goes on after the refusals: a good call still corrects.
     s.run_on(rgb8, s.path("after.png"), "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
     log = s.finish()
     failures = []
     for expected in ["black-clip must be between 0 and 5, got '7'", "cast expects auto|on|off, got '5'",
                      "target must be a multiple of 5, got '62'", "this one is grayscale", "this one is indexed",
-                     "this one has a higher precision"]:
+                     "this one has a higher precision",
+                     "this is a layer mask or a channel"]:
         if expected not in log:
             failures.append(f"no refusal '{expected}'")
     if "crashed" in log or "terminated" in log:

@@ -163,6 +163,8 @@ void Query() {
 
 // Why a drawable cannot be corrected, empty when it can. `bits` gets 8 or 16.
 std::string Refusal(gint32 image, gint32 drawable, int& bits) {
+    if (!gimp_item_is_layer(drawable))
+        return "Lumarex corrects layers; this is a layer mask or a channel (select the layer itself).";
     if (!gimp_drawable_is_rgb(drawable))
         return gimp_drawable_is_gray(drawable)
                    ? "Lumarex corrects RGB layers; this one is grayscale (Image > Mode > RGB converts it)."
