@@ -127,7 +127,11 @@ def test_pixels(args, tmp):
     hazy = scaled(os.path.join(args.samples, "s03_hazy_lifted_blacks_bridge.jpg"), 480)
     alpha = np.tile(np.linspace(0, 255, hazy.shape[1]).astype(np.uint8), (hazy.shape[0], 1))[..., None]
     write(rgba8, np.concatenate([hazy, alpha], axis=2))
-    write(rgb16, read(os.path.join(args.samples, "s06_indoor_backlit_room_16bit.png")))
+    room = read(os.path.join(args.samples, "s06_indoor_backlit_room_16bit.png"))
+    write(rgb16, room)
+    rgba16 = s.path("rgba16.png")
+    alpha16 = np.tile(np.linspace(65535, 0, room.shape[0]).astype(np.uint16)[:, None], (1, room.shape[1]))
+    write(rgba16, np.concatenate([room, alpha16[..., None]], axis=2))
 
     s.run_on(rgb8, s.path("gimp-auto8.png"), "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
     s.run_on(rgba8, s.path("gimp-autoa.png"), "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
@@ -144,8 +148,16 @@ def test_pixels(args, tmp):
     s.run_on(rgba8, s.path("gimp-selecta.png"),
              f"(gimp-image-select-rectangle img CHANNEL-OP-REPLACE {' '.join(map(str, sel))})",
              "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
+    s.run_on(rgba16, s.path("gimp-correcta16.png"), call({}))
+    # A feathered selection: its edge blends the correction into the layer.
+    feather = (100, 100, 200, 150, 20)
+    s.run_on(rgb8, s.path("gimp-feather8.png"), "(gimp-context-set-feather TRUE)",
+             f"(gimp-context-set-feather-radius {feather[4]} {feather[4]})",
+             f"(gimp-image-select-ellipse img CHANNEL-OP-REPLACE {' '.join(map(str, feather[:4]))})",
+             "(gimp-context-set-feather FALSE)", "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
     log = s.finish()
 
+    command(args, "correct", rgba16, "-o", s.path("cmd-correcta16.png"))
     command(args, "auto", rgb8, "-o", s.path("cmd-auto8.png"))
     command(args, "auto", rgba8, "-o", s.path("cmd-autoa.png"))
     command(args, "correct", rgb8, "-o", s.path("cmd-correct8.png"), *SETTINGS_8[1])
@@ -169,13 +181,32 @@ def test_pixels(args, tmp):
         return read(p)
 
     for gimp, cmd in [("auto8", "auto8"), ("autoa", "autoa"), ("correct8", "correct8"), ("correct16", "correct16"),
-                      ("last8", "last8")]:
+                      ("last8", "last8"), ("correcta16", "correcta16")]:
         got = result(f"gimp-{gimp}.png")
         if got is not None:
             same(f"GIMP {gimp} against the command", got, read(s.path(f"cmd-{cmd}.png")))
     got = result("gimp-autoa.png")
     if got is not None:
         same("alpha after auto", got[..., 3:], read(rgba8)[..., 3:])
+
+    got = result("gimp-correcta16.png")
+    if got is not None:
+        same("alpha after correct at 16 bits", got[..., 3:], read(rgba16)[..., 3:])
+
+    got = result("gimp-feather8.png")
+    if got is not None:
+        before, fixed = read(rgb8), read(s.path("cmd-auto8.png"))
+        x, y, w, h, r = feather
+        outside = np.ones(before.shape[:2], bool)
+        outside[y - r:y + h + r, x - r:x + w + r] = False
+        same("feathered selection: outside untouched", got[outside][None], before[outside][None])
+        middle = np.s_[y + h // 2 - 10:y + h // 2 + 10, x + w // 2 - 10:x + w // 2 + 10]
+        same("feathered selection: its middle corrected", got[middle], fixed[middle])
+        got, before, fixed = got.astype(int), before.astype(int), fixed.astype(int)
+        between = (np.minimum(before, fixed) <= got) & (got <= np.maximum(before, fixed))
+        blended = np.any((got != before) & (got != fixed), axis=2)
+        if not between.all() or np.count_nonzero(blended) < 100:
+            failures.append("feathered selection: the edge is not a blend of the layer and the correction")
 
     # auto on a 16-bit layer stays 16-bit: samples between the 8-bit steps.
     got = result("gimp-auto16.png")
