@@ -154,7 +154,7 @@ void Query() {
         "the alpha channel is kept as it is. With a selection, the layer is analysed as a whole and only the "
         "selection changes. Run from the menu, it applies the last values (at first `lumarex correct`'s "
         "defaults).",
-        "Lumarex", "Lumarex", "2026", "_Lumarex...", "RGB*", GIMP_PLUGIN, gint(args.size()), 0, args.data(),
+        "Lumarex", "Lumarex", "2026", "_Lumarex", "RGB*", GIMP_PLUGIN, gint(args.size()), 0, args.data(),
         nullptr);
     gimp_plugin_menu_register(kCorrectProc, "<Image>/Colors");
 }
