@@ -335,8 +335,10 @@ std::string Run(const gchar* name, gint nparams, const GimpParam* param, GimpPDB
         return std::string(name) + " needs a run mode, an image and a drawable";
     }
     const auto mode = GimpRunMode(param[0].data.d_int32);
-    const gint32 image = param[1].data.d_image;
     const gint32 drawable = param[2].data.d_drawable;
+    // The drawable's own image, whose precision it has and whose undo
+    // stack takes the step, whatever image a script passed with it.
+    const gint32 image = gimp_item_get_image(drawable);
     const bool automatic = std::strcmp(name, kAutoProc) == 0;
     Settings settings = DefaultSettings(automatic ? Command::kAuto : Command::kCorrect);
     if (!automatic) {
