@@ -9,7 +9,7 @@ against the command built beside it.
   gimp_plugin_test.py refusals  bad parameters and layers it cannot correct
                                 fail the call with the reason, never a crash
 
-Each part is one GIMP run: starting GIMP costs seconds, a check milliseconds.
+Each group is one GIMP run: starting GIMP costs seconds, a check milliseconds.
 """
 import argparse
 import os
@@ -49,26 +49,24 @@ SETTINGS_16 = ({"shadow-floor": 20, "max-brighten": 150, "key": 0, "local-contra
 
 
 def read(path):
-    buf = oiio.ImageBuf(path)
-    spec = buf.spec()
-    pixels = buf.get_pixels(oiio.UINT16 if spec.format == oiio.UINT16 else oiio.UINT8)
-    if pixels is None or buf.has_error:
-        raise RuntimeError(f"cannot read {path}: {buf.geterror()}")
+    """The file's samples in their own type (uint8 or uint16), height x width x channels."""
+    inp = oiio.ImageInput.open(path)
+    if not inp:
+        raise RuntimeError(f"cannot read {path}: {oiio.geterror()}")
+    pixels = inp.read_image(oiio.UNKNOWN)
+    inp.close()
     return pixels
 
 
 def write(path, pixels):
-    spec = oiio.ImageSpec(pixels.shape[1], pixels.shape[0], pixels.shape[2],
-                          oiio.UINT16 if pixels.dtype == np.uint16 else oiio.UINT8)
-    out = oiio.ImageOutput.create(path)
-    if not out or not out.open(path, spec) or not out.write_image(pixels) or not out.close():
+    if not oiio.ImageBuf(pixels).write(path):
         raise RuntimeError(f"cannot write {path}")
 
 
 def scaled(path, width):
     """A sample shrunk to `width` pixels: enough for every stage, quick in GIMP."""
     src = oiio.ImageBuf(path)
-    height = round(src.spec().height * width / src.spec().width)
+    height = round(src.roi.height * width / src.roi.width)
     dst = oiio.ImageBufAlgo.resize(src, roi=oiio.ROI(0, width, 0, height, 0, 1, 0, 3))
     return np.clip(np.rint(dst.get_pixels(oiio.FLOAT) * 255), 0, 255).astype(np.uint8)
 
@@ -235,7 +233,7 @@ def test_refusals(args, tmp):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("part", choices=["pixels", "refusals"])
+    p.add_argument("group", choices=["pixels", "refusals"])
     p.add_argument("--gimp", required=True)
     p.add_argument("--plugins", required=True)
     p.add_argument("--command", required=True)
@@ -243,14 +241,14 @@ def main():
     args = p.parse_args()
     with tempfile.TemporaryDirectory(prefix="lumarex-gimp-") as tmp:
         try:
-            failures, log = {"pixels": test_pixels, "refusals": test_refusals}[args.part](args, tmp)
+            failures, log = {"pixels": test_pixels, "refusals": test_refusals}[args.group](args, tmp)
         except RuntimeError as e:
             failures, log = [str(e)], ""
     if failures:
         print("GIMP said:\n" + log)
         print("\n".join(failures))
         return 1
-    print(f"gimp.{args.part}: all checks passed")
+    print(f"gimp.{args.group}: all checks passed")
     return 0
 
 

@@ -261,7 +261,7 @@ void WriteRegion(gint32 drawable, const Pixels& p, const Region& r, const Pictur
     gimp_drawable_update(drawable, r.x, r.y, r.w, r.h);
 }
 
-// Corrects the drawable's selected part with `settings` as `command` does.
+// Corrects the drawable's selected area with `settings` as `command` does.
 // Returns the error text, empty on success.
 std::string CorrectDrawable(gint32 image, gint32 drawable, Command command, const Settings& settings) {
     int bits = 8;
@@ -273,7 +273,7 @@ std::string CorrectDrawable(gint32 image, gint32 drawable, Command command, cons
     gimp_progress_init(command == Command::kAuto ? "Lumarex: automatic correction" : "Lumarex: correction");
     const Pixels layer = ReadLayer(drawable, bits);
     Picture pic = PictureOf(layer);
-    // The whole layer goes the command's way for a whole photo; a part is
+    // The whole layer goes the command's way for a whole photo; an area is
     // corrected as it looks in the whole.
     const bool whole = r.x == 0 && r.y == 0 && r.w == layer.width && r.h == layer.height;
     const FileProgress progress = [](float done) {
