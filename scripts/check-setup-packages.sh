@@ -76,6 +76,14 @@ import dask, distributed, numpy, OpenImageIO, pybind11, pytest
 for m in (dask, distributed, numpy, OpenImageIO, pybind11, pytest): print(m.__file__)')
   break
 done
+# Those the GIMP plug-in's tests import.
+for build in "$@"; do
+  grep -q '^LUMAREX_GIMP:BOOL=ON' "$build/CMakeCache.txt" || continue
+  while read -r f; do files+=("$f"); done < <(/usr/bin/python3 -c '
+import numpy, OpenImageIO
+for m in (numpy, OpenImageIO): print(m.__file__)')
+  break
+done
 programs=(cmake c++ cc pkg-config)
 ((demo)) || programs+=(ctest nm git x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump
                        /usr/lib/wine/wine64 /usr/lib/wine/wineserver diff timeout realpath)

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh --demo
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_TESTS=OFF -DLUMAREX_BUILD_BENCH=OFF \
-  -DLUMAREX_PYTHON=OFF -DLUMAREX_MANPAGE=OFF >/dev/null
+  -DLUMAREX_PYTHON=OFF -DLUMAREX_MANPAGE=OFF -DLUMAREX_GIMP=OFF >/dev/null
 cmake --build build -j"$(nproc)"
 mkdir -p out
 build/lumarex auto samples/*.jpg samples/*.png -d out/ --compare

@@ -43,14 +43,15 @@ export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 # sample and the hard cases; every one in the full mode), the
 # library builds against other SDK headers, and the Windows build prints the
 # same checksums under Wine as the Linux build; the preview page works in a
-# headless Chromium.
+# headless Chromium; the GIMP plug-in gives the command's pixels in a
+# headless GIMP.
 stage "optimised build"
 release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_BROWSER_TESTS=ON -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_golden_tests lumarex_math_exhaustive lumarex_dll_client \
-  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python
-ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|preview\.|python\.)'
+  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python lumarex_gimp
+ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|preview\.|python\.|gimp\.)'
 
 # The optimised build installed into a temporary prefix and used from there
 # through its CMake package and its pkg-config file.
@@ -86,6 +87,6 @@ stage "packages"
 # only what `setup.sh --demo` installs.
 demo=${LUMAREX_DEMO_CHECK_BUILD_DIR:-build-demo-check}
 cmake -S . -B "$demo" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_TESTS=OFF -DLUMAREX_BUILD_BENCH=OFF \
-  -DLUMAREX_PYTHON=OFF -DLUMAREX_MANPAGE=OFF >/dev/null
+  -DLUMAREX_PYTHON=OFF -DLUMAREX_MANPAGE=OFF -DLUMAREX_GIMP=OFF >/dev/null
 ./scripts/check-setup-packages.sh --demo "$demo"
 stage "done"

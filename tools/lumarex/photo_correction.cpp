@@ -181,6 +181,11 @@ bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::s
     return AnalyseAndApply(s, nullptr, pic, before, summary, error, progress);
 }
 
+bool AutoCorrectRegion(const Settings& s, const Region* region, Picture& pic, std::string& summary,
+                       std::string& error, const FileProgress& progress) {
+    return AnalyseAndApply(s, region, pic, nullptr, summary, error, progress);
+}
+
 bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
                     std::string& error, const FileProgress& progress) {
     return AnalyseAndApply(WithoutLiftFloor(s), region, pic, before, summary, error, progress);

@@ -21,6 +21,13 @@ namespace lumarex_cli {
 bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary,
                         std::string& error, const FileProgress& progress);
 
+// `lumarex auto`'s decisions on an 8 or 16-bit picture, whole or only
+// `region` (the picture then becomes the crop, corrected as it looks in the
+// whole): for an image editor, which corrects a selection of a layer and
+// keeps a 16-bit layer at 16 bits.
+bool AutoCorrectRegion(const Settings& s, const Region* region, Picture& pic, std::string& summary,
+                       std::string& error, const FileProgress& progress);
+
 // `lumarex correct` on an 8 or 16-bit picture, whole or only `region` (the
 // picture then becomes the crop).
 bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Picture* before, std::string& summary,
