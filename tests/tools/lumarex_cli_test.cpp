@@ -93,27 +93,6 @@ TEST_F(Cli, GreyAndSixteenBitInputsAreServed) {
     EXPECT_NE(r.out.find("reduced to 8 bits"), std::string::npos) << r.out;
 }
 
-TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
-    const fs::path good = MakeInput("good.png");
-    std::ofstream(dir / "notes.txt") << "not a photo\n";
-    {
-        const std::string jpeg = Slurp(MakeInput("whole.jpg"));
-        std::ofstream(dir / "cut.jpg", std::ios::binary) << jpeg.substr(0, 40);
-    }
-    const Result r = Run("auto \"" + (dir / "missing.jpg").string() + "\" \"" + (dir / "notes.txt").string() +
-                         "\" \"" + (dir / "cut.jpg").string() + "\" \"" + good.string() + "\" -d \"" +
-                         (dir / "out").string() + "\"");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(fs::exists(dir / "out" / "good.png")) << "the good file is still corrected";
-    int lines = 0;
-    for (char c : r.err) lines += c == '\n';
-    EXPECT_EQ(lines, 3) << r.err;
-    EXPECT_NE(r.err.find("missing.jpg: no such file"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("notes.txt: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("cut.jpg: "), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "out" / "cut.jpg")) << "nothing is written for a corrupt input";
-}
-
 TEST_F(Cli, OutputsAreNeverHalfWrittenNorInputsReplaced) {
     const fs::path in = MakeInput("photo.png");
     const std::string original = Slurp(in);
