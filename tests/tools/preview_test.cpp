@@ -431,7 +431,9 @@ public:
                                                                             a.headers.begin()->second);
             ASSERT_TRUE(r) << what;
             EXPECT_EQ(r->status, a.status) << what;
-            if (a.status >= 400) EXPECT_TRUE(IsJsonError(r)) << what;
+            if (a.status >= 400) {
+                EXPECT_TRUE(IsJsonError(r)) << what;
+            }
             // Every answer, refusals included, forbids framing and sniffing.
             EXPECT_NE(r->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
                       std::string::npos) << what;
