@@ -87,8 +87,8 @@ def test_local_processes_write_the_same(inputs, expected, tmp_path):
 
 def test_correct_keeps_16_bits_and_settings_reach_the_workers(client, inputs, run, tmp_path):
     sixteen = [i for i in inputs if i.endswith(("s06_indoor_backlit_room_16bit.png", "alpha16.tif"))]
-    run("correct", *sixteen, "-d", tmp_path / "cmd", "--brighten", "50", "--quality", "80")
-    reports = correct_files(sixteen, tmp_path / "out", client=client, command="correct", brighten=50, quality=80)
+    run("correct", *sixteen, "-d", tmp_path / "cmd", "--brighten", "50", "--quality", "100")
+    reports = correct_files(sixteen, tmp_path / "out", client=client, command="correct", brighten=50, quality=100)
     assert all(r.ok for r in reports)
     for r in reports:
         name = os.path.basename(r.output)

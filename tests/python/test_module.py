@@ -103,6 +103,7 @@ def test_strided_views_and_out_give_the_contiguous_result():
     (np.zeros((8, 8), np.uint8), ValueError, "height x width x 3"),
     (np.zeros((8, 8, 4), np.uint8), ValueError, r"\(8, 8, 4\)"),
     (np.zeros((0, 8, 3), np.uint8), ValueError, "rows and columns"),
+    (np.zeros((8, 0, 3), np.uint8), ValueError, "rows and columns"),
 ])
 def test_wrong_arrays_are_refused_before_any_work(image, error, text):
     calls = []

@@ -433,6 +433,7 @@ public:
             EXPECT_EQ(r->status, a.status) << what;
             if (a.status >= 400) {
                 EXPECT_TRUE(IsJsonError(r)) << what;
+                EXPECT_EQ(r->get_header_value("Cache-Control"), "no-store") << what;
             }
             // Every answer, refusals included, forbids framing and sniffing.
             EXPECT_NE(r->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
