@@ -70,13 +70,4 @@ TEST_F(MapFixture, SamplesBilinearlyAndRepeatsTheEdges) {
     EXPECT_EQ(lx::SampleBaseMap(nullptr, 1.0f, 3, 2, 0, 0, 0, 0), 0.0f);
 }
 
-TEST(Exports, OperationsWithoutAHostRecordFailCleanly) {
-    TestHost host;
-    SetFilterRecord(nullptr);
-    uint8_t px[12] = {};
-    ImageDesc d{0, 2, 2, 6, 3, px, px + 1, px + 2};
-    EXPECT_EQ(AllocImageBlob(&d), nullptr);
-    EXPECT_EQ(host.allocations(), 0);
-}
-
 }  // namespace

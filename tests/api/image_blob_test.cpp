@@ -17,9 +17,8 @@ using lx::test::BlobPtr;
 
 using lx::test::TestHost;
 
-ImageDesc Interleaved8(std::vector<uint8_t>& px, int w, int h, int rowStride, bool bgr = false) {
-    uint8_t* base = px.data();
-    return ImageDesc{0, w, h, rowStride, 3, bgr ? base + 2 : base, base + 1, bgr ? base : base + 2};
+ImageDesc Interleaved8(std::vector<uint8_t>& px, int w, int h, int rowStride) {
+    return ImageDesc{0, w, h, rowStride, 3, px.data(), px.data() + 1, px.data() + 2};
 }
 
 TEST(ImageBlob, RowStridesArePaddedFor8BitOnly) {
@@ -39,52 +38,33 @@ TEST(ImageBlob, RowStridesArePaddedFor8BitOnly) {
     EXPECT_EQ(host.live(), 0);
 }
 
-TEST(ImageBlob, PixelsAreStoredBlueGreenRed) {
+// Planes of padded rows, BGR with padded rows, and 16-bit samples with odd
+// strides (taken rounded down to even): the blob holds each pixel as blue,
+// green, red.
+TEST(ImageBlob, PixelsAreStoredBlueGreenRedFromAnyLayout) {
     TestHost host;
-    // 3 x 2 planar image with padded rows: each channel plane has its own values.
-    const int w = 3, h = 2, stride = 5;
-    std::vector<uint8_t> r(stride * h), g(stride * h), b(stride * h);
-    for (int i = 0; i < stride * h; ++i) r[i] = uint8_t(100 + i), g[i] = uint8_t(50 + i), b[i] = uint8_t(i);
-    ImageDesc d{0, w, h, stride, 1, r.data(), g.data(), b.data()};
-    BlobPtr blob(AllocImageBlob(&d));
-    ASSERT_NE(blob, nullptr);
-    const uint8_t* p = blob->pixels->Data();
-    EXPECT_EQ(p[0], b[0]) << "the first byte is the blue sample of pixel (0, 0)";
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* px = p + y * blob->rowStride + x * 3;
-            EXPECT_EQ(px[0], b[y * stride + x]);
-            EXPECT_EQ(px[1], g[y * stride + x]);
-            EXPECT_EQ(px[2], r[y * stride + x]);
-        }
-}
-
-TEST(ImageBlob, BgrInterleavedBufferIsCopiedRowForRow) {
-    TestHost host;
-    const int w = 5, h = 3, stride = 16;
-    std::vector<uint8_t> px(stride * h);
-    std::iota(px.begin(), px.end(), uint8_t{1});
-    ImageDesc d = Interleaved8(px, w, h, stride, /*bgr=*/true);
-    BlobPtr blob(AllocImageBlob(&d));
-    ASSERT_NE(blob, nullptr);
-    for (int y = 0; y < h; ++y)
-        EXPECT_EQ(0, std::memcmp(blob->pixels->Data() + y * blob->rowStride, px.data() + y * stride, w * 3));
-}
-
-TEST(ImageBlob, SixteenBitStridesAreRoundedDownToEven) {
-    TestHost host;
-    // Interleaved RGB16 with an odd pixel and row stride in the descriptor.
-    const int w = 2, h = 2;
-    std::vector<uint16_t> px(w * h * 3);
-    for (size_t i = 0; i < px.size(); ++i) px[i] = uint16_t(1000 * (i + 1));
-    ImageDesc d{1, w, h, w * 6 + 1, 7, px.data(), px.data() + 1, px.data() + 2};
-    BlobPtr blob(AllocImageBlob(&d));
-    ASSERT_NE(blob, nullptr);
-    const uint16_t* s = blob->pixels->As<uint16_t>();
-    for (int i = 0; i < w * h; ++i) {
-        EXPECT_EQ(s[3 * i + 0], px[3 * i + 2]);
-        EXPECT_EQ(s[3 * i + 1], px[3 * i + 1]);
-        EXPECT_EQ(s[3 * i + 2], px[3 * i + 0]);
+    std::vector<uint16_t> mem(64);
+    std::iota(mem.begin(), mem.end(), uint16_t{1001});
+    uint8_t* b = reinterpret_cast<uint8_t*>(mem.data());
+    uint16_t* w = mem.data();
+    const ImageDesc cases[] = {{0, 3, 2, 5, 1, b, b + 10, b + 20},
+                               {0, 5, 3, 16, 3, b + 2, b + 1, b},
+                               {1, 2, 2, 13, 7, w, w + 1, w + 2}};
+    for (const ImageDesc& d : cases) {
+        BlobPtr blob(AllocImageBlob(&d));
+        ASSERT_NE(blob, nullptr);
+        const int bytes = d.sampleType + 1, rs = d.rowStride & -bytes, ps = d.pixelStride & -bytes;
+        const auto sample = [bytes](const void* p) {
+            return bytes == 1 ? *static_cast<const uint8_t*>(p) : *static_cast<const uint16_t*>(p);
+        };
+        for (int y = 0; y < d.height; ++y)
+            for (int x = 0; x < d.width; ++x)
+                for (int k = 0; k < 3; ++k) {
+                    const void* channel[3] = {d.channel1, d.channel2, d.channel3};
+                    EXPECT_EQ(sample(blob->pixels->Data() + y * blob->rowStride + (x * 3 + 2 - k) * bytes),
+                              sample(static_cast<const uint8_t*>(channel[k]) + y * rs + x * ps))
+                        << "type " << d.sampleType << " pixel " << x << ", " << y << " channel " << k;
+                }
     }
 }
 

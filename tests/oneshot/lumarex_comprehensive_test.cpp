@@ -11,7 +11,7 @@
 #include <cmath>
 #include <vector>
 
-#include "stages/log_gain_tables.h"
+#include "stages/count_as_float.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
@@ -47,36 +47,6 @@ TEST(OneShot, BlackOffsetIsRemoved) {
     EXPECT_EQ(LumarexComprehensive8(d, Plain(&strength)), 0);
     EXPECT_EQ(*std::min_element(im.px.begin(), im.px.end()), 0) << "the darkest sample 20 must become 0";
     EXPECT_EQ(strength, 50) << "without autoTone the strength is only read";
-}
-
-// With the black level at 0 and a quarter of the pixels at white, the
-// levels need no stretch, so every switch off leaves exactly the primary
-// curve of the log lift at the given strength.
-TEST(OneShot, SwitchesOffStillBrightenAtTheGivenStrength) {
-    for (int32_t strength : {0, 40, 100, 150}) {
-        Image im(32, 32);
-        for (int y = 0; y < 32; ++y)
-            for (int x = 0; x < 32; ++x) {
-                uint8_t* p = im.at(x, y);
-                const bool white = y < 10;  // 31 % of the pixels
-                p[0] = white ? 255 : uint8_t(8 * x);
-                p[1] = white ? 255 : uint8_t(6 * x);
-                p[2] = white ? 255 : uint8_t(y);
-            }
-        Image before = im;
-        std::array<float, 256> primary, secondary;
-        BuildLogGainTables(primary.data(), secondary.data(), 12, 1, strength, 1.0f, 256);
-        int32_t s = strength;
-        ImageDesc d = im.desc();
-        LumarexComprehensive8(d, Plain(&s));
-        for (int i = 0; i < 32 * 32; ++i) {
-            const uint8_t* b = &before.px[i * 3];
-            const uint8_t m = std::max({b[0], b[1], b[2]});
-            for (int c = 0; c < 3; ++c)
-                ASSERT_EQ(im.px[i * 3 + c], std::min(255, int(float(b[c]) * primary[m])))
-                    << "strength " << strength << " pixel " << i << " channel " << c;
-        }
-    }
 }
 
 TEST(OneShot, AutoToneWritesABoundedStrength) {
@@ -145,32 +115,6 @@ TEST(OneShot, CentreWeightsFallTowardTheBorders) {
     EXPECT_LT(CentreWeight(1099, 0, 1100, 1100), 0.0f);
 }
 
-TEST(OneShot, EverySwitchCombinationReturnsZeroAndIsRepeatable) {
-    test::TestHost host;  // curve family 1 takes host memory
-    const test::Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 48);
-    for (int bits = 0; bits < (1 << 10); ++bits) {
-        std::vector<uint8_t> results[2];
-        for (auto& px : results) {
-            px = photo.px;
-            ImageDesc d{0, photo.width, photo.height, photo.width * 3, 3, px.data(), px.data() + 1, px.data() + 2};
-            int32_t strength = 60;
-            OneShotSettings s = Plain(&strength);
-            s.tintCorrection = bits & 1, s.tintMode = (bits >> 1) & 3, s.tintStrength = 0.8f;
-            s.shadowClip = (bits >> 3) & 1, s.shadowClipPermille = 5;
-            s.localContrast = (bits >> 4) & 1;
-            s.curveFamily = (bits >> 5) & 1, s.curveReduction = 30;
-            s.colorMode = (bits >> 6) & 1 ? 2 : 0, s.colorAmount = 0.5f;
-            s.sharpen = (bits >> 7) & 1, s.sharpenAmount = 1.0f;
-            s.autoTone = (bits >> 8) & 1, s.toneTarget = 2, s.strengthLimit = 120;
-            s.warmTone = (bits >> 9) & 1, s.warmToneStrength = 1.0f;
-            s.colorCube = (bits >> 2) & 1, s.cubeSelect = (bits >> 5) & 1, s.cubeAlsoC = (bits >> 6) & 1;
-            ASSERT_EQ(LumarexComprehensive8(d, s), 0);
-        }
-        ASSERT_EQ(results[0], results[1]) << "switches " << bits;
-        ASSERT_EQ(host.live(), 0);
-    }
-}
-
 TEST(OneShot, DegenerateImagesStayValid) {
     int32_t strength = 50;
     // No pixels: nothing is touched.
@@ -200,12 +144,6 @@ TEST(OneShot, DegenerateImagesStayValid) {
     }
 }
 
-}  // namespace
-}  // namespace lx
-
-namespace lx {
-namespace {
-
 // The log/exp tables are the one part of the one-shot correction that takes
 // host memory: when it is refused, the image is levelled but not brightened
 // (identity gains), the same whichever block was refused, and no block is
@@ -232,14 +170,6 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
         EXPECT_EQ(px, unlifted) << "allocation " << k;
     });
 }
-
-}  // namespace
-}  // namespace lx
-
-#include "stages/count_as_float.h"
-
-namespace lx {
-namespace {
 
 TEST(OneShot, IntegerCountsStandForFloatSums) {
     float sum = 0.0f;

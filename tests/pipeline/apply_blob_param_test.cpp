@@ -183,6 +183,26 @@ TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
     EXPECT_EQ(host.live(), 0);
 }
 
+// A measured tone level is capped at the strength limit, and the strength
+// used is written back.
+TEST(ApplyBlobParam, MeasuredStrengthIsCappedAtTheLimit) {
+    TestHost host;
+    BlobPtr blob = MakeBlob<uint8_t>(4, 4, [](int x, int y, int) { return uint8_t(40 * x + 10 * y); });
+    ImageParam p = NeutralRecord(4, 4, 255);
+    for (auto& row : p.toneLevels)
+        for (int32_t& t : row) t = 90;
+    for (const int32_t limit : {30, 100}) {
+        ApplySettings s;
+        int32_t strength = 0;
+        s.toneStrength = &strength, s.useToneLevel = 1, s.toneLevelRow = 1, s.strengthLimit = limit;
+        Planar<uint8_t> out(4, 4);
+        ImageDesc d = out.desc();
+        ASSERT_EQ(ApplyBlobParam8(d, *blob, p, s), 1);
+        EXPECT_EQ(strength, std::min(90, limit));
+    }
+    ReleaseHostBlock(p.baseMap);
+}
+
 TEST(ApplyBlobParam, SharpenStrengthGrowsWithImageSize) {
     EXPECT_NEAR(SharpenStrengthForSize(640, 480), 0.209f, 0.001f);
     EXPECT_NEAR(SharpenStrengthForSize(3000, 2000), 0.926f, 0.001f);

@@ -43,20 +43,6 @@ def test_settings_reach_the_correction_as_the_commands_options(run, tmp_path):
     assert not np.array_equal(mine, lumarex.auto(lumarex.read_photo(path)))
 
 
-@pytest.mark.parametrize("settings", [{}, {"sharpen": 1}], ids=["defaults", "sharpen"])
-def test_tiles_reassemble_into_the_whole_correction(settings):
-    photo = lumarex.read_photo(samples("s06*")[0], bits=16)
-    h, w = photo.shape[:2]
-    with lumarex.analyse(photo) as a:
-        whole = a.apply(**settings)
-        tiled = np.zeros_like(whole)
-        for y in range(0, h, 128):
-            for x in range(0, w, 200):
-                th, tw = min(128, h - y), min(200, w - x)
-                tiled[y:y + th, x:x + tw] = a.apply(region=(x, y, tw, th), **settings)
-    assert np.array_equal(tiled, whole)
-
-
 def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
     path = samples("s06*")[0]
     photo = lumarex.read_photo(path, bits=16)
@@ -117,6 +103,7 @@ def test_strided_views_and_out_give_the_contiguous_result():
     (np.zeros((8, 8), np.uint8), ValueError, "height x width x 3"),
     (np.zeros((8, 8, 4), np.uint8), ValueError, r"\(8, 8, 4\)"),
     (np.zeros((0, 8, 3), np.uint8), ValueError, "rows and columns"),
+    (np.zeros((8, 0, 3), np.uint8), ValueError, "rows and columns"),
 ])
 def test_wrong_arrays_are_refused_before_any_work(image, error, text):
     calls = []
@@ -127,8 +114,6 @@ def test_wrong_arrays_are_refused_before_any_work(image, error, text):
 
 @pytest.mark.parametrize("settings, error, text", [
     ({"black_clip": 6}, ValueError, "'black_clip' must be between 0 and 5, got '6'"),
-    ({"black_clip": 0.15}, ValueError, "'black_clip' must be a multiple of 0.1"),
-    ({"target": 62}, ValueError, "'target' must be a multiple of 5"),
     ({"cast_method": "greyworld"}, ValueError, "'cast_method' expects nearest|box|adaptive|average"),
     ({"blackclip": 1}, ValueError, "unknown setting 'blackclip'"),
     ({"denoise": 2}, ValueError, "unknown setting 'denoise' for auto"),

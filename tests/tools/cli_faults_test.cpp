@@ -17,28 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits up to `seconds` for the command: its exit status, 1000 + the
-// signal that ended it, or -1 when it was still running (it is then killed).
-int Finish(pid_t child, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end) {
-        int status = 0;
-        if (::waitpid(child, &status, WNOHANG) == child)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    return -1;
-}
-
-std::vector<fs::path> Hidden(const fs::path& dir) {
-    std::vector<fs::path> found;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().filename().string().rfind(".", 0) == 0) found.push_back(e.path());
-    return found;
-}
-
 mode_t Mode(const fs::path& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -75,12 +53,12 @@ TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
                 << tag << ": " << err;
             EXPECT_EQ(Slurp(out), "the earlier output") << tag;
             EXPECT_TRUE(fs::exists(dir / "out" / (std::string("tiny") + ext))) << tag << ": the batch went on";
-            EXPECT_TRUE(Hidden(dir / "out").empty()) << tag;
+            EXPECT_TRUE(NoTemporariesLeft(dir / "out")) << tag;
 
             c = StartCommand(dir, {"correct", in.string(), "-o", in.string(), "--overwrite"}, full / 2);
             EXPECT_EQ(Finish(c, 120), 1) << tag;
             EXPECT_TRUE(Slurp(in) == original) << tag << ": the photo corrected over itself is untouched";
-            EXPECT_TRUE(Hidden(dir).empty()) << tag;
+            EXPECT_TRUE(NoTemporariesLeft()) << tag;
         }
     }
 }

