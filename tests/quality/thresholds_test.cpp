@@ -66,7 +66,9 @@ TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
         EXPECT_LE(r.shadows, 1.5) << id;
         // No added haze: the darkest 1 % gets no lighter (a lightness unit
         // allowed for the shrunken copy), unless the blacks were lifted.
-        if (r.darkBefore < 25.0) EXPECT_LE(r.darkAfter, r.darkBefore + 1.0) << id;
+        if (r.darkBefore < 25.0) {
+            EXPECT_LE(r.darkAfter, r.darkBefore + 1.0) << id;
+        }
         byName[id] = r;
     }
     for (const char* command : {" auto", " correct"}) {
