@@ -91,6 +91,24 @@ int32_t LumarexComprehensive(const ImageDesc* image, int32_t tintCorrection, int
     return Guard<int32_t>(0, [&] { return lx::LumarexComprehensive8(*image, s); });
 }
 
+// Both apply exports take the settings under the same names; this turns
+// them into the settings record once, field by field, for either call.
+#define LX_APPLY_SETTINGS_FROM_ARGUMENTS(image)                                                                        \
+    lx::ApplySettings {                                                                                                \
+        .mapOffsetX = mapOffsetX, .mapOffsetY = mapOffsetY, .mapScale = mapScale, .useVariant = useVariant,            \
+        .tintMode = tintMode, .variantStrength = variantStrength, .useShadowClip = useShadowClip,                      \
+        .shadowClipIndex = shadowClipIndex, .curveBlack = CurveBlackFor((image)->sampleType, curveBlack),              \
+        .useToneLevel = useToneLevel, .toneLevelRow = toneLevelRow, .strengthLimit = strengthLimit,                    \
+        .toneStrength = toneStrength, .localContrast = localContrast, .curveAmount = curveAmount,                      \
+        .sharpen = sharpen, .sharpenAmount = sharpenAmount, .warmTone = warmTone, .reserved22 = 0,                     \
+        .warmToneStrength = warmToneStrength, .colorCube = colorCube, .cubeSelect = cubeSelect,                        \
+        .cubeAlsoC = cubeAlsoC, .curveType = CurveTypeFor(strongCurve), .colorMode = colorMode,                        \
+        .colorAmount = colorAmount, .denoise = denoise, .noisePreset = noisePreset,                                    \
+        .noiseAdjustA = noiseAdjustA, .noiseAdjustB = noiseAdjustB, .noiseLevelOverride = noiseLevelOverride,          \
+        .noiseWord0 = noiseWord0, .noiseQword = noiseQword, .progress = progress,                                      \
+        .progressContext = progressContext                                                                             \
+    }
+
 ImageParam* CalcImageBlobParam(const ImageBlob* blob, ProgressCallback progress,
                                void* progressContext) noexcept {
     return Guard<ImageParam*>(nullptr, [&] { return lx::CalcImageBlobParamImpl(*blob, progress, progressContext); });
@@ -109,41 +127,7 @@ int32_t ApplyImageBlobParam(const ImageDesc* image, const ImageBlob* blob, Image
                             int32_t noiseAdjustA, int32_t noiseAdjustB, int32_t noiseLevelOverride,
                             int32_t noiseWord0, int64_t noiseQword, ProgressCallback progress,
                             void* progressContext) noexcept {
-    const lx::ApplySettings s{.mapOffsetX = mapOffsetX,
-                              .mapOffsetY = mapOffsetY,
-                              .mapScale = mapScale,
-                              .useVariant = useVariant,
-                              .tintMode = tintMode,
-                              .variantStrength = variantStrength,
-                              .useShadowClip = useShadowClip,
-                              .shadowClipIndex = shadowClipIndex,
-                              .curveBlack = CurveBlackFor(image->sampleType, curveBlack),
-                              .useToneLevel = useToneLevel,
-                              .toneLevelRow = toneLevelRow,
-                              .strengthLimit = strengthLimit,
-                              .toneStrength = toneStrength,
-                              .localContrast = localContrast,
-                              .curveAmount = curveAmount,
-                              .sharpen = sharpen,
-                              .sharpenAmount = sharpenAmount,
-                              .warmTone = warmTone,
-                              .reserved22 = 0,
-                              .warmToneStrength = warmToneStrength,
-                              .colorCube = colorCube,
-                              .cubeSelect = cubeSelect,
-                              .cubeAlsoC = cubeAlsoC,
-                              .curveType = CurveTypeFor(strongCurve),
-                              .colorMode = colorMode,
-                              .colorAmount = colorAmount,
-                              .denoise = denoise,
-                              .noisePreset = noisePreset,
-                              .noiseAdjustA = noiseAdjustA,
-                              .noiseAdjustB = noiseAdjustB,
-                              .noiseLevelOverride = noiseLevelOverride,
-                              .noiseWord0 = noiseWord0,
-                              .noiseQword = noiseQword,
-                              .progress = progress,
-                              .progressContext = progressContext};
+    const lx::ApplySettings s = LX_APPLY_SETTINGS_FROM_ARGUMENTS(image);
     return Guard<int32_t>(-1, [&] {
         bool ok = false;
         if (image->sampleType == 0) ok = lx::ApplyBlobParam8(*image, *blob, *param, s);
@@ -164,41 +148,7 @@ int32_t ApplyImageBlobParamLocal(const ImageDesc* image, const ImageBlob* blob, 
                                  int32_t cubeAlsoC, int32_t denoise, int32_t noisePreset, int32_t noiseAdjustA,
                                  int32_t noiseAdjustB, int32_t noiseLevelOverride, int32_t noiseWord0,
                                  int64_t noiseQword, ProgressCallback progress, void* progressContext) noexcept {
-    const lx::ApplySettings s{.mapOffsetX = mapOffsetX,
-                              .mapOffsetY = mapOffsetY,
-                              .mapScale = mapScale,
-                              .useVariant = useVariant,
-                              .tintMode = tintMode,
-                              .variantStrength = variantStrength,
-                              .useShadowClip = useShadowClip,
-                              .shadowClipIndex = shadowClipIndex,
-                              .curveBlack = CurveBlackFor(image->sampleType, curveBlack),
-                              .useToneLevel = useToneLevel,
-                              .toneLevelRow = toneLevelRow,
-                              .strengthLimit = strengthLimit,
-                              .toneStrength = toneStrength,
-                              .localContrast = localContrast,
-                              .curveAmount = curveAmount,
-                              .sharpen = sharpen,
-                              .sharpenAmount = sharpenAmount,
-                              .warmTone = warmTone,
-                              .reserved22 = 0,
-                              .warmToneStrength = warmToneStrength,
-                              .colorCube = colorCube,
-                              .cubeSelect = cubeSelect,
-                              .cubeAlsoC = cubeAlsoC,
-                              .curveType = CurveTypeFor(strongCurve),
-                              .colorMode = colorMode,
-                              .colorAmount = colorAmount,
-                              .denoise = denoise,
-                              .noisePreset = noisePreset,
-                              .noiseAdjustA = noiseAdjustA,
-                              .noiseAdjustB = noiseAdjustB,
-                              .noiseLevelOverride = noiseLevelOverride,
-                              .noiseWord0 = noiseWord0,
-                              .noiseQword = noiseQword,
-                              .progress = progress,
-                              .progressContext = progressContext};
+    const lx::ApplySettings s = LX_APPLY_SETTINGS_FROM_ARGUMENTS(image);
     // The region's size is the destination's; its width and height
     // arguments (and so its bottom and right edges) change nothing.
     const lx::BlobRegion region{regionTop, regionLeft};
@@ -209,6 +159,8 @@ int32_t ApplyImageBlobParamLocal(const ImageDesc* image, const ImageBlob* blob, 
         return ok ? 1 : 0;
     });
 }
+
+#undef LX_APPLY_SETTINGS_FROM_ARGUMENTS
 
 int32_t NeedTintCorrection(const ImageParam* param, int32_t index) noexcept {
     if (param == nullptr) return 0;
