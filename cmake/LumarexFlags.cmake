@@ -45,3 +45,14 @@ if(LUMAREX_HOST_SDK_INCLUDE)
   target_include_directories(lumarex_flags INTERFACE ${LUMAREX_HOST_SDK_INCLUDE})
   target_compile_definitions(lumarex_flags INTERFACE LUMAREX_HOST_SDK_HEADER=<PIFilter.h>)
 endif()
+
+# A front end of the command (the command itself, the Python module, the GIMP
+# plug-in, the quality tool) links the command's parts with the project's
+# flags, and has the stand-in noise library built with it: the library loads
+# it from beside itself at run time, so no link names it.
+function(lumarex_front_end target)
+  target_link_libraries(${target} PRIVATE lumarex_cli_parts lumarex_flags ${ARGN})
+  if(TARGET noiselib17)
+    add_dependencies(${target} noiselib17)
+  endif()
+endfunction()
