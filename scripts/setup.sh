@@ -14,7 +14,7 @@ set -euo pipefail
 # The library and the command (scripts/demo.sh).
 demo_packages=(
   build-essential cmake pkg-config
-  libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+  libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libwebp-dev libheif-dev
 )
 # The tests, the benchmarks, the Windows build, the fuzzers, the Python
 # module, the GIMP plug-in (and the GIMP its tests run it in) and the manual

@@ -96,7 +96,7 @@ def correct_files(
     guard (a notebook does not). With a ``dask.distributed.Client``
     each file is one task on the cluster's workers. ``command`` is 'auto'
     (8-bit, as ``lumarex auto``) or 'correct' (16-bit stays 16-bit);
-    ``quality`` the JPEG quality; ``overwrite`` lets an output replace its
+    ``quality`` the quality of lossy outputs (JPEG, WebP, AVIF, HEIC); ``overwrite`` lets an output replace its
     own input or an existing read-only file; ``max_megapixels`` and ``max_memory`` (GB, 0: half of each
     worker's memory) limit what one file may take. Settings are those of the
     command, as for :func:`lumarex.auto`.
@@ -152,7 +152,7 @@ def _parser():
                    "without it, local processes")
     p.add_argument("-j", "--workers", type=int, metavar="N", help="local processes (default: one per core)")
     p.add_argument("--command", choices=("auto", "correct"), default="auto")
-    p.add_argument("--quality", type=int, default=95, help="JPEG quality, 1..100 (default 95)")
+    p.add_argument("--quality", type=int, default=95, help="quality of lossy outputs (JPEG, WebP, AVIF, HEIC), 1..100 (default 95)")
     p.add_argument("--overwrite", action="store_true",
                    help="allow an output to replace its own input, or an existing read-only file")
     p.add_argument("--quiet", action="store_true", help="print only errors")

@@ -70,7 +70,7 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
             return false;
         }
         if (!IsSupportedOutput(choice.output)) {
-            error = choice.output + ": unsupported output format (use .png, .jpg or .tif)";
+            error = choice.output + ": " + UnsupportedOutputMessage(choice.output);
             return false;
         }
         if (!fs::is_directory(FolderOf(choice.output), ec)) {

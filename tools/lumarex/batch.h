@@ -26,7 +26,7 @@ struct OutputChoice {
     bool overwrite = false; // may replace its own input file, or a read-only file
     bool compare = false;   // also write NAME-compare.jpg beside the output
     bool quiet = false;
-    int quality = 95;       // JPEG quality
+    int quality = 95;       // quality of the lossy formats written
     int jobs = 1;           // photos corrected at the same time
     SizeLimits limits;
 };

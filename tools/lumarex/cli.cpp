@@ -80,7 +80,8 @@ void AddSettingOptions(CLI::App& sub, Command c, Settings& s) {
 void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
     sub.add_option("-o,--output", c.output,
                    "Write the corrected photo here (one input only). The format follows the extension: .jpg, "
-                   ".png or .tif.")
+                   ".png, .tif, .webp, .avif or .heic (the last three where the image library can write them; "
+                   "a format it cannot write is refused before any work, naming those it can).")
         ->option_text("FILE");
     sub.add_option("-d,--dir", c.directory,
                    "Write each corrected photo into this folder under its own name (created when missing); a "
@@ -90,7 +91,7 @@ void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
     sub.add_flag("--overwrite", c.overwrite, "Allow an output to replace its own input file, or an existing read-only file.");
     sub.add_flag("--compare", c.compare,
                  "Also write NAME-compare.jpg beside each output: the photo before and after, side by side.");
-    sub.add_option("--quality", c.quality, "JPEG quality of the written files. Takes 1..100. Default: 95.")
+    sub.add_option("--quality", c.quality, "Quality of the lossy formats written: JPEG, WebP, AVIF, HEIC. Takes 1..100. Default: 95.")
         ->option_text("1..100")
         ->check(CLI::Range(1, 100));
     sub.add_option("-j,--jobs", c.jobs,

@@ -4,11 +4,16 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <system_error>
 
+#include <OpenImageIO/tiffutils.h>
+
+#include "heif_file.h"
 #include "large_pages.h"
 #include "output_file.h"
+#include "webp_file.h"
 
 namespace lumarex_cli {
 namespace fs = std::filesystem;
@@ -100,9 +105,71 @@ void AddNote(std::string& notes, const std::string& note) {
     notes += note;
 }
 
-bool IsSupportedOutput(const std::string& path) {
+namespace {
+
+// The formats written, by extension. Lossy ones take the quality as
+// OpenImageIO's "Compression" "<name>:<quality>", which for the HEIF writer
+// also picks the encoder (AV1 for AVIF, HEVC for HEIC).
+struct OutputFormat {
+    const char* ext;       // lower case, with its dot
+    const char* writer;    // OpenImageIO's format name
+    const char* lossy;     // the compression name the quality goes with; null when lossless
+    int bits;              // the deepest samples the writer stores here: 16 or 8
+    bool alpha;
+    bool bySink;           // written through the output file's sink, else by name (see WritePicture)
+};
+
+// WebP stores 8-bit samples; it is written by webp_file.h. HEIC and AVIF are
+// written by heif_file.h, which chooses their depth.
+constexpr OutputFormat kOutputFormats[] = {
+    {".png", "png", nullptr, 16, true, true},     {".jpg", "jpeg", "jpeg", 8, false, true},
+    {".jpeg", "jpeg", "jpeg", 8, false, true},    {".tif", "tiff", nullptr, 16, true, false},
+    {".tiff", "tiff", nullptr, 16, true, false},  {".webp", "webp", "webp", 8, true, true},
+    {".avif", "heif", "avif", 16, true, true},    {".heic", "heif", "heic", 16, true, true},
+    {".heif", "heif", "heic", 16, true, true},
+};
+
+const OutputFormat* FormatOf(const std::string& path) {
     const std::string e = Extension(path);
-    return e == ".png" || e == ".jpg" || e == ".jpeg" || e == ".tif" || e == ".tiff";
+    for (const OutputFormat& f : kOutputFormats)
+        if (e == f.ext) return &f;
+    return nullptr;
+}
+
+// Whether this machine's libraries write `f`: OpenImageIO may be built
+// without a writer, libheif without an encoder.
+bool Writable(const OutputFormat& f) {
+    static std::mutex guard;
+    static std::map<std::string, bool> known;
+    const std::lock_guard<std::mutex> lock(guard);
+    const auto found = known.find(f.ext);
+    if (found != known.end()) return found->second;
+    const std::string writer = f.writer;
+    const bool ok = writer == "heif"   ? HeifEncoderPresent(std::string(f.lossy) == "avif")
+                    : writer == "webp" ? true  // libwebp is linked in
+                                       : OIIO::ImageOutput::create(writer) != nullptr;
+    known.emplace(f.ext, ok);
+    return ok;
+}
+
+}  // namespace
+
+bool IsSupportedOutput(const std::string& path) {
+    const OutputFormat* f = FormatOf(path);
+    return f != nullptr && Writable(*f);
+}
+
+std::string WritableFormats() {
+    std::string list;
+    for (const OutputFormat& f : kOutputFormats)
+        if (Writable(f)) list += (list.empty() ? "" : ", ") + std::string(f.ext);
+    return list;
+}
+
+std::string UnsupportedOutputMessage(const std::string& path) {
+    const std::string e = Extension(path);
+    return "unsupported output format '" + (e.empty() ? std::string("(none)") : e) + "' (this machine writes " +
+           WritableFormats() + ")";
 }
 
 Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha) {
@@ -355,25 +422,9 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     return s;
 }
 
-}  // namespace
-
-bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, std::string& notes,
-                  std::string& error, const Progress& progress) {
-    if (!IsSupportedOutput(path)) {
-        error = "unsupported output format '" + Extension(path) + "' (use .png, .jpg or .tif)";
-        return false;
-    }
-    const std::string ext = Extension(path);
-    const bool jpeg = ext == ".jpg" || ext == ".jpeg";
-    const bool withAlpha = pic.hasAlpha && !jpeg;
-    if (pic.hasAlpha && jpeg) AddNote(notes, "transparency dropped, JPEG has none");
-    // 8-bit RGB goes to the file as it is; other pictures through 16-bit
-    // samples in the file's channel layout (OpenImageIO rounds v x 257 back
-    // to v, so both give the same bytes).
-    const bool direct = pic.bits == 8 && !pic.grey && !withAlpha;
-    int nc = 3;
-    const std::vector<uint16_t> samples = direct ? std::vector<uint16_t>() : FileSamples(pic, withAlpha, nc);
-
+// The spec to write `pic` as format `f`: its metadata, its size and
+// channels, and the sample type and compression the format takes.
+OIIO::ImageSpec OutputSpec(const Picture& pic, const OutputFormat& f, bool withAlpha, int nc, int quality) {
     OIIO::ImageSpec spec = pic.spec;  // keeps EXIF, ICC profile and the rest
     spec.width = spec.full_width = pic.width;
     spec.height = spec.full_height = pic.height;
@@ -389,39 +440,69 @@ bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, 
     // The alpha channel is written as it came, the colour not divided by it.
     spec.erase_attribute("oiio:UnassociatedAlpha");
     if (withAlpha) spec.attribute("oiio:UnassociatedAlpha", 1);
-    // JPEG stores 8 bits; PNG and TIFF keep the picture's depth.
-    spec.set_format(pic.bits == 16 && !jpeg ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
+    spec.set_format(pic.bits == 16 && f.bits == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
     spec.erase_attribute("oiio:BitsPerSample");
     spec.erase_attribute("Compression");
     spec.erase_attribute("jpeg:subsampling");
     spec.erase_attribute("tiff:RowsPerStrip");
     if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
-    if (jpeg) spec.attribute("Compression", "jpeg:" + std::to_string(std::clamp(jpegQuality, 1, 100)));
-    else if (ext != ".png") spec.attribute("Compression", "zip");
+    if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
+    else if (std::string(f.writer) == "tiff") spec.attribute("Compression", "zip");
+    return spec;
+}
+
+}  // namespace
+
+bool WritePicture(const std::string& path, const Picture& pic, int quality, std::string& notes,
+                  std::string& error, const Progress& progress) {
+    const OutputFormat* format = FormatOf(path);
+    if (format == nullptr || !Writable(*format)) {
+        error = UnsupportedOutputMessage(path);
+        return false;
+    }
+    const OutputFormat& f = *format;
+    const std::string writer = f.writer;
+    const bool withAlpha = pic.hasAlpha && f.alpha;
+    if (pic.hasAlpha && !f.alpha) AddNote(notes, "transparency dropped, JPEG has none");
+    if (pic.bits == 16 && writer == "webp") AddNote(notes, "16-bit samples written at 8 bits, the most WebP takes");
+    // 8-bit RGB goes to the file as it is; other pictures through 16-bit
+    // samples in the file's channel layout (OpenImageIO rounds v x 257 back
+    // to v, so both give the same bytes). WebP, HEIC and AVIF take the
+    // picture.
+    const bool direct = pic.bits == 8 && !pic.grey && !withAlpha;
+    const bool ownWriter = writer == "heif" || writer == "webp";
+    int nc = 3;
+    const std::vector<uint16_t> samples =
+        direct || ownWriter ? std::vector<uint16_t>() : FileSamples(pic, withAlpha, nc);
+    OIIO::ImageSpec spec = OutputSpec(pic, f, withAlpha, nc, quality);
 
     std::unique_ptr<OutputFile> file = OutputFile::Create(path, error);
     if (!file) return false;
-    // PNG and JPEG go through the file's sink, which keeps a failed write
-    // from the encoder (the JPEG library's answer to one ends the process,
-    // PNG's is lost). The TIFF encoder reports failed writes itself, and
-    // through a sink it loses the EXIF directory (OpenImageIO 2.4), so it
-    // writes by name.
-    const bool tiff = ext == ".tif" || ext == ".tiff";
+    // PNG, JPEG, WebP, HEIC and AVIF go through the file's sink, which keeps
+    // a failed write from the encoder (the JPEG library's answer to one ends
+    // the process, PNG's is lost). The TIFF encoder reports failed writes
+    // itself, and through a sink it loses the EXIF directory (OpenImageIO
+    // 2.4), so it writes by name.
     OIIO::Filesystem::IOProxy* sink = file->Sink();
-    if (!tiff) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
-    auto o = OIIO::ImageOutput::create(ext.substr(1));
-    const bool ok = o && o->open(tiff ? file->WritePath() : path, spec) &&
-                    o->write_image(direct ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
-                                   direct ? static_cast<const void*>(pic.rgb8.data()) : samples.data(),
-                                   OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,
-                                   const_cast<Progress*>(&progress)) &&
-                    o->close();
+    if (f.bySink) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
+    std::string ownError;
+    auto o = ownWriter ? nullptr : OIIO::ImageOutput::create(writer);
+    const bool ok =
+        writer == "heif"   ? WriteHeif(pic, withAlpha, spec, std::string(f.lossy) == "avif", quality, *sink, notes, ownError)
+        : writer == "webp" ? WriteWebp(pic, withAlpha, spec, quality, *sink, ownError)
+                           : o && o->open(f.bySink ? path : file->WritePath(), spec) &&
+              o->write_image(direct ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
+                             direct ? static_cast<const void*>(pic.rgb8.data()) : samples.data(),
+                             OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, &OnOiioProgress,
+                             const_cast<Progress*>(&progress)) &&
+              o->close();
     if (!ok) {
         // An encoder that gave up after a failed write gives a vaguer reason
         // than the write itself.
         if (!file->WriteFailure(error))
-            error = "cannot write " + path + ": " + OneLine(o ? o->geterror() : OIIO::geterror());
+            error = "cannot write " + path + ": " +
+                    (ownWriter ? ownError : OneLine(o ? o->geterror() : OIIO::geterror()));
         return false;
     }
     o.reset();

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Reading and writing photographs for the lumarex command: PNG, JPEG and TIFF
-// through OpenImageIO, metadata (EXIF, ICC profile) carried from input to
+// Reading and writing photographs for the lumarex command: whatever
+// OpenImageIO reads; PNG, JPEG, TIFF, WebP, AVIF and HEIC written through it, metadata (EXIF, ICC profile) carried from input to
 // output, outputs written through output_file.h.
 //
 // What a picture looks like to the correction:
@@ -98,14 +98,23 @@ std::vector<T> Upright(const std::vector<T>& stored, int& width, int& height, in
 // "CMYK"), empty when the profile is too short to say.
 std::string ProfileColourSpace(const OIIO::ImageSpec& spec);
 
-// Output formats by file name extension.
+// Whether the file name's extension names a format this machine writes:
+// .png, .jpg/.jpeg, .tif/.tiff, and .webp, .avif, .heic/.heif where the
+// image library was built with their writers and encoders.
 bool IsSupportedOutput(const std::string& path);
 
-// Writes `pic` to `path` in the format its extension names, at pic.bits
-// (JPEG: 8), with its metadata, through a temporary file renamed into place.
-// `notes` gets what could not be kept (alpha in a JPEG). `jpegQuality`
-// 1..100.
-bool WritePicture(const std::string& path, const Picture& pic, int jpegQuality, std::string& notes,
+// The extensions of the formats this machine writes, ", "-separated.
+std::string WritableFormats();
+
+// "unsupported output format '.bmp' (this machine writes .png, ...)".
+std::string UnsupportedOutputMessage(const std::string& path);
+
+// Writes `pic` to `path` in the format its extension names, with its
+// metadata (EXIF, ICC profile), through a temporary file renamed into place.
+// PNG and TIFF keep 16-bit samples; JPEG, WebP, AVIF and HEIC store 8 bits.
+// `quality` 1..100 applies to the lossy formats (JPEG, WebP, AVIF, HEIC).
+// `notes` gets what could not be kept (alpha in a JPEG, 16 bits in an AVIF).
+bool WritePicture(const std::string& path, const Picture& pic, int quality, std::string& notes,
                   std::string& error, const Progress& progress);
 
 // Puts `before` and `after` (same size and depth) side by side with a thin

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// The command's WebP, AVIF and HEIC outputs: depth, alpha, metadata, the
+// picture itself, quality, and the refusal of a format it cannot write.
+#include <libheif/heif.h>
+#include <webp/mux.h>
+
+#include <OpenImageIO/tiffutils.h>
+
+#include <memory>
+
+#include "cli_fixture.h"
+
+namespace lumarex_test {
+namespace {
+
+struct Stored {
+    int width = 0, height = 0, bits = 0;
+    bool alpha = false;
+    std::string make, profile;  // the EXIF camera make, the ICC profile's bytes
+};
+
+std::string Bytes(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
+
+std::string MakeFromExif(const uint8_t* tiff, size_t n) {
+    OIIO::ImageSpec spec;
+    return OIIO::decode_exif(OIIO::cspan<uint8_t>(tiff, OIIO::oiio_span_size_type(n)), spec) ? std::string(spec.get_string_attribute("Make"))
+                                                                                     : std::string();
+}
+
+// What a WebP file holds, read with libwebp's container library (the image
+// library reads neither of its metadata chunks).
+Stored ReadWebp(const fs::path& p) {
+    const std::string file = Slurp(p);
+    const WebPData data{reinterpret_cast<const uint8_t*>(file.data()), file.size()};
+    std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&data, 0), &WebPMuxDelete);
+    Stored s;
+    if (!mux) return s;
+    WebPMuxGetCanvasSize(mux.get(), &s.width, &s.height);
+    uint32_t flags = 0;
+    WebPMuxGetFeatures(mux.get(), &flags);
+    s.alpha = (flags & ALPHA_FLAG) != 0;
+    s.bits = 8;
+    WebPData chunk;
+    if (WebPMuxGetChunk(mux.get(), "EXIF", &chunk) == WEBP_MUX_OK) s.make = MakeFromExif(chunk.bytes, chunk.size);
+    if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK) s.profile = Bytes(chunk.bytes, chunk.size);
+    return s;
+}
+
+// What a HEIC or AVIF file holds, read with libheif.
+Stored ReadHeif(const fs::path& p) {
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(heif_context_alloc(), &heif_context_free);
+    Stored s;
+    if (heif_context_read_from_file(ctx.get(), p.c_str(), nullptr).code != heif_error_Ok) return s;
+    heif_image_handle* raw = nullptr;
+    heif_context_get_primary_image_handle(ctx.get(), &raw);
+    std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> h(raw, &heif_image_handle_release);
+    s.width = heif_image_handle_get_width(h.get());
+    s.height = heif_image_handle_get_height(h.get());
+    s.bits = heif_image_handle_get_luma_bits_per_pixel(h.get());
+    s.alpha = heif_image_handle_has_alpha_channel(h.get()) != 0;
+    s.profile.resize(heif_image_handle_get_raw_color_profile_size(h.get()));
+    if (!s.profile.empty()) heif_image_handle_get_raw_color_profile(h.get(), s.profile.data());
+    heif_item_id exif = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(h.get(), "Exif", &exif, 1) == 1) {
+        std::vector<uint8_t> block(heif_image_handle_get_metadata_size(h.get(), exif));
+        heif_image_handle_get_metadata(h.get(), exif, block.data());
+        // A 4-byte offset to the TIFF header, which follows "Exif\0\0".
+        const size_t at = block.size() >= 4 ? 4 + ((size_t(block[0]) << 24 | size_t(block[1]) << 16 |
+                                                   size_t(block[2]) << 8 | size_t(block[3])))
+                                            : block.size();
+        if (at < block.size()) s.make = MakeFromExif(block.data() + at, block.size() - at);
+    }
+    return s;
+}
+
+// A file's RGBA samples with the colour multiplied by alpha, whichever way
+// its reader gives them (OpenImageIO's WebP reader only associated).
+std::vector<uint16_t> Associated(const fs::path& p) {
+    OIIO::ImageSpec hint;
+    hint.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(p.string(), &hint);
+    if (!in || in->spec().nchannels != 4) return {};
+    std::vector<uint16_t> px(size_t(in->spec().width) * size_t(in->spec().height) * 4);
+    in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT16, px.data());
+    if (in->spec().get_int_attribute("oiio:UnassociatedAlpha", 0) == 1)
+        for (size_t i = 0; i < px.size(); i += 4)
+            for (size_t c = 0; c < 3; ++c) px[i + c] = uint16_t((uint32_t(px[i + c]) * px[i + 3] + 32767) / 65535);
+    return px;
+}
+
+}  // namespace
+
+TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
+    // A 16-bit photo with alpha, a colour profile and a camera make, stored
+    // turned (orientation 6): the outputs are upright and hold the same
+    // picture as the lossless PNG, within what lossy coding changes.
+    const fs::path made = MakeInput("made.tif", 4, OIIO::TypeDesc::UINT16);
+    OIIO::ImageSpec spec = SpecOf(made);
+    spec.attribute("Orientation", 6);
+    const fs::path in = dir / "turned.tif";
+    WriteImage(in, spec, Pixels(made));
+    const std::string profile = Bytes(spec.find_attribute("ICCProfile")->data(), spec.find_attribute("ICCProfile")->type().size());
+    ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(dir / "out.png")).status, 0);
+    const std::vector<uint16_t> png = Associated(dir / "out.png");
+
+    const struct {
+        const char* ext;
+        int bits;
+        const char* note;
+    } cases[] = {{".webp", 8, "16-bit samples written at 8 bits, the most WebP takes"},
+                 {".avif", 8, "16-bit samples stored at 8 bits, the most AVIF takes here"},
+                 {".heic", 10, "16-bit samples stored at 10 bits, the depth HEIC viewers decode"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ext);
+        const fs::path out = dir / (std::string("out") + c.ext);
+        const Result r = Run("correct " + Quoted(in) + " -o " + Quoted(out) + " --quality 90");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(c.note), std::string::npos) << r.out;
+        const Stored s = std::string(c.ext) == ".webp" ? ReadWebp(out) : ReadHeif(out);
+        EXPECT_EQ(s.width, spec.height);  // upright
+        EXPECT_EQ(s.height, spec.width);
+        EXPECT_EQ(s.bits, c.bits);
+        EXPECT_TRUE(s.alpha);
+        EXPECT_EQ(s.make, "Test Camera Co.");
+        EXPECT_EQ(s.profile, profile);
+
+        const std::vector<uint16_t> got = Associated(out);
+        ASSERT_EQ(got.size(), png.size());
+        double colour = 0;
+        size_t alphaOff = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            const double d = std::abs(double(got[i]) - double(png[i])) / 257.0;
+            if (i % 4 == 3) alphaOff += d > 1.0;
+            else colour += d;
+        }
+        EXPECT_LT(colour / double(got.size() * 3 / 4), 5.0) << "mean colour difference in 8-bit levels";
+        EXPECT_EQ(alphaOff, 0u) << "alpha kept to the level";
+    }
+}
+
+TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {
+    const fs::path in = MakeInput("photo.png");
+    for (const char* ext : {".jpg", ".webp", ".avif", ".heic"}) {
+        SCOPED_TRACE(ext);
+        const fs::path low = dir / (std::string("low") + ext), high = dir / (std::string("high") + ext);
+        ASSERT_EQ(Run("auto " + Quoted(in) + " -o " + Quoted(low) + " --quality 20").status, 0);
+        ASSERT_EQ(Run("auto " + Quoted(in) + " -o " + Quoted(high) + " --quality 95").status, 0);
+        EXPECT_LT(fs::file_size(low) * 3 / 2, fs::file_size(high));
+    }
+    const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(dir / "out.bmp"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unsupported output format '.bmp' (this machine writes .png, .jpg, .jpeg, .tif, .tiff, "
+                         ".webp, .avif, .heic, .heif)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.bmp"));
+}
+
+}  // namespace lumarex_test

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+#include "webp_file.h"
+
+#include <OpenImageIO/tiffutils.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace lumarex_cli {
+namespace {
+
+// The picture as interleaved 8-bit RGB or RGBA, rounded from the 16-bit scale.
+std::vector<uint8_t> Samples8(const Picture& pic, bool alpha) {
+    const size_t n = size_t(pic.width) * size_t(pic.height), nc = alpha ? 4 : 3;
+    std::vector<uint8_t> out(n * nc);
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t c = 0; c < 3; ++c)
+            out[i * nc + c] = pic.bits == 16 ? uint8_t((uint32_t(pic.rgb16[i * 3 + c]) * 255 + 32767) / 65535)
+                                             : pic.rgb8[i * 3 + c];
+        if (alpha) out[i * nc + 3] = uint8_t((uint32_t(pic.alpha[i]) * 255 + 32767) / 65535);
+    }
+    return out;
+}
+
+bool Encode(const Picture& pic, bool alpha, int quality, std::vector<uint8_t>& out) {
+    WebPConfig config;
+    WebPPicture picture;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture)) return false;
+    config.quality = float(std::clamp(quality, 1, 100));
+    config.exact = 1;  // keep the colour under transparent pixels
+    picture.use_argb = 1;
+    picture.width = pic.width;
+    picture.height = pic.height;
+    const std::vector<uint8_t> samples = Samples8(pic, alpha);
+    const int stride = pic.width * (alpha ? 4 : 3);
+    WebPMemoryWriter memory;
+    WebPMemoryWriterInit(&memory);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &memory;
+    const bool ok = (alpha ? WebPPictureImportRGBA(&picture, samples.data(), stride)
+                           : WebPPictureImportRGB(&picture, samples.data(), stride)) &&
+                    WebPEncode(&config, &picture);
+    if (ok) out.assign(memory.mem, memory.mem + memory.size);
+    WebPPictureFree(&picture);
+    WebPMemoryWriterClear(&memory);
+    return ok;
+}
+
+// The encoded picture with the EXIF block and the colour profile added as
+// the container's EXIF and ICCP chunks.
+bool WithMetadata(const std::vector<uint8_t>& encoded, const OIIO::ImageSpec& meta, std::vector<uint8_t>& out) {
+    std::vector<char> exif;
+    OIIO::encode_exif(meta, exif, OIIO::endian::little);
+    const OIIO::ParamValue* icc = meta.find_attribute("ICCProfile");
+    const WebPData image{encoded.data(), encoded.size()};
+    const std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&image, 0), &WebPMuxDelete);
+    if (!mux) return false;
+    bool ok = true;
+    // A TIFF header and an empty directory take 14 bytes: nothing to keep.
+    if (exif.size() > 14) {
+        const WebPData d{reinterpret_cast<const uint8_t*>(exif.data()), exif.size()};
+        ok = WebPMuxSetChunk(mux.get(), "EXIF", &d, 1) == WEBP_MUX_OK;
+    }
+    if (ok && icc != nullptr && icc->type().size() > 0) {
+        const WebPData d{static_cast<const uint8_t*>(icc->data()), icc->type().size()};
+        ok = WebPMuxSetChunk(mux.get(), "ICCP", &d, 1) == WEBP_MUX_OK;
+    }
+    WebPData assembled{};
+    ok = ok && WebPMuxAssemble(mux.get(), &assembled) == WEBP_MUX_OK;
+    if (ok) out.assign(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    return ok;
+}
+
+}  // namespace
+
+bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
+               OIIO::Filesystem::IOProxy& sink, std::string& error) {
+    std::vector<uint8_t> encoded, whole;
+    if (pic.width > WEBP_MAX_DIMENSION || pic.height > WEBP_MAX_DIMENSION) {
+        error = "WebP holds at most " + std::to_string(WEBP_MAX_DIMENSION) + " pixels a side";
+        return false;
+    }
+    if (!Encode(pic, withAlpha, quality, encoded)) {
+        error = "the WebP encoder failed";
+        return false;
+    }
+    if (!WithMetadata(encoded, meta, whole)) {
+        error = "the WebP container refused the EXIF or the colour profile";
+        return false;
+    }
+    sink.write(whole.data(), whole.size());  // a failed write is kept for the output file's commit
+    return true;
+}
+
+}  // namespace lumarex_cli

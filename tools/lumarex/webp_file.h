@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+// WebP files, encoded with libwebp rather than through the image library,
+// whose writer (OpenImageIO 2.4) drops EXIF and the colour profile and
+// divides the colour by alpha even when it is not multiplied by it. The
+// colour under transparent pixels is kept as it is, and the file goes
+// through the output file's sink, as PNG and JPEG do.
+#pragma once
+
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
+
+#include <string>
+
+#include "image_file.h"
+
+namespace lumarex_cli {
+
+// Encodes `pic` (8 bits a sample, rounded from 16; its alpha when
+// `withAlpha`) at `quality` 1..100 with the EXIF and colour profile of
+// `meta`, and writes the file to `sink`. On failure `error` says why.
+bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
+               OIIO::Filesystem::IOProxy& sink, std::string& error);
+
+}  // namespace lumarex_cli
