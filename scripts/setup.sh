@@ -21,7 +21,7 @@ demo_packages=(
 # page besides.
 test_packages=(
   binutils help2man
-  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libjpeg-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libjpeg-dev libtiff-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev llvm lld
   chromium

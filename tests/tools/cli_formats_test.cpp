@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The command's WebP, AVIF and HEIC outputs: depth, alpha, metadata, the
-// picture itself, quality, and the refusal of a format it cannot write.
+// The files photographers bring: camera raw in (a DNG made here), WebP, AVIF
+// and HEIC out (depth, alpha, metadata, the picture itself, quality), and the
+// refusal of a format this machine cannot write.
 #include <libheif/heif.h>
+#include <tiffio.h>
 #include <webp/mux.h>
 
 #include <OpenImageIO/tiffutils.h>
 
+#include <array>
+#include <cmath>
 #include <memory>
 
 #include "cli_fixture.h"
+#include "image_file.h"
 
 namespace lumarex_test {
 namespace {
@@ -88,7 +93,127 @@ std::vector<uint16_t> Associated(const fs::path& p) {
     return px;
 }
 
+// A scene of four patches in linear sRGB: grey, red, green, blue, from the
+// top left, row by row.
+constexpr float kScene[4][3] = {{0.18f, 0.18f, 0.18f}, {0.6f, 0.08f, 0.05f}, {0.08f, 0.45f, 0.1f}, {0.05f, 0.1f, 0.6f}};
+// The same patches as 8-bit sRGB, with its transfer curve.
+constexpr int kSceneSrgb[4][3] = {{118, 118, 118}, {203, 80, 63}, {80, 179, 89}, {63, 89, 203}};
+
+// A camera raw file of the scene: an RGGB mosaic of 14-bit samples, as a
+// camera whose colour is sRGB's would record it under a light of `neutral`
+// (each channel's response to white), stored with EXIF `orientation`.
+void WriteDng(const fs::path& p, int orientation, const float neutral[3]) {
+    const int w = 64, h = 48, black = 256, white = 16383;
+    std::vector<uint16_t> px(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int patch = (y >= h / 2) * 2 + (x >= w / 2), c = y % 2 + x % 2;
+            px[size_t(y) * w + x] = uint16_t(black + std::lround(kScene[patch][c] * neutral[c] * (white - black)));
+        }
+    TIFF* t = TIFFOpen(p.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    const uint16_t repeat[2] = {2, 2};
+    const uint8_t rggb[4] = {0, 1, 1, 2}, version[4] = {1, 4, 0, 0};
+    // The camera's colour is sRGB's: XYZ to linear sRGB, D65.
+    const float xyzToCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f, 0.0415f, 0.0557f, -0.2040f, 1.0570f};
+    const float blackLevel = black;
+    const uint32_t whiteLevel = white;
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, 32803);  // colour filter array
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+    TIFFSetField(t, TIFFTAG_MAKE, "Lumarex");
+    TIFFSetField(t, TIFFTAG_MODEL, "Test Mosaic");
+    TIFFSetField(t, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
+    TIFFSetField(t, TIFFTAG_CFAPATTERN, 4, rggb);
+    TIFFSetField(t, TIFFTAG_DNGVERSION, version);
+    TIFFSetField(t, TIFFTAG_UNIQUECAMERAMODEL, "Lumarex Test Mosaic");
+    TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, xyzToCamera);
+    TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
+    TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    TIFFSetField(t, TIFFTAG_BLACKLEVEL, 1, &blackLevel);
+    TIFFSetField(t, TIFFTAG_WHITELEVEL, 1, &whiteLevel);
+    for (int y = 0; y < h; ++y) TIFFWriteScanline(t, &px[size_t(y) * w], uint32_t(y), 0);
+    TIFFClose(t);
+}
+
+// The mean 8-bit colour of a 6 x 6 block around (x, y) of a 16-bit picture.
+std::array<int, 3> ColourAt(const lumarex_cli::Picture& p, int x, int y) {
+    std::array<int, 3> mean{};
+    for (int c = 0; c < 3; ++c) {
+        double sum = 0;
+        for (int j = y - 3; j < y + 3; ++j)
+            for (int i = x - 3; i < x + 3; ++i) sum += p.rgb16[(size_t(j) * p.width + i) * 3 + c];
+        mean[c] = int(std::lround(sum / 36 / 257));
+    }
+    return mean;
+}
+
 }  // namespace
+
+TEST(CameraRaw, DevelopedUprightInSrgbAtSixteenBitsAsAsked) {
+    const fs::path dir = fs::temp_directory_path() / ("lumarex-raw-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const float tungsten[3] = {1.0f, 0.55f, 0.3f};  // red strong, blue weak
+    WriteDng(dir / "turned.dng", 6, tungsten);
+    struct Case {
+        const char* name;
+        lumarex_cli::RawDevelopment raw;
+        int width, height;
+        bool neutralGrey;
+    } cases[] = {{"camera white balance", {}, 48, 64, true},
+                 {"half size", {.halfSize = true}, 24, 32, true},
+                 {"no white balance", {.whiteBalance = lumarex_cli::RawDevelopment::WhiteBalance::kNone}, 48, 64, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        lumarex_cli::PhotoReader reader;
+        std::string error, notes;
+        ASSERT_TRUE(reader.Open((dir / "turned.dng").string(), error, c.raw)) << error;
+        lumarex_cli::Picture pic;
+        ASSERT_TRUE(reader.Read(true, pic, notes, error, [](float) { return false; })) << error;
+        EXPECT_EQ(pic.bits, 16);
+        EXPECT_EQ(pic.width, c.width);
+        EXPECT_EQ(pic.height, c.height);
+        EXPECT_NE(notes.find("developed from camera raw"), std::string::npos) << notes;
+        EXPECT_EQ(pic.spec.get_string_attribute("Make"), "Lumarex");
+        // Orientation 6: the stored top row is the displayed right column,
+        // so the displayed quadrants are green, grey / blue, red.
+        const int w = pic.width, h = pic.height;
+        const std::pair<int, std::array<int, 2>> shown[] = {
+            {2, {w / 4, h / 4}}, {0, {3 * w / 4, h / 4}}, {3, {w / 4, 3 * h / 4}}, {1, {3 * w / 4, 3 * h / 4}}};
+        for (const auto& [patch, at] : shown) {
+            const std::array<int, 3> got = ColourAt(pic, at[0], at[1]);
+            if (!c.neutralGrey) {
+                if (patch == 0) EXPECT_GT(std::abs(got[0] - got[2]), 20) << "the light's tint stays";
+                continue;
+            }
+            for (int ch = 0; ch < 3; ++ch)
+                EXPECT_NEAR(got[ch], kSceneSrgb[patch][ch], 6) << "patch " << patch << " channel " << ch;
+        }
+    }
+    fs::remove_all(dir);
+}
+
+TEST_F(Cli, CameraRawIsCorrectedAtSixteenBitsWithItsExif) {
+    const float daylight[3] = {1, 1, 1};
+    WriteDng(dir / "shot.dng", 1, daylight);
+    const Result r = Run("correct " + Quoted(dir / "shot.dng") + " -d " + Quoted(dir / "out"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("developed from camera raw with the camera's white balance and highlights clipped"),
+              std::string::npos)
+        << r.out;
+    const OIIO::ImageSpec out = SpecOf(dir / "out" / "shot.tif");  // a raw name becomes a TIFF of 16 bits
+    EXPECT_EQ(out.format, OIIO::TypeDesc::UINT16);
+    EXPECT_EQ(out.get_string_attribute("Model"), "Test Mosaic");
+    EXPECT_EQ(Run("correct " + Quoted(dir / "shot.dng") + " -o " + Quoted(dir / "x.tif") + " --raw-highlights glow")
+                  .err.find("--raw-highlights: expects clip|unclip|blend|rebuild, got 'glow'") != std::string::npos,
+              true);
+}
 
 TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
     // A 16-bit photo with alpha, a colour profile and a camera make, stored

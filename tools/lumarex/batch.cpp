@@ -130,7 +130,7 @@ BudgetedPhoto::~BudgetedPhoto() {
 bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Picture& pic, std::string& notes,
                          std::string& error, const FileProgress& progress) {
     PhotoReader reader;
-    if (!reader.Open(path, error)) return false;
+    if (!reader.Open(path, error, raw_)) return false;
     // Sizes come from the header: nothing is allocated for pixels before
     // they pass.
     const int64_t pixels = int64_t(reader.Width()) * reader.Height();
@@ -223,7 +223,7 @@ bool CorrectFile(const std::string& input, const std::string& output, const Outp
     auto part = [&](float from, float share) {
         return [&progress, from, share](float d) { return progress(from + share * std::clamp(d, 0.0f, 1.0f)); };
     };
-    BudgetedPhoto photo(budget, choice.limits);
+    BudgetedPhoto photo(budget, choice.limits, choice.raw);
     Picture pic, before;
     std::string notes;
     if (!photo.Read(input, job.work, job.want16, pic, notes, error, part(0.0f, kReadShare))) return false;

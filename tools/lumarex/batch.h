@@ -29,6 +29,7 @@ struct OutputChoice {
     int quality = 95;       // quality of the lossy formats written
     int jobs = 1;           // photos corrected at the same time
     SizeLimits limits;
+    RawDevelopment raw;     // how camera raw inputs are developed
 };
 
 // The output of each input, decided before any work.
@@ -62,7 +63,8 @@ using FileProgress = std::function<bool(float done)>;
 // budget; holds its share of the budget until destroyed.
 class BudgetedPhoto {
 public:
-    BudgetedPhoto(MemoryBudget& budget, const SizeLimits& limits) : budget_(budget), limits_(limits) {}
+    BudgetedPhoto(MemoryBudget& budget, const SizeLimits& limits, const RawDevelopment& raw = {})
+        : budget_(budget), limits_(limits), raw_(raw) {}
     ~BudgetedPhoto();
     // Opens and reads `path` for `work` at `want16`; progress 0..1 of the
     // reading.
@@ -72,6 +74,7 @@ public:
 private:
     MemoryBudget& budget_;
     const SizeLimits& limits_;
+    RawDevelopment raw_;
     uint64_t held_ = 0;
 };
 

@@ -102,6 +102,46 @@ void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
     sub.add_flag("--quiet", c.quiet, "Print only errors.");
 }
 
+// An option that takes one of `words`, stored as the matching value; a
+// word outside them is refused naming the words, as the settings are.
+template <class T>
+void AddWordOption(CLI::App& sub, const std::string& name, T& value, const std::vector<std::pair<std::string, T>>& words,
+                   const std::string& help) {
+    std::string list;
+    for (const auto& w : words) list += (list.empty() ? "" : "|") + w.first;
+    sub.add_option_function<std::string>(
+           name,
+           [&value, words](const std::string& v) {
+               for (const auto& w : words)
+                   if (w.first == v) value = w.second;
+           },
+           help + " Takes " + list + ". Default: " + words.front().first + ".")
+        ->option_text(list)
+        ->check(CLI::Validator(
+            [words, list](std::string& v) {
+                for (const auto& w : words)
+                    if (w.first == v) return std::string();
+                return "expects " + list + ", got '" + v + "'";
+            },
+            "", ""));
+}
+
+void AddRawOptions(CLI::App& sub, RawDevelopment& raw) {
+    using WB = RawDevelopment::WhiteBalance;
+    using HL = RawDevelopment::Highlights;
+    AddWordOption<WB>(sub, "--raw-white-balance", raw.whiteBalance,
+                      {{"camera", WB::kCamera}, {"auto", WB::kAuto}, {"none", WB::kNone}},
+                      "White balance of camera raw files, before the correction: the camera's as shot, one "
+                      "measured from the picture, or none (the sensor's daylight balance).");
+    AddWordOption<HL>(sub, "--raw-highlights", raw.highlights,
+                      {{"clip", HL::kClip}, {"unclip", HL::kUnclip}, {"blend", HL::kBlend}, {"rebuild", HL::kRebuild}},
+                      "Blown highlights of camera raw files: clipped to white, unclipped (their detail kept, "
+                      "tinted), blended, or rebuilt from the channels that did not clip.");
+    sub.add_flag("--raw-half-size", raw.halfSize,
+                 "Develop camera raw files at half their width and height, without demosaicing: about four times "
+                 "as fast. Default: off.");
+}
+
 }  // namespace
 
 std::shared_ptr<CLI::Formatter> HelpFormatter() { return std::make_shared<Formatter>(); }
@@ -130,8 +170,12 @@ void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs) {
 CLI::App* AddCorrectingCommand(CLI::App& app, const std::string& name, const std::string& description,
                                CorrectingOptions& o) {
     CLI::App* sub = app.add_subcommand(name, description);
-    sub->add_option("PHOTO", o.inputs, "The photos to correct: JPEG, PNG or TIFF.")->option_text("...");
+    sub->add_option("PHOTO", o.inputs,
+                    "The photos to correct: JPEG, PNG, TIFF, WebP, HEIC, AVIF, camera raw (DNG, CR2, CR3, NEF, ARW, "
+                    "RAF, ORF, RW2, ...) or any other format the image library reads.")
+        ->option_text("...");
     AddOutputOptions(*sub, o.choice);
+    AddRawOptions(*sub, o.choice.raw);
     AddLimitOptions(*sub, o.choice.limits, /*jobs=*/true);
     AddSettingOptions(*sub, o.command, o.settings);
     return sub;

@@ -247,7 +247,32 @@ std::string ProfileColourSpace(const OIIO::ImageSpec& spec) {
     return std::string(bytes + 16, 4);
 }
 
-bool PhotoReader::Open(const std::string& path, std::string& error) {
+namespace {
+
+// The raw reader's settings for `raw` (LibRaw's through OpenImageIO's
+// "raw:" attributes, which other readers ignore), and the note that says
+// what was done.
+void ConfigureRaw(const RawDevelopment& raw, OIIO::ImageSpec& config, std::string& note) {
+    using WB = RawDevelopment::WhiteBalance;
+    using HL = RawDevelopment::Highlights;
+    config.attribute("raw:use_camera_wb", raw.whiteBalance == WB::kCamera ? 1 : 0);
+    config.attribute("raw:use_auto_wb", raw.whiteBalance == WB::kAuto ? 1 : 0);
+    config.attribute("raw:ColorSpace", "sRGB");
+    config.attribute("raw:auto_bright", 0);
+    // LibRaw's modes: 0 clip, 1 unclip, 2 blend, 3..9 rebuild (5: halfway
+    // between detail and the risk of coloured edges).
+    const int mode[] = {0, 1, 2, 5};
+    config.attribute("raw:HighlightMode", mode[int(raw.highlights)]);
+    config.attribute("raw:half_size", raw.halfSize ? 1 : 0);
+    const char* wb[] = {"the camera's white balance", "a measured white balance", "no white balance"};
+    const char* hl[] = {"clipped", "unclipped", "blended", "rebuilt"};
+    note = std::string("developed from camera raw") + (raw.halfSize ? " at half size" : "") + " with " +
+           wb[int(raw.whiteBalance)] + " and highlights " + hl[int(raw.highlights)];
+}
+
+}  // namespace
+
+bool PhotoReader::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
     std::error_code ec;
@@ -270,8 +295,14 @@ bool PhotoReader::Open(const std::string& path, std::string& error) {
         return false;
     }
     // Colour unpremultiplied, as the opaque photo would be.
+    // OpenImageIO's debugging lines (its raw reader prints some for settings
+    // that are as they should be) are not for the command's user.
+    static const bool quiet = OIIO::attribute("debug", 0);
+    (void)quiet;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
+    std::string rawNote;
+    ConfigureRaw(raw, config, rawNote);
     {
         // One file's header at a time: OpenImageIO 2.4 decoding two colour
         // profiles at once (`-j 2` on two tagged photos) crashed now and
@@ -301,6 +332,7 @@ bool PhotoReader::Open(const std::string& path, std::string& error) {
     height_ = spec.height;
     channels_ = nc;
     deep_ = spec.format.size() > 1;
+    rawNote_ = std::string(in_->format_name()) == "raw" ? rawNote : std::string();
     return true;
 }
 
@@ -345,6 +377,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     out.hasAlpha = alphaIndex_ >= 0;
     out.spec = spec;
     out.bits = (want16 && deep_) ? 16 : 8;
+    AddNote(notes, rawNote_);
     if (!want16 && deep_) AddNote(notes, "16-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
 

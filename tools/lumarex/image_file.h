@@ -59,14 +59,26 @@ ImageDesc DescribeRgb(Picture& pic);
 // Called with the share done, 0..1; returns true to stop.
 using Progress = std::function<bool(float done)>;
 
+// How a camera raw file (DNG, CR2, CR3, NEF, ARW, RAF, ORF, RW2, ...) is
+// developed before the correction: demosaiced, in sRGB with its transfer
+// curve, at 16 bits, turned upright by the camera's orientation. Other
+// files ignore it.
+struct RawDevelopment {
+    enum class WhiteBalance { kCamera, kAuto, kNone } whiteBalance = WhiteBalance::kCamera;
+    // Blown highlights: clipped to white, unclipped (their detail kept,
+    // tinted), blended, or rebuilt from the channels that did not clip.
+    enum class Highlights { kClip, kUnclip, kBlend, kRebuild } highlights = Highlights::kClip;
+    bool halfSize = false;  // half the width and height, no demosaicing: four times as fast
+};
+
 // An input file opened and its header read, before any pixel memory is
 // taken: the caller checks the size against its limits, then reads.
 class PhotoReader {
 public:
-    // Opens `path`. On failure returns false and sets `error` to a short
-    // reason ("no such file", "not a readable image file (...)",
-    // "unsupported: 2 channels ...").
-    bool Open(const std::string& path, std::string& error);
+    // Opens `path`, a camera raw file developed as `raw` says. On failure
+    // returns false and sets `error` to a short reason ("no such file", "not
+    // a readable image file (...)", "unsupported: 2 channels ...").
+    bool Open(const std::string& path, std::string& error, const RawDevelopment& raw = {});
     int Width() const { return width_; }
     int Height() const { return height_; }
     int Channels() const { return channels_; }
@@ -86,6 +98,7 @@ private:
     std::unique_ptr<OIIO::ImageInput> in_;
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
     bool deep_ = false;
+    std::string rawNote_;  // how a camera raw file was developed
 };
 
 // Turns interleaved samples (`channels` per pixel) stored with EXIF
