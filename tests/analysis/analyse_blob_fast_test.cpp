@@ -36,6 +36,7 @@ std::vector<uint8_t> Measured(const ImageParam& p) {
 struct Outcome {
     int result;
     std::vector<uint8_t> record;
+    bool operator==(const Outcome&) const = default;
 };
 
 Outcome Analyse(const ImageBlob& blob, bool fast) {
@@ -46,25 +47,9 @@ Outcome Analyse(const ImageBlob& blob, bool fast) {
     return {ok ? 1 : 0, Measured(p)};
 }
 
-// Where two records first differ, by field, for the failure message.
-std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    size_t i = 0;
-    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
-    const char* field = i < offsetof(ImageParam, tintGains)            ? "needTint"
-                        : i < offsetof(ImageParam, blackLevel)         ? "tintGains"
-                        : i < offsetof(ImageParam, shadowPercentiles)  ? "blackLevel"
-                        : i < offsetof(ImageParam, whitePoint)         ? "shadowPercentiles"
-                        : i < offsetof(ImageParam, toneLevels)         ? "whitePoint"
-                                                                       : "toneLevels";
-    return "first difference at byte " + std::to_string(i) + " (" + field + ")";
-}
-
 void ExpectSameAnalysis(const ImageBlob& blob, const std::string& what) {
     const auto before = BlobBytes(blob);
-    const Outcome plain = Analyse(blob, false);
-    const Outcome fast = Analyse(blob, true);
-    EXPECT_EQ(plain.result, fast.result) << what;
-    EXPECT_EQ(plain.record, fast.record) << what << ": " << FirstDifference(plain.record, fast.record);
+    EXPECT_EQ(Analyse(blob, false), Analyse(blob, true)) << what;
     EXPECT_EQ(BlobBytes(blob), before) << what;
 }
 
@@ -135,11 +120,7 @@ TEST(AnalyseBlobFast, RefusedBlocksGiveTheSameResults) {
                 },
                 [](int64_t, int64_t) {});
         }
-        ASSERT_EQ(outcomes[0].size(), outcomes[1].size()) << "wide " << wide;
-        for (size_t k = 0; k < outcomes[0].size(); ++k) {
-            EXPECT_EQ(outcomes[0][k].result, outcomes[1][k].result) << "wide " << wide << ", run " << k;
-            EXPECT_EQ(outcomes[0][k].record, outcomes[1][k].record) << "wide " << wide << ", run " << k;
-        }
+        EXPECT_EQ(outcomes[0], outcomes[1]) << "wide " << wide;
     }
 }
 
@@ -167,8 +148,7 @@ TEST(AnalyseBlobFast, StatisticsMatchForAnyGains) {
                     for (int c = 0; c < 3; ++c) p->tintGains[m][c] = gains[m][c];
             ASSERT_TRUE(wide ? CollectBlobStatistics16Plain(blob, plain) : CollectBlobStatistics8Plain(blob, plain));
             ASSERT_TRUE(wide ? CollectBlobStatistics16Fast(blob, 0, fast) : CollectBlobStatistics8Fast(blob, 0, fast));
-            const auto a = Measured(plain), b = Measured(fast);
-            EXPECT_EQ(a, b) << "wide " << wide << ": " << FirstDifference(a, b);
+            EXPECT_EQ(Measured(plain), Measured(fast)) << "wide " << wide;
         }
     }
 }

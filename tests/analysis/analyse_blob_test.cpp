@@ -40,37 +40,34 @@ TEST(AnalyseBlob, BlackLevelIsMeasuredAndTheBlobRestored) {
     EXPECT_EQ(host.live(), 1) << "only the blob";
 }
 
-TEST(AnalyseBlob, GreyBlobNeedsNoTintAndVariantsAgree) {
+// Neutral blobs: a grey ramp from 20, a flat grey, a 16-bit ramp from 300
+// and a blob holding a 0 sample. The blob is left as it was.
+TEST(AnalyseBlob, BlackLevelsOfNeutralBlobs) {
     TestHost host;
-    BlobPtr blob = MakeBlob<uint8_t>(60, 30, [](int x, int y, int) { return uint8_t(20 + (x + 60 * y) % 181); });
-    ImageParam p{};
-    ASSERT_EQ(AnalyseBlob8(*blob, p), 1);
-    EXPECT_EQ(p.blackLevel, 20);
-    for (int m = 0; m < 3; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
-    for (int v = 1; v <= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]);
-}
-
-TEST(AnalyseBlob, SixteenBitBlackLevelAndZeroSample) {
-    TestHost host;
-    BlobPtr blob = MakeBlob<uint16_t>(9, 7, [](int x, int y, int c) { return uint16_t(300 + 500 * x + 90 * y + c); });
-    const auto before = BlobBytes(*blob);
-    ImageParam p{};
-    ASSERT_EQ(AnalyseBlob16(*blob, p), 1);
-    EXPECT_EQ(p.blackLevel, 300);
-    EXPECT_EQ(BlobBytes(*blob), before);
-
-    BlobPtr withZero = MakeBlob<uint8_t>(3, 3, [](int x, int, int) { return uint8_t(x * 40); });
-    ASSERT_EQ(AnalyseBlob8(*withZero, p), 1);
-    EXPECT_EQ(p.blackLevel, 0);
-}
-
-TEST(AnalyseBlob, FlatBlobReachesNoGrid) {
-    TestHost host;
-    BlobPtr blob = MakeBlob<uint8_t>(16, 16, [](int, int, int) { return uint8_t(90); });
-    ImageParam p{};
-    ASSERT_EQ(AnalyseBlob8(*blob, p), 1);
-    EXPECT_EQ(p.blackLevel, 90);
-    for (int m = 0; m < kTintModes; ++m) EXPECT_EQ(p.needTint[m], 0);
+    const struct {
+        const char* what;
+        BlobPtr blob;
+        int black;
+        int untintedModes;  // tint modes 0..untintedModes - 1 find no cast
+    } cases[] = {
+        {"grey ramp", MakeBlob<uint8_t>(60, 30, [](int x, int y, int) { return uint8_t(20 + (x + 60 * y) % 181); }),
+         20, 3},
+        {"flat", MakeBlob<uint8_t>(16, 16, [](int, int, int) { return uint8_t(90); }), 90, kTintModes},
+        {"16-bit", MakeBlob<uint16_t>(9, 7, [](int x, int y, int c) { return uint16_t(300 + 500 * x + 90 * y + c); }),
+         300, 0},
+        {"a zero sample", MakeBlob<uint8_t>(3, 3, [](int x, int, int) { return uint8_t(x * 40); }), 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = BlobBytes(*c.blob);
+        ImageParam p{};
+        ASSERT_EQ(c.blob->sampleType == 1 ? AnalyseBlob16(*c.blob, p) : AnalyseBlob8(*c.blob, p), 1);
+        EXPECT_EQ(p.blackLevel, c.black);
+        EXPECT_EQ(BlobBytes(*c.blob), before);
+        for (int m = 0; m < c.untintedModes; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
+        if (c.untintedModes >= 3)
+            for (int v = 1; v <= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]) << "variant " << v;
+    }
 }
 
 TEST(AnalyseBlob, EveryAllocationFailureLeavesTheBlobAndNoBlock) {

@@ -32,10 +32,36 @@ void Visit(IO& io, AnalysisInput& f) {
     io(f.progress);
 }
 
-std::vector<uint8_t> BlobBytes(const ImageBlob& blob) {
-    if (blob.pixels == nullptr) return {};
-    const uint8_t* p = blob.pixels->Data();
-    return std::vector<uint8_t>(p, p + blob.pixels->Size());
+void Run(const AnalysisInput& f, std::span<const uint8_t> pixels) {
+    FuzzHost& host = FuzzHost::Get();
+    const int bytes = SampleBytes(f.image.sampleType);
+    const CallerImage image(f.image, bytes, SizeRule{}, pixels);
+
+    host.Arm({});
+    ImageBlob* blob = AllocImageBlob(&image.desc());
+    if (blob == nullptr) {
+        host.ExpectLive(0, "after a refused AllocImageBlob");
+        return;
+    }
+    const std::vector<uint8_t> before = BlobBytes(*blob);
+
+    ProgressProbe probe(f.progress);
+    host.Arm(f.fail);
+    ImageParam* param = CalcImageBlobParam(blob, probe.callback(), probe.context());
+    probe.ExpectConsistent(param != nullptr);
+    Check(BlobBytes(*blob) == before, "CalcImageBlobParam leaves the blob as it was");
+    host.ExpectLive(BlocksHeld(blob, param), "after CalcImageBlobParam");
+    if (param != nullptr) {
+        Check(param->width == blob->width && param->height == blob->height, "a record is of its blob's size");
+        for (int32_t k = 0; k < 4; ++k) {
+            const int32_t need = NeedTintCorrection(param, k);
+            Check(need == 0 || need == 1, "the tint flags are 0 or 1");
+        }
+    }
+    FreeImageParam(param);
+    host.ExpectLive(BlocksHeld(blob, nullptr), "after FreeImageParam");
+    FreeImageBlob(blob);
+    host.ExpectLive(0, "after FreeImageBlob");
 }
 
 }  // namespace
@@ -59,38 +85,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    FuzzHost& host = FuzzHost::Get();
-    Reader in(data, size);
-    auto f = in.Read<AnalysisInput>();
-    const int bytes = SampleBytes(f.image.sampleType);
-    const CallerImage image(f.image, bytes, SizeRule{}, in.Rest());
-
-    host.Arm({});
-    ImageBlob* blob = AllocImageBlob(&image.desc());
-    if (blob == nullptr) {
-        host.ExpectLive(0, "after a refused AllocImageBlob");
-        return 0;
-    }
-    const std::vector<uint8_t> before = BlobBytes(*blob);
-
-    ProgressProbe probe(f.progress);
-    host.Arm(f.fail);
-    ImageParam* param = CalcImageBlobParam(blob, probe.callback(), probe.context());
-    probe.ExpectConsistent(param != nullptr);
-    Check(BlobBytes(*blob) == before, "CalcImageBlobParam leaves the blob as it was");
-    host.ExpectLive(BlocksHeld(blob, param), "after CalcImageBlobParam");
-    if (param != nullptr) {
-        Check(param->width == blob->width && param->height == blob->height, "a record is of its blob's size");
-        for (int32_t k = 0; k < 4; ++k) {
-            const int32_t need = NeedTintCorrection(param, k);
-            Check(need == 0 || need == 1, "the tint flags are 0 or 1");
-        }
-    }
-    FreeImageParam(param);
-    host.ExpectLive(BlocksHeld(blob, nullptr), "after FreeImageParam");
-    FreeImageBlob(blob);
-    host.ExpectLive(0, "after FreeImageBlob");
-    return 0;
-}
+LX_FUZZ_ENTRY(AnalysisInput)

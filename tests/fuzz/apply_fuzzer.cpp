@@ -86,11 +86,6 @@ void Visit(IO& io, ApplyInput& f) {
     for (ApplyCall& c : f.call) Visit(io, c);
 }
 
-std::vector<uint8_t> BlobBytes(const ImageBlob& blob) {
-    const uint8_t* p = blob.pixels->Data();
-    return std::vector<uint8_t>(p, p + blob.pixels->Size());
-}
-
 // `others`: host blocks out besides the blob's and the record's.
 void RunCall(const ApplyCall& c, const ImageBlob* blob, ImageParam* param, int64_t others) {
     FuzzHost& host = FuzzHost::Get();
@@ -164,6 +159,32 @@ ApplyCall Call(bool local, ImageFields dest, Edit edit) {
     return c;
 }
 
+void Run(ApplyInput& f, std::span<const uint8_t> pixels) {
+    FuzzHost& host = FuzzHost::Get();
+    UseNoiseLibrary(0);
+    if (const int k = f.prepared % 9; k != 0) {
+        const Analysed a = Prepared(1 + (k - 1) % 4);
+        const int64_t others = host.Live() - BlocksHeld(a.blob, a.param);
+        for (int i = 0; i <= f.calls % 3; ++i) RunCall(f.call[i], a.blob, a.param, others);
+        UseNoiseLibrary(0);
+        return;
+    }
+
+    f.source.sampleType &= 1;
+    const CallerImage source(f.source, f.source.sampleType == 1 ? 2 : 1, SizeRule{}, pixels);
+    const int64_t others = host.Live();
+    host.Arm({});
+    ImageBlob* blob = AllocImageBlob(&source.desc());
+    ImageParam* param = blob != nullptr ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
+    if (param != nullptr)
+        for (int i = 0; i <= f.calls % 3; ++i) RunCall(f.call[i], blob, param, others);
+    FreeImageParam(param);
+    host.ExpectLive(others + BlocksHeld(blob, nullptr), "after FreeImageParam");
+    FreeImageBlob(blob);
+    host.ExpectLive(others, "after FreeImageBlob");
+    UseNoiseLibrary(0);
+}
+
 }  // namespace
 
 std::vector<Seed> Seeds() {
@@ -183,64 +204,43 @@ std::vector<Seed> Seeds() {
         if (source.width == (in.prepared == 1 ? 16 : 12)) seeds.push_back(MakeSeed(name + "_prepared", in));
     };
     seed("whole8_neutral", source8, {Call(false, planar8, none)}, warm8);
-    seed("whole8_full_settings", source8,
-         {Call(false, planar8, [](ApplyCall& c) {
+    seed("whole8_full_settings", source8, {Call(false, planar8, [](ApplyCall& c) {
              ApplyArgs& a = c.args;
              a.useVariant = 1, a.tintMode = 3, a.variantStrength = 0.7f, a.useShadowClip = 1, a.shadowClipIndex = 4;
              a.useToneLevel = 1, a.toneLevelRow = 1, a.localContrast = 1, a.curveAmount = 0.5f;
              a.sharpen = 1, a.sharpenAmount = 1.0f, a.colorMode = 2, a.colorAmount = 0.6f;
              a.warmTone = 1, a.warmToneStrength = 0.8f, a.colorCube = 1, a.cubeSelect = 1, a.cubeAlsoC = 1;
-         })},
-         warm8);
-    seed("whole16_strong_curve", source16,
-         {Call(false, interleaved16, [](ApplyCall& c) {
+         })}, warm8);
+    seed("whole16_strong_curve", source16, {Call(false, interleaved16, [](ApplyCall& c) {
              c.args.strongCurve = 1, c.args.curveAmount = 0.8f, c.args.localContrast = 1, c.toneStrength = 60;
              c.args.colorMode = 1, c.args.colorAmount = 1.0f, c.args.cubeAlsoC = 1;
-         })},
-         cool16);
-    seed("local8_then_whole", source8,
-         {Call(true, crop8,
-               [](ApplyCall& c) {
-                   c.region = {3, 2, 6, 5};
-                   c.args.localContrast = 1, c.args.mapScale = 0.5f, c.args.mapOffsetX = 4, c.args.mapOffsetY = 2;
-               }),
-          Call(false, planar8, [](ApplyCall& c) { c.args.localContrast = 1; })},
-         warm8);
-    seed("local8_map_scale_0", source8,
-         {Call(true, crop8,
-               [](ApplyCall& c) {
-                   c.region = {3, 2, 6, 5};
-                   c.args.localContrast = 1, c.args.mapScale = 0.0f, c.args.mapOffsetX = 384;
-               })},
-         warm8);
-    seed("local16_at_the_edge", source16,
-         {Call(true, crop16, [](ApplyCall& c) {
-             c.region = {7, 6, 5, 4};
-             c.args.localContrast = 1, c.args.sharpen = 1, c.args.sharpenAmount = 2.0f, c.args.warmTone = 1;
-             c.args.warmToneStrength = 1.0f;
-         })},
-         cool16);
+         })}, cool16);
+    seed("local8_then_whole", source8, {Call(true, crop8, [](ApplyCall& c) {
+             c.region = {3, 2, 6, 5};
+             c.args.localContrast = 1, c.args.mapScale = 0.5f, c.args.mapOffsetX = 4, c.args.mapOffsetY = 2;
+         }), Call(false, planar8, [](ApplyCall& c) { c.args.localContrast = 1; })}, warm8);
+    seed("local8_map_scale_0", source8, {Call(true, crop8, [](ApplyCall& c) {
+             c.region = {3, 2, 6, 5}, c.args.localContrast = 1, c.args.mapScale = 0.0f, c.args.mapOffsetX = 384;
+         })}, warm8);
+    seed("local16_at_the_edge", source16, {Call(true, crop16, [](ApplyCall& c) {
+             c.region = {7, 6, 5, 4}, c.args.localContrast = 1, c.args.sharpen = 1, c.args.sharpenAmount = 2.0f;
+             c.args.warmTone = 1, c.args.warmToneStrength = 1.0f;
+         })}, cool16);
     seed("local8_outside", source8, {Call(true, crop8, [](ApplyCall& c) { c.region = {12, 9, 6, 5}; })}, warm8);
-    seed("denoise_ours8", source8,
-         {Call(false, planar8,
-               [](ApplyCall& c) { c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 3, c.args.noiseAdjustA = 10; }),
-          Call(true, crop8, [](ApplyCall& c) { c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 1; })},
-         warm8);
+    seed("denoise_ours8", source8, {Call(false, planar8, [](ApplyCall& c) {
+             c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 3, c.args.noiseAdjustA = 10;
+         }), Call(true, crop8, [](ApplyCall& c) { c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 1; })}, warm8);
     seed("denoise_ours16", source16,
          {Call(false, interleaved16, [](ApplyCall& c) { c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 4; }),
           Call(true, crop16, [](ApplyCall& c) { c.noise = 1, c.args.denoise = 1; c.region = {1, 1, 5, 4}; }),
-          Call(false, interleaved16, [](ApplyCall& c) { c.noise = 0, c.args.denoise = 1; })},
-         cool16);
+          Call(false, interleaved16, [](ApplyCall& c) { c.noise = 0, c.args.denoise = 1; })}, cool16);
     seed("stop_and_fail", source8,
          {Call(false, planar8, [](ApplyCall& c) { c.progress = 3, c.args.localContrast = 1; }),
           Call(false, planar8, [](ApplyCall& c) { c.fail = {2, 0}, c.args.sharpen = 1; }),
-          Call(true, crop8, [](ApplyCall& c) { c.fail = {0, 3}, c.progress = 7; })},
-         warm8);
+          Call(true, crop8, [](ApplyCall& c) { c.fail = {0, 3}, c.progress = 7; })}, warm8);
     seed("refused_settings", source16,
          {Call(false, interleaved16, [](ApplyCall& c) { c.args.useVariant = 1, c.args.tintMode = 9; }),
-          Call(false, ImageFields{2, 12, 10, 72, 6, {0, 2, 4}, 0}, none),
-          Call(true, crop8, none)},
-         cool16);
+          Call(false, ImageFields{2, 12, 10, 72, 6, {0, 2, 4}, 0}, none), Call(true, crop8, none)}, cool16);
     seed("still_destination", ImageFields{0, 2000, 30, 0, 0, {0, 1, 2}, 3},
          {Call(false, ImageFields{0, 0, 0, 0, 0, {0, 1, 2}, 0}, [](ApplyCall& c) { c.args.localContrast = 1; })}, {});
     return seeds;
@@ -248,32 +248,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    FuzzHost& host = FuzzHost::Get();
-    Reader in(data, size);
-    auto f = in.Read<ApplyInput>();
-    UseNoiseLibrary(0);
-    if (const int k = f.prepared % 9; k != 0) {
-        const Analysed a = Prepared(1 + (k - 1) % 4);
-        const int64_t others = host.Live() - BlocksHeld(a.blob, a.param);
-        for (int i = 0; i <= f.calls % 3; ++i) RunCall(f.call[i], a.blob, a.param, others);
-        UseNoiseLibrary(0);
-        return 0;
-    }
-
-    f.source.sampleType &= 1;
-    const CallerImage source(f.source, f.source.sampleType == 1 ? 2 : 1, SizeRule{}, in.Rest());
-    const int64_t others = host.Live();
-    host.Arm({});
-    ImageBlob* blob = AllocImageBlob(&source.desc());
-    ImageParam* param = blob != nullptr ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
-    if (param != nullptr)
-        for (int i = 0; i <= f.calls % 3; ++i) RunCall(f.call[i], blob, param, others);
-    FreeImageParam(param);
-    host.ExpectLive(others + BlocksHeld(blob, nullptr), "after FreeImageParam");
-    FreeImageBlob(blob);
-    host.ExpectLive(others, "after FreeImageBlob");
-    UseNoiseLibrary(0);
-    return 0;
-}
+LX_FUZZ_ENTRY(ApplyInput)

@@ -54,6 +54,19 @@ void ExpectCopy(const ImageBlob& blob, const CallerImage& image) {
                 Check(BlobSample(blob, x, y, 2 - k) == image.Sample(k, x, y), "the blob is the image, blue first");
 }
 
+void Run(const BlobInput& f, std::span<const uint8_t> pixels) {
+    FuzzHost& host = FuzzHost::Get();
+    const CallerImage image(f.image, SampleBytes(f.image.sampleType), SizeRule{}, pixels);
+
+    host.Arm(f.fail);
+    ImageBlob* blob = AllocImageBlob(&image.desc());
+    image.ExpectUntouched("AllocImageBlob");
+    host.ExpectLive(BlocksHeld(blob, nullptr), "after AllocImageBlob");
+    if (blob != nullptr) ExpectCopy(*blob, image);
+    FreeImageBlob(blob);
+    host.ExpectLive(0, "after FreeImageBlob");
+}
+
 }  // namespace
 
 std::vector<Seed> Seeds() {
@@ -81,19 +94,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    FuzzHost& host = FuzzHost::Get();
-    Reader in(data, size);
-    auto f = in.Read<BlobInput>();
-    const CallerImage image(f.image, SampleBytes(f.image.sampleType), SizeRule{}, in.Rest());
-
-    host.Arm(f.fail);
-    ImageBlob* blob = AllocImageBlob(&image.desc());
-    image.ExpectUntouched("AllocImageBlob");
-    host.ExpectLive(BlocksHeld(blob, nullptr), "after AllocImageBlob");
-    if (blob != nullptr) ExpectCopy(*blob, image);
-    FreeImageBlob(blob);
-    host.ExpectLive(0, "after FreeImageBlob");
-    return 0;
-}
+LX_FUZZ_ENTRY(BlobInput)

@@ -46,6 +46,44 @@ constexpr int64_t kMaxSpan = 256 * 1024;
 
 int32_t Wrap(int32_t v, int32_t side) { return v > side ? 1 + (v - 1) % side : v; }
 
+void Run(const NoiseInput& f, std::span<const uint8_t> pixels) {
+    FuzzHost& host = FuzzHost::Get();
+
+    // What the noise library would read, in bytes from the buffer's start.
+    const int32_t bytes = f.sampleType != 0 ? 2 : 1;
+    const int32_t pixelStride = bytes == 2 ? (f.pixelStride & ~1) : f.pixelStride;
+    ImageDesc desc{f.sampleType, f.width, f.height, f.rowStride, f.pixelStride, nullptr, nullptr, nullptr};
+    int64_t span = 0;
+    if (pixelStride == 3 * bytes && desc.width > 0 && desc.height > 0 &&
+        int64_t{desc.rowStride} >= int64_t{desc.width} * 3 * bytes) {
+        desc.width = Wrap(desc.width, 64), desc.height = Wrap(desc.height, 64);
+        const int64_t row = int64_t{desc.width} * 3 * bytes;
+        span = int64_t{desc.rowStride} * (desc.height - 1) + row;
+        if (span > kMaxSpan) desc.height = 1, span = row;
+    }
+    const size_t allocated = size_t(span) + 16;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[allocated]);
+    uint32_t s = f.pixelSeed | 1u;
+    for (size_t i = 0; i < allocated; ++i) {
+        s ^= s << 13, s ^= s >> 17, s ^= s << 5;
+        buffer[i] = i < pixels.size() ? pixels[i] : uint8_t(s >> 24);
+    }
+    uint8_t* start = buffer.get() + f.shift % 8;
+    desc.channel1 = start + (f.blueFirst % 2 ? 2 * bytes : 0);
+    desc.channel2 = start + bytes;
+    desc.channel3 = start + (f.blueFirst % 2 ? 0 : 2 * bytes);
+    const std::vector<uint8_t> before(buffer.get(), buffer.get() + allocated);
+
+    UseNoiseLibrary(f.library);
+    host.Arm(f.fail);
+    const int32_t result = DetectNoise(&desc, f.preset, f.levelOverride, f.word0, f.qword);
+    Check(result == 0 || result == 1, "DetectNoise returns 1 or 0");
+    if (f.library % 3 == 0) Check(result == 0, "DetectNoise fails without a noise library");
+    Check(std::equal(before.begin(), before.end(), buffer.get()), "DetectNoise leaves the image as it was");
+    host.ExpectLive(0, "after DetectNoise");
+    UseNoiseLibrary(0);
+}
+
 }  // namespace
 
 std::vector<Seed> Seeds() {
@@ -69,45 +107,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    FuzzHost& host = FuzzHost::Get();
-    Reader in(data, size);
-    auto f = in.Read<NoiseInput>();
-
-    // What the noise library would read, in bytes from the buffer's start.
-    const int32_t bytes = f.sampleType != 0 ? 2 : 1;
-    const int32_t pixelStride = bytes == 2 ? (f.pixelStride & ~1) : f.pixelStride;
-    ImageDesc desc{f.sampleType, f.width, f.height, f.rowStride, f.pixelStride, nullptr, nullptr, nullptr};
-    int64_t span = 0;
-    if (pixelStride == 3 * bytes && desc.width > 0 && desc.height > 0 &&
-        int64_t{desc.rowStride} >= int64_t{desc.width} * 3 * bytes) {
-        desc.width = Wrap(desc.width, 64), desc.height = Wrap(desc.height, 64);
-        const int64_t row = int64_t{desc.width} * 3 * bytes;
-        span = int64_t{desc.rowStride} * (desc.height - 1) + row;
-        if (span > kMaxSpan) desc.height = 1, span = row;
-    }
-    const size_t allocated = size_t(span) + 16;
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[allocated]);
-    const std::span<const uint8_t> pixels = in.Rest();
-    uint32_t s = f.pixelSeed | 1u;
-    for (size_t i = 0; i < allocated; ++i) {
-        s ^= s << 13, s ^= s >> 17, s ^= s << 5;
-        buffer[i] = i < pixels.size() ? pixels[i] : uint8_t(s >> 24);
-    }
-    uint8_t* start = buffer.get() + f.shift % 8;
-    desc.channel1 = start + (f.blueFirst % 2 ? 2 * bytes : 0);
-    desc.channel2 = start + bytes;
-    desc.channel3 = start + (f.blueFirst % 2 ? 0 : 2 * bytes);
-    const std::vector<uint8_t> before(buffer.get(), buffer.get() + allocated);
-
-    UseNoiseLibrary(f.library);
-    host.Arm(f.fail);
-    const int32_t result = DetectNoise(&desc, f.preset, f.levelOverride, f.word0, f.qword);
-    Check(result == 0 || result == 1, "DetectNoise returns 1 or 0");
-    if (f.library % 3 == 0) Check(result == 0, "DetectNoise fails without a noise library");
-    Check(std::equal(before.begin(), before.end(), buffer.get()), "DetectNoise leaves the image as it was");
-    host.ExpectLive(0, "after DetectNoise");
-    UseNoiseLibrary(0);
-    return 0;
-}
+LX_FUZZ_ENTRY(NoiseInput)

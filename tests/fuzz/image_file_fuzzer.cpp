@@ -139,6 +139,26 @@ void PatchTiffTag(std::vector<uint8_t>& tiff, uint16_t tag, uint32_t value) {
 
 Seed FileSeed(const char* name, FileInput in, const std::vector<uint8_t>& file) { return MakeSeed(name, in, file); }
 
+void Run(const FileInput& f, std::span<const uint8_t> file) {
+    OiioOnce();
+    const std::filesystem::path path = TheScratch().File(std::string("photo") + kExtensions[f.format % 3]);
+    WriteFile(path, file);
+
+    const SizeLimits limits{kMaxMegapixels, 0.25};
+    MemoryBudget budget(BudgetBytes(limits));
+    const Work work = f.work % 3 == 0 ? Work::kOnePass : f.work % 3 == 1 ? Work::kAnalyseAndApply : Work::kAnalyseOnly;
+    const bool want16 = f.want16 % 2 == 1;
+    Picture pic;
+    std::string notes, error;
+    bool ok;
+    {
+        BudgetedPhoto photo(budget, limits);
+        ok = photo.Read(path.string(), work, want16, pic, notes, error, [](float) { return false; });
+    }
+    if (ok) ExpectPicture(pic, want16);
+    else Check(!error.empty(), "a file that cannot be read gets an error text");
+}
+
 }  // namespace
 
 std::vector<Seed> Seeds() {
@@ -182,27 +202,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    using namespace lumarex_cli;
-    OiioOnce();
-    Reader in(data, size);
-    auto f = in.Read<FileInput>();
-    const std::filesystem::path path = TheScratch().File(std::string("photo") + kExtensions[f.format % 3]);
-    WriteFile(path, in.Rest());
-
-    const SizeLimits limits{kMaxMegapixels, 0.25};
-    MemoryBudget budget(BudgetBytes(limits));
-    const Work work = f.work % 3 == 0 ? Work::kOnePass : f.work % 3 == 1 ? Work::kAnalyseAndApply : Work::kAnalyseOnly;
-    const bool want16 = f.want16 % 2 == 1;
-    Picture pic;
-    std::string notes, error;
-    bool ok;
-    {
-        BudgetedPhoto photo(budget, limits);
-        ok = photo.Read(path.string(), work, want16, pic, notes, error, [](float) { return false; });
-    }
-    if (ok) ExpectPicture(pic, want16);
-    else Check(!error.empty(), "a file that cannot be read gets an error text");
-    return 0;
-}
+LX_FUZZ_ENTRY(FileInput)

@@ -39,6 +39,17 @@ const ImageParam* RecordOf(int bytes) {
     return param;
 }
 
+void Run(const NeedTintInput& f, std::span<const uint8_t>) {
+    static const ImageParam* const records[3] = {nullptr, RecordOf(1), RecordOf(2)};
+    const ImageParam* param = records[f.record % 3];
+    constexpr int32_t kWords = int32_t(sizeof(ImageParam) / 4);
+    for (int32_t index : f.index) {
+        const int32_t word = NeedTintCorrection(param, index);
+        if (param == nullptr || index < 0 || index >= kWords) Check(word == 0, "no record, or an index outside it, reads as 0");
+        else if (index < 4) Check(word == param->needTint[index], "words 0..3 are the tint flags");
+    }
+}
+
 }  // namespace
 
 std::vector<Seed> Seeds() {
@@ -50,17 +61,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    static const ImageParam* const records[3] = {nullptr, RecordOf(1), RecordOf(2)};
-    Reader in(data, size);
-    auto f = in.Read<NeedTintInput>();
-    const ImageParam* param = records[f.record % 3];
-    constexpr int32_t kWords = int32_t(sizeof(ImageParam) / 4);
-    for (int32_t index : f.index) {
-        const int32_t word = NeedTintCorrection(param, index);
-        if (param == nullptr || index < 0 || index >= kWords) Check(word == 0, "no record, or an index outside it, reads as 0");
-        else if (index < 4) Check(word == param->needTint[index], "words 0..3 are the tint flags");
-    }
-    return 0;
-}
+LX_FUZZ_ENTRY(NeedTintInput)

@@ -41,6 +41,22 @@ void Visit(IO& io, OneShotInput& f) {
     Visit(io, f.args);
 }
 
+void Run(const OneShotInput& f, std::span<const uint8_t> pixels) {
+    FuzzHost& host = FuzzHost::Get();
+    // The one-shot's working memory comes from the process heap, which no
+    // budget bounds: no image over 2^18 pixels.
+    SizeRule rule;
+    rule.hugePixels = INT64_MAX;
+    CallerImage image(f.image, 1, rule, pixels);
+
+    int32_t strength = f.toneStrength;
+    test::OneShotArgs a = f.args;
+    a.toneStrength = &strength;
+    host.Arm(f.fail);
+    Check(test::OneShot(image.desc(), a) == 0, "LumarexComprehensive returns 0");
+    image.ExpectWrittenOnlyAtSamples("LumarexComprehensive");
+    host.ExpectLive(0, "after LumarexComprehensive");
+}
 
 }  // namespace
 
@@ -83,23 +99,4 @@ std::vector<Seed> Seeds() {
 
 }  // namespace lx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace lx::fuzz;
-    FuzzHost& host = FuzzHost::Get();
-    Reader in(data, size);
-    auto f = in.Read<OneShotInput>();
-    // The one-shot's working memory comes from the process heap, which no
-    // budget bounds: no image over 2^18 pixels.
-    SizeRule rule;
-    rule.hugePixels = INT64_MAX;
-    CallerImage image(f.image, 1, rule, in.Rest());
-
-    int32_t strength = f.toneStrength;
-    lx::test::OneShotArgs a = f.args;
-    a.toneStrength = &strength;
-    host.Arm(f.fail);
-    Check(lx::test::OneShot(image.desc(), a) == 0, "LumarexComprehensive returns 0");
-    image.ExpectWrittenOnlyAtSamples("LumarexComprehensive");
-    host.ExpectLive(0, "after LumarexComprehensive");
-    return 0;
-}
+LX_FUZZ_ENTRY(OneShotInput)

@@ -1,7 +1,7 @@
 /* SPDX-License-Identifier: MIT
  * A program built against an installed Lumarex, as a plug-in developer builds
- * one: it reads a binary PPM photo (8 or 16 bits per sample), analyses it,
- * corrects it with the heap host and writes the result as PPM.
+ * one, in C: it reads a binary PPM photo (8 or 16 bits per sample), analyses
+ * it, corrects it with the heap host and writes the result as PPM.
  *
  *   lumarex_consumer IN.ppm OUT.ppm
  *
@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     SetFilterRecord(LxHeapHostRecord());
+    InitLXLibComprehensive("consumer");
     printf("library version %08x\n", (unsigned)GetLibraryVersion());
 
     ImageDesc src = Describe(&in, in.px);
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
     ImageDesc probeDesc = Describe(&probe, probe.px);
     printf("noise library: %s\n", probe.px != NULL && DetectNoise(&probeDesc, 0, -1, -1, 0) ? "found" : "missing");
     if (probe.px != in.px) free(probe.px);
+    ReleaseLXLibComprehensive();
     printf("host blocks left: %lld\n", (long long)LxHeapHostLiveBlocks());
     free(out.px);
     free(in.px);

@@ -1,29 +1,23 @@
 // SPDX-License-Identifier: MIT
 // Proves that lx::math rounds correctly on every argument the library can
-// pass it, by trying them all against a reference: glibc's double function
-// (within one unit of 2^-53, so within 2^-50 of the exact value) decides
-// where that whole interval rounds to one float, and MPFR at 256 bits
-// decides the rest (the arguments whose value lies near a place where the
-// rounding changes). The cheap-first twins (FastLog ...) must give the same
-// bits on the same arguments, and their cheap evaluation must decide all but
-// a few in a million of them (beyond 1 in 2^16 the case fails: the speed
-// would be gone). Two cases check identities the SIMD kernels use instead
-// of a division: red-weight (colour restoration's weight) and divide-1000
-// (the 16-bit levels' division, on every target).
+// pass it: glibc's double function (within 2^-50 of the exact value) decides
+// where that whole interval rounds to one float, MPFR at 256 bits the rest
+// (values near a place where the rounding changes). The cheap-first twins
+// (FastLog ...) must give the same bits, their cheap evaluation deciding all
+// but 1 in 2^16 at most (else the speed is gone). Two cases check identities
+// the SIMD kernels use instead of a division: red-weight (colour
+// restoration's weight) and divide-1000 (the 16-bit levels, on every target).
 //
 //   lumarex_math_exhaustive CASE [PART PARTS]
 //
-// By default every case runs on a regular sample of its arguments: every
-// 17th float, every 61st 16-bit black level, every 17th block of a million
-// quotients, the ends always included. That is a few million arguments a
-// case, enough to meet the few-in-a-million near a rounding boundary and
-// every systematic fault, in seconds. LUMAREX_FULL_CHECKS=1 in the
-// environment tries every argument (minutes): run it when the maths, the
-// gain tables' arguments or a division's fast path changes.
-//
-// Cases and the arguments they try (how each domain follows from the
-// callers' formulas is written at the case). Prints the counts and every
-// wrong result; exit status 0 when there is none.
+// By default a regular sample of each case's arguments (every 17th float,
+// every 61st 16-bit black level, every 17th block of a million quotients, the
+// ends always) and the hard arguments of the full runs: a few million, enough
+// to meet every systematic fault, in seconds. LUMAREX_FULL_CHECKS=1 tries
+// every argument (minutes): run it when the maths, the gain tables' arguments
+// or a division's fast path changes. Each case says how its domain follows
+// from the callers' formulas. Prints the counts and every wrong result; exit
+// status 0 when there is none.
 #include <mpfr.h>
 
 #include <algorithm>
@@ -54,22 +48,17 @@ using MpfrFn = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
 // The exact value rounded to float (or to double and then to float when
 // `twice`), from MPFR.
 float MpfrRounded(MpfrFn f, double x, bool twice, bool timesLn10) {
-    mpfr_t a, y;
-    mpfr_init2(a, 256);
-    mpfr_init2(y, 256);
+    mpfr_t a, y, ln10;
+    mpfr_inits2(256, a, y, ln10, static_cast<mpfr_ptr>(nullptr));
     mpfr_set_d(a, x, MPFR_RNDN);
     if (timesLn10) {
-        mpfr_t ln10;
-        mpfr_init2(ln10, 256);
         mpfr_set_ui(ln10, 10, MPFR_RNDN);
         mpfr_log(ln10, ln10, MPFR_RNDN);
         mpfr_mul(a, a, ln10, MPFR_RNDN);
-        mpfr_clear(ln10);
     }
     f(y, a, MPFR_RNDN);
     const float r = twice ? float(mpfr_get_d(y, MPFR_RNDN)) : mpfr_get_flt(y, MPFR_RNDN);
-    mpfr_clear(a);
-    mpfr_clear(y);
+    mpfr_clears(a, y, ln10, static_cast<mpfr_ptr>(nullptr));
     return r;
 }
 
@@ -104,16 +93,14 @@ void Check(const Case& c, double x, Tally& t) {
         want = MpfrRounded(c.exact, x, c.twice, c.timesLn10);
         hard = true;
     }
-    if (std::memcmp(&got, &want, sizeof got) != 0) {
-        if (++t.wrong <= 20) std::printf("wrong: x = %a: got %a, want %a\n", x, double(got), double(want));
-    }
+    if (std::memcmp(&got, &want, sizeof got) != 0 && ++t.wrong <= 20)
+        std::printf("wrong: x = %a: got %a, want %a\n", x, double(got), double(want));
     if (c.fast != nullptr) {
         float cheap = 0.0f;
         if (!c.cheap(x, &cheap)) ++t.declined, hard = true;
         const float fast = c.fast(x);
-        if (std::memcmp(&fast, &want, sizeof fast) != 0) {
-            if (++t.wrong <= 20) std::printf("wrong (fast): x = %a: got %a, want %a\n", x, double(fast), double(want));
-        }
+        if (std::memcmp(&fast, &want, sizeof fast) != 0 && ++t.wrong <= 20)
+            std::printf("wrong (fast): x = %a: got %a, want %a\n", x, double(fast), double(want));
     }
     if (hard && g_full) g_hard.push_back(x);
 }
@@ -154,21 +141,17 @@ double Sin(double x) { return std::sin(x); }
 double Cos(double x) { return std::cos(x); }
 
 // Each case checks the cheap-first twin (FastLog ...) on the same arguments.
-const Case kLog{[](double x) { return lx::math::Log(float(x)); }, Log, 0x1p-50, mpfr_log, false, false,
-                [](double x) { return lx::math::FastLog(float(x)); },
-                [](double x, float* out) { return lx::math::CheapLog(float(x), out); }};
+// The float functions taken on a double argument, for the table below.
+#define LX_FLOAT_ARG(f) [](double x) { return lx::math::f(float(x)); }
+#define LX_CHEAP(f) [](double x, float* out) { return lx::math::f(float(x), out); }
+const Case kLog{LX_FLOAT_ARG(Log), Log, 0x1p-50, mpfr_log, false, false, LX_FLOAT_ARG(FastLog), LX_CHEAP(CheapLog)};
 const Case kLogToFloat{[](double x) { return lx::math::LogToFloat(x); }, Log, 0x1p-50, mpfr_log, true, false,
                        lx::math::FastLogToFloat, lx::math::CheapLogToFloat};
-const Case kExp{[](double x) { return lx::math::Exp(float(x)); }, Exp, 0x1p-50, mpfr_exp};
-const Case kPow10{[](double x) { return lx::math::Pow10(float(x)); }, Pow10Approx, 0x1p-48, mpfr_exp, false, true,
-                  [](double x) { return lx::math::FastPow10(float(x)); },
-                  [](double x, float* out) { return lx::math::CheapPow10(float(x), out); }};
-const Case kSin{[](double x) { return lx::math::Sin(float(x)); }, Sin, 0x1p-50, mpfr_sin, false, false,
-                [](double x) { return lx::math::FastSin(float(x)); },
-                [](double x, float* out) { return lx::math::CheapSin(float(x), out); }};
-const Case kCos{[](double x) { return lx::math::Cos(float(x)); }, Cos, 0x1p-50, mpfr_cos, false, false,
-                [](double x) { return lx::math::FastCos(float(x)); },
-                [](double x, float* out) { return lx::math::CheapCos(float(x), out); }};
+const Case kExp{LX_FLOAT_ARG(Exp), Exp, 0x1p-50, mpfr_exp};
+const Case kPow10{LX_FLOAT_ARG(Pow10), Pow10Approx, 0x1p-48, mpfr_exp, false, true, LX_FLOAT_ARG(FastPow10),
+                  LX_CHEAP(CheapPow10)};
+const Case kSin{LX_FLOAT_ARG(Sin), Sin, 0x1p-50, mpfr_sin, false, false, LX_FLOAT_ARG(FastSin), LX_CHEAP(CheapSin)};
+const Case kCos{LX_FLOAT_ARG(Cos), Cos, 0x1p-50, mpfr_cos, false, false, LX_FLOAT_ARG(FastCos), LX_CHEAP(CheapCos)};
 
 // The hard arguments of the full runs, by case.
 struct HardArguments {
@@ -202,7 +185,8 @@ void PrintHard(const char* name) {
 }
 
 // cheapFirst: the case checks a cheap-first twin too.
-int Report(const char* name, const Tally& t, bool cheapFirst = true) {
+int Report(const std::string& title, const Tally& t, bool cheapFirst = true) {
+    const char* name = title.c_str();
     std::printf("%s: %llu arguments, %llu near a rounding boundary (MPFR), ", name, (unsigned long long)t.tried,
                 (unsigned long long)t.nearBoundary);
     if (cheapFirst)
@@ -210,6 +194,14 @@ int Report(const char* name, const Tally& t, bool cheapFirst = true) {
     std::printf("%llu wrong\n", (unsigned long long)t.wrong);
     if (t.declined > t.tried / 65536) std::printf("%s: the cheap evaluation declines too often\n", name);
     return t.wrong == 0 && t.declined <= t.tried / 65536 ? 0 : 1;
+}
+
+// The end of a case: its hard arguments (sampled mode) or the list of them
+// (full mode), then the report.
+int Finish(const char* name, const Case& c, Tally& t, const std::string& title, bool cheapFirst = true) {
+    CheckHard(name, c, t);
+    PrintHard(name);
+    return Report(title, t, cheapFirst);
 }
 
 }  // namespace
@@ -234,17 +226,14 @@ int main(int argc, char** argv) {
         // ln 10 itself, and a float subnormal, for the record.
         Check(kLog, 10.0, t);
         Check(kLog, 0x1p-140, t);
-        CheckHard("log", kLog, t);
-        PrintHard("log");
-        return Report("Log on [1, 16)", t);
+        return Finish("log", kLog, t, "Log on [1, 16)");
     }
     if (what == "log-counts") {
         // Tint analysis: ln(count + 1) of float histogram counts. A count is
         // a sum of 1.0f steps, an integer that stops growing at 2^24, so
         // count + 1 is an integer in 1..2^24.
         for (uint32_t n = 1; n <= (1u << 24); ++n) Check(kLog, double(n), t);
-        PrintHard("log-counts");
-        return Report("Log of the integers 1..2^24", t);
+        return Finish("log-counts", kLog, t, "Log of the integers 1..2^24");
     }
     if (what == "log-lift") {
         // Log lift gain tables, 8 and 16 bits: for every black level from 0
@@ -273,12 +262,8 @@ int main(int argc, char** argv) {
             }
         }
         Check(kLogToFloat, 10.0, t);  // the ln 10 of the builders
-        const std::string name = "log-lift-" + std::to_string(part);
-        CheckHard(name.c_str(), kLogToFloat, t);
-        PrintHard(name.c_str());
-        return Report(("LogToFloat, log lift arguments, part " + std::to_string(part) + " of " +
-                       std::to_string(parts)).c_str(),
-                      t);
+        return Finish(("log-lift-" + std::to_string(part)).c_str(), kLogToFloat, t,
+                      "LogToFloat, log lift arguments, part " + std::to_string(part) + " of " + std::to_string(parts));
     }
     if (what == "pow10") {
         // Log/exp gain tables: 10^u, u = d / (1 - b) with d = x[i] - b the
@@ -286,9 +271,7 @@ int main(int argc, char** argv) {
         // 1 / 65535 > 2^-17, and at most 1 plus a few ulps.
         Check(kPow10, 0.0, t);
         AllFloats(0x1p-17f, 1.0f + 0x1p-10f, [&](float x) { Check(kPow10, x, t); });
-        CheckHard("pow10", kPow10, t);
-        PrintHard("pow10");
-        return Report("Pow10 on 0 and [2^-17, 1 + 2^-10]", t);
+        return Finish("pow10", kPow10, t, "Pow10 on 0 and [2^-17, 1 + 2^-10]");
     }
     if (what == "exp") {
         // Smoothing decay: e^(-1 / (0.5 r)) for a radius r = max(W, H) / 5
@@ -296,18 +279,14 @@ int main(int argc, char** argv) {
         // grid's e^(-ln 2 / 1.5) is among them. Radius 0 gives -inf.
         AllFloats(-2.0f, -0x1p-28f, [&](float x) { Check(kExp, x, t); });
         if (lx::math::Exp(-std::numeric_limits<float>::infinity()) != 0.0f) ++t.wrong;
-        CheckHard("exp", kExp, t);
-        PrintHard("exp");
-        return Report("Exp on [-2, -2^-28] and -inf", t, false);
+        return Finish("exp", kExp, t, "Exp on [-2, -2^-28] and -inf", false);
     }
     if (what == "sin") {
         // Log lift secondary wave: sin(k 2 pi / span), k = 0 .. span - 1,
         // span <= 65535: 0, or at least 2 pi / 65535 > 2^-14, and below 2 pi.
         Check(kSin, 0.0, t);
         AllFloats(0x1p-14f, 6.2832f, [&](float x) { Check(kSin, x, t); });
-        CheckHard("sin", kSin, t);
-        PrintHard("sin");
-        return Report("Sin on 0 and [2^-14, 6.2832]", t);
+        return Finish("sin", kSin, t, "Sin on 0 and [2^-14, 6.2832]");
     }
     if (what == "cos") {
         // Warm tone ramps: cos(k (pi / 2) / span) with |k| <= span <= 65536:
@@ -321,9 +300,7 @@ int main(int argc, char** argv) {
             const float a = lx::math::Cos(x), b = lx::math::Cos(-x);
             if (std::memcmp(&a, &b, sizeof a) != 0) ++t.wrong;
         });
-        CheckHard("cos", kCos, t);
-        PrintHard("cos");
-        return Report("Cos on 0 and +-[2^-16, 1.5708]", t);
+        return Finish("cos", kCos, t, "Cos on 0 and +-[2^-16, 1.5708]");
     }
     if (what == "red-weight") {
         // Colour restoration's red weight: clamp((q - 0.8f) / 0.2f, 0, 1) and

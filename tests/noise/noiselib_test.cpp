@@ -160,21 +160,6 @@ TEST_F(NoiseLib, LevelAndAdjustmentsSteerStrength) {
     EXPECT_EQ(change(30, 500, 99), change(10, 100, 20)) << "words beyond their ranges are clamped";
 }
 
-// Mode 1 leaves the pixels and reports the luma noise in bytes 20..23, in
-// hundredths; luma carries 0.6686 of a channel's white noise.
-TEST_F(NoiseLib, AnalysisEstimatesNoiseAndLeavesPixels) {
-    const Rgb8 clean = lx::test::LoadSample8("s08_sunset_warm.jpg", 256);
-    for (double sigma : {0.0, 5.0, 10.0, 20.0}) {
-        Rgb8 img = clean;
-        if (sigma > 0.0) AddNoise(img, sigma, 17);
-        const Rgb8 before = img;
-        NoiseParamBlock b = Preset(2);
-        ASSERT_EQ(Run(img, b, 2, 1), NOISELIB_OK);
-        EXPECT_EQ(img.px, before.px);
-        EXPECT_NEAR(b.reserved20 / 100.0, 0.6686 * sigma, sigma > 0.0 ? 0.1 * sigma : 1.0) << "sigma " << sigma;
-    }
-}
-
 TEST_F(NoiseLib, BadArgumentsFailAndLeaveTheBuffer) {
     std::vector<uint8_t> px(64 * 3 * 2, 77);
     const auto before = px;

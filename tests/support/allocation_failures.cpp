@@ -8,27 +8,23 @@ namespace lx::test {
 void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& run,
                               const std::function<void(int64_t, int64_t)>& check) {
     const int64_t liveBefore = host.live();
-    host.FailAt(0);
+    host.Fail(0, 0);
     run();
     const int64_t n = host.allocations();
     ASSERT_GT(n, 0) << "the operation took no host memory";
     ASSERT_EQ(host.live(), liveBefore) << "the successful run left blocks behind";
-    for (int64_t k = 1; k <= n; ++k) {
-        host.FailAt(k);
-        const int64_t result = run();
-        EXPECT_EQ(host.live(), liveBefore) << "allocation " << k << " of " << n << " failing left blocks behind";
-        check(k, result);
+    // A refused allocation, then a buffer handed out that cannot be locked:
+    // to the caller the same failure, and the buffer must go back.
+    for (const bool lock : {false, true}) {
+        for (int64_t k = 1; k <= n; ++k) {
+            host.Fail(lock ? 0 : k, lock ? k : 0);
+            const int64_t result = run();
+            EXPECT_EQ(host.live(), liveBefore) << (lock ? "lock " : "allocation ") << k << " of " << n
+                                               << " failing left blocks behind";
+            check(k, result);
+        }
     }
-    // A host that hands out a buffer it then cannot lock: to the caller the
-    // same failure, and the buffer must go back.
-    for (int64_t k = 1; k <= n; ++k) {
-        host.FailLockAt(k);
-        const int64_t result = run();
-        EXPECT_EQ(host.live(), liveBefore) << "lock " << k << " of " << n << " failing left blocks behind";
-        check(k, result);
-    }
-    host.FailAt(0);
-    host.FailLockAt(0);
+    host.Fail(0, 0);
 }
 
 }  // namespace lx::test

@@ -16,7 +16,6 @@ struct Counters {
     int64_t locks = 0;
     int64_t lastRequest = -1;
     int64_t failAt = 0;
-    bool failAfter = false;
     int64_t failLockAt = 0;  // lock number k hands back no address
     int64_t maxBlockBytes = -1;  // larger requests are refused; -1: no limit
 } g;
@@ -24,7 +23,7 @@ struct Counters {
 OSErr CountingAllocate(int32_t size, BufferID* id) {
     ++g.allocations;
     g.lastRequest = size;
-    if (g.failAt > 0 && (g.allocations == g.failAt || (g.failAfter && g.allocations > g.failAt))) return -108;
+    if (g.failAt > 0 && g.allocations == g.failAt) return -108;
     if (g.maxBlockBytes >= 0 && (size < 0 || size > g.maxBlockBytes)) return -108;
     const OSErr err = LxHeapHostProcs()->allocateProc(size, id);
     if (err == 0) ++g.live;
@@ -58,18 +57,10 @@ TestHost::TestHost() {
 
 TestHost::~TestHost() { SetFilterRecord(previous_); }
 
-void TestHost::FailAt(int64_t k, bool failAfter) {
-    Fail(k, 0);
-    g.failAfter = failAfter;
-}
-
-void TestHost::FailLockAt(int64_t k) { Fail(0, k); }
-
 void TestHost::Fail(int64_t allocation, int64_t lock) {
     g.allocations = 0;
     g.locks = 0;
     g.failAt = allocation;
-    g.failAfter = false;
     g.failLockAt = lock;
 }
 

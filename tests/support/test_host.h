@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A host for tests and fuzz harnesses: the heap host wrapped so that it
-// counts allocations and live blocks, can fail the k-th allocation or lock
-// and refuse blocks over a size, and installs itself as the library's host
-// record for its lifetime. Only test_host.cpp is needed for the host itself
-// (no test framework); ForEachAllocationFailure is in allocation_failures.cpp.
+// A host for tests and fuzz harnesses: the heap host, counting allocations
+// and live blocks, failing the k-th allocation or lock and refusing blocks
+// over a size, installed as the library's host record for its lifetime.
+// test_host.cpp needs no test framework; ForEachAllocationFailure does.
 #pragma once
 
 #include <cstdint>
@@ -24,15 +23,11 @@ public:
 
     FilterRecord* record() { return &record_; }
 
-    // Fails allocation number k (1-based, counted from the last Reset);
-    // 0 never fails. `failAfter` also fails every allocation after the k-th.
-    void FailAt(int64_t k, bool failAfter = false);
-    // Fails lock number k (1-based): the host hands out a buffer it cannot
-    // lock. 0 never fails.
-    void FailLockAt(int64_t k);
     // Counts anew and fails allocation number `allocation` and lock number
-    // `lock` (either 0: none).
+    // `lock` (1-based; 0: none). A failed lock hands out a buffer it cannot lock.
     void Fail(int64_t allocation, int64_t lock);
+    void FailAt(int64_t k) { Fail(k, 0); }
+    void FailLockAt(int64_t k) { Fail(0, k); }
     // Refuses every request larger than `bytes` (and any negative size), as
     // a host short of memory would; -1 lifts the limit. Reset lifts it too.
     void SetMaxBlockBytes(int64_t bytes);
@@ -49,11 +44,9 @@ private:
     FilterRecord* previous_ = nullptr;
 };
 
-// Runs `run` once to count its allocations n, then for every k in 1..n runs
-// it again with allocation k failing, and again with lock k failing, and
-// calls `check(k, result)` after each failing run. Every run must leave no
-// live block; the test fails otherwise.
-// `run` returns whatever the operation reports (e.g. its success flag).
+// Runs `run` once to count its allocations n, then for every k in 1..n with
+// allocation k failing and with lock k failing, calling `check(k, result)`
+// with what `run` returned each time. Every run must leave no live block.
 void ForEachAllocationFailure(TestHost& host, const std::function<int64_t()>& run,
                               const std::function<void(int64_t k, int64_t result)>& check);
 

@@ -57,44 +57,29 @@ static void StartCollecting(void) {}
 
 /* ---- the exports, as a host binds them ------------------------------------ */
 
-typedef void (*InitFn)(const char*);
-typedef void (*ReleaseFn)(void);
-typedef uint32_t (*VersionFn)(void);
-typedef void (*SetRecordFn)(FilterRecord*);
-typedef int32_t (*OneShotFn)(const ImageDesc*, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t,
-                             int32_t*, int32_t, int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t,
-                             int32_t, int32_t, float, int32_t, int32_t, int32_t);
-typedef ImageBlob* (*AllocBlobFn)(const ImageDesc*);
-typedef void (*FreeBlobFn)(ImageBlob*);
-typedef ImageParam* (*CalcFn)(const ImageBlob*, ProgressCallback, void*);
-typedef void (*FreeParamFn)(ImageParam*);
-typedef int32_t (*ApplyFn)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
-                           int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*, int32_t, float,
-                           int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t, float, int32_t,
-                           int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t,
-                           ProgressCallback, void*);
-typedef int32_t (*ApplyLocalFn)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
-                                int32_t, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t,
-                                int32_t, int32_t, int32_t*, int32_t, float, int32_t, int32_t, int32_t, float,
-                                int32_t, float, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t,
-                                int32_t, int32_t, int32_t, int32_t, int64_t, ProgressCallback, void*);
-typedef int32_t (*NeedTintFn)(const ImageParam*, int32_t);
-typedef int32_t (*DetectNoiseFn)(const ImageDesc*, int32_t, int32_t, int32_t, int64_t);
-
 static struct {
-    InitFn init;
-    ReleaseFn release;
-    VersionFn version;
-    SetRecordFn setRecord;
-    OneShotFn oneShot;
-    AllocBlobFn allocBlob;
-    FreeBlobFn freeBlob;
-    CalcFn calc;
-    FreeParamFn freeParam;
-    ApplyFn apply;
-    ApplyLocalFn applyLocal;
-    NeedTintFn needTint;
-    DetectNoiseFn detectNoise;
+    void (*init)(const char*);
+    void (*release)(void);
+    uint32_t (*version)(void);
+    void (*setRecord)(FilterRecord*);
+    int32_t (*oneShot)(const ImageDesc*, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t*,
+                       int32_t, int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t, int32_t, int32_t,
+                       float, int32_t, int32_t, int32_t);
+    ImageBlob* (*allocBlob)(const ImageDesc*);
+    void (*freeBlob)(ImageBlob*);
+    ImageParam* (*calc)(const ImageBlob*, ProgressCallback, void*);
+    void (*freeParam)(ImageParam*);
+    int32_t (*apply)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t, int32_t,
+                     float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*, int32_t, float, int32_t, int32_t,
+                     int32_t, float, int32_t, float, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t,
+                     int32_t, int32_t, int32_t, int32_t, int32_t, int64_t, ProgressCallback, void*);
+    int32_t (*applyLocal)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
+                          int32_t, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t,
+                          int32_t, int32_t*, int32_t, float, int32_t, int32_t, int32_t, float, int32_t, float,
+                          int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                          int32_t, int32_t, int64_t, ProgressCallback, void*);
+    int32_t (*needTint)(const ImageParam*, int32_t);
+    int32_t (*detectNoise)(const ImageDesc*, int32_t, int32_t, int32_t, int64_t);
 } lx;
 
 static int g_failures = 0;
@@ -105,30 +90,23 @@ static void Expect(int ok, const char* what) {
     }
 }
 
+/* Each export by its exported name, into its field of `lx`. */
 static int Bind(Library lib) {
+    const struct {
+        void** field;
+        const char* name;
+    } exports[] = {{(void**)&lx.init, "InitLXLibComprehensive"}, {(void**)&lx.release, "ReleaseLXLibComprehensive"},
+                   {(void**)&lx.version, "GetLibraryVersion"},   {(void**)&lx.setRecord, "_SetFilterRecord"},
+                   {(void**)&lx.oneShot, "_LumarexComprehensive"}, {(void**)&lx.allocBlob, "_AllocImageBlob"},
+                   {(void**)&lx.freeBlob, "_FreeImageBlob"},     {(void**)&lx.calc, "_CalcImageBlobParam"},
+                   {(void**)&lx.freeParam, "_FreeImageParam"},   {(void**)&lx.apply, "_ApplyImageBlobParam"},
+                   {(void**)&lx.applyLocal, "_ApplyImageBlobParamLocal"},
+                   {(void**)&lx.needTint, "NeedTintCorrection"}, {(void**)&lx.detectNoise, "_DetectNoise"}};
     int missing = 0;
-#define BIND(field, name)                                        \
-    do {                                                         \
-        *(void**)&lx.field = Symbol(lib, name);                  \
-        if (lx.field == NULL) {                                  \
-            printf("FAILED: export %s not found\n", name);       \
-            ++missing;                                           \
-        }                                                        \
-    } while (0)
-    BIND(init, "InitLXLibComprehensive");
-    BIND(release, "ReleaseLXLibComprehensive");
-    BIND(version, "GetLibraryVersion");
-    BIND(setRecord, "_SetFilterRecord");
-    BIND(oneShot, "_LumarexComprehensive");
-    BIND(allocBlob, "_AllocImageBlob");
-    BIND(freeBlob, "_FreeImageBlob");
-    BIND(calc, "_CalcImageBlobParam");
-    BIND(freeParam, "_FreeImageParam");
-    BIND(apply, "_ApplyImageBlobParam");
-    BIND(applyLocal, "_ApplyImageBlobParamLocal");
-    BIND(needTint, "NeedTintCorrection");
-    BIND(detectNoise, "_DetectNoise");
-#undef BIND
+    for (size_t i = 0; i < sizeof exports / sizeof exports[0]; ++i) {
+        *exports[i].field = Symbol(lib, exports[i].name);
+        if (*exports[i].field == NULL) printf("FAILED: export %s not found\n", exports[i].name), ++missing;
+    }
     return missing == 0;
 }
 
@@ -149,15 +127,9 @@ static int16_t HostAllocate(int32_t size, BufferID* id) {
     *id = (BufferID)p;
     return 0;
 }
-static void* HostLock(BufferID id, unsigned char moveHigh) {
-    (void)moveHigh;
-    return (void*)id;
-}
+static void* HostLock(BufferID id, unsigned char moveHigh) { return (void)moveHigh, (void*)id; }
 static void HostUnlock(BufferID id) { (void)id; }
-static void HostFree(BufferID id) {
-    --g_live;
-    free((void*)id);
-}
+static void HostFree(BufferID id) { --g_live, free((void*)id); }
 static int32_t HostSpace(void) { return 0x7fffffff; }
 
 static FilterRecord* HostRecord(void) {
@@ -187,15 +159,8 @@ typedef struct {
 } Image;
 
 static ImageDesc Desc(Image* im) {
-    ImageDesc d;
-    d.sampleType = im->bytes == 2 ? 1 : 0;
-    d.width = im->w;
-    d.height = im->h;
-    d.rowStride = im->w * 3 * im->bytes;
-    d.pixelStride = 3 * im->bytes;
-    d.channel1 = im->px;
-    d.channel2 = im->px + im->bytes;
-    d.channel3 = im->px + 2 * im->bytes;
+    ImageDesc d = {im->bytes == 2 ? 1 : 0, im->w, im->h, im->w * 3 * im->bytes, 3 * im->bytes,
+                   im->px, im->px + im->bytes, im->px + 2 * im->bytes};
     return d;
 }
 
@@ -245,6 +210,13 @@ static uint64_t Fnv1a(const void* data, size_t n) {
     return h;
 }
 
+/* A line's name, formatted: valid until the next call. */
+static const char* Name(const char* format, const char* pass, int bits) {
+    static char name[64];
+    snprintf(name, sizeof name, format, pass, bits);
+    return name;
+}
+
 /* Every image checksum printed so far, folded together: the two passes
  * around ReleaseLXLibComprehensive must fold to the same value. */
 static uint64_t g_printed;
@@ -260,8 +232,7 @@ static void PrintImage(const char* name, const Image* im) {
 typedef struct {
     int32_t useVariant, tintMode;
     float variantStrength;
-    int32_t useShadowClip, shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength;
-    int32_t localContrast;
+    int32_t useShadowClip, shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength, localContrast;
     float curveAmount;
     int32_t strongCurve, curveBlack, colorMode;
     float colorAmount;
@@ -296,11 +267,10 @@ static int32_t ApplyLocal(Image* out, const ImageBlob* blob, ImageParam* param, 
                          s->noisePreset, 0, 0, -1, -1, 0, NULL, NULL);
 }
 
-static int32_t OneShot(Image* im, int32_t everything, int32_t* strength) {
+/* Every setting of the one-shot on. */
+static int32_t OneShot(Image* im, int32_t* strength) {
     ImageDesc d = Desc(im);
-    const int32_t on = everything ? 1 : 0;
-    return lx.oneShot(&d, on, 3, 0, 0.7f, 12, on, 3, strength, on, 1, 40, on, 0.5f, on, 1.0f, on, 1, 120, on, 0.8f,
-                      1, on, 1);
+    return lx.oneShot(&d, 1, 3, 0, 0.7f, 12, 1, 3, strength, 1, 1, 40, 1, 0.5f, 1, 1.0f, 1, 1, 120, 1, 0.8f, 1, 1, 1);
 }
 
 /* Progress: records the steps and asks to stop at `stopAt` (0: never). */
@@ -326,14 +296,11 @@ static void PrintProgress(const char* name, const Progress* p) {
 /* One-shot, then the two-phase road at 8 and 16 bits. Run twice, before and
  * after ReleaseLXLibComprehensive, which must change nothing. */
 static void Corrections(const char* pass, const Image* photo16, const Image* photo8) {
-    char name[64];
     Image im = DuplicateImage(photo8);
     int32_t strength = 60;
-    Expect(OneShot(&im, 1, &strength) == 0, "LumarexComprehensive returns 0");
-    snprintf(name, sizeof name, "%s.oneshot8", pass);
-    PrintImage(name, &im);
-    snprintf(name, sizeof name, "%s.oneshot8.strength", pass);
-    printf("%-36s %d\n", name, strength);
+    Expect(OneShot(&im, &strength) == 0, "LumarexComprehensive returns 0");
+    PrintImage(Name("%s.oneshot8", pass, 8), &im);
+    printf("%-36s %d\n", Name("%s.oneshot8.strength", pass, 8), strength);
     free(im.px);
 
     for (int bits = 8; bits <= 16; bits += 8) {
@@ -345,45 +312,37 @@ static void Corrections(const char* pass, const Image* photo16, const Image* pho
         ImageParam* param = lx.calc(blob, OnProgress, &calcSteps);
         Expect(blob != NULL && param != NULL, "the two-phase road analyses the photo");
         if (param == NULL) return;
-        snprintf(name, sizeof name, "%s.calc%d.progress", pass, bits);
-        PrintProgress(name, &calcSteps);
-        snprintf(name, sizeof name, "%s.needtint%d", pass, bits);
-        printf("%-36s %d %d %d %d\n", name, lx.needTint(param, 0), lx.needTint(param, 1), lx.needTint(param, 2),
-               lx.needTint(param, 3));
+        PrintProgress(Name("%s.calc%d.progress", pass, bits), &calcSteps);
+        printf("%-36s %d %d %d %d\n", Name("%s.needtint%d", pass, bits), lx.needTint(param, 0),
+               lx.needTint(param, 1), lx.needTint(param, 2), lx.needTint(param, 3));
 
         Settings s = kEverything;
         Progress steps = {{0}, 0, 0};
         Image whole = MakeImage(src->w, src->h, src->bytes);
         Expect(Apply(&whole, blob, param, &s, OnProgress, &steps) == 0, "ApplyImageBlobParam succeeds");
-        snprintf(name, sizeof name, "%s.apply%d", pass, bits);
-        PrintImage(name, &whole);
-        snprintf(name, sizeof name, "%s.apply%d.progress", pass, bits);
-        PrintProgress(name, &steps);
-        snprintf(name, sizeof name, "%s.apply%d.strength", pass, bits);
-        printf("%-36s %d\n", name, s.toneStrength);
+        PrintImage(Name("%s.apply%d", pass, bits), &whole);
+        PrintProgress(Name("%s.apply%d.progress", pass, bits), &steps);
+        printf("%-36s %d\n", Name("%s.apply%d.strength", pass, bits), s.toneStrength);
 
         Image crop = MakeImage(64, 48, src->bytes);
         s = kEverything;
         s.curveAmount = 0.05f;
         s.warmTone = 0;
         Expect(ApplyLocal(&crop, blob, param, 30, 20, &s) == 1, "ApplyImageBlobParamLocal succeeds");
-        snprintf(name, sizeof name, "%s.local%d", pass, bits);
-        PrintImage(name, &crop);
+        PrintImage(Name("%s.local%d", pass, bits), &crop);
 
         /* Denoise through the noise library, bound at module start. */
         s = kEverything;
         s.denoise = 1;
         s.noisePreset = 2;
         Expect(Apply(&whole, blob, param, &s, NULL, NULL) == 0, "a denoising ApplyImageBlobParam succeeds");
-        snprintf(name, sizeof name, "%s.denoise%d", pass, bits);
-        PrintImage(name, &whole);
+        PrintImage(Name("%s.denoise%d", pass, bits), &whole);
 
         /* Stop at step 3 of 6. */
         Progress stop = {{0}, 0, 3};
         s = kEverything;
         Expect(Apply(&whole, blob, param, &s, OnProgress, &stop) == -1, "a stopped ApplyImageBlobParam fails");
-        snprintf(name, sizeof name, "%s.stop%d.progress", pass, bits);
-        PrintProgress(name, &stop);
+        PrintProgress(Name("%s.stop%d.progress", pass, bits), &stop);
 
         lx.freeParam(param);
         lx.freeBlob(blob);
@@ -396,8 +355,7 @@ static void Corrections(const char* pass, const Image* photo16, const Image* pho
     /* DetectNoise on the interleaved 8-bit photo. */
     Image noisy = DuplicateImage(photo8);
     ImageDesc nd = Desc(&noisy);
-    snprintf(name, sizeof name, "%s.detectnoise", pass);
-    printf("%-36s %d\n", name, lx.detectNoise(&nd, 2, -1, 0, 0));
+    printf("%-36s %d\n", Name("%s.detectnoise", pass, 8), lx.detectNoise(&nd, 2, -1, 0, 0));
     free(noisy.px);
 }
 

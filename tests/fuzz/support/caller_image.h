@@ -1,25 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The caller's image of a harness: a descriptor from fuzzed fields over a
-// buffer the harness owns, built so that every sample the library may
-// address lies inside that buffer. That much is the caller's promise (the
-// library cannot check a caller's strides against a buffer it never sees);
-// everything else is left as fuzzed: strides of any sign and size, pixels and
-// rows that overlap, channels interleaved, planar or on top of each other,
-// 16-bit channels on odd addresses, sample types the library does not know.
-//
-// Sizes are kept small so that a run stays fast:
-// - a dimension along a non-zero stride is taken modulo 64 (1..64);
-// - a dimension along a zero stride (every pixel of a row, or every row, on
-//   the same samples) keeps its fuzzed value while the image has at most
-//   2^18 pixels, or more than 2^28: then sizes up to 2^31 x 2^31 reach the
-//   library's size guards, and the fuzz host refuses their memory. In between
-//   (sizes a host could grant, which would only make a run slow) such a
-//   dimension is taken modulo 512. The one-shot, whose memory is the heap's,
-//   keeps no size over 2^18 pixels;
-// - when the addressed samples would still span more than 256 KiB, the image
-//   is cut to one row, then to one pixel (a whole-image destination, whose
-//   size is the blob's, has its row stride and then its pixel stride set to 0
-//   instead).
+// buffer the harness owns, so that every sample the library may address lies
+// inside it (the caller's promise, which the library cannot check). All else
+// stays as fuzzed: strides of any sign, overlapping pixels and rows, channels
+// interleaved, planar or stacked, odd 16-bit addresses, unknown sample types.
+// To keep runs fast, a dimension along a non-zero stride is taken modulo 64;
+// one along a zero stride keeps its value up to 2^18 pixels or past 2^28 (the
+// size guards' ground; the fuzz host refuses the memory) and is taken modulo
+// 512 in between; an image still spanning over 256 KiB is cut to one row,
+// then one pixel (a whole-image destination loses its strides instead).
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A fuzzer's bytes read as typed fields, and the same fields written back as
-// bytes for the seed corpora. A harness lists its fields once, in a
-// `Visit(io, fields)` function, and both directions use that list, so a seed
-// always decodes to the fields it was made from.
-//
-// Fields are read in order, little-endian, with their full range: an int32
-// is any int32, a float any bit pattern (NaN and the infinities included).
-// Past the end of the input every field reads as 0. The bytes after the last
-// field are the harness's to use (pixels, file contents).
+// A fuzzer's bytes read as typed fields (in order, little-endian, any bit
+// pattern; 0 past the end), and the same fields written back as seeds. A
+// harness lists its fields once, in `Visit(io, fields)`, for both directions.
+// The bytes after the last field are the harness's (pixels, file contents).
 #pragma once
 
 #include <cstddef>
@@ -102,3 +97,13 @@ inline void Check(bool holds, const char* what) {
 }
 
 }  // namespace lx::fuzz
+
+// The fuzzer's entry point: reads the harness's fields `Input` and hands
+// them, with the bytes after them, to the harness's lx::fuzz::Run.
+#define LX_FUZZ_ENTRY(Input)                                                  \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+        lx::fuzz::Reader in(data, size);                                      \
+        auto fields = in.Read<lx::fuzz::Input>();                             \
+        lx::fuzz::Run(fields, in.Rest());                                     \
+        return 0;                                                             \
+    }

@@ -16,6 +16,12 @@ int64_t BlocksHeld(const ImageBlob* blob, const ImageParam* param) {
     return (blob != nullptr && blob->pixels != nullptr ? 1 : 0) + (param != nullptr && param->baseMap != nullptr ? 1 : 0);
 }
 
+std::vector<uint8_t> BlobBytes(const ImageBlob& blob) {
+    if (blob.pixels == nullptr) return {};
+    const uint8_t* p = blob.pixels->Data();
+    return std::vector<uint8_t>(p, p + blob.pixels->Size());
+}
+
 int32_t ProgressProbe::Report(int32_t step, int32_t total, void* context) {
     auto& p = *static_cast<ProgressProbe*>(context);
     Check(total == 6, "progress is reported out of 6 steps");

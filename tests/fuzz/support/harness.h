@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "lumarex/lumarex.h"
 
@@ -12,6 +13,8 @@ namespace lx::fuzz {
 
 // Host blocks that outlive a call: a blob's pixels and a record's base map.
 int64_t BlocksHeld(const ImageBlob* blob, const ImageParam* param);
+// The bytes of a blob's pixel block; none when it has no block.
+std::vector<uint8_t> BlobBytes(const ImageBlob& blob);
 
 // A progress callback that checks it is called with steps 1..6 of 6 in
 // order, and asks to stop at one step. `choice` 0 gives no callback (null);
