@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The command's file loading on fuzzed PNG, JPEG and TIFF bytes: the bytes
+// The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG) and
+// HEIC bytes: the bytes
 // are written to a file of the chosen format's extension and read the way
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
 // against the pixel-count limit and the memory budget before any pixel
@@ -24,6 +25,7 @@
 #include "batch.h"
 #include "image_file.h"
 #include "memory_budget.h"
+#include "support/dng_file.h"
 #include "support/fuzz_input.h"
 
 namespace lx::fuzz {
@@ -33,7 +35,7 @@ namespace fs = std::filesystem;
 using namespace lumarex_cli;
 
 struct FileInput {
-    uint8_t format = 0;  // modulo 3: .png, .jpg, .tif
+    uint8_t format = 0;  // modulo 5: .png, .jpg, .tif, .dng, .heic
     uint8_t want16 = 0;  // odd: keep deep files at 16 bits
     uint8_t work = 0;    // modulo 3: one pass, analyse and apply, analyse only
 };
@@ -43,7 +45,7 @@ void Visit(IO& io, FileInput& f) {
     io(f.format), io(f.want16), io(f.work);
 }
 
-constexpr const char* kExtensions[3] = {".png", ".jpg", ".tif"};
+constexpr const char* kExtensions[5] = {".png", ".jpg", ".tif", ".dng", ".heic"};
 constexpr double kMaxMegapixels = 0.5;
 
 // A folder of this process's own under the temporary folder, removed at exit.
@@ -137,11 +139,35 @@ void PatchTiffTag(std::vector<uint8_t>& tiff, uint16_t tag, uint32_t value) {
     Fail("the seed TIFF has the tag to patch");
 }
 
+// A small camera raw file: a turned RGGB mosaic of four patches.
+std::vector<uint8_t> RawSeed() {
+    const fs::path path = TheScratch().File("seed.dng");
+    const float daylight[3] = {1, 1, 1}, scene[4][3] = {{0.2f, 0.2f, 0.2f}, {0.6f, 0.1f, 0.1f}, {0.1f, 0.5f, 0.1f},
+                                                       {0.1f, 0.1f, 0.6f}};
+    Check(lumarex_test::WriteMosaicDng(path.string(), 8, 6, 6, daylight, scene), "libtiff writes the seed DNG");
+    return ReadBytes(path);
+}
+
+// A small HEIC with alpha and a 16-bit picture's 10 bits, written as the
+// command writes it.
+std::vector<uint8_t> HeicSeed() {
+    Picture pic;
+    pic.width = 6, pic.height = 4, pic.bits = 16, pic.hasAlpha = true;
+    for (int i = 0; i < pic.width * pic.height; ++i) {
+        for (int c = 0; c < 3; ++c) pic.rgb16.push_back(uint16_t(i * 2500 + c * 9000));
+        pic.alpha.push_back(uint16_t(65535 - i * 1000));
+    }
+    const fs::path path = TheScratch().File("seed.heic");
+    std::string notes, error;
+    Check(WritePicture(path.string(), pic, 80, notes, error, [](float) { return false; }), "the seed HEIC is written");
+    return ReadBytes(path);
+}
+
 Seed FileSeed(const char* name, FileInput in, const std::vector<uint8_t>& file) { return MakeSeed(name, in, file); }
 
 void Run(const FileInput& f, std::span<const uint8_t> file) {
     OiioOnce();
-    const std::filesystem::path path = TheScratch().File(std::string("photo") + kExtensions[f.format % 3]);
+    const std::filesystem::path path = TheScratch().File(std::string("photo") + kExtensions[f.format % 5]);
     WriteFile(path, file);
 
     const SizeLimits limits{kMaxMegapixels, 0.25};
@@ -197,6 +223,8 @@ std::vector<Seed> Seeds() {
     std::vector<uint8_t> truncated = Written(".jpg", u8, 16, 16, 3);
     truncated.resize(truncated.size() / 2);
     seeds.push_back(FileSeed("jpg_truncated", {1, 0, 0}, truncated));
+    seeds.push_back(FileSeed("dng_turned", {3, 1, 1}, RawSeed()));
+    seeds.push_back(FileSeed("heic_rgba10", {4, 1, 2}, HeicSeed()));
     return seeds;
 }
 

@@ -3,7 +3,6 @@
 // and HEIC out (depth, alpha, metadata, the picture itself, quality), and the
 // refusal of a format this machine cannot write.
 #include <libheif/heif.h>
-#include <tiffio.h>
 #include <webp/mux.h>
 
 #include <OpenImageIO/tiffutils.h>
@@ -14,6 +13,7 @@
 
 #include "cli_fixture.h"
 #include "image_file.h"
+#include "support/dng_file.h"
 
 namespace lumarex_test {
 namespace {
@@ -99,47 +99,8 @@ constexpr float kScene[4][3] = {{0.18f, 0.18f, 0.18f}, {0.6f, 0.08f, 0.05f}, {0.
 // The same patches as 8-bit sRGB, with its transfer curve.
 constexpr int kSceneSrgb[4][3] = {{118, 118, 118}, {203, 80, 63}, {80, 179, 89}, {63, 89, 203}};
 
-// A camera raw file of the scene: an RGGB mosaic of 14-bit samples, as a
-// camera whose colour is sRGB's would record it under a light of `neutral`
-// (each channel's response to white), stored with EXIF `orientation`.
 void WriteDng(const fs::path& p, int orientation, const float neutral[3]) {
-    const int w = 64, h = 48, black = 256, white = 16383;
-    std::vector<uint16_t> px(size_t(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int patch = (y >= h / 2) * 2 + (x >= w / 2), c = y % 2 + x % 2;
-            px[size_t(y) * w + x] = uint16_t(black + std::lround(kScene[patch][c] * neutral[c] * (white - black)));
-        }
-    TIFF* t = TIFFOpen(p.c_str(), "w");
-    ASSERT_NE(t, nullptr);
-    const uint16_t repeat[2] = {2, 2};
-    const uint8_t rggb[4] = {0, 1, 1, 2}, version[4] = {1, 4, 0, 0};
-    // The camera's colour is sRGB's: XYZ to linear sRGB, D65.
-    const float xyzToCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f, 0.0415f, 0.0557f, -0.2040f, 1.0570f};
-    const float blackLevel = black;
-    const uint32_t whiteLevel = white;
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, 0);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, 32803);  // colour filter array
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
-    TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
-    TIFFSetField(t, TIFFTAG_MAKE, "Lumarex");
-    TIFFSetField(t, TIFFTAG_MODEL, "Test Mosaic");
-    TIFFSetField(t, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
-    TIFFSetField(t, TIFFTAG_CFAPATTERN, 4, rggb);
-    TIFFSetField(t, TIFFTAG_DNGVERSION, version);
-    TIFFSetField(t, TIFFTAG_UNIQUECAMERAMODEL, "Lumarex Test Mosaic");
-    TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, xyzToCamera);
-    TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
-    TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
-    TIFFSetField(t, TIFFTAG_BLACKLEVEL, 1, &blackLevel);
-    TIFFSetField(t, TIFFTAG_WHITELEVEL, 1, &whiteLevel);
-    for (int y = 0; y < h; ++y) TIFFWriteScanline(t, &px[size_t(y) * w], uint32_t(y), 0);
-    TIFFClose(t);
+    ASSERT_TRUE(WriteMosaicDng(p.string(), 64, 48, orientation, neutral, kScene)) << p;
 }
 
 // The mean 8-bit colour of a 6 x 6 block around (x, y) of a 16-bit picture.
