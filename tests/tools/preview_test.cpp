@@ -346,16 +346,6 @@ TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape)
     EXPECT_EQ(error, "stopped");
 }
 
-TEST_F(Cli, ServeRefusesAMissingPhotoAndABadPortBeforeServing) {
-    const Result missing = Run("serve " + Quoted(dir / "nope.jpg") + " --port 0");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("lumarex serve: " + (dir / "nope.jpg").string() + ": "), std::string::npos) << missing.err;
-    EXPECT_EQ(missing.out, "");
-    const Result port = Run("serve " + Quoted(MakeInput("in.png")) + " --port 70000");
-    EXPECT_EQ(port.status, 2);
-    EXPECT_NE(port.err.find("--port"), std::string::npos) << port.err;
-}
-
 // The server in process, on a free loopback port.
 class PreviewServerTest : public PreviewPhotoTest {
 public:
@@ -555,7 +545,7 @@ TEST_F(PreviewServerTest, WithATokenEveryRequestMustCarryItOnce) {
     EXPECT_NE(page->body.find("href=\"/preview.css?token=" + token + "\""), std::string::npos);
 }
 
-TEST_F(PreviewServerTest, OneServerToAPortAndTheSecondIsRefusedBeforeItsAnalysis) {
+TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis) {
     Start();
     PreviewPhoto other;
     PreviewServer second(other);
@@ -570,6 +560,14 @@ TEST_F(PreviewServerTest, OneServerToAPortAndTheSecondIsRefusedBeforeItsAnalysis
     EXPECT_NE(cmd.err.find("cannot listen on 127.0.0.1 port " + std::to_string(port)), std::string::npos) << cmd.err;
     EXPECT_EQ(cmd.err.find("analysing"), std::string::npos) << cmd.err;
     EXPECT_LT(seconds, 5.0);
+    // A missing photo and a bad port are refused before serving.
+    const Result missing = Run("serve " + Quoted(dir / "nope.jpg") + " --port 0");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("lumarex serve: " + (dir / "nope.jpg").string() + ": "), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out, "");
+    const Result bad = Run("serve " + Quoted(MakeInput("in.png")) + " --port 70000");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--port"), std::string::npos) << bad.err;
     // The first still serves.
     EXPECT_EQ(Status(Client().Get("/api/settings")), 200);
 }
