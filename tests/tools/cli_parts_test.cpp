@@ -171,9 +171,7 @@ TEST(AnalysisRecord, CopiesTheRecordOut) {
     // 64 x 48 grey ramp from 20 to 83: black level 20, nothing to untint.
     const int w = 64, h = 48;
     std::vector<uint8_t> px(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) px[(size_t(y) * w + x) * 3 + c] = uint8_t(20 + x);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t(20 + i / 3 % w);
     const ImageDesc d{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2};
     SetFilterRecord(LxHeapHostRecord());
     const BlobOwner blob(AllocImageBlob(&d));
@@ -182,9 +180,7 @@ TEST(AnalysisRecord, CopiesTheRecordOut) {
     ASSERT_TRUE(param);
     EXPECT_EQ(LxReadAnalysisRecord(param.get(), nullptr), 0);
     ASSERT_EQ(LxReadAnalysisRecord(param.get(), &r), 1);
-    EXPECT_EQ(r.width, w);
-    EXPECT_EQ(r.height, h);
-    EXPECT_EQ(r.blackLevel, 20);
+    EXPECT_EQ(std::make_tuple(r.width, r.height, r.blackLevel), std::make_tuple(w, h, 20));
     for (int m = 0; m < LX_RECORD_TINT_MODES; ++m) {
         EXPECT_EQ(r.needTint[m], NeedTintCorrection(param.get(), m));
         EXPECT_EQ(r.tintGains[m][0], 1.0f);
