@@ -77,22 +77,6 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     EXPECT_TRUE(NoTemporariesLeft());
 }
 
-TEST_F(Cli, InputsAreReplacedOnlyWithOverwrite) {
-    const fs::path in = MakeInput("photo.png");
-    const std::string original = Slurp(in);
-    // Replacing the input needs --overwrite.
-    Result r = Run("auto \"" + in.string() + "\" -d \"" + dir.string() + "\"");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
-    EXPECT_EQ(Slurp(in), original);
-
-    // (A failed write leaves what was there: the full-disk test.)
-    r = Run("auto \"" + in.string() + "\" --overwrite -d \"" + dir.string() + "\"");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(Slurp(in), original);
-    EXPECT_TRUE(NoTemporariesLeft());
-}
-
 // Text with every run of white space made one space (help is wrapped).
 std::string Flat(const std::string& text) {
     std::string out;
