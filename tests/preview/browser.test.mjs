@@ -1,10 +1,6 @@
-// The preview page in a real browser: it loads, a slider changes the
-// picture, the picture at 1:1 is exactly what `lumarex correct --region`
-// writes for the command the page offers, Save writes what `lumarex correct`
-// writes, and a screenshot goes to the build's test output. The server is
-// started with --token, as on any address but loopback, so the page's
-// script must carry the token on each of its requests; without it the page
-// says so.
+// The preview page in a headless browser, served with --token: a slider
+// changes the picture, the 1:1 picture and Save are what the page's command
+// line writes, a screenshot goes to OUT_DIR, and without the token nothing loads.
 //   node browser.test.mjs LUMAREX SAMPLES_DIR OUT_DIR
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';

@@ -1,10 +1,6 @@
-// `lumarex serve` under load, on this machine's loopback only: 1000 requests
-// from 20 clients at once, a mix of views (fitted, 1:1, before, and views
-// asked for in hostile shapes), the table, command lines and bad, foreign
-// and other-site requests. Every answer must be the one its kind allows,
-// and the server's peak memory (VmHWM) and the slowest answer must stay
-// within the limits below, set from measurements with headroom (see
-// docs/preview.md). The figures go to OUT_DIR/load.json.
+// `lumarex serve` under load: 1000 mixed requests from 20 clients at once,
+// each answered as its kind allows, within limits of peak memory (VmHWM) and
+// slowest answer. The figures go to OUT_DIR/load.json.
 //   node load.test.mjs LUMAREX SAMPLES_DIR OUT_DIR
 import fs from 'node:fs';
 import path from 'node:path';
@@ -16,11 +12,8 @@ const { dir, photo } = photoCopy(samples, 's08_sunset_warm.jpg');  // 2560 x 170
 const server = startServer(lumarex, photo);
 
 const kRequests = 1000, kClients = 20;
-// Measured on the shared 2-core machine (docs/preview.md): peak 270 to
-// 335 MiB (173 idle), slowest answer 2.3 to 3.7 s (a view that waited its
-// turn), slowest answer that is no view 0.06 to 0.13 s, 25 to 36 views
-// answered with a picture, the whole run 3 to 4.5 s. The limits leave room
-// for a busier machine.
+// Measured on the shared 2-core machine (docs/preview.md): peak 270 to 335
+// MiB, slowest answer 3.7 s (0.13 s for no view); the limits leave room.
 const kPeakMiB = 600, kSlowestMs = 10000, kSlowestOtherMs = 2000, kRunMs = 60000;
 
 // Each kind: a request and the statuses it may get. A view may also be told

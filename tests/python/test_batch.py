@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: MIT
-# The batch on a Dask LocalCluster of two worker processes and on local
-# processes, over the bundled samples plus made files (16-bit with alpha,
-# grey, a BMP, a corrupt JPEG): the command's bytes, the bad file reported,
-# nothing half-written.
+# The batch on a Dask cluster and on local processes over the samples and
+# made files: the command's bytes, the bad file reported, nothing half-written.
 import os
 import re
 import shutil

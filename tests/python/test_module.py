@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: MIT
-# The module against the command: the same pixels for the same file and
-# settings, the command's checks on settings and arrays before any work, and
-# the GIL, progress and stop behaviour a script relies on, calls made from
-# inside a progress callback, and what a MemoryError says.
+# The module against the command (same pixels, same checks before any work),
+# and the GIL, progress, stop, re-entry and out-of-memory behaviour.
 import json
 import re
 import os
@@ -23,24 +21,14 @@ from conftest import read_pixels, samples, scene, write_image
 
 # --- the same pixels as the command --------------------------------------------
 
-@pytest.mark.parametrize("sample", [p.name for p in samples("*.jpg")])
-def test_auto_gives_the_commands_pixels(sample, run, tmp_path):
+@pytest.mark.parametrize("sample, opts", [("s01_tungsten_indoor_wine.jpg", {}), (
+    "s03_hazy_lifted_blacks_bridge.jpg", {"cast": "on", "cast_method": "average", "black_clip": 0.5,
+                                          "target": 65, "local_contrast": False, "sharpen": 1, "look": "contrast"})])
+def test_auto_and_its_settings_give_the_commands_pixels(sample, opts, run, tmp_path):
     path = samples(sample)[0]
-    run("auto", path, "-o", tmp_path / "cmd.png")
-    assert np.array_equal(lumarex.auto(lumarex.read_photo(path)), read_pixels(tmp_path / "cmd.png"))
-
-
-def test_settings_reach_the_correction_as_the_commands_options(run, tmp_path):
-    path = samples("s03*")[0]
-    opts = {"cast": "on", "cast_method": "average", "black_clip": 0.5, "target": 65, "local_contrast": False,
-            "sharpen": 1, "look": "contrast"}
-    args = []
-    for k, v in opts.items():
-        args += ["--" + k.replace("_", "-"), {False: "off"}.get(v, v)]
+    args = [a for k, v in opts.items() for a in ("--" + k.replace("_", "-"), {False: "off"}.get(v, v))]
     run("auto", path, "-o", tmp_path / "cmd.png", *args)
-    mine = lumarex.auto(lumarex.read_photo(path), **opts)
-    assert np.array_equal(mine, read_pixels(tmp_path / "cmd.png"))
-    assert not np.array_equal(mine, lumarex.auto(lumarex.read_photo(path)))
+    assert np.array_equal(lumarex.auto(lumarex.read_photo(path), **opts), read_pixels(tmp_path / "cmd.png"))
 
 
 def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
@@ -54,6 +42,8 @@ def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
         part = a.apply(region=(100, 50, 300, 200))
         assert part.shape == (200, 300, 3) and part.dtype == np.uint16
         assert np.array_equal(part, read_pixels(tmp_path / "part.png"))
+    with pytest.raises(ValueError, match="no such file"):
+        lumarex.read_photo(tmp_path / "missing.jpg")
 
 
 def test_record_holds_what_lumarex_analyse_prints(run):
@@ -63,17 +53,6 @@ def test_record_holds_what_lumarex_analyse_prints(run):
     with lumarex.analyse(lumarex.read_photo(path)) as a:
         assert a.record == printed
         assert list(a.record) == list(printed)
-
-
-def test_read_photo_turns_a_photo_upright_as_the_command_does(tmp_path):
-    stored = scene(20, 30)
-    write_image(tmp_path / "turned.tif", stored, Orientation=6)
-    shown = lumarex.read_photo(tmp_path / "turned.tif")
-    # Orientation 6: the stored picture turned 90 degrees clockwise.
-    assert shown.shape == (30, 20, 3)
-    assert np.array_equal(shown, np.rot90(stored, k=-1))
-    with pytest.raises(ValueError, match="no such file"):
-        lumarex.read_photo(tmp_path / "missing.jpg")
 
 
 # --- arrays -----------------------------------------------------------------------
@@ -119,7 +98,6 @@ def test_wrong_arrays_are_refused_before_any_work(image, error, text):
     ({"denoise": 2}, ValueError, "unknown setting 'denoise' for auto"),
     ({"sharpen": [1]}, TypeError, "'sharpen' takes a number or a word"),
     ({"sharpen": np.array(1.0)}, TypeError, "'sharpen' takes a number or a word, got ndarray"),
-    ({"sharpen": np.ones(2)}, TypeError, "'sharpen' takes a number or a word, got ndarray"),
     ({"sharpen": np.complex64(1)}, TypeError, "'sharpen' takes a number or a word, got complex64"),
     ({"black_clip": np.int64(6)}, ValueError, "'black_clip' must be between 0 and 5, got '6'"),
     ({"black_clip": np.float32(6)}, ValueError, "'black_clip' must be between 0 and 5, got '6.0'"),
@@ -132,15 +110,11 @@ def test_wrong_settings_are_refused_naming_them(settings, error, text):
     assert calls == []
 
 
-def test_words_numbers_and_booleans_are_the_commands_values():
-    img = scene(40, 50)
+def test_words_booleans_and_numpy_scalars_are_the_values_they_stand_for():
+    img = scene(120, 160)
     assert np.array_equal(lumarex.auto(img, local_contrast=False), lumarex.auto(img, local_contrast="off"))
     assert np.array_equal(lumarex.auto(img, cast=True), lumarex.auto(img, cast="on"))
     assert np.array_equal(lumarex.auto(img, black_clip=0.3), lumarex.auto(img, black_clip="0.3"))
-
-
-def test_numpy_scalars_are_the_python_values_they_stand_for():
-    img = scene(120, 160)
     base = {"cast": "on", "key": "off"}  # the cast and the lift as measured, whatever the photo
     default = lumarex.auto(img, **base)
     for keyword, value in [("local_contrast", np.bool_(False)), ("flatten", np.bool_(True)),
@@ -285,9 +259,7 @@ def bounded(call, seconds=30):
 
 
 @pytest.mark.parametrize("reenter, method", [
-    (lambda a: a.close(), "close()"),
     (lambda a: a.__exit__(None, None, None), "close()"),
-    (lambda a: a.apply(), "apply()"),
     (lambda a: a.apply(region=(0, 0, 8, 8), sharpen=1), "apply()"),
 ])
 def test_a_call_on_an_analysis_from_its_own_callback_is_refused(reenter, method):

@@ -12,18 +12,23 @@
 namespace lumarex_cli {
 namespace {
 
+// Sets sample i of a picture to the 8-bit level v, at its depth.
+void Set(Picture& p, size_t i, int v) {
+    if (p.bits == 16) p.rgb16[i] = uint16_t(v * 257);
+    else p.rgb8[i] = uint8_t(v);
+}
+
 // A 100-pixel picture: `dark` pixels at (v, v, v) = `low`, the rest rising
 // from 100 to `top` in the green channel only, at 8 or 16 bits.
 Picture Strip(int bits, int dark, int low, int top) {
     Picture p;
     p.width = 100, p.height = 1, p.bits = bits;
+    if (bits == 16) p.rgb16.resize(300);
+    else p.rgb8.resize(300);
     for (int i = 0; i < 100; ++i) {
         const int g = i < dark ? low : 100 + (top - 100) * (i - dark) / (99 - dark > 0 ? 99 - dark : 1);
         const int rgb[3] = {i < dark ? low : 60, g, i < dark ? low : 40};
-        for (int v : rgb) {
-            if (bits == 16) p.rgb16.push_back(uint16_t(v * 257));
-            else p.rgb8.push_back(uint8_t(v));
-        }
+        for (int c = 0; c < 3; ++c) Set(p, size_t(i) * 3 + c, rgb[c]);
     }
     return p;
 }
@@ -42,28 +47,18 @@ TEST(Choice, KeyAndDarkestLevelAtEitherDepth) {
         // Luma counts, not the largest channel: a deep blue at 49 luma is
         // in shadow though its blue channel is bright.
         Picture blue = Strip(bits, 0, 0, 229);
-        for (size_t i = 0; i < 50 * 3; i += 3) {
-            const int v[3] = {0, 20, 255};
-            for (int c = 0; c < 3; ++c) {
-                if (bits == 16) blue.rgb16[i + c] = uint16_t(v[c] * 257);
-                else blue.rgb8[i + c] = uint8_t(v[c]);
-            }
-        }
+        for (size_t i = 0; i < 50 * 3; i += 3) Set(blue, i, 0), Set(blue, i + 1, 20), Set(blue, i + 2, 255);
         EXPECT_EQ(KeyOf(blue).key, Key::kLow) << bits;
         // Dark as a whole: ninety of a hundred pixels under 40 % grey (here
         // at 70, no deep shadow), a bright subject: low key; eighty-nine:
         // the highlights decide.
         Picture water = Strip(bits, 90, 70, 255);
-        for (size_t i = 90 * 3; i < 100 * 3; ++i) {
-            if (bits == 16) water.rgb16[i] = 240 * 257;
-            else water.rgb8[i] = 240;
-        }
+        for (size_t i = 90 * 3; i < 100 * 3; ++i) Set(water, i, 240);
         const KeyMeasure dark = KeyOf(water);
         EXPECT_EQ(dark.key, Key::kLow) << bits;
         EXPECT_DOUBLE_EQ(dark.deepShadow, 0.0);
         EXPECT_DOUBLE_EQ(dark.dark, 90.0);
-        if (bits == 16) water.rgb16[89 * 3] = water.rgb16[89 * 3 + 1] = water.rgb16[89 * 3 + 2] = 240 * 257;
-        else water.rgb8[89 * 3] = water.rgb8[89 * 3 + 1] = water.rgb8[89 * 3 + 2] = 240;
+        for (size_t i = 89 * 3; i < 90 * 3; ++i) Set(water, i, 240);
         EXPECT_EQ(KeyOf(water).key, Key::kSet) << bits;
         // The darkest 1 % of a hundred pixels is the darkest pixel; its
         // level is its largest channel.

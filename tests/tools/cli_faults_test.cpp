@@ -75,9 +75,9 @@ TEST_F(Cli, InputsThatAreNotFilesAreRefusedAtOnce) {
     EXPECT_TRUE(fs::exists(dir / "out" / "in.png"));
 }
 
-// An existing output keeps its permissions when replaced; a read-only one
-// is replaced only with --overwrite, as cp would refuse it.
-TEST_F(Cli, ReplacedOutputsKeepTheirPermissions) {
+// An existing output keeps its permissions when replaced; a read-only one,
+// or the input itself, is replaced only with --overwrite, as cp would refuse it.
+TEST_F(Cli, ReplacedOutputsKeepTheirPermissionsAndInputsNeedOverwrite) {
     const fs::path in = MakeInput("in.png");
     const fs::path shared = dir / "shared.png", locked = dir / "locked.png";
     std::ofstream(shared) << "old";
@@ -101,6 +101,15 @@ TEST_F(Cli, ReplacedOutputsKeepTheirPermissions) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Mode(locked), 0444u);
     EXPECT_EQ(SpecOf(locked).width, SpecOf(in).width);
+
+    const std::string original = Slurp(in);
+    r = Run("auto " + Quoted(in) + " -d " + Quoted(dir));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(in), original);
+    r = Run("auto " + Quoted(in) + " --overwrite -d " + Quoted(dir));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(Slurp(in), original);
     EXPECT_TRUE(NoTemporariesLeft());
 }
 

@@ -47,28 +47,16 @@ TEST(PreviewRequest, ReadsTheViewTheFormatAndTheSettings) {
                                          "client=tab-1&gen=42&black-clip=0.3&brighten=auto&cast=on&look=contrast"),
                                    2560, 1440, r, error))
         << error;
-    EXPECT_EQ(r.view.area.x, 10);
-    EXPECT_EQ(r.view.area.y, 20);
-    EXPECT_EQ(r.view.area.w, 300);
-    EXPECT_EQ(r.view.area.h, 200);
-    EXPECT_EQ(r.view.width, 150);
-    EXPECT_EQ(r.view.height, 100);
-    EXPECT_EQ(r.format, ImageFormat::kPng);
-    EXPECT_TRUE(r.before);
-    EXPECT_EQ(r.client, "tab-1");
-    EXPECT_EQ(r.generation, 42u);
-    EXPECT_EQ(r.settings.blackClip, 0.3f);
-    EXPECT_EQ(r.settings.brighten, kMeasured);
-    EXPECT_EQ(r.settings.cast, 1);
-    EXPECT_EQ(r.settings.look, 1);
-    EXPECT_EQ(r.settings.sharpen, 0.0f) << "what is not given keeps the command's default";
-    EXPECT_EQ(r.settings.target, 60);
-
+    EXPECT_EQ(std::tie(r.view.area.x, r.view.area.y, r.view.area.w, r.view.area.h, r.view.width, r.view.height),
+              std::make_tuple(10, 20, 300, 200, 150, 100));
+    EXPECT_EQ(std::tie(r.format, r.before, r.client, r.generation),
+              std::make_tuple(ImageFormat::kPng, true, std::string("tab-1"), 42ull));
+    Settings want = DefaultSettings(Command::kCorrect);  // what is not given keeps the command's default
+    want.blackClip = 0.3f, want.brighten = kMeasured, want.cast = 1, want.look = 1;
+    EXPECT_TRUE(r.settings == want);
     // The whole photo, without the optional parts.
     ASSERT_TRUE(ParseRenderRequest(Query("x=0&y=0&w=2560&h=1440&width=8192&height=4608"), 2560, 1440, r, error));
-    EXPECT_EQ(r.format, ImageFormat::kJpeg);
-    EXPECT_FALSE(r.before);
-    EXPECT_EQ(r.client, "");
+    EXPECT_EQ(std::tie(r.format, r.before, r.client), std::make_tuple(ImageFormat::kJpeg, false, std::string()));
 }
 
 TEST(PreviewRequest, RefusesBadSettingsViewsOutsideThePhotoAndHugeSizes) {
@@ -120,20 +108,16 @@ TEST(PreviewRequest, TheCommandLineCarriesChangedSettingsAndQuotesPaths) {
 }
 
 TEST(PreviewRequest, TheTableAsJsonHasEveryCorrectSettingInHelpOrder) {
-    const nlohmann::json t = nlohmann::json::parse(SettingsTableJson());
-    std::vector<std::string> names;
-    for (const auto& e : t) names.push_back(e["name"]);
-    ASSERT_EQ(names.size(), 23u);
-    EXPECT_EQ(names.front(), "cast");
-    EXPECT_EQ(names.back(), "guard");
-    EXPECT_EQ(std::count(names.begin(), names.end(), "min-brighten"), 0);
-    const auto clip = std::find_if(t.begin(), t.end(), [](const auto& e) { return e["name"] == "black-clip"; });
-    EXPECT_EQ((*clip)["lo"], 0.0);
-    EXPECT_EQ((*clip)["hi"], 5.0);
-    EXPECT_EQ((*clip)["step"], 0.1);
-    const auto cast = std::find_if(t.begin(), t.end(), [](const auto& e) { return e["name"] == "cast"; });
-    EXPECT_FALSE(cast->contains("lo")) << "words only";
-    EXPECT_EQ((*cast)["words"], nlohmann::json({"auto", "on", "off"}));
+    nlohmann::json t = nlohmann::json::parse(SettingsTableJson());
+    std::map<std::string, nlohmann::json> byName;
+    for (const auto& e : t) byName[e["name"]] = e;
+    ASSERT_EQ(t.size(), 23u);
+    EXPECT_EQ(std::tie(t.front()["name"], t.back()["name"]), std::make_tuple("cast", "guard"));
+    EXPECT_EQ(byName.count("min-brighten"), 0u);
+    const nlohmann::json& clip = byName["black-clip"];
+    EXPECT_EQ(std::make_tuple(clip["lo"], clip["hi"], clip["step"]), std::make_tuple(0.0, 5.0, 0.1));
+    EXPECT_FALSE(byName["cast"].contains("lo")) << "words only";
+    EXPECT_EQ(byName["cast"]["words"], nlohmann::json({"auto", "on", "off"}));
 }
 
 TEST(PreviewGenerations, ANewerRequestOvertakesTheOlderOnesOfItsClientOnly) {
@@ -179,13 +163,10 @@ TEST(PreviewAccess, TokensAreRandomUrlSafeAndComparedWhole) {
     EXPECT_TRUE(std::all_of(a.begin(), a.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; }))
         << a;
     EXPECT_TRUE(SameSecret(a, a));
-    EXPECT_FALSE(SameSecret(b, a));
-    EXPECT_FALSE(SameSecret("", a));
-    EXPECT_FALSE(SameSecret(a.substr(0, 31), a)) << "a prefix";
-    EXPECT_FALSE(SameSecret(a + "x", a)) << "longer";
     std::string last = a;
     last.back() = last.back() == 'A' ? 'B' : 'A';
-    EXPECT_FALSE(SameSecret(last, a));
+    for (const std::string& other : {b, std::string(), a.substr(0, 31), a + "x", last})
+        EXPECT_FALSE(SameSecret(other, a)) << "'" << other << "'";
     EXPECT_EQ(PageWithToken("<link href=\"/preview.css\"><script src=\"/preview.js\"></script>", "T0k"),
               "<link href=\"/preview.css?token=T0k\"><script src=\"/preview.js?token=T0k\"></script>");
 }
@@ -264,13 +245,18 @@ public:
     }
 };
 
-TEST_F(PreviewPhotoTest, AViewAtOneToOneIsTheCommandsRegionAndSavesAreaIn8And16Bits) {
+// A view at 1:1 is what `lumarex correct --region` writes, and Save what
+// `lumarex correct` writes, beside the original and never over an earlier
+// save; a stop writes nothing.
+TEST_F(PreviewPhotoTest, AViewAtOneToOneAndASaveAreTheCommandsIn8And16Bits) {
+    const std::string options = " --sharpen 1 --black-clip 0.3 --local-depth 80 --colour rich --denoise 2";
     for (const auto type : {OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT16}) {
         PreviewPhoto photo;
-        const fs::path in = Open(photo, type == OIIO::TypeDesc::UINT8 ? "in8.png" : "in16.png", type);
-        ASSERT_EQ(photo.Width(), 100);
-        ASSERT_EQ(photo.Height(), 149);
-        std::string error;
+        const bool eight = type == OIIO::TypeDesc::UINT8;
+        const fs::path in = Open(photo, eight ? "in8.png" : "in16.png", type);
+        const std::vector<uint16_t> original = Pixels(in);
+        ASSERT_EQ(std::make_pair(photo.Width(), photo.Height()), std::make_pair(100, 149));
+        std::string error, summary;
         RenderRequest r;
         ASSERT_TRUE(ParseRenderRequest(Query("x=13&y=40&w=70&h=90&width=70&height=90&sharpen=1&black-clip=0.3&"
                                              "local-depth=80&colour=rich&denoise=2"),
@@ -278,23 +264,25 @@ TEST_F(PreviewPhotoTest, AViewAtOneToOneIsTheCommandsRegionAndSavesAreaIn8And16B
             << error;
         RenderedView v;
         ASSERT_TRUE(photo.Render(r, [] { return false; }, v, error)) << error;
-        EXPECT_EQ(v.pic.bits, type == OIIO::TypeDesc::UINT8 ? 8 : 16);
-        EXPECT_EQ(v.x, 13.0);
-        EXPECT_EQ(v.w, 70.0);
-        const Result cmd = Run("correct " + Quoted(in) + " --region 13,40,70,90 -o " + Quoted(dir / "region.png") +
-                               " --sharpen 1 --black-clip 0.3 --local-depth 80 --colour rich --denoise 2");
-        ASSERT_EQ(cmd.status, 0) << cmd.err;
-        EXPECT_EQ(Samples16(v.pic), Pixels(dir / "region.png")) << in;
-        // What Save writes holds the same pixels in that area.
-        std::string summary;
-        const std::string saveTo = SavePathFor(in.string());
-        ASSERT_TRUE(photo.Save(r.settings, saveTo, [] { return false; }, summary, error)) << error;
-        const std::vector<uint16_t> saved = Pixels(saveTo);
-        std::vector<uint16_t> area;
-        for (size_t y = 40; y < 130; ++y)
-            area.insert(area.end(), saved.begin() + (y * 100 + 13) * 3, saved.begin() + (y * 100 + 83) * 3);
-        EXPECT_EQ(Samples16(v.pic), area) << in << ": the 1:1 view and the same area of what Save writes";
+        EXPECT_EQ(std::make_tuple(v.pic.bits, v.x, v.w), std::make_tuple(eight ? 8 : 16, 13.0, 70.0));
+        const fs::path region = dir / "region.png", whole = dir / "whole.png";
+        ASSERT_EQ(Run("correct " + Quoted(in) + " --region 13,40,70,90 -o " + Quoted(region) + options).status, 0);
+        EXPECT_EQ(Samples16(v.pic), Pixels(region)) << in;
+
+        const fs::path saveTo = dir / (in.stem().string() + "-corrected.png");
+        ASSERT_EQ(SavePathFor(in.string()), saveTo.string());
+        EXPECT_FALSE(photo.Save(r.settings, saveTo.string(), [] { return true; }, summary, error));
+        EXPECT_EQ(error, "stopped");
+        EXPECT_FALSE(fs::exists(saveTo));
+        ASSERT_TRUE(photo.Save(r.settings, saveTo.string(), [] { return false; }, summary, error)) << error;
+        ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(whole) + options).status, 0);
+        EXPECT_EQ(Pixels(saveTo), Pixels(whole)) << in;
+        EXPECT_EQ(SavePathFor(in.string()), (dir / (in.stem().string() + "-corrected-2.png")).string())
+            << "an earlier save is kept";
+        EXPECT_EQ(Pixels(in), original);
     }
+    EXPECT_EQ(SavePathFor((dir / "scan.bmp").string()), (dir / "scan-corrected.tif").string());
+    EXPECT_TRUE(NoTemporariesLeft());
 }
 
 TEST_F(PreviewPhotoTest, AZoomedOutViewIsTheScaledCopyReadingTheWholePhotosMap) {
@@ -307,22 +295,20 @@ TEST_F(PreviewPhotoTest, AZoomedOutViewIsTheScaledCopyReadingTheWholePhotosMap) 
     ASSERT_TRUE(photo.Render(r, [] { return false; }, after, error)) << error;
     r.before = true;
     ASSERT_TRUE(photo.Render(r, [] { return false; }, before, error)) << error;
-    EXPECT_EQ(after.pic.width, 50);
-    EXPECT_EQ(after.pic.height, 75);
-    EXPECT_EQ(after.w, 100.0);
-    EXPECT_EQ(after.h, 149.0);
+    EXPECT_EQ(std::make_tuple(after.pic.width, after.pic.height, after.w, after.h),
+              std::make_tuple(50, 75, 100.0, 149.0));
     // The before view is the photo averaged down; the after view the whole
     // corrected photo averaged down, within a level or two (the correction
     // is not linear, and sharpening and the guard see the smaller picture).
-    Picture original;
-    original.width = 100, original.height = 149, original.bits = 8;
-    for (uint16_t s : Pixels(in)) original.rgb8.push_back(uint8_t(s / 257));
-    EXPECT_EQ(before.pic.rgb8, ScaledDown(original, 50, 75).rgb8);
+    const auto halved = [](const fs::path& file) {
+        Picture p;
+        p.width = 100, p.height = 149, p.bits = 8;
+        for (uint16_t s : Pixels(file)) p.rgb8.push_back(uint8_t(s / 257));
+        return ScaledDown(p, 50, 75);
+    };
+    EXPECT_EQ(before.pic.rgb8, halved(in).rgb8);
     ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(dir / "whole.png")).status, 0);
-    Picture whole = original;
-    whole.rgb8.clear();
-    for (uint16_t s : Pixels(dir / "whole.png")) whole.rgb8.push_back(uint8_t(s / 257));
-    const Picture expected = ScaledDown(whole, 50, 75);
+    const Picture expected = halved(dir / "whole.png");
     double sum = 0.0;
     for (size_t i = 0; i < expected.rgb8.size(); ++i) sum += std::abs(int(expected.rgb8[i]) - int(after.pic.rgb8[i]));
     // 1.23 levels on average; a copy read against the map as if it were the
@@ -358,38 +344,6 @@ TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape)
     std::string bytes;
     EXPECT_FALSE(EncodeForBrowser(v.pic, ImageFormat::kPng, [] { return true; }, bytes, error));
     EXPECT_EQ(error, "stopped");
-}
-
-TEST_F(PreviewPhotoTest, SaveWritesTheCommandsPhotoBesideTheOriginalAndAStopWritesNothing) {
-    PreviewPhoto photo;
-    const fs::path in = Open(photo, "in.png");
-    const std::vector<uint16_t> original = Pixels(in);
-    Settings s = DefaultSettings(Command::kCorrect);
-    s.brighten = 120, s.warmTone = 0.5f;
-    std::string summary, error;
-    EXPECT_FALSE(photo.Save(s, SavePathFor(in.string()), [] { return true; }, summary, error));
-    EXPECT_EQ(error, "stopped");
-    EXPECT_FALSE(fs::exists(dir / "in-corrected.png"));
-    ASSERT_EQ(SavePathFor(in.string()), (dir / "in-corrected.png").string());
-    ASSERT_TRUE(photo.Save(s, SavePathFor(in.string()), [] { return false; }, summary, error)) << error;
-    EXPECT_EQ(summary.rfind("brightened 120 %", 0), 0u) << summary;
-    EXPECT_EQ(SavePathFor(in.string()), (dir / "in-corrected-2.png").string()) << "an earlier save is kept";
-    EXPECT_EQ(SavePathFor((dir / "scan.bmp").string()), (dir / "scan-corrected.tif").string());
-    ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(dir / "cmd.png") + " --brighten 120 --warm-tone 0.5").status,
-              0);
-    EXPECT_EQ(Pixels(dir / "in-corrected.png"), Pixels(dir / "cmd.png"));
-    EXPECT_EQ(Pixels(in), original);
-    EXPECT_TRUE(NoTemporariesLeft());
-}
-
-TEST_F(Cli, ServeRefusesAMissingPhotoAndABadPortBeforeServing) {
-    const Result missing = Run("serve " + Quoted(dir / "nope.jpg") + " --port 0");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("lumarex serve: " + (dir / "nope.jpg").string() + ": "), std::string::npos) << missing.err;
-    EXPECT_EQ(missing.out, "");
-    const Result port = Run("serve " + Quoted(MakeInput("in.png")) + " --port 70000");
-    EXPECT_EQ(port.status, 2);
-    EXPECT_NE(port.err.find("--port"), std::string::npos) << port.err;
 }
 
 // The server in process, on a free loopback port.
@@ -442,6 +396,7 @@ public:
             EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff") << what;
         }
     }
+    static int Status(const httplib::Result& r) { return r ? r->status : -1; }
     static bool IsJsonError(const httplib::Result& r) {
         return r && r->get_header_value("Content-Type") == "application/json" &&
                nlohmann::json::parse(r->body, nullptr, false).contains("error");
@@ -495,21 +450,16 @@ private:
 TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWithJson) {
     Start();
     auto c = Client();
-    auto page = c.Get("/");
-    ASSERT_TRUE(page);
+    auto page = c.Get("/"), script = c.Get("/preview.js"), table = c.Get("/api/settings");
+    ASSERT_TRUE(page && script && table);
     EXPECT_NE(page->body.find("<script src=\"/preview.js\">"), std::string::npos);
-    auto script = c.Get("/preview.js");
-    ASSERT_TRUE(script);
     EXPECT_EQ(script->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
-    auto table = c.Get("/api/settings");
-    ASSERT_TRUE(table);
     const nlohmann::json t = nlohmann::json::parse(table->body);
     EXPECT_EQ(t["photo"]["width"], 100);
     EXPECT_EQ(t["settings"].size(), 23u);
 
     auto view = c.Get("/api/render?x=0&y=0&w=100&h=149&width=50&height=75");
-    ASSERT_TRUE(view);
-    EXPECT_EQ(view->status, 200);
+    ASSERT_EQ(Status(view), 200);
     EXPECT_EQ(view->get_header_value("Content-Type"), "image/jpeg");
     EXPECT_EQ(view->get_header_value("X-Lumarex-Area"), "0.000,0.000,100.000,149.000");
     EXPECT_EQ(view->body.substr(0, 2), "\xff\xd8");
@@ -524,12 +474,8 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
                             "/api/settings?a=1&a=1", "/?x=1&x=2"})
         asked.push_back({bad, {}, 400});
     ExpectStatuses(c, asked);
-    auto unasked = c.Post("/api/save", "", "text/plain");
-    ASSERT_TRUE(unasked);
-    EXPECT_EQ(unasked->status, 403);
-    auto twice = c.Post("/api/save?look=natural&look=natural", httplib::Headers{{"X-Lumarex", "save"}}, "", "text/plain");
-    ASSERT_TRUE(twice);
-    EXPECT_EQ(twice->status, 400);
+    EXPECT_EQ(Status(c.Post("/api/save", "", "text/plain")), 403);
+    EXPECT_EQ(Status(c.Post("/api/save?look=natural&look=natural", {{"X-Lumarex", "save"}}, "", "text/plain")), 400);
     EXPECT_FALSE(fs::exists(dir / "in-corrected.jpg"));
 }
 
@@ -580,8 +526,6 @@ TEST_F(PreviewServerTest, WithATokenEveryRequestMustCarryItOnce) {
                        {"/api/settings", {}, 403},
                        {view, {}, 403},
                        {"/api/settings?token=" + wrong, {}, 403},
-                       {"/api/settings?token=" + token.substr(0, 16), {}, 403},
-                       {"/api/settings?token=", {}, 403},
                        {"/api/settings?token=" + token + "&token=" + token, {}, 403},
                        {"/api/settings", {{"X-Lumarex-Token", wrong}}, 403},
                        // Both given: both must be right.
@@ -591,20 +535,17 @@ TEST_F(PreviewServerTest, WithATokenEveryRequestMustCarryItOnce) {
                        {"/preview.js?token=" + token, {}, 200},
                        {view, {{"X-Lumarex-Token", token}}, 200},
                        {view + "&token=" + token, {}, 200}});
-    auto unsaved = c.Post("/api/save", httplib::Headers{{"X-Lumarex", "save"}}, "", "text/plain");
-    ASSERT_TRUE(unsaved);
-    EXPECT_EQ(unsaved->status, 403);
+    EXPECT_EQ(Status(c.Post("/api/save", httplib::Headers{{"X-Lumarex", "save"}}, "", "text/plain")), 403);
     EXPECT_FALSE(fs::exists(dir / "in-corrected.jpg"));
     // The page's address carries it, and the page its assets' addresses; the
     // script sends it as a header.
     auto page = c.Get("/?token=" + token);
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 200);
+    ASSERT_EQ(Status(page), 200);
     EXPECT_NE(page->body.find("src=\"/preview.js?token=" + token + "\""), std::string::npos);
     EXPECT_NE(page->body.find("href=\"/preview.css?token=" + token + "\""), std::string::npos);
 }
 
-TEST_F(PreviewServerTest, OneServerToAPortAndTheSecondIsRefusedBeforeItsAnalysis) {
+TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis) {
     Start();
     PreviewPhoto other;
     PreviewServer second(other);
@@ -619,17 +560,22 @@ TEST_F(PreviewServerTest, OneServerToAPortAndTheSecondIsRefusedBeforeItsAnalysis
     EXPECT_NE(cmd.err.find("cannot listen on 127.0.0.1 port " + std::to_string(port)), std::string::npos) << cmd.err;
     EXPECT_EQ(cmd.err.find("analysing"), std::string::npos) << cmd.err;
     EXPECT_LT(seconds, 5.0);
+    // A missing photo and a bad port are refused before serving.
+    const Result missing = Run("serve " + Quoted(dir / "nope.jpg") + " --port 0");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("lumarex serve: " + (dir / "nope.jpg").string() + ": "), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out, "");
+    const Result bad = Run("serve " + Quoted(MakeInput("in.png")) + " --port 70000");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--port"), std::string::npos) << bad.err;
     // The first still serves.
-    auto r = Client().Get("/api/settings");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(Status(Client().Get("/api/settings")), 200);
 }
 
 TEST_F(PreviewServerTest, SlowClientsLoseTheirWorkersAndAStopEndsThemAll) {
     Start();
-    // A dozen clients each sending a header line every 300 ms, for at most
-    // 30 lines: each must be cut off by the whole-request deadline (2 s from
-    // its first byte), not served while it keeps sending.
+    // Clients sending a header line every 300 ms are cut off by the
+    // whole-request deadline, 2 s from their first byte.
     constexpr int kSlow = 12;
     std::vector<std::unique_ptr<RawSocket>> slow;
     for (int i = 0; i < kSlow; ++i) {
@@ -637,13 +583,12 @@ TEST_F(PreviewServerTest, SlowClientsLoseTheirWorkersAndAStopEndsThemAll) {
         ASSERT_TRUE(slow.back()->Connected());
         ASSERT_TRUE(slow.back()->Send("GET /api/settings HTTP/1.1\r\n"));
     }
-    std::atomic<bool> quit{false};
     std::atomic<int> cutOff{0};
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> trickle;
     for (int i = 0; i < kSlow; ++i)
         trickle.emplace_back([&, i] {
-            for (int line = 0; line < 30 && !quit; ++line) {
+            for (int line = 0; line < 30; ++line) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
                 if (!slow[i]->Send("X-Slow-" + std::to_string(line) + ": 1\r\n")) break;
             }
@@ -652,11 +597,8 @@ TEST_F(PreviewServerTest, SlowClientsLoseTheirWorkersAndAStopEndsThemAll) {
     // Meanwhile a normal request is answered at once, several times over.
     for (int i = 0; i < 5; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
-        auto r = Client().Get("/api/settings");
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->status, 200);
-        EXPECT_LT(s, 1.0);
+        EXPECT_EQ(Status(Client().Get("/api/settings")), 200);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     for (auto& t : trickle) t.join();
@@ -688,16 +630,10 @@ TEST_F(PreviewServerTest, AnOvertakenRenderIsDroppedAndConcurrentClientsAreServe
     Start();
     auto c = Client();
     const std::string view = "/api/render?x=0&y=0&w=100&h=149&width=100&height=149&client=t&gen=";
-    auto newer = c.Get(view + "9");
-    ASSERT_TRUE(newer);
-    EXPECT_EQ(newer->status, 200);
-    auto older = c.Get(view + "8");
-    ASSERT_TRUE(older);
-    EXPECT_EQ(older->status, 409);
+    EXPECT_EQ(Status(c.Get(view + "9")), 200);
+    EXPECT_EQ(Status(c.Get(view + "8")), 409);
 
-    // Four clients at once, each asking again as soon as it is answered:
-    // within the renders' turns and queue, every request is answered with
-    // a picture.
+    // Four clients asking again as soon as answered stay within the turns and queue.
     std::atomic<int> pictures{0}, other{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
