@@ -184,20 +184,5 @@ TEST(LocalContrastMap, BinsOfWorkedValues) {
     }
 }
 
-// A flat plane has no detail (the smoothing keeps a constant within
-// rounding): every value lands in bin H - 1, so the range is (-1, -3) (bin
-// H - 1 from either end), in both forms.
-TEST(LocalContrastMap, FlatPlaneHasNoDetail) {
-    const LocalContrastScale scale{8.0f, 255.0f, 1275};
-    for (const Form form : {Form::kPlain, Form::kFast, Form::kFromRows, Form::kFromRepeatedRows}) {
-        const int f = int(form);
-        const Built<int32_t> b = Build<int32_t>(form, [](int64_t) { return 120.0f; }, 50, 20, scale);
-        EXPECT_EQ(b.hist[1274], 1000) << f;
-        EXPECT_EQ(b.range.low, -1) << f;
-        EXPECT_EQ(b.range.high, -3) << f;
-        EXPECT_TRUE(std::all_of(b.map.begin(), b.map.end(), [](float v) { return std::fabs(v) < 1e-3f; })) << f;
-    }
-}
-
 }  // namespace
 }  // namespace lx
