@@ -13,7 +13,6 @@
 namespace lx {
 namespace {
 
-// An interleaved RGB image with rows padded by 5 bytes beyond the pixels.
 // An interleaved image whose rows are padded with 5 bytes of 0xEE, which
 // sharpening must leave alone.
 struct Image : test::Interleaved<uint8_t> {
@@ -44,9 +43,14 @@ TEST(SharpenMaxChannel, EqualsSharpeningEachLineAlone) {
     }
 }
 
-TEST(SharpenMaxChannel, FlatAreasKeepTheirColourToTheBorder) {
-    // For these amounts the weights sum to 1 exactly; others can round a
-    // gain just below 1 and truncate a level away. Amount 0 is exact.
+// Flat areas keep their colour to the border: for these amounts the weights
+// sum to 1 exactly (others can round a gain just below 1 and truncate a
+// level away). Along one row (amount 0.5) the black pixel stays black; the
+// brighter middle pixel brightens and its right neighbour darkens, both
+// keeping their 4:2:1 ratios up to truncation; the last pixel's red
+// overshoots and is clamped at 255 while its other channels still rise. The
+// values were worked out independently in float arithmetic, pass by pass.
+TEST(SharpenMaxChannel, FlatAreasStayAndEdgesMoveWithinTheRange) {
     Image flat(37, 29);
     for (int32_t i = 0; i < 37 * 29; ++i) flat.Set(i % 37, i / 37, 200, 120, 40);
     const std::vector<uint8_t> original = flat.px;
@@ -54,14 +58,6 @@ TEST(SharpenMaxChannel, FlatAreasKeepTheirColourToTheBorder) {
         flat.Sharpen(amount);
         EXPECT_EQ(flat.px, original) << amount;
     }
-}
-
-// Along one row (amount 0.5): the black pixel stays black; the brighter
-// middle pixel brightens and its right neighbour darkens, both keeping their
-// 4:2:1 ratios up to truncation; the last pixel's red overshoots and is
-// clamped at 255 while its other channels still rise. The values were worked
-// out independently in float arithmetic, pass by pass.
-TEST(SharpenMaxChannel, EdgesBrightenAndDarkenWithinTheRange) {
     Image im(5, 1);
     const uint8_t px[5][3] = {{0, 0, 0}, {80, 40, 20}, {120, 60, 30}, {80, 40, 20}, {250, 125, 50}};
     for (int x = 0; x < 5; ++x) im.Set(x, 0, px[x][0], px[x][1], px[x][2]);

@@ -19,7 +19,6 @@
 #include "pipeline/tone_map_step.h"
 #include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
-#include "stages/color_restore.h"
 #include "stages/warm_tone.h"
 #include "support/simd_targets.h"
 
@@ -78,54 +77,42 @@ TEST(ApplyKernels, DivisionBy1000MatchesTheIntegerOne) {
 }
 
 // The levels of one row: planar and interleaved outputs, tinted and
-// untinted steps, with and without raising negative differences.
+// untinted steps, with and without raising negative differences; the values
+// alone, from a row that is not the first, must not write past the row.
 TEST(ApplyKernels, LevelRowsMatch) {
     std::mt19937 rng(3);
     for (const int32_t w : kWidths) {
-        for (int variant = 0; variant < 8; ++variant) {
-            const bool tinted = variant & 1, raise = variant & 2, wide = variant & 4;
+        for (int variant = 0; variant < 16; ++variant) {
+            const bool tinted = variant & 1, raise = variant & 2, wide = variant & 4, interleaved = variant & 8;
             const BlobRows<uint8_t> s8(w, rng);
             const BlobRows<uint16_t> s16(w, rng);
             const LevelsStep<uint8_t> step8 = Step<uint8_t>(rng, tinted, raise);
             const LevelsStep<uint16_t> step16 = Step<uint16_t>(rng, tinted, raise, wide);
             const LevelsTable8 table(step8);
-            std::vector<uint8_t> want8(3 * size_t(w));
-            std::vector<uint16_t> want16(3 * size_t(w));
-            std::vector<float> wantV8(w), wantV16(w);
-            const auto planar = [w](auto& v) {
+            const auto out = [w, interleaved](auto& v) {
                 using T = std::remove_reference_t<decltype(v[0])>;
+                if (interleaved) return ImageView<T>{{v.data(), v.data() + 1, v.data() + 2}, 3 * int64_t{w}, 3, w, 1};
                 return ImageView<T>{{v.data(), v.data() + w, v.data() + 2 * w}, w, 1, w, 1};
             };
-            const auto interleaved = [w](auto& v) {
-                using T = std::remove_reference_t<decltype(v[0])>;
-                return ImageView<T>{{v.data(), v.data() + 1, v.data() + 2}, 3 * int64_t{w}, 3, w, 1};
-            };
-            for (int layout = 0; layout < 2; ++layout) {
-                LevelRow<uint8_t>(step8, s8.View(), 1, layout ? interleaved(want8) : planar(want8), wantV8.data());
-                LevelRow<uint16_t>(step16, s16.View(), 1, layout ? interleaved(want16) : planar(want16),
-                                   wantV16.data());
-                test::ForEachSimdTarget([&](const std::string& target) {
-                    std::vector<uint8_t> got8(want8.size(), 9);
-                    std::vector<uint16_t> got16(want16.size(), 9);
-                    std::vector<float> v8(w, -1.0f), v16(w, -1.0f);
-                    LevelRow8Fast(table, s8.View(), 1, layout ? interleaved(got8) : planar(got8), v8.data());
-                    LevelRow16Fast(step16, s16.View(), 1, layout ? interleaved(got16) : planar(got16), v16.data());
-                    const std::string what = target + ", width " + std::to_string(w) + ", variant " +
-                                             std::to_string(variant) + ", layout " + std::to_string(layout);
-                    EXPECT_EQ(got8, want8) << what;
-                    EXPECT_EQ(v8, wantV8) << what;
-                    EXPECT_EQ(got16, want16) << what;
-                    EXPECT_EQ(v16, wantV16) << what;
-                    // The values alone, from a row that is not the first.
-                    std::vector<float> only8(w + 1, -1.0f), only16(w + 1, -1.0f);
-                    LevelValues8Fast(table, s8.View(), 1, w, only8.data());
-                    LevelValues16Fast(step16, s16.View(), 1, w, only16.data());
-                    EXPECT_EQ(std::vector<float>(only8.begin(), only8.end() - 1), wantV8) << what;
-                    EXPECT_EQ(std::vector<float>(only16.begin(), only16.end() - 1), wantV16) << what;
-                    EXPECT_EQ(only8.back(), -1.0f) << what;
-                    EXPECT_EQ(only16.back(), -1.0f) << what;
-                });
-            }
+            std::vector<uint8_t> want8(3 * size_t(w));
+            std::vector<uint16_t> want16(3 * size_t(w));
+            std::vector<float> wantV8(w + 1, -1.0f), wantV16(w + 1, -1.0f);
+            LevelRow<uint8_t>(step8, s8.View(), 1, out(want8), wantV8.data());
+            LevelRow<uint16_t>(step16, s16.View(), 1, out(want16), wantV16.data());
+            test::ForEachSimdTarget([&](const std::string& target) {
+                SCOPED_TRACE(testing::Message() << target << ", width " << w << ", variant " << variant);
+                std::vector<uint8_t> got8(want8.size(), 9);
+                std::vector<uint16_t> got16(want16.size(), 9);
+                std::vector<float> v8(w + 1, -1.0f), v16(w + 1, -1.0f), only8 = v8, only16 = v16;
+                LevelRow8Fast(table, s8.View(), 1, out(got8), v8.data());
+                LevelRow16Fast(step16, s16.View(), 1, out(got16), v16.data());
+                LevelValues8Fast(table, s8.View(), 1, w, only8.data());
+                LevelValues16Fast(step16, s16.View(), 1, w, only16.data());
+                EXPECT_EQ(got8, want8);
+                EXPECT_EQ(got16, want16);
+                for (const auto* v : {&v8, &only8}) EXPECT_EQ(*v, wantV8);
+                for (const auto* v : {&v16, &only16}) EXPECT_EQ(*v, wantV16);
+            });
         }
     }
 }
@@ -175,28 +162,22 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
                 ToneMapLocalRowPlain<uint16_t>(want16.data(), w, y, primary.data(), secondary.data(), b);
                 ToneMapGlobalRowPlain<uint16_t>(wantG.data(), w, primary.data());
                 test::ForEachSimdTarget([&](const std::string& target) {
-                    auto got8 = in8, got16 = values, gotG = values, gotPairs = in8, gotPairs16 = values;
-                    ToneMapLocalRowFast<uint8_t>(got8.data(), w, y, primary.data(), secondary.data(), b);
-                    // The gains gathered as pairs, and the 8-bit ones read from
-                    // byte planes, as the pipeline does.
-                    auto gotBytes = in8;
-                    ToneMapLocalRowFast<uint8_t>(gotPairs.data(), w, y, primary.data(), secondary.data(), b,
-                                                 pairForms);
-                    ToneMapLocalRowFast<uint8_t>(gotBytes.data(), w, y, primary.data(), secondary.data(), b,
-                                                 byteForms);
-                    ToneMapLocalRowFast<uint16_t>(gotPairs16.data(), w, y, primary.data(), secondary.data(), b,
-                                                  pairForms);
-                    EXPECT_EQ(gotPairs, want8) << target;
-                    EXPECT_EQ(gotBytes, want8) << target << ", width " << w;
-                    EXPECT_EQ(gotPairs16, want16) << target;
-                    ToneMapLocalRowFast<uint16_t>(got16.data(), w, y, primary.data(), secondary.data(), b);
+                    SCOPED_TRACE(testing::Message() << target << ", scale " << c.scale << ", offset " << c.ox
+                                                    << ", row " << y << ", width " << w);
+                    // Gains looked up one by one, gathered as pairs, and (8-bit
+                    // levels) read from byte planes, as the pipeline does.
+                    const GainForms forms[] = {{}, pairForms, byteForms};
+                    for (int f = 0; f < 3; ++f) {
+                        auto got8 = in8, got16 = values;
+                        ToneMapLocalRowFast<uint8_t>(got8.data(), w, y, primary.data(), secondary.data(), b, forms[f]);
+                        EXPECT_EQ(got8, want8) << "forms " << f;
+                        if (f == 2) continue;
+                        ToneMapLocalRowFast<uint16_t>(got16.data(), w, y, primary.data(), secondary.data(), b, forms[f]);
+                        EXPECT_EQ(got16, want16) << "forms " << f;
+                    }
+                    auto gotG = values;
                     ToneMapGlobalRowFast<uint16_t>(gotG.data(), w, primary.data());
-                    const std::string what = target + ", scale " + std::to_string(c.scale) + ", offset " +
-                                             std::to_string(c.ox) + ", row " + std::to_string(y) + ", width " +
-                                             std::to_string(w);
-                    EXPECT_EQ(got8, want8) << what;
-                    EXPECT_EQ(got16, want16) << what;
-                    EXPECT_EQ(gotG, wantG) << what;
+                    EXPECT_EQ(gotG, wantG);
                 });
             }
         }
@@ -204,15 +185,18 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
 }
 
 // The proportional rebuild (values of 0, pixels of 0, values above the
-// pixel's largest), the copy into interleaved pixels, the 16-bit warm tone
-// and colour restoration without a tone plane.
-TEST(ApplyKernels, RebuildCopyWarmToneAndRestorationMatch) {
+// pixel's largest), the copy into interleaved pixels and the warm tone, in 8
+// and 16 bits. (Colour restoration's twins are compared in color_restore_test.)
+TEST(ApplyKernels, RebuildCopyAndWarmToneMatch) {
     std::mt19937 rng(9);
     std::vector<float> ramp16(65536);
+    float ramp8[256];
     MakeWarmToneRamp16(ramp16.data());
-    WarmToneTables warm16;
+    MakeWarmToneRamp8(ramp8);
+    WarmToneTables warm16, warm8;
     MakeWarmToneTables(ramp16.data(), &warm16);
-    const ColorRestoreTables restore = MakeColorRestoreTables(2, 0.9f);
+    MakeWarmToneTables(ramp8, &warm8);
+    AddWarmToneBytes8(&warm8);
     for (const int32_t w : kWidths) {
         const int32_t h = 2;
         std::vector<uint8_t> px8(size_t(w) * h * 3);
@@ -241,9 +225,9 @@ TEST(ApplyKernels, RebuildCopyWarmToneAndRestorationMatch) {
         CopyPixelsPlain<uint8_t>(planes(px8), view(copied8));
         CopyPixelsPlain<uint16_t>(planes(px16), view(copied16));
         auto warmed16 = px16;
+        auto warmed8 = px8;
         WarmToneCorrectPlain(view(warmed16), 0.7f, warm16);
-        auto restored8 = px8;
-        ColorRestorePlain(view(restored8), nullptr, restore);
+        WarmToneCorrectPlain(view(warmed8), 0.9f, warm8);
         test::ForEachSimdTarget([&](const std::string& target) {
             const std::string what = target + ", width " + std::to_string(w);
             auto r8 = px8;
@@ -259,11 +243,11 @@ TEST(ApplyKernels, RebuildCopyWarmToneAndRestorationMatch) {
             EXPECT_EQ(c8, copied8) << what;
             EXPECT_EQ(c16, copied16) << what;
             auto w16 = px16;
+            auto w8 = px8;
             WarmToneCorrectFast(view(w16), 0.7f, warm16);
+            WarmToneCorrectFast(view(w8), 0.9f, warm8);
             EXPECT_EQ(w16, warmed16) << what;
-            auto s8 = px8;
-            ColorRestoreFast(view(s8), nullptr, restore);
-            EXPECT_EQ(s8, restored8) << what;
+            EXPECT_EQ(w8, warmed8) << what;
         });
     }
 }

@@ -14,9 +14,6 @@
 #include "analysis/analyse_blob.h"
 #include "pipeline/apply_blob_param.h"
 #include "simd/kernels.h"
-#include "stages/color_restore.h"
-#include "stages/sharpen_plane.h"
-#include "stages/warm_tone.h"
 #include "support/blob_builder.h"
 #include "support/simd_targets.h"
 #include "support/test_host.h"
@@ -176,28 +173,6 @@ struct StopAt {
     }
 };
 
-// A stop at any progress call still fails the call, the calls come in
-// order, and no block is left, in the row order as in the whole steps.
-TEST(ApplyRows, StopsFailAndReleaseEverything) {
-    TestHost host;
-    BlobPtr blob = Picture<uint8_t>(31, 17, 5);
-    ImageParam p{};
-    ASSERT_TRUE(AnalyseBlob8(*blob, p));
-    ApplySettings s = SettingsToTry()[3];
-    Dest<uint8_t> first(31, 17, 0);
-    ASSERT_TRUE(ApplyBlobParam8(first.Desc(), *blob, p, s)) << "builds the base map";
-    for (int32_t at = 1; at <= 6; ++at) {
-        StopAt stop{at, {}};
-        stop.Install(s);
-        Dest<uint8_t> out(31, 17, 0);
-        EXPECT_EQ(ApplyBlobParam8(out.Desc(), *blob, p, s), 0) << "stop at " << at;
-        ASSERT_EQ(stop.seen.size(), size_t(at));
-        for (int32_t i = 0; i < at; ++i) EXPECT_EQ(stop.seen[i], i + 1);
-        EXPECT_EQ(host.live(), 2) << "the blob and the base map; stop at " << at;
-    }
-    ReleaseHostBlock(p.baseMap);
-}
-
 // The analysis's own pass, which only builds the base map (its destination
 // is thrown away), against a full pass over whole steps with the plain
 // kernels: the same map and range, the same blocks taken, the same
@@ -220,6 +195,7 @@ void CompareMapPass(int w, int h) {
         std::vector<int32_t> steps;
         int64_t allocations = 0;
         bool written = false;
+        bool operator==(const Run&) const = default;
     };
     const std::string what = std::to_string(w) + " x " + std::to_string(h) + (sizeof(T) == 1 ? ", 8-bit" : ", 16-bit");
     auto run = [&](bool mapOnly, int32_t stopAt) {
@@ -251,16 +227,12 @@ void CompareMapPass(int w, int h) {
         test::ForEachSimdTarget([&](const std::string& target) {
             for (bool fast : {false, true}) {
                 simd::UseFastKernelsForTest(fast);
-                const Run got = run(true, stopAt);
+                Run got = run(true, stopAt);
                 simd::UseFastKernelsForTest(true);
                 const std::string how = what + ", " + target + (fast ? "" : ", plain") + ", stop at " + std::to_string(stopAt);
-                EXPECT_EQ(got.result, want.result) << how;
-                EXPECT_EQ(got.steps, want.steps) << how;
-                EXPECT_EQ(got.allocations, want.allocations) << how;
-                EXPECT_EQ(got.map, want.map) << how;
-                EXPECT_EQ(got.low, want.low) << how;
-                EXPECT_EQ(got.high, want.high) << how;
                 EXPECT_FALSE(got.written) << how;
+                got.written = want.written;
+                EXPECT_TRUE(got == want) << how;
             }
         });
     }
@@ -277,70 +249,9 @@ void CompareMapPass(int w, int h) {
 }
 
 TEST(ApplyRows, MapOnlyPassBuildsTheSameRecord) {
-    for (const auto& [w, h] :
-         std::vector<std::pair<int, int>>{{1, 1}, {1, 7}, {9, 1}, {2, 2}, {37, 23}, {70, 5}, {5, 70}, {130, 41}})
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {1, 7}, {9, 1}, {37, 23}, {130, 41}})
         CompareMapPass<uint8_t>(w, h);
     for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 3}, {37, 23}}) CompareMapPass<uint16_t>(w, h);
-}
-
-// The stage kernels with SIMD twins, one by one, on rows whose lengths are
-// not a multiple of any vector: every target gives the plain bytes.
-TEST(ApplyRows, StageKernelsMatchTheirPlainForms) {
-    std::mt19937 rng(7);
-    for (const int w : {1, 2, 3, 15, 17, 33, 67, 200}) {
-        const int h = 3;
-        std::vector<float> a(size_t(w) * h), b(a.size()), c(a.size());
-        for (float* v : {a.data(), b.data(), c.data()})
-            for (size_t i = 0; i < a.size(); ++i) v[i] = float(rng() % 70000) * 0.0039f - 5.0f;
-        const SharpenKernel k = MakeSharpenKernel(1.7f, 255.0f);
-        std::vector<float> lines(a.size()), ends(a.size());
-        SharpenLinesPlain(a.data(), b.data(), c.data(), lines.data(), int32_t(a.size()), k);
-        SharpenLineEndsPlain(a.data(), b.data(), ends.data(), int32_t(a.size()), k);
-
-        std::vector<uint8_t> px8(size_t(w) * h * 3);
-        std::vector<uint16_t> px16(px8.size());
-        for (size_t i = 0; i < px8.size(); ++i) px8[i] = uint8_t(rng()), px16[i] = uint16_t(rng());
-        std::vector<float> tone(size_t(w) * h);
-        for (float& t : tone) t = float(rng() % 65000);
-        const auto view8 = [&](std::vector<uint8_t>& v) {
-            return ImageView<uint8_t>{{v.data(), v.data() + 1, v.data() + 2}, int64_t{w} * 3, 3, w, h};
-        };
-        const auto view16 = [&](std::vector<uint16_t>& v) {
-            return ImageView<uint16_t>{{v.data() + 2, v.data() + 1, v.data()}, int64_t{w} * 3, 3, w, h};
-        };
-        float ramp8[256];
-        MakeWarmToneRamp8(ramp8);
-        WarmToneTables warm;
-        MakeWarmToneTables(ramp8, &warm);
-        AddWarmToneBytes8(&warm);
-        auto warmed8 = px8;
-        for (int mode = 1; mode <= 3; ++mode) {
-            const ColorRestoreTables t = MakeColorRestoreTables(mode, 0.7f);
-            auto r8 = px8;
-            ColorRestorePlain(view8(r8), tone.data(), t);
-            auto r16 = px16;
-            ColorRestorePlain(view16(r16), tone.data(), t);
-            test::ForEachSimdTarget([&](const std::string& target) {
-                auto f8 = px8;
-                ColorRestoreFast(view8(f8), tone.data(), t);
-                EXPECT_EQ(f8, r8) << target << " restore mode " << mode << " width " << w;
-                auto f16 = px16;
-                ColorRestoreFast(view16(f16), tone.data(), t);
-                EXPECT_EQ(f16, r16) << target << " restore 16 mode " << mode << " width " << w;
-            });
-        }
-        WarmToneCorrectPlain(view8(warmed8), 0.9f, warm);
-        test::ForEachSimdTarget([&](const std::string& target) {
-            std::vector<float> out(a.size());
-            SharpenLinesFast(a.data(), b.data(), c.data(), out.data(), int32_t(a.size()), k);
-            EXPECT_EQ(out, lines) << target << " width " << w;
-            SharpenLineEndsFast(a.data(), b.data(), out.data(), int32_t(a.size()), k);
-            EXPECT_EQ(out, ends) << target << " width " << w;
-            auto f8 = px8;
-            WarmToneCorrectFast(view8(f8), 0.9f, warm);
-            EXPECT_EQ(f8, warmed8) << target << " warm tone width " << w;
-        });
-    }
 }
 
 }  // namespace

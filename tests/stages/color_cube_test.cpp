@@ -68,17 +68,6 @@ TEST(ColorCube, SixteenBitTopsOutAt65280) {
     }
 }
 
-TEST(ColorCube, NodesAgreeBetween8And16Bit) {
-    for (Cube cube : {kA, kB, kC})
-        for (int r : kNodes)
-            for (int g : kNodes)
-                for (int b : kNodes) {
-                    const Rgb o8 = Through8(cube, {r, g, b}), o16 = Through16(cube, {r * 256, g * 256, b * 256});
-                    for (int ch = 0; ch < 3; ++ch)
-                        EXPECT_NEAR(o16[ch], o8[ch] * 256, 256) << "cube " << cube << " node " << r << ' ' << g << ' ' << b;
-                }
-}
-
 // Along the grey axis and each primary axis the 16-bit output has no jumps
 // of a level or more: the cell of ceil(v / 256) and the distance from its
 // node must pair up. (Just above a multiple of 256 the sample extrapolates
@@ -104,65 +93,63 @@ std::vector<uint8_t> ColourGrid8() {
     return px;
 }
 
-TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
-    const std::vector<uint8_t> grid = ColourGrid8();
-    const int n = int(grid.size() / 3);
-    for (int selector : {0, 1}) {
-        std::vector<uint8_t> both = grid, steps = grid;
-        lx::ColorCubeApply8(selector, 1, lx::test::View(&both[0], &both[1], &both[2], 64, n / 64, 3, 64 * 3));
-        lx::ColorCubeApply8(selector, 0, lx::test::View(&steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3));
-        lx::ColorCubeApplyC8(lx::test::View(&steps[0], &steps[1], &steps[2], 64, n / 64, 3, 64 * 3));
-        EXPECT_EQ(both, steps) << "selector " << selector;
+void Apply(int selector, int alsoC, lx::ImageView<uint8_t> v) { lx::ColorCubeApply8(selector, alsoC, v); }
+void Apply(int selector, int alsoC, lx::ImageView<uint16_t> v) { lx::ColorCubeApply16(selector, alsoC, v); }
+void ApplyC(lx::ImageView<uint8_t> v) { lx::ColorCubeApplyC8(v); }
+void ApplyC(lx::ImageView<uint16_t> v) { lx::ColorCubeApplyC16(v); }
 
-        std::vector<uint16_t> both16(grid.begin(), grid.end()), steps16;
-        for (uint16_t& v : both16) v = uint16_t(v * 257);
-        steps16 = both16;
-        lx::ColorCubeApply16(selector, 7, lx::test::View(&both16[0], &both16[1], &both16[2], n, 1, 3, n * 3));
-        lx::ColorCubeApply16(selector, 0, lx::test::View(&steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3));
-        lx::ColorCubeApplyC16(lx::test::View(&steps16[0], &steps16[1], &steps16[2], n, 1, 3, n * 3));
-        EXPECT_EQ(both16, steps16) << "selector " << selector;
+// The first table and CubeC in one call give what two calls give, with the
+// whole image passing the first table before any of it passes CubeC: on a
+// grid of colours, and on rows that share samples (a row stride of one
+// pixel, or pixels that all sit on one sample).
+template <class T>
+void ExpectOneCallIsTwoPasses(int selector, int alsoC, int scale, int w, int h, int pixelStride, int rowStride) {
+    const std::vector<uint8_t> grid = ColourGrid8();
+    std::vector<T> fused(grid.begin(), grid.end()), steps;
+    for (T& v : fused) v = T(v * scale);
+    steps = fused;
+    const auto view = [&](std::vector<T>& px) { return lx::test::View(&px[0], &px[1], &px[2], w, h, pixelStride, rowStride); };
+    Apply(selector, alsoC, view(fused));
+    Apply(selector, 0, view(steps));
+    ApplyC(view(steps));
+    EXPECT_EQ(fused, steps) << sizeof(T) * 8 << "-bit, selector " << selector << ", " << w << " x " << h << ", strides "
+                            << pixelStride << ", " << rowStride;
+}
+
+TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
+    for (int selector : {0, 1, -1}) {
+        ExpectOneCallIsTwoPasses<uint8_t>(selector, 1, 1, 64, 64, 3, 64 * 3);
+        ExpectOneCallIsTwoPasses<uint16_t>(selector, 7, 257, 4096, 1, 3, 4096 * 3);
     }
-    // A selector naming no table applies none; CubeC still follows.
-    std::vector<uint8_t> none = grid, onlyC = grid, c = grid;
-    lx::ColorCubeApply8(2, 0, lx::test::View(&none[0], &none[1], &none[2], n, 1, 3, n * 3));
-    EXPECT_EQ(none, grid);
-    lx::ColorCubeApply8(-1, 1, lx::test::View(&onlyC[0], &onlyC[1], &onlyC[2], n, 1, 3, n * 3));
-    lx::ColorCubeApplyC8(lx::test::View(&c[0], &c[1], &c[2], n, 1, 3, n * 3));
-    EXPECT_EQ(onlyC, c);
+    ExpectOneCallIsTwoPasses<uint8_t>(0, 1, 1, 2, 30, 3, 3);
+    ExpectOneCallIsTwoPasses<uint16_t>(1, 1, 257, 3, 20, 2, 3);
+    // A selector naming no table applies none.
+    std::vector<uint8_t> none = ColourGrid8();
+    Apply(2, 0, lx::test::View(&none[0], &none[1], &none[2], 4096, 1, 3, 4096 * 3));
+    EXPECT_EQ(none, ColourGrid8());
+    uint8_t px[3] = {200, 100, 50};  // two pixels, both at px
+    lx::ColorCubeApply8(1, 1, lx::test::View(px, px + 1, px + 2, 2, 1, 0, 0));
+    EXPECT_EQ((Rgb{px[0], px[1], px[2]}), (Rgb{208, 94, 31})) << "CubeB twice, then CubeC twice";
 }
 
 // Planar images with padded rows give the same pixels as interleaved ones
 // and leave the padding alone.
-template <class T, class Apply>
-void ExpectPlanarMatchesInterleaved(int scale, Apply apply) {
+template <class T>
+void ExpectPlanarMatchesInterleaved(int selector, int scale) {
     const std::vector<uint8_t> grid = ColourGrid8();
-    const int w = 61, h = 67, pad = 5;  // 4087 of the 4096 colours
-    std::vector<T> inter(size_t(w) * h * 3);
-    for (size_t n = 0; n < inter.size(); ++n) inter[n] = T(grid[n] * scale);
-    const T kPad = T(0xBEEF);
-    std::vector<T> planes(size_t(3) * (w + pad) * h, kPad);
-    auto plane = [&](int ch, int x, int y) -> T& { return planes[(size_t(ch) * h + y) * (w + pad) + x]; };
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int ch = 0; ch < 3; ++ch) plane(ch, x, y) = inter[(size_t(y) * w + x) * 3 + ch];
-
-    apply(&inter[0], &inter[1], &inter[2], w, h, 3, w * 3);
-    apply(&plane(0, 0, 0), &plane(1, 0, 0), &plane(2, 0, 0), w, h, 1, w + pad);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x)
-            for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(plane(ch, x, y), inter[(size_t(y) * w + x) * 3 + ch]) << x << ' ' << y;
-        for (int x = w; x < w + pad; ++x)
-            for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(plane(ch, x, y), kPad);
-    }
+    const int w = 61, h = 67;  // 4087 of the 4096 colours
+    lx::test::Interleaved<T> inter(w, h);
+    lx::test::Planar<T> planar(w, h, 5, T(0xBEEF));
+    for (int i = 0; i < w * h * 3; ++i) inter.px[size_t(i)] = planar.at(i % 3, i / 3 % w, i / 3 / w) = T(grid[size_t(i)] * scale);
+    Apply(selector, 1, inter.view());
+    Apply(selector, 1, planar.view());
+    for (int i = 0; i < w * h * 3; ++i) ASSERT_EQ(planar.at(i % 3, i / 3 % w, i / 3 / w), inter.px[size_t(i)]) << i;
+    for (int i = 0; i < 5 * h * 3; ++i) ASSERT_EQ(planar.at(i % 3, w + i / 3 % 5, i / 15), T(0xBEEF)) << "padding";
 }
 
 TEST(ColorCube, PlanarAndInterleavedAgree) {
-    ExpectPlanarMatchesInterleaved<uint8_t>(1, [](uint8_t* r, uint8_t* g, uint8_t* b, int w, int h, int ps, int rs) {
-        lx::ColorCubeApply8(1, 1, lx::test::View(r, g, b, w, h, ps, rs));
-    });
-    ExpectPlanarMatchesInterleaved<uint16_t>(257, [](uint16_t* r, uint16_t* g, uint16_t* b, int w, int h, int ps, int rs) {
-        lx::ColorCubeApply16(0, 1, lx::test::View(r, g, b, w, h, ps, rs));
-    });
+    ExpectPlanarMatchesInterleaved<uint8_t>(1, 1);
+    ExpectPlanarMatchesInterleaved<uint16_t>(0, 257);
 }
 
 TEST(ColorCube, EmptyImagesTouchNothing) {
@@ -172,37 +159,13 @@ TEST(ColorCube, EmptyImagesTouchNothing) {
         uint16_t px16[48];
         std::memset(px8, 0x5A, sizeof px8);
         std::memset(px16, 0x5A, sizeof px16);
-        lx::ColorCubeApply8(1, 1, lx::test::View(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12));
-        lx::ColorCubeApplyC8(lx::test::View(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12));
-        lx::ColorCubeApply16(0, 1, lx::test::View(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12));
-        lx::ColorCubeApplyC16(lx::test::View(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12));
+        Apply(1, 1, lx::test::View(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12));
+        ApplyC(lx::test::View(px8, px8 + 1, px8 + 2, s.w, s.h, 3, 12));
+        Apply(0, 1, lx::test::View(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12));
+        ApplyC(lx::test::View(px16, px16 + 1, px16 + 2, s.w, s.h, 3, 12));
         for (uint8_t v : px8) ASSERT_EQ(v, 0x5A);
         for (uint16_t v : px16) ASSERT_EQ(v, 0x5A5A);
     }
-}
-
-// Pixels that share samples see the whole image pass through the first
-// table before any of it passes through CubeC.
-TEST(ColorCube, PixelsSharingSamplesPassEachTableInTurn) {
-    uint8_t px[3] = {200, 100, 50};  // two pixels, both at px
-    lx::ColorCubeApply8(1, 1, lx::test::View(px, px + 1, px + 2, 2, 1, 0, 0));
-    EXPECT_EQ((Rgb{px[0], px[1], px[2]}), (Rgb{208, 94, 31})) << "CubeB twice, then CubeC twice";
-
-    // Rows that reach into the next row (row stride 3 bytes, 2-pixel rows),
-    // 8 and 16 bits, against the two passes made as two calls.
-    const std::vector<uint8_t> grid = ColourGrid8();
-    std::vector<uint8_t> fused(grid.begin(), grid.begin() + 96), steps = fused;
-    lx::ColorCubeApply8(0, 1, lx::test::View(&fused[0], &fused[1], &fused[2], 2, 30, 3, 3));
-    lx::ColorCubeApply8(0, 0, lx::test::View(&steps[0], &steps[1], &steps[2], 2, 30, 3, 3));
-    lx::ColorCubeApplyC8(lx::test::View(&steps[0], &steps[1], &steps[2], 2, 30, 3, 3));
-    EXPECT_EQ(fused, steps);
-    std::vector<uint16_t> fused16(96), steps16;
-    for (size_t i = 0; i < fused16.size(); ++i) fused16[i] = uint16_t(grid[i] * 257);
-    steps16 = fused16;
-    lx::ColorCubeApply16(1, 1, lx::test::View(&fused16[0], &fused16[1], &fused16[2], 3, 20, 2, 3));
-    lx::ColorCubeApply16(1, 0, lx::test::View(&steps16[0], &steps16[1], &steps16[2], 3, 20, 2, 3));
-    lx::ColorCubeApplyC16(lx::test::View(&steps16[0], &steps16[1], &steps16[2], 3, 20, 2, 3));
-    EXPECT_EQ(fused16, steps16);
 }
 
 }  // namespace

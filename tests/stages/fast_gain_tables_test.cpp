@@ -46,56 +46,43 @@ void ExpectSameTables(int32_t levels, const Build& build, const std::string& wha
     EXPECT_EQ(std::memcmp(plainSecondary.data(), fastSecondary.data(), bytes), 0) << what << ": secondary";
 }
 
-std::string Name(const char* builder, int32_t levels, int32_t black, int32_t strength) {
-    return std::string(builder) + " levels " + std::to_string(levels) + ", black " + std::to_string(black) +
-           ", strength " + std::to_string(strength);
+// Every 8-bit black level and one beyond each end. The 16-bit lists below
+// hold the callers' 1024 and 3072, the ends of the range and beyond it, and
+// a spread between.
+std::vector<int32_t> Blacks8() {
+    std::vector<int32_t> b;
+    for (int32_t black = -1; black <= 256; ++black) b.push_back(black);
+    return b;
 }
 
-// 16-bit black levels: the callers' 1024 and 3072, the ends of the range and
-// beyond it, and a spread between.
-const int32_t kWideBlacks[] = {INT_MIN, -1, 0, 1, 2, 255, 256, 1024, 3072, 12345, 32768, 65023, 65024, 65025};
-
-TEST(FastGainTables, LogLiftTablesMatchThePlainBuild) {
-    for (int32_t black = -1; black <= 256; ++black) {
-        for (const int32_t strength : {0, 100, 150}) {
-            ExpectSameTables(256, [&](float* p, float* s) { BuildLogGainTables(p, s, black, 1, strength, 0.3f, 256); },
-                             Name("log", 256, black, strength));
-        }
-    }
-    for (const int32_t black : kWideBlacks) {
-        for (const int32_t strength : {100, 150}) {
-            ExpectSameTables(
-                65536, [&](float* p, float* s) { BuildLogGainTables(p, s, black, 1, strength, 0.0f, 65536); },
-                Name("log", 65536, black, strength));
-        }
-    }
-}
-
-TEST(FastGainTables, KneeTablesMatchThePlainBuild) {
+TEST(FastGainTables, LiftTablesMatchThePlainBuild) {
     test::TestHost host;
-    for (int32_t black = -1; black <= 256; ++black) {
-        ExpectSameTables(256, [&](float* p, float* s) { BuildKneeGainTables(p, s, black, 1, 100, 0.0f, 3, 0.6f, 256); },
-                         Name("knee", 256, black, 0));
-    }
-    for (const int32_t black : {0, 1024, 40000, 65024}) {
-        ExpectSameTables(65536,
-                         [&](float* p, float* s) { BuildKneeGainTables(p, s, black, 1, 100, 0.25f, 3, 0.6f, 65536); },
-                         Name("knee", 65536, black, 0));
-    }
-}
-
-TEST(FastGainTables, LogExpTablesMatchThePlainBuild) {
-    test::TestHost host;
-    for (int32_t black = -1; black <= 256; ++black) {
-        for (const int32_t strength : {-30, 120, 200}) {
-            ExpectSameTables(256, [&](float* p, float* s) { BuildLogExpGainTables(p, s, black, strength, 0.5f, 256); },
-                             Name("log/exp", 256, black, strength));
-        }
-    }
-    for (const int32_t black : {-1, 0, 1, 1024, 3072, 30000, 65533, 65534, 65535}) {
-        ExpectSameTables(65536, [&](float* p, float* s) { BuildLogExpGainTables(p, s, black, 120, 0.5f, 65536); },
-                         Name("log/exp", 65536, black, 120));
-    }
+    using BuildAt = std::function<void(float*, float*, int32_t black, int32_t strength, int32_t levels)>;
+    const struct {
+        const char* name;
+        int32_t levels;
+        std::vector<int32_t> blacks, strengths;
+        BuildAt build;
+    } builders[] = {
+        {"log", 256, Blacks8(), {0, 100, 150},
+         [](float* p, float* s, int32_t b, int32_t st, int32_t n) { BuildLogGainTables(p, s, b, 1, st, 0.3f, n); }},
+        {"log", 65536, {INT_MIN, -1, 0, 1, 2, 255, 256, 1024, 3072, 12345, 32768, 65023, 65024, 65025}, {100, 150},
+         [](float* p, float* s, int32_t b, int32_t st, int32_t n) { BuildLogGainTables(p, s, b, 1, st, 0.0f, n); }},
+        {"knee", 256, Blacks8(), {0},
+         [](float* p, float* s, int32_t b, int32_t, int32_t n) { BuildKneeGainTables(p, s, b, 1, 100, 0.0f, 3, 0.6f, n); }},
+        {"knee", 65536, {0, 1024, 40000, 65024}, {0},
+         [](float* p, float* s, int32_t b, int32_t, int32_t n) { BuildKneeGainTables(p, s, b, 1, 100, 0.25f, 3, 0.6f, n); }},
+        {"log/exp", 256, Blacks8(), {-30, 120, 200},
+         [](float* p, float* s, int32_t b, int32_t st, int32_t n) { BuildLogExpGainTables(p, s, b, st, 0.5f, n); }},
+        {"log/exp", 65536, {-1, 0, 1, 1024, 3072, 30000, 65533, 65534, 65535}, {120},
+         [](float* p, float* s, int32_t b, int32_t st, int32_t n) { BuildLogExpGainTables(p, s, b, st, 0.5f, n); }},
+    };
+    for (const auto& b : builders)
+        for (const int32_t black : b.blacks)
+            for (const int32_t strength : b.strengths)
+                ExpectSameTables(b.levels, [&](float* p, float* s) { b.build(p, s, black, strength, b.levels); },
+                                 std::string(b.name) + " levels " + std::to_string(b.levels) + ", black " +
+                                     std::to_string(black) + ", strength " + std::to_string(strength));
 }
 
 // The warm tone ramps and percentage tables, and cosine ramps and notches of

@@ -15,7 +15,8 @@ int64_t Build(std::vector<float>& primary, std::vector<float>& secondary, int32_
 }
 
 // The callers' constants (black 4 / 1024, blend 0, slope 0.6): identity up to
-// the knee 87 / 22442, white pulled down to about 0.74.
+// the knee 87 / 22442, white pulled down to about 0.74; black levels past the
+// highest the curve is finite for use that one's tables.
 TEST(KneeGainTables, KneeAndGainAtWhite) {
     test::TestHost host;
     const struct { int32_t levels, black, knee; float white, approx; } cases[] = {
@@ -29,6 +30,14 @@ TEST(KneeGainTables, KneeAndGainAtWhite) {
         EXPECT_NEAR(secondary[c.levels - 1], c.approx, 1e-6f);
         EXPECT_EQ(secondary[c.knee], 1.0f);
         EXPECT_LT(secondary[c.knee + 1], 1.0f);
+        // Black levels above levels - 2q (254, 65024) build that level's tables.
+        std::vector<float> p2(c.levels), s2(c.levels);
+        const int32_t top = c.levels - 2 * (c.levels / 256);
+        ASSERT_EQ(Build(primary, secondary, top, c.levels), 1);
+        for (const int32_t black : {top + 1, c.levels - 1, INT32_MAX}) {
+            ASSERT_EQ(Build(p2, s2, black, c.levels), 1);
+            EXPECT_TRUE(p2 == primary && s2 == secondary) << "black " << black;
+        }
     }
 }
 

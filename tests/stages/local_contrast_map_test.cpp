@@ -97,30 +97,22 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
                 if (scale.half == 326400 && w != 17 && w != 6 && w != 8200) continue;
                 const std::string what = target + ": " + std::to_string(w) + " x " + std::to_string(h) + ", half " +
                                          std::to_string(scale.half);
-                if (scale.divisor == 256.0f) {  // the one-shot: 64-bit counts, values through a table
-                    const Built<int64_t> p = Build<int64_t>(Form::kPlain, fromBytes, w, h, scale);
-                    for (const Form form : {Form::kFast, Form::kFromRepeatedRows}) {
-                        const Built<int64_t> f = Build<int64_t>(form, fromBytes, w, h, scale);
-                        ASSERT_EQ(p.map, f.map) << what << ", form " << int(form);
-                        ASSERT_EQ(p.hist, f.hist) << what;
-                        ASSERT_EQ(p.range.low, f.range.low) << what;
-                        ASSERT_EQ(p.range.high, f.range.high) << what;
-                    }
-                    continue;
-                }
+                // The one-shot: 64-bit counts, values through a table; the
+                // pipelines: 32-bit counts, values from a float plane.
                 std::vector<float> plane(bytes.size());
-                const float k = scale.divisor / 255.0f;
-                for (size_t i = 0; i < plane.size(); ++i) plane[i] = float(bytes[i]) * k;
+                for (size_t i = 0; i < plane.size(); ++i) plane[i] = float(bytes[i]) * (scale.divisor / 255.0f);
                 const auto fromPlane = [&](int64_t i) { return plane[i]; };
-                const Built<int32_t> p = Build<int32_t>(Form::kPlain, fromPlane, w, h, scale);
-                for (const Form form : {Form::kFast, Form::kFromRows}) {
-                    const Built<int32_t> f = Build<int32_t>(form, fromPlane, w, h, scale);
-                    const std::string how = what + (form == Form::kFast ? ", by index" : ", from rows");
-                    ASSERT_EQ(p.map, f.map) << how;
-                    ASSERT_EQ(p.hist, f.hist) << how;
-                    ASSERT_EQ(p.range.low, f.range.low) << how;
-                    ASSERT_EQ(p.range.high, f.range.high) << how;
-                }
+                const auto compare = [&](auto count, const auto& value, Form streamed) {
+                    using Count = decltype(count);
+                    const Built<Count> p = Build<Count>(Form::kPlain, value, w, h, scale);
+                    for (const Form form : {Form::kFast, streamed}) {
+                        const Built<Count> f = Build<Count>(form, value, w, h, scale);
+                        ASSERT_TRUE(p.map == f.map && p.hist == f.hist && p.range.low == f.range.low &&
+                                    p.range.high == f.range.high) << what << ", form " << int(form);
+                    }
+                };
+                if (scale.divisor == 256.0f) compare(int64_t{}, fromBytes, Form::kFromRepeatedRows);
+                else compare(int32_t{}, fromPlane, Form::kFromRows);
             }
         }
     });
@@ -171,49 +163,24 @@ TEST(LocalContrastMap, RowKernelsMatchThePlainOnes) {
                     contrast_detail::MapRowFast(e2.data(), d.data(), zf.data(), bottom, n, 1.0f, 1.0f, 0.5f, scale,
                                                 b2.data());
                     ASSERT_TRUE(e1 == e2 && b1 == b2 && zp == zf) << target << ", map row of " << n << ", half " << scale.half;
-                    if (n >= 8 && bottom) {  // worked bins of the first eight values
-                        const int32_t last = scale.Bins() - 1;
-                        EXPECT_EQ(b1[0], last);
-                        EXPECT_EQ(b1[1], 0);
-                        EXPECT_EQ(b1[2], last - 2);  // trunc(H - ulp) + H - 1: the bin below the last stays empty
-                        EXPECT_EQ(b1[3], 0);
-                        EXPECT_EQ(b1[4], scale.half - 1);
-                        EXPECT_EQ(b1[5], scale.half - 1);
-                        EXPECT_EQ(b1[6], last);
-                        EXPECT_EQ(b1[7], 0);
-                    }
                 }
             }
         }
     });
 }
 
-// Worked bins of the one-shot's scale (H = 1280): values at or beyond
-// either end go to the end bins, small ones of either sign to bin H - 1.
+// Worked bins of the one-shot's scale (H = 1280) and the 16-bit one: values
+// at or beyond either end go to the end bins, the bin below the last stays
+// empty, small ones of either sign go to bin H - 1.
 TEST(LocalContrastMap, BinsOfWorkedValues) {
-    const LocalContrastScale scale{8.0f, 256.0f, 1280};
-    const float h = 1280.0f;
-    EXPECT_EQ(ContrastBin(1562.5f, h, scale), 2560);   // 4000 x 100 / 256
-    EXPECT_EQ(ContrastBin(1280.0f, h, scale), 2560);
-    EXPECT_EQ(ContrastBin(1279.9f, h, scale), 2558);   // bin 2559 stays empty
-    EXPECT_EQ(ContrastBin(-0.015625f, h, scale), 1279);  // 8 x -0.5 / 256
-    EXPECT_EQ(ContrastBin(0.0f, h, scale), 1279);
-    EXPECT_EQ(ContrastBin(-1279.5f, h, scale), 0);
-    EXPECT_EQ(ContrastBin(-1280.0f, h, scale), 0);
-}
-
-// A flat plane has no detail (the smoothing keeps a constant within
-// rounding): every value lands in bin H - 1, so the range is (-1, -3) (bin
-// H - 1 from either end), in both forms.
-TEST(LocalContrastMap, FlatPlaneHasNoDetail) {
-    const LocalContrastScale scale{8.0f, 255.0f, 1275};
-    for (const Form form : {Form::kPlain, Form::kFast, Form::kFromRows, Form::kFromRepeatedRows}) {
-        const int f = int(form);
-        const Built<int32_t> b = Build<int32_t>(form, [](int64_t) { return 120.0f; }, 50, 20, scale);
-        EXPECT_EQ(b.hist[1274], 1000) << f;
-        EXPECT_EQ(b.range.low, -1) << f;
-        EXPECT_EQ(b.range.high, -3) << f;
-        EXPECT_TRUE(std::all_of(b.map.begin(), b.map.end(), [](float v) { return std::fabs(v) < 1e-3f; })) << f;
+    for (const LocalContrastScale scale : {LocalContrastScale{8.0f, 256.0f, 1280}, LocalContrastScale{2048.0f, 65280.0f, 326400}}) {
+        const float h = float(scale.half);
+        const int32_t last = scale.Bins() - 1;
+        const struct { float value; int32_t bin; } cases[] = {
+            {h * 1.22f, last}, {h, last}, {std::nextafter(h, 0.0f), last - 2}, {h - 0.1f, last - 2},
+            {-0.015625f, scale.half - 1}, {0.0f, scale.half - 1}, {0.5f, scale.half - 1},
+            {-h + 0.5f, 0}, {-h, 0}, {1e30f, last}, {-1e30f, 0}};
+        for (const auto& c : cases) EXPECT_EQ(ContrastBin(c.value, h, scale), c.bin) << "half " << h << ", value " << c.value;
     }
 }
 
