@@ -27,9 +27,13 @@ mode_t Mode(const fs::path& p) {
 // byte, no temporary is left, the message names the output and the reason,
 // and the photos after it in the batch are still corrected.
 TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
-    for (const char* ext : {".png", ".jpg", ".tif"}) {
+    // PNG and JPEG are written through the output file, TIFF by name, WebP
+    // (as HEIC and AVIF) by an encoder of the command's own into the output
+    // file. (The test cannot make its HEIC inputs: OpenImageIO 2.4's HEIF
+    // writer overruns its buffer on 16-bit samples.)
+    for (const std::string ext : {".png", ".jpg", ".tif", ".webp"}) {
         for (const OIIO::TypeDesc type : {OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT16}) {
-            if (std::string(ext) == ".jpg" && type == OIIO::TypeDesc::UINT16) continue;
+            if (ext != ".png" && ext != ".tif" && type == OIIO::TypeDesc::UINT16) continue;
             const std::string tag = std::string(ext) + (type == OIIO::TypeDesc::UINT16 ? " 16-bit" : " 8-bit");
             fs::remove_all(dir / "out");
             fs::create_directories(dir / "out");
