@@ -65,8 +65,9 @@ TEST(AnalyseBlob, BlackLevelsOfNeutralBlobs) {
         EXPECT_EQ(p.blackLevel, c.black);
         EXPECT_EQ(BlobBytes(*c.blob), before);
         for (int m = 0; m < c.untintedModes; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
-        if (c.untintedModes >= 3)
+        if (c.untintedModes >= 3) {
             for (int v = 1; v <= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]) << "variant " << v;
+        }
     }
 }
 

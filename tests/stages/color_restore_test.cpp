@@ -93,13 +93,13 @@ TEST(ColorRestore, GreysStayGreyAndFollowTheCurve) {
 // 16 bit: levels between table entries are interpolated; 65280 is full scale.
 TEST(ColorRestore, PinnedPixels) {
     struct Case { Px in; int mode; float amount; std::optional<float> tone; Px out; bool wide; } cases[] = {
-        {{200, 100, 60}, 1, 1.0f, {}, {206, 120, 85}},  // weaker channels pulled up towards red
-        {{200, 100, 60}, 2, 1.0f, {}, {206, 112, 74}},  // half the red weight
-        {{200, 100, 60}, 3, 1.0f, {}, {208, 122, 87}},
-        {{90, 100, 40}, 1, 1.0f, {}, {86, 95, 42}},     // red at 90 %
-        {{255, 0, 0}, 1, 1.0f, {}, {254, 24, 24}},
-        {{20, 20, 20}, 1, 1.0f, {}, {7, 7, 7}},
-        {{200, 100, 60}, 1, 0.5f, 150.0f, {152, 82, 53}},
+        {{200, 100, 60}, 1, 1.0f, {}, {206, 120, 85}, false},  // weaker channels pulled up towards red
+        {{200, 100, 60}, 2, 1.0f, {}, {206, 112, 74}, false},  // half the red weight
+        {{200, 100, 60}, 3, 1.0f, {}, {208, 122, 87}, false},
+        {{90, 100, 40}, 1, 1.0f, {}, {86, 95, 42}, false},     // red at 90 %
+        {{255, 0, 0}, 1, 1.0f, {}, {254, 24, 24}, false},
+        {{20, 20, 20}, 1, 1.0f, {}, {7, 7, 7}, false},
+        {{200, 100, 60}, 1, 0.5f, 150.0f, {152, 82, 53}, false},
         {{50000, 30000, 12345}, 1, 1.0f, 50000.0f, {51927, 34862, 19799}, true},
         {{50000, 30000, 12345}, 3, 1.0f, 45000.0f, {47215, 31857, 18300}, true},
         {{40000, 39000, 12000}, 2, 0.8f, 41000.0f, {41669, 40709, 14789}, true},

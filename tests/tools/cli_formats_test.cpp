@@ -150,7 +150,9 @@ TEST(CameraRaw, DevelopedUprightInSrgbAtSixteenBitsAsAsked) {
         for (const auto& [patch, at] : shown) {
             const std::array<int, 3> got = ColourAt(pic, at[0], at[1]);
             if (!c.neutralGrey) {
-                if (patch == 0) EXPECT_GT(std::abs(got[0] - got[2]), 20) << "the light's tint stays";
+                if (patch == 0) {
+                    EXPECT_GT(std::abs(got[0] - got[2]), 20) << "the light's tint stays";
+                }
                 continue;
             }
             for (int ch = 0; ch < 3; ++ch)

@@ -254,7 +254,6 @@ namespace {
 // what was done.
 void ConfigureRaw(const RawDevelopment& raw, OIIO::ImageSpec& config, std::string& note) {
     using WB = RawDevelopment::WhiteBalance;
-    using HL = RawDevelopment::Highlights;
     config.attribute("raw:use_camera_wb", raw.whiteBalance == WB::kCamera ? 1 : 0);
     config.attribute("raw:use_auto_wb", raw.whiteBalance == WB::kAuto ? 1 : 0);
     config.attribute("raw:ColorSpace", "sRGB");
