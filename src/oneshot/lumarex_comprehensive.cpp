@@ -472,13 +472,6 @@ float ShadowClipThreshold(int32_t permille, int64_t pixels) {
     return ProductToFloat(int64_t{permille} * 3, pixels) / 1000.0f;
 }
 
-void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t out[3]) {
-    int64_t a[3];
-    for (int i = 0; i < 3; ++i) a[i] = int64_t{c[i]} * k[i] / 1000;
-    CompressHighlights(a, 255);
-    for (int i = 0; i < 3; ++i) out[i] = int32_t(std::clamp<int64_t>(a[i], 0, 255));
-}
-
 float CentreWeight(int32_t x, int32_t y, int32_t width, int32_t height) {
     CentreWeights w;
     if (!w.Init(width, height)) return 1.0f;

@@ -62,12 +62,6 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& set
 // 384 pixels in either direction.
 float CentreWeight(int32_t x, int32_t y, int32_t width, int32_t height);
 
-// Multiplies a pixel's levels c by per-mille factors k. When the largest
-// result passes 255 the three are drawn together about their middle so that
-// the largest lands on 255 (within truncation) rather than one channel
-// clipping alone; e.g. (300, 200, 100) becomes (255, 200, 145).
-void ApplyTintFactors(const int32_t k[3], const uint8_t c[3], int32_t out[3]);
-
 // The low-clip threshold: permille x 3N / 1000 samples (float), the product
 // formed exactly whatever the share and the pixel count N.
 float ShadowClipThreshold(int32_t permille, int64_t pixels);
