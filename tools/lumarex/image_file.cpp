@@ -454,9 +454,9 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     return s;
 }
 
-// The spec to write `pic` as format `f`: its metadata, its size and
-// channels, and the sample type and compression the format takes.
-OIIO::ImageSpec OutputSpec(const Picture& pic, const OutputFormat& f, bool withAlpha, int nc, int quality) {
+// The image description to write `pic` as format `f`: its metadata, its
+// size and channels, and the sample type and compression the format takes.
+OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, bool withAlpha, int nc, int quality) {
     OIIO::ImageSpec spec = pic.spec;  // keeps EXIF, ICC profile and the rest
     spec.width = spec.full_width = pic.width;
     spec.height = spec.full_height = pic.height;
@@ -507,7 +507,7 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     int nc = 3;
     const std::vector<uint16_t> samples =
         direct || ownWriter ? std::vector<uint16_t>() : FileSamples(pic, withAlpha, nc);
-    OIIO::ImageSpec spec = OutputSpec(pic, f, withAlpha, nc, quality);
+    OIIO::ImageSpec spec = OutputDescription(pic, f, withAlpha, nc, quality);
 
     std::unique_ptr<OutputFile> file = OutputFile::Create(path, error);
     if (!file) return false;
