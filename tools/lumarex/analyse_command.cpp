@@ -98,22 +98,6 @@ std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record, const C
     return j.dump();
 }
 
-CLI::App* AnalyseCommand::Register(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand(
-        "analyse",
-        "Measures each photo as `lumarex correct` does and prints what it found as a JSON array, one object per "
-        "photo: the black level; for the four cast methods (nearest, box, adaptive, average) whether the photo "
-        "needs correcting and the channel gains; and for the photo as it is (index 0) and after each method's "
-        "cast removal (1..4): the white point, the lift strengths for the three brightness targets and the dark "
-        "percentiles 0.1 % .. 5 %. Levels are in the file's own bits (0..255 or 0..65535). Last, the choice "
-        "`lumarex correct` makes with its defaults: the settings it calls the library with, its summary line "
-        "and the reason for each decision.");
-    sub->alias("analyze");
-    sub->add_option("PHOTO", inputs, "The photos to measure: JPEG, PNG or TIFF.")->option_text("...");
-    AddLimitOptions(*sub, limits, /*jobs=*/false);
-    return sub;
-}
-
 int AnalyseCommand::Run() {
     if (inputs.empty()) {
         std::fprintf(UserErr(), "lumarex analyse: no input files (see --help)\n");

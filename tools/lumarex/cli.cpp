@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "cli.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <sstream>
 
 #include "console.h"
@@ -52,7 +56,10 @@ std::string Upper(std::string s) {
 // "--black-clip PERCENT": the value's name in the option's line.
 std::string Metavar(const SettingInfo& info) {
     std::string words;
-    for (const SettingWord& w : info.words) words += (words.empty() ? "" : "|") + std::string(w.word);
+    for (const SettingWord& w : info.words) {
+        if (!words.empty()) words += '|';
+        words += w.word;
+    }
     if (info.lo > info.hi) return words;
     const std::string number = *info.unit ? Upper(info.unit) : std::string("N");
     return words.empty() ? number : words + "|" + number;
@@ -142,10 +149,7 @@ void AddRawOptions(CLI::App& sub, RawDevelopment& raw) {
                  "as fast. Default: off.");
 }
 
-}  // namespace
-
-std::shared_ptr<CLI::Formatter> HelpFormatter() { return std::make_shared<Formatter>(); }
-
+// Adds --max-megapixels and --max-memory (`jobs`: the subcommand has -j).
 void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs) {
     char mp[80];
     std::snprintf(mp, sizeof mp, " Takes 1..268 (megapixels). Default: %g.", kDefaultMaxMegapixels);
@@ -167,6 +171,8 @@ void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs) {
         ->check(CLI::Range(0.1, 1e6));
 }
 
+// Adds the subcommand `name` with the photos, the file options and every
+// setting of the table that `o.command` takes.
 CLI::App* AddCorrectingCommand(CLI::App& app, const std::string& name, const std::string& description,
                                CorrectingOptions& o) {
     CLI::App* sub = app.add_subcommand(name, description);
@@ -181,6 +187,121 @@ CLI::App* AddCorrectingCommand(CLI::App& app, const std::string& name, const std
     return sub;
 }
 
+CLI::App* AddAutoCommand(CLI::App& app, AutoCommand& c) {
+    return AddCorrectingCommand(
+        app, "auto",
+        "Corrects 8-bit photographs automatically: analyses each, then removes the black offset and a colour "
+        "cast the analysis finds, stretches the levels and brightens shadows and mid-tones, without newly "
+        "clipping more than 1 % of the pixels at white or 1.5 % at black (--guard). JPEG, PNG and TIFF are read and written; "
+        "metadata (EXIF, colour profile) is kept. 16-bit files are reduced to 8 bits (lumarex correct keeps "
+        "them); grey photos stay grey; an alpha channel is kept as it is. Ctrl-C stops without leaving partial "
+        "files.",
+        c.options);
+}
+
+CLI::App* AddCorrectCommand(CLI::App& app, CorrectCommand& c) {
+    CLI::App* sub = AddCorrectingCommand(
+        app, "correct",
+        "Analyses each photo once, then corrects it: black offset and a colour cast the analysis finds removed, "
+        "levels stretched, "
+        "shadows and mid-tones brightened with local contrast kept, and on request noise removed, sharpened "
+        "and finished. 16-bit PNG and TIFF stay 16-bit; metadata is kept. With --region only a crop is "
+        "corrected and written. Ctrl-C stops without leaving partial files.",
+        c.options);
+    sub->add_option("--region", c.region,
+                    "Correct only this rectangle of the photo (left, top, width, height in pixels of the photo "
+                    "as displayed) and write it as the output, with the whole photo's analysis: the crop looks "
+                    "as it would in the corrected whole.")
+        ->option_text("X,Y,W,H")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                Region r;
+                return ParseRegion(v, r) ? std::string()
+                                         : "expects X,Y,W,H with X, Y >= 0 and W, H >= 1, got '" + v + "'";
+            },
+            "", ""));
+    return sub;
+}
+
+CLI::App* AddAnalyseCommand(CLI::App& app, AnalyseCommand& c) {
+    CLI::App* sub = app.add_subcommand(
+        "analyse",
+        "Measures each photo as `lumarex correct` does and prints what it found as a JSON array, one object per "
+        "photo: the black level; for the four cast methods (nearest, box, adaptive, average) whether the photo "
+        "needs correcting and the channel gains; and for the photo as it is (index 0) and after each method's "
+        "cast removal (1..4): the white point, the lift strengths for the three brightness targets and the dark "
+        "percentiles 0.1 % .. 5 %. Levels are in the file's own bits (0..255 or 0..65535). Last, the choice "
+        "`lumarex correct` makes with its defaults: the settings it calls the library with, its summary line "
+        "and the reason for each decision.");
+    sub->alias("analyze");
+    sub->add_option("PHOTO", c.inputs, "The photos to measure: JPEG, PNG or TIFF.")->option_text("...");
+    AddLimitOptions(*sub, c.limits, /*jobs=*/false);
+    return sub;
+}
+
+CLI::App* AddServeCommand(CLI::App& app, ServeCommand& c) {
+    CLI::App* sub = app.add_subcommand(
+        "serve",
+        "Analyses the photo once and serves a preview page at http://127.0.0.1:PORT/ for a browser on this "
+        "machine: the photo fitted to the window, before and after (a toggle or a split), zoom and pan, and a "
+        "control with its help text for every setting of `lumarex correct`. Each change corrects the area in "
+        "view at the screen's resolution (at 1:1 exactly as `lumarex correct --region` does). 'Copy command' "
+        "gives the `lumarex correct` command for the settings; 'Save' writes the corrected photo beside the "
+        "original as NAME-corrected.EXT (never over the original or an earlier save). The page works without "
+        "network access. Ctrl-C stops the server (exit status 130).");
+    sub->add_option("PHOTO", c.photo, "The photo to preview: JPEG, PNG or TIFF, 8 or 16-bit.")->required();
+    sub->add_option("--port", c.port,
+                    "The port to listen on; 0 takes a free one (the address is printed). Takes 0..65535. "
+                    "Default: 8080.")
+        ->option_text("N")
+        ->check(CLI::Range(0, 65535));
+    sub->add_option("--listen", c.listen,
+                    "The address to listen on. The default serves this machine only; another address (such as "
+                    "0.0.0.0, every address) lets other machines that have the printed address, with its "
+                    "random token, see the photo and save beside it. Default: 127.0.0.1.")
+        ->option_text("ADDR");
+    sub->add_flag("--token", c.token,
+                  "Require the random token of the printed address also on a loopback address: on a machine "
+                  "shared with other users, any of them can reach 127.0.0.1. Any other address always requires "
+                  "it.");
+    AddLimitOptions(*sub, c.limits, /*jobs=*/false);
+    return sub;
+}
+
+// One subcommand: its line in the usage, how the command line fills it in
+// and what runs when it is chosen.
+struct Subcommand {
+    const char* name;
+    const char* alias;  // or ""
+    const char* usage;
+    const char* summary;
+    CLI::App* sub;
+    std::function<int()> run;
+};
+
+constexpr const char* kUsageTail =
+    "\n"
+    "  lumarex COMMAND --help    explains every option of a command\n"
+    "  lumarex --version         prints the library version\n";
+
+std::string Usage(const std::vector<Subcommand>& commands) {
+    std::string text = "usage: lumarex COMMAND [options]\n\nCommands:\n";
+    for (const Subcommand& c : commands) {
+        char line[200];
+        std::snprintf(line, sizeof line, "  %-38s%s\n", (std::string(c.name) + " " + c.usage).c_str(), c.summary);
+        text += line;
+    }
+    return text + kUsageTail;
+}
+
+const Subcommand* Named(const std::vector<Subcommand>& commands, const std::string& word) {
+    for (const Subcommand& c : commands)
+        if (word == c.name || (*c.alias && word == c.alias)) return &c;
+    return nullptr;
+}
+
+}  // namespace
+
 int RunCorrectingCommand(const std::string& name, CorrectingOptions& o, const CorrectionJob& job) {
     OutputPlan plan;
     std::string error;
@@ -191,6 +312,57 @@ int RunCorrectingCommand(const std::string& name, CorrectingOptions& o, const Co
     SetFilterRecord(LxHeapHostRecord());
     RouteDecoderMessages();
     return RunBatch(o.inputs, plan, o.choice, job);
+}
+
+
+int RunCommandLine(int argc, char** argv) {
+    CLI::App app{"", "lumarex"};
+    app.formatter(std::make_shared<Formatter>());
+    app.require_subcommand(1, 1);
+    AutoCommand autoCommand;
+    CorrectCommand correctCommand;
+    AnalyseCommand analyseCommand;
+    ServeCommand serveCommand;
+    const std::vector<Subcommand> commands = {
+        {"auto", "", "PHOTO... -o OUT | -d FOLDER", "correct 8-bit photos automatically",
+         AddAutoCommand(app, autoCommand), [&] { return autoCommand.Run(); }},
+        {"correct", "", "PHOTO... -o OUT | -d FOLDER", "analyse, then correct 8 or 16-bit photos (or a region)",
+         AddCorrectCommand(app, correctCommand), [&] { return correctCommand.Run(); }},
+        {"analyse", "analyze", "PHOTO...", "print what the analysis measures, as JSON",
+         AddAnalyseCommand(app, analyseCommand), [&] { return analyseCommand.Run(); }},
+        {"serve", "", "PHOTO [--port N]", "preview the correction in a browser, with a control per setting",
+         AddServeCommand(app, serveCommand), [&] { return serveCommand.Run(); }},
+    };
+
+    const std::string first = argc >= 2 ? argv[1] : "";
+    if (argc < 2) {
+        std::fputs(Usage(commands).c_str(), stderr);
+        return 2;
+    }
+    if (first == "-h" || first == "--help" || first == "help") {
+        std::fputs(Usage(commands).c_str(), stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        const unsigned v = GetLibraryVersion();
+        std::printf("lumarex %u.%u (interface 0x%08X)\n", v >> 24, (v >> 16) & 0xff, v);
+        return 0;
+    }
+    const Subcommand* chosen = Named(commands, first);
+    if (!chosen) {
+        std::fprintf(stderr, "lumarex: unknown command '%s'\n\n%s", first.c_str(), Usage(commands).c_str());
+        return 2;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "lumarex %s: %s (see --help)\n", chosen->name, e.what());
+        return 2;
+    }
+    return chosen->run();
 }
 
 }  // namespace lumarex_cli

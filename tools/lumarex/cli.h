@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The command line, on CLI11: the subcommands' options come from the
-// settings table (settings.h) and from the file options every subcommand
-// shares, with help texts that give each value's unit, range and default.
+// The command line: the subcommands, what each takes and what each runs.
+// Their options come from the settings table (settings.h) and from the file
+// options every subcommand shares, with help texts that give each value's
+// unit, range and default. Only cli.cpp sees CLI11: its header costs about
+// twenty seconds of compiling in every file that includes it (its
+// validators are objects built in each), so the subcommands' own files hold
+// only what they run.
 #pragma once
-
-#include <CLI/CLI.hpp>
 
 #include <string>
 #include <vector>
@@ -15,8 +17,9 @@
 
 namespace lumarex_cli {
 
-// Help text wrapped to 80 columns, the descriptions in a column of their own.
-std::shared_ptr<CLI::Formatter> HelpFormatter();
+// Parses the command line and runs the subcommand it names: exit status 0,
+// 1, 2 (usage error) or 128 + signal.
+int RunCommandLine(int argc, char** argv);
 
 // Everything `auto` and `correct` take from the command line.
 struct CorrectingOptions {
@@ -27,28 +30,21 @@ struct CorrectingOptions {
     std::vector<std::string> inputs;
 };
 
-// Adds the subcommand `name` with the photos, the file options and every
-// setting of the table that `o.command` takes.
-CLI::App* AddCorrectingCommand(CLI::App& app, const std::string& name, const std::string& description,
-                               CorrectingOptions& o);
-
-// Adds --max-megapixels and --max-memory (`jobs`: the subcommand has -j).
-void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs);
-
 // Plans the outputs and runs the batch: exit status 0, 1, 2 (usage error,
 // printed as "lumarex NAME: problem") or 128 + signal.
 int RunCorrectingCommand(const std::string& name, CorrectingOptions& o, const CorrectionJob& job);
 
-// Subcommands; each is registered by main and run when chosen.
+// X,Y,W,H with X, Y >= 0 and W, H >= 1 (`correct --region`).
+bool ParseRegion(const std::string& text, Region& r);
+
+// Subcommands: what the command line fills in, and what runs when chosen.
 struct CorrectCommand {
     CorrectingOptions options{Command::kCorrect};
     std::string region;  // X,Y,W,H as given
-    CLI::App* Register(CLI::App& app);
     int Run();
 };
 struct AutoCommand {
     CorrectingOptions options{Command::kAuto};
-    CLI::App* Register(CLI::App& app);
     int Run();
 };
 struct ServeCommand {
@@ -57,13 +53,11 @@ struct ServeCommand {
     int port = 8080;
     bool token = false;  // a token also on loopback
     SizeLimits limits;
-    CLI::App* Register(CLI::App& app);
     int Run();
 };
 struct AnalyseCommand {
     std::vector<std::string> inputs;
     SizeLimits limits;
-    CLI::App* Register(CLI::App& app);
     int Run();
 };
 

@@ -14,35 +14,6 @@
 
 namespace lumarex_cli {
 
-CLI::App* ServeCommand::Register(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand(
-        "serve",
-        "Analyses the photo once and serves a preview page at http://127.0.0.1:PORT/ for a browser on this "
-        "machine: the photo fitted to the window, before and after (a toggle or a split), zoom and pan, and a "
-        "control with its help text for every setting of `lumarex correct`. Each change corrects the area in "
-        "view at the screen's resolution (at 1:1 exactly as `lumarex correct --region` does). 'Copy command' "
-        "gives the `lumarex correct` command for the settings; 'Save' writes the corrected photo beside the "
-        "original as NAME-corrected.EXT (never over the original or an earlier save). The page works without "
-        "network access. Ctrl-C stops the server (exit status 130).");
-    sub->add_option("PHOTO", photo, "The photo to preview: JPEG, PNG or TIFF, 8 or 16-bit.")->required();
-    sub->add_option("--port", port,
-                    "The port to listen on; 0 takes a free one (the address is printed). Takes 0..65535. "
-                    "Default: 8080.")
-        ->option_text("N")
-        ->check(CLI::Range(0, 65535));
-    sub->add_option("--listen", listen,
-                    "The address to listen on. The default serves this machine only; another address (such as "
-                    "0.0.0.0, every address) lets other machines that have the printed address, with its "
-                    "random token, see the photo and save beside it. Default: 127.0.0.1.")
-        ->option_text("ADDR");
-    sub->add_flag("--token", token,
-                  "Require the random token of the printed address also on a loopback address: on a machine "
-                  "shared with other users, any of them can reach 127.0.0.1. Any other address always requires "
-                  "it.");
-    AddLimitOptions(*sub, limits, /*jobs=*/false);
-    return sub;
-}
-
 int ServeCommand::Run() {
     SetFilterRecord(LxHeapHostRecord());
     RouteDecoderMessages();
