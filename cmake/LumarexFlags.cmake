@@ -56,3 +56,23 @@ function(lumarex_front_end target)
     add_dependencies(${target} noiselib17)
   endif()
 endfunction()
+
+# GoogleTest's and OpenImageIO's headers take two to five seconds to parse
+# in every file that includes them; a target whose files mostly do parses
+# them once. Each file still includes what it uses, so the build is the
+# same without (-DLUMAREX_PRECOMPILED_HEADERS=OFF).
+function(lumarex_precompile target)
+  if(LUMAREX_PRECOMPILED_HEADERS)
+    target_precompile_headers(${target} PRIVATE ${ARGN})
+  endif()
+endfunction()
+
+# A developer's program that no test runs (a benchmark, a chart maker): a
+# sanitizer build exists for the tests, so it leaves these out of `all`
+# (they are built, and so kept compiling, by the test command's optimised
+# build).
+function(lumarex_developer_program target)
+  if(LUMAREX_SANITIZE)
+    set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
+endfunction()

@@ -20,7 +20,7 @@ stage "sanitizer build and suite"
 build=${LUMAREX_TEST_BUILD_DIR:-build-test}
 # Line tables only (-g1): the sanitizers' reports keep their files and lines,
 # and the build takes a quarter less time than with full debug information.
-# The tests and the command at -O1, the library at -O2. The SIMD kernels are
+# The tests and the command at -O0, the library at -O2. The SIMD kernels are
 # compared with their plain twins on every target this processor runs; on
 # one without AVX-512 the AVX-512 targets could not run, so this build does
 # not compile them (the optimised build below compiles every target).
@@ -28,7 +28,7 @@ disabled="HWY_SSSE3"
 grep -qw avx512f /proc/cpuinfo || disabled="HWY_SSSE3|HWY_AVX3|HWY_AVX3_DL"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMAREX_SANITIZE=ON -DLUMAREX_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-  -DLUMAREX_TOOLS_TESTS_OPT=-O1 -DLUMAREX_SIMD_DISABLED_TARGETS="$disabled" >/dev/null
+  -DLUMAREX_TOOLS_TESTS_OPT=-O0 -DLUMAREX_SIMD_DISABLED_TARGETS="$disabled" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
 
@@ -44,13 +44,14 @@ export LUMAREX_WINDOWS_BUILD_DIR=${LUMAREX_WINDOWS_BUILD_DIR:-build-windows}
 # library builds against other SDK headers, and the Windows build prints the
 # same checksums under Wine as the Linux build; the preview page works in a
 # headless Chromium; the GIMP plug-in gives the command's pixels in a
-# headless GIMP.
+# headless GIMP. The developer programs no test runs are built here too.
 stage "optimised build"
 release=${LUMAREX_RELEASE_TEST_BUILD_DIR:-build-release-test}
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_BENCH=OFF -DLUMAREX_BUILD_TOOLS=ON \
   -DLUMAREX_BROWSER_TESTS=ON -DLUMAREX_WINDOWS_BUILD_DIR="$(realpath "$LUMAREX_WINDOWS_BUILD_DIR")" >/dev/null
 cmake --build "$release" -j"$(nproc)" --target lumarex_golden_tests lumarex_math_exhaustive lumarex_dll_client \
-  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python lumarex_gimp
+  lumarex_sample_to_ppm lumarex_consumer lumarex_heap_host noiselib17 lumarex_cli lumarex_manpage lumarex_python lumarex_gimp \
+  lumarex_quality lumarex_noisebench lumarex_cubechart
 ctest --test-dir "$release" -j"$(nproc)" --output-on-failure -R '^(Golden\.|math\.|windows\.|host\.|preview\.|python\.|gimp\.)'
 
 # The optimised build installed into a temporary prefix and used from there
@@ -64,7 +65,7 @@ stage "install"
 stage "plain build and suite"
 plain=${LUMAREX_PLAIN_TEST_BUILD_DIR:-build-plain-test}
 cmake -S . -B "$plain" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_PLAIN=ON -DLUMAREX_BUILD_BENCH=OFF \
-  -DLUMAREX_BUILD_TOOLS=OFF -DLUMAREX_TOOLS_TESTS_OPT=-O1 >/dev/null
+  -DLUMAREX_BUILD_TOOLS=OFF -DLUMAREX_TOOLS_TESTS_OPT=-O0 >/dev/null
 cmake --build "$plain" -j"$(nproc)"
 ctest --test-dir "$plain" -j"$(nproc)" --output-on-failure -E '^(math\.|windows\.|host\.real)'
 
