@@ -30,11 +30,11 @@ struct Scratch {
     float* plane[kNoiseLevels][3];     // Y, Cb, Cr of the tile at each level
     uint16_t* clipped;                 // clipped pixels per 16 x 16 block of level 0
     float* variance[3][kNoiseLevels];  // block variances found so far
-    // Levels 0 and 1, luma: each block's variance again (variance[0][s] is
-    // sorted in place) and that of the 8 x 8 means of 2 x 2 over the same
-    // pixels (level s + 1), at the same places.
-    float* luma[kNoiseLevels - 1];
-    float* halved[kNoiseLevels - 1];
+    // Level 0, luma: each block's variance again (variance[0][0] is sorted
+    // in place) and that of its 8 x 8 means of 2 x 2 (level 1 over the same
+    // pixels), at the same places.
+    float* luma;
+    float* halved;
 };
 
 int64_t Floats(int64_t n) { return Carver::Aligned(n * int64_t(sizeof(float))); }
@@ -44,7 +44,7 @@ int64_t ScratchBytes() {
     for (int s = 0; s < kNoiseLevels; ++s) bytes += 3 * Floats(int64_t{kTile >> s} * (kTile >> s));
     bytes += Carver::Aligned(int64_t{kGrid} * kGrid * int64_t(sizeof(uint16_t)));
     for (int s = 0; s < kNoiseLevels; ++s) bytes += 3 * Floats(int64_t{kMaxTiles} * kBlocksPerTile[s]);
-    for (int s = 0; s + 1 < kNoiseLevels; ++s) bytes += 2 * Floats(int64_t{kMaxTiles} * kBlocksPerTile[s]);
+    bytes += 2 * Floats(int64_t{kMaxTiles} * kBlocksPerTile[0]);
     return bytes;
 }
 
@@ -56,10 +56,8 @@ Scratch CarveScratch(void* memory) {
     s.clipped = carve.Take<uint16_t>(kGrid * kGrid);
     for (int k = 0; k < kNoiseLevels; ++k)
         for (int c = 0; c < 3; ++c) s.variance[c][k] = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[k]);
-    for (int k = 0; k + 1 < kNoiseLevels; ++k) {
-        s.luma[k] = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[k]);
-        s.halved[k] = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[k]);
-    }
+    s.luma = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[0]);
+    s.halved = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[0]);
     return s;
 }
 
@@ -201,12 +199,11 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
                             int& n = dark ? darkCount[c][level] : count[c][level];
                             const int at = dark ? kMaxTiles * kBlocksPerTile[level] - 1 - n : n;
                             s.variance[c][level][at] = v;
-                            if (c == 0 && level + 1 < kNoiseLevels) {
+                            if (c == 0 && level == 0) {
                                 float unused = 0.0f;
-                                s.luma[level][at] = v;
-                                s.halved[level][at] = BlockVariance<kBlock / 2>(
-                                    s.plane[level + 1][0], kTile >> (level + 1), bx >> (level + 1), by >> (level + 1),
-                                    &unused);
+                                s.luma[at] = v;
+                                s.halved[at] = BlockVariance<kBlock / 2>(s.plane[1][0], kTile / 2, bx / 2, by / 2,
+                                                                         &unused);
                             }
                             ++n;
                         }
@@ -227,9 +224,8 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
                 // (already in place when the two ends meet).
                 if (count[c][level] != cap - dark) {
                     std::copy(e + cap - dark, e + cap, e + count[c][level]);
-                    if (c == 0 && level + 1 < kNoiseLevels)
-                        for (float* f : {s.luma[level], s.halved[level]})
-                            std::copy(f + cap - dark, f + cap, f + count[c][level]);
+                    if (c == 0 && level == 0)
+                        for (float* f : {s.luma, s.halved}) std::copy(f + cap - dark, f + cap, f + count[c][level]);
                 }
                 count[c][level] += dark;
             }
@@ -244,13 +240,13 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
             // block to block, noise that only the coarser levels see.
             const float v = NoiseVariance(s.variance[c][level], count[c][level]);
             const float d = std::sqrt(v);
-            if (c == 0 && level + 1 < kNoiseLevels) {
-                // The blocks that made the reading, halved: their variance
-                // over all of theirs.
+            if (c == 0 && level == 0) {
+                // The blocks that made the reading, averaged 2 x 2: their
+                // variance over all of theirs.
                 double sum = 0.0, halved = 0.0;
                 for (int i = 0; i < count[c][level]; ++i)
-                    if (s.luma[level][i] <= kAccept * v) sum += s.luma[level][i], halved += s.halved[level][i];
-                profile.fall[level] = sum > 0.0 ? float(std::sqrt(halved / sum)) : 0.5f;
+                    if (s.luma[i] <= kAccept * v) sum += s.luma[i], halved += s.halved[i];
+                profile.fall = sum > 0.0 ? float(std::sqrt(halved / sum)) : 0.5f;
             }
             if (level == 0) profile.level[c][level] = d;
             else profile.level[c][level] = c == 0 ? std::clamp(d, 0.5f * finer, finer) : std::max(d, 0.5f * finer);

@@ -4,9 +4,9 @@
 #include "noiselib17.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <iterator>
-#include <cmath>
 
 #include "denoise.h"
 #include "noise_estimate.h"
@@ -24,13 +24,14 @@ constexpr int32_t kMaxLevel = 10;
 constexpr int32_t kMaxAdjustA = 100;
 constexpr int32_t kMaxAdjustB = 20;
 
-// Preset table, gentle to strong. Every preset assumes the noise as
-// measured (level 3); they differ in how far they look for similar patches
-// at each pyramid level (search window radius at levels 0, 1, 2), in how
-// much noise they take the measured level for at each level (strength), in
-// how different two patches may be and still be averaged (adjustA, the luma
-// smoothing), in how far and how freely the chroma is smoothed (adjustB),
-// and in how much of the texture the filter took for noise they put back.
+// Preset table, gentle to strong. Every preset assumes the noise found
+// (level 3; see Assumed below); they differ in how far they look for
+// similar patches at each pyramid level (search window radius at levels 0,
+// 1, 2), in how much noise they take the assumed level for at each level
+// (strength), in how different two patches may be and still be averaged
+// (adjustA, the luma smoothing), in how far and how freely the chroma is
+// smoothed (adjustB), and in how much of the texture the filter took for
+// noise they put back.
 // The coarse levels run at 0.8 of the measured noise: at half and quarter
 // size the texture of a photo stands out more against white noise, and
 // filtering them at the full measure costs texture more than it removes
@@ -70,7 +71,7 @@ constexpr Preset kPresets[kPresetCount] = {
 //   level 1 has few blocks, each four times larger, and can read texture
 //   while level 0 reads noise (the backlit room at 676 pixels: r = 1 at
 //   white noise of deviation 2 and 5).
-// - fall[0], how much of their deviation the blocks behind level 0's
+// - fall, how much of their deviation the blocks behind level 0's
 //   reading keep when averaged 2 x 2: white noise keeps 0.5, texture that
 //   dominates the reading 0.82 .. 0.89 (the four detailed photos above). A
 //   blend of white noise (share s of the variance) and such texture keeps
@@ -78,10 +79,10 @@ constexpr Preset kPresets[kPresetCount] = {
 //       s = (kTextureKeeps - f^2) / (kTextureKeeps - 0.25)
 //   (with kTextureKeeps = 0.8^2, the least kept by a texture of those
 //   photos, s is never overstated by a texture that keeps more). On the
-//   benchmark's white noise this gives the true deviation to within 10 %
-//   on detailed photos (where the reading is up to 5 times too high) and
-//   on the bundled ones; camera noise, which keeps 0.71 .. 0.74 itself,
-//   would read far too low.
+//   benchmark's white noise, m(Y, 0) sqrt(s) comes to 0.8 .. 1.0 of the
+//   true deviation on the detailed photos (where the reading itself is up
+//   to 5 times too high) and on the bundled ones; camera-like noise, which
+//   keeps 0.71 .. 0.79 itself, would read far too low.
 //
 // So where the floor falls (r <= 0.85) the reading is taken as it is (white
 // or camera-like noise at every level); where it does not (r >= 0.95) only
@@ -89,7 +90,8 @@ constexpr Preset kPresets[kPresetCount] = {
 // white noise of that deviation leaves them (half per level), never more
 // than they read; linearly between. The chroma readings of such a picture
 // are its colour texture just as much (the citrus photo's colour floor
-// rises from 1.5 at level 0 to 5.0 at level 2 under noise of 1.2), so
+// rises from 1.5 at level 0 to 5.0 at level 2 under colour noise of about
+// 1.3), so
 // there the chroma assumes level 0's colour reading times the same white
 // share, halved per level, in place of the JPEG rule of SettingsFor.
 constexpr float kFalls = 0.85f, kStays = 0.95f;
@@ -111,7 +113,7 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
     const float m0 = noise.Level(0, 0);
     const float r = m0 > 0.0f ? noise.Level(0, 1) / m0 : 0.0f;
     const float w = std::clamp((r - kFalls) / (kStays - kFalls), 0.0f, 1.0f);
-    const float f = noise.fall[0];
+    const float f = noise.fall;
     const float share = std::sqrt(std::clamp((kTextureKeeps - f * f) / (kTextureKeeps - 0.25f), 0.0f, 1.0f));
     float white = m0 * share;
     float colour = std::max(noise.Level(1, 0), noise.Level(2, 0)) * share;
@@ -124,14 +126,13 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
 }
 
 // The block's words, clamped to their ranges, the preset and the measured
-// noise turned into filter settings (m(c, s): measured deviation of channel
-// c at level s, n(s) the luma noise assumed and C(s) the colour noise (Assumed); L =
-// level / 3):
+// noise turned into filter settings (n(s) and C(s): the luma and colour
+// noise that level s assumes, from Assumed; L = level / 3):
 //   sigma[s]     = n(s) x L x strength[s]
 //   lumaH        = 0.5 + 2.5 adjustA / 100     (0.5 .. 3.0)
 //   chromaRadius = 1 + adjustB / 8             (1 .. 3)
-//   chromaEps    = ((0.25 + adjustB / 10) x C)^2,  C = max(m(Cb, 0), m(Cr, 0)) x L
-//   chroma put back above 1.5 C, luma texture above 0.9 sigma[0]
+//   chromaEps    = ((0.25 + adjustB / 10) x C(0) x L)^2
+//   chroma put back above 1.5 C(s) x L, luma texture above 0.9 sigma[0]
 DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const NoiseProfile& noise) {
     const Preset& p = kPresets[preset];
     const int32_t level = std::clamp(block.level, 0, kMaxLevel);
