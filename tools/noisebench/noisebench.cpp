@@ -303,8 +303,10 @@ int main(int argc, char** argv) {
             cleanSsim.back().push_back(noiselib::sim::Ssim(clean, d));
         }
         for (const Case& c : kCases) {
+            // Every case takes its seed, run or not: the same noise whatever --cases keeps.
+            const uint64_t caseSeed = seed++;
             if (!wanted(c)) continue;
-            const Rgb8Image noisy = c.make(clean, seed++);
+            const Rgb8Image noisy = c.make(clean, caseSeed);
             Row row{name, c.name, noiselib::sim::Psnr(clean, noisy), noiselib::sim::Ssim(clean, noisy),
                     EstimatedLuma(noisy), TrueLuma(clean, noisy), {}, {}};
             for (int p = 0; p < kPresets; ++p) {
