@@ -192,7 +192,8 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
                         bool dark = false;
                         for (int c = 0; c < 3; ++c) {
                             float mean = 0.0f;
-                            const float v = BlockVariance<kBlock>(s.plane[level][c], stride, bx >> level, by >> level, &mean);
+                            const float v =
+                                BlockVariance<kBlock>(s.plane[level][c], stride, bx >> level, by >> level, &mean);
                             if (c == 0) dark = mean < kDark;
                             if (!(v > 0.0f)) continue;
                             // Dark blocks go to the end of the list, the others to its front.

@@ -155,7 +155,8 @@ Rgb8 FineTexture(int side) {
     for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x) {
             double luma = 0.0, amplitude = 6.0;
-            for (int o = 0; o < 5; ++o, amplitude *= 1.3) luma += amplitude * value(o, x / double(1 << o), y / double(1 << o));
+            for (int o = 0; o < 5; ++o, amplitude *= 1.3)
+                luma += amplitude * value(o, x / double(1 << o), y / double(1 << o));
             for (int c = 0; c < 3; ++c) {
                 const double v = 128.0 + luma * (1.0 - 0.1 * c) + 10.0 * value(8 + c, x / 16.0, y / 16.0);
                 img.px[(size_t(y) * side + x) * 3 + c] = uint8_t(std::clamp(std::lround(v), 0L, 255L));

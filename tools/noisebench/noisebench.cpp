@@ -274,7 +274,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    auto wanted = [&](const Case& c) { return only.empty() || only.find("," + std::string(c.name) + ",") != std::string::npos; };
+    auto wanted = [&](const Case& c) {
+        return only.empty() || only.find("," + std::string(c.name) + ",") != std::string::npos;
+    };
     // Per photo: each preset on the clean photo, PSNR and SSIM against it.
     std::vector<std::string> cleanNames;
     std::vector<std::vector<double>> cleanPsnr, cleanSsim;
