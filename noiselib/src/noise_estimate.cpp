@@ -30,6 +30,11 @@ struct Scratch {
     float* plane[kNoiseLevels][3];     // Y, Cb, Cr of the tile at each level
     uint16_t* clipped;                 // clipped pixels per 16 x 16 block of level 0
     float* variance[3][kNoiseLevels];  // block variances found so far
+    // Level 0, luma: each block's variance again (variance[0][0] is sorted
+    // in place) and that of its 8 x 8 means of 2 x 2 (level 1 over the same
+    // pixels), at the same places.
+    float* luma;
+    float* halved;
 };
 
 int64_t Floats(int64_t n) { return Carver::Aligned(n * int64_t(sizeof(float))); }
@@ -39,6 +44,7 @@ int64_t ScratchBytes() {
     for (int s = 0; s < kNoiseLevels; ++s) bytes += 3 * Floats(int64_t{kTile >> s} * (kTile >> s));
     bytes += Carver::Aligned(int64_t{kGrid} * kGrid * int64_t(sizeof(uint16_t)));
     for (int s = 0; s < kNoiseLevels; ++s) bytes += 3 * Floats(int64_t{kMaxTiles} * kBlocksPerTile[s]);
+    bytes += 2 * Floats(int64_t{kMaxTiles} * kBlocksPerTile[0]);
     return bytes;
 }
 
@@ -50,43 +56,48 @@ Scratch CarveScratch(void* memory) {
     s.clipped = carve.Take<uint16_t>(kGrid * kGrid);
     for (int k = 0; k < kNoiseLevels; ++k)
         for (int c = 0; c < 3; ++c) s.variance[c][k] = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[k]);
+    s.luma = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[0]);
+    s.halved = carve.Take<float>(int64_t{kMaxTiles} * kBlocksPerTile[0]);
     return s;
 }
 
-// Variance of the 16 x 16 block at (bx, by) of a plane `stride` floats wide
+// Variance of the N x N block at (bx, by) of a plane `stride` floats wide
 // about its least-squares plane. With coordinates u, v centred on the block
-// (-7.5 .. 7.5) the plane's terms are orthogonal: the residual sum of
-// squares is sum d^2 - (sum u d)^2 / sum u^2 - (sum v d)^2 / sum v^2 for d
-// the deviations from the block mean, sum u^2 = 16 x 340.
+// (-(N - 1) / 2 .. (N - 1) / 2) the plane's terms are orthogonal: the
+// residual sum of squares is sum d^2 - (sum u d)^2 / sum u^2 - (sum v d)^2 /
+// sum v^2 for d the deviations from the block mean, sum u^2 = N^2 (N^2 - 1)
+// / 12 (16 x 340 for N = 16).
+template <int N>
 float BlockVariance(const float* plane, int stride, int bx, int by, float* blockMean) {
+    constexpr float kCentre = 0.5f * float(N - 1);
     float mean = 0.0f;
-    for (int y = 0; y < kBlock; ++y) {
+    for (int y = 0; y < N; ++y) {
         const float* row = plane + std::ptrdiff_t(by + y) * stride + bx;
         float rowSum = 0.0f;
-        for (int x = 0; x < kBlock; ++x) rowSum += row[x];
+        for (int x = 0; x < N; ++x) rowSum += row[x];
         mean += rowSum;
     }
-    constexpr float kInvCount = 1.0f / float(kBlock * kBlock);
+    constexpr float kInvCount = 1.0f / float(N * N);
     mean *= kInvCount;
     *blockMean = mean;
     float ss = 0.0f, su = 0.0f, sv = 0.0f;
-    for (int y = 0; y < kBlock; ++y) {
+    for (int y = 0; y < N; ++y) {
         const float* row = plane + std::ptrdiff_t(by + y) * stride + bx;
-        const float v = float(y) - 7.5f;
+        const float v = float(y) - kCentre;
         float rowSs = 0.0f, rowSu = 0.0f, rowSum = 0.0f;
-        for (int x = 0; x < kBlock; ++x) {
+        for (int x = 0; x < N; ++x) {
             const float d = row[x] - mean;
             rowSs += d * d;
-            rowSu += (float(x) - 7.5f) * d;
+            rowSu += (float(x) - kCentre) * d;
             rowSum += d;
         }
         ss += rowSs;
         su += rowSu;
         sv += v * rowSum;
     }
-    constexpr float kInvMoment = 1.0f / (16.0f * 340.0f);
+    constexpr float kInvMoment = 12.0f / float(N * N * (N * N - 1));
     const float residual = ss - su * su * kInvMoment - sv * sv * kInvMoment;
-    return std::max(residual, 0.0f) / float(kBlock * kBlock - 3);
+    return std::max(residual, 0.0f) / float(N * N - 3);
 }
 
 // Reads a tile of tw x th pixels (multiples of 16) at (x0, y0) into the
@@ -167,8 +178,9 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
             const int th = std::min(kTile, height - y0) / kBlock * kBlock;
             if (tw == 0 || th == 0) continue;
             LoadTile<T>(buffer, rowStride, redFirst, x0, y0, tw, th, s);
+            for (int level = 1; level < kNoiseLevels; ++level)
+                Halve(s, level - 1, tw >> (level - 1), th >> (level - 1));
             for (int level = 0; level < kNoiseLevels; ++level) {
-                if (level > 0) Halve(s, level - 1, tw >> (level - 1), th >> (level - 1));
                 const int stride = kTile >> level, span = kBlock << level;  // block side in pixels
                 for (int by = 0; by + span <= th; by += span) {
                     for (int bx = 0; bx + span <= tw; bx += span) {
@@ -180,13 +192,20 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
                         bool dark = false;
                         for (int c = 0; c < 3; ++c) {
                             float mean = 0.0f;
-                            const float v = BlockVariance(s.plane[level][c], stride, bx >> level, by >> level, &mean);
+                            const float v =
+                                BlockVariance<kBlock>(s.plane[level][c], stride, bx >> level, by >> level, &mean);
                             if (c == 0) dark = mean < kDark;
                             if (!(v > 0.0f)) continue;
                             // Dark blocks go to the end of the list, the others to its front.
                             int& n = dark ? darkCount[c][level] : count[c][level];
                             const int at = dark ? kMaxTiles * kBlocksPerTile[level] - 1 - n : n;
                             s.variance[c][level][at] = v;
+                            if (c == 0 && level == 0) {
+                                float unused = 0.0f;
+                                s.luma[at] = v;
+                                s.halved[at] = BlockVariance<kBlock / 2>(s.plane[1][0], kTile / 2, bx / 2, by / 2,
+                                                                         &unused);
+                            }
                             ++n;
                         }
                     }
@@ -204,7 +223,11 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
             if (count[c][level] < kMinBlocks || count[c][level] * kLightShare < count[c][level] + dark) {
                 // Too few blocks in the light: the dark ones join them
                 // (already in place when the two ends meet).
-                if (count[c][level] != cap - dark) std::copy(e + cap - dark, e + cap, e + count[c][level]);
+                if (count[c][level] != cap - dark) {
+                    std::copy(e + cap - dark, e + cap, e + count[c][level]);
+                    if (c == 0 && level == 0)
+                        for (float* f : {s.luma, s.halved}) std::copy(f + cap - dark, f + cap, f + count[c][level]);
+                }
                 count[c][level] += dark;
             }
             if (count[c][level] < kMinBlocks) {
@@ -216,7 +239,16 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
             // one colour per 8 x 8 block of half-size chroma, so 16 x 16
             // blocks of pixels can be flat while their colour jumps from
             // block to block, noise that only the coarser levels see.
-            const float d = std::sqrt(NoiseVariance(s.variance[c][level], count[c][level]));
+            const float v = NoiseVariance(s.variance[c][level], count[c][level]);
+            const float d = std::sqrt(v);
+            if (c == 0 && level == 0) {
+                // The blocks that made the reading, averaged 2 x 2: their
+                // variance over all of theirs.
+                double sum = 0.0, halved = 0.0;
+                for (int i = 0; i < count[c][level]; ++i)
+                    if (s.luma[i] <= kAccept * v) sum += s.luma[i], halved += s.halved[i];
+                profile.fall = sum > 0.0 ? float(std::sqrt(halved / sum)) : 0.5f;
+            }
             if (level == 0) profile.level[c][level] = d;
             else profile.level[c][level] = c == 0 ? std::clamp(d, 0.5f * finer, finer) : std::max(d, 0.5f * finer);
         }

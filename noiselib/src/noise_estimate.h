@@ -16,8 +16,17 @@ constexpr int kNoiseLevels = 3;
 // 1 Cb, 2 Cr). White noise of deviation d reads d, d / 2, d / 4; noise
 // correlated over a few pixels (demosaicing, JPEG) loses less to the
 // averaging, up to d, d, d for noise in blotches larger than 4 pixels.
+//
+// `fall` tells how level 0's luma reading is made up: the deviation that
+// the very blocks behind it keep when averaged 2 x 2 (over the same
+// pixels), as a share of theirs. White noise keeps 0.5, noise correlated
+// over a few pixels more (the benchmark's camera-like noise 0.71 .. 0.79);
+// texture keeps most (0.8 .. 0.9 on detailed photos). Unlike level[0][1] /
+// level[0][0], which reads other blocks (four times larger, so fewer and
+// more textured), it judges the blocks the reading came from.
 struct NoiseProfile {
     float level[3][kNoiseLevels] = {};
+    float fall = 0.5f;
     float Level(int channel, int lvl) const { return level[channel][lvl]; }
 };
 

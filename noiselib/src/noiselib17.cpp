@@ -4,6 +4,7 @@
 #include "noiselib17.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <iterator>
 
@@ -23,13 +24,14 @@ constexpr int32_t kMaxLevel = 10;
 constexpr int32_t kMaxAdjustA = 100;
 constexpr int32_t kMaxAdjustB = 20;
 
-// Preset table, gentle to strong. Every preset assumes the noise as
-// measured (level 3); they differ in how far they look for similar patches
-// at each pyramid level (search window radius at levels 0, 1, 2), in how
-// much noise they take the measured level for at each level (strength), in
-// how different two patches may be and still be averaged (adjustA, the luma
-// smoothing), in how far and how freely the chroma is smoothed (adjustB),
-// and in how much of the texture the filter took for noise they put back.
+// Preset table, gentle to strong. Every preset assumes the noise found
+// (level 3; see Assumed below); they differ in how far they look for
+// similar patches at each pyramid level (search window radius at levels 0,
+// 1, 2), in how much noise they take the assumed level for at each level
+// (strength), in how different two patches may be and still be averaged
+// (adjustA, the luma smoothing), in how far and how freely the chroma is
+// smoothed (adjustB), and in how much of the texture the filter took for
+// noise they put back.
 // The coarse levels run at 0.8 of the measured noise: at half and quarter
 // size the texture of a photo stands out more against white noise, and
 // filtering them at the full measure costs texture more than it removes
@@ -55,14 +57,92 @@ constexpr Preset kPresets[kPresetCount] = {
     {3, 60, 16, {2, 3, 4}, {1.0f, 0.9f, 1.0f}, 0.7f},
 };
 
+// The luma noise each level assumes. The estimate's reading of a level is
+// the variance floor of its flattest blocks; on a detailed photo with
+// light noise that floor is texture (pine cones, motorbikes, citrus read
+// 2.5 .. 7.6 levels where white noise of deviation 2 or 5 adds 1.3 .. 3.3
+// to the luma), and filtering at it costs 2 .. 11 dB against the untouched
+// input. Two signs tell a texture floor from noise:
+//
+// - r = m(Y, 1) / m(Y, 0), the coarser level's floor against the finer
+//   one's. Noise falls: white to 0.5, the benchmark's camera-like noise
+//   (demosaiced, JPEG) to 0.71 .. 0.81 on the bundled photos. A texture
+//   floor does not fall (the estimate caps r at 1). But a small picture's
+//   level 1 has few blocks, each four times larger, and can read texture
+//   while level 0 reads noise (the backlit room at 676 pixels: r = 1 at
+//   white noise of deviation 2 and 5).
+// - fall, how much of their deviation the blocks behind level 0's
+//   reading keep when averaged 2 x 2: white noise keeps 0.5, texture that
+//   dominates the reading 0.82 .. 0.89 (the four detailed photos above). A
+//   blend of white noise (share s of the variance) and such texture keeps
+//   f^2 = 0.25 s + kTextureKeeps (1 - s), so the white share is
+//       s = (kTextureKeeps - f^2) / (kTextureKeeps - 0.25)
+//   (with kTextureKeeps = 0.8^2, the least kept by a texture of those
+//   photos, s is never overstated by a texture that keeps more). On the
+//   benchmark's white noise, m(Y, 0) sqrt(s) comes to 0.8 .. 1.0 of the
+//   true deviation on the detailed photos (where the reading itself is up
+//   to 5 times too high) and on the bundled ones; camera-like noise, which
+//   keeps 0.71 .. 0.79 itself, would read far too low.
+//
+// So where the floor falls (r <= 0.85) the reading is taken as it is (white
+// or camera-like noise at every level); where it does not (r >= 0.95) only
+// the white share of level 0 counts, and the coarser levels assume what
+// white noise of that deviation leaves them (half per level), never more
+// than they read; linearly between. The chroma readings of such a picture
+// are its colour texture just as much (the citrus photo's colour floor
+// rises from 1.5 at level 0 to 5.0 at level 2 under colour noise of about
+// 1.3), so
+// there the chroma assumes level 0's colour reading times the same white
+// share, halved per level, in place of the JPEG rule of SettingsFor.
+constexpr float kFalls = 0.85f, kStays = 0.95f;
+constexpr float kTextureKeeps = 0.8f * 0.8f;
+
+struct AssumedNoise {
+    float luma[kLevels];
+    float chroma[kLevels];  // the larger of Cb and Cr
+};
+
+AssumedNoise Assumed(const NoiseProfile& noise) {
+    static_assert(kLevels == kNoiseLevels, "one reading per pyramid level");
+    AssumedNoise n{};
+    // The colour noise level s and the coarser ones see. A level that
+    // reads less than a coarser one missed noise between JPEG's blocks,
+    // which its filter still has to tolerate.
+    for (int k = kLevels - 1; k >= 0; --k)
+        n.chroma[k] = std::max({noise.Level(1, k), noise.Level(2, k), k + 1 < kLevels ? n.chroma[k + 1] : 0.0f});
+    const float m0 = noise.Level(0, 0);
+    const float r = m0 > 0.0f ? noise.Level(0, 1) / m0 : 0.0f;
+    const float w = std::clamp((r - kFalls) / (kStays - kFalls), 0.0f, 1.0f);
+    const float f = noise.fall;
+    const float share = std::sqrt(std::clamp((kTextureKeeps - f * f) / (kTextureKeeps - 0.25f), 0.0f, 1.0f));
+    float white = m0 * share;
+    float colour = std::max(noise.Level(1, 0), noise.Level(2, 0)) * share;
+    for (int k = 0; k < kLevels; ++k, white *= 0.5f, colour *= 0.5f) {
+        const float m = noise.Level(0, k);
+        n.luma[k] = (1.0f - w) * m + w * std::min(m, white);
+        n.chroma[k] = (1.0f - w) * n.chroma[k] + w * std::min(n.chroma[k], colour);
+    }
+    // The same test one level up: a quarter-size floor that does not fall
+    // from the half-size one is texture too, and level 2 then assumes at
+    // most half of what level 1 assumes (the citrus photo at deviation 5
+    // reads 4.1, 3.0, 3.0).
+    for (int k = 1; k < kLevels; ++k) {
+        const float finer = noise.Level(0, k - 1), m = noise.Level(0, k);
+        const float rk = finer > 0.0f ? m / finer : 0.0f;
+        const float wk = std::clamp((rk - kFalls) / (kStays - kFalls), 0.0f, 1.0f);
+        n.luma[k] = std::min(n.luma[k], (1.0f - wk) * m + wk * std::min(m, 0.5f * n.luma[k - 1]));
+    }
+    return n;
+}
+
 // The block's words, clamped to their ranges, the preset and the measured
-// noise turned into filter settings (m(c, s): measured deviation of channel
-// c at level s; L = level / 3):
-//   sigma[s]     = m(Y, s) x L x strength[s]
+// noise turned into filter settings (n(s) and C(s): the luma and colour
+// noise that level s assumes, from Assumed; L = level / 3):
+//   sigma[s]     = n(s) x L x strength[s]
 //   lumaH        = 0.5 + 2.5 adjustA / 100     (0.5 .. 3.0)
 //   chromaRadius = 1 + adjustB / 8             (1 .. 3)
-//   chromaEps    = ((0.25 + adjustB / 10) x C)^2,  C = max(m(Cb, 0), m(Cr, 0)) x L
-//   chroma put back above 1.5 C, luma texture above 0.9 sigma[0]
+//   chromaEps    = ((0.25 + adjustB / 10) x C(0) x L)^2
+//   chroma put back above 1.5 C(s) x L, luma texture above 0.9 sigma[0]
 DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const NoiseProfile& noise) {
     const Preset& p = kPresets[preset];
     const int32_t level = std::clamp(block.level, 0, kMaxLevel);
@@ -70,18 +150,14 @@ DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const 
     const int32_t b = std::clamp(block.adjustB, 0, kMaxAdjustB);
     const float scale = float(level) / 3.0f;
     DenoiseSettings s;
+    const AssumedNoise assumed = Assumed(noise);
     for (int k = 0; k < kLevels; ++k) {
-        s.sigma[k] = noise.Level(0, k) * scale * p.strength[k];
+        s.sigma[k] = assumed.luma[k] * scale * p.strength[k];
         s.searchRadius[k] = p.searchRadius[k];
     }
     s.lumaH = 0.5f + 2.5f * float(a) / 100.0f;
     s.chromaRadius = 1 + b / 8;
-    // C(s): the colour noise level s and the coarser ones see. A level
-    // that reads less than a coarser one missed noise between JPEG's
-    // blocks, which its filter still has to tolerate.
-    float chroma[kLevels];
-    for (int k = kLevels - 1; k >= 0; --k)
-        chroma[k] = std::max({noise.Level(1, k), noise.Level(2, k), k + 1 < kLevels ? chroma[k + 1] : 0.0f});
+    const float* chroma = assumed.chroma;
     const float k = (0.25f + float(b) / 10.0f) * chroma[0] * scale;
     s.chromaEps = std::max(k * k, 1e-3f);
     s.chromaKeep = 1.0f;

@@ -125,6 +125,62 @@ TEST_F(NoiseLib, PresetsRaisePsnrAndKeepEdges) {
     CheckPresets(*this, lx::test::LoadSample16("s06_indoor_backlit_room_16bit.png", 256));
 }
 
+// A clean picture that is fine texture everywhere (pine cones, gravel, a
+// motorbike's engine): value noise at 1, 2, 4, 8 and 16 pixels, amplitude
+// rising 1.3 times an octave from 6 levels, on a slower colour wash. Its
+// flattest blocks read some 6.4 levels of "noise" where light white noise
+// is added (deviation 2: 1.3 in luma), and filtering at that reading cost
+// 6 to 11 dB against the untouched input.
+Rgb8 FineTexture(int side) {
+    auto hash = [](uint64_t x) {  // splitmix64's finaliser
+        x += 0x9e3779b97f4a7c15ull;
+        x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+        x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+        return x ^ (x >> 31);
+    };
+    auto lattice = [&](uint64_t octave, int i, int j) {  // -1 .. 1
+        const uint64_t key = (octave << 48) ^ (uint64_t(uint32_t(i)) << 24) ^ uint32_t(j);
+        return double(hash(key) >> 11) / double(uint64_t{1} << 53) * 2.0 - 1.0;
+    };
+    auto value = [&](uint64_t octave, double x, double y) {
+        const int i = int(std::floor(x)), j = int(std::floor(y));
+        double fx = x - i, fy = y - j;
+        fx = fx * fx * (3.0 - 2.0 * fx);
+        fy = fy * fy * (3.0 - 2.0 * fy);
+        const double top = lattice(octave, i, j) * (1.0 - fx) + lattice(octave, i + 1, j) * fx;
+        const double bottom = lattice(octave, i, j + 1) * (1.0 - fx) + lattice(octave, i + 1, j + 1) * fx;
+        return top * (1.0 - fy) + bottom * fy;
+    };
+    Rgb8 img{side, side, std::vector<uint8_t>(size_t(side) * side * 3)};
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            double luma = 0.0, amplitude = 6.0;
+            for (int o = 0; o < 5; ++o, amplitude *= 1.3)
+                luma += amplitude * value(o, x / double(1 << o), y / double(1 << o));
+            for (int c = 0; c < 3; ++c) {
+                const double v = 128.0 + luma * (1.0 - 0.1 * c) + 10.0 * value(8 + c, x / 16.0, y / 16.0);
+                img.px[(size_t(y) * side + x) * 3 + c] = uint8_t(std::clamp(std::lround(v), 0L, 255L));
+            }
+        }
+    return img;
+}
+
+// On fine texture with light noise no preset may end further from the clean
+// picture than the noisy input. Before the presets told a texture floor
+// from noise they lost 5.8 to 11.0 dB at deviation 2 and up to 3.5 dB at 5.
+TEST_F(NoiseLib, FineTextureWithLightNoiseIsNotSmoothedAway) {
+    const Rgb8 clean = FineTexture(192);
+    for (double sigma : {2.0, 5.0}) {
+        Rgb8 noisy = clean;
+        AddNoise(noisy, sigma, 41);
+        const double noisyPsnr = Psnr(clean, noisy);
+        for (int32_t preset = 0; preset < 5; ++preset) {
+            const double gain = Psnr(clean, Denoised(noisy, preset)) - noisyPsnr;
+            EXPECT_GE(gain, 0.0) << "deviation " << sigma << ", preset " << preset;
+        }
+    }
+}
+
 // The same picture in the other channel order, with the flag telling so,
 // gives the same result; telling the wrong order changes it (luma weighs red
 // and blue differently).

@@ -6,8 +6,16 @@
 // Markdown tables, the noise estimate beside the true level, and can export
 // the noisy pictures for opencv_reference.py and write before/after crops.
 //
-//   lumarex_noisebench [--side N] [--samples DIR] [--export DIR]
+// Each preset also runs on the clean photo (no noise added), to show what
+// it costs a picture that has none.
+//
+//   lumarex_noisebench [--side N] [--samples DIR] [--photos PATH]...
+//                      [--cases NAME,NAME...] [--export DIR]
 //                      [--crop NAME:CASE:X,Y,W,H:FILE.png]...
+//
+// --samples replaces the bundled photos with a directory's; --photos adds a
+// photo file or a directory's photos (repeatable); --cases keeps only the
+// named kinds of noise.
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -202,6 +210,8 @@ int main(int argc, char** argv) {
     int side = 1200;
     std::string samples = LUMAREX_SAMPLES_DIR, exportDir;
     std::vector<CropRequest> crops;
+    std::vector<std::string> extra;
+    std::string only;  // comma-separated case names, empty for all
     bool levels = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -214,6 +224,8 @@ int main(int argc, char** argv) {
         };
         if (a == "--side") side = std::atoi(next().c_str());
         else if (a == "--samples") samples = next();
+        else if (a == "--photos") extra.push_back(next());
+        else if (a == "--cases") only = "," + next() + ",";
         else if (a == "--export") exportDir = next();
         else if (a == "--levels") levels = true;
         else if (a == "--crop") {
@@ -231,19 +243,43 @@ int main(int argc, char** argv) {
             r.file = file;
             crops.push_back(r);
         } else {
-            std::fprintf(stderr, "usage: lumarex_noisebench [--side N] [--samples DIR] [--export DIR] [--levels] "
+            std::fprintf(stderr, "usage: lumarex_noisebench [--side N] [--samples DIR] [--photos PATH]... "
+                                 "[--cases NAME,...] [--export DIR] [--levels] "
                                  "[--crop NAME:CASE:X,Y,W,H:FILE.png]...\n");
             return 2;
         }
     }
     NoiseSetFilterRecord(nullptr);
 
-    std::vector<fs::path> photos;
-    for (const auto& e : fs::directory_iterator(samples)) {
-        const std::string ext = e.path().extension().string();
-        if (ext == ".jpg" || ext == ".png" || ext == ".tif") photos.push_back(e.path());
+    auto isPhoto = [](const fs::path& f) {
+        const std::string ext = f.extension().string();
+        return ext == ".jpg" || ext == ".png" || ext == ".tif";
+    };
+    auto photosIn = [&](const fs::path& dir) {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (isPhoto(e.path())) found.push_back(e.path());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    std::vector<fs::path> photos = photosIn(samples);
+    for (const std::string& e : extra) {
+        if (fs::is_directory(e)) {
+            const std::vector<fs::path> more = photosIn(e);
+            photos.insert(photos.end(), more.begin(), more.end());
+        } else if (isPhoto(e) && fs::exists(e)) {
+            photos.emplace_back(e);
+        } else {
+            std::fprintf(stderr, "noisebench: %s is neither a photo nor a directory\n", e.c_str());
+            return 2;
+        }
     }
-    std::sort(photos.begin(), photos.end());
+    auto wanted = [&](const Case& c) {
+        return only.empty() || only.find("," + std::string(c.name) + ",") != std::string::npos;
+    };
+    // Per photo: each preset on the clean photo, PSNR and SSIM against it.
+    std::vector<std::string> cleanNames;
+    std::vector<std::vector<double>> cleanPsnr, cleanSsim;
     if (!exportDir.empty()) fs::create_directories(exportDir);
     std::ofstream list;
     if (!exportDir.empty()) list.open(fs::path(exportDir) / "cases.txt");
@@ -259,8 +295,20 @@ int main(int argc, char** argv) {
         }
         const std::string name = path.stem().string().substr(0, 3);
         if (!exportDir.empty()) WritePng((fs::path(exportDir) / (name + "_clean.png")).string(), clean);
+        cleanNames.push_back(name);
+        cleanPsnr.emplace_back();
+        cleanSsim.emplace_back();
+        for (int p = 0; p < kPresets; ++p) {
+            Rgb8Image d = clean;
+            Denoise(d, p);
+            cleanPsnr.back().push_back(noiselib::sim::Psnr(clean, d));
+            cleanSsim.back().push_back(noiselib::sim::Ssim(clean, d));
+        }
         for (const Case& c : kCases) {
-            const Rgb8Image noisy = c.make(clean, seed++);
+            // Every case takes its seed, run or not: the same noise whatever --cases keeps.
+            const uint64_t caseSeed = seed++;
+            if (!wanted(c)) continue;
+            const Rgb8Image noisy = c.make(clean, caseSeed);
             Row row{name, c.name, noiselib::sim::Psnr(clean, noisy), noiselib::sim::Ssim(clean, noisy),
                     EstimatedLuma(noisy), TrueLuma(clean, noisy), {}, {}};
             for (int p = 0; p < kPresets; ++p) {
@@ -317,6 +365,24 @@ int main(int argc, char** argv) {
         for (int k = 0; k < kPresets; ++k) std::printf(" | %.2f / %.3f", p[k] / n, q[k] / n);
         std::printf(" |\n");
     }
+    // The clean photos: what each preset does to a picture without added noise.
+    std::printf("\n| clean photo | preset 0 | preset 1 | preset 2 | preset 3 | preset 4 |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    double cleanMean[2][kPresets] = {};
+    for (std::size_t i = 0; i < cleanNames.size(); ++i) {
+        std::printf("| %s", cleanNames[i].c_str());
+        for (int p = 0; p < kPresets; ++p) {
+            std::printf(" | %.2f / %.3f", cleanPsnr[i][p], cleanSsim[i][p]);
+            cleanMean[0][p] += cleanPsnr[i][p] / double(cleanNames.size());
+            cleanMean[1][p] += cleanSsim[i][p] / double(cleanNames.size());
+        }
+        std::printf(" |\n");
+    }
+    std::printf("| mean");
+    for (int p = 0; p < kPresets; ++p) std::printf(" | %.2f / %.3f", cleanMean[0][p], cleanMean[1][p]);
+    std::printf(" |\n");
+    if (rows.empty()) return 0;
+
     std::printf("\n| preset | mean PSNR gain (dB) | least gain (dB) | mean SSIM gain | least SSIM gain | MP/s |\n");
     std::printf("|---|---|---|---|---|---|\n");
     for (int p = 0; p < kPresets; ++p) {
