@@ -450,6 +450,7 @@ struct Control {
 };
 
 struct Dialog {
+    gint32 drawable = -1;
     AnalysedLayer* analysed = nullptr;
     Stop* stop = nullptr;
     GtkWidget* window = nullptr;
@@ -470,15 +471,50 @@ struct Dialog {
     }
 };
 
+// `r` of the layer as the preview draws it: 8-bit R'G'B'(A), the colour of
+// `fixed` (the size of `r`) or, without it, the layer's own, with the
+// layer's alpha. 16-bit samples are rounded to 8 bits.
+template <typename T>
+std::vector<uint8_t> PreviewBytes(const Pixels& p, const Region& r, const std::vector<T>* fixed) {
+    const size_t ch = size_t(p.channels);
+    std::vector<uint8_t> bytes(size_t(r.w) * size_t(r.h) * ch);
+    const auto* in = reinterpret_cast<const T*>(p.bytes.data());
+    const auto eight = [](T v) { return sizeof(T) == 1 ? uint8_t(v) : uint8_t((uint32_t(v) * 255 + 32767) / 65535); };
+    for (int y = 0; y < r.h; ++y)
+        for (int x = 0; x < r.w; ++x) {
+            const size_t o = size_t(y) * size_t(r.w) + size_t(x);
+            const size_t l = size_t(r.y + y) * size_t(p.width) + size_t(r.x + x);
+            for (size_t c = 0; c < ch; ++c)
+                bytes[o * ch + c] = eight(fixed && c < 3 ? (*fixed)[o * 3 + c] : in[l * ch + c]);
+        }
+    return bytes;
+}
+
+// The selection's mask over `r` of the layer, 0..255.
+std::vector<uint8_t> SelectionMask(gint32 drawable, const Region& r) {
+    gint ox = 0, oy = 0;
+    gimp_drawable_offsets(drawable, &ox, &oy);
+    GeglBuffer* buffer = gimp_drawable_get_buffer(gimp_image_get_selection(gimp_item_get_image(drawable)));
+    std::vector<uint8_t> mask(size_t(r.w) * size_t(r.h));
+    gegl_buffer_get(buffer, GEGL_RECTANGLE(r.x + ox, r.y + oy, r.w, r.h), 1.0, babl_format("Y u8"), mask.data(),
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    g_object_unref(buffer);
+    return mask;
+}
+
 // The preview's visible area corrected with the dialog's settings, drawn
-// as OK would write it (GIMP's preview blends it along the selection).
+// as OK writes it: the corrected pixels where the area is selected, blended
+// with the layer's along a selection's (feathered) edge. The blend is drawn
+// here rather than by GIMP's drawable preview, whose own blend draws a
+// layer's thumbnail in place of the buffer it is given.
 void RenderPreview(GimpPreview* preview, Dialog* d) {
     AnalysedLayer& a = *d->analysed;
     Region r;
-    gimp_preview_get_position(preview, &r.x, &r.y);
+    gint px = 0, py = 0;
+    gimp_preview_get_position(preview, &px, &py);
     gimp_preview_get_size(preview, &r.w, &r.h);
-    r.x = std::clamp(r.x, 0, a.layer.width - 1);
-    r.y = std::clamp(r.y, 0, a.layer.height - 1);
+    r.x = std::clamp(px, 0, a.layer.width - 1);
+    r.y = std::clamp(py, 0, a.layer.height - 1);
     r.w = std::clamp(r.w, 1, a.layer.width - r.x);
     r.h = std::clamp(r.h, 1, a.layer.height - r.y);
     Picture out;
@@ -489,16 +525,27 @@ void RenderPreview(GimpPreview* preview, Dialog* d) {
             gtk_label_set_text(GTK_LABEL(d->summary), ("Lumarex: " + error).c_str());
             return;
         }
-        std::vector<uint8_t> bytes = a.layer.bits == 16 ? RegionBytes(a.layer, r, out.rgb16)
-                                                        : RegionBytes(a.layer, r, out.rgb8);
-        if (a.layer.bits == 16) {
-            // The preview shows 8-bit samples: the 16-bit ones rounded.
-            const auto* wide = reinterpret_cast<const uint16_t*>(bytes.data());
-            const size_t n = bytes.size() / 2;
-            for (size_t i = 0; i < n; ++i) bytes[i] = uint8_t((uint32_t(wide[i]) * 255 + 32767) / 65535);
-            bytes.resize(n);
+        const bool wide = a.layer.bits == 16;
+        const std::vector<uint8_t> fixed =
+            wide ? PreviewBytes(a.layer, r, &out.rgb16) : PreviewBytes(a.layer, r, &out.rgb8);
+        const gint stride = r.w * a.layer.channels;
+        const GimpImageType type = a.layer.channels == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE;
+        auto* area = GIMP_PREVIEW_AREA(gimp_preview_get_area(preview));
+        if (gimp_selection_is_empty(gimp_item_get_image(d->drawable))) {
+            gimp_preview_draw_buffer(preview, fixed.data(), stride);
+        } else {
+            // Blended here, exactly where the mask is 0 or 255: GimpPreviewArea's
+            // own blend is a level off on RGB layers.
+            std::vector<uint8_t> shown = wide ? PreviewBytes<uint16_t>(a.layer, r, nullptr)
+                                              : PreviewBytes<uint8_t>(a.layer, r, nullptr);
+            const std::vector<uint8_t> mask = SelectionMask(d->drawable, r);
+            const size_t ch = size_t(a.layer.channels);
+            for (size_t i = 0; i < shown.size(); ++i) {
+                const unsigned m = mask[i / ch];
+                shown[i] = uint8_t((shown[i] * (255 - m) + fixed[i] * m + 127) / 255);
+            }
+            gimp_preview_area_draw(area, r.x - px, r.y - py, r.w, r.h, type, shown.data(), stride);
         }
-        gimp_preview_draw_buffer(preview, bytes.data(), r.w * a.layer.channels);
         gtk_label_set_text(GTK_LABEL(d->summary), summary.c_str());
     } catch (const std::bad_alloc&) {
         gtk_label_set_text(GTK_LABEL(d->summary), "Lumarex: not enough memory for the preview");
@@ -639,6 +686,7 @@ std::string RunInteractive(gint32 image, gint32 drawable, GimpPDBStatusType& sta
     }
 
     Dialog d;
+    d.drawable = drawable;
     d.analysed = &analysed;
     d.stop = &stop;
     Settings settings = LoadLastValues();
