@@ -11,6 +11,9 @@
 // The settings, their ranges and their checks come from the command's table
 // (settings.h) and the corrections from its own code (photo_correction.h),
 // so that a layer gets the pixels the command writes for the same photo.
+// Run interactively, plug-in-lumarex opens a dialog: the layer analysed
+// once, controls made from the same table, a preview that corrects only
+// its visible area the way OK then corrects the selection.
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
@@ -157,8 +160,8 @@ void Query() {
         "is the command's option of the same name; a setting that takes words takes their numbers (auto is -1). "
         "A value out of range is refused, naming the parameter. RGB layers of 8 or 16-bit integer precision; "
         "the alpha channel is kept as it is. With a selection, the layer is analysed as a whole and only the "
-        "selection changes. Run from the menu, it applies the last values (at first `lumarex correct`'s "
-        "defaults).",
+        "selection changes. Run interactively, it opens a dialog with a preview, starting from the last values "
+        "(at first `lumarex correct`'s defaults); with last values, it applies them without the dialog.",
         "Lumarex", "Lumarex", "2026", "_Lumarex", "RGB*", GIMP_PLUGIN, gint(args.size()), 0, args.data(),
         nullptr);
     gimp_plugin_menu_register(kCorrectProc, "<Image>/Colors");
@@ -459,6 +462,9 @@ struct Dialog {
     GtkWidget* controls = nullptr;
     GtkWidget* bar = nullptr;
     std::vector<Control> settings;
+    // OK's correction runs (and the preview, scrolled meanwhile, waits):
+    // the analysed layer is the correction's.
+    bool correcting = false;
 
     Settings Current() const {
         Settings s = DefaultSettings(Command::kCorrect);
@@ -508,6 +514,7 @@ std::vector<uint8_t> SelectionMask(gint32 drawable, const Region& r) {
 // here rather than by GIMP's drawable preview, whose own blend draws a
 // layer's thumbnail in place of the buffer it is given.
 void RenderPreview(GimpPreview* preview, Dialog* d) {
+    if (d->correcting) return;
     AnalysedLayer& a = *d->analysed;
     Region r;
     gint px = 0, py = 0;
@@ -696,8 +703,8 @@ std::string RunInteractive(gint32 image, gint32 drawable, GimpPDBStatusType& sta
         return {};
     }
     // The correction, with its progress in the dialog, whose Cancel stops it.
+    d.correcting = true;
     gtk_widget_set_sensitive(d.controls, FALSE);
-    gtk_widget_set_sensitive(d.preview, FALSE);
     gtk_dialog_set_response_sensitive(GTK_DIALOG(d.window), kResponseReset, FALSE);
     gtk_dialog_set_response_sensitive(GTK_DIALOG(d.window), GTK_RESPONSE_OK, FALSE);
     gtk_widget_show(d.bar);
