@@ -713,8 +713,10 @@ std::string RunInteractive(gint32 image, gint32 drawable, GimpPDBStatusType& sta
     gimp_image_undo_group_start(image);
     Picture out;
     std::string summary;
-    const bool corrected =
-        CorrectArea(analysed, settings, r, out, summary, error, Reporting(stop, GTK_PROGRESS_BAR(d.bar)));
+    const FileProgress progress = Reporting(stop, GTK_PROGRESS_BAR(d.bar));
+    // The library looks at the callback between its steps only: a Cancel
+    // pressed during its last one is read once more before writing.
+    const bool corrected = CorrectArea(analysed, settings, r, out, summary, error, progress) && !progress(1.0f);
     if (corrected) WriteRegion(drawable, analysed.layer, r, out);
     gimp_image_undo_group_end(image);
     gtk_widget_destroy(d.window);
