@@ -230,13 +230,16 @@ def refusal_checks(args, s):
     s.run_on(rgb8, None, "(gimp-image-convert-precision img PRECISION-U16-LINEAR)", call({}))
     s.run_on(rgb8, None, "(let ((mask (car (gimp-layer-create-mask drw ADD-MASK-WHITE))))"
              " (gimp-layer-add-mask drw mask) (plug-in-lumarex-auto RUN-NONINTERACTIVE img mask))")
+    # The dialog without a display (gimp-console has none).
+    s.run_on(rgb8, None, call({}, "RUN-INTERACTIVE"))
     # GIMP goes on after the refusals: a good call still corrects.
     s.run_on(rgb8, s.path("after.png"), "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
 
     def check(log, failures):
         for expected in ["black-clip must be between 0 and 5, got '7'", "cast expects auto|on|off, got '5'",
                          "this one is grayscale", "this one is indexed", "this one has a higher precision",
-                         "this one is linear light", "this is a layer mask or a channel"]:
+                         "this one is linear light", "this is a layer mask or a channel",
+                         "the dialog needs a display"]:
             if expected not in log:
                 failures.append(f"no refusal '{expected}'")
         if "crashed" in log or "terminated" in log:

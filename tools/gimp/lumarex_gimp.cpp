@@ -679,6 +679,12 @@ std::string RunInteractive(gint32 image, gint32 drawable, GimpPDBStatusType& sta
     }
     Region r;
     if (!gimp_drawable_mask_intersect(drawable, &r.x, &r.y, &r.w, &r.h)) return {};
+    // GTK ends a process that cannot open its display: without one
+    // (gimp-console), the call fails instead.
+    if (!gtk_init_check(nullptr, nullptr)) {
+        status = GIMP_PDB_EXECUTION_ERROR;
+        return "Lumarex: the dialog needs a display; without one, call plug-in-lumarex RUN-NONINTERACTIVE";
+    }
     Stop stop;
     stop.at = StopAt(drawable);
     gimp_ui_init("lumarex-gimp", FALSE);
