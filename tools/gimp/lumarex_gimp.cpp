@@ -509,8 +509,9 @@ std::vector<uint8_t> SelectionMask(gint32 drawable, const Region& r) {
 }
 
 // The preview's visible area corrected with the dialog's settings, drawn
-// as OK writes it: the corrected pixels where the area is selected, blended
-// with the layer's along a selection's (feathered) edge. The blend is drawn
+// as OK writes it where the selection is whole; along a feathered edge the
+// corrected pixels are blended with the layer's by the mask on 8-bit
+// samples (GIMP's merge blends otherwise). The blend is drawn
 // here rather than by GIMP's drawable preview, whose own blend draws a
 // layer's thumbnail in place of the buffer it is given.
 void RenderPreview(GimpPreview* preview, Dialog* d) {
