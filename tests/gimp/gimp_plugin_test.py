@@ -6,6 +6,8 @@ seconds, a check milliseconds):
 
 - the layers GIMP corrects, exported to PNG, hold the command's pixels to
   the byte (8 and 16-bit, alpha, a selection on a moved layer, last values);
+- a run asked to stop returns the cancel status and leaves the layer and
+  the last values as they were;
 - bad parameters and layers it cannot correct fail the call with the
   reason, never a crash, and GIMP goes on.
 """
@@ -139,7 +141,18 @@ def pixel_checks(args, s):
                "last8": (rgb8, [call({"brighten": 300, "guard": 7}, "RUN-WITH-LAST-VALS")],
                          ["correct", rgb8, *SETTINGS_16[1]]),
                "correcta16": (rgba16, [call({})], ["correct", rgba16])}
+    # Runs asked to stop (a test-only parasite, where the dialog's Cancel
+    # would), in the analysis and in the correction, just before the last
+    # values are used: the call says it was cancelled, the layer is as it
+    # was, and the last values stay those of the call before.
+    stops = {"auto": ("0.25", AUTO), "correct": ("0.75", call(SETTINGS_8[0]))}
     for name, (source, steps, argv) in against.items():
+        if name == "last8":
+            for stop, (at, proc) in stops.items():
+                s.run_on(rgb8, s.path(f"gimp-stop-{stop}.png"),
+                         f'(gimp-item-attach-parasite drw (list "lumarex-stop-at" 0 "{at}"))',
+                         f'(gimp-message (string-append "lumarex-stop-{stop}: "'
+                         f' (if (car {proc}) "done" "cancelled")))')
         s.run_on(source, s.path(f"gimp-{name}.png"), *steps)
         command(args, *argv, "-o", s.path(f"cmd-{name}.png"))
     s.run_on(rgb16, s.path("gimp-auto16.png"), AUTO)
@@ -173,6 +186,11 @@ def pixel_checks(args, s):
             same(f"GIMP {name} against the command", got, read(s.path(f"cmd-{name}.png")))
             if got.shape[2] == 4:
                 same(f"{name}: alpha kept", got[..., 3], read(source)[..., 3])
+
+        for stop in stops:
+            if f"lumarex-stop-{stop}: cancelled" not in log:
+                failures.append(f"stopped {stop}: no cancel status")
+            same(f"stopped {stop}: the layer unchanged", gimp(f"stop-{stop}"), read(rgb8))
 
         # auto on a 16-bit layer stays 16-bit: samples between the 8-bit steps.
         got = gimp("auto16")
@@ -212,13 +230,16 @@ def refusal_checks(args, s):
     s.run_on(rgb8, None, "(gimp-image-convert-precision img PRECISION-U16-LINEAR)", call({}))
     s.run_on(rgb8, None, "(let ((mask (car (gimp-layer-create-mask drw ADD-MASK-WHITE))))"
              " (gimp-layer-add-mask drw mask) (plug-in-lumarex-auto RUN-NONINTERACTIVE img mask))")
+    # The dialog without a display (gimp-console has none).
+    s.run_on(rgb8, None, call({}, "RUN-INTERACTIVE"))
     # GIMP goes on after the refusals: a good call still corrects.
     s.run_on(rgb8, s.path("after.png"), "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
 
     def check(log, failures):
         for expected in ["black-clip must be between 0 and 5, got '7'", "cast expects auto|on|off, got '5'",
                          "this one is grayscale", "this one is indexed", "this one has a higher precision",
-                         "this one is linear light", "this is a layer mask or a channel"]:
+                         "this one is linear light", "this is a layer mask or a channel",
+                         "the dialog needs a display"]:
             if expected not in log:
                 failures.append(f"no refusal '{expected}'")
         if "crashed" in log or "terminated" in log:

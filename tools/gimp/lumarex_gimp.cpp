@@ -11,15 +11,23 @@
 // The settings, their ranges and their checks come from the command's table
 // (settings.h) and the corrections from its own code (photo_correction.h),
 // so that a layer gets the pixels the command writes for the same photo.
+// Run interactively, plug-in-lumarex opens a dialog: the layer analysed
+// once, controls made from the same table, a preview that corrects only
+// its visible area the way OK then corrects the selection.
 #include <libgimp/gimp.h>
+#include <libgimp/gimpui.h>
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <locale.h>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,8 +160,8 @@ void Query() {
         "is the command's option of the same name; a setting that takes words takes their numbers (auto is -1). "
         "A value out of range is refused, naming the parameter. RGB layers of 8 or 16-bit integer precision; "
         "the alpha channel is kept as it is. With a selection, the layer is analysed as a whole and only the "
-        "selection changes. Run from the menu, it applies the last values (at first `lumarex correct`'s "
-        "defaults).",
+        "selection changes. Run interactively, it opens a dialog with a preview, starting from the last values "
+        "(at first `lumarex correct`'s defaults); with last values, it applies them without the dialog.",
         "Lumarex", "Lumarex", "2026", "_Lumarex", "RGB*", GIMP_PLUGIN, gint(args.size()), 0, args.data(),
         nullptr);
     gimp_plugin_menu_register(kCorrectProc, "<Image>/Colors");
@@ -261,9 +269,59 @@ void WriteRegion(gint32 drawable, const Pixels& p, const Region& r, const Pictur
     gimp_drawable_update(drawable, r.x, r.y, r.w, r.h);
 }
 
+// --- stopping ---------------------------------------------------------------------
+
+// A run stops when the library's progress callback returns true: the
+// dialog's Cancel while OK's correction runs, or the test-only parasite
+// below. Nothing is written to the layer before the correction is complete,
+// so a stopped run leaves the layer as it was. (A cancel of GIMP's own
+// progress bar in the image window does not reach a plug-in in GIMP 2.10:
+// GIMP ends the plug-in's process, with the same result for the layer.)
+struct Stop {
+    float at = 2.0f;          // the test-only stop's share of the work; above 1: none
+    bool cancelled = false;   // the dialog's Cancel during OK's correction
+    bool asked = false;       // the callback asked the library to stop
+};
+
+// For the tests: a parasite of this name on the drawable, whose text is a
+// share of the work ("0.75"), makes the run stop once that share is done,
+// as a user's Cancel would. A parasite rather than an environment variable
+// so that one GIMP session can run stopped and complete calls side by side.
+constexpr const char* kStopParasite = "lumarex-stop-at";
+
+float StopAt(gint32 drawable) {
+    GimpParasite* parasite = gimp_item_get_parasite(drawable, kStopParasite);
+    if (!parasite) return 2.0f;
+    const auto* text = static_cast<const char*>(gimp_parasite_data(parasite));
+    float at = 2.0f;
+    std::from_chars(text, text + gimp_parasite_data_size(parasite), at);
+    gimp_parasite_free(parasite);
+    return at;
+}
+
+// The library's progress, shown in the image window's progress bar, or in
+// the dialog's (whose Cancel is then read between steps); true when the run
+// is to stop.
+FileProgress Reporting(Stop& stop, GtkProgressBar* bar) {
+    return [&stop, bar](float done) {
+        if (bar) {
+            gtk_progress_bar_set_fraction(bar, std::clamp(double(done), 0.0, 1.0));
+            while (gtk_events_pending()) gtk_main_iteration();
+        } else {
+            gimp_progress_update(done);
+        }
+        if (stop.cancelled || done >= stop.at) stop.asked = true;
+        return stop.asked;
+    };
+}
+
+constexpr const char* kStopped = "Lumarex: stopped; the layer is unchanged";
+
+// --- correcting -------------------------------------------------------------------
+
 // Corrects the drawable's selected area with `settings` as `command` does.
-// Returns the error text, empty on success.
-std::string CorrectDrawable(gint32 image, gint32 drawable, Command command, const Settings& settings) {
+// Returns the error text, empty on success; `stop.asked` tells a stop.
+std::string CorrectDrawable(gint32 image, gint32 drawable, Command command, const Settings& settings, Stop& stop) {
     int bits = 8;
     std::string error = Refusal(image, drawable, bits);
     if (!error.empty()) return error;
@@ -276,18 +334,405 @@ std::string CorrectDrawable(gint32 image, gint32 drawable, Command command, cons
     // The whole layer goes the command's way for a whole photo; an area is
     // corrected as it looks in the whole.
     const bool whole = r.x == 0 && r.y == 0 && r.w == layer.width && r.h == layer.height;
-    const FileProgress progress = [](float done) {
-        gimp_progress_update(done);
-        return false;
-    };
+    const FileProgress progress = Reporting(stop, nullptr);
     std::string summary;
     const bool ok = command == Command::kAuto
                         ? AutoCorrectRegion(settings, whole ? nullptr : &r, pic, summary, error, progress)
                         : CorrectPicture(settings, whole ? nullptr : &r, pic, nullptr, summary, error, progress);
-    if (!ok) return "Lumarex: " + error;
-    WriteRegion(drawable, layer, r, pic);
+    if (ok) WriteRegion(drawable, layer, r, pic);
     gimp_progress_update(1.0);
     gimp_progress_end();
+    return ok ? std::string() : stop.asked ? kStopped : "Lumarex: " + error;
+}
+
+// A layer read and analysed once, for the dialog: its preview and its OK
+// correct areas of it with the choice for the settings asked for, through
+// the region path of `lumarex correct --region`, whose pixels are those of
+// the whole layer's correction. So the preview shows what OK writes, and a
+// slider costs a choice and the preview's pixels, never an analysis.
+struct AnalysedLayer {
+    Pixels layer;
+    Picture pic;
+    BlobOwner blob;
+    ParamOwner param;
+    std::unique_ptr<PhotoChoices> choices;
+    // Noise removal corrects the whole layer for any area: the last whole
+    // correction is kept while the settings stay, for scrolling and OK.
+    std::optional<Settings> denoisedFor;
+    Picture denoised;
+};
+
+int32_t LibraryProgress(int32_t step, int32_t total, void* context) {
+    const auto& progress = *static_cast<const FileProgress*>(context);
+    return progress(float(step) / float(total)) ? 1 : 0;
+}
+
+bool Analyse(gint32 drawable, int bits, AnalysedLayer& a, std::string& error, const FileProgress& progress) {
+    a.layer = ReadLayer(drawable, bits);
+    a.pic = PictureOf(a.layer);
+    const ImageDesc d = DescribeRgb(a.pic);
+    a.blob.reset(AllocImageBlob(&d));
+    if (a.blob)
+        a.param.reset(CalcImageBlobParam(a.blob.get(), LibraryProgress, const_cast<FileProgress*>(&progress)));
+    if (!a.param) {
+        error = "not enough memory for the analysis";
+        return false;
+    }
+    a.choices = std::make_unique<PhotoChoices>(a.pic);
+    return true;
+}
+
+// The area `r` of the layer corrected with `s` (colour only), and the
+// choice's summary ("brightened 40 %").
+bool CorrectArea(AnalysedLayer& a, const Settings& s, const Region& r, Picture& out, std::string& summary,
+                 std::string& error, const FileProgress& progress) {
+    const Choice* choice = a.choices->For(s, a.param.get(), error, progress);
+    if (!choice) return false;
+    std::string applied;
+    if (s.denoise == kNoDenoise) {
+        if (!ApplyChoiceToRegion(*choice, r, a.blob.get(), a.param.get(), a.pic, out, applied, error, progress))
+            return false;
+    } else {
+        if (a.denoisedFor != s) {
+            a.denoisedFor.reset();
+            a.denoised = a.pic;
+            if (!ApplyChoiceToPicture(*choice, nullptr, a.blob.get(), a.param.get(), a.denoised, applied, error,
+                                      progress))
+                return false;
+            a.denoisedFor = s;
+        }
+        out = CropPicture(a.denoised, r.x, r.y, r.w, r.h, false);
+    }
+    summary = SummaryOf(choice->outcome);
+    return true;
+}
+
+// --- the dialog -------------------------------------------------------------------
+
+constexpr gint kResponseReset = 1;
+
+// One control of the dialog, for one setting of the table: a scale entry for
+// numbers (with a toggle for the word a setting takes besides them, such as
+// auto), a combo box for a setting that takes words only.
+struct Control {
+    const SettingInfo* info = nullptr;
+    GtkObject* adjustment = nullptr;
+    GtkWidget* word = nullptr;  // the toggle, or the combo box
+    int digits = 0;
+
+    bool WordsOnly() const { return info->lo > info->hi; }
+
+    // The scale's value on the table's steps, as the entry shows it.
+    double Number() const {
+        double v = gtk_adjustment_get_value(GTK_ADJUSTMENT(adjustment));
+        if (info->step > 0) v = info->lo + std::round((v - info->lo) / info->step) * info->step;
+        const double scale = std::pow(10.0, digits);
+        return std::round(v * scale) / scale;
+    }
+
+    double Value() const {
+        if (WordsOnly()) {
+            gint i = 0;
+            gimp_int_combo_box_get_active(GIMP_INT_COMBO_BOX(word), &i);
+            return info->words[size_t(i)].value;
+        }
+        if (word && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(word))) return info->words[0].value;
+        return Number();
+    }
+
+    void Show(double v) const {
+        if (WordsOnly()) {
+            for (size_t i = 0; i < info->words.size(); ++i)
+                if (info->words[i].value == v) gimp_int_combo_box_set_active(GIMP_INT_COMBO_BOX(word), gint(i));
+            return;
+        }
+        const bool isWord = word && v == info->words[0].value;
+        if (word) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(word), isWord);
+        if (!isWord) gtk_adjustment_set_value(GTK_ADJUSTMENT(adjustment), v);
+    }
+};
+
+struct Dialog {
+    gint32 drawable = -1;
+    AnalysedLayer* analysed = nullptr;
+    Stop* stop = nullptr;
+    GtkWidget* window = nullptr;
+    GtkWidget* preview = nullptr;
+    GtkWidget* summary = nullptr;
+    GtkWidget* controls = nullptr;
+    GtkWidget* bar = nullptr;
+    std::vector<Control> settings;
+    // OK's correction runs (and the preview, scrolled meanwhile, waits):
+    // the analysed layer is the correction's.
+    bool correcting = false;
+
+    Settings Current() const {
+        Settings s = DefaultSettings(Command::kCorrect);
+        for (const Control& c : settings) SetFromValue(*c.info, c.Value(), s);  // in range by construction
+        return s;
+    }
+
+    void Show(const Settings& s) const {
+        for (const Control& c : settings) c.Show(ValueOf(*c.info, s));
+    }
+};
+
+// `r` of the layer as the preview draws it: 8-bit R'G'B'(A), the colour of
+// `fixed` (the size of `r`) or, without it, the layer's own, with the
+// layer's alpha. 16-bit samples are rounded to 8 bits.
+template <typename T>
+std::vector<uint8_t> PreviewBytes(const Pixels& p, const Region& r, const std::vector<T>* fixed) {
+    const size_t ch = size_t(p.channels);
+    std::vector<uint8_t> bytes(size_t(r.w) * size_t(r.h) * ch);
+    const auto* in = reinterpret_cast<const T*>(p.bytes.data());
+    const auto eight = [](T v) { return sizeof(T) == 1 ? uint8_t(v) : uint8_t((uint32_t(v) * 255 + 32767) / 65535); };
+    for (int y = 0; y < r.h; ++y)
+        for (int x = 0; x < r.w; ++x) {
+            const size_t o = size_t(y) * size_t(r.w) + size_t(x);
+            const size_t l = size_t(r.y + y) * size_t(p.width) + size_t(r.x + x);
+            for (size_t c = 0; c < ch; ++c)
+                bytes[o * ch + c] = eight(fixed && c < 3 ? (*fixed)[o * 3 + c] : in[l * ch + c]);
+        }
+    return bytes;
+}
+
+// The selection's mask over `r` of the layer, 0..255.
+std::vector<uint8_t> SelectionMask(gint32 drawable, const Region& r) {
+    gint ox = 0, oy = 0;
+    gimp_drawable_offsets(drawable, &ox, &oy);
+    GeglBuffer* buffer = gimp_drawable_get_buffer(gimp_image_get_selection(gimp_item_get_image(drawable)));
+    std::vector<uint8_t> mask(size_t(r.w) * size_t(r.h));
+    gegl_buffer_get(buffer, GEGL_RECTANGLE(r.x + ox, r.y + oy, r.w, r.h), 1.0, babl_format("Y u8"), mask.data(),
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    g_object_unref(buffer);
+    return mask;
+}
+
+// The preview's visible area corrected with the dialog's settings, drawn
+// as OK writes it where the selection is whole; along a feathered edge the
+// corrected pixels are blended with the layer's by the mask on 8-bit
+// samples (GIMP's merge blends otherwise). The blend is drawn
+// here rather than by GIMP's drawable preview, whose own blend draws a
+// layer's thumbnail in place of the buffer it is given.
+void RenderPreview(GimpPreview* preview, Dialog* d) {
+    if (d->correcting) return;
+    AnalysedLayer& a = *d->analysed;
+    Region r;
+    gint px = 0, py = 0;
+    gimp_preview_get_position(preview, &px, &py);
+    gimp_preview_get_size(preview, &r.w, &r.h);
+    r.x = std::clamp(px, 0, a.layer.width - 1);
+    r.y = std::clamp(py, 0, a.layer.height - 1);
+    r.w = std::clamp(r.w, 1, a.layer.width - r.x);
+    r.h = std::clamp(r.h, 1, a.layer.height - r.y);
+    Picture out;
+    std::string summary, error;
+    const FileProgress never = [](float) { return false; };
+    try {
+        if (!CorrectArea(a, d->Current(), r, out, summary, error, never)) {
+            gtk_label_set_text(GTK_LABEL(d->summary), ("Lumarex: " + error).c_str());
+            return;
+        }
+        const bool wide = a.layer.bits == 16;
+        const std::vector<uint8_t> fixed =
+            wide ? PreviewBytes(a.layer, r, &out.rgb16) : PreviewBytes(a.layer, r, &out.rgb8);
+        const gint stride = r.w * a.layer.channels;
+        const GimpImageType type = a.layer.channels == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE;
+        auto* area = GIMP_PREVIEW_AREA(gimp_preview_get_area(preview));
+        if (gimp_selection_is_empty(gimp_item_get_image(d->drawable))) {
+            gimp_preview_draw_buffer(preview, fixed.data(), stride);
+        } else {
+            // Blended here, exactly where the mask is 0 or 255: GimpPreviewArea's
+            // own blend is a level off on RGB layers.
+            std::vector<uint8_t> shown = wide ? PreviewBytes<uint16_t>(a.layer, r, nullptr)
+                                              : PreviewBytes<uint8_t>(a.layer, r, nullptr);
+            const std::vector<uint8_t> mask = SelectionMask(d->drawable, r);
+            const size_t ch = size_t(a.layer.channels);
+            for (size_t i = 0; i < shown.size(); ++i) {
+                const unsigned m = mask[i / ch];
+                shown[i] = uint8_t((shown[i] * (255 - m) + fixed[i] * m + 127) / 255);
+            }
+            gimp_preview_area_draw(area, r.x - px, r.y - py, r.w, r.h, type, shown.data(), stride);
+        }
+        gtk_label_set_text(GTK_LABEL(d->summary), summary.c_str());
+    } catch (const std::bad_alloc&) {
+        gtk_label_set_text(GTK_LABEL(d->summary), "Lumarex: not enough memory for the preview");
+    }
+}
+
+void OnWordToggled(GtkToggleButton* toggle, GtkObject* adjustment) {
+    gimp_scale_entry_set_sensitive(adjustment, !gtk_toggle_button_get_active(toggle));
+}
+
+// While OK's correction runs, Cancel (or closing the window) stops it.
+void OnResponseWhileCorrecting(GtkDialog*, gint response, Stop* stop) {
+    if (response == GTK_RESPONSE_CANCEL || response == GTK_RESPONSE_DELETE_EVENT) stop->cancelled = true;
+}
+
+// The dialog's controls, one row per setting of `correct` in the table's
+// order, named as the command's options, with its ranges, defaults and help.
+GtkWidget* BuildControls(Dialog& d) {
+    const Settings defaults = DefaultSettings(Command::kCorrect);
+    const auto infos = CorrectSettings();
+    GtkWidget* table = gtk_table_new(guint(infos.size()), 4, FALSE);
+    gtk_table_set_col_spacings(GTK_TABLE(table), 6);
+    gtk_table_set_row_spacings(GTK_TABLE(table), 2);
+    for (size_t row = 0; row < infos.size(); ++row) {
+        const SettingInfo& info = *infos[row];
+        const std::string help = Description(info, defaults);
+        Control c;
+        c.info = &info;
+        if (c.WordsOnly()) {
+            std::vector<const gchar*> words;
+            for (const SettingWord& w : info.words) words.push_back(w.word);
+            c.word = gimp_int_combo_box_new_array(gint(words.size()), words.data());
+            GtkWidget* label = gtk_label_new(info.name);
+            gtk_misc_set_alignment(GTK_MISC(label), 0.0, 0.5);
+            gtk_table_attach(GTK_TABLE(table), label, 0, 1, guint(row), guint(row) + 1, GTK_FILL, GTK_FILL, 0, 0);
+            gtk_table_attach(GTK_TABLE(table), c.word, 1, 3, guint(row), guint(row) + 1, GTK_FILL, GTK_FILL, 0, 0);
+            gtk_widget_set_tooltip_text(c.word, help.c_str());
+            gtk_widget_set_tooltip_text(label, help.c_str());
+            gtk_widget_show(label);
+            gtk_widget_show(c.word);
+            g_signal_connect_swapped(c.word, "changed", G_CALLBACK(gimp_preview_invalidate), d.preview);
+        } else {
+            const bool whole = IsWhole(info);
+            c.digits = whole ? 0 : info.step > 0 ? int(std::ceil(-std::log10(info.step) - 1e-9)) : 2;
+            const double step = info.step > 0 ? info.step : whole ? 1.0 : 0.01;
+            const double page = std::max(step, whole ? std::round((info.hi - info.lo) / 10) : (info.hi - info.lo) / 10);
+            c.adjustment = gimp_scale_entry_new(GTK_TABLE(table), 0, gint(row), info.name, 160, 6, info.lo, info.lo,
+                                                info.hi, step, page, guint(c.digits), TRUE, info.lo, info.hi,
+                                                help.c_str(), nullptr);
+            g_signal_connect_swapped(c.adjustment, "value-changed", G_CALLBACK(gimp_preview_invalidate), d.preview);
+            if (!info.words.empty()) {
+                c.word = gtk_check_button_new_with_label(info.words[0].word);
+                gtk_widget_set_tooltip_text(c.word, help.c_str());
+                gtk_table_attach(GTK_TABLE(table), c.word, 3, 4, guint(row), guint(row) + 1, GTK_FILL, GTK_FILL, 0,
+                                 0);
+                gtk_widget_show(c.word);
+                g_signal_connect(c.word, "toggled", G_CALLBACK(OnWordToggled), c.adjustment);
+                g_signal_connect_swapped(c.word, "toggled", G_CALLBACK(gimp_preview_invalidate), d.preview);
+            }
+        }
+        d.settings.push_back(c);
+    }
+    return table;
+}
+
+// Opens the dialog on an analysed layer with `s`; true with the settings in
+// `s` when OK was pressed. The dialog stays open (d.window) for the
+// correction's progress.
+bool RunDialog(gint32 drawable, Dialog& d, Settings& s) {
+    d.window = gimp_dialog_new("Lumarex", "lumarex", nullptr, GtkDialogFlags(0), gimp_standard_help_func,
+                               kCorrectProc, "_Reset", kResponseReset, "_Cancel", GTK_RESPONSE_CANCEL, "_OK",
+                               GTK_RESPONSE_OK, nullptr);
+    gtk_dialog_set_alternative_button_order(GTK_DIALOG(d.window), kResponseReset, GTK_RESPONSE_OK,
+                                            GTK_RESPONSE_CANCEL, -1);
+    gimp_window_set_transient(GTK_WINDOW(d.window));
+
+    GtkWidget* box = gtk_hbox_new(FALSE, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 12);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d.window))), box, TRUE, TRUE, 0);
+    GtkWidget* left = gtk_vbox_new(FALSE, 6);
+    gtk_box_pack_start(GTK_BOX(box), left, TRUE, TRUE, 0);
+
+    // GIMP's previews take their size (200 pixels) from a style property
+    // of the widget: a larger one, for a photo.
+    gtk_rc_parse_string("style \"lumarex-preview\" { GimpPreview::size = 400 }\n"
+                        "widget \"*.lumarex-preview\" style \"lumarex-preview\"\n");
+    d.preview = gimp_drawable_preview_new_from_drawable_id(drawable);
+    gtk_widget_set_name(d.preview, "lumarex-preview");
+    gtk_box_pack_start(GTK_BOX(left), d.preview, TRUE, TRUE, 0);
+    g_signal_connect(d.preview, "invalidated", G_CALLBACK(RenderPreview), &d);
+    d.summary = gtk_label_new("");
+    gtk_misc_set_alignment(GTK_MISC(d.summary), 0.0, 0.5);
+    gtk_box_pack_start(GTK_BOX(left), d.summary, FALSE, FALSE, 0);
+    d.bar = gtk_progress_bar_new();
+    gtk_box_pack_start(GTK_BOX(left), d.bar, FALSE, FALSE, 0);
+
+    d.controls = BuildControls(d);
+    gtk_box_pack_start(GTK_BOX(box), d.controls, FALSE, FALSE, 0);
+    d.Show(s);
+    gtk_widget_show_all(box);
+    gtk_widget_hide(d.bar);
+    gtk_widget_show(d.window);
+
+    for (;;) {
+        const gint response = gimp_dialog_run(GIMP_DIALOG(d.window));
+        if (response == kResponseReset) {
+            d.Show(DefaultSettings(Command::kCorrect));
+            continue;
+        }
+        if (response != GTK_RESPONSE_OK) return false;
+        s = d.Current();
+        return true;
+    }
+}
+
+// plug-in-lumarex from the menu: the layer analysed once, the dialog, then
+// OK's correction through the same path as the preview's.
+std::string RunInteractive(gint32 image, gint32 drawable, GimpPDBStatusType& status) {
+    int bits = 8;
+    std::string error = Refusal(image, drawable, bits);
+    if (!error.empty()) {
+        status = GIMP_PDB_EXECUTION_ERROR;
+        return error;
+    }
+    Region r;
+    if (!gimp_drawable_mask_intersect(drawable, &r.x, &r.y, &r.w, &r.h)) return {};
+    // GTK ends a process that cannot open its display: without one
+    // (gimp-console), the call fails instead.
+    if (!gtk_init_check(nullptr, nullptr)) {
+        status = GIMP_PDB_EXECUTION_ERROR;
+        return "Lumarex: the dialog needs a display; without one, call plug-in-lumarex RUN-NONINTERACTIVE";
+    }
+    Stop stop;
+    stop.at = StopAt(drawable);
+    gimp_ui_init("lumarex-gimp", FALSE);
+
+    AnalysedLayer analysed;
+    gimp_progress_init("Lumarex: analysing the layer");
+    const bool ok = Analyse(drawable, bits, analysed, error, Reporting(stop, nullptr));
+    gimp_progress_end();
+    if (!ok) {
+        status = stop.asked ? GIMP_PDB_CANCEL : GIMP_PDB_EXECUTION_ERROR;
+        return stop.asked ? kStopped : "Lumarex: " + error;
+    }
+
+    Dialog d;
+    d.drawable = drawable;
+    d.analysed = &analysed;
+    d.stop = &stop;
+    Settings settings = LoadLastValues();
+    if (!RunDialog(drawable, d, settings)) {
+        gtk_widget_destroy(d.window);
+        status = GIMP_PDB_CANCEL;
+        return {};
+    }
+    // The correction, with its progress in the dialog, whose Cancel stops it.
+    d.correcting = true;
+    gtk_widget_set_sensitive(d.controls, FALSE);
+    gtk_dialog_set_response_sensitive(GTK_DIALOG(d.window), kResponseReset, FALSE);
+    gtk_dialog_set_response_sensitive(GTK_DIALOG(d.window), GTK_RESPONSE_OK, FALSE);
+    gtk_widget_show(d.bar);
+    g_signal_connect(d.window, "response", G_CALLBACK(OnResponseWhileCorrecting), &stop);
+
+    gimp_image_undo_group_start(image);
+    Picture out;
+    std::string summary;
+    const FileProgress progress = Reporting(stop, GTK_PROGRESS_BAR(d.bar));
+    // The library looks at the callback between its steps only: a Cancel
+    // pressed during its last one is read once more before writing.
+    const bool corrected = CorrectArea(analysed, settings, r, out, summary, error, progress) && !progress(1.0f);
+    if (corrected) WriteRegion(drawable, analysed.layer, r, out);
+    gimp_image_undo_group_end(image);
+    gtk_widget_destroy(d.window);
+    if (!corrected) {
+        status = stop.asked ? GIMP_PDB_CANCEL : GIMP_PDB_EXECUTION_ERROR;
+        return stop.asked ? kStopped : "Lumarex: " + error;
+    }
+    SaveLastValues(settings);
+    gimp_displays_flush();
     return {};
 }
 
@@ -340,6 +785,7 @@ std::string Run(const gchar* name, gint nparams, const GimpParam* param, GimpPDB
     // stack takes the step, whatever image a script passed with it.
     const gint32 image = gimp_item_get_image(drawable);
     const bool automatic = std::strcmp(name, kAutoProc) == 0;
+    if (!automatic && mode == GIMP_RUN_INTERACTIVE) return RunInteractive(image, drawable, status);
     Settings settings = DefaultSettings(automatic ? Command::kAuto : Command::kCorrect);
     if (!automatic) {
         if (mode == GIMP_RUN_NONINTERACTIVE) {
@@ -352,14 +798,17 @@ std::string Run(const gchar* name, gint nparams, const GimpParam* param, GimpPDB
             settings = LoadLastValues();
         }
     }
+    Stop stop;
+    stop.at = StopAt(drawable);
     gimp_image_undo_group_start(image);
-    std::string error = CorrectDrawable(image, drawable, automatic ? Command::kAuto : Command::kCorrect, settings);
+    std::string error =
+        CorrectDrawable(image, drawable, automatic ? Command::kAuto : Command::kCorrect, settings, stop);
     gimp_image_undo_group_end(image);
     if (!error.empty()) {
-        status = GIMP_PDB_EXECUTION_ERROR;
+        status = stop.asked ? GIMP_PDB_CANCEL : GIMP_PDB_EXECUTION_ERROR;
         return error;
     }
-    if (!automatic && mode != GIMP_RUN_WITH_LAST_VALS) SaveLastValues(settings);
+    if (!automatic && mode == GIMP_RUN_NONINTERACTIVE) SaveLastValues(settings);
     if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
     return {};
 }
@@ -388,7 +837,7 @@ void RunProcedure(const gchar* name, gint nparams, const GimpParam* param, gint*
     values[0].data.d_status = status;
     // GIMP shows a failed call's message (its second value) to the user, or
     // hands it to the calling script.
-    if (status != GIMP_PDB_SUCCESS) {
+    if (status != GIMP_PDB_SUCCESS && !message.empty()) {
         *nreturn_vals = 2;
         values[1].type = GIMP_PDB_STRING;
         values[1].data.d_string = const_cast<gchar*>(message.c_str());
