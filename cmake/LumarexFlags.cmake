@@ -67,12 +67,3 @@ function(lumarex_precompile target)
   endif()
 endfunction()
 
-# A developer's program that no test runs (a benchmark, a chart maker): a
-# sanitizer build exists for the tests, so it leaves these out of `all`
-# (they are built, and so kept compiling, by the test command's optimised
-# build).
-function(lumarex_developer_program target)
-  if(LUMAREX_SANITIZE)
-    set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL ON)
-  endif()
-endfunction()
