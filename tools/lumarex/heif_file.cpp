@@ -51,9 +51,7 @@ Owned<heif_image> MakeImage(const Picture& pic, bool alpha, int bits, std::strin
         for (int x = 0; x < pic.width; ++x) {
             const size_t i = size_t(y) * size_t(pic.width) + size_t(x);
             for (int c = 0; c < nc; ++c) {
-                const uint32_t v16 = c == 3             ? pic.alpha[i]
-                                     : pic.bits == 16   ? pic.rgb16[i * 3 + size_t(c)]
-                                                        : uint32_t(pic.rgb8[i * 3 + size_t(c)]) * 257u;
+                const uint32_t v16 = c == 3 ? pic.alpha[i] : Sample16(pic, i * 3 + size_t(c));
                 const uint32_t v = (v16 * top + 32767u) / 65535u;
                 const size_t at = size_t(x) * size_t(nc) + size_t(c);
                 if (bits > 8) {

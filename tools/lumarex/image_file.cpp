@@ -425,7 +425,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     } else {
         // 16-bit full range to 8 bits, rounded; exact for 8-bit files (v * 257).
         out.rgb8.resize(rgb.size());
-        for (size_t i = 0; i < rgb.size(); ++i) out.rgb8[i] = uint8_t((uint32_t(rgb[i]) * 255 + 32767) / 65535);
+        for (size_t i = 0; i < rgb.size(); ++i) out.rgb8[i] = To8(rgb[i]);
     }
     return true;
 }
@@ -440,8 +440,7 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     ResizeOnLargePages(s, n * nc);
     for (size_t i = 0; i < n; ++i) {
         uint16_t rgb[3];
-        for (int c = 0; c < 3; ++c)
-            rgb[c] = pic.bits == 16 ? pic.rgb16[i * 3 + c] : uint16_t(pic.rgb8[i * 3 + c] * 257);
+        for (int c = 0; c < 3; ++c) rgb[c] = uint16_t(Sample16(pic, i * 3 + c));
         uint16_t* q = &s[i * nc];
         if (pic.grey) {
             // The correction keeps greys grey up to a level or two; average back.
@@ -561,9 +560,6 @@ bool WriteSideBySide(const std::string& path, const Picture& before, const Pictu
     // The colours are the photo's: keep its RGB profile, nothing else.
     if (const OIIO::ParamValue* icc = after.spec.find_attribute("ICCProfile"); icc && ProfileColourSpace(after.spec) == "RGB ")
         pic.spec.attribute("ICCProfile", icc->type(), icc->data());
-    auto sample = [](const Picture& p, size_t i) -> uint32_t {
-        return p.bits == 16 ? uint32_t(p.rgb16[i]) : uint32_t(p.rgb8[i]) * 257u;
-    };
     for (int side = 0; side < 2; ++side) {
         const Picture& src = side == 0 ? before : after;
         const int x0 = side == 0 ? 0 : w + gap;
@@ -573,9 +569,9 @@ bool WriteSideBySide(const std::string& path, const Picture& before, const Pictu
                     uint64_t sum = 0;
                     for (int j = 0; j < f; ++j)
                         for (int i = 0; i < f; ++i)
-                            sum += sample(src, (size_t(y * f + j) * src.width + (x * f + i)) * 3 + c);
+                            sum += Sample16(src, (size_t(y * f + j) * src.width + (x * f + i)) * 3 + c);
                     const uint32_t v16 = uint32_t(sum / (uint64_t(f) * f));
-                    pic.rgb8[(size_t(y) * pic.width + x0 + x) * 3 + c] = uint8_t((v16 * 255 + 32767) / 65535);
+                    pic.rgb8[(size_t(y) * pic.width + x0 + x) * 3 + c] = To8(v16);
                 }
     }
     std::string notes;

@@ -42,6 +42,15 @@ struct Picture {
     OIIO::ImageSpec spec;          // metadata to write back
 };
 
+// Colour sample `i` of `pic` on the 16-bit scale: an 8-bit one times 257,
+// which takes 255 to 65535.
+inline uint32_t Sample16(const Picture& pic, size_t i) {
+    return pic.bits == 16 ? uint32_t(pic.rgb16[i]) : uint32_t(pic.rgb8[i]) * 257u;
+}
+
+// A sample of the 16-bit scale rounded to 8 bits; exact on v x 257.
+inline uint8_t To8(uint32_t v16) { return uint8_t((v16 * 255u + 32767u) / 65535u); }
+
 // The w x h pixels from (x, y) of `p` as a picture of their own, with p's
 // metadata and, when `withAlpha`, its alpha; only those samples are copied.
 // The rectangle must lie inside p.

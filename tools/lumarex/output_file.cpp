@@ -157,7 +157,9 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std
     // A few tries in case a name is taken; with 60 random bits a second try
     // means someone is planting files.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::string name = "." + p.stem().string() + ".lumarex-" + RandomTag() + p.extension().string();
+        std::string name = ".";
+        name += p.stem().string();
+        name += ".lumarex-" + RandomTag() + p.extension().string();
         const std::string temp = (p.parent_path() / name).string();
         const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {

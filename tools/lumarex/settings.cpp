@@ -156,9 +156,13 @@ Settings DefaultSettings(Command c) {
 
 std::string RangeText(const SettingInfo& info) {
     std::string r;
-    for (const SettingWord& w : info.words) r += (r.empty() ? "" : "|") + std::string(w.word);
+    for (const SettingWord& w : info.words) {
+        if (!r.empty()) r += '|';
+        r += w.word;
+    }
     if (TakesNumbers(info)) {
-        r += (r.empty() ? "" : "|") + Number(info.lo) + ".." + Number(info.hi);
+        if (!r.empty()) r += '|';
+        r += Number(info.lo) + ".." + Number(info.hi);
         if (info.step > 0.0 && info.step != 1.0) r += " in steps of " + Number(info.step);
     }
     return r;

@@ -18,10 +18,8 @@ std::vector<uint8_t> Samples8(const Picture& pic, bool alpha) {
     const size_t n = size_t(pic.width) * size_t(pic.height), nc = alpha ? 4 : 3;
     std::vector<uint8_t> out(n * nc);
     for (size_t i = 0; i < n; ++i) {
-        for (size_t c = 0; c < 3; ++c)
-            out[i * nc + c] = pic.bits == 16 ? uint8_t((uint32_t(pic.rgb16[i * 3 + c]) * 255 + 32767) / 65535)
-                                             : pic.rgb8[i * 3 + c];
-        if (alpha) out[i * nc + 3] = uint8_t((uint32_t(pic.alpha[i]) * 255 + 32767) / 65535);
+        for (size_t c = 0; c < 3; ++c) out[i * nc + c] = To8(Sample16(pic, i * 3 + c));
+        if (alpha) out[i * nc + 3] = To8(pic.alpha[i]);
     }
     return out;
 }
