@@ -17,8 +17,9 @@ demo_packages=(
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libwebp-dev libheif-dev
 )
 # The tests, the benchmarks, the Windows build, the fuzzers, the Python
-# module, the GIMP plug-in (and the GIMP its tests run it in) and the manual
-# page besides.
+# module, the GIMP plug-in (and the GIMP its tests run it in, and the
+# virtual display, window tool and capture that tools/gimp/screenshot.sh
+# redoes its dialog's picture with) and the manual page besides.
 test_packages=(
   binutils help2man
   libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libjpeg-dev libtiff-dev
@@ -27,7 +28,7 @@ test_packages=(
   chromium
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-openimageio
   python3-dask python3-distributed
-  libgimp2.0-dev gimp
+  libgimp2.0-dev gimp xvfb xdotool imagemagick
 )
 # The blind comparison's opponents and sheets: ImageMagick (its
 # -auto-level -auto-gamma, and montage) and GIMP (Colors > Auto > White

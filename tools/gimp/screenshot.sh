@@ -4,7 +4,7 @@
 # the build's plug-in, a bundled sample opened, Colors > Lumarex's dialog
 # (plug-in-lumarex run interactively from a batch command), captured with
 # ImageMagick's `import` once its preview is drawn.
-# Needs: gimp, xvfb, xdotool, imagemagick (apt-get install xvfb xdotool imagemagick).
+# Needs: gimp, xvfb, xdotool, imagemagick (scripts/setup.sh installs them).
 # Usage: tools/gimp/screenshot.sh [BUILD_DIR] [SAMPLE]   (defaults: build, samples/s01_tungsten_indoor_wine.jpg)
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
