@@ -67,6 +67,30 @@ TEST(Choice, KeyAndDarkestLevelAtEitherDepth) {
     }
 }
 
+TEST(Choice, ContrastIsTheLightnessSpreadTimesTheStepBetweenNeighbours) {
+    for (int bits : {8, 16}) {
+        // Black, black, white, white in a row: L* 0, 0, 100, 100. Spread 50;
+        // of the three steps across (no row below) one is 100.
+        Picture p = Strip(bits, 0, 0, 255);
+        p.width = 4, p.rgb8.resize(p.bits == 8 ? 12 : 0), p.rgb16.resize(p.bits == 16 ? 12 : 0);
+        for (size_t i = 0; i < 12; ++i) Set(p, i, i < 6 ? 0 : 255);
+        Contrast c = ContrastOf(p);
+        EXPECT_NEAR(c.spread, 50.0, 1e-4) << bits;
+        EXPECT_NEAR(c.detail, 100.0 / 3.0, 1e-4) << bits;
+        // The same four as a 2 x 2 checkerboard: every step, across and
+        // down, is 100.
+        p.width = 2, p.height = 2;
+        for (size_t i = 0; i < 12; ++i) Set(p, i, (i / 3 == 1 || i / 3 == 2) ? 255 : 0);
+        c = ContrastOf(p);
+        EXPECT_NEAR(c.spread, 50.0, 1e-4) << bits;
+        EXPECT_NEAR(c.detail, 100.0, 1e-4) << bits;
+        EXPECT_NEAR(c.Score(), 5000.0, 0.01) << bits;
+    }
+    // An 18 % grey (sRGB 118) has L* 50 or so; alone it has no contrast.
+    Picture grey = Strip(8, 100, 118, 255);
+    EXPECT_EQ(ContrastOf(grey).Score(), 0.0);
+}
+
 TEST(Choice, BlackClipFindsTheVeilsFloor) {
     // Columns: the level below which 0.1, 0.2, ... 5 % of the samples lie;
     // past the given ones the last repeats.

@@ -264,8 +264,9 @@ bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& tri
 
 std::string Percent(const char* what, int value) { return std::string(what) + std::to_string(value) + " %"; }
 
-// The measured lift as the photo's key wants it. A darkening (a negative
-// lift, which `correct` applies) is left as measured.
+// The measured lift as a low-key or dull photo wants it (a photo whose
+// exposure is set is scored: LiftByContrast). A darkening (a negative lift,
+// which `correct` applies) is left as measured.
 int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& reasons) {
     char text[200];
     int32_t lift = measured;
@@ -279,11 +280,6 @@ int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& 
             std::snprintf(text, sizeof text,
                           "brighten: measured %d %%, none: low key, %.0f %% of the photo darker than 40 %% grey",
                           measured, k.dark);
-    } else if (measured > 0 && k.key == Key::kSet) {
-        lift = measured / 2;
-        std::snprintf(text, sizeof text,
-                      "brighten: measured %d %%, half: the brightest 1 %% reaches level %d, the exposure is set",
-                      measured, k.highlights);
     } else {
         std::snprintf(text, sizeof text, "brighten: measured %d %%%s", measured,
                       measured > 0 ? ", all of it: the highlights fall short of white" : "");
@@ -292,7 +288,83 @@ int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& 
     return lift;
 }
 
+// --brighten auto for a photo whose exposure is set, where the key cannot
+// tell whether its shadows want opening: the measured lift at 0, 1/4, 1/2
+// and 3/4 (raised to the least lift asked for), scored by ContrastOf. The
+// largest lift whose score lies within kUnseenContrast of the best is taken:
+// a smaller difference is not seen, and the lift is what the photo measured
+// as wanting. When the cast and the black clip were left to the choice too,
+// the photo as it is is scored as well; it is kept, with the levels alone (no
+// cast removal, black clip or lift), when it beats every correction by more
+// than that. `trial` becomes the copy corrected as chosen.
+bool LiftByContrast(Trials& trials, const Picture& copy, int32_t measured, const KeyMeasure& k, bool asItIsTaken,
+                    Settings& s, Picture& trial, bool& asItIs, std::vector<std::string>& reasons) {
+    char text[96];
+    std::snprintf(text, sizeof text, "brighten: measured %d %%, the brightest 1 %% reaches level %d: ", measured,
+                  k.highlights);
+    std::string reason = std::string(text) + "the exposure is set; contrast (L* spread x detail) ";
+    const double asIs = asItIsTaken ? ContrastOf(copy).Score() : 0.0;
+    if (asItIsTaken) {
+        std::snprintf(text, sizeof text, "as it is %.1f, ", asIs);
+        reason += text;
+    }
+    struct Candidate {
+        int32_t lift;
+        double score;
+        Picture pic;
+    };
+    std::vector<Candidate> tried;
+    for (int q = 0; q <= kSetLiftQuarters; ++q) {
+        const int32_t lift = std::max(measured * q / 4, s.minBrighten);
+        if (!tried.empty() && tried.back().lift == lift) continue;
+        Settings t = s;
+        t.brighten = lift;
+        Candidate c{lift, 0.0, {}};
+        int32_t applied = 0;
+        if (!trials.Apply(t, c.pic, applied)) return false;
+        c.score = ContrastOf(c.pic).Score();
+        std::snprintf(text, sizeof text, "%s%d %% %.1f", tried.empty() ? "" : ", ", lift, c.score);
+        reason += text;
+        tried.push_back(std::move(c));
+    }
+    double best = asIs;
+    for (const Candidate& c : tried) best = std::max(best, c.score);
+    for (auto c = tried.rbegin(); c != tried.rend(); ++c)
+        if (c->score >= best * (1.0 - kUnseenContrast)) {
+            s.brighten = c->lift;
+            trial = std::move(c->pic);
+            reasons.push_back(reason + ": " + std::to_string(c->lift) + " %");
+            asItIs = false;
+            return true;
+        }
+    asItIs = true;
+    s.cast = 0, s.blackClip = 0.0f, s.brighten = 0;
+    reasons.push_back(reason + ": the photo as it is; levels only");
+    int32_t applied = 0;
+    return trials.Apply(s, trial, applied);
+}
+
 }  // namespace
+
+Contrast ContrastOf(const Picture& pic) {
+    const size_t w = size_t(pic.width), h = size_t(pic.height), n = w * h;
+    if (n == 0) return {};
+    std::vector<double> l(n);
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        sum += l[i] = LightnessFromSrgb8(Sample8(pic, i * 3), Sample8(pic, i * 3 + 1), Sample8(pic, i * 3 + 2));
+    const double mean = sum / double(n);
+    double squares = 0.0, steps = 0.0;
+    uint64_t pairs = 0;
+    for (size_t y = 0; y < h; ++y)
+        for (size_t x = 0; x < w; ++x) {
+            const size_t i = y * w + x;
+            squares += (l[i] - mean) * (l[i] - mean);
+            if (x + 1 < w) steps += std::fabs(l[i + 1] - l[i]), ++pairs;
+            if (y + 1 < h) steps += std::fabs(l[i + w] - l[i]), ++pairs;
+        }
+    return {std::sqrt(squares / double(n)), pairs == 0 ? 0.0 : steps / double(pairs)};
+}
 
 Picture ChoiceCopy(const Picture& photo) {
     int factor = 1;
@@ -385,13 +457,22 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         return false;
     };
     if (!trials.Ready() || !trials.Apply(s, trial, strength)) return failed();
+    bool asItIs = false;
     if (s.brighten == kMeasured) {
         const int32_t measured = strength;
-        const int32_t keyed = s.key == kMeasured ? ForKey(measured, KeyOf(copy), reasons) : measured;
-        if (s.key != kMeasured) reasons.push_back(Percent("brighten: measured ", measured));
-        s.brighten = std::max(keyed, s.minBrighten);
-        if (s.brighten != keyed) reasons.push_back(Percent("brighten: raised to the least lift, ", s.brighten));
-        if (s.brighten != measured && !trials.Apply(s, trial, strength)) return failed();
+        const KeyMeasure key = s.key == kMeasured ? KeyOf(copy) : KeyMeasure{};
+        if (s.key == kMeasured && measured > 0 && key.key == Key::kSet) {
+            const bool asItIsTaken = given.cast == kMeasured && given.blackClip == float(kMeasured) &&
+                                     s.minBrighten <= 0;
+            if (!LiftByContrast(trials, copy, measured, key, asItIsTaken, s, trial, asItIs, reasons))
+                return failed();
+        } else {
+            const int32_t keyed = s.key == kMeasured ? ForKey(measured, key, reasons) : measured;
+            if (s.key != kMeasured) reasons.push_back(Percent("brighten: measured ", measured));
+            s.brighten = std::max(keyed, s.minBrighten);
+            if (s.brighten != keyed) reasons.push_back(Percent("brighten: raised to the least lift, ", s.brighten));
+            if (s.brighten != measured && !trials.Apply(s, trial, strength)) return failed();
+        }
     }
     bool heldBack = false, castHeldBack = false;
     if (s.guard != 0 && given.cast == kMeasured && s.cast != 0) {
@@ -410,7 +491,7 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         }
     }
     out.settings = s;
-    out.outcome = CorrectionOutcome{s.brighten, s.cast != 0, heldBack, castHeldBack};
+    out.outcome = CorrectionOutcome{s.brighten, s.cast != 0, heldBack, castHeldBack, asItIs};
     out.reasons = std::move(reasons);
     return true;
 }
@@ -420,6 +501,7 @@ std::string SummaryOf(const CorrectionOutcome& outcome) {
     if (outcome.castRemoved) summary += ", cast removed";
     if (outcome.castHeldBack) summary += ", cast held back for the scene's colours";
     if (outcome.heldBack) summary += ", held back from clipping";
+    if (outcome.asItIs) summary += ", levels only: the photo as it is had the most contrast";
     return summary;
 }
 

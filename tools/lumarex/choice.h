@@ -14,7 +14,9 @@
 //                 1 % of the photo, so that its blacks do not turn to haze;
 //   brighten      --brighten auto: the strength the analysis measures, as
 //                 the photo's key (KeyOf) wants it, within --min-brighten
-//                 and --max-brighten;
+//                 and --max-brighten; where the key cannot tell (the
+//                 exposure set for the highlights), the candidate with the
+//                 most contrast (ContrastOf), the photo as it is among them;
 //   guard         --guard on: the cast, the black clip and the lift reduced
 //                 while the correction newly clips too much.
 #pragma once
@@ -36,6 +38,7 @@ struct CorrectionOutcome {
     bool castRemoved = false;
     bool heldBack = false;    // the clipping guard reduced the settings
     bool castHeldBack = false;  // the colour guard reduced the cast removal
+    bool asItIs = false;      // the photo as it is showed the most contrast: levels only
 };
 
 struct Choice {
@@ -88,8 +91,9 @@ inline constexpr double kGrey = 4.0;
 //            no lift (the levels stretch still sets its black and white).
 //   set      its brightest 1 % reaches kSetHighlights or more: the
 //            exposure was set for the highlights, the photo is as bright as
-//            meant. Half the lift, which opens the shadows without turning
-//            the picture milky.
+//            meant. Whether its shadows want opening the key cannot tell:
+//            the lift is scored (Contrast below), which opens the shadows
+//            where that shows and keeps the picture from turning milky.
 //   dull     highlights short of white: a dim interior, a flat scan, a
 //            grey day. The whole lift.
 // Blind comparisons of the lift at 0, 35, 70 and 100 % of the measured one
@@ -108,6 +112,25 @@ struct KeyMeasure {
     int highlights = 0;       // level (largest channel) of the brightest 1 %
 };
 KeyMeasure KeyOf(const Picture& pic);
+
+// The contrast of a picture's lightness, what the lift of a photo whose
+// exposure is set is chosen by. A lift opens the shadows (more detail shows
+// in them) and flattens the picture (its tones move closer together); it is
+// worth having while the first outweighs the second. `spread` is the
+// standard deviation of L* over the pixels, `detail` the mean L* step
+// between neighbouring pixels (across and down); Score() their product, so
+// that each counts by its relative change. Blind comparisons of such photos
+// at 0, 35, 70 and 100 % of the measured lift never chose 100 %; the
+// candidates are 0, 1/4, 1/2 and 3/4 of it, and the photo as it is. The
+// largest lift within kUnseenContrast (a share) of the best score is taken:
+// a change of contrast that small does not show.
+struct Contrast {
+    double spread = 0.0, detail = 0.0;
+    double Score() const { return spread * detail; }
+};
+Contrast ContrastOf(const Picture& pic);
+inline constexpr int kSetLiftQuarters = 3;
+inline constexpr double kUnseenContrast = 0.01;
 
 // The darkest share of the pixels that --shadow-floor auto keeps from the
 // lift, percent, and the level above which blacks count as lifted already.
@@ -146,8 +169,9 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
 double NewlyGrey(const Picture& a, const Picture& b);
 
 // What a correction did, as the commands print it: "brightened 40 %", then
-// ", cast removed", ", cast held back for the scene's colours" and ", held
-// back from clipping" where they apply.
+// ", cast removed", ", cast held back for the scene's colours", ", held
+// back from clipping" and ", levels only: the photo as it is had the most
+// contrast" where they apply.
 std::string SummaryOf(const CorrectionOutcome& outcome);
 
 }  // namespace lumarex_cli

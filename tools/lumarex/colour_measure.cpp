@@ -47,6 +47,11 @@ Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
     return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
 
+double LightnessFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
+    const auto& lin = LinearTable();
+    return 116.0 * LabF(0.2126729 * lin[r] + 0.7151522 * lin[g] + 0.0721750 * lin[b]) - 16.0;
+}
+
 double DeltaE2000(const Lab& x, const Lab& y) {
     const double c1 = std::hypot(x.a, x.b), c2 = std::hypot(y.a, y.b);
     const double cMean = (c1 + c2) / 2.0;

@@ -16,6 +16,9 @@ struct Lab {
 // sRGB (8-bit, D65) to CIELAB.
 Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b);
 
+// CIELAB lightness L* alone, 0..100: cheaper than the whole colour.
+double LightnessFromSrgb8(uint8_t r, uint8_t g, uint8_t b);
+
 // The CIEDE2000 colour difference (kL = kC = kH = 1).
 double DeltaE2000(const Lab& x, const Lab& y);
 

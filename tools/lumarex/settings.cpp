@@ -55,8 +55,10 @@ const SettingInfo kTable[] = {
      "With --brighten auto: the strongest lift it may choose."},
     {"key", "", &Settings::key, kNoLo, kNoHi, 0, kAutoOff, kMeasured, kMeasured, kForBoth,
      "With --brighten auto: follow the photo's key. A low-key photo (40 % or more of it in deep shadow: a "
-     "night scene, a dark ground; or 90 % of it darker than 40 % grey: a bird on dark water) is not lifted, one whose brightest 1 % reaches level 230 gets half the "
-     "measured lift, a dull one all of it. 'off' applies the lift as measured."},
+     "night scene, a dark ground; or 90 % of it darker than 40 % grey: a bird on dark water) is not lifted; one whose brightest 1 % reaches level 230 "
+     "gets none, a quarter, half or three quarters of the measured lift, whichever leaves the most contrast, "
+     "or only its levels when the photo as it is has more; a dull one all of it. 'off' applies the lift as "
+     "measured."},
     {"min-brighten", "percent", &Settings::minBrighten, -300, 300, 1, {}, 0, 0, kForAuto,
      "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift (a "
      "darkening); 0 keeps them as bright as they are."},
