@@ -462,8 +462,7 @@ void Finish(const ImageView<uint8_t>& p, const OneShotSettings& s) {
     if (s.sharpen != 0) SharpenMaxChannel8(p, s.sharpenAmount);
     if (s.colorMode != 0) ColorRestore8(p, s.colorMode, s.colorAmount);
     if (s.warmTone != 0) WarmToneCorrect8(p, s.warmToneStrength);
-    if (s.colorCube != 0) ColorCubeApply8(s.cubeSelect, s.cubeAlsoC, p);
-    else if (s.cubeAlsoC != 0) ColorCubeApplyC8(p);
+    ColorTables(s.colorCube, s.cubeSelect, s.cubeAlsoC, p);
 }
 
 }  // namespace

@@ -47,13 +47,7 @@ void FinishingStages<T>::WarmTone(const ImageView<T>& image) const {
 
 template <class T>
 void FinishingStages<T>::ColourTables(const ImageView<T>& image) const {
-    if (s_.colorCube != 0) {
-        if constexpr (sizeof(T) == 1) ColorCubeApply8(s_.cubeSelect, s_.cubeAlsoC, image);
-        else ColorCubeApply16(s_.cubeSelect, s_.cubeAlsoC, image);
-    } else if (s_.cubeAlsoC != 0) {
-        if constexpr (sizeof(T) == 1) ColorCubeApplyC8(image);
-        else ColorCubeApplyC16(image);
-    }
+    ColorTables(s_.colorCube, s_.cubeSelect, s_.cubeAlsoC, image);
 }
 
 template class FinishingStages<uint8_t>;
