@@ -52,13 +52,10 @@ void BM_LumarexComprehensive(benchmark::State& state, bool fast) {
 BENCHMARK_CAPTURE(BM_LumarexComprehensive, plain, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(BM_LumarexComprehensive, fast, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// A row pass over the whole photo: f(row, y, planar rows, largest).
+// A row pass over the whole photo: f(image, y, planar rows, largest).
 struct RowBuffers {
     std::vector<uint8_t> bytes = std::vector<uint8_t>(size_t(4 * lx::RowCapacity(kW)));
-    lx::PlanarRow px() {
-        const int64_t c = lx::RowCapacity(kW);
-        return lx::PlanarRow{{bytes.data(), bytes.data() + c, bytes.data() + 2 * c}};
-    }
+    uint8_t* px[3] = {bytes.data(), bytes.data() + lx::RowCapacity(kW), bytes.data() + 2 * lx::RowCapacity(kW)};
     uint8_t* largest() { return bytes.data() + 3 * lx::RowCapacity(kW); }
 };
 
@@ -73,7 +70,7 @@ void RunRows(benchmark::State& state, bool fast, const Pass& pass) {
         px = source;
         state.ResumeTiming();
         const lx::ImageView<uint8_t> view = lx::bench::PhotoView(px.data());
-        for (int32_t y = 0; y < kH; ++y) pass(lx::RowPixels::Of(view, y, true), y, rows);
+        for (int32_t y = 0; y < kH; ++y) pass(view, y, rows);
         benchmark::ClobberMemory();
     }
     lx::bench::SetMegapixels(state, kPixels);
@@ -82,9 +79,9 @@ void RunRows(benchmark::State& state, bool fast, const Pass& pass) {
 // The black offset removed, with the chromaticity cells of the cast analysis.
 void BM_OneShotBlackRows(benchmark::State& state, bool fast) {
     std::vector<int16_t> cells(size_t(lx::RowCapacity(kW)));
-    RunRows(state, fast, [&](const lx::RowPixels& row, int32_t, RowBuffers& b) {
-        lx::RemoveBlackRow(row, kW, 0, b.px(), b.largest());
-        lx::ChromaCellsRow(b.px(), kW, 3, cells.data());
+    RunRows(state, fast, [&](const lx::ImageView<uint8_t>& view, int32_t y, RowBuffers& b) {
+        lx::RemoveBlackRow(view, y, 0, b.px, b.largest());
+        lx::ChromaCellsRow(b.px, kW, 3, cells.data());
     });
 }
 BENCHMARK_CAPTURE(BM_OneShotBlackRows, plain, false)->Unit(benchmark::kMillisecond);
@@ -95,8 +92,8 @@ void BM_OneShotCastRows(benchmark::State& state, bool fast) {
     const int32_t factors[3] = {950, 1000, 1100};
     const lx::TintTables t(factors);
     std::array<int64_t, 256> moved{};
-    RunRows(state, fast, [&](const lx::RowPixels& row, int32_t, RowBuffers& b) {
-        lx::ApplyTintRow(row, kW, t, b.px(), b.largest(), moved.data());
+    RunRows(state, fast, [&](const lx::ImageView<uint8_t>& view, int32_t y, RowBuffers& b) {
+        lx::ApplyTintRow(view, y, t, b.px, b.largest(), moved.data());
     });
 }
 BENCHMARK_CAPTURE(BM_OneShotCastRows, plain, false)->Unit(benchmark::kMillisecond);
@@ -109,8 +106,8 @@ void BM_OneShotBrightenRows(benchmark::State& state, bool fast) {
     const lx::BrightenTables t(3, 1090, primary, secondary, -40, 60);
     std::vector<float> map(static_cast<size_t>(kPixels));
     for (size_t i = 0; i < map.size(); ++i) map[i] = float(int(i * 2654435761u >> 24) - 128) / 2.0f;
-    RunRows(state, fast, [&](const lx::RowPixels& row, int32_t y, RowBuffers& b) {
-        lx::BrightenRow(row, kW, map.data() + int64_t{y} * kW, t, b.px());
+    RunRows(state, fast, [&](const lx::ImageView<uint8_t>& view, int32_t y, RowBuffers& b) {
+        lx::BrightenRow(view, y, map.data() + int64_t{y} * kW, t, b.px);
     });
 }
 BENCHMARK_CAPTURE(BM_OneShotBrightenRows, plain, false)->Unit(benchmark::kMillisecond);

@@ -15,19 +15,6 @@ struct Rgb {
     int64_t c[3];
 };
 
-// The tinted samples, already scaled: stretched when the largest passes the
-// top, then limited.
-// Tinted samples whose largest passes the top sample value are drawn
-// together below it; then each is limited to full scale (8-bit 255, 16-bit
-// 65280).
-template <class T>
-inline Rgb FinishTinted(Rgb v) {
-    using D = SampleDepth<T>;
-    CompressHighlights(v.c, D::kTop);
-    for (int64_t& c : v.c) c = std::clamp<int64_t>(c, 0, D::kFull);
-    return v;
-}
-
 template <class T>
 void FillPlain(const ImageBlob& blob, bool tinted, const int64_t* f, int32_t* maxHist, int32_t* allHist) {
     const ImageView<const T> px = BlobView<const T>(blob);
@@ -36,8 +23,8 @@ void FillPlain(const ImageBlob& blob, bool tinted, const int64_t* f, int32_t* ma
         for (int32_t x = 0; x < px.width; ++x, p += 3) {
             Rgb v{{p[2], p[1], p[0]}};
             if (tinted) {
-                for (int i = 0; i < 3; ++i) v.c[i] = f[i] * v.c[i] / 1000;
-                v = FinishTinted<T>(v);
+                for (int i = 0; i < 3; ++i) v.c[i] = TintLevel(v.c[i], f[i]);
+                FinishTint<T>(v.c);
             }
             const int64_t* c = v.c;
             ++maxHist[std::max({c[0], c[1], c[2]})];
@@ -47,13 +34,6 @@ void FillPlain(const ImageBlob& blob, bool tinted, const int64_t* f, int32_t* ma
 }
 
 constexpr int kMaxVariants = 5;
-
-// The exact tinted pixel: scaled, drawn together below the top when one
-// sample passes it, limited.
-template <class T>
-inline Rgb TintedPixel(const int64_t* f, int64_t red, int64_t green, int64_t blue) {
-    return FinishTinted<T>(Rgb{{f[0] * red / 1000, f[1] * green / 1000, f[2] * blue / 1000}});
-}
 
 // A scaled sample as a pixel that stays below the top keeps it.
 template <class T>
@@ -66,8 +46,9 @@ inline int32_t Limited(int64_t scaled) {
 template <class T>
 inline void CountHotPixel(const int64_t* f, int64_t red, int64_t green, int64_t blue, int32_t* maxHist,
                           int32_t* allHist) {
-    const Rgb scaled{{f[0] * red / 1000, f[1] * green / 1000, f[2] * blue / 1000}};
-    const Rgb v = FinishTinted<T>(scaled);
+    const Rgb scaled{{TintLevel(red, f[0]), TintLevel(green, f[1]), TintLevel(blue, f[2])}};
+    Rgb v = scaled;
+    FinishTint<T>(v.c);
     ++maxHist[std::max({v.c[0], v.c[1], v.c[2]})];
     for (int i = 0; i < 3; ++i) {
         ++allHist[v.c[i]];
@@ -177,7 +158,7 @@ void WalkRows16(const ImageView<const uint16_t>& px, const Tinted16* tinted, int
                 if constexpr (kNarrow) {
                     top = std::max({t[j].f[0] * lr / 1000, t[j].f[1] * lg / 1000, t[j].f[2] * lb / 1000});
                 } else {
-                    top = std::max({t[j].f64[0] * lr / 1000, t[j].f64[1] * lg / 1000, t[j].f64[2] * lb / 1000});
+                    top = std::max({TintLevel(lr, t[j].f64[0]), TintLevel(lg, t[j].f64[1]), TintLevel(lb, t[j].f64[2])});
                 }
                 if (top > 65535) [[unlikely]]
                     CountHotPixel<uint16_t>(t[j].f64, lr, lg, lb, t[j].maxHist, t[j].allHist);
@@ -207,7 +188,7 @@ void MoveChannelCounts(const VariantHistograms& v, int32_t black, const int32_t*
     constexpr int32_t L = SampleDepth<T>::kLevels;
     for (int c = 0; c < 3; ++c)
         for (int32_t raw = black; raw < L; ++raw)
-            if (channel[c][raw] != 0) v.allHist[Limited<T>(v.factors[c] * (raw - black) / 1000)] += channel[c][raw];
+            if (channel[c][raw] != 0) v.allHist[Limited<T>(TintLevel(raw - black, v.factors[c]))] += channel[c][raw];
 }
 
 }  // namespace
@@ -228,7 +209,7 @@ void FillBlobHistograms8Tabled(const ImageBlob& blob, bool tinted, const int64_t
     // pass scales it; the identity without a tint.
     int64_t scaled[3][256];
     for (int i = 0; i < 3; ++i)
-        for (int64_t v = 0; v < 256; ++v) scaled[i][v] = tinted ? factors[i] * v / 1000 : v;
+        for (int64_t v = 0; v < 256; ++v) scaled[i][v] = tinted ? TintLevel(v, factors[i]) : v;
     // [pixel column parity][channel][level]. A count is at most the number
     // of pixels, as in the plain pass.
     int32_t all[2][3][256] = {};
@@ -238,7 +219,7 @@ void FillBlobHistograms8Tabled(const ImageBlob& blob, bool tinted, const int64_t
         const uint8_t* p = px.channel[2] + y * px.rowStride;
         for (int32_t x = 0; x < px.width; ++x, p += 3) {
             Rgb v{{scaled[0][p[2]], scaled[1][p[1]], scaled[2][p[0]]}};
-            if (tinted) v = FinishTinted<uint8_t>(v);
+            if (tinted) FinishTint<uint8_t>(v.c);
             const int64_t* c = v.c;
             const int k = x & 1;
             ++max[k][std::max({c[0], c[1], c[2]})];
@@ -263,7 +244,7 @@ void FillVariantHistograms8(const ImageBlob& blob, int32_t black, const VariantH
         std::fill_n(w.allHist[j], 256, 0);
         for (int c = 0; c < 3; ++c)
             for (int32_t raw = 0; raw < 256; ++raw) {
-                const int64_t scaled = f[c] * (raw - black) / 1000;
+                const int64_t scaled = TintLevel(raw - black, f[c]);
                 w.scaled[j][c][raw] = uint8_t(Limited<uint8_t>(scaled));
                 if (scaled > 255) w.hot[c][raw] |= uint8_t(1u << j);
             }

@@ -5,16 +5,15 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "analysis/estimate_tint_gains.h"
+#include "host/heap_array.h"
 #include "image/image_view.h"
 #include "oneshot/one_shot_rows.h"
 #include "oneshot/sharpen_max_channel.h"
 #include "platform/float_convert.h"
-#include "platform/large_block.h"
 #include "simd/kernels.h"
+#include "simd/own_samples.h"
 #include "stages/color_cube.h"
 #include "stages/color_restore.h"
 #include "stages/detail_range.h"
@@ -41,8 +40,8 @@ using Table = std::array<float, kLevels>;
 // pixels in either direction weigh every pixel 1.0.
 struct CentreWeights {
     bool uniform;
-    int32_t blocks;                   // 64-pixel block columns, the last one partial
-    std::unique_ptr<float[]> qx, qy;  // per 64-pixel block column / row
+    int32_t blocks;           // 64-pixel block columns, the last one partial
+    HeapArray<float> qx, qy;  // per 64-pixel block column / row
 
     bool Init(int32_t width, int32_t height) {
         const int32_t cx = (width / 64) / 2, cy = (height / 64) / 2;
@@ -50,8 +49,8 @@ struct CentreWeights {
         blocks = width / 64 + 1;
         if (uniform) return true;
         const int32_t by = height / 64 + 1;
-        qx.reset(new (std::nothrow) float[blocks]);
-        qy.reset(new (std::nothrow) float[by]);
+        qx = HeapArray<float>::Allocate(blocks);
+        qy = HeapArray<float>::Allocate(by);
         if (!qx || !qy) return false;
         for (int32_t i = 0; i < blocks; ++i) qx[i] = float(cx - std::abs(i - cx)) / float(cx);
         for (int32_t j = 0; j < by; ++j) qy[j] = float(cy - std::abs(j - cy)) / float(cy);
@@ -89,15 +88,15 @@ struct SplitCounts {
 struct LevelCounts {
     SplitCounts<256> c[3];
 
-    void AddRow(const PlanarRow& px, int32_t n) {
+    void AddRow(const uint8_t* const px[3], int32_t n) {
         int32_t x = 0;
         for (; x + 3 < n; x += 4)
             for (int k = 0; k < 3; ++k) {
-                const uint8_t* v = px.c[k] + x;
+                const uint8_t* v = px[k] + x;
                 ++c[k].copy[0][v[0]], ++c[k].copy[1][v[1]], ++c[k].copy[2][v[2]], ++c[k].copy[3][v[3]];
             }
         for (; x < n; ++x)
-            for (int k = 0; k < 3; ++k) ++c[k].copy[0][px.c[k][x]];
+            for (int k = 0; k < 3; ++k) ++c[k].copy[0][px[k][x]];
         for (auto& channel : c) channel.Added(n);
     }
     uint64_t At(int channel, int level) const { return c[channel].At(size_t(level)); }
@@ -138,18 +137,6 @@ void AddWeightedRow(Table& hist, const uint8_t* largest, int32_t n, const float*
     }
 }
 
-// A heap array of working memory; large ones may get large pages.
-struct BlockFree {
-    void operator()(void* p) const { platform::FreeLargeBlock(p); }
-};
-template <class T>
-using Block = std::unique_ptr<T[], BlockFree>;
-template <class T>
-Block<T> HeapArray(int64_t n) {
-    if (n < 0 || uint64_t(n) > SIZE_MAX / sizeof(T)) return nullptr;
-    return Block<T>(static_cast<T*>(platform::AllocateLargeBlock(size_t(n) * sizeof(T))));
-}
-
 // Everything the correction needs from the heap, taken before the image is
 // touched so that running out of memory leaves it as it was. The local-
 // contrast map is made only when the blend reads it.
@@ -159,24 +146,24 @@ struct OneShot {
     int32_t W, H;
     int64_t N;
     bool contrast;
-    bool disjoint;     // no two pixels share a sample: passes may be merged
+    bool disjoint;     // the samples are the image's own: passes may be merged
     bool clip;         // the low clip reads the channel histogram
     bool streamed = simd::FastKernels();  // the map streamed by rows (else the plain form)
     CentreWeights weights;
-    Block<float> rowWeights;
-    Block<uint8_t> rows;       // three planar rows and each pixel's largest
-    Block<int16_t> cells;      // chromaticity cells of a row
+    HeapArray<float> rowWeights;
+    HeapArray<uint8_t> rows;   // three planar rows and each pixel's largest
+    HeapArray<int16_t> cells;  // chromaticity cells of a row
     // V before the stretch, each pixel's largest level: its own plane for
     // the plain map, else the first quarter of the map's plane (ValuesAt).
-    Block<uint8_t> values;
-    Block<float> detail, map, norm;
-    Block<float> sums;         // two rows of running sums and a row of values for the streamed map
-    Block<int64_t> detailHist;  // a bin can count more than 2^31 pixels
+    HeapArray<uint8_t> values;
+    HeapArray<float> detail, map, norm;
+    HeapArray<float> sums;          // two rows of running sums and a row of values for the streamed map
+    HeapArray<int64_t> detailHist;  // a bin can count more than 2^31 pixels
     // The cast analysis' counts, made while the black offset goes, and
     // their sums as the analysis takes them.
-    std::unique_ptr<LevelCounts> tintLevels;
-    std::unique_ptr<CellCounts> tintCells;
-    std::unique_ptr<TintCounts> tintCounts;
+    HeapArray<LevelCounts> tintLevels;
+    HeapArray<CellCounts> tintCells;
+    HeapArray<TintCounts> tintCounts;
 
     Table weightedHist{};  // centre-weighted counts of each pixel's largest channel
     LevelCounts counts;    // all samples, for the channel histogram
@@ -194,33 +181,32 @@ struct OneShot {
     }
 
     int64_t rowCapacity = 0;
-    PlanarRow Planar() const {
-        uint8_t* r = rows.get();
-        return PlanarRow{{r, r + rowCapacity, r + 2 * rowCapacity}};
-    }
-    uint8_t* Largest() const { return rows.get() + 3 * rowCapacity; }
-    RowPixels Row(int32_t y) const { return RowPixels::Of(p, y, disjoint); }
+    uint8_t* planar[3] = {};  // the three planar rows in `rows`
+    uint8_t* Largest() const { return rows.data() + 3 * rowCapacity; }
 
     bool Allocate() {
         rowCapacity = RowCapacity(W);
-        rowWeights = HeapArray<float>(W / 64 + 1);
-        rows = HeapArray<uint8_t>(4 * rowCapacity);
-        if (rows) std::fill_n(rows.get(), 4 * rowCapacity, uint8_t{0});  // padding lanes read defined bytes
+        rowWeights = HeapArray<float>::Allocate(W / 64 + 1);
+        rows = HeapArray<uint8_t>::Allocate(4 * rowCapacity);
+        if (rows) {
+            std::fill_n(rows.data(), 4 * rowCapacity, uint8_t{0});  // padding lanes read defined bytes
+            for (int k = 0; k < 3; ++k) planar[k] = rows.data() + k * rowCapacity;
+        }
         bool ok = weights.Init(W, H) && rowWeights && rows;
         if (s->tintCorrection != 0 && disjoint) {
-            cells = HeapArray<int16_t>(rowCapacity);
-            tintLevels.reset(new (std::nothrow) LevelCounts());
-            tintCells.reset(new (std::nothrow) CellCounts());
-            tintCounts.reset(new (std::nothrow) TintCounts());
+            cells = HeapArray<int16_t>::Allocate(rowCapacity);
+            tintLevels = HeapArray<LevelCounts>::Allocate(1);
+            tintCells = HeapArray<CellCounts>::Allocate(1);
+            tintCounts = HeapArray<TintCounts>::Allocate(1);
             ok = ok && cells && tintLevels && tintCells && tintCounts;
         }
         if (contrast) {
-            if (!streamed) values = HeapArray<uint8_t>(N);
-            detail = HeapArray<float>(N);
-            map = HeapArray<float>(N);
-            norm = HeapArray<float>(std::max(W, H));
-            sums = HeapArray<float>(3 * int64_t{W});
-            detailHist = HeapArray<int64_t>(kDetailScale.Bins());
+            if (!streamed) values = HeapArray<uint8_t>::Allocate(N);
+            detail = HeapArray<float>::Allocate(N);
+            map = HeapArray<float>::Allocate(N);
+            norm = HeapArray<float>::Allocate(std::max(W, H));
+            sums = HeapArray<float>::Allocate(3 * int64_t{W});
+            detailHist = HeapArray<int64_t>::Allocate(kDetailScale.Bins());
             ok = ok && (values || streamed) && detail && map && norm && sums && detailHist;
         }
         return ok;
@@ -231,7 +217,7 @@ struct OneShot {
     // covers them, and the map plane can hold them until then. The plain
     // map writes the map plane while it still reads values further on.
     uint8_t* ValuesAt(int32_t y) const {
-        uint8_t* base = values ? values.get() : reinterpret_cast<uint8_t*>(map.get());
+        uint8_t* base = values ? values.data() : reinterpret_cast<uint8_t*>(map.data());
         return base + y * int64_t{W};
     }
 };
@@ -240,7 +226,7 @@ struct OneShot {
 // histogram); stops at the first 0.
 uint8_t LowestLevel(const OneShot& o) {
     uint8_t lowest = 255;
-    for (int32_t y = 0; y < o.H && lowest > 0; ++y) lowest = RowMinimum(o.Row(y), o.W, lowest);
+    for (int32_t y = 0; y < o.H && lowest > 0; ++y) lowest = RowMinimum(o.p, y, lowest);
     return lowest;
 }
 
@@ -271,20 +257,20 @@ int HighestWeightedLevel(int positive, int negative, Exact&& exact) {
 // black after the offset, which has nothing to stretch).
 float RemoveBlackOffset(OneShot& o) {
     const uint8_t black = LowestLevel(o);
-    const PlanarRow px = o.Planar();
+    uint8_t* const* px = o.planar;
     uint8_t* largest = o.Largest();
-    const bool tint = o.tintLevels != nullptr;
+    const bool tint = bool(o.tintLevels);
     const bool count = o.s->tintCorrection == 0 && o.clip;
     int positive = -1, negative = -1;  // highest levels under each sign of weight
     for (int32_t y = 0; y < o.H; ++y) {
         // Without an offset the samples stay as they are and are only read.
-        if (black != 0) RemoveBlackRow(o.Row(y), o.W, black, px, largest);
-        else ReadRow(o.Row(y), o.W, px, largest);
-        o.weights.Row(y, o.rowWeights.get());
+        if (black != 0) RemoveBlackRow(o.p, y, black, px, largest);
+        else ReadRow(o.p, y, px, largest);
+        o.weights.Row(y, o.rowWeights.data());
         if (o.contrast) std::memcpy(o.ValuesAt(y), largest, size_t(o.W));
         if (count) o.counts.AddRow(px, o.W);
         if (!tint) {
-            AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
+            AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.data());
             continue;
         }
         for (int32_t x0 = 0; x0 < o.W; x0 += 64) {
@@ -296,15 +282,15 @@ float RemoveBlackOffset(OneShot& o) {
             highest = std::max(highest, int{m});
         }
         o.tintLevels->AddRow(px, o.W);
-        ChromaCellsRow(px, o.W, o.s->tintMode, o.cells.get());
-        o.tintCells->AddRow(o.cells.get(), o.W);
+        ChromaCellsRow(px, o.W, o.s->tintMode, o.cells.data());
+        o.tintCells->AddRow(o.cells.data(), o.W);
     }
     const int maxV = !tint ? HighestNonZero(o.weightedHist) : HighestWeightedLevel(positive, negative, [&] {
         Table hist{};
         for (int32_t y = 0; y < o.H; ++y) {
-            ReadRow(o.Row(y), o.W, px, largest);
-            o.weights.Row(y, o.rowWeights.get());
-            AddWeightedRow(hist, largest, o.W, o.rowWeights.get());
+            ReadRow(o.p, y, px, largest);
+            o.weights.Row(y, o.rowWeights.data());
+            AddWeightedRow(hist, largest, o.W, o.rowWeights.data());
         }
         return hist;
     });
@@ -314,24 +300,24 @@ float RemoveBlackOffset(OneShot& o) {
 // The histograms of the samples as they are, when the cast is not applied:
 // the weighted one unless it was made with the black offset.
 void MeasureUncast(OneShot& o) {
-    const bool weigh = o.tintLevels != nullptr;
+    const bool weigh = bool(o.tintLevels);
     if (!weigh && !o.clip) return;
-    const PlanarRow px = o.Planar();
+    uint8_t* const* px = o.planar;
     uint8_t* largest = o.Largest();
     for (int32_t y = 0; y < o.H; ++y) {
-        ReadRow(o.Row(y), o.W, px, largest);
+        ReadRow(o.p, y, px, largest);
         if (o.clip) o.counts.AddRow(px, o.W);
         if (!weigh) continue;
-        o.weights.Row(y, o.rowWeights.get());
-        AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
+        o.weights.Row(y, o.rowWeights.data());
+        AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.data());
     }
 }
 
 // The cast analysis from the counts made with the black offset, or from the
 // image when they could not be made.
 bool MeasureCast(OneShot& o, float g[3]) {
-    if (o.tintLevels == nullptr) return EstimateTintGains(o.p, o.s->tintMode, g);
-    TintCounts& counts = *o.tintCounts;
+    if (!o.tintLevels) return EstimateTintGains(o.p, o.s->tintMode, g);
+    TintCounts& counts = o.tintCounts[0];
     for (int k = 0; k < 3; ++k)
         for (int i = 0; i < 256; ++i) counts.levels[k][i] = o.tintLevels->At(k, i);
     for (int32_t i = 0; i < kChromaCells; ++i) counts.cells[i] = o.tintCells->At(i);
@@ -354,18 +340,18 @@ void RemoveCast(OneShot& o) {
     TintFactorsPerMille(softened, k);
     const TintTables tables(k);
     o.weightedHist.fill(0.0f);
-    const PlanarRow px = o.Planar();
+    uint8_t* const* px = o.planar;
     uint8_t* largest = o.Largest();
     // The samples' histogram after the cast from the one before it: each
     // level moves to level x factor / 1000 (clamped), and the compression
     // of highlights moves a few samples further, which the rows tally.
-    const bool push = o.clip && o.tintLevels != nullptr;
+    const bool push = o.clip && o.tintLevels;
     std::array<int64_t, kLevels> moved{};
     for (int32_t y = 0; y < o.H; ++y) {
-        ApplyTintRow(o.Row(y), o.W, tables, px, largest, push ? moved.data() : nullptr);
+        ApplyTintRow(o.p, y, tables, px, largest, push ? moved.data() : nullptr);
         if (o.clip && !push) o.counts.AddRow(px, o.W);
-        o.weights.Row(y, o.rowWeights.get());
-        AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.get());
+        o.weights.Row(y, o.rowWeights.data());
+        AddWeightedRow(o.weightedHist, largest, o.W, o.rowWeights.data());
     }
     if (push) {
         for (int c = 0; c < 3; ++c)
@@ -430,21 +416,21 @@ int32_t AutoToneStrength(const Table& weightedHist, int32_t toneTarget, int32_t 
 ContrastRange ContrastMap(OneShot& o, float stretch) {
     const int32_t n = std::max(o.W, o.H);
     const float a = SmoothingDecay(SmoothingRadius(o.W, o.H));
-    BuildSmoothNorm(o.norm.get(), n, a);
+    BuildSmoothNorm(o.norm.data(), n, a);
     const uint8_t* v = o.ValuesAt(0);
-    const Plane detail{o.detail.get(), o.W, o.H}, map{o.map.get(), o.W, o.H};
+    const Plane detail{o.detail.data(), o.W, o.H}, map{o.map.data(), o.W, o.H};
     if (o.streamed) {
         // Streamed a row at a time; each stretched value is computed as the
         // table below holds it.
         const int32_t W = o.W;
         return BuildLocalContrastMapFromRepeatedRows(
             [v, W, stretch](int32_t y, float* out) { StretchValuesRow(v + y * int64_t{W}, W, stretch, out); },
-            detail, map, o.sums.get(), o.detailHist.get(), o.norm.get(), a, kDetailScale);
+            detail, map, o.sums.data(), o.detailHist.data(), o.norm.data(), a, kDetailScale);
     }
     float stretched[kLevels];
     for (int i = 0; i < kLevels; ++i) stretched[i] = std::min(float(i) * stretch, 255.0f);
     return BuildLocalContrastMapPlain([&stretched, v](int64_t i) { return stretched[v[i]]; }, detail, map,
-                                      o.detailHist.get(), o.norm.get(), a, kDetailScale);
+                                      o.detailHist.data(), o.norm.data(), a, kDetailScale);
 }
 
 // The level stretch, then every pixel brightened by the gain
@@ -454,7 +440,7 @@ void Brighten(OneShot& o, const LevelRange& levels, const Table& primary, const 
               const ContrastRange& range) {
     const BrightenTables t(levels.low, levels.scale, primary.data(), secondary.data(), range.low, range.high);
     for (int32_t y = 0; y < o.H; ++y)
-        BrightenRow(o.Row(y), o.W, o.contrast ? o.map.get() + y * int64_t{o.W} : nullptr, t, o.Planar());
+        BrightenRow(o.p, y, o.contrast ? o.map.data() + y * int64_t{o.W} : nullptr, t, o.planar);
 }
 
 // The finishing stages, in order, each when enabled.
@@ -462,8 +448,7 @@ void Finish(const ImageView<uint8_t>& p, const OneShotSettings& s) {
     if (s.sharpen != 0) SharpenMaxChannel8(p, s.sharpenAmount);
     if (s.colorMode != 0) ColorRestore8(p, s.colorMode, s.colorAmount);
     if (s.warmTone != 0) WarmToneCorrect8(p, s.warmToneStrength);
-    if (s.colorCube != 0) ColorCubeApply8(s.cubeSelect, s.cubeAlsoC, p);
-    else if (s.cubeAlsoC != 0) ColorCubeApplyC8(p);
+    ColorTables(s.colorCube, s.cubeSelect, s.cubeAlsoC, p);
 }
 
 }  // namespace
@@ -484,9 +469,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
     o.p = ViewOf<uint8_t>(image), o.s = &s;
     o.W = image.width, o.H = image.height, o.N = int64_t{o.W} * o.H;
     o.contrast = s.localContrast != 0;
-    // Three distinct samples per pixel, no sample shared between pixels.
-    o.disjoint = o.p.PixelsAreDisjoint() && o.p.channel[0] != o.p.channel[1] && o.p.channel[1] != o.p.channel[2] &&
-                 o.p.channel[0] != o.p.channel[2];
+    o.disjoint = simd::SamplesAreOwn(o.p);
     o.clip = s.shadowClip != 0 && s.shadowClipPermille != 0;
     if (!o.Allocate()) return 0;
 

@@ -8,30 +8,32 @@
 #include "platform/float_convert.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"
+#include "simd/own_samples.h"
 #include "stages/tint_factors.h"
 
 namespace lx {
 namespace {
 
-// Walks the row's pixels: f(x, c) with c the pixel's three sample pointers.
+// Walks the pixels of row y: f(x, c) with c the pixel's three sample pointers.
 template <class F>
-void ForEachPixel(const RowPixels& row, int32_t n, F&& f) {
-    uint8_t* c[3] = {row.c[0], row.c[1], row.c[2]};
-    for (int32_t x = 0; x < n; ++x) {
+void ForEachPixel(const ImageView<uint8_t>& image, int32_t y, F&& f) {
+    uint8_t* c[3];
+    image.Row(y, c);
+    for (int32_t x = 0; x < image.width; ++x) {
         f(x, c);
-        for (uint8_t*& q : c) q += row.step;
+        for (uint8_t*& q : c) q += image.pixelStride;
     }
 }
 
 // The pixel's samples as stored now, into the planar rows.
-inline void ReadBack(uint8_t* const c[3], int32_t x, const PlanarRow& out, uint8_t* largest) {
-    out.c[0][x] = *c[0], out.c[1][x] = *c[1], out.c[2][x] = *c[2];
+inline void ReadBack(uint8_t* const c[3], int32_t x, uint8_t* const out[3], uint8_t* largest) {
+    out[0][x] = *c[0], out[1][x] = *c[1], out[2][x] = *c[2];
     largest[x] = std::max({*c[0], *c[1], *c[2]});
 }
 
-// The fast forms need pixels that share no samples: they read a whole row
-// before they write it.
-bool Fast(const RowPixels& row) { return row.disjoint && simd::FastKernels(); }
+// The fast forms need samples that are the image's own: they read a whole
+// row before they write it.
+bool Fast(const ImageView<uint8_t>& image) { return simd::FastKernels() && simd::SamplesAreOwn(image); }
 
 }  // namespace
 
@@ -40,10 +42,7 @@ TintTables::TintTables(const int32_t factors[3]) {
     for (int k = 0; k < 3; ++k) {
         factor[k] = factors[k];
         small = small && factors[k] >= 0 && factors[k] <= 4000;
-        for (int i = 0; i < 256; ++i) {
-            scaled[k][i] = int64_t{i} * factors[k] / 1000;
-            scaled32[k][i] = small ? int32_t(scaled[k][i]) : 0;
-        }
+        for (int i = 0; i < 256; ++i) scaled[k][i] = TintLevel(i, factors[k]);
     }
 }
 
@@ -58,46 +57,47 @@ BrightenTables::BrightenTables(int32_t c0, int32_t s, const float* p, const floa
     flat = hi == lo;
 }
 
-uint8_t RowMinimumPlain(const RowPixels& row, int32_t n, uint8_t lowest) {
-    ForEachPixel(row, n, [&](int32_t, uint8_t* const c[3]) { lowest = std::min({lowest, *c[0], *c[1], *c[2]}); });
+uint8_t RowMinimumPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
+    ForEachPixel(image, y, [&](int32_t, uint8_t* const c[3]) { lowest = std::min({lowest, *c[0], *c[1], *c[2]}); });
     return lowest;
 }
 
-void RemoveBlackRowPlain(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
-    ForEachPixel(row, n, [&](int32_t x, uint8_t* const c[3]) {
+void RemoveBlackRowPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                         uint8_t* largest) {
+    ForEachPixel(image, y, [&](int32_t x, uint8_t* const c[3]) {
         for (int k = 0; k < 3; ++k) *c[k] = uint8_t(*c[k] - black);
         ReadBack(c, x, out, largest);
     });
 }
 
-void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRowPlain(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                        uint8_t* largest, int64_t* moved) {
-    ForEachPixel(row, n, [&](int32_t x, uint8_t* const c[3]) {
+    ForEachPixel(image, y, [&](int32_t x, uint8_t* const c[3]) {
         int64_t a[3] = {t.scaled[0][*c[0]], t.scaled[1][*c[1]], t.scaled[2][*c[2]]};
         const int64_t plain[3] = {a[0], a[1], a[2]};
-        CompressHighlights(a, 255);
-        for (int k = 0; k < 3; ++k) *c[k] = uint8_t(std::clamp<int64_t>(a[k], 0, 255));
+        FinishTint<uint8_t>(a);
+        for (int k = 0; k < 3; ++k) *c[k] = uint8_t(a[k]);
         ReadBack(c, x, out, largest);
         if (moved != nullptr && std::max({plain[0], plain[1], plain[2]}) > 255) {
             for (int k = 0; k < 3; ++k) {
                 --moved[std::clamp<int64_t>(plain[k], 0, 255)];
-                ++moved[out.c[k][x]];
+                ++moved[out[k][x]];
             }
         }
     });
 }
 
-void ReadRowPlain(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
-    ForEachPixel(row, n, [&](int32_t x, uint8_t* const c[3]) { ReadBack(c, x, out, largest); });
+void ReadRowPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
+    ForEachPixel(image, y, [&](int32_t x, uint8_t* const c[3]) { ReadBack(c, x, out, largest); });
 }
 
-void ChromaCellsRowPlain(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+void ChromaCellsRowPlain(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
     for (int32_t x = 0; x < n; ++x)
-        cells[x] = int16_t(TintGridCell8(px.c[0][x], px.c[1][x], px.c[2][x], tintMode));
+        cells[x] = int16_t(TintGridCell8(px[0][x], px[1][x], px[2][x], tintMode));
 }
 
-void BrightenRowPlain(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t) {
-    ForEachPixel(row, n, [&](int32_t x, uint8_t* const c[3]) {
+void BrightenRowPlain(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t) {
+    ForEachPixel(image, y, [&](int32_t x, uint8_t* const c[3]) {
         const uint8_t s[3] = {t.stretched[*c[0]], t.stretched[*c[1]], t.stretched[*c[2]]};
         const uint8_t m = std::max({s[0], s[1], s[2]});
         float gain = t.primary[m];
@@ -121,59 +121,63 @@ void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
     else StretchValuesRowPlain(v, n, stretch, out);
 }
 
-uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest) {
-    return Fast(row) ? RowMinimumFast(row, n, lowest) : RowMinimumPlain(row, n, lowest);
+uint8_t RowMinimum(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
+    return Fast(image) ? RowMinimumFast(image, y, lowest) : RowMinimumPlain(image, y, lowest);
 }
 
-void RemoveBlackRow(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
-    if (Fast(row)) RemoveBlackRowFast(row, n, black, out, largest);
-    else RemoveBlackRowPlain(row, n, black, out, largest);
+void RemoveBlackRow(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                    uint8_t* largest) {
+    if (Fast(image)) RemoveBlackRowFast(image, y, black, out, largest);
+    else RemoveBlackRowPlain(image, y, black, out, largest);
 }
 
-void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRow(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                   uint8_t* largest, int64_t* moved) {
-    if (Fast(row) && t.small) ApplyTintRowFast(row, n, t, out, largest, moved);
-    else ApplyTintRowPlain(row, n, t, out, largest, moved);
+    if (Fast(image) && t.small) ApplyTintRowFast(image, y, t, out, largest, moved);
+    else ApplyTintRowPlain(image, y, t, out, largest, moved);
 }
 
-void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
-    if (Fast(row)) ReadRowFast(row, n, out, largest);
-    else ReadRowPlain(row, n, out, largest);
+void ReadRow(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
+    if (Fast(image)) ReadRowFast(image, y, out, largest);
+    else ReadRowPlain(image, y, out, largest);
 }
 
-void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+void ChromaCellsRow(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
     if (simd::FastKernels()) ChromaCellsRowFast(px, n, tintMode, cells);
     else ChromaCellsRowPlain(px, n, tintMode, cells);
 }
 
-void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
-                 const PlanarRow& scratch) {
-    if (Fast(row) && t.clip >= -1 && t.clip <= 255 && t.scale >= 0 && t.scale <= 255000)
-        BrightenRowFast(row, n, map, t, scratch);
-    else BrightenRowPlain(row, n, map, t);
+void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
+                 uint8_t* const scratch[3]) {
+    if (Fast(image) && t.clip >= -1 && t.clip <= 255 && t.scale >= 0 && t.scale <= 255000)
+        BrightenRowFast(image, y, map, t, scratch);
+    else BrightenRowPlain(image, y, map, t);
 }
 
 #if !defined(LUMAREX_SIMD)
-uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) { return RowMinimumPlain(row, n, lowest); }
+uint8_t RowMinimumFast(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
+    return RowMinimumPlain(image, y, lowest);
+}
 void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
     StretchValuesRowPlain(v, n, stretch, out);
 }
-void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
-    RemoveBlackRowPlain(row, n, black, out, largest);
+void RemoveBlackRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                        uint8_t* largest) {
+    RemoveBlackRowPlain(image, y, black, out, largest);
 }
-void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRowFast(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                       uint8_t* largest, int64_t* moved) {
-    ApplyTintRowPlain(row, n, t, out, largest, moved);
+    ApplyTintRowPlain(image, y, t, out, largest, moved);
 }
-void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
-    ReadRowPlain(row, n, out, largest);
+void ReadRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
+    ReadRowPlain(image, y, out, largest);
 }
-void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+void ChromaCellsRowFast(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
     ChromaCellsRowPlain(px, n, tintMode, cells);
 }
-void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
-                     const PlanarRow&) {
-    BrightenRowPlain(row, n, map, t);
+void BrightenRowFast(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
+                     uint8_t* const[3]) {
+    BrightenRowPlain(image, y, map, t);
 }
 #endif
 

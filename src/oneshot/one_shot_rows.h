@@ -6,9 +6,12 @@
 //
 // Every kernel has a plain form, written for exactness and read as the
 // reference, and a fast form (SIMD through Highway, dynamic dispatch) that
-// gives the same bytes and floats. The chooser without suffix runs the fast
-// form when simd::FastKernels() allows it and, for kernels that rewrite the
-// image, when the row's pixels share no samples (RowPixels::disjoint); the
+// gives the same bytes and floats. A kernel that reads the image takes row y
+// of an ImageView (its width is the row's n pixels) and leaves the samples
+// in three planar rows; the fast form moves them with the shared planar
+// loads and stores (simd/planar_rows-inl.h). The chooser without suffix runs
+// the fast form when simd::FastKernels() allows it and, for kernels that
+// read the image, when its samples are its own (simd::SamplesAreOwn); the
 // plain form handles every layout, pixel by pixel in row order, reading each
 // pixel back after writing it, as a pixel-at-a-time loop does.
 #pragma once
@@ -19,49 +22,28 @@
 
 namespace lx {
 
-// One image row: the three channel pointers of its first pixel and the
-// distance from a pixel to the next, in samples.
-struct RowPixels {
-    uint8_t* c[3];
-    int64_t step;
-    bool disjoint;  // no two pixels of the image share a sample
-
-    static RowPixels Of(const ImageView<uint8_t>& image, int32_t y, bool disjoint) {
-        RowPixels r{{nullptr, nullptr, nullptr}, image.pixelStride, disjoint};
-        image.Row(y, r.c);
-        return r;
-    }
-};
-
-// Three planar rows of samples (first, second, third channel).
-struct PlanarRow {
-    uint8_t* c[3];
-};
-
-// Planar rows and the per-pixel outputs below (largest, cells) hold
-// RowCapacity(n) entries for a row of n pixels: the fast forms work in whole
-// vectors of up to 64 lanes and may write past n.
+// Planar rows (first, second, third channel) and the per-pixel outputs below
+// (largest, cells) hold RowCapacity(n) entries for a row of n pixels: the
+// fast forms work in whole vectors of up to 64 lanes and may write past n.
 inline int64_t RowCapacity(int32_t n) { return (int64_t{n} + 63) / 64 * 64; }
 
 // The lowest of `lowest` and every sample of the row's n pixels.
-uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest);
+uint8_t RowMinimum(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest);
 
 // Lowers every sample of the row by `black` (no sample is below it), and
 // leaves the samples as now stored in `out` and each pixel's largest in
 // `largest`.
-void RemoveBlackRow(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
+void RemoveBlackRow(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3], uint8_t* largest);
 
 // The per-mille tint factors of three channels as level tables: entry i of
-// channel k is i x k / 1000 (64-bit, any factor).
+// channel k is TintLevel(i, k) (64-bit, any factor).
 struct TintTables {
     explicit TintTables(const int32_t factors[3]);
     int32_t factor[3];
     int64_t scaled[3][256];
-    // The same in 32 bits, for the fast form, when every factor lies in
-    // 0..4000 (levels up to 1020), where the highlight compression's floats
-    // stay exact in 32-bit integers.
+    // Every factor lies in 0..4000 (levels up to 1020), where the fast
+    // form's highlight compression stays exact in 32-bit lanes.
     bool small;
-    int32_t scaled32[3][256];
 };
 
 // Multiplies each pixel of the row by the tint factors, drawing a pixel whose
@@ -72,15 +54,15 @@ struct TintTables {
 // clamp(level x factor / 1000, 0, 255), where the sample would have landed
 // without it, and +1 where it did land; so the samples' histogram is that
 // of the scaled levels plus `moved`.
-void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRow(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                   uint8_t* largest, int64_t* moved);
 
 // The samples of the row in `out` and each pixel's largest in `largest`.
-void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
+void ReadRow(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest);
 
 // cells[x] = TintGridCell8 of pixel x of the planar row under `tintMode`
 // (-1 when the pixel is left out of the grid).
-void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
+void ChromaCellsRow(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells);
 
 // The level stretch and the brightening of a row. A sample c becomes
 // s = stretched[c] = clamp((c - low clip) x scale / 1000, 0, 255); the
@@ -105,30 +87,32 @@ struct BrightenTables {
     float ramp;  // 1 / (high - low)
     bool flat;   // high == low: no ramp
 };
-void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
-                 const PlanarRow& scratch);
+void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
+                 uint8_t* const scratch[3]);
 
 // The stretched values of a row of the local-contrast map's input:
 // out[x] = min(v[x] x stretch, 255).
 void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out);
 
 // The plain and fast forms, for the comparison tests and the benchmarks.
-uint8_t RowMinimumPlain(const RowPixels& row, int32_t n, uint8_t lowest);
-uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest);
-void RemoveBlackRowPlain(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
-void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest);
-void ApplyTintRowPlain(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+uint8_t RowMinimumPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest);
+uint8_t RowMinimumFast(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest);
+void RemoveBlackRowPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                         uint8_t* largest);
+void RemoveBlackRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                        uint8_t* largest);
+void ApplyTintRowPlain(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                        uint8_t* largest, int64_t* moved);
-void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRowFast(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                       uint8_t* largest, int64_t* moved);
-void ReadRowPlain(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
-void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest);
-void ChromaCellsRowPlain(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
-void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells);
+void ReadRowPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest);
+void ReadRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest);
+void ChromaCellsRowPlain(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells);
+void ChromaCellsRowFast(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells);
 void StretchValuesRowPlain(const uint8_t* v, int32_t n, float stretch, float* out);
 void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out);
-void BrightenRowPlain(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t);
-void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
-                     const PlanarRow& scratch);
+void BrightenRowPlain(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t);
+void BrightenRowFast(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
+                     uint8_t* const scratch[3]);
 
 }  // namespace lx

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The one-shot correction's row kernels with SIMD. A row is copied into
-// three planar rows (interleaved RGB and planar images in whole vectors,
-// other layouts sample by sample), worked on there in whole vectors, padding
-// lanes included, and copied back. Every lane does the plain form's float
+// three planar rows (LoadRun and StoreRun of simd/planar_rows-inl.h:
+// interleaved RGB and planar images in whole vectors, other layouts sample by
+// sample), worked on there in whole vectors, padding lanes included, and
+// copied back. Every lane does the plain form's float
 // operations in the plain form's order, so the bits are the same:
 //   cast         a = level x factor / 1000 from a table; a pixel whose largest
 //                a passes 255 is drawn together about m = (lo + hi) x 0.5 by
@@ -22,38 +23,59 @@
 #include <cstring>
 
 #include "oneshot/one_shot_rows.h"
-#include "oneshot/planar_rows-inl.h"
 #include "simd/gather_pairs-inl.h"
+#include "simd/planar_rows-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// ---------------------------------------------------------------- kernels
+// Row y of the image into the planar rows, and back.
+inline void LoadRow(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3]) {
+    LoadRun<uint8_t>(image, y, 0, image.width, out);
+}
+inline void StoreRow(const uint8_t* const in[3], const ImageView<uint8_t>& image, int32_t y) {
+    StoreRun<uint8_t>(in, image.width, image, y, 0);
+}
 
-uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest) {
+// Each pixel's largest sample, for the whole padded row.
+inline void Largest(const uint8_t* const px[3], int32_t n, uint8_t* largest) {
     const hn::ScalableTag<uint8_t> d;
     const int32_t N = int32_t(hn::Lanes(d));
+    for (int32_t x = 0; x < n; x += N) {
+        const auto m = hn::Max(hn::LoadU(d, px[0] + x), hn::Max(hn::LoadU(d, px[1] + x), hn::LoadU(d, px[2] + x)));
+        hn::StoreU(m, d, largest + x);
+    }
+}
+
+// ---------------------------------------------------------------- kernels
+
+uint8_t RowMinimum(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
+    const hn::ScalableTag<uint8_t> d;
+    const int32_t N = int32_t(hn::Lanes(d));
+    const int32_t n = image.width;
     auto low = hn::Set(d, lowest);
+    uint8_t* row[3];
+    image.Row(y, row);
     int32_t order[3];
-    if (InterleavedOrder<uint8_t>(row.c, row.step, order)) {
+    if (simd::InterleavedOrder<uint8_t>(row, image.pixelStride, order)) {
         // Every byte of an interleaved row is a sample.
-        const uint8_t* base = std::min({row.c[0], row.c[1], row.c[2]});
+        const uint8_t* base = std::min({row[0], row[1], row[2]});
         const int64_t bytes = int64_t{n} * 3;
         int64_t i = 0;
         for (; i + N <= bytes; i += N) low = hn::Min(low, hn::LoadU(d, base + i));
         for (; i < bytes; ++i) lowest = std::min(lowest, base[i]);
-    } else if (row.step == 1) {
+    } else if (image.pixelStride == 1) {
         for (int k = 0; k < 3; ++k) {
             int32_t x = 0;
-            for (; x + N <= n; x += N) low = hn::Min(low, hn::LoadU(d, row.c[k] + x));
-            for (; x < n; ++x) lowest = std::min(lowest, row.c[k][x]);
+            for (; x + N <= n; x += N) low = hn::Min(low, hn::LoadU(d, row[k] + x));
+            for (; x < n; ++x) lowest = std::min(lowest, row[k][x]);
         }
     } else {
         for (int32_t x = 0; x < n; ++x) {
-            const int64_t o = int64_t{x} * row.step;
-            lowest = std::min({lowest, row.c[0][o], row.c[1][o], row.c[2][o]});
+            const int64_t o = int64_t{x} * image.pixelStride;
+            lowest = std::min({lowest, row[0][o], row[1][o], row[2][o]});
         }
     }
     HWY_ALIGN uint8_t lanes[hn::MaxLanes(d)];
@@ -62,43 +84,39 @@ uint8_t RowMinimum(const RowPixels& row, int32_t n, uint8_t lowest) {
     return lowest;
 }
 
-void RemoveBlackRow(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
-    LoadPlanar(row, n, out);
+void RemoveBlackRow(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                    uint8_t* largest) {
+    LoadRow(image, y, out);
     const hn::ScalableTag<uint8_t> d;
     const int32_t N = int32_t(hn::Lanes(d));
     const auto b = hn::Set(d, black);
-    for (int32_t x = 0; x < n; x += N)
-        for (uint8_t* c : out.c) hn::StoreU(hn::Sub(hn::LoadU(d, c + x), b), d, c + x);
-    Largest(out, n, largest);
-    StorePlanar(out, row, n);
+    for (int32_t x = 0; x < image.width; x += N)
+        for (int k = 0; k < 3; ++k) hn::StoreU(hn::Sub(hn::LoadU(d, out[k] + x), b), d, out[k] + x);
+    Largest(out, image.width, largest);
+    StoreRow(out, image, y);
 }
 
-void ReadRow(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
-    LoadPlanar(row, n, out);
-    Largest(out, n, largest);
+void ReadRow(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
+    LoadRow(image, y, out);
+    Largest(out, image.width, largest);
 }
 
-void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRow(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                   uint8_t* largest, int64_t* moved) {
-    LoadPlanar(row, n, out);
+    const int32_t n = image.width;
+    LoadRow(image, y, out);
     const hn::ScalableTag<float> df;
     const hn::Rebind<int32_t, decltype(df)> di;
     const hn::Rebind<uint8_t, decltype(df)> d8;
     const int32_t N = int32_t(hn::Lanes(df));
     const auto zero = hn::Zero(di), top = hn::Set(di, 255), one = hn::Set(di, 1);
     const auto half = hn::Set(df, 0.5f);
-    const auto milli = hn::Set(df, 0.001f);
     const hn::Vec<decltype(di)> factor[3] = {hn::Set(di, t.factor[0]), hn::Set(di, t.factor[1]), hn::Set(di, t.factor[2])};
     for (int32_t x = 0; x < n; x += N) {
         hn::Vec<decltype(di)> a[3];
         for (int k = 0; k < 3; ++k) {
-            // level x factor / 1000, truncated: the product (at most
-            // 1 020 000) is exact in float, and trunc(p x 0.001f) is p / 1000
-            // for every integer p up to there (0.001f lies above 1/1000, and
-            // a quotient's fraction of at most 0.999 stays too far from the
-            // next integer for the rounding to reach it).
-            const auto product = hn::Mul(hn::PromoteTo(di, hn::LoadU(d8, out.c[k] + x)), factor[k]);
-            a[k] = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, product), milli));
+            // TintLevel: the product is at most 1 020 000, below 2^22.
+            a[k] = DivideBy1000Narrow(hn::Mul(hn::PromoteTo(di, hn::LoadU(d8, out[k] + x)), factor[k]));
         }
         const auto hi = hn::Max(a[0], hn::Max(a[1], a[2]));
         const auto compress = hn::Gt(hi, top);
@@ -128,13 +146,13 @@ void ApplyTintRow(const RowPixels& row, int32_t n, const TintTables& t, const Pl
             }
         }
         // Otherwise every level lies in 0..255 already.
-        for (int k = 0; k < 3; ++k) hn::StoreU(hn::DemoteTo(d8, a[k]), d8, out.c[k] + x);
+        for (int k = 0; k < 3; ++k) hn::StoreU(hn::DemoteTo(d8, a[k]), d8, out[k] + x);
     }
     Largest(out, n, largest);
-    StorePlanar(out, row, n);
+    StoreRow(out, image, y);
 }
 
-void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+void ChromaCellsRow(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
     const hn::ScalableTag<float> df;
     const hn::Rebind<int32_t, decltype(df)> di;
     const hn::Rebind<uint8_t, decltype(df)> d8;
@@ -154,7 +172,7 @@ void ChromaCellsRow(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* c
     };
     for (int32_t x = 0; x < n; x += N) {
         hn::Vec<decltype(di)> c[3];
-        for (int k = 0; k < 3; ++k) c[k] = hn::PromoteTo(di, hn::LoadU(d8, px.c[k] + x));
+        for (int k = 0; k < 3; ++k) c[k] = hn::PromoteTo(di, hn::LoadU(d8, px[k] + x));
         const auto lowest = hn::Min(c[0], hn::Min(c[1], c[2]));
         const auto highest = hn::Max(c[0], hn::Max(c[1], c[2]));
         const auto counted = hn::And(hn::Not(hn::Lt(lowest, darkest)),
@@ -180,9 +198,10 @@ void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
     if (x < n) StretchValuesRowPlain(v + x, n - x, stretch, out + x);
 }
 
-void BrightenRow(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
-                 const PlanarRow& px) {
-    LoadPlanar(row, n, px);
+void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
+                 uint8_t* const px[3]) {
+    const int32_t n = image.width;
+    LoadRow(image, y, px);
     const hn::ScalableTag<float> df;
     const hn::Rebind<int32_t, decltype(df)> di;
     const hn::Rebind<uint8_t, decltype(df)> d8;
@@ -194,21 +213,20 @@ void BrightenRow(const RowPixels& row, int32_t n, const float* map, const Bright
     HWY_ALIGN float tail[hn::MaxLanes(df)] = {};
     const int32_t whole = n / N * N;
     if (map != nullptr && whole < n) std::copy(map + whole, map + n, tail);
-    // The stretch in float: (c - clip) x scale is exact below 2^24, and
-    // trunc(p x 0.001f) is p / 1000 for every integer p up to 256000 (0.001f
-    // lies above 1/1000, and a quotient's fraction is at most 0.999, too far
-    // from the next integer for the rounding to reach it). A larger product,
-    // rounded or not, gives 256 or more, which the clamp to 255 takes.
-    const auto clip = hn::Set(df, float(t.clip)), scale = hn::Set(df, float(t.scale));
-    const auto milli = hn::Set(df, 0.001f);
+    // The stretch in int32 lanes: |(c - clip) x scale| is at most 256 x
+    // 255000, and a product past 256000 stretches past 255 and clamps to it
+    // whatever its quotient, so it is capped there, below 2^22, first.
+    const auto clip = hn::Set(di, t.clip), scale = hn::Set(di, t.scale), cap = hn::Set(di, 256000);
     for (int32_t x = 0; x < n; x += N) {
+        hn::Vec<decltype(di)> q[3];
         hn::Vec<decltype(df)> s[3];
         for (int k = 0; k < 3; ++k) {
-            const auto c = hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, px.c[k] + x)));
-            const auto product = hn::Max(hn::Mul(hn::Sub(c, clip), scale), zero);
-            s[k] = hn::Min(hn::Trunc(hn::Mul(product, milli)), full);
+            const auto c = hn::PromoteTo(di, hn::LoadU(d8, px[k] + x));
+            const auto product = hn::Min(hn::Max(hn::Mul(hn::Sub(c, clip), scale), zeroI), cap);
+            q[k] = hn::Min(DivideBy1000Narrow(product), fullI);
+            s[k] = hn::ConvertTo(df, q[k]);
         }
-        const auto m = hn::ConvertTo(di, hn::Max(s[0], hn::Max(s[1], s[2])));
+        const auto m = hn::Max(q[0], hn::Max(q[1], q[2]));
         hn::Vec<decltype(df)> gain;
         if (map != nullptr) {
             hn::Vec<decltype(df)> secondary;
@@ -227,10 +245,10 @@ void BrightenRow(const RowPixels& row, int32_t n, const float* map, const Bright
             const auto v = hn::Mul(s[k], gain);
             auto r = hn::IfThenElse(hn::RebindMask(di, hn::Ge(v, full)), fullI, hn::ConvertTo(di, v));
             r = hn::IfThenElse(hn::RebindMask(di, hn::Not(hn::Ge(v, zero))), zeroI, r);
-            hn::StoreU(hn::DemoteTo(d8, r), d8, px.c[k] + x);
+            hn::StoreU(hn::DemoteTo(d8, r), d8, px[k] + x);
         }
     }
-    StorePlanar(px, row, n);
+    StoreRow(px, image, y);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -251,25 +269,26 @@ void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out
     HWY_DYNAMIC_DISPATCH(StretchValuesRow)(v, n, stretch, out);
 }
 
-uint8_t RowMinimumFast(const RowPixels& row, int32_t n, uint8_t lowest) {
-    return HWY_DYNAMIC_DISPATCH(RowMinimum)(row, n, lowest);
+uint8_t RowMinimumFast(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
+    return HWY_DYNAMIC_DISPATCH(RowMinimum)(image, y, lowest);
 }
-void RemoveBlackRowFast(const RowPixels& row, int32_t n, uint8_t black, const PlanarRow& out, uint8_t* largest) {
-    HWY_DYNAMIC_DISPATCH(RemoveBlackRow)(row, n, black, out, largest);
+void RemoveBlackRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
+                        uint8_t* largest) {
+    HWY_DYNAMIC_DISPATCH(RemoveBlackRow)(image, y, black, out, largest);
 }
-void ReadRowFast(const RowPixels& row, int32_t n, const PlanarRow& out, uint8_t* largest) {
-    HWY_DYNAMIC_DISPATCH(ReadRow)(row, n, out, largest);
+void ReadRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
+    HWY_DYNAMIC_DISPATCH(ReadRow)(image, y, out, largest);
 }
-void ApplyTintRowFast(const RowPixels& row, int32_t n, const TintTables& t, const PlanarRow& out,
+void ApplyTintRowFast(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
                       uint8_t* largest, int64_t* moved) {
-    HWY_DYNAMIC_DISPATCH(ApplyTintRow)(row, n, t, out, largest, moved);
+    HWY_DYNAMIC_DISPATCH(ApplyTintRow)(image, y, t, out, largest, moved);
 }
-void ChromaCellsRowFast(const PlanarRow& px, int32_t n, int32_t tintMode, int16_t* cells) {
+void ChromaCellsRowFast(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
     HWY_DYNAMIC_DISPATCH(ChromaCellsRow)(px, n, tintMode, cells);
 }
-void BrightenRowFast(const RowPixels& row, int32_t n, const float* map, const BrightenTables& t,
-                     const PlanarRow& scratch) {
-    HWY_DYNAMIC_DISPATCH(BrightenRow)(row, n, map, t, scratch);
+void BrightenRowFast(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
+                     uint8_t* const scratch[3]) {
+    HWY_DYNAMIC_DISPATCH(BrightenRow)(image, y, map, t, scratch);
 }
 
 }  // namespace lx

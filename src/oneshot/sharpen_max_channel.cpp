@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "simd/kernels.h"
+#include "simd/own_samples.h"
 
 namespace lx {
 namespace {
@@ -81,16 +82,10 @@ void PassBothWays(const Channels& px, int32_t lanes, ptrdiff_t laneStep, int32_t
     PassLines(Channels{px.c1 + last, px.c2 + last, px.c3 + last}, lanes, laneStep, n, -step, k);
 }
 
-// Pixels that share no samples and three distinct samples in each.
-bool Disjoint(const ImageView<uint8_t>& image) {
-    const auto* const c = image.channel;
-    return image.PixelsAreDisjoint() && c[0] != c[1] && c[1] != c[2] && c[0] != c[2];
-}
-
 }  // namespace
 
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
-    if (simd::FastKernels() && Disjoint(image) && SharpenMaxChannel8Fast(image, amount)) return;
+    if (simd::FastKernels() && simd::SamplesAreOwn(image) && SharpenMaxChannel8Fast(image, amount)) return;
     SharpenMaxChannel8Plain(image, amount);
 }
 

@@ -30,16 +30,16 @@ namespace lx {
 // the row passes, height 1 the column passes.
 //
 // The plain form allocates nothing. The fast form (SIMD, for images whose
-// pixels share no samples) works on planar copies of two rows at a time,
-// about 18 bytes per pixel of a row, from the process heap; where that is
-// refused the plain form runs.
+// samples are their own, simd::SamplesAreOwn) works on planar copies of two
+// rows at a time, about 18 bytes per pixel of a row, from the process heap
+// (HeapArray); where that is refused the plain form runs.
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount);
 
 // The kernel's weights are the float planes' (MakeSharpenKernel, the same
 // bits; its clamp limit is not used here, results are clamped to 0..255).
 
 // The two forms, for the comparison tests and the benchmarks. The fast form
-// expects pixels that share no samples; it returns false, having changed
+// expects samples that are the image's own; it returns false, having changed
 // nothing, when its row buffers cannot be had.
 void SharpenMaxChannel8Plain(const ImageView<uint8_t>& image, float amount);
 bool SharpenMaxChannel8Fast(const ImageView<uint8_t>& image, float amount);

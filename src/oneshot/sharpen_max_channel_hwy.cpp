@@ -18,13 +18,12 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include <memory>
-#include <new>
 #include <utility>
 
+#include "host/heap_array.h"
 #include "oneshot/one_shot_rows.h"
-#include "oneshot/planar_rows-inl.h"
 #include "oneshot/sharpen_max_channel.h"
+#include "simd/planar_rows-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {
@@ -33,27 +32,31 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 using D8 = hn::Rebind<uint8_t, DF>;
 
+// Three planar rows of a row's samples (first, second, third channel).
+using Planar = uint8_t* const*;
+
 // m[x] = the brightest sample of pixel x, as a float, over the padded row.
-void Brightest(const PlanarRow& px, int64_t capacity, float* m) {
+void Brightest(Planar px, int64_t capacity, float* m) {
     const DF df;
     const DI di;
     const D8 d8;
     const int32_t N = int32_t(hn::Lanes(df));
     for (int64_t x = 0; x < capacity; x += N) {
-        const auto v = hn::Max(hn::LoadU(d8, px.c[0] + x), hn::Max(hn::LoadU(d8, px.c[1] + x), hn::LoadU(d8, px.c[2] + x)));
+        const auto v = hn::Max(hn::LoadU(d8, px[0] + x), hn::Max(hn::LoadU(d8, px[1] + x), hn::LoadU(d8, px[2] + x)));
         hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di, v)), df, m + x);
     }
 }
 
 // Pixels x .. x + N - 1 times their gains where m > 0: value x g, clamped to
 // 0..255 (a NaN product gives 0) and truncated.
-inline void Scale(const PlanarRow& px, int64_t x, VF gain, VF m) {
+inline void Scale(Planar px, int64_t x, VF gain, VF m) {
     const DF df;
     const DI di;
     const D8 d8;
     const auto zero = hn::Zero(df), top = hn::Set(df, 255.0f);
     const auto apply = hn::RebindMask(di, hn::Gt(m, zero));
-    for (uint8_t* c : px.c) {
+    for (int k = 0; k < 3; ++k) {
+        uint8_t* c = px[k];
         const auto value = hn::PromoteTo(di, hn::LoadU(d8, c + x));
         auto v = hn::Mul(hn::ConvertTo(df, value), gain);
         v = hn::IfThenElse(hn::Gt(v, zero), v, zero);
@@ -62,14 +65,14 @@ inline void Scale(const PlanarRow& px, int64_t x, VF gain, VF m) {
     }
 }
 
-// The same for one pixel, as the plain form does it.
-inline void ScaleOne(const PlanarRow& px, int64_t x, float gain, float m) {
+// The same for one pixel's three samples, as the plain form does it.
+inline void ScaleOne(uint8_t* px, float gain, float m) {
     if (!(m > 0.0f)) return;
-    for (uint8_t* c : px.c) {
-        float v = static_cast<float>(c[x]) * gain;
+    for (int k = 0; k < 3; ++k) {
+        float v = static_cast<float>(px[k]) * gain;
         v = v > 0.0f ? v : 0.0f;
         v = v < 255.0f ? v : 255.0f;
-        c[x] = static_cast<uint8_t>(static_cast<int32_t>(v));
+        px[k] = static_cast<uint8_t>(static_cast<int32_t>(v));
     }
 }
 
@@ -77,7 +80,7 @@ inline void ScaleOne(const PlanarRow& px, int64_t x, float gain, float m) {
 // floats. The end pixels' gain reads the same in either direction (a sum of
 // two products does not depend on their order); an inner pixel's sums the
 // products in the order the pass visits the pixels.
-void RowPasses(const PlanarRow& px, int32_t n, int64_t capacity, float* m, const SharpenKernel& k) {
+void RowPasses(Planar px, int32_t n, int64_t capacity, float* m, const SharpenKernel& k) {
     const DF df;
     const int32_t N = int32_t(hn::Lanes(df));
     const auto side = hn::Set(df, k.side), centre = hn::Set(df, k.centre);
@@ -89,23 +92,23 @@ void RowPasses(const PlanarRow& px, int32_t n, int64_t capacity, float* m, const
         // The end pixels from the values before the pass, put back after the
         // inner loop, whose last vector may run over the last pixel.
         uint8_t first[3], final[3];
-        for (int c = 0; c < 3; ++c) first[c] = px.c[c][0], final[c] = px.c[c][last];
-        ScaleOne(PlanarRow{{first, first + 1, first + 2}}, 0, g0, m[0]);
-        ScaleOne(PlanarRow{{final, final + 1, final + 2}}, 0, gl, m[last]);
+        for (int c = 0; c < 3; ++c) first[c] = px[c][0], final[c] = px[c][last];
+        ScaleOne(first, g0, m[0]);
+        ScaleOne(final, gl, m[last]);
         for (int64_t x = 1; x < last; x += N) {
             const auto before = hn::LoadU(df, m + x - 1), here = hn::LoadU(df, m + x), after = hn::LoadU(df, m + x + 1);
             const auto sum = forward ? hn::Add(hn::Add(hn::Mul(side, before), hn::Mul(centre, here)), hn::Mul(side, after))
                                      : hn::Add(hn::Add(hn::Mul(side, after), hn::Mul(centre, here)), hn::Mul(side, before));
             Scale(px, x, hn::Div(sum, here), here);
         }
-        for (int c = 0; c < 3; ++c) px.c[c][0] = first[c], px.c[c][last] = final[c];
+        for (int c = 0; c < 3; ++c) px[c][0] = first[c], px[c][last] = final[c];
     }
 }
 
 // One row of a column pass: gains from the brightest values of the row
 // visited before (null for the first row of the pass), this row and the row
 // visited next (null for the last row).
-void ColumnStep(const PlanarRow& px, int64_t capacity, const float* before, const float* here, const float* after,
+void ColumnStep(Planar px, int64_t capacity, const float* before, const float* here, const float* after,
                 const SharpenKernel& k) {
     const DF df;
     const int32_t N = int32_t(hn::Lanes(df));
@@ -137,16 +140,18 @@ bool Sharpen(const ImageView<uint8_t>& image, float amount) {
     // The row pass starts its vectors at pixel 1, so its last vector reaches
     // one vector's width past the row's capacity: the planes are followed by
     // that much slack (its lanes are never changed: their brightest value is 0).
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size_t(6 * capacity + 64)]());
-    std::unique_ptr<float[]> values(new (std::nothrow) float[size_t(4 * floats)]());
+    const auto bytes = HeapArray<uint8_t>::Allocate(6 * capacity + 64);
+    const auto values = HeapArray<float>::Allocate(4 * floats);
     if (!bytes || !values) return false;
-    PlanarRow rows[2];
+    std::fill_n(bytes.data(), bytes.count(), uint8_t{0});
+    std::fill_n(values.data(), values.count(), 0.0f);
+    uint8_t* rows[2][3];
     for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 3; ++c) rows[r].c[c] = bytes.get() + (3 * r + c) * capacity;
-    float* rowM = values.get();
-    float* m[3] = {values.get() + floats, values.get() + 2 * floats, values.get() + 3 * floats};
-    auto load = [&](int32_t y, const PlanarRow& px) { LoadPlanar(RowPixels::Of(image, y, true), width, px); };
-    auto store = [&](int32_t y, const PlanarRow& px) { StorePlanar(px, RowPixels::Of(image, y, true), width); };
+        for (int c = 0; c < 3; ++c) rows[r][c] = bytes.data() + (3 * r + c) * capacity;
+    float* rowM = values.data();
+    float* m[3] = {values.data() + floats, values.data() + 2 * floats, values.data() + 3 * floats};
+    auto load = [&](int32_t y, Planar px) { LoadRun<uint8_t>(image, y, 0, width, px); };
+    auto store = [&](int32_t y, Planar px) { StoreRun<uint8_t>(px, width, image, y, 0); };
 
     // Sweep 1: every row's passes; the downward column pass follows one row
     // behind.
@@ -159,9 +164,9 @@ bool Sharpen(const ImageView<uint8_t>& image, float amount) {
     float *before = m[0], *here = m[1], *after = m[2];
     Brightest(rows[0], capacity, here);
     for (int32_t y = 0; y < height; ++y) {
-        const PlanarRow& current = rows[y & 1];
+        Planar current = rows[y & 1];
         if (y + 1 < height) {
-            const PlanarRow& next = rows[(y + 1) & 1];
+            Planar next = rows[(y + 1) & 1];
             load(y + 1, next);
             if (width > 1) RowPasses(next, width, capacity, rowM, k);
             Brightest(next, capacity, after);
@@ -176,9 +181,9 @@ bool Sharpen(const ImageView<uint8_t>& image, float amount) {
     load(height - 1, rows[0]);
     Brightest(rows[0], capacity, here);
     for (int32_t y = height - 1, i = 0; y >= 0; --y, ++i) {
-        const PlanarRow& current = rows[i & 1];
+        Planar current = rows[i & 1];
         if (y > 0) {
-            const PlanarRow& next = rows[(i + 1) & 1];
+            Planar next = rows[(i + 1) & 1];
             load(y - 1, next);
             Brightest(next, capacity, after);
         }

@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <optional>
 
+#include "host/heap_array.h"
 #include "host/host_buffers.h"
 #include "image/image_view.h"
 #include "image/sample_depth.h"
@@ -216,9 +215,9 @@ public:
         // 8-bit levels also take both tables as byte planes (2 KB, here).
         if (!local_ || !simd::FastKernels()) return;
         constexpr int32_t kLevels = SampleDepth<T>::kLevels;
-        pairs_.reset(new (std::nothrow) uint64_t[kLevels]);
-        if (pairs_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), kLevels, pairs_.get());
-        forms_.pairs = pairs_.get();
+        pairs_ = HeapArray<uint64_t>::Allocate(kLevels);
+        if (pairs_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), kLevels, pairs_.data());
+        forms_.pairs = pairs_.data();
         if constexpr (sizeof(T) == 1) {
             simd::SplitIntoBytePlanes(g.secondary.data(), bytes_);
             simd::SplitIntoBytePlanes(g.primary.data(), bytes_ + 4);
@@ -243,7 +242,7 @@ private:
     bool local_;
     const GainTables& g_;
     BaseMapBlend blend_;
-    std::unique_ptr<uint64_t[]> pairs_;
+    HeapArray<uint64_t> pairs_;
     uint8_t bytes_[8][256];
     GainForms forms_;
 };

@@ -2,7 +2,6 @@
 #include "pipeline/finishing_stages.h"
 
 #include <cmath>
-#include <new>
 
 #include "pipeline/rebuild_step.h"
 #include "simd/kernels.h"
@@ -14,9 +13,9 @@ template <class T>
 FinishingStages<T>::FinishingStages(const ApplySettings& s) : s_(s) {
     if (s.colorMode != 0) restore_ = MakeColorRestoreTables(s.colorMode, s.colorAmount);
     if (SampleDepth<T>::kWide && restore_.active && simd::FastKernels()) {
-        retention16_.reset(new (std::nothrow) float[65536]);
-        curvePairs16_.reset(new (std::nothrow) uint64_t[65536]);
-        if (retention16_ && curvePairs16_) MakeColorRestoreLevels16(restore_, retention16_.get(), curvePairs16_.get());
+        retention16_ = HeapArray<float>::Allocate(65536);
+        curvePairs16_ = HeapArray<uint64_t>::Allocate(65536);
+        if (retention16_ && curvePairs16_) MakeColorRestoreLevels16(restore_, retention16_.data(), curvePairs16_.data());
     }
     // A NaN or infinite strength changes nothing: no ramp is taken for it.
     if (s.warmTone == 0 || !std::isfinite(s.warmToneStrength)) return;
@@ -47,13 +46,7 @@ void FinishingStages<T>::WarmTone(const ImageView<T>& image) const {
 
 template <class T>
 void FinishingStages<T>::ColourTables(const ImageView<T>& image) const {
-    if (s_.colorCube != 0) {
-        if constexpr (sizeof(T) == 1) ColorCubeApply8(s_.cubeSelect, s_.cubeAlsoC, image);
-        else ColorCubeApply16(s_.cubeSelect, s_.cubeAlsoC, image);
-    } else if (s_.cubeAlsoC != 0) {
-        if constexpr (sizeof(T) == 1) ColorCubeApplyC8(image);
-        else ColorCubeApplyC16(image);
-    }
+    ColorTables(s_.colorCube, s_.cubeSelect, s_.cubeAlsoC, image);
 }
 
 template class FinishingStages<uint8_t>;

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
+#include "host/heap_array.h"
 #include "host/host_buffers.h"
 #include "image/image_view.h"
 #include "image/sample_depth.h"
@@ -44,8 +44,8 @@ private:
     ColorRestoreTables restore_;
     // 16-bit restoration's tables at every level, when the heap has room
     // (768 KB); without them the SIMD rows interpolate, with the same result.
-    std::unique_ptr<float[]> retention16_;
-    std::unique_ptr<uint64_t[]> curvePairs16_;
+    HeapArray<float> retention16_;
+    HeapArray<uint64_t> curvePairs16_;
     bool warm_ = false;
     float ramp8_[256];
     HostArray<float> ramp16_;

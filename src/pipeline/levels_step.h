@@ -55,7 +55,7 @@ public:
     T LevelPlain(T sample) const { return Clamped((int64_t{sample} - black_ - blackPoint_) * scale_ / 1000); }
     int64_t Tint(int channel, T sample) const {
         const int64_t a = int64_t{sample} - black_;
-        return (raiseNegatives_ ? std::max<int64_t>(a, 0) : a) * tint_[channel] / 1000;
+        return TintLevel(raiseNegatives_ ? std::max<int64_t>(a, 0) : a, tint_[channel]);
     }
     T LevelTinted(int64_t e) const { return Clamped((std::min<int64_t>(e, D::kFull) - blackPoint_) * scale_ / 1000); }
     static void Compress(int64_t e[3]) { CompressHighlights(e, D::kTop); }

@@ -129,41 +129,6 @@ void Level8Bytes(const LevelsTable8& t, const uint8_t* src, const int32_t order[
 }
 #endif
 
-// trunc(p / 1000) for |p| < 2^22: in float, p is exact and 0.001f lies
-// above 1/1000 by a relative 4.75e-8, so p x 0.001f rounds to a value that
-// is never below the quotient's whole part (for a multiple of 1000 it is the
-// quotient itself) and stays below the next whole number while the quotient
-// is below 8192: the truncation is exact.
-HWY_INLINE VI DivideBy1000Narrow(VI p) {
-    const DF df;
-    return TruncInRange(df, hn::Mul(hn::ConvertTo(df, p), hn::Set(df, 0.001f)));
-}
-
-// trunc(p / 1000) for |p| < 2^30, by a multiplication: with M = 2^40 / 1000
-// rounded up (1099511628, which exceeds it by 224 / 1000),
-// floor(u x M / 2^40) = floor(u / 1000) for 0 <= u < 2^30, since u x M / 2^40
-// exceeds u / 1000 by u x 224 / (1000 x 2^40) < 0.00022 / 1000 and a
-// quotient's fraction is at most 999 / 1000. The 64-bit products come from
-// the even and the odd 32-bit lanes in turn; the sign of p is put back after.
-HWY_INLINE VI DivideBy1000Wide(VI p) {
-    const DI di;
-#if HWY_TARGET == HWY_SCALAR
-    const hn::Rebind<double, DI> dd;  // one lane
-    return hn::DemoteTo(di, hn::Mul(hn::PromoteTo(dd, p), hn::Set(dd, 0.001)));
-#else
-    const hn::RebindToUnsigned<DI> du;
-    const hn::Repartition<uint64_t, DI> dw;
-    const auto u = hn::BitCast(du, hn::Abs(p));
-    const auto m = hn::Set(du, 1099511628u);
-    // The even lanes' quotients end up in the low halves, the odd lanes' in
-    // the high halves of the 64-bit products shifted right by 40 and by 8.
-    const auto even = hn::ShiftRight<40>(hn::MulEven(u, m));
-    const auto odd = hn::ShiftRight<8>(hn::MulEven(hn::BitCast(du, hn::ShiftRight<32>(hn::BitCast(dw, u))), m));
-    const VI q = hn::BitCast(di, hn::OddEven(hn::BitCast(du, odd), hn::BitCast(du, even)));
-    return hn::IfThenElse(hn::Lt(p, hn::Zero(di)), hn::Neg(q), q);
-#endif
-}
-
 // The arithmetic form divides in float for 8-bit samples, whose products
 // the call keeps below 2^22, and with a correction for 16-bit ones (2^30).
 template <class T>
@@ -317,17 +282,7 @@ namespace {
 // in any order), when it has one.
 template <class T>
 bool SourceOrder(const ImageView<const T>& source, int32_t order[3]) {
-    if (source.pixelStride != 3) return false;
-    const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
-    const uintptr_t lowest = std::min({at(source.channel[0]), at(source.channel[1]), at(source.channel[2])});
-    bool seen[3] = {false, false, false};
-    for (int k = 0; k < 3; ++k) {
-        const uintptr_t bytes = at(source.channel[k]) - lowest;
-        if (bytes % sizeof(T) != 0 || bytes / sizeof(T) > 2 || seen[bytes / sizeof(T)]) return false;
-        order[k] = int32_t(bytes / sizeof(T));
-        seen[order[k]] = true;
-    }
-    return true;
+    return simd::InterleavedOrder<T>(source.channel, source.pixelStride, order);
 }
 
 // The source's order, when the row can take the SIMD form: the levelled

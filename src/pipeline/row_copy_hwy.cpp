@@ -32,7 +32,7 @@ void StreamRow(const T* const in[3], const ImageView<T>& to, int32_t y) {
     const int32_t N = int32_t(hn::Lanes(d));
     const size_t align = hn::Lanes(d) * sizeof(T);
     int32_t order[3];
-    if (!InterleavedOrder<T>(to.channel, to.pixelStride, order)) return StoreRun<T>(in, to.width, to, y, 0);
+    if (!simd::InterleavedOrder<T>(to.channel, to.pixelStride, order)) return StoreRun<T>(in, to.width, to, y, 0);
     T* const base = std::min({to.channel[0], to.channel[1], to.channel[2]}) + to.Offset(0, y);
     // 3 x sizeof(T) bytes a pixel: among any N pixels one starts an aligned
     // vector (T is aligned to its size).

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The layout condition of the SIMD pixel kernels.
+// The layout conditions of the SIMD pixel kernels.
 #pragma once
+
+#include <algorithm>
+#include <cstdint>
 
 #include "image/image_view.h"
 
@@ -15,6 +18,25 @@ template <class T>
 bool SamplesAreOwn(const ImageView<T>& v) {
     return v.PixelsAreDisjoint() && v.channel[0] != v.channel[1] && v.channel[0] != v.channel[2] &&
            v.channel[1] != v.channel[2];
+}
+
+// For three channel pointers of interleaved pixels pixelStride samples
+// apart: when the pixels are three samples each, which of the three samples
+// from the lowest pointer belongs to each channel (a permutation of 0, 1, 2);
+// false for any other layout.
+template <class T, class Pointer>
+bool InterleavedOrder(const Pointer (&channel)[3], int64_t pixelStride, int32_t order[3]) {
+    if (pixelStride != 3) return false;
+    const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
+    const uintptr_t lowest = std::min({at(channel[0]), at(channel[1]), at(channel[2])});
+    bool seen[3] = {false, false, false};
+    for (int k = 0; k < 3; ++k) {
+        const uintptr_t bytes = at(channel[k]) - lowest;
+        if (bytes % sizeof(T) != 0 || bytes / sizeof(T) > 2 || seen[bytes / sizeof(T)]) return false;
+        order[k] = int32_t(bytes / sizeof(T));
+        seen[order[k]] = true;
+    }
+    return true;
 }
 
 }  // namespace lx::simd

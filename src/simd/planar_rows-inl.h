@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Per-target SIMD plumbing for the pixel kernels (include it after
 // <hwy/highway.h> in a file compiled once per target): views of any layout
-// as planar runs of samples, and the float-to-integer conversions of
-// platform/float_convert.h on vectors.
+// as planar runs of samples, the float-to-integer conversions of
+// platform/float_convert.h on vectors, and the exact division by 1000 of
+// the per-mille steps.
 //
 // A kernel is written once over three planar arrays (channel 1, 2, 3) of
 // n samples. ForEachPlanarRun hands it the rows of a planar view as they are
@@ -21,9 +22,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "image/image_view.h"
+#include "simd/own_samples.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {
@@ -38,25 +41,6 @@ using VF = hn::Vec<DF>;
 using VI = hn::Vec<DI>;
 
 inline constexpr int32_t kRunPixels = 256;
-
-// For three channel pointers of interleaved pixels pixelStride samples
-// apart: when the pixels are three samples each, which of the three samples
-// from the lowest pointer belongs to each channel (a permutation of 0, 1, 2);
-// false for any other layout.
-template <class T, class Pointer>
-bool InterleavedOrder(const Pointer (&channel)[3], int64_t pixelStride, int32_t order[3]) {
-    if (pixelStride != 3) return false;
-    const auto at = [](const T* p) { return reinterpret_cast<uintptr_t>(p); };
-    const uintptr_t lowest = std::min({at(channel[0]), at(channel[1]), at(channel[2])});
-    bool seen[3] = {false, false, false};
-    for (int k = 0; k < 3; ++k) {
-        const uintptr_t bytes = at(channel[k]) - lowest;
-        if (bytes % sizeof(T) != 0 || bytes / sizeof(T) > 2 || seen[bytes / sizeof(T)]) return false;
-        order[k] = int32_t(bytes / sizeof(T));
-        seen[order[k]] = true;
-    }
-    return true;
-}
 
 // The whole vectors of n interleaved three-sample pixels from `base` (channel
 // k at sample order[k] of each pixel) into planar arrays; returns the number
@@ -92,9 +76,13 @@ int32_t InterleaveVectors(const T* const in[3], int32_t n, const int32_t order[3
 template <class T>
 void LoadRun(const ImageView<const T>& v, int32_t y, int32_t x0, int32_t n, T* const out[3]) {
     const int64_t o = v.Offset(x0, y);
+    if (v.pixelStride == 1) {
+        for (int k = 0; k < 3; ++k) std::memcpy(out[k], v.channel[k] + o, size_t(n) * sizeof(T));
+        return;
+    }
     int32_t order[3];
     int32_t x = 0;
-    if (InterleavedOrder<T>(v.channel, v.pixelStride, order))
+    if (simd::InterleavedOrder<T>(v.channel, v.pixelStride, order))
         x = DeinterleaveVectors<T>(std::min({v.channel[0], v.channel[1], v.channel[2]}) + o, order, n, out);
     for (; x < n; ++x)
         for (int k = 0; k < 3; ++k) out[k][x] = v.channel[k][o + int64_t{x} * v.pixelStride];
@@ -105,9 +93,13 @@ void LoadRun(const ImageView<const T>& v, int32_t y, int32_t x0, int32_t n, T* c
 template <class T>
 void StoreRun(const T* const in[3], int32_t n, const ImageView<T>& v, int32_t y, int32_t x0) {
     const int64_t o = v.Offset(x0, y);
+    if (v.pixelStride == 1) {
+        for (int k = 0; k < 3; ++k) std::memcpy(v.channel[k] + o, in[k], size_t(n) * sizeof(T));
+        return;
+    }
     int32_t order[3];
     int32_t x = 0;
-    if (InterleavedOrder<T>(v.channel, v.pixelStride, order))
+    if (simd::InterleavedOrder<T>(v.channel, v.pixelStride, order))
         x = InterleaveVectors<T>(in, n, order, std::min({v.channel[0], v.channel[1], v.channel[2]}) + o);
     for (int k = 0; k < 3; ++k)
         for (int32_t i = x; i < n; ++i) v.channel[k][o + int64_t{i} * v.pixelStride] = in[k][i];
@@ -181,6 +173,41 @@ HWY_INLINE hn::Vec<DH> TruncDemoteInRange(DH dh, VD x) {
     return hn::Vec<DH>{conversion_detail::Truncate(x.raw)};
 #else
     return hn::DemoteTo(dh, x);
+#endif
+}
+
+// trunc(p / 1000) for |p| < 2^22: in float, p is exact and 0.001f lies
+// above 1/1000 by a relative 4.75e-8, so p x 0.001f rounds to a value that
+// is never below the quotient's whole part (for a multiple of 1000 it is the
+// quotient itself) and stays below the next whole number while the quotient
+// is below 8192: the truncation is exact.
+HWY_INLINE VI DivideBy1000Narrow(VI p) {
+    const DF df;
+    return TruncInRange(df, hn::Mul(hn::ConvertTo(df, p), hn::Set(df, 0.001f)));
+}
+
+// trunc(p / 1000) for |p| < 2^30, by a multiplication: with M = 2^40 / 1000
+// rounded up (1099511628, which exceeds it by 224 / 1000),
+// floor(u x M / 2^40) = floor(u / 1000) for 0 <= u < 2^30, since u x M / 2^40
+// exceeds u / 1000 by u x 224 / (1000 x 2^40) < 0.00022 / 1000 and a
+// quotient's fraction is at most 999 / 1000. The 64-bit products come from
+// the even and the odd 32-bit lanes in turn; the sign of p is put back after.
+HWY_INLINE VI DivideBy1000Wide(VI p) {
+    const DI di;
+#if HWY_TARGET == HWY_SCALAR
+    const hn::Rebind<double, DI> dd;  // one lane
+    return hn::DemoteTo(di, hn::Mul(hn::PromoteTo(dd, p), hn::Set(dd, 0.001)));
+#else
+    const hn::RebindToUnsigned<DI> du;
+    const hn::Repartition<uint64_t, DI> dw;
+    const auto u = hn::BitCast(du, hn::Abs(p));
+    const auto m = hn::Set(du, 1099511628u);
+    // The even lanes' quotients end up in the low halves, the odd lanes' in
+    // the high halves of the 64-bit products shifted right by 40 and by 8.
+    const auto even = hn::ShiftRight<40>(hn::MulEven(u, m));
+    const auto odd = hn::ShiftRight<8>(hn::MulEven(hn::BitCast(du, hn::ShiftRight<32>(hn::BitCast(dw, u))), m));
+    const VI q = hn::BitCast(di, hn::OddEven(hn::BitCast(du, odd), hn::BitCast(du, even)));
+    return hn::IfThenElse(hn::Lt(p, hn::Zero(di)), hn::Neg(q), q);
 #endif
 }
 

@@ -173,4 +173,12 @@ void ColorCubeApplyC8(const ImageView<uint8_t>& image) { ApplyTables<Pixel8>(kNo
 
 void ColorCubeApplyC16(const ImageView<uint16_t>& image) { ApplyTables<Pixel16>(kNone, true, image); }
 
+void ColorTables(int32_t cube, int32_t selector, int32_t alsoC, const ImageView<uint8_t>& image) {
+    ApplyTables<Pixel8>(cube != 0 ? FirstTable(selector) : kNone, alsoC != 0, image);
+}
+
+void ColorTables(int32_t cube, int32_t selector, int32_t alsoC, const ImageView<uint16_t>& image) {
+    ApplyTables<Pixel16>(cube != 0 ? FirstTable(selector) : kNone, alsoC != 0, image);
+}
+
 }  // namespace lx

@@ -90,4 +90,10 @@ void ColorCubeApply16(int32_t selector, int32_t alsoC, const ImageView<uint16_t>
 void ColorCubeApplyC8(const ImageView<uint8_t>& image);
 void ColorCubeApplyC16(const ImageView<uint16_t>& image);
 
+// The finishing step's colour tables, chosen alike in both pipelines: with
+// `cube` on, ColorCubeApply8 / ColorCubeApply16 (selector, alsoC); with it
+// off, CubeC alone when alsoC asks for it, else nothing.
+void ColorTables(int32_t cube, int32_t selector, int32_t alsoC, const ImageView<uint8_t>& image);
+void ColorTables(int32_t cube, int32_t selector, int32_t alsoC, const ImageView<uint16_t>& image);
+
 }  // namespace lx

@@ -5,7 +5,10 @@
 // pixels this way.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+
+#include "image/sample_depth.h"
 
 namespace lx {
 
@@ -30,5 +33,18 @@ void TintFactorsPerMille(const float gains[3], int32_t factors[3]);
 // e.g. (300, 200, 100) with top 255 becomes (255, 200, 145). Levels whose
 // largest is at or below `top` are left alone. The caller caps and clamps.
 void CompressHighlights(int64_t v[3], int64_t top);
+
+// A level under a per-mille factor: level x factor / 1000 in 64 bits,
+// truncated toward zero (any 16-bit level, any int32 factor).
+inline int64_t TintLevel(int64_t level, int64_t factor) { return level * factor / 1000; }
+
+// Three tinted levels of a pixel as samples of T: drawn together below the
+// largest sample value when one passes it (CompressHighlights), then each
+// clamped to 0 .. full scale (8-bit 255, 16-bit 65280).
+template <class T>
+void FinishTint(int64_t v[3]) {
+    CompressHighlights(v, SampleDepth<T>::kTop);
+    for (int i = 0; i < 3; ++i) v[i] = std::clamp<int64_t>(v[i], 0, SampleDepth<T>::kFull);
+}
 
 }  // namespace lx

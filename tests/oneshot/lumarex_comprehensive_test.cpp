@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "oneshot/layouts.h"
 #include "stages/count_as_float.h"
 #include "stages/detail_range.h"
 #include "support/images.h"
@@ -160,31 +161,12 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
     });
 }
 
-// One photo in three memory layouts: interleaved RGB with padded rows,
-// planar with padded rows, and BGRA (four bytes a pixel, channels reversed);
-// every byte that is no sample is 0xA5.
-struct Layout {
-    int w, h, rowStride, pixelStride, offset[3];
-    std::vector<uint8_t> mem;
-    Layout(const test::Rgb8& src, int w_, int h_, int kind, bool raised) : w(w_), h(h_) {
-        int plane = 0;
-        if (kind == 0) rowStride = w * 3 + 5, pixelStride = 3, offset[0] = 0, offset[1] = 1, offset[2] = 2;
-        if (kind == 1) rowStride = w + 3, pixelStride = 1, plane = rowStride * h, offset[0] = 0, offset[1] = plane, offset[2] = 2 * plane;
-        if (kind == 2) rowStride = w * 4 + 8, pixelStride = 4, offset[0] = 2, offset[1] = 1, offset[2] = 0;
-        mem.assign(size_t(kind == 1 ? 3 * plane : rowStride * h), 0xA5);
-        for (int i = 0; i < w * h * 3; ++i)
-            At(i) = uint8_t(std::min(255, src.at(7 + i / 3 % w, 3 + i / 3 / w)[i % 3] + (raised ? 12 : 0)));
-    }
-    // Sample i of the image read as interleaved RGB.
-    uint8_t& At(int i) { return mem[size_t(offset[i % 3] + i / 3 / w * rowStride + i / 3 % w * pixelStride)]; }
-    ImageDesc Desc() { return ImageDesc{0, w, h, rowStride, pixelStride, &mem[offset[0]], &mem[offset[1]], &mem[offset[2]]}; }
-};
-
-// Every layout corrects to the same samples and leaves its padding alone, on
-// odd sizes with centre weights (over 384 pixels) and without, across the
-// switches that choose a path. (The row kernels' fast and plain twins are
-// compared in one_shot_rows_test, the whole correction by the golden
-// checksums, which the plain build gives as well.)
+// The same photo in every memory layout corrects to the same samples and
+// leaves its padding alone, on odd sizes with centre weights (over 384
+// pixels) and without, across the switches that choose a path. (The row
+// kernels' fast and plain twins are compared in one_shot_rows_test, the
+// whole correction by the golden checksums, which the plain build gives as
+// well.)
 TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
     test::TestHost host;
     const test::Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 800);
@@ -198,10 +180,12 @@ TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
         for (const Case& c : cases) {
             std::vector<uint8_t> first;
             int32_t firstStrength = 0;
-            for (int kind = 0; kind < 3; ++kind) {
+            for (int kind = 0; kind < 4; ++kind) {
                 SCOPED_TRACE(testing::Message() << w << " x " << h << ", layout " << kind << ", tint " << c.tint
                                                 << ", contrast " << c.contrast << ", family " << c.family);
-                Layout l(photo, w, h, kind, c.raised);
+                test::LayoutImage l(w, h, kind);
+                for (int i = 0; i < w * h * 3; ++i)
+                    l.At(i) = uint8_t(std::min(255, photo.at(7 + i / 3 % w, 3 + i / 3 / w)[i % 3] + (c.raised ? 12 : 0)));
                 int32_t strength = 55;
                 OneShotSettings s = Plain(&strength);
                 s.tintCorrection = c.tint, s.tintMode = c.mode, s.tintStrength = 1.3f;
