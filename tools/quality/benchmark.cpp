@@ -84,7 +84,7 @@ bool FirstAuto(const lumarex_cli::Settings& s, Picture& pic, std::string& summar
         pic.rgb8 = original;
         strength = lumarex_cli::CorrectInOnePass(lumarex_cli::DescribeRgb(pic), s, false, s.minBrighten);
     }
-    summary = "brightened " + std::to_string(strength) + " %";
+    summary = lumarex_cli::SummaryOf(lumarex_cli::CorrectionOutcome{strength});
     return true;
 }
 
