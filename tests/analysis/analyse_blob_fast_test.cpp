@@ -53,22 +53,6 @@ void ExpectSameAnalysis(const ImageBlob& blob, const std::string& what) {
     EXPECT_EQ(BlobBytes(blob), before) << what;
 }
 
-// Photos with strong casts and lifted blacks, so that every tint mode finds
-// a cast and the tinted variants push bright samples past the top (the
-// pixels the fast walk counts one by one).
-TEST(AnalyseBlobFast, PhotosGiveTheSameRecord) {
-    TestHost host;
-    for (const char* name : {"s01_tungsten_indoor_wine.jpg", "s03_hazy_lifted_blacks_bridge.jpg",
-                             "s08_sunset_warm.jpg", "s06_indoor_backlit_room_16bit.png"}) {
-        const test::Rgb8 p8 = test::LoadSample8(name, 173);
-        BlobPtr b8 = MakeBlob<uint8_t>(p8.width, p8.height, [&](int x, int y, int c) { return p8.at(x, y)[c]; });
-        ExpectSameAnalysis(*b8, std::string(name) + " 8-bit");
-        const test::Rgb16 p16 = test::LoadSample16(name, 131);
-        BlobPtr b16 = MakeBlob<uint16_t>(p16.width, p16.height, [&](int x, int y, int c) { return p16.at(x, y)[c]; });
-        ExpectSameAnalysis(*b16, std::string(name) + " 16-bit");
-    }
-}
-
 // Random pictures: casts of either sign in each channel, a raised black
 // level, clipped highlights, odd sizes down to one pixel and one line.
 TEST(AnalyseBlobFast, RandomBlobsGiveTheSameRecord) {

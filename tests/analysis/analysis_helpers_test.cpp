@@ -5,7 +5,7 @@
 
 #include <cmath>
 #include <functional>
-#include <numeric>
+
 #include <string>
 #include <vector>
 
@@ -33,36 +33,6 @@ TEST(IsHistogramUsable, SpikesCountOnlyWhenTheirEndBandIsHeavy) {
         c.fill(h);
         EXPECT_EQ(IsHistogramUsable(h.data(), 1.3f, 30.0f, 70.0f, 256), c.usable) << c.name;
     }
-}
-
-TEST(SortCells, EqualKeysEndInTheOrderTheGapExchangesLeave) {
-    // Hand-traced through gaps 4, 2, 1; a stable sort would give
-    // 3 6 1 4 7 0 2 5: gap-4 exchanges carry entries 4 and 6 past equals.
-    std::vector<float> keys = {2, 1, 2, 0, 1, 2, 0, 1};
-    std::vector<int32_t> a(8), b(8);
-    std::iota(a.begin(), a.end(), 0);
-    std::iota(b.begin(), b.end(), 100);
-    SortCells(keys.data(), a.data(), b.data(), 8);
-    EXPECT_EQ(a, (std::vector<int32_t>{6, 3, 4, 1, 7, 0, 2, 5}));
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(b[i], a[i] + 100);
-    SortCells(keys.data(), a.data(), b.data(), 1);  // gap 0: nothing to do
-    EXPECT_EQ(keys, (std::vector<float>{0, 0, 1, 1, 1, 2, 2, 2}));
-}
-
-TEST(SmoothChromaGrid, SpreadsImpulsesForwardThenBackwardWithoutNormalising) {
-    const float a = 0.62996f;                   // exp(-ln 2 / 1.5)
-    const float side = 1.0f / (1.0f - a * a);  // both passes on one axis: sum of a^2k
-    std::vector<float> mid(kChromaCells, 0.0f), far = mid;
-    mid[50 * kChromaSide + 50] = far[kChromaCells - 1] = 1.0f;
-    SmoothChromaGrid(mid.data(), 1.5f);
-    SmoothChromaGrid(far.data(), 1.5f);
-    const float peak = mid[50 * kChromaSide + 50];
-    EXPECT_NEAR(peak, side * side, 1e-4f);
-    EXPECT_NEAR(mid[49 * kChromaSide + 52] / peak, a * a * a, 1e-5f);
-    // At the far corner the forward passes add nothing and the backward
-    // passes never write it: the impulse stays exactly 1.
-    EXPECT_EQ(far[kChromaCells - 1], 1.0f);
-    EXPECT_NEAR(far[kChromaCells - 2 - kChromaSide], a * a, 1e-5f);
 }
 
 // A ranked cell list: the given cells, the last repeated up to entry 9
@@ -114,16 +84,6 @@ TEST(TintFromCellBox, ClassifiesEachAxisAndMovesTheNearestEdge) {
     l.xs[10] = 60;  // taken from 0.11 % (11.2 cells) up
     ExpectGains(TintFromCellBox(l.xs.data(), l.ys.data(), 0.1f), 1.1111112f, 1, "x 40..45, y 48..52");
     ExpectGains(TintFromCellBox(l.xs.data(), l.ys.data(), 0.11f), 1, 1, "entry 10 taken");
-}
-
-TEST(TintFromCentroid, WeightedMeanCellOfTheList) {
-    std::vector<float> w(kChromaCells, 0.0f);
-    std::vector<int32_t> xs(kChromaCells), ys(kChromaCells);
-    for (int32_t i = 0; i < kChromaCells; ++i) xs[i] = i / kChromaSide, ys[i] = i % kChromaSide;
-    w[40 * kChromaSide + 50] = 3.0f, w[60 * kChromaSide + 70] = 1.0f;  // mean (45, 55)
-    ExpectGains(TintFromCentroid(w.data(), xs.data(), ys.data()), 1 / 0.9f, 0.9f, "two cells");
-    std::fill(w.begin(), w.end(), 0.0f);
-    ExpectGains(TintFromCentroid(w.data(), xs.data(), ys.data()), 1, 1, "no mass: no mean, no correction");
 }
 
 }  // namespace

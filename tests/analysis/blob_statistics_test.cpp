@@ -63,22 +63,6 @@ TEST(BlobStatistics, ShadowPercentilesOfAnEvenRamp) {
     EXPECT_EQ(p.whitePoint[0], 249);
 }
 
-TEST(BlobStatistics, TintedFillDrawsHighlightsTogether) {
-    TestHost host;
-    // Factors 1600, 800, 400 take (188, 250, 250) to (300, 200, 100), which
-    // is stretched about its middle to (255, 200, 145).
-    BlobPtr blob = MakeBlob<uint8_t>(1, 1, [](int, int, int c) { return uint8_t(c == 0 ? 188 : 250); });
-    ImageParam p{};
-    p.needTint[1] = 1;
-    p.tintGains[1][0] = 1.6f, p.tintGains[1][1] = 0.8f, p.tintGains[1][2] = 0.4f;
-    ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
-    EXPECT_EQ(p.shadowPercentiles[0][0], 188);
-    EXPECT_EQ(p.whitePoint[0], 250);
-    EXPECT_EQ(p.shadowPercentiles[2][0], 145) << "the darkest sample after the tint";
-    EXPECT_EQ(p.whitePoint[2], 255);
-    EXPECT_EQ(p.whitePoint[1], 250) << "variants without a tint flag repeat the plain fill";
-}
-
 TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
     TestHost host;
     // 16-bit tinted samples are stretched under 65535, then limited to 65280.

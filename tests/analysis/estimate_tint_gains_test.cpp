@@ -248,20 +248,5 @@ TEST(EstimateTintGains, CountsMadeByTheCallerGiveTheSameAnalysis) {
         }
 }
 
-TEST(EstimateTintGains, SixteenBitHostFailureReleasesEveryBlock) {
-    test::TestHost host;
-    const Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 256);
-    for (int mode = 0; mode < 4; ++mode) {
-        // Three histograms, and three log histograms in modes 1 and 2.
-        host.Reset();
-        ASSERT_EQ(Blob<uint16_t>(photo, mode).result, 1);
-        EXPECT_EQ(host.allocations(), mode == 1 || mode == 2 ? 6 : 3) << Mode(mode);
-        Outcome last{};
-        test::ForEachAllocationFailure(
-            host, [&] { return int64_t{(last = Blob<uint16_t>(photo, mode)).result}; },
-            [&](int64_t k, int64_t) { EXPECT_EQ(last, kRefused) << Mode(mode) << ", block " << k << " refused"; });
-    }
-}
-
 }  // namespace
 }  // namespace lx

@@ -27,7 +27,8 @@ TEST(Exports, NeedTintCorrectionReadsRecordWords) {
     EXPECT_EQ(NeedTintCorrection(&p, 2), 1);
     EXPECT_EQ(NeedTintCorrection(&p, 1), 0);
     EXPECT_EQ(NeedTintCorrection(&p, 16), 17) << "word 16 is blackLevel, after 4 flags and 12 gains";
-    EXPECT_EQ(NeedTintCorrection(&p, 100000), 0) << "words beyond the record read as 0";
+    for (int32_t outside : {-1, int32_t(sizeof(ImageParam) / 4), INT32_MAX, INT32_MIN})
+        EXPECT_EQ(NeedTintCorrection(&p, outside), 0) << "words outside the record read as 0: " << outside;
 }
 
 TEST(Exports, FreeImageParamReleasesTheBaseMap) {

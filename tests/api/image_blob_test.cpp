@@ -4,7 +4,6 @@
 #include "support/images.h"
 
 #include <cstring>
-#include <numeric>
 #include <vector>
 
 #include "image/image_blob.h"
@@ -14,7 +13,6 @@
 namespace {
 
 using lx::test::BlobPtr;
-
 using lx::test::TestHost;
 
 ImageDesc Interleaved8(std::vector<uint8_t>& px, int w, int h, int rowStride) {
@@ -36,36 +34,6 @@ TEST(ImageBlob, RowStridesArePaddedFor8BitOnly) {
         EXPECT_EQ(blob->height, 2);
     }
     EXPECT_EQ(host.live(), 0);
-}
-
-// Planes of padded rows, BGR with padded rows, and 16-bit samples with odd
-// strides (taken rounded down to even): the blob holds each pixel as blue,
-// green, red.
-TEST(ImageBlob, PixelsAreStoredBlueGreenRedFromAnyLayout) {
-    TestHost host;
-    std::vector<uint16_t> mem(64);
-    std::iota(mem.begin(), mem.end(), uint16_t{1001});
-    uint8_t* b = reinterpret_cast<uint8_t*>(mem.data());
-    uint16_t* w = mem.data();
-    const ImageDesc cases[] = {{0, 3, 2, 5, 1, b, b + 10, b + 20},
-                               {0, 5, 3, 16, 3, b + 2, b + 1, b},
-                               {1, 2, 2, 13, 7, w, w + 1, w + 2}};
-    for (const ImageDesc& d : cases) {
-        BlobPtr blob(AllocImageBlob(&d));
-        ASSERT_NE(blob, nullptr);
-        const int bytes = d.sampleType + 1, rs = d.rowStride & -bytes, ps = d.pixelStride & -bytes;
-        const auto sample = [bytes](const void* p) {
-            return bytes == 1 ? *static_cast<const uint8_t*>(p) : *static_cast<const uint16_t*>(p);
-        };
-        for (int y = 0; y < d.height; ++y)
-            for (int x = 0; x < d.width; ++x)
-                for (int k = 0; k < 3; ++k) {
-                    const void* channel[3] = {d.channel1, d.channel2, d.channel3};
-                    EXPECT_EQ(sample(blob->pixels->Data() + y * blob->rowStride + (x * 3 + 2 - k) * bytes),
-                              sample(static_cast<const uint8_t*>(channel[k]) + y * rs + x * ps))
-                        << "type " << d.sampleType << " pixel " << x << ", " << y << " channel " << k;
-                }
-    }
 }
 
 TEST(ImageBlob, UnknownTypesEmptyImagesAndFailures) {
@@ -91,16 +59,8 @@ TEST(ImageBlob, UnknownTypesEmptyImagesAndFailures) {
     EXPECT_EQ(host.live(), 1) << "the empty blob's block only";
     empty.reset();
 
-    // Larger than the host's int32 size can carry: refused, not wrapped.
     host.FailAt(0);
-    d.width = 1 << 20;
-    d.height = 1 << 12;
-    EXPECT_EQ(AllocImageBlob(&d), nullptr);
-    EXPECT_EQ(host.allocations(), 0);
-
     SetFilterRecord(nullptr);
-    d.width = 2;
-    d.height = 2;
     EXPECT_EQ(AllocImageBlob(&d), nullptr) << "no host record: a clean failure";
 }
 

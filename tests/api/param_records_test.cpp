@@ -2,8 +2,6 @@
 // The two-phase interface end to end: blob, analysis record, apply calls.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "analysis/image_param.h"
@@ -53,51 +51,6 @@ TEST(TwoPhase, AnalyseOnceApplyManyTimes) {
             EXPECT_EQ(ApplyLocal(crop.desc(), blob.get(), param.get(), {8, 4, 40, 30}, a), 1);
         }
         EXPECT_EQ(host.live(), 0);
-    }
-}
-
-TEST(TwoPhase, UnknownOutputTypesAreRefusedWithoutWriting) {
-    TestHost host;
-    Photo photo = LoadBacklitRoom(false, 64);
-    const ImageDesc in = photo.desc();
-    const BlobPtr blob(AllocImageBlob(&in));
-    const ParamPtr param(CalcImageBlobParam(blob.get(), nullptr, nullptr));
-    ASSERT_NE(param, nullptr);
-    Photo out = photo;
-    std::fill(out.px.begin(), out.px.end(), uint8_t(7));
-    ImageDesc d = out.desc();
-    d.sampleType = 2;
-    int32_t strength = 50;
-    EXPECT_EQ(Apply(d, blob.get(), param.get(), Typical(&strength)), -1);
-    EXPECT_EQ(ApplyLocal(d, blob.get(), param.get(), {0, 0, 1, 1}, ApplyArgs{}), 0);
-    EXPECT_TRUE(std::all_of(out.px.begin(), out.px.end(), [](uint8_t v) { return v == 7; }));
-}
-
-int32_t StopAtOnce(int32_t, int32_t, void*) { return 1; }
-
-TEST(TwoPhase, AnalysisStoppedOrShortOfMemoryLeavesNothing) {
-    TestHost host;
-    for (bool wide : {false, true}) {
-        Photo photo = LoadBacklitRoom(wide, 48);
-        const ImageDesc in = photo.desc();
-        const BlobPtr blob(AllocImageBlob(&in));
-        host.Reset();
-        EXPECT_EQ(CalcImageBlobParam(blob.get(), StopAtOnce, nullptr), nullptr);
-        EXPECT_EQ(host.live(), 1) << "only the blob";
-        ForEachAllocationFailure(
-            host,
-            [&]() -> int64_t {
-                const ParamPtr p(CalcImageBlobParam(blob.get(), nullptr, nullptr));
-                return p != nullptr;
-            },
-            [&](int64_t k, int64_t made) {
-                // Only the 16-bit cast analysis may lose its memory and still
-                // give a record (without cast correction), and so may the
-                // statistics' knee table (8-bit allocation 21; no tone levels).
-                if (!wide) {
-                    EXPECT_EQ(made, k == 21 ? 1 : 0) << "allocation " << k;
-                }
-            });
     }
 }
 

@@ -14,7 +14,6 @@
 #include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
-#include "support/seed_images.h"
 
 namespace lx::fuzz {
 namespace {
@@ -65,24 +64,6 @@ void Run(const AnalysisInput& f, std::span<const uint8_t> pixels) {
 }
 
 }  // namespace
-
-std::vector<Seed> Seeds() {
-    std::vector<Seed> seeds;
-    const std::vector<uint8_t> warm8 = CastGradient(16, 12, 1, 25), cool16 = CastGradient(12, 10, 2, -30);
-    seeds.push_back(MakeSeed("warm8", AnalysisInput{{0, 16, 12, 48, 3, {0, 1, 2}, 1}, {}, 0}, warm8));
-    seeds.push_back(MakeSeed("cool16", AnalysisInput{{1, 12, 10, 72, 6, {0, 2, 4}, 2}, {}, 0}, cool16));
-    seeds.push_back(MakeSeed("noise8_stop_at_3", AnalysisInput{{0, 20, 20, 60, 3, {0, 1, 2}, 3}, {}, 3}));
-    seeds.push_back(MakeSeed("progress_to_the_end", AnalysisInput{{0, 16, 12, 48, 3, {0, 1, 2}, 4}, {}, 7}, warm8));
-    seeds.push_back(MakeSeed("flat_still", AnalysisInput{{0, 300, 200, 0, 0, {0, 1, 2}, 5}, {}, 0}));
-    seeds.push_back(MakeSeed("one_row16", AnalysisInput{{1, 64, 1, 0, 6, {0, 2, 4}, 6}, {}, 0}));
-    seeds.push_back(MakeSeed("one_pixel", AnalysisInput{{0, 1, 1, 3, 3, {0, 1, 2}, 7}, {}, 0}));
-    seeds.push_back(MakeSeed("empty", AnalysisInput{{1, 5, 0, 30, 6, {0, 2, 4}, 8}, {}, 1}));
-    seeds.push_back(MakeSeed("unknown_type", AnalysisInput{{-1, 5, 5, 15, 3, {0, 1, 2}, 9}, {}, 0}));
-    seeds.push_back(MakeSeed("host_refuses_3", AnalysisInput{{0, 16, 12, 48, 3, {0, 1, 2}, 10}, {3, 0}, 0}, warm8));
-    seeds.push_back(MakeSeed("lock_fails_5", AnalysisInput{{1, 12, 10, 72, 6, {0, 2, 4}, 11}, {0, 5}, 0}, cool16));
-    return seeds;
-}
-
 }  // namespace lx::fuzz
 
 LX_FUZZ_ENTRY(AnalysisInput)

@@ -149,16 +149,6 @@ Analysed Prepared(int k) {
     return prepared[k - 1];
 }
 
-// The neutral settings of a call, with the changes `edit` makes.
-template <class Edit>
-ApplyCall Call(bool local, ImageFields dest, Edit edit) {
-    ApplyCall c;
-    c.local = local ? 1 : 0;
-    c.dest = dest;
-    edit(c);
-    return c;
-}
-
 void Run(ApplyInput& f, std::span<const uint8_t> pixels) {
     FuzzHost& host = FuzzHost::Get();
     UseNoiseLibrary(0);
@@ -186,66 +176,6 @@ void Run(ApplyInput& f, std::span<const uint8_t> pixels) {
 }
 
 }  // namespace
-
-std::vector<Seed> Seeds() {
-    std::vector<Seed> seeds;
-    const std::vector<uint8_t> warm8 = CastGradient(16, 12, 1, 25), cool16 = CastGradient(12, 10, 2, -30);
-    const ImageFields source8{0, 16, 12, 48, 3, {0, 1, 2}, 1}, source16{1, 12, 10, 72, 6, {0, 2, 4}, 2};
-    const ImageFields planar8{0, 16, 12, 16, 1, {0, 192, 384}, 0}, interleaved16{1, 12, 10, 72, 6, {0, 2, 4}, 0};
-    const ImageFields crop8{0, 6, 5, 18, 3, {0, 1, 2}, 0}, crop16{1, 5, 4, 30, 6, {4, 2, 0}, 0};
-    auto none = [](ApplyCall&) {};
-    // Each seed on the fuzzed source and, when that is a prepared one, on it.
-    auto seed = [&](const std::string& name, const ImageFields& source, std::vector<ApplyCall> calls,
-                    const std::vector<uint8_t>& pixels) {
-        ApplyInput in{0, source, uint8_t(calls.size() - 1), {}};
-        for (size_t i = 0; i < calls.size(); ++i) in.call[i] = calls[i];
-        seeds.push_back(MakeSeed(name, in, pixels));
-        in.prepared = source.sampleType == 0 ? 1 : 2;
-        if (source.width == (in.prepared == 1 ? 16 : 12)) seeds.push_back(MakeSeed(name + "_prepared", in));
-    };
-    seed("whole8_neutral", source8, {Call(false, planar8, none)}, warm8);
-    seed("whole8_full_settings", source8, {Call(false, planar8, [](ApplyCall& c) {
-             ApplyArgs& a = c.args;
-             a.useVariant = 1, a.tintMode = 3, a.variantStrength = 0.7f, a.useShadowClip = 1, a.shadowClipIndex = 4;
-             a.useToneLevel = 1, a.toneLevelRow = 1, a.localContrast = 1, a.curveAmount = 0.5f;
-             a.sharpen = 1, a.sharpenAmount = 1.0f, a.colorMode = 2, a.colorAmount = 0.6f;
-             a.warmTone = 1, a.warmToneStrength = 0.8f, a.colorCube = 1, a.cubeSelect = 1, a.cubeAlsoC = 1;
-         })}, warm8);
-    seed("whole16_strong_curve", source16, {Call(false, interleaved16, [](ApplyCall& c) {
-             c.args.strongCurve = 1, c.args.curveAmount = 0.8f, c.args.localContrast = 1, c.toneStrength = 60;
-             c.args.colorMode = 1, c.args.colorAmount = 1.0f, c.args.cubeAlsoC = 1;
-         })}, cool16);
-    seed("local8_then_whole", source8, {Call(true, crop8, [](ApplyCall& c) {
-             c.region = {3, 2, 6, 5};
-             c.args.localContrast = 1, c.args.mapScale = 0.5f, c.args.mapOffsetX = 4, c.args.mapOffsetY = 2;
-         }), Call(false, planar8, [](ApplyCall& c) { c.args.localContrast = 1; })}, warm8);
-    seed("local8_map_scale_0", source8, {Call(true, crop8, [](ApplyCall& c) {
-             c.region = {3, 2, 6, 5}, c.args.localContrast = 1, c.args.mapScale = 0.0f, c.args.mapOffsetX = 384;
-         })}, warm8);
-    seed("local16_at_the_edge", source16, {Call(true, crop16, [](ApplyCall& c) {
-             c.region = {7, 6, 5, 4}, c.args.localContrast = 1, c.args.sharpen = 1, c.args.sharpenAmount = 2.0f;
-             c.args.warmTone = 1, c.args.warmToneStrength = 1.0f;
-         })}, cool16);
-    seed("local8_outside", source8, {Call(true, crop8, [](ApplyCall& c) { c.region = {12, 9, 6, 5}; })}, warm8);
-    seed("denoise_ours8", source8, {Call(false, planar8, [](ApplyCall& c) {
-             c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 3, c.args.noiseAdjustA = 10;
-         }), Call(true, crop8, [](ApplyCall& c) { c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 1; })}, warm8);
-    seed("denoise_ours16", source16,
-         {Call(false, interleaved16, [](ApplyCall& c) { c.noise = 2, c.args.denoise = 1, c.args.noisePreset = 4; }),
-          Call(true, crop16, [](ApplyCall& c) { c.noise = 1, c.args.denoise = 1; c.region = {1, 1, 5, 4}; }),
-          Call(false, interleaved16, [](ApplyCall& c) { c.noise = 0, c.args.denoise = 1; })}, cool16);
-    seed("stop_and_fail", source8,
-         {Call(false, planar8, [](ApplyCall& c) { c.progress = 3, c.args.localContrast = 1; }),
-          Call(false, planar8, [](ApplyCall& c) { c.fail = {2, 0}, c.args.sharpen = 1; }),
-          Call(true, crop8, [](ApplyCall& c) { c.fail = {0, 3}, c.progress = 7; })}, warm8);
-    seed("refused_settings", source16,
-         {Call(false, interleaved16, [](ApplyCall& c) { c.args.useVariant = 1, c.args.tintMode = 9; }),
-          Call(false, ImageFields{2, 12, 10, 72, 6, {0, 2, 4}, 0}, none), Call(true, crop8, none)}, cool16);
-    seed("still_destination", ImageFields{0, 2000, 30, 0, 0, {0, 1, 2}, 3},
-         {Call(false, ImageFields{0, 0, 0, 0, 0, {0, 1, 2}, 0}, [](ApplyCall& c) { c.args.localContrast = 1; })}, {});
-    return seeds;
-}
-
 }  // namespace lx::fuzz
 
 LX_FUZZ_ENTRY(ApplyInput)

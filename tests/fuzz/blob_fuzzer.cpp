@@ -10,7 +10,6 @@
 #include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
-#include "support/seed_images.h"
 
 namespace lx::fuzz {
 namespace {
@@ -68,30 +67,6 @@ void Run(const BlobInput& f, std::span<const uint8_t> pixels) {
 }
 
 }  // namespace
-
-std::vector<Seed> Seeds() {
-    std::vector<Seed> seeds;
-    const std::vector<uint8_t> rgb8 = CastGradient(5, 4, 1, 20), rgb16 = CastGradient(6, 5, 2, 30);
-    // Interleaved, rows padded by 2 bytes.
-    seeds.push_back(MakeSeed("interleaved8", BlobInput{{0, 5, 4, 17, 3, {0, 1, 2}, 1}, {}}, rgb8));
-    // Planar: three 7 x 3 planes one after the other.
-    seeds.push_back(MakeSeed("planar8", BlobInput{{0, 7, 3, 7, 1, {0, 21, 42}, 2}, {}}));
-    // Blue first, odd strides rounded down to even, bottom row first.
-    seeds.push_back(MakeSeed("bgr16_bottom_up", BlobInput{{1, 6, 5, -37, 7, {4, 2, 0}, 3}, {}}, rgb16));
-    // 16-bit channels on odd addresses.
-    seeds.push_back(MakeSeed("odd_addresses16", BlobInput{{1, 4, 4, 24, 6, {1, 3, 5}, 4}, {}}));
-    // Every pixel on one sample per channel, at sizes of every scale.
-    seeds.push_back(MakeSeed("still_3000x20", BlobInput{{0, 3000, 20, 0, 0, {0, 1, 2}, 5}, {}}));
-    seeds.push_back(MakeSeed("still_past_int32", BlobInput{{1, 1 << 20, 1 << 12, 0, 0, {0, 2, 4}, 6}, {}}));
-    // Pixels overlapping their neighbours, rows going left.
-    seeds.push_back(MakeSeed("overlapping", BlobInput{{0, 9, 9, 2, -1, {0, 5, 9}, 7}, {}}));
-    seeds.push_back(MakeSeed("unknown_type", BlobInput{{7, 4, 4, 12, 3, {0, 1, 2}, 8}, {}}));
-    seeds.push_back(MakeSeed("empty", BlobInput{{0, 0, 5, 0, 3, {0, 1, 2}, 9}, {}}));
-    seeds.push_back(MakeSeed("host_refuses", BlobInput{{0, 5, 4, 15, 3, {0, 1, 2}, 10}, {1, 0}}));
-    seeds.push_back(MakeSeed("lock_fails", BlobInput{{1, 5, 4, 30, 6, {0, 2, 4}, 11}, {0, 1}}));
-    return seeds;
-}
-
 }  // namespace lx::fuzz
 
 LX_FUZZ_ENTRY(BlobInput)

@@ -18,7 +18,6 @@
 #include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
-#include "support/seed_images.h"
 
 namespace lx::fuzz {
 namespace {
@@ -85,26 +84,6 @@ void Run(const NoiseInput& f, std::span<const uint8_t> pixels) {
 }
 
 }  // namespace
-
-std::vector<Seed> Seeds() {
-    std::vector<Seed> seeds;
-    const std::vector<uint8_t> warm8 = CastGradient(16, 12, 1, 25), cool16 = CastGradient(12, 10, 2, -30);
-    auto seed = [&](const char* name, NoiseInput in, const std::vector<uint8_t>& pixels) {
-        seeds.push_back(MakeSeed(name, in, pixels));
-    };
-    seed("ours8", {2, 0, 16, 12, 48, 3, 0, 0, 2, -1, 0, 0, {}, 1}, warm8);
-    seed("ours16_blue_first", {2, 1, 12, 10, 73, 7, 1, 1, 4, -1, 5, 77, {}, 2}, cool16);
-    seed("ours_noisy", {2, 0, 40, 30, 130, 3, 0, 0, 0, 7, 0, 0, {}, 3}, {});
-    seed("ours_host_refuses", {2, 0, 16, 12, 48, 3, 0, 0, 1, -1, 0, 0, {1, 0}, 4}, warm8);
-    seed("ours_lock_fails", {2, 1, 12, 10, 72, 6, 0, 0, 3, -1, 0, 0, {0, 1}, 5}, cool16);
-    seed("ours_rows_too_close", {2, 0, 16, 12, 40, 3, 0, 0, 2, -1, 0, 0, {}, 6}, {});
-    seed("stand_in", {1, 0, 16, 12, 48, 3, 0, 0, 2, 4, -1, 9, {}, 7}, warm8);
-    seed("no_library", {0, 0, 16, 12, 48, 3, 0, 0, 2, -1, 0, 0, {}, 8}, warm8);
-    seed("planar_refused", {2, 0, 16, 12, 16, 1, 0, 0, 2, -1, 0, 0, {}, 9}, {});
-    seed("any_type_is_16bit", {2, 9, 8, 8, 48, 6, 0, 0, 2, -1, 0, 0, {}, 10}, {});
-    return seeds;
-}
-
 }  // namespace lx::fuzz
 
 LX_FUZZ_ENTRY(NoiseInput)

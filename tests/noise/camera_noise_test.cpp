@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Our noise library on the noise real photos carry: signal-dependent noise
-// made in linear light on a colour mosaic, demosaiced, put through a camera
-// colour matrix and JPEG-compressed (noiselib/sim), on 256 x 256 crops of
-// the bundled photos. One group on the estimate and the presets' gains, one
-// on what JPEG makes of colour noise.
+// Our noise library on camera-like noise (noiselib/sim: a mosaic in linear
+// light, demosaiced, a colour matrix, JPEG) on 256 x 256 crops of the photos.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -182,10 +179,8 @@ std::pair<double, double> FlatDeviation(const Rgb8Image& clean, const Rgb8Image&
 
 using CameraNoise = NoiseLibrary;
 
-// The analysis mode reads the luma noise of one pixel; camera noise
-// (correlated over some 3 pixels, so fine-grained measures read it at a
-// third or less), white and brightness-only noise of deviation 5 to 20 all
-// read within a quarter of what the noise truly is.
+// The analysis mode reads camera, white and brightness-only noise of
+// deviation 5 to 20 within a quarter of what it truly is.
 TEST_F(CameraNoise, EstimateIsWithinAQuarterOfTheTrueLevel) {
     uint64_t seed = 1000;
     for (const Scene& s : Scenes()) {
@@ -205,11 +200,9 @@ TEST_F(CameraNoise, EstimateIsWithinAQuarterOfTheTrueLevel) {
     }
 }
 
-// A night photo: a dark foreground (level 12, its noise crushed to 1.5 by
-// the tone curve) under a noisy sky (level 80, noise 6 per sample, so 4.0
-// in luma) reads the sky's noise even when the foreground fills three
-// quarters of the frame, and a frame that is dark all over still reads its
-// own noise (3 per sample, 2.0 in luma).
+// A dark foreground (level 12, noise 1.5) filling three quarters of the
+// frame does not hide a noisy sky (level 80, 4.0 in luma); a frame dark all
+// over reads its own noise (2.0 in luma).
 TEST_F(CameraNoise, DarkForegroundDoesNotHideTheNoiseOfTheSky) {
     auto field = [](int level, double sigma, uint64_t seed) {
         Rgb8Image flat{kSide, kSide, std::vector<uint8_t>(std::size_t(kSide) * kSide * 3, uint8_t(level))};
@@ -220,28 +213,6 @@ TEST_F(CameraNoise, DarkForegroundDoesNotHideTheNoiseOfTheSky) {
     std::copy_n(sky.px.begin(), std::size_t(kSide / 4) * kSide * 3, night.px.begin());
     EXPECT_NEAR(Estimate(night), 4.0, 0.4);
     EXPECT_NEAR(Estimate(field(12, 3.0, 73)), 2.0, 0.2);
-}
-
-// Camera noise at three levels, JPEG quality 85: the least gain of each
-// preset over the three crops (measured: 0.66 1.01 1.28 1.32 1.35 dB at
-// deviation 5, where JPEG has already smeared much of the noise into
-// blocks, and 1.96 3.01 5.06 5.34 5.87 at 10). The stronger the preset,
-// the more it gains.
-TEST_F(CameraNoise, EveryPresetGainsAndStrongerPresetsGainMore) {
-    constexpr double kLeastGain[5][3] = {
-        {0.5, 1.5, 2.2}, {0.8, 2.5, 3.4}, {1.0, 4.5, 5.4}, {1.0, 4.7, 5.7}, {1.0, 5.2, 6.2},
-    };
-    uint64_t seed = 2000;
-    for (const Scene& s : Scenes()) {
-        const double sigmas[3] = {5.0, 10.0, 20.0};
-        for (int k = 0; k < 3; ++k) {
-            const Rgb8Image noisy = Camera(s.clean, sigmas[k], 85, ++seed);
-            const double before = noiselib::sim::Psnr(s.clean, noisy);
-            for (int32_t p = 0; p < 5; ++p)
-                EXPECT_GE(noiselib::sim::Psnr(s.clean, Denoised(noisy, p)) - before, kLeastGain[p][k])
-                    << s.name << " deviation " << sigmas[k] << " preset " << p;
-        }
-    }
 }
 
 // Each stronger preset leaves less of camera noise on a flat grey field (no
@@ -274,9 +245,8 @@ TEST_F(CameraNoise, StrongerPresetsRemoveMoreNoiseAndKeepDetail) {
 
 using JpegColourNoise = NoiseLibrary;
 
-// In flat areas of the three crops (8 x 8 blocks that are flat in the clean
-// picture) the middle preset takes the chroma deviation from 6..9 levels to
-// about 1 (variance to some 3 %); the test asks for half the variance.
+// In flat areas the middle preset at least halves the chroma variance
+// (measured: from 6..9 levels of deviation to about 1).
 TEST_F(JpegColourNoise, ChromaVarianceInFlatAreasFallsByHalfAtTheMiddlePreset) {
     uint64_t seed = 5000;
     for (const Scene& s : Scenes()) {

@@ -187,29 +187,6 @@ TEST(ApplyBlobParam, SharpenStrengthGrowsWithImageSize) {
     EXPECT_EQ(SharpenStrengthForSize(300, 200), 0.1f);
 }
 
-TEST(ApplyBlobParam, ProgressAndStopAtEveryStep) {
-    TestHost host;
-    const test::Rgb8 photo = test::LoadSample8("s08_sunset_warm.jpg", 64);
-    BlobPtr blob = MakeBlob<uint8_t>(photo.width, photo.height, [&](int x, int y, int c) { return photo.at(x, y)[c]; });
-    for (int32_t stopAt = 1; stopAt <= 7; ++stopAt) {
-        ImageParam p = NeutralRecord(photo.width, photo.height, 250);
-        ApplySettings s;
-        s.localContrast = 1, s.sharpen = 1, s.sharpenAmount = 1.0f, s.warmTone = 1, s.warmToneStrength = 1.0f;
-        s.colorCube = 1, s.cubeAlsoC = 1, s.colorMode = 1, s.colorAmount = 0.5f;
-        StopAt stop{stopAt, {}};
-        s.progress = StopAt::Call;
-        s.progressContext = &stop;
-        Planar<uint8_t> out(photo.width, photo.height);
-        ImageDesc d = out.desc();
-        const int32_t r = ApplyBlobParam8(d, *blob, p, s);
-        EXPECT_EQ(r, stopAt <= 6 ? 0 : 1) << "stop at " << stopAt;
-        EXPECT_EQ(stop.seen.size(), size_t(std::min(stopAt, 6)));
-        for (size_t i = 0; i < stop.seen.size(); ++i) EXPECT_EQ(stop.seen[i], int32_t(i + 1));
-        ReleaseHostBlock(p.baseMap);
-        EXPECT_EQ(host.live(), 1) << "only the blob is left; stop at " << stopAt;
-    }
-}
-
 // A stand-in noise library: accepts every call and changes nothing.
 int32_t FakeFill(NoiseParamBlock* b, int32_t) {
     b->level = 5;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The apply pipelines' per-row SIMD kernels against their plain forms, bit
-// for bit on every target, on the cases a whole-image comparison rarely
-// reaches: tints that push samples past the top, black levels above a
-// sample, base maps read at other scales and offsets (and off their edges),
-// values of 0 and pixels of 0, rows whose length is no multiple of a vector.
+// for bit on every target, on the cases the rows test (apply_rows_test)
+// does not reach: the 16-bit division at its edges, tints that push samples
+// past the top, black levels above a sample, base maps read at other scales
+// and offsets (and off their edges), and the streaming copy, which only
+// destinations of 32 MB and more take.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,12 +15,10 @@
 #include <vector>
 
 #include "pipeline/levels_step.h"
-#include "pipeline/rebuild_step.h"
 #include "pipeline/row_copy.h"
-#include "pipeline/tone_map_step.h"
 #include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
-#include "stages/warm_tone.h"
+#include "pipeline/tone_map_step.h"
 #include "support/simd_targets.h"
 
 namespace lx {
@@ -181,74 +180,6 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
                 });
             }
         }
-    }
-}
-
-// The proportional rebuild (values of 0, pixels of 0, values above the
-// pixel's largest), the copy into interleaved pixels and the warm tone, in 8
-// and 16 bits. (Colour restoration's twins are compared in color_restore_test.)
-TEST(ApplyKernels, RebuildCopyAndWarmToneMatch) {
-    std::mt19937 rng(9);
-    std::vector<float> ramp16(65536);
-    float ramp8[256];
-    MakeWarmToneRamp16(ramp16.data());
-    MakeWarmToneRamp8(ramp8);
-    WarmToneTables warm16, warm8;
-    MakeWarmToneTables(ramp16.data(), &warm16);
-    MakeWarmToneTables(ramp8, &warm8);
-    AddWarmToneBytes8(&warm8);
-    for (const int32_t w : kWidths) {
-        const int32_t h = 2;
-        std::vector<uint8_t> px8(size_t(w) * h * 3);
-        std::vector<uint16_t> px16(px8.size());
-        for (size_t i = 0; i < px8.size(); ++i) {
-            px8[i] = i % 11 < 3 ? 0 : uint8_t(rng());
-            px16[i] = i % 11 < 3 ? 0 : uint16_t(rng() % 65281);
-        }
-        std::vector<float> value(size_t(w) * h);
-        for (size_t i = 0; i < value.size(); ++i) value[i] = i % 5 == 0 ? 0.0f : float(rng() % 70000) * 0.9f;
-        const auto view = [w, h](auto& v) {
-            using T = std::remove_reference_t<decltype(v[0])>;
-            return ImageView<T>{{v.data() + 2, v.data() + 1, v.data()}, 3 * int64_t{w}, 3, w, h};
-        };
-        const auto planes = [w, h](auto& v) {
-            using T = std::remove_reference_t<decltype(v[0])>;
-            const int64_t plane = int64_t{w} * h;
-            return ImageView<const T>{{v.data(), v.data() + plane, v.data() + 2 * plane}, w, 1, w, h};
-        };
-        auto rebuilt8 = px8;
-        auto rebuilt16 = px16;
-        RebuildProportionalPlain<uint8_t>(view(rebuilt8), value.data());
-        RebuildProportionalPlain<uint16_t>(view(rebuilt16), value.data());
-        std::vector<uint8_t> copied8(px8.size(), 1);
-        std::vector<uint16_t> copied16(px16.size(), 1);
-        CopyPixelsPlain<uint8_t>(planes(px8), view(copied8));
-        CopyPixelsPlain<uint16_t>(planes(px16), view(copied16));
-        auto warmed16 = px16;
-        auto warmed8 = px8;
-        WarmToneCorrectPlain(view(warmed16), 0.7f, warm16);
-        WarmToneCorrectPlain(view(warmed8), 0.9f, warm8);
-        test::ForEachSimdTarget([&](const std::string& target) {
-            const std::string what = target + ", width " + std::to_string(w);
-            auto r8 = px8;
-            auto r16 = px16;
-            RebuildProportionalFast<uint8_t>(view(r8), value.data());
-            RebuildProportionalFast<uint16_t>(view(r16), value.data());
-            EXPECT_EQ(r8, rebuilt8) << what;
-            EXPECT_EQ(r16, rebuilt16) << what;
-            std::vector<uint8_t> c8(px8.size(), 1);
-            std::vector<uint16_t> c16(px16.size(), 1);
-            CopyPixelsFast<uint8_t>(planes(px8), view(c8));
-            CopyPixelsFast<uint16_t>(planes(px16), view(c16));
-            EXPECT_EQ(c8, copied8) << what;
-            EXPECT_EQ(c16, copied16) << what;
-            auto w16 = px16;
-            auto w8 = px8;
-            WarmToneCorrectFast(view(w16), 0.7f, warm16);
-            WarmToneCorrectFast(view(w8), 0.9f, warm8);
-            EXPECT_EQ(w16, warmed16) << what;
-            EXPECT_EQ(w8, warmed8) << what;
-        });
     }
 }
 

@@ -12,7 +12,7 @@ import pytest
 from dask.distributed import Client, LocalCluster
 
 from conftest import samples, scene, write_image
-from lumarex.batch import FileReport, correct_files
+from lumarex.batch import correct_files
 
 
 @pytest.fixture(scope="module")
@@ -75,12 +75,6 @@ def test_cluster_writes_the_commands_bytes_and_reports_the_bad_file(client, inpu
     check_against_command(reports, inputs, tmp_path / "out", expected)
     # Both workers took files.
     assert len({r.worker for r in reports if r.seconds > 0}) == 2
-
-
-def test_local_processes_write_the_same(inputs, expected, tmp_path):
-    reports = correct_files(inputs, tmp_path / "out", workers=2)
-    check_against_command(reports, inputs, tmp_path / "out", expected)
-    assert all(isinstance(r, FileReport) for r in reports)
 
 
 def test_correct_keeps_16_bits_and_settings_reach_the_workers(client, inputs, run, tmp_path):

@@ -19,20 +19,6 @@ std::vector<float> Norm(int32_t n, float a) {
     return norm;
 }
 
-// By hand, a = 0.5: SmoothNorm is (1, 1 / 1.5, 1 / 1.75). On the row
-// (0, 9, 0) the forward pass gives (0, 9 / 1.5, 4.5 / 1.75); the backward
-// pass normalises by the distance from the far end.
-TEST(ExpSmoothPlane, SmallCasesByHand) {
-    EXPECT_EQ(Norm(1, 0.5f), std::vector<float>{1.0f});
-    EXPECT_EQ(Norm(3, 0.5f), (std::vector<float>{1.0f, 1.0f / 1.5f, 1.0f / 1.75f}));
-    std::vector<float> row = {0.0f, 9.0f, 0.0f};
-    ExpSmoothPlane(Plane{row.data(), 3, 1}, Norm(3, 0.5f).data(), 0.5f);
-    const double f2 = 4.5 / 1.75, z1 = 6.0 + 0.5 * f2, z0 = 0.5 * z1;
-    EXPECT_NEAR(row[0], z0 / 1.75, 1e-6);
-    EXPECT_NEAR(row[1], z1 / 1.5, 1e-6);
-    EXPECT_NEAR(row[2], f2, 1e-6);
-}
-
 // Lines are walked 64 at a time; the result must be that of smoothing every
 // row alone (a one-row plane), then every column alone (a one-column plane).
 TEST(ExpSmoothPlane, EqualsSmoothingEachLineAlone) {

@@ -118,57 +118,6 @@ TEST(LocalContrastMap, StreamedFormMatchesThePlainOne) {
     });
 }
 
-// The two row kernels of the streamed forms against their plain twins on
-// every target: widths around the vector lengths, the bottom row and the
-// rows above it, and map values on and around both ends of each scale's
-// histogram (where the bin rule switches) as well as far beyond them.
-TEST(LocalContrastMap, RowKernelsMatchThePlainOnes) {
-    std::mt19937 rng(5);
-    const LocalContrastScale scales[] = {{8.0f, 256.0f, 1280}, {2048.0f, 65280.0f, 326400}};
-    test::ForEachSimdTarget([&](const std::string& target) {
-        for (const int32_t n : {1, 3, 4, 15, 16, 17, 33, 100}) {
-            std::vector<float> f(n), v(n), z(n), below(n);
-            for (int32_t x = 0; x < n; ++x)
-                f[x] = float(int(rng() % 20000) - 10000) / 7.0f, v[x] = float(rng() % 70000) / 3.0f,
-                below[x] = float(int(rng() % 2000) - 1000) / 9.0f;
-            for (const bool bottom : {true, false}) {
-                std::vector<float> d1 = f, v1 = v, z1(n), d2 = f, v2 = v, z2(n);
-                // In place (|D| over V, as the map's rows take it) in the plain
-                // form, into a separate row in the fast one.
-                contrast_detail::DetailRowPlain(d1.data(), v1.data(), v1.data(), z1.data(),
-                                                bottom ? nullptr : below.data(), n, 0.61f, 0.37f, 0.93f);
-                std::vector<float> m2(n, -1.0f);
-                contrast_detail::DetailRowFast(d2.data(), v2.data(), m2.data(), z2.data(),
-                                               bottom ? nullptr : below.data(), n, 0.61f, 0.37f, 0.93f);
-                ASSERT_EQ(v2, v) << target;
-                v2 = m2;
-                ASSERT_TRUE(d1 == d2 && v1 == v2 && z1 == z2) << target << ", detail row of " << n;
-            }
-            for (const LocalContrastScale& scale : scales) {
-                // With forward = backward = 1 and no sum from below, E = max(l, floor) x d / divisor:
-                // l x d / divisor lands on +-H (the bins' ends), just inside them, and far beyond.
-                const float h = float(scale.half);
-                std::vector<float> e(n), d(n);
-                for (int32_t x = 0; x < n; ++x) {
-                    const float target = std::array<float, 8>{h, -h, std::nextafter(h, 0.0f), std::nextafter(-h, 0.0f),
-                                                              0.5f, -0.5f, 1e30f, -1e30f}[x % 8];
-                    e[x] = scale.divisor, d[x] = target;
-                    if (x >= 8 && x % 3 == 1) e[x] = float(rng() % 5000), d[x] = float(int(rng() % 4000000) - 2000000);
-                }
-                for (const bool bottom : {true, false}) {
-                    std::vector<float> e1 = e, e2 = e, zp(n, 0.0f), zf(n, 0.0f);
-                    std::vector<int32_t> b1(n), b2(n);
-                    contrast_detail::MapRowPlain(e1.data(), d.data(), zp.data(), bottom, n, 1.0f, 1.0f, 0.5f, scale,
-                                                 b1.data());
-                    contrast_detail::MapRowFast(e2.data(), d.data(), zf.data(), bottom, n, 1.0f, 1.0f, 0.5f, scale,
-                                                b2.data());
-                    ASSERT_TRUE(e1 == e2 && b1 == b2 && zp == zf) << target << ", map row of " << n << ", half " << scale.half;
-                }
-            }
-        }
-    });
-}
-
 // Worked bins of the one-shot's scale (H = 1280) and the 16-bit one: values
 // at or beyond either end go to the end bins, the bin below the last stays
 // empty, small ones of either sign go to bin H - 1.

@@ -40,31 +40,5 @@ TEST(LogExpGainTables, GainsCarry256Over255AndStrengthStopsAt150) {
     EXPECT_NEAR(Pair(10, 120, 0.5f).primary[100] * 100.0f, 166.00f, 0.01f);
 }
 
-// Eleven working tables are taken before any output is written; a refusal
-// at any of them returns 0 with every block released and the outputs as
-// they were.
-TEST(LogExpGainTables, HostFailureLeavesOutputsUntouched) {
-    test::TestHost host;
-    for (const int32_t levels : {256, 65536}) {
-        std::vector<float> primary, secondary;
-        int64_t failures = 0;
-        test::ForEachAllocationFailure(
-            host,
-            [&] {
-                primary.assign(levels, -3.0f), secondary.assign(levels, -3.0f);
-                return int64_t{BuildLogExpGainTables(primary.data(), secondary.data(), 12, 100, 0.5f, levels)};
-            },
-            [&](int64_t k, int64_t result) {
-                failures = k;
-                EXPECT_EQ(host.allocations(), k) << "nothing is requested after a refusal";
-                EXPECT_EQ(host.lastRequest(), 4 * levels + 12);
-                EXPECT_EQ(result, 0);
-                EXPECT_EQ(primary, std::vector<float>(levels, -3.0f));
-                EXPECT_EQ(secondary, std::vector<float>(levels, -3.0f));
-            });
-        EXPECT_EQ(failures, 11);
-    }
-}
-
 }  // namespace
 }  // namespace lx

@@ -17,25 +17,6 @@ struct Pair {
     }
 };
 
-// The one-shot pipeline's trial table (black 12, 100 %, amount 0): exact
-// gains, and output levels gain * i near the curve's known values. 73 is the
-// wave's quarter point, where the two curves meet.
-TEST(LogGainTables, OneShotTableOutputLevels) {
-    const Pair t(12, 100, 256);
-    const struct { int i; float primary, secondary, primaryLevel, secondaryLevel; } anchors[] = {
-        {32, 0x1.19fe58p+1f, 0x1.faf47p+0f, 70.50f, 63.37f},     {64, 0x1.f5353ep+0f, 0x1.f7f0dp+0f, 125.30f, 125.99f},
-        {73, 0x1.df580ap+0f, 0x1.df580ap+0f, 136.69f, 136.69f},  {128, 0x1.77d9bcp+0f, 0x1.139a1ap+0f, 187.93f, 137.80f},
-        {192, 0x1.2e9cdp+0f, 0x1.56ac1p-1f, 226.96f, 128.50f},   {255, 0x1p+0f, 0x1.fcb51cp-1f, 255.0f, 253.36f},
-    };
-    for (const auto& a : anchors) {
-        EXPECT_EQ(t.primary[a.i], a.primary) << a.i;
-        EXPECT_EQ(t.secondary[a.i], a.secondary) << a.i;
-        EXPECT_NEAR(t.primary[a.i] * a.i, a.primaryLevel, 0.006) << a.i;
-        EXPECT_NEAR(t.secondary[a.i] * a.i, a.secondaryLevel, 0.006) << a.i;
-    }
-    EXPECT_EQ(t.primary[11], 1.0f) << "identity below black";
-}
-
 // Above 100 % the curve is built at half strength (integer halving: 150 and
 // 151 both build at 75 %) and composed with itself in place, in increasing
 // order, through truncated indices; the secondary table is the half-strength

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <string>
 #include <vector>
 
-#include "support/simd_targets.h"
 
 namespace lx {
 namespace {
@@ -36,27 +34,6 @@ TEST(SharpenPlane, EqualsSharpeningEachLineAlone) {
             v.sharpen(plane.data(), w, h, 1.3f);
             EXPECT_EQ(plane, expected) << w << " x " << h << ", limit " << v.limit;
         }
-    }
-}
-
-// The line kernels' SIMD twins on every target, on lengths that are no
-// multiple of any vector, values beyond both clamps included.
-TEST(SharpenPlane, LineKernelsMatchTheirPlainForms) {
-    std::mt19937 rng(7);
-    for (const int32_t n : {1, 2, 3, 15, 17, 33, 67, 200, 603}) {
-        std::vector<float> a(n), b(n), c(n), lines(n), ends(n);
-        for (float* v : {a.data(), b.data(), c.data()})
-            for (int32_t i = 0; i < n; ++i) v[i] = float(rng() % 70000) * 0.0039f - 5.0f;
-        const SharpenKernel k = MakeSharpenKernel(1.7f, 255.0f);
-        SharpenLinesPlain(a.data(), b.data(), c.data(), lines.data(), n, k);
-        SharpenLineEndsPlain(a.data(), b.data(), ends.data(), n, k);
-        test::ForEachSimdTarget([&](const std::string& target) {
-            std::vector<float> out(n);
-            SharpenLinesFast(a.data(), b.data(), c.data(), out.data(), n, k);
-            EXPECT_EQ(out, lines) << target << ", length " << n;
-            SharpenLineEndsFast(a.data(), b.data(), out.data(), n, k);
-            EXPECT_EQ(out, ends) << target << ", length " << n;
-        });
     }
 }
 

@@ -34,28 +34,16 @@ Px Warm16(Px p, float strength) {
     return {s[0], s[1], s[2]};
 }
 
-TEST(WarmToneTables, RampAndNotchShapes) {
-    float ramp[256], notch[101];
-    CosRamp(128, 191, ramp, 256);
-    for (int i = 0; i < 256; ++i) {
-        EXPECT_TRUE(i < 128 ? ramp[i] == 0.0f : i >= 191 ? ramp[i] == 1.0f : ramp[i] > ramp[i - 1]) << i;
-    }
-    EXPECT_LT(ramp[129], 0.003f);
+// Out-of-order bounds: a plain step, nothing written past the count, and
+// no NaN from any notch (the shapes themselves: PinnedPixels).
+TEST(WarmToneTables, DegenerateRampsAndNotches) {
+    float notch[101];
     float step[8] = {}, spare[6] = {-1, -1, -1, -1, -1, -1};
     CosRamp(5, 2, step, 8);  // hi < lo: a plain step at lo
     for (int i = 0; i < 8; ++i) EXPECT_EQ(step[i], i < 5 ? 0.0f : 1.0f) << i;
     CosRamp(2, 100, spare, 4);
     EXPECT_EQ(spare[4], -1.0f) << "written past count";
 
-    CosNotch(0.35f, 0.6f, 0.85f, notch);
-    for (int i = 0; i <= 100; ++i) {
-        EXPECT_TRUE(i < 35 || i > 85 ? notch[i] == 1.0f
-                    : i == 35        ? notch[i] > 0.999f
-                    : i <= 60        ? notch[i] < notch[i - 1]
-                                     : notch[i] > notch[i - 1]) << i;
-    }
-    EXPECT_EQ(notch[60], 0.0f);
-    EXPECT_GT(notch[85], 0.999f);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (auto [a, b, c] : {std::array<float, 3>{0.5f, 0.5f, 0.7f}, {0.3f, 0.6f, 0.6f}, {0.7f, 0.3f, 0.5f},
                            {nan, 0.5f, nan}, {-1e30f, 0.5f, 1e30f}}) {
@@ -101,27 +89,6 @@ TEST(WarmTone, BoundaryPixelsAndZeroStrengthAreUntouched) {
         WarmToneCorrect16(test::View(&b.px[0], &b.px[1], &b.px[2], w, h, 3, 3 * w), s);
         EXPECT_TRUE(a.px == img.px && b.px == img16.px) << "strength " << s;
     }
-}
-
-TEST(WarmTone, SixteenBitLeavesTheImageWhenHostMemoryFails) {
-    TestHost host;
-    const test::Rgb16 img = test::LoadSample16("s08_sunset_warm.jpg", 48);
-    test::Rgb16 work;
-    auto run = [&]() -> int64_t {  // 1 when the image came back unchanged
-        work = img;
-        WarmToneCorrect16(test::View(&work.px[0], &work.px[1], &work.px[2], img.width, img.height, 3, 3 * img.width), 1.0f);
-        return work.px == img.px ? 1 : 0;
-    };
-    EXPECT_EQ(run(), 0) << "with memory the sunset is corrected";
-    EXPECT_EQ(host.lastRequest(), 65536 * 4 + 12) << "one block of 65536 floats";
-    test::ForEachAllocationFailure(host, run, [](int64_t k, int64_t unchanged) { EXPECT_EQ(unchanged, 1) << k; });
-    SetFilterRecord(nullptr);  // no host at all
-    EXPECT_EQ(run(), 1);
-    SetFilterRecord(host.record());
-    host.Reset();
-    WarmToneCorrect16(test::View<uint16_t>(nullptr, nullptr, nullptr, 10, 0, 3, 30), 1.0f);  // empty: no memory, nothing read
-    WarmToneCorrect8(test::View<uint8_t>(nullptr, nullptr, nullptr, -1, 10, 3, 0), 1.0f);
-    EXPECT_EQ(host.allocations(), 0);
 }
 
 }  // namespace

@@ -58,32 +58,6 @@ TEST(SettingsTable, ValuesAreCheckedAgainstRangeStepAndWords) {
     EXPECT_EQ(SetFromText(method, "box", s), "");
     EXPECT_EQ(s.castMethod, 1);
     EXPECT_EQ(SetFromText(method, "1", s), "expects nearest|box|adaptive|average, got '1'");
-    EXPECT_EQ(SetFromText(*FindSetting("target"), "65", s), "");
-    EXPECT_EQ(s.target, 65);
-    EXPECT_EQ(SetFromText(*FindSetting("min-brighten"), "-20", s), "");
-    EXPECT_EQ(s.minBrighten, -20);
-}
-
-TEST(SettingsTable, CommandsTakeTheirOwnSettingsAndDefaults) {
-    EXPECT_TRUE(TakenBy(*FindSetting("min-brighten"), Command::kAuto));
-    EXPECT_FALSE(TakenBy(*FindSetting("min-brighten"), Command::kCorrect));
-    EXPECT_FALSE(TakenBy(*FindSetting("denoise"), Command::kAuto));
-    EXPECT_TRUE(TakenBy(*FindSetting("black-clip"), Command::kAuto));
-    Settings s;
-    EXPECT_EQ(SetFromText(*FindSetting("cast"), "on", s), "");
-    EXPECT_EQ(s.cast, 1);
-    EXPECT_EQ(ValueText(*FindSetting("cast"), DefaultSettings(Command::kAuto)), "auto");
-    EXPECT_EQ(RangeText(*FindSetting("cast")), "auto|on|off");
-}
-
-// The library's arguments for the table's units; the defaults must stay
-// what the command always passed (per mille 1, percentile index 2, step 1).
-TEST(Correction, UnitsBecomeTheLibrarysArguments) {
-    const std::tuple<float, int, int> units[] = {{0.0f, 0, -1}, {0.1f, 1, 0}, {0.3f, 3, 2}, {5.0f, 50, 49}};
-    for (const auto& [clip, permille, index] : units)
-        EXPECT_EQ(std::make_pair(BlackClipPermille(clip), ShadowPercentileIndex(clip)), std::make_pair(permille, index))
-            << clip;
-    EXPECT_EQ(std::make_tuple(TargetStep(55), TargetStep(60), TargetStep(65)), std::make_tuple(0, 1, 2));
 }
 
 TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {

@@ -2,7 +2,6 @@
 // The lumarex command, run as a user runs it, on bundled photos.
 #include <pty.h>
 
-#include <cctype>
 #include <csignal>
 #include <nlohmann/json.hpp>
 
@@ -77,19 +76,6 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     EXPECT_TRUE(NoTemporariesLeft());
 }
 
-// Text with every run of white space made one space (help is wrapped).
-std::string Flat(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            if (!out.empty() && out.back() != ' ') out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
     const fs::path in = MakeInput("p.png");
     struct Bad {
@@ -122,11 +108,6 @@ TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
             EXPECT_NE(r.err.find(b.says), std::string::npos) << cmd << ": " << r.err;
             EXPECT_EQ(r.err.rfind("lumarex " + cmd + ": ", 0), 0u) << r.err;
         }
-        const std::string help = Flat(Run(cmd + " --help").out);
-        EXPECT_NE(help.find("--black-clip auto|PERCENT"), std::string::npos) << cmd;
-        EXPECT_NE(help.find("Takes auto|0..5 in steps of 0.1 (percent). Default: auto."), std::string::npos) << cmd;
-        EXPECT_NE(help.find("--target PERCENT-GREY"), std::string::npos) << cmd;
-        EXPECT_NE(help.find("Takes 55..65 in steps of 5 (percent grey). Default: 60."), std::string::npos) << cmd;
     }
     // Every heading of `analyse --help` has something under it.
     const Result h = Run("analyse --help");
@@ -197,11 +178,7 @@ TEST_F(Cli, AnalysePrintsTheRecordAsJson) {
     ASSERT_TRUE(j.is_array() && j.size() == 1) << r.out;
     const nlohmann::json& o = j[0];
     EXPECT_EQ(o["file"], in.string());
-    EXPECT_EQ(o["bits"], 8);
-    EXPECT_EQ(o["width"], SpecOf(in).width);
-    EXPECT_EQ(o["tintGains"][0][0], 1.0) << "gains are relative to red";
-    EXPECT_EQ(o["shadowPercentiles"][0].size(), 50u);
-    EXPECT_LE(o["shadowPercentiles"][0][0], o["shadowPercentiles"][0][49]) << "percentiles rise";
+    EXPECT_EQ(o["width"], SpecOf(in).width);  // the record's fields: python/test_module.py
 }
 
 }  // namespace

@@ -107,19 +107,6 @@ TEST(PreviewRequest, TheCommandLineCarriesChangedSettingsAndQuotesPaths) {
               "--brighten 80 --look natural --guard off");
 }
 
-TEST(PreviewRequest, TheTableAsJsonHasEveryCorrectSettingInHelpOrder) {
-    nlohmann::json t = nlohmann::json::parse(SettingsTableJson());
-    std::map<std::string, nlohmann::json> byName;
-    for (const auto& e : t) byName[e["name"]] = e;
-    ASSERT_EQ(t.size(), 23u);
-    EXPECT_EQ(std::tie(t.front()["name"], t.back()["name"]), std::make_tuple("cast", "guard"));
-    EXPECT_EQ(byName.count("min-brighten"), 0u);
-    const nlohmann::json& clip = byName["black-clip"];
-    EXPECT_EQ(std::make_tuple(clip["lo"], clip["hi"], clip["step"]), std::make_tuple(0.0, 5.0, 0.1));
-    EXPECT_FALSE(byName["cast"].contains("lo")) << "words only";
-    EXPECT_EQ(byName["cast"]["words"], nlohmann::json({"auto", "on", "off"}));
-}
-
 TEST(PreviewGenerations, ANewerRequestOvertakesTheOlderOnesOfItsClientOnly) {
     Generations g;
     EXPECT_TRUE(g.Begin("a", 5));

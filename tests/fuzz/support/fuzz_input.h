@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // A fuzzer's bytes read as typed fields (in order, little-endian, any bit
-// pattern; 0 past the end), and the same fields written back as seeds. A
-// harness lists its fields once, in `Visit(io, fields)`, for both directions.
+// pattern; 0 past the end), listed by the harness in `Visit(io, fields)`.
 // The bytes after the last field are the harness's (pixels, file contents).
 #pragma once
 
@@ -47,41 +46,6 @@ private:
     size_t size_;
     size_t at_ = 0;
 };
-
-class Writer {
-public:
-    template <class T>
-        requires std::is_trivially_copyable_v<T>
-    void operator()(T& value) {
-        const auto* p = reinterpret_cast<const uint8_t*>(&value);
-        bytes_.insert(bytes_.end(), p, p + sizeof(T));
-    }
-    void Append(std::span<const uint8_t> tail) { bytes_.insert(bytes_.end(), tail.begin(), tail.end()); }
-    std::vector<uint8_t>& bytes() { return bytes_; }
-
-private:
-    std::vector<uint8_t> bytes_;
-};
-
-// One input of a seed corpus: its file name and its bytes.
-struct Seed {
-    std::string name;
-    std::vector<uint8_t> bytes;
-};
-
-// The fields of `fields` (listed by the harness's `Visit`) as a seed,
-// followed by `tail`.
-template <class Fields>
-Seed MakeSeed(std::string name, Fields fields, std::span<const uint8_t> tail = {}) {
-    Writer w;
-    Visit(w, fields);
-    w.Append(tail);
-    return Seed{std::move(name), std::move(w.bytes())};
-}
-
-// Every harness defines its seed corpus; the regression runner writes it
-// (`--write-seeds DIR`).
-std::vector<Seed> Seeds();
 
 // A broken promise of the library: reported, then the process aborts, which
 // libFuzzer records as a crash with its input and the regression runner as a

@@ -6,7 +6,6 @@
 // scripts/fuzz.sh): a hang is a finding too.
 //
 //   lumarex_fuzz_NAME_replay FILE|DIR...      replay inputs
-//   lumarex_fuzz_NAME_replay --write-seeds DIR  write the harness's seed corpus
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "support/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -34,19 +32,6 @@ void TimedOut(int) {
     static const char text[] = "lumarex fuzz check failed: an input runs longer than 10 s\n";
     (void)!write(2, text, sizeof text - 1);
     _exit(1);
-}
-
-int WriteSeeds(const fs::path& dir) {
-    fs::create_directories(dir);
-    for (const lx::fuzz::Seed& seed : lx::fuzz::Seeds()) {
-        std::ofstream out(dir / seed.name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(seed.bytes.data()), std::streamsize(seed.bytes.size()));
-        if (!out) {
-            std::fprintf(stderr, "cannot write %s\n", (dir / seed.name).c_str());
-            return 1;
-        }
-    }
-    return 0;
 }
 
 bool Replay(const fs::path& file) {
@@ -69,9 +54,8 @@ bool Replay(const fs::path& file) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 2 && args[0] == "--write-seeds") return WriteSeeds(args[1]);
     if (args.empty()) {
-        std::fprintf(stderr, "usage: %s FILE|DIR... | --write-seeds DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE|DIR...\n", argv[0]);
         return 2;
     }
     std::signal(SIGALRM, TimedOut);
