@@ -76,18 +76,18 @@ int32_t LumarexComprehensive(const ImageDesc* image, int32_t tintCorrection, int
                                 .localContrast = localContrast,
                                 .curveFamily = curveFamily,
                                 .curveReduction = curveReduction,
-                                .colorMode = colorMode,
-                                .colorAmount = colorAmount,
-                                .sharpen = sharpen,
-                                .sharpenAmount = sharpenAmount,
                                 .autoTone = autoTone,
                                 .toneTarget = toneTarget,
                                 .strengthLimit = strengthLimit,
-                                .warmTone = warmTone,
-                                .warmToneStrength = warmToneStrength,
-                                .cubeAlsoC = cubeAlsoC,
-                                .colorCube = colorCube,
-                                .cubeSelect = cubeSelect};
+                                .finish = {.colorMode = colorMode,
+                                           .colorAmount = colorAmount,
+                                           .sharpen = sharpen,
+                                           .sharpenAmount = sharpenAmount,
+                                           .warmTone = warmTone,
+                                           .warmToneStrength = warmToneStrength,
+                                           .colorCube = colorCube,
+                                           .cubeSelect = cubeSelect,
+                                           .cubeAlsoC = cubeAlsoC}};
     return Guard<int32_t>(0, [&] { return lx::LumarexComprehensive8(*image, s); });
 }
 
@@ -100,10 +100,11 @@ int32_t LumarexComprehensive(const ImageDesc* image, int32_t tintCorrection, int
         .shadowClipIndex = shadowClipIndex, .curveBlack = CurveBlackFor((image)->sampleType, curveBlack),              \
         .useToneLevel = useToneLevel, .toneLevelRow = toneLevelRow, .strengthLimit = strengthLimit,                    \
         .toneStrength = toneStrength, .localContrast = localContrast, .curveAmount = curveAmount,                      \
-        .sharpen = sharpen, .sharpenAmount = sharpenAmount, .warmTone = warmTone, .reserved22 = 0,                     \
-        .warmToneStrength = warmToneStrength, .colorCube = colorCube, .cubeSelect = cubeSelect,                        \
-        .cubeAlsoC = cubeAlsoC, .curveType = CurveTypeFor(strongCurve), .colorMode = colorMode,                        \
-        .colorAmount = colorAmount, .denoise = denoise, .noisePreset = noisePreset,                                    \
+        .curveType = CurveTypeFor(strongCurve),                                                                        \
+        .finish = {.colorMode = colorMode, .colorAmount = colorAmount, .sharpen = sharpen,                             \
+                   .sharpenAmount = sharpenAmount, .warmTone = warmTone, .warmToneStrength = warmToneStrength,         \
+                   .colorCube = colorCube, .cubeSelect = cubeSelect, .cubeAlsoC = cubeAlsoC},                          \
+        .denoise = denoise, .noisePreset = noisePreset,                                                                \
         .noiseAdjustA = noiseAdjustA, .noiseAdjustB = noiseAdjustB, .noiseLevelOverride = noiseLevelOverride,          \
         .noiseWord0 = noiseWord0, .noiseQword = noiseQword, .progress = progress,                                      \
         .progressContext = progressContext                                                                             \

@@ -20,11 +20,8 @@ ApplySettings BaseMapPassSettings(bool wide, int32_t* strength, ProgressCallback
     s.curveBlack = wide ? 3072 : 12;
     s.useToneLevel = 0, s.toneLevelRow = 1, s.strengthLimit = 100, s.toneStrength = strength;
     s.localContrast = 1, s.curveAmount = 0.05f;
-    s.sharpen = 0, s.sharpenAmount = 1.0f;
-    s.warmTone = 0, s.reserved22 = 0, s.warmToneStrength = 1.0f;
-    s.colorCube = 0, s.cubeSelect = 0, s.cubeAlsoC = 0;
     s.curveType = kCurveKnee;
-    s.colorMode = 0, s.colorAmount = 1.0f;
+    s.finish = {.colorAmount = 1.0f, .sharpenAmount = 1.0f, .warmToneStrength = 1.0f};
     s.denoise = 0, s.noisePreset = 0, s.noiseAdjustA = 0, s.noiseAdjustB = 0, s.noiseLevelOverride = 0;
     s.noiseWord0 = -1, s.noiseQword = 0;
     s.progress = progress, s.progressContext = context;

@@ -444,7 +444,7 @@ void Brighten(OneShot& o, const LevelRange& levels, const Table& primary, const 
 }
 
 // The finishing stages, in order, each when enabled.
-void Finish(const ImageView<uint8_t>& p, const OneShotSettings& s) {
+void Finish(const ImageView<uint8_t>& p, const FinishingSettings& s) {
     if (s.sharpen != 0) SharpenMaxChannel8(p, s.sharpenAmount);
     if (s.colorMode != 0) ColorRestore8(p, s.colorMode, s.colorAmount);
     if (s.warmTone != 0) WarmToneCorrect8(p, s.warmToneStrength);
@@ -496,7 +496,7 @@ int32_t LumarexComprehensive8(const ImageDesc& image, const OneShotSettings& s) 
 
     const ImageView<uint8_t> p = o.p;
     o = OneShot{};  // working data goes before the finishing stages run
-    Finish(p, s);
+    Finish(p, s.finish);
     return 0;
 }
 

@@ -7,11 +7,13 @@
 
 #include "lumarex/lumarex.h"
 #include "stages/count_as_float.h"
+#include "stages/finishing_settings.h"
 
 namespace lx {
 
-// The settings of the one-shot correction, in the order of the exported
-// function's arguments 2..24 (argument 4 is unused and not kept).
+// The settings of the one-shot correction: the exported function's
+// arguments 2..24 (argument 4 is unused and not kept), the finishing ones
+// gathered in `finish`.
 struct OneShotSettings {
     int32_t tintCorrection = 0;     // measure and remove a colour cast
     int32_t tintMode = 0;           // cast estimation method, 0..3
@@ -23,18 +25,10 @@ struct OneShotSettings {
     int32_t localContrast = 0;      // blend the gain tables by local contrast
     int32_t curveFamily = 0;        // 1: log/exp tables, else log lift tables
     int32_t curveReduction = 0;     // gain tables' amount = (100 - this) / 100
-    int32_t colorMode = 0;          // colour restoration mode, 0 = off
-    float colorAmount = 0.0f;
-    int32_t sharpen = 0;            // brightest-channel sharpening
-    float sharpenAmount = 0.0f;
     int32_t autoTone = 0;           // measure the lift strength, write it back
     int32_t toneTarget = 0;         // target brightness step for autoTone
     int32_t strengthLimit = 100;    // upper bound of the measured strength
-    int32_t warmTone = 0;
-    float warmToneStrength = 0.0f;
-    int32_t cubeAlsoC = 0;          // also (or alone) the flattening colour table
-    int32_t colorCube = 0;          // colour table A or B
-    int32_t cubeSelect = 0;
+    FinishingSettings finish;       // sharpening on the brightest channel
 };
 
 // Corrects `image` (8-bit samples; sampleType is not looked at) in place.

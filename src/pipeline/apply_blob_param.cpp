@@ -251,7 +251,7 @@ private:
 // is, since it does not know the size of the whole photo.
 template <class T>
 float SharpenStrength(const Call<T>& c) {
-    return c.region ? c.s->sharpenAmount : SharpenStrengthForSize(c.W, c.H) * c.s->sharpenAmount;
+    return c.region ? c.s->finish.sharpenAmount : SharpenStrengthForSize(c.W, c.H) * c.s->finish.sharpenAmount;
 }
 
 // What every path needs once the call is checked.
@@ -285,7 +285,7 @@ bool RunWholeSteps(const Stages<T>& st) {
     for (int32_t y = 0; y < c.H; ++y) st.tone.Row(plane.Row(y), c.W, y);
     if (c.Stopped(2)) return false;
 
-    if (s.sharpen != 0) {
+    if (s.finish.sharpen != 0) {
         if constexpr (sizeof(T) == 1) SharpenPlane8(plane, SharpenStrength(c));
         else SharpenPlane16(plane, SharpenStrength(c));
     }
@@ -387,7 +387,7 @@ template <class T>
 class RowStream {
 public:
     RowStream(const Stages<T>& st, const RowRing<T>& ring)
-        : st_(st), c_(st.c), ring_(ring), sharpen_(c_.s->sharpen != 0),
+        : st_(st), c_(st.c), ring_(ring), sharpen_(c_.s->finish.sharpen != 0),
           k_(MakeSharpenKernel(SharpenStrength(c_), SampleDepth<T>::kFullF)) {}
 
     void Run() {
@@ -449,7 +449,7 @@ private:
 template <class T>
 bool RunRows(const Stages<T>& st) {
     RowRing<T> ring;
-    if (!ring.Allocate(st.c.W, st.c.s->sharpen != 0)) return false;
+    if (!ring.Allocate(st.c.W, st.c.s->finish.sharpen != 0)) return false;
     st.tone.Prepare(st.c);
     RowStream<T>(st, ring).Run();
     FenceStreamingStores();
@@ -475,7 +475,7 @@ bool RunPipeline(const ImageDesc& image, const ImageBlob& blob, ImageParam& para
     // differences to 0 on the tint path.
     const Leveller<T> levels(*p, src.pixels, c.region != nullptr && sizeof(T) == 1);
     ToneMapper<T> tone(c, gains);
-    const FinishingStages<T> finish(s);
+    const FinishingStages<T> finish(s.finish);
     const Stages<T> st{c, levels, tone, finish};
     if (c.Empty()) {
         for (int32_t step = 1; step <= 5; ++step)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "lumarex/lumarex.h"
+#include "stages/finishing_settings.h"
 
 namespace lx {
 
@@ -14,7 +15,8 @@ inline constexpr int32_t kCurveKnee = 6;
 inline constexpr int32_t kCurveLogExp = 18;
 inline constexpr int32_t kCurveLog = 2;  // any value other than 6 and 18
 
-// The pipeline's settings, in the order of its parameters 4 to 38.
+// The pipeline's settings: its parameters 4 to 38, the finishing ones
+// gathered in `finish` (parameter 25 is never read and not kept).
 struct ApplySettings {
     int32_t mapOffsetX = 0;       // added to a pixel's x before scaling into the base map
     int32_t mapOffsetY = 0;
@@ -31,17 +33,8 @@ struct ApplySettings {
     int32_t* toneStrength = nullptr;  // in/out strength, percent
     int32_t localContrast = 0;    // tone mapping blended by the cached base map
     float curveAmount = 0.0f;     // last float argument of the builders
-    int32_t sharpen = 0;
-    float sharpenAmount = 0.0f;
-    int32_t warmTone = 0;
-    int32_t reserved22 = 0;       // never read
-    float warmToneStrength = 0.0f;
-    int32_t colorCube = 0;        // colour table A or B ...
-    int32_t cubeSelect = 0;       // ... 0: A, 1: B
-    int32_t cubeAlsoC = 0;        // also table C, or C alone
     int32_t curveType = kCurveLog;
-    int32_t colorMode = 0;        // 0: proportional channel rebuild; else colour restoration mode
-    float colorAmount = 0.0f;
+    FinishingSettings finish;     // sharpening on the value plane
     int32_t denoise = 0;          // remove noise from a copy of the source first
     int32_t noisePreset = 0;
     int32_t noiseAdjustA = 0;

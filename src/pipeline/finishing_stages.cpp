@@ -10,7 +10,7 @@
 namespace lx {
 
 template <class T>
-FinishingStages<T>::FinishingStages(const ApplySettings& s) : s_(s) {
+FinishingStages<T>::FinishingStages(const FinishingSettings& s) : s_(s) {
     if (s.colorMode != 0) restore_ = MakeColorRestoreTables(s.colorMode, s.colorAmount);
     if (SampleDepth<T>::kWide && restore_.active && simd::FastKernels()) {
         retention16_ = HeapArray<float>::Allocate(65536);

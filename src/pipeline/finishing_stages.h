@@ -10,7 +10,7 @@
 #include "host/host_buffers.h"
 #include "image/image_view.h"
 #include "image/sample_depth.h"
-#include "pipeline/apply_settings.h"
+#include "stages/finishing_settings.h"
 #include "stages/color_restore.h"
 #include "stages/warm_tone.h"
 
@@ -22,7 +22,7 @@ public:
     // Builds the per-call tables. The 16-bit warm-tone ramp (65536 floats)
     // comes from the host; when it refuses, warm tone is left out and the
     // rest runs, as the whole-image warm tone does without its ramp.
-    explicit FinishingStages(const ApplySettings& s);
+    explicit FinishingStages(const FinishingSettings& s);
     FinishingStages(const FinishingStages&) = delete;
     FinishingStages& operator=(const FinishingStages&) = delete;
 
@@ -40,7 +40,7 @@ public:
     }
 
 private:
-    const ApplySettings& s_;
+    const FinishingSettings& s_;
     ColorRestoreTables restore_;
     // 16-bit restoration's tables at every level, when the heap has room
     // (768 KB); without them the SIMD rows interpolate, with the same result.

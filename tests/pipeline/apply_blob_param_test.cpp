@@ -211,7 +211,7 @@ TEST(ApplyBlobParam, EveryAllocationFailureReleasesEverything) {
         ImageDesc d{wide, 24, 16, 24 * 3 * bytes, 3 * bytes, dest.data(), dest.data() + bytes, dest.data() + 2 * bytes};
         for (int curve : {kCurveKnee, kCurveLogExp, kCurveLog}) {
             ApplySettings s;
-            s.localContrast = 1, s.denoise = 1, s.warmTone = 1, s.warmToneStrength = 1.0f, s.curveType = curve;
+            s.localContrast = 1, s.denoise = 1, s.finish.warmTone = 1, s.finish.warmToneStrength = 1.0f, s.curveType = curve;
             int32_t strength = 60;
             s.toneStrength = &strength;
             ImageParam p = NeutralRecord(24, 16, wide ? 65000 : 250);
@@ -276,7 +276,7 @@ TEST(ApplyBlobParam, ImagesWithoutPixelsSucceedWithEveryProgressCall) {
         BlobPtr blob = MakeBlob<uint16_t>(6, 4, [](int x, int, int) { return uint16_t(9000 * x); });
         ImageParam p = NeutralRecord(0, 4, 255);
         ApplySettings s;
-        s.localContrast = contrast, s.sharpen = 1, s.warmTone = 1, s.colorCube = 1, s.colorMode = 1;
+        s.localContrast = contrast, s.finish.sharpen = 1, s.finish.warmTone = 1, s.finish.colorCube = 1, s.finish.colorMode = 1;
         StopAt watch{0, {}};
         s.progress = StopAt::Call, s.progressContext = &watch;
         ImageDesc none{0, 0, 0, 0, 0, nullptr, nullptr, nullptr};

@@ -70,10 +70,10 @@ std::vector<ApplySettings> SettingsToTry() {
         s.localContrast = k != 1;
         s.curveType = k % 3 == 0 ? kCurveKnee : (k % 3 == 1 ? kCurveLogExp : kCurveLog);
         s.curveBlack = 12, s.curveAmount = 0.5f;
-        s.sharpen = k != 2, s.sharpenAmount = k == 4 ? 3.0f : 1.0f;
-        s.colorMode = k % 3, s.colorAmount = 0.6f;
-        s.warmTone = k >= 3, s.warmToneStrength = 0.8f;
-        s.colorCube = k == 5, s.cubeSelect = 1, s.cubeAlsoC = k == 4;
+        s.finish.sharpen = k != 2, s.finish.sharpenAmount = k == 4 ? 3.0f : 1.0f;
+        s.finish.colorMode = k % 3, s.finish.colorAmount = 0.6f;
+        s.finish.warmTone = k >= 3, s.finish.warmToneStrength = 0.8f;
+        s.finish.colorCube = k == 5, s.finish.cubeSelect = 1, s.finish.cubeAlsoC = k == 4;
         all.push_back(s);
     }
     return all;
