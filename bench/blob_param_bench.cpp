@@ -13,6 +13,7 @@
 
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
+#include "lumarex_calls.h"
 #include "support/bench_images.h"
 
 namespace {
@@ -67,21 +68,33 @@ struct Stages {
     static Stages Of(bool every) { return every ? Every() : Typical(); }
 };
 
+lumarex_calls::ApplyArgs ArgsOf(int32_t* strength, Stages st) {
+    return {.useVariant = st.tint ? 1 : 0,
+            .tintMode = 3,
+            .variantStrength = 0.7f,
+            .useShadowClip = 1,
+            .useToneLevel = 1,
+            .toneLevelRow = 1,
+            .toneStrength = strength,
+            .localContrast = st.local ? 1 : 0,
+            .curveAmount = 0.5f,
+            .colorMode = st.restore ? 2 : 0,
+            .colorAmount = 0.5f,
+            .sharpen = st.sharpen ? 1 : 0,
+            .sharpenAmount = 1.0f,
+            .warmTone = st.warm ? 1 : 0,
+            .warmToneStrength = 0.8f};
+}
+
 int32_t Apply(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength, Stages st) {
-    return ApplyImageBlobParam(&out, blob, param, 0, 0, 1.0f, /*useVariant*/ st.tint ? 1 : 0, /*tintMode*/ 3, 0.7f,
-                               /*useShadowClip*/ 1, 0, /*useToneLevel*/ 1, 1, /*strengthLimit*/ 100, strength,
-                               /*localContrast*/ st.local ? 1 : 0, 0.5f, /*strongCurve*/ 0, /*curveBlack*/ 12,
-                               /*colorMode*/ st.restore ? 2 : 0, 0.5f, /*sharpen*/ st.sharpen ? 1 : 0, 1.0f,
-                               /*warmTone*/ st.warm ? 1 : 0, 0, 0.8f, /*colorCube*/ 0, 0, /*cubeAlsoC*/ 0,
-                               /*denoise*/ 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
+    return lumarex_calls::Apply(out, blob, param, ArgsOf(strength, st));
 }
 
 // The same settings for a region of `out`'s size at (left, top).
 int32_t ApplyLocal(const ImageDesc& out, const ImageBlob* blob, ImageParam* param, int32_t* strength, bool every,
                    int32_t left = kRegionLeft, int32_t top = kRegionTop) {
-    return ApplyImageBlobParamLocal(&out, blob, param, 0, 0, 1.0f, left, top, out.width, out.height, 1, 3, 0.7f, 1, 0,
-                                    1, 1, 100, strength, 1, 0.5f, 0, 12, every ? 2 : 0, 0.5f, 1, 1.0f, every ? 1 : 0,
-                                    0, 0.8f, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, nullptr, nullptr);
+    return lumarex_calls::ApplyLocal(out, blob, param, {left, top, out.width, out.height},
+                                     ArgsOf(strength, Stages::Of(every)));
 }
 
 // Five repetitions, reported as their mean, median and minimum: on a shared

@@ -9,6 +9,7 @@
 
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
+#include "lumarex_calls.h"
 #include "oneshot/one_shot_rows.h"
 #include "oneshot/sharpen_max_channel.h"
 #include "stages/log_gain_tables.h"
@@ -36,8 +37,20 @@ void BM_LumarexComprehensive(benchmark::State& state, bool fast) {
     const auto correct = [&] {
         ImageDesc d{0, kW, kH, kW * 3, 3, px.data(), px.data() + 1, px.data() + 2};
         int32_t strength = 60;
-        LumarexComprehensive(&d, 1, 3, 0, 0.7f, 12, 1, 1, &strength, 1, 0, 50, finishing ? 1 : 0, 0.5f,
-                             finishing ? 1 : 0, 1.0f, 1, 1, 100, 0, 0.0f, 0, 0, 0);
+        lumarex_calls::OneShot(d, {.tintCorrection = 1,
+                                   .tintMode = 3,
+                                   .tintStrength = 0.7f,
+                                   .shadowClip = 1,
+                                   .shadowClipPermille = 1,
+                                   .toneStrength = &strength,
+                                   .localContrast = 1,
+                                   .curveReduction = 50,
+                                   .colorMode = finishing ? 1 : 0,
+                                   .colorAmount = 0.5f,
+                                   .sharpen = finishing ? 1 : 0,
+                                   .sharpenAmount = 1.0f,
+                                   .autoTone = 1,
+                                   .toneTarget = 1});
     };
     correct();
     for (auto _ : state) {

@@ -6,13 +6,15 @@
 
 #include "analysis/image_param.h"
 #include "lumarex/lumarex.h"
-#include "support/export_calls.h"
+#include "lumarex_calls.h"
 #include "support/images.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
 namespace lx::test {
 namespace {
+
+using namespace lumarex_calls;
 
 // Every setting at a typical value; the strong curve and sharpening on.
 ApplyArgs Typical(int32_t* strength) {

@@ -20,7 +20,7 @@
 #include "image/image_blob.h"
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
-#include "support/export_calls.h"
+#include "lumarex_calls.h"
 #include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
@@ -29,8 +29,8 @@
 namespace lx::fuzz {
 namespace {
 
-using test::ApplyArgs;
-using test::Region;
+using lumarex_calls::ApplyArgs;
+using lumarex_calls::Region;
 
 template <class IO>
 void Visit(IO& io, ApplyArgs& a) {
@@ -106,11 +106,11 @@ void RunCall(const ApplyCall& c, const ImageBlob* blob, ImageParam* param, int64
     host.Arm(c.fail);
     bool ok;
     if (local) {
-        const int32_t r = test::ApplyLocal(dest.desc(), blob, param, c.region, a);
+        const int32_t r = lumarex_calls::ApplyLocal(dest.desc(), blob, param, c.region, a);
         Check(r == 1 || r == 0, "ApplyImageBlobParamLocal returns 1 or 0");
         ok = r == 1;
     } else {
-        const int32_t r = test::Apply(dest.desc(), blob, param, a);
+        const int32_t r = lumarex_calls::Apply(dest.desc(), blob, param, a);
         Check(r == 0 || r == -1, "ApplyImageBlobParam returns 0 or -1");
         ok = r == 0;
     }

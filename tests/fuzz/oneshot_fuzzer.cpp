@@ -7,7 +7,7 @@
 
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
-#include "support/export_calls.h"
+#include "lumarex_calls.h"
 #include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
@@ -15,7 +15,7 @@
 namespace lx::fuzz {
 namespace {
 
-using test::OneShotArgs;
+using lumarex_calls::OneShotArgs;
 
 template <class IO>
 void Visit(IO& io, OneShotArgs& a) {
@@ -49,10 +49,10 @@ void Run(const OneShotInput& f, std::span<const uint8_t> pixels) {
     CallerImage image(f.image, 1, rule, pixels);
 
     int32_t strength = f.toneStrength;
-    test::OneShotArgs a = f.args;
+    OneShotArgs a = f.args;
     a.toneStrength = &strength;
     host.Arm(f.fail);
-    Check(test::OneShot(image.desc(), a) == 0, "LumarexComprehensive returns 0");
+    Check(lumarex_calls::OneShot(image.desc(), a) == 0, "LumarexComprehensive returns 0");
     image.ExpectWrittenOnlyAtSamples("LumarexComprehensive");
     host.ExpectLive(0, "after LumarexComprehensive");
 }

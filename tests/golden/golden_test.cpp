@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "lumarex/lumarex.h"
-#include "support/export_calls.h"
+#include "lumarex_calls.h"
 #include "support/images.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
 namespace lx::test {
 namespace {
+
+using namespace lumarex_calls;
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
     uint64_t h = 1469598103934665603ull;

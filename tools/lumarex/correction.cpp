@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lumarex_calls.h"
+
 namespace lumarex_cli {
 
 int32_t BlackClipPermille(float percent) { return int32_t(std::lround(double(percent) * 10.0)); }
@@ -23,10 +25,28 @@ float BlackClip(const Settings& s) { return s.blackClip == float(kMeasured) ? kD
 
 int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure, int32_t strength) {
     const int32_t permille = BlackClipPermille(BlackClip(s));
-    LumarexComprehensive(&image, s.cast, s.castMethod, /*unused4=*/0, s.castStrength, FloorLevel(s),
-                         permille != 0, permille, &strength, s.localContrast, s.curve, s.localDepth, s.colour,
-                         s.colourAmount, s.sharpen > 0.0f, s.sharpen, measure, TargetStep(s.target), s.maxBrighten,
-                         s.warmTone > 0.0f, s.warmTone, s.flatten, s.look != kNoLook, std::max(s.look, 0));
+    lumarex_calls::OneShot(image, {.tintCorrection = s.cast,
+                                   .tintMode = s.castMethod,
+                                   .tintStrength = s.castStrength,
+                                   .curveBlack = FloorLevel(s),
+                                   .shadowClip = permille != 0,
+                                   .shadowClipPermille = permille,
+                                   .toneStrength = &strength,
+                                   .localContrast = s.localContrast,
+                                   .curveFamily = s.curve,
+                                   .curveReduction = s.localDepth,
+                                   .colorMode = s.colour,
+                                   .colorAmount = s.colourAmount,
+                                   .sharpen = s.sharpen > 0.0f,
+                                   .sharpenAmount = s.sharpen,
+                                   .autoTone = measure,
+                                   .toneTarget = TargetStep(s.target),
+                                   .strengthLimit = s.maxBrighten,
+                                   .warmTone = s.warmTone > 0.0f,
+                                   .warmToneStrength = s.warmTone,
+                                   .cubeAlsoC = s.flatten,
+                                   .colorCube = s.look != kNoLook,
+                                   .cubeSelect = std::max(s.look, 0)});
     return strength;
 }
 
@@ -36,28 +56,43 @@ bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* pa
     const int32_t clip = ShadowPercentileIndex(BlackClip(s));
     const bool measure = s.brighten == kMeasured;
     strength = measure ? 0 : s.brighten;
-    // The gain tables' amount: 1 with no depth, 0.5 at the default 50 %.
-    const float amount = float(100 - s.localDepth) / 100.0f;
-    const int32_t look = s.look != kNoLook, cube = std::max(s.look, 0);
-    const int32_t denoise = s.denoise != kNoDenoise, preset = std::max(s.denoise, 0);
-    // The noise library's own word and its 64-bit option: left to it.
-    const int32_t noiseWord0 = -1;
-    const int64_t noiseQword = 0;
-    if (region != nullptr) {
-        return ApplyImageBlobParamLocal(&out, blob, param, map.offsetX, map.offsetY, map.scale, region->x, region->y, region->w, region->h,
-                                        s.cast, s.castMethod, s.castStrength, clip >= 0, std::max(clip, 0), measure,
-                                        TargetStep(s.target), s.maxBrighten, &strength, s.localContrast, amount,
-                                        s.curve, FloorLevel(s), s.colour, s.colourAmount, s.sharpen > 0.0f, s.sharpen,
-                                        s.warmTone > 0.0f, 0, s.warmTone, look, cube, s.flatten, denoise, preset,
-                                        s.denoiseLuma, s.denoiseColour, s.noiseLevel, noiseWord0, noiseQword,
-                                        progress, context) == 1;
-    }
-    return ApplyImageBlobParam(&out, blob, param, map.offsetX, map.offsetY, map.scale, s.cast, s.castMethod, s.castStrength, clip >= 0,
-                               std::max(clip, 0), measure, TargetStep(s.target), s.maxBrighten, &strength,
-                               s.localContrast, amount, s.curve, FloorLevel(s), s.colour, s.colourAmount,
-                               s.sharpen > 0.0f, s.sharpen, s.warmTone > 0.0f, 0, s.warmTone, look, cube, s.flatten,
-                               denoise, preset, s.denoiseLuma, s.denoiseColour, s.noiseLevel, noiseWord0, noiseQword,
-                               progress, context) == 0;
+    // The noise library's own word and its 64-bit option are left to it.
+    const lumarex_calls::ApplyArgs a{.mapOffsetX = map.offsetX,
+                                     .mapOffsetY = map.offsetY,
+                                     .mapScale = map.scale,
+                                     .useVariant = s.cast,
+                                     .tintMode = s.castMethod,
+                                     .variantStrength = s.castStrength,
+                                     .useShadowClip = clip >= 0,
+                                     .shadowClipIndex = std::max(clip, 0),
+                                     .useToneLevel = measure,
+                                     .toneLevelRow = TargetStep(s.target),
+                                     .strengthLimit = s.maxBrighten,
+                                     .toneStrength = &strength,
+                                     .localContrast = s.localContrast,
+                                     // The gain tables' amount: 1 with no depth, 0.5 at the default 50 %.
+                                     .curveAmount = float(100 - s.localDepth) / 100.0f,
+                                     .strongCurve = s.curve,
+                                     .curveBlack = FloorLevel(s),
+                                     .colorMode = s.colour,
+                                     .colorAmount = s.colourAmount,
+                                     .sharpen = s.sharpen > 0.0f,
+                                     .sharpenAmount = s.sharpen,
+                                     .warmTone = s.warmTone > 0.0f,
+                                     .warmToneStrength = s.warmTone,
+                                     .colorCube = s.look != kNoLook,
+                                     .cubeSelect = std::max(s.look, 0),
+                                     .cubeAlsoC = s.flatten,
+                                     .denoise = s.denoise != kNoDenoise,
+                                     .noisePreset = std::max(s.denoise, 0),
+                                     .noiseAdjustA = s.denoiseLuma,
+                                     .noiseAdjustB = s.denoiseColour,
+                                     .noiseLevelOverride = s.noiseLevel,
+                                     .progress = progress,
+                                     .progressContext = context};
+    if (region != nullptr)
+        return lumarex_calls::ApplyLocal(out, blob, param, {region->x, region->y, region->w, region->h}, a) == 1;
+    return lumarex_calls::Apply(out, blob, param, a) == 0;
 }
 
 }  // namespace lumarex_cli

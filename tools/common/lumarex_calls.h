@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The long exports called with named settings, so that a test says which
-// setting it means instead of counting commas.
+// The long exports called with named settings, so that a caller says which
+// setting it means instead of counting commas: fill the arguments' record
+// with designated initialisers (two swapped numbers then fail to compile
+// where they would pass as arguments) and hand it to the call. Header only,
+// for the command, the tests and the benchmarks; not part of the library.
 #pragma once
 
 #include <cstdint>
 
 #include "lumarex/lumarex.h"
 
-namespace lx::test {
+namespace lumarex_calls {
 
 // LumarexComprehensive's arguments 2..24, at their neutral values.
 struct OneShotArgs {
@@ -82,4 +85,4 @@ inline int32_t ApplyLocal(const ImageDesc& image, const ImageBlob* blob, ImagePa
                                     a.noiseWord0, a.noiseQword, a.progress, a.progressContext);
 }
 
-}  // namespace lx::test
+}  // namespace lumarex_calls
