@@ -223,9 +223,11 @@ def test_the_gil_is_free_while_the_library_works():
         ticks += 1
         time.sleep(0.001)
     worker.join()
-    # Held, the GIL would leave this loop a handful of turns in the call's
-    # time; free, it turns about once a millisecond.
-    assert ticks > 0.3 * (time.perf_counter() - start) * 1000
+    # Held (the call has no progress callback to hand it back), the GIL
+    # would leave this loop a turn or two, before and after the call; free,
+    # it turns about once a millisecond, every few when other work keeps
+    # both cores busy, in a call of a quarter of a second or more.
+    assert ticks > 20, f"{ticks} turns in {time.perf_counter() - start:.2f} s"
 
 
 # --- calls from inside a progress callback ---------------------------------------------
