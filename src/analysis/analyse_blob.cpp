@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "analysis/blob_statistics.h"
+#include "analysis/analyse_blob_twins.h"
+#include "analysis/blob_statistics_twins.h"
 #include "analysis/estimate_tint_gains.h"
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "analysis/blob_histograms.h"
+#include "analysis/blob_statistics_twins.h"
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"
 #include "simd/kernels.h"

@@ -18,7 +18,7 @@
 #include "stages/color_restore.h"
 #include "stages/detail_range.h"
 #include "stages/exp_smooth_plane.h"
-#include "stages/local_contrast_map.h"
+#include "stages/local_contrast_map_twins.h"
 #include "stages/log_exp_gain_tables.h"
 #include "stages/log_gain_tables.h"
 #include "stages/tint_factors.h"

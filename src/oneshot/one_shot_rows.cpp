@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "analysis/estimate_tint_gains.h"
+#include "oneshot/one_shot_rows_twins.h"
 #include "platform/float_convert.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "oneshot/sharpen_max_channel_twins.h"
 #include "simd/kernels.h"
 #include "simd/own_samples.h"
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/levels_step.h"
 
+#include "pipeline/levels_step_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {

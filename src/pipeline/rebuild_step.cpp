@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/rebuild_step.h"
 
+#include "pipeline/rebuild_step_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {

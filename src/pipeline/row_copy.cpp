@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/row_copy.h"
 
+#include "pipeline/row_copy_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/tone_map_step.h"
 
+#include <algorithm>
+
+#include "pipeline/tone_map_step_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {

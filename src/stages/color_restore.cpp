@@ -13,6 +13,7 @@
 #include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"
+#include "stages/color_restore_twins.h"
 
 namespace lx {
 namespace {

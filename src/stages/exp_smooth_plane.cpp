@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "simd/kernels.h"
+#include "stages/exp_smooth_plane_twins.h"
 
 namespace lx {
 namespace {

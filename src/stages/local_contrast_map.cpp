@@ -3,6 +3,7 @@
 
 #include "math/float_math.h"
 #include "simd/kernels.h"
+#include "stages/local_contrast_map_twins.h"
 
 namespace lx {
 

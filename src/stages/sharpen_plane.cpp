@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "simd/kernels.h"
+#include "stages/sharpen_plane_twins.h"
 
 namespace lx {
 namespace {

@@ -13,6 +13,7 @@
 #include "platform/float_convert.h"
 #include "simd/byte_planes.h"
 #include "simd/kernels.h"
+#include "stages/warm_tone_twins.h"
 
 namespace lx {
 namespace {
