@@ -155,31 +155,4 @@ void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, c
     else BrightenRowPlain(image, y, map, t);
 }
 
-#if !defined(LUMAREX_SIMD)
-uint8_t RowMinimumFast(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
-    return RowMinimumPlain(image, y, lowest);
-}
-void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
-    StretchValuesRowPlain(v, n, stretch, out);
-}
-void RemoveBlackRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
-                        uint8_t* largest) {
-    RemoveBlackRowPlain(image, y, black, out, largest);
-}
-void ApplyTintRowFast(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
-                      uint8_t* largest, int64_t* moved) {
-    ApplyTintRowPlain(image, y, t, out, largest, moved);
-}
-void ReadRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
-    ReadRowPlain(image, y, out, largest);
-}
-void ChromaCellsRowFast(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
-    ChromaCellsRowPlain(px, n, tintMode, cells);
-}
-void BrightenRowFast(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
-                     uint8_t* const[3]) {
-    BrightenRowPlain(image, y, map, t);
-}
-#endif
-
 }  // namespace lx

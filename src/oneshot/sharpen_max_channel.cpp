@@ -117,11 +117,4 @@ void SharpenMaxChannel8Plain(const ImageView<uint8_t>& image, float amount) {
     }
 }
 
-#if !defined(LUMAREX_SIMD)
-bool SharpenMaxChannel8Fast(const ImageView<uint8_t>& image, float amount) {
-    SharpenMaxChannel8Plain(image, amount);
-    return true;
-}
-#endif
-
 }  // namespace lx

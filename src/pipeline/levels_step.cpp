@@ -30,26 +30,4 @@ void LevelValues16(const LevelsStep<uint16_t>& step, const ImageView<const uint1
     else LevelValues<uint16_t>(step, source, y, n, value);
 }
 
-#if !defined(LUMAREX_SIMD)
-void DivideBy1000Fast(const int32_t* p, int32_t n, int32_t* q) {
-    for (int32_t i = 0; i < n; ++i) q[i] = p[i] / 1000;
-}
-void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
-                      float* value) {
-    LevelValues<uint8_t>(table, source, y, n, value);
-}
-void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
-                       int32_t n, float* value) {
-    LevelValues<uint16_t>(step, source, y, n, value);
-}
-void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
-                   const ImageView<uint8_t>& out, float* value) {
-    LevelRow<uint8_t>(table, source, y, out, value);
-}
-void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
-                    const ImageView<uint16_t>& out, float* value) {
-    LevelRow<uint16_t>(step, source, y, out, value);
-}
-#endif
-
 }  // namespace lx

@@ -15,13 +15,4 @@ void RebuildProportional(const ImageView<T>& image, const float* value) {
 template void RebuildProportional<uint8_t>(const ImageView<uint8_t>&, const float*);
 template void RebuildProportional<uint16_t>(const ImageView<uint16_t>&, const float*);
 
-#if !defined(LUMAREX_SIMD)
-template <class T>
-void RebuildProportionalFast(const ImageView<T>& image, const float* value) {
-    RebuildProportionalPlain<T>(image, value);
-}
-template void RebuildProportionalFast<uint8_t>(const ImageView<uint8_t>&, const float*);
-template void RebuildProportionalFast<uint16_t>(const ImageView<uint16_t>&, const float*);
-#endif
-
 }  // namespace lx

@@ -15,14 +15,4 @@ void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to, Stores s
 template void CopyPixels<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);
 template void CopyPixels<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&, Stores);
 
-#if !defined(LUMAREX_SIMD)
-template <class T>
-void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to, Stores) {
-    CopyPixelsPlain<T>(from, to);
-}
-template void CopyPixelsFast<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);
-template void CopyPixelsFast<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&, Stores);
-void FenceStreamingStores() {}
-#endif
-
 }  // namespace lx

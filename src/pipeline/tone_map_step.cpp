@@ -41,22 +41,4 @@ template void ToneMapLocalRow<uint8_t>(float*, int32_t, int32_t, const float*, c
 template void ToneMapLocalRow<uint16_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
                                         const GainForms&);
 
-#if !defined(LUMAREX_SIMD)
-template <class T>
-void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
-    ToneMapGlobalRowPlain<T>(v, n, primary);
-}
-template <class T>
-void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b, const GainForms&) {
-    ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
-}
-template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
-template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
-template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
-                                           const GainForms&);
-template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
-                                            const BaseMapBlend&, const GainForms&);
-#endif
-
 }  // namespace lx

@@ -281,13 +281,4 @@ void ColorRestorePlain(const ImageView<uint16_t>& image, const float* tone, cons
     RestorePlain<Restore16>(image, tone, tables);
 }
 
-#if !defined(LUMAREX_SIMD)
-void ColorRestoreFast(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
-    ColorRestorePlain(image, tone, tables);
-}
-void ColorRestoreFast(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
-    ColorRestorePlain(image, tone, tables);
-}
-#endif
-
 }  // namespace lx

@@ -119,12 +119,4 @@ void ColumnForwardStep(float* row, const float* above, int64_t n, float a) {
     else ColumnForwardStepPlain(row, above, n, a);
 }
 
-#if !defined(LUMAREX_SIMD)
-void ColumnForwardStepFast(float* row, const float* above, int64_t n, float a) {
-    ColumnForwardStepPlain(row, above, n, a);
-}
-void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a) { ExpSmoothPlanePlain(plane, norm, a); }
-void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a) { ExpSmoothRowsPlain(rows, norm, a); }
-#endif
-
 }  // namespace lx

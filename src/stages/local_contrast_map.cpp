@@ -54,16 +54,5 @@ void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float fo
     else MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
 }
 
-#if !defined(LUMAREX_SIMD)
-void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
-                   float forward, float backward, float a) {
-    DetailRowPlain(d, v, magnitude, z, below, n, forward, backward, a);
-}
-void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
-                const LocalContrastScale& scale, int32_t* bins) {
-    MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
-}
-#endif
-
 }  // namespace contrast_detail
 }  // namespace lx

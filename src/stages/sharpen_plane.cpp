@@ -127,14 +127,4 @@ void SharpenPlane8(const Plane& plane, float amount) { SharpenPlane(plane, amoun
 
 void SharpenPlane16(const Plane& plane, float amount) { SharpenPlane(plane, amount, SampleDepth<uint16_t>::kFullF); }
 
-#if !defined(LUMAREX_SIMD)
-void SharpenLinesFast(const float* behind, const float* cur, const float* ahead, float* out, int32_t n,
-                      const SharpenKernel& k) {
-    SharpenLinesPlain(behind, cur, ahead, out, n, k);
-}
-void SharpenLineEndsFast(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k) {
-    SharpenLineEndsPlain(neighbour, cur, out, n, k);
-}
-#endif
-
 }  // namespace lx

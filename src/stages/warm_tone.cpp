@@ -197,13 +197,4 @@ bool WarmToneCorrect16(const ImageView<uint16_t>& image, float strength) {
     return true;
 }
 
-#if !defined(LUMAREX_SIMD)
-void WarmToneCorrectFast(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
-    WarmToneCorrectPlain(image, strength, tables);
-}
-void WarmToneCorrectFast(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
-    WarmToneCorrectPlain(image, strength, tables);
-}
-#endif
-
 }  // namespace lx
