@@ -148,7 +148,7 @@ struct OneShot {
     bool contrast;
     bool disjoint;     // the samples are the image's own: passes may be merged
     bool clip;         // the low clip reads the channel histogram
-    bool streamed = simd::FastKernels();  // the map streamed by rows (else the plain form)
+    bool streamed = !simd::ReferenceKernels();  // the map streamed by rows (else the plain form)
     CentreWeights weights;
     HeapArray<float> rowWeights;
     HeapArray<uint8_t> rows;   // three planar rows and each pixel's largest

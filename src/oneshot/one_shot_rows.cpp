@@ -34,7 +34,7 @@ inline void ReadBack(uint8_t* const c[3], int32_t x, uint8_t* const out[3], uint
 
 // The fast forms need samples that are the image's own: they read a whole
 // row before they write it.
-bool Fast(const ImageView<uint8_t>& image) { return simd::FastKernels() && simd::SamplesAreOwn(image); }
+bool Fast(const ImageView<uint8_t>& image) { return !simd::ReferenceKernels() && simd::SamplesAreOwn(image); }
 
 }  // namespace
 
@@ -118,8 +118,8 @@ void StretchValuesRowPlain(const uint8_t* v, int32_t n, float stretch, float* ou
 }
 
 void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
-    if (simd::FastKernels()) StretchValuesRowFast(v, n, stretch, out);
-    else StretchValuesRowPlain(v, n, stretch, out);
+    if (simd::ReferenceKernels()) StretchValuesRowPlain(v, n, stretch, out);
+    else StretchValuesRowFast(v, n, stretch, out);
 }
 
 uint8_t RowMinimum(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
@@ -144,8 +144,8 @@ void ReadRow(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], 
 }
 
 void ChromaCellsRow(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
-    if (simd::FastKernels()) ChromaCellsRowFast(px, n, tintMode, cells);
-    else ChromaCellsRowPlain(px, n, tintMode, cells);
+    if (simd::ReferenceKernels()) ChromaCellsRowPlain(px, n, tintMode, cells);
+    else ChromaCellsRowFast(px, n, tintMode, cells);
 }
 
 void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,

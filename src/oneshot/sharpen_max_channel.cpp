@@ -86,7 +86,7 @@ void PassBothWays(const Channels& px, int32_t lanes, ptrdiff_t laneStep, int32_t
 }  // namespace
 
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
-    if (simd::FastKernels() && simd::SamplesAreOwn(image) && SharpenMaxChannel8Fast(image, amount)) return;
+    if (!simd::ReferenceKernels() && simd::SamplesAreOwn(image) && SharpenMaxChannel8Fast(image, amount)) return;
     SharpenMaxChannel8Plain(image, amount);
 }
 

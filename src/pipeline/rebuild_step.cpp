@@ -8,8 +8,8 @@ namespace lx {
 
 template <class T>
 void RebuildProportional(const ImageView<T>& image, const float* value) {
-    if (simd::FastKernels()) RebuildProportionalFast<T>(image, value);
-    else RebuildProportionalPlain<T>(image, value);
+    if (simd::ReferenceKernels()) RebuildProportionalPlain<T>(image, value);
+    else RebuildProportionalFast<T>(image, value);
 }
 
 template void RebuildProportional<uint8_t>(const ImageView<uint8_t>&, const float*);

@@ -8,8 +8,8 @@ namespace lx {
 
 template <class T>
 void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to, Stores stores) {
-    if (simd::FastKernels()) CopyPixelsFast<T>(from, to, stores);
-    else CopyPixelsPlain<T>(from, to);
+    if (simd::ReferenceKernels()) CopyPixelsPlain<T>(from, to);
+    else CopyPixelsFast<T>(from, to, stores);
 }
 
 template void CopyPixels<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);

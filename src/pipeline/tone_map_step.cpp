@@ -23,15 +23,15 @@ BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int6
 
 template <class T>
 void ToneMapGlobalRow(float* v, int32_t n, const float* primary) {
-    if (simd::FastKernels()) ToneMapGlobalRowFast<T>(v, n, primary);
-    else ToneMapGlobalRowPlain<T>(v, n, primary);
+    if (simd::ReferenceKernels()) ToneMapGlobalRowPlain<T>(v, n, primary);
+    else ToneMapGlobalRowFast<T>(v, n, primary);
 }
 
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
                      const BaseMapBlend& b, const GainForms& forms) {
-    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, forms);
-    else ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
+    if (simd::ReferenceKernels()) ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
+    else ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, forms);
 }
 
 template void ToneMapGlobalRow<uint8_t>(float*, int32_t, const float*);

@@ -194,8 +194,8 @@ void RestorePlain(const ImageView<typename Traits::Sample>& image, const float* 
 template <class Sample>
 void Restore(const ImageView<Sample>& image, const float* tone, const ColorRestoreTables& t) {
     if (!t.active || image.Empty()) return;
-    if (simd::FastKernels()) ColorRestoreFast(image, tone, t);
-    else ColorRestorePlain(image, tone, t);
+    if (simd::ReferenceKernels()) ColorRestorePlain(image, tone, t);
+    else ColorRestoreFast(image, tone, t);
 }
 
 }  // namespace

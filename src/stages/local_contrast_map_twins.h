@@ -112,8 +112,8 @@ ContrastRange BuildLocalContrastMapFast(const Value& value, const Plane& detail,
 template <class Count, class Value>
 ContrastRange BuildLocalContrastMap(const Value& value, const Plane& detail, const Plane& map, Count* hist,
                                     const float* norm, float alpha, const LocalContrastScale& scale) {
-    if (simd::FastKernels()) return BuildLocalContrastMapFast(value, detail, map, hist, norm, alpha, scale);
-    return BuildLocalContrastMapPlain(value, detail, map, hist, norm, alpha, scale);
+    if (simd::ReferenceKernels()) return BuildLocalContrastMapPlain(value, detail, map, hist, norm, alpha, scale);
+    return BuildLocalContrastMapFast(value, detail, map, hist, norm, alpha, scale);
 }
 
 }  // namespace lx

@@ -103,13 +103,13 @@ void SharpenLineEndsPlain(const float* neighbour, const float* cur, float* out, 
 
 void SharpenLines(const float* behind, const float* cur, const float* ahead, float* out, int32_t n,
                   const SharpenKernel& k) {
-    if (simd::FastKernels()) SharpenLinesFast(behind, cur, ahead, out, n, k);
-    else SharpenLinesPlain(behind, cur, ahead, out, n, k);
+    if (simd::ReferenceKernels()) SharpenLinesPlain(behind, cur, ahead, out, n, k);
+    else SharpenLinesFast(behind, cur, ahead, out, n, k);
 }
 
 void SharpenLineEnds(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k) {
-    if (simd::FastKernels()) SharpenLineEndsFast(neighbour, cur, out, n, k);
-    else SharpenLineEndsPlain(neighbour, cur, out, n, k);
+    if (simd::ReferenceKernels()) SharpenLineEndsPlain(neighbour, cur, out, n, k);
+    else SharpenLineEndsFast(neighbour, cur, out, n, k);
 }
 
 void SharpenRow(const float* in, float* scratch, float* out, int32_t n, const SharpenKernel& k) {
