@@ -7,12 +7,12 @@
 // of an ImageView (its width is the row's n pixels) and leaves the samples
 // in three planar rows; the fast form moves them with the shared planar
 // loads and stores (simd/planar_rows-inl.h). The chooser without suffix runs
-// the fast form unless simd::ReferenceKernels() and, for kernels that
-// read the image, when its samples are its own (simd::SamplesAreOwn); the
-// plain form handles every layout, pixel by pixel in row order, reading each
-// pixel back after writing it, as a pixel-at-a-time loop does. The fast
-// forms are in one_shot_rows_hwy.cpp; a build without SIMD runs the plain
-// forms in their place (simd/no_simd.cpp).
+// the plain form when simd::ReferenceKernels() holds and, for kernels that
+// read the image, when its samples are not all its own (simd::SamplesAreOwn),
+// else the fast form. The plain form handles every layout, pixel by pixel
+// in row order, reading each pixel back after writing it, as a
+// pixel-at-a-time loop does. The fast forms are in one_shot_rows_hwy.cpp; a
+// build without SIMD runs the plain forms in their place (simd/no_simd.cpp).
 #pragma once
 
 #include <cstdint>
