@@ -33,8 +33,8 @@ ImageView<T> PhotoView(T* px, int width = kPhotoWidth, int height = kPhotoHeight
 // both report the plain kernels.
 class KernelScope {
 public:
-    explicit KernelScope(bool fast) { simd::UseFastKernelsForTest(fast); }
-    ~KernelScope() { simd::UseFastKernelsForTest(true); }
+    explicit KernelScope(bool fast) { simd::UseReferenceKernelsForTest(!fast); }
+    ~KernelScope() { simd::UseReferenceKernelsForTest(false); }
     KernelScope(const KernelScope&) = delete;
     KernelScope& operator=(const KernelScope&) = delete;
 };

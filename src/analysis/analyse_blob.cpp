@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "analysis/blob_statistics.h"
+#include "analysis/analyse_blob_twins.h"
+#include "analysis/blob_statistics_twins.h"
 #include "analysis/estimate_tint_gains.h"
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"
@@ -137,10 +138,10 @@ bool AnalyseFast(const ImageBlob& blob, ImageParam& param) {
 }  // namespace
 
 bool AnalyseBlob8(const ImageBlob& blob, ImageParam& param) {
-    return simd::FastKernels() ? AnalyseFast<uint8_t>(blob, param) : AnalysePlain<uint8_t>(blob, param);
+    return simd::ReferenceKernels() ? AnalysePlain<uint8_t>(blob, param) : AnalyseFast<uint8_t>(blob, param);
 }
 bool AnalyseBlob16(const ImageBlob& blob, ImageParam& param) {
-    return simd::FastKernels() ? AnalyseFast<uint16_t>(blob, param) : AnalysePlain<uint16_t>(blob, param);
+    return simd::ReferenceKernels() ? AnalysePlain<uint16_t>(blob, param) : AnalyseFast<uint16_t>(blob, param);
 }
 bool AnalyseBlob8Plain(const ImageBlob& blob, ImageParam& param) { return AnalysePlain<uint8_t>(blob, param); }
 bool AnalyseBlob16Plain(const ImageBlob& blob, ImageParam& param) { return AnalysePlain<uint16_t>(blob, param); }

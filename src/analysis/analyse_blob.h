@@ -16,21 +16,9 @@ namespace lx {
 // by the black level during the call and restored before it returns, on
 // success and on failure: it leaves byte for byte as it came.
 // Returns true when the record is filled, false when host memory ran short
-// (the record is then incomplete and must be discarded).
+// (the record is then incomplete and must be discarded). Each runs the
+// plain or the fast twin (analyse_blob_twins.h); the same record.
 bool AnalyseBlob8(const ImageBlob& blob, ImageParam& param);   // 8-bit blob
 bool AnalyseBlob16(const ImageBlob& blob, ImageParam& param);  // 16-bit blob
-
-// The two forms behind them, for the tests that compare them. Plain, the
-// reference: a histogram of every sample for the black level, the blob
-// lowered in place and restored, one cast analysis per tint mode and one
-// pass over the blob per statistics variant. Fast: the black level as the
-// smallest sample, the blob only read (every sample lowered as it is read),
-// the four tint modes sharing their work and the statistics variants
-// counted in one walk. Both take the same host blocks in the same order and
-// fill the record bit for bit alike.
-bool AnalyseBlob8Plain(const ImageBlob& blob, ImageParam& param);
-bool AnalyseBlob16Plain(const ImageBlob& blob, ImageParam& param);
-bool AnalyseBlob8Fast(const ImageBlob& blob, ImageParam& param);
-bool AnalyseBlob16Fast(const ImageBlob& blob, ImageParam& param);
 
 }  // namespace lx

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "analysis/blob_histograms.h"
+#include "analysis/blob_statistics_twins.h"
 #include "host/host_buffers.h"
 #include "image/sample_depth.h"
 #include "simd/kernels.h"
@@ -200,10 +201,10 @@ bool CollectFast(const ImageBlob& blob, int32_t black, ImageParam& param) {
 }  // namespace
 
 bool CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param) {
-    return simd::FastKernels() ? CollectFast<uint8_t>(blob, 0, param) : CollectPlain<uint8_t>(blob, param);
+    return simd::ReferenceKernels() ? CollectPlain<uint8_t>(blob, param) : CollectFast<uint8_t>(blob, 0, param);
 }
 bool CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param) {
-    return simd::FastKernels() ? CollectFast<uint16_t>(blob, 0, param) : CollectPlain<uint16_t>(blob, param);
+    return simd::ReferenceKernels() ? CollectPlain<uint16_t>(blob, param) : CollectFast<uint16_t>(blob, 0, param);
 }
 bool CollectBlobStatistics8Plain(const ImageBlob& blob, ImageParam& param) { return CollectPlain<uint8_t>(blob, param); }
 bool CollectBlobStatistics16Plain(const ImageBlob& blob, ImageParam& param) {

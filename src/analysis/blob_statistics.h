@@ -26,19 +26,9 @@ namespace lx {
 // entries, plus the knee builder's own. Returns true when the record was
 // filled; false when host memory ran short or the blob has no pixels (the
 // statistics fields are then left as they were). Every block is released on
-// every path.
+// every path. Each runs the plain or the fast twin (blob_statistics_twins.h);
+// the same record.
 bool CollectBlobStatistics8(const ImageBlob& blob, ImageParam& param);
 bool CollectBlobStatistics16(const ImageBlob& blob, ImageParam& param);
-
-// The two forms behind them, for the analysis driver and the tests that
-// compare them. Plain: one pass over the blob per variant, the reference.
-// Fast: every distinct variant in one walk (see FillVariantHistograms8),
-// and the statistics of the blob as if every sample were lowered by `black`
-// (at most the smallest sample), while the blob is only read. Both take the
-// same host blocks in the same order and give the same record, bit for bit.
-bool CollectBlobStatistics8Plain(const ImageBlob& blob, ImageParam& param);
-bool CollectBlobStatistics16Plain(const ImageBlob& blob, ImageParam& param);
-bool CollectBlobStatistics8Fast(const ImageBlob& blob, int32_t black, ImageParam& param);
-bool CollectBlobStatistics16Fast(const ImageBlob& blob, int32_t black, ImageParam& param);
 
 }  // namespace lx

@@ -18,7 +18,7 @@
 #include "stages/color_restore.h"
 #include "stages/detail_range.h"
 #include "stages/exp_smooth_plane.h"
-#include "stages/local_contrast_map.h"
+#include "stages/local_contrast_map_twins.h"
 #include "stages/log_exp_gain_tables.h"
 #include "stages/log_gain_tables.h"
 #include "stages/tint_factors.h"
@@ -148,7 +148,7 @@ struct OneShot {
     bool contrast;
     bool disjoint;     // the samples are the image's own: passes may be merged
     bool clip;         // the low clip reads the channel histogram
-    bool streamed = simd::FastKernels();  // the map streamed by rows (else the plain form)
+    bool streamed = !simd::ReferenceKernels();  // the map streamed by rows (else the plain form)
     CentreWeights weights;
     HeapArray<float> rowWeights;
     HeapArray<uint8_t> rows;   // three planar rows and each pixel's largest

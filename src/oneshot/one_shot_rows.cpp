@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "analysis/estimate_tint_gains.h"
+#include "oneshot/one_shot_rows_twins.h"
 #include "platform/float_convert.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"
@@ -33,7 +34,7 @@ inline void ReadBack(uint8_t* const c[3], int32_t x, uint8_t* const out[3], uint
 
 // The fast forms need samples that are the image's own: they read a whole
 // row before they write it.
-bool Fast(const ImageView<uint8_t>& image) { return simd::FastKernels() && simd::SamplesAreOwn(image); }
+bool Fast(const ImageView<uint8_t>& image) { return !simd::ReferenceKernels() && simd::SamplesAreOwn(image); }
 
 }  // namespace
 
@@ -117,8 +118,8 @@ void StretchValuesRowPlain(const uint8_t* v, int32_t n, float stretch, float* ou
 }
 
 void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out) {
-    if (simd::FastKernels()) StretchValuesRowFast(v, n, stretch, out);
-    else StretchValuesRowPlain(v, n, stretch, out);
+    if (simd::ReferenceKernels()) StretchValuesRowPlain(v, n, stretch, out);
+    else StretchValuesRowFast(v, n, stretch, out);
 }
 
 uint8_t RowMinimum(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
@@ -143,8 +144,8 @@ void ReadRow(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], 
 }
 
 void ChromaCellsRow(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
-    if (simd::FastKernels()) ChromaCellsRowFast(px, n, tintMode, cells);
-    else ChromaCellsRowPlain(px, n, tintMode, cells);
+    if (simd::ReferenceKernels()) ChromaCellsRowPlain(px, n, tintMode, cells);
+    else ChromaCellsRowFast(px, n, tintMode, cells);
 }
 
 void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
@@ -153,32 +154,5 @@ void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, c
         BrightenRowFast(image, y, map, t, scratch);
     else BrightenRowPlain(image, y, map, t);
 }
-
-#if !defined(LUMAREX_SIMD)
-uint8_t RowMinimumFast(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest) {
-    return RowMinimumPlain(image, y, lowest);
-}
-void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out) {
-    StretchValuesRowPlain(v, n, stretch, out);
-}
-void RemoveBlackRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
-                        uint8_t* largest) {
-    RemoveBlackRowPlain(image, y, black, out, largest);
-}
-void ApplyTintRowFast(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
-                      uint8_t* largest, int64_t* moved) {
-    ApplyTintRowPlain(image, y, t, out, largest, moved);
-}
-void ReadRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest) {
-    ReadRowPlain(image, y, out, largest);
-}
-void ChromaCellsRowFast(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells) {
-    ChromaCellsRowPlain(px, n, tintMode, cells);
-}
-void BrightenRowFast(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
-                     uint8_t* const[3]) {
-    BrightenRowPlain(image, y, map, t);
-}
-#endif
 
 }  // namespace lx

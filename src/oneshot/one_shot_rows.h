@@ -2,18 +2,9 @@
 // The per-row work of the one-shot correction. Each pass of the correction
 // walks the image row by row and hands a row to one of these kernels; the
 // histograms are counted by the caller from the planar copies the kernels
-// leave behind, so that a kernel is pure arithmetic on one row.
-//
-// Every kernel has a plain form, written for exactness and read as the
-// reference, and a fast form (SIMD through Highway, dynamic dispatch) that
-// gives the same bytes and floats. A kernel that reads the image takes row y
-// of an ImageView (its width is the row's n pixels) and leaves the samples
-// in three planar rows; the fast form moves them with the shared planar
-// loads and stores (simd/planar_rows-inl.h). The chooser without suffix runs
-// the fast form when simd::FastKernels() allows it and, for kernels that
-// read the image, when its samples are its own (simd::SamplesAreOwn); the
-// plain form handles every layout, pixel by pixel in row order, reading each
-// pixel back after writing it, as a pixel-at-a-time loop does.
+// leave behind, so that a kernel is pure arithmetic on one row. Every
+// kernel runs its plain or its fast twin (one_shot_rows_twins.h); the same
+// bytes and floats.
 #pragma once
 
 #include <cstdint>
@@ -93,26 +84,5 @@ void BrightenRow(const ImageView<uint8_t>& image, int32_t y, const float* map, c
 // The stretched values of a row of the local-contrast map's input:
 // out[x] = min(v[x] x stretch, 255).
 void StretchValuesRow(const uint8_t* v, int32_t n, float stretch, float* out);
-
-// The plain and fast forms, for the comparison tests and the benchmarks.
-uint8_t RowMinimumPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest);
-uint8_t RowMinimumFast(const ImageView<uint8_t>& image, int32_t y, uint8_t lowest);
-void RemoveBlackRowPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
-                         uint8_t* largest);
-void RemoveBlackRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t black, uint8_t* const out[3],
-                        uint8_t* largest);
-void ApplyTintRowPlain(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
-                       uint8_t* largest, int64_t* moved);
-void ApplyTintRowFast(const ImageView<uint8_t>& image, int32_t y, const TintTables& t, uint8_t* const out[3],
-                      uint8_t* largest, int64_t* moved);
-void ReadRowPlain(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest);
-void ReadRowFast(const ImageView<uint8_t>& image, int32_t y, uint8_t* const out[3], uint8_t* largest);
-void ChromaCellsRowPlain(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells);
-void ChromaCellsRowFast(const uint8_t* const px[3], int32_t n, int32_t tintMode, int16_t* cells);
-void StretchValuesRowPlain(const uint8_t* v, int32_t n, float stretch, float* out);
-void StretchValuesRowFast(const uint8_t* v, int32_t n, float stretch, float* out);
-void BrightenRowPlain(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t);
-void BrightenRowFast(const ImageView<uint8_t>& image, int32_t y, const float* map, const BrightenTables& t,
-                     uint8_t* const scratch[3]);
 
 }  // namespace lx

@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "oneshot/one_shot_rows.h"
+#include "oneshot/one_shot_rows_twins.h"
 #include "simd/gather_pairs-inl.h"
 #include "simd/planar_rows-inl.h"
 

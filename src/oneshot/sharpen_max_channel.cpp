@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "oneshot/sharpen_max_channel_twins.h"
 #include "simd/kernels.h"
 #include "simd/own_samples.h"
 
@@ -85,7 +86,7 @@ void PassBothWays(const Channels& px, int32_t lanes, ptrdiff_t laneStep, int32_t
 }  // namespace
 
 void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount) {
-    if (simd::FastKernels() && simd::SamplesAreOwn(image) && SharpenMaxChannel8Fast(image, amount)) return;
+    if (!simd::ReferenceKernels() && simd::SamplesAreOwn(image) && SharpenMaxChannel8Fast(image, amount)) return;
     SharpenMaxChannel8Plain(image, amount);
 }
 
@@ -115,12 +116,5 @@ void SharpenMaxChannel8Plain(const ImageView<uint8_t>& image, float amount) {
         }
     }
 }
-
-#if !defined(LUMAREX_SIMD)
-bool SharpenMaxChannel8Fast(const ImageView<uint8_t>& image, float amount) {
-    SharpenMaxChannel8Plain(image, amount);
-    return true;
-}
-#endif
 
 }  // namespace lx

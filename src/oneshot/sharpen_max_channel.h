@@ -38,10 +38,4 @@ void SharpenMaxChannel8(const ImageView<uint8_t>& image, float amount);
 // The kernel's weights are the float planes' (MakeSharpenKernel, the same
 // bits; its clamp limit is not used here, results are clamped to 0..255).
 
-// The two forms, for the comparison tests and the benchmarks. The fast form
-// expects samples that are the image's own; it returns false, having changed
-// nothing, when its row buffers cannot be had.
-void SharpenMaxChannel8Plain(const ImageView<uint8_t>& image, float amount);
-bool SharpenMaxChannel8Fast(const ImageView<uint8_t>& image, float amount);
-
 }  // namespace lx

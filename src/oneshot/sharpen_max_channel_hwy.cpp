@@ -22,7 +22,7 @@
 
 #include "host/heap_array.h"
 #include "oneshot/one_shot_rows.h"
-#include "oneshot/sharpen_max_channel.h"
+#include "oneshot/sharpen_max_channel_twins.h"
 #include "simd/planar_rows-inl.h"
 
 HWY_BEFORE_NAMESPACE();

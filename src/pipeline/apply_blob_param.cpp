@@ -213,7 +213,7 @@ public:
         // 8-bit levels, 512 KB for 16-bit ones (from the heap: without it
         // the row gathers the two tables apart, with the same result).
         // 8-bit levels also take both tables as byte planes (2 KB, here).
-        if (!local_ || !simd::FastKernels()) return;
+        if (!local_ || simd::ReferenceKernels()) return;
         constexpr int32_t kLevels = SampleDepth<T>::kLevels;
         pairs_ = HeapArray<uint64_t>::Allocate(kLevels);
         if (pairs_) simd::MakeGatherPairs(g.secondary.data(), g.primary.data(), kLevels, pairs_.data());

@@ -67,7 +67,7 @@ bool BuildBaseMap(const Plane& value, ImageParam& param) {
 
 template <class T>
 bool BuildBaseMapFromRows(const ValueRows& rows, const Plane& room, ImageParam& param) {
-    if (!simd::FastKernels()) {
+    if (simd::ReferenceKernels()) {
         for (int32_t y = 0; y < room.height; ++y) rows.Row(y, room.Row(y));
         return BuildBaseMap<T>(room, param);
     }

@@ -12,7 +12,7 @@ namespace lx {
 template <class T>
 FinishingStages<T>::FinishingStages(const FinishingSettings& s) : s_(s) {
     if (s.colorMode != 0) restore_ = MakeColorRestoreTables(s.colorMode, s.colorAmount);
-    if (SampleDepth<T>::kWide && restore_.active && simd::FastKernels()) {
+    if (SampleDepth<T>::kWide && restore_.active && !simd::ReferenceKernels()) {
         retention16_ = HeapArray<float>::Allocate(65536);
         curvePairs16_ = HeapArray<uint64_t>::Allocate(65536);
         if (retention16_ && curvePairs16_) MakeColorRestoreLevels16(restore_, retention16_.data(), curvePairs16_.data());

@@ -1,54 +1,33 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/levels_step.h"
 
+#include "pipeline/levels_step_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {
 
 void LevelRow8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
                const ImageView<uint8_t>& out, float* value) {
-    if (simd::FastKernels()) LevelRow8Fast(table, source, y, out, value);
-    else LevelRow<uint8_t>(table, source, y, out, value);
+    if (simd::ReferenceKernels()) LevelRow<uint8_t>(table, source, y, out, value);
+    else LevelRow8Fast(table, source, y, out, value);
 }
 
 void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
                 const ImageView<uint16_t>& out, float* value) {
-    if (simd::FastKernels()) LevelRow16Fast(step, source, y, out, value);
-    else LevelRow<uint16_t>(step, source, y, out, value);
+    if (simd::ReferenceKernels()) LevelRow<uint16_t>(step, source, y, out, value);
+    else LevelRow16Fast(step, source, y, out, value);
 }
 
 void LevelValues8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
                   float* value) {
-    if (simd::FastKernels()) LevelValues8Fast(table, source, y, n, value);
-    else LevelValues<uint8_t>(table, source, y, n, value);
+    if (simd::ReferenceKernels()) LevelValues<uint8_t>(table, source, y, n, value);
+    else LevelValues8Fast(table, source, y, n, value);
 }
 
 void LevelValues16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y, int32_t n,
                    float* value) {
-    if (simd::FastKernels()) LevelValues16Fast(step, source, y, n, value);
-    else LevelValues<uint16_t>(step, source, y, n, value);
+    if (simd::ReferenceKernels()) LevelValues<uint16_t>(step, source, y, n, value);
+    else LevelValues16Fast(step, source, y, n, value);
 }
-
-#if !defined(LUMAREX_SIMD)
-void DivideBy1000Fast(const int32_t* p, int32_t n, int32_t* q) {
-    for (int32_t i = 0; i < n; ++i) q[i] = p[i] / 1000;
-}
-void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
-                      float* value) {
-    LevelValues<uint8_t>(table, source, y, n, value);
-}
-void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
-                       int32_t n, float* value) {
-    LevelValues<uint16_t>(step, source, y, n, value);
-}
-void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
-                   const ImageView<uint8_t>& out, float* value) {
-    LevelRow<uint8_t>(table, source, y, out, value);
-}
-void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
-                    const ImageView<uint16_t>& out, float* value) {
-    LevelRow<uint16_t>(step, source, y, out, value);
-}
-#endif
 
 }  // namespace lx

@@ -147,21 +147,13 @@ void LevelRow(const Step& step, const ImageView<const T>& source, int32_t y, con
     }
 }
 
-// LevelRow for the pipelines, with SIMD when the build has it and the source
-// is a blob's layout (three samples per pixel, blue first); the same bytes.
+// LevelRow for the pipelines, with SIMD (levels_step_twins.h) when the build
+// has it and the source is a blob's layout (three samples per pixel, blue
+// first); the same bytes.
 void LevelRow8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
                const ImageView<uint8_t>& out, float* value);
 void LevelRow16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
                 const ImageView<uint16_t>& out, float* value);
-// The SIMD forms on their own, for the tests that compare them (a source of
-// another layout takes the plain form).
-void LevelRow8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y,
-                   const ImageView<uint8_t>& out, float* value);
-void LevelRow16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
-                    const ImageView<uint16_t>& out, float* value);
-// trunc(p[i] / 1000) into q[i] as the SIMD form of the 16-bit levels
-// divides, for |p[i]| < 2^30 (the plain division in a build without SIMD).
-void DivideBy1000Fast(const int32_t* p, int32_t n, int32_t* q);
 
 // The values of LevelRow alone: each pixel's largest levelled channel of the
 // first n pixels of row y of `source` into value[0 .. n - 1]; the levelled
@@ -180,15 +172,11 @@ void LevelValues(const Step& step, const ImageView<const T>& source, int32_t y, 
 }
 
 // LevelValues for the pipelines, with SIMD as LevelRow8/16 (the channels of
-// a run stay on the stack), and the SIMD forms on their own for the tests.
+// a run stay on the stack).
 void LevelValues8(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
                   float* value);
 void LevelValues16(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y, int32_t n,
                    float* value);
-void LevelValues8Fast(const LevelsTable8& table, const ImageView<const uint8_t>& source, int32_t y, int32_t n,
-                      float* value);
-void LevelValues16Fast(const LevelsStep<uint16_t>& step, const ImageView<const uint16_t>& source, int32_t y,
-                       int32_t n, float* value);
 
 // Levels rows y0 .. y1 - 1 of `source` into `dest` and the value plane
 // (dest's width per row).

@@ -22,7 +22,7 @@
 
 #include <cstdlib>
 
-#include "pipeline/levels_step.h"
+#include "pipeline/levels_step_twins.h"
 #include "simd/byte_tables-inl.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"

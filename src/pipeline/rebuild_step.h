@@ -4,41 +4,19 @@
 // ratios between them (hue and saturation).
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
 #include "image/image_view.h"
-#include "image/sample_depth.h"
-#include "platform/float_convert.h"
 
 namespace lx {
 
 // Per pixel, mx = the largest channel, v = the value-plane entry:
 // ratio = v / mx (0 when v is 0, and a pixel whose channels are all 0 stays
 // 0); each channel = clamp(trunc(channel x ratio), 0, full scale). `value`
-// holds image.width floats per row, row after row.
-template <class T>
-void RebuildProportionalPlain(const ImageView<T>& image, const float* value) {
-    using D = SampleDepth<T>;
-    for (int32_t y = 0; y < image.height; ++y) {
-        T* c[3];
-        image.Row(y, c);
-        const float* v = value + int64_t{y} * image.width;
-        for (int32_t x = 0; x < image.width; ++x) {
-            const int64_t o = int64_t{x} * image.pixelStride;
-            const T mx = std::max({c[0][o], c[1][o], c[2][o]});
-            const float ratio = (v[x] == 0.0f || mx == 0) ? 0.0f : v[x] / float(mx);
-            for (int k = 0; k < 3; ++k) c[k][o] = T(TruncClamp(float(c[k][o]) * ratio, 0, D::kFull));
-        }
-    }
-}
-
-// RebuildProportionalPlain, with SIMD when the build has it and the view's
-// samples are all its own; the same bytes. Instantiated for uint8_t and
-// uint16_t.
+// holds image.width floats per row, row after row. Runs the SIMD twin
+// (rebuild_step_twins.h) when the build has it and the view's samples are
+// all its own; the same bytes. Instantiated for uint8_t and uint16_t.
 template <class T>
 void RebuildProportional(const ImageView<T>& image, const float* value);
-template <class T>
-void RebuildProportionalFast(const ImageView<T>& image, const float* value);
 
 }  // namespace lx

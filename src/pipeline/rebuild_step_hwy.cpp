@@ -9,7 +9,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "pipeline/rebuild_step.h"
+#include "pipeline/rebuild_step_twins.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
 

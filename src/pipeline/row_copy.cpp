@@ -1,27 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/row_copy.h"
 
+#include "pipeline/row_copy_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {
 
 template <class T>
 void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to, Stores stores) {
-    if (simd::FastKernels()) CopyPixelsFast<T>(from, to, stores);
-    else CopyPixelsPlain<T>(from, to);
+    if (simd::ReferenceKernels()) CopyPixelsPlain<T>(from, to);
+    else CopyPixelsFast<T>(from, to, stores);
 }
 
 template void CopyPixels<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);
 template void CopyPixels<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&, Stores);
-
-#if !defined(LUMAREX_SIMD)
-template <class T>
-void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to, Stores) {
-    CopyPixelsPlain<T>(from, to);
-}
-template void CopyPixelsFast<uint8_t>(const ImageView<const uint8_t>&, const ImageView<uint8_t>&, Stores);
-template void CopyPixelsFast<uint16_t>(const ImageView<const uint16_t>&, const ImageView<uint16_t>&, Stores);
-void FenceStreamingStores() {}
-#endif
 
 }  // namespace lx

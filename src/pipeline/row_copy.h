@@ -9,22 +9,6 @@
 
 namespace lx {
 
-// Copies every pixel of `from` to the same position of `to` (to.width x
-// to.height pixels), row by row, each pixel's channels 1, 2, 3 in that order.
-template <class T>
-void CopyPixelsPlain(const ImageView<const T>& from, const ImageView<T>& to) {
-    for (int32_t y = 0; y < to.height; ++y) {
-        const T* in[3];
-        T* out[3];
-        from.Row(y, in);
-        to.Row(y, out);
-        for (int32_t x = 0; x < to.width; ++x) {
-            const int64_t i = int64_t{x} * from.pixelStride, o = int64_t{x} * to.pixelStride;
-            for (int k = 0; k < 3; ++k) out[k][o] = in[k][i];
-        }
-    }
-}
-
 // How the SIMD copy writes `to`. kStreaming is for a destination larger
 // than the caches that nothing reads back soon (a whole image): the rows'
 // aligned whole cache lines are written past the caches, which saves
@@ -37,13 +21,13 @@ enum class Stores { kCached, kStreaming };
 // the last-level cache of most desktop processors.
 inline constexpr int64_t kStreamingStoreBytes = int64_t{32} << 20;
 
-// CopyPixelsPlain, with SIMD (interleaving three-sample pixels) when the
-// build has it, `from` is planar and the pixels of `to` share no samples;
-// the same bytes. Instantiated for uint8_t and uint16_t.
+// Copies every pixel of `from` to the same position of `to` (to.width x
+// to.height pixels), row by row, each pixel's channels 1, 2, 3 in that order.
+// Runs the SIMD twin (row_copy_twins.h, interleaving three-sample pixels)
+// when the build has it, `from` is planar and the pixels of `to` share no
+// samples; the same bytes. Instantiated for uint8_t and uint16_t.
 template <class T>
 void CopyPixels(const ImageView<const T>& from, const ImageView<T>& to, Stores stores = Stores::kCached);
-template <class T>
-void CopyPixelsFast(const ImageView<const T>& from, const ImageView<T>& to, Stores stores = Stores::kCached);
 
 // Orders the streaming stores made so far before any later store (a no-op
 // where there are none to order).

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "pipeline/row_copy.h"
+#include "pipeline/row_copy_twins.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
 

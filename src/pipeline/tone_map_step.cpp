@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/tone_map_step.h"
 
+#include <algorithm>
+
+#include "pipeline/tone_map_step_twins.h"
 #include "simd/kernels.h"
 
 namespace lx {
@@ -20,15 +23,15 @@ BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int6
 
 template <class T>
 void ToneMapGlobalRow(float* v, int32_t n, const float* primary) {
-    if (simd::FastKernels()) ToneMapGlobalRowFast<T>(v, n, primary);
-    else ToneMapGlobalRowPlain<T>(v, n, primary);
+    if (simd::ReferenceKernels()) ToneMapGlobalRowPlain<T>(v, n, primary);
+    else ToneMapGlobalRowFast<T>(v, n, primary);
 }
 
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
                      const BaseMapBlend& b, const GainForms& forms) {
-    if (simd::FastKernels()) ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, forms);
-    else ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
+    if (simd::ReferenceKernels()) ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
+    else ToneMapLocalRowFast<T>(row, n, y, primary, secondary, b, forms);
 }
 
 template void ToneMapGlobalRow<uint8_t>(float*, int32_t, const float*);
@@ -37,23 +40,5 @@ template void ToneMapLocalRow<uint8_t>(float*, int32_t, int32_t, const float*, c
                                        const GainForms&);
 template void ToneMapLocalRow<uint16_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
                                         const GainForms&);
-
-#if !defined(LUMAREX_SIMD)
-template <class T>
-void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary) {
-    ToneMapGlobalRowPlain<T>(v, n, primary);
-}
-template <class T>
-void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b, const GainForms&) {
-    ToneMapLocalRowPlain<T>(row, n, y, primary, secondary, b);
-}
-template void ToneMapGlobalRowFast<uint8_t>(float*, int32_t, const float*);
-template void ToneMapGlobalRowFast<uint16_t>(float*, int32_t, const float*);
-template void ToneMapLocalRowFast<uint8_t>(float*, int32_t, int32_t, const float*, const float*, const BaseMapBlend&,
-                                           const GainForms&);
-template void ToneMapLocalRowFast<uint16_t>(float*, int32_t, int32_t, const float*, const float*,
-                                            const BaseMapBlend&, const GainForms&);
-#endif
 
 }  // namespace lx

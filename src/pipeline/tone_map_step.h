@@ -4,13 +4,10 @@
 // blended between the two tables by the cached base map.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
 #include "analysis/image_param.h"
 #include "image/image_view.h"
-#include "image/sample_depth.h"
-#include "pipeline/base_map_row.h"
 
 namespace lx {
 
@@ -31,40 +28,15 @@ struct BaseMapBlend {
 // map offsets plus the region's origin, saturated to int32.
 BaseMapBlend BlendOf(const ImageParam& param, float scale, int64_t offsetX, int64_t offsetY);
 
-// v' = primary[trunc(v) & (levels - 1)] x v, clamped to 0 .. full scale, on
-// the n values of one row. The values must be finite and within the int32
-// range (the levels step gives 0 .. full scale).
-template <class T>
-void ToneMapGlobalRowPlain(float* v, int32_t n, const float* primary) {
-    using D = SampleDepth<T>;
-    for (int32_t x = 0; x < n; ++x)
-        v[x] = std::clamp(primary[static_cast<int32_t>(v[x]) & (D::kLevels - 1)] * v[x], 0.0f, D::kFullF);
-}
-
-// v' = ((1 - t) x secondary[i] + t x primary[i]) x v, i = trunc(v) & (levels - 1),
-// clamped to 0 .. full scale, for the value row[x] whose map sample is u.
-template <class T>
-inline void ToneMapLocalPixel(float* row, int32_t x, float u, const float* primary, const float* secondary,
-                              const BaseMapBlend& b) {
-    using D = SampleDepth<T>;
-    float t = b.flatRange ? (u > b.low ? 1.0f : 0.0f) : (u - b.low) * b.q;
-    if (t > 1.0f) t = 1.0f;
-    else if (t < 0.0f) t = 0.0f;
-    const float v = row[x];
-    const int32_t i = static_cast<int32_t>(v) & (D::kLevels - 1);
-    row[x] = std::clamp(((1.0f - t) * secondary[i] + t * primary[i]) * v, 0.0f, D::kFullF);
-}
-
-// ToneMapLocalPixel on the n values of image row y.
-template <class T>
-void ToneMapLocalRowPlain(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                          const BaseMapBlend& b) {
-    const BaseMapRow mapRow(b.map, b.scale, b.mapWidth, b.mapHeight, b.offsetX, b.offsetY, y);
-    for (int32_t x = 0; x < n; ++x) ToneMapLocalPixel<T>(row, x, mapRow.At(x), primary, secondary, b);
-}
-
-// The rows of the pipelines: the plain forms above, or the SIMD ones when the
-// build has them (the same bits). Instantiated for uint8_t and uint16_t.
+// The rows of the pipelines, on the n values of one row:
+//   global: v' = primary[trunc(v) & (levels - 1)] x v
+//   local:  v' = ((1 - t) x secondary[i] + t x primary[i]) x v,
+//           i = trunc(v) & (levels - 1), t from the value's map sample in
+//           image row y (BaseMapBlend)
+// clamped to 0 .. full scale. The values must be finite and within the
+// int32 range (the levels step gives 0 .. full scale). Each runs its plain
+// twin or, when the build has it, its SIMD twin (tone_map_step_twins.h):
+// the same bits. Instantiated for uint8_t and uint16_t.
 template <class T>
 void ToneMapGlobalRow(float* v, int32_t n, const float* primary);
 // Faster forms of the two gain tables for the SIMD rows, made from them once
@@ -80,12 +52,6 @@ struct GainForms {
 template <class T>
 void ToneMapLocalRow(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
                      const BaseMapBlend& b, const GainForms& forms = {});
-// The SIMD forms on their own, for the tests that compare them.
-template <class T>
-void ToneMapGlobalRowFast(float* v, int32_t n, const float* primary);
-template <class T>
-void ToneMapLocalRowFast(float* row, int32_t n, int32_t y, const float* primary, const float* secondary,
-                         const BaseMapBlend& b, const GainForms& forms = {});
 
 // The two over rows y0 .. y1 - 1 of a value plane.
 template <class T>

@@ -16,7 +16,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "pipeline/tone_map_step.h"
+#include "pipeline/tone_map_step_twins.h"
 #include "simd/byte_tables-inl.h"
 #include "simd/gather_pairs-inl.h"
 #include "simd/planar_rows-inl.h"

@@ -5,20 +5,20 @@ namespace lx::simd {
 namespace {
 
 #if defined(LUMAREX_SIMD)
-bool g_fast = true;
+bool g_reference = false;
 #else
-bool g_fast = false;
+bool g_reference = true;
 #endif
 
 }  // namespace
 
-bool FastKernels() { return g_fast; }
+bool ReferenceKernels() { return g_reference; }
 
-void UseFastKernelsForTest(bool fast) {
+void UseReferenceKernelsForTest(bool reference) {
 #if defined(LUMAREX_SIMD)
-    g_fast = fast;
+    g_reference = reference;
 #else
-    (void)fast;  // a plain build has nothing else to run
+    (void)reference;  // a plain build has nothing else to run
 #endif
 }
 

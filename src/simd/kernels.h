@@ -1,19 +1,24 @@
 // SPDX-License-Identifier: MIT
-// Which kernels run: the plain ones, written for exactness and read as the
-// reference, or the SIMD ones (Highway, dynamic dispatch), which give the
-// same bytes faster. Every fast kernel has a plain twin and a test that
-// compares the two bit for bit on every target the machine supports.
+// Which twin of every stage runs: the plain one, written for exactness and
+// read as the reference, or the fast one, which gives the same bytes faster.
+// The fast twins are the SIMD kernels (Highway, dynamic dispatch) and the
+// faster algorithms beside them: the analysis's shared walks and the
+// cheap-first maths of the table builders. Every fast twin has a test that
+// compares it with its plain twin bit for bit, on every target the machine
+// supports (docs/dev/adding-a-stage.md).
 #pragma once
 
 namespace lx::simd {
 
-// True when this build has SIMD kernels (Highway, not LUMAREX_PLAIN) and
-// they are not switched off for a comparison.
-bool FastKernels();
+// True when every stage runs its plain twin, the reference: in a build
+// without SIMD (LUMAREX_PLAIN or no Highway) and while a test or benchmark
+// asks for it. False: the fast twins run.
+bool ReferenceKernels();
 
 // For tests and benchmarks only, never called by the library itself: runs
-// the plain kernels everywhere (false) or the fast ones again (true). Set it
-// before any work starts; it is not meant to change under a running call.
-void UseFastKernelsForTest(bool fast);
+// the reference twins everywhere (true) or the fast ones again (false; a
+// build without SIMD keeps the reference). Set it before any work starts; it
+// is not meant to change under a running call.
+void UseReferenceKernelsForTest(bool reference);
 
 }  // namespace lx::simd

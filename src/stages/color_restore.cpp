@@ -13,6 +13,7 @@
 #include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
 #include "simd/kernels.h"
+#include "stages/color_restore_twins.h"
 
 namespace lx {
 namespace {
@@ -193,8 +194,8 @@ void RestorePlain(const ImageView<typename Traits::Sample>& image, const float* 
 template <class Sample>
 void Restore(const ImageView<Sample>& image, const float* tone, const ColorRestoreTables& t) {
     if (!t.active || image.Empty()) return;
-    if (simd::FastKernels()) ColorRestoreFast(image, tone, t);
-    else ColorRestorePlain(image, tone, t);
+    if (simd::ReferenceKernels()) ColorRestorePlain(image, tone, t);
+    else ColorRestoreFast(image, tone, t);
 }
 
 }  // namespace
@@ -279,14 +280,5 @@ void ColorRestorePlain(const ImageView<uint8_t>& image, const float* tone, const
 void ColorRestorePlain(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
     RestorePlain<Restore16>(image, tone, tables);
 }
-
-#if !defined(LUMAREX_SIMD)
-void ColorRestoreFast(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables) {
-    ColorRestorePlain(image, tone, tables);
-}
-void ColorRestoreFast(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables) {
-    ColorRestorePlain(image, tone, tables);
-}
-#endif
 
 }  // namespace lx

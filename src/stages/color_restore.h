@@ -134,16 +134,9 @@ void ColorRestoreTone16(const ImageView<uint16_t>& image, const float* tone, int
 
 // The tone form with tables made once, for callers that restore an image
 // in parts (e.g. a row at a time): the same results as ColorRestoreTone8/16.
+// Every form runs the SIMD twin (color_restore_twins.h) when the build has
+// it and no two pixels share a sample, else the plain one; the same bytes.
 void ColorRestoreTone(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
 void ColorRestoreTone(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
-
-// The plain and the SIMD form of the stage on their own, for the tests that
-// compare them; the forms above run the SIMD one when the build has it and
-// no two pixels share a sample. A null `tone` leaves out the rescaling (the
-// ColorRestore8 form). The same bytes either way.
-void ColorRestorePlain(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
-void ColorRestorePlain(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
-void ColorRestoreFast(const ImageView<uint8_t>& image, const float* tone, const ColorRestoreTables& tables);
-void ColorRestoreFast(const ImageView<uint16_t>& image, const float* tone, const ColorRestoreTables& tables);
 
 }  // namespace lx

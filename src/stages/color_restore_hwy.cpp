@@ -21,7 +21,7 @@
 #include "simd/gather_pairs-inl.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
-#include "stages/color_restore.h"
+#include "stages/color_restore_twins.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {

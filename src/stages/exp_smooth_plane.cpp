@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "simd/kernels.h"
+#include "stages/exp_smooth_plane_twins.h"
 
 namespace lx {
 namespace {
@@ -86,8 +87,8 @@ void ExpSmoothRowsPlain(const Plane& p, const float* norm, float a) {
 }
 
 void ExpSmoothRows(const Plane& rows, const float* norm, float a) {
-    if (simd::FastKernels()) ExpSmoothRowsFast(rows, norm, a);
-    else ExpSmoothRowsPlain(rows, norm, a);
+    if (simd::ReferenceKernels()) ExpSmoothRowsPlain(rows, norm, a);
+    else ExpSmoothRowsFast(rows, norm, a);
 }
 
 void ExpSmoothPlanePlain(const Plane& p, const float* norm, float a) {
@@ -105,8 +106,8 @@ void ExpSmoothPlanePlain(const Plane& p, const float* norm, float a) {
 }
 
 void ExpSmoothPlane(const Plane& plane, const float* norm, float a) {
-    if (simd::FastKernels()) ExpSmoothPlaneFast(plane, norm, a);
-    else ExpSmoothPlanePlain(plane, norm, a);
+    if (simd::ReferenceKernels()) ExpSmoothPlanePlain(plane, norm, a);
+    else ExpSmoothPlaneFast(plane, norm, a);
 }
 
 void ColumnForwardStepPlain(float* row, const float* above, int64_t n, float a) {
@@ -114,16 +115,8 @@ void ColumnForwardStepPlain(float* row, const float* above, int64_t n, float a) 
 }
 
 void ColumnForwardStep(float* row, const float* above, int64_t n, float a) {
-    if (simd::FastKernels()) ColumnForwardStepFast(row, above, n, a);
-    else ColumnForwardStepPlain(row, above, n, a);
+    if (simd::ReferenceKernels()) ColumnForwardStepPlain(row, above, n, a);
+    else ColumnForwardStepFast(row, above, n, a);
 }
-
-#if !defined(LUMAREX_SIMD)
-void ColumnForwardStepFast(float* row, const float* above, int64_t n, float a) {
-    ColumnForwardStepPlain(row, above, n, a);
-}
-void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a) { ExpSmoothPlanePlain(plane, norm, a); }
-void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a) { ExpSmoothRowsPlain(rows, norm, a); }
-#endif
 
 }  // namespace lx

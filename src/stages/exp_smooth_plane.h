@@ -30,21 +30,15 @@ void BuildSmoothNorm(float* norm, int32_t n, float a);
 // Rows are smoothed only when width > 1, columns only when height > 1, so a
 // plane of one column is smoothed down the column alone and a plane of one
 // row along the row alone; empty planes are left alone.
-// Allocates nothing. Runs the SIMD kernels when the build has them; the
-// plain and the SIMD form give the same bits.
+// Allocates nothing. Runs the SIMD twin (exp_smooth_plane_twins.h) when the
+// build has it; the plain and the SIMD twin give the same bits.
 void ExpSmoothPlane(const Plane& plane, const float* norm, float a);
-
-// The two forms on their own, for the tests that compare them.
-void ExpSmoothPlanePlain(const Plane& plane, const float* norm, float a);
-void ExpSmoothPlaneFast(const Plane& plane, const float* norm, float a);  // the plain form without SIMD
 
 // The row half of ExpSmoothPlane alone: every row of `rows` forward and then
 // backward, nothing when width <= 1. Callers that stream a plane through
 // the filter run it on a band of rows and the column steps below
 // themselves; the values are those of ExpSmoothPlane, bit for bit.
 void ExpSmoothRows(const Plane& rows, const float* norm, float a);
-void ExpSmoothRowsPlain(const Plane& rows, const float* norm, float a);
-void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a);
 
 // One step of a column pass over a row of n columns, for callers that walk
 // the rows themselves. The forward pass keeps raw sums in the plane, row i
@@ -54,7 +48,5 @@ void ExpSmoothRowsFast(const Plane& rows, const float* norm, float a);
 // a row is its value before the normalisation ExpSmoothPlane applies at
 // once, so the values are its values.
 void ColumnForwardStep(float* row, const float* above, int64_t n, float a);
-void ColumnForwardStepPlain(float* row, const float* above, int64_t n, float a);
-void ColumnForwardStepFast(float* row, const float* above, int64_t n, float a);
 
 }  // namespace lx

@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "stages/exp_smooth_plane.h"
+#include "stages/exp_smooth_plane_twins.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {

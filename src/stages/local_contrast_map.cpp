@@ -3,6 +3,7 @@
 
 #include "math/float_math.h"
 #include "simd/kernels.h"
+#include "stages/local_contrast_map_twins.h"
 
 namespace lx {
 
@@ -43,26 +44,15 @@ void MapRowPlain(float* e, const float* d, float* z, bool bottom, int32_t n, flo
 
 void DetailRow(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n, float forward,
                float backward, float a) {
-    if (simd::FastKernels()) DetailRowFast(d, v, magnitude, z, below, n, forward, backward, a);
-    else DetailRowPlain(d, v, magnitude, z, below, n, forward, backward, a);
+    if (simd::ReferenceKernels()) DetailRowPlain(d, v, magnitude, z, below, n, forward, backward, a);
+    else DetailRowFast(d, v, magnitude, z, below, n, forward, backward, a);
 }
 
 void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
             const LocalContrastScale& scale, int32_t* bins) {
-    if (simd::FastKernels()) MapRowFast(e, d, z, bottom, n, forward, backward, a, scale, bins);
-    else MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
+    if (simd::ReferenceKernels()) MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
+    else MapRowFast(e, d, z, bottom, n, forward, backward, a, scale, bins);
 }
-
-#if !defined(LUMAREX_SIMD)
-void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
-                   float forward, float backward, float a) {
-    DetailRowPlain(d, v, magnitude, z, below, n, forward, backward, a);
-}
-void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
-                const LocalContrastScale& scale, int32_t* bins) {
-    MapRowPlain(e, d, z, bottom, n, forward, backward, a, scale, bins);
-}
-#endif
 
 }  // namespace contrast_detail
 }  // namespace lx

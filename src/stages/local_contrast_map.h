@@ -27,7 +27,6 @@
 
 #include "image/image_view.h"
 #include "stages/detail_range.h"
-#include "simd/kernels.h"
 #include "stages/exp_smooth_plane.h"
 
 namespace lx {
@@ -146,10 +145,6 @@ inline void PrefetchRows(const float* a, const float* b, int64_t n) {
 // above.
 void DetailRow(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n, float forward,
                float backward, float a);
-void DetailRowPlain(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
-                    float forward, float backward, float a);
-void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const float* below, int32_t n,
-                   float forward, float backward, float a);
 
 // One row of the last walk up: the raw backward column sum of the smoothed
 // |D|, z = l x forward + a x z (the bottom row: l x forward) from the raw
@@ -157,58 +152,8 @@ void DetailRowFast(float* d, const float* v, float* magnitude, float* z, const f
 // into `e` and E's bin (ContrastBin) into `bins`.
 void MapRow(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
             const LocalContrastScale& scale, int32_t* bins);
-void MapRowPlain(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
-                 const LocalContrastScale& scale, int32_t* bins);
-void MapRowFast(float* e, const float* d, float* z, bool bottom, int32_t n, float forward, float backward, float a,
-                const LocalContrastScale& scale, int32_t* bins);
 
 }  // namespace contrast_detail
-
-// Builds E into `map` from the value plane V read through value(i) (entry i
-// of the W x H plane, row after row), using `detail` as scratch; both planes
-// have V's size. `hist` holds scale.Bins() counters, overwritten: a wide
-// enough type for every pixel to land in one bin (64 bits for any image,
-// 32 bits for images under 2^31 pixels). `norm` is SmoothNorm for `alpha`
-// with max(W, H) entries. value(i) must not read `detail` or `map`; it is
-// read twice per entry. Nothing is allocated.
-//
-// The plain form runs the steps one after the other over whole planes; the
-// fast form streams them through four sweeps, with the same float
-// operations on every value, so the two agree bit for bit:
-//   down  V into `detail` a band of rows at a time, smoothed along the rows,
-//         then each row's forward column sum (kept raw: ColumnForwardStep)
-//   up    the backward column pass row by row from the bottom: D into
-//         `detail`, |D| into `map`
-//   down  |D| smoothed along the rows a band at a time, forward column sums
-//   up    the backward column pass: L, then E and its bin (32 KB of
-//         running sums on the stack; wider planes go in strips)
-// Each sweep reads and writes each plane once, about half the memory
-// traffic of the plain form, and a band stays in cache while it is
-// smoothed along its rows and down the columns.
-template <class Count, class Value>
-ContrastRange BuildLocalContrastMapPlain(const Value& value, const Plane& detail, const Plane& map, Count* hist,
-                                         const float* norm, float alpha, const LocalContrastScale& scale) {
-    const int64_t n = detail.Size();
-    float* d = detail.data;
-    float* e = map.data;
-    for (int64_t i = 0; i < n; ++i) d[i] = value(i);
-    ExpSmoothPlane(detail, norm, alpha);
-    for (int64_t i = 0; i < n; ++i) {
-        d[i] = value(i) - d[i];
-        e[i] = std::fabs(d[i]);
-    }
-    ExpSmoothPlane(map, norm, alpha);
-
-    const float h = static_cast<float>(scale.half);
-    std::fill_n(hist, scale.Bins(), Count{0});
-    for (int64_t i = 0; i < n; ++i) {
-        const float v = std::max(e[i], scale.floor) * d[i] / scale.divisor;
-        e[i] = v;
-        ++hist[ContrastBin(v, h, scale)];
-    }
-    const DetailBins bins = FindDetailBins(hist, scale.Bins(), n / 100);
-    return ContrastRange{bins.low - scale.half, bins.high - scale.half - 2};
-}
 
 namespace contrast_detail {
 
@@ -272,47 +217,6 @@ ContrastRange MapFromDetail(const Plane& detail, const Plane& map, Count* hist, 
 }
 
 }  // namespace contrast_detail
-
-template <class Count, class Value>
-ContrastRange BuildLocalContrastMapFast(const Value& value, const Plane& detail, const Plane& map, Count* hist,
-                                        const float* norm, float alpha, const LocalContrastScale& scale) {
-    const int32_t W = std::max(detail.width, 0), H = std::max(detail.height, 0);
-    float* d = detail.data;
-    float* e = map.data;
-    const bool columns = H > 1;  // a plane one row high has no column passes
-    const int64_t pitch = W;
-
-    // Down: V into the plane, the rows smoothed a band at a time, then each
-    // row's raw forward column sum.
-    contrast_detail::SmoothBandsDown(d, W, H, norm, alpha, [&](int32_t y0, int32_t rows, float* band) {
-        for (int64_t i = 0; i < rows * pitch; ++i) band[i] = value(y0 * pitch + i);
-    });
-    // Up, D: the backward column pass of the smoothed V. A row's raw sum Z
-    // waits in its map row until the row above has read it; that map row
-    // then takes |D|.
-    for (int32_t y = H - 1; y >= 0; --y) {
-        float* dr = d + y * pitch;
-        float* er = e + y * pitch;
-        const int64_t base = y * pitch;
-        if (!columns) {
-            for (int32_t x = 0; x < W; ++x) dr[x] = value(base + x) - dr[x];
-            continue;
-        }
-        const float forward = norm[y], backward = norm[H - 1 - y];
-        if (y == H - 1) {
-            for (int32_t x = 0; x < W; ++x) er[x] = dr[x] * forward;
-        } else {
-            float* below = er + pitch;
-            for (int32_t x = 0; x < W; ++x) er[x] = dr[x] * forward + alpha * below[x];
-            const float* belowDetail = dr + pitch;
-            for (int32_t x = 0; x < W; ++x) below[x] = std::fabs(belowDetail[x]);
-        }
-        for (int32_t x = 0; x < W; ++x) dr[x] = value(base + x) - er[x] * backward;
-        if (y > 0) contrast_detail::PrefetchRows(dr - pitch, er - pitch, W);
-    }
-    for (int64_t x = 0; x < (H > 0 ? W : 0); ++x) e[x] = std::fabs(d[x]);
-    return contrast_detail::MapFromDetail(detail, map, hist, norm, alpha, scale);
-}
 
 namespace contrast_detail {
 
@@ -382,11 +286,21 @@ ContrastRange BuildLocalContrastMapFromRepeatedRows(const Rows& rows, const Plan
     return contrast_detail::MapFromRows<true>(rows, detail, map, z, hist, norm, alpha, scale);
 }
 
+// Builds E into `map` from the value plane V read through value(i) (entry i
+// of the W x H plane, row after row), using `detail` as scratch; both planes
+// have V's size. `hist` holds scale.Bins() counters, overwritten: a wide
+// enough type for every pixel to land in one bin (64 bits for any image,
+// 32 bits for images under 2^31 pixels). `norm` is SmoothNorm for `alpha`
+// with max(W, H) entries. value(i) must not read `detail` or `map`; it is
+// read twice per entry. Nothing is allocated.
+// Runs the plain twin or the fast one (local_contrast_map_twins.h); the
+// same map and range bit for bit.
 template <class Count, class Value>
 ContrastRange BuildLocalContrastMap(const Value& value, const Plane& detail, const Plane& map, Count* hist,
-                                    const float* norm, float alpha, const LocalContrastScale& scale) {
-    if (simd::FastKernels()) return BuildLocalContrastMapFast(value, detail, map, hist, norm, alpha, scale);
-    return BuildLocalContrastMapPlain(value, detail, map, hist, norm, alpha, scale);
-}
+                                    const float* norm, float alpha, const LocalContrastScale& scale);
 
 }  // namespace lx
+
+// The chooser above and its twins are templates: their bodies come with the
+// header.
+#include "stages/local_contrast_map_twins.h"

@@ -10,7 +10,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "stages/local_contrast_map.h"
+#include "stages/local_contrast_map_twins.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {

@@ -69,7 +69,7 @@ bool BuildLogExpGainTables(float* primary, float* secondary, int32_t black, int3
     for (int32_t i = 0; i < levels; ++i) x[i] = static_cast<float>(i) / last;
 
     const float b = static_cast<float>(black) / last;
-    const math::Functions& f = math::FunctionsFor(simd::FastKernels());
+    const math::Functions& f = math::FunctionsFor(!simd::ReferenceKernels());
     const float ln10 = f.log(10.0f);
     for (int32_t i = black; i < levels; ++i) {
         const float d = x[i] - b;

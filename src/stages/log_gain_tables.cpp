@@ -28,7 +28,7 @@ int32_t FillLogLiftLevels(float* out, int32_t black, float strength, int32_t lev
     const float g = 9.0f / (1.0f - b);
     const float c = (1.0f - b) / math::LogToFloat(10.0);
     const int32_t start = std::min(top, std::max(black, 1));
-    const auto logToFloat = math::FunctionsFor(simd::FastKernels()).logToFloat;
+    const auto logToFloat = math::FunctionsFor(!simd::ReferenceKernels()).logToFloat;
 
     for (int32_t i = 0; i < start; ++i) out[i] = static_cast<float>(i);
     for (int32_t i = start; i < levels; ++i) {
@@ -59,7 +59,7 @@ bool BuildLogGainTables(float* primary, float* secondary, int32_t black, int32_t
     const int32_t span = levels - start;
     const int32_t qi = start + span / 4;
     const float amp = (primary[qi] - static_cast<float>(qi)) * (1.0f - amount);
-    const auto sine = math::FunctionsFor(simd::FastKernels()).sin;
+    const auto sine = math::FunctionsFor(!simd::ReferenceKernels()).sin;
     for (int32_t i = start; i < levels; ++i) {
         const float k = static_cast<float>(i - start);
         secondary[i] = static_cast<float>(i) + amp * sine(k * 2.0f * kPi / static_cast<float>(span));

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "simd/kernels.h"
+#include "stages/sharpen_plane_twins.h"
 
 namespace lx {
 namespace {
@@ -102,13 +103,13 @@ void SharpenLineEndsPlain(const float* neighbour, const float* cur, float* out, 
 
 void SharpenLines(const float* behind, const float* cur, const float* ahead, float* out, int32_t n,
                   const SharpenKernel& k) {
-    if (simd::FastKernels()) SharpenLinesFast(behind, cur, ahead, out, n, k);
-    else SharpenLinesPlain(behind, cur, ahead, out, n, k);
+    if (simd::ReferenceKernels()) SharpenLinesPlain(behind, cur, ahead, out, n, k);
+    else SharpenLinesFast(behind, cur, ahead, out, n, k);
 }
 
 void SharpenLineEnds(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k) {
-    if (simd::FastKernels()) SharpenLineEndsFast(neighbour, cur, out, n, k);
-    else SharpenLineEndsPlain(neighbour, cur, out, n, k);
+    if (simd::ReferenceKernels()) SharpenLineEndsPlain(neighbour, cur, out, n, k);
+    else SharpenLineEndsFast(neighbour, cur, out, n, k);
 }
 
 void SharpenRow(const float* in, float* scratch, float* out, int32_t n, const SharpenKernel& k) {
@@ -125,15 +126,5 @@ void SharpenRow(const float* in, float* scratch, float* out, int32_t n, const Sh
 void SharpenPlane8(const Plane& plane, float amount) { SharpenPlane(plane, amount, SampleDepth<uint8_t>::kFullF); }
 
 void SharpenPlane16(const Plane& plane, float amount) { SharpenPlane(plane, amount, SampleDepth<uint16_t>::kFullF); }
-
-#if !defined(LUMAREX_SIMD)
-void SharpenLinesFast(const float* behind, const float* cur, const float* ahead, float* out, int32_t n,
-                      const SharpenKernel& k) {
-    SharpenLinesPlain(behind, cur, ahead, out, n, k);
-}
-void SharpenLineEndsFast(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k) {
-    SharpenLineEndsPlain(neighbour, cur, out, n, k);
-}
-#endif
 
 }  // namespace lx

@@ -52,19 +52,12 @@ void SharpenLines(const float* behind, const float* cur, const float* ahead, flo
 // The first or last sample of n lines, whose one neighbour is `neighbour`:
 //   out[i] = clamp((side x neighbour[i] + centre x cur[i]) x edge)
 void SharpenLineEnds(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k);
+// Both run their SIMD twins (sharpen_plane_twins.h) when the build has them;
+// the same bits.
 
 // Both walks along one row of n >= 2 samples: left to right from `in` into
 // `scratch`, then right to left from `scratch` into `out` (which may be
 // `in`). n floats each; scratch must not overlap the others.
 void SharpenRow(const float* in, float* scratch, float* out, int32_t n, const SharpenKernel& k);
-
-// The two forms of the line kernels on their own, for the tests that
-// compare them (the public ones run the fast form when the build has it).
-void SharpenLinesPlain(const float* behind, const float* cur, const float* ahead, float* out, int32_t n,
-                       const SharpenKernel& k);
-void SharpenLinesFast(const float* behind, const float* cur, const float* ahead, float* out, int32_t n,
-                      const SharpenKernel& k);
-void SharpenLineEndsPlain(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k);
-void SharpenLineEndsFast(const float* neighbour, const float* cur, float* out, int32_t n, const SharpenKernel& k);
 
 }  // namespace lx

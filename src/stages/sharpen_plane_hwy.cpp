@@ -12,7 +12,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "stages/sharpen_plane.h"
+#include "stages/sharpen_plane_twins.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {

@@ -13,6 +13,7 @@
 #include "platform/float_convert.h"
 #include "simd/byte_planes.h"
 #include "simd/kernels.h"
+#include "stages/warm_tone_twins.h"
 
 namespace lx {
 namespace {
@@ -23,7 +24,7 @@ constexpr int32_t kPercentEntries = 101;
 // cos^2 x through the table builders' cosine (exact or cheap-first, the
 // same bits), chosen once per table.
 using Cosine = float (*)(float);
-Cosine TableCosine() { return math::FunctionsFor(simd::FastKernels()).cos; }
+Cosine TableCosine() { return math::FunctionsFor(!simd::ReferenceKernels()).cos; }
 inline float CosSquared(Cosine cosine, float x) {
     const float c = cosine(x);
     return c * c;
@@ -166,13 +167,13 @@ void WarmToneCorrectPlain(const ImageView<uint16_t>& image, float strength, cons
 }
 
 void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
-    if (simd::FastKernels()) WarmToneCorrectFast(image, strength, tables);
-    else WarmToneCorrectPlain(image, strength, tables);
+    if (simd::ReferenceKernels()) WarmToneCorrectPlain(image, strength, tables);
+    else WarmToneCorrectFast(image, strength, tables);
 }
 
 void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
-    if (simd::FastKernels()) WarmToneCorrectFast(image, strength, tables);
-    else WarmToneCorrectPlain(image, strength, tables);
+    if (simd::ReferenceKernels()) WarmToneCorrectPlain(image, strength, tables);
+    else WarmToneCorrectFast(image, strength, tables);
 }
 
 void WarmToneCorrect8(const ImageView<uint8_t>& image, float strength) {
@@ -195,14 +196,5 @@ bool WarmToneCorrect16(const ImageView<uint16_t>& image, float strength) {
     WarmToneCorrect(image, strength, tables);
     return true;
 }
-
-#if !defined(LUMAREX_SIMD)
-void WarmToneCorrectFast(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables) {
-    WarmToneCorrectPlain(image, strength, tables);
-}
-void WarmToneCorrectFast(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables) {
-    WarmToneCorrectPlain(image, strength, tables);
-}
-#endif
 
 }  // namespace lx

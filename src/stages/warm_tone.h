@@ -84,16 +84,10 @@ void MakeWarmToneRamp8(float* ramp);
 void MakeWarmToneRamp16(float* ramp);
 
 // The correction with tables made once, for callers that correct an image
-// in parts: the same results as the whole-image forms.
+// in parts: the same results as the whole-image forms. Every form runs the
+// SIMD twin (warm_tone_twins.h) when the build has it and no two pixels
+// share a sample, else the plain one; the same bytes.
 void WarmToneCorrect(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
 void WarmToneCorrect(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
-
-// The plain and the SIMD form on their own, for the tests that compare them;
-// the forms above run the SIMD one when the build has it and no two pixels
-// share a sample. The same bytes either way.
-void WarmToneCorrectPlain(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
-void WarmToneCorrectPlain(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
-void WarmToneCorrectFast(const ImageView<uint8_t>& image, float strength, const WarmToneTables& tables);
-void WarmToneCorrectFast(const ImageView<uint16_t>& image, float strength, const WarmToneTables& tables);
 
 }  // namespace lx

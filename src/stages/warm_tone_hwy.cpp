@@ -24,7 +24,7 @@
 #include "simd/byte_tables-inl.h"
 #include "simd/own_samples.h"
 #include "simd/planar_rows-inl.h"
-#include "stages/warm_tone.h"
+#include "stages/warm_tone_twins.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lx {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analyse_blob.h"
-#include "analysis/blob_statistics.h"
+#include "analysis/analyse_blob_twins.h"
+#include "analysis/blob_statistics_twins.h"
 #include "support/blob_builder.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"

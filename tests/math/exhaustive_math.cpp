@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "math/float_math.h"
-#include "pipeline/levels_step.h"
+#include "pipeline/levels_step_twins.h"
 #include "support/simd_targets.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "oneshot/one_shot_rows.h"
+#include "oneshot/one_shot_rows_twins.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "oneshot/sharpen_max_channel.h"
+#include "oneshot/sharpen_max_channel_twins.h"
 
 #include <gtest/gtest.h>
 

@@ -14,11 +14,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "pipeline/levels_step.h"
-#include "pipeline/row_copy.h"
+#include "pipeline/levels_step_twins.h"
+#include "pipeline/row_copy_twins.h"
 #include "simd/byte_planes.h"
 #include "simd/gather_pairs.h"
-#include "pipeline/tone_map_step.h"
+#include "pipeline/tone_map_step_twins.h"
 #include "support/simd_targets.h"
 
 namespace lx {

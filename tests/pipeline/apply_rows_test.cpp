@@ -120,9 +120,9 @@ int CompareOrders(int w, int h, uint32_t seed, const std::vector<int>& which, in
                 // The reference: whole steps, plain kernels (it also builds
                 // the base map on the first call).
                 Dest<T> want(dw, dh, layout);
-                simd::UseFastKernelsForTest(false);
+                simd::UseReferenceKernelsForTest(true);
                 const int32_t wantResult = Apply<T>(false, want.Desc(), *blob, p, s, region);
-                simd::UseFastKernelsForTest(true);
+                simd::UseReferenceKernelsForTest(false);
                 const int32_t wantStrength = strength0;
                 succeeded += wantResult;
                 test::ForEachSimdTarget([&](const std::string& target) {
@@ -221,14 +221,14 @@ void CompareMapPass(int w, int h) {
         return r;
     };
     for (int32_t stopAt = 0; stopAt <= 6; ++stopAt) {
-        simd::UseFastKernelsForTest(false);
+        simd::UseReferenceKernelsForTest(true);
         const Run want = run(false, stopAt);
-        simd::UseFastKernelsForTest(true);
+        simd::UseReferenceKernelsForTest(false);
         test::ForEachSimdTarget([&](const std::string& target) {
             for (bool fast : {false, true}) {
-                simd::UseFastKernelsForTest(fast);
+                simd::UseReferenceKernelsForTest(!fast);
                 Run got = run(true, stopAt);
-                simd::UseFastKernelsForTest(true);
+                simd::UseReferenceKernelsForTest(false);
                 const std::string how = what + ", " + target + (fast ? "" : ", plain") + ", stop at " + std::to_string(stopAt);
                 EXPECT_FALSE(got.written) << how;
                 got.written = want.written;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "stages/color_restore.h"
+#include "stages/color_restore_twins.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "stages/exp_smooth_plane.h"
+#include "stages/exp_smooth_plane_twins.h"
 
 #include <gtest/gtest.h>
 

@@ -23,9 +23,9 @@
 namespace lx {
 namespace {
 
-// Fast kernels back on at the end of a test, whatever happened in it.
-struct FastKernelsRestored {
-    ~FastKernelsRestored() { simd::UseFastKernelsForTest(true); }
+// The fast twins back on at the end of a test, whatever happened in it.
+struct FastTwinsRestored {
+    ~FastTwinsRestored() { simd::UseReferenceKernelsForTest(false); }
 };
 
 using Build = std::function<void(float* primary, float* secondary)>;
@@ -33,13 +33,13 @@ using Build = std::function<void(float* primary, float* secondary)>;
 // Builds the pair with the plain kernels, then with the fast ones, and
 // compares the bytes (NaN and the sign of zero included).
 void ExpectSameTables(int32_t levels, const Build& build, const std::string& what) {
-    const FastKernelsRestored restore;
+    const FastTwinsRestored restore;
     // A table the builder leaves unwritten compares equal.
     std::vector<float> plainPrimary(levels, -1.0f), plainSecondary(levels, -1.0f);
     std::vector<float> fastPrimary(levels, -1.0f), fastSecondary(levels, -1.0f);
-    simd::UseFastKernelsForTest(false);
+    simd::UseReferenceKernelsForTest(true);
     build(plainPrimary.data(), plainSecondary.data());
-    simd::UseFastKernelsForTest(true);
+    simd::UseReferenceKernelsForTest(false);
     build(fastPrimary.data(), fastSecondary.data());
     const size_t bytes = sizeof(float) * size_t(levels);
     EXPECT_EQ(std::memcmp(plainPrimary.data(), fastPrimary.data(), bytes), 0) << what << ": primary";

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "stages/local_contrast_map.h"
+#include "stages/local_contrast_map_twins.h"
 
 #include <gtest/gtest.h>
 
