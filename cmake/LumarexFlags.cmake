@@ -32,6 +32,20 @@ else()
   endif()
 endif()
 
+if(LUMAREX_ODR_CHECK)
+  # Two different definitions of one type in two files link without a word
+  # (the linker sees symbols, not types); with link-time optimisation GCC
+  # compares every type across the files it links and names the one that
+  # breaks the one-definition rule. The check builds' code is the same
+  # arithmetic (contraction and fast maths stay off), so the suite and its
+  # checksums run there unchanged.
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    message(FATAL_ERROR "LUMAREX_ODR_CHECK needs GCC")
+  endif()
+  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION ON)
+  target_link_options(lumarex_flags INTERFACE -Werror=odr -Werror=lto-type-mismatch)
+endif()
+
 if(MINGW)
   # The MinGW runtime (libgcc, libstdc++, winpthread) goes inside each DLL and
   # program: no image editor ships libstdc++-6.dll, and a DLL that imports it
