@@ -31,18 +31,6 @@ TEST(Exports, NeedTintCorrectionReadsRecordWords) {
         EXPECT_EQ(NeedTintCorrection(&p, outside), 0) << "words outside the record read as 0: " << outside;
 }
 
-TEST(Exports, FreeImageParamReleasesTheBaseMap) {
-    TestHost host;
-    auto* p = new ImageParam{};
-    FreeImageParam(p);  // never-built map: only the record
-    auto* q = new ImageParam{};
-    q->baseMap = lx::AllocateHostBlock(16);
-    ASSERT_EQ(host.live(), 1);
-    FreeImageParam(q);
-    EXPECT_EQ(host.live(), 0);
-    FreeImageParam(nullptr);
-}
-
 // 3 x 2 map: 0 1 2 / 10 11 12
 struct MapFixture : ::testing::Test {
     TestHost host;

@@ -26,9 +26,7 @@ struct AnalysisInput {
 
 template <class IO>
 void Visit(IO& io, AnalysisInput& f) {
-    Visit(io, f.image);
-    Visit(io, f.fail);
-    io(f.progress);
+    Visit(io, f.image), Visit(io, f.fail), io(f.progress);
 }
 
 void Run(const AnalysisInput& f, std::span<const uint8_t> pixels) {

@@ -63,12 +63,8 @@ struct ApplyCall {
 
 template <class IO>
 void Visit(IO& io, ApplyCall& c) {
-    io(c.local), io(c.noise), io(c.progress);
-    Visit(io, c.fail);
-    io(c.toneStrength);
-    Visit(io, c.dest);
-    Visit(io, c.region);
-    Visit(io, c.args);
+    io(c.local), io(c.noise), io(c.progress), Visit(io, c.fail), io(c.toneStrength);
+    Visit(io, c.dest), Visit(io, c.region), Visit(io, c.args);
 }
 
 struct ApplyInput {
@@ -80,9 +76,7 @@ struct ApplyInput {
 
 template <class IO>
 void Visit(IO& io, ApplyInput& f) {
-    io(f.prepared);
-    Visit(io, f.source);
-    io(f.calls);
+    io(f.prepared), Visit(io, f.source), io(f.calls);
     for (ApplyCall& c : f.call) Visit(io, c);
 }
 

@@ -21,8 +21,7 @@ struct BlobInput {
 
 template <class IO>
 void Visit(IO& io, BlobInput& f) {
-    Visit(io, f.image);
-    Visit(io, f.fail);
+    Visit(io, f.image), Visit(io, f.fail);
 }
 
 // Sample `slot` (0 blue, 1 green, 2 red) of blob pixel (x, y).

@@ -34,10 +34,7 @@ struct OneShotInput {
 
 template <class IO>
 void Visit(IO& io, OneShotInput& f) {
-    Visit(io, f.image);
-    Visit(io, f.fail);
-    io(f.toneStrength);
-    Visit(io, f.args);
+    Visit(io, f.image), Visit(io, f.fail), io(f.toneStrength), Visit(io, f.args);
 }
 
 void Run(const OneShotInput& f, std::span<const uint8_t> pixels) {

@@ -52,9 +52,8 @@ TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
             pid_t c = StartCommand(dir, {"correct", in.string(), tiny.string(), "-d", (dir / "out").string()}, full / 2);
             EXPECT_EQ(Finish(c, 120), 1) << tag;
             const std::string err = Slurp(dir / "stderr");
-            EXPECT_NE(err.find(out.string() + ": the file would exceed the largest size allowed here (File too large)"),
-                      std::string::npos)
-                << tag << ": " << err;
+            EXPECT_TRUE(Has(err, out.string() + ": the file would exceed the largest size allowed here (File too large)"))
+                << tag;
             EXPECT_EQ(Slurp(out), "the earlier output") << tag;
             EXPECT_TRUE(fs::exists(dir / "out" / (std::string("tiny") + ext))) << tag << ": the batch went on";
             EXPECT_TRUE(NoTemporariesLeft(dir / "out")) << tag;
@@ -74,8 +73,8 @@ TEST_F(Cli, InputsThatAreNotFilesAreRefusedAtOnce) {
     pid_t c = StartCommand(dir, {"auto", fifo.string(), "/dev/zero", in.string(), "-d", (dir / "out").string()});
     EXPECT_EQ(Finish(c, 60), 1) << "a named pipe or a device never blocks the run";
     const std::string err = Slurp(dir / "stderr");
-    EXPECT_NE(err.find(fifo.string() + ": is a named pipe, not an image file"), std::string::npos) << err;
-    EXPECT_NE(err.find("/dev/zero: is a character device, not an image file"), std::string::npos) << err;
+    EXPECT_TRUE(Has(err, fifo.string() + ": is a named pipe, not an image file"));
+    EXPECT_TRUE(Has(err, "/dev/zero: is a character device, not an image file"));
     EXPECT_TRUE(fs::exists(dir / "out" / "in.png"));
 }
 
@@ -96,9 +95,7 @@ TEST_F(Cli, ReplacedOutputsKeepTheirPermissionsAndInputsNeedOverwrite) {
 
     r = Run("auto " + Quoted(in) + " -o " + Quoted(locked));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(locked.string() + " exists and is read-only; pass --overwrite to replace it"),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Has(r.err, locked.string() + " exists and is read-only; pass --overwrite to replace it"));
     EXPECT_EQ(Slurp(locked), "old");
 
     r = Run("auto " + Quoted(in) + " -o " + Quoted(locked) + " --overwrite");
@@ -109,7 +106,7 @@ TEST_F(Cli, ReplacedOutputsKeepTheirPermissionsAndInputsNeedOverwrite) {
     const std::string original = Slurp(in);
     r = Run("auto " + Quoted(in) + " -d " + Quoted(dir));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(r.err, "--overwrite"));
     EXPECT_EQ(Slurp(in), original);
     r = Run("auto " + Quoted(in) + " --overwrite -d " + Quoted(dir));
     EXPECT_EQ(r.status, 0) << r.err;
@@ -141,7 +138,7 @@ TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {
     EXPECT_EQ(Finish(c, 10), 130);
     const double took = std::chrono::duration<double>(Clock::now() - stopped).count();
     EXPECT_LT(took, 3.0) << "a one-second grace, with room for a slow build";
-    EXPECT_NE(Slurp(dir / "stderr").find("lumarex: stopped at once"), std::string::npos);
+    EXPECT_TRUE(Has(Slurp(dir / "stderr"), "lumarex: stopped at once"));
     ::close(pipeFds[0]);
 }
 

@@ -42,7 +42,7 @@ TEST_F(Cli, OutputsThatWouldCollideAreRefusedBeforeAnyWork) {
     for (const char* jobs : {"1", "2"}) {
         const Result r = Run("auto " + Quoted(a) + " " + Quoted(b) + " -j " + jobs + " -d " + Quoted(dir / "out"));
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("would both be written to"), std::string::npos) << r.err;
+        EXPECT_TRUE(Has(r.err, "would both be written to"));
         EXPECT_FALSE(fs::exists(dir / "out" / "same.png")) << "nothing is corrected";
     }
     // (Which outputs collide is the output plan's unit test.)
@@ -103,8 +103,8 @@ TEST_F(Cli, TerminateStopsWith143AndListsWhatWasFinished) {
     kill(child, SIGTERM);
     EXPECT_EQ(Finish(child), 143);
     const std::string err = Slurp(dir / "stderr");
-    EXPECT_NE(err.find("finished before the stop (1 of 2)"), std::string::npos) << err;
-    EXPECT_NE(err.find("small.png -> "), std::string::npos) << err;
+    EXPECT_TRUE(Has(err, "finished before the stop (1 of 2)"));
+    EXPECT_TRUE(Has(err, "small.png -> "));
     EXPECT_FALSE(fs::exists(dir / "out" / "big.tif"));
     EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
 }
@@ -113,8 +113,7 @@ TEST_F(Cli, MissingOutputFolderIsNamed) {
     const fs::path in = MakeInput("in.png");
     const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(dir / "nosuch" / "out.png"));
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("the folder '" + (dir / "nosuch").string() + "' does not exist"), std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Has(r.err, "the folder '" + (dir / "nosuch").string() + "' does not exist"));
     EXPECT_EQ(r.err.find(".lumarex"), std::string::npos) << "no temporary file in the message: " << r.err;
 }
 

@@ -22,6 +22,12 @@
 namespace lumarex_test {
 namespace fs = std::filesystem;
 
+// Whether `text` holds `part`; a failure shows the text.
+inline ::testing::AssertionResult Has(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no '" << part << "' in:\n" << text;
+}
+
 struct Result {
     int status = -1;
     std::string out, err;

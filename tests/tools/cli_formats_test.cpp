@@ -140,7 +140,7 @@ TEST(CameraRaw, DevelopedUprightInSrgbAtSixteenBitsAsAsked) {
         EXPECT_EQ(pic.bits, 16);
         EXPECT_EQ(pic.width, c.width);
         EXPECT_EQ(pic.height, c.height);
-        EXPECT_NE(notes.find("developed from camera raw"), std::string::npos) << notes;
+        EXPECT_TRUE(Has(notes, "developed from camera raw"));
         EXPECT_EQ(pic.spec.get_string_attribute("Make"), "Lumarex");
         // Orientation 6: the stored top row is the displayed right column,
         // so the displayed quadrants are green, grey / blue, red.
@@ -167,15 +167,12 @@ TEST_F(Cli, CameraRawIsCorrectedAtSixteenBitsWithItsExif) {
     WriteDng(dir / "shot.dng", 1, daylight);
     const Result r = Run("correct " + Quoted(dir / "shot.dng") + " -d " + Quoted(dir / "out"));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("developed from camera raw with the camera's white balance and highlights clipped"),
-              std::string::npos)
-        << r.out;
+    EXPECT_TRUE(Has(r.out, "developed from camera raw with the camera's white balance and highlights clipped"));
     const OIIO::ImageSpec out = SpecOf(dir / "out" / "shot.tif");  // a raw name becomes a TIFF of 16 bits
     EXPECT_EQ(out.format, OIIO::TypeDesc::UINT16);
     EXPECT_EQ(out.get_string_attribute("Model"), "Test Mosaic");
-    EXPECT_EQ(Run("correct " + Quoted(dir / "shot.dng") + " -o " + Quoted(dir / "x.tif") + " --raw-highlights glow")
-                  .err.find("--raw-highlights: expects clip|unclip|blend|rebuild, got 'glow'") != std::string::npos,
-              true);
+    const Result glow = Run("correct " + Quoted(dir / "shot.dng") + " -o " + Quoted(dir / "x.tif") + " --raw-highlights glow");
+    EXPECT_TRUE(Has(glow.err, "--raw-highlights: expects clip|unclip|blend|rebuild, got 'glow'"));
 }
 
 TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
@@ -203,7 +200,7 @@ TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
         const fs::path out = dir / (std::string("out") + c.ext);
         const Result r = Run("correct " + Quoted(in) + " -o " + Quoted(out) + " --quality 90");
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find(c.note), std::string::npos) << r.out;
+        EXPECT_TRUE(Has(r.out, c.note));
         const Stored s = std::string(c.ext) == ".webp" ? ReadWebp(out) : ReadHeif(out);
         EXPECT_EQ(s.width, spec.height);  // upright
         EXPECT_EQ(s.height, spec.width);
@@ -237,10 +234,8 @@ TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {
     }
     const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(dir / "out.bmp"));
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("unsupported output format '.bmp' (this machine writes .png, .jpg, .jpeg, .tif, .tiff, "
-                         ".webp, .avif, .heic, .heif)"),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Has(r.err, "unsupported output format '.bmp' (this machine writes .png, .jpg, .jpeg, .tif, .tiff, "
+                           ".webp, .avif, .heic, .heif)"));
     EXPECT_FALSE(fs::exists(dir / "out.bmp"));
 }
 

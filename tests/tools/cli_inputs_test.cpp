@@ -153,7 +153,7 @@ TEST_F(Cli, ACmykProfileIsNotLeftOnRgbPixels) {
         const fs::path out = dir / ("out" + ext);
         const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(out));
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("dropped its CMYK colour profile"), std::string::npos) << r.out;
+        EXPECT_TRUE(Has(r.out, "dropped its CMYK colour profile"));
         const OIIO::ImageSpec s = SpecOf(out);
         EXPECT_EQ(s.nchannels, 3);
         EXPECT_EQ(s.find_attribute("ICCProfile"), nullptr) << ext;
@@ -176,10 +176,8 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
     Result r = Run("auto " + Quoted(bomb) + " -d " + Quoted(dir / "out"));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("bomb.jpg: too large: 16000x16000 is 256.0 megapixels, over the limit of 200 "
-                         "(--max-megapixels raises it)"),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Has(r.err, "bomb.jpg: too large: 16000x16000 is 256.0 megapixels, over the limit of 200 "
+                           "(--max-megapixels raises it)"));
     EXPECT_LT(seconds, 5.0) << "refused before its pixels were read";
 
     // A 6-megapixel photo (all one grey, so that it is quick to make).
@@ -188,10 +186,10 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
                std::vector<uint16_t>(size_t(3000) * 2000 * 3, 30000));
     r = Run("correct " + Quoted(big) + " --max-megapixels 5 -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("6.0 megapixels, over the limit of 5"), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(r.err, "6.0 megapixels, over the limit of 5"));
     r = Run("correct " + Quoted(big) + " --max-memory 0.1 -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("over the budget of 0.1 GB (--max-memory raises it)"), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(r.err, "over the budget of 0.1 GB (--max-memory raises it)"));
     // Jobs wait for each other within the budget rather than fail.
     const fs::path small = MakeInput("small.png"), small2 = MakeInput("small2.png");
     r = Run("correct " + Quoted(small) + " " + Quoted(small2) + " " + Quoted(big) +
@@ -228,8 +226,8 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
             if (l.rfind("lumarex: " + (dir / name).string() + ": ", 0) == 0) return l;
         return std::string("no line for " + name);
     };
-    EXPECT_NE(lineOf("flipped.png").find("PNG"), std::string::npos) << "the decoder's reason: " << r.err;
-    EXPECT_NE(lineOf("missing.jpg").find("no such file"), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(lineOf("flipped.png"), "PNG")) << "the decoder's reason: " << r.err;
+    EXPECT_TRUE(Has(lineOf("missing.jpg"), "no such file")) << r.err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << r.err;
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / name)) << name;
 }

@@ -105,7 +105,7 @@ TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
                 continue;
             const Result r = Run(base + " " + b.args);
             EXPECT_EQ(r.status, 2) << cmd << " " << b.args;
-            EXPECT_NE(r.err.find(b.says), std::string::npos) << cmd << ": " << r.err;
+            EXPECT_TRUE(Has(r.err, b.says)) << cmd;
             EXPECT_EQ(r.err.rfind("lumarex " + cmd + ": ", 0), 0u) << r.err;
         }
     }
@@ -138,7 +138,7 @@ TEST_F(Cli, AutoShowsAProgressBarOnATerminal) {
     waitpid(child, &status, 0);
     ::close(terminal);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    EXPECT_NE(seen.find("[1/1] " + in.string() + " [####"), std::string::npos) << seen;
+    EXPECT_TRUE(Has(seen, "[1/1] " + in.string() + " [####"));
 }
 
 // A grey photo stays grey; `auto` works on 8 bits, `correct` keeps 16 and
@@ -149,7 +149,7 @@ TEST_F(Cli, GreyAndSixteenBitPhotosAndRegions) {
     Result r = Run("auto " + Quoted(grey) + " " + Quoted(deep) + " -d " + Quoted(dir / "auto"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(SpecOf(dir / "auto" / "grey.png").nchannels, 1);
-    EXPECT_NE(r.out.find("reduced to 8 bits"), std::string::npos) << r.out;
+    EXPECT_TRUE(Has(r.out, "reduced to 8 bits"));
     r = Run("correct " + Quoted(deep) + " " + Quoted(flat) + " -j 2 -d " + Quoted(dir / "out"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(SpecOf(dir / "out" / "deep.tif").format, OIIO::TypeDesc::UINT16);
@@ -163,7 +163,7 @@ TEST_F(Cli, GreyAndSixteenBitPhotosAndRegions) {
 
     r = Run("correct \"" + deep.string() + "\" --region 90,20,40,30 -o \"" + (dir / "off.png").string() + "\"");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("leaves the"), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(r.err, "leaves the"));
     EXPECT_FALSE(fs::exists(dir / "off.png"));
     EXPECT_TRUE(NoTemporariesLeft());
 }
@@ -173,7 +173,7 @@ TEST_F(Cli, AnalysePrintsTheRecordAsJson) {
     const fs::path in = MakeInput("a \"quoted\" \\ name.png");
     const Result r = Run("analyse '" + in.string() + "' \"" + (dir / "missing.png").string() + "\"");
     EXPECT_EQ(r.status, 1) << "one of the two files is missing";
-    EXPECT_NE(r.err.find("missing.png: no such file"), std::string::npos);
+    EXPECT_TRUE(Has(r.err, "missing.png: no such file"));
     const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, /*allow_exceptions=*/false);
     ASSERT_TRUE(j.is_array() && j.size() == 1) << r.out;
     const nlohmann::json& o = j[0];

@@ -28,6 +28,7 @@ namespace lumarex_cli {
 namespace {
 namespace fs = std::filesystem;
 using lumarex_test::Cli;
+using lumarex_test::Has;
 using lumarex_test::Result;
 
 RequestParams Query(const std::string& q) {
@@ -377,8 +378,7 @@ public:
                 EXPECT_EQ(r->get_header_value("Cache-Control"), "no-store") << what;
             }
             // Every answer, refusals included, forbids framing and sniffing.
-            EXPECT_NE(r->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
-                      std::string::npos) << what;
+            EXPECT_TRUE(Has(r->get_header_value("Content-Security-Policy"), "frame-ancestors 'none'")) << what;
             EXPECT_EQ(r->get_header_value("X-Frame-Options"), "DENY") << what;
             EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff") << what;
         }
@@ -439,7 +439,7 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
     auto c = Client();
     auto page = c.Get("/"), script = c.Get("/preview.js"), table = c.Get("/api/settings");
     ASSERT_TRUE(page && script && table);
-    EXPECT_NE(page->body.find("<script src=\"/preview.js\">"), std::string::npos);
+    EXPECT_TRUE(Has(page->body, "<script src=\"/preview.js\">"));
     EXPECT_EQ(script->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
     const nlohmann::json t = nlohmann::json::parse(table->body);
     EXPECT_EQ(t["photo"]["width"], 100);
@@ -528,8 +528,8 @@ TEST_F(PreviewServerTest, WithATokenEveryRequestMustCarryItOnce) {
     // script sends it as a header.
     auto page = c.Get("/?token=" + token);
     ASSERT_EQ(Status(page), 200);
-    EXPECT_NE(page->body.find("src=\"/preview.js?token=" + token + "\""), std::string::npos);
-    EXPECT_NE(page->body.find("href=\"/preview.css?token=" + token + "\""), std::string::npos);
+    EXPECT_TRUE(Has(page->body, "src=\"/preview.js?token=" + token + "\""));
+    EXPECT_TRUE(Has(page->body, "href=\"/preview.css?token=" + token + "\""));
 }
 
 TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis) {
@@ -538,23 +538,23 @@ TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis)
     PreviewServer second(other);
     std::string error;
     EXPECT_EQ(second.Bind("127.0.0.1", port, false, error), -1);
-    EXPECT_NE(error.find("in use"), std::string::npos) << error;
+    EXPECT_TRUE(Has(error, "in use"));
     // The command: refused at once, without reading or analysing the photo.
     const auto start = std::chrono::steady_clock::now();
     const Result cmd = Run("serve " + Quoted(MakeInput("big.png")) + " --port " + std::to_string(port));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(cmd.status, 2);
-    EXPECT_NE(cmd.err.find("cannot listen on 127.0.0.1 port " + std::to_string(port)), std::string::npos) << cmd.err;
+    EXPECT_TRUE(Has(cmd.err, "cannot listen on 127.0.0.1 port " + std::to_string(port)));
     EXPECT_EQ(cmd.err.find("analysing"), std::string::npos) << cmd.err;
     EXPECT_LT(seconds, 5.0);
     // A missing photo and a bad port are refused before serving.
     const Result missing = Run("serve " + Quoted(dir / "nope.jpg") + " --port 0");
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("lumarex serve: " + (dir / "nope.jpg").string() + ": "), std::string::npos) << missing.err;
+    EXPECT_TRUE(Has(missing.err, "lumarex serve: " + (dir / "nope.jpg").string() + ": "));
     EXPECT_EQ(missing.out, "");
     const Result bad = Run("serve " + Quoted(MakeInput("in.png")) + " --port 70000");
     EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("--port"), std::string::npos) << bad.err;
+    EXPECT_TRUE(Has(bad.err, "--port"));
     // The first still serves.
     EXPECT_EQ(Status(Client().Get("/api/settings")), 200);
 }

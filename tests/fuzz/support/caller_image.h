@@ -35,11 +35,7 @@ inline int SampleBytes(int32_t sampleType) { return sampleType == 0 ? 1 : sample
 
 template <class IO>
 void Visit(IO& io, ImageFields& f) {
-    io(f.sampleType);
-    io(f.width);
-    io(f.height);
-    io(f.rowStride);
-    io(f.pixelStride);
+    io(f.sampleType), io(f.width), io(f.height), io(f.rowStride), io(f.pixelStride);
     for (uint32_t& p : f.place) io(p);
     io(f.pixelSeed);
 }

@@ -21,8 +21,7 @@ struct FailPlan {
 
 template <class IO>
 void Visit(IO& io, FailPlan& f) {
-    io(f.allocation);
-    io(f.lock);
+    io(f.allocation), io(f.lock);
 }
 
 class FuzzHost {
