@@ -27,6 +27,9 @@ const std::array<double, 256>& LinearTable() {
     return table;
 }
 
+// Relative luminance Y of linear sRGB (D65 white at 1).
+double LuminanceOf(double r, double g, double b) { return 0.2126729 * r + 0.7151522 * g + 0.0721750 * b; }
+
 double Degrees(double radians) {
     const double d = radians * 180.0 / kPi;
     return d < 0.0 ? d + 360.0 : d;
@@ -41,7 +44,7 @@ Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
     const double R = lin[r], G = lin[g], B = lin[b];
     // sRGB primaries, D65 white (0.95047, 1, 1.08883).
     const double x = (0.4124564 * R + 0.3575761 * G + 0.1804375 * B) / 0.95047;
-    const double y = 0.2126729 * R + 0.7151522 * G + 0.0721750 * B;
+    const double y = LuminanceOf(R, G, B);
     const double z = (0.0193339 * R + 0.1191920 * G + 0.9503041 * B) / 1.08883;
     const double fx = LabF(x), fy = LabF(y), fz = LabF(z);
     return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
@@ -49,7 +52,7 @@ Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
 
 double LightnessFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
     const auto& lin = LinearTable();
-    return 116.0 * LabF(0.2126729 * lin[r] + 0.7151522 * lin[g] + 0.0721750 * lin[b]) - 16.0;
+    return 116.0 * LabF(LuminanceOf(lin[r], lin[g], lin[b])) - 16.0;
 }
 
 double DeltaE2000(const Lab& x, const Lab& y) {
