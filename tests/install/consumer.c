@@ -102,23 +102,7 @@ int main(int argc, char** argv) {
     }
     printf("corrected %dx%d, tone strength %d\n", in.w, in.h, strength);
 
-    /* The noise estimate reads 8-bit interleaved pixels: the high bytes of a
-       16-bit photo will do. */
-    Photo probe = in;
-    probe.maxval = 255;
-    probe.px = in.px;
-    if (in.maxval > 255) {
-        size_t samples = (size_t)in.w * (size_t)in.h * 3u;
-        probe.px = malloc(samples);
-        for (size_t i = 0; probe.px != NULL && i < samples; ++i) {
-            uint16_t v;
-            memcpy(&v, in.px + 2 * i, 2);
-            probe.px[i] = (unsigned char)(v >> 8);
-        }
-    }
-    ImageDesc probeDesc = Describe(&probe, probe.px);
-    printf("noise library: %s\n", probe.px != NULL && DetectNoise(&probeDesc, 0, -1, -1, 0) ? "found" : "missing");
-    if (probe.px != in.px) free(probe.px);
+    printf("noise library: %s\n", DetectNoise(&src, 0, -1, -1, 0) ? "found" : "missing");
     ReleaseLXLibComprehensive();
     printf("host blocks left: %lld\n", (long long)LxHeapHostLiveBlocks());
     free(out.px);
