@@ -40,17 +40,11 @@ static int ReadPpm(const char* path, Photo* p) {
 static int WritePpm(const char* path, const Photo* p) {
     FILE* f = fopen(path, "wb");
     if (f == NULL) return 0;
-    size_t samples = (size_t)p->w * (size_t)p->h * 3u;
     fprintf(f, "P6\n%d %d\n%d\n", p->w, p->h, p->maxval);
-    for (size_t i = 0; i < samples; ++i) {
-        if (p->maxval > 255) {
-            uint16_t v;
-            memcpy(&v, p->px + 2 * i, 2);
-            fputc(v >> 8, f);
-            fputc(v & 0xff, f);
-        } else {
-            fputc(p->px[i], f);
-        }
+    for (size_t i = 0; i < (size_t)p->w * (size_t)p->h * 3u; ++i) {
+        uint16_t v = p->px[i];
+        if (p->maxval > 255) memcpy(&v, p->px + 2 * i, 2), fputc(v >> 8, f); /* big-endian */
+        fputc(v & 0xff, f);
     }
     return fclose(f) == 0;
 }

@@ -44,10 +44,7 @@ int32_t FakeFill(NoiseParamBlock* block, int32_t preset) {
     ++g.fills;
     g.atFill = WordsOf(*block);
     g.fillPreset = preset;
-    block->level = 7;
-    block->adjustA = 90;
-    block->adjustB = 15;
-    block->word16 = 55;
+    block->level = 7, block->adjustA = 90, block->adjustB = 15, block->word16 = 55;
     return 0;
 }
 

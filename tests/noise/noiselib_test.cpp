@@ -135,7 +135,8 @@ double TrueLumaDeviation(const Rgb8Image& clean, const Rgb8Image& noisy) {
 using CameraNoise = NoiseLib;
 
 // The analysis mode reads camera, white and brightness-only noise of
-// deviation 5 to 20 within a quarter of what it truly is.
+// deviation 5 to 20 within a quarter of what it truly is, and the noise of a
+// sky above a dark foreground.
 TEST_F(CameraNoise, EstimateIsWithinAQuarterOfTheTrueLevel) {
     uint64_t seed = 1000;
     for (const auto& [name, clean] : Scenes()) {
@@ -152,12 +153,9 @@ TEST_F(CameraNoise, EstimateIsWithinAQuarterOfTheTrueLevel) {
             }
         }
     }
-}
-
-// A dark foreground (level 12, noise 1.5) filling three quarters of the
-// frame does not hide a noisy sky (level 80, 4.0 in luma); a frame dark all
-// over reads its own noise (2.0 in luma).
-TEST_F(CameraNoise, DarkForegroundDoesNotHideTheNoiseOfTheSky) {
+    // A dark foreground (level 12, noise 1.5) filling three quarters of the
+    // frame does not hide a noisy sky (level 80, 4.0 in luma); a frame dark
+    // all over reads its own noise (2.0 in luma).
     auto field = [](int level, double sigma, uint64_t seed) {
         Rgb8Image flat{kSide, kSide, std::vector<uint8_t>(size_t(kSide) * kSide * 3, uint8_t(level))};
         return noiselib::sim::AddWhiteNoise(flat, sigma, seed);
@@ -217,9 +215,7 @@ TEST_F(NoiseLib, LevelAndAdjustmentsSteerStrength) {
     auto change = [&](int32_t level, int32_t adjustA, int32_t adjustB) {
         Rgb8 img = noisy;
         NoiseParamBlock b = Preset(2);
-        b.level = level;
-        b.adjustA = adjustA;
-        b.adjustB = adjustB;
+        b.level = level, b.adjustA = adjustA, b.adjustB = adjustB;
         EXPECT_EQ(Run(img, b, 2), NOISELIB_OK);
         return RmsChange(noisy, img);
     };
@@ -235,29 +231,25 @@ TEST_F(NoiseLib, BadArgumentsFailAndLeaveTheBuffer) {
     std::vector<uint8_t> px(64 * 3 * 2, 77);
     const auto before = px;
     NoiseParamBlock b = Preset(2);
-    struct Case {
-        const char* what;
-        void* buffer;
-        int32_t width, height, stride, sixteen;
-        NoiseParamBlock* block;
-        int32_t preset, mode;
+    auto fails = [&](const char* what, void* buffer, int32_t width, int32_t height, int32_t stride, int32_t sixteen,
+                     NoiseParamBlock* block, int32_t preset, int32_t mode) {
+        EXPECT_EQ(Entries().removeNoise(buffer, width, height, stride, 0, sixteen, 0, 1, block, preset, mode, 0),
+                  NOISELIB_FAILED)
+            << what;
+        EXPECT_EQ(px, before) << what;
     };
     void* p = px.data();
-    const Case cases[] = {
-        {"null buffer", nullptr, 8, 8, 24, 0, &b, 2, 0},  {"null block", p, 8, 8, 24, 0, nullptr, 2, 0},
-        {"width 0", p, 0, 8, 24, 0, &b, 2, 0},            {"height -1", p, 8, -1, 24, 0, &b, 2, 1},
-        {"stride 8-bit", p, 8, 8, 23, 0, &b, 2, 0},       {"stride 16-bit", p, 8, 8, 47, 1, &b, 2, 1},
-        {"negative stride", p, 8, 8, -24, 0, &b, 2, 0},   {"preset -1", p, 8, 8, 24, 0, &b, -1, 0},
-        {"preset 5", p, 8, 8, 24, 0, &b, 5, 1},           {"mode 2", p, 8, 8, 24, 0, &b, 2, 2},
-        {"sample flag 2", p, 8, 8, 48, 2, &b, 2, 0},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Entries().removeNoise(c.buffer, c.width, c.height, c.stride, 0, c.sixteen, 0, 1, c.block, c.preset,
-                                        c.mode, 0),
-                  NOISELIB_FAILED)
-            << c.what;
-        EXPECT_EQ(px, before) << c.what;
-    }
+    fails("null buffer", nullptr, 8, 8, 24, 0, &b, 2, 0);
+    fails("null block", p, 8, 8, 24, 0, nullptr, 2, 0);
+    fails("width 0", p, 0, 8, 24, 0, &b, 2, 0);
+    fails("height -1", p, 8, -1, 24, 0, &b, 2, 1);
+    fails("stride 8-bit", p, 8, 8, 23, 0, &b, 2, 0);
+    fails("stride 16-bit", p, 8, 8, 47, 1, &b, 2, 1);
+    fails("negative stride", p, 8, 8, -24, 0, &b, 2, 0);
+    fails("preset -1", p, 8, 8, 24, 0, &b, -1, 0);
+    fails("preset 5", p, 8, 8, 24, 0, &b, 5, 1);
+    fails("mode 2", p, 8, 8, 24, 0, &b, 2, 2);
+    fails("sample flag 2", p, 8, 8, 48, 2, &b, 2, 0);
     EXPECT_EQ(Entries().fillParams(&b, 5), NOISELIB_FAILED);
     EXPECT_EQ(Entries().fillParams(nullptr, 0), NOISELIB_FAILED);
 }

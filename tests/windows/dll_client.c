@@ -76,10 +76,7 @@ static struct {
 
 static int g_failures = 0;
 static void Expect(int ok, const char* what) {
-    if (!ok) {
-        printf("FAILED: %s\n", what);
-        ++g_failures;
-    }
+    if (!ok) printf("FAILED: %s\n", what), ++g_failures;
 }
 
 /* Each export by its exported name, into its field of `lx`. */
