@@ -12,7 +12,6 @@ using lx::test::TestHost;
 
 TEST(Exports, NeedTintCorrectionReadsRecordWords) {
     EXPECT_EQ(NeedTintCorrection(nullptr, 0), 0);
-    EXPECT_EQ(NeedTintCorrection(nullptr, -7), 0);
     ImageParam p{};
     p.needTint[2] = 1;
     p.blackLevel = 17;

@@ -50,9 +50,7 @@ TEST(ImageBlob, EmptyImagesAndNoHostRecord) {
 TEST(ImageBlob, SizesPastTheHostsRangeAreRefused) {
     TestHost host;
     uint8_t px[6] = {};
-    const struct {
-        int32_t type, width, height;
-    } sizes[] = {
+    const struct { int32_t type, width, height; } sizes[] = {
         {0, INT32_MAX, 1},      // one 8-bit row of 6.4 GB
         {1, 1 << 29, 1},        // one 16-bit row of 3.2 GB
         {0, 1, INT32_MAX},      // 4-byte rows: 8.6 GB

@@ -63,7 +63,6 @@ struct NoiseLib : ::testing::Test {
         if (preset < 3) b.level = 3;
         return b;
     }
-    // Any interleaved image with width, height and px (8 or 16 bits).
     template <class Image>
     static int32_t Run(Image& img, NoiseParamBlock& block, int32_t preset, int32_t mode = 0, bool redFirst = true) {
         const int32_t bytes = sizeof img.px[0];
@@ -197,16 +196,15 @@ TEST_F(CameraNoise, PresetsGainInEightAndSixteenBits) {
 // The same picture in the other channel order, with the flag telling so,
 // gives the same result; telling the wrong order changes it (luma weighs red
 // and blue differently).
-template <class T> void CheckChannelOrder(Rgb<T> img) {
-    AddNoise(img, 8.0, 11);
-    const Rgb<T> redFirst = NoiseLib::Denoised(img, 2, true);
-    EXPECT_EQ(Swapped(NoiseLib::Denoised(Swapped(img), 2, false)).px, redFirst.px);
-    EXPECT_NE(Swapped(NoiseLib::Denoised(Swapped(img), 2, true)).px, redFirst.px);
-}
-
 TEST_F(NoiseLib, ChannelOrderFollowsTheFlag) {
-    CheckChannelOrder(lx::test::LoadSample8("s01_tungsten_indoor_wine.jpg", 128));
-    CheckChannelOrder(lx::test::LoadSample16("s06_indoor_backlit_room_16bit.png", 128));
+    auto check = [](auto img) {
+        AddNoise(img, 8.0, 11);
+        const auto redFirst = Denoised(img, 2, true);
+        EXPECT_EQ(Swapped(Denoised(Swapped(img), 2, false)).px, redFirst.px);
+        EXPECT_NE(Swapped(Denoised(Swapped(img), 2, true)).px, redFirst.px);
+    };
+    check(lx::test::LoadSample8("s01_tungsten_indoor_wine.jpg", 128));
+    check(lx::test::LoadSample16("s06_indoor_backlit_room_16bit.png", 128));
 }
 
 TEST_F(NoiseLib, LevelAndAdjustmentsSteerStrength) {

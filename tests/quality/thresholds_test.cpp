@@ -73,8 +73,7 @@ TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
         const Result& sunset = byName["sunset-gradient" + c];
         EXPECT_LT(sunset.castRemoved, 25.0) << c;
         EXPECT_LT(sunset.skin.meanDeltaE, 5.0) << c;
-        // Tungsten light on a grey card: most of the cast goes; blue shade is
-        // at least not made worse.
+        // Tungsten light on a grey card: most of the cast goes; shade: no worse.
         EXPECT_GT(byName["grey-card-tungsten" + c].castRemoved, 40.0) << c;
         EXPECT_GT(byName["grey-card-shade" + c].castRemoved, -10.0) << c;
         EXPECT_LT(byName["s01_tungsten_indoor_wine" + c].neutral.meanDeltaE, 6.0) << c;

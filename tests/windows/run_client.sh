@@ -45,13 +45,9 @@ case $noiselib in
     mkdir "$dir/plugin"
     cp "$build/lumarex.dll" "$build/NoiseLib17.dll" "$dir/plugin/"
     library='plugin\lumarex.dll' ;;
-  *) cp "$build/lumarex.dll" "$dir/" ;;
-esac
-case $noiselib in
-  plugin-folder) ;;
-  with-noiselib) cp "$build/NoiseLib17.dll" "$dir/" ;;
-  incomplete-noiselib) cp "$build/NoiseLib17Incomplete.dll" "$dir/NoiseLib17.dll" ;;
-  without-noiselib) ;;
+  with-noiselib) cp "$build/lumarex.dll" "$build/NoiseLib17.dll" "$dir/" ;;
+  incomplete-noiselib) cp "$build/lumarex.dll" "$dir/" && cp "$build/NoiseLib17Incomplete.dll" "$dir/NoiseLib17.dll" ;;
+  without-noiselib) cp "$build/lumarex.dll" "$dir/" ;;
   *) echo "unknown noise library choice $noiselib" >&2; exit 2 ;;
 esac
 arg=$photo

@@ -24,14 +24,12 @@ void Visit(IO& io, FailPlan& f) {
     io(f.allocation), io(f.lock);
 }
 
-// The host of the harnesses: the tests' counting host, refusing the
-// allocation or the lock the input chooses and any block over 4 MB, as a
-// host short of memory would. The limit lets sizes from the whole int32
-// range reach the library's size guards without a real 2 GB allocation and
-// keeps a call fast; it is above the largest block of fixed size the library
-// takes (the 16-bit local-detail histogram, 652 801 counters). The host is
-// installed as the library's host record (and so the noise library's) on
-// first use and stays installed.
+// The harnesses' host, installed as the library's (and so the noise
+// library's) host record on first use: the tests' counting host, refusing the
+// allocation or the lock the input chooses and any block over 4 MB (above the
+// library's largest fixed block, the 16-bit local-detail histogram), so that
+// sizes from the whole int32 range reach the size guards without a real 2 GB
+// allocation.
 test::TestHost& Host();
 // Counts anew from the next call and fails as `plan` says.
 inline void Arm(FailPlan plan) { Host().Fail(plan.allocation, plan.lock); }

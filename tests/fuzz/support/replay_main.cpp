@@ -4,8 +4,6 @@
 // named there) to the harness once, in name order. An input that runs
 // longer than 10 s fails, as it does under libFuzzer (-timeout=10 in
 // scripts/fuzz.sh): a hang is a finding too.
-//
-//   lumarex_fuzz_NAME_replay FILE|DIR...      replay inputs
 #include <unistd.h>
 
 #include <algorithm>
