@@ -10,17 +10,8 @@ namespace {
 
 using lx::test::TestHost;
 
-TEST(Exports, VersionAndLifecycleCallsNeedNothing) {
-    EXPECT_EQ(GetLibraryVersion(), 0x05010000u);
-    InitLXLibComprehensive(nullptr);
-    ReleaseLXLibComprehensive();
-    EXPECT_EQ(GetLibraryVersion(), 0x05010000u);
-    ReleaseLXLibComprehensive();  // twice, and before Init: harmless
-}
-
 TEST(Exports, NeedTintCorrectionReadsRecordWords) {
     EXPECT_EQ(NeedTintCorrection(nullptr, 0), 0);
-    EXPECT_EQ(NeedTintCorrection(nullptr, -7), 0);
     ImageParam p{};
     p.needTint[2] = 1;
     p.blackLevel = 17;

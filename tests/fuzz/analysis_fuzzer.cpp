@@ -11,7 +11,6 @@
 #include "image/image_blob.h"
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
-#include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
 
@@ -30,24 +29,23 @@ void Visit(IO& io, AnalysisInput& f) {
 }
 
 void Run(const AnalysisInput& f, std::span<const uint8_t> pixels) {
-    FuzzHost& host = FuzzHost::Get();
     const int bytes = SampleBytes(f.image.sampleType);
     const CallerImage image(f.image, bytes, SizeRule{}, pixels);
 
-    host.Arm({});
+    Arm({});
     ImageBlob* blob = AllocImageBlob(&image.desc());
     if (blob == nullptr) {
-        host.ExpectLive(0, "after a refused AllocImageBlob");
+        ExpectLive(0, "after a refused AllocImageBlob");
         return;
     }
     const std::vector<uint8_t> before = BlobBytes(*blob);
 
     ProgressProbe probe(f.progress);
-    host.Arm(f.fail);
+    Arm(f.fail);
     ImageParam* param = CalcImageBlobParam(blob, probe.callback(), probe.context());
     probe.ExpectConsistent(param != nullptr);
     Check(BlobBytes(*blob) == before, "CalcImageBlobParam leaves the blob as it was");
-    host.ExpectLive(BlocksHeld(blob, param), "after CalcImageBlobParam");
+    ExpectLive(BlocksHeld(blob, param), "after CalcImageBlobParam");
     if (param != nullptr) {
         Check(param->width == blob->width && param->height == blob->height, "a record is of its blob's size");
         for (int32_t k = 0; k < 4; ++k) {
@@ -56,9 +54,9 @@ void Run(const AnalysisInput& f, std::span<const uint8_t> pixels) {
         }
     }
     FreeImageParam(param);
-    host.ExpectLive(BlocksHeld(blob, nullptr), "after FreeImageParam");
+    ExpectLive(BlocksHeld(blob, nullptr), "after FreeImageParam");
     FreeImageBlob(blob);
-    host.ExpectLive(0, "after FreeImageBlob");
+    ExpectLive(0, "after FreeImageBlob");
 }
 
 }  // namespace

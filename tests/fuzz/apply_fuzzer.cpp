@@ -21,10 +21,8 @@
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
 #include "lumarex_calls.h"
-#include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
-#include "support/seed_images.h"
 
 namespace lx::fuzz {
 namespace {
@@ -82,7 +80,6 @@ void Visit(IO& io, ApplyInput& f) {
 
 // `others`: host blocks out besides the blob's and the record's.
 void RunCall(const ApplyCall& c, const ImageBlob* blob, ImageParam* param, int64_t others) {
-    FuzzHost& host = FuzzHost::Get();
     UseNoiseLibrary(c.noise);
     const bool local = c.local % 2 == 1;
     const int bytes = SampleBytes(c.dest.sampleType);
@@ -97,7 +94,7 @@ void RunCall(const ApplyCall& c, const ImageBlob* blob, ImageParam* param, int64
     a.toneStrength = &strength;
     a.progress = probe.callback();
     a.progressContext = probe.context();
-    host.Arm(c.fail);
+    Arm(c.fail);
     bool ok;
     if (local) {
         const int32_t r = lumarex_calls::ApplyLocal(dest.desc(), blob, param, c.region, a);
@@ -111,13 +108,28 @@ void RunCall(const ApplyCall& c, const ImageBlob* blob, ImageParam* param, int64
     probe.ExpectConsistent(ok);
     dest.ExpectWrittenOnlyAtSamples(local ? "ApplyImageBlobParamLocal" : "ApplyImageBlobParam");
     Check(BlobBytes(*blob) == before, "the apply calls leave the blob as it was");
-    host.ExpectLive(others + BlocksHeld(blob, param), "after an apply call");
+    ExpectLive(others + BlocksHeld(blob, param), "after an apply call");
 }
 
 struct Analysed {
     ImageBlob* blob = nullptr;
     ImageParam* param = nullptr;
 };
+
+// w x h pixels, red first, `bytes` 1 or 2 per sample (little-endian):
+// brightness rising to the right and down, red lifted by `cast` levels and
+// blue lowered by it, so that the analysis finds a cast to remove.
+std::vector<uint8_t> CastGradient(int w, int h, int bytes, int cast) {
+    std::vector<uint8_t> out;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int v = std::clamp(20 + 200 * (x + y) / (w + h) + (1 - c) * cast + (x * 7 + y * 3) % 5, 0, 255);
+                out.push_back(uint8_t(v));
+                if (bytes == 2) out.back() = uint8_t(v * 257), out.push_back(uint8_t(v * 257 >> 8));
+            }
+    return out;
+}
 
 // Blob and record of a prepared image: k = 1..4, 8-bit and 16-bit photos
 // with a cast and noise pictures of one row or column more or less.
@@ -131,7 +143,7 @@ Analysed Prepared(int k) {
                        {{0, 61, 3, 183, 3, {0, 1, 2}, 3}, {}},
                        {{1, 5, 37, 30, 6, {4, 2, 0}, 4}, {}}};
         std::array<Analysed, 4> out;
-        FuzzHost::Get().Arm({});
+        Arm({});
         for (int i = 0; i < 4; ++i) {
             const CallerImage image(images[i].image, images[i].image.sampleType + 1, SizeRule{}, images[i].pixels);
             out[i].blob = AllocImageBlob(&image.desc());
@@ -144,11 +156,10 @@ Analysed Prepared(int k) {
 }
 
 void Run(ApplyInput& f, std::span<const uint8_t> pixels) {
-    FuzzHost& host = FuzzHost::Get();
     UseNoiseLibrary(0);
     if (const int k = f.prepared % 9; k != 0) {
         const Analysed a = Prepared(1 + (k - 1) % 4);
-        const int64_t others = host.Live() - BlocksHeld(a.blob, a.param);
+        const int64_t others = Host().live() - BlocksHeld(a.blob, a.param);
         for (int i = 0; i <= f.calls % 3; ++i) RunCall(f.call[i], a.blob, a.param, others);
         UseNoiseLibrary(0);
         return;
@@ -156,16 +167,16 @@ void Run(ApplyInput& f, std::span<const uint8_t> pixels) {
 
     f.source.sampleType &= 1;
     const CallerImage source(f.source, f.source.sampleType == 1 ? 2 : 1, SizeRule{}, pixels);
-    const int64_t others = host.Live();
-    host.Arm({});
+    const int64_t others = Host().live();
+    Arm({});
     ImageBlob* blob = AllocImageBlob(&source.desc());
     ImageParam* param = blob != nullptr ? CalcImageBlobParam(blob, nullptr, nullptr) : nullptr;
     if (param != nullptr)
         for (int i = 0; i <= f.calls % 3; ++i) RunCall(f.call[i], blob, param, others);
     FreeImageParam(param);
-    host.ExpectLive(others + BlocksHeld(blob, nullptr), "after FreeImageParam");
+    ExpectLive(others + BlocksHeld(blob, nullptr), "after FreeImageParam");
     FreeImageBlob(blob);
-    host.ExpectLive(others, "after FreeImageBlob");
+    ExpectLive(others, "after FreeImageBlob");
     UseNoiseLibrary(0);
 }
 

@@ -7,7 +7,6 @@
 #include "image/image_blob.h"
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
-#include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
 
@@ -53,16 +52,15 @@ void ExpectCopy(const ImageBlob& blob, const CallerImage& image) {
 }
 
 void Run(const BlobInput& f, std::span<const uint8_t> pixels) {
-    FuzzHost& host = FuzzHost::Get();
     const CallerImage image(f.image, SampleBytes(f.image.sampleType), SizeRule{}, pixels);
 
-    host.Arm(f.fail);
+    Arm(f.fail);
     ImageBlob* blob = AllocImageBlob(&image.desc());
     image.ExpectUntouched("AllocImageBlob");
-    host.ExpectLive(BlocksHeld(blob, nullptr), "after AllocImageBlob");
+    ExpectLive(BlocksHeld(blob, nullptr), "after AllocImageBlob");
     if (blob != nullptr) ExpectCopy(*blob, image);
     FreeImageBlob(blob);
-    host.ExpectLive(0, "after FreeImageBlob");
+    ExpectLive(0, "after FreeImageBlob");
 }
 
 }  // namespace

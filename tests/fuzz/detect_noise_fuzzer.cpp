@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "lumarex/lumarex.h"
-#include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
 
@@ -46,8 +45,6 @@ constexpr int64_t kMaxSpan = 256 * 1024;
 int32_t Wrap(int32_t v, int32_t side) { return v > side ? 1 + (v - 1) % side : v; }
 
 void Run(const NoiseInput& f, std::span<const uint8_t> pixels) {
-    FuzzHost& host = FuzzHost::Get();
-
     // What the noise library would read, in bytes from the buffer's start.
     const int32_t bytes = f.sampleType != 0 ? 2 : 1;
     const int32_t pixelStride = bytes == 2 ? (f.pixelStride & ~1) : f.pixelStride;
@@ -74,12 +71,12 @@ void Run(const NoiseInput& f, std::span<const uint8_t> pixels) {
     const std::vector<uint8_t> before(buffer.get(), buffer.get() + allocated);
 
     UseNoiseLibrary(f.library);
-    host.Arm(f.fail);
+    Arm(f.fail);
     const int32_t result = DetectNoise(&desc, f.preset, f.levelOverride, f.word0, f.qword);
     Check(result == 0 || result == 1, "DetectNoise returns 1 or 0");
     if (f.library % 3 == 0) Check(result == 0, "DetectNoise fails without a noise library");
     Check(std::equal(before.begin(), before.end(), buffer.get()), "DetectNoise leaves the image as it was");
-    host.ExpectLive(0, "after DetectNoise");
+    ExpectLive(0, "after DetectNoise");
     UseNoiseLibrary(0);
 }
 

@@ -46,35 +46,18 @@ void Visit(IO& io, FileInput& f) {
 constexpr const char* kExtensions[5] = {".png", ".jpg", ".tif", ".dng", ".heic"};
 constexpr double kMaxMegapixels = 0.5;
 
-// A folder of this process's own under the temporary folder, removed at exit.
-class Scratch {
-public:
-    Scratch() {
-        dir_ = fs::temp_directory_path() / ("lumarex-fuzz-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    fs::path File(const std::string& name) const { return dir_ / name; }
-
-private:
-    fs::path dir_;
-};
-
-Scratch& TheScratch() {
-    static Scratch scratch;
-    return scratch;
-}
-
-void OiioOnce() {
-    static const bool done = [] {
-        OIIO::attribute("threads", 1);
-        OIIO::attribute("try_all_readers", 0);
-        return true;
-    }();
-    (void)done;
+// A file in a folder of this process's own under the temporary folder,
+// removed at exit.
+fs::path ScratchFile(const std::string& name) {
+    static const struct Folder {
+        fs::path path = fs::temp_directory_path() / ("lumarex-fuzz-" + std::to_string(getpid()));
+        Folder() { fs::create_directories(path); }
+        ~Folder() {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } folder;
+    return folder.path / name;
 }
 
 void WriteFile(const fs::path& path, std::span<const uint8_t> bytes) {
@@ -96,8 +79,9 @@ void ExpectPicture(const Picture& pic, bool want16) {
 }
 
 void Run(const FileInput& f, std::span<const uint8_t> file) {
-    OiioOnce();
-    const std::filesystem::path path = TheScratch().File(std::string("photo") + kExtensions[f.format % 5]);
+    static const bool oiioSet = (OIIO::attribute("threads", 1), OIIO::attribute("try_all_readers", 0));
+    (void)oiioSet;
+    const fs::path path = ScratchFile(std::string("photo") + kExtensions[f.format % 5]);
     WriteFile(path, file);
 
     const SizeLimits limits{kMaxMegapixels, 0.25};

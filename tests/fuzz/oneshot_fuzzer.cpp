@@ -8,7 +8,6 @@
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
 #include "lumarex_calls.h"
-#include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 #include "support/harness.h"
 
@@ -38,7 +37,6 @@ void Visit(IO& io, OneShotInput& f) {
 }
 
 void Run(const OneShotInput& f, std::span<const uint8_t> pixels) {
-    FuzzHost& host = FuzzHost::Get();
     // The one-shot's working memory comes from the process heap, which no
     // budget bounds: no image over 2^18 pixels.
     SizeRule rule;
@@ -48,10 +46,10 @@ void Run(const OneShotInput& f, std::span<const uint8_t> pixels) {
     int32_t strength = f.toneStrength;
     OneShotArgs a = f.args;
     a.toneStrength = &strength;
-    host.Arm(f.fail);
+    Arm(f.fail);
     Check(lumarex_calls::OneShot(image.desc(), a) == 0, "LumarexComprehensive returns 0");
     image.ExpectWrittenOnlyAtSamples("LumarexComprehensive");
-    host.ExpectLive(0, "after LumarexComprehensive");
+    ExpectLive(0, "after LumarexComprehensive");
 }
 
 }  // namespace

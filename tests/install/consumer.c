@@ -40,17 +40,11 @@ static int ReadPpm(const char* path, Photo* p) {
 static int WritePpm(const char* path, const Photo* p) {
     FILE* f = fopen(path, "wb");
     if (f == NULL) return 0;
-    size_t samples = (size_t)p->w * (size_t)p->h * 3u;
     fprintf(f, "P6\n%d %d\n%d\n", p->w, p->h, p->maxval);
-    for (size_t i = 0; i < samples; ++i) {
-        if (p->maxval > 255) {
-            uint16_t v;
-            memcpy(&v, p->px + 2 * i, 2);
-            fputc(v >> 8, f);
-            fputc(v & 0xff, f);
-        } else {
-            fputc(p->px[i], f);
-        }
+    for (size_t i = 0; i < (size_t)p->w * (size_t)p->h * 3u; ++i) {
+        uint16_t v = p->px[i];
+        if (p->maxval > 255) memcpy(&v, p->px + 2 * i, 2), fputc(v >> 8, f); /* big-endian */
+        fputc(v & 0xff, f);
     }
     return fclose(f) == 0;
 }
@@ -102,23 +96,7 @@ int main(int argc, char** argv) {
     }
     printf("corrected %dx%d, tone strength %d\n", in.w, in.h, strength);
 
-    /* The noise estimate reads 8-bit interleaved pixels: the high bytes of a
-       16-bit photo will do. */
-    Photo probe = in;
-    probe.maxval = 255;
-    probe.px = in.px;
-    if (in.maxval > 255) {
-        size_t samples = (size_t)in.w * (size_t)in.h * 3u;
-        probe.px = malloc(samples);
-        for (size_t i = 0; probe.px != NULL && i < samples; ++i) {
-            uint16_t v;
-            memcpy(&v, in.px + 2 * i, 2);
-            probe.px[i] = (unsigned char)(v >> 8);
-        }
-    }
-    ImageDesc probeDesc = Describe(&probe, probe.px);
-    printf("noise library: %s\n", probe.px != NULL && DetectNoise(&probeDesc, 0, -1, -1, 0) ? "found" : "missing");
-    if (probe.px != in.px) free(probe.px);
+    printf("noise library: %s\n", DetectNoise(&src, 0, -1, -1, 0) ? "found" : "missing");
     ReleaseLXLibComprehensive();
     printf("host blocks left: %lld\n", (long long)LxHeapHostLiveBlocks());
     free(out.px);

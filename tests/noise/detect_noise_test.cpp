@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: MIT
 // DetectNoise and RemoveNoiseForPipeline against a fake noise library that
-// records what it is handed.
+// records what it is handed, and the module start of the real library.
 #include "noise/detect_noise.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
+#include <string>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
 
 #include "noise/noise_library.h"
 #include "noise/remove_noise_for_pipeline.h"
@@ -44,10 +51,7 @@ int32_t FakeFill(NoiseParamBlock* block, int32_t preset) {
     ++g.fills;
     g.atFill = WordsOf(*block);
     g.fillPreset = preset;
-    block->level = 7;
-    block->adjustA = 90;
-    block->adjustB = 15;
-    block->word16 = 55;
+    block->level = 7, block->adjustA = 90, block->adjustB = 15, block->word16 = 55;
     return 0;
 }
 
@@ -156,5 +160,53 @@ TEST_F(FakeNoiseLibrary, DetectNoiseRefusesPixelsOfAnotherStep) {
     const ImageDesc odd{1, 2, 4, 16, 7, px, px + 2, px + 4};
     EXPECT_EQ(lx::noise::DetectNoise(&odd, 2, -1, -1, 0), 1);
 }
+
+#ifndef _WIN32
+// Module start of the real shared library, in a child process: liblumarex.so
+// is copied into a directory of its own, with or without a noise library
+// beside it, loaded with dlopen, and asked to detect noise.
+int LoadLumarexAndDetectNoise(const std::string& library) {
+    void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return 100;
+    auto detect = reinterpret_cast<decltype(&::DetectNoise)>(dlsym(handle, "_DetectNoise"));
+    if (detect == nullptr) return 101;
+    uint8_t px[16 * 16 * 3];
+    for (int i = 0; i < int(sizeof px); ++i) px[i] = uint8_t((i * 7919) % 251);
+    ImageDesc d{0, 16, 16, 48, 3, px, px + 1, px + 2};
+    return detect(&d, 2, -1, -1, 0);
+}
+
+TEST(NoiseBindingDeathTest, ModuleStartReportsAndAlwaysLoads) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child loads libraries: no plain fork
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* name;
+        const char* beside;  // copied in as libNoiseLib17.so, or null
+        int detectResult;
+        const char* stderrPattern;
+    };
+    const Case cases[] = {
+        {"present", LX_TEST_NOISELIB, 1, "^$"},
+        {"absent", nullptr, 0, "^Unable to load NoiseLib17\\.dll\\.\n$"},
+        {"incomplete", LX_TEST_NOISELIB_INCOMPLETE, 0,
+         "^GetProcAddress failed for NoiseSetFilterRecord\\.\n"
+         "GetProcAddress failed for RemoveNoiseBufPreset\\.\n$"},
+    };
+    const fs::path root = fs::path(testing::TempDir()) / "lumarex_module_start";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = root / c.name;
+        fs::create_directories(dir);
+        fs::copy_file(LX_TEST_LUMAREX_SHARED, dir / "liblumarex.so", fs::copy_options::overwrite_existing);
+        if (c.beside != nullptr)
+            fs::copy_file(c.beside, dir / "libNoiseLib17.so", fs::copy_options::overwrite_existing);
+        const std::string library = (dir / "liblumarex.so").string();
+        EXPECT_EXIT(_exit(LoadLumarexAndDetectNoise(library)), testing::ExitedWithCode(c.detectResult),
+                    c.stderrPattern);
+    }
+    fs::remove_all(root);
+}
+
+#endif
 
 }  // namespace

@@ -24,8 +24,7 @@ class QualityThresholds : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         SetFilterRecord(LxHeapHostRecord());
-        // 0.08 megapixels: about 340 x 230, a few seconds for everything
-        // under the sanitizers.
+        // 0.08 megapixels (about 340 x 230): seconds under the sanitizers.
         for (const char* dir : {LUMAREX_SAMPLES_DIR, LUMAREX_QUALITY_SAMPLES_DIR})
             for (const auto& entry : std::filesystem::directory_iterator(dir)) {
                 const std::string ext = entry.path().extension().string();
@@ -74,8 +73,7 @@ TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
         const Result& sunset = byName["sunset-gradient" + c];
         EXPECT_LT(sunset.castRemoved, 25.0) << c;
         EXPECT_LT(sunset.skin.meanDeltaE, 5.0) << c;
-        // Tungsten light on a grey card: most of the cast goes; blue shade is
-        // at least not made worse.
+        // Tungsten light on a grey card: most of the cast goes; shade: no worse.
         EXPECT_GT(byName["grey-card-tungsten" + c].castRemoved, 40.0) << c;
         EXPECT_GT(byName["grey-card-shade" + c].castRemoved, -10.0) << c;
         EXPECT_LT(byName["s01_tungsten_indoor_wine" + c].neutral.meanDeltaE, 6.0) << c;
@@ -103,14 +101,11 @@ TEST_F(QualityThresholds, OneColourSceneIsNotACast) {
 }
 
 TEST_F(QualityThresholds, ASetExposureIsLiftedOnlyWhereThatAddsContrast) {
-    // These photos reach white, so their lift is chosen by contrast. The
-    // sunset's dark foreground opens up with a lift, at most three quarters
-    // of the measured one; in the tungsten-lit room a lift costs less
-    // contrast than shows, so it is taken; the ladybug's bright flowers before dark bokeh
-    // only flatten with one; the hats lose contrast to any correction, the
-    // cast removal the analysis asks for included, and are left as they are
-    // but for their levels. (Taken whole: what a lift does to the contrast
-    // depends on the scale it is measured at.)
+    // These photos reach white, so their lift is chosen by contrast: the
+    // sunset's dark foreground and the tungsten-lit room open up with one; the
+    // ladybug's bright flowers before dark bokeh only flatten; the hats lose
+    // contrast to any correction, the cast removal included, and get their
+    // levels only. (Taken whole: a lift's contrast depends on the scale.)
     const auto whole = [](const char* name) {
         Case c;
         std::string error;

@@ -57,37 +57,26 @@ static void StartCollecting(void) {}
 
 /* ---- the exports, as a host binds them ------------------------------------ */
 
+/* Pointers of the types the header declares, bound by the exported names. */
 static struct {
-    void (*init)(const char*);
-    void (*release)(void);
-    uint32_t (*version)(void);
-    void (*setRecord)(FilterRecord*);
-    int32_t (*oneShot)(const ImageDesc*, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t*,
-                       int32_t, int32_t, int32_t, int32_t, float, int32_t, float, int32_t, int32_t, int32_t, int32_t,
-                       float, int32_t, int32_t, int32_t);
-    ImageBlob* (*allocBlob)(const ImageDesc*);
-    void (*freeBlob)(ImageBlob*);
-    ImageParam* (*calc)(const ImageBlob*, ProgressCallback, void*);
-    void (*freeParam)(ImageParam*);
-    int32_t (*apply)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t, int32_t,
-                     float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*, int32_t, float, int32_t, int32_t,
-                     int32_t, float, int32_t, float, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t,
-                     int32_t, int32_t, int32_t, int32_t, int32_t, int64_t, ProgressCallback, void*);
-    int32_t (*applyLocal)(const ImageDesc*, const ImageBlob*, ImageParam*, int32_t, int32_t, float, int32_t,
-                          int32_t, int32_t, int32_t, int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t,
-                          int32_t, int32_t*, int32_t, float, int32_t, int32_t, int32_t, float, int32_t, float,
-                          int32_t, int32_t, float, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                          int32_t, int32_t, int64_t, ProgressCallback, void*);
-    int32_t (*needTint)(const ImageParam*, int32_t);
-    int32_t (*detectNoise)(const ImageDesc*, int32_t, int32_t, int32_t, int64_t);
+    __typeof__(&InitLXLibComprehensive) init;
+    __typeof__(&ReleaseLXLibComprehensive) release;
+    __typeof__(&GetLibraryVersion) version;
+    __typeof__(&SetFilterRecord) setRecord;
+    __typeof__(&LumarexComprehensive) oneShot;
+    __typeof__(&AllocImageBlob) allocBlob;
+    __typeof__(&FreeImageBlob) freeBlob;
+    __typeof__(&CalcImageBlobParam) calc;
+    __typeof__(&FreeImageParam) freeParam;
+    __typeof__(&ApplyImageBlobParam) apply;
+    __typeof__(&ApplyImageBlobParamLocal) applyLocal;
+    __typeof__(&NeedTintCorrection) needTint;
+    __typeof__(&DetectNoise) detectNoise;
 } lx;
 
 static int g_failures = 0;
 static void Expect(int ok, const char* what) {
-    if (!ok) {
-        printf("FAILED: %s\n", what);
-        ++g_failures;
-    }
+    if (!ok) printf("FAILED: %s\n", what), ++g_failures;
 }
 
 /* Each export by its exported name, into its field of `lx`. */
@@ -227,51 +216,7 @@ static void PrintImage(const char* name, const Image* im) {
     printf("%-36s %016llx\n", name, (unsigned long long)h);
 }
 
-/* ---- the settings of the two apply calls ---------------------------------- */
-
-typedef struct {
-    int32_t useVariant, tintMode;
-    float variantStrength;
-    int32_t useShadowClip, shadowClipIndex, useToneLevel, toneLevelRow, strengthLimit, toneStrength, localContrast;
-    float curveAmount;
-    int32_t strongCurve, curveBlack, colorMode;
-    float colorAmount;
-    int32_t sharpen;
-    float sharpenAmount;
-    int32_t warmTone;
-    float warmToneStrength;
-    int32_t colorCube, cubeSelect, cubeAlsoC, denoise, noisePreset;
-} Settings;
-
-static const Settings kEverything = {1, 3, 0.8f, 1, 4, 1, 1, 100, 0, 1, 0.3f, 1, 12, 2, 0.6f,
-                                     1, 1.0f, 1, 0.7f, 1, 1, 1, 0, 0};
-
-static int32_t Apply(Image* out, const ImageBlob* blob, ImageParam* param, Settings* s, ProgressCallback progress,
-                     void* context) {
-    ImageDesc d = Desc(out);
-    return lx.apply(&d, blob, param, 0, 0, 1.0f, s->useVariant, s->tintMode, s->variantStrength, s->useShadowClip,
-                    s->shadowClipIndex, s->useToneLevel, s->toneLevelRow, s->strengthLimit, &s->toneStrength,
-                    s->localContrast, s->curveAmount, s->strongCurve, s->curveBlack, s->colorMode, s->colorAmount,
-                    s->sharpen, s->sharpenAmount, s->warmTone, 0, s->warmToneStrength, s->colorCube, s->cubeSelect,
-                    s->cubeAlsoC, s->denoise, s->noisePreset, 0, 0, -1, -1, 0, progress, context);
-}
-
-static int32_t ApplyLocal(Image* out, const ImageBlob* blob, ImageParam* param, int32_t left, int32_t top,
-                          Settings* s) {
-    ImageDesc d = Desc(out);
-    return lx.applyLocal(&d, blob, param, 0, 0, 1.0f, left, top, out->w, out->h, s->useVariant, s->tintMode,
-                         s->variantStrength, s->useShadowClip, s->shadowClipIndex, s->useToneLevel,
-                         s->toneLevelRow, s->strengthLimit, &s->toneStrength, s->localContrast, s->curveAmount,
-                         s->strongCurve, s->curveBlack, s->colorMode, s->colorAmount, s->sharpen, s->sharpenAmount,
-                         s->warmTone, 0, s->warmToneStrength, s->colorCube, s->cubeSelect, s->cubeAlsoC, s->denoise,
-                         s->noisePreset, 0, 0, -1, -1, 0, NULL, NULL);
-}
-
-/* Every setting of the one-shot on. */
-static int32_t OneShot(Image* im, int32_t* strength) {
-    ImageDesc d = Desc(im);
-    return lx.oneShot(&d, 1, 3, 0, 0.7f, 12, 1, 3, strength, 1, 1, 40, 1, 0.5f, 1, 1.0f, 1, 1, 120, 1, 0.8f, 1, 1, 1);
-}
+/* ---- the calls ---------------------------------------------------------- */
 
 /* Progress: records the steps and asks to stop at `stopAt` (0: never). */
 typedef struct {
@@ -289,6 +234,29 @@ static void PrintProgress(const char* name, const Progress* p) {
     printf("%-36s", name);
     for (int32_t i = 0; i < p->count; ++i) printf(" %d/%d", p->steps[i] / 100, p->steps[i] % 100);
     printf("\n");
+}
+
+/* ApplyImageBlobParam into `out`, or with `region` (left, top)
+ * ApplyImageBlobParamLocal on the blob's region of out's size. Every stage on
+ * (tint mode 3 at 80 %, shadow clip row 4, tone level row 1, local contrast,
+ * the strong curve, colour mode 2, sharpening, tables B and C) with the curve
+ * amount and warm tone given; `denoise`: noise preset 2 through the noise
+ * library, bound at module start. */
+static int32_t Apply(Image* out, const ImageBlob* blob, ImageParam* param, const int32_t* region, float curve,
+                     int32_t warmTone, int32_t denoise, int32_t* strength, Progress* progress) {
+    ImageDesc d = Desc(out);
+#define SETTINGS                                                                                                 \
+    1, 3, 0.8f, 1, 4, 1, 1, 100, strength, 1, curve, 1, 12, 2, 0.6f, 1, 1.0f, warmTone, 0, 0.7f, 1, 1, 1, denoise, \
+        denoise ? 2 : 0, 0, 0, -1, -1, 0, progress != NULL ? OnProgress : NULL, progress
+    return region == NULL ? lx.apply(&d, blob, param, 0, 0, 1.0f, SETTINGS)
+                          : lx.applyLocal(&d, blob, param, 0, 0, 1.0f, region[0], region[1], out->w, out->h, SETTINGS);
+#undef SETTINGS
+}
+
+/* Every setting of the one-shot on. */
+static int32_t OneShot(Image* im, int32_t* strength) {
+    ImageDesc d = Desc(im);
+    return lx.oneShot(&d, 1, 3, 0, 0.7f, 12, 1, 3, strength, 1, 1, 40, 1, 0.5f, 1, 1.0f, 1, 1, 120, 1, 0.8f, 1, 1, 1);
 }
 
 /* ---- the runs ------------------------------------------------------------- */
@@ -316,32 +284,24 @@ static void Corrections(const char* pass, const Image* photo16, const Image* pho
         printf("%-36s %d %d %d %d\n", Name("%s.needtint%d", pass, bits), lx.needTint(param, 0),
                lx.needTint(param, 1), lx.needTint(param, 2), lx.needTint(param, 3));
 
-        Settings s = kEverything;
+        int32_t tone = 0;
         Progress steps = {{0}, 0, 0};
         Image whole = MakeImage(src->w, src->h, src->bytes);
-        Expect(Apply(&whole, blob, param, &s, OnProgress, &steps) == 0, "ApplyImageBlobParam succeeds");
+        Expect(Apply(&whole, blob, param, NULL, 0.3f, 1, 0, &tone, &steps) == 0, "ApplyImageBlobParam succeeds");
         PrintImage(Name("%s.apply%d", pass, bits), &whole);
         PrintProgress(Name("%s.apply%d.progress", pass, bits), &steps);
-        printf("%-36s %d\n", Name("%s.apply%d.strength", pass, bits), s.toneStrength);
+        printf("%-36s %d\n", Name("%s.apply%d.strength", pass, bits), tone);
 
         Image crop = MakeImage(64, 48, src->bytes);
-        s = kEverything;
-        s.curveAmount = 0.05f;
-        s.warmTone = 0;
-        Expect(ApplyLocal(&crop, blob, param, 30, 20, &s) == 1, "ApplyImageBlobParamLocal succeeds");
+        const int32_t at[2] = {30, 20};
+        Expect(Apply(&crop, blob, param, at, 0.05f, 0, 0, &(int32_t){0}, NULL) == 1, "the local apply succeeds");
         PrintImage(Name("%s.local%d", pass, bits), &crop);
 
-        /* Denoise through the noise library, bound at module start. */
-        s = kEverything;
-        s.denoise = 1;
-        s.noisePreset = 2;
-        Expect(Apply(&whole, blob, param, &s, NULL, NULL) == 0, "a denoising ApplyImageBlobParam succeeds");
+        Expect(Apply(&whole, blob, param, NULL, 0.3f, 1, 1, &(int32_t){0}, NULL) == 0, "a denoising apply succeeds");
         PrintImage(Name("%s.denoise%d", pass, bits), &whole);
 
-        /* Stop at step 3 of 6. */
-        Progress stop = {{0}, 0, 3};
-        s = kEverything;
-        Expect(Apply(&whole, blob, param, &s, OnProgress, &stop) == -1, "a stopped ApplyImageBlobParam fails");
+        Progress stop = {{0}, 0, 3}; /* step 3 of 6 */
+        Expect(Apply(&whole, blob, param, NULL, 0.3f, 1, 0, &(int32_t){0}, &stop) == -1, "a stopped apply fails");
         PrintProgress(Name("%s.stop%d.progress", pass, bits), &stop);
 
         lx.freeParam(param);

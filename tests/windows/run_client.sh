@@ -3,9 +3,6 @@
 #   run_client.sh native CLIENT LIBRARY PHOTO OUT
 #   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD prefix
 #   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD run DIR NOISELIB PHOTO|--load-only OUT|-
-#   run_client.sh consumer CONSUMER PHOTO OUT          (OUT.txt: its lines, OUT.ppm: the photo)
-#   run_client.sh wine WINE64 PREFIX WINDOWS_BUILD sdk DIR PHOTO OUT
-#     (the consumer built against the SDK folder, beside the folder's DLLs)
 # NOISELIB: with-noiselib, without-noiselib or incomplete-noiselib (the
 # variant that lacks two entry points, installed as NoiseLib17.dll), all
 # beside the client; or plugin-folder: both DLLs in a folder of their own,
@@ -22,10 +19,6 @@ run_to() {
   [ "$status" -eq 0 ] || cat "$out"
   return "$status"
 }
-if [ "$mode" = consumer ]; then
-  run_to "$3.txt" "$1" "$2" "$3.ppm"
-  exit
-fi
 if [ "$mode" = native ]; then
   run_to "$4" "$1" "$2" "$3"
   exit
@@ -42,20 +35,6 @@ if [ "$action" = prefix ]; then
   exit
 fi
 
-if [ "$action" = sdk ]; then
-  dir=$1 photo=$2 result=$3
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  sdk=$(find "$build" -maxdepth 1 -type d -name 'lumarex-*-win64' | head -n 1)
-  [ -n "$sdk" ] || { echo "no SDK folder in $build (target lumarex_sdk)" >&2; exit 1; }
-  cp "$sdk/lumarex.dll" "$sdk/NoiseLib17.dll" "$build/lumarex_sdk_consumer.exe" "$dir/"
-  cp "$photo" "$dir/photo.ppm"
-  cd "$dir"
-  run_to "$result.txt" timeout 600 "$wine64" lumarex_sdk_consumer.exe photo.ppm corrected.ppm
-  cp corrected.ppm "$result.ppm"
-  exit
-fi
-
 dir=$1 noiselib=$2 photo=$3 out=$4
 rm -rf "$dir"
 mkdir -p "$dir"
@@ -66,13 +45,9 @@ case $noiselib in
     mkdir "$dir/plugin"
     cp "$build/lumarex.dll" "$build/NoiseLib17.dll" "$dir/plugin/"
     library='plugin\lumarex.dll' ;;
-  *) cp "$build/lumarex.dll" "$dir/" ;;
-esac
-case $noiselib in
-  plugin-folder) ;;
-  with-noiselib) cp "$build/NoiseLib17.dll" "$dir/" ;;
-  incomplete-noiselib) cp "$build/NoiseLib17Incomplete.dll" "$dir/NoiseLib17.dll" ;;
-  without-noiselib) ;;
+  with-noiselib) cp "$build/lumarex.dll" "$build/NoiseLib17.dll" "$dir/" ;;
+  incomplete-noiselib) cp "$build/lumarex.dll" "$dir/" && cp "$build/NoiseLib17Incomplete.dll" "$dir/NoiseLib17.dll" ;;
+  without-noiselib) cp "$build/lumarex.dll" "$dir/" ;;
   *) echo "unknown noise library choice $noiselib" >&2; exit 2 ;;
 esac
 arg=$photo

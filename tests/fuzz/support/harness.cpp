@@ -7,10 +7,25 @@
 #include "image/image_blob.h"
 #include "noise/noise_binding.h"
 #include "noise/noise_library.h"
-#include "support/fuzz_host.h"
 #include "support/fuzz_input.h"
 
 namespace lx::fuzz {
+
+struct LimitedHost : test::TestHost {
+    LimitedHost() { SetMaxBlockBytes(4 * 1024 * 1024); }
+};
+
+test::TestHost& Host() {
+    static LimitedHost host;
+    return host;
+}
+
+void ExpectLive(int64_t expected, const char* when) {
+    if (Host().live() == expected) return;
+    std::fprintf(stderr, "%lld host blocks out %s, expected %lld\n", static_cast<long long>(Host().live()), when,
+                 static_cast<long long>(expected));
+    Fail("every host block is returned when a call finishes");
+}
 
 int64_t BlocksHeld(const ImageBlob* blob, const ImageParam* param) {
     return (blob != nullptr && blob->pixels != nullptr ? 1 : 0) + (param != nullptr && param->baseMap != nullptr ? 1 : 0);
@@ -55,7 +70,7 @@ void BindingMessage(const char* text) {
 const noise::EntryPoints& Ours() {
     static const noise::EntryPoints entries = [] {
         noise::BindNoiseLibraryAt(LX_FUZZ_NOISELIB, BindingMessage);
-        SetFilterRecord(FuzzHost::Get().record());
+        SetFilterRecord(Host().record());
         return noise::Entries();
     }();
     return entries;

@@ -1,15 +1,40 @@
 // SPDX-License-Identifier: MIT
-// What the harnesses of the library's exports share: the host blocks a blob
-// and a record hold, a progress callback that checks how it is called, and
-// the choice of noise library.
+// What the harnesses of the library's exports share: the failing host, the
+// host blocks a blob and a record hold, a progress callback that checks how
+// it is called, and the choice of noise library.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "lumarex/lumarex.h"
+#include "support/test_host.h"
 
 namespace lx::fuzz {
+
+// Which host call of the next export call fails: allocation number
+// `allocation` and lock number `lock`, counted from 1 when armed; 0 never.
+struct FailPlan {
+    uint8_t allocation = 0;
+    uint8_t lock = 0;
+};
+
+template <class IO>
+void Visit(IO& io, FailPlan& f) {
+    io(f.allocation), io(f.lock);
+}
+
+// The harnesses' host, installed as the library's (and so the noise
+// library's) host record on first use: the tests' counting host, refusing the
+// allocation or the lock the input chooses and any block over 4 MB (above the
+// library's largest fixed block, the 16-bit local-detail histogram), so that
+// sizes from the whole int32 range reach the size guards without a real 2 GB
+// allocation.
+test::TestHost& Host();
+// Counts anew from the next call and fails as `plan` says.
+inline void Arm(FailPlan plan) { Host().Fail(plan.allocation, plan.lock); }
+// Fails the input unless exactly `expected` host blocks are out.
+void ExpectLive(int64_t expected, const char* when);
 
 // Host blocks that outlive a call: a blob's pixels and a record's base map.
 int64_t BlocksHeld(const ImageBlob* blob, const ImageParam* param);

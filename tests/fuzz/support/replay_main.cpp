@@ -4,8 +4,6 @@
 // named there) to the harness once, in name order. An input that runs
 // longer than 10 s fails, as it does under libFuzzer (-timeout=10 in
 // scripts/fuzz.sh): a hang is a finding too.
-//
-//   lumarex_fuzz_NAME_replay FILE|DIR...      replay inputs
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,7 +15,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -34,30 +31,21 @@ void TimedOut(int) {
     _exit(1);
 }
 
-bool Replay(const fs::path& file) {
+void Replay(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
-        return false;
-    }
     // Named first: a crash inside the harness then shows which input it was.
     std::fprintf(stderr, "replaying %s (%zu bytes)\n", file.c_str(), bytes.size());
     std::fflush(stderr);
     alarm(kTimeoutSeconds);
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     alarm(0);
-    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::fprintf(stderr, "usage: %s FILE|DIR...\n", argv[0]);
-        return 2;
-    }
     std::signal(SIGALRM, TimedOut);
     size_t replayed = 0;
     for (const fs::path arg : args) {
@@ -72,10 +60,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "no such file or folder: %s\n", arg.c_str());
             return 1;
         }
-        for (const fs::path& f : files) {
-            if (!Replay(f)) return 1;
-            ++replayed;
-        }
+        for (const fs::path& f : files) Replay(f);
+        replayed += files.size();
     }
     std::fprintf(stderr, "%zu inputs replayed without a finding\n", replayed);
     return replayed > 0 ? 0 : 1;
