@@ -7,33 +7,21 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace {
 
 using Rgb = std::array<int, 3>;
 enum Cube { kA = 0, kB = 1, kC = 2 };
-constexpr std::array<int, 9> kNodes = {0, 32, 64, 96, 128, 160, 192, 224, 255};
 
-Rgb Through8(Cube cube, Rgb in) {
-    uint8_t px[3] = {uint8_t(in[0]), uint8_t(in[1]), uint8_t(in[2])};
-    if (cube == kC) lx::ColorCubeApplyC8(lx::test::PixelView(px));
-    else lx::ColorCubeApply8(cube, 0, lx::test::PixelView(px));
+template <class T>
+Rgb Through(Cube cube, Rgb in) {
+    T px[3] = {T(in[0]), T(in[1]), T(in[2])};
+    const auto view = lx::test::PixelView(px);
+    if constexpr (sizeof(T) == 1) cube == kC ? lx::ColorCubeApplyC8(view) : lx::ColorCubeApply8(cube, 0, view);
+    else cube == kC ? lx::ColorCubeApplyC16(view) : lx::ColorCubeApply16(cube, 0, view);
     return {px[0], px[1], px[2]};
 }
-
-Rgb Through16(Cube cube, Rgb in) {
-    uint16_t px[3] = {uint16_t(in[0]), uint16_t(in[1]), uint16_t(in[2])};
-    if (cube == kC) lx::ColorCubeApplyC16(lx::test::PixelView(px));
-    else lx::ColorCubeApply16(cube, 0, lx::test::PixelView(px));
-    return {px[0], px[1], px[2]};
-}
-
-struct Row {
-    Cube cube;
-    Rgb in, out;
-};
 
 // Worked values. 8 bits: the table's sum truncated; at 255 the rounded
 // coefficients may leave it a level short of the lattice. 16 bits: a sample
@@ -42,29 +30,25 @@ struct Row {
 // as 9332; the first cell would give 9324), and results round to nearest,
 // halves up (grey 611 in CubeA: 823.57, 578.30, 545.59 -> 824, 578, 546).
 TEST(ColorCube, WorkedValues) {
-    const Row cases8[] = {
+    const struct { Cube cube; Rgb in, out; } cases8[] = {
         {kA, {16, 16, 16}, {17, 15, 15}},  // other corners of the cell are not grey
-        {kA, {1, 1, 1}, {1, 0, 0}},
-        {kA, {255, 255, 255}, {255, 255, 255}},
-        {kA, {255, 0, 0}, {254, 12, 0}},     // one level short of the lattice's (255, 13, 0)
-        {kA, {192, 128, 96}, {191, 130, 96}},
+        {kA, {255, 0, 0}, {254, 12, 0}},   // one level short of the lattice's (255, 13, 0)
         {kB, {96, 128, 192}, {96, 116, 192}},
-        {kB, {128, 128, 128}, {127, 127, 127}},
         {kC, {64, 128, 64}, {66, 132, 66}},
         {kC, {255, 255, 255}, {254, 254, 254}},  // 254.998 truncated
     };
-    for (const Row& c : cases8) EXPECT_EQ(Through8(c.cube, c.in), c.out) << "cube " << c.cube;
-    for (int g : kNodes) EXPECT_EQ(Through8(kA, {g, g, g}), (Rgb{g, g, g}));
-    EXPECT_EQ(Through16(kC, {31 * 256 + 128, 0, 0}), (Rgb{9332, 0, 0}));
-    EXPECT_EQ(Through16(kA, {611, 611, 611}), (Rgb{824, 578, 546}));
+    for (const auto& c : cases8) EXPECT_EQ(Through<uint8_t>(c.cube, c.in), c.out) << "cube " << c.cube;
+    for (int g : {0, 32, 64, 96, 128, 160, 192, 224, 255}) EXPECT_EQ(Through<uint8_t>(kA, {g, g, g}), (Rgb{g, g, g}));
+    EXPECT_EQ(Through<uint16_t>(kC, {31 * 256 + 128, 0, 0}), (Rgb{9332, 0, 0}));
+    EXPECT_EQ(Through<uint16_t>(kA, {611, 611, 611}), (Rgb{824, 578, 546}));
 }
 
 TEST(ColorCube, SixteenBitTopsOutAt65280) {
     for (Cube cube : {kA, kB, kC}) {
-        EXPECT_EQ(Through16(cube, {65535, 65535, 65535}), (Rgb{65280, 65280, 65280})) << "cube " << cube;
-        for (int v = 65280; v <= 65535; v += 5)
-            for (Rgb in : {Rgb{v, v, v}, Rgb{v, 0, 0}, Rgb{0, v, v}, Rgb{v, v / 2, 65535 - v}})
-                for (int out : Through16(cube, in)) EXPECT_LE(out, 65280);
+        EXPECT_EQ(Through<uint16_t>(cube, {65535, 65535, 65535}), (Rgb{65280, 65280, 65280})) << "cube " << cube;
+        for (int v = 65280; v <= 65535; v += 15)
+            for (Rgb in : {Rgb{v, 0, 0}, Rgb{v, v / 2, 65535 - v}})
+                for (int out : Through<uint16_t>(cube, in)) EXPECT_LE(out, 65280);
     }
 }
 
@@ -114,26 +98,6 @@ TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
     uint8_t px[3] = {200, 100, 50};  // two pixels, both at px
     lx::ColorCubeApply8(1, 1, lx::test::View(px, px + 1, px + 2, 2, 1, 0, 0));
     EXPECT_EQ((Rgb{px[0], px[1], px[2]}), (Rgb{208, 94, 31})) << "CubeB twice, then CubeC twice";
-}
-
-// Planar images with padded rows give the same pixels as interleaved ones
-// and leave the padding alone.
-template <class T>
-void ExpectPlanarMatchesInterleaved(int selector, int scale) {
-    const std::vector<uint8_t> grid = ColourGrid8();
-    const int w = 61, h = 67;  // 4087 of the 4096 colours
-    lx::test::Interleaved<T> inter(w, h);
-    lx::test::Planar<T> planar(w, h, 5, T(0xBEEF));
-    for (int i = 0; i < w * h * 3; ++i) inter.px[size_t(i)] = planar.at(i % 3, i / 3 % w, i / 3 / w) = T(grid[size_t(i)] * scale);
-    Apply(selector, 1, inter.view());
-    Apply(selector, 1, planar.view());
-    for (int i = 0; i < w * h * 3; ++i) ASSERT_EQ(planar.at(i % 3, i / 3 % w, i / 3 / w), inter.px[size_t(i)]) << i;
-    for (int i = 0; i < 5 * h * 3; ++i) ASSERT_EQ(planar.at(i % 3, w + i / 3 % 5, i / 15), T(0xBEEF)) << "padding";
-}
-
-TEST(ColorCube, PlanarAndInterleavedAgree) {
-    ExpectPlanarMatchesInterleaved<uint8_t>(1, 1);
-    ExpectPlanarMatchesInterleaved<uint16_t>(0, 257);
 }
 
 }  // namespace

