@@ -3,17 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include "support/images.h"
-
 #include <algorithm>
+#include <array>
 #include <climits>
-#include <cmath>
 #include <limits>
 #include <optional>
-#include <vector>
-#include <string>
 #include <random>
+#include <string>
+#include <vector>
 
+#include "support/images.h"
 #include "support/sample_images.h"
 #include "support/simd_targets.h"
 
@@ -36,13 +35,10 @@ Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullo
 }
 Px Restore16(Px p, int mode, float amount, float tone) { return Restore8(p, mode, amount, tone, true); }
 
-// The brightest channel of every pixel: a tone plane that asks for no rescaling.
 template <class T>
 std::vector<float> MaxPlane(const test::Rgb<T>& img) {
     std::vector<float> tone(img.px.size() / 3);
-    for (size_t i = 0; i < tone.size(); ++i) {
-        tone[i] = float(std::max({img.px[3 * i], img.px[3 * i + 1], img.px[3 * i + 2]}));
-    }
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = float(std::max({img.px[3 * i], img.px[3 * i + 1], img.px[3 * i + 2]}));
     return tone;
 }
 
@@ -106,10 +102,7 @@ TEST(ColorRestore, PinnedPixels) {
 
 // The SIMD form against the plain one, 8 and 16-bit, with and without a
 // tone plane, every mode, a large amount, and amounts whose retention
-// products leave the int32 range (truncated with saturation): runs of pixels whose red is
-// below 80 % of their brightest channel (which skip the red weights), runs
-// of red-dominated ones, red at exactly 80 % and one level either side,
-// black pixels, and runs that mix them; odd widths.
+// products leave the int32 range (truncated with saturation); odd widths.
 TEST(ColorRestore, FastFormMatchesThePlainOne) {
     std::mt19937 rng(21);
     for (const int32_t w : {1, 7, 16, 33, 100, 257}) {
@@ -118,13 +111,12 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
                 uint16_t* p = &px16[(size_t(y) * w + x) * 3];
-                // Every fifth brightest channel above 65280, where the 16-bit
-                // tables are read at their last entry.
+                // Every fifth brightest channel above 65280 (the 16-bit tables' last entry).
                 const uint16_t m = uint16_t(x % 5 == 4 ? 65280 + rng() % 256 : rng() % 65281);
                 const uint16_t g = uint16_t(rng() % (m + 1u)), b = uint16_t(rng() % (m + 1u));
-                // Red as a share of the brightest, by row: low, high, at the
-                // 80 % edge, black, mixed, and greys of every 8-bit level
-                // (the curve's gains and offsets at each maximum).
+                // Red as a share of the brightest, by row: below 80 % (no red
+                // weight), high, at 80 % and a level either side, black, mixed,
+                // and greys of every 8-bit level.
                 uint32_t r = 0;
                 switch (y) {
                     case 0: r = rng() % (uint32_t(m) * 4 / 5 + 1); break;

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The table builders with the fast kernels (cheap-first logarithm, power,
 // sine and cosine) against the plain ones (the exact functions): every entry
-// of every table the same bits, over a grid of black levels, strengths and
-// bounds, 8 and 16 bits. The arguments of the maths functions depend on the
-// black level (and the bounds) only; the strengths vary what is made of them.
-// In a plain build both runs take the plain path.
+// the same bits, over black levels (which the maths functions' arguments
+// depend on), strengths and bounds, 8 and 16 bits.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -34,9 +32,8 @@ using Build = std::function<void(float* primary, float* secondary)>;
 // compares the bytes (NaN and the sign of zero included).
 void ExpectSameTables(int32_t levels, const Build& build, const std::string& what) {
     const FastTwinsRestored restore;
-    // A table the builder leaves unwritten compares equal.
-    std::vector<float> plainPrimary(levels, -1.0f), plainSecondary(levels, -1.0f);
-    std::vector<float> fastPrimary(levels, -1.0f), fastSecondary(levels, -1.0f);
+    std::vector<float> plainPrimary(levels, -1.0f), plainSecondary = plainPrimary, fastPrimary = plainPrimary,
+                       fastSecondary = plainPrimary;
     simd::UseReferenceKernelsForTest(true);
     build(plainPrimary.data(), plainSecondary.data());
     simd::UseReferenceKernelsForTest(false);
@@ -46,9 +43,8 @@ void ExpectSameTables(int32_t levels, const Build& build, const std::string& wha
     EXPECT_EQ(std::memcmp(plainSecondary.data(), fastSecondary.data(), bytes), 0) << what << ": secondary";
 }
 
-// Every 8-bit black level and one beyond each end. The 16-bit lists below
-// hold the callers' 1024 and 3072, the ends of the range and beyond it, and
-// a spread between.
+// Every 8-bit black level and one beyond each end; the 16-bit lists below
+// hold the callers' 1024 and 3072, the ends of the range and beyond.
 std::vector<int32_t> Blacks8() {
     std::vector<int32_t> b;
     for (int32_t black = -1; black <= 256; ++black) b.push_back(black);
@@ -99,18 +95,14 @@ TEST(FastGainTables, WarmToneTablesMatchThePlainBuild) {
             std::memcpy(s, tables.notch, sizeof tables.notch);
         },
         "hue fade and notch");
-    const struct { int32_t lo, hi; } ramps[] = {{0, 65535},     {0, 0},      {100, 101},
-                                                {30000, 20000}, {-5, 40000}, {1, 65534}};
-    for (const auto& r : ramps) {
+    const struct { int32_t lo, hi; } ramps[] = {{0, 65535}, {0, 0}, {100, 101}, {30000, 20000}, {-5, 40000}};
+    for (const auto& r : ramps)
         ExpectSameTables(65536, [&](float* p, float*) { CosRamp(r.lo, r.hi, p, 65536); },
                          "ramp " + std::to_string(r.lo) + ".." + std::to_string(r.hi));
-    }
-    for (float a = 0.0f; a <= 1.0f; a += 0.125f) {
-        for (float c = 0.0f; c <= 1.0f; c += 0.125f) {
+    for (float a = 0.0f; a <= 1.0f; a += 0.125f)
+        for (float c = 0.0f; c <= 1.0f; c += 0.125f)
             ExpectSameTables(101, [&](float* p, float*) { CosNotch(a, 0.5f, c, p); },
                              "notch " + std::to_string(a) + ", " + std::to_string(c));
-        }
-    }
 }
 
 }  // namespace

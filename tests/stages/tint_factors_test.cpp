@@ -19,16 +19,12 @@ Factors Of(float g0, float g1, float g2, float strength = 1.0f) {
     return f;
 }
 
-TEST(TintFactors, PerMilleAboutTheMiddleGain) {
+TEST(TintFactors, PerMilleAboutTheMiddleGainSaturatingAtInt32) {
     EXPECT_EQ(Of(1.0f, 0.9f, 1.2f), (Factors{952, 857, 1142})) << "mid 1.05";
-    EXPECT_EQ(Of(1.0f, 1.0f, 1.0f), (Factors{1000, 1000, 1000}));
     EXPECT_EQ(Of(1.0f, 1.25f, 0.8f, 0.0f), (Factors{1000, 1000, 1000})) << "strength 0";
     // A negative strength turns the cast the other way; factors below 0 stand.
     EXPECT_EQ(Of(1.2f, 1.0f, 0.8f, -10.0f), (Factors{-1000, 1000, 3000}));
-}
-
-TEST(TintFactors, SaturateBeyondInt32AndKeepAChannelWithoutAValue) {
-    // mid 1: -1e7 and 10000002 give factors of +-1e10.
+    // Saturated beyond int32 (mid 1: -1e7 and 10000002 give +-1e10).
     EXPECT_EQ(Of(-1e7f, 1.0f, 10000002.0f), (Factors{INT32_MIN, 1000, INT32_MAX}));
     // mid 0: a gain of 0 over it has no value, the others are infinite.
     EXPECT_EQ(Of(-1.0f, 0.0f, 1.0f), (Factors{INT32_MIN, 1000, INT32_MAX}));
