@@ -61,14 +61,14 @@ float MpfrRounded(MpfrFn f, double x, bool twice, bool timesLn10) {
 }
 
 struct Case {
-    float (*mine)(double);             // the function under test, on the argument
+    float (*mine)(double);     // the function under test, on the argument
     double (*approx)(double);  // glibc's double function, as the first reference
     double margin;             // its error bound, relative
     MpfrFn exact;
     bool twice = false;      // rounded to double, then to float
     bool timesLn10 = false;  // the function of x ln 10 (10^x)
-    float (*fast)(double) = nullptr;             // the cheap-first twin
-    bool (*cheap)(double, float*) = nullptr;     // its cheap evaluation alone
+    float (*fast)(double) = nullptr;          // the cheap-first twin
+    bool (*cheap)(double, float*) = nullptr;  // its cheap evaluation alone
 };
 
 // The full mode's hard arguments: those near a rounding boundary and those
@@ -125,7 +125,6 @@ double Exp(double x) { return std::exp(x); }
 double Sin(double x) { return std::sin(x); }
 double Cos(double x) { return std::cos(x); }
 
-// Each case checks the cheap-first twin (FastLog ...) on the same arguments.
 // The float functions taken on a double argument, for the table below.
 #define LX_FLOAT_ARG(f) [](double x) { return lx::math::f(float(x)); }
 #define LX_CHEAP(f) [](double x, float* out) { return lx::math::f(float(x), out); }
@@ -139,10 +138,7 @@ const Case kSin{LX_FLOAT_ARG(Sin), Sin, 0x1p-50, mpfr_sin, false, false, LX_FLOA
 const Case kCos{LX_FLOAT_ARG(Cos), Cos, 0x1p-50, mpfr_cos, false, false, LX_FLOAT_ARG(FastCos), LX_CHEAP(CheapCos)};
 
 // The hard arguments of the full runs, by case.
-struct HardArguments {
-    const char* name;
-    std::vector<double> x;
-};
+struct HardArguments { const char* name; std::vector<double> x; };
 const HardArguments kHard[] = {
 #include "hard_arguments.inc"
 };
