@@ -1,20 +1,24 @@
 // SPDX-License-Identifier: MIT
-#include "stages/color_restore_twins.h"
-
+// The colour finishing stages: colour cubes, colour restoration, warm tone.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "stages/color_cube.h"
+#include "stages/color_restore_twins.h"
+#include "stages/warm_tone.h"
 #include "support/images.h"
 #include "support/sample_images.h"
 #include "support/simd_targets.h"
+#include "support/test_host.h"
 
 namespace lx {
 namespace {
@@ -23,15 +27,107 @@ using Px = std::array<int, 3>;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
+// One pixel of T samples through `stage`, which takes a 1 x 1 view.
+template <class T, class Stage>
+Px Through(Px in, const Stage& stage) {
+    T px[3] = {T(in[0]), T(in[1]), T(in[2])};
+    stage(test::PixelView(px));
+    return {px[0], px[1], px[2]};
+}
+
+// An interleaved image of w x h pixels.
+template <class T>
+ImageView<T> Whole(std::vector<T>& px, int w, int h) { return test::View(&px[0], &px[1], &px[2], w, h, 3, 3 * w); }
+
+enum Cube { kA = 0, kB = 1, kC = 2 };
+
+void Apply(int selector, int alsoC, ImageView<uint8_t> v) { ColorCubeApply8(selector, alsoC, v); }
+void Apply(int selector, int alsoC, ImageView<uint16_t> v) { ColorCubeApply16(selector, alsoC, v); }
+void ApplyC(ImageView<uint8_t> v) { ColorCubeApplyC8(v); }
+void ApplyC(ImageView<uint16_t> v) { ColorCubeApplyC16(v); }
+
+template <class T>
+Px Cubed(Cube cube, Px in) {
+    return Through<T>(in, [cube](auto v) { cube == kC ? ApplyC(v) : Apply(cube, 0, v); });
+}
+
+// Worked values. 8 bits: the table's sum truncated; at 255 the rounded
+// coefficients may leave it a level short of the lattice. 16 bits: a sample
+// belongs to the cell of ceil(v / 256) (level 31.5 on CubeC's red edge
+// extrapolates the second cell back, 37 - 35 * 0.5 / 32 = 36.453125, stored
+// as 9332; the first cell would give 9324), and results round to nearest,
+// halves up (grey 611 in CubeA: 823.57, 578.30, 545.59 -> 824, 578, 546).
+TEST(ColorCube, WorkedValues) {
+    const struct { Cube cube; Px in, out; } cases8[] = {
+        {kA, {16, 16, 16}, {17, 15, 15}},  // other corners of the cell are not grey
+        {kA, {255, 0, 0}, {254, 12, 0}},   // one level short of the lattice's (255, 13, 0)
+        {kB, {96, 128, 192}, {96, 116, 192}},
+        {kC, {64, 128, 64}, {66, 132, 66}},
+        {kC, {255, 255, 255}, {254, 254, 254}},  // 254.998 truncated
+    };
+    for (const auto& c : cases8) EXPECT_EQ(Cubed<uint8_t>(c.cube, c.in), c.out) << "cube " << c.cube;
+    for (int g : {0, 32, 64, 96, 128, 160, 192, 224, 255}) EXPECT_EQ(Cubed<uint8_t>(kA, {g, g, g}), (Px{g, g, g}));
+    EXPECT_EQ(Cubed<uint16_t>(kC, {31 * 256 + 128, 0, 0}), (Px{9332, 0, 0}));
+    EXPECT_EQ(Cubed<uint16_t>(kA, {611, 611, 611}), (Px{824, 578, 546}));
+}
+
+TEST(ColorCube, SixteenBitTopsOutAt65280) {
+    for (Cube cube : {kA, kB, kC}) {
+        EXPECT_EQ(Cubed<uint16_t>(cube, {65535, 65535, 65535}), (Px{65280, 65280, 65280})) << "cube " << cube;
+        for (int v = 65280; v <= 65535; v += 15)
+            for (Px in : {Px{v, 0, 0}, Px{v, v / 2, 65535 - v}})
+                for (int out : Cubed<uint16_t>(cube, in)) EXPECT_LE(out, 65280);
+    }
+}
+
+// Every 17th level of each channel: 4096 colours, interleaved.
+std::vector<uint8_t> ColourGrid8() {
+    std::vector<uint8_t> px;
+    for (int r = 0; r < 256; r += 17)
+        for (int g = 0; g < 256; g += 17)
+            for (int b = 0; b < 256; b += 17) px.insert(px.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
+    return px;
+}
+
+// The first table and CubeC in one call give what two calls give, with the
+// whole image passing the first table before any of it passes CubeC: on a
+// grid of colours, and on rows that share samples (a row stride of one
+// pixel, or pixels that all sit on one sample).
+template <class T>
+void ExpectOneCallIsTwoPasses(int selector, int alsoC, int scale, int w, int h, int pixelStride, int rowStride) {
+    const std::vector<uint8_t> grid = ColourGrid8();
+    std::vector<T> fused(grid.begin(), grid.end()), steps;
+    for (T& v : fused) v = T(v * scale);
+    steps = fused;
+    const auto view = [&](std::vector<T>& px) { return test::View(&px[0], &px[1], &px[2], w, h, pixelStride, rowStride); };
+    Apply(selector, alsoC, view(fused));
+    Apply(selector, 0, view(steps));
+    ApplyC(view(steps));
+    EXPECT_EQ(fused, steps) << sizeof(T) * 8 << "-bit, selector " << selector << ", " << w << " x " << h << ", strides "
+                            << pixelStride << ", " << rowStride;
+}
+
+TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
+    for (int selector : {0, 1, -1}) {
+        ExpectOneCallIsTwoPasses<uint8_t>(selector, 1, 1, 64, 64, 3, 64 * 3);
+        ExpectOneCallIsTwoPasses<uint16_t>(selector, 7, 257, 4096, 1, 3, 4096 * 3);
+    }
+    ExpectOneCallIsTwoPasses<uint8_t>(0, 1, 1, 2, 30, 3, 3);
+    ExpectOneCallIsTwoPasses<uint16_t>(1, 1, 257, 3, 20, 2, 3);
+    // A selector naming no table applies none.
+    std::vector<uint8_t> none = ColourGrid8();
+    Apply(2, 0, Whole(none, 4096, 1));
+    EXPECT_EQ(none, ColourGrid8());
+    uint8_t px[3] = {200, 100, 50};  // two pixels, both at px
+    ColorCubeApply8(1, 1, test::View(px, px + 1, px + 2, 2, 1, 0, 0));
+    EXPECT_EQ((Px{px[0], px[1], px[2]}), (Px{208, 94, 31})) << "CubeB twice, then CubeC twice";
+}
+
 // One pixel through ColorRestore8 (no tone), ColorRestoreTone8 or
 // ColorRestoreTone16 (wide).
 Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullopt, bool wide = false) {
-    uint8_t s[3] = {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
-    uint16_t s16[3] = {uint16_t(p[0]), uint16_t(p[1]), uint16_t(p[2])};
-    if (wide) ColorRestoreTone16(test::PixelView(s16), &*tone, mode, amount);
-    else if (tone) ColorRestoreTone8(test::PixelView(s), &*tone, mode, amount);
-    else ColorRestore8(test::PixelView(s), mode, amount);
-    return wide ? Px{s16[0], s16[1], s16[2]} : Px{s[0], s[1], s[2]};
+    if (wide) return Through<uint16_t>(p, [&](auto v) { ColorRestoreTone16(v, &*tone, mode, amount); });
+    return Through<uint8_t>(p, [&](auto v) { tone ? ColorRestoreTone8(v, &*tone, mode, amount) : ColorRestore8(v, mode, amount); });
 }
 Px Restore16(Px p, int mode, float amount, float tone) { return Restore8(p, mode, amount, tone, true); }
 
@@ -50,7 +146,7 @@ TEST(ColorRestore, WholeImagesWithAndWithoutTone) {
     const test::Rgb16 img16 = test::LoadSample16("s01_tungsten_indoor_wine.jpg", 48);
     const std::vector<float> tone8 = MaxPlane(img), tone16 = MaxPlane(img16);
     const int w = img.width, h = img.height;
-    const auto view = [w, h](auto& px) { return test::View(&px[0], &px[1], &px[2], w, h, 3, 3 * w); };
+    const auto view = [w, h](auto& px) { return Whole(px, w, h); };
     for (int mode = 1; mode <= 3; ++mode) {
         test::Rgb8 a = img, b = img;
         ColorRestore8(view(a.px), mode, 0.7f);
@@ -165,6 +261,46 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
                         EXPECT_EQ(gotLevels16, want16) << what << ", tables at every level";
                     });
                 }
+    }
+}
+
+Px Warm8(Px p, float s) { return Through<uint8_t>(p, [s](auto v) { WarmToneCorrect8(v, s); }); }
+Px Warm16(Px p, float s) { return Through<uint16_t>(p, [s](auto v) { WarmToneCorrect16(v, s); }); }
+
+TEST(WarmTone, PinnedPixels) {
+    struct Case { Px in; float strength; Px out; } cases[] = {
+        {{200, 120, 80}, 1.0f, {200, 131, 94}},  // ratio 0.6: the full weight 0.35
+        {{200, 120, 80}, 0.5f, {200, 125, 87}},
+        {{200, 100, 110}, 1.0f, {200, 106, 111}},  // blue above green: half weight
+        {{160, 96, 64}, 1.0f, {160, 100, 69}},     // brightness ramp at about half
+        {{139, 105, 83}, 1.0f, {139, 105, 82}},    // 0.35000002, not 0.35, tips this one a level
+    };
+    for (const Case& c : cases) EXPECT_EQ(Warm8(c.in, c.strength), c.out) << c.in[0] << "," << c.in[1] << "," << c.in[2];
+    test::TestHost host;
+    EXPECT_EQ(Warm16({51200, 30720, 20480}, 1.0f), (Px{51200, 33766, 24064}));
+    EXPECT_EQ(Warm16({51200, 25600, 28160}, 1.0f), (Px{51200, 27183, 28453}));
+    EXPECT_EQ(Warm16({41000, 24600, 16400}, 1.0f), (Px{41000, 25829, 17846}));
+}
+
+TEST(WarmTone, BoundaryPixelsAndZeroStrengthAreUntouched) {
+    test::TestHost host;
+    // R = 128, G/R exactly 0.35 and 0.85, greys, (G - B) / (R - G) exactly -0.2,
+    // blue far above green.
+    for (const Px& p : {Px{128, 77, 50}, Px{200, 70, 40}, Px{200, 170, 100}, Px{200, 200, 200}, Px{255, 255, 255},
+                        Px{0, 0, 0}, Px{200, 100, 120}, Px{200, 100, 180}}) {
+        EXPECT_EQ(Warm8(p, 1.0f), p) << p[0] << "," << p[1] << "," << p[2];
+        const Px p16 = {p[0] * 256, p[1] * 256, p[2] * 256};
+        EXPECT_EQ(Warm16(p16, 1.0f), p16) << p[0] << "," << p[1] << "," << p[2];
+    }
+    const test::Rgb8 img = test::LoadSample8("s08_sunset_warm.jpg", 64);
+    const test::Rgb16 img16 = test::LoadSample16("s08_sunset_warm.jpg", 64);
+    const int w = img.width, h = img.height;
+    for (float s : {0.0f, kNaN, kInf}) {
+        test::Rgb8 a = img;
+        test::Rgb16 b = img16;
+        WarmToneCorrect8(Whole(a.px, w, h), s);
+        WarmToneCorrect16(Whole(b.px, w, h), s);
+        EXPECT_TRUE(a.px == img.px && b.px == img16.px) << "strength " << s;
     }
 }
 
