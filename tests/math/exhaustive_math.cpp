@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
         }
         Check(kLogToFloat, 10.0, t);  // the ln 10 of the builders
         return Finish("log-lift-" + std::to_string(part), kLogToFloat, t,
-                      ("LogToFloat, log lift arguments, of " + std::to_string(parts) + " parts").c_str());
+                      ("LogToFloat, log lift arguments, " + std::to_string(part) + " of " + std::to_string(parts)).c_str());
     }
     if (what == "pow10") {
         // Log/exp gain tables: 10^u, u = d / (1 - b) with d = x[i] - b the
