@@ -211,14 +211,11 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
                 // Red as a share of the brightest, by row: below 80 % (no red
                 // weight), high, at 80 % and a level either side, black, mixed,
                 // and greys of every 8-bit level.
-                uint32_t r = 0;
-                switch (y) {
-                    case 0: r = rng() % (uint32_t(m) * 4 / 5 + 1); break;
-                    case 1: r = m - rng() % (m / 10 + 1u); break;
-                    case 2: r = uint32_t(m) * 4 / 5 + uint32_t(x % 3) - 1u; break;
-                    case 3: r = 0; break;
-                    default: r = rng() % (uint32_t(m) + 1);
-                }
+                const uint32_t r = y == 0   ? rng() % (uint32_t(m) * 4 / 5 + 1)
+                                   : y == 1 ? m - rng() % (m / 10 + 1u)
+                                   : y == 2 ? uint32_t(m) * 4 / 5 + uint32_t(x % 3) - 1u
+                                   : y == 3 ? 0u
+                                            : rng() % (uint32_t(m) + 1);
                 if (y == 3) p[0] = p[1] = p[2] = 0;
                 else if (y == 6) p[0] = p[1] = p[2] = uint16_t(x % 256 * 257);
                 else p[0] = uint16_t(std::min<uint32_t>(r, m)), p[1] = std::max(g, uint16_t(y == 2 ? m : 0)), p[2] = b;
@@ -227,10 +224,7 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         for (size_t i = 0; i < px8.size(); ++i) px8[i] = uint8_t(px16[i] >> 8);
         std::vector<float> tone(size_t(w) * h);
         for (size_t i = 0; i < tone.size(); ++i) tone[i] = i % 9 == 0 ? 0.0f : float(rng() % 65281) * 0.7f;
-        const auto view = [w, h](auto& v) {
-            using T = std::remove_reference_t<decltype(v[0])>;
-            return ImageView<T>{{v.data(), v.data() + 1, v.data() + 2}, 3 * int64_t{w}, 3, w, h};
-        };
+        const auto view = [w, h](auto& v) { return Whole(v, w, h); };
         std::vector<float> retention16(65536);
         std::vector<uint64_t> pairs16(65536);
         for (const int mode : {1, 2, 3})
