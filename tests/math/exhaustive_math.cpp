@@ -4,17 +4,18 @@
 // where that whole interval rounds to one float, MPFR at 256 bits the rest.
 // The cheap-first twins (FastLog ...) must give the same bits, their cheap
 // evaluation deciding all but 1 in 2^16 at most (else the speed is gone).
-// red-weight and divide-1000 check identities the SIMD kernels use instead
-// of a division.
+// red-weight (colour restoration's weight) and divide-1000 (the 16-bit
+// levels, on every target) check identities SIMD kernels use for a division.
 //
 //   lumarex_math_exhaustive CASE [PART PARTS]
 //
 // By default a regular sample of each case's arguments (every 17th float,
 // every 61st 16-bit black level, every 17th block of a million quotients, the
 // ends always) and the hard arguments of the full runs, in seconds;
-// LUMAREX_FULL_CHECKS=1 tries every argument (minutes). Each case says how
-// its domain follows from the callers' formulas. Prints the counts and every
-// wrong result; exit status 0 when there is none.
+// LUMAREX_FULL_CHECKS=1 tries every argument (minutes): run it when the
+// maths, the gain tables' arguments or a division's fast path changes. Each
+// case says how its domain follows from the callers' formulas. Prints the
+// counts and every wrong result; exit status 0 when there is none.
 #include <mpfr.h>
 
 #include <algorithm>
