@@ -1,26 +1,25 @@
 // SPDX-License-Identifier: MIT
 // Proves that lx::math rounds correctly on every argument the library can
 // pass it: glibc's double function (within 2^-50 of the exact value) decides
-// where that whole interval rounds to one float, MPFR at 256 bits the rest
-// (values near a place where the rounding changes). The cheap-first twins
-// (FastLog ...) must give the same bits, their cheap evaluation deciding all
-// but 1 in 2^16 at most (else the speed is gone). Two cases check identities
-// the SIMD kernels use instead of a division: red-weight (colour
-// restoration's weight) and divide-1000 (the 16-bit levels, on every target).
+// where that whole interval rounds to one float, MPFR at 256 bits the rest.
+// The cheap-first twins (FastLog ...) must give the same bits, their cheap
+// evaluation deciding all but 1 in 2^16 at most (else the speed is gone).
+// red-weight (colour restoration's weight) and divide-1000 (the 16-bit
+// levels, on every target) check identities SIMD kernels use for a division.
 //
 //   lumarex_math_exhaustive CASE [PART PARTS]
 //
 // By default a regular sample of each case's arguments (every 17th float,
 // every 61st 16-bit black level, every 17th block of a million quotients, the
-// ends always) and the hard arguments of the full runs: a few million, enough
-// to meet every systematic fault, in seconds. LUMAREX_FULL_CHECKS=1 tries
-// every argument (minutes): run it when the maths, the gain tables' arguments
-// or a division's fast path changes. Each case says how its domain follows
-// from the callers' formulas. Prints the counts and every wrong result; exit
-// status 0 when there is none.
+// ends always) and the hard arguments of the full runs, in seconds;
+// LUMAREX_FULL_CHECKS=1 tries every argument (minutes): run it when the
+// maths, the gain tables' arguments or a division's fast path changes. Each
+// case says how its domain follows from the callers' formulas. Prints the
+// counts and every wrong result; exit status 0 when there is none.
 #include <mpfr.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -63,14 +62,14 @@ float MpfrRounded(MpfrFn f, double x, bool twice, bool timesLn10) {
 }
 
 struct Case {
-    float (*mine)(double);             // the function under test, on the argument
+    float (*mine)(double);     // the function under test, on the argument
     double (*approx)(double);  // glibc's double function, as the first reference
     double margin;             // its error bound, relative
     MpfrFn exact;
     bool twice = false;      // rounded to double, then to float
     bool timesLn10 = false;  // the function of x ln 10 (10^x)
-    float (*fast)(double) = nullptr;             // the cheap-first twin
-    bool (*cheap)(double, float*) = nullptr;     // its cheap evaluation alone
+    float (*fast)(double) = nullptr;          // the cheap-first twin
+    bool (*cheap)(double, float*) = nullptr;  // its cheap evaluation alone
 };
 
 // The full mode's hard arguments: those near a rounding boundary and those
@@ -109,25 +108,12 @@ void Check(const Case& c, double x, Tally& t) {
 // every low mantissa bit pattern.
 uint32_t g_floatStep = 17, g_blackStep = 61, g_blockStep = 17;
 
-uint32_t Bits(float x) {
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
-
 // Every float from lo up to hi (both included, both of one sign), or every
-// g_floatStep-th of them and hi.
+// g_floatStep-th of them and hi. Within one sign floats are ordered as their
+// bit patterns: upward for positive ones, downward for negative ones.
 void AllFloats(float lo, float hi, const std::function<void(float)>& f) {
-    // Within one sign, floats are ordered as their bit patterns: upward for
-    // positive ones, downward for negative ones.
-    const int64_t from = Bits(lo), to = Bits(hi), dir = to >= from ? 1 : -1;
-    for (int64_t b = from; dir * (to - b) >= 0; b += dir * int64_t(g_floatStep)) {
-        const uint32_t u = uint32_t(b);
-        float x;
-        std::memcpy(&x, &u, sizeof x);
-        f(x);
-        if (b == to) return;
-    }
+    const int64_t from = std::bit_cast<uint32_t>(lo), to = std::bit_cast<uint32_t>(hi), dir = to >= from ? 1 : -1;
+    for (int64_t b = from; dir * (to - b) > 0; b += dir * int64_t(g_floatStep)) f(std::bit_cast<float>(uint32_t(b)));
     f(hi);
 }
 
@@ -140,7 +126,6 @@ double Exp(double x) { return std::exp(x); }
 double Sin(double x) { return std::sin(x); }
 double Cos(double x) { return std::cos(x); }
 
-// Each case checks the cheap-first twin (FastLog ...) on the same arguments.
 // The float functions taken on a double argument, for the table below.
 #define LX_FLOAT_ARG(f) [](double x) { return lx::math::f(float(x)); }
 #define LX_CHEAP(f) [](double x, float* out) { return lx::math::f(float(x), out); }
@@ -154,54 +139,36 @@ const Case kSin{LX_FLOAT_ARG(Sin), Sin, 0x1p-50, mpfr_sin, false, false, LX_FLOA
 const Case kCos{LX_FLOAT_ARG(Cos), Cos, 0x1p-50, mpfr_cos, false, false, LX_FLOAT_ARG(FastCos), LX_CHEAP(CheapCos)};
 
 // The hard arguments of the full runs, by case.
-struct HardArguments {
-    const char* name;
-    std::vector<double> x;
-};
+struct HardArguments { const char* name; std::vector<double> x; };
 const HardArguments kHard[] = {
 #include "hard_arguments.inc"
 };
 
-// In the sampled mode, tries the case's hard arguments too. Their wrong
-// results count; they do not count toward the cheap evaluation's rate of
-// declining, which is the sample's (they are the declined ones).
-void CheckHard(const char* name, const Case& c, Tally& t) {
-    if (g_full) return;
+// The end of a case. Sampled mode: tries the case's hard arguments too;
+// their wrong results count, but not toward the cheap evaluation's rate of
+// declining, which is the sample's (they are the declined ones). Full mode:
+// prints the hard arguments met, in the form hard_arguments.inc keeps.
+// cheapFirst: the case checks a cheap-first twin too.
+int Finish(const std::string& name, const Case& c, Tally& t, const char* title, bool cheapFirst = true) {
     Tally hard;
     for (const HardArguments& h : kHard)
-        if (std::strcmp(h.name, name) == 0)
+        if (!g_full && h.name == name)
             for (double x : h.x) Check(c, x, hard);
-    std::printf("%llu hard arguments of the full run: %llu wrong\n", (unsigned long long)hard.tried,
-                (unsigned long long)hard.wrong);
+    if (!g_full) std::printf("%llu hard arguments of the full run: %llu wrong\n", (unsigned long long)hard.tried,
+                             (unsigned long long)hard.wrong);
     t.wrong += hard.wrong;
-}
-
-// The hard arguments a full run met, in the form hard_arguments.inc keeps.
-void PrintHard(const char* name) {
-    if (!g_full) return;
-    std::printf("hard arguments, for hard_arguments.inc:\n    {\"%s\", {", name);
-    for (size_t i = 0; i < g_hard.size(); ++i) std::printf("%s%a", i ? ", " : "", g_hard[i]);
-    std::printf("}},\n");
-}
-
-// cheapFirst: the case checks a cheap-first twin too.
-int Report(const std::string& title, const Tally& t, bool cheapFirst = true) {
-    const char* name = title.c_str();
-    std::printf("%s: %llu arguments, %llu near a rounding boundary (MPFR), ", name, (unsigned long long)t.tried,
-                (unsigned long long)t.nearBoundary);
+    if (g_full) {
+        std::printf("hard arguments, for hard_arguments.inc:\n    {\"%s\", {", name.c_str());
+        for (size_t i = 0; i < g_hard.size(); ++i) std::printf("%s%a", i ? ", " : "", g_hard[i]);
+        std::printf("}},\n");
+    }
+    std::printf("%s %s: %llu arguments, %llu near a rounding boundary (MPFR), ", name.c_str(), title,
+                (unsigned long long)t.tried, (unsigned long long)t.nearBoundary);
     if (cheapFirst)
         std::printf("%llu left to the exact function by the cheap evaluation, ", (unsigned long long)t.declined);
     std::printf("%llu wrong\n", (unsigned long long)t.wrong);
-    if (t.declined > t.tried / 65536) std::printf("%s: the cheap evaluation declines too often\n", name);
+    if (t.declined > t.tried / 65536) std::printf("%s: the cheap evaluation declines too often\n", name.c_str());
     return t.wrong == 0 && t.declined <= t.tried / 65536 ? 0 : 1;
-}
-
-// The end of a case: its hard arguments (sampled mode) or the list of them
-// (full mode), then the report.
-int Finish(const char* name, const Case& c, Tally& t, const std::string& title, bool cheapFirst = true) {
-    CheckHard(name, c, t);
-    PrintHard(name);
-    return Report(title, t, cheapFirst);
 }
 
 }  // namespace
@@ -262,8 +229,8 @@ int main(int argc, char** argv) {
             }
         }
         Check(kLogToFloat, 10.0, t);  // the ln 10 of the builders
-        return Finish(("log-lift-" + std::to_string(part)).c_str(), kLogToFloat, t,
-                      "LogToFloat, log lift arguments, part " + std::to_string(part) + " of " + std::to_string(parts));
+        return Finish("log-lift-" + std::to_string(part), kLogToFloat, t,
+                      ("LogToFloat, log lift arguments, " + std::to_string(part) + " of " + std::to_string(parts)).c_str());
     }
     if (what == "pow10") {
         // Log/exp gain tables: 10^u, u = d / (1 - b) with d = x[i] - b the

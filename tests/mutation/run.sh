@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Plants each bug of mutants.txt in turn in a copy of the sources, rebuilds
-# incrementally, runs the tests that can see it and prints those that failed
-# ("missed": none). Usage: tests/mutation/run.sh SRC BUILD
-# SRC is a throwaway copy (git archive HEAD | tar -x -C SRC) configured into
-# BUILD (Release, tools on); each file is restored before the next bug.
-# A library bug runs the unit, golden, command and fuzz-replay tests; a bug
-# in the command or the preview the command's tests and the Python ones; a
-# bug in the module the Python ones. The maths and Windows checks are left
-# out: the bugs do not touch the maths, and the Windows client runs the
-# same library.
+# Plants each bug of mutants.txt in turn in a throwaway copy of the sources
+# (git archive HEAD | tar -x -C SRC, configured into BUILD: Release, tools
+# on), rebuilds, runs the tests that can see it (a library bug: unit, golden,
+# command and fuzz-replay tests; a command or preview bug: the command's and
+# the Python ones; a module bug: the Python ones; never the maths or Windows
+# checks) and prints those that failed ("missed": none). Each file is
+# restored before the next bug. Usage: tests/mutation/run.sh SRC BUILD
 set -uo pipefail
 src=$(realpath "$1") build=$(realpath "$2")
 list=${MUTANTS:-$(dirname "$(realpath "$0")")/mutants.txt}

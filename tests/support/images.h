@@ -31,12 +31,10 @@ struct Interleaved {
     int w = 0, h = 0, pad = 0;
     std::vector<T> px;
 
-    Interleaved() = default;
     Interleaved(int width, int height, int padding = 0, T fill = T(0))
         : w(width), h(height), pad(padding), px(size_t(RowStride()) * height, fill) {}
     int64_t RowStride() const { return int64_t{w} * 3 + pad; }
     T* at(int x, int y) { return px.data() + y * RowStride() + int64_t{x} * 3; }
-    const T* at(int x, int y) const { return px.data() + y * RowStride() + int64_t{x} * 3; }
     ImageView<T> view() { return View(px.data(), px.data() + 1, px.data() + 2, w, h, 3, RowStride()); }
     ImageDesc desc() {
         const int32_t s = int32_t(sizeof(T));

@@ -8,14 +8,13 @@
 #include <cstring>
 
 namespace lx::test {
-namespace {
 
 // Reads the first three channels as 16-bit and box-shrinks by an integer
 // factor with our own arithmetic, so the pixels do not depend on the image
 // library's resampling.
-Rgb16 LoadRaw(const std::string& name, int maxSide) {
+Rgb16 LoadSample16(const std::string& name, int maxSide) {
     Rgb16 out;
-    auto in = OIIO::ImageInput::open(SamplePath(name));
+    auto in = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/" + name);
     if (!in) {
         ADD_FAILURE() << "cannot read sample " << name << ": " << OIIO::geterror();
         return out;
@@ -44,18 +43,9 @@ Rgb16 LoadRaw(const std::string& name, int maxSide) {
     return out;
 }
 
-}  // namespace
-
-std::string SamplePath(const std::string& name) { return std::string(LUMAREX_SAMPLES_DIR) + "/" + name; }
-
-Rgb16 LoadSample16(const std::string& name, int maxSide) { return LoadRaw(name, maxSide); }
-
 Rgb8 LoadSample8(const std::string& name, int maxSide) {
-    Rgb16 wide = LoadRaw(name, maxSide);
-    Rgb8 out;
-    out.width = wide.width;
-    out.height = wide.height;
-    out.px.resize(wide.px.size());
+    const Rgb16 wide = LoadSample16(name, maxSide);
+    Rgb8 out{wide.width, wide.height, std::vector<uint8_t>(wide.px.size())};
     // 16-bit full range to 8 bits, rounded: v * 255 / 65535.
     for (size_t i = 0; i < wide.px.size(); ++i) out.px[i] = uint8_t((uint32_t(wide.px[i]) * 255 + 32767) / 65535);
     return out;

@@ -22,12 +22,9 @@ struct Rgb {
 using Rgb8 = Rgb<uint8_t>;
 using Rgb16 = Rgb<uint16_t>;
 
-// Path of a bundled sample, e.g. SamplePath("s01_tungsten_indoor_wine.jpg").
-std::string SamplePath(const std::string& name);
-
-// Reads a bundled sample and shrinks it (box filter, integer factor) until its
-// longer side is at most `maxSide`. The result is deterministic for a given
-// file. Aborts the test on a read failure.
+// Reads a bundled sample (e.g. "s01_tungsten_indoor_wine.jpg") and shrinks
+// it (box filter, integer factor) until its longer side is at most `maxSide`;
+// a read failure fails the test.
 Rgb8 LoadSample8(const std::string& name, int maxSide);
 Rgb16 LoadSample16(const std::string& name, int maxSide);
 
