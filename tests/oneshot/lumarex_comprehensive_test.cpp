@@ -26,27 +26,8 @@ OneShotSettings Plain(int32_t* strength) {
     return s;
 }
 
-Image Gradient(int w, int h, uint8_t lo, uint8_t hi) {
-    Image im(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t v = uint8_t(lo + (hi - lo) * (x + y * w) / (w * h - 1));
-            uint8_t* p = im.at(x, y);
-            p[0] = v, p[1] = uint8_t(std::max(int(lo), v - 10)), p[2] = uint8_t(std::max(int(lo), v - 20));
-        }
-    return im;
-}
-
 ImageDesc DescOf(std::vector<uint8_t>& px, int w, int h) {
     return ImageDesc{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2};
-}
-
-TEST(OneShot, BlackOffsetIsRemoved) {
-    Image im = Gradient(40, 30, 20, 220);
-    int32_t strength = 50;
-    EXPECT_EQ(LumarexComprehensive8(im.desc(), Plain(&strength)), 0);
-    EXPECT_EQ(*std::min_element(im.px.begin(), im.px.end()), 0) << "the darkest sample 20 must become 0";
-    EXPECT_EQ(strength, 50) << "without autoTone the strength is only read";
 }
 
 TEST(OneShot, AutoToneWritesABoundedStrength) {
@@ -60,9 +41,7 @@ TEST(OneShot, AutoToneWritesABoundedStrength) {
         EXPECT_EQ(LumarexComprehensive8(DescOf(px, photo.width, photo.height), s), 0);
         EXPECT_NE(strength, -12345) << "autoTone writes the strength back";
         EXPECT_LE(strength, limit);
-        if (limit == 30) {
-            EXPECT_EQ(strength, 30) << "the measured lift is capped, not skipped";
-        }
+        EXPECT_TRUE(limit != 30 || strength == 30) << "the measured lift is capped, not skipped";
     }
 }
 
@@ -128,7 +107,8 @@ TEST(OneShot, DegenerateImagesStayValid) {
     // Clipping 1000 per mille or more clips everything: no range is left, the
     // levels are kept and the call still returns normally.
     for (int32_t permille : {1000, 5000, -3}) {
-        Image g = Gradient(30, 20, 5, 250);
+        Image g(30, 20);
+        for (size_t i = 0; i < g.px.size(); ++i) g.px[i] = uint8_t(5 + i % 246);
         OneShotSettings c = Plain(&strength);
         c.shadowClip = 1, c.shadowClipPermille = permille;
         EXPECT_EQ(LumarexComprehensive8(g.desc(), c), 0);
