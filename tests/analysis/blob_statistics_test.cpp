@@ -23,10 +23,7 @@ using test::TestHost;
 // nothing (m1 = m0) and the undefined strength counts as 0.
 TEST(BlobStatistics, FlatBlobs) {
     TestHost host;
-    const struct {
-        int level;
-        int32_t tone[kToneRows];
-    } cases[] = {{100, {59, 78, 96}}, {255, {0, 0, 0}}};
+    const struct { int level; int32_t tone[kToneRows]; } cases[] = {{100, {59, 78, 96}}, {255, {0, 0, 0}}};
     for (const auto& c : cases) {
         BlobPtr blob = MakeBlob<uint8_t>(10, 10, [&](int, int, int) { return uint8_t(c.level); });
         ImageParam p{};
@@ -114,19 +111,13 @@ TEST(BlobStatistics, RepeatedVariantsMatchTheirOwnPass) {
 // counts.
 TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
     TestHost host;
-    const struct {
-        bool tinted;
-        int64_t f[3];
-    } cases[] = {{false, {1000, 1000, 1000}}, {true, {1000, 1000, 1000}}, {true, {1163, 1000, 837}},
-                 {true, {1600, 800, 399}},    {true, {0, -500, 2500}},    {true, {50000, 1, 1000}}};
-    const struct {
-        int w, h;
-    } sizes[] = {{1, 1}, {5, 3}, {2, 9}, {37, 23}};
-    for (const auto& size : sizes) {
+    const struct { bool tinted; int64_t f[3]; } cases[] = {
+        {false, {1000, 1000, 1000}}, {true, {1000, 1000, 1000}}, {true, {1163, 1000, 837}},
+        {true, {1600, 800, 399}},    {true, {0, -500, 2500}},    {true, {50000, 1, 1000}}};
+    for (const auto& [w, h] : {std::pair{1, 1}, {5, 3}, {2, 9}, {37, 23}}) {
         // Runs of equal pixels, dark and bright extremes, grey and coloured.
-        BlobPtr blob = MakeBlob<uint8_t>(size.w, size.h, [](int x, int y, int c) {
-            const uint32_t h = uint32_t(x / 3) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
-            const uint32_t v = (h >> 9) % 300;
+        BlobPtr blob = MakeBlob<uint8_t>(w, h, [](int x, int y, int c) {
+            const uint32_t v = ((uint32_t(x / 3) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u) >> 9) % 300;
             return uint8_t(v >= 256 ? (v & 1) * 255 : v);
         });
         for (const auto& c : cases) {
@@ -135,7 +126,7 @@ TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
             FillBlobHistograms8(*blob, c.tinted, c.f, maxPlain, allPlain);
             FillBlobHistograms8Tabled(*blob, c.tinted, c.f, maxTabled, allTabled);
             EXPECT_TRUE(std::equal(maxPlain, maxPlain + 256, maxTabled) && std::equal(allPlain, allPlain + 256, allTabled))
-                << size.w << "x" << size.h << " factors " << c.f[0] << ", " << c.f[1] << ", " << c.f[2];
+                << w << "x" << h << " factors " << c.f[0] << ", " << c.f[1] << ", " << c.f[2];
         }
     }
     EXPECT_EQ(host.live(), 0);

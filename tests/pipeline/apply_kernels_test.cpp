@@ -133,15 +133,10 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
     simd::SplitIntoBytePlanes(secondary.data(), bytes);
     simd::SplitIntoBytePlanes(primary.data(), bytes + 4);
     const GainForms pairForms{pairs.data()}, byteForms{pairs.data(), bytes, bytes + 4};
-    struct Case {
-        float scale;
-        int32_t ox, oy;
-        bool flat;
-    };
-    const Case cases[] = {{1.0f, 0, 0, false},   {1.0f, -13, 2, false}, {1.0f, 25, -3, false}, {1.0f, 3, 12, false},
+    const struct { float scale; int32_t ox, oy; bool flat; } cases[] = {{1.0f, 0, 0, false},   {1.0f, -13, 2, false}, {1.0f, 25, -3, false}, {1.0f, 3, 12, false},
                           {2.5f, 4, 1, false},   {0.75f, -2, 0, false}, {1.0f, 0, 4, true},    {1.0f, 2147483600, 0, false},
                           {0.0f, 384, 0, false}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         BaseMapBlend b;
         b.map = map.data(), b.mapWidth = mw, b.mapHeight = mh, b.scale = c.scale, b.offsetX = c.ox, b.offsetY = c.oy;
         b.low = -20.0f, b.q = c.flat ? 0.0f : 1.0f / 310.0f, b.flatRange = c.flat;
@@ -228,12 +223,8 @@ TEST(BaseMapRow, ReadsAsSampleBaseMapBitForBit) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float scales[] = {1.0f, 0.5f, 0.37f, 1.7f, 3.0f, 2.5e-6f, 1e30f, -1.0f, -0.6f, 0.0f, inf, nan};
-    const struct {
-        int32_t x, y;
-    } offsets[] = {{0, 0}, {-1, -1}, {-40, 3}, {3, -40}, {12, 5}, {INT32_MAX, 0}, {INT32_MIN, INT32_MIN}, {0, INT32_MAX}};
-    const struct {
-        int32_t w, h;
-    } sizes[] = {{1, 1}, {1, 7}, {7, 1}, {5, 3}, {37, 23}};
+    const struct { int32_t x, y; } offsets[] = {{0, 0}, {-1, -1}, {-40, 3}, {3, -40}, {12, 5}, {INT32_MAX, 0}, {INT32_MIN, INT32_MIN}, {0, INT32_MAX}};
+    const struct { int32_t w, h; } sizes[] = {{1, 1}, {1, 7}, {7, 1}, {5, 3}, {37, 23}};
 
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> value(-300.0f, 300.0f);
