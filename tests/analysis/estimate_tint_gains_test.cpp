@@ -15,6 +15,7 @@
 
 #include "analysis/analysis_helpers.h"
 #include "image/image_blob.h"
+#include "support/blob_builder.h"
 #include "support/images.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
@@ -38,22 +39,15 @@ Outcome Full(const Rgb8& img, int mode) {
     return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 
-// The picture as a blob (blue, green, red per pixel): 8-bit rows padded to
-// 4 bytes; 16-bit rows of width x 3 samples, each 8-bit sample times 256.
+// The picture as a blob, 16-bit samples the 8-bit ones times 256.
 template <class T>
 Outcome Blob(const Rgb8& img, int mode) {
-    const int stride = sizeof(T) == 1 ? int(BlobRowStride8(img.width)) : img.width * 3;
-    std::vector<T> blob(size_t(stride) * img.height, T(0xEE));
-    for (int y = 0; y < img.height; ++y)
-        for (int x = 0; x < img.width; ++x)
-            for (int c = 0; c < 3; ++c) blob[size_t(y) * stride + x * 3 + 2 - c] = T(img.at(x, y)[c] << (sizeof(T) == 1 ? 0 : 8));
-    const T* b = blob.data();
-    // The blob variants step three samples a pixel whatever the view says.
-    const ImageView<const T> view = test::View(b + 2, b + 1, b, img.width, img.height, 7, stride);
+    const test::BlobPtr blob = test::MakeBlob<T>(
+        img.width, img.height, [&](int x, int y, int c) { return T(img.at(x, y)[c] << (sizeof(T) == 1 ? 0 : 8)); });
     float g[3];
     bool ok;
-    if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(view, mode, g);
-    else ok = EstimateTintGainsBlob16(view, mode, g);
+    if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(BlobView<const uint8_t>(*blob), mode, g);
+    else ok = EstimateTintGainsBlob16(BlobView<const uint16_t>(*blob), mode, g);
     return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 

@@ -21,8 +21,7 @@ using Image = test::Interleaved<uint8_t>;
 // Every switch off, the pipeline's usual black 12.
 OneShotSettings Plain(int32_t* strength) {
     OneShotSettings s;
-    s.toneStrength = strength;
-    s.curveBlack = 12;
+    s.toneStrength = strength, s.curveBlack = 12;
     return s;
 }
 
@@ -143,10 +142,7 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
 
 // The same photo in every memory layout corrects to the same samples and
 // leaves its padding alone, on odd sizes with centre weights (over 384
-// pixels) and without, across the switches that choose a path. (The row
-// kernels' fast and plain twins are compared in one_shot_rows_test, the
-// whole correction by the golden checksums, which the plain build gives as
-// well.)
+// pixels) and without, across the switches that choose a path.
 TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
     test::TestHost host;
     const test::Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 800);

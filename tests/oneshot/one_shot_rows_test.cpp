@@ -176,35 +176,25 @@ TEST(OneShotRows, BrightenRowsMatchThePlainForm) {
     });
 }
 
-// An interleaved image whose rows are padded with 5 bytes of 0xEE, which
-// sharpening must leave alone.
-struct Image : test::Interleaved<uint8_t> {
-    Image(int32_t w, int32_t h) : Interleaved(w, h, 5, 0xEE) {}
-    void Set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b) { at(x, y)[0] = r, at(x, y)[1] = g, at(x, y)[2] = b; }
-    void Sharpen(float amount) { SharpenMaxChannel8(view(), amount); }
-};
-
-// Flat areas keep their colour to the border: for these amounts the weights
-// sum to 1 exactly (others can round a gain just below 1 and truncate a
-// level away). Along one row (amount 0.5) the black pixel stays black; the
-// brighter middle pixel brightens and its right neighbour darkens, both
-// keeping their 4:2:1 ratios up to truncation; the last pixel's red
-// overshoots and is clamped at 255 while its other channels still rise. The
-// values were worked out independently in float arithmetic, pass by pass.
+// Flat areas keep their colour to the border (rows padded with 0xEE, left
+// alone): for these amounts the weights sum to 1 exactly (others can round
+// a gain just below 1 and truncate a level away). Along one row (amount 0.5)
+// the black pixel stays black; the brighter middle pixel brightens and its
+// right neighbour darkens, both keeping their 4:2:1 ratios up to truncation;
+// the last pixel's red overshoots and is clamped at 255 while its other
+// channels still rise. The values were worked out independently in float
+// arithmetic, pass by pass.
 TEST(SharpenMaxChannel, FlatAreasStayAndEdgesMoveWithinTheRange) {
-    Image flat(37, 29);
-    for (int32_t i = 0; i < 37 * 29; ++i) flat.Set(i % 37, i / 37, 200, 120, 40);
+    test::Interleaved<uint8_t> flat(37, 29, 5, 0xEE);
+    for (int32_t i = 0; i < 37 * 29 * 3; ++i) flat.at(i / 3 % 37, i / 3 / 37)[i % 3] = uint8_t(200 - 80 * (i % 3));
     const std::vector<uint8_t> original = flat.px;
     for (const float amount : {0.0f, 0.5f, 1.0f, 2.0f}) {
-        flat.Sharpen(amount);
+        SharpenMaxChannel8(flat.view(), amount);
         EXPECT_EQ(flat.px, original) << amount;
     }
-    Image im(5, 1);
-    const uint8_t px[5][3] = {{0, 0, 0}, {80, 40, 20}, {120, 60, 30}, {80, 40, 20}, {250, 125, 50}};
-    for (int x = 0; x < 5; ++x) im.Set(x, 0, px[x][0], px[x][1], px[x][2]);
-    im.Sharpen(0.5f);
-    const std::vector<uint8_t> expected = {0, 0, 0, 90, 44, 22, 145, 72, 35, 18, 8, 4, 255, 145, 57};
-    EXPECT_EQ(std::vector<uint8_t>(im.at(0, 0), im.at(5, 0)), expected);
+    std::vector<uint8_t> row = {0, 0, 0, 80, 40, 20, 120, 60, 30, 80, 40, 20, 250, 125, 50};
+    SharpenMaxChannel8(RowOf(row, 5), 0.5f);
+    EXPECT_EQ(row, (std::vector<uint8_t>{0, 0, 0, 90, 44, 22, 145, 72, 35, 18, 8, 4, 255, 145, 57}));
 }
 
 // The SIMD form against the plain one, bit for bit, on every target: sizes

@@ -33,8 +33,7 @@ ImageParam NeutralRecord(int w, int h, int32_t full) {
     ImageParam p{};
     p.width = w, p.height = h;
     for (auto& wp : p.whitePoint) wp = full;
-    for (auto& row : p.tintGains)
-        for (float& g : row) g = 1.0f;
+    for (auto& row : p.tintGains) std::fill_n(row, 3, 1.0f);
     return p;
 }
 
@@ -167,8 +166,7 @@ TEST(ApplyBlobParam, MeasuredStrengthIsCappedAtTheLimit) {
     TestHost host;
     BlobPtr blob = MakeBlob<uint8_t>(4, 4, [](int x, int y, int) { return uint8_t(40 * x + 10 * y); });
     ImageParam p = NeutralRecord(4, 4, 255);
-    for (auto& row : p.toneLevels)
-        for (int32_t& t : row) t = 90;
+    for (auto& row : p.toneLevels) std::fill(std::begin(row), std::end(row), 90);
     for (const int32_t limit : {30, 100}) {
         ApplySettings s;
         int32_t strength = 0;
@@ -187,21 +185,13 @@ TEST(ApplyBlobParam, SharpenStrengthGrowsWithImageSize) {
     EXPECT_EQ(SharpenStrengthForSize(300, 200), 0.1f);
 }
 
-// A stand-in noise library: accepts every call and changes nothing.
-int32_t FakeFill(NoiseParamBlock* b, int32_t) {
-    b->level = 5;
-    return 0;
-}
-int32_t FakeRemove(void*, int32_t, int32_t, int32_t, int32_t, int32_t, uint8_t, uint8_t, NoiseParamBlock*, int32_t,
-                   int32_t, int64_t) {
-    return 0;
-}
-
 TEST(ApplyBlobParam, EveryAllocationFailureReleasesEverything) {
     TestHost host;
-    noise::EntryPoints saved = noise::Entries();
-    noise::Entries().fillParams = FakeFill;
-    noise::Entries().removeNoise = FakeRemove;
+    // A stand-in noise library: accepts every call and changes nothing.
+    const noise::EntryPoints saved = noise::Entries();
+    noise::Entries().fillParams = [](NoiseParamBlock* b, int32_t) { return b->level = 5, int32_t{0}; };
+    noise::Entries().removeNoise = [](void*, int32_t, int32_t, int32_t, int32_t, int32_t, uint8_t, uint8_t,
+                                      NoiseParamBlock*, int32_t, int32_t, int64_t) { return int32_t{0}; };
     for (int variant = 0; variant < 4; ++variant) {
         const bool wide = variant & 1, local = variant & 2;
         BlobPtr blob = wide ? MakeBlob<uint16_t>(24, 16, [](int x, int y, int c) { return uint16_t(900 * x + 1500 * y + 100 * c); })

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The apply pipelines' per-row SIMD kernels against their plain forms, bit
-// for bit on every target, on the cases the rows test (apply_rows_test)
-// does not reach: edge levels steps, base maps read at other scales and
-// offsets (and off their edges), and the streaming copy, which only
-// destinations of 32 MB and more take.
+// The apply pipelines' per-row kernels against their plain forms, bit for
+// bit on every SIMD target, on the cases the rows test does not reach: edge
+// levels steps, base maps read at other scales and offsets (and off their
+// edges), and the streaming copy, which only destinations of 32 MB and more
+// take; and the base map's row reader against SampleBaseMap.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -209,12 +209,6 @@ TEST(ApplyKernels, StreamingCopyMatchesAtEveryAlignment) {
     CheckStreamingCopy<uint16_t>(rng);
 }
 
-uint32_t Bits(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
-
 // The row reader must give SampleBaseMap's value bit for bit (signed zeros
 // included) on odd map sizes, for scales that interpolate, repeat edges,
 // saturate or give no finite coordinate, and offsets at the int32 limits.
@@ -240,7 +234,7 @@ TEST(BaseMapRow, ReadsAsSampleBaseMapBitForBit) {
                     const BaseMapRow row(m, scale, size.w, size.h, o.x, o.y, y);
                     for (int32_t x = -2; x < size.w + 6; ++x, ++compared) {
                         const float want = SampleBaseMap(map.get(), scale, size.w, size.h, o.x, o.y, x, y);
-                        ASSERT_EQ(Bits(row.At(x)), Bits(want))
+                        ASSERT_EQ(std::bit_cast<uint32_t>(row.At(x)), std::bit_cast<uint32_t>(want))
                             << size.w << "x" << size.h << " scale " << scale << " offset (" << o.x << ", " << o.y
                             << ") at (" << x << ", " << y << ")";
                     }
