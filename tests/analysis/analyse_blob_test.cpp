@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The blob analysis: black levels of neutral blobs, allocation failures, and
-// the form that only reads the blob (one walk for every statistics variant,
-// the four tint modes together) against the reference that lowers the blob
-// in place and walks it once per mode and variant: the same record, bit for
-// bit.
+// The blob analysis; its form that only reads the blob (one walk for every
+// variant and tint mode) against the reference that lowers the blob in place
+// and walks it once per mode and variant: the same record, bit for bit.
 #include "analysis/analyse_blob.h"
 
 #include <gtest/gtest.h>
@@ -31,15 +29,11 @@ using test::MakeBlob;
 using test::TestHost;
 
 // Neutral blobs: a grey ramp from 20, a flat grey, a 16-bit ramp from 300
-// and a blob holding a 0 sample. The blob is left as it was.
+// and a blob holding a 0 sample; tint modes 0 .. untinted - 1 find no cast.
+// The blob is left as it was.
 TEST(AnalyseBlob, BlackLevelsOfNeutralBlobs) {
     TestHost host;
-    const struct {
-        const char* what;
-        BlobPtr blob;
-        int black;
-        int untintedModes;  // tint modes 0..untintedModes - 1 find no cast
-    } cases[] = {
+    const struct { const char* what; BlobPtr blob; int black, untinted; } cases[] = {
         {"grey ramp", MakeBlob<uint8_t>(60, 30, [](int x, int y, int) { return uint8_t(20 + (x + 60 * y) % 181); }),
          20, 3},
         {"flat", MakeBlob<uint8_t>(16, 16, [](int, int, int) { return uint8_t(90); }), 90, kTintModes},
@@ -54,8 +48,8 @@ TEST(AnalyseBlob, BlackLevelsOfNeutralBlobs) {
         ASSERT_EQ(c.blob->sampleType == 1 ? AnalyseBlob16(*c.blob, p) : AnalyseBlob8(*c.blob, p), 1);
         EXPECT_EQ(p.blackLevel, c.black);
         EXPECT_EQ(BlobBytes(*c.blob), before);
-        for (int m = 0; m < c.untintedModes; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
-        for (int v = 1; v <= 3 && c.untintedModes >= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]) << v;
+        for (int m = 0; m < c.untinted; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
+        for (int v = 1; v <= 3 && c.untinted >= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]) << v;
     }
 }
 

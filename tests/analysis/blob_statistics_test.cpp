@@ -55,9 +55,7 @@ TEST(BlobStatistics, ShadowPercentilesOfAnEvenRamp) {
 TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
     TestHost host;
     // 16-bit tinted samples are stretched under 65535, then limited to 65280.
-    BlobPtr blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) {
-        return uint16_t(x == 0 ? 25600 : (c == 0 ? 48000 : 62000));
-    });
+    BlobPtr blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) { return uint16_t(x ? (c ? 62000 : 48000) : 25600); });
     ImageParam p{};
     p.needTint[0] = 1;
     p.tintGains[0][0] = 1.6f, p.tintGains[0][1] = 0.8f, p.tintGains[0][2] = 0.4f;
@@ -105,10 +103,9 @@ TEST(BlobStatistics, RepeatedVariantsMatchTheirOwnPass) {
     CheckRepeatedVariant<uint16_t>();
 }
 
-// The tabled 8-bit pass counts exactly what the plain pass counts, on odd
-// sizes (rows padded to 4 bytes) and for tint factors that leave, scale,
-// stretch, zero or negate samples. Both add to histograms that already hold
-// counts.
+// The tabled 8-bit pass counts what the plain pass counts, into histograms
+// already holding counts, on odd sizes (padded rows) and for tint factors
+// that leave, scale, stretch, zero or negate samples.
 TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
     TestHost host;
     const struct { bool tinted; int64_t f[3]; } cases[] = {

@@ -27,7 +27,8 @@ ImageView<uint8_t> RowOf(std::vector<uint8_t>& mem, int32_t n) {
     return {{&mem[0], &mem[1], &mem[2]}, 3 * int64_t{n}, 3, n, 1};
 }
 
-// Planar rows and per-pixel outputs of RowCapacity(n) entries.
+// Planar rows and per-pixel outputs of RowCapacity(n) entries, of which
+// Used(n) gives the first n of each.
 struct Outputs {
     std::vector<uint8_t> bytes;
     uint8_t* px[3];
@@ -37,7 +38,6 @@ struct Outputs {
         for (int k = 0; k < 3; ++k) px[k] = bytes.data() + k * RowCapacity(n);
         largest = bytes.data() + 3 * RowCapacity(n);
     }
-    // The first n entries of each output.
     std::vector<uint8_t> Used(int32_t n) const {
         std::vector<uint8_t> u;
         for (const uint8_t* p : {px[0], px[1], px[2], largest}) u.insert(u.end(), p, p + n);
@@ -176,14 +176,12 @@ TEST(OneShotRows, BrightenRowsMatchThePlainForm) {
     });
 }
 
-// Flat areas keep their colour to the border (rows padded with 0xEE, left
-// alone): for these amounts the weights sum to 1 exactly (others can round
-// a gain just below 1 and truncate a level away). Along one row (amount 0.5)
-// the black pixel stays black; the brighter middle pixel brightens and its
-// right neighbour darkens, both keeping their 4:2:1 ratios up to truncation;
-// the last pixel's red overshoots and is clamped at 255 while its other
-// channels still rise. The values were worked out independently in float
-// arithmetic, pass by pass.
+// Flat areas keep their colour to the border, padding untouched: for these
+// amounts the weights sum to 1 exactly. Along one row (amount 0.5; worked
+// out in float arithmetic, pass by pass) the black pixel stays black, the
+// brighter middle one brightens and its right neighbour darkens, keeping
+// their 4:2:1 ratios up to truncation; the last one's red is clamped at 255
+// while its other channels still rise.
 TEST(SharpenMaxChannel, FlatAreasStayAndEdgesMoveWithinTheRange) {
     test::Interleaved<uint8_t> flat(37, 29, 5, 0xEE);
     for (int32_t i = 0; i < 37 * 29 * 3; ++i) flat.at(i / 3 % 37, i / 3 / 37)[i % 3] = uint8_t(200 - 80 * (i % 3));

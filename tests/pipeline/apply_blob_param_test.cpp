@@ -60,24 +60,24 @@ Planar<T> LevelsOnly(const ImageBlob& blob, ImageParam& p, ApplySettings s) {
     Planar<T> out(blob.width, blob.height);
     StopAt stop{1, {}};
     stop.Install(s);
-    const int32_t r = sizeof(T) == 1 ? ApplyBlobParam8(out.desc(), blob, p, s) : ApplyBlobParam16(out.desc(), blob, p, s);
-    EXPECT_EQ(r, 0) << "a stop request fails the call";
+    EXPECT_EQ(sizeof(T) == 1 ? ApplyBlobParam8(out.desc(), blob, p, s) : ApplyBlobParam16(out.desc(), blob, p, s), 0)
+        << "a stop request fails the call";
     return out;
 }
 
-// Worked levels of four pixels (unlisted ones black) through the levels step alone: the scale
-// from the black and white points (trunc(255 / (white - black) x 1000),
-// negative when the white point lies below the black point), the tint gains
-// in per mille about their middle, highlights drawn together below the top,
-// a negative strength that turns the gains over, and the flag (not the
-// gains) selecting the tint path.
+// Worked levels of four pixels (unlisted ones black) through the levels step
+// alone: the scale from the black and white points (trunc(255 / (white -
+// black) x 1000), negative when the white point lies below the black point),
+// the tint gains in per mille about their middle, highlights drawn together
+// below the top, a negative strength that turns the gains over, the flag
+// (not the gains) selecting the tint path; and the 16-bit top.
 TEST(ApplyBlobParam, LevelsStepWorkedValues) {
     TestHost host;
     using Px = std::array<int, 3>;
-    struct Case {
+    struct Case {  // black < 0: no shadow clip
         const char* what;
         std::array<Px, 4> in;
-        int32_t white, black;  // black < 0: no shadow clip
+        int32_t white, black;
         std::array<float, 3> gains;
         float strength;
         bool tinted;
@@ -112,22 +112,18 @@ TEST(ApplyBlobParam, LevelsStepWorkedValues) {
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ((Px{out.at(0, x, 0), out.at(1, x, 0), out.at(2, x, 0)}), c.out[size_t(x)]) << "pixel " << x;
     }
-    EXPECT_EQ(host.live(), 0);
-}
-
-// 16-bit levels top out at 65280, never 65535; a tinted pixel between
-// 65281 and 65535 is capped there, not drawn together with its others.
-TEST(ApplyBlobParam, SixteenBitFullScaleIs65280) {
-    TestHost host;
-    BlobPtr blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) { return uint16_t(x == 0 ? 65535 : 65300 + c); });
+    // 16 bits top out at 65280, never 65535; a tinted pixel past it is capped
+    // there, not drawn together with its other channels.
+    BlobPtr wide = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) { return uint16_t(x == 0 ? 65535 : 65300 + c); });
     ImageParam p = NeutralRecord(2, 1, 65280);
-    ApplySettings s;
     for (const int tinted : {0, 1}) {
-        p.needTint[2] = tinted;
-        s.useVariant = tinted, s.tintMode = 2, s.variantStrength = 1.0f;
-        const Planar<uint16_t> out = LevelsOnly<uint16_t>(*blob, p, s);
+        ApplySettings s;
+        p.needTint[0] = tinted, s.useVariant = 1, s.tintMode = 0;
+        const Planar<uint16_t> out = LevelsOnly<uint16_t>(*wide, p, s);
         for (int i = 0; i < 6; ++i) EXPECT_EQ(out.at(i % 3, i / 3, 0), 65280) << "tinted " << tinted;
     }
+    wide.reset();
+    EXPECT_EQ(host.live(), 0);
 }
 
 // A flat image has no detail: its base map's range is (-1, -3) (bin H - 1
@@ -151,7 +147,7 @@ TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
             ASSERT_EQ(wide ? ApplyBlobParam16(out16.desc(), *blob, p, s) : ApplyBlobParam8(out8.desc(), *blob, p, s), 1);
             ASSERT_NE(p.baseMap, nullptr);
             if (!map) map = p.baseMap, first.assign(map->As<float>(), map->As<float>() + 40 * 30);
-            EXPECT_EQ((std::array<int32_t, 3>{p.baseMapValid, p.baseMapLow, p.baseMapHigh}), (std::array<int32_t, 3>{1, -1, -3}));
+            EXPECT_TRUE(p.baseMapValid == 1 && p.baseMapLow == -1 && p.baseMapHigh == -3);
             EXPECT_EQ(p.baseMap, map);
             EXPECT_EQ(first, std::vector<float>(map->As<float>(), map->As<float>() + 40 * 30));
         }
@@ -223,13 +219,20 @@ TEST(ApplyBlobParam, EveryAllocationFailureReleasesEverything) {
     noise::Entries() = saved;
 }
 
+// A destination that gives only planes and strides (a host that leaves its
+// size 0) takes the whole blob; calls that cannot be served are refused.
 TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
     TestHost host;
-    BlobPtr blob = MakeBlob<uint8_t>(8, 8, [](int x, int, int) { return uint8_t(30 * x); });
+    BlobPtr blob = MakeBlob<uint8_t>(8, 8, [](int x, int y, int c) { return uint8_t(20 + 20 * x + 7 * y + 11 * c); });
     ImageParam p = NeutralRecord(8, 8, 255);
     ApplySettings s;
-    Planar<uint8_t> planar(8, 8);
-    ImageDesc d = planar.desc();
+    Planar<uint8_t> planar(8, 8), unsized(8, 8);
+    ImageDesc d = planar.desc(), u = unsized.desc();
+    u.width = 0, u.height = 0;
+    ASSERT_EQ(ApplyBlobParam8(d, *blob, p, s), 1);
+    ASSERT_EQ(ApplyBlobParam8(u, *blob, p, s), 1);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(planar.c[k], unsized.c[k]);
+    EXPECT_NE(unsized.at(0, 7, 7), 0) << "the whole blob was written";
     EXPECT_EQ(ApplyBlobParamLocal8(d, *blob, p, s, {}), 0) << "a planar destination for the 8-bit region copy";
     EXPECT_EQ(ApplyBlobParam16(d, *blob, p, s), 0) << "an 8-bit blob for the 16-bit pipeline";
     s.useVariant = 1, s.tintMode = 4;
@@ -240,20 +243,6 @@ TEST(ApplyBlobParam, CallsThatCannotBeServedAreRefused) {
     p.width = 9;
     EXPECT_EQ(ApplyBlobParam8(d, *blob, p, s), 0) << "a base map to build for another size";
     EXPECT_EQ(host.live(), 1) << "only the blob is left";
-}
-
-TEST(ApplyBlobParam, ReadsOnlyTheDestinationsPlanesAndStrides) {
-    TestHost host;
-    BlobPtr blob = MakeBlob<uint8_t>(7, 5, [](int x, int y, int c) { return uint8_t(20 + 30 * x + 7 * y + 11 * c); });
-    ImageParam p = NeutralRecord(7, 5, 230);
-    ApplySettings s;
-    Planar<uint8_t> full(7, 5), unsized(7, 5);
-    ImageDesc a = full.desc(), b = unsized.desc();
-    b.width = 0, b.height = 0;  // a host that fills only planes and strides
-    ASSERT_EQ(ApplyBlobParam8(a, *blob, p, s), 1);
-    ASSERT_EQ(ApplyBlobParam8(b, *blob, p, s), 1);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(full.c[k], unsized.c[k]);
-    EXPECT_NE(full.at(0, 6, 4), 0) << "the whole blob was written";
 }
 
 TEST(ApplyBlobParam, ImagesWithoutPixelsSucceedWithEveryProgressCall) {
@@ -283,12 +272,10 @@ TEST(ApplyBlobParam, ImagesWithoutPixelsSucceedWithEveryProgressCall) {
 }
 
 // Region origins plus the destination's size, and map offsets plus the
-// region's origin, are summed in 64 bits. Near the int32 limits a region is
+// region's origin, are summed in 64 bits: near the int32 limits a region is
 // refused rather than wrapped back into the blob, and the map is read at its
-// far edge rather than wrapped to its near one, on each axis. The blob is
-// level 100; its map is 1 in the bottom right pixel only, where the primary
-// (lifting) curve raises it, and 0 elsewhere, where the secondary curve of
-// amount 1, the identity, keeps it.
+// far edge on each axis rather than wrapped. The map is 1 (lifted) in its
+// bottom right pixel only and 0 (the identity, at curve amount 1) elsewhere.
 TEST(ApplyBlobParam, RegionAndMapOffsetsAtTheInt32Limits) {
     TestHost host;
     BlobPtr blob = MakeBlob<uint8_t>(12, 8, [](int, int, int) { return uint8_t(100); });
@@ -330,23 +317,19 @@ BlobPtr Picture(int w, int h, uint32_t seed) {
     });
 }
 
-// Settings that switch on a different set of stages each.
-std::vector<ApplySettings> SettingsToTry() {
-    std::vector<ApplySettings> all;
-    for (int k = 0; k < 6; ++k) {
-        ApplySettings s;
-        s.useVariant = 1, s.tintMode = k % 4, s.variantStrength = 0.8f;
-        s.useShadowClip = k % 2, s.shadowClipIndex = 3;
-        s.localContrast = k != 1;
-        s.curveType = k % 3 == 0 ? kCurveKnee : (k % 3 == 1 ? kCurveLogExp : kCurveLog);
-        s.curveBlack = 12, s.curveAmount = 0.5f;
-        s.finish.sharpen = k != 2, s.finish.sharpenAmount = k == 4 ? 3.0f : 1.0f;
-        s.finish.colorMode = k % 3, s.finish.colorAmount = 0.6f;
-        s.finish.warmTone = k >= 3, s.finish.warmToneStrength = 0.8f;
-        s.finish.colorCube = k == 5, s.finish.cubeSelect = 1, s.finish.cubeAlsoC = k == 4;
-        all.push_back(s);
-    }
-    return all;
+// Settings k (0..5) switch on a different set of stages each.
+ApplySettings SettingsToTry(int k) {
+    ApplySettings s;
+    s.useVariant = 1, s.tintMode = k % 4, s.variantStrength = 0.8f;
+    s.useShadowClip = k % 2, s.shadowClipIndex = 3;
+    s.localContrast = k != 1;
+    s.curveType = k % 3 == 0 ? kCurveKnee : (k % 3 == 1 ? kCurveLogExp : kCurveLog);
+    s.curveBlack = 12, s.curveAmount = 0.5f;
+    s.finish.sharpen = k != 2, s.finish.sharpenAmount = k == 4 ? 3.0f : 1.0f;
+    s.finish.colorMode = k % 3, s.finish.colorAmount = 0.6f;
+    s.finish.warmTone = k >= 3, s.finish.warmToneStrength = 0.8f;
+    s.finish.colorCube = k == 5, s.finish.cubeSelect = 1, s.finish.cubeAlsoC = k == 4;
+    return s;
 }
 
 template <class T>
@@ -372,7 +355,7 @@ int CompareOrders(int w, int h, uint32_t seed, const std::vector<int>& which, in
     const BlobRegion corners[] = {{0, 0}, {0, w - rw}, {h - rh, 0}, {h - rh, w - rw}};
     int succeeded = 0;
     for (const int tried : which) {
-        ApplySettings s = SettingsToTry()[size_t(tried)];
+        ApplySettings s = SettingsToTry(tried);
         for (int r = -1; r < 4; ++r) {
             const BlobRegion* region = r < 0 ? nullptr : &corners[r];
             const int dw = region ? rw : w, dh = region ? rh : h;
@@ -422,11 +405,10 @@ TEST(ApplyRows, RowsMatchTheWholeStepsSixteenBit) {
     EXPECT_EQ(succeeded, 3 * 3 * (4 + 4 * 2)) << "every call is served";
 }
 
-// The analysis's own pass, which only builds the base map (its destination
-// is thrown away), against a full pass over whole steps with the plain
-// kernels: the same map and range, the same blocks taken, the same
-// progress calls, with a stop at each of them and with each allocation
-// failing; its destination is never written.
+// The analysis's own pass, which only builds the base map and never writes
+// its destination, against a full pass over whole steps with the plain
+// kernels: the same map and range, blocks taken and progress calls, with a
+// stop at each call and with each allocation failing.
 template <class T>
 void CompareMapPass(int w, int h) {
     SCOPED_TRACE(testing::Message() << w << " x " << h << ", " << sizeof(T) * 8 << "-bit");

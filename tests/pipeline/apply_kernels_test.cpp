@@ -41,10 +41,7 @@ struct BlobRows {
         const uint32_t top = sizeof(T) == 1 ? 256 : 65536;
         for (T& s : px) s = T(rng() % 8 == 0 ? top - 1 - rng() % 4 : rng() % top);  // many near the top
     }
-    ImageView<const T> View() const {
-        const T* b = px.data();
-        return ImageView<const T>{{b + 2, b + 1, b}, 3 * int64_t{w} + 5, 3, w, 2};
-    }
+    ImageView<const T> View() const { return {{&px[2], &px[1], &px[0]}, 3 * int64_t{w} + 5, 3, w, 2}; }
 };
 
 // `wide` steps push the 16-bit products toward 2^30 (scales and tints near
@@ -123,19 +120,17 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
     std::vector<float> map(size_t(mw) * mh);
     for (float& m : map) m = float(rng() % 2000) * 0.37f - 300.0f;
     std::vector<float> primary(65536), secondary(65536);
-    for (size_t i = 0; i < primary.size(); ++i) {
-        primary[i] = 0.5f + float(rng() % 1000) * 0.002f;
-        secondary[i] = 0.8f + float(rng() % 1000) * 0.0007f;
-    }
+    for (size_t i = 0; i < primary.size(); ++i)
+        primary[i] = 0.5f + float(rng() % 1000) * 0.002f, secondary[i] = 0.8f + float(rng() % 1000) * 0.0007f;
     std::vector<uint64_t> pairs(65536);  // the first 256 serve 8-bit levels
     simd::MakeGatherPairs(secondary.data(), primary.data(), 65536, pairs.data());
     uint8_t bytes[8][256];  // the 8-bit levels' tables as byte planes
     simd::SplitIntoBytePlanes(secondary.data(), bytes);
     simd::SplitIntoBytePlanes(primary.data(), bytes + 4);
     const GainForms pairForms{pairs.data()}, byteForms{pairs.data(), bytes, bytes + 4};
-    const struct { float scale; int32_t ox, oy; bool flat; } cases[] = {{1.0f, 0, 0, false},   {1.0f, -13, 2, false}, {1.0f, 25, -3, false}, {1.0f, 3, 12, false},
-                          {2.5f, 4, 1, false},   {0.75f, -2, 0, false}, {1.0f, 0, 4, true},    {1.0f, 2147483600, 0, false},
-                          {0.0f, 384, 0, false}};
+    const struct { float scale; int32_t ox, oy; bool flat; } cases[] = {
+        {1.0f, 0, 0, false}, {1.0f, -13, 2, false}, {1.0f, 25, -3, false}, {1.0f, 3, 12, false}, {2.5f, 4, 1, false},
+        {0.75f, -2, 0, false}, {1.0f, 0, 4, true}, {1.0f, 2147483600, 0, false}, {0.0f, 384, 0, false}};
     for (const auto& c : cases) {
         BaseMapBlend b;
         b.map = map.data(), b.mapWidth = mw, b.mapHeight = mh, b.scale = c.scale, b.offsetX = c.ox, b.offsetY = c.oy;
@@ -217,12 +212,12 @@ TEST(BaseMapRow, ReadsAsSampleBaseMapBitForBit) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float scales[] = {1.0f, 0.5f, 0.37f, 1.7f, 3.0f, 2.5e-6f, 1e30f, -1.0f, -0.6f, 0.0f, inf, nan};
-    const struct { int32_t x, y; } offsets[] = {{0, 0}, {-1, -1}, {-40, 3}, {3, -40}, {12, 5}, {INT32_MAX, 0}, {INT32_MIN, INT32_MIN}, {0, INT32_MAX}};
+    const struct { int32_t x, y; } offsets[] = {{0, 0},   {-1, -1},  {-40, 3}, {3, -40}, {12, 5}, {INT32_MAX, 0},
+                                                {INT32_MIN, INT32_MIN}, {0, INT32_MAX}};
     const struct { int32_t w, h; } sizes[] = {{1, 1}, {1, 7}, {7, 1}, {5, 3}, {37, 23}};
 
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> value(-300.0f, 300.0f);
-    int64_t compared = 0;
     for (const auto& size : sizes) {
         HostBuffer map = HostBuffer::Allocate(int64_t{size.w} * size.h * 4);
         ASSERT_TRUE(map);
@@ -232,7 +227,7 @@ TEST(BaseMapRow, ReadsAsSampleBaseMapBitForBit) {
             for (const auto& o : offsets)
                 for (int32_t y = -2; y < size.h + 6; ++y) {
                     const BaseMapRow row(m, scale, size.w, size.h, o.x, o.y, y);
-                    for (int32_t x = -2; x < size.w + 6; ++x, ++compared) {
+                    for (int32_t x = -2; x < size.w + 6; ++x) {
                         const float want = SampleBaseMap(map.get(), scale, size.w, size.h, o.x, o.y, x, y);
                         ASSERT_EQ(std::bit_cast<uint32_t>(row.At(x)), std::bit_cast<uint32_t>(want))
                             << size.w << "x" << size.h << " scale " << scale << " offset (" << o.x << ", " << o.y
@@ -240,7 +235,6 @@ TEST(BaseMapRow, ReadsAsSampleBaseMapBitForBit) {
                     }
                 }
     }
-    EXPECT_GT(compared, 100000);
 }
 
 }  // namespace
