@@ -3,47 +3,36 @@
 
 #include <gtest/gtest.h>
 
-#include "support/images.h"
-
 #include <algorithm>
 
 #include "analysis/analyse_blob.h"
+#include "analysis/blob_histograms.h"
 #include "support/blob_builder.h"
+#include "support/images.h"
 #include "support/test_host.h"
 
 namespace lx {
 namespace {
 
 using test::BlobPtr;
-
 using test::MakeBlob;
 using test::TestHost;
-
-void ExpectVariantsEqual(const ImageParam& p) {
-    for (int v = 1; v < kStatVariants; ++v) {
-        for (int j = 0; j < kShadowPercentiles; ++j) EXPECT_EQ(p.shadowPercentiles[v][j], p.shadowPercentiles[0][j]);
-        EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]);
-        for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][v], p.toneLevels[r][0]);
-    }
-}
 
 // Flat blobs. Grey 100: weighted mean 101, lifted mean 167, so 39, 52 and
 // 64 levels to go out of 66. White: level 255 maps to itself, the lift moves
 // nothing (m1 = m0) and the undefined strength counts as 0.
 TEST(BlobStatistics, FlatBlobs) {
     TestHost host;
-    const struct {
-        int level;
-        int32_t tone[kToneRows];
-    } cases[] = {{100, {59, 78, 96}}, {255, {0, 0, 0}}};
+    const struct { int level; int32_t tone[kToneRows]; } cases[] = {{100, {59, 78, 96}}, {255, {0, 0, 0}}};
     for (const auto& c : cases) {
         BlobPtr blob = MakeBlob<uint8_t>(10, 10, [&](int, int, int) { return uint8_t(c.level); });
         ImageParam p{};
         ASSERT_EQ(CollectBlobStatistics8(*blob, p), 1);
-        for (int j = 0; j < kShadowPercentiles; ++j) EXPECT_EQ(p.shadowPercentiles[0][j], c.level);
-        EXPECT_EQ(p.whitePoint[0], c.level);
-        for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][0], c.tone[r]) << "level " << c.level;
-        ExpectVariantsEqual(p);
+        for (int v = 0; v < kStatVariants; ++v) {
+            for (int j = 0; j < kShadowPercentiles; ++j) EXPECT_EQ(p.shadowPercentiles[v][j], c.level);
+            EXPECT_EQ(p.whitePoint[v], c.level);
+            for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(p.toneLevels[r][v], c.tone[r]) << c.level << ", " << v;
+        }
         EXPECT_EQ(host.live(), 1) << "only the blob";
     }
 }
@@ -66,9 +55,7 @@ TEST(BlobStatistics, ShadowPercentilesOfAnEvenRamp) {
 TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
     TestHost host;
     // 16-bit tinted samples are stretched under 65535, then limited to 65280.
-    BlobPtr blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) {
-        return uint16_t(x == 0 ? 25600 : (c == 0 ? 48000 : 62000));
-    });
+    BlobPtr blob = MakeBlob<uint16_t>(2, 1, [](int x, int, int c) { return uint16_t(x ? (c ? 62000 : 48000) : 25600); });
     ImageParam p{};
     p.needTint[0] = 1;
     p.tintGains[0][0] = 1.6f, p.tintGains[0][1] = 0.8f, p.tintGains[0][2] = 0.4f;
@@ -114,6 +101,32 @@ void CheckRepeatedVariant() {
 TEST(BlobStatistics, RepeatedVariantsMatchTheirOwnPass) {
     CheckRepeatedVariant<uint8_t>();
     CheckRepeatedVariant<uint16_t>();
+}
+
+// The tabled 8-bit pass counts what the plain pass counts, into histograms
+// already holding counts, on odd sizes (padded rows) and for tint factors
+// that leave, scale, stretch, zero or negate samples.
+TEST(BlobHistograms, TabledPassMatchesThePlainPass) {
+    TestHost host;
+    const struct { bool tinted; int64_t f[3]; } cases[] = {
+        {false, {1000, 1000, 1000}}, {true, {1000, 1000, 1000}}, {true, {1163, 1000, 837}},
+        {true, {1600, 800, 399}},    {true, {0, -500, 2500}},    {true, {50000, 1, 1000}}};
+    for (const auto& [w, h] : {std::pair{1, 1}, {5, 3}, {2, 9}, {37, 23}}) {
+        // Runs of equal pixels, dark and bright extremes, grey and coloured.
+        BlobPtr blob = MakeBlob<uint8_t>(w, h, [](int x, int y, int c) {
+            const uint32_t v = ((uint32_t(x / 3) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u) >> 9) % 300;
+            return uint8_t(v >= 256 ? (v & 1) * 255 : v);
+        });
+        for (const auto& c : cases) {
+            int32_t maxPlain[256], allPlain[256], maxTabled[256], allTabled[256];
+            for (int i = 0; i < 256; ++i) maxPlain[i] = maxTabled[i] = i, allPlain[i] = allTabled[i] = 3 * i;
+            FillBlobHistograms8(*blob, c.tinted, c.f, maxPlain, allPlain);
+            FillBlobHistograms8Tabled(*blob, c.tinted, c.f, maxTabled, allTabled);
+            EXPECT_TRUE(std::equal(maxPlain, maxPlain + 256, maxTabled) && std::equal(allPlain, allPlain + 256, allTabled))
+                << w << "x" << h << " factors " << c.f[0] << ", " << c.f[1] << ", " << c.f[2];
+        }
+    }
+    EXPECT_EQ(host.live(), 0);
 }
 
 }  // namespace

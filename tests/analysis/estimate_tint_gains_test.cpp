@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
+// The cast analysis and its helpers: the histogram test, the nearest cell
+// and the cell box.
 #include "analysis/estimate_tint_gains.h"
 
 #include <gtest/gtest.h>
 
-#include "support/images.h"
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis/analysis_helpers.h"
 #include "image/image_blob.h"
+#include "support/blob_builder.h"
+#include "support/images.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
@@ -35,22 +39,15 @@ Outcome Full(const Rgb8& img, int mode) {
     return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 
-// The picture as a blob (blue, green, red per pixel): 8-bit rows padded to
-// 4 bytes; 16-bit rows of width x 3 samples, each 8-bit sample times 256.
+// The picture as a blob, 16-bit samples the 8-bit ones times 256.
 template <class T>
 Outcome Blob(const Rgb8& img, int mode) {
-    const int stride = sizeof(T) == 1 ? int(BlobRowStride8(img.width)) : img.width * 3;
-    std::vector<T> blob(size_t(stride) * img.height, T(0xEE));
-    for (int y = 0; y < img.height; ++y)
-        for (int x = 0; x < img.width; ++x)
-            for (int c = 0; c < 3; ++c) blob[size_t(y) * stride + x * 3 + 2 - c] = T(img.at(x, y)[c] << (sizeof(T) == 1 ? 0 : 8));
-    const T* b = blob.data();
-    // The blob variants step three samples a pixel whatever the view says.
-    const ImageView<const T> view = test::View(b + 2, b + 1, b, img.width, img.height, 7, stride);
+    const test::BlobPtr blob = test::MakeBlob<T>(
+        img.width, img.height, [&](int x, int y, int c) { return T(img.at(x, y)[c] << (sizeof(T) == 1 ? 0 : 8)); });
     float g[3];
     bool ok;
-    if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(view, mode, g);
-    else ok = EstimateTintGainsBlob16(view, mode, g);
+    if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(BlobView<const uint8_t>(*blob), mode, g);
+    else ok = EstimateTintGainsBlob16(BlobView<const uint16_t>(*blob), mode, g);
     return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 
@@ -64,7 +61,6 @@ Rgb8 Make(int w, int h, F f) {
     }
     return img;
 }
-Rgb8 Flat(int w, int h, int c0, int c1, int c2) { return Make(w, h, [&](int) { return std::array{c0, c1, c2}; }); }
 
 Rgb8 Cast(Rgb8 img, int channel, float factor) {
     for (size_t i = channel; i < img.px.size(); i += 3) img.px[i] = uint8_t(float(img.px[i]) * factor);
@@ -73,25 +69,6 @@ Rgb8 Cast(Rgb8 img, int channel, float factor) {
 
 const Outcome kRefused{0, 1.0f, 1.0f, 1.0f};
 std::string Mode(int mode) { return "mode " + std::to_string(mode); }
-
-TEST(EstimateTintGains, NeutralGreyInEveryModeAndVariant) {
-    test::TestHost host;
-    // Every counted pixel lands on cell (50, 50), which the dominant cells
-    // straddle: nothing to correct. Mode 2 refuses, the whole grid lying
-    // where no channel exceeds the first. Modes beyond 0..3 act as 0.
-    const Rgb8 grey = Flat(64, 48, 128, 128, 128);
-    for (int mode = -1; mode <= 4; ++mode) {
-        for (const Outcome& o : {Full(grey, mode), Blob<uint8_t>(grey, mode), Blob<uint16_t>(grey, mode)}) {
-            EXPECT_EQ(o.result, mode == 2 ? 0 : 1) << Mode(mode);
-            // The centroid is summed over 10201 cells in single precision
-            // (1.3e-5 off here); the other modes give exactly 1.0.
-            const float tolerance = mode == 3 ? 1e-4f : 0.0f;
-            EXPECT_EQ(o.g1, 1.0f);
-            EXPECT_NEAR(o.g2, 1.0f, tolerance) << Mode(mode);
-            EXPECT_NEAR(o.g3, 1.0f, tolerance) << Mode(mode);
-        }
-    }
-}
 
 TEST(EstimateTintGains, ClusteredSceneGivesTheReferenceGains) {
     // 70 % a warm cast (second 0.85, third 0.7 of the first), 10 % a weaker
@@ -118,34 +95,11 @@ TEST(EstimateTintGains, ClusteredSceneGivesTheReferenceGains) {
         {2, 1.0f, 1.04166675f},         {3, 1.11399245f, 1.31987119f}, {4, 1.0869565f, 1.28205132f},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(Mode(c.mode));
         const Outcome o = Full(scene, c.mode);
-        EXPECT_EQ(o.result, 1) << Mode(c.mode);
-        EXPECT_EQ(o.g1, 1.0f);
-        EXPECT_FLOAT_EQ(o.g2, c.g2) << Mode(c.mode);
-        EXPECT_FLOAT_EQ(o.g3, c.g3) << Mode(c.mode);
-    }
-}
-
-TEST(EstimateTintGains, KnownCastIsRecoveredInEveryMode) {
-    // A tungsten-lit photo as it is and with one channel times 0.8, which
-    // moves its cells from x to about 0.8 x (50 -> 40: gain 1.25). The grid
-    // counts whole cells, the cast samples are truncated and modes 0..2 read
-    // an edge of the dominant cells: two cells off at 40 (50/42 .. 50/38)
-    // gives [1.15, 1.35]. The other gain moves by at most 0.03 (pixels drop
-    // below the dark threshold and shift the centroid).
-    const Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 256);
-    for (int channel : {1, 2}) {
-        const Rgb8 cast = Cast(photo, channel, 0.8f);
-        for (int mode = 0; mode < 4; ++mode) {
-            const Outcome before = Full(photo, mode), after = Full(cast, mode);
-            const std::string what = "channel " + std::to_string(channel) + " " + Mode(mode);
-            ASSERT_EQ(before.result, 1) << what;
-            ASSERT_EQ(after.result, 1) << what;
-            const float rise = channel == 1 ? after.g2 / before.g2 : after.g3 / before.g3;
-            EXPECT_GE(rise, 1.15f) << what;
-            EXPECT_LE(rise, 1.35f) << what;
-            EXPECT_NEAR(channel == 1 ? after.g3 : after.g2, channel == 1 ? before.g3 : before.g2, 0.03f) << what;
-        }
+        EXPECT_TRUE(o.result == 1 && o.g1 == 1.0f);
+        EXPECT_FLOAT_EQ(o.g2, c.g2);
+        EXPECT_FLOAT_EQ(o.g3, c.g3);
     }
 }
 
@@ -172,7 +126,7 @@ TEST(EstimateTintGains, RefusalsGiveUnitGainsAndResultZero) {
     // The third channel always too dark for the grid (0..30, but usable):
     // no pixel to measure a cast on, in any mode. Likewise no pixels at all.
     const Rgb8 dark = Make(64, 64, [](int i) { return std::array{40 + i / 26, 45 + i / 26, i % 31}; });
-    const Rgb8 empty = Flat(0, 0, 0, 0, 0);
+    const Rgb8 empty{0, 0, {}};
     test::TestHost host;
     for (int mode = 0; mode < 4; ++mode) {
         EXPECT_EQ(Full(dark, mode), kRefused) << Mode(mode);
@@ -225,13 +179,12 @@ TEST(EstimateTintGains, BlobsSampleEveryEighthPixelAndSixteenBitAgrees) {
     }
 }
 
-// A caller that counts the pixels itself (levels per channel, and cells by
-// TintGridCell8) gets what the full-image analysis gives, in every mode, on
-// photos, a flat grey (refused in mode 2) and an image too dark to reach the
-// grid (refused in every mode).
+// A caller that counts the pixels itself (as the one-shot correction does)
+// gets what the full-image analysis gives, in every mode, on photos, a flat
+// grey (refused in mode 2) and an image too dark for the grid.
 TEST(EstimateTintGains, CountsMadeByTheCallerGiveTheSameAnalysis) {
-    const Rgb8 images[] = {test::LoadSample8("s01_tungsten_indoor_wine.jpg", 300),
-                           test::LoadSample8("s08_sunset_warm.jpg", 300), Flat(40, 30, 120, 120, 120),
+    const Rgb8 images[] = {test::LoadSample8("s01_tungsten_indoor_wine.jpg", 300), test::LoadSample8("s08_sunset_warm.jpg", 300),
+                           Make(40, 30, [](int) { return std::array{120, 120, 120}; }),
                            Make(40, 30, [](int i) { return std::array{i % 200 + 20, 25, i % 90}; })};
     for (const Rgb8& img : images)
         for (int mode = -1; mode <= 4; ++mode) {
@@ -246,6 +199,80 @@ TEST(EstimateTintGains, CountsMadeByTheCallerGiveTheSameAnalysis) {
             const bool ok = EstimateTintGainsFromCounts(*counts, mode, g);
             EXPECT_EQ((Outcome{ok ? 1 : 0, g[0], g[1], g[2]}), Full(img, mode)) << Mode(mode) << ", " << img.width;
         }
+}
+
+void Set(std::vector<float>& h, int from, int to, float v) { std::fill(h.begin() + from, h.begin() + to + 1, v); }
+
+TEST(IsHistogramUsable, SpikesCountOnlyWhenTheirEndBandIsHeavy) {
+    const struct { const char* name; std::function<void(std::vector<float>&)> fill; int usable; } cases[] = {
+        {"all zero: nothing occupied, no spike", [](auto&) {}, 1},
+        {"one bin: both ends spike, the total counts it twice", [](auto& h) { h[100] = 500; }, 1},
+        // Band w = trunc(156 * 0.3) = 46: bins 209..255 hold 5000 of 6000.
+        {"heavy top spike", [](auto& h) { Set(h, 100, 199, 10); h[255] = 5000; }, 0},
+        {"heavy bottom spike", [](auto& h) { h[0] = 5000; Set(h, 56, 155, 10); }, 0},
+        {"bottom spike, heavy top without spike", [](auto& h) { h[0] = 100; Set(h, 1, 199, 1); Set(h, 200, 255, 30); }, 1},
+        // Heavy top band; the top bin against 1.3 x the tallest inner bin.
+        {"top bin = 1.3 x inner peak", [](auto& h) { h[100] = 1; Set(h, 210, 254, 100); h[255] = 130; }, 1},
+        {"top bin > 1.3 x inner peak", [](auto& h) { h[100] = 1; Set(h, 210, 254, 100); h[255] = 131; }, 0},
+        // A count of 0.5 is not occupied: bin 254 is the (spiked, heavy) top.
+        {"half counts are empty", [](auto& h) { Set(h, 100, 199, 10); h[254] = 5000; h[255] = 0.5f; }, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> h(256, 0.0f);
+        c.fill(h);
+        EXPECT_EQ(IsHistogramUsable(h.data(), 1.3f, 30.0f, 70.0f, 256), c.usable) << c.name;
+    }
+}
+
+// A ranked cell list: the given cells, the last repeated up to entry 9
+// (0.1 % of 10201 cells is 10), then (100, 100) entries that must not count.
+struct Cells {
+    std::vector<int32_t> xs = std::vector<int32_t>(kChromaCells, 100), ys = xs;
+    Cells(std::initializer_list<std::pair<int, int>> cells) {
+        int i = 0;
+        for (auto [x, y] : cells) xs[i] = x, ys[i++] = y;
+        for (; i < 10; ++i) xs[i] = xs[i - 1], ys[i] = ys[i - 1];
+    }
+};
+
+void ExpectGains(const GainTriple& g, float second, float third, const std::string& what) {
+    EXPECT_EQ(g.first, 1.0f) << what;
+    EXPECT_NEAR(g.second, second, 1e-5f) << what;
+    EXPECT_NEAR(g.third, third, 1e-5f) << what;
+}
+
+TEST(TintFromNearestCell, NeutralInsideTheBoxOrTheNearestCellLimited) {
+    Cells box({{45, 48}, {55, 52}});
+    ExpectGains(TintFromNearestCell(box.xs.data(), box.ys.data(), 0.1f, 0.1f), 1, 1, "box holds (50, 50)");
+    Cells below({{42, 50}, {40, 50}});
+    below.xs[10] = 49, below.ys[10] = 50;  // nearer, one past the 10 searched at 0.1 %
+    ExpectGains(TintFromNearestCell(below.xs.data(), below.ys.data(), 0.1f, 0.1f), 50.0f / 42, 1, "x below");
+    ExpectGains(TintFromNearestCell(below.xs.data(), below.ys.data(), 0.1f, 0.2f), 50.0f / 49, 1, "wider search");
+    Cells tie({{45, 55}, {45, 45}});  // equally near: the earlier wins; 1.1 -> 0.9
+    ExpectGains(TintFromNearestCell(tie.xs.data(), tie.ys.data(), 0.1f, 0.1f), 1 / 0.9f, 0.9f, "tie");
+    // x = 5 (ratio 0.1) is limited to 0.2: gain 5, not 10; y = 95 to 1.8.
+    Cells extreme({{5, 95}});
+    ExpectGains(TintFromNearestCell(extreme.xs.data(), extreme.ys.data(), 0.1f, 0.1f), 5.0f, 0.2f, "limits");
+}
+
+TEST(TintFromCellBox, ClassifiesEachAxisAndMovesTheNearestEdge) {
+    // Per axis: below 40..45, straddling 45..55, above 55..60.
+    const float g45 = 50.0f / 45, g55 = 2.0f - 55.0f / 50;
+    const int lo[3] = {40, 45, 55}, hi[3] = {45, 55, 60};
+    const float expected[3][3][2] = {{{g45, g45}, {g45, 1}, {1, 1}},
+                                     {{1, g45}, {1, 1}, {1, g55}},
+                                     {{1, 1}, {g55, 1}, {g55, g55}}};
+    for (int cx = 0; cx < 3; ++cx) {
+        for (int cy = 0; cy < 3; ++cy) {
+            Cells l({{lo[cx], lo[cy]}, {hi[cx], hi[cy]}});
+            ExpectGains(TintFromCellBox(l.xs.data(), l.ys.data(), 0.1f), expected[cx][cy][0], expected[cx][cy][1],
+                        "class " + std::to_string(cx) + "/" + std::to_string(cy));
+        }
+    }
+    Cells l({{40, 48}, {45, 52}});
+    l.xs[10] = 60;  // taken from 0.11 % (11.2 cells) up
+    ExpectGains(TintFromCellBox(l.xs.data(), l.ys.data(), 0.1f), 1.1111112f, 1, "x 40..45, y 48..52");
+    ExpectGains(TintFromCellBox(l.xs.data(), l.ys.data(), 0.11f), 1, 1, "entry 10 taken");
 }
 
 }  // namespace

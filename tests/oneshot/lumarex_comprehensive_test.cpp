@@ -21,32 +21,12 @@ using Image = test::Interleaved<uint8_t>;
 // Every switch off, the pipeline's usual black 12.
 OneShotSettings Plain(int32_t* strength) {
     OneShotSettings s;
-    s.toneStrength = strength;
-    s.curveBlack = 12;
+    s.toneStrength = strength, s.curveBlack = 12;
     return s;
-}
-
-Image Gradient(int w, int h, uint8_t lo, uint8_t hi) {
-    Image im(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t v = uint8_t(lo + (hi - lo) * (x + y * w) / (w * h - 1));
-            uint8_t* p = im.at(x, y);
-            p[0] = v, p[1] = uint8_t(std::max(int(lo), v - 10)), p[2] = uint8_t(std::max(int(lo), v - 20));
-        }
-    return im;
 }
 
 ImageDesc DescOf(std::vector<uint8_t>& px, int w, int h) {
     return ImageDesc{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2};
-}
-
-TEST(OneShot, BlackOffsetIsRemoved) {
-    Image im = Gradient(40, 30, 20, 220);
-    int32_t strength = 50;
-    EXPECT_EQ(LumarexComprehensive8(im.desc(), Plain(&strength)), 0);
-    EXPECT_EQ(*std::min_element(im.px.begin(), im.px.end()), 0) << "the darkest sample 20 must become 0";
-    EXPECT_EQ(strength, 50) << "without autoTone the strength is only read";
 }
 
 TEST(OneShot, AutoToneWritesABoundedStrength) {
@@ -60,9 +40,7 @@ TEST(OneShot, AutoToneWritesABoundedStrength) {
         EXPECT_EQ(LumarexComprehensive8(DescOf(px, photo.width, photo.height), s), 0);
         EXPECT_NE(strength, -12345) << "autoTone writes the strength back";
         EXPECT_LE(strength, limit);
-        if (limit == 30) {
-            EXPECT_EQ(strength, 30) << "the measured lift is capped, not skipped";
-        }
+        EXPECT_TRUE(limit != 30 || strength == 30) << "the measured lift is capped, not skipped";
     }
 }
 
@@ -76,8 +54,7 @@ TEST(OneShot, ThresholdsAndCountsOfAnyImageSize) {
     std::vector<int64_t> hist(2561, 0);
     hist[1279] = N;
     const DetailBins bins = FindDetailBins(hist.data(), 2561, N / 100);
-    EXPECT_EQ(bins.low, 1279);
-    EXPECT_EQ(bins.high, 1279);
+    EXPECT_TRUE(bins.low == 1279 && bins.high == 1279);
     hist[1279] = N - 10, hist[0] = 4, hist[2560] = 6;
     EXPECT_EQ(FindDetailBins(hist.data(), 2561, N / 100).low, 1279) << "the ends hold under 1 %";
     // Pixel counts stand for float sums of ones, which stop growing at 2^24.
@@ -128,7 +105,8 @@ TEST(OneShot, DegenerateImagesStayValid) {
     // Clipping 1000 per mille or more clips everything: no range is left, the
     // levels are kept and the call still returns normally.
     for (int32_t permille : {1000, 5000, -3}) {
-        Image g = Gradient(30, 20, 5, 250);
+        Image g(30, 20);
+        for (size_t i = 0; i < g.px.size(); ++i) g.px[i] = uint8_t(5 + i % 246);
         OneShotSettings c = Plain(&strength);
         c.shadowClip = 1, c.shadowClipPermille = permille;
         EXPECT_EQ(LumarexComprehensive8(g.desc(), c), 0);
@@ -163,10 +141,7 @@ TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
 
 // The same photo in every memory layout corrects to the same samples and
 // leaves its padding alone, on odd sizes with centre weights (over 384
-// pixels) and without, across the switches that choose a path. (The row
-// kernels' fast and plain twins are compared in one_shot_rows_test, the
-// whole correction by the golden checksums, which the plain build gives as
-// well.)
+// pixels) and without, across the switches that choose a path.
 TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
     test::TestHost host;
     const test::Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 800);
@@ -197,7 +172,7 @@ TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
                 for (int i = 0; i < w * h * 3; ++i) samples[size_t(i)] = l.At(i), l.At(i) = 0xA5;
                 EXPECT_TRUE(std::all_of(l.mem.begin(), l.mem.end(), [](uint8_t v) { return v == 0xA5; })) << "padding written";
                 if (kind == 0) first = samples, firstStrength = strength;
-                EXPECT_EQ(strength, firstStrength);
+                EXPECT_EQ(strength, c.autoTone ? firstStrength : 55) << "without autoTone the strength is only read";
                 EXPECT_TRUE(samples == first);
             }
         }

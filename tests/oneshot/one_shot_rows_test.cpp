@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The one-shot correction's row kernels and its sharpening: the fast forms
+// against the plain ones, bit for bit on every target, and worked values.
 #include "oneshot/one_shot_rows_twins.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include "oneshot/layouts.h"
+#include "oneshot/sharpen_max_channel_twins.h"
+#include "support/images.h"
 #include "support/simd_targets.h"
 
 namespace lx {
@@ -23,7 +27,8 @@ ImageView<uint8_t> RowOf(std::vector<uint8_t>& mem, int32_t n) {
     return {{&mem[0], &mem[1], &mem[2]}, 3 * int64_t{n}, 3, n, 1};
 }
 
-// Planar rows and per-pixel outputs of RowCapacity(n) entries.
+// Planar rows and per-pixel outputs of RowCapacity(n) entries, of which
+// Used(n) gives the first n of each.
 struct Outputs {
     std::vector<uint8_t> bytes;
     uint8_t* px[3];
@@ -33,7 +38,6 @@ struct Outputs {
         for (int k = 0; k < 3; ++k) px[k] = bytes.data() + k * RowCapacity(n);
         largest = bytes.data() + 3 * RowCapacity(n);
     }
-    // The first n entries of each output.
     std::vector<uint8_t> Used(int32_t n) const {
         std::vector<uint8_t> u;
         for (const uint8_t* p : {px[0], px[1], px[2], largest}) u.insert(u.end(), p, p + n);
@@ -172,27 +176,45 @@ TEST(OneShotRows, BrightenRowsMatchThePlainForm) {
     });
 }
 
-// The fast stretch divides in int32 lanes; with unit gains the brightening
-// leaves each sample at its stretched level, so every level under every low
-// clip and a sweep of scales (products past 2^22 included) must give the
-// table.
-TEST(OneShotRows, BrightenStretchesEveryLevelAsTheTable) {
-    float ones[256];
-    std::fill_n(ones, 256, 1.0f);
-    std::vector<uint8_t> mem(256 * 3);
-    Outputs scratch(256);
-    std::vector<int32_t> scales = {0, 1, 999, 1000, 1001, 3923, 254999, 255000};
-    for (int32_t s = 7; s < 255000; s += 4999) scales.push_back(s);
+// Flat areas keep their colour to the border, padding untouched: for these
+// amounts the weights sum to 1 exactly. Along one row (amount 0.5; worked
+// out in float arithmetic, pass by pass) the black pixel stays black, the
+// brighter middle one brightens and its right neighbour darkens, keeping
+// their 4:2:1 ratios up to truncation; the last one's red is clamped at 255
+// while its other channels still rise.
+TEST(SharpenMaxChannel, FlatAreasStayAndEdgesMoveWithinTheRange) {
+    test::Interleaved<uint8_t> flat(37, 29, 5, 0xEE);
+    for (int32_t i = 0; i < 37 * 29 * 3; ++i) flat.at(i / 3 % 37, i / 3 / 37)[i % 3] = uint8_t(200 - 80 * (i % 3));
+    const std::vector<uint8_t> original = flat.px;
+    for (const float amount : {0.0f, 0.5f, 1.0f, 2.0f}) {
+        SharpenMaxChannel8(flat.view(), amount);
+        EXPECT_EQ(flat.px, original) << amount;
+    }
+    std::vector<uint8_t> row = {0, 0, 0, 80, 40, 20, 120, 60, 30, 80, 40, 20, 250, 125, 50};
+    SharpenMaxChannel8(RowOf(row, 5), 0.5f);
+    EXPECT_EQ(row, (std::vector<uint8_t>{0, 0, 0, 90, 44, 22, 145, 72, 35, 18, 8, 4, 255, 145, 57}));
+}
+
+// The SIMD form against the plain one, bit for bit, on every target: sizes
+// around the vector lengths, lines of one and two pixels, a window in every
+// memory layout (whose surroundings must stay as they were); amounts that
+// sharpen, soften and do nothing.
+TEST(SharpenMaxChannel, FastFormMatchesThePlainOne) {
+    std::mt19937 rng(9);
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1},  {1, 9},   {9, 1},   {2, 2},   {17, 3},
+                                                 {3, 17}, {64, 5},  {65, 33}, {130, 47}};
     test::ForEachSimdTarget([&](const std::string& target) {
-        for (int32_t clip = -1; clip < 256; ++clip)
-            for (const int32_t scale : scales) {
-                const BrightenTables t(clip, scale, ones, ones, 0, 0);
-                for (int i = 0; i < 256; ++i) mem[3 * i] = uint8_t(i), mem[3 * i + 1] = uint8_t(255 - i), mem[3 * i + 2] = 0;
-                BrightenRowFast(RowOf(mem, 256), 0, nullptr, t, scratch.px);
-                for (int i = 0; i < 256; ++i)
-                    ASSERT_TRUE(mem[3 * i] == t.stretched[i] && mem[3 * i + 1] == t.stretched[255 - i])
-                        << target << ", clip " << clip << ", scale " << scale << ", level " << i;
-            }
+        for (const auto& [w, h] : sizes)
+            for (int kind = 0; kind < 4; ++kind)
+                for (const float amount : {0.0f, 0.5f, 1.3f, 3.0f, -0.7f}) {
+                    test::LayoutImage plain(w + 6, h + 4, kind);
+                    for (uint8_t& v : plain.mem) v = rng() % 8 ? uint8_t(rng()) : 0;
+                    test::LayoutImage fast = plain;
+                    SharpenMaxChannel8Plain(plain.View().Region(3, 2, w, h), amount);
+                    ASSERT_TRUE(SharpenMaxChannel8Fast(fast.View().Region(3, 2, w, h), amount));
+                    ASSERT_EQ(plain.mem, fast.mem) << target << ": " << w << " x " << h << ", layout " << kind
+                                                   << ", amount " << amount;
+                }
     });
 }
 
