@@ -2,7 +2,6 @@
 // checks that fail the test with a message.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 
@@ -52,42 +51,6 @@ export function startServer(lumarex, photo, extra = []) {
       return { ...r, ms: Date.now() - t0 };
     },
   };
-}
-
-// A request with full control of the headers (fetch may not set Host);
-// resolves with the status, headers, body and the milliseconds it took.
-export function request(base, pathAndQuery, { method = 'GET', headers = {}, timeout = 30000 } = {}) {
-  const u = new URL(pathAndQuery, base);
-  const t0 = Date.now();
-  return new Promise((resolve, reject) => {
-    const req = http.request({ host: u.hostname, port: u.port, path: u.pathname + u.search, method, headers,
-                               agent: false }, (res) => {
-      const chunks = [];
-      res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks),
-                                    ms: Date.now() - t0 }));
-    });
-    req.on('error', reject);
-    req.setTimeout(timeout, () => req.destroy(new Error(`no answer to ${pathAndQuery}`)));
-    req.end();
-  });
-}
-
-// The error of a JSON error answer, or null.
-export function jsonError(r) {
-  try {
-    const body = JSON.parse(r.body.toString());
-    return r.headers['content-type'] === 'application/json' && typeof body.error === 'string' ? body.error : null;
-  } catch {
-    return null;
-  }
-}
-
-// The server's peak and present resident memory in MiB (Linux).
-export function memoryOf(pid) {
-  const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
-  const kib = (key) => Number((status.match(new RegExp(`^${key}:\\s+(\\d+) kB`, 'm')) || [0, 0])[1]);
-  return { peak: kib('VmHWM') / 1024, now: kib('VmRSS') / 1024 };
 }
 
 // Runs a test's checks: "NAME: 1 passed, 0 failed" when they all hold; the

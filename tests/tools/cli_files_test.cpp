@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The lumarex command never loses or overwrites a file by surprise: outputs
-// that would collide, planted links, stops at any moment, a missing folder.
+// that would collide, planted links, stops at any moment.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -107,14 +107,6 @@ TEST_F(Cli, TerminateStopsWith143AndListsWhatWasFinished) {
     EXPECT_TRUE(Has(err, "small.png -> "));
     EXPECT_FALSE(fs::exists(dir / "out" / "big.tif"));
     EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
-}
-
-TEST_F(Cli, MissingOutputFolderIsNamed) {
-    const fs::path in = MakeInput("in.png");
-    const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(dir / "nosuch" / "out.png"));
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Has(r.err, "the folder '" + (dir / "nosuch").string() + "' does not exist"));
-    EXPECT_EQ(r.err.find(".lumarex"), std::string::npos) << "no temporary file in the message: " << r.err;
 }
 
 }  // namespace

@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Every kind of input gives a right picture or a clear refusal: alpha,
-// EXIF orientation, a CMYK JPEG's profile, decompression bombs and the
-// decoders' own messages. The inputs are built here.
+// EXIF orientation, decompression bombs and the decoders' own messages. The inputs are built here.
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
-#include <jpeglib.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 
 #include "cli_fixture.h"
 
@@ -109,55 +105,6 @@ TEST_F(Cli, OrientedPhotosComeOutAsDisplayed) {
     const OIIO::ImageSpec r = SpecOf(dir / "r.jpg");
     EXPECT_EQ(r.get_int_attribute("Exif:PixelXDimension"), 20);
     EXPECT_EQ(r.get_int_attribute("Exif:PixelYDimension"), 30);
-}
-
-// A CMYK JPEG with a (header-only) CMYK output profile, through libjpeg.
-void WriteCmykJpeg(const fs::path& p) {
-    std::FILE* f = std::fopen(p.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    jpeg_compress_struct c{};
-    jpeg_error_mgr e{};
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = 48;
-    c.image_height = 32;
-    c.input_components = 4;
-    c.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<JOCTET> icc(132, 0);
-    icc[3] = 132;                              // profile size
-    std::memcpy(&icc[12], "prtr", 4);          // an output device profile
-    std::memcpy(&icc[16], "CMYK", 4);          // of CMYK data
-    std::memcpy(&icc[20], "Lab ", 4);
-    std::memcpy(&icc[36], "acsp", 4);
-    jpeg_write_icc_profile(&c, icc.data(), unsigned(icc.size()));
-    std::vector<JSAMPLE> row(48 * 4);
-    for (int y = 0; y < 32; ++y) {
-        for (int x = 0; x < 48; ++x) {
-            row[x * 4] = JSAMPLE(x * 5), row[x * 4 + 1] = 60, row[x * 4 + 2] = JSAMPLE(y * 7), row[x * 4 + 3] = 20;
-        }
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-}
-
-TEST_F(Cli, ACmykProfileIsNotLeftOnRgbPixels) {
-    const fs::path in = dir / "cmyk.jpg";
-    WriteCmykJpeg(in);
-    for (const std::string ext : {".jpg", ".png", ".tif"}) {
-        const fs::path out = dir / ("out" + ext);
-        const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(out));
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(Has(r.out, "dropped its CMYK colour profile"));
-        const OIIO::ImageSpec s = SpecOf(out);
-        EXPECT_EQ(s.nchannels, 3);
-        EXPECT_EQ(s.find_attribute("ICCProfile"), nullptr) << ext;
-    }
 }
 
 // A JPEG of a few hundred bytes whose frame header claims 16000 x 16000 pixels.
