@@ -4,6 +4,7 @@
 import json
 import re
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -46,13 +47,16 @@ def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
         lumarex.read_photo(tmp_path / "missing.jpg")
 
 
-def test_record_holds_what_lumarex_analyse_prints(run):
-    path = samples("s08*")[0]
-    printed = json.loads(run("analyse", path).stdout)[0]
-    del printed["file"]
+def test_record_holds_what_lumarex_analyse_prints(run, tmp_path):
+    path = tmp_path / 'a "quoted" \\ name.jpg'  # a name that JSON must escape
+    shutil.copy(samples("s08*")[0], path)
+    p = run("analyse", path, tmp_path / "missing.png", check=False)
+    assert p.returncode == 1 and "missing.png: no such file" in p.stderr
+    printed = json.loads(p.stdout)
+    assert len(printed) == 1 and printed[0].pop("file") == str(path)
     with lumarex.analyse(lumarex.read_photo(path)) as a:
-        assert a.record == printed
-        assert list(a.record) == list(printed)
+        assert a.record == printed[0]
+        assert list(a.record) == list(printed[0])
 
 
 # --- arrays -----------------------------------------------------------------------

@@ -4,11 +4,6 @@
 // and a stop while the command waits on something that never comes.
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <csignal>
-#include <thread>
 
 #include "cli_fixture.h"
 
@@ -16,11 +11,6 @@ namespace lumarex_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-mode_t Mode(const fs::path& p) {
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 // Every output format at 8 and 16 bits, the input corrected over itself
 // among them: when the disk fills, what was there before stays byte for

@@ -6,6 +6,7 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,7 +127,8 @@ public:
         spec.attribute("ImageDescription", "wine glass test photo");
         spec.attribute("Make", "Test Camera Co.");
         // A real RGB colour profile, borrowed from the 16-bit sample; a grey
-        // photo gets it too, as a profile that does not describe its pixels.
+        // photo (a TIFF: PNG refuses it) gets it too, as a profile that does
+        // not describe its pixels.
         auto withProfile = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/s06_indoor_backlit_room_16bit.png");
         const OIIO::ParamValue* icc = withProfile ? withProfile->spec().find_attribute("ICCProfile") : nullptr;
         EXPECT_NE(icc, nullptr);
@@ -169,6 +171,11 @@ public:
         std::vector<uint16_t> px(size_t(s.width) * s.height * s.nchannels);
         in->read_image(0, 0, 0, s.nchannels, OIIO::TypeDesc::UINT16, px.data());
         return px;
+    }
+
+    static mode_t Mode(const fs::path& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 
     static std::string Quoted(const fs::path& p) { return "\"" + p.string() + "\""; }

@@ -4,8 +4,6 @@
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 
-#include <chrono>
-
 #include "cli_fixture.h"
 
 namespace lumarex_test {
@@ -65,8 +63,8 @@ TEST_F(Cli, AlphaLeavesTheColourAsTheOpaquePhotoWouldBe) {
     }
 }
 
-// A stored-sideways JPEG (EXIF orientation 6) comes out as displayed in every
-// format and in the before/after picture.
+// A stored-sideways JPEG (EXIF orientation 6) comes out as displayed, and
+// so does its before/after picture.
 TEST_F(Cli, OrientedPhotosComeOutAsDisplayed) {
     const fs::path src = MakeInput("src.png"), stored = dir / "stored.jpg", upright = dir / "upright.png";
     const OIIO::ImageSpec in = SpecOf(src);
@@ -81,30 +79,22 @@ TEST_F(Cli, OrientedPhotosComeOutAsDisplayed) {
     ASSERT_TRUE(turned.write(upright.string()));
     const int w = turned.spec().width, h = turned.spec().height;
     ASSERT_EQ(w, in.height);
-    ASSERT_EQ(Run("auto " + Quoted(upright) + " -o " + Quoted(dir / "b.png")).status, 0);
-    for (const std::string ext : {".png", ".jpg", ".tif"}) {
-        const fs::path a = dir / ("a" + ext);
-        const Result r = Run("auto " + Quoted(stored) + " --compare -o " + Quoted(a));
-        ASSERT_EQ(r.status, 0) << r.err;
-        const OIIO::ImageSpec out = SpecOf(a);
-        EXPECT_EQ(std::make_tuple(out.width, out.height, out.get_int_attribute("Orientation", 1)),
-                  std::make_tuple(w, h, 1))
-            << ext;
-        if (ext != ".jpg") {
-            EXPECT_EQ(Pixels(a), Pixels(dir / "b.png")) << ext;
-        }
-        const OIIO::ImageSpec cmp = SpecOf(dir / "a-compare.jpg");
-        EXPECT_EQ(std::make_pair(cmp.width, cmp.height), std::make_pair(2 * w + 8, h)) << ext;
-    }
+    ASSERT_EQ(Run("auto " + Quoted(upright) + " -o " + Quoted(dir / "b.tif")).status, 0);
+    const Result r = Run("auto " + Quoted(stored) + " --compare -o " + Quoted(dir / "a.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const OIIO::ImageSpec out = SpecOf(dir / "a.tif"), cmp = SpecOf(dir / "a-compare.jpg");
+    EXPECT_EQ(std::make_tuple(out.width, out.height, out.get_int_attribute("Orientation", 1)), std::make_tuple(w, h, 1));
+    EXPECT_EQ(Pixels(dir / "a.tif"), Pixels(dir / "b.tif"));
+    EXPECT_EQ(std::make_pair(cmp.width, cmp.height), std::make_pair(2 * w + 8, h));
     // A region is given as displayed; the metadata says the region's size.
     const std::string region = " --region 5,10,20,30 -o ";
     ASSERT_EQ(Run("correct " + Quoted(stored) + region + Quoted(dir / "ra.png")).status, 0);
     ASSERT_EQ(Run("correct " + Quoted(upright) + region + Quoted(dir / "rb.png")).status, 0);
     EXPECT_EQ(Pixels(dir / "ra.png"), Pixels(dir / "rb.png"));
     ASSERT_EQ(Run("correct " + Quoted(stored) + region + Quoted(dir / "r.jpg")).status, 0);
-    const OIIO::ImageSpec r = SpecOf(dir / "r.jpg");
-    EXPECT_EQ(r.get_int_attribute("Exif:PixelXDimension"), 20);
-    EXPECT_EQ(r.get_int_attribute("Exif:PixelYDimension"), 30);
+    const OIIO::ImageSpec cut = SpecOf(dir / "r.jpg");
+    EXPECT_EQ(cut.get_int_attribute("Exif:PixelXDimension"), 20);
+    EXPECT_EQ(cut.get_int_attribute("Exif:PixelYDimension"), 30);
 }
 
 // A JPEG of a few hundred bytes whose frame header claims 16000 x 16000 pixels.
