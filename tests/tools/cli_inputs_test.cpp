@@ -135,9 +135,9 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
     EXPECT_TRUE(fs::exists(dir / "out" / "big.png"));
 }
 
-// Bad files get one line each, the decoder's reason in it and no line of
-// the decoder's own; the good file among them is still corrected and
-// nothing is written for the bad ones.
+// Bad files, a named pipe and a device among them, get one line each at
+// once, the decoder's reason in it and no line of the decoder's own; the
+// good file among them is still corrected and nothing is written for the bad ones.
 TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     const std::string png = Slurp(MakeInput("good.png"));
     std::string flipped = png;
@@ -145,28 +145,32 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     std::ofstream(dir / "flipped.png", std::ios::binary) << flipped;
     std::ofstream(dir / "cut.png", std::ios::binary) << png.substr(0, png.size() / 3);
     std::ofstream(dir / "notes.txt") << "not a photo\n";
-    const std::vector<std::string> bad = {"flipped.png", "cut.png", "missing.jpg", "notes.txt"};
-    std::string args;
-    for (const std::string& name : bad) args += Quoted(dir / name) + " ";
-    const Result r = Run("auto " + args + Quoted(dir / "good.png") + " -d " + Quoted(dir / "out"));
-    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    const std::vector<std::string> bad = {"flipped.png", "cut.png", "missing.jpg", "notes.txt", "pipe.png", "/dev/zero"};
+    std::vector<std::string> args{"auto"};
+    for (const std::string& name : bad) args.push_back((dir / name).string());
+    args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
+    EXPECT_EQ(Finish(StartCommand(dir, args), 60), 1) << "a named pipe or a device never blocks the run";
+    const std::string err = Slurp(dir / "stderr");
     EXPECT_TRUE(fs::exists(dir / "out" / "good.png"));
     // The command's lines (a sanitizer build may add its own report after them).
     std::vector<std::string> lines;
-    for (const std::string& l : Lines(r.err)) {
+    for (const std::string& l : Lines(err)) {
         EXPECT_NE(l.rfind("libpng", 0), 0u) << "a decoder's own line: " << l;
         if (l.rfind("lumarex: ", 0) == 0) lines.push_back(l);
     }
-    ASSERT_EQ(lines.size(), bad.size()) << r.err;
+    ASSERT_EQ(lines.size(), bad.size()) << err;
     const auto lineOf = [&](const std::string& name) {
         for (const std::string& l : lines)
             if (l.rfind("lumarex: " + (dir / name).string() + ": ", 0) == 0) return l;
         return std::string("no line for " + name);
     };
-    EXPECT_TRUE(Has(lineOf("flipped.png"), "PNG")) << "the decoder's reason: " << r.err;
-    EXPECT_TRUE(Has(lineOf("missing.jpg"), "no such file")) << r.err;
-    for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << r.err;
-    for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / name)) << name;
+    EXPECT_TRUE(Has(lineOf("flipped.png"), "PNG")) << "the decoder's reason: " << err;
+    EXPECT_TRUE(Has(lineOf("missing.jpg"), "no such file")) << err;
+    EXPECT_TRUE(Has(lineOf("pipe.png"), "is a named pipe, not an image file"));
+    EXPECT_TRUE(Has(lineOf("/dev/zero"), "is a character device, not an image file"));
+    for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;
+    for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
 }
 
 }  // namespace

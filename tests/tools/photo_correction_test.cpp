@@ -100,21 +100,8 @@ TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
                 EXPECT_TRUE(out.rgb8 == expected.rgb8 && out.rgb16 == expected.rgb16) << where;
                 EXPECT_TRUE(out.alpha == expected.alpha) << where;
             }
-            Picture cropped = photo, before;
-            ASSERT_TRUE(CorrectPicture(s, &regions[1], cropped, &before, summary, error, never)) << error;
-            const Region& r = regions[1];
-            const Picture expected = CropPicture(whole.pic, r.x, r.y, r.w, r.h, true);
-            EXPECT_TRUE(cropped.rgb8 == expected.rgb8 && cropped.rgb16 == expected.rgb16) << what << ", --region";
-            EXPECT_EQ(summary, whole.summary) << what;
         }
         EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.rgb16 == original.rgb16 && photo.alpha == original.alpha);
-        Picture out;
-        std::string error, summary;
-        const Choice* choice = choices.For(DefaultSettings(Command::kCorrect), param.get(), error, never);
-        ASSERT_NE(choice, nullptr);
-        EXPECT_FALSE(ApplyChoiceToRegion(*choice, Region{W - 10, 0, 11, 5}, blob.get(), param.get(), photo, out,
-                                         summary, error, never));
-        EXPECT_EQ(error.rfind("the region", 0), 0u) << error;
     }
     EXPECT_GE(heldBack, 1) << "brighten 250 clips at least one photo enough for the guard";
 }

@@ -309,6 +309,8 @@ TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape)
         std::string bytes;
         ASSERT_TRUE(EncodeForBrowser(v.pic, ImageFormat::kPng, [] { return false; }, bytes, error)) << error;
         EXPECT_LT(bytes.size(), size_t(most) * 6 + 1024) << query;
+        std::ofstream(dir / "view.png", std::ios::binary) << bytes;
+        EXPECT_EQ(Pixels(dir / "view.png"), Samples16(v.pic)) << "PNG is lossless: " << query;
     }
     // Encoding polls the stop between strips of rows.
     RenderRequest r;
