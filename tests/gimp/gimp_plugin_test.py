@@ -15,13 +15,9 @@ import tempfile
 import numpy as np
 import OpenImageIO as oiio
 
-# plug-in-lumarex's parameters after run-mode, image and drawable: the
-# command's `correct` settings in the order of its table. Words are given
-# as their numbers.
-PARAMS = ["cast", "cast-method", "cast-strength", "black-clip", "shadow-floor", "brighten", "target",
-          "max-brighten", "key", "local-contrast", "local-depth", "curve", "denoise", "denoise-luma",
-          "denoise-colour", "noise-level", "colour", "colour-amount", "sharpen", "warm-tone", "look", "flatten",
-          "guard"]
+# plug-in-lumarex's parameters after run-mode, image and drawable, in their
+# order: the command's `correct` settings in the order of its table, at
+# their defaults. Words are given as their numbers.
 DEFAULTS = {"cast": -1, "cast-method": 0, "cast-strength": 1, "black-clip": -1, "shadow-floor": -1,
             "brighten": -1, "target": 60, "max-brighten": 100, "key": -1, "local-contrast": 1, "local-depth": 50,
             "curve": 0, "denoise": -1, "denoise-luma": 0, "denoise-colour": 0, "noise-level": -1, "colour": 0,
@@ -101,8 +97,8 @@ class Session:
 
 
 def call(settings, mode="RUN-NONINTERACTIVE"):
-    values = dict(DEFAULTS, **settings)
-    return f"(plug-in-lumarex {mode} img drw {' '.join(str(values[p]) for p in PARAMS)})"
+    values = dict(DEFAULTS, **settings)  # an unknown name would add a parameter: GIMP refuses the call
+    return f"(plug-in-lumarex {mode} img drw {' '.join(map(str, values.values()))})"
 
 
 def command(args, *argv):

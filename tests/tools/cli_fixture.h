@@ -133,25 +133,14 @@ public:
         const OIIO::ParamValue* icc = withProfile ? withProfile->spec().find_attribute("ICCProfile") : nullptr;
         EXPECT_NE(icc, nullptr);
         if (icc) spec.attribute("ICCProfile", icc->type(), icc->data());
-        const fs::path p = dir / name;
-        auto out = OIIO::ImageOutput::create(p.string());
-        EXPECT_TRUE(out && out->open(p.string(), spec) && out->write_image(OIIO::TypeDesc::UINT16, small.data()) &&
-                    out->close());
-        return p;
+        WriteImage(dir / name, spec, small);
+        return dir / name;
     }
 
     static OIIO::ImageSpec SpecOf(const fs::path& p) {
         auto in = OIIO::ImageInput::open(p.string());
         EXPECT_TRUE(in) << p;
         return in ? in->spec() : OIIO::ImageSpec();
-    }
-
-    // The command's own lines on stderr, one per entry.
-    static std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::istringstream s(text);
-        for (std::string l; std::getline(s, l);) lines.push_back(l);
-        return lines;
     }
 
     // Writes interleaved 16-bit samples as a file in the format of its name.
@@ -180,8 +169,7 @@ public:
 
     static std::string Quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
-    // No hidden file (the command's temporaries) in `folder`, the test's
-    // folder by default.
+    // No hidden file (the command's temporaries) in `folder`, the test's by default.
     bool NoTemporariesLeft(const fs::path& folder = {}) const {
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(folder.empty() ? dir : folder, ec))
