@@ -48,11 +48,9 @@ def read_pixels(path):
     return px
 
 
-def write_image(path, pixels, **attributes):
+def write_image(path, pixels):
     spec = oiio.ImageSpec(pixels.shape[1], pixels.shape[0], pixels.shape[2],
                           "uint16" if pixels.dtype == np.uint16 else "uint8")
-    for k, v in attributes.items():
-        spec.attribute(k, v)
     out = oiio.ImageOutput.create(str(path))
     assert out and out.open(str(path), spec), oiio.geterror()
     assert out.write_image(pixels)

@@ -4,6 +4,7 @@
 import json
 import re
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -16,7 +17,7 @@ import numpy as np
 import pytest
 
 import lumarex
-from conftest import read_pixels, samples, scene, write_image
+from conftest import read_pixels, samples, scene
 
 
 # --- the same pixels as the command --------------------------------------------
@@ -46,13 +47,16 @@ def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
         lumarex.read_photo(tmp_path / "missing.jpg")
 
 
-def test_record_holds_what_lumarex_analyse_prints(run):
-    path = samples("s08*")[0]
-    printed = json.loads(run("analyse", path).stdout)[0]
-    del printed["file"]
+def test_record_holds_what_lumarex_analyse_prints(run, tmp_path):
+    path = tmp_path / 'a "quoted" \\ name.jpg'  # a name that JSON must escape
+    shutil.copy(samples("s08*")[0], path)
+    p = run("analyse", path, tmp_path / "missing.png", check=False)
+    assert p.returncode == 1 and "missing.png: no such file" in p.stderr
+    printed = json.loads(p.stdout)
+    assert len(printed) == 1 and printed[0].pop("file") == str(path)
     with lumarex.analyse(lumarex.read_photo(path)) as a:
-        assert a.record == printed
-        assert list(a.record) == list(printed)
+        assert a.record == printed[0]
+        assert list(a.record) == list(printed[0])
 
 
 # --- arrays -----------------------------------------------------------------------
@@ -76,7 +80,6 @@ def test_strided_views_and_out_give_the_contiguous_result():
 
 
 @pytest.mark.parametrize("image, error, text", [
-    (np.zeros((8, 8, 3), np.float32), TypeError, "uint8"),
     (np.zeros((8, 8, 3), np.uint16), TypeError, "uint8"),
     ([[[0, 0, 0]]], TypeError, "numpy array"),
     (np.zeros((8, 8), np.uint8), ValueError, "height x width x 3"),
@@ -92,11 +95,9 @@ def test_wrong_arrays_are_refused_before_any_work(image, error, text):
 
 
 @pytest.mark.parametrize("settings, error, text", [
-    ({"black_clip": 6}, ValueError, "'black_clip' must be between 0 and 5, got '6'"),
     ({"cast_method": "greyworld"}, ValueError, "'cast_method' expects nearest|box|adaptive|average"),
     ({"blackclip": 1}, ValueError, "unknown setting 'blackclip'"),
     ({"denoise": 2}, ValueError, "unknown setting 'denoise' for auto"),
-    ({"sharpen": [1]}, TypeError, "'sharpen' takes a number or a word"),
     ({"sharpen": np.array(1.0)}, TypeError, "'sharpen' takes a number or a word, got ndarray"),
     ({"black_clip": np.int64(6)}, ValueError, "'black_clip' must be between 0 and 5, got '6'"),
     ({"target": np.uint8(62)}, ValueError, "'target' must be a multiple of 5, got '62'"),
@@ -115,12 +116,9 @@ def test_words_booleans_and_numpy_scalars_are_the_values_they_stand_for():
     assert np.array_equal(lumarex.auto(img, black_clip=0.3), lumarex.auto(img, black_clip="0.3"))
     base = {"cast": "on", "key": "off"}  # the cast and the lift as measured, whatever the photo
     default = lumarex.auto(img, **base)
-    for keyword, value in [("local_contrast", np.bool_(False)), ("flatten", np.bool_(True)),
-                           ("sharpen", np.int64(3)), ("shadow_floor", np.uint8(30)), ("local_depth", np.int32(90)),
-                           ("max_brighten", np.int16(20)), ("black_clip", np.float64(0.3)),
+    for keyword, value in [("flatten", np.bool_(True)), ("sharpen", np.int64(3)), ("shadow_floor", np.uint8(30)),
                            ("cast_strength", np.float32(0.3)), ("warm_tone", np.float16(0.5))]:
         python = value.item()  # the Python bool, int or float it stands for
-        assert type(python) in (bool, int, float)
         mine = lumarex.auto(img, **base, **{keyword: value})
         assert np.array_equal(mine, lumarex.auto(img, **base, **{keyword: python})), keyword
         assert not np.array_equal(mine, default), f"{keyword}={value!r} changed nothing"
@@ -128,7 +126,7 @@ def test_words_booleans_and_numpy_scalars_are_the_values_they_stand_for():
     assert np.array_equal(lumarex.auto(img, black_clip=np.float32(0.3)), lumarex.auto(img, black_clip=0.3))
 
 
-# --- analysis, noise, version -------------------------------------------------
+# --- analysis -----------------------------------------------------------------
 
 def test_analysis_checks_its_image_region_and_life():
     img = scene(40, 50, dtype=np.uint16)
@@ -147,36 +145,7 @@ def test_analysis_checks_its_image_region_and_life():
         a.apply()
 
 
-def test_one_analysis_applied_from_two_threads_with_callbacks():
-    img = scene(300, 400)
-    results = {}
-    with lumarex.analyse(img) as a:
-        def go(k):
-            results[k] = a.apply(brighten=20 * k, progress=lambda done: time.sleep(0.001))
-        threads = [threading.Thread(target=go, args=(k,), daemon=True) for k in (1, 2)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join(60)
-        assert not any(t.is_alive() for t in threads), "the two calls wait on each other"
-        assert np.array_equal(results[1], a.apply(brighten=20))
-        assert np.array_equal(results[2], a.apply(brighten=40))
-
-
-def test_detect_noise_measures_without_changing_the_picture():
-    img = scene(64, 64)
-    before = img.copy()
-    assert lumarex.detect_noise(img, denoise=2) is True
-    assert np.array_equal(img, before)
-    with pytest.raises(ValueError, match="unknown setting 'sharpen' for detect_noise"):
-        lumarex.detect_noise(img, sharpen=1)
-
-
-def test_version_reads_like_the_command(run):
-    assert run("--version").stdout.startswith(f"lumarex {lumarex.version()} (")
-
-
-# --- the GIL, progress and stopping ---------------------------------------------------
+# --- the GIL, progress, stopping and callbacks ------------------------------------
 
 def test_progress_rises_to_one_and_true_cancels_leaving_input_untouched():
     img = scene(120, 160)
@@ -212,130 +181,32 @@ def test_ctrl_c_stops_at_the_next_step():
     assert len(seen) <= 3 and np.array_equal(img, before)
 
 
-def test_the_gil_is_free_while_the_library_works():
-    img = scene(1500, 2000)
-    done = threading.Event()
-    worker = threading.Thread(target=lambda: (lumarex.auto(img), done.set()))
+def test_the_gil_is_free_and_a_callback_may_not_close_or_reapply_its_own_analysis():
+    # Held (no callback hands it back), the GIL would leave this loop a turn
+    # or two in a call of a quarter of a second or more; free, it turns every
+    # millisecond or few.
+    worker = threading.Thread(target=lumarex.auto, args=(scene(1500, 2000),))
     ticks = 0
-    start = time.perf_counter()
     worker.start()
-    while not done.is_set():
+    while worker.is_alive():
         ticks += 1
         time.sleep(0.001)
-    worker.join()
-    # Held (the call has no progress callback to hand it back), the GIL
-    # would leave this loop a turn or two, before and after the call; free,
-    # it turns about once a millisecond, every few when other work keeps
-    # both cores busy, in a call of a quarter of a second or more.
-    assert ticks > 20, f"{ticks} turns in {time.perf_counter() - start:.2f} s"
-
-
-# --- calls from inside a progress callback ---------------------------------------------
-
-def bounded(call, seconds=30):
-    """call() on a thread of its own: its result and the exception it raised.
-    Fails, rather than hanging the run, when it has not returned in time."""
-    box = {}
-
-    def go():
-        try:
-            box["result"] = call()
-        except BaseException as e:  # noqa: B036 - handed back to the test
-            box["error"] = e
-
-    t = threading.Thread(target=go, daemon=True)
-    t.start()
-    t.join(seconds)
-    assert not t.is_alive(), "the call did not return: it waits on itself"
-    return box.get("result"), box.get("error")
-
-
-@pytest.mark.parametrize("reenter, method", [
-    (lambda a: a.__exit__(None, None, None), "close()"),
-    (lambda a: a.apply(region=(0, 0, 8, 8), sharpen=1), "apply()"),
-])
-def test_a_call_on_an_analysis_from_its_own_callback_is_refused(reenter, method):
-    img = scene(120, 160)
-    a = lumarex.analyse(img)
-    expected = a.apply(brighten=20)
-    _, error = bounded(lambda: a.apply(brighten=20, progress=lambda done: reenter(a)))
-    assert isinstance(error, RuntimeError)
-    assert str(error) == (f"Analysis.{method} called from inside its own apply()'s progress callback; "
-                          "call it after apply() returns")
-    # The outer call failed cleanly: the analysis is open and as it was.
-    assert not a.closed
-    assert np.array_equal(a.apply(brighten=20), expected)
-    a.close()
-    assert a.closed
-
-
-def test_a_callback_that_catches_the_refusal_lets_its_call_finish():
-    img, other = scene(120, 160), scene(30, 40)
-    a, b = lumarex.analyse(img), lumarex.analyse(other)
-    expected, other_fixed, other_applied = a.apply(brighten=20), lumarex.auto(other), b.apply()
-    refusals, nested = [], []
+    assert ticks > 20
+    # From its own apply()'s callback both would wait for ever: refused, and
+    # caught there, the outer call finishes as it would have.
+    a = lumarex.analyse(scene(120, 160))
+    expected, refused = a.apply(brighten=20), []
 
     def progress(done):
-        try:
-            a.close()
-        except RuntimeError as e:
-            refusals.append(e)
-        # What needs no lock answers; other calls and analyses go on.
-        assert not a.closed and a.bits == 8 and a.record["width"] == 160
-        nested.append((lumarex.auto(other), b.apply()))
+        for method in ("close", "apply"):
+            with pytest.raises(RuntimeError, match=rf"^Analysis\.{method}\(\) called from inside its own apply\(\)'s "
+                                                   r"progress callback; call it after apply\(\) returns$"):
+                getattr(a, method)()
+        refused.append(done)
 
-    # No `with`: after a hang, closing would wait on the stuck call too.
-    result, error = bounded(lambda: a.apply(brighten=20, progress=progress))
-    assert error is None and np.array_equal(result, expected)
-    assert len(refusals) == len(nested) >= 6
-    assert all(np.array_equal(x, other_fixed) and np.array_equal(y, other_applied) for x, y in nested)
+    assert np.array_equal(a.apply(brighten=20, progress=progress), expected)
+    assert len(refused) >= 6 and not a.closed
     a.close()
-    b.close()
-
-
-def test_another_threads_close_waits_for_the_call_and_ctrl_c_ends_the_wait():
-    img = scene(120, 160)
-    a = lumarex.analyse(img)
-    expected = a.apply()
-    inside, go_on, results = threading.Event(), threading.Event(), []
-
-    def progress(done):
-        inside.set()
-        go_on.wait(20)
-
-    def start_apply():
-        inside.clear()
-        go_on.clear()
-        worker = threading.Thread(target=lambda: results.append(a.apply(progress=progress)), daemon=True)
-        worker.start()
-        assert inside.wait(30)
-        return worker
-
-    # Ctrl-C ends a close() waiting on another thread's apply().
-    worker = start_apply()
-    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
-    timer.start()
-    try:
-        with pytest.raises(KeyboardInterrupt):
-            a.close()
-    finally:
-        timer.join()
-        go_on.set()
-        worker.join(30)
-    assert not worker.is_alive() and not a.closed
-
-    # Not interrupted, it waits for the apply() and then closes: no refusal,
-    # and the apply() finishes with the analysis it started with.
-    worker = start_apply()
-    closer = threading.Thread(target=a.close, daemon=True)
-    closer.start()
-    closer.join(0.3)
-    assert closer.is_alive(), "close() did not wait for the apply() under way"
-    go_on.set()
-    worker.join(30)
-    closer.join(30)
-    assert not worker.is_alive() and not closer.is_alive() and a.closed
-    assert len(results) == 2 and all(np.array_equal(r, expected) for r in results)
 
 
 # --- running out of memory ----------------------------------------------------------------
@@ -422,7 +293,6 @@ def test_every_memory_error_says_how_much_and_what_for():
     seen = json.loads(p.stdout)
     failures = [o for _, _, o in seen if o != "ok"]
     for outcome in failures:
-        assert outcome.startswith("MemoryError: "), outcome
         assert re.fullmatch(f"MemoryError: cannot allocate {SIZE}( \\(a block of the library's working memory\\))? "
                             r"for the (correction|analysis|working copy|corrected copy|result).* photo",
                             outcome), outcome

@@ -42,8 +42,7 @@ TEST(Choice, KeyAndDarkestLevelAtEitherDepth) {
         EXPECT_EQ(set.key, Key::kSet) << bits;
         EXPECT_DOUBLE_EQ(set.deepShadow, 39.0);
         EXPECT_EQ(set.highlights, 240) << "the brightest 1 % is the brightest pixel of a hundred";
-        const KeyMeasure dull = KeyOf(Strip(bits, 10, 10, 229));
-        EXPECT_EQ(dull.key, Key::kDull) << bits;
+        EXPECT_EQ(KeyOf(Strip(bits, 10, 10, 229)).key, Key::kDull) << bits;
         // Luma counts, not the largest channel: a deep blue at 49 luma is
         // in shadow though its blue channel is bright.
         Picture blue = Strip(bits, 0, 0, 229);
@@ -84,7 +83,6 @@ TEST(Choice, ContrastIsTheLightnessSpreadTimesTheStepBetweenNeighbours) {
         c = ContrastOf(p);
         EXPECT_NEAR(c.spread, 50.0, 1e-4) << bits;
         EXPECT_NEAR(c.detail, 100.0, 1e-4) << bits;
-        EXPECT_NEAR(c.Score(), 5000.0, 0.01) << bits;
     }
     // An 18 % grey (sRGB 118) has L* 50 or so; alone it has no contrast.
     Picture grey = Strip(8, 100, 118, 255);

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The lumarex command when things go wrong around it: a disk that fills
-// while an output is written, inputs that are not files, read-only outputs,
-// and a stop while the command waits on something that never comes.
+// while an output is written, read-only outputs, and a stop while the
+// command waits on something that never comes.
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <csignal>
-#include <thread>
 
 #include "cli_fixture.h"
 
@@ -16,11 +11,6 @@ namespace lumarex_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-mode_t Mode(const fs::path& p) {
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 // Every output format at 8 and 16 bits, the input corrected over itself
 // among them: when the disk fills, what was there before stays byte for
@@ -64,18 +54,6 @@ TEST_F(Cli, FullDiskLeavesEveryFileAsItWas) {
             EXPECT_TRUE(NoTemporariesLeft()) << tag;
         }
     }
-}
-
-TEST_F(Cli, InputsThatAreNotFilesAreRefusedAtOnce) {
-    const fs::path fifo = dir / "pipe.png";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const fs::path in = MakeInput("in.png");
-    pid_t c = StartCommand(dir, {"auto", fifo.string(), "/dev/zero", in.string(), "-d", (dir / "out").string()});
-    EXPECT_EQ(Finish(c, 60), 1) << "a named pipe or a device never blocks the run";
-    const std::string err = Slurp(dir / "stderr");
-    EXPECT_TRUE(Has(err, fifo.string() + ": is a named pipe, not an image file"));
-    EXPECT_TRUE(Has(err, "/dev/zero: is a character device, not an image file"));
-    EXPECT_TRUE(fs::exists(dir / "out" / "in.png"));
 }
 
 // An existing output keeps its permissions when replaced; a read-only one,

@@ -6,6 +6,7 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,30 +126,21 @@ public:
         if (channels == 4) spec.alpha_channel = 3;
         spec.attribute("ImageDescription", "wine glass test photo");
         spec.attribute("Make", "Test Camera Co.");
-        // A real colour profile, borrowed from the 16-bit sample.
+        // A real RGB colour profile, borrowed from the 16-bit sample; a grey
+        // photo (a TIFF: PNG refuses it) gets it too, as a profile that does
+        // not describe its pixels.
         auto withProfile = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/s06_indoor_backlit_room_16bit.png");
         const OIIO::ParamValue* icc = withProfile ? withProfile->spec().find_attribute("ICCProfile") : nullptr;
         EXPECT_NE(icc, nullptr);
-        if (icc && channels >= 3) spec.attribute("ICCProfile", icc->type(), icc->data());  // an RGB profile
-        const fs::path p = dir / name;
-        auto out = OIIO::ImageOutput::create(p.string());
-        EXPECT_TRUE(out && out->open(p.string(), spec) && out->write_image(OIIO::TypeDesc::UINT16, small.data()) &&
-                    out->close());
-        return p;
+        if (icc) spec.attribute("ICCProfile", icc->type(), icc->data());
+        WriteImage(dir / name, spec, small);
+        return dir / name;
     }
 
     static OIIO::ImageSpec SpecOf(const fs::path& p) {
         auto in = OIIO::ImageInput::open(p.string());
         EXPECT_TRUE(in) << p;
         return in ? in->spec() : OIIO::ImageSpec();
-    }
-
-    // The command's own lines on stderr, one per entry.
-    static std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::istringstream s(text);
-        for (std::string l; std::getline(s, l);) lines.push_back(l);
-        return lines;
     }
 
     // Writes interleaved 16-bit samples as a file in the format of its name.
@@ -170,10 +162,14 @@ public:
         return px;
     }
 
+    static mode_t Mode(const fs::path& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+
     static std::string Quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
-    // No hidden file (the command's temporaries) in `folder`, the test's
-    // folder by default.
+    // No hidden file (the command's temporaries) in `folder`, the test's by default.
     bool NoTemporariesLeft(const fs::path& folder = {}) const {
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(folder.empty() ? dir : folder, ec))

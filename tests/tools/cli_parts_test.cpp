@@ -2,8 +2,6 @@
 // Parts of the lumarex command on their own: the settings table and its
 // units, the output plan, turning photos upright, the memory budget, the
 // analysis record accessor.
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,12 +46,9 @@ TEST(SettingsTable, ValuesAreCheckedAgainstRangeStepAndWords) {
     EXPECT_EQ(SetFromText(clip, "", s), "expects auto|0..5 in steps of 0.1, got ''");
     EXPECT_EQ(s.blackClip, 0.3f) << "a refused value leaves the setting";
     const SettingInfo& brighten = *FindSetting("brighten");
-    EXPECT_EQ(SetFromText(brighten, "80", s), "");
-    EXPECT_EQ(s.brighten, 80);
     EXPECT_EQ(SetFromText(brighten, "auto", s), "");
     EXPECT_EQ(s.brighten, kMeasured);
     EXPECT_EQ(SetFromText(brighten, "12.5", s), "must be a multiple of 1, got '12.5'");
-    EXPECT_EQ(RangeText(brighten), "auto|0..300");
     const SettingInfo& method = *FindSetting("cast-method");
     EXPECT_EQ(SetFromText(method, "box", s), "");
     EXPECT_EQ(s.castMethod, 1);
@@ -77,43 +72,22 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
     std::filesystem::remove_all(c.directory);
 }
 
-// Interleaved 2-channel samples numbered by stored position: pixel (x, y)
-// holds (10 y + x, 100).
-std::vector<uint16_t> Numbered(int w, int h) {
-    std::vector<uint16_t> px;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) px.insert(px.end(), {uint16_t(10 * y + x), 100});
-    return px;
-}
-
 TEST(Upright, TurnsAsEveryOrientationDisplays) {
-    // Stored 3 x 2:  0  1  2      orientation 6 displays it turned a quarter
-    //               10 11 12      clockwise: 10  0 / 11  1 / 12  2.
-    // 5 and 7 mirror 6 about the diagonal: the stored first row is the
-    // displayed left column read downwards (5), the right column read upwards (7).
-    const std::pair<int, std::vector<uint16_t>> turns[] = {{6, {10, 0, 11, 1, 12, 2}}, {5, {0, 10, 1, 11, 2, 12}},
-                                                           {7, {12, 2, 11, 1, 10, 0}}};
-    for (const auto& [o, order] : turns) {
+    // Stored 3 x 2, pixel (x, y) holding (10 y + x, 100):  0  1  2
+    //                                                     10 11 12
+    // and each orientation's picture as displayed, row by row.
+    const std::vector<uint16_t> shown[9] = {{}, {0, 1, 2, 10, 11, 12}, {2, 1, 0, 12, 11, 10}, {12, 11, 10, 2, 1, 0},
+                                            {10, 11, 12, 0, 1, 2}, {0, 10, 1, 11, 2, 12}, {10, 0, 11, 1, 12, 2},
+                                            {12, 2, 11, 1, 10, 0}, {2, 12, 1, 11, 0, 10}};
+    const auto pairs = [](const std::vector<uint16_t>& order) {
+        std::vector<uint16_t> px;
+        for (uint16_t v : order) px.insert(px.end(), {v, 100});
+        return px;
+    };
+    for (int o = 1; o <= 8; ++o) {
         int w = 3, h = 2;
-        std::vector<uint16_t> want;
-        for (uint16_t v : order) want.insert(want.end(), {v, 100});
-        EXPECT_EQ(Upright(Numbered(3, 2), w, h, 2, o), want) << o;
-        EXPECT_EQ(std::make_pair(w, h), std::make_pair(2, 3)) << o;
-    }
-    // The others against OpenImageIO's own turn (its 5 and 7 are each
-    // other's in the 2.4 series, so they are checked above instead).
-    for (int o : {1, 2, 3, 4, 6, 8}) {
-        OIIO::ImageSpec spec(3, 2, 2, OIIO::TypeDesc::UINT16);
-        spec.attribute("Orientation", o);
-        OIIO::ImageBuf stored(spec);
-        std::vector<uint16_t> px = Numbered(3, 2);
-        stored.set_pixels(OIIO::ROI::All(), OIIO::TypeDesc::UINT16, px.data());
-        const OIIO::ImageBuf turned = OIIO::ImageBufAlgo::reorient(stored);
-        std::vector<uint16_t> want(px.size());
-        turned.get_pixels(OIIO::ROI::All(), OIIO::TypeDesc::UINT16, want.data());
-        int ww = 3, hh = 2;
-        EXPECT_EQ(Upright(px, ww, hh, 2, o), want) << "orientation " << o;
-        EXPECT_EQ(ww, turned.spec().width) << o;
+        EXPECT_EQ(Upright(pairs(shown[1]), w, h, 2, o), pairs(shown[o])) << "orientation " << o;
+        EXPECT_EQ(std::make_pair(w, h), o >= 5 ? std::make_pair(2, 3) : std::make_pair(3, 2)) << o;
     }
 }
 
