@@ -2,8 +2,8 @@
 # Installs what is needed, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test (the fuzz corpora and
 # regression inputs included); then the optimised build's checks: golden
-# checksums, the maths checks, the Windows build and its SDK folder run under
-# Wine against the Linux build, the installed library.
+# checksums, the maths checks, the Windows build run under Wine against the
+# Linux build, the installed library.
 #
 # LUMAREX_FULL_CHECKS=1 ./scripts/test.sh adds what takes minutes more: the
 # maths checks on every argument instead of a regular sample and its hard
