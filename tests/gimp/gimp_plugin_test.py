@@ -213,9 +213,8 @@ def refusal_checks(args, s):
     rgb8 = s.path("small.png")
     write(rgb8, scaled(os.path.join(args.samples, "s08_sunset_warm.jpg"), 160))
     s.run_on(rgb8, None, call({"black-clip": 7}))
-    s.run_on(rgb8, None, "(gimp-image-convert-grayscale img)", "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
-    s.run_on(rgb8, None, "(gimp-image-convert-indexed img CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 16 0 0 \"\")",
-             "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
+    s.run_on(rgb8, None, "(gimp-image-convert-grayscale img)", AUTO)
+    s.run_on(rgb8, None, "(gimp-image-convert-indexed img CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 16 0 0 \"\")", AUTO)
     s.run_on(rgb8, None, "(gimp-image-convert-precision img PRECISION-FLOAT-GAMMA)", call({}))
     s.run_on(rgb8, None, "(gimp-image-convert-precision img PRECISION-U16-LINEAR)", call({}))
     s.run_on(rgb8, None, "(let ((mask (car (gimp-layer-create-mask drw ADD-MASK-WHITE))))"
@@ -223,7 +222,7 @@ def refusal_checks(args, s):
     # The dialog without a display (gimp-console has none).
     s.run_on(rgb8, None, call({}, "RUN-INTERACTIVE"))
     # GIMP goes on after the refusals: a good call still corrects.
-    s.run_on(rgb8, s.path("after.png"), "(plug-in-lumarex-auto RUN-NONINTERACTIVE img drw)")
+    s.run_on(rgb8, s.path("after.png"), AUTO)
 
     def check(log, failures):
         for expected in ["black-clip must be between 0 and 5, got '7'", "this one is grayscale", "this one is indexed", "this one has a higher precision",

@@ -125,8 +125,8 @@ TEST_F(FakeNoiseLibrary, PipelineBlockAdjustsAndClamps) {
     }
 }
 
-TEST_F(FakeNoiseLibrary, ResultsAndMissingEntries) {
-    uint8_t px[12] = {};
+TEST_F(FakeNoiseLibrary, ResultsMissingEntriesAndPixelsOfAnotherStep) {
+    uint8_t px[4 * 4 * 4] = {};
     ImageDesc d{0, 2, 2, 6, 3, px, px + 1, px + 2};
     auto pipeline = [&] { return lx::noise::RemoveNoiseForPipeline(px, 2, 2, 6, 0, 2, 0, 0, -1, -1, 0); };
     // Library result -> DetectNoise (1 only for 0), pipeline step (0 only for 3).
@@ -145,16 +145,13 @@ TEST_F(FakeNoiseLibrary, ResultsAndMissingEntries) {
     }
     EXPECT_EQ(g.fills + g.removes, 0) << "nothing is called when half bound";
     EXPECT_EQ(lx::noise::DetectNoise(nullptr, 2, -1, -1, 0), 0);
-}
-
-TEST_F(FakeNoiseLibrary, DetectNoiseRefusesPixelsOfAnotherStep) {
-    uint8_t px[4 * 4 * 4] = {};
-    // A 4-byte BGRA image, a planar one, a 16-bit image with 8-byte pixels:
-    // the library would read them as three-sample pixels.
+    // A 4-byte BGRA image, a planar one, a 16-bit image with 8-byte pixels
+    // (the library would read them as three-sample pixels) are refused.
+    Entries() = {nullptr, &FakeFill, &FakeRemove};
     const ImageDesc refused[] = {{0, 4, 4, 16, 4, px + 2, px + 1, px},
                                  {0, 4, 4, 4, 1, px, px + 16, px + 32},
                                  {1, 2, 4, 16, 8, px, px + 2, px + 4}};
-    for (const ImageDesc& d : refused) EXPECT_EQ(lx::noise::DetectNoise(&d, 2, -1, -1, 0), 0);
+    for (const ImageDesc& bad : refused) EXPECT_EQ(lx::noise::DetectNoise(&bad, 2, -1, -1, 0), 0);
     EXPECT_EQ(g.fills + g.removes, 0);
     // An odd 16-bit stride counts as the even one below.
     const ImageDesc odd{1, 2, 4, 16, 7, px, px + 2, px + 4};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The lumarex command never loses or overwrites a file by surprise: outputs
-// that would collide, planted links, stops at any moment.
+// The lumarex command never loses or overwrites a file by surprise: planted
+// links, stops at any moment. (Outputs that would collide: the usage errors'
+// test.)
 #include "cli_fixture.h"
 
 namespace lumarex_test {
@@ -26,18 +27,6 @@ bool WaitFor(Ready ready) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
-}
-
-TEST_F(Cli, OutputsThatWouldCollideAreRefusedBeforeAnyWork) {
-    fs::create_directories(dir / "a");
-    fs::create_directories(dir / "b");
-    const fs::path a = MakeInput("a/same.png"), b = MakeInput("b/same.png");
-    const Result r = Run("auto " + Quoted(a) + " " + Quoted(b) + " -j 2 -d " + Quoted(dir / "out"));
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_TRUE(Has(r.err, "would both be written to"));
-    EXPECT_FALSE(fs::exists(dir / "out" / "same.png")) << "nothing is corrected";
-    // (Which outputs collide is the output plan's unit test.)
-    EXPECT_TRUE(NoTemporariesLeft());
 }
 
 TEST_F(Cli, PlantedLinksAreNeitherFollowedNorReplacedThrough) {

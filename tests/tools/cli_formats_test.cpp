@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <tuple>
 
 #include "cli_fixture.h"
 #include "image_file.h"
@@ -176,26 +177,19 @@ TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
     ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(dir / "out.png")).status, 0);
     const std::vector<uint16_t> png = Associated(dir / "out.png");
 
-    const struct {
-        const char* ext;
-        int bits;
-        const char* note;
-    } cases[] = {{".webp", 8, "16-bit samples written at 8 bits, the most WebP takes"},
-                 {".avif", 8, "16-bit samples stored at 8 bits, the most AVIF takes here"},
-                 {".heic", 10, "16-bit samples stored at 10 bits, the depth HEIC viewers decode"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.ext);
-        const fs::path out = dir / (std::string("out") + c.ext);
+    for (const auto& [ext, bits, note] :
+         {std::tuple{".webp", 8, "16-bit samples written at 8 bits, the most WebP takes"},
+          {".avif", 8, "16-bit samples stored at 8 bits, the most AVIF takes here"},
+          {".heic", 10, "16-bit samples stored at 10 bits, the depth HEIC viewers decode"}}) {
+        SCOPED_TRACE(ext);
+        const fs::path out = dir / (std::string("out") + ext);
         const Result r = Run("correct " + Quoted(in) + " -o " + Quoted(out) + " --quality 90");
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(Has(r.out, c.note));
-        const Stored s = std::string(c.ext) == ".webp" ? ReadWebp(out) : ReadHeif(out);
-        EXPECT_EQ(s.width, spec.height);  // upright
-        EXPECT_EQ(s.height, spec.width);
-        EXPECT_EQ(s.bits, c.bits);
-        EXPECT_TRUE(s.alpha);
-        EXPECT_EQ(s.make, "Test Camera Co.");
-        EXPECT_EQ(s.profile, profile);
+        EXPECT_TRUE(Has(r.out, note));
+        const Stored s = std::string(ext) == ".webp" ? ReadWebp(out) : ReadHeif(out);
+        EXPECT_EQ(std::make_tuple(s.width, s.height, s.bits, s.alpha), std::make_tuple(spec.height, spec.width, bits, true))
+            << "upright, the depth the format takes, alpha";
+        EXPECT_EQ(std::make_pair(s.make, s.profile), std::make_pair(std::string("Test Camera Co."), profile));
 
         const std::vector<uint16_t> got = Associated(out);
         ASSERT_EQ(got.size(), png.size());

@@ -23,13 +23,13 @@ std::vector<uint16_t> Channel(const std::vector<uint16_t>& px, int channels, int
     return out;
 }
 
-// The same photo twice: opaque RGB, and RGBA whose colour is the same, its
-// alpha 50 % mostly, 0 in the first row (with colour 200, 100, 50 at its
-// first pixel) and 100 % in the last.
-void MakeOpaqueAndAlpha(Cli& t, const fs::path& opaque, const fs::path& rgba) {
-    const fs::path src = t.MakeInput("src.png");
-    const OIIO::ImageSpec s = Cli::SpecOf(src);
-    std::vector<uint16_t> rgb = Cli::Pixels(src);
+TEST_F(Cli, AlphaLeavesTheColourAsTheOpaquePhotoWouldBe) {
+    // The same photo twice: opaque RGB, and RGBA whose colour is the same, its
+    // alpha 50 % mostly, 0 in the first row (with colour 200, 100, 50 at its
+    // first pixel) and 100 % in the last.
+    const fs::path opaque = dir / "opaque.png", rgba = dir / "rgba.png", src = MakeInput("src.png");
+    const OIIO::ImageSpec s = SpecOf(src);
+    std::vector<uint16_t> rgb = Pixels(src);
     rgb[0] = 200 * 257, rgb[1] = 100 * 257, rgb[2] = 50 * 257;
     std::vector<uint16_t> px;
     for (int y = 0; y < s.height; ++y)
@@ -38,16 +38,11 @@ void MakeOpaqueAndAlpha(Cli& t, const fs::path& opaque, const fs::path& rgba) {
             px.insert(px.end(), p, p + 3);
             px.push_back(y == 0 ? 0 : y == s.height - 1 ? 65535 : 128 * 257);
         }
-    Cli::WriteImage(opaque, OIIO::ImageSpec(s.width, s.height, 3, OIIO::TypeDesc::UINT8), rgb);
+    WriteImage(opaque, OIIO::ImageSpec(s.width, s.height, 3, OIIO::TypeDesc::UINT8), rgb);
     OIIO::ImageSpec a(s.width, s.height, 4, OIIO::TypeDesc::UINT8);
     a.alpha_channel = 3;
     a.attribute("oiio:UnassociatedAlpha", 1);  // store the colour as given
-    Cli::WriteImage(rgba, a, px);
-}
-
-TEST_F(Cli, AlphaLeavesTheColourAsTheOpaquePhotoWouldBe) {
-    const fs::path opaque = dir / "opaque.png", rgba = dir / "rgba.png";
-    MakeOpaqueAndAlpha(*this, opaque, rgba);
+    WriteImage(rgba, a, px);
     const std::vector<uint16_t> alphaIn = Channel(Unassociated(rgba), 4, 3);
     for (const auto& [cmd, ext] : {std::pair{std::string("auto"), ".png"}, std::pair{std::string("correct"), ".tif"}}) {
         const fs::path a = dir / (cmd + "-opaque" + ext), b = dir / (cmd + "-rgba" + ext);

@@ -21,7 +21,7 @@
 namespace lumarex_cli {
 namespace {
 
-TEST(SettingsTable, EveryDefaultIsATakenValueAndReadsBackAsItself) {
+TEST(SettingsTable, DefaultsReadBackAndValuesAreCheckedAgainstRangeStepAndWords) {
     for (const Command c : {Command::kAuto, Command::kCorrect}) {
         const Settings defaults = DefaultSettings(c);
         for (const SettingInfo& info : SettingsTable()) {
@@ -34,9 +34,6 @@ TEST(SettingsTable, EveryDefaultIsATakenValueAndReadsBackAsItself) {
         }
     }
     EXPECT_EQ(FindSetting("no-such"), nullptr);
-}
-
-TEST(SettingsTable, ValuesAreCheckedAgainstRangeStepAndWords) {
     Settings s;
     const SettingInfo& clip = *FindSetting("black-clip");
     EXPECT_EQ(SetFromText(clip, "0.3", s), "");

@@ -73,38 +73,41 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
 
 TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
     const fs::path in = MakeInput("p.png");
-    struct Bad {
-        const char* args;
-        const char* says;
-    };
-    const Bad bad[] = {{"--black-clip 6", "--black-clip: must be between 0 and 5, got '6'"},
-                       {"--target 62", "--target: must be a multiple of 5, got '62'"},
-                       {"--brighten lots", "--brighten: expects auto|0..300, got 'lots'"},
-                       {"--cast-method purple", "--cast-method"},
-                       {"--no-such-option", "--no-such-option"},
-                       {"--quality 0", "--quality"}};
-    // Without inputs, without an output, into a missing folder, or no
-    // command at all: a usage error too.
+    const std::pair<const char*, const char*> bad[] = {
+        {"--black-clip 6", "--black-clip: must be between 0 and 5, got '6'"},
+        {"--target 62", "--target: must be a multiple of 5, got '62'"},
+        {"--brighten lots", "--brighten: expects auto|0..300, got 'lots'"},
+        {"--cast-method purple", "--cast-method"},
+        {"--no-such-option", "--no-such-option"},
+        {"--quality 0", "--quality"}};
+    // Without inputs, without an output, into a missing folder, outputs that
+    // would collide (which do: OutputPlan's test), or no command at all: a
+    // usage error too, before any work.
+    fs::create_directories(dir / "a"), fs::create_directories(dir / "b");
+    const std::string twins = Quoted(MakeInput("a/same.png")) + " " + Quoted(MakeInput("b/same.png"));
     for (const std::string& args : std::vector<std::string>{"auto", "auto " + Quoted(in), "frobnicate",
-                                                            "auto " + Quoted(in) + " -o " + Quoted(dir / "nosuch" / "o.png")}) {
+                                                            "auto " + Quoted(in) + " -o " + Quoted(dir / "nosuch" / "o.png"),
+                                                            "auto " + twins + " -j 2 -d " + Quoted(dir / "out")}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_FALSE(r.err.empty()) << args;
     }
+    EXPECT_FALSE(fs::exists(dir / "out" / "same.png")) << "nothing is corrected";
     for (const std::string cmd : {"auto", "correct"}) {
         const std::string base = cmd + " " + Quoted(in) + " -o " + Quoted(dir / "o.png");
         EXPECT_EQ(Run(base + " --black-clip 0.5 --target 65 --quality 100").status, 0) << cmd;
-        for (const Bad& b : bad) {
-            const Result r = Run(base + " " + b.args);
-            EXPECT_EQ(r.status, 2) << cmd << " " << b.args;
-            EXPECT_TRUE(Has(r.err, b.says)) << cmd;
+        for (const auto& [args, says] : bad) {
+            const Result r = Run(base + " " + args);
+            EXPECT_EQ(r.status, 2) << cmd << " " << args;
+            EXPECT_TRUE(Has(r.err, says)) << cmd;
             EXPECT_EQ(r.err.rfind("lumarex " + cmd + ": ", 0), 0u) << r.err;
         }
     }
 }
 
 // A grey photo stays grey, without the RGB profile it came with; `auto`
-// works on 8 bits, `correct` keeps 16 and corrects a region of them.
+// works on 8 bits; a region outside the photo writes nothing. (A region of
+// 16 bits kept at 16: python.module's test against the command.)
 TEST_F(Cli, GreyAndSixteenBitPhotosAndRegions) {
     const fs::path deep = MakeInput("deep.tif", 3, OIIO::TypeDesc::UINT16), grey = MakeInput("grey.tif", 1);
     Result r = Run("auto " + Quoted(grey) + " " + Quoted(deep) + " -d " + Quoted(dir / "auto"));
@@ -114,12 +117,6 @@ TEST_F(Cli, GreyAndSixteenBitPhotosAndRegions) {
     EXPECT_EQ(greyOut.find_attribute("ICCProfile"), nullptr);
     EXPECT_TRUE(Has(r.out, "dropped its RGB colour profile, which does not describe the grey pixels written"));
     EXPECT_TRUE(Has(r.out, "reduced to 8 bits"));
-    r = Run("correct \"" + deep.string() + "\" --region 10,20,40,30 -o \"" + (dir / "crop.png").string() + "\"");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const OIIO::ImageSpec crop = SpecOf(dir / "crop.png");
-    EXPECT_EQ(std::make_tuple(crop.width, crop.height, crop.format == OIIO::TypeDesc::UINT16),
-              std::make_tuple(40, 30, true));
-
     r = Run("correct \"" + deep.string() + "\" --region 90,20,40,30 -o \"" + (dir / "off.png").string() + "\"");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "leaves the"));

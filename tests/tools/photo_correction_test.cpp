@@ -37,11 +37,10 @@ TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
     SetFilterRecord(LxHeapHostRecord());
     const auto never = [](float) { return false; };
     const Picture sunset = ReadSample("s08_sunset_warm.jpg", false);
-    Settings sharp = DefaultSettings(Command::kCorrect), colourful = sharp, denoised = sharp;
+    Settings sharp = DefaultSettings(Command::kCorrect), colourful = sharp, denoised = sharp, harsh = sharp;
     sharp.sharpen = 1.0f;
     colourful.colour = 1, colourful.warmTone = 0.5f;
     denoised.denoise = 2;
-    Settings harsh = DefaultSettings(Command::kCorrect);
     harsh.brighten = 250, harsh.blackClip = 2.0f;
     int heldBack = 0;
     const Picture room = ReadSample("s06_indoor_backlit_room_16bit.png", true);
