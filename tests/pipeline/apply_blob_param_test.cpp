@@ -318,7 +318,7 @@ BlobPtr Picture(int w, int h, uint32_t seed) {
 ApplySettings SettingsToTry(int k) {
     ApplySettings s;
     s.useVariant = 1, s.tintMode = k % 4, s.variantStrength = 0.8f;
-    s.useShadowClip = k % 2, s.shadowClipIndex = 3;
+    s.useShadowClip = k % 2, s.shadowClipIndex = 3, s.useToneLevel = k % 2;
     s.localContrast = k != 1;
     s.curveType = k % 3 == 0 ? kCurveKnee : (k % 3 == 1 ? kCurveLogExp : kCurveLog);
     s.curveBlack = 12, s.curveAmount = 0.5f;
@@ -361,7 +361,6 @@ int CompareOrders(int w, int h, uint32_t seed, const std::vector<int>& which, in
                                                 << ", layout " << layout);
                 int32_t wantStrength = 40;
                 s.toneStrength = &wantStrength;
-                s.useToneLevel = tried % 2;
                 // The reference: whole steps, plain kernels (it also builds
                 // the base map on the first call).
                 test::LayoutImage<T> want(dw, dh, layout);

@@ -131,19 +131,13 @@ Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullo
 }
 Px Restore16(Px p, int mode, float amount, float tone) { return Restore8(p, mode, amount, tone, true); }
 
-template <class T>
-std::vector<float> MaxPlane(const test::Rgb<T>& img) {
-    std::vector<float> tone(img.px.size() / 3);
-    for (size_t i = 0; i < tone.size(); ++i) tone[i] = float(std::max({img.px[3 * i], img.px[3 * i + 1], img.px[3 * i + 2]}));
-    return tone;
-}
-
 // A tone plane of each pixel's brightest channel asks for no rescaling: the
 // same bytes as without one. Unknown modes and non-finite amounts change
 // nothing, with or without such a tone.
 TEST(ColorRestore, WholeImagesWithAndWithoutTone) {
     const test::Rgb8 img = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 48);
-    const std::vector<float> tone8 = MaxPlane(img);
+    std::vector<float> tone8(img.px.size() / 3);
+    for (size_t i = 0; i < tone8.size(); ++i) tone8[i] = float(std::max({img.px[3 * i], img.px[3 * i + 1], img.px[3 * i + 2]}));
     const int w = img.width, h = img.height;
     const auto view = [w, h](auto& px) { return Whole(px, w, h); };
     for (int mode = 1; mode <= 3; ++mode) {
