@@ -12,13 +12,11 @@
 // and works on the calling thread.
 #include <OpenImageIO/imageio.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 #include <unistd.h>
-#include <vector>
 
 #include "batch.h"
 #include "image_file.h"
