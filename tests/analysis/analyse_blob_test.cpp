@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <limits>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "analysis/analyse_blob_twins.h"

@@ -71,36 +71,34 @@ TEST(BlobStatistics, SixteenBitTargetsAndLimits) {
 // of its own pass. Tint modes 0 and 1 share their gains in `shared`; in
 // `apart` mode 0 differs in its third factor alone (the middle gain), so
 // mode 1 (variant 2) is counted from the pixels.
-template <class T>
-void CheckRepeatedVariant() {
-    TestHost host;
-    BlobPtr blob = MakeBlob<T>(37, 23, [](int x, int y, int c) {
-        const uint32_t v = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u) >> 8;
-        return T(sizeof(T) == 1 ? v % 256 : v % 65536);
-    });
-    ImageParam shared{};
-    for (int m : {0, 1, 3}) shared.needTint[m] = 1;
-    for (int m : {0, 1}) shared.tintGains[m][0] = 1.2f, shared.tintGains[m][1] = 0.9f, shared.tintGains[m][2] = 1.0f;
-    shared.tintGains[3][0] = 0.8f, shared.tintGains[3][1] = 1.0f, shared.tintGains[3][2] = 1.3f;
-    ImageParam apart = shared;
-    apart.tintGains[0][2] = 1.1f;
-    const bool wide = sizeof(T) == 2;
-    ASSERT_EQ(wide ? CollectBlobStatistics16(*blob, shared) : CollectBlobStatistics8(*blob, shared), 1);
-    ASSERT_EQ(wide ? CollectBlobStatistics16(*blob, apart) : CollectBlobStatistics8(*blob, apart), 1);
-    for (int v : {0, 2, 3, 4}) {
-        for (int j = 0; j < kShadowPercentiles; ++j)
-            EXPECT_EQ(shared.shadowPercentiles[v][j], apart.shadowPercentiles[v][j]) << "variant " << v;
-        EXPECT_EQ(shared.whitePoint[v], apart.whitePoint[v]) << "variant " << v;
-        for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(shared.toneLevels[r][v], apart.toneLevels[r][v]) << "variant " << v;
-    }
-    EXPECT_FALSE(std::equal(shared.shadowPercentiles[1], shared.shadowPercentiles[1] + kShadowPercentiles,
-                            shared.shadowPercentiles[0]))
-        << "the shared gains change the statistics";
-}
-
 TEST(BlobStatistics, RepeatedVariantsMatchTheirOwnPass) {
-    CheckRepeatedVariant<uint8_t>();
-    CheckRepeatedVariant<uint16_t>();
+    TestHost host;
+    const auto check = [&]<class T>(T) {
+        BlobPtr blob = MakeBlob<T>(37, 23, [](int x, int y, int c) {
+            const uint32_t v = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u) >> 8;
+            return T(sizeof(T) == 1 ? v % 256 : v % 65536);
+        });
+        ImageParam shared{};
+        for (int m : {0, 1, 3}) shared.needTint[m] = 1;
+        for (int m : {0, 1}) shared.tintGains[m][0] = 1.2f, shared.tintGains[m][1] = 0.9f, shared.tintGains[m][2] = 1.0f;
+        shared.tintGains[3][0] = 0.8f, shared.tintGains[3][1] = 1.0f, shared.tintGains[3][2] = 1.3f;
+        ImageParam apart = shared;
+        apart.tintGains[0][2] = 1.1f;
+        const bool wide = sizeof(T) == 2;
+        ASSERT_EQ(wide ? CollectBlobStatistics16(*blob, shared) : CollectBlobStatistics8(*blob, shared), 1);
+        ASSERT_EQ(wide ? CollectBlobStatistics16(*blob, apart) : CollectBlobStatistics8(*blob, apart), 1);
+        for (int v : {0, 2, 3, 4}) {
+            for (int j = 0; j < kShadowPercentiles; ++j)
+                EXPECT_EQ(shared.shadowPercentiles[v][j], apart.shadowPercentiles[v][j]) << "variant " << v;
+            EXPECT_EQ(shared.whitePoint[v], apart.whitePoint[v]) << "variant " << v;
+            for (int r = 0; r < kToneRows; ++r) EXPECT_EQ(shared.toneLevels[r][v], apart.toneLevels[r][v]) << "variant " << v;
+        }
+        EXPECT_FALSE(std::equal(shared.shadowPercentiles[1], shared.shadowPercentiles[1] + kShadowPercentiles,
+                                shared.shadowPercentiles[0]))
+            << "the shared gains change the statistics";
+    };
+    check(uint8_t{});
+    check(uint16_t{});
 }
 
 // The tabled 8-bit pass counts what the plain pass counts, into histograms

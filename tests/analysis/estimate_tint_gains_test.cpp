@@ -157,17 +157,14 @@ TEST(EstimateTintGains, BlobsSampleEveryEighthPixelAndSixteenBitAgrees) {
     // The 8-bit blob variant against the full-image variant on the sampled
     // pixels alone, given as padded planes (pixel stride 1).
     const Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 1024);
-    const int w = (photo.width - 1) / 8 + 1, h = (photo.height - 1) / 8 + 1, stride = w + 5;
-    std::vector<uint8_t> planes[3];
-    for (int c = 0; c < 3; ++c) planes[c].resize(size_t(stride) * h);
+    const int w = (photo.width - 1) / 8 + 1, h = (photo.height - 1) / 8 + 1;
+    test::Planar<uint8_t> planes(w, h, 5);
     for (int i = 0; i < w * h; ++i)
-        for (int c = 0; c < 3; ++c) planes[c][size_t(i / w) * stride + i % w] = photo.at(i % w * 8, i / w * 8)[c];
+        for (int c = 0; c < 3; ++c) planes.at(c, i % w, i / w) = photo.at(i % w * 8, i / w * 8)[c];
     for (int mode = 0; mode < 4; ++mode) {
         float g[3];
-        const bool ok = EstimateTintGains(
-            test::View<const uint8_t>(planes[0].data(), planes[1].data(), planes[2].data(), w, h, 1, stride), mode, g);
-        const Outcome planar{ok ? 1 : 0, g[0], g[1], g[2]};
-        EXPECT_EQ(Blob<uint8_t>(photo, mode), planar) << Mode(mode);
+        const bool ok = EstimateTintGains(planes.view(), mode, g);
+        EXPECT_EQ(Blob<uint8_t>(photo, mode), (Outcome{ok ? 1 : 0, g[0], g[1], g[2]})) << Mode(mode);
     }
     // Samples times 256 keep every ratio and every threshold comparison.
     for (const Rgb8& img : {photo, Cast(photo, 1, 0.8f), Cast(photo, 2, 0.8f)}) {

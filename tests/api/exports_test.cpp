@@ -22,20 +22,14 @@ TEST(Exports, NeedTintCorrectionReadsRecordWords) {
         EXPECT_EQ(NeedTintCorrection(&p, outside), 0) << "words outside the record read as 0: " << outside;
 }
 
-// 3 x 2 map: 0 1 2 / 10 11 12
-struct MapFixture : ::testing::Test {
+TEST(Exports, SampleBaseMapIsBilinearAndRepeatsTheEdges) {
     TestHost host;
     lx::HostBuffer map = lx::HostBuffer::Allocate(6 * sizeof(float));
-    void SetUp() override {
-        const float v[6] = {0, 1, 2, 10, 11, 12};
-        std::copy(v, v + 6, map.data<float>());
-    }
-    float At(float scale, int ox, int oy, int x, int y) {
+    const float v[6] = {0, 1, 2, 10, 11, 12};  // 3 x 2: 0 1 2 / 10 11 12
+    std::copy(v, v + 6, map.data<float>());
+    const auto At = [&](float scale, int ox, int oy, int x, int y) {
         return lx::SampleBaseMap(map.get(), scale, 3, 2, ox, oy, x, y);
-    }
-};
-
-TEST_F(MapFixture, SamplesBilinearlyAndRepeatsTheEdges) {
+    };
     EXPECT_EQ(At(1.0f, 0, 0, 1, 1), 11.0f);
     EXPECT_EQ(At(2.0f, 0, 0, 1, 1), 5.5f) << "(0.5, 0.5) is the mean of the first four samples";
     EXPECT_EQ(At(2.0f, 1, 0, 2, 0), 1.5f) << "offsets are added before scaling";

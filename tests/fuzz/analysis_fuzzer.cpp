@@ -4,7 +4,6 @@
 // that fails at fuzzed points; then NeedTintCorrection on the record and
 // FreeImageParam. The blob must stay as it was, a stopped or short analysis
 // must leave nothing behind, and a record holds exactly its base map.
-#include <cstring>
 #include <vector>
 
 #include "analysis/image_param.h"

@@ -13,7 +13,6 @@
 // this harness is about.
 #include <algorithm>
 #include <array>
-#include <string>
 #include <vector>
 
 #include "analysis/image_param.h"

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG) and
-// HEIC bytes: the bytes
-// are written to a file of the chosen format's extension and read the way
+// HEIC bytes, written to a file of the format's extension and read as
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
 // against the pixel-count limit and the memory budget before any pixel
-// memory is taken, then PhotoReader). Every file must give either a picture
-// that matches its description or an error text, never a crash.
+// memory is taken, then PhotoReader). Every file must give a picture that
+// matches its description or an error text, never a crash.
 //
 // The limit is 0.5 megapixels instead of the command's 200, so that a run
 // stays fast; OpenImageIO tries only the reader the extension names (the
@@ -13,13 +12,11 @@
 // and works on the calling thread.
 #include <OpenImageIO/imageio.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 #include <unistd.h>
-#include <vector>
 
 #include "batch.h"
 #include "image_file.h"

@@ -3,8 +3,6 @@
 // settings fuzzed over its whole range. It corrects in place: it must return
 // 0, write nothing of the caller's buffer but the image's samples, and give
 // back every host block (it takes host memory for the log/exp curves only).
-#include <vector>
-
 #include "lumarex/lumarex.h"
 #include "support/caller_image.h"
 #include "lumarex_calls.h"

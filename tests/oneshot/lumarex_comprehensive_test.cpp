@@ -25,19 +25,16 @@ OneShotSettings Plain(int32_t* strength) {
     return s;
 }
 
-ImageDesc DescOf(std::vector<uint8_t>& px, int w, int h) {
-    return ImageDesc{0, w, h, w * 3, 3, px.data(), px.data() + 1, px.data() + 2};
-}
-
 TEST(OneShot, AutoToneWritesABoundedStrength) {
     // A dim interior: the measured lift passes 30 %, so the limit has work.
     const test::Rgb8 photo = test::LoadSample8("s01_tungsten_indoor_wine.jpg", 200);
     for (int32_t limit : {0, 30, 100}) {
-        std::vector<uint8_t> px = photo.px;
+        Image img(photo.width, photo.height);
+        img.px = photo.px;
         int32_t strength = -12345;
         OneShotSettings s = Plain(&strength);
         s.autoTone = 1, s.toneTarget = 1, s.strengthLimit = limit;
-        EXPECT_EQ(LumarexComprehensive8(DescOf(px, photo.width, photo.height), s), 0);
+        EXPECT_EQ(LumarexComprehensive8(img.desc(), s), 0);
         EXPECT_NE(strength, -12345) << "autoTone writes the strength back";
         EXPECT_LE(strength, limit);
         EXPECT_TRUE(limit != 30 || strength == 30) << "the measured lift is capped, not skipped";
@@ -120,22 +117,22 @@ TEST(OneShot, DegenerateImagesStayValid) {
 TEST(OneShot, HostFailureOfTheLogExpTablesOnlySkipsTheLift) {
     test::TestHost host;
     const test::Rgb8 photo = test::LoadSample8("s08_sunset_warm.jpg", 64);
-    std::vector<uint8_t> px;
+    Image img(photo.width, photo.height);
     auto run = [&]() -> int64_t {
-        px = photo.px;
+        img.px = photo.px;
         int32_t strength = 80;
         OneShotSettings s = Plain(&strength);
         s.curveFamily = 1;
-        return LumarexComprehensive8(DescOf(px, photo.width, photo.height), s);
+        return LumarexComprehensive8(img.desc(), s);
     };
     run();
-    const std::vector<uint8_t> lifted = px;
+    const std::vector<uint8_t> lifted = img.px;
     std::vector<uint8_t> unlifted;
     test::ForEachAllocationFailure(host, run, [&](int64_t k, int64_t result) {
         EXPECT_EQ(result, 0);
-        EXPECT_NE(px, lifted) << "allocation " << k;
-        if (unlifted.empty()) unlifted = px;
-        EXPECT_EQ(px, unlifted) << "allocation " << k;
+        EXPECT_NE(img.px, lifted) << "allocation " << k;
+        if (unlifted.empty()) unlifted = img.px;
+        EXPECT_EQ(img.px, unlifted) << "allocation " << k;
     });
 }
 

@@ -172,36 +172,34 @@ TEST(ApplyKernels, ToneMapRowsMatchAtEveryScaleAndOffset) {
 // of the destination (the aligned middle of a row starts at a different
 // pixel), rows shorter and longer than a vector's worth of pixels, padded
 // rows, the samples around the destination untouched.
-template <class T>
-void CheckStreamingCopy(std::mt19937& rng) {
-    for (const int32_t w : {1, 31, 64, 65, 127, 300}) {
-        const int32_t h = 3;
-        const int64_t stride = 3 * int64_t{w} + 7;
-        std::vector<T> planes(size_t(w) * h * 3);
-        for (T& v : planes) v = T(rng());
-        const int64_t plane = int64_t{w} * h;
-        const ImageView<const T> from{{planes.data(), planes.data() + plane, planes.data() + 2 * plane}, w, 1, w, h};
-        for (int32_t shift = 0; shift < 64; ++shift) {
-            std::vector<T> want(size_t(stride * h + 64), T(5)), got = want;
-            const auto view = [&](std::vector<T>& v) {
-                T* b = v.data() + shift;
-                return ImageView<T>{{b + 2, b + 1, b}, stride, 3, w, h};
-            };
-            CopyPixelsPlain<T>(from, view(want));
-            test::ForEachSimdTarget([&](const std::string& target) {
-                std::fill(got.begin(), got.end(), T(5));
-                CopyPixelsFast<T>(from, view(got), Stores::kStreaming);
-                FenceStreamingStores();
-                ASSERT_EQ(got, want) << target << ", " << sizeof(T) * 8 << "-bit, width " << w << ", shift " << shift;
-            });
-        }
-    }
-}
-
 TEST(ApplyKernels, StreamingCopyMatchesAtEveryAlignment) {
     std::mt19937 rng(13);
-    CheckStreamingCopy<uint8_t>(rng);
-    CheckStreamingCopy<uint16_t>(rng);
+    const auto check = [&]<class T>(T) {
+        for (const int32_t w : {1, 31, 64, 65, 127, 300}) {
+            const int32_t h = 3;
+            const int64_t stride = 3 * int64_t{w} + 7;
+            std::vector<T> planes(size_t(w) * h * 3);
+            for (T& v : planes) v = T(rng());
+            const int64_t plane = int64_t{w} * h;
+            const ImageView<const T> from{{planes.data(), planes.data() + plane, planes.data() + 2 * plane}, w, 1, w, h};
+            for (int32_t shift = 0; shift < 64; ++shift) {
+                std::vector<T> want(size_t(stride * h + 64), T(5)), got = want;
+                const auto view = [&](std::vector<T>& v) {
+                    T* b = v.data() + shift;
+                    return ImageView<T>{{b + 2, b + 1, b}, stride, 3, w, h};
+                };
+                CopyPixelsPlain<T>(from, view(want));
+                test::ForEachSimdTarget([&](const std::string& target) {
+                    std::fill(got.begin(), got.end(), T(5));
+                    CopyPixelsFast<T>(from, view(got), Stores::kStreaming);
+                    FenceStreamingStores();
+                    ASSERT_EQ(got, want) << target << ", " << sizeof(T) * 8 << "-bit, width " << w << ", shift " << shift;
+                });
+            }
+        }
+    };
+    check(uint8_t{});
+    check(uint16_t{});
 }
 
 // The row reader must give SampleBaseMap's value bit for bit (signed zeros

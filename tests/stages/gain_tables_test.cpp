@@ -114,15 +114,9 @@ TEST(KneeGainTables, KneeAndGainAtWhite) {
     }
 }
 
-// The fast twins back on at the end of a test, whatever happened in it.
-struct FastTwinsRestored {
-    ~FastTwinsRestored() { simd::UseReferenceKernelsForTest(false); }
-};
-
 // Builds the pair with the plain kernels, then with the fast ones, and
 // compares the bytes (NaN and the sign of zero included).
 void ExpectSameTables(int32_t levels, const Build& build, const std::string& what) {
-    const FastTwinsRestored restore;
     std::vector<float> plainPrimary(levels, -1.0f), plainSecondary = plainPrimary, fastPrimary = plainPrimary,
                        fastSecondary = plainPrimary;
     simd::UseReferenceKernelsForTest(true);

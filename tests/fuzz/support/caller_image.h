@@ -59,7 +59,6 @@ public:
     CallerImage(const ImageFields& fields, int sampleBytes, const SizeRule& rule, std::span<const uint8_t> pixels);
 
     const ImageDesc& desc() const { return desc_; }
-    ImageDesc& desc() { return desc_; }
     // The size the library addresses, and the strides it uses (16-bit ones
     // rounded down to even), in bytes.
     int32_t width() const { return width_; }

@@ -10,9 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 namespace lx::fuzz {
 
