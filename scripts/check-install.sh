@@ -6,9 +6,10 @@
 # through pkg-config, correct the sample photo alike.
 #   check-install.sh BUILD_DIR PHOTO.ppm
 set -euo pipefail
-cd "$(dirname "$0")/.."
+# The arguments are taken from where the script is called.
 build=$(realpath "$1")
 photo=$(realpath "$2")
+cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix

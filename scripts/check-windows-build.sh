@@ -52,7 +52,7 @@ if [ "$listing" != "$expected" ]; then
 fi
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
-(cd "$unpacked" && cmake -E tar xf "$(realpath "$OLDPWD/$zip")")
+(zip=$(realpath "$zip") && cd "$unpacked" && cmake -E tar xf "$zip")
 cmp "$unpacked/$sdk/lumarex.dll" "$build/lumarex.dll"
 cmp "$unpacked/$sdk/NoiseLib17.dll" "$build/NoiseLib17.dll"
 cmp "$unpacked/$sdk/include/lumarex/lumarex.h" include/lumarex/lumarex.h
