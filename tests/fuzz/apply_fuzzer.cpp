@@ -124,8 +124,7 @@ std::vector<uint8_t> CastGradient(int w, int h, int bytes, int cast) {
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c) {
                 const int v = std::clamp(20 + 200 * (x + y) / (w + h) + (1 - c) * cast + (x * 7 + y * 3) % 5, 0, 255);
-                out.push_back(uint8_t(v));
-                if (bytes == 2) out.back() = uint8_t(v * 257), out.push_back(uint8_t(v * 257 >> 8));
+                out.insert(out.end(), size_t(bytes), uint8_t(v));  // v x 257 in 16 bits: both bytes v
             }
     return out;
 }

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "oneshot/layouts.h"
+#include "support/layouts.h"
 #include "stages/count_as_float.h"
 #include "stages/detail_range.h"
 #include "support/images.h"

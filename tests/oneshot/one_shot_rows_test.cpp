@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "oneshot/layouts.h"
+#include "support/layouts.h"
 #include "oneshot/sharpen_max_channel_twins.h"
 #include "support/images.h"
 #include "support/simd_targets.h"

@@ -12,7 +12,7 @@
 
 #include "analysis/analyse_blob.h"
 #include "noise/noise_library.h"
-#include "oneshot/layouts.h"
+#include "support/layouts.h"
 #include "simd/kernels.h"
 #include "support/blob_builder.h"
 #include "support/images.h"

@@ -123,13 +123,14 @@ TEST(ColorCube, AlsoCFollowsTheSelectedTable) {
     EXPECT_EQ((Px{px[0], px[1], px[2]}), (Px{208, 94, 31})) << "CubeB twice, then CubeC twice";
 }
 
-// One pixel through ColorRestore8 (no tone), ColorRestoreTone8 or
-// ColorRestoreTone16 (wide).
-Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullopt, bool wide = false) {
-    if (wide) return Through<uint16_t>(p, [&](auto v) { ColorRestoreTone16(v, &*tone, mode, amount); });
+// One pixel through ColorRestore8 (no tone) or ColorRestoreTone8, or
+// through ColorRestoreTone16.
+Px Restore8(Px p, int mode, float amount, std::optional<float> tone = std::nullopt) {
     return Through<uint8_t>(p, [&](auto v) { tone ? ColorRestoreTone8(v, &*tone, mode, amount) : ColorRestore8(v, mode, amount); });
 }
-Px Restore16(Px p, int mode, float amount, float tone) { return Restore8(p, mode, amount, tone, true); }
+Px Restore16(Px p, int mode, float amount, float tone) {
+    return Through<uint16_t>(p, [&](auto v) { ColorRestoreTone16(v, &tone, mode, amount); });
+}
 
 // A tone plane of each pixel's brightest channel asks for no rescaling: the
 // same bytes as without one. Unknown modes and non-finite amounts change
@@ -175,7 +176,7 @@ TEST(ColorRestore, PinnedPixels) {
         {{51200, 25600, 15360}, 1, 1.0f, kInf, {65280, 65280, 65280}, true},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Restore8(c.in, c.mode, c.amount, c.tone, c.wide), c.out) << c.in[0] << " mode " << c.mode;
+        EXPECT_EQ(c.wide ? Restore16(c.in, c.mode, c.amount, *c.tone) : Restore8(c.in, c.mode, c.amount, c.tone), c.out) << c.in[0] << " mode " << c.mode;
     for (int mode = 1; mode <= 3; ++mode)  // greys stay grey
         for (int g = 0; g < 256; g += 3) {
             const Px a = Restore8({g, g, g}, mode, 2.0f), b = Restore16({g * 257, g * 257, g * 257}, mode, 1.0f, 200.0f * g);
