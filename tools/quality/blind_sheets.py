@@ -5,10 +5,19 @@
 For every photo and every opponent it writes one sheet, original | A | B, with
 our correction on a side chosen at random and names that say nothing
 (sheet00.jpg, ...). The key (which side is ours, which photo and opponent)
-goes to a separate file for scoring after the judge has answered.
+goes to a separate file for scoring after the judge has answered. A sheet
+whose A and B are the same picture (`auto` left the photo as it was) scores
+as a tie whatever the judge says; how often the judge told such a pair apart
+is printed beside the score, a measure of how far one answer can be trusted.
 
     tools/quality/blind_sheets.py --lumarex build/lumarex --out /tmp/sheets photos/*
     tools/quality/blind_sheets.py --score answers.json --key /tmp/sheets-key.json
+    tools/quality/blind_sheets.py --calibrate --out /tmp/calib photos/*
+
+With --calibrate the sheets pit each other program against the untouched
+photo instead, with that program in our place: how often the same judges
+prefer any one-click fix to the photo as it is, the bar `auto`'s figures
+against the untouched photo are read beside.
 
 Opponents: the untouched photo, ImageMagick's `-auto-level -auto-gamma`
 (`convert`) and GIMP's Colors > Auto > White Balance (`gimp-console-2.10`);
@@ -40,6 +49,10 @@ def gimp_white_balance(src, dst):
     run(["gimp-console-2.10", "-i", "-d", "-f", "-b", script, "-b", "(gimp-quit 0)"])
 
 
+def pixels(path):
+    return subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
+
+
 def opponents():
     found = {"untouched": lambda src, dst: shutil.copyfile(src, dst)}
     if shutil.which("convert"):
@@ -61,11 +74,18 @@ def make(args):
         # Shrunk, 8 bits, upright: the same input for every correction.
         run(["convert", photo, "-auto-orient", "-resize", f"{LONG_SIDE}x{LONG_SIDE}>", "-depth", "8",
              "-strip", small])
+        made = {}
+        for rival, correct in rivals.items():
+            made[rival] = os.path.join(work, f"{name}-{rival}.png")
+            correct(small, made[rival])
+        if args.calibrate:
+            for rival, theirs in made.items():
+                if rival != "untouched":
+                    jobs.append((name, f"{rival} against untouched", small, theirs, made["untouched"]))
+            continue
         ours = os.path.join(work, name + "-ours.png")
         run([args.lumarex, "auto", small, "-o", ours, "--quiet", "--overwrite"])
-        for rival, correct in rivals.items():
-            theirs = os.path.join(work, f"{name}-{rival}.png")
-            correct(small, theirs)
+        for rival, theirs in made.items():
             jobs.append((name, rival, small, ours, theirs))
     rng.shuffle(jobs)
     key = {}
@@ -75,7 +95,8 @@ def make(args):
         a, b = (ours, theirs) if ours_is_a else (theirs, ours)
         run(["montage", "-label", "original", small, "-label", "A", a, "-label", "B", b, "-tile", "3x1",
              "-geometry", "+6+6", "-pointsize", "28", "-quality", "92", os.path.join(args.out, sheet)])
-        key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B"}
+        key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B",
+                      "same": pixels(ours) == pixels(theirs)}
     with open(args.key, "w") as f:
         json.dump(key, f, indent=1)
     shutil.rmtree(work)
@@ -91,8 +112,14 @@ def score(args):
         if a is None:
             print(f"{sheet}: no answer", file=sys.stderr)
             continue
-        row = table.setdefault(k["opponent"], {"won": 0, "lost": 0, "tie": 0, "losses": []})
-        if a["choice"] == "tie":
+        row = table.setdefault(k["opponent"], {"won": 0, "lost": 0, "tie": 0, "losses": [], "same": 0, "apart": 0})
+        if k.get("same"):
+            # A and B are the same picture: any preference is the judge's
+            # noise, counted apart and scored as a tie.
+            row["same"] += 1
+            row["apart"] += a["choice"] != "tie"
+            row["tie"] += 1
+        elif a["choice"] == "tie":
             row["tie"] += 1
         elif a["choice"] == k["ours"]:
             row["won"] += 1
@@ -101,7 +128,11 @@ def score(args):
             row["losses"].append(f'{k["photo"]} ({a.get("confidence", "?")}): {a.get("reason", "")}')
     for rival, row in table.items():
         n = row["won"] + row["lost"] + row["tie"]
-        print(f"against {rival}: won {row['won']}, lost {row['lost']}, tie {row['tie']} of {n}")
+        label = rival if " against " in rival else "against " + rival
+        print(f"{label}: won {row['won']}, lost {row['lost']}, tie {row['tie']} of {n}")
+        if row["same"]:
+            print(f"  {row['same']} sheets show the same picture twice (ties); "
+                  f"the judge told {row['apart']} of them apart")
         for loss in row["losses"]:
             print(f"  lost {loss}")
 
@@ -114,6 +145,8 @@ def main():
     p.add_argument("--key", default="sheets-key.json")
     p.add_argument("--seed", type=int, default=None)
     p.add_argument("--score", help="answers to score against --key")
+    p.add_argument("--calibrate", action="store_true",
+                   help="sheets of each other program against the untouched photo, no lumarex")
     args = p.parse_args()
     score(args) if args.score else make(args)
 
