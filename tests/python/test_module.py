@@ -204,7 +204,22 @@ def test_the_gil_is_free_and_a_callback_may_not_close_or_reapply_its_own_analysi
                 getattr(a, method)()
         refused.append(done)
 
-    assert np.array_equal(a.apply(brighten=20, progress=progress), expected)
+    # Bounded: a regression into the wait would hang here, not in CTest.
+    result = {}
+
+    def reapply():
+        try:
+            result["image"] = a.apply(brighten=20, progress=progress)
+        except BaseException as e:  # noqa: B036 - handed to the test's thread
+            result["error"] = e
+
+    t = threading.Thread(target=reapply, daemon=True)
+    t.start()
+    t.join(60)
+    assert not t.is_alive(), "apply() did not return in 60 s: close()/apply() from its callback waited for it"
+    if "error" in result:
+        raise result["error"]
+    assert np.array_equal(result["image"], expected)
     assert len(refused) >= 6 and not a.closed
     a.close()
 

@@ -40,8 +40,9 @@ TEST_F(Cli, GoldenCorrections) {
     int k = 0;
     for (const Case& c : cases) {
         std::string a = c.args;
-        const fs::path out = dir / ("g" + std::to_string(k++) + c.ext);
-        a.replace(a.find("OUT"), 3, "\"" + out.string() + "\"");
+        fs::path out = dir / "g";
+        out += std::to_string(k++) + c.ext;
+        a.replace(a.find("OUT"), 3, Quoted(out));
         const Result r = Run(a);
         ASSERT_EQ(r.status, 0) << a << r.err;
         char hex[20];

@@ -557,7 +557,9 @@ TEST_F(PreviewServerTest, SlowClientsLoseTheirWorkersAndAStopEndsThemAll) {
     RawSocket endless(port);
     ASSERT_TRUE(endless.Connected());
     bool refused = false;
-    for (int i = 0; i < 1000 && !refused; ++i) refused = !endless.Send("X-Pad: " + std::string(1000, 'a') + "\r\n");
+    std::string header = "X-Pad: ";
+    header.append(1000, 'a').append("\r\n");
+    for (int i = 0; i < 1000 && !refused; ++i) refused = !endless.Send(header);
     EXPECT_TRUE(refused || endless.ClosedWithin(1000));
 
     // A stop ends the server within a second, slow clients and all.
