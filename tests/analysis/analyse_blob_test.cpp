@@ -48,7 +48,9 @@ TEST(AnalyseBlob, BlackLevelsOfNeutralBlobs) {
         EXPECT_EQ(p.blackLevel, c.black);
         EXPECT_EQ(BlobBytes(*c.blob), before);
         for (int m = 0; m < c.untinted; ++m) EXPECT_EQ(p.needTint[m], 0) << "tint mode " << m;
-        for (int v = 1; v <= 3 && c.untinted >= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]) << v;
+        if (c.untinted >= 3) {
+            for (int v = 1; v <= 3; ++v) EXPECT_EQ(p.whitePoint[v], p.whitePoint[0]) << v;
+        }
     }
 }
 

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "support/layouts.h"
 #include "stages/count_as_float.h"
 #include "stages/detail_range.h"
 #include "support/images.h"
+#include "support/layouts.h"
 #include "support/sample_images.h"
 #include "support/test_host.h"
 
@@ -169,6 +169,9 @@ TEST(OneShot, EveryMemoryLayoutGivesTheSameSamplesAndKeepsItsPadding) {
                 for (int i = 0; i < w * h * 3; ++i) samples[size_t(i)] = l.At(i), l.At(i) = 0xA5;
                 EXPECT_TRUE(std::all_of(l.mem.begin(), l.mem.end(), [](uint8_t v) { return v == 0xA5; })) << "padding written";
                 if (kind == 0) first = samples, firstStrength = strength;
+                if (kind == 0 && c.raised) {
+                    EXPECT_EQ(*std::min_element(samples.begin(), samples.end()), 0) << "the black offset is removed";
+                }
                 EXPECT_EQ(strength, c.autoTone ? firstStrength : 55) << "without autoTone the strength is only read";
                 EXPECT_TRUE(samples == first);
             }

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/layouts.h"
 #include "oneshot/sharpen_max_channel_twins.h"
 #include "support/images.h"
+#include "support/layouts.h"
 #include "support/simd_targets.h"
 
 namespace lx {

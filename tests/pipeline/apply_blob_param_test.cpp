@@ -12,10 +12,10 @@
 
 #include "analysis/analyse_blob.h"
 #include "noise/noise_library.h"
-#include "support/layouts.h"
 #include "simd/kernels.h"
 #include "support/blob_builder.h"
 #include "support/images.h"
+#include "support/layouts.h"
 #include "support/simd_targets.h"
 #include "support/test_host.h"
 
@@ -36,6 +36,13 @@ ImageParam NeutralRecord(int w, int h, int32_t full) {
     for (auto& row : p.tintGains) std::fill_n(row, 3, 1.0f);
     return p;
 }
+
+// Releases the record's base map at the end of the scope, also when an
+// ASSERT returns early.
+struct BaseMapRelease {
+    ImageParam& p;
+    ~BaseMapRelease() { ReleaseHostBlock(p.baseMap); }
+};
 
 // A progress callback that records the steps it is called with (out of 6)
 // and asks to stop at step `at` (never, for 0).
@@ -134,6 +141,7 @@ TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
         BlobPtr blob = wide ? MakeBlob<uint16_t>(40, 30, [](int, int, int) { return uint16_t(30000); })
                             : MakeBlob<uint8_t>(40, 30, [](int, int, int) { return uint8_t(117); });
         ImageParam p = NeutralRecord(40, 30, wide ? 65280 : 255);
+        const BaseMapRelease release{p};
         ApplySettings s;
         int32_t strength = 80;
         s.toneStrength = &strength;
@@ -150,7 +158,6 @@ TEST(ApplyBlobParam, FlatImageBaseMapAndItsCache) {
             EXPECT_EQ(p.baseMap, map);
             EXPECT_EQ(first, std::vector<float>(map->As<float>(), map->As<float>() + 40 * 30));
         }
-        ReleaseHostBlock(p.baseMap);
     }
     EXPECT_EQ(host.live(), 0);
 }
@@ -162,6 +169,7 @@ TEST(ApplyBlobParam, MeasuredStrengthIsCappedAtTheLimit) {
     BlobPtr blob = MakeBlob<uint8_t>(4, 4, [](int x, int y, int) { return uint8_t(40 * x + 10 * y); });
     ImageParam p = NeutralRecord(4, 4, 255);
     for (auto& row : p.toneLevels) std::fill(std::begin(row), std::end(row), 90);
+    const BaseMapRelease release{p};
     for (const int32_t limit : {30, 100}) {
         ApplySettings s;
         int32_t strength = 0;
@@ -170,7 +178,6 @@ TEST(ApplyBlobParam, MeasuredStrengthIsCappedAtTheLimit) {
         ASSERT_EQ(ApplyBlobParam8(out.desc(), *blob, p, s), 1);
         EXPECT_EQ(strength, std::min(90, limit));
     }
-    ReleaseHostBlock(p.baseMap);
 }
 
 TEST(ApplyBlobParam, SharpenStrengthGrowsWithImageSize) {
@@ -279,6 +286,7 @@ TEST(ApplyBlobParam, RegionAndMapOffsetsAtTheInt32Limits) {
     ImageParam p = NeutralRecord(12, 8, 255);
     HostArray<float> map = HostArray<float>::Allocate(12 * 8);
     for (int i = 0; i < 12 * 8; ++i) map[i] = i == 12 * 8 - 1 ? 1.0f : 0.0f;
+    const BaseMapRelease release{p};
     p.baseMap = map.release(), p.baseMapValid = 1, p.baseMapLow = 0, p.baseMapHigh = 1;
     int32_t strength = 60;
     ApplySettings s;
@@ -293,7 +301,6 @@ TEST(ApplyBlobParam, RegionAndMapOffsetsAtTheInt32Limits) {
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(out.at(i % 2, i / 2)[0] > 100, ox == INT32_MAX && oy == INT32_MAX) << "map offset " << ox << ", " << oy;
     }
-    ReleaseHostBlock(p.baseMap);
 }
 
 // The apply pipelines a row at a time (SIMD kernels where the build has

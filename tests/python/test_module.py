@@ -210,18 +210,20 @@ def test_the_gil_is_free_and_a_callback_may_not_close_or_reapply_its_own_analysi
     def reapply():
         try:
             result["image"] = a.apply(brighten=20, progress=progress)
-        except BaseException as e:  # noqa: B036 - handed to the test's thread
+        except BaseException as e:  # raised again in the test's own thread below
             result["error"] = e
 
     t = threading.Thread(target=reapply, daemon=True)
     t.start()
     t.join(60)
     assert not t.is_alive(), "apply() did not return in 60 s: close()/apply() from its callback waited for it"
-    if "error" in result:
-        raise result["error"]
-    assert np.array_equal(result["image"], expected)
-    assert len(refused) >= 6 and not a.closed
-    a.close()
+    try:
+        if "error" in result:
+            raise result["error"]
+        assert np.array_equal(result["image"], expected)
+        assert len(refused) >= 6 and not a.closed
+    finally:
+        a.close()
 
 
 # --- running out of memory ----------------------------------------------------------------

@@ -25,17 +25,17 @@ TEST_F(Cli, GoldenCorrections) {
     };
     const std::string kFirst = " --cast on --cast-method average --black-clip 0.3 --guard off --shadow-floor 12 --key off --cast-strength 0.7";
     const std::vector<Case> cases = {
-        {"auto \"" + flat.string() + "\" -o OUT", ".png", "ac42507e0b0261bd"},
-        {"auto \"" + flat.string() + "\" -o OUT --black-clip 0.3 --target 65", ".png", "b69d1da335522905"},
-        {"correct \"" + flat.string() + "\" -o OUT", ".png", "ac42507e0b0261bd"},
-        {"correct \"" + deep.string() + "\" -o OUT", ".tif", "e2f1d3f6204a2655"},
-        {"correct \"" + deep.string() + "\" -o OUT --black-clip 0.5 --target 55", ".tif", "28ec766bcdd9004e"},
-        {"correct \"" + deep.string() + "\" -o OUT --region 10,20,40,30", ".png", "8c11a76763867219"},
+        {"auto " + Quoted(flat) + " -o OUT", ".png", "ac42507e0b0261bd"},
+        {"auto " + Quoted(flat) + " -o OUT --black-clip 0.3 --target 65", ".png", "b69d1da335522905"},
+        {"correct " + Quoted(flat) + " -o OUT", ".png", "ac42507e0b0261bd"},
+        {"correct " + Quoted(deep) + " -o OUT", ".tif", "e2f1d3f6204a2655"},
+        {"correct " + Quoted(deep) + " -o OUT --black-clip 0.5 --target 55", ".tif", "28ec766bcdd9004e"},
+        {"correct " + Quoted(deep) + " -o OUT --region 10,20,40,30", ".png", "8c11a76763867219"},
         // The first defaults of `correct`, given as options, give its first
         // results: the defaults changed, the correction did not.
-        {"correct \"" + flat.string() + "\" -o OUT" + kFirst, ".png", "027b9d41937a1533"},
-        {"correct \"" + deep.string() + "\" -o OUT" + kFirst, ".tif", "95bb73c9f8627cc5"},
-        {"correct \"" + deep.string() + "\" -o OUT --region 10,20,40,30" + kFirst, ".png", "71e47f96d4aae86e"},
+        {"correct " + Quoted(flat) + " -o OUT" + kFirst, ".png", "027b9d41937a1533"},
+        {"correct " + Quoted(deep) + " -o OUT" + kFirst, ".tif", "95bb73c9f8627cc5"},
+        {"correct " + Quoted(deep) + " -o OUT --region 10,20,40,30" + kFirst, ".png", "71e47f96d4aae86e"},
     };
     int k = 0;
     for (const Case& c : cases) {
@@ -55,7 +55,7 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     for (const std::string& ext : std::vector<std::string>{".png", ".jpg", ".tif"}) {
         const fs::path in = MakeInput("in" + ext);
         const fs::path out = dir / ("out" + ext);
-        const Result r = Run("auto \"" + in.string() + "\" -o \"" + out.string() + "\"");
+        const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(out));
         ASSERT_EQ(r.status, 0) << ext << ": " << r.err;
         const OIIO::ImageSpec a = SpecOf(in), b = SpecOf(out);
         EXPECT_EQ(std::make_tuple(b.width, b.height, b.nchannels, b.format == OIIO::TypeDesc::UINT8),

@@ -369,7 +369,7 @@ public:
                nlohmann::json::parse(r->body, nullptr, false).contains("error");
     }
 
-    const std::string kView = "/api/render?x=0&y=0&w=100&h=149&width=50&height=75";
+    static inline const std::string kView = "/api/render?x=0&y=0&w=100&h=149&width=50&height=75";
     PreviewPhoto photo;
     std::unique_ptr<PreviewServer> server;
     std::thread running;
@@ -589,8 +589,9 @@ TEST_F(PreviewServerTest, AnOvertakenRenderIsDroppedAndConcurrentClientsAreServe
         threads.emplace_back([&, t] {
             auto tc = Client();
             for (int g = 1; g <= 8; ++g) {
-                auto r = tc.Get("/api/render?x=0&y=0&w=100&h=149&width=60&height=90&sharpen=" + std::to_string(g % 4) +
-                                "&client=c" + std::to_string(t) + "&gen=" + std::to_string(g));
+                std::string path = "/api/render?x=0&y=0&w=100&h=149&width=60&height=90&sharpen=";
+                path += std::to_string(g % 4) + "&client=c" + std::to_string(t) + "&gen=" + std::to_string(g);
+                auto r = tc.Get(path);
                 (r && r->status == 200 ? pictures : other)++;
             }
         });

@@ -2,7 +2,8 @@
  * A host of the shared library as an image editor's plug-in is: it loads
  * lumarex.dll (liblumarex.so) at run time, binds the exports by their
  * exported names, hands over a filter record it built as raw bytes, and runs
- * every export on a real photo. (What the exports refuse, and how they
+ * every export on a real photo, with a fixed grain added so that noise
+ * removal has something to change. (What the exports refuse, and how they
  * fail when host memory runs out, the native unit tests check.) It prints one line per result, outputs as
  * FNV-1a checksums, so that the Windows build (run under Wine) and the Linux
  * build can be compared byte for byte.
@@ -280,7 +281,11 @@ static void Corrections(const char* pass, const Image* photo16, const Image* pho
         Progress calcSteps = {{0}, 0, 0};
         ImageParam* param = lx.calc(blob, OnProgress, &calcSteps);
         Expect(blob != NULL && param != NULL, "the two-phase road analyses the photo");
-        if (param == NULL) return;
+        if (param == NULL) {
+            if (blob != NULL) lx.freeBlob(blob);
+            free(in.px);
+            return;
+        }
         PrintProgress(Name("%s.calc%d.progress", pass, bits), &calcSteps);
         printf("%-36s %d %d %d %d\n", Name("%s.needtint%d", pass, bits), lx.needTint(param, 0),
                lx.needTint(param, 1), lx.needTint(param, 2), lx.needTint(param, 3));

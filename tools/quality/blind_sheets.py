@@ -79,24 +79,26 @@ def make(args):
             made[rival] = os.path.join(work, f"{name}-{rival}.png")
             correct(small, made[rival])
         if args.calibrate:
+            untouched = made.pop("untouched")
+            untouched_pixels = pixels(untouched)
             for rival, theirs in made.items():
-                if rival != "untouched":
-                    jobs.append((name, f"{rival} against untouched", small, theirs, made["untouched"]))
+                jobs.append((name, f"{rival} against untouched", small, theirs, untouched,
+                             pixels(theirs) == untouched_pixels))
             continue
         ours = os.path.join(work, name + "-ours.png")
         run([args.lumarex, "auto", small, "-o", ours, "--quiet", "--overwrite"])
+        ours_pixels = pixels(ours)
         for rival, theirs in made.items():
-            jobs.append((name, rival, small, ours, theirs))
+            jobs.append((name, rival, small, ours, theirs, pixels(theirs) == ours_pixels))
     rng.shuffle(jobs)
     key = {}
-    for k, (name, rival, small, ours, theirs) in enumerate(jobs):
+    for k, (name, rival, small, ours, theirs, same) in enumerate(jobs):
         sheet = f"sheet{k:02d}.jpg"
         ours_is_a = rng.random() < 0.5
         a, b = (ours, theirs) if ours_is_a else (theirs, ours)
         run(["montage", "-label", "original", small, "-label", "A", a, "-label", "B", b, "-tile", "3x1",
              "-geometry", "+6+6", "-pointsize", "28", "-quality", "92", os.path.join(args.out, sheet)])
-        key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B",
-                      "same": pixels(ours) == pixels(theirs)}
+        key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B", "same": same}
     with open(args.key, "w") as f:
         json.dump(key, f, indent=1)
     shutil.rmtree(work)
