@@ -10,12 +10,14 @@
 // it costs a picture that has none.
 //
 //   lumarex_noisebench [--side N] [--samples DIR] [--photos PATH]...
-//                      [--cases NAME,NAME...] [--export DIR]
+//                      [--cases NAME,NAME...] [--draw K] [--export DIR]
 //                      [--crop NAME:CASE:X,Y,W,H:FILE.png]...
 //
 // --samples replaces the bundled photos with a directory's; --photos adds a
 // photo file or a directory's photos (repeatable); --cases keeps only the
-// named kinds of noise.
+// named kinds of noise; --draw K adds another draw of the same noise (0, the
+// default, is the draw of the tables in docs/dev/noise.md), so that a figure
+// can be checked against the luck of one draw.
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -213,6 +215,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> extra;
     std::string only;  // comma-separated case names, empty for all
     bool levels = false;
+    uint64_t draw = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -228,6 +231,7 @@ int main(int argc, char** argv) {
         else if (a == "--cases") only = "," + next() + ",";
         else if (a == "--export") exportDir = next();
         else if (a == "--levels") levels = true;
+        else if (a == "--draw") draw = std::strtoull(next().c_str(), nullptr, 10);
         else if (a == "--crop") {
             // NAME:CASE:X,Y,W,H:FILE
             const std::string v = next();
@@ -244,7 +248,7 @@ int main(int argc, char** argv) {
             crops.push_back(r);
         } else {
             std::fprintf(stderr, "usage: lumarex_noisebench [--side N] [--samples DIR] [--photos PATH]... "
-                                 "[--cases NAME,...] [--export DIR] [--levels] "
+                                 "[--cases NAME,...] [--draw K] [--export DIR] [--levels] "
                                  "[--crop NAME:CASE:X,Y,W,H:FILE.png]...\n");
             return 2;
         }
@@ -286,7 +290,9 @@ int main(int argc, char** argv) {
 
     std::vector<Row> rows;
     double seconds[kPresets] = {}, megapixels = 0.0;
-    uint64_t seed = 1;
+    // Draw K takes seeds far from every other draw's (each draw uses one
+    // seed per photo and kind of noise).
+    uint64_t seed = 1 + draw * 1000003;
     for (const fs::path& path : photos) {
         Rgb8Image clean;
         if (!LoadPhoto(path.string(), side, clean)) {
@@ -383,17 +389,20 @@ int main(int argc, char** argv) {
     std::printf(" |\n");
     if (rows.empty()) return 0;
 
-    std::printf("\n| preset | mean PSNR gain (dB) | least gain (dB) | mean SSIM gain | least SSIM gain | MP/s |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+    std::printf("\n| preset | mean PSNR gain (dB) | least gain (dB) | cases below the input | mean SSIM gain "
+                "| least SSIM gain | MP/s |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
     for (int p = 0; p < kPresets; ++p) {
         double sum = 0.0, least = 1e9, ssum = 0.0, sleast = 1e9;
+        int below = 0;
         for (const Row& r : rows) {
             sum += r.psnr[p] - r.noisyPsnr;
             least = std::min(least, r.psnr[p] - r.noisyPsnr);
+            below += r.psnr[p] < r.noisyPsnr;
             ssum += r.ssim[p] - r.noisySsim;
             sleast = std::min(sleast, r.ssim[p] - r.noisySsim);
         }
-        std::printf("| %d | %.2f | %.2f | %.3f | %.3f | %.1f |\n", p, sum / double(rows.size()), least,
+        std::printf("| %d | %.2f | %.2f | %d | %.3f | %.3f | %.1f |\n", p, sum / double(rows.size()), least, below,
                     ssum / double(rows.size()), sleast, megapixels / seconds[p]);
     }
     return 0;
