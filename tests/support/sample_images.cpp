@@ -12,18 +12,18 @@ namespace lx::test {
 // Reads the first three channels as 16-bit and box-shrinks by an integer
 // factor with our own arithmetic, so the pixels do not depend on the image
 // library's resampling.
-Rgb16 LoadSample16(const std::string& name, int maxSide) {
+Rgb16 LoadPhoto16(const std::string& path, int maxSide) {
     Rgb16 out;
-    auto in = OIIO::ImageInput::open(std::string(LUMAREX_SAMPLES_DIR) + "/" + name);
+    auto in = OIIO::ImageInput::open(path);
     if (!in) {
-        ADD_FAILURE() << "cannot read sample " << name << ": " << OIIO::geterror();
+        ADD_FAILURE() << "cannot read photo " << path << ": " << OIIO::geterror();
         return out;
     }
     const OIIO::ImageSpec& spec = in->spec();
     const int w = spec.width, h = spec.height, nc = spec.nchannels;
     std::vector<uint16_t> all(size_t(w) * h * nc);
     if (!in->read_image(0, 0, 0, nc, OIIO::TypeDesc::UINT16, all.data())) {
-        ADD_FAILURE() << "cannot decode sample " << name << ": " << in->geterror();
+        ADD_FAILURE() << "cannot decode photo " << path << ": " << in->geterror();
         return out;
     }
     int f = 1;
@@ -43,8 +43,16 @@ Rgb16 LoadSample16(const std::string& name, int maxSide) {
     return out;
 }
 
+Rgb16 LoadSample16(const std::string& name, int maxSide) {
+    return LoadPhoto16(std::string(LUMAREX_SAMPLES_DIR) + "/" + name, maxSide);
+}
+
 Rgb8 LoadSample8(const std::string& name, int maxSide) {
-    const Rgb16 wide = LoadSample16(name, maxSide);
+    return LoadPhoto8(std::string(LUMAREX_SAMPLES_DIR) + "/" + name, maxSide);
+}
+
+Rgb8 LoadPhoto8(const std::string& path, int maxSide) {
+    const Rgb16 wide = LoadPhoto16(path, maxSide);
     Rgb8 out{wide.width, wide.height, std::vector<uint8_t>(wide.px.size())};
     // 16-bit full range to 8 bits, rounded: v * 255 / 65535.
     for (size_t i = 0; i < wide.px.size(); ++i) out.px[i] = uint8_t((uint32_t(wide.px[i]) * 255 + 32767) / 65535);
