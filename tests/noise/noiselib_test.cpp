@@ -213,11 +213,14 @@ TEST_F(NoiseLib, StrongPresetsEaseOffUnderLightNoise) {
             double gentle = 0.0;
             for (int32_t preset = 0; preset < 5; ++preset) {
                 const double psnr = noiselib::sim::Psnr(clean, Denoised(noisy, preset));
-                const std::string what = std::string(name) + " deviation " + std::to_string(sigma) + " preset " +
-                                         std::to_string(preset);
+                std::string what = name;
+                what.append(" deviation ").append(std::to_string(sigma));
+                what.append(" preset ").append(std::to_string(preset));
                 EXPECT_GT(psnr, input) << what;
                 if (preset == 1) gentle = psnr;
-                if (preset > 1) EXPECT_GT(psnr, gentle - 0.05) << what;
+                if (preset > 1) {
+                    EXPECT_GT(psnr, gentle - 0.05) << what;
+                }
             }
         }
     }
