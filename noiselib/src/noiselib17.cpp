@@ -102,6 +102,7 @@ constexpr float kTextureKeeps = 0.8f * 0.8f;
 struct AssumedNoise {
     float luma[kLevels];
     float chroma[kLevels];  // the larger of Cb and Cr
+    float colourRead;       // chroma[0] as read, before the texture rule
 };
 
 AssumedNoise Assumed(const NoiseProfile& noise) {
@@ -119,6 +120,7 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
         n.chroma[k] = std::max(noise.Level(1, k), noise.Level(2, k));
         if (k + 1 < kLevels) n.chroma[k] = std::max({n.chroma[k], noise.Level(1, k + 1), noise.Level(2, k + 1)});
     }
+    n.colourRead = n.chroma[0];
     const float m0 = noise.Level(0, 0);
     const float r = m0 > 0.0f ? noise.Level(0, 1) / m0 : 0.0f;
     const float w = std::clamp((r - kFalls) / (kStays - kFalls), 0.0f, 1.0f);
@@ -193,8 +195,7 @@ DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const 
         s.searchRadius[k] = heavy >= 0.5f ? p.searchRadius[k] : gentle.searchRadius[k];
     }
     s.lumaH = 0.5f + 2.5f * float(a) / 100.0f;
-    const float colourRead = std::max({noise.Level(1, 0), noise.Level(2, 0), noise.Level(1, 1), noise.Level(2, 1)});
-    s.chromaRadius = colourRead * scale < kLightColourNoise ? 1 : 1 + b / 8;
+    s.chromaRadius = assumed.colourRead * scale < kLightColourNoise ? 1 : 1 + b / 8;
     const float* chroma = assumed.chroma;
     const float k = (0.25f + float(b) / 10.0f) * chroma[0] * scale;
     s.chromaEps = std::max(k * k, 1e-3f);

@@ -15,9 +15,9 @@
 //
 // --samples replaces the bundled photos with a directory's; --photos adds a
 // photo file or a directory's photos (repeatable); --cases keeps only the
-// named kinds of noise; --draw K adds another draw of the same noise (0, the
-// default, is the draw of the tables in docs/dev/noise.md), so that a figure
-// can be checked against the luck of one draw.
+// named kinds of noise; --draw K takes another draw of the same kinds of
+// noise (0, the default, is the draw of the tables in docs/dev/noise.md), so
+// that a figure can be checked against the luck of one draw.
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
