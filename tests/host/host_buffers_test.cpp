@@ -27,10 +27,21 @@ TEST(HostBuffers, BlockHeaderHoldsIdAndSizeAndGoesBackThroughTheCurrentRecord) {
     EXPECT_EQ(host.lastRequest(), 12);
     EXPECT_EQ(empty->Size(), 0);
     // A block goes back through the record current at release time, here a
-    // second record sharing the suite.
+    // second record whose suite frees through the first one's, counting.
+    static FreeBufferProc hostFree = nullptr;
+    static int otherFrees = 0;
+    hostFree = host.record()->bufferProcs->freeProc;
+    otherFrees = 0;
+    BufferProcs otherProcs = *host.record()->bufferProcs;
+    otherProcs.freeProc = [](BufferID id) {
+        ++otherFrees;
+        hostFree(id);
+    };
     FilterRecord other = *host.record();
+    other.bufferProcs = &otherProcs;
     SetFilterRecord(&other);
     ReleaseHostBlock(empty);
+    EXPECT_EQ(otherFrees, 1);
     EXPECT_EQ(host.live(), 0);
 }
 
