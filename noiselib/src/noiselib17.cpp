@@ -38,7 +38,8 @@ constexpr int32_t kMaxAdjustB = 20;
 // noise. The gentlest preset leaves the quarter-size level alone; the
 // strongest gains its strength at the coarse levels and puts texture back.
 // Under light noise presets 2 to 4 keep to preset 1's searches and
-// strengths and to a 3 x 3 colour filter (see kLightNoise below).
+// strengths, and every preset to a 3 x 3 colour filter (see kLightNoise
+// below).
 //
 //   preset  adjustA  adjustB  radii    strength        texture
 //                             0 1 2    0    1    2
@@ -116,10 +117,9 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
     // photo's segments read 3.2, 1.8, 5.4 under white noise whose colour
     // reads 3.2), which taken for noise widened the colour filter past what
     // the noise asks for.
-    for (int k = 0; k < kLevels; ++k) {
-        n.chroma[k] = std::max(noise.Level(1, k), noise.Level(2, k));
-        if (k + 1 < kLevels) n.chroma[k] = std::max({n.chroma[k], noise.Level(1, k + 1), noise.Level(2, k + 1)});
-    }
+    float read[kLevels];  // the larger of Cb's and Cr's reading
+    for (int k = 0; k < kLevels; ++k) read[k] = std::max(noise.Level(1, k), noise.Level(2, k));
+    for (int k = 0; k < kLevels; ++k) n.chroma[k] = k + 1 < kLevels ? std::max(read[k], read[k + 1]) : read[k];
     n.colourRead = n.chroma[0];
     const float m0 = noise.Level(0, 0);
     const float r = m0 > 0.0f ? noise.Level(0, 1) / m0 : 0.0f;
@@ -127,7 +127,7 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
     const float f = noise.fall;
     const float share = std::sqrt(std::clamp((kTextureKeeps - f * f) / (kTextureKeeps - 0.25f), 0.0f, 1.0f));
     float white = m0 * share;
-    float colour = std::max(noise.Level(1, 0), noise.Level(2, 0)) * share;
+    float colour = read[0] * share;
     for (int k = 0; k < kLevels; ++k, white *= 0.5f, colour *= 0.5f) {
         const float m = noise.Level(0, k);
         n.luma[k] = (1.0f - w) * m + w * std::min(m, white);
@@ -156,10 +156,11 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
 // cases each where preset 1 was in 2; from deviation 10 on they lead. So
 // their luma searches and strengths move from preset 1's, where level 0's
 // luma reads kLightNoise or less, to their own from kHeavyNoise up
-// (linearly between; a search radius switches halfway). The colour filter
-// needs a box wider than 3 x 3 only to average away colour noise of
-// kLightColourNoise or more (the larger of levels 0 and 1's colour
-// readings): below that it keeps to 3 x 3. Both go by the readings, not by
+// (linearly between; a search radius switches halfway). The colour filter,
+// whatever the preset and adjustB, needs a box wider than 3 x 3 only to
+// average away colour noise of kLightColourNoise or more (the larger of
+// levels 0 and 1's colour readings): below that it keeps to 3 x 3. Both
+// rules go by the readings, not by
 // what Assumed makes of them: where the texture rule discounts a heavy
 // reading it is as often heavy camera noise on a picture that is texture
 // everywhere (see Assumed), and easing off there as well cost such photos

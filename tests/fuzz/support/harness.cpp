@@ -10,10 +10,17 @@
 #include "support/fuzz_input.h"
 
 namespace lx::fuzz {
+namespace {
+
+// The largest block the fuzz host hands out: larger requests are refused, as
+// a host short of memory refuses them, so that hostile sizes fail fast.
+constexpr int64_t kMaxBlockBytes = 4 * 1024 * 1024;
 
 struct LimitedHost : test::TestHost {
-    LimitedHost() { SetMaxBlockBytes(4 * 1024 * 1024); }
+    LimitedHost() { SetMaxBlockBytes(kMaxBlockBytes); }
 };
+
+}  // namespace
 
 test::TestHost& Host() {
     static LimitedHost host;
