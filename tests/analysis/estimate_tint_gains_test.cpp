@@ -39,20 +39,25 @@ Outcome Full(const Rgb8& img, int mode) {
     return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
 }
 
-// The picture as a blob, 16-bit samples the 8-bit ones times 256.
+// The picture as a blob (16-bit samples the 8-bit ones times 256), made
+// once, and the blob variant's outcome in modes -1 .. 4 (index mode + 1).
 template <class T>
-Outcome Blob(const Rgb8& img, int mode) {
+std::array<Outcome, 6> Blob(const Rgb8& img) {
     const test::BlobPtr blob = test::MakeBlob<T>(
         img.width, img.height, [&](int x, int y, int c) { return T(img.at(x, y)[c] << (sizeof(T) == 1 ? 0 : 8)); });
     // A blob's pixels are 3 samples apart whatever the view says: the
     // estimate must not read the view's pixel stride.
     ImageView<const T> view = BlobView<const T>(*blob);
     view.pixelStride = 7;
-    float g[3];
-    bool ok;
-    if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(view, mode, g);
-    else ok = EstimateTintGainsBlob16(view, mode, g);
-    return Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
+    std::array<Outcome, 6> out;
+    for (int mode = -1; mode <= 4; ++mode) {
+        float g[3];
+        bool ok;
+        if constexpr (sizeof(T) == 1) ok = EstimateTintGainsBlob8(view, mode, g);
+        else ok = EstimateTintGainsBlob16(view, mode, g);
+        out[size_t(mode + 1)] = Outcome{ok ? 1 : 0, g[0], g[1], g[2]};
+    }
+    return out;
 }
 
 // A w x h picture whose pixel i is f(i).
@@ -132,11 +137,12 @@ TEST(EstimateTintGains, RefusalsGiveUnitGainsAndResultZero) {
     const Rgb8 dark = Make(64, 64, [](int i) { return std::array{40 + i / 26, 45 + i / 26, i % 31}; });
     const Rgb8 empty{0, 0, {}};
     test::TestHost host;
+    const auto empty8 = Blob<uint8_t>(empty), empty16 = Blob<uint16_t>(empty);
     for (int mode = 0; mode < 4; ++mode) {
         EXPECT_EQ(Full(dark, mode), kRefused) << Mode(mode);
         EXPECT_EQ(Full(empty, mode), kRefused) << Mode(mode);
-        EXPECT_EQ(Blob<uint8_t>(empty, mode), kRefused) << Mode(mode);
-        EXPECT_EQ(Blob<uint16_t>(empty, mode), kRefused) << Mode(mode);
+        EXPECT_EQ(empty8[size_t(mode + 1)], kRefused) << Mode(mode);
+        EXPECT_EQ(empty16[size_t(mode + 1)], kRefused) << Mode(mode);
     }
 
     // Tint mode 2: second at 0.8 and third at 0.7 of the first, all cells in
@@ -165,17 +171,18 @@ TEST(EstimateTintGains, BlobsSampleEveryEighthPixelAndSixteenBitAgrees) {
     test::Planar<uint8_t> planes(w, h, 5);
     for (int i = 0; i < w * h; ++i)
         for (int c = 0; c < 3; ++c) planes.at(c, i % w, i / w) = photo.at(i % w * 8, i / w * 8)[c];
+    const auto photo8 = Blob<uint8_t>(photo);
     for (int mode = 0; mode < 4; ++mode) {
         float g[3];
         const bool ok = EstimateTintGains(planes.view(), mode, g);
-        EXPECT_EQ(Blob<uint8_t>(photo, mode), (Outcome{ok ? 1 : 0, g[0], g[1], g[2]})) << Mode(mode);
+        EXPECT_EQ(photo8[size_t(mode + 1)], (Outcome{ok ? 1 : 0, g[0], g[1], g[2]})) << Mode(mode);
     }
     // Samples times 256 keep every ratio and every threshold comparison.
     for (const Rgb8& img : {photo, Cast(photo, 1, 0.8f), Cast(photo, 2, 0.8f)}) {
+        const auto eight = Blob<uint8_t>(img), sixteen = Blob<uint16_t>(img);
         for (int mode = -1; mode <= 4; ++mode) {
-            const Outcome eight = Blob<uint8_t>(img, mode);
-            EXPECT_EQ(eight.result, 1) << Mode(mode);
-            EXPECT_EQ(Blob<uint16_t>(img, mode), eight) << Mode(mode);
+            EXPECT_EQ(eight[size_t(mode + 1)].result, 1) << Mode(mode);
+            EXPECT_EQ(sixteen[size_t(mode + 1)], eight[size_t(mode + 1)]) << Mode(mode);
         }
     }
 }

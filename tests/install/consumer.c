@@ -42,12 +42,14 @@ static int WritePpm(const char* path, const Photo* p) {
     if (f == NULL) return 0;
     fprintf(f, "P6\n%d %d\n%d\n", p->w, p->h, p->maxval);
     for (size_t i = 0; i < (size_t)p->w * (size_t)p->h * 3u; ++i) {
-        uint16_t v = p->px[i];
         if (p->maxval > 255) {
+            uint16_t v;
             memcpy(&v, p->px + 2 * i, 2);
             fputc(v >> 8, f); /* big-endian */
+            fputc(v & 0xff, f);
+        } else {
+            fputc(p->px[i], f);
         }
-        fputc(v & 0xff, f);
     }
     return fclose(f) == 0;
 }

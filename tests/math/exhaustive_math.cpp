@@ -150,17 +150,18 @@ const HardArguments kHard[] = {
 // prints the hard arguments met, in the form hard_arguments.inc keeps.
 // cheapFirst: the case checks a cheap-first twin too.
 int Finish(const std::string& name, const Case& c, Tally& t, const char* title, bool cheapFirst = true) {
-    Tally hard;
-    for (const HardArguments& h : kHard)
-        if (!g_full && h.name == name)
-            for (double x : h.x) Check(c, x, hard);
-    if (!g_full) std::printf("%llu hard arguments of the full run: %llu wrong\n", (unsigned long long)hard.tried,
-                             (unsigned long long)hard.wrong);
-    t.wrong += hard.wrong;
     if (g_full) {
         std::printf("hard arguments, for hard_arguments.inc:\n    {\"%s\", {", name.c_str());
         for (size_t i = 0; i < g_hard.size(); ++i) std::printf("%s%a", i ? ", " : "", g_hard[i]);
         std::printf("}},\n");
+    } else {
+        Tally hard;
+        for (const HardArguments& h : kHard)
+            if (h.name == name)
+                for (double x : h.x) Check(c, x, hard);
+        std::printf("%llu hard arguments of the full run: %llu wrong\n", (unsigned long long)hard.tried,
+                    (unsigned long long)hard.wrong);
+        t.wrong += hard.wrong;
     }
     std::printf("%s %s: %llu arguments, %llu near a rounding boundary (MPFR), ", name.c_str(), title,
                 (unsigned long long)t.tried, (unsigned long long)t.nearBoundary);

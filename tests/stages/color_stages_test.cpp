@@ -218,17 +218,17 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         std::vector<float> retention16(65536);
         std::vector<uint64_t> pairs16(65536);
         for (const int mode : {1, 2, 3})
-            for (const float amount : {0.5f, 4.0f, 1e6f, 1e30f})
+            for (const float amount : {0.5f, 4.0f, 1e6f, 1e30f}) {
+                const ColorRestoreTables t = MakeColorRestoreTables(mode, amount);
+                ASSERT_EQ(t.retentionInRange, amount < 1e6f) << amount;
+                ColorRestoreTables levels = t;
+                MakeColorRestoreLevels16(levels, retention16.data(), pairs16.data());
                 for (const bool withTone : {false, true}) {
-                    const ColorRestoreTables t = MakeColorRestoreTables(mode, amount);
-                    ASSERT_EQ(t.retentionInRange, amount < 1e6f) << amount;
                     const float* tp = withTone ? tone.data() : nullptr;
                     auto want8 = px8;
                     auto want16 = px16;
                     ColorRestorePlain(view(want8), tp, t);
                     ColorRestorePlain(view(want16), tp, t);
-                    ColorRestoreTables levels = t;
-                    MakeColorRestoreLevels16(levels, retention16.data(), pairs16.data());
                     test::ForEachSimdTarget([&](const std::string& target) {
                         auto got8 = px8;
                         auto got16 = px16, gotLevels16 = px16;
@@ -242,6 +242,7 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
                         EXPECT_EQ(gotLevels16, want16) << what << ", tables at every level";
                     });
                 }
+            }
     }
 }
 

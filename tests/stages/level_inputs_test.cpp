@@ -5,7 +5,6 @@
 
 #include <array>
 #include <climits>
-#include <cmath>
 #include <vector>
 
 #include "stages/histogram_mean.h"

@@ -8,6 +8,7 @@
 #include <cstring>
 
 namespace lx::test {
+namespace {
 
 // Reads the first three channels as 16-bit and box-shrinks by an integer
 // factor with our own arithmetic, so the pixels do not depend on the image
@@ -42,6 +43,8 @@ Rgb16 LoadPhoto16(const std::string& path, int maxSide) {
             }
     return out;
 }
+
+}  // namespace
 
 Rgb16 LoadSample16(const std::string& name, int maxSide) {
     return LoadPhoto16(std::string(LUMAREX_SAMPLES_DIR) + "/" + name, maxSide);

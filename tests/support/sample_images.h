@@ -30,7 +30,6 @@ Rgb16 LoadSample16(const std::string& name, int maxSide);
 
 // The same for a photo anywhere else, by its path.
 Rgb8 LoadPhoto8(const std::string& path, int maxSide);
-Rgb16 LoadPhoto16(const std::string& path, int maxSide);
 
 // A photo as one interleaved RGB buffer of 8-bit (bytes 1) or 16-bit
 // (bytes 2) samples, red first, with a descriptor over it.

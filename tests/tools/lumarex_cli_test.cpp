@@ -118,7 +118,7 @@ TEST_F(Cli, GreyAndSixteenBitPhotosAndRegions) {
     EXPECT_EQ(greyOut.find_attribute("ICCProfile"), nullptr);
     EXPECT_TRUE(Has(r.out, "dropped its RGB colour profile, which does not describe the grey pixels written"));
     EXPECT_TRUE(Has(r.out, "reduced to 8 bits"));
-    r = Run("correct \"" + deep.string() + "\" --region 90,20,40,30 -o \"" + (dir / "off.png").string() + "\"");
+    r = Run("correct " + Quoted(deep) + " --region 90,20,40,30 -o " + Quoted(dir / "off.png"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "leaves the"));
     EXPECT_FALSE(fs::exists(dir / "off.png"));

@@ -63,7 +63,12 @@ def opponents():
 
 
 def make(args):
-    work = tempfile.mkdtemp(prefix="lumarex-sheets-")
+    # The working pictures go with the folder, whatever fails on the way.
+    with tempfile.TemporaryDirectory(prefix="lumarex-sheets-") as work:
+        make_in(args, work)
+
+
+def make_in(args, work):
     os.makedirs(args.out, exist_ok=True)
     rng = random.Random(args.seed)
     rivals = opponents()
@@ -101,7 +106,6 @@ def make(args):
         key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B", "same": same}
     with open(args.key, "w") as f:
         json.dump(key, f, indent=1)
-    shutil.rmtree(work)
     print(f"{len(key)} sheets in {args.out}; key in {args.key}")
 
 
