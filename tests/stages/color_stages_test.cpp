@@ -154,7 +154,7 @@ TEST(ColorRestore, WholeImagesWithAndWithoutTone) {
 }
 
 // 16 bit: levels between table entries are interpolated; 65280 is full scale.
-// A tone of 0 or NaN gives black, an infinite one white.
+// A tone of 0, below 0 or NaN gives black, an infinite one white.
 TEST(ColorRestore, PinnedPixels) {
     struct Case { Px in; int mode; float amount; std::optional<float> tone; Px out; bool wide; } cases[] = {
         {{200, 100, 60}, 1, 1.0f, {}, {206, 120, 85}, false},  // weaker channels pulled up towards red
@@ -166,6 +166,7 @@ TEST(ColorRestore, PinnedPixels) {
         {{200, 100, 60}, 1, 0.5f, 150.0f, {152, 82, 53}, false},
         {{200, 100, 60}, 1, 1.0f, 0.0f, {0, 0, 0}, false},
         {{200, 100, 60}, 1, 1.0f, kNaN, {0, 0, 0}, false},
+        {{200, 100, 60}, 1, 1.0f, -50.0f, {0, 0, 0}, false},  // a negative tone clamps to black
         {{0, 0, 0}, 1, 1.0f, 100.0f, {0, 0, 0}, false},
         {{200, 100, 60}, 1, 1.0f, 1e30f, {255, 255, 255}, false},
         {{50000, 30000, 12345}, 1, 1.0f, 50000.0f, {51927, 34862, 19799}, true},
@@ -173,6 +174,7 @@ TEST(ColorRestore, PinnedPixels) {
         {{12345, 23456, 34567}, 1, 1.0f, 30000.0f, {10780, 20483, 30185}, true},
         {{65535, 65535, 65535}, 1, 1.0f, 65535.0f, {65280, 65280, 65280}, true},
         {{51200, 25600, 15360}, 1, 1.0f, 0.0f, {0, 0, 0}, true},
+        {{51200, 25600, 15360}, 1, 1.0f, -50.0f, {0, 0, 0}, true},
         {{51200, 25600, 15360}, 1, 1.0f, kInf, {65280, 65280, 65280}, true},
     };
     for (const Case& c : cases)
@@ -185,7 +187,7 @@ TEST(ColorRestore, PinnedPixels) {
 }
 
 // The SIMD form against the plain one, 8 and 16-bit, with and without a
-// tone plane, every mode, a large amount, and amounts whose retention
+// tone plane (zero and negative tones among it), every mode, a large amount, and amounts whose retention
 // products leave the int32 range (truncated with saturation); odd widths.
 TEST(ColorRestore, FastFormMatchesThePlainOne) {
     std::mt19937 rng(21);
@@ -213,7 +215,7 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         std::vector<uint8_t> px8(px16.size());
         for (size_t i = 0; i < px8.size(); ++i) px8[i] = uint8_t(px16[i] >> 8);
         std::vector<float> tone(size_t(w) * h);
-        for (size_t i = 0; i < tone.size(); ++i) tone[i] = i % 9 == 0 ? 0.0f : float(rng() % 65281) * 0.7f;
+        for (size_t i = 0; i < tone.size(); ++i) tone[i] = i % 9 == 0 ? 0.0f : i % 9 == 1 ? -50.0f : float(rng() % 65281) * 0.7f;
         const auto view = [w, h](auto& v) { return Whole(v, w, h); };
         std::vector<float> retention16(65536);
         std::vector<uint64_t> pairs16(65536);

@@ -88,6 +88,10 @@ TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
                 EXPECT_TRUE(out.rgb8 == expected.rgb8 && out.rgb16 == expected.rgb16) << where;
                 EXPECT_TRUE(out.alpha == expected.alpha) << where;
             }
+            Picture off;  // one pixel past the right edge
+            EXPECT_FALSE(ApplyChoiceToRegion(*choice, Region{W - 10, 0, 11, 5}, blob.get(), param.get(), photo, off,
+                                             summary, error, never))
+                << what;
         }
         EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.rgb16 == original.rgb16 && photo.alpha == original.alpha);
     }
