@@ -259,18 +259,26 @@ int main(int argc, char** argv) {
         const std::string ext = f.extension().string();
         return ext == ".jpg" || ext == ".png" || ext == ".tif";
     };
-    auto photosIn = [&](const fs::path& dir) {
+    // The photos of a folder, sorted; false when it cannot be listed.
+    auto photosIn = [&](const fs::path& dir, std::vector<fs::path>& into) {
+        std::error_code error;
+        fs::directory_iterator it(dir, error);
         std::vector<fs::path> found;
-        for (const auto& e : fs::directory_iterator(dir))
-            if (isPhoto(e.path())) found.push_back(e.path());
+        for (; !error && it != fs::directory_iterator(); it.increment(error))
+            if (isPhoto(it->path())) found.push_back(it->path());
+        if (error) {
+            std::fprintf(stderr, "noisebench: cannot list %s: %s\n", dir.string().c_str(), error.message().c_str());
+            return false;
+        }
         std::sort(found.begin(), found.end());
-        return found;
+        into.insert(into.end(), found.begin(), found.end());
+        return true;
     };
-    std::vector<fs::path> photos = photosIn(samples);
+    std::vector<fs::path> photos;
+    if (!photosIn(samples, photos)) return 2;
     for (const std::string& e : extra) {
         if (fs::is_directory(e)) {
-            const std::vector<fs::path> more = photosIn(e);
-            photos.insert(photos.end(), more.begin(), more.end());
+            if (!photosIn(e, photos)) return 2;
         } else if (isPhoto(e) && fs::exists(e)) {
             photos.emplace_back(e);
         } else {
@@ -285,7 +293,18 @@ int main(int argc, char** argv) {
     std::vector<std::string> cleanNames;
     std::vector<std::vector<double>> cleanPsnr, cleanSsim;
     std::vector<double> cleanNoise;  // the estimate's luma reading of the clean photo
-    if (!exportDir.empty()) fs::create_directories(exportDir);
+    if (photos.empty()) {
+        std::fprintf(stderr, "noisebench: no photos (.jpg, .png, .tif) in %s\n", samples.c_str());
+        return 2;
+    }
+    if (!exportDir.empty()) {
+        std::error_code error;
+        fs::create_directories(exportDir, error);
+        if (error) {
+            std::fprintf(stderr, "noisebench: cannot create %s: %s\n", exportDir.c_str(), error.message().c_str());
+            return 2;
+        }
+    }
     std::ofstream list;
     if (!exportDir.empty()) list.open(fs::path(exportDir) / "cases.txt");
 
