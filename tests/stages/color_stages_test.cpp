@@ -160,6 +160,9 @@ TEST(ColorRestore, PinnedPixels) {
         {{200, 100, 60}, 1, 1.0f, {}, {206, 120, 85}, false},  // weaker channels pulled up towards red
         {{200, 100, 60}, 2, 1.0f, {}, {206, 112, 74}, false},  // half the red weight
         {{200, 100, 60}, 3, 1.0f, {}, {208, 122, 87}, false},
+        {{240, 200, 90}, 3, 1.0f, {}, {249, 213, 115}, false},  // mode 3's curve where it rolls off to white
+        {{12, 9, 4}, 3, 1.0f, {}, {8, 6, 2}, false},            // and where it dips near black
+        {{40000, 39000, 12000}, 3, 0.8f, 61000.0f, {63189, 61881, 26551}, true},
         {{90, 100, 40}, 1, 1.0f, {}, {86, 95, 42}, false},     // red at 90 %
         {{255, 0, 0}, 1, 1.0f, {}, {254, 24, 24}, false},
         {{20, 20, 20}, 1, 1.0f, {}, {7, 7, 7}, false},
