@@ -196,6 +196,10 @@ const Picture* PreviewPhoto::DenoisedWhole(const Settings& given, const Choice& 
 
 bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& stop, std::string& bytes,
                       std::string& error) {
+    if (stop()) {
+        error = "stopped";
+        return false;
+    }
     const bool png = format == ImageFormat::kPng;
     const bool deep = pic.bits == 16;
     OIIO::ImageSpec spec(pic.width, pic.height, 3, png && deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
@@ -209,20 +213,31 @@ bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& s
     const size_t rowBytes = size_t(pic.width) * 3 * (deep ? 2 : 1);
     const OIIO::TypeDesc type = deep ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
     bool ok = o && o->open(png ? "view.png" : "view.jpg", spec);
+    // After a stop the rest of the picture is written as black rows, one
+    // row repeated, and the result dropped: an encoder closed short of its
+    // rows complains on the terminal, and a view is stopped whenever the
+    // page asks for a newer one. Black rows take next to no time to encode.
+    bool stopped = false;
+    std::vector<unsigned char> black;
     constexpr int kStrip = 64;  // rows: a few milliseconds of encoding
     for (int y = 0; ok && y < pic.height; y += kStrip) {
-        if (stop()) {
-            error = "stopped";
-            return false;
-        }
         const int end = std::min(pic.height, y + kStrip);
-        ok = o->write_scanlines(y, end, 0, type, data + size_t(y) * rowBytes);
+        if (!stopped && stop()) {
+            stopped = true;
+            black.assign(rowBytes, 0);
+        }
+        ok = stopped ? o->write_scanlines(y, end, 0, type, black.data(), OIIO::AutoStride, 0)
+                     : o->write_scanlines(y, end, 0, type, data + size_t(y) * rowBytes);
     }
     if (!ok || !o->close()) {
         error = "cannot encode the view: " + (o ? o->geterror() : OIIO::geterror());
         return false;
     }
     o.reset();
+    if (stopped) {
+        error = "stopped";
+        return false;
+    }
     bytes.assign(reinterpret_cast<const char*>(sink.buffer().data()), sink.buffer().size());
     return true;
 }
