@@ -8,6 +8,7 @@
 #include <atomic>
 #include <tuple>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "batch.h"
@@ -66,7 +67,25 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
                                                       c.directory + "/x.png"}));
     c.compare = true;
     EXPECT_FALSE(PlanOutputs({"p.jpg", "p-compare.jpg"}, c, plan, error));
-    std::filesystem::remove_all(c.directory);
+
+    // A before/after picture never replaces its own input, even with
+    // --overwrite, nor a read-only file without it.
+    namespace fs = std::filesystem;
+    const fs::path input = fs::path(c.directory) / "a-compare.jpg", readOnly = fs::path(c.directory) / "b-compare.jpg";
+    for (const fs::path& f : {input, readOnly}) std::ofstream(f) << "x";
+    fs::permissions(readOnly, fs::perms::owner_read);
+    c.directory.clear();
+    for (const bool overwrite : {false, true}) {
+        c.overwrite = overwrite;
+        c.output = (input.parent_path() / "a.jpg").string();
+        ASSERT_TRUE(PlanOutputs({input.string()}, c, plan, error)) << error;
+        EXPECT_EQ(plan.problems[0], "the before/after picture " + input.string() +
+                                        " would replace the input; choose another output name");
+        c.output = (readOnly.parent_path() / "b.jpg").string();
+        ASSERT_TRUE(PlanOutputs({"elsewhere.jpg"}, c, plan, error)) << error;
+        EXPECT_EQ(plan.problems[0].empty(), overwrite) << plan.problems[0];
+    }
+    fs::remove_all(input.parent_path());
 }
 
 TEST(Upright, TurnsAsEveryOrientationDisplays) {

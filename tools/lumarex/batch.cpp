@@ -101,10 +101,17 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
             choice.output.empty() ? OutputNameInFolder(inputs[i], choice.directory) : choice.output;
         plan.outputs.push_back(out);
         if (!claim(out, i) || (choice.compare && !claim(ComparePathFor(out), i))) return false;
+        const std::string compare = choice.compare ? ComparePathFor(out) : std::string();
         if (!choice.overwrite && SamePath(inputs[i], out))
             plan.problems[i] = "the output would replace the input; choose another name or folder, or pass --overwrite";
+        else if (!compare.empty() && SamePath(inputs[i], compare))
+            // --overwrite is for the corrected photo; a before/after picture
+            // in the photo's place is never what was meant.
+            plan.problems[i] = "the before/after picture " + compare + " would replace the input; choose another output name";
         else if (!choice.overwrite && IsReadOnlyFile(out))
             plan.problems[i] = out + " exists and is read-only; pass --overwrite to replace it";
+        else if (!choice.overwrite && !compare.empty() && IsReadOnlyFile(compare))
+            plan.problems[i] = compare + " exists and is read-only; pass --overwrite to replace it";
     }
     // An output never lands on another input: that input might not be read yet.
     for (size_t i = 0; i < inputs.size(); ++i) {
