@@ -92,6 +92,21 @@ TEST_F(Cli, ReplacedOutputsKeepTheirPermissionsAndInputsNeedOverwrite) {
     EXPECT_TRUE(NoTemporariesLeft());
 }
 
+// Stdout piped into a command that has ended: the batch goes on and
+// finishes every photo; a closed pipe ends nothing half-written.
+TEST_F(Cli, AClosedStdoutEndsNothingHalfWritten) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ::close(pipeFds[0]);
+    const fs::path a = MakeInput("a.png"), b = MakeInput("b.png");
+    const pid_t c = StartCommand(dir, {"auto", a.string(), b.string(), "-d", (dir / "out").string(), "-j", "2"}, 0,
+                                 pipeFds[1]);
+    ::close(pipeFds[1]);
+    EXPECT_EQ(Finish(c, 120), 0) << Slurp(dir / "stderr");
+    EXPECT_TRUE(fs::exists(dir / "out" / "a.png") && fs::exists(dir / "out" / "b.png"));
+    EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
+}
+
 // The command blocked where it cannot look for a stop (writing to a pipe
 // nobody reads) still ends within its grace period after Ctrl-C.
 TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {

@@ -43,8 +43,8 @@ inline std::string Slurp(const fs::path& p) {
 
 // Starts the command with stderr into dir/stderr and stdout into `stdoutFd`
 // (dir/stdout when -1). A positive `fileLimit` caps the size of every file
-// the command writes, as a full disk would, with SIGXFSZ ignored so that the
-// write fails with EFBIG instead of ending the process.
+// the command writes, as a full disk would; the command ignores SIGXFSZ
+// itself, so that the write fails with EFBIG instead of ending it.
 inline pid_t StartCommand(const fs::path& dir, std::vector<std::string> args, off_t fileLimit = 0,
                           int stdoutFd = -1) {
     const pid_t child = fork();
@@ -52,8 +52,11 @@ inline pid_t StartCommand(const fs::path& dir, std::vector<std::string> args, of
         std::freopen((dir / "stderr").c_str(), "w", stderr);
         if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
         else std::freopen((dir / "stdout").c_str(), "w", stdout);
+        // As a fresh shell starts it (a test runner may have ignored these):
+        // what the command does about them is its own.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::signal(SIGXFSZ, SIG_DFL);
         if (fileLimit > 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
