@@ -169,5 +169,17 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
 }
 
+// A file name in another system's encoding (not UTF-8) is analysed like any
+// other: its odd bytes become U+FFFD in the JSON, and the photos after it
+// are still printed.
+TEST_F(Cli, NamesThatAreNotUtf8AreAnalysed) {
+    const fs::path latin1 = dir / "caf\xe9.png";
+    fs::copy_file(MakeInput("good.png"), latin1);
+    const Result r = Run("analyse " + Quoted(latin1) + " " + Quoted(dir / "good.png"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "caf\xef\xbf\xbd.png\","));
+    EXPECT_TRUE(Has(r.out, "good.png\","));
+}
+
 }  // namespace
 }  // namespace lumarex_test

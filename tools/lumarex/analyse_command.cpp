@@ -64,6 +64,10 @@ Json Describe(const std::string* file, int bits, const LxAnalysisRecord& r) {
     return j;
 }
 
+// JSON text of `j`. Bytes of a name that are not UTF-8 (a file name from
+// another system's encoding) become U+FFFD rather than fail the output.
+std::string Text(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
 // One photo per object, one field per line, each field's value compact: the
 // arrays of 50 percentiles stay readable. The text of every name and value
 // is nlohmann's.
@@ -74,7 +78,7 @@ void Print(const std::vector<Json>& photos) {
         size_t k = 0;
         for (const auto& [key, value] : photos[i].items()) {
             const bool last = ++k == photos[i].size();
-            std::printf("    %s: %s%s\n", Json(key).dump().c_str(), value.dump().c_str(), last ? "" : ",");
+            std::printf("    %s: %s%s\n", Text(Json(key)).c_str(), Text(value).c_str(), last ? "" : ",");
         }
         std::printf("  }%s\n", i + 1 < photos.size() ? "," : "");
     }
@@ -95,7 +99,7 @@ Json DescribeChoice(const Choice& c) {
 std::string AnalysisRecordJson(int bits, const LxAnalysisRecord& record, const Choice* choice) {
     Json j = Describe(nullptr, bits, record);
     if (choice) j["choice"] = DescribeChoice(*choice);
-    return j.dump();
+    return Text(j);
 }
 
 int AnalyseCommand::Run() {
@@ -122,7 +126,11 @@ int AnalyseCommand::Run() {
         }
         const ImageDesc d = DescribeRgb(pic);
         const BlobOwner blob(AllocImageBlob(&d));
-        const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
+        // The analysis polls the stop, so that a stop in a large photo
+        // still prints the photos finished before it within the grace period.
+        const ProgressCallback poll = [](int32_t, int32_t, void*) -> int32_t { return StopRequested() ? 1 : 0; };
+        const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), poll, nullptr) : nullptr);
+        if (StopRequested()) break;
         LxAnalysisRecord record;
         if (LxReadAnalysisRecord(param.get(), &record) == 1) {
             photos.push_back(Describe(&in, pic.bits, record));

@@ -153,7 +153,8 @@ private:
 void SendJson(httplib::Response& res, int status, const nlohmann::json& body) {
     res.status = status;
     res.set_header("Cache-Control", "no-store");
-    res.set_content(body.dump(), "application/json");
+    // A photo's name that is not UTF-8 gets U+FFFD for its odd bytes.
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
 }
 
 void SendError(httplib::Response& res, int status, const std::string& error) {
