@@ -8,6 +8,7 @@
 #include <atomic>
 #include <tuple>
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <thread>
 
@@ -86,6 +87,40 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
         EXPECT_EQ(plan.problems[0].empty(), overwrite) << plan.problems[0];
     }
     fs::remove_all(input.parent_path());
+}
+
+// Memory the system refuses in one photo of a batch (std::bad_alloc) fails
+// that photo; the batch goes on with the others, here on two jobs.
+TEST(Batch, ARefusedAllocationFailsOnePhotoOnly) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("lumarex-batch-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    Picture pic;
+    pic.width = 8, pic.height = 8, pic.rgb8.assign(8 * 8 * 3, 100);
+    std::vector<std::string> inputs;
+    std::string notes, error;
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        inputs.push_back((dir / name).string());
+        ASSERT_TRUE(WritePicture(inputs.back(), pic, 95, notes, error, [](float) { return false; })) << error;
+    }
+    OutputChoice choice;
+    choice.directory = (dir / "out").string();
+    choice.quiet = true;
+    choice.jobs = 2;
+    OutputPlan plan;
+    ASSERT_TRUE(PlanOutputs(inputs, choice, plan, error)) << error;
+    std::atomic<int> calls{0};
+    const CorrectionJob failingOnce{Work::kOnePass, false,
+                                    [&](Picture&, Picture*, std::string&, std::string&, const FileProgress&) {
+                                        if (++calls == 2) throw std::bad_alloc();
+                                        return true;
+                                    }};
+    EXPECT_EQ(RunBatch(inputs, plan, choice, failingOnce), 1);
+    EXPECT_EQ(calls.load(), 3);
+    int written = 0;
+    for (const std::string& out : plan.outputs) written += fs::exists(out);
+    EXPECT_EQ(written, 2);
+    fs::remove_all(dir);
 }
 
 TEST(Upright, TurnsAsEveryOrientationDisplays) {

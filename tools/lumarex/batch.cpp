@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "console.h"
@@ -266,7 +267,14 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
             error = plan.problems[i];
             return false;
         }
-        return CorrectFile(inputs[i], plan.outputs[i], choice, budget, job, bar, summary, error);
+        // Memory the system refuses (the budget is an estimate, and other
+        // programs take their share) fails this photo, not the batch.
+        try {
+            return CorrectFile(inputs[i], plan.outputs[i], choice, budget, job, bar, summary, error);
+        } catch (const std::bad_alloc&) {
+            error = "not enough memory: the system refused it (fewer --jobs, or other programs closed, leave more)";
+        }
+        return false;
     };
 
     auto worker = [&] {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <new>
 #include <sstream>
 
 #include "console.h"
@@ -362,7 +363,14 @@ int RunCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "lumarex %s: %s (see --help)\n", chosen->name, e.what());
         return 2;
     }
-    return chosen->run();
+    // A refused allocation outside a batch's photos (a batch fails the photo
+    // instead) ends the command with a message, not an abort.
+    try {
+        return chosen->run();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "lumarex %s: not enough memory: the system refused it\n", chosen->name);
+        return 1;
+    }
 }
 
 }  // namespace lumarex_cli
