@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "batch.h"
+#include "cli.h"
 #include "correction.h"
 #include "image_file.h"
 #include "lumarex/analysis_record.h"
@@ -52,6 +53,18 @@ TEST(SettingsTable, DefaultsReadBackAndValuesAreCheckedAgainstRangeStepAndWords)
     EXPECT_EQ(SetFromText(method, "box", s), "");
     EXPECT_EQ(s.castMethod, 1);
     EXPECT_EQ(SetFromText(method, "1", s), "expects nearest|box|adaptive|average, got '1'");
+}
+
+// --region: four whole numbers within int, nothing around them; one too
+// large for int is refused, not wrapped into another region.
+TEST(Region, FourWholeNumbersWithinInt) {
+    Region r;
+    ASSERT_TRUE(ParseRegion("10,20,40,30", r));
+    EXPECT_EQ(std::make_tuple(r.x, r.y, r.w, r.h), std::make_tuple(10, 20, 40, 30));
+    EXPECT_TRUE(ParseRegion("2147483647,0,2147483647,1", r));
+    for (const char* bad : {"4294967396,0,1,1", "0,0,99999999999,1", "-1,0,1,1", "0,0,0,1", "0,0,1,0", "1,2,3",
+                            "1,2,3,4,", "1, 2,3,4", "+1,2,3,4", "1,2,3,4x", ",1,2,3", ""})
+        EXPECT_FALSE(ParseRegion(bad, r)) << bad;
 }
 
 TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // `lumarex correct`: analyse once, then correct the whole photo or a region
 // of it, in 8 or 16 bits.
-#include <cstdio>
+#include <charconv>
 #include <string>
+#include <system_error>
 
 #include "cli.h"
 #include "photo_correction.h"
@@ -10,9 +11,19 @@
 namespace lumarex_cli {
 
 bool ParseRegion(const std::string& text, Region& r) {
-    char tail;
-    return std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &r.x, &r.y, &r.w, &r.h, &tail) == 4 && r.x >= 0 &&
-           r.y >= 0 && r.w >= 1 && r.h >= 1;
+    // Four whole numbers of digits only, each within int (a longer one is
+    // refused, not wrapped), separated by single commas.
+    int* const fields[4] = {&r.x, &r.y, &r.w, &r.h};
+    const char* p = text.data();
+    const char* const end = text.data() + text.size();
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0 && (p == end || *p++ != ',')) return false;
+        if (p == end || *p < '0' || *p > '9') return false;
+        const auto [next, ec] = std::from_chars(p, end, *fields[i]);
+        if (ec != std::errc()) return false;
+        p = next;
+    }
+    return p == end && r.w >= 1 && r.h >= 1;
 }
 
 int CorrectCommand::Run() {
