@@ -108,7 +108,8 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
         else if (!compare.empty() && SamePath(inputs[i], compare))
             // --overwrite is for the corrected photo; a before/after picture
             // in the photo's place is never what was meant.
-            plan.problems[i] = "the before/after picture " + compare + " would replace the input; choose another output name";
+            plan.problems[i] =
+                "the before/after picture " + compare + " would replace the input; choose another output name";
         else if (!choice.overwrite && IsReadOnlyFile(out))
             plan.problems[i] = out + " exists and is read-only; pass --overwrite to replace it";
         else if (!choice.overwrite && !compare.empty() && IsReadOnlyFile(compare))

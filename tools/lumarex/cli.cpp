@@ -218,7 +218,8 @@ CLI::App* AddCorrectCommand(CLI::App& app, CorrectCommand& c) {
             [](std::string& v) {
                 Region r;
                 return ParseRegion(v, r) ? std::string()
-                                         : "expects X,Y,W,H: whole numbers up to 2147483647, X, Y >= 0 and W, H >= 1, got '" + v + "'";
+                                         : "expects X,Y,W,H: whole numbers up to 2147483647, X, Y >= 0 and W, H "
+                                           ">= 1, got '" + v + "'";
             },
             "", ""));
     return sub;
