@@ -136,6 +136,26 @@ TEST(Batch, ARefusedAllocationFailsOnePhotoOnly) {
     fs::remove_all(dir);
 }
 
+// The before/after picture of a strip fewer rows high than it is shrunk by
+// has one row, the mean of the strip's rows.
+TEST(SideBySide, AStripKeepsARow) {
+    Picture strip;
+    strip.width = 6000, strip.height = 3;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 6000; ++x) strip.rgb8.insert(strip.rgb8.end(), {uint8_t(40 * y), 200, 0});
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("lumarex-strip-" + std::to_string(::getpid()) + ".jpg")).string();
+    std::string error;
+    ASSERT_TRUE(WriteSideBySide(path, strip, strip, 2400, error)) << error;
+    const auto in = OIIO::ImageInput::open(path);
+    ASSERT_TRUE(in);
+    EXPECT_EQ(std::make_pair(in->spec().width, in->spec().height), std::make_pair(2 * 1000 + 8, 1));
+    std::vector<uint8_t> row(size_t(in->spec().width) * 3);
+    ASSERT_TRUE(in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, row.data()));
+    EXPECT_NEAR(row[3 * 500], 40, 3) << "the mean of 0, 40 and 80";
+    std::filesystem::remove(path);
+}
+
 TEST(Upright, TurnsAsEveryOrientationDisplays) {
     // Stored 3 x 2, pixel (x, y) holding (10 y + x, 100):  0  1  2
     //                                                     10 11 12

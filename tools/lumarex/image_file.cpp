@@ -551,7 +551,9 @@ bool WriteSideBySide(const std::string& path, const Picture& before, const Pictu
     const int gap = 8;
     int f = 1;
     while ((2 * before.width + gap * f) / f > maxWidth) ++f;
-    const int w = before.width / f, h = before.height / f;
+    // A photo fewer than f rows high (a panorama strip) still gets a row,
+    // the mean of the rows it has.
+    const int w = before.width / f, h = std::max(1, before.height / f), rows = std::min(f, before.height);
     Picture pic;
     pic.width = 2 * w + gap;
     pic.height = h;
@@ -567,10 +569,10 @@ bool WriteSideBySide(const std::string& path, const Picture& before, const Pictu
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c) {
                     uint64_t sum = 0;
-                    for (int j = 0; j < f; ++j)
+                    for (int j = 0; j < rows; ++j)
                         for (int i = 0; i < f; ++i)
                             sum += Sample16(src, (size_t(y * f + j) * src.width + (x * f + i)) * 3 + c);
-                    const uint32_t v16 = uint32_t(sum / (uint64_t(f) * f));
+                    const uint32_t v16 = uint32_t(sum / (uint64_t(rows) * f));
                     pic.rgb8[(size_t(y) * pic.width + x0 + x) * 3 + c] = To8(v16);
                 }
     }
