@@ -19,6 +19,7 @@
 #include "lumarex/analysis_record.h"
 #include "lumarex/heap_host.h"
 #include "memory_budget.h"
+#include "output_file.h"
 #include "settings.h"
 
 namespace lumarex_cli {
@@ -99,6 +100,26 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
         ASSERT_TRUE(PlanOutputs({"elsewhere.jpg"}, c, plan, error)) << error;
         EXPECT_EQ(plan.problems[0].empty(), overwrite) << plan.problems[0];
     }
+
+    // A name that takes up nearly all a folder allows still gets its
+    // temporary (the output's stem is cut in the temporary's name); one with
+    // a before/after picture too long for the folder is refused before work.
+    c.output.clear();
+    c.overwrite = false;
+    c.directory = input.parent_path().string();
+    const std::string stem(248, 'p');
+    c.compare = false;
+    ASSERT_TRUE(PlanOutputs({stem + ".png"}, c, plan, error)) << error;
+    EXPECT_EQ(plan.problems[0], "");
+    const std::unique_ptr<OutputFile> file = OutputFile::Create(plan.outputs[0], error);
+    ASSERT_TRUE(file) << error;
+    ASSERT_TRUE(file->Commit(error)) << error;
+    EXPECT_TRUE(fs::exists(plan.outputs[0]));
+    c.compare = true;
+    ASSERT_TRUE(PlanOutputs({stem + ".png"}, c, plan, error)) << error;
+    EXPECT_EQ(plan.problems[0], "the name of " + c.directory + "/" + stem +
+                                    "-compare.jpg is longer than 255 bytes, more than a folder takes; choose a "
+                                    "shorter output name");
     fs::remove_all(input.parent_path());
 }
 

@@ -37,6 +37,9 @@ std::string FolderOf(const std::string& path) {
     return parent.empty() ? std::string(".") : parent.string();
 }
 
+// The longest file name a folder takes on the usual file systems, in bytes.
+constexpr size_t kLongestName = 255;
+
 }  // namespace
 
 std::string OutputNameInFolder(const std::string& input, const std::string& folder) {
@@ -103,7 +106,11 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
         plan.outputs.push_back(out);
         if (!claim(out, i) || (choice.compare && !claim(ComparePathFor(out), i))) return false;
         const std::string compare = choice.compare ? ComparePathFor(out) : std::string();
-        if (!choice.overwrite && SamePath(inputs[i], out))
+        const std::string longest = compare.empty() ? out : compare;
+        if (fs::path(longest).filename().string().size() > kLongestName)
+            plan.problems[i] = "the name of " + longest + " is longer than " + std::to_string(kLongestName) +
+                               " bytes, more than a folder takes; choose a shorter output name";
+        else if (!choice.overwrite && SamePath(inputs[i], out))
             plan.problems[i] = "the output would replace the input; choose another name or folder, or pass --overwrite";
         else if (!compare.empty() && SamePath(inputs[i], compare))
             // --overwrite is for the corrected photo; a before/after picture

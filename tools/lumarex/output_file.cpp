@@ -23,6 +23,8 @@ namespace {
 // registered, renamed and unregistered, or removed, so a clean-up never sees
 // a file that is not registered yet or a name already renamed.
 std::mutex g_mutex;
+// Bytes of the output's stem a temporary's name keeps.
+constexpr size_t kTemporaryStem = 160;
 std::set<std::string> g_pending;
 bool g_closed = false;  // after a stop: no new temporaries
 
@@ -157,8 +159,10 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std
     // A few tries in case a name is taken; with 60 random bits a second try
     // means someone is planting files.
     for (int attempt = 0; attempt < 8; ++attempt) {
+        // The output's own stem, cut so that a name the folder takes with
+        // room to spare still leaves room for the 22 characters added.
         std::string name = ".";
-        name += p.stem().string();
+        name += p.stem().string().substr(0, kTemporaryStem);
         name += ".lumarex-" + RandomTag() + p.extension().string();
         const std::string temp = (p.parent_path() / name).string();
         const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
