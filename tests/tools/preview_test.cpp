@@ -98,6 +98,8 @@ TEST(PreviewRequest, TheCommandLineCarriesChangedSettingsAndQuotesPaths) {
     EXPECT_EQ(CorrectCommandLine("/home/me/it's here.jpg", "out dir/x.tif", s),
               "lumarex correct '/home/me/it'\\''s here.jpg' -o 'out dir/x.tif' --cast on --black-clip 0.3 "
               "--brighten 80 --look natural --guard off");
+    EXPECT_EQ(CorrectCommandLine("-x.jpg", "-x-corrected.jpg", DefaultSettings(Command::kCorrect)),
+              "lumarex correct ./-x.jpg -o ./-x-corrected.jpg") << "not read as options";
 }
 
 TEST(PreviewGenerations, ANewerRequestOvertakesTheOlderOnesOfItsClientOnly) {

@@ -214,8 +214,10 @@ std::string ShellQuoted(const std::string& word) {
 }
 
 std::string CorrectCommandLine(const std::string& photo, const std::string& output, const Settings& s) {
+    // A path starting with '-' would be read as an option, quoted or not.
+    const auto path = [](const std::string& p) { return ShellQuoted(p.rfind('-', 0) == 0 ? "./" + p : p); };
     const Settings defaults = DefaultSettings(Command::kCorrect);
-    std::string line = "lumarex correct " + ShellQuoted(photo) + " -o " + ShellQuoted(output);
+    std::string line = "lumarex correct " + path(photo) + " -o " + path(output);
     for (const SettingInfo& info : SettingsTable()) {
         if (!TakenBy(info, Command::kCorrect)) continue;
         const std::string value = ValueText(info, s);
