@@ -570,7 +570,10 @@ public:
         const CallLock::Held held = lock_.Take("apply()", "apply()");
         if (!param_) throw py::value_error("the analysis is closed");
         std::optional<Region> r;
-        if (!region.is_none()) r = RegionOf(region);
+        if (!region.is_none()) {
+            r = RegionOf(region);
+            if (std::string error; !RegionInside(&*r, picture_, error)) throw py::value_error(error);
+        }
         if (!image.is_none()) {
             const int bits = CheckImage(image, /*allow16=*/true, "image");
             const auto a = py::reinterpret_borrow<py::array>(image);
@@ -717,6 +720,15 @@ py::array ReadPhoto(const std::string& path, int bits, const py::object& progres
     return ArrayOf(pic);
 }
 
+// The limits as the command takes them: 1..268 megapixels, and 0 (half of
+// this machine's memory) or 0.1..1e6 GB.
+void CheckLimits(double maxMegapixels, double maxMemoryGB) {
+    if (!(maxMegapixels >= 1.0 && maxMegapixels <= 268.0))
+        throw py::value_error("max_megapixels must be between 1 and 268");
+    if (!(maxMemoryGB == 0.0 || (maxMemoryGB >= 0.1 && maxMemoryGB <= 1e6)))
+        throw py::value_error("max_memory must be 0 (half of this machine's memory) or between 0.1 and 1e6 (GB)");
+}
+
 // One file as `lumarex COMMAND INPUT -o OUTPUT` corrects it. Failures of the
 // file are reported, not raised: a batch goes on past them. Running out of
 // memory is one of them, told with the size the photo needs.
@@ -726,6 +738,7 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
     const Command c = CommandNamed(command);
     const Settings s = ParseSettings(c, settings);
     if (quality < 1 || quality > 100) throw py::value_error("quality must be between 1 and 100");
+    CheckLimits(maxMegapixels, maxMemoryGB);
     OutputChoice choice;
     choice.quality = quality;
     choice.limits.maxMegapixels = maxMegapixels;
@@ -821,6 +834,7 @@ PYBIND11_MODULE(_lumarex, m) {
     m.def("correct_file", &CorrectFileLikeCommand, py::arg("input"), py::arg("output"), py::arg("command"),
           py::arg("quality"), py::arg("max_megapixels"), py::arg("max_memory"), py::arg("progress"),
           py::arg("settings"));
+    m.def("check_limits", &CheckLimits, py::arg("max_megapixels"), py::arg("max_memory"));
     m.def("plan_outputs", &PlanOutputsIn, py::arg("inputs"), py::arg("directory"), py::arg("overwrite"));
     m.def("version", &Version);
     m.attr("DEFAULT_MAX_MEGAPIXELS") = kDefaultMaxMegapixels;

@@ -178,7 +178,10 @@ def read_photo(path, *, bits=8, progress=None):
     return _lumarex.read_photo(str(path), bits, progress)
 
 
-auto.__doc__ = auto.__doc__.replace("{settings}", _settings_help("auto").replace("\n", "\n    "))
-Analysis.apply.__doc__ = Analysis.apply.__doc__.replace(
-    "{settings}", _settings_help("correct").replace("\n", "\n        ")
-)
+# The settings' help goes into the docstrings; python -OO strips them.
+if auto.__doc__ is not None:
+    auto.__doc__ = auto.__doc__.replace("{settings}", _settings_help("auto").replace("\n", "\n    "))
+if Analysis.apply.__doc__ is not None:
+    Analysis.apply.__doc__ = Analysis.apply.__doc__.replace(
+        "{settings}", _settings_help("correct").replace("\n", "\n        ")
+    )

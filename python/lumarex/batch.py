@@ -73,6 +73,42 @@ def _report_of(future, task):
         return FileReport(task[0], task[1], False, f"the worker failed: {type(e).__name__}: {e}", "", 0.0, "")
 
 
+def _run_locally(tasks, workers, work=_correct_one):
+    """The reports of ``work`` over ``tasks`` on local processes."""
+    import concurrent.futures
+    import multiprocessing
+    from concurrent.futures.process import BrokenProcessPool
+
+    # Fresh interpreters: a forked copy of a process with threads (a
+    # notebook's, a Dask client's) may inherit a held lock.
+    context = multiprocessing.get_context("spawn")
+    n = min(workers or os.cpu_count() or 1, len(tasks))
+    reports = [None] * len(tasks)
+    broken = []
+    pool = concurrent.futures.ProcessPoolExecutor(n, mp_context=context)
+    try:
+        futures = [pool.submit(work, t) for t in tasks]
+        for k, (f, t) in enumerate(zip(futures, tasks)):
+            try:
+                reports[k] = f.result()
+            except BrokenProcessPool:
+                broken.append(k)
+            except Exception:
+                reports[k] = _report_of(f, t)
+    finally:
+        # On Ctrl-C the files not started are dropped; those under way end
+        # whole or not at all.
+        pool.shutdown(wait=True, cancel_futures=True)
+    # A process that died (a crash, the out-of-memory killer) breaks the
+    # pool, and every file not finished fails with it. Each is tried again
+    # alone, in a process of its own: only the file that kills its worker
+    # fails.
+    for k in broken:
+        with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as single:
+            reports[k] = _report_of(single.submit(work, tasks[k]), tasks[k])
+    return reports
+
+
 def correct_files(
     inputs,
     out_dir,
@@ -101,13 +137,14 @@ def correct_files(
     worker's memory) limit what one file may take. Settings are those of the
     command, as for :func:`lumarex.auto`.
 
-    Raises ValueError before any work for a wrong setting or when two inputs
-    would be written to the same file; a file that cannot be read, corrected
+    Raises ValueError before any work for a wrong setting or limit, or when
+    two inputs would be written to the same file; a file that cannot be read, corrected
     or written only gets a failed report.
     """
     inputs = [os.fspath(p) for p in inputs]
     out_dir = os.fspath(out_dir)
     _lumarex.check_settings(command, settings)
+    _lumarex.check_limits(float(max_megapixels), float(max_memory))
     if not 1 <= int(quality) <= 100:
         raise ValueError("quality must be between 1 and 100")
     if not inputs:
@@ -127,15 +164,7 @@ def correct_files(
             client.cancel(futures)  # files under way are finished whole or not at all
             raise
     else:
-        import concurrent.futures
-        import multiprocessing
-
-        n = min(workers or os.cpu_count() or 1, len(tasks))
-        # Fresh interpreters: a forked copy of a process with threads (a
-        # notebook's, a Dask client's) may inherit a held lock.
-        with concurrent.futures.ProcessPoolExecutor(n, mp_context=multiprocessing.get_context("spawn")) as pool:
-            futures = [pool.submit(_correct_one, t) for t in tasks]
-            reports = [_report_of(f, t) for f, t in zip(futures, tasks)]
+        reports = _run_locally(tasks, workers)
     # The reports name the inputs as the caller gave them.
     return [dataclasses.replace(r, input=i, output=o) for r, i, o in zip(reports, inputs, outputs)]
 

@@ -67,3 +67,14 @@ def scene(height, width, seed=1, dtype=np.uint8):
     rgb = np.stack([base * 1.3, base, base * 0.7], axis=-1) + rng.normal(0, 6, (height, width, 3))
     top = 65535 if dtype == np.uint16 else 255
     return np.clip(rgb * (top / 255), 0, top).astype(dtype)
+
+
+def dies_on_its_file(task):
+    """A batch worker's task that ends its process on a file named dies.png
+    (as a crash or the out-of-memory killer would) and reports the others as
+    corrected; here, not in a test file, so that a spawned worker imports it."""
+    import lumarex.batch
+
+    if task[0].endswith("dies.png"):
+        os._exit(1)
+    return lumarex.batch.FileReport(task[0], task[1], True, "", "", 0.0, "")

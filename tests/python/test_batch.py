@@ -11,8 +11,8 @@ import numpy as np
 import pytest
 from dask.distributed import Client, LocalCluster
 
-from conftest import samples, scene, write_image
-from lumarex.batch import correct_files
+from conftest import dies_on_its_file, samples, scene, write_image
+from lumarex.batch import _run_locally, correct_files
 
 
 @pytest.fixture(scope="module")
@@ -95,6 +95,11 @@ def test_whole_batch_problems_are_refused_before_any_work(tmp_path):
     with pytest.raises(ValueError, match="'target' must be a multiple of 5"):
         correct_files([a / "x.png"], tmp_path / "out2", target=57)
     assert not (tmp_path / "out" / "x.png").exists()
+    for limits in ({"max_memory": float("inf")}, {"max_memory": 0.05}, {"max_megapixels": float("nan")},
+                   {"max_megapixels": 300}):
+        with pytest.raises(ValueError, match="max_m"):
+            correct_files([a / "x.png"], tmp_path / "out3", **limits)
+    assert not (tmp_path / "out3").exists()
     # An output that would replace its input is a problem of that file only.
     reports = correct_files([a / "x.png"], a, workers=1)
     assert not reports[0].ok and "replace the input" in reports[0].error
@@ -110,3 +115,16 @@ def test_command_line_on_the_cluster(client, inputs, expected, tmp_path):
     usage = subprocess.run([sys.executable, "-m", "lumarex.batch", inputs[0], "-d", str(tmp_path / "o2"),
                             "--black-clip", "9"], capture_output=True, text=True)
     assert usage.returncode == 2 and "black_clip" in usage.stderr
+
+
+def test_a_worker_that_dies_fails_its_own_file_only(tmp_path):
+    names = ["a.png", "dies.png", "c.png", "d.png"]
+    tasks = [(str(tmp_path / n), str(tmp_path / "out" / n), "", "auto", 95, 200.0, 0.0, {}) for n in names]
+    reports = _run_locally(tasks, 2, work=dies_on_its_file)
+    assert [r.ok for r in reports] == [True, False, True, True]
+    assert "the worker failed" in reports[1].error
+
+
+def test_the_package_imports_without_docstrings():
+    p = subprocess.run([sys.executable, "-OO", "-c", "import lumarex, lumarex.batch"], capture_output=True, text=True)
+    assert p.returncode == 0, p.stderr

@@ -136,6 +136,8 @@ def test_analysis_checks_its_image_region_and_life():
         a.apply(scene(40, 50))
     with pytest.raises(ValueError, match="leaves the 50x40 photo"):
         a.apply(region=(40, 0, 20, 10))
+    with pytest.raises(ValueError, match="leaves the 50x40 photo"):  # before the memory it would need
+        a.apply(region=(0, 0, 10**6, 10**6))
     with pytest.raises(ValueError, match="unknown setting 'min_brighten' for correct"):
         a.apply(min_brighten=0)
     # Another picture of the same size corrected with this analysis.

@@ -135,7 +135,9 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
 }
 
 uint64_t BudgetBytes(const SizeLimits& limits) {
-    const double gb = limits.maxMemoryGB > 0.0 ? limits.maxMemoryGB : DefaultMaxMemoryGB();
+    // The command takes 0.1 .. 1e6 GB; a caller that passes more gets 1e6
+    // (a petabyte) rather than a conversion out of range.
+    const double gb = limits.maxMemoryGB > 0.0 ? std::min(limits.maxMemoryGB, 1e6) : DefaultMaxMemoryGB();
     return uint64_t(gb * 1e9);
 }
 

@@ -29,15 +29,6 @@ int32_t OnProgress(int32_t step, int32_t total, void* context) {
 // The region as a picture of its own, with the source's metadata and alpha.
 Picture Crop(const Picture& p, const Region& r) { return CropPicture(p, r.x, r.y, r.w, r.h, true); }
 
-bool RegionInside(const Region* region, const Picture& pic, std::string& error) {
-    if (region && (int64_t{region->x} + region->w > pic.width || int64_t{region->y} + region->h > pic.height)) {
-        error = "the region " + std::to_string(region->x) + "," + std::to_string(region->y) + "," +
-                std::to_string(region->w) + "," + std::to_string(region->h) + " leaves the " +
-                std::to_string(pic.width) + "x" + std::to_string(pic.height) + " photo (as displayed)";
-        return false;
-    }
-    return true;
-}
 
 // How far sharpening reads beyond a pixel: its three-tap kernel runs twice
 // along each axis.
@@ -171,6 +162,16 @@ Settings WithoutLiftFloor(const Settings& s) {
 }
 
 }  // namespace
+
+bool RegionInside(const Region* region, const Picture& pic, std::string& error) {
+    if (region && (int64_t{region->x} + region->w > pic.width || int64_t{region->y} + region->h > pic.height)) {
+        error = "the region " + std::to_string(region->x) + "," + std::to_string(region->y) + "," +
+                std::to_string(region->w) + "," + std::to_string(region->h) + " leaves the " +
+                std::to_string(pic.width) + "x" + std::to_string(pic.height) + " photo (as displayed)";
+        return false;
+    }
+    return true;
+}
 
 bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary, std::string& error,
                         const FileProgress& progress) {

@@ -16,6 +16,9 @@
 
 namespace lumarex_cli {
 
+// False, with the refusal in `error`, when `region` (if any) leaves `pic`.
+bool RegionInside(const Region* region, const Picture& pic, std::string& error);
+
 // `lumarex auto` on an 8-bit picture, in place. `before`, when given, gets
 // the picture as it came. `summary` tells the lift applied ("brightened 40 %").
 bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary,
