@@ -136,14 +136,16 @@ bool AddCameraNoise(const Rgb8Image& clean, const CameraNoise& noise, Rgb8Image&
 }
 
 bool JpegRoundTrip(Rgb8Image& img, int quality, std::string& error) {
+    // Each proxy is declared before the encoder or decoder that uses it, so
+    // that it outlives it: their destructors close through it.
     std::vector<unsigned char> file;
     {
+        OIIO::Filesystem::IOVecOutput proxy(file);
         auto out = OIIO::ImageOutput::create("jpg");
         if (!out || !out->supports("ioproxy")) {
             error = "no JPEG writer with memory output";
             return false;
         }
-        OIIO::Filesystem::IOVecOutput proxy(file);
         OIIO::ImageSpec spec(img.width, img.height, 3, OIIO::TypeDesc::UINT8);
         spec.attribute("Compression", "jpeg:" + std::to_string(std::clamp(quality, 1, 100)));
         spec.attribute("jpeg:subsampling", "4:2:0");
@@ -154,12 +156,12 @@ bool JpegRoundTrip(Rgb8Image& img, int quality, std::string& error) {
             return false;
         }
     }
+    OIIO::Filesystem::IOMemReader reader(file.data(), file.size());
     auto in = OIIO::ImageInput::create("jpg");
     if (!in) {
         error = "no JPEG reader";
         return false;
     }
-    OIIO::Filesystem::IOMemReader reader(file.data(), file.size());
     in->set_ioproxy(&reader);
     OIIO::ImageSpec spec;
     if (!in->open("memory.jpg", spec) || spec.width != img.width || spec.height != img.height ||
