@@ -234,6 +234,8 @@ ColorRestoreTables MakeColorRestoreTables(int32_t mode, float amount) {
     });
     if (curveC) BuildContrastCurveC(amount, t.curve);
     else BuildContrastCurveB(amount, t.curve);
+    t.gainOnlyExact =
+        std::all_of(std::begin(t.curve), std::end(t.curve), [](float c) { return std::fabs(c) <= 1e33f; });
     for (int32_t m = 0; m < kLevels; ++m) CurveAt<Restore8>(t.curve, m, t.gain8[m], t.offset8[m]);
     simd::MakeGatherPairs(t.gain8, t.offset8, kLevels, t.curvePairs8);
     simd::SplitIntoBytePlanes(t.retention, t.retentionBytes);

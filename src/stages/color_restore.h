@@ -62,6 +62,12 @@ struct ColorRestoreTables {
     // interpolate): their truncation needs no saturation. False only for
     // huge amounts.
     bool retentionInRange = false;
+    // Every curve entry is at most 1e33 in size, so each level's gain and
+    // offset are finite at both depths (x 255, x 65280). A pixel whose red
+    // weights are 0 then comes out as exactly c x gain; with an infinite
+    // offset the full form gives (c + inf) x 0 = NaN, which truncates to 0.
+    // False only for huge amounts.
+    bool gainOnlyExact = false;
     float f = 1.0f;
     float retention[kColorRestoreLevels];
     float curve[kColorRestoreLevels];

@@ -124,7 +124,8 @@ HWY_INLINE VF ToneScale(DF df, VF tone, VI m) {
 // 4 m, exact in integers; then c1 / m rounds to at most 0.8f), both red
 // weights are 0: retention keeps every sample (c x 1 + held x 0) and the
 // curve is a plain gain (c x gain x 1 + (c + d) x 0, which differs from
-// c x gain at most in the sign of a zero that truncation drops). Runs of
+// c x gain at most in the sign of a zero that truncation drops, while the
+// offset d is finite: gainOnlyExact). Runs of
 // such pixels skip the four divisions of the weights: about two thirds
 // of a neutral daylight photo, next to none of a tungsten-lit one.
 HWY_INLINE bool RedBelowEverywhere(VI c1, VI m) {
@@ -196,7 +197,7 @@ HWY_INLINE void RestoreVector(VI c[3], VF tone, const ColorRestoreTables& t, VF 
     const DF df;
     const VI m = Max3(c);
     const VF v = kWithTone ? ToneScale(df, tone, m) : hn::Set(df, 1.0f);
-    if (RedBelowEverywhere(c[0], m)) return GainOnly<T, kWithTone>(c, S::Gain(df, t, m), v);
+    if (t.gainOnlyExact && RedBelowEverywhere(c[0], m)) return GainOnly<T, kWithTone>(c, S::Gain(df, t, m), v);
     VI r[3];
     Retain<T, kInRange>(c, m, S::Retention(df, t, m), f, r);
     const VI m2 = Max3(r);
@@ -227,7 +228,7 @@ HWY_INLINE void RestoreBlock8(uint8_t* const c8[3], const float* tone, const Col
         for (int k = 0; k < 3; ++k) r[j][k] = VI{wide[k][j]};
         const VI m{mWide[j]};
         v[j] = kWithTone ? ToneScale(df, hn::LoadU(df, tone + 16 * j), m) : hn::Set(df, 1.0f);
-        plain[j] = RedBelowEverywhere(r[j][0], m);
+        plain[j] = t.gainOnlyExact && RedBelowEverywhere(r[j][0], m);
         anyRetained = anyRetained || !plain[j];
     }
     if (anyRetained) {

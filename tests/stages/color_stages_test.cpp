@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -190,8 +191,9 @@ TEST(ColorRestore, PinnedPixels) {
 }
 
 // The SIMD form against the plain one, 8 and 16-bit, with and without a
-// tone plane (zero and negative tones among it), every mode, a large amount, and amounts whose retention
-// products leave the int32 range (truncated with saturation); odd widths.
+// tone plane (zero and negative tones among it), every mode, a large amount, amounts whose retention
+// products leave the int32 range (truncated with saturation) and amounts whose curve offsets overflow to
+// infinity; odd widths.
 TEST(ColorRestore, FastFormMatchesThePlainOne) {
     std::mt19937 rng(21);
     for (const int32_t w : {1, 7, 16, 33, 100, 257}) {
@@ -223,9 +225,12 @@ TEST(ColorRestore, FastFormMatchesThePlainOne) {
         std::vector<float> retention16(65536);
         std::vector<uint64_t> pairs16(65536);
         for (const int mode : {1, 2, 3})
-            for (const float amount : {0.5f, 4.0f, 1e6f, 1e30f}) {
+            // 2e35 and beyond: the 16-bit offsets overflow to infinity, and
+            // from 3e37 the 8-bit ones.
+            for (const float amount : {0.5f, 4.0f, 1e6f, 1e30f, 2e35f, -1e38f, 1e38f}) {
                 const ColorRestoreTables t = MakeColorRestoreTables(mode, amount);
-                ASSERT_EQ(t.retentionInRange, amount < 1e6f) << amount;
+                ASSERT_EQ(t.retentionInRange, std::fabs(amount) < 1e6f) << amount;
+                ASSERT_EQ(t.gainOnlyExact, std::fabs(amount) < 1e35f) << amount;
                 ColorRestoreTables levels = t;
                 MakeColorRestoreLevels16(levels, retention16.data(), pairs16.data());
                 for (const bool withTone : {false, true}) {
