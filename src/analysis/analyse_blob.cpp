@@ -117,7 +117,8 @@ bool AnalyseFast(const ImageBlob& blob, ImageParam& param) {
     using D = SampleDepth<T>;
     param.width = blob.width;
     param.height = blob.height;
-    if (blob.pixels == nullptr) return false;
+    // Refused as the reference refuses it: before any host block or row.
+    if (blob.pixels == nullptr || blob.width <= 0 || blob.height <= 0) return false;
     // The reference counts the black level in this block; it is taken and
     // held the same way, so that hosts see the same requests.
     const HostArray<float> hist = HostArray<float>::Allocate(D::kLevels);

@@ -2,6 +2,7 @@
 #include "analysis/blob_histograms.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "image/sample_depth.h"
@@ -298,7 +299,8 @@ void FillVariantHistograms16(const ImageBlob& blob, int32_t black, const Variant
     });
 
     if (rawMax != nullptr) {
-        std::copy(rawMax + black, rawMax + L, rawMax);
+        // The ranges overlap (they are the same when black is 0): memmove.
+        std::memmove(rawMax, rawMax + black, size_t(L - black) * sizeof(*rawMax));
         std::fill(rawMax + (L - black), rawMax + L, 0);
         for (int32_t i = 0; i < L; ++i) {
             const bool in = i < L - black;

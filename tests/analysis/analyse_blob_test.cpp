@@ -91,11 +91,12 @@ void ExpectSameAnalysis(const ImageBlob& blob) {
 
 // Random pictures: casts of either sign in each channel, a raised black
 // level, clipped highlights (a tenth of the pixels at the top in half the
-// trials), odd sizes down to one pixel and one line.
+// trials), odd sizes down to one pixel and one line, and empty blobs (no
+// record, refused before any host block).
 TEST(AnalyseBlobFast, RandomBlobsGiveTheSameRecord) {
     TestHost host;
     std::mt19937 rng(2024);
-    const std::pair<int, int> sizes[] = {{1, 1}, {1, 9}, {13, 1}, {7, 5}, {33, 17}, {64, 41}, {101, 67}};
+    const std::pair<int, int> sizes[] = {{0, 3}, {4, 0}, {1, 1}, {1, 9}, {13, 1}, {7, 5}, {33, 17}, {64, 41}, {101, 67}};
     for (const auto& [w, h] : sizes) {
         for (int trial = 0; trial < 4; ++trial) {
             SCOPED_TRACE(testing::Message() << w << " x " << h << " trial " << trial);
