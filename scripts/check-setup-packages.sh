@@ -4,17 +4,24 @@
 # that happens to have more installed:
 #   - every file a configured build read (CMake package files), every file
 #     those package files import (libraries, programs), every compiler,
-#     library and program the configure found, and every program the scripts
-#     run must exist,
+#     library and program the configure found, every system header a built
+#     build's compiler read, and every program the scripts run must exist,
 #   - and belong to a package of setup's list, to one of their dependencies,
 #     or to Debian's essential set.
 #   check-setup-packages.sh BUILD_DIR...
-#   check-setup-packages.sh --demo BUILD_DIR   a build configured as demo.sh
-#                                              does, against setup --demo's list
+#   check-setup-packages.sh --demo BUILD_DIR [--headers-from BUILT_DIR]
+#       a build configured (not built) as demo.sh does, against setup
+#       --demo's list; the headers its targets read are taken from the same
+#       targets of BUILT_DIR, a build of the same sources that was built
 set -euo pipefail
 cd "$(dirname "$0")/.."
 demo=0
+headersFrom=""
 [ "${1:-}" = --demo ] && demo=1 && shift
+if ((demo)) && [ "${2:-}" = --headers-from ]; then
+  headersFrom=$3
+  set -- "$1"
+fi
 
 # setup's lists, as written between "NAME=(" and ")".
 list() { sed -n "/^$1=(/,/^)/p" scripts/setup.sh | sed '1d;$d' | tr -s ' \t' '\n' | sed '/^$/d'; }
@@ -68,6 +75,24 @@ for build in "$@"; do
     grep -E '^[A-Za-z0-9_]+:FILEPATH=/' "$build/CMakeCache.txt" | cut -d= -f2- | grep -v "^$PWD/" || true
   )
 done
+# The system headers the compilers read, from the dependency files of the
+# objects under the given folders.
+headers() {
+  find "$@" -name '*.o.d' -print0 2>/dev/null | xargs -0 -r cat | tr ' \\' '\n\n' | grep '^/usr/' | sort -u || true
+}
+if [ -n "$headersFrom" ]; then
+  # The demo build's targets, as folders of the built build.
+  from=$(realpath "$headersFrom")
+  demoDir=$(realpath "$1")
+  targets=()
+  while read -r t; do
+    [ -d "$from${t#"$demoDir"}" ] && targets+=("$from${t#"$demoDir"}")
+  done <"$1/CMakeFiles/TargetDirectories.txt"
+  ((${#targets[@]})) || { echo "check-setup-packages: $headersFrom has none of $1's targets" >&2; exit 2; }
+  while read -r f; do files+=("$f"); done < <(headers "${targets[@]}")
+else
+  while read -r f; do files+=("$f"); done < <(headers "$@")
+fi
 # The Python packages a build with the Python module imports in its tests.
 for build in "$@"; do
   grep -q '^LUMAREX_PYTHON:BOOL=ON' "$build/CMakeCache.txt" || continue

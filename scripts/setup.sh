@@ -15,6 +15,7 @@ set -euo pipefail
 demo_packages=(
   build-essential cmake pkg-config
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libwebp-dev libheif-dev
+  libtiff-dev  # OpenImageIO's TIFF header includes libtiff's
 )
 # The tests, the benchmarks, the Windows build, the fuzzers, the Python
 # module, the GIMP plug-in (and the GIMP its tests run it in, and the
@@ -22,7 +23,7 @@ demo_packages=(
 # redoes its dialog's picture with) and the manual page besides.
 test_packages=(
   binutils help2man
-  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libjpeg-dev libtiff-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libjpeg-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev llvm lld
   chromium

@@ -88,9 +88,10 @@ fi
 stage "packages"
 ./scripts/check-setup-packages.sh "${builds[@]}"
 # The demo installs less: a build configured as scripts/demo.sh does uses
-# only what `setup.sh --demo` installs.
+# only what `setup.sh --demo` installs, headers included (read from the
+# same targets of the sanitizer build, which built them all).
 demo=${LUMAREX_DEMO_CHECK_BUILD_DIR:-build-demo-check}
 cmake -S . -B "$demo" -DCMAKE_BUILD_TYPE=Release -DLUMAREX_BUILD_TESTS=OFF -DLUMAREX_BUILD_BENCH=OFF \
   -DLUMAREX_PYTHON=OFF -DLUMAREX_MANPAGE=OFF -DLUMAREX_GIMP=OFF >/dev/null
-./scripts/check-setup-packages.sh --demo "$demo"
+./scripts/check-setup-packages.sh --demo "$demo" --headers-from "$build"
 stage "done"
