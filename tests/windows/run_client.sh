@@ -27,8 +27,9 @@ fi
 wine64=$1 prefix=$2 build=$3 action=$4
 shift 4
 # A private prefix, no debug chatter, and no display: Wine then creates no
-# windows, so nothing can wait for a click.
-export WINEPREFIX="$prefix" WINEDEBUG=-all
+# windows, so nothing can wait for a click. Without its menu builder Wine
+# writes no menu entries or file types into the user's home.
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 if [ "$action" = prefix ]; then
   [ -f "$prefix/system.reg" ] || timeout 300 "$wine64" wineboot --init >/dev/null 2>&1
