@@ -46,6 +46,13 @@ TEST(SettingsTable, DefaultsReadBackAndValuesAreCheckedAgainstRangeStepAndWords)
     EXPECT_EQ(SetFromText(clip, "5.1", s), "must be between 0 and 5, got '5.1'");
     EXPECT_EQ(SetFromText(clip, "", s), "expects auto|0..5 in steps of 0.1, got ''");
     EXPECT_EQ(s.blackClip, 0.3f) << "a refused value leaves the setting";
+    // A value that was held as a float (the plug-in's last values, NumPy's
+    // float32) is still on its step: 4.3f is 4.3000001907... as a double.
+    for (int tenths = 0; tenths <= 50; ++tenths) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", double(float(tenths) / 10.0f));
+        EXPECT_EQ(SetFromText(clip, text, s), "") << text;
+    }
     const SettingInfo& brighten = *FindSetting("brighten");
     EXPECT_EQ(SetFromText(brighten, "auto", s), "");
     EXPECT_EQ(s.brighten, kMeasured);

@@ -2,6 +2,7 @@
 #include "settings.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -117,11 +118,13 @@ bool ParseNumber(const std::string& text, double& out) {
 }
 
 // Whether v is a whole multiple of step, allowing for decimal fractions
-// that binary cannot hold exactly (0.3 is not 3 x 0.1 in doubles).
+// that binary cannot hold exactly (0.3 is not 3 x 0.1 in doubles), also
+// once held as a float (the settings are floats: 4.3f is 4.3000002 as a
+// double, 43.000002 steps of 0.1).
 bool OnStep(double v, double step) {
     if (step <= 0.0) return true;
     const double k = v / step;
-    return std::fabs(k - std::round(k)) < 1e-6;
+    return std::fabs(k - std::round(k)) < std::max(1e-6, std::fabs(k) * 4.0 * FLT_EPSILON);
 }
 
 void Store(const SettingInfo& info, Settings& s, double v) {
