@@ -219,6 +219,8 @@ def refusal_checks(args, s):
     s.run_on(rgb8, None, "(gimp-image-convert-precision img PRECISION-U16-LINEAR)", call({}))
     s.run_on(rgb8, None, "(let ((mask (car (gimp-layer-create-mask drw ADD-MASK-WHITE))))"
              " (gimp-layer-add-mask drw mask) (plug-in-lumarex-auto RUN-NONINTERACTIVE img mask))")
+    # A layer whose pixels are locked refuses the corrected pixels.
+    s.run_on(rgb8, None, "(gimp-item-set-lock-content drw TRUE)", AUTO)
     # The dialog without a display (gimp-console has none).
     s.run_on(rgb8, None, call({}, "RUN-INTERACTIVE"))
     # GIMP goes on after the refusals: a good call still corrects.
@@ -227,7 +229,7 @@ def refusal_checks(args, s):
     def check(log, failures):
         for expected in ["black-clip must be between 0 and 5, got '7'", "this one is grayscale", "this one is indexed", "this one has a higher precision",
                          "this one is linear light", "this is a layer mask or a channel",
-                         "the dialog needs a display"]:
+                         "the dialog needs a display", "the layer cannot take the corrected pixels"]:
             if expected not in log:
                 failures.append(f"no refusal '{expected}'")
         if "crashed" in log or "terminated" in log:

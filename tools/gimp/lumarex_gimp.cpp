@@ -258,15 +258,24 @@ std::vector<uint8_t> RegionBytes(const Pixels& p, const Region& r, const std::ve
 }
 
 // Writes the corrected region through the shadow buffer and merges it as
-// one undo step, blended along the selection's mask.
-void WriteRegion(gint32 drawable, const Pixels& p, const Region& r, const Picture& fixed) {
+// one undo step, blended along the selection's mask. False when GIMP
+// refuses the merge (a layer group, a layer whose pixels are locked).
+bool WriteRegion(gint32 drawable, const Pixels& p, const Region& r, const Picture& fixed) {
     const std::vector<uint8_t> bytes = p.bits == 16 ? RegionBytes(p, r, fixed.rgb16) : RegionBytes(p, r, fixed.rgb8);
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
     gegl_buffer_set(shadow, GEGL_RECTANGLE(r.x, r.y, r.w, r.h), 0, p.format, bytes.data(), GEGL_AUTO_ROWSTRIDE);
     gegl_buffer_flush(shadow);
     g_object_unref(shadow);
-    gimp_drawable_merge_shadow(drawable, TRUE);
+    if (!gimp_drawable_merge_shadow(drawable, TRUE)) return false;
     gimp_drawable_update(drawable, r.x, r.y, r.w, r.h);
+    return true;
+}
+
+// GIMP's reason for a refused merge, or ours when it gives none.
+std::string MergeRefused() {
+    const gchar* why = gimp_get_pdb_error();
+    return std::string("Lumarex: the layer cannot take the corrected pixels") +
+           (why != nullptr && *why != '\0' ? std::string(": ") + why : std::string(" (a layer group, or locked pixels)"));
 }
 
 // --- stopping ---------------------------------------------------------------------
@@ -339,9 +348,10 @@ std::string CorrectDrawable(gint32 image, gint32 drawable, Command command, cons
     const bool ok = command == Command::kAuto
                         ? AutoCorrectRegion(settings, whole ? nullptr : &r, pic, summary, error, progress)
                         : CorrectPicture(settings, whole ? nullptr : &r, pic, nullptr, summary, error, progress);
-    if (ok) WriteRegion(drawable, layer, r, pic);
+    const bool written = ok && WriteRegion(drawable, layer, r, pic);
     gimp_progress_update(1.0);
     gimp_progress_end();
+    if (ok && !written) return MergeRefused();
     return ok ? std::string() : stop.asked ? kStopped : "Lumarex: " + error;
 }
 
@@ -724,9 +734,13 @@ std::string RunInteractive(gint32 image, gint32 drawable, GimpPDBStatusType& sta
     // The library looks at the callback between its steps only: a Cancel
     // pressed during its last one is read once more before writing.
     const bool corrected = CorrectArea(analysed, settings, r, out, summary, error, progress) && !progress(1.0f);
-    if (corrected) WriteRegion(drawable, analysed.layer, r, out);
+    const bool written = corrected && WriteRegion(drawable, analysed.layer, r, out);
     gimp_image_undo_group_end(image);
     gtk_widget_destroy(d.window);
+    if (corrected && !written) {
+        status = GIMP_PDB_EXECUTION_ERROR;
+        return MergeRefused();
+    }
     if (!corrected) {
         status = stop.asked ? GIMP_PDB_CANCEL : GIMP_PDB_EXECUTION_ERROR;
         return stop.asked ? kStopped : "Lumarex: " + error;
