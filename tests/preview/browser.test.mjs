@@ -120,6 +120,32 @@ try {
   const lastUrl = await page.evaluate(() => window.lumarexPreview.state.lastAfterUrl);
   const q = new URL(lastUrl, base).searchParams;
   check(q.get('local-depth') === '95' && Number(q.get('width')) === Number(q.get('w')), `a 1:1 view: ${lastUrl}`);
+  // ... and drawn on whole screen pixels: a patch at the canvas's centre is
+  // the view's pixels as they are, not blends of neighbours.
+  const aligned = await page.evaluate(() => {
+    const s = window.lumarexPreview.state;
+    const canvas = document.getElementById('view');
+    const n = 48, x0 = Math.floor(canvas.width / 2) - n / 2, y0 = Math.floor(canvas.height / 2) - n / 2;
+    const shown = canvas.getContext('2d').getImageData(x0, y0, n, n).data;
+    const b = s.after.bitmap;
+    const own = new OffscreenCanvas(b.width, b.height).getContext('2d');
+    own.drawImage(b, 0, 0);
+    const px = own.getImageData(0, 0, b.width, b.height).data;
+    // Where the patch should sit in the view, give or take a few pixels.
+    const bx = Math.round(x0 - canvas.width / 2 + s.cx - s.after.area[0]);
+    const by = Math.round(y0 - canvas.height / 2 + s.cy - s.after.area[1]);
+    for (let dy = -3; dy <= 3; ++dy)
+      for (let dx = -3; dx <= 3; ++dx) {
+        let same = true;
+        for (let y = 0; y < n && same; ++y)
+          for (let x = 0; x < n && same; ++x)
+            for (let c = 0; c < 3 && same; ++c)
+              same = shown[(y * n + x) * 4 + c] === px[((by + dy + y) * b.width + bx + dx + x) * 4 + c];
+        if (same) return true;
+      }
+    return false;
+  });
+  check(aligned, 'at 1:1 each pixel of the view is one screen pixel, unblended');
 
   // Save: the whole photo beside the original, as the command writes it.
   await page.click('#save');

@@ -235,9 +235,12 @@
     ctx.clearRect(0, 0, cw, ch);
     if (!state.photo) return;
     const z = state.zoom * d;
-    ctx.setTransform(z, 0, 0, z, cw / 2 - state.cx * z, ch / 2 - state.cy * z);
-    // Up close the photo's pixels show as squares, as in any editor.
-    ctx.imageSmoothingEnabled = state.zoom * d < 2;
+    // On whole device pixels: at 1:1 a photo pixel then covers one screen
+    // pixel exactly instead of being blended across two.
+    ctx.setTransform(z, 0, 0, z, Math.round(cw / 2 - state.cx * z), Math.round(ch / 2 - state.cy * z));
+    // Up close the photo's pixels show as squares, as in any editor; at
+    // 1:1 they are drawn as they are.
+    ctx.imageSmoothingEnabled = z < 2 && z !== 1;
     ctx.imageSmoothingQuality = 'high';
     const put = (v) => { if (v) ctx.drawImage(v.bitmap, v.area[0], v.area[1], v.area[2], v.area[3]); };
     const divider = $('divider');
@@ -245,7 +248,7 @@
     $('tag-before').hidden = state.compare === 'after';
     $('tag-after').hidden = state.compare === 'before';
     if (state.compare === 'before') {
-      put(state.before || state.after);
+      put(state.before);  // nothing rather than the corrected picture under the "before" tag
       return;
     }
     put(state.after);
@@ -301,8 +304,11 @@
         return;
       }
       const bitmap = await createImageBitmap(await res.blob());
-      if (gen !== state.gen) return;
-      state.after = { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) };
+      if (gen !== state.gen) {
+        bitmap.close();
+        return;
+      }
+      replace('after', { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) });
       state.lastAfterUrl = url;
       state.renders++;
       state.retries = 0;
@@ -317,8 +323,14 @@
     }
   }
 
+  // A view replaced: its decoded picture's memory goes back at once.
+  function replace(which, view) {
+    if (state[which]) state[which].bitmap.close();
+    state[which] = view;
+  }
+
   let beforeAbort = null;
-  async function fetchBefore(view) {
+  async function fetchBefore(view, attempt = 0) {
     const key = view.toString();
     if (key === state.beforeKey) return;
     state.beforeKey = key;
@@ -331,10 +343,25 @@
     state.inflight++;
     try {
       const res = await ask(`/api/render?${q}`, { signal: abort.signal });
-      if (!res.ok || key !== state.beforeKey) return;
-      const bitmap = await createImageBitmap(await res.blob());
       if (key !== state.beforeKey) return;
-      state.before = { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) };
+      if (!res.ok) {
+        // No picture for this view: the next render asks again, and a busy
+        // server is asked again shortly, a few times, unless another view
+        // is asked for first.
+        state.beforeKey = null;
+        if (res.status === 503 && attempt < 5) {
+          setTimeout(() => { if (state.beforeKey === null) fetchBefore(view, attempt + 1); }, 300);
+        } else if (res.status !== 409) {
+          setStatus((await res.json()).error, true);
+        }
+        return;
+      }
+      const bitmap = await createImageBitmap(await res.blob());
+      if (key !== state.beforeKey) {
+        bitmap.close();
+        return;
+      }
+      replace('before', { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) });
       draw();
     } catch (err) {
       if (err.name !== 'AbortError') setStatus(`no answer from lumarex serve (${err.message})`, true);
