@@ -72,13 +72,22 @@ PreviewPhoto::Scale* PreviewPhoto::ScaleOfWidth(int width) {
             s->lastUse = ++uses_;
             return s.get();
         }
-    if (scales_.size() >= kKeptScales) {
+    const auto dropOldest = [this] {
         const auto oldest = std::min_element(scales_.begin(), scales_.end(),
                                              [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; });
         scales_.erase(oldest);
-    }
+    };
+    if (scales_.size() >= kKeptScales) dropOldest();
     auto s = std::make_unique<Scale>();
     const int height = std::max(1, int((int64_t{photo_.height} * width + photo_.width / 2) / photo_.width));
+    // The copy and its blob, in the budget the photo's own memory is in: a
+    // view just under full size copies nearly the whole photo.
+    const uint64_t bytes = 2 * uint64_t(width) * uint64_t(height) * 3 * (photo_.bits == 16 ? 2 : 1);
+    while (!budget_->Acquire(bytes, [] { return true; })) {
+        if (scales_.empty()) return nullptr;
+        dropOldest();
+    }
+    s->budget = budget_.get(), s->held = bytes;
     s->pic = ScaledDown(photo_, width, height);
     const ImageDesc desc = DescribeRgb(s->pic);
     s->blob.reset(AllocImageBlob(&desc));

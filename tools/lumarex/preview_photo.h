@@ -79,9 +79,18 @@ private:
         Picture pic;
         BlobOwner blob;
         uint64_t lastUse = 0;
+        // The memory budget's share taken for the copy and its blob.
+        MemoryBudget* budget = nullptr;
+        uint64_t held = 0;
+        Scale() = default;
+        Scale(const Scale&) = delete;
+        Scale& operator=(const Scale&) = delete;
+        ~Scale() {
+            if (held > 0) budget->Release(held);
+        }
     };
-    // The copy `width` pixels wide, made when missing; null when out of
-    // memory.
+    // The copy `width` pixels wide, made when missing, within the memory
+    // budget (older copies make room); null when out of memory.
     Scale* ScaleOfWidth(int width);
 
     std::timed_mutex mutex_;
