@@ -303,12 +303,9 @@
         setStatus((await res.json()).error, true);
         return;
       }
-      const bitmap = await createImageBitmap(await res.blob());
-      if (gen !== state.gen) {
-        bitmap.close();
-        return;
-      }
-      replace('after', { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) });
+      const after = await viewOf(res, () => gen === state.gen);
+      if (!after) return;
+      replace('after', after);
       state.lastAfterUrl = url;
       state.renders++;
       state.retries = 0;
@@ -321,6 +318,17 @@
     } finally {
       state.inflight--;
     }
+  }
+
+  // The answer's picture and the area it shows; null, with nothing kept,
+  // when `wanted()` says a newer view was asked for while it was decoded.
+  async function viewOf(res, wanted) {
+    const bitmap = await createImageBitmap(await res.blob());
+    if (!wanted()) {
+      bitmap.close();
+      return null;
+    }
+    return { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) };
   }
 
   // A view replaced: its decoded picture's memory goes back at once.
@@ -356,12 +364,9 @@
         }
         return;
       }
-      const bitmap = await createImageBitmap(await res.blob());
-      if (key !== state.beforeKey) {
-        bitmap.close();
-        return;
-      }
-      replace('before', { bitmap, area: res.headers.get('X-Lumarex-Area').split(',').map(Number) });
+      const before = await viewOf(res, () => key === state.beforeKey);
+      if (!before) return;
+      replace('before', before);
       draw();
     } catch (err) {
       if (err.name !== 'AbortError') setStatus(`no answer from lumarex serve (${err.message})`, true);
