@@ -190,6 +190,14 @@ TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
         EXPECT_EQ(std::make_tuple(s.width, s.height, s.bits, s.alpha), std::make_tuple(spec.height, spec.width, bits, true))
             << "upright, the depth the format takes, alpha";
         EXPECT_EQ(std::make_pair(s.make, s.profile), std::make_pair(std::string("Test Camera Co."), profile));
+        // Read back as an input, the file keeps both (the image library's
+        // readers leave WebP's and the profile of HEIC and AVIF out).
+        const fs::path back = dir / (std::string("back-") + (ext + 1) + ".png");
+        ASSERT_EQ(Run("correct " + Quoted(out) + " -o " + Quoted(back)).status, 0);
+        const OIIO::ImageSpec b = SpecOf(back);
+        const OIIO::ParamValue* backProfile = b.find_attribute("ICCProfile");
+        EXPECT_TRUE(backProfile && Bytes(backProfile->data(), backProfile->type().size()) == profile);
+        EXPECT_EQ(b.get_string_attribute("Make"), "Test Camera Co.");
 
         const std::vector<uint16_t> got = Associated(out);
         ASSERT_EQ(got.size(), png.size());
@@ -203,6 +211,41 @@ TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {
         EXPECT_LT(colour / double(got.size() * 3 / 4), 5.0) << "mean colour difference in 8-bit levels";
         EXPECT_EQ(alphaOff, 0u) << "alpha kept to the level";
     }
+}
+
+// What other programs write is taken as they meant it: a GIF (whose alpha
+// the image library names as a fifth channel of four), a grey photo's grey
+// profile (dropped where the format stores the grey as colour), a camera's
+// EXIF colour space "uncalibrated" (kept, not turned into sRGB).
+TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
+    const std::vector<uint16_t> px = Pixels(MakeInput("photo.png"));
+    const OIIO::ImageSpec photo = SpecOf(dir / "photo.png");
+    OIIO::ImageSpec gif(photo.width, photo.height, 3, OIIO::TypeDesc::UINT8);
+    WriteImage(dir / "photo.gif", gif, px);
+    Result r = Run("correct " + Quoted(dir / "photo.gif") + " -o " + Quoted(dir / "gif.png"));
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // A grey picture with a grey profile (the header is all the check reads).
+    std::string grayProfile(132, '\0');
+    grayProfile[3] = char(132);
+    grayProfile.replace(16, 4, "GRAY");
+    grayProfile.replace(20, 4, "XYZ ");
+    grayProfile.replace(36, 4, "acsp");
+    OIIO::ImageSpec grey(photo.width, photo.height, 1, OIIO::TypeDesc::UINT8);
+    grey.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(grayProfile.size())), grayProfile.data());
+    std::vector<uint16_t> greyPx(size_t(photo.width) * photo.height);
+    for (size_t i = 0; i < greyPx.size(); ++i) greyPx[i] = px[i * 3 + 1];
+    WriteImage(dir / "grey.tif", grey, greyPx);
+    r = Run("correct " + Quoted(dir / "grey.tif") + " -o " + Quoted(dir / "grey.webp"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "dropped its GRAY colour profile, which does not describe the RGB pixels written"));
+    EXPECT_EQ(ReadWebp(dir / "grey.webp").profile, "");
+
+    OIIO::ImageSpec camera(photo.width, photo.height, 3, OIIO::TypeDesc::UINT8);
+    camera.attribute("Exif:ColorSpace", 65535);
+    WriteImage(dir / "adobe.jpg", camera, px);
+    ASSERT_EQ(Run("auto " + Quoted(dir / "adobe.jpg") + " -o " + Quoted(dir / "adobe-out.jpg")).status, 0);
+    EXPECT_EQ(SpecOf(dir / "adobe-out.jpg").get_int_attribute("Exif:ColorSpace"), 65535);
 }
 
 TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {

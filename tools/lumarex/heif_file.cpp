@@ -128,4 +128,20 @@ bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
     return false;
 }
 
+void ReadHeifProfile(const std::string& path, OIIO::ImageSpec& spec) {
+    const std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(heif_context_alloc(), &heif_context_free);
+    if (!ctx || heif_context_read_from_file(ctx.get(), path.c_str(), nullptr).code != heif_error_Ok) return;
+    heif_image_handle* raw = nullptr;
+    if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok) return;
+    const std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(raw,
+                                                                                         &heif_image_handle_release);
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.get());
+    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) return;
+    std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle.get()));
+    if (profile.empty() ||
+        heif_image_handle_get_raw_color_profile(handle.get(), profile.data()).code != heif_error_Ok)
+        return;
+    spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+}
+
 }  // namespace lumarex_cli

@@ -25,4 +25,10 @@ bool HeifEncoderPresent(bool av1);
 bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, bool av1, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error);
 
+// Adds to `spec` the ICC colour profile of the HEIC or AVIF file at
+// `path`'s primary image, which the image library's reader leaves out.
+// Nothing is added when it has none (or only a colour description without
+// a profile) or cannot be read.
+void ReadHeifProfile(const std::string& path, OIIO::ImageSpec& spec);
+
 }  // namespace lumarex_cli

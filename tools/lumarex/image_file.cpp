@@ -107,6 +107,11 @@ void AddNote(std::string& notes, const std::string& note) {
 
 namespace {
 
+// The alpha channel the file names, or -1 when it names none that exists.
+int NamedAlpha(const OIIO::ImageSpec& spec) {
+    return spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
+}
+
 // The formats written, by extension. Lossy ones take the quality as
 // OpenImageIO's "Compression" "<name>:<quality>", which for the HEIF writer
 // also picks the encoder (AV1 for AVIF, HEVC for HEIC).
@@ -272,6 +277,7 @@ void ConfigureRaw(const RawDevelopment& raw, OIIO::ImageSpec& config, std::strin
 }  // namespace
 
 bool PhotoReader::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
+    path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
     std::error_code ec;
@@ -317,7 +323,10 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
     }
     const OIIO::ImageSpec& spec = in_->spec();
     const int nc = spec.nchannels;
-    alphaIndex_ = spec.alpha_channel >= 0 ? spec.alpha_channel : (nc == 2 || nc == 4 ? nc - 1 : -1);
+    // A named alpha channel, or the last of two or four. (OpenImageIO 2.4
+    // names channel 4 of a GIF's four, which does not exist.)
+    const int named = NamedAlpha(spec);
+    alphaIndex_ = named >= 0 ? named : (nc == 2 || nc == 4 ? nc - 1 : -1);
     const int colour = nc - (alphaIndex_ >= 0 ? 1 : 0);
     if (!(colour == 1 || colour == 3) || (alphaIndex_ >= 0 && alphaIndex_ != nc - 1)) {
         error = "unsupported: " + std::to_string(nc) + " channels (RGB or grey, with or without alpha, are supported)";
@@ -375,6 +384,10 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     out.grey = nc - (alphaIndex_ >= 0 ? 1 : 0) == 1;
     out.hasAlpha = alphaIndex_ >= 0;
     out.spec = spec;
+    // The metadata the image library's readers leave out of these.
+    const std::string format = in_->format_name();
+    if (format == "webp") ReadWebpMetadata(path_, out.spec);
+    else if (format == "heif") ReadHeifProfile(path_, out.spec);
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
     if (!want16 && deep_) AddNote(notes, "16-bit samples reduced to 8 bits");
@@ -403,7 +416,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
     // names the alpha channel and does not mark it unassociated).
-    if (out.hasAlpha && spec.alpha_channel >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
+    if (out.hasAlpha && NamedAlpha(spec) >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
         Unpremultiply(all, n, nc);
     Finish(all, out, notes);
 
@@ -476,6 +489,10 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     spec.erase_attribute("Compression");
     spec.erase_attribute("jpeg:subsampling");
     spec.erase_attribute("tiff:RowsPerStrip");
+    // OpenImageIO names every JPEG "sRGB" and then writes EXIF ColorSpace 1
+    // (sRGB) whatever the file said: a camera's Adobe RGB photo says 65535
+    // (uncalibrated), and must go on saying it.
+    if (spec.get_int_attribute("Exif:ColorSpace", 1) != 1) spec.erase_attribute("oiio:ColorSpace");
     if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
@@ -507,6 +524,12 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     const std::vector<uint16_t> samples =
         direct || ownWriter ? std::vector<uint16_t>() : FileSamples(pic, withAlpha, nc);
     OIIO::ImageSpec spec = OutputDescription(pic, f, withAlpha, nc, quality);
+    // WebP, HEIC and AVIF store a grey photo as colour: a grey profile would
+    // not describe the pixels written.
+    if (ownWriter && pic.grey && ProfileColourSpace(spec) == "GRAY") {
+        EraseProfile(spec);
+        AddNote(notes, "dropped its GRAY colour profile, which does not describe the RGB pixels written");
+    }
 
     std::unique_ptr<OutputFile> file = OutputFile::Create(path, error);
     if (!file) return false;

@@ -105,6 +105,7 @@ private:
     void Finish(std::vector<T>& all, Picture& out, std::string& notes) const;
 
     std::unique_ptr<OIIO::ImageInput> in_;
+    std::string path_;
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
     bool deep_ = false;
     std::string rawNote_;  // how a camera raw file was developed

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -93,6 +96,26 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
     }
     sink.write(whole.data(), whole.size());  // a failed write is kept for the output file's commit
     return true;
+}
+
+void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec) {
+    // The chunks sit in the container's first bytes or after the picture;
+    // the whole file is read (WebP photos are a few megabytes).
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.eof() && file.fail()) return;
+    const WebPData data{bytes.data(), bytes.size()};
+    const std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&data, 0), &WebPMuxDelete);
+    if (!mux) return;
+    WebPData chunk;
+    if (WebPMuxGetChunk(mux.get(), "EXIF", &chunk) == WEBP_MUX_OK && chunk.size > 0) {
+        // Some writers keep JPEG's "Exif\0\0" before the TIFF header.
+        const size_t skip = chunk.size > 6 && std::memcmp(chunk.bytes, "Exif\0\0", 6) == 0 ? 6 : 0;
+        OIIO::decode_exif(OIIO::cspan<uint8_t>(chunk.bytes + skip, OIIO::oiio_span_size_type(chunk.size - skip)),
+                          spec);
+    }
+    if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK && chunk.size > 0)
+        spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(chunk.size)), chunk.bytes);
 }
 
 }  // namespace lumarex_cli

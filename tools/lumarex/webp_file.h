@@ -21,4 +21,9 @@ namespace lumarex_cli {
 bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error);
 
+// Adds to `spec` the EXIF (decoded) and the colour profile of the WebP file
+// at `path`, which the image library's reader leaves out. Nothing is added
+// when the file has neither or cannot be read; the pixels are read as ever.
+void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec);
+
 }  // namespace lumarex_cli
