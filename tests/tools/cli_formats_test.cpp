@@ -246,6 +246,25 @@ TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
     WriteImage(dir / "adobe.jpg", camera, px);
     ASSERT_EQ(Run("auto " + Quoted(dir / "adobe.jpg") + " -o " + Quoted(dir / "adobe-out.jpg")).status, 0);
     EXPECT_EQ(SpecOf(dir / "adobe-out.jpg").get_int_attribute("Exif:ColorSpace"), 65535);
+
+    // An orientation that means nothing is written as 1 like any other; a
+    // file of several pages gets its first corrected, and a note says so.
+    camera.attribute("Orientation", 9);
+    WriteImage(dir / "odd.jpg", camera, px);
+    ASSERT_EQ(Run("auto " + Quoted(dir / "odd.jpg") + " -o " + Quoted(dir / "odd-out.jpg")).status, 0);
+    EXPECT_EQ(SpecOf(dir / "odd-out.jpg").get_int_attribute("Orientation"), 1);
+    {
+        auto pages = OIIO::ImageOutput::create("tif");
+        ASSERT_TRUE(pages && pages->supports("multiimage"));
+        ASSERT_TRUE(pages->open((dir / "pages.tif").string(), 2, std::vector<OIIO::ImageSpec>(2, gif).data()));
+        ASSERT_TRUE(pages->write_image(OIIO::TypeDesc::UINT16, px.data()));
+        ASSERT_TRUE(pages->open((dir / "pages.tif").string(), gif, OIIO::ImageOutput::AppendSubimage));
+        ASSERT_TRUE(pages->write_image(OIIO::TypeDesc::UINT16, px.data()));
+        ASSERT_TRUE(pages->close());
+    }
+    r = Run("auto " + Quoted(dir / "pages.tif") + " -o " + Quoted(dir / "pages-out.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "only the first of its several pages or frames"));
 }
 
 TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {

@@ -341,6 +341,18 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
     channels_ = nc;
     deep_ = spec.format.size() > 1;
     rawNote_ = std::string(in_->format_name()) == "raw" ? rawNote : std::string();
+    // A file of several pictures (a TIFF's pages, a GIF's frames): the first
+    // is corrected, and the note says so. Only these formats are asked: the
+    // WebP reader cannot decode its first picture again once asked for a
+    // second. (Looking for a second that is not there leaves an error
+    // behind, which is cleared.)
+    const std::string format = in_->format_name();
+    several_ = (format == "tiff" || format == "gif") && in_->seek_subimage(1, 0);
+    if (!several_) (void)in_->geterror();
+    if (in_->current_subimage() != 0 && !in_->seek_subimage(0, 0)) {
+        error = "cannot go back to its first picture (" + OneLine(in_->geterror()) + ")";
+        return false;
+    }
     return true;
 }
 
@@ -363,9 +375,11 @@ void PhotoReader::Finish(std::vector<T>& all, Picture& out, std::string& notes) 
     const int orientation = spec.get_int_attribute("Orientation", 1);
     if (orientation >= 2 && orientation <= 8) {
         all = Upright(all, out.width, out.height, channels_, orientation);
-        out.spec.attribute("Orientation", 1);
         AddNote(notes, "turned upright from EXIF orientation " + std::to_string(orientation));
     }
+    // Written upright, whatever the file said (an orientation outside 1..8
+    // means nothing, and is shown as stored).
+    if (spec.find_attribute("Orientation")) out.spec.attribute("Orientation", 1);
     const std::string space = ProfileColourSpace(spec), written = out.grey ? "GRAY" : "RGB ";
     if (!space.empty() && space != written) {
         EraseProfile(out.spec);
@@ -390,6 +404,7 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     else if (format == "heif") ReadHeifProfile(path_, out.spec);
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
+    if (several_) AddNote(notes, "only the first of its several pages or frames");
     if (!want16 && deep_) AddNote(notes, "16-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
 
@@ -514,6 +529,7 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     const bool withAlpha = pic.hasAlpha && f.alpha;
     if (pic.hasAlpha && !f.alpha) AddNote(notes, "transparency dropped, JPEG has none");
     if (pic.bits == 16 && writer == "webp") AddNote(notes, "16-bit samples written at 8 bits, the most WebP takes");
+    if (pic.bits == 16 && writer == "jpeg") AddNote(notes, "16-bit samples written at 8 bits, the most JPEG takes");
     // 8-bit RGB goes to the file as it is; other pictures through 16-bit
     // samples in the file's channel layout (OpenImageIO rounds v x 257 back
     // to v, so both give the same bytes). WebP, HEIC and AVIF take the

@@ -106,6 +106,7 @@ private:
 
     std::unique_ptr<OIIO::ImageInput> in_;
     std::string path_;
+    bool several_ = false;  // the file holds more than one picture
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
     bool deep_ = false;
     std::string rawNote_;  // how a camera raw file was developed
