@@ -3,6 +3,7 @@
 // and HEIC out (depth, alpha, metadata, the picture itself, quality), and the
 // refusal of a format this machine cannot write.
 #include <libheif/heif.h>
+#include <webp/decode.h>
 #include <webp/mux.h>
 
 #include <OpenImageIO/tiffutils.h>
@@ -265,6 +266,41 @@ TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
     r = Run("auto " + Quoted(dir / "pages.tif") + " -o " + Quoted(dir / "pages-out.tif"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "only the first of its several pages or frames"));
+}
+
+// A WebP with alpha is read as stored, the colour not multiplied by alpha:
+// the colour under transparent pixels, and under nearly transparent ones,
+// is libwebp's to the level (the image library's reader multiplied it, and
+// its division back lost it).
+TEST_F(Cli, WebpIsReadAsStoredColourUnderTransparencyIncluded) {
+    const int w = 40, h = 30;
+    std::vector<uint16_t> px;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            px.insert(px.end(), {uint16_t(92 * 257), uint16_t((118 + x) * 257), uint16_t((154 - y) * 257),
+                                 uint16_t((x % 4 == 0 ? 0 : x % 4 == 1 ? 5 : 200) * 257)});
+    OIIO::ImageSpec spec(w, h, 4, OIIO::TypeDesc::UINT8);
+    spec.alpha_channel = 3;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    WriteImage(dir / "a.png", spec, px);
+    ASSERT_EQ(Run("correct " + Quoted(dir / "a.png") + " -o " + Quoted(dir / "a.webp")).status, 0);
+    const std::string file = Slurp(dir / "a.webp");
+    int dw = 0, dh = 0;
+    std::unique_ptr<uint8_t, decltype(&WebPFree)> stored(
+        WebPDecodeRGBA(reinterpret_cast<const uint8_t*>(file.data()), file.size(), &dw, &dh), &WebPFree);
+    ASSERT_TRUE(stored && dw == w && dh == h);
+    lumarex_cli::PhotoReader reader;
+    std::string error, notes;
+    ASSERT_TRUE(reader.Open((dir / "a.webp").string(), error, {})) << error;
+    lumarex_cli::Picture pic;
+    ASSERT_TRUE(reader.Read(false, pic, notes, error, [](float) { return false; })) << error;
+    ASSERT_TRUE(pic.hasAlpha && pic.bits == 8);
+    int differ = 0;
+    for (int i = 0; i < w * h; ++i) {
+        for (int c = 0; c < 3; ++c) differ += pic.rgb8[size_t(i) * 3 + c] != stored.get()[size_t(i) * 4 + c];
+        differ += pic.alpha[size_t(i)] != stored.get()[size_t(i) * 4 + 3] * 257;
+    }
+    EXPECT_EQ(differ, 0);
 }
 
 TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {

@@ -357,6 +357,12 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
 }
 
 bool PhotoReader::ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress) {
+    if (std::string(in_->format_name()) == "webp" &&
+        DecodeWebp(path_, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) {
+        in_->close();
+        unassociated_ = true;
+        return true;
+    }
     const bool ok = in_->read_image(0, 0, 0, channels_, type, samples, OIIO::AutoStride, OIIO::AutoStride,
                                     OIIO::AutoStride, &OnOiioProgress, const_cast<Progress*>(&progress));
     if (!ok || in_->has_error()) {
@@ -431,7 +437,8 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
     // names the alpha channel and does not mark it unassociated).
-    if (out.hasAlpha && NamedAlpha(spec) >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
+    if (out.hasAlpha && !unassociated_ && NamedAlpha(spec) >= 0 &&
+        spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
         Unpremultiply(all, n, nc);
     Finish(all, out, notes);
 

@@ -106,7 +106,8 @@ private:
 
     std::unique_ptr<OIIO::ImageInput> in_;
     std::string path_;
-    bool several_ = false;  // the file holds more than one picture
+    bool several_ = false;       // the file holds more than one picture
+    bool unassociated_ = false;  // the samples were read with their colour not multiplied by alpha
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
     bool deep_ = false;
     std::string rawNote_;  // how a camera raw file was developed

@@ -2,6 +2,7 @@
 #include "webp_file.h"
 
 #include <OpenImageIO/tiffutils.h>
+#include <webp/decode.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -98,12 +99,44 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
     return true;
 }
 
-void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec) {
-    // The chunks sit in the container's first bytes or after the picture;
-    // the whole file is read (WebP photos are a few megabytes).
+namespace {
+
+// The whole file (WebP photos are a few megabytes); empty when unreadable.
+std::vector<uint8_t> FileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.eof() && file.fail()) return;
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.eof() && file.fail()) bytes.clear();
+    return bytes;
+}
+
+}  // namespace
+
+bool DecodeWebp(const std::string& path, int width, int height, int channels, bool deep, void* samples) {
+    if (channels != 3 && channels != 4) return false;
+    const std::vector<uint8_t> bytes = FileBytes(path);
+    WebPBitstreamFeatures features;
+    if (bytes.empty() || WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK ||
+        features.has_animation || features.width != width || features.height != height)
+        return false;
+    const size_t stride = size_t(width) * size_t(channels), size = stride * size_t(height);
+    // 8-bit samples straight into place; 16-bit ones through a copy.
+    std::vector<uint8_t> copy(deep ? size : 0);
+    uint8_t* into = deep ? copy.data() : static_cast<uint8_t*>(samples);
+    const uint8_t* ok = channels == 4
+                            ? WebPDecodeRGBAInto(bytes.data(), bytes.size(), into, size, int(stride))
+                            : WebPDecodeRGBInto(bytes.data(), bytes.size(), into, size, int(stride));
+    if (ok == nullptr) return false;
+    if (deep) {
+        auto* wide = static_cast<uint16_t*>(samples);
+        for (size_t i = 0; i < size; ++i) wide[i] = uint16_t(copy[i] * 257u);
+    }
+    return true;
+}
+
+void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec) {
+    // The chunks sit in the container's first bytes or after the picture.
+    const std::vector<uint8_t> bytes = FileBytes(path);
+    if (bytes.empty()) return;
     const WebPData data{bytes.data(), bytes.size()};
     const std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&data, 0), &WebPMuxDelete);
     if (!mux) return;

@@ -26,4 +26,12 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
 // when the file has neither or cannot be read; the pixels are read as ever.
 void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec);
 
+// Decodes the still WebP file at `path` with libwebp into `samples`:
+// `width` x `height` pixels of `channels` (3, or 4 with alpha) 8-bit
+// samples, or 16-bit ones (v x 257) when `deep`. The image library's reader
+// multiplies the colour by alpha, which loses the colour under transparent
+// pixels. False when libwebp cannot (an animation, whose first frame the
+// image library then reads).
+bool DecodeWebp(const std::string& path, int width, int height, int channels, bool deep, void* samples);
+
 }  // namespace lumarex_cli
