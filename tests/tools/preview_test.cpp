@@ -532,6 +532,23 @@ TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis)
     EXPECT_EQ(Status(Client().Get("/api/settings")), 200);
 }
 
+// On every address the printed address names this machine, which other
+// machines can open; 0.0.0.0 would be their own.
+TEST_F(Cli, ServingEveryAddressPrintsTheMachinesName) {
+    char machine[256] = {};
+    ASSERT_EQ(::gethostname(machine, sizeof machine - 1), 0);
+    const pid_t c =
+        lumarex_test::StartCommand(dir, {"serve", MakeInput("in.png").string(), "--listen", "0.0.0.0", "--port", "0"});
+    std::string out;
+    for (int i = 0; i < 600 && out.find("(Ctrl-C stops)") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        out = lumarex_test::Slurp(dir / "stdout");
+    }
+    ::kill(c, SIGINT);
+    EXPECT_EQ(lumarex_test::Finish(c, 30), 130);
+    EXPECT_TRUE(Has(out, std::string(" at http://") + machine + ":")) << out;
+}
+
 TEST_F(PreviewServerTest, SlowClientsLoseTheirWorkersAndAStopEndsThemAll) {
     Start();
     // Clients sending a header line every 300 ms are cut off 2 s after their first byte.

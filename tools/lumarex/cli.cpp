@@ -259,8 +259,9 @@ CLI::App* AddServeCommand(CLI::App& app, ServeCommand& c) {
         ->check(CLI::Range(0, 65535));
     sub->add_option("--listen", c.listen,
                     "The address to listen on. The default serves this machine only; another address (such as "
-                    "0.0.0.0, every address) lets other machines that have the printed address, with its "
-                    "random token, see the photo and save beside it. Default: 127.0.0.1.")
+                    "0.0.0.0, every address, where the printed address names this machine) lets other "
+                    "machines that have the printed address, with its random token, see the photo and save "
+                    "beside it. Default: 127.0.0.1.")
         ->option_text("ADDR");
     sub->add_flag("--token", c.token,
                   "Require the random token of the printed address also on a loopback address: on a machine "

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // `lumarex serve`: analyses one photo, then serves a page on this machine
 // that previews `lumarex correct` with a control for every setting.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -39,7 +41,13 @@ int ServeCommand::Run() {
             return StopRequested() ? StopStatus() : 1;
         }
         if (!notes.empty()) std::fprintf(err, "lumarex serve: %s: %s\n", photo.c_str(), notes.c_str());
-        const std::string host = listen.find(':') != std::string::npos ? "[" + listen + "]" : listen;
+        // Every address: the machine's name, which the other machines can
+        // open (0.0.0.0 in a browser elsewhere is that browser's own machine).
+        std::string name = listen;
+        char machine[256] = {};
+        if ((listen == "0.0.0.0" || listen == "::") && ::gethostname(machine, sizeof machine - 1) == 0 && machine[0])
+            name = machine;
+        const std::string host = name.find(':') != std::string::npos ? "[" + name + "]" : name;
         const std::string query = server.Token().empty() ? "" : "?token=" + server.Token();
         std::printf("lumarex serve: %s (%dx%d, %d-bit) at http://%s:%d/%s  (Ctrl-C stops)\n", photo.c_str(),
                     preview.Width(), preview.Height(), preview.Bits(), host.c_str(), bound, query.c_str());
