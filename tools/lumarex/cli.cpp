@@ -236,7 +236,7 @@ CLI::App* AddAnalyseCommand(CLI::App& app, AnalyseCommand& c) {
         "`lumarex correct` makes with its defaults: the settings it calls the library with, its summary line "
         "and the reason for each decision.");
     sub->alias("analyze");
-    sub->add_option("PHOTO", c.inputs, "The photos to measure: JPEG, PNG or TIFF.")->option_text("...");
+    sub->add_option("PHOTO", c.inputs, "The photos to measure: any format auto and correct read.")->option_text("...");
     AddLimitOptions(*sub, c.limits, /*jobs=*/false);
     return sub;
 }
@@ -251,7 +251,7 @@ CLI::App* AddServeCommand(CLI::App& app, ServeCommand& c) {
         "gives the `lumarex correct` command for the settings; 'Save' writes the corrected photo beside the "
         "original as NAME-corrected.EXT (never over the original or an earlier save). The page works without "
         "network access. Ctrl-C stops the server (exit status 130).");
-    sub->add_option("PHOTO", c.photo, "The photo to preview: JPEG, PNG or TIFF, 8 or 16-bit.")->required();
+    sub->add_option("PHOTO", c.photo, "The photo to preview, 8 or 16-bit: any format auto and correct read.")->required();
     sub->add_option("--port", c.port,
                     "The port to listen on; 0 takes a free one (the address is printed). Takes 0..65535. "
                     "Default: 8080.")

@@ -176,7 +176,7 @@ bool RegionInside(const Region* region, const Picture& pic, std::string& error) 
 bool AutoCorrectPicture(const Settings& s, Picture& pic, Picture* before, std::string& summary, std::string& error,
                         const FileProgress& progress) {
     // The analysed correction at 8 bits: unlike the one-shot correction, its
-    // levels stretch keeps the highlights (the one-shot one newly clips 6 to
+    // levels stretch keeps the highlights (the one-shot one newly clips 5 to
     // 17 % of the pixels of every photo tried, whatever its settings), and the
     // analysis tells whether there is a cast at all.
     return AnalyseAndApply(s, nullptr, pic, before, summary, error, progress);
