@@ -47,6 +47,12 @@ def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
         lumarex.read_photo(tmp_path / "missing.jpg")
 
 
+def test_the_module_exports_its_entry_point_only():
+    names = subprocess.run(["nm", "-D", "--defined-only", lumarex._lumarex.__file__], capture_output=True,
+                           text=True, check=True).stdout.split()
+    assert [n for n in names if not re.fullmatch(r"[0-9a-f]+|[A-Za-z]", n)] == ["PyInit__lumarex"]
+
+
 def test_record_holds_what_lumarex_analyse_prints(run, tmp_path):
     path = tmp_path / 'a "quoted" \\ name.jpg'  # a name that JSON must escape
     shutil.copy(samples("s08*")[0], path)
