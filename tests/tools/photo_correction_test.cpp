@@ -3,6 +3,7 @@
 // against the analysed picture's correction, whole and by region.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <utility>
@@ -96,6 +97,34 @@ TEST(PhotoCorrection, RegionIsTheSameAreaOfTheWholeCorrection) {
         EXPECT_TRUE(photo.rgb8 == original.rgb8 && photo.rgb16 == original.rgb16 && photo.alpha == original.alpha);
     }
     EXPECT_GE(heldBack, 1) << "brighten 250 clips at least one photo enough for the guard";
+}
+
+// --local-depth is how much darker areas are held back against the plain
+// lift: the deeper, the darker a 40 % grey patch in a dark surround stays,
+// and at no depth it is lifted nearly as with local contrast off.
+TEST(PhotoCorrection, LocalDepthHoldsDarkAreasBack) {
+    SetFilterRecord(LxHeapHostRecord());
+    Picture scene;
+    scene.width = 240, scene.height = 160;
+    for (int y = 0; y < scene.height; ++y)
+        for (int x = 0; x < scene.width; ++x) {
+            const bool patch = x >= 40 && x < 80 && y >= 60 && y < 100;
+            const uint8_t v = patch ? 102 : x < 120 ? 51 : 178;  // the patch in the dark half
+            scene.rgb8.insert(scene.rgb8.end(), {v, v, v});
+        }
+    const auto patchLevel = [&](int depth, bool local) {
+        Settings s = DefaultSettings(Command::kCorrect);
+        s.brighten = 100, s.guard = 0, s.localDepth = depth, s.localContrast = local;
+        Picture pic = scene;
+        std::string summary, error;
+        EXPECT_TRUE(CorrectPicture(s, nullptr, pic, nullptr, summary, error, [](float) { return false; })) << error;
+        return int(pic.rgb8[(size_t(80) * scene.width + 60) * 3]);
+    };
+    const int off = patchLevel(50, false), none = patchLevel(0, true), half = patchLevel(50, true),
+              full = patchLevel(100, true);
+    EXPECT_GT(none, half);
+    EXPECT_GT(half, full);
+    EXPECT_LE(std::abs(none - off), 2) << "no depth: about the plain lift";
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ int32_t CorrectInOnePass(const ImageDesc& image, const Settings& s, bool measure
                                    .toneStrength = &strength,
                                    .localContrast = s.localContrast,
                                    .curveFamily = s.curve,
-                                   .curveReduction = s.localDepth,
+                                   .curveReduction = 100 - s.localDepth,
                                    .colorMode = s.colour,
                                    .colorAmount = s.colourAmount,
                                    .sharpen = s.sharpen > 0.0f,
@@ -70,8 +70,10 @@ bool ApplyCorrection(const ImageDesc& out, const ImageBlob* blob, ImageParam* pa
                                      .strengthLimit = s.maxBrighten,
                                      .toneStrength = &strength,
                                      .localContrast = s.localContrast,
-                                     // The gain tables' amount: 1 with no depth, 0.5 at the default 50 %.
-                                     .curveAmount = float(100 - s.localDepth) / 100.0f,
+                                     // The gain tables' amount, which weighs the local-contrast map
+                                     // against the plain lift: 0 at no depth (the plain lift
+                                     // everywhere), 0.5 at the default 50 %, 1 at 100 %.
+                                     .curveAmount = float(s.localDepth) / 100.0f,
                                      .strongCurve = s.curve,
                                      .curveBlack = FloorLevel(s),
                                      .colorMode = s.colour,
