@@ -70,7 +70,8 @@ const SettingInfo kTable[] = {
      "With --local-contrast: how much darker areas are held back against the plain lift."},
     {"curve", "", &Settings::curve, kNoLo, kNoHi, 0, kCurves, 0, 0, kForBoth,
      "The lift's shape: 'gentle' a logarithmic lift; 'strong' a lift that can go past it, with the "
-     "shadow/highlight balance of an exponential curve."},
+     "shadow/highlight balance of an exponential curve (its lift stops growing at 150 %: a stronger "
+     "--brighten gives the same)."},
     {"denoise", "preset", &Settings::denoise, -1, 4, 1, {}, kNoDenoise, kNoDenoise, kForCorrect,
      "Remove noise before correcting: -1 off, 0 gentlest to 4 strongest."},
     {"denoise-luma", "", &Settings::denoiseLuma, -100, 100, 1, {}, 0, 0, kForCorrect,
@@ -78,7 +79,9 @@ const SettingInfo kTable[] = {
     {"denoise-colour", "", &Settings::denoiseColour, -20, 20, 1, {}, 0, 0, kForCorrect,
      "With --denoise: more (positive) or less (negative) smoothing of colour noise."},
     {"noise-level", "", &Settings::noiseLevel, -1, 10, 1, {}, -1, -1, kForCorrect,
-     "With --denoise: the noise level to assume; -1 lets the preset decide."},
+     "With --denoise: how strongly to filter against the noise the photo shows, in thirds of it (3: as "
+     "found, 6: twice): a photo that shows little noise is changed little at any level. -1 lets the preset "
+     "decide."},
     {"colour", "", &Settings::colour, kNoLo, kNoHi, 0, kColours, 0, 0, kForBoth,
      "Colour restoration after brightening: 'rich' deepens shadows and lifts highlights, 'soft' is the "
      "same with gentler reds, 'bright' mostly lifts mid-tones."},
