@@ -75,38 +75,52 @@ def _report_of(future, task):
 
 def _run_locally(tasks, workers, work=_correct_one):
     """The reports of ``work`` over ``tasks`` on local processes."""
-    import concurrent.futures
     import multiprocessing
-    from concurrent.futures.process import BrokenProcessPool
 
     # Fresh interpreters: a forked copy of a process with threads (a
     # notebook's, a Dask client's) may inherit a held lock.
     context = multiprocessing.get_context("spawn")
     n = min(workers or os.cpu_count() or 1, len(tasks))
     reports = [None] * len(tasks)
+    # A process that dies (a crash, the out-of-memory killer) breaks its
+    # pool, and every file the pool had not finished fails with it. Those
+    # are tried again on a fresh pool, and the ones that break that one too
+    # each alone in a process of its own: only the file that kills its
+    # worker fails.
+    broken = _run_pool(context, n, tasks, range(len(tasks)), reports, work)
+    if broken:
+        broken = _run_pool(context, n, tasks, broken, reports, work)
+    for k in broken:
+        _run_pool(context, 1, tasks, [k], reports, work, last=True)
+    return reports
+
+
+def _run_pool(context, n, tasks, which, reports, work, last=False):
+    """Runs tasks[k] for k in ``which`` on a pool of ``n`` processes into
+    ``reports``; returns the k whose pool broke before they were done (with
+    ``last``, they get a failed report instead)."""
+    import concurrent.futures
+    from concurrent.futures.process import BrokenProcessPool
+
     broken = []
-    pool = concurrent.futures.ProcessPoolExecutor(n, mp_context=context)
+    pool = concurrent.futures.ProcessPoolExecutor(min(n, len(which)), mp_context=context)
     try:
-        futures = [pool.submit(work, t) for t in tasks]
-        for k, (f, t) in enumerate(zip(futures, tasks)):
+        futures = {k: pool.submit(work, tasks[k]) for k in which}
+        for k, f in futures.items():
             try:
                 reports[k] = f.result()
             except BrokenProcessPool:
-                broken.append(k)
+                if last:
+                    reports[k] = _report_of(f, tasks[k])
+                else:
+                    broken.append(k)
             except Exception:
-                reports[k] = _report_of(f, t)
+                reports[k] = _report_of(f, tasks[k])
     finally:
         # On Ctrl-C the files not started are dropped; those under way end
         # whole or not at all.
         pool.shutdown(wait=True, cancel_futures=True)
-    # A process that died (a crash, the out-of-memory killer) breaks the
-    # pool, and every file not finished fails with it. Each is tried again
-    # alone, in a process of its own: only the file that kills its worker
-    # fails.
-    for k in broken:
-        with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as single:
-            reports[k] = _report_of(single.submit(work, tasks[k]), tasks[k])
-    return reports
+    return broken
 
 
 def correct_files(
@@ -175,7 +189,7 @@ def _parser():
         description="Corrects photos as `lumarex auto` (or `lumarex correct`) does, on local processes or "
         "on a Dask cluster; one line per file, as the command prints.",
     )
-    p.add_argument("inputs", nargs="+", metavar="IN", help="the photos: JPEG, PNG or TIFF")
+    p.add_argument("inputs", nargs="+", metavar="IN", help="the photos: any format the lumarex command reads")
     p.add_argument("-d", "--dir", required=True, metavar="OUT", help="the output folder (created when missing)")
     p.add_argument("--scheduler", metavar="ADDRESS", help="a Dask scheduler, e.g. tcp://host:8786; "
                    "without it, local processes")

@@ -4,6 +4,7 @@
 // refusal of a format this machine cannot write.
 #include <libheif/heif.h>
 #include <webp/decode.h>
+#include <webp/encode.h>
 #include <webp/mux.h>
 
 #include <OpenImageIO/tiffutils.h>
@@ -225,6 +226,17 @@ TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
     WriteImage(dir / "photo.gif", gif, px);
     Result r = Run("correct " + Quoted(dir / "photo.gif") + " -o " + Quoted(dir / "gif.png"));
     EXPECT_EQ(r.status, 0) << r.err;
+    // The GIF's colours (it is read with an opaque alpha, kept), as a PNG,
+    // give the same picture.
+    const auto colours = [](std::vector<uint16_t> rgba) {
+        size_t o = 0;
+        for (size_t i = 0; i < rgba.size(); i += 4) rgba[o++] = rgba[i], rgba[o++] = rgba[i + 1], rgba[o++] = rgba[i + 2];
+        rgba.resize(o);
+        return rgba;
+    };
+    WriteImage(dir / "gif-as.png", gif, colours(Pixels(dir / "photo.gif")));
+    ASSERT_EQ(Run("correct " + Quoted(dir / "gif-as.png") + " -o " + Quoted(dir / "gif-as-out.png")).status, 0);
+    EXPECT_EQ(colours(Pixels(dir / "gif.png")), Pixels(dir / "gif-as-out.png"));
 
     // A grey picture with a grey profile (the header is all the check reads).
     std::string grayProfile(132, '\0');
@@ -258,12 +270,48 @@ TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
         auto pages = OIIO::ImageOutput::create("tif");
         ASSERT_TRUE(pages && pages->supports("multiimage"));
         ASSERT_TRUE(pages->open((dir / "pages.tif").string(), 2, std::vector<OIIO::ImageSpec>(2, gif).data()));
+        std::vector<uint16_t> other(px.size());
+        for (size_t i = 0; i < px.size(); ++i) other[i] = uint16_t(65535 - px[i]);
         ASSERT_TRUE(pages->write_image(OIIO::TypeDesc::UINT16, px.data()));
         ASSERT_TRUE(pages->open((dir / "pages.tif").string(), gif, OIIO::ImageOutput::AppendSubimage));
-        ASSERT_TRUE(pages->write_image(OIIO::TypeDesc::UINT16, px.data()));
+        ASSERT_TRUE(pages->write_image(OIIO::TypeDesc::UINT16, other.data()));
         ASSERT_TRUE(pages->close());
     }
     r = Run("auto " + Quoted(dir / "pages.tif") + " -o " + Quoted(dir / "pages-out.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "only the first of its several pages or frames"));
+    WriteImage(dir / "page1.tif", gif, px);
+    ASSERT_EQ(Run("auto " + Quoted(dir / "page1.tif") + " -o " + Quoted(dir / "page1-out.tif")).status, 0);
+    EXPECT_EQ(Pixels(dir / "pages-out.tif"), Pixels(dir / "page1-out.tif")) << "the first page, read as it is";
+
+    // An animated WebP, two frames: its first is corrected.
+    {
+        WebPAnimEncoderOptions options;
+        ASSERT_TRUE(WebPAnimEncoderOptionsInit(&options));
+        std::unique_ptr<WebPAnimEncoder, decltype(&WebPAnimEncoderDelete)> encoder(
+            WebPAnimEncoderNew(photo.width, photo.height, &options), &WebPAnimEncoderDelete);
+        WebPConfig config;
+        ASSERT_TRUE(encoder && WebPConfigInit(&config));
+        std::vector<uint8_t> rgb(px.size());
+        for (size_t i = 0; i < px.size(); ++i) rgb[i] = uint8_t(px[i] / 257);
+        for (int frame = 0; frame < 2; ++frame) {
+            WebPPicture picture;
+            ASSERT_TRUE(WebPPictureInit(&picture));
+            picture.width = photo.width, picture.height = photo.height, picture.use_argb = 1;
+            ASSERT_TRUE(WebPPictureImportRGB(&picture, rgb.data(), photo.width * 3));
+            ASSERT_TRUE(WebPAnimEncoderAdd(encoder.get(), &picture, frame * 100, &config));
+            WebPPictureFree(&picture);
+            for (uint8_t& v : rgb) v = uint8_t(255 - v);  // the frames differ, or they are merged into one
+        }
+        ASSERT_TRUE(WebPAnimEncoderAdd(encoder.get(), nullptr, 200, nullptr));
+        WebPData animation;
+        WebPDataInit(&animation);
+        ASSERT_TRUE(WebPAnimEncoderAssemble(encoder.get(), &animation));
+        std::ofstream(dir / "anim.webp", std::ios::binary)
+            .write(reinterpret_cast<const char*>(animation.bytes), std::streamsize(animation.size));
+        WebPDataClear(&animation);
+    }
+    r = Run("auto " + Quoted(dir / "anim.webp") + " -o " + Quoted(dir / "anim.png"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "only the first of its several pages or frames"));
 }

@@ -174,7 +174,9 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
 // are still printed.
 TEST_F(Cli, NamesThatAreNotUtf8AreAnalysed) {
     const fs::path latin1 = dir / "caf\xe9.png";
-    fs::copy_file(MakeInput("good.png"), latin1);
+    std::error_code refused;
+    fs::copy_file(MakeInput("good.png"), latin1, refused);
+    if (refused) GTEST_SKIP() << "this file system takes only UTF-8 names";
     const Result r = Run("analyse " + Quoted(latin1) + " " + Quoted(dir / "good.png"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "caf\xef\xbf\xbd.png\","));

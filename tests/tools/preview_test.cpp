@@ -536,7 +536,7 @@ TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis)
 // machines can open; 0.0.0.0 would be their own.
 TEST_F(Cli, ServingEveryAddressPrintsTheMachinesName) {
     char machine[256] = {};
-    ASSERT_EQ(::gethostname(machine, sizeof machine - 1), 0);
+    if (::gethostname(machine, sizeof machine - 1) != 0 || machine[0] == '\0') GTEST_SKIP() << "no machine name";
     const pid_t c =
         lumarex_test::StartCommand(dir, {"serve", MakeInput("in.png").string(), "--listen", "0.0.0.0", "--port", "0"});
     std::string out;

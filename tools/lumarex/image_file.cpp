@@ -341,13 +341,15 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
     channels_ = nc;
     deep_ = spec.format.size() > 1;
     rawNote_ = std::string(in_->format_name()) == "raw" ? rawNote : std::string();
-    // A file of several pictures (a TIFF's pages, a GIF's frames): the first
-    // is corrected, and the note says so. Only these formats are asked: the
-    // WebP reader cannot decode its first picture again once asked for a
-    // second. (Looking for a second that is not there leaves an error
-    // behind, which is cleared.)
+    // A file of several pictures (a TIFF's pages, a GIF's or a WebP's
+    // frames): the first is corrected, and the note says so. TIFF and GIF
+    // are asked for a second picture (one that is not there leaves an error
+    // behind, which is cleared); a WebP's header says it, as its reader
+    // cannot decode its first picture again once asked for a second.
     const std::string format = in_->format_name();
-    several_ = (format == "tiff" || format == "gif") && in_->seek_subimage(1, 0);
+    several_ = (format == "tiff" || format == "gif") ? in_->seek_subimage(1, 0)
+               : format == "webp"                    ? WebpIsAnimation(path)
+                                                     : false;
     if (!several_) (void)in_->geterror();
     if (in_->current_subimage() != 0 && !in_->seek_subimage(0, 0)) {
         error = "cannot go back to its first picture (" + OneLine(in_->geterror()) + ")";

@@ -161,8 +161,16 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std
     for (int attempt = 0; attempt < 8; ++attempt) {
         // The output's own stem, cut so that a name the folder takes with
         // room to spare still leaves room for the 22 characters added.
+        std::string stem = p.stem().string();
+        if (stem.size() > kTemporaryStem) {
+            // Cut before a character, not inside one (UTF-8 continuation
+            // bytes are 10xxxxxx): some file systems refuse broken names.
+            size_t cut = kTemporaryStem;
+            while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+            stem.resize(cut);
+        }
         std::string name = ".";
-        name += p.stem().string().substr(0, kTemporaryStem);
+        name += stem;
         name += ".lumarex-" + RandomTag() + p.extension().string();
         const std::string temp = (p.parent_path() / name).string();
         const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -464,7 +464,8 @@ void PreviewServer::Routes() {
         const std::vector<std::string> names = ParameterNames(query);
         if (!token_.empty()) {
             // The token comes in the header X-Lumarex-Token (the page's
-            // script) or the parameter token (the page's address), once.
+            // script), the parameter token (the page's address) or both,
+            // each at most once, and every copy must be right.
             const size_t headers = req.get_header_value_count("X-Lumarex-Token");
             const size_t params = size_t(std::count(names.begin(), names.end(), "token"));
             bool ok = headers + params > 0 && headers <= 1 && params <= 1;

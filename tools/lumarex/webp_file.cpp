@@ -133,6 +133,16 @@ bool DecodeWebp(const std::string& path, int width, int height, int channels, bo
     return true;
 }
 
+bool WebpIsAnimation(const std::string& path) {
+    // The container's first chunks say it: a few kilobytes are enough.
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> head(4096);
+    file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(head.data(), size_t(file.gcount()), &features);
+    return (status == VP8_STATUS_OK || status == VP8_STATUS_NOT_ENOUGH_DATA) && features.has_animation;
+}
+
 void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec) {
     // The chunks sit in the container's first bytes or after the picture.
     const std::vector<uint8_t> bytes = FileBytes(path);

@@ -21,6 +21,9 @@ namespace lumarex_cli {
 bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error);
 
+// Whether the WebP file at `path` is an animation (read from its header).
+bool WebpIsAnimation(const std::string& path);
+
 // Adds to `spec` the EXIF (decoded) and the colour profile of the WebP file
 // at `path`, which the image library's reader leaves out. Nothing is added
 // when the file has neither or cannot be read; the pixels are read as ever.

@@ -33,7 +33,8 @@
     before: null,
     beforeKey: '',
     client: Math.random().toString(36).slice(2, 12),
-    gen: 0,
+    gen: 0,        // the after view's request count
+    beforeGen: 0,  // the before view's, its own so that asking again for it drops no after view
     scheduled: false,
     inflight: 0,
     renders: 0,            // corrected views drawn so far
@@ -345,7 +346,7 @@
     const q = new URLSearchParams(view);
     q.set('view', 'before');
     q.set('client', `${state.client}-before`);
-    q.set('gen', ++state.gen);
+    q.set('gen', ++state.beforeGen);
     if (beforeAbort) beforeAbort.abort();
     const abort = beforeAbort = new AbortController();
     state.inflight++;
