@@ -274,8 +274,9 @@ bool WriteRegion(gint32 drawable, const Pixels& p, const Region& r, const Pictur
 // GIMP's reason for a refused merge, or ours when it gives none.
 std::string MergeRefused() {
     const gchar* why = gimp_get_pdb_error();
-    return std::string("Lumarex: the layer cannot take the corrected pixels") +
-           (why != nullptr && *why != '\0' ? std::string(": ") + why : std::string(" (a layer group, or locked pixels)"));
+    const std::string reason = why != nullptr && *why != '\0' ? std::string(": ") + why
+                                                              : std::string(" (a layer group, or locked pixels)");
+    return "Lumarex: the layer cannot take the corrected pixels" + reason;
 }
 
 // --- stopping ---------------------------------------------------------------------

@@ -251,7 +251,8 @@ CLI::App* AddServeCommand(CLI::App& app, ServeCommand& c) {
         "gives the `lumarex correct` command for the settings; 'Save' writes the corrected photo beside the "
         "original as NAME-corrected.EXT (never over the original or an earlier save). The page works without "
         "network access. Ctrl-C stops the server (exit status 130).");
-    sub->add_option("PHOTO", c.photo, "The photo to preview, 8 or 16-bit: any format auto and correct read.")->required();
+    sub->add_option("PHOTO", c.photo, "The photo to preview, 8 or 16-bit: any format auto and correct read.")
+        ->required();
     sub->add_option("--port", c.port,
                     "The port to listen on; 0 takes a free one (the address is printed). Takes 0..65535. "
                     "Default: 8080.")

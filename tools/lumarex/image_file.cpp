@@ -340,16 +340,17 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
     height_ = spec.height;
     channels_ = nc;
     deep_ = spec.format.size() > 1;
-    rawNote_ = std::string(in_->format_name()) == "raw" ? rawNote : std::string();
+    format_ = in_->format_name();
+    rawNote_ = format_ == "raw" ? rawNote : std::string();
+    if (format_ == "webp") webp_ = ReadWebpFile(path);
     // A file of several pictures (a TIFF's pages, a GIF's or a WebP's
     // frames): the first is corrected, and the note says so. TIFF and GIF
     // are asked for a second picture (one that is not there leaves an error
     // behind, which is cleared); a WebP's header says it, as its reader
     // cannot decode its first picture again once asked for a second.
-    const std::string format = in_->format_name();
-    several_ = (format == "tiff" || format == "gif") ? in_->seek_subimage(1, 0)
-               : format == "webp"                    ? WebpIsAnimation(path)
-                                                     : false;
+    several_ = (format_ == "tiff" || format_ == "gif") ? in_->seek_subimage(1, 0)
+               : format_ == "webp"                     ? WebpIsAnimation(webp_)
+                                                       : false;
     if (!several_) (void)in_->geterror();
     if (in_->current_subimage() != 0 && !in_->seek_subimage(0, 0)) {
         error = "cannot go back to its first picture (" + OneLine(in_->geterror()) + ")";
@@ -359,8 +360,9 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
 }
 
 bool PhotoReader::ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress) {
-    if (std::string(in_->format_name()) == "webp" &&
-        DecodeWebp(path_, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) {
+    // The WebP file's bytes are not needed past its pixels.
+    const std::vector<uint8_t> webp = std::move(webp_);
+    if (format_ == "webp" && DecodeWebp(webp, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) {
         in_->close();
         unassociated_ = true;
         return true;
@@ -407,9 +409,8 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     out.hasAlpha = alphaIndex_ >= 0;
     out.spec = spec;
     // The metadata the image library's readers leave out of these.
-    const std::string format = in_->format_name();
-    if (format == "webp") ReadWebpMetadata(path_, out.spec);
-    else if (format == "heif") ReadHeifProfile(path_, out.spec);
+    if (format_ == "webp") ReadWebpMetadata(webp_, out.spec);
+    else if (format_ == "heif") ReadHeifProfile(path_, out.spec);
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
     if (several_) AddNote(notes, "only the first of its several pages or frames");

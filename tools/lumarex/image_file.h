@@ -106,6 +106,8 @@ private:
 
     std::unique_ptr<OIIO::ImageInput> in_;
     std::string path_;
+    std::string format_;         // the image library's name of the file's format
+    std::vector<uint8_t> webp_;  // a WebP file's bytes, read once (webp_file.h)
     bool several_ = false;       // the file holds more than one picture
     bool unassociated_ = false;  // the samples were read with their colour not multiplied by alpha
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;

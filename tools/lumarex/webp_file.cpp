@@ -99,21 +99,21 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
     return true;
 }
 
-namespace {
-
-// The whole file (WebP photos are a few megabytes); empty when unreadable.
-std::vector<uint8_t> FileBytes(const std::string& path) {
+std::vector<uint8_t> ReadWebpFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.eof() && file.fail()) bytes.clear();
     return bytes;
 }
 
-}  // namespace
+bool WebpIsAnimation(const std::vector<uint8_t>& bytes) {
+    WebPBitstreamFeatures features;
+    return !bytes.empty() && WebPGetFeatures(bytes.data(), bytes.size(), &features) == VP8_STATUS_OK &&
+           features.has_animation;
+}
 
-bool DecodeWebp(const std::string& path, int width, int height, int channels, bool deep, void* samples) {
+bool DecodeWebp(const std::vector<uint8_t>& bytes, int width, int height, int channels, bool deep, void* samples) {
     if (channels != 3 && channels != 4) return false;
-    const std::vector<uint8_t> bytes = FileBytes(path);
     WebPBitstreamFeatures features;
     if (bytes.empty() || WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK ||
         features.has_animation || features.width != width || features.height != height)
@@ -133,19 +133,8 @@ bool DecodeWebp(const std::string& path, int width, int height, int channels, bo
     return true;
 }
 
-bool WebpIsAnimation(const std::string& path) {
-    // The container's first chunks say it: a few kilobytes are enough.
-    std::ifstream file(path, std::ios::binary);
-    std::vector<uint8_t> head(4096);
-    file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
-    WebPBitstreamFeatures features;
-    const VP8StatusCode status = WebPGetFeatures(head.data(), size_t(file.gcount()), &features);
-    return (status == VP8_STATUS_OK || status == VP8_STATUS_NOT_ENOUGH_DATA) && features.has_animation;
-}
-
-void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec) {
+void ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) {
     // The chunks sit in the container's first bytes or after the picture.
-    const std::vector<uint8_t> bytes = FileBytes(path);
     if (bytes.empty()) return;
     const WebPData data{bytes.data(), bytes.size()};
     const std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&data, 0), &WebPMuxDelete);

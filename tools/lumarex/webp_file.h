@@ -10,6 +10,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <string>
+#include <vector>
 
 #include "image_file.h"
 
@@ -21,20 +22,25 @@ namespace lumarex_cli {
 bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error);
 
-// Whether the WebP file at `path` is an animation (read from its header).
-bool WebpIsAnimation(const std::string& path);
+// The bytes of the WebP file at `path` (WebP photos are a few megabytes),
+// read once for its header, its metadata and its pixels; empty when it
+// cannot be read.
+std::vector<uint8_t> ReadWebpFile(const std::string& path);
+
+// Whether the WebP file `bytes` is an animation.
+bool WebpIsAnimation(const std::vector<uint8_t>& bytes);
 
 // Adds to `spec` the EXIF (decoded) and the colour profile of the WebP file
-// at `path`, which the image library's reader leaves out. Nothing is added
-// when the file has neither or cannot be read; the pixels are read as ever.
-void ReadWebpMetadata(const std::string& path, OIIO::ImageSpec& spec);
+// `bytes`, which the image library's reader leaves out. Nothing is added
+// when the file has neither; the pixels are read as ever.
+void ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec);
 
-// Decodes the still WebP file at `path` with libwebp into `samples`:
+// Decodes the still WebP file `bytes` with libwebp into `samples`:
 // `width` x `height` pixels of `channels` (3, or 4 with alpha) 8-bit
 // samples, or 16-bit ones (v x 257) when `deep`. The image library's reader
 // multiplies the colour by alpha, which loses the colour under transparent
 // pixels. False when libwebp cannot (an animation, whose first frame the
 // image library then reads).
-bool DecodeWebp(const std::string& path, int width, int height, int channels, bool deep, void* samples);
+bool DecodeWebp(const std::vector<uint8_t>& bytes, int width, int height, int channels, bool deep, void* samples);
 
 }  // namespace lumarex_cli
