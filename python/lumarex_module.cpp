@@ -720,13 +720,21 @@ py::array ReadPhoto(const std::string& path, int bits, const py::object& progres
     return ArrayOf(pic);
 }
 
-// The limits as the command takes them: 1..268 megapixels, and 0 (half of
-// this machine's memory) or 0.1..1e6 GB.
+// The limits as the command takes them; max_memory 0 is half of this
+// machine's memory.
 void CheckLimits(double maxMegapixels, double maxMemoryGB) {
-    if (!(maxMegapixels >= 1.0 && maxMegapixels <= 268.0))
-        throw py::value_error("max_megapixels must be between 1 and 268");
-    if (!(maxMemoryGB == 0.0 || (maxMemoryGB >= 0.1 && maxMemoryGB <= 1e6)))
-        throw py::value_error("max_memory must be 0 (half of this machine's memory) or between 0.1 and 1e6 (GB)");
+    char text[120];
+    if (!(maxMegapixels >= kLeastMegapixels && maxMegapixels <= kMostMegapixels)) {
+        std::snprintf(text, sizeof text, "max_megapixels must be between %g and %g", kLeastMegapixels,
+                      kMostMegapixels);
+        throw py::value_error(text);
+    }
+    if (!(maxMemoryGB == 0.0 || (maxMemoryGB >= kLeastMemoryGB && maxMemoryGB <= kMostMemoryGB))) {
+        std::snprintf(text, sizeof text,
+                      "max_memory must be 0 (half of this machine's memory) or between %g and %.0f (GB)",
+                      kLeastMemoryGB, kMostMemoryGB);
+        throw py::value_error(text);
+    }
 }
 
 // One file as `lumarex COMMAND INPUT -o OUTPUT` corrects it. Failures of the

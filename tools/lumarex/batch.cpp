@@ -104,8 +104,8 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
         const std::string out =
             choice.output.empty() ? OutputNameInFolder(inputs[i], choice.directory) : choice.output;
         plan.outputs.push_back(out);
-        if (!claim(out, i) || (choice.compare && !claim(ComparePathFor(out), i))) return false;
         const std::string compare = choice.compare ? ComparePathFor(out) : std::string();
+        if (!claim(out, i) || (!compare.empty() && !claim(compare, i))) return false;
         const std::string longest = compare.empty() ? out : compare;
         if (fs::path(longest).filename().string().size() > kLongestName)
             plan.problems[i] = "the name of " + longest + " is longer than " + std::to_string(kLongestName) +
@@ -135,9 +135,9 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
 }
 
 uint64_t BudgetBytes(const SizeLimits& limits) {
-    // The command takes 0.1 .. 1e6 GB; a caller that passes more gets 1e6
-    // (a petabyte) rather than a conversion out of range.
-    const double gb = limits.maxMemoryGB > 0.0 ? std::min(limits.maxMemoryGB, 1e6) : DefaultMaxMemoryGB();
+    // A caller that passes more than the most gets the most rather than a
+    // conversion out of range.
+    const double gb = limits.maxMemoryGB > 0.0 ? std::min(limits.maxMemoryGB, kMostMemoryGB) : DefaultMaxMemoryGB();
     return uint64_t(gb * 1e9);
 }
 

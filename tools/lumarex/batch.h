@@ -14,6 +14,12 @@
 
 namespace lumarex_cli {
 
+// What the limits take: 1 to 268 megapixels (2^31 / 8, the largest picture
+// the library's 32-bit sizes serve), and 0.1 GB of memory or more, up to a
+// petabyte.
+inline constexpr double kLeastMegapixels = 1.0, kMostMegapixels = 268.0;
+inline constexpr double kLeastMemoryGB = 0.1, kMostMemoryGB = 1e6;
+
 // Limits on what a file may cost, checked from its header.
 struct SizeLimits {
     double maxMegapixels = kDefaultMaxMegapixels;

@@ -153,23 +153,22 @@ void AddRawOptions(CLI::App& sub, RawDevelopment& raw) {
 // Adds --max-megapixels and --max-memory (`jobs`: the subcommand has -j).
 void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs) {
     char mp[80];
-    std::snprintf(mp, sizeof mp, " Takes 1..268 (megapixels). Default: %g.", kDefaultMaxMegapixels);
-    // 268 megapixels: 2^31 / 8, the largest picture the library's 32-bit
-    // sizes serve.
+    std::snprintf(mp, sizeof mp, " Takes %g..%g (megapixels). Default: %g.", kLeastMegapixels, kMostMegapixels,
+                  kDefaultMaxMegapixels);
     sub.add_option("--max-megapixels", limits.maxMegapixels,
                    std::string("Refuse photos with more pixels than this, checked from the file's header before "
                                "anything is read.") + mp)
         ->option_text("MP")
-        ->check(CLI::Range(1.0, 268.0));
+        ->check(CLI::Range(kLeastMegapixels, kMostMegapixels));
     char gb[120];
-    std::snprintf(gb, sizeof gb, " Takes 0.1 or more (GB). Default: half of this machine's memory, %.1f.",
-                  DefaultMaxMemoryGB());
+    std::snprintf(gb, sizeof gb, " Takes %g or more (GB). Default: half of this machine's memory, %.1f.",
+                  kLeastMemoryGB, DefaultMaxMemoryGB());
     sub.add_option("--max-memory", limits.maxMemoryGB,
                    std::string("Memory the photos being worked on may take together, estimated from each "
                                "file's header: a photo that needs more alone is refused") +
                        (jobs ? ", and -j waits rather than pass it." : ".") + gb)
         ->option_text("GB")
-        ->check(CLI::Range(0.1, 1e6));
+        ->check(CLI::Range(kLeastMemoryGB, kMostMemoryGB));
 }
 
 // Adds the subcommand `name` with the photos, the file options and every

@@ -19,12 +19,14 @@ namespace lumarex_cli {
 namespace fs = std::filesystem;
 namespace {
 
+// Bytes of the output's stem a temporary's name keeps: with the 22 added,
+// a name a folder takes with room to spare.
+constexpr size_t kTemporaryStem = 160;
+
 // Temporaries being written. The lock is held while one is created and
 // registered, renamed and unregistered, or removed, so a clean-up never sees
 // a file that is not registered yet or a name already renamed.
 std::mutex g_mutex;
-// Bytes of the output's stem a temporary's name keeps.
-constexpr size_t kTemporaryStem = 160;
 std::set<std::string> g_pending;
 bool g_closed = false;  // after a stop: no new temporaries
 
@@ -159,8 +161,6 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::string& finalPath, std
     // A few tries in case a name is taken; with 60 random bits a second try
     // means someone is planting files.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        // The output's own stem, cut so that a name the folder takes with
-        // room to spare still leaves room for the 22 characters added.
         std::string stem = p.stem().string();
         if (stem.size() > kTemporaryStem) {
             // Cut before a character, not inside one (UTF-8 continuation

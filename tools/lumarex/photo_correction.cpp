@@ -29,7 +29,6 @@ int32_t OnProgress(int32_t step, int32_t total, void* context) {
 // The region as a picture of its own, with the source's metadata and alpha.
 Picture Crop(const Picture& p, const Region& r) { return CropPicture(p, r.x, r.y, r.w, r.h, true); }
 
-
 // How far sharpening reads beyond a pixel: its three-tap kernel runs twice
 // along each axis.
 constexpr int kSharpenReach = 2;
