@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "choice.h"
 #include "image_file.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
@@ -125,6 +126,40 @@ TEST(PhotoCorrection, LocalDepthHoldsDarkAreasBack) {
     EXPECT_GT(none, half);
     EXPECT_GT(half, full);
     EXPECT_LE(std::abs(none - off), 2) << "no depth: about the plain lift";
+}
+
+// The guard lowers a black clip that turns too many pixels black to the
+// largest tenth it allows, so asking for more black never gives less: on the
+// hazy bridge every request from 0.5 to 5 % ends at the same clip or a larger
+// one than any smaller request, and asking for one tenth more than a held
+// back clip is held back to it again.
+TEST(PhotoCorrection, GuardKeepsTheLargestBlackClipItAllows) {
+    SetFilterRecord(LxHeapHostRecord());
+    const auto never = [](float) { return false; };
+    Picture bridge = ReadSample("s03_hazy_lifted_blacks_bridge.jpg", false);
+    bridge = ScaledDown(bridge, bridge.width / 4, bridge.height / 4);
+    const ImageDesc d = DescribeRgb(bridge);
+    const BlobOwner blob(AllocImageBlob(&d));
+    const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
+    ASSERT_NE(param, nullptr);
+    const auto chosen = [&](float request) {
+        Settings s = DefaultSettings(Command::kCorrect);
+        s.blackClip = request;
+        Choice c;
+        std::string error;
+        EXPECT_TRUE(Choose(s, bridge, bridge.width, param.get(), c, error, never)) << error;
+        return c.settings.blackClip;
+    };
+    float last = 0.0f, heldAt = -1.0f;
+    for (int tenths = 5; tenths <= 50; tenths += 5) {
+        const float request = float(tenths) / 10.0f, got = chosen(request);
+        EXPECT_LE(got, request);
+        EXPECT_GE(got, last) << request << " % gave less black than a smaller request";
+        last = got;
+        if (got < request) heldAt = got;
+    }
+    ASSERT_GE(heldAt, 0.0f) << "some request is held back on this photo";
+    EXPECT_EQ(chosen(float(int(heldAt * 10.0f + 0.5f) + 1) / 10.0f), heldAt);
 }
 
 }  // namespace

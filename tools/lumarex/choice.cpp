@@ -13,9 +13,9 @@
 namespace lumarex_cli {
 namespace {
 
-// Reductions the clipping guard tries before it gives up: enough for the
-// cast (three), the black clip (from 5 % in six halvings to none) and the
-// lift (from 300 % in seven halvings to none).
+// Reductions the clipping guard makes before it gives up: enough for the
+// cast (three), the lift (from 300 % in seven halvings to none) and a search
+// of the black clip after each.
 constexpr int kGuardSteps = 16;
 
 // The colour guard measures at most this many pixels of the copy, on a
@@ -128,23 +128,16 @@ bool HalveCast(Settings& s) {
     return false;
 }
 
-// One reduction of `s` against what clipped, or false when nothing is left
-// to reduce. For the shadows the black clip, which alone of the settings sets
-// samples to black (a weaker lift only darkens them further). For the
-// highlights the cast removal (its gains push a channel over the top),
-// halved, then off; then the lift, halved down to none.
-bool HoldBack(Settings& s, const Clipping& c, std::vector<std::string>& reasons) {
+// One reduction of `s` against what clipped in the highlights, or false when
+// nothing is left to reduce: the cast removal (its gains push a channel over
+// the top), halved, then off; then the lift, halved down to none.
+bool HoldBackHighlights(Settings& s, const Clipping& c, std::vector<std::string>& reasons) {
     char text[160];
-    if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
-        // Halved in tenths of a percent (the library's steps), then none.
-        s.blackClip = s.blackClip > 0.15f ? float(int(s.blackClip * 10.0f + 0.5f) / 2) / 10.0f : 0.0f;
-        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly black; black clip %.1f %%",
-                      c.shadows, double(s.blackClip));
-    } else if (c.highlights > kGuardHighlights && s.cast != 0 && s.castStrength > 0.0f) {
+    if (s.cast != 0 && s.castStrength > 0.0f) {
         const bool some = HalveCast(s);
         std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; cast removal %s",
                       c.highlights, some ? "halved" : "off");
-    } else if (c.highlights > kGuardHighlights && s.brighten > 0) {
+    } else if (s.brighten > 0) {
         s.brighten = s.brighten > 8 ? s.brighten / 2 : 0;
         std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; lift lowered to %d %%",
                       c.highlights, s.brighten);
@@ -193,6 +186,33 @@ private:
     MapPlacement map_;
     BlobOwner blob_;
 };
+
+// The black clip, which alone of the settings sets samples to black (a
+// weaker lift only darkens them further), lowered to the largest tenth of a
+// percent below it at which no more than kGuardShadows percent of the pixels
+// turn newly black, or to none. The share of newly black pixels grows with
+// the clip, so the largest such tenth is found by halving the range; a
+// larger clip asked for never ends lower than a smaller one. `trial` becomes
+// the copy corrected with the clip chosen.
+bool LowerBlackClip(Trials& trials, const ClipReference& original, const Clipping& c, Settings& s,
+                    Picture& trial, int32_t& strength, std::vector<std::string>& reasons) {
+    int passes = 0, fails = int(std::lround(double(s.blackClip) * 10.0));
+    bool trialIsPass = false;
+    while (fails - passes > 1) {
+        const int mid = passes + (fails - passes) / 2;
+        s.blackClip = float(mid) / 10.0f;
+        if (!trials.Apply(s, trial, strength)) return false;
+        trialIsPass = original.Added(trial).shadows <= kGuardShadows;
+        (trialIsPass ? passes : fails) = mid;
+    }
+    s.blackClip = float(passes) / 10.0f;
+    if (!trialIsPass && !trials.Apply(s, trial, strength)) return false;
+    char text[160];
+    std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly black; black clip %.1f %%", c.shadows,
+                  double(s.blackClip));
+    reasons.emplace_back(text);
+    return true;
+}
 
 // --cast auto: the analysis' verdict for the method.
 bool AnalysisFindsCast(ImageParam* param, int method) {
@@ -485,9 +505,14 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         for (int step = 0; step < kGuardSteps; ++step) {
             const Clipping c = original.Added(trial);
             if (c.highlights <= kGuardHighlights && c.shadows <= kGuardShadows) break;
-            if (!HoldBack(s, c, reasons)) break;
+            if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
+                if (!LowerBlackClip(trials, original, c, s, trial, strength, reasons)) return failed();
+            } else if (c.highlights <= kGuardHighlights || !HoldBackHighlights(s, c, reasons)) {
+                break;
+            } else if (!trials.Apply(s, trial, strength)) {
+                return failed();
+            }
             heldBack = true;
-            if (!trials.Apply(s, trial, strength)) return failed();
         }
     }
     out.settings = s;
