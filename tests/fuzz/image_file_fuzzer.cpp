@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
-// The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG) and
-// HEIC bytes, written to a file of the format's extension and read as
+// The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG),
+// HEIC, WebP and GIF bytes, written to a file of the format's extension and read as
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
 // against the pixel-count limit and the memory budget before any pixel
 // memory is taken, then PhotoReader). Every file must give a picture that
 // matches its description or an error text, never a crash.
 //
 // The limit is 0.5 megapixels instead of the command's 200, so that a run
-// stays fast; OpenImageIO tries only the reader the extension names (the
-// command's own readers of other formats are not this harness's concern)
-// and works on the calling thread.
+// stays fast; OpenImageIO tries only the reader the extension names and
+// works on the calling thread. WebP is read by the command's own reader.
 #include <OpenImageIO/imageio.h>
 
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <system_error>
@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 using namespace lumarex_cli;
 
 struct FileInput {
-    uint8_t format = 0;  // modulo 5: .png, .jpg, .tif, .dng, .heic
+    uint8_t format = 0;  // modulo 7: .png, .jpg, .tif, .dng, .heic, .webp, .gif
     uint8_t want16 = 0;  // odd: keep deep files at 16 bits
     uint8_t work = 0;    // modulo 3: one pass, analyse and apply, analyse only
 };
@@ -40,7 +40,7 @@ void Visit(IO& io, FileInput& f) {
     io(f.format), io(f.want16), io(f.work);
 }
 
-constexpr const char* kExtensions[5] = {".png", ".jpg", ".tif", ".dng", ".heic"};
+constexpr const char* kExtensions[] = {".png", ".jpg", ".tif", ".dng", ".heic", ".webp", ".gif"};
 constexpr double kMaxMegapixels = 0.5;
 
 // A file in a folder of this process's own under the temporary folder,
@@ -78,7 +78,7 @@ void ExpectPicture(const Picture& pic, bool want16) {
 void Run(const FileInput& f, std::span<const uint8_t> file) {
     static const bool oiioSet = (OIIO::attribute("threads", 1), OIIO::attribute("try_all_readers", 0));
     (void)oiioSet;
-    const fs::path path = ScratchFile(std::string("photo") + kExtensions[f.format % 5]);
+    const fs::path path = ScratchFile(std::string("photo") + kExtensions[f.format % std::size(kExtensions)]);
     WriteFile(path, file);
 
     const SizeLimits limits{kMaxMegapixels, 0.25};
