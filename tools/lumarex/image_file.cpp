@@ -13,6 +13,7 @@
 #include "heif_file.h"
 #include "large_pages.h"
 #include "output_file.h"
+#include "png_file.h"
 #include "webp_file.h"
 
 namespace lumarex_cli {
@@ -565,6 +566,12 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     // itself, and through a sink it loses the EXIF directory (OpenImageIO
     // 2.4), so it writes by name.
     OIIO::Filesystem::IOProxy* sink = file->Sink();
+    // PNG's EXIF goes in an eXIf chunk, put in on the way (png_file.h).
+    std::unique_ptr<PngMetadataStream> png;
+    if (writer == "png") {
+        png = std::make_unique<PngMetadataStream>(spec, *sink);
+        sink = png.get();
+    }
     if (f.bySink) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
     std::string ownError;
     auto o = ownWriter ? nullptr : OIIO::ImageOutput::create(writer);
@@ -586,6 +593,10 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
         return false;
     }
     o.reset();
+    if (png && !png->Complete()) {
+        error = "cannot write " + path + ": the PNG encoder's file was not whole or not in order";
+        return false;
+    }
     // Stopped while writing: the file is complete, but the stop was asked
     // for before it was in place, so it is not put there.
     if (progress(1.0f)) {
