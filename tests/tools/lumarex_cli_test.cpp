@@ -70,6 +70,45 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     EXPECT_TRUE(NoTemporariesLeft());
 }
 
+// The tags of the EXIF block's first directory as the file stores them: the
+// block found by its TIFF header, which comes before the pixels in every
+// format written here.
+std::vector<uint32_t> FirstDirectoryTags(const std::string& file) {
+    size_t at = std::min(file.find(std::string("II*\0", 4)), file.find(std::string("MM\0*", 4)));
+    if (at == std::string::npos) return {};
+    const bool little = file[at] == 'I';
+    const auto get = [&](size_t from, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v |= uint32_t(uint8_t(file.at(at + from + i))) << (8 * (little ? i : n - 1 - i));
+        return v;
+    };
+    const uint32_t ifd = get(4, 4), entries = get(ifd, 2);
+    std::vector<uint32_t> tags;
+    for (uint32_t k = 0; k < entries; ++k) tags.push_back(get(ifd + 2 + 12 * k, 2));
+    return tags;
+}
+
+// A photo turned upright is written with orientation 1, an attribute set
+// after the camera's; readers expect a directory's tags by number, so the
+// EXIF block lists them in that order in every format that carries one.
+TEST_F(Cli, ExifTagsAreWrittenInOrder) {
+    OIIO::ImageSpec spec(24, 16, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("Orientation", 6);
+    spec.attribute("Make", "Test Camera Co.");
+    spec.attribute("DateTime", "2026:01:02 03:04:05");
+    const fs::path in = dir / "turned.jpg";
+    WriteImage(in, spec, std::vector<uint16_t>(24 * 16 * 3, 30000));
+    for (const char* ext : {".jpg", ".png", ".webp"}) {
+        const fs::path out = dir / (std::string("out") + ext);
+        const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(out));
+        ASSERT_EQ(r.status, 0) << ext << ": " << r.err;
+        const std::vector<uint32_t> tags = FirstDirectoryTags(Slurp(out));
+        EXPECT_GE(tags.size(), 3u) << ext;
+        EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end())) << ext;
+        EXPECT_EQ(SpecOf(out).get_int_attribute("Orientation", 1), 1) << ext;
+    }
+}
+
 TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
     const fs::path in = MakeInput("p.png");
     const std::pair<const char*, const char*> bad[] = {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -523,6 +524,17 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
     else if (std::string(f.writer) == "tiff") spec.attribute("Compression", "zip");
+    // OpenImageIO 2.4 writes the EXIF block's first directory (camera,
+    // orientation, dates) in the order of the attributes, and the
+    // orientation set upright comes after the camera's make; TIFF readers
+    // expect a directory's tags by number. The EXIF directory it sorts
+    // itself.
+    const auto tiffTag = [](const OIIO::ParamValue& p) {
+        const OIIO::TagInfo* t = OIIO::tag_lookup("TIFF", p.name());
+        return t ? t->tifftag : std::numeric_limits<int>::max();
+    };
+    std::stable_sort(spec.extra_attribs.begin(), spec.extra_attribs.end(),
+                     [&](const OIIO::ParamValue& a, const OIIO::ParamValue& b) { return tiffTag(a) < tiffTag(b); });
     return spec;
 }
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace lumarex_cli {
 namespace {
@@ -38,21 +37,11 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 PngMetadataStream::PngMetadataStream(const OIIO::ImageSpec& meta, OIIO::Filesystem::IOProxy& out)
     : IOProxy(out.filename(), Write), out_(out) {
-    // The image library writes the first directory's tags in the order of
-    // the attributes (2.4 sorts only the EXIF directory's), and TIFF readers
-    // expect them by number: the attributes are put in that order first.
-    OIIO::ImageSpec ordered = meta;
-    const auto tiffTag = [](const OIIO::ParamValue& p) {
-        const OIIO::TagInfo* t = OIIO::tag_lookup("TIFF", p.name());
-        return t ? t->tifftag : std::numeric_limits<int>::max();
-    };
-    std::stable_sort(ordered.extra_attribs.begin(), ordered.extra_attribs.end(),
-                     [&](const OIIO::ParamValue& a, const OIIO::ParamValue& b) { return tiffTag(a) < tiffTag(b); });
     // The image library appends the block to the vector it is given (JPEG
     // writers start that with "Exif\0\0"): from an empty one, the block
     // starts at the TIFF header ("II*\0"), as the eXIf chunk holds it.
     std::vector<char> exif;
-    OIIO::encode_exif(ordered, exif, OIIO::endian::little);
+    OIIO::encode_exif(meta, exif, OIIO::endian::little);
     // The tags are named as the block holds them, read back: exactly the
     // text that the eXIf replaces, whatever the image library encoded.
     OIIO::ImageSpec held;
