@@ -6,20 +6,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <vector>
 
 namespace lumarex_cli {
 namespace {
-
-struct HeifFree {
-    void operator()(heif_context* p) const { heif_context_free(p); }
-    void operator()(heif_encoder* p) const { heif_encoder_release(p); }
-    void operator()(heif_image* p) const { heif_image_release(p); }
-    void operator()(heif_image_handle* p) const { heif_image_handle_release(p); }
-};
-template <class T>
-using Owned = std::unique_ptr<T, HeifFree>;
 
 heif_compression_format Compression(bool av1) { return av1 ? heif_compression_AV1 : heif_compression_HEVC; }
 
@@ -128,20 +121,154 @@ bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
     return false;
 }
 
-void ReadHeifProfile(const std::string& path, OIIO::ImageSpec& spec) {
-    const std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(heif_context_alloc(), &heif_context_free);
-    if (!ctx || heif_context_read_from_file(ctx.get(), path.c_str(), nullptr).code != heif_error_Ok) return;
-    heif_image_handle* raw = nullptr;
-    if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok) return;
-    const std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(raw,
-                                                                                         &heif_image_handle_release);
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.get());
+namespace {
+
+// libheif's reason on one line (some end in a line break), or a stand-in
+// when it gives none.
+std::string Reason(const heif_error& e) {
+    std::string s = e.message != nullptr ? e.message : "";
+    for (char& c : s)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s.empty() ? "libheif error " + std::to_string(int(e.code)) : s;
+}
+
+// The TIFF structure of a file's EXIF item: after a 4-byte big-endian offset
+// to it, past "Exif\0\0" where the writer put that there (phones do, and
+// give the offset 6; some writers give 0 and keep the marker all the same).
+bool ExifStructure(const std::vector<uint8_t>& item, size_t& at) {
+    if (item.size() < 4) return false;
+    const uint64_t offset = uint64_t(item[0]) << 24 | uint64_t(item[1]) << 16 | uint64_t(item[2]) << 8 | item[3];
+    if (offset >= item.size() - 4) return false;
+    at = size_t(4 + offset);
+    if (item.size() - at > 6 && std::memcmp(item.data() + at, "Exif\0\0", 6) == 0) at += 6;
+    return true;
+}
+
+// The handle's EXIF, decoded into `spec`, and its ICC colour profile (not a
+// colour description without one).
+void ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
+    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, "Exif");
+    std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
+    if (count > 0) heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", ids.data(), count);
+    for (const heif_item_id id : ids) {
+        std::vector<uint8_t> item(heif_image_handle_get_metadata_size(handle, id));
+        size_t at = 0;
+        if (item.empty() || heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok ||
+            !ExifStructure(item, at))
+            continue;
+        OIIO::decode_exif(OIIO::cspan<uint8_t>(item.data() + at, OIIO::oiio_span_size_type(item.size() - at)), spec);
+    }
+    // libheif turns the picture as the file's own rotation and mirroring
+    // say; a phone's EXIF orientation says the same turn, and applied again
+    // would turn it twice.
+    spec.erase_attribute("Orientation");
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
     if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) return;
-    std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle.get()));
-    if (profile.empty() ||
-        heif_image_handle_get_raw_color_profile(handle.get(), profile.data()).code != heif_error_Ok)
-        return;
-    spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+    std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle));
+    if (!profile.empty() && heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+        spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+}
+
+}  // namespace
+
+bool IsHeifFile(const std::string& path) {
+    uint8_t head[32];
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(head), sizeof head);
+    const std::streamsize n = file.gcount();
+    // An ISO media file (the "ftyp" box first) whose brand libheif knows;
+    // libheif says "no" to other brands (a camera's CR3, a video).
+    return n >= 12 && std::memcmp(head + 4, "ftyp", 4) == 0 && heif_check_filetype(head, int(n)) != heif_filetype_no;
+}
+
+bool HeifInput::Open(const std::string& path, std::string& error) {
+    context_.reset(heif_context_alloc());
+    heif_image_handle* raw = nullptr;
+    heif_error e = heif_context_read_from_file(context_.get(), path.c_str(), nullptr);
+    if (e.code == heif_error_Ok) e = heif_context_get_primary_image_handle(context_.get(), &raw);
+    handle_.reset(raw);
+    if (e.code != heif_error_Ok || !handle_) {
+        error = "not a readable image file (" + Reason(e) + ")";
+        return false;
+    }
+    width_ = heif_image_handle_get_width(handle_.get());
+    height_ = heif_image_handle_get_height(handle_.get());
+    bits_ = heif_image_handle_get_luma_bits_per_pixel(handle_.get());
+    alpha_ = heif_image_handle_has_alpha_channel(handle_.get()) != 0;
+    premultiplied_ = alpha_ && heif_image_handle_is_premultiplied_alpha(handle_.get()) != 0;
+    if (width_ <= 0 || height_ <= 0) {
+        error = "unsupported size " + std::to_string(width_) + "x" + std::to_string(height_);
+        return false;
+    }
+    if (bits_ < 1 || bits_ > 16) {
+        error = bits_ < 1 ? std::string("not a readable image file (its depth is not given)")
+                          : "unsupported depth of " + std::to_string(bits_) + " bits";
+        return false;
+    }
+    // As the image library described these files, so that what is written
+    // from them stays as it was.
+    spec_ = OIIO::ImageSpec(width_, height_, alpha_ ? 4 : 3,
+                            bits_ > 8 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
+    spec_.attribute("oiio:ColorSpace", "sRGB");
+    ReadMetadata(handle_.get(), spec_);
+    return true;
+}
+
+bool HeifInput::Decode(bool wide, void* samples, std::string& error, const Progress& progress) {
+    // The file is let go once its pixels are decoded, or when they cannot be.
+    const Owned<heif_image_handle> handle = std::move(handle_);
+    const Owned<heif_context> context = std::move(context_);
+    if (!handle) {
+        error = "the file is not open";
+        return false;
+    }
+    if (progress(0.0f)) {
+        error = "stopped";
+        return false;
+    }
+    const bool deep = bits_ > 8;
+    const heif_chroma chroma = deep ? (alpha_ ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                                    : (alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    heif_image* raw = nullptr;
+    const heif_error e = heif_decode_image(handle.get(), &raw, heif_colorspace_RGB, chroma, nullptr);
+    const Owned<heif_image> image(raw);
+    if (e.code != heif_error_Ok || !image) {
+        error = e.code == heif_error_Unsupported_feature && e.subcode == heif_suberror_Unsupported_codec
+                    ? "this machine's libheif has no decoder for its compression (" + Reason(e) + ")"
+                    : "corrupt or truncated image data (" + Reason(e) + ")";
+        return false;
+    }
+    int stride = 0;
+    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    if (plane == nullptr || heif_image_get_width(image.get(), heif_channel_interleaved) != width_ ||
+        heif_image_get_height(image.get(), heif_channel_interleaved) != height_ || (bits > 8) != deep || bits > 16) {
+        error = "corrupt image data (the picture decoded is not the one its header describes)";
+        return false;
+    }
+    // Every stored value's 16-bit one, rounded: v x 257 at 8 bits, and at 10
+    // bits the values the writer's rounding (heif_file.cpp's MakeImage) takes
+    // back to v.
+    const uint32_t top = (1u << bits) - 1;
+    std::vector<uint16_t> to16(size_t(top) + 1);
+    for (uint32_t v = 0; v <= top; ++v) to16[v] = uint16_t((v * 65535u + top / 2) / top);
+    const size_t row = size_t(width_) * (alpha_ ? 4 : 3);
+    for (int y = 0; y < height_; ++y) {
+        if (y % 256 == 0 && y > 0 && progress(float(y) / float(height_))) {
+            error = "stopped";
+            return false;
+        }
+        const uint8_t* in = plane + size_t(y) * size_t(stride);
+        for (size_t i = 0; i < row; ++i) {
+            // A decoder's value above the depth is taken as the top.
+            const uint32_t stored = deep ? uint32_t(in[2 * i]) | uint32_t(in[2 * i + 1]) << 8 : in[i];
+            const uint32_t v = std::min(stored, top);
+            if (wide) static_cast<uint16_t*>(samples)[size_t(y) * row + i] = to16[v];
+            else static_cast<uint8_t*>(samples)[size_t(y) * row + i] = deep ? To8(to16[v]) : uint8_t(v);
+        }
+    }
+    return true;
 }
 
 }  // namespace lumarex_cli

@@ -1,19 +1,36 @@
 // SPDX-License-Identifier: MIT
-// HEIC and AVIF files, written with libheif rather than through the image
-// library, whose writer (OpenImageIO 2.4) stores 8-bit samples only and
-// drops the colour profile: a 16-bit picture is stored at 10 bits, the
-// depth phones and browsers decode, and the profile and EXIF are kept. The
-// file goes through the output file's sink, as PNG and JPEG do.
+// HEIC and AVIF files, read and written with libheif rather than through the
+// image library. Its writer (OpenImageIO 2.4) stores 8-bit samples only and
+// drops the colour profile: a 16-bit picture is stored at 10 bits, the depth
+// phones and browsers decode, and the profile and EXIF are kept; the file
+// goes through the output file's sink, as PNG and JPEG do. Its reader
+// decodes 8 bits only, leaves the colour profile out, decodes the pixels as
+// it opens the file, before the size can be checked against the limits, and
+// overruns its buffer when the picture decoded is smaller than the file's
+// header said: HeifInput reads 10 and 12-bit photos at 16 bits, decodes only
+// when asked, and checks what it decoded.
 #pragma once
 
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
+#include <libheif/heif.h>
 
+#include <memory>
 #include <string>
 
 #include "image_file.h"
 
 namespace lumarex_cli {
+
+// libheif's objects, each released by its own function.
+struct HeifFree {
+    void operator()(heif_context* p) const { heif_context_free(p); }
+    void operator()(heif_encoder* p) const { heif_encoder_release(p); }
+    void operator()(heif_image* p) const { heif_image_release(p); }
+    void operator()(heif_image_handle* p) const { heif_image_handle_release(p); }
+};
+template <class T>
+using Owned = std::unique_ptr<T, HeifFree>;
 
 // Whether libheif here has an encoder for AVIF (`av1`) or for HEIC.
 bool HeifEncoderPresent(bool av1);
@@ -25,10 +42,42 @@ bool HeifEncoderPresent(bool av1);
 bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, bool av1, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error);
 
-// Adds to `spec` the ICC colour profile of the HEIC or AVIF file at
-// `path`'s primary image, which the image library's reader leaves out.
-// Nothing is added when it has none (or only a colour description without
-// a profile) or cannot be read.
-void ReadHeifProfile(const std::string& path, OIIO::ImageSpec& spec);
+// Whether the file at `path` is a HEIF file (HEIC, AVIF, a camera's HEIF),
+// as the brand in its first bytes says; such files are read with HeifInput.
+bool IsHeifFile(const std::string& path);
+
+// The primary image of a HEIC or AVIF file: Open reads its header and
+// metadata, Decode its pixels, once; the file is let go after that.
+class HeifInput {
+public:
+    // On failure `error` says why ("not a readable image file (...)").
+    bool Open(const std::string& path, std::string& error);
+    // The picture as displayed: libheif turns and mirrors it as the file
+    // says (the EXIF orientation that phones write beside that is not
+    // applied again).
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int Bits() const { return bits_; }  // the stored depth: 8, 10 or 12
+    bool HasAlpha() const { return alpha_; }
+    bool Premultiplied() const { return premultiplied_; }  // the colour is multiplied by alpha
+    // The picture's description: size, channels (RGB, or RGBA with alpha),
+    // the decoded EXIF without its orientation, the ICC colour profile.
+    const OIIO::ImageSpec& Spec() const { return spec_; }
+
+    // Decodes the pixels into `samples`: Width() x Height() pixels of 3 or 4
+    // interleaved samples, 16-bit ones when `wide` (a stored v of `Bits()`
+    // becomes v x 65535 / (2^Bits() - 1), rounded: v x 257 for 8 bits),
+    // otherwise 8-bit ones rounded from those. `progress` is asked before
+    // the decoding (which cannot be stopped) and while the samples are
+    // copied; when it says stop, `error` is "stopped".
+    bool Decode(bool wide, void* samples, std::string& error, const Progress& progress);
+
+private:
+    Owned<heif_context> context_;
+    Owned<heif_image_handle> handle_;
+    OIIO::ImageSpec spec_;
+    int width_ = 0, height_ = 0, bits_ = 8;
+    bool alpha_ = false, premultiplied_ = false;
+};
 
 }  // namespace lumarex_cli

@@ -278,6 +278,9 @@ void ConfigureRaw(const RawDevelopment& raw, OIIO::ImageSpec& config, std::strin
 
 }  // namespace
 
+PhotoReader::PhotoReader() = default;
+PhotoReader::~PhotoReader() = default;
+
 bool PhotoReader::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
     path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may
@@ -301,6 +304,7 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
         error = std::string("is ") + kind + ", not an image file";
         return false;
     }
+    if (IsHeifFile(path)) return OpenHeif(path, error);
     // Colour unpremultiplied, as the opaque photo would be.
     // OpenImageIO's debugging lines (its raw reader prints some for settings
     // that are as they should be) are not for the command's user.
@@ -361,7 +365,24 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
     return true;
 }
 
+bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
+    heif_ = std::make_unique<HeifInput>();
+    if (!heif_->Open(path, error)) return false;
+    format_ = "heif";
+    width_ = heif_->Width();
+    height_ = heif_->Height();
+    channels_ = heif_->HasAlpha() ? 4 : 3;
+    alphaIndex_ = heif_->HasAlpha() ? 3 : -1;
+    deep_ = heif_->Bits() > 8;
+    deepBits_ = heif_->Bits();
+    // Colour multiplied by alpha only where the file says so; it is then
+    // divided back as a TIFF's is.
+    unassociated_ = !heif_->Premultiplied();
+    return true;
+}
+
 bool PhotoReader::ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress) {
+    if (heif_) return heif_->Decode(type == OIIO::TypeDesc::UINT16, samples, error, progress);
     // The WebP file's bytes are not needed past its pixels.
     const std::vector<uint8_t> webp = std::move(webp_);
     if (format_ == "webp" && DecodeWebp(webp, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) {
@@ -402,7 +423,7 @@ void PhotoReader::Finish(std::vector<T>& all, Picture& out, std::string& notes) 
 }
 
 bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
-    const OIIO::ImageSpec& spec = in_->spec();
+    const OIIO::ImageSpec& spec = heif_ ? heif_->Spec() : in_->spec();
     const int nc = channels_;
     out = Picture{};
     out.width = width_;
@@ -412,11 +433,10 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     out.spec = spec;
     // The metadata the image library's readers leave out of these.
     if (format_ == "webp") ReadWebpMetadata(webp_, out.spec);
-    else if (format_ == "heif") ReadHeifProfile(path_, out.spec);
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
     if (several_) AddNote(notes, "only the first of its several pages or frames");
-    if (!want16 && deep_) AddNote(notes, "16-bit samples reduced to 8 bits");
+    if (!want16 && deep_) AddNote(notes, std::to_string(deepBits_) + "-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
 
     const size_t n = size_t(out.width) * out.height;
@@ -441,7 +461,8 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     ResizeOnLargePages(all, n * nc);
     if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
-    // names the alpha channel and does not mark it unassociated).
+    // names the alpha channel and does not mark it unassociated), and so may
+    // a HEIC or AVIF that says so.
     if (out.hasAlpha && !unassociated_ && NamedAlpha(spec) >= 0 &&
         spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0)
         Unpremultiply(all, n, nc);

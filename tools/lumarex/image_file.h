@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Reading and writing photographs for the lumarex command: whatever
-// OpenImageIO reads; PNG, JPEG, TIFF, WebP, AVIF and HEIC written through it, metadata (EXIF, ICC profile) carried from input to
-// output, outputs written through output_file.h.
+// OpenImageIO reads (HEIC and AVIF with libheif, heif_file.h); PNG, JPEG,
+// TIFF, WebP, AVIF and HEIC written through it, metadata (EXIF, ICC profile)
+// carried from input to output, outputs written through output_file.h.
 //
 // What a picture looks like to the correction:
 // - Upright: a photo stored rotated or mirrored with an EXIF orientation is
@@ -80,10 +81,14 @@ struct RawDevelopment {
     bool halfSize = false;  // half the width and height, no demosaicing: four times as fast
 };
 
+class HeifInput;
+
 // An input file opened and its header read, before any pixel memory is
 // taken: the caller checks the size against its limits, then reads.
 class PhotoReader {
 public:
+    PhotoReader();
+    ~PhotoReader();
     // Opens `path`, a camera raw file developed as `raw` says. On failure
     // returns false and sets `error` to a short reason ("no such file", "not
     // a readable image file (...)", "unsupported: 2 channels ...").
@@ -100,11 +105,13 @@ public:
     bool Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
 
 private:
+    bool OpenHeif(const std::string& path, std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>
     void Finish(std::vector<T>& all, Picture& out, std::string& notes) const;
 
     std::unique_ptr<OIIO::ImageInput> in_;
+    std::unique_ptr<HeifInput> heif_;  // a HEIC or AVIF file, read with libheif (heif_file.h) instead of in_
     std::string path_;
     std::string format_;         // the image library's name of the file's format
     std::vector<uint8_t> webp_;  // a WebP file's bytes, read once (webp_file.h)
@@ -112,6 +119,7 @@ private:
     bool unassociated_ = false;  // the samples were read with their colour not multiplied by alpha
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;
     bool deep_ = false;
+    int deepBits_ = 16;    // a deep file's depth as its note gives it: a HEIC's or AVIF's own, else 16
     std::string rawNote_;  // how a camera raw file was developed
 };
 
