@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The files photographers bring: camera raw in (a DNG made here), WebP, AVIF
-// and HEIC out (depth, alpha, metadata, the picture itself, quality), and the
-// refusal of a format this machine cannot write.
+// The files photographers bring: camera raw in (a DNG made here), HEIC and
+// AVIF in (their depth, a phone's turn, broken files), WebP, AVIF and HEIC out
+// (depth, alpha, metadata, the picture itself, quality), and the refusal of a
+// format this machine cannot write.
 #include <libheif/heif.h>
 #include <webp/decode.h>
 #include <webp/encode.h>
@@ -12,9 +13,11 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <set>
 #include <tuple>
 
 #include "cli_fixture.h"
+#include "heif_file.h"
 #include "image_file.h"
 #include "support/dng_file.h"
 
@@ -349,6 +352,159 @@ TEST_F(Cli, WebpIsReadAsStoredColourUnderTransparencyIncluded) {
         differ += pic.alpha[size_t(i)] != stored.get()[size_t(i) * 4 + 3] * 257;
     }
     EXPECT_EQ(differ, 0);
+}
+
+namespace {
+
+using lumarex_cli::Owned;
+
+// The primary image of `p` as libheif decodes it to `chroma`.
+Owned<heif_image> DecodeHeif(const fs::path& p, heif_chroma chroma) {
+    const Owned<heif_context> ctx(heif_context_alloc());
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    if (heif_context_read_from_file(ctx.get(), p.c_str(), nullptr).code == heif_error_Ok &&
+        heif_context_get_primary_image_handle(ctx.get(), &handle).code == heif_error_Ok)
+        heif_decode_image(Owned<heif_image_handle>(handle).get(), &image, heif_colorspace_RGB, chroma, nullptr);
+    return Owned<heif_image>(image);
+}
+
+// Stores `image` as AVIF (4:2:2 without alpha, the one layout libaom takes at
+// 10 bits from libheif 1.15) or HEIC, turned by `turn` as phones store
+// photos, with the EXIF of `meta`.
+void EncodeHeif(const fs::path& p, const heif_image* image, bool av1, heif_orientation turn,
+                const OIIO::ImageSpec& meta) {
+    const Owned<heif_context> ctx(heif_context_alloc());
+    heif_encoder* raw = nullptr;
+    heif_context_get_encoder_for_format(ctx.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &raw);
+    const Owned<heif_encoder> encoder(raw);
+    ASSERT_TRUE(encoder);
+    heif_encoder_set_lossy_quality(encoder.get(), 90);
+    heif_encoder_set_parameter_string(encoder.get(), "chroma", av1 ? "422" : "420");
+    const std::unique_ptr<heif_encoding_options, decltype(&heif_encoding_options_free)> options(
+        heif_encoding_options_alloc(), &heif_encoding_options_free);
+    options->image_orientation = turn;
+    heif_image_handle* handle = nullptr;
+    ASSERT_EQ(heif_context_encode_image(ctx.get(), image, encoder.get(), options.get(), &handle).code, heif_error_Ok);
+    const Owned<heif_image_handle> h(handle);
+    std::vector<char> exif{'E', 'x', 'i', 'f', '\0', '\0'};
+    OIIO::encode_exif(meta, exif, OIIO::endian::little);
+    heif_context_add_exif_metadata(ctx.get(), h.get(), exif.data(), int(exif.size()));
+    ASSERT_EQ(heif_context_write_to_file(ctx.get(), p.c_str()).code, heif_error_Ok);
+}
+
+// The picture the command reads from `p` (16-bit where it is deep); an
+// empty one when it cannot.
+lumarex_cli::Picture ReadPhoto(const fs::path& p) {
+    lumarex_cli::PhotoReader reader;
+    lumarex_cli::Picture pic;
+    std::string notes, error;
+    const bool read =
+        reader.Open(p.string(), error) && reader.Read(true, pic, notes, error, [](float) { return false; });
+    EXPECT_TRUE(read) << p << ": " << error;
+    return read ? pic : lumarex_cli::Picture();
+}
+
+}  // namespace
+
+// A 10-bit HEIC (the command's own, from a 16-bit picture) and a 10-bit AVIF
+// are read at 16 bits: a smooth ramp keeps more levels than 8 bits hold,
+// stays within what the coding changed, and each sample is one the writer
+// stores back as the file's value. An 8-bit HEIC with alpha, stored turned
+// as phones store photos (the file's rotation, and the same turn as EXIF
+// orientation), is read as the image library read it: turned once, the same
+// samples, alpha as stored.
+TEST_F(Cli, HeicAndAvifAreReadAtTheirDepthTurnedOnce) {
+    lumarex_cli::Picture ramp;
+    ramp.width = 600, ramp.height = 8, ramp.bits = 16;
+    for (int i = 0; i < 600 * 8; ++i) {
+        const uint16_t v = uint16_t(i % 600 * 65535 / 599);
+        ramp.rgb16.insert(ramp.rgb16.end(), {v, uint16_t(65535 - v), uint16_t(20000 + i / 600 * 1000)});
+    }
+    std::string notes, error;
+    const auto go = [](float) { return false; };
+    ASSERT_TRUE(lumarex_cli::WritePicture((dir / "deep.heic").string(), ramp, 90, notes, error, go)) << error;
+    // The command writes AVIF at 8 bits (heif_file.h says why): the same
+    // 10-bit picture is coded as AVIF here.
+    EncodeHeif(dir / "deep.avif", DecodeHeif(dir / "deep.heic", heif_chroma_interleaved_RRGGBB_LE).get(), true,
+               heif_orientation_normal, {});
+    for (const char* name : {"deep.heic", "deep.avif"}) {
+        const lumarex_cli::Picture pic = ReadPhoto(dir / name);
+        ASSERT_EQ(std::make_tuple(pic.bits, pic.width, pic.height), std::make_tuple(16, 600, 8)) << name;
+        const Owned<heif_image> stored = DecodeHeif(dir / name, heif_chroma_interleaved_RRGGBB_LE);
+        int stride = 0;
+        const uint8_t* plane = heif_image_get_plane_readonly(stored.get(), heif_channel_interleaved, &stride);
+        size_t storedElsewhere = 0;
+        double off = 0;
+        std::set<uint16_t> levels;
+        for (size_t i = 0; i < pic.rgb16.size(); ++i) {
+            const uint8_t* v = plane + i / 1800 * size_t(stride) + i % 1800 * 2;
+            storedElsewhere += (pic.rgb16[i] * 1023u + 32767) / 65535 != uint32_t(v[0] | v[1] << 8);
+            off += std::abs(double(pic.rgb16[i]) - ramp.rgb16[i]) / 257;
+            if (i % 3 == 0) levels.insert(pic.rgb16[i]);
+        }
+        EXPECT_EQ(storedElsewhere, 0u) << name;
+        EXPECT_LT(off / double(pic.rgb16.size()), 1.0) << name << ": mean difference in 8-bit levels";
+        EXPECT_GT(levels.size(), 256u) << name;
+    }
+
+    const fs::path plain = dir / "plain.heic";
+    ASSERT_EQ(Run("correct " + Quoted(MakeInput("photo.png", 4)) + " -o " + Quoted(plain)).status, 0);
+    OIIO::ImageSpec exif;
+    exif.attribute("Make", "Test Camera Co.");
+    exif.attribute("Orientation", 6);
+    EncodeHeif(dir / "phone.heic", DecodeHeif(plain, heif_chroma_interleaved_RGBA).get(), false,
+               heif_orientation_rotate_90_cw, exif);
+    const lumarex_cli::Picture pic = ReadPhoto(dir / "phone.heic");
+    const OIIO::ImageSpec stored = SpecOf(plain);
+    ASSERT_EQ(std::make_tuple(pic.bits, pic.width, pic.height), std::make_tuple(8, stored.height, stored.width));
+    EXPECT_EQ(pic.spec.get_string_attribute("Make"), "Test Camera Co.");
+    EXPECT_EQ(pic.spec.get_int_attribute("Orientation", 1), 1);
+    OIIO::ImageSpec unassociated;
+    unassociated.attribute("oiio:UnassociatedAlpha", 1);
+    const std::vector<uint16_t> before = Pixels(dir / "phone.heic", &unassociated);
+    ASSERT_EQ(before.size(), pic.rgb8.size() / 3 * 4);
+    size_t differ = 0;
+    for (size_t i = 0; i < before.size(); ++i)
+        differ += (i % 4 < 3 ? pic.rgb8[i / 4 * 3 + i % 4] * 257 : pic.alpha[i / 4]) != before[i];
+    EXPECT_EQ(differ, 0u);
+}
+
+// Broken HEIC files fail alone, with their reason, and the batch goes on: a
+// truncated one; one whose header gives a size its picture does not have
+// (the image library's reader overran its buffer on it); one too large by
+// its header, refused before its pixels are decoded (they cannot be).
+TEST_F(Cli, BrokenHeicFilesFailCleanly) {
+    ASSERT_EQ(Run("auto " + Quoted(MakeInput("photo.png")) + " -o " + Quoted(dir / "good.heic")).status, 0);
+    const OIIO::ImageSpec spec = SpecOf(dir / "good.heic");
+    const std::string good = Slurp(dir / "good.heic");
+    // The file with its picture's size boxes saying w x h.
+    const auto sized = [&](uint32_t w, uint32_t h) {
+        const auto be = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+        const std::string was = be(uint32_t(spec.width)) + be(uint32_t(spec.height));
+        std::string s = good;
+        for (size_t at = s.find("ispe"); at != std::string::npos; at = s.find("ispe", at + 4))
+            if (s.compare(at + 8, 8, was) == 0) s.replace(at + 8, 8, be(w) + be(h));
+        return s;
+    };
+    std::string huge = sized(20000, 15000);
+    ASSERT_NE(huge.find("hvcC"), std::string::npos);
+    std::fill_n(huge.begin() + long(huge.find("hvcC")) + 26, 34, '\0');  // the decoder's setup spoilt
+    std::ofstream(dir / "truncated.heic", std::ios::binary) << good.substr(0, good.size() / 2);
+    std::ofstream(dir / "liar.heic", std::ios::binary) << sized(4000, 3000);
+    std::ofstream(dir / "huge.heic", std::ios::binary) << huge;
+
+    std::string args = "correct";
+    for (const char* name : {"truncated.heic", "liar.heic", "huge.heic", "good.heic"})
+        (args += ' ') += Quoted(dir / name);
+    const Result r = Run(args + " -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, (dir / "truncated.heic").string() +
+                               ": not a readable image file (Invalid input: Unexpected end of file"));
+    EXPECT_TRUE(Has(r.err, (dir / "liar.heic").string() +
+                               ": corrupt image data (the picture decoded is not the one its header describes)"));
+    EXPECT_TRUE(Has(r.err, (dir / "huge.heic").string() + ": too large: 20000x15000 is 300.0 megapixels"));
+    EXPECT_TRUE(fs::exists(dir / "out" / "good.heic"));
 }
 
 TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {
