@@ -215,7 +215,7 @@ bool HeifInput::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-bool HeifInput::Decode(bool wide, void* samples, std::string& error, const Progress& progress) {
+bool HeifInput::Decode(std::string& error, const Progress& progress) {
     // The file is let go once its pixels are decoded, or when they cannot be.
     const Owned<heif_image_handle> handle = std::move(handle_);
     const Owned<heif_context> context = std::move(context_);
@@ -232,25 +232,36 @@ bool HeifInput::Decode(bool wide, void* samples, std::string& error, const Progr
                                     : (alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* raw = nullptr;
     const heif_error e = heif_decode_image(handle.get(), &raw, heif_colorspace_RGB, chroma, nullptr);
-    const Owned<heif_image> image(raw);
+    Owned<heif_image> image(raw);
     if (e.code != heif_error_Ok || !image) {
         error = e.code == heif_error_Unsupported_feature && e.subcode == heif_suberror_Unsupported_codec
                     ? "this machine's libheif has no decoder for its compression (" + Reason(e) + ")"
                     : "corrupt or truncated image data (" + Reason(e) + ")";
         return false;
     }
-    int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
-    if (plane == nullptr || heif_image_get_width(image.get(), heif_channel_interleaved) != width_ ||
+    if (heif_image_get_width(image.get(), heif_channel_interleaved) != width_ ||
         heif_image_get_height(image.get(), heif_channel_interleaved) != height_ || (bits > 8) != deep || bits > 16) {
         error = "corrupt image data (the picture decoded is not the one its header describes)";
         return false;
     }
+    image_ = std::move(image);
+    return true;
+}
+
+bool HeifInput::CopyTo(bool wide, void* samples, std::string& error, const Progress& progress) {
+    const Owned<heif_image> image = std::move(image_);
+    int stride = 0;
+    const uint8_t* plane =
+        image ? heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride) : nullptr;
+    if (plane == nullptr) {
+        error = "its pixels are not decoded";
+        return false;
+    }
     // Every stored value's 16-bit one, rounded: v x 257 at 8 bits, and at 10
-    // bits the values the writer's rounding (heif_file.cpp's MakeImage) takes
-    // back to v.
-    const uint32_t top = (1u << bits) - 1;
+    // bits the values the writer's rounding (MakeImage above) takes back to v.
+    const bool deep = bits_ > 8;
+    const uint32_t top = (1u << heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved)) - 1;
     std::vector<uint16_t> to16(size_t(top) + 1);
     for (uint32_t v = 0; v <= top; ++v) to16[v] = uint16_t((v * 65535u + top / 2) / top);
     const size_t row = size_t(width_) * (alpha_ ? 4 : 3);

@@ -382,7 +382,7 @@ bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
 }
 
 bool PhotoReader::ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress) {
-    if (heif_) return heif_->Decode(type == OIIO::TypeDesc::UINT16, samples, error, progress);
+    if (heif_) return heif_->CopyTo(type == OIIO::TypeDesc::UINT16, samples, error, progress);
     // The WebP file's bytes are not needed past its pixels.
     const std::vector<uint8_t> webp = std::move(webp_);
     if (format_ == "webp" && DecodeWebp(webp, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) {
@@ -439,6 +439,9 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     if (!want16 && deep_) AddNote(notes, std::to_string(deepBits_) + "-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
 
+    // A HEIC's or AVIF's pixels are decoded before the picture's memory is
+    // taken: the decoding is the peak of reading one (heif_file.h).
+    if (heif_ && !heif_->Decode(error, progress)) return false;
     const size_t n = size_t(out.width) * out.height;
     // 8-bit files without alpha are read as they are stored: the same values
     // as reading 16 bits (v x 257) and rounding back, without the two
