@@ -327,6 +327,14 @@ bool PhotoReader::Open(const std::string& path, std::string& error, const RawDev
         error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
         return false;
     }
+    // A file OpenImageIO takes for HEIF whose brand libheif does not know
+    // (a damaged "ftyp") is read by our own HEIF reader too: OpenImageIO
+    // 2.4's overruns its buffer on a picture of another size than its
+    // header's.
+    if (std::string(in_->format_name()) == "heif") {
+        in_.reset();
+        return OpenHeif(path, error);
+    }
     const OIIO::ImageSpec& spec = in_->spec();
     const int nc = spec.nchannels;
     // A named alpha channel, or the last of two or four. (OpenImageIO 2.4
