@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <new>
 #include <system_error>
 
 #include <OpenImageIO/tiffutils.h>
@@ -281,7 +283,35 @@ void ConfigureRaw(const RawDevelopment& raw, OIIO::ImageSpec& config, std::strin
 PhotoReader::PhotoReader() = default;
 PhotoReader::~PhotoReader() = default;
 
+namespace {
+
+// OpenImageIO 2.4's readers throw on some damaged files (the GIF reader a
+// std::length_error from a vector it sizes by the file): such a file
+// fails with the reason, as any other unreadable one, and a batch goes on.
+// Running out of memory is left to the caller, which reports it as such.
+template <class F>
+bool CatchingReaderErrors(std::string& error, F&& f) {
+    try {
+        return f();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        error = "not a readable image file (the image library failed on it: " + OneLine(e.what()) + ")";
+        return false;
+    }
+}
+
+}  // namespace
+
 bool PhotoReader::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
+    return CatchingReaderErrors(error, [&] { return OpenFile(path, error, raw); });
+}
+
+bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
+    return CatchingReaderErrors(error, [&] { return ReadFile(want16, out, notes, error, progress); });
+}
+
+bool PhotoReader::OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw) {
     path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
@@ -430,7 +460,7 @@ void PhotoReader::Finish(std::vector<T>& all, Picture& out, std::string& notes) 
     out.spec.erase_attribute("jpeg:ColorSpace");
 }
 
-bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
+bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
     const OIIO::ImageSpec& spec = heif_ ? heif_->Spec() : in_->spec();
     const int nc = channels_;
     out = Picture{};

@@ -105,6 +105,8 @@ public:
     bool Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
 
 private:
+    bool OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw);
+    bool ReadFile(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
     bool OpenHeif(const std::string& path, std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>
