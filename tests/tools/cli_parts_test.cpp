@@ -9,6 +9,7 @@
 #include <tuple>
 #include <filesystem>
 #include <new>
+#include <stdexcept>
 #include <fstream>
 #include <thread>
 
@@ -130,9 +131,10 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
     fs::remove_all(input.parent_path());
 }
 
-// Memory the system refuses in one photo of a batch (std::bad_alloc) fails
-// that photo; the batch goes on with the others, here on two jobs.
-TEST(Batch, ARefusedAllocationFailsOnePhotoOnly) {
+// Memory the system refuses in one photo of a batch (std::bad_alloc), or
+// another exception a library throws on one file, fails that photo; the
+// batch goes on with the others, here on two jobs.
+TEST(Batch, AnExceptionFailsOnePhotoOnly) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("lumarex-batch-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -140,7 +142,7 @@ TEST(Batch, ARefusedAllocationFailsOnePhotoOnly) {
     pic.width = 8, pic.height = 8, pic.rgb8.assign(8 * 8 * 3, 100);
     std::vector<std::string> inputs;
     std::string notes, error;
-    for (const char* name : {"a.png", "b.png", "c.png"}) {
+    for (const char* name : {"a.png", "b.png", "c.png", "d.png"}) {
         inputs.push_back((dir / name).string());
         ASSERT_TRUE(WritePicture(inputs.back(), pic, 95, notes, error, [](float) { return false; })) << error;
     }
@@ -153,11 +155,13 @@ TEST(Batch, ARefusedAllocationFailsOnePhotoOnly) {
     std::atomic<int> calls{0};
     const CorrectionJob failingOnce{Work::kOnePass, false,
                                     [&](Picture&, Picture*, std::string&, std::string&, const FileProgress&) {
-                                        if (++calls == 2) throw std::bad_alloc();
+                                        const int call = ++calls;
+                                        if (call == 2) throw std::bad_alloc();
+                                        if (call == 3) throw std::runtime_error("a library gave up");
                                         return true;
                                     }};
     EXPECT_EQ(RunBatch(inputs, plan, choice, failingOnce), 1);
-    EXPECT_EQ(calls.load(), 3);
+    EXPECT_EQ(calls.load(), 4);
     int written = 0;
     for (const std::string& out : plan.outputs) written += fs::exists(out);
     EXPECT_EQ(written, 2);

@@ -278,11 +278,14 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
             return false;
         }
         // Memory the system refuses (the budget is an estimate, and other
-        // programs take their share) fails this photo, not the batch.
+        // programs take their share) fails this photo, not the batch; so
+        // does anything else a library throws on one file.
         try {
             return CorrectFile(inputs[i], plan.outputs[i], choice, budget, job, bar, summary, error);
         } catch (const std::bad_alloc&) {
             error = "not enough memory: the system refused it (fewer --jobs, or other programs closed, leave more)";
+        } catch (const std::exception& e) {
+            error = std::string("failed: ") + e.what();
         }
         return false;
     };
