@@ -493,9 +493,12 @@ TEST_F(Cli, BrokenHeicFilesFailCleanly) {
     std::ofstream(dir / "truncated.heic", std::ios::binary) << good.substr(0, good.size() / 2);
     std::ofstream(dir / "liar.heic", std::ios::binary) << sized(4000, 3000);
     std::ofstream(dir / "huge.heic", std::ios::binary) << huge;
+    // The same under a main brand libheif 1.15 does not know: still refused
+    // by its header, not decoded first.
+    std::ofstream(dir / "huge-miaf.heic", std::ios::binary) << std::string(huge).replace(8, 4, "miaf");
 
     std::string args = "correct";
-    for (const char* name : {"truncated.heic", "liar.heic", "huge.heic", "good.heic"})
+    for (const char* name : {"truncated.heic", "liar.heic", "huge.heic", "huge-miaf.heic", "good.heic"})
         (args += ' ') += Quoted(dir / name);
     const Result r = Run(args + " -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1) << r.err;
@@ -503,7 +506,8 @@ TEST_F(Cli, BrokenHeicFilesFailCleanly) {
                                ": not a readable image file (Invalid input: Unexpected end of file"));
     EXPECT_TRUE(Has(r.err, (dir / "liar.heic").string() +
                                ": corrupt image data (the picture decoded is not the one its header describes)"));
-    EXPECT_TRUE(Has(r.err, (dir / "huge.heic").string() + ": too large: 20000x15000 is 300.0 megapixels"));
+    for (const char* name : {"huge.heic", "huge-miaf.heic"})
+        EXPECT_TRUE(Has(r.err, (dir / name).string() + ": too large: 20000x15000 is 300.0 megapixels")) << name;
     EXPECT_TRUE(fs::exists(dir / "out" / "good.heic"));
 }
 

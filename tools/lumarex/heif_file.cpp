@@ -5,8 +5,10 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -173,13 +175,25 @@ void ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
 }  // namespace
 
 bool IsHeifFile(const std::string& path) {
-    uint8_t head[32];
+    // The "ftyp" box comes first and is small; its brands say what the
+    // file holds.
+    uint8_t head[4096];
     std::ifstream file(path, std::ios::binary);
     file.read(reinterpret_cast<char*>(head), sizeof head);
-    const std::streamsize n = file.gcount();
-    // An ISO media file (the "ftyp" box first) whose brand libheif knows;
-    // libheif says "no" to other brands (a camera's CR3, a video).
-    return n >= 12 && std::memcmp(head + 4, "ftyp", 4) == 0 && heif_check_filetype(head, int(n)) != heif_filetype_no;
+    const int n = int(file.gcount());
+    if (n < 12 || std::memcmp(head + 4, "ftyp", 4) != 0) return false;
+    // A main brand libheif knows, or a HEIF image brand among the
+    // compatible ones (libheif 1.15 says "no" to a main brand "miaf", say);
+    // other ISO media files (a camera's CR3, a video) are not HEIF.
+    if (heif_check_filetype(head, n) != heif_filetype_no) return true;
+    for (const char* brand : {"mif1", "msf1", "miaf", "heic", "heix", "avif", "avis"})
+        if (heif_has_compatible_brand(head, n, brand) == 1) return true;
+    // A file named as HEIF whose brands are damaged: libheif gives the
+    // reason, where OpenImageIO 2.4's reader decodes the whole picture on
+    // opening it, before its size could be checked.
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".heic" || ext == ".heif" || ext == ".hif" || ext == ".avif";
 }
 
 bool HeifInput::Open(const std::string& path, std::string& error) {

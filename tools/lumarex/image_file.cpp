@@ -357,10 +357,10 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
         return false;
     }
-    // A file OpenImageIO takes for HEIF whose brand libheif does not know
-    // (a damaged "ftyp") is read by our own HEIF reader too: OpenImageIO
-    // 2.4's overruns its buffer on a picture of another size than its
-    // header's.
+    // A file OpenImageIO takes for HEIF that IsHeifFile did not (damaged
+    // brands under another name) is read by our own HEIF reader too:
+    // OpenImageIO 2.4's overruns its buffer on a picture of another size
+    // than its header's.
     if (std::string(in_->format_name()) == "heif") {
         in_.reset();
         return OpenHeif(path, error);
