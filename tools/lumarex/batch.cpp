@@ -163,7 +163,8 @@ bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Pictur
                 " (--max-megapixels raises it)";
         return false;
     }
-    const uint64_t need = EstimatedBytes(work, pixels, reader.Channels(), want16 && reader.Deep() ? 16 : 8);
+    const uint64_t need = EstimatedBytes(work, pixels, reader.Channels(), want16 && reader.Deep() ? 16 : 8,
+                                         reader.DecodeBytesPerPixel());
     if (!budget_.Acquire(need, [] { return StopRequested(); })) {
         error = StopRequested() ? "stopped"
                                 : "too large: " + size + " needs about " + GigabytesText(need) +
