@@ -15,8 +15,8 @@ namespace {
 
 // Reductions the clipping guard makes before it gives up: enough for the
 // cast (three), the lift (from 300 % in seven halvings to none) and a search
-// of the black clip after each.
-constexpr int kGuardSteps = 16;
+// of the black clip before and after each.
+constexpr int kGuardSteps = 24;
 
 // The colour guard measures at most this many pixels of the copy, on a
 // regular grid: CIEDE2000 is some two hundred operations a pixel.

@@ -123,7 +123,7 @@ void PngMetadataStream::ChunkHeaderTaken() {
         return;
     }
     left_ = uint64_t(length) + 4;  // the data and its CRC
-    if (type == "tEXt" || type == "oFFs") {
+    if (type == "tEXt" || type == "oFFs" || type == "eXIf") {
         state_ = State::kHolding;
         return;
     }
@@ -137,11 +137,13 @@ void PngMetadataStream::ChunkHeaderTaken() {
     state_ = State::kPassing;
 }
 
-// Left out: the offset (outputs have none: it is always zero), the image
-// library's own attributes ("oiio:ColorSpace"; "ICCProfile:..." restate
-// the iCCP chunk's header) and each tag the eXIf holds, but for Copyright
-// and Software, which are PNG's own text keywords as well. The rest is
-// text the photo had (a description, an author, a comment, keywords).
+// Left out: an eXIf of the writer's own (newer OpenImageIO writes one; ours
+// is the one kept), the offset (outputs have none: it is always zero), the
+// image library's own attributes ("oiio:ColorSpace"; "ICCProfile:..."
+// restate the iCCP chunk's header) and each tag the eXIf holds, but for
+// Copyright and Software, which are PNG's own text keywords as well. The
+// rest is text the photo had (a description, an author, a comment,
+// keywords).
 void PngMetadataStream::HeldChunkTaken() {
     const std::string type(pending_.begin() + 4, pending_.begin() + 8);
     bool keep = false;
