@@ -9,6 +9,8 @@
 // The limit is 0.5 megapixels instead of the command's 200, so that a run
 // stays fast; OpenImageIO tries only the reader the extension names and
 // works on the calling thread. WebP is read by the command's own reader.
+// A picture read may be written again (PNG, JPEG, WebP, TIFF) with the
+// file's own metadata, which the writers encode.
 #include <OpenImageIO/imageio.h>
 
 #include <filesystem>
@@ -32,7 +34,8 @@ using namespace lumarex_cli;
 struct FileInput {
     uint8_t format = 0;  // modulo 7: .png, .jpg, .tif, .dng, .heic, .webp, .gif
     uint8_t want16 = 0;  // odd: keep deep files at 16 bits
-    uint8_t work = 0;    // modulo 3: one pass, analyse and apply, analyse only
+    uint8_t work = 0;    // modulo 3: one pass, analyse and apply, analyse only; divided by 3,
+                         // modulo 5: written again as nothing, .png, .jpg, .webp, .tif
 };
 
 template <class IO>
@@ -41,6 +44,7 @@ void Visit(IO& io, FileInput& f) {
 }
 
 constexpr const char* kExtensions[] = {".png", ".jpg", ".tif", ".dng", ".heic", ".webp", ".gif"};
+constexpr const char* kOutputs[] = {nullptr, ".png", ".jpg", ".webp", ".tif"};
 constexpr double kMaxMegapixels = 0.5;
 
 // A file in a folder of this process's own under the temporary folder,
@@ -92,8 +96,25 @@ void Run(const FileInput& f, std::span<const uint8_t> file) {
         BudgetedPhoto photo(budget, limits);
         ok = photo.Read(path.string(), work, want16, pic, notes, error, [](float) { return false; });
     }
-    if (ok) ExpectPicture(pic, want16);
-    else Check(!error.empty(), "a file that cannot be read gets an error text");
+    if (!ok) {
+        Check(!error.empty(), "a file that cannot be read gets an error text");
+        return;
+    }
+    ExpectPicture(pic, want16);
+    // The picture written again, with whatever metadata the file carried:
+    // the writers encode its EXIF and profile themselves.
+    const char* output = kOutputs[f.work / 3 % std::size(kOutputs)];
+    if (output == nullptr) return;
+    const fs::path written = ScratchFile(std::string("written") + output);
+    if (WritePicture(written.string(), pic, 90, notes, error, [](float) { return false; })) {
+        auto back = OIIO::ImageInput::open(written.string());
+        Check(back && back->spec().width == pic.width && back->spec().height == pic.height,
+              "a picture written is read back at its size");
+    } else {
+        Check(!error.empty(), "a picture that cannot be written gets an error text");
+    }
+    std::error_code ec;
+    fs::remove(written, ec);
 }
 
 }  // namespace
