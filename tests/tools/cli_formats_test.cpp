@@ -472,8 +472,10 @@ TEST_F(Cli, HeicAndAvifAreReadAtTheirDepthTurnedOnce) {
 
 // Broken HEIC files fail alone, with their reason, and the batch goes on: a
 // truncated one; one whose header gives a size its picture does not have
-// (the image library's reader overran its buffer on it); one too large by
-// its header, refused before its pixels are decoded (they cannot be).
+// (the image library's reader overran its buffer on it), and one whose
+// picture is far larger than its header says, refused before it is
+// allocated; one too large by its header, refused before its pixels are
+// decoded (they cannot be).
 TEST_F(Cli, BrokenHeicFilesFailCleanly) {
     ASSERT_EQ(Run("auto " + Quoted(MakeInput("photo.png")) + " -o " + Quoted(dir / "good.heic")).status, 0);
     const OIIO::ImageSpec spec = SpecOf(dir / "good.heic");
@@ -492,13 +494,16 @@ TEST_F(Cli, BrokenHeicFilesFailCleanly) {
     std::fill_n(huge.begin() + long(huge.find("hvcC")) + 26, 34, '\0');  // the decoder's setup spoilt
     std::ofstream(dir / "truncated.heic", std::ios::binary) << good.substr(0, good.size() / 2);
     std::ofstream(dir / "liar.heic", std::ios::binary) << sized(4000, 3000);
+    std::ofstream(dir / "small-liar.heic", std::ios::binary)
+        << sized(uint32_t(spec.width / 8), uint32_t(spec.height / 8));
     std::ofstream(dir / "huge.heic", std::ios::binary) << huge;
     // The same under a main brand libheif 1.15 does not know: still refused
     // by its header, not decoded first.
     std::ofstream(dir / "huge-miaf.heic", std::ios::binary) << std::string(huge).replace(8, 4, "miaf");
 
     std::string args = "correct";
-    for (const char* name : {"truncated.heic", "liar.heic", "huge.heic", "huge-miaf.heic", "good.heic"})
+    for (const char* name :
+         {"truncated.heic", "liar.heic", "small-liar.heic", "huge.heic", "huge-miaf.heic", "good.heic"})
         (args += ' ') += Quoted(dir / name);
     const Result r = Run(args + " -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1) << r.err;
@@ -506,6 +511,8 @@ TEST_F(Cli, BrokenHeicFilesFailCleanly) {
                                ": not a readable image file (Invalid input: Unexpected end of file"));
     EXPECT_TRUE(Has(r.err, (dir / "liar.heic").string() +
                                ": corrupt image data (the picture decoded is not the one its header describes)"));
+    EXPECT_TRUE(Has(r.err, (dir / "small-liar.heic").string() +
+                               ": corrupt image data (its coded picture is larger than its header says)"));
     for (const char* name : {"huge.heic", "huge-miaf.heic"})
         EXPECT_TRUE(Has(r.err, (dir / name).string() + ": too large: 20000x15000 is 300.0 megapixels")) << name;
     EXPECT_TRUE(fs::exists(dir / "out" / "good.heic"));

@@ -244,12 +244,21 @@ bool HeifInput::Decode(std::string& error, const Progress& progress) {
     const bool deep = bits_ > 8;
     const heif_chroma chroma = deep ? (alpha_ ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                                     : (alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    // The coded picture is allocated at the size its bitstream gives, which
+    // a damaged or hostile file can set far beyond its header's (checked
+    // against the limits); libheif refuses more than the header's size and
+    // its coding's alignment.
+    const int largest = std::max({width_, height_, heif_image_handle_get_ispe_width(handle.get()),
+                                  heif_image_handle_get_ispe_height(handle.get())});
+    heif_context_set_maximum_image_size_limit(context.get(), largest + 64);
     heif_image* raw = nullptr;
     const heif_error e = heif_decode_image(handle.get(), &raw, heif_colorspace_RGB, chroma, nullptr);
     Owned<heif_image> image(raw);
     if (e.code != heif_error_Ok || !image) {
         error = e.code == heif_error_Unsupported_feature && e.subcode == heif_suberror_Unsupported_codec
                     ? "this machine's libheif has no decoder for its compression (" + Reason(e) + ")"
+                : e.subcode == heif_suberror_Security_limit_exceeded
+                    ? "corrupt image data (its coded picture is larger than its header says)"
                     : "corrupt or truncated image data (" + Reason(e) + ")";
         return false;
     }
