@@ -371,9 +371,9 @@ Owned<heif_image> DecodeHeif(const fs::path& p, heif_chroma chroma) {
 
 // Stores `image` as AVIF (4:2:2 without alpha, the one layout libaom takes at
 // 10 bits from libheif 1.15) or HEIC, turned by `turn` as phones store
-// photos, with the EXIF of `meta`.
+// photos, with the EXIF of `meta`; `pictures` times, the first primary.
 void EncodeHeif(const fs::path& p, const heif_image* image, bool av1, heif_orientation turn,
-                const OIIO::ImageSpec& meta) {
+                const OIIO::ImageSpec& meta, int pictures = 1) {
     const Owned<heif_context> ctx(heif_context_alloc());
     heif_encoder* raw = nullptr;
     heif_context_get_encoder_for_format(ctx.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &raw);
@@ -390,6 +390,9 @@ void EncodeHeif(const fs::path& p, const heif_image* image, bool av1, heif_orien
     std::vector<char> exif{'E', 'x', 'i', 'f', '\0', '\0'};
     OIIO::encode_exif(meta, exif, OIIO::endian::little);
     heif_context_add_exif_metadata(ctx.get(), h.get(), exif.data(), int(exif.size()));
+    for (int i = 1; i < pictures; ++i)
+        ASSERT_EQ(heif_context_encode_image(ctx.get(), image, encoder.get(), options.get(), nullptr).code,
+                  heif_error_Ok);
     ASSERT_EQ(heif_context_write_to_file(ctx.get(), p.c_str()).code, heif_error_Ok);
 }
 
@@ -413,7 +416,7 @@ lumarex_cli::Picture ReadPhoto(const fs::path& p) {
 // stores back as the file's value. An 8-bit HEIC with alpha, stored turned
 // as phones store photos (the file's rotation, and the same turn as EXIF
 // orientation), is read as the image library read it: turned once, the same
-// samples, alpha as stored.
+// samples, alpha as stored. Of a file of two pictures the primary is read.
 TEST_F(Cli, HeicAndAvifAreReadAtTheirDepthTurnedOnce) {
     lumarex_cli::Picture ramp;
     ramp.width = 600, ramp.height = 8, ramp.bits = 16;
@@ -468,6 +471,14 @@ TEST_F(Cli, HeicAndAvifAreReadAtTheirDepthTurnedOnce) {
     for (size_t i = 0; i < before.size(); ++i)
         differ += (i % 4 < 3 ? pic.rgb8[i / 4 * 3 + i % 4] * 257 : pic.alpha[i / 4]) != before[i];
     EXPECT_EQ(differ, 0u);
+
+    // A file of two pictures: its primary one is corrected, and a note says
+    // the other was not.
+    EncodeHeif(dir / "pair.heic", DecodeHeif(plain, heif_chroma_interleaved_RGBA).get(), false,
+               heif_orientation_normal, {}, 2);
+    const Result r = Run("auto " + Quoted(dir / "pair.heic") + " -o " + Quoted(dir / "pair.png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "only its primary picture of several")) << r.out;
 }
 
 // Broken HEIC files fail alone, with their reason, and the batch goes on: a

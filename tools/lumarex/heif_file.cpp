@@ -211,6 +211,7 @@ bool HeifInput::Open(const std::string& path, std::string& error) {
     bits_ = heif_image_handle_get_luma_bits_per_pixel(handle_.get());
     alpha_ = heif_image_handle_has_alpha_channel(handle_.get()) != 0;
     premultiplied_ = alpha_ && heif_image_handle_is_premultiplied_alpha(handle_.get()) != 0;
+    several_ = heif_context_get_number_of_top_level_images(context_.get()) > 1;
     if (width_ <= 0 || height_ <= 0) {
         error = "unsupported size " + std::to_string(width_) + "x" + std::to_string(height_);
         return false;

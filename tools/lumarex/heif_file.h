@@ -61,6 +61,7 @@ public:
     int Bits() const { return bits_; }  // the stored depth: 8, 10 or 12
     bool HasAlpha() const { return alpha_; }
     bool Premultiplied() const { return premultiplied_; }  // the colour is multiplied by alpha
+    bool Several() const { return several_; }  // the file holds more pictures than its primary one
     // The picture's description: size, channels (RGB, or RGBA with alpha),
     // the decoded EXIF without its orientation, the ICC colour profile.
     const OIIO::ImageSpec& Spec() const { return spec_; }
@@ -84,7 +85,7 @@ private:
     Owned<heif_image> image_;  // the decoded pixels, until they are copied
     OIIO::ImageSpec spec_;
     int width_ = 0, height_ = 0, bits_ = 8;
-    bool alpha_ = false, premultiplied_ = false;
+    bool alpha_ = false, premultiplied_ = false, several_ = false;
 };
 
 }  // namespace lumarex_cli

@@ -416,6 +416,7 @@ bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
     // Colour multiplied by alpha only where the file says so; it is then
     // divided back as a TIFF's is.
     unassociated_ = !heif_->Premultiplied();
+    several_ = heif_->Several();
     return true;
 }
 
@@ -473,7 +474,8 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     if (format_ == "webp") ReadWebpMetadata(webp_, out.spec);
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
-    if (several_) AddNote(notes, "only the first of its several pages or frames");
+    if (several_)
+        AddNote(notes, heif_ ? "only its primary picture of several" : "only the first of its several pages or frames");
     if (!want16 && deep_) AddNote(notes, std::to_string(deepBits_) + "-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
 
