@@ -16,6 +16,7 @@ demo_packages=(
   build-essential cmake pkg-config
   libopenimageio-dev libhwy-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libwebp-dev libheif-dev
   libtiff-dev  # OpenImageIO's TIFF header includes libtiff's
+  zlib1g-dev   # the CRC of PNG's eXIf chunk
 )
 # The tests, the benchmarks, the Windows build, the fuzzers, the Python
 # module, the GIMP plug-in (and the GIMP its tests run it in, and the
