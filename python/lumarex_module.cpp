@@ -705,7 +705,7 @@ py::array ReadPhoto(const std::string& path, int bits, const py::object& progres
     // The depth the picture is read at: 16 bits only for a deep file.
     const int readBits = bits == 16 && reader.Deep() ? 16 : 8;
     MemoryWatch memory(EstimatedBytes(Work::kAnalyseOnly, int64_t(reader.Height()) * reader.Width(),
-                                      reader.Channels(), readBits, reader.DecodeBytesPerPixel()),
+                                      reader.Channels(), readBits, reader.DecoderBytes()),
                        "reading " + path + " (" + PhotoText(reader.Height(), reader.Width(), readBits) + ")");
     memory.CheckFits();
     Picture pic;
@@ -774,7 +774,7 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
             std::string ignored;
             if (header.Open(input, ignored))
                 peak = EstimatedBytes(job.work, int64_t(header.Width()) * header.Height(), header.Channels(),
-                                      job.want16 && header.Deep() ? 16 : 8, header.DecodeBytesPerPixel());
+                                      job.want16 && header.Deep() ? 16 : 8, header.DecoderBytes());
         }
     }
     bridge.RaiseIfStopped();

@@ -128,6 +128,36 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
             " -j 3 --max-memory 0.3 -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir / "out" / "big.png"));
+
+    // A TIFF whose strips claim 65535 rows of a 4-row picture: the image
+    // library converts whole strips at a time, 4 GB here, and the budget
+    // counts that; the same file with honest strips passes.
+    OIIO::ImageSpec strip(20000, 4, 3, OIIO::TypeDesc::UINT8);
+    strip.attribute("tiff:RowsPerStrip", 4);
+    WriteImage(dir / "strips.tif", strip, std::vector<uint16_t>(size_t(20000) * 4 * 3, 30000));
+    std::string tiff = Slurp(dir / "strips.tif");
+    ASSERT_EQ(tiff.substr(0, 2), "II");
+    const auto le = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | uint8_t(tiff.at(at + size_t(i)));
+        return v;
+    };
+    const uint32_t ifd = le(4, 4);
+    bool patched = false;
+    for (uint32_t e = 0; e < le(ifd, 2); ++e) {
+        const size_t entry = ifd + 2 + 12 * e;
+        if (le(entry, 2) != 278) continue;  // RowsPerStrip, a SHORT here
+        ASSERT_EQ(le(entry + 2, 2), 3u);
+        tiff[entry + 8] = char(0xff), tiff[entry + 9] = char(0xff);
+        patched = true;
+    }
+    ASSERT_TRUE(patched);
+    std::ofstream(dir / "tall-strips.tif", std::ios::binary) << tiff;
+    r = Run("correct " + Quoted(dir / "tall-strips.tif") + " " + Quoted(dir / "strips.tif") + " --max-memory 2 -d " +
+            Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "tall-strips.tif: too large: 20000x4 needs about 4.0 GB of memory")) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "strips.tif"));
 }
 
 // Bad files, a named pipe and a device among them, get one line each at

@@ -164,7 +164,7 @@ bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Pictur
         return false;
     }
     const uint64_t need = EstimatedBytes(work, pixels, reader.Channels(), want16 && reader.Deep() ? 16 : 8,
-                                         reader.DecodeBytesPerPixel());
+                                         reader.DecoderBytes());
     if (!budget_.Acquire(need, [] { return StopRequested(); })) {
         error = StopRequested() ? "stopped"
                                 : "too large: " + size + " needs about " + GigabytesText(need) +

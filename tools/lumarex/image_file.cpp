@@ -311,6 +311,26 @@ bool PhotoReader::Read(bool want16, Picture& out, std::string& notes, std::strin
     return CatchingReaderErrors(error, [&] { return ReadFile(want16, out, notes, error, progress); });
 }
 
+uint64_t PhotoReader::DecoderBytes() const {
+    const uint64_t n = uint64_t(width_) * uint64_t(height_);
+    // Measured on 12 to 60 megapixel photos: 26 bytes a pixel with alpha, 20
+    // without.
+    if (heif_) return deep_ ? n * (alphaIndex_ >= 0 ? 26 : 20) : 0;
+    if (!in_ || format_ != "tiff") return 0;
+    // OpenImageIO 2.4 converts a TIFF's samples in chunks of about 64 MB of
+    // scanlines (the picture's rows, if fewer) rounded up to whole strips,
+    // beside the samples converted: a strip that claims far more rows than
+    // the picture has makes the chunk that large (43690 rows of a 2-row
+    // picture: 11 GB).
+    const OIIO::ImageSpec& spec = in_->spec();
+    const int rowsPerStrip = spec.get_int_attribute("tiff:RowsPerStrip", 64);
+    if (rowsPerStrip <= 0) return 0;
+    const uint64_t scanline = std::max<uint64_t>(1, spec.scanline_bytes(true)), strip = uint64_t(rowsPerStrip);
+    const uint64_t chunk = std::clamp<uint64_t>((uint64_t(1) << 26) / scanline, 1, uint64_t(height_));
+    const uint64_t rows = (chunk + strip - 1) / strip * strip;
+    return n * uint64_t(channels_) * 2 + rows * scanline;
+}
+
 bool PhotoReader::OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw) {
     path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may

@@ -97,11 +97,11 @@ public:
     int Height() const { return height_; }
     int Channels() const { return channels_; }
     bool Deep() const { return deep_; }  // more than 8 bits per sample
-    // Bytes a pixel the file's decoder holds at its peak, beside the samples
-    // it hands over: libheif's for a HEIC or AVIF of more than 8 bits (its
-    // planes at 16 bits and its converted copy), measured on 12 to 54
-    // megapixel photos; 0 where the reading phase's own count covers it.
-    int DecodeBytesPerPixel() const { return heif_ && deep_ ? (alphaIndex_ >= 0 ? 26 : 20) : 0; }
+    // What reading the pixels holds at its peak as the file's decoder goes
+    // about it, where that can pass the reading phase's own count (0 where
+    // it cannot): libheif's planes and converted copy for a HEIC or AVIF of
+    // more than 8 bits; a TIFF's conversion chunk beside its samples.
+    uint64_t DecoderBytes() const;
 
     // Reads the pixels. `want16` keeps deep files at 16 bits; otherwise they
     // are reduced to 8 bits with rounding. `notes` gets what was done on the

@@ -18,13 +18,14 @@ double DefaultMaxMemoryGB() {
     return machine == 0 ? 4.0 : double(machine) / 2.0 / 1e9;
 }
 
-uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits, int decodeBytes) {
+uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits, uint64_t decoderBytes) {
     const uint64_t n = uint64_t(pixels), ch = uint64_t(channels);
     const uint64_t rgb = 3 * (workBits > 8 ? 2 : 1);  // bytes of one pixel of the picture
     // The peak is the largest of three phases, in bytes per pixel.
     // Reading: the file's samples at 16 bits, split into RGB at 16 bits,
-    // then the picture at the working depth; or the decoder's own peak.
-    const uint64_t read = std::max<uint64_t>(ch * 2 + 6 + rgb, uint64_t(std::max(decodeBytes, 0)));
+    // then the picture at the working depth (the decoder's own peak, where
+    // larger, is taken below).
+    const uint64_t read = ch * 2 + 6 + rgb;
     // Correcting: the picture, a copy for --compare, and either the copy for
     // the retry of a measured lift and the one-pass correction's three float
     // planes, or the blob, the guard's byte a pixel and the base map (one
@@ -39,7 +40,7 @@ uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits, i
     // megapixel photos: a 16-bit TIFF through `correct` 17 bytes a pixel, 23
     // with --compare (estimate 27); an 8-bit JPEG through `auto` 12, 15 with
     // --compare (estimate 18). Add 64 MB for decoders, tables and threads.
-    return n * perPixel + (uint64_t(64) << 20);
+    return std::max(n * perPixel, decoderBytes) + (uint64_t(64) << 20);
 }
 
 std::string GigabytesText(uint64_t bytes) {

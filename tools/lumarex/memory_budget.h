@@ -25,11 +25,11 @@ double DefaultMaxMemoryGB();
 // What one photo costs at its peak, from its header: the largest of reading
 // (the decoded file and the picture), correcting (the picture, its copies and
 // the library's working planes) and writing. `channels` is the file's,
-// `workBits` the depth it is corrected at (8 or 16), `decodeBytes` what the
-// file's decoder itself holds a pixel at its peak, where that is more than
-// the reading phase counts (PhotoReader::DecodeBytesPerPixel).
+// `workBits` the depth it is corrected at (8 or 16), `decoderBytes` what
+// reading holds at its peak as the file's decoder goes about it, where that
+// is more than the reading phase counts (PhotoReader::DecoderBytes).
 enum class Work { kOnePass, kAnalyseAndApply, kAnalyseOnly };
-uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits, int decodeBytes = 0);
+uint64_t EstimatedBytes(Work work, int64_t pixels, int channels, int workBits, uint64_t decoderBytes = 0);
 
 // "1.5 GB" style.
 std::string GigabytesText(uint64_t bytes);
