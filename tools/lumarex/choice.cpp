@@ -507,10 +507,9 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
             if (c.highlights <= kGuardHighlights && c.shadows <= kGuardShadows) break;
             if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
                 if (!LowerBlackClip(trials, original, c, s, trial, strength, reasons)) return failed();
-            } else if (c.highlights <= kGuardHighlights || !HoldBackHighlights(s, c, reasons)) {
-                break;
-            } else if (!trials.Apply(s, trial, strength)) {
-                return failed();
+            } else {
+                if (c.highlights <= kGuardHighlights || !HoldBackHighlights(s, c, reasons)) break;
+                if (!trials.Apply(s, trial, strength)) return failed();
             }
             heldBack = true;
         }

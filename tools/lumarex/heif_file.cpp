@@ -5,10 +5,8 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -128,22 +126,18 @@ namespace {
 // libheif's reason on one line (some end in a line break), or a stand-in
 // when it gives none.
 std::string Reason(const heif_error& e) {
-    std::string s = e.message != nullptr ? e.message : "";
-    for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s.empty() ? "libheif error " + std::to_string(int(e.code)) : s;
+    return e.message != nullptr && *e.message != '\0' ? OneLine(e.message)
+                                                      : "libheif error " + std::to_string(int(e.code));
 }
 
-// The TIFF structure of a file's EXIF item: after a 4-byte big-endian offset
-// to it, past "Exif\0\0" where the writer put that there (phones do, and
-// give the offset 6; some writers give 0 and keep the marker all the same).
+// Where a file's EXIF item holds its block: after a 4-byte big-endian
+// offset to it (phones give 6, past "Exif\0\0"; some writers give 0 and
+// keep the marker all the same, which DecodeExif passes over).
 bool ExifStructure(const std::vector<uint8_t>& item, size_t& at) {
     if (item.size() < 4) return false;
     const uint64_t offset = uint64_t(item[0]) << 24 | uint64_t(item[1]) << 16 | uint64_t(item[2]) << 8 | item[3];
     if (offset >= item.size() - 4) return false;
     at = size_t(4 + offset);
-    if (item.size() - at > 6 && std::memcmp(item.data() + at, "Exif\0\0", 6) == 0) at += 6;
     return true;
 }
 
@@ -159,7 +153,7 @@ void ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
         if (item.empty() || heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok ||
             !ExifStructure(item, at))
             continue;
-        OIIO::decode_exif(OIIO::cspan<uint8_t>(item.data() + at, OIIO::oiio_span_size_type(item.size() - at)), spec);
+        DecodeExif(item.data() + at, item.size() - at, spec);
     }
     // libheif turns the picture as the file's own rotation and mirroring
     // say; a phone's EXIF orientation says the same turn, and applied again
@@ -174,7 +168,7 @@ void ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
 
 }  // namespace
 
-bool IsHeifFile(const std::string& path) {
+bool IsHeifFile(const std::string& path, bool namedAsHeif) {
     // The "ftyp" box comes first and is small; its brands say what the
     // file holds.
     uint8_t head[4096];
@@ -191,9 +185,7 @@ bool IsHeifFile(const std::string& path) {
     // A file named as HEIF whose brands are damaged: libheif gives the
     // reason, where OpenImageIO 2.4's reader decodes the whole picture on
     // opening it, before its size could be checked.
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".heic" || ext == ".heif" || ext == ".hif" || ext == ".avif";
+    return namedAsHeif;
 }
 
 bool HeifInput::Open(const std::string& path, std::string& error) {

@@ -43,8 +43,9 @@ bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
                OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error);
 
 // Whether the file at `path` is a HEIF file (HEIC, AVIF, a camera's HEIF),
-// as the brand in its first bytes says; such files are read with HeifInput.
-bool IsHeifFile(const std::string& path);
+// as the brands of its first box say, or, when those are damaged, its name
+// (`namedAsHeif`); such files are read with HeifInput.
+bool IsHeifFile(const std::string& path, bool namedAsHeif);
 
 // The primary image of a HEIC or AVIF file: Open reads its header and
 // metadata, Decode its pixels, once, and CopyTo hands them on; the file is

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -29,14 +30,6 @@ std::string Lower(std::string s) {
 }
 
 std::string Extension(const std::string& path) { return Lower(fs::path(path).extension().string()); }
-
-// OIIO's messages may span lines; the command prints one line per problem.
-std::string OneLine(std::string s) {
-    for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s.empty() ? std::string("unknown error") : s;
-}
 
 // OIIO's progress callbacks return true to stop.
 bool OnOiioProgress(void* context, float done) { return (*static_cast<const Progress*>(context))(done); }
@@ -280,6 +273,18 @@ void ConfigureRaw(const RawDevelopment& raw, OIIO::ImageSpec& config, std::strin
 
 }  // namespace
 
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s.empty() ? std::string("unknown error") : s;
+}
+
+void DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec) {
+    if (size > 6 && std::memcmp(data, "Exif\0\0", 6) == 0) data += 6, size -= 6;
+    OIIO::decode_exif(OIIO::cspan<uint8_t>(data, OIIO::oiio_span_size_type(size)), spec);
+}
+
 PhotoReader::PhotoReader() = default;
 PhotoReader::~PhotoReader() = default;
 
@@ -332,7 +337,6 @@ uint64_t PhotoReader::DecoderBytes() const {
 }
 
 bool PhotoReader::OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw) {
-    path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
     std::error_code ec;
@@ -354,7 +358,9 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         error = std::string("is ") + kind + ", not an image file";
         return false;
     }
-    if (IsHeifFile(path)) return OpenHeif(path, error);
+    const std::string ext = Extension(path);
+    if (IsHeifFile(path, ext == ".heic" || ext == ".heif" || ext == ".hif" || ext == ".avif"))
+        return OpenHeif(path, error);
     // Colour unpremultiplied, as the opaque photo would be.
     // OpenImageIO's debugging lines (its raw reader prints some for settings
     // that are as they should be) are not for the command's user.

@@ -83,6 +83,15 @@ struct RawDevelopment {
 
 class HeifInput;
 
+// A library's message on one line (they may span lines, and the command
+// prints one line per problem); "unknown error" when it is empty.
+std::string OneLine(std::string s);
+
+// Decodes an EXIF block of `size` bytes into `spec`: its TIFF structure,
+// after JPEG's "Exif\0\0" where the file's writer kept that (WebP and HEIF
+// writers differ).
+void DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec);
+
 // An input file opened and its header read, before any pixel memory is
 // taken: the caller checks the size against its limits, then reads.
 class PhotoReader {
@@ -119,7 +128,6 @@ private:
 
     std::unique_ptr<OIIO::ImageInput> in_;
     std::unique_ptr<HeifInput> heif_;  // a HEIC or AVIF file, read with libheif (heif_file.h) instead of in_
-    std::string path_;
     std::string format_;         // the image library's name of the file's format
     std::vector<uint8_t> webp_;  // a WebP file's bytes, read once (webp_file.h)
     bool several_ = false;       // the file holds more than one picture

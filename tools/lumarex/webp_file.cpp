@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -141,10 +140,7 @@ void ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) 
     if (!mux) return;
     WebPData chunk;
     if (WebPMuxGetChunk(mux.get(), "EXIF", &chunk) == WEBP_MUX_OK && chunk.size > 0) {
-        // Some writers keep JPEG's "Exif\0\0" before the TIFF header.
-        const size_t skip = chunk.size > 6 && std::memcmp(chunk.bytes, "Exif\0\0", 6) == 0 ? 6 : 0;
-        OIIO::decode_exif(OIIO::cspan<uint8_t>(chunk.bytes + skip, OIIO::oiio_span_size_type(chunk.size - skip)),
-                          spec);
+        DecodeExif(chunk.bytes, chunk.size, spec);
     }
     if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK && chunk.size > 0)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(chunk.size)), chunk.bytes);
