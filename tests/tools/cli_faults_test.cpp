@@ -107,6 +107,16 @@ TEST_F(Cli, AClosedStdoutEndsNothingHalfWritten) {
     EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
 }
 
+// The state of a process's main thread, from /proc: 'R' running, 'S'
+// asleep (waiting on something), '?' when it cannot be read.
+char ThreadState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');  // the name may hold spaces
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '?';
+}
+
 // The command blocked where it cannot look for a stop (writing to a pipe
 // nobody reads) still ends within its grace period after Ctrl-C.
 TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {
@@ -115,17 +125,22 @@ TEST_F(Cli, StopActsWhileTheCommandIsBlocked) {
     const int capacity = ::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
     ASSERT_GT(capacity, 0);
     const fs::path in = MakeInput("in.png");
-    // Enough photos that their JSON overflows the pipe.
+    // Enough photos that their JSON (some 2 KB each, printed as each is
+    // analysed) overflows the pipe.
     std::vector<std::string> args{"analyse"};
     for (int i = 0; i < 2 + capacity / 1000; ++i) args.push_back(in.string());
     pid_t c = StartCommand(dir, args, 0, pipeFds[1]);
     ::close(pipeFds[1]);
+    // Blocked: the pipe holds more than a photo's room can take, and the
+    // command has been asleep for a while (analysing, it runs).
     const auto end = Clock::now() + std::chrono::seconds(120);
-    int queued = 0;
-    while (Clock::now() < end && (::ioctl(pipeFds[0], FIONREAD, &queued) != 0 || queued < capacity))
+    int queued = 0, asleep = 0;
+    while (Clock::now() < end && asleep < 20) {
+        const bool full = ::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued > capacity / 2;
+        asleep = full && ThreadState(c) == 'S' ? asleep + 1 : 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_GE(queued, capacity) << "the command never filled the pipe";
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(asleep, 20) << "the command never blocked on the pipe (" << queued << " bytes queued)";
     const auto stopped = Clock::now();
     ::kill(c, SIGINT);
     EXPECT_EQ(Finish(c, 10), 130);

@@ -2,6 +2,10 @@
 // The lumarex command never loses or overwrites a file by surprise: planted
 // links, stops at any moment. (Outputs that would collide: the usage errors'
 // test.)
+#include <fcntl.h>
+
+#include <nlohmann/json.hpp>
+
 #include "cli_fixture.h"
 
 namespace lumarex_test {
@@ -84,6 +88,52 @@ TEST_F(Cli, TerminateStopsWith143AndListsWhatWasFinished) {
     EXPECT_TRUE(Has(err, "small.png -> "));
     EXPECT_FALSE(fs::exists(dir / "out" / "big.tif"));
     EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
+}
+
+// A stop that cannot wait for a large photo's analysis still leaves the
+// photos analysed before it as a JSON array that parses.
+TEST_F(Cli, StopDuringAnalysisKeepsTheJsonOfThoseFinished) {
+    const fs::path small = MakeInput("small.png");
+    const fs::path big = MakeBigInput(dir);
+    const pid_t child = StartCommand(dir, {"analyse", small.string(), big.string(), big.string()});
+    ASSERT_TRUE(WaitFor([&] { return Has(Slurp(dir / "stdout"), "small.png"); }))
+        << "the first photo was not printed before the others were analysed";
+    kill(child, SIGINT);
+    kill(child, SIGINT);
+    EXPECT_EQ(Finish(child), 130);
+    const nlohmann::json photos = nlohmann::json::parse(Slurp(dir / "stdout"), nullptr, false);
+    ASSERT_TRUE(photos.is_array()) << Slurp(dir / "stdout");
+    ASSERT_GE(photos.size(), 1u);
+    EXPECT_EQ(photos[0]["file"], small.string());
+    EXPECT_TRUE(photos[0].contains("choice"));
+}
+
+// A stop while the command is blocked on a message nobody reads (its stderr
+// a full pipe): the process still ends after its grace period, and the JSON
+// printed before it is closed.
+TEST_F(Cli, StopBlockedOnItsMessagesClosesTheJson) {
+    int errPipe[2];
+    ASSERT_EQ(::pipe(errPipe), 0);
+    ASSERT_GT(::fcntl(errPipe[1], F_SETPIPE_SZ, 4096), 0);
+    // Fill the pipe; the command's first message then blocks.
+    const int flags = ::fcntl(errPipe[1], F_GETFL);
+    ::fcntl(errPipe[1], F_SETFL, flags | O_NONBLOCK);
+    const std::string filler(512, 'x');
+    while (::write(errPipe[1], filler.data(), filler.size()) > 0) {
+    }
+    ::fcntl(errPipe[1], F_SETFL, flags);
+    const fs::path small = MakeInput("small.png");
+    const pid_t child =
+        StartCommand(dir, {"analyse", small.string(), (dir / "missing.png").string()}, 0, -1, errPipe[1]);
+    ::close(errPipe[1]);
+    ASSERT_TRUE(WaitFor([&] { return Has(Slurp(dir / "stdout"), "small.png"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // on to the missing photo's message
+    kill(child, SIGINT);
+    EXPECT_EQ(Finish(child, 20), 130);
+    const nlohmann::json photos = nlohmann::json::parse(Slurp(dir / "stdout"), nullptr, false);
+    ASSERT_TRUE(photos.is_array()) << Slurp(dir / "stdout");
+    EXPECT_EQ(photos.size(), 1u);
+    ::close(errPipe[0]);
 }
 
 }  // namespace

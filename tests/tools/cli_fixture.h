@@ -41,15 +41,16 @@ inline std::string Slurp(const fs::path& p) {
     return s.str();
 }
 
-// Starts the command with stderr into dir/stderr and stdout into `stdoutFd`
-// (dir/stdout when -1). A positive `fileLimit` caps the size of every file
+// Starts the command with stdout into `stdoutFd` (dir/stdout when -1) and
+// stderr into `stderrFd` (dir/stderr when -1). A positive `fileLimit` caps the size of every file
 // the command writes, as a full disk would; the command ignores SIGXFSZ
 // itself, so that the write fails with EFBIG instead of ending it.
 inline pid_t StartCommand(const fs::path& dir, std::vector<std::string> args, off_t fileLimit = 0,
-                          int stdoutFd = -1) {
+                          int stdoutFd = -1, int stderrFd = -1) {
     const pid_t child = fork();
     if (child == 0) {
-        std::freopen((dir / "stderr").c_str(), "w", stderr);
+        if (stderrFd >= 0) ::dup2(stderrFd, 2);
+        else std::freopen((dir / "stderr").c_str(), "w", stderr);
         if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
         else std::freopen((dir / "stdout").c_str(), "w", stdout);
         // As a fresh shell starts it (a test runner may have ignored these):

@@ -5,7 +5,6 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 #include "analysis_json.h"
 #include "batch.h"
@@ -68,21 +67,19 @@ Json Describe(const std::string* file, int bits, const LxAnalysisRecord& r) {
 // another system's encoding) become U+FFFD rather than fail the output.
 std::string Text(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-// One photo per object, one field per line, each field's value compact: the
-// arrays of 50 percentiles stay readable. The text of every name and value
-// is nlohmann's.
-void Print(const std::vector<Json>& photos) {
-    std::printf("[\n");
-    for (size_t i = 0; i < photos.size(); ++i) {
-        std::printf("  {\n");
-        size_t k = 0;
-        for (const auto& [key, value] : photos[i].items()) {
-            const bool last = ++k == photos[i].size();
-            std::printf("    %s: %s%s\n", Text(Json(key)).c_str(), Text(value).c_str(), last ? "" : ",");
-        }
-        std::printf("  }%s\n", i + 1 < photos.size() ? "," : "");
+// A photo's object as it stands in the printed array, but for its closing
+// brace: one field per line, each field's value compact, so that the arrays
+// of 50 percentiles stay readable. The text of every name and value is
+// nlohmann's. The brace waits for what follows ("  },\n" before the next
+// photo, "  }\n]\n" at the end), so that every line printed is whole.
+std::string OpenObjectText(const Json& photo) {
+    std::string text = "  {\n";
+    size_t k = 0;
+    for (const auto& [key, value] : photo.items()) {
+        const bool last = ++k == photo.size();
+        text += "    " + Text(Json(key)) + ": " + Text(value) + (last ? "\n" : ",\n");
     }
-    std::printf("]\n");
+    return text;
 }
 
 // What `lumarex correct` with its defaults would decide for the photo: the
@@ -111,7 +108,10 @@ int AnalyseCommand::Run() {
     RouteDecoderMessages();
     MemoryBudget budget(BudgetBytes(limits));
     int failed = 0;
-    std::vector<Json> photos;
+    // The array is printed a photo at a time, each as soon as it is analysed,
+    // so that a pipe sees them as they come and a stop keeps those finished.
+    size_t printed = 0;
+    PrintOutput("[\n", "]\n");
     for (const std::string& in : inputs) {
         if (StopRequested()) break;
         BudgetedPhoto photo(budget, limits);
@@ -133,20 +133,22 @@ int AnalyseCommand::Run() {
         if (StopRequested()) break;
         LxAnalysisRecord record;
         if (LxReadAnalysisRecord(param.get(), &record) == 1) {
-            photos.push_back(Describe(&in, pic.bits, record));
+            Json photo = Describe(&in, pic.bits, record);
             PhotoChoices choices(pic);
             const Choice* choice = choices.For(DefaultSettings(Command::kCorrect), param.get(), error,
                                                [](float) { return StopRequested(); });
-            if (choice) photos.back()["choice"] = DescribeChoice(*choice);
+            if (choice) photo["choice"] = DescribeChoice(*choice);
+            PrintOutput((printed == 0 ? "" : "  },\n") + OpenObjectText(photo), "  }\n]\n");
+            ++printed;
         } else {
             std::fprintf(UserErr(), "lumarex: %s: not enough memory to analyse it\n", in.c_str());
             ++failed;
         }
     }
-    Print(photos);
+    PrintOutput(printed == 0 ? "]\n" : "  }\n]\n", "");
     if (StopRequested()) {
         std::fprintf(UserErr(), "lumarex: stopped after %zu of %zu photos; the JSON holds those finished\n",
-                     photos.size(), inputs.size());
+                     printed, inputs.size());
         return StopStatus();
     }
     return failed == 0 ? 0 : 1;

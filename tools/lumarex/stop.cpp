@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "stop.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -24,6 +28,35 @@ std::mutex g_reportMutex;
 std::vector<std::string> g_finished;
 size_t g_runSize = 0;
 bool g_reported = false;
+
+std::mutex g_outputMutex;
+std::string g_outputClosing;  // guarded by g_outputMutex
+
+// Writes [p, p + left) to `fd`, through short writes and interrupts; stops
+// at the first error. Unless `mayBlock`, only what `fd` takes at once: a
+// stop that cannot wait must not wait on a pipe nobody reads. (Pieces of at
+// most PIPE_BUF bytes: a pipe that polls writable takes such a piece whole.)
+void WriteAll(int fd, const char* p, size_t left, bool mayBlock) {
+    while (left > 0) {
+        if (!mayBlock) {
+            pollfd out{fd, POLLOUT, 0};
+            if (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) return;
+        }
+        const ssize_t n = ::write(fd, p, mayBlock ? left : std::min<size_t>(left, PIPE_BUF));
+        if (n > 0) p += n, left -= size_t(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+}
+
+// A hard stop's end of standard output: the closing of what was printed.
+// The lock is kept until the process ends, so nothing is printed after it;
+// while it is held (a print under way, perhaps blocked on a full pipe) the
+// output is left as it is.
+void CloseOutput() {
+    if (!g_outputMutex.try_lock()) return;
+    WriteAll(STDOUT_FILENO, g_outputClosing.data(), g_outputClosing.size(), false);
+}
 
 sigset_t StopSignals() {
     sigset_t set;
@@ -57,6 +90,7 @@ void Watch(sigset_t set) {
         // temporaries go first; the lock held inside keeps any worker from
         // creating or renaming one meanwhile.
         HoldAndRemovePendingTemporaries();
+        CloseOutput();
         ReportStop(true);
         ::_exit(128 + g_firstSignal.load());
     }
@@ -102,14 +136,14 @@ void ReportStop(bool atOnce) {
     }
     // One write, not through stdio: the watcher may print while a worker
     // holds the stream.
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(UserErrorFd(), p, left);
-        if (n > 0) p += n, left -= size_t(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else break;
-    }
+    WriteAll(UserErrorFd(), text.data(), text.size(), !atOnce);
+}
+
+void PrintOutput(const std::string& text, const std::string& closing) {
+    std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    g_outputClosing = closing;
 }
 
 }  // namespace lumarex_cli

@@ -33,6 +33,13 @@ inline constexpr int kStopGraceMs = 1000;
 void NoteRunSize(size_t photos);
 void NoteFinished(const std::string& line);
 
+// Standard output that stays whole through a stop. Each call writes `text`
+// and flushes it, and remembers `closing`: what completes everything printed
+// so far (the "]" of a JSON array, "" when it is complete). A hard stop
+// writes that closing before the process ends, unless a print is under way
+// or standard output cannot take it at once. Thread-safe.
+void PrintOutput(const std::string& text, const std::string& closing);
+
 // Prints, once per process, what a stop leaves: "lumarex: stopped; no
 // partial output was left" ("stopped at once" when `atOnce`) and, for a run
 // of photos, those finished before it. Called by the run once its work has
