@@ -327,6 +327,43 @@ TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// Scaled copies share the memory budget with the photo: a copy that does not
+// fit beside it is refused (the view at 1:1 still served), and with room for
+// one copy only, each view of another zoom gives up the copy before it.
+TEST_F(PreviewPhotoTest, ScaledCopiesFitInTheMemoryBudgetBesideThePhoto) {
+    const fs::path in = MakeInput("in.png");
+    const uint64_t photoBytes = EstimatedBytes(Work::kAnalyseAndApply, 100 * 149, 3, 8);
+    // Copy and blob, 6 bytes a pixel: 90 x 134 and 80 x 119.
+    const uint64_t at90 = 6 * 90 * 134, at80 = 6 * 80 * 119;
+    const auto view = [](PreviewPhoto& photo, const std::string& size, std::string& error) {
+        RenderRequest r;
+        RenderedView v;
+        EXPECT_TRUE(ParseRenderRequest(Query("x=0&y=0&w=100&h=149&" + size), 100, 149, r, error)) << error;
+        return photo.Render(r, [] { return false; }, v, error) ? v.pic.width : 0;
+    };
+    const auto open = [&](PreviewPhoto& photo, uint64_t room) {
+        std::string notes, error;
+        const SizeLimits limits{kDefaultMaxMegapixels, double(photoBytes + room) / 1e9};
+        EXPECT_TRUE(photo.Open(in.string(), limits, notes, error, [] { return false; })) << error;
+    };
+    {
+        PreviewPhoto photo;
+        open(photo, (at80 + at90) / 2);
+        std::string error;
+        EXPECT_EQ(view(photo, "width=90&height=134", error), 0);
+        EXPECT_EQ(error, "not enough memory for a scaled copy of the photo");
+        EXPECT_EQ(view(photo, "width=80&height=119", error), 80) << error;
+        EXPECT_EQ(view(photo, "width=100&height=149", error), 100) << error;
+    }
+    PreviewPhoto photo;
+    open(photo, at80 + at90 - 1);
+    for (int i = 0; i < 3; ++i) {
+        std::string error;
+        EXPECT_EQ(view(photo, "width=90&height=134", error), 90) << error;
+        EXPECT_EQ(view(photo, "width=80&height=119", error), 80) << error;
+    }
+}
+
 // The server in process, on a free loopback port.
 class PreviewServerTest : public PreviewPhotoTest {
 public:
