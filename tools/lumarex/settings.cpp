@@ -88,7 +88,8 @@ const SettingInfo kTable[] = {
     {"colour-amount", "share", &Settings::colourAmount, 0, 1, 0, {}, 0.5, 0.5, kForBoth,
      "Strength of --colour."},
     {"sharpen", "amount", &Settings::sharpen, 0, 4, 0, {}, 0, 0, kForBoth,
-     "Sharpen fine detail without shifting colours; 0 is off, 1 is a clear sharpening."},
+     "Sharpen fine detail without shifting colours; 0 is off, 1 is a clear sharpening. From 2 up grain "
+     "and JPEG noise turn into a fine pattern too: remove the noise as well (--denoise)."},
     {"warm-tone", "share", &Settings::warmTone, 0, 1, 0, {}, 0, 0, kForBoth,
      "Pull bright warm tones (skin, sunlit faces) toward one pleasant warm hue; 0 is off."},
     {"look", "", &Settings::look, kNoLo, kNoHi, 0, kLooks, kNoLook, kNoLook, kForBoth,
