@@ -2,8 +2,12 @@
 #include "console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -17,15 +21,6 @@ namespace {
 
 std::FILE* g_userErr = nullptr;
 int g_userFd = STDERR_FILENO;
-
-void WriteAll(int fd, const char* data, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w <= 0) return;
-        data += w;
-        n -= size_t(w);
-    }
-}
 
 // Reads what the process writes to descriptor 2 and passes on all but the
 // decoders' own lines, line by line.
@@ -44,6 +39,19 @@ void Forward(int from, int to) {
 }
 
 }  // namespace
+
+void WriteAll(int fd, const char* p, size_t left, bool mayBlock) {
+    while (left > 0) {
+        if (!mayBlock) {
+            pollfd out{fd, POLLOUT, 0};
+            if (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) return;
+        }
+        const ssize_t n = ::write(fd, p, mayBlock ? left : std::min<size_t>(left, PIPE_BUF));
+        if (n > 0) p += n, left -= size_t(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+}
 
 bool IsDecoderLine(const char* line, std::size_t length) {
     static const char* const kPrefixes[] = {"libpng error: ", "libpng warning: "};

@@ -9,6 +9,7 @@
 // command writes its messages to the real standard error directly.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace lumarex_cli {
@@ -23,6 +24,12 @@ int UserErrorFd();
 
 // Whether the real standard error is a terminal (for the progress line).
 bool UserErrIsTerminal();
+
+// Writes [p, p + left) to `fd`, through short writes and interrupts; stops
+// at the first error. Unless `mayBlock`, only what `fd` takes at once: a
+// stop that cannot wait must not wait on a pipe nobody reads. (Pieces of at
+// most PIPE_BUF bytes: a pipe that polls writable takes such a piece whole.)
+void WriteAll(int fd, const char* p, std::size_t left, bool mayBlock = true);
 
 // Whether a line printed by a decoder is one of its own messages that the
 // one line per file replaces ("libpng error: ...", "libpng warning: ...").

@@ -68,8 +68,8 @@ public:
     const OIIO::ImageSpec& Spec() const { return spec_; }
 
     // Decodes the pixels. libheif's decoding is the peak of reading a HEIC
-    // (about 19 bytes a pixel for a 10-bit one, 12 for an 8-bit one), so the
-    // caller takes the memory for the samples only after this. `progress`
+    // (PhotoReader::DecoderBytes counts it for a deep one), so the caller
+    // takes the memory for the samples only after this. `progress`
     // is asked before (the decoding itself cannot be stopped); when it says
     // stop, `error` is "stopped".
     bool Decode(std::string& error, const Progress& progress);

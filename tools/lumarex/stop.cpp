@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "stop.h"
 
-#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -31,23 +28,6 @@ bool g_reported = false;
 
 std::mutex g_outputMutex;
 std::string g_outputClosing;  // guarded by g_outputMutex
-
-// Writes [p, p + left) to `fd`, through short writes and interrupts; stops
-// at the first error. Unless `mayBlock`, only what `fd` takes at once: a
-// stop that cannot wait must not wait on a pipe nobody reads. (Pieces of at
-// most PIPE_BUF bytes: a pipe that polls writable takes such a piece whole.)
-void WriteAll(int fd, const char* p, size_t left, bool mayBlock) {
-    while (left > 0) {
-        if (!mayBlock) {
-            pollfd out{fd, POLLOUT, 0};
-            if (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) return;
-        }
-        const ssize_t n = ::write(fd, p, mayBlock ? left : std::min<size_t>(left, PIPE_BUF));
-        if (n > 0) p += n, left -= size_t(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else break;
-    }
-}
 
 // A hard stop's end of standard output: the closing of what was printed.
 // The lock is kept until the process ends, so nothing is printed after it;
