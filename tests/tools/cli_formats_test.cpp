@@ -16,7 +16,9 @@
 #include <set>
 #include <tuple>
 
+#include "adobe_rgb.h"
 #include "cli_fixture.h"
+#include "exif_block.h"
 #include "heif_file.h"
 #include "image_file.h"
 #include "support/dng_file.h"
@@ -317,6 +319,71 @@ TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
     r = Run("auto " + Quoted(dir / "anim.webp") + " -o " + Quoted(dir / "anim.png"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "only the first of its several pages or frames"));
+}
+
+// A camera's Adobe RGB photo (no profile, the mark in its EXIF) keeps showing
+// as Adobe RGB in every output format: a profile saying so is written, and
+// the pixels are those of any other photo. A profile of the photo's own
+// stays as it is, and a photo without the mark gets none.
+TEST_F(Cli, ACamerasAdobeRgbPhotoStaysAdobeRgb) {
+    const std::vector<uint16_t> px = Pixels(MakeInput("tagged.jpg"));
+    const OIIO::ImageSpec photo = SpecOf(dir / "tagged.jpg");
+    WriteImage(dir / "plain.jpg", OIIO::ImageSpec(photo.width, photo.height, 3, OIIO::TypeDesc::UINT8), px);
+    const auto withExif = [&](const char* from, const char* name, const std::string& block) {
+        const std::string jpeg = Slurp(dir / from), app1 = std::string("Exif\0\0", 6) + block;
+        const size_t n = app1.size() + 2;
+        std::ofstream(dir / name, std::ios::binary)
+            << jpeg.substr(0, 2) << char(0xFF) << char(0xE1) << char(n >> 8) << char(n & 0xFF) << app1 << jpeg.substr(2);
+    };
+    const std::string adobeExif = ExifBlock(true, 65535, "R03");
+    withExif("plain.jpg", "adobe.jpg", adobeExif);
+    withExif("plain.jpg", "srgb.jpg", ExifBlock(true, 1, "R98"));
+    withExif("tagged.jpg", "adobe-tagged.jpg", adobeExif);
+    {
+        // The same photo as a WebP whose EXIF chunk carries the mark.
+        WriteImage(dir / "plain.webp", OIIO::ImageSpec(photo.width, photo.height, 3, OIIO::TypeDesc::UINT8), px);
+        const std::string plain = Slurp(dir / "plain.webp");
+        const WebPData image{reinterpret_cast<const uint8_t*>(plain.data()), plain.size()},
+            exif{reinterpret_cast<const uint8_t*>(adobeExif.data()), adobeExif.size()};
+        std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&image, 1), &WebPMuxDelete);
+        WebPData assembled;
+        ASSERT_TRUE(mux && WebPMuxSetChunk(mux.get(), "EXIF", &exif, 1) == WEBP_MUX_OK &&
+                    WebPMuxAssemble(mux.get(), &assembled) == WEBP_MUX_OK);
+        std::ofstream(dir / "adobe.webp", std::ios::binary)
+            .write(reinterpret_cast<const char*>(assembled.bytes), std::streamsize(assembled.size));
+        WebPDataClear(&assembled);
+    }
+    const std::vector<uint8_t>& ours = lumarex_cli::AdobeRgbProfile();
+    const std::string adobe(ours.begin(), ours.end());
+    const auto profileOf = [&](const fs::path& f) {
+        if (f.extension() == ".webp") return ReadWebp(f).profile;
+        const OIIO::ImageSpec s = SpecOf(f);
+        const OIIO::ParamValue* icc = s.find_attribute("ICCProfile");
+        return icc ? Bytes(icc->data(), icc->type().size()) : std::string();
+    };
+    const std::string note = "Adobe RGB by its EXIF: written with an Adobe RGB colour profile";
+    for (const char* ext : {".jpg", ".tif", ".png", ".webp"}) {
+        const fs::path out = dir / (std::string("adobe-out") + ext);
+        const Result r = Run("correct " + Quoted(dir / "adobe.jpg") + " -o " + Quoted(out));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Has(r.out, note)) << ext;
+        EXPECT_EQ(profileOf(out), adobe) << ext;
+    }
+    EXPECT_EQ(SpecOf(dir / "adobe-out.jpg").get_int_attribute("Exif:ColorSpace"), 65535);
+    Result r = Run("correct " + Quoted(dir / "adobe.webp") + " -o " + Quoted(dir / "webp-out.png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(profileOf(dir / "webp-out.png"), adobe) << "the mark in a WebP's EXIF chunk";
+
+    r = Run("correct " + Quoted(dir / "srgb.jpg") + " -o " + Quoted(dir / "srgb-out.png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(Has(r.out, note));
+    EXPECT_EQ(profileOf(dir / "srgb-out.png"), "");
+    EXPECT_EQ(Pixels(dir / "srgb-out.png"), Pixels(dir / "adobe-out.png")) << "the mark changes no pixel";
+
+    r = Run("correct " + Quoted(dir / "adobe-tagged.jpg") + " -o " + Quoted(dir / "tagged-out.png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(Has(r.out, note));
+    EXPECT_EQ(profileOf(dir / "tagged-out.png"), profileOf(dir / "tagged.jpg")) << "the photo's own profile";
 }
 
 // A WebP with alpha is read as stored, the colour not multiplied by alpha:

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "adobe_rgb.h"
+
 namespace lumarex_cli {
 namespace {
 
@@ -142,8 +144,10 @@ bool ExifStructure(const std::vector<uint8_t>& item, size_t& at) {
 }
 
 // The handle's EXIF, decoded into `spec`, and its ICC colour profile (not a
-// colour description without one).
-void ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
+// colour description without one). True when the EXIF marks the picture
+// Adobe RGB.
+bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
+    bool adobeRgb = false;
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle, "Exif");
     std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
     if (count > 0) heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", ids.data(), count);
@@ -154,16 +158,18 @@ void ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
             !ExifStructure(item, at))
             continue;
         DecodeExif(item.data() + at, item.size() - at, spec);
+        adobeRgb = adobeRgb || ExifBlockMarksAdobeRgb(item.data() + at, item.size() - at);
     }
     // libheif turns the picture as the file's own rotation and mirroring
     // say; a phone's EXIF orientation says the same turn, and applied again
     // would turn it twice.
     spec.erase_attribute("Orientation");
     const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
-    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) return;
+    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) return adobeRgb;
     std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle));
     if (!profile.empty() && heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+    return adobeRgb;
 }
 
 }  // namespace
@@ -218,7 +224,7 @@ bool HeifInput::Open(const std::string& path, std::string& error) {
     spec_ = OIIO::ImageSpec(width_, height_, alpha_ ? 4 : 3,
                             bits_ > 8 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
     spec_.attribute("oiio:ColorSpace", "sRGB");
-    ReadMetadata(handle_.get(), spec_);
+    adobeRgb_ = ReadMetadata(handle_.get(), spec_);
     return true;
 }
 

@@ -66,6 +66,8 @@ public:
     // The picture's description: size, channels (RGB, or RGBA with alpha),
     // the decoded EXIF without its orientation, the ICC colour profile.
     const OIIO::ImageSpec& Spec() const { return spec_; }
+    // Its EXIF marks it Adobe RGB (adobe_rgb.h).
+    bool ExifMarksAdobeRgb() const { return adobeRgb_; }
 
     // Decodes the pixels. libheif's decoding is the peak of reading a HEIC
     // (PhotoReader::DecoderBytes counts it for a deep one), so the caller
@@ -86,7 +88,7 @@ private:
     Owned<heif_image> image_;  // the decoded pixels, until they are copied
     OIIO::ImageSpec spec_;
     int width_ = 0, height_ = 0, bits_ = 8;
-    bool alpha_ = false, premultiplied_ = false, several_ = false;
+    bool alpha_ = false, premultiplied_ = false, several_ = false, adobeRgb_ = false;
 };
 
 }  // namespace lumarex_cli

@@ -14,6 +14,7 @@
 
 #include <OpenImageIO/tiffutils.h>
 
+#include "adobe_rgb.h"
 #include "heif_file.h"
 #include "large_pages.h"
 #include "output_file.h"
@@ -412,6 +413,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     deep_ = spec.format.size() > 1;
     format_ = in_->format_name();
     rawNote_ = format_ == "raw" ? rawNote : std::string();
+    adobeRgb_ = FileMarksAdobeRgb(path, format_);
     if (format_ == "webp") webp_ = ReadWebpFile(path);
     // A file of several pictures (a TIFF's pages, a GIF's or a WebP's
     // frames): the first is corrected, and the note says so. TIFF and GIF
@@ -443,6 +445,7 @@ bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
     // divided back as a TIFF's is.
     unassociated_ = !heif_->Premultiplied();
     several_ = heif_->Several();
+    adobeRgb_ = heif_->ExifMarksAdobeRgb();
     return true;
 }
 
@@ -497,7 +500,15 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     out.hasAlpha = alphaIndex_ >= 0;
     out.spec = spec;
     // The metadata the image library's readers leave out of these.
-    if (format_ == "webp") ReadWebpMetadata(webp_, out.spec);
+    if (format_ == "webp") adobeRgb_ = ReadWebpMetadata(webp_, out.spec);
+    // A camera's Adobe RGB photo keeps showing as Adobe RGB: the EXIF's mark
+    // is not written back, a profile is. A profile of the file's own says
+    // what its colours are, whatever its EXIF says.
+    if (adobeRgb_ && !out.grey && !out.spec.find_attribute("ICCProfile")) {
+        const std::vector<uint8_t>& profile = AdobeRgbProfile();
+        out.spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+        AddNote(notes, "Adobe RGB by its EXIF: written with an Adobe RGB colour profile");
+    }
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
     if (several_)

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "adobe_rgb.h"
+
 namespace lumarex_cli {
 namespace {
 
@@ -132,18 +134,21 @@ bool DecodeWebp(const std::vector<uint8_t>& bytes, int width, int height, int ch
     return true;
 }
 
-void ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) {
+bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) {
     // The chunks sit in the container's first bytes or after the picture.
-    if (bytes.empty()) return;
+    if (bytes.empty()) return false;
     const WebPData data{bytes.data(), bytes.size()};
     const std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&data, 0), &WebPMuxDelete);
-    if (!mux) return;
+    if (!mux) return false;
     WebPData chunk;
+    bool adobeRgb = false;
     if (WebPMuxGetChunk(mux.get(), "EXIF", &chunk) == WEBP_MUX_OK && chunk.size > 0) {
         DecodeExif(chunk.bytes, chunk.size, spec);
+        adobeRgb = ExifBlockMarksAdobeRgb(chunk.bytes, chunk.size);
     }
     if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK && chunk.size > 0)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(chunk.size)), chunk.bytes);
+    return adobeRgb;
 }
 
 }  // namespace lumarex_cli

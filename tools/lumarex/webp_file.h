@@ -32,8 +32,9 @@ bool WebpIsAnimation(const std::vector<uint8_t>& bytes);
 
 // Adds to `spec` the EXIF (decoded) and the colour profile of the WebP file
 // `bytes`, which the image library's reader leaves out. Nothing is added
-// when the file has neither; the pixels are read as ever.
-void ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec);
+// when the file has neither; the pixels are read as ever. True when its
+// EXIF marks it Adobe RGB (adobe_rgb.h).
+bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec);
 
 // Decodes the still WebP file `bytes` with libwebp into `samples`:
 // `width` x `height` pixels of `channels` (3, or 4 with alpha) 8-bit
