@@ -305,7 +305,7 @@ TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape)
         EXPECT_LE(v.pic.width * v.pic.height, most) << query << ": " << v.pic.width << "x" << v.pic.height;
         EXPECT_GE(v.x + v.w, double(r.view.area.x + r.view.area.w)) << "the whole area is shown: " << query;
         std::string bytes;
-        ASSERT_TRUE(EncodeForBrowser(v.pic, ImageFormat::kPng, [] { return false; }, bytes, error)) << error;
+        ASSERT_TRUE(EncodeForBrowser(v.pic, ImageFormat::kPng, "", [] { return false; }, bytes, error)) << error;
         EXPECT_LT(bytes.size(), size_t(most) * 6 + 1024) << query;
         std::ofstream(dir / "view.png", std::ios::binary) << bytes;
         EXPECT_EQ(Pixels(dir / "view.png"), Samples16(v.pic)) << "PNG is lossless: " << query;
@@ -320,7 +320,7 @@ TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape)
         for (const int stopAt : {1, 2, 3}) {
             int polls = 0;
             std::string bytes;
-            EXPECT_FALSE(EncodeForBrowser(whole, format, [&] { return ++polls == stopAt; }, bytes, error));
+            EXPECT_FALSE(EncodeForBrowser(whole, format, "", [&] { return ++polls == stopAt; }, bytes, error));
             EXPECT_EQ(error, "stopped");
             EXPECT_TRUE(bytes.empty());
         }
@@ -479,6 +479,14 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
     EXPECT_EQ(view->get_header_value("Content-Type"), "image/jpeg");
     EXPECT_EQ(view->get_header_value("X-Lumarex-Area"), "0.000,0.000,100.000,149.000");
     EXPECT_EQ(view->body.substr(0, 2), "\xff\xd8");
+    // With the photo's colour profile, so that the browser shows its colours
+    // as the file's.
+    std::ofstream(dir / "view.jpg", std::ios::binary) << view->body;
+    const OIIO::ImageSpec viewSpec = SpecOf(dir / "view.jpg"), photoSpec = SpecOf(dir / "in.jpg");
+    const OIIO::ParamValue *shown = viewSpec.find_attribute("ICCProfile"), *own = photoSpec.find_attribute("ICCProfile");
+    ASSERT_TRUE(shown && own);
+    EXPECT_EQ(std::string(static_cast<const char*>(shown->data()), shown->type().size()),
+              std::string(static_cast<const char*>(own->data()), own->type().size()));
 
     // Bad views and settings, and a parameter given twice on any route (whatever its spelling).
     std::vector<Asked> asked{{"/", {}, 200}, {"/nothing", {}, 404}};

@@ -63,6 +63,9 @@ bool PreviewPhoto::Open(const std::string& path, const SizeLimits& limits, std::
         return false;
     }
     choices_ = std::make_unique<PhotoChoices>(photo_);
+    if (const OIIO::ParamValue* icc = photo_.spec.find_attribute("ICCProfile");
+        icc && ProfileColourSpace(photo_.spec) == "RGB ")
+        profile_.assign(static_cast<const char*>(icc->data()), icc->type().size());
     return true;
 }
 
@@ -206,8 +209,8 @@ const Picture* PreviewPhoto::DenoisedWhole(const Settings& given, const Choice& 
 // libpng's PNG_FILTER_NONE.
 constexpr int kPngNoFilter = 0x08;
 
-bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& stop, std::string& bytes,
-                      std::string& error) {
+bool EncodeForBrowser(const Picture& pic, ImageFormat format, const std::string& profile, const StopCheck& stop,
+                      std::string& bytes, std::string& error) {
     if (stop()) {
         error = "stopped";
         return false;
@@ -219,6 +222,8 @@ bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& s
     // row filters (twice as fast, some 15 % larger on a photo).
     if (png) spec.attribute("png:compressionLevel", 1), spec.attribute("png:filter", kPngNoFilter);
     else spec.attribute("Compression", "jpeg:90");
+    if (!profile.empty())
+        spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
     OIIO::Filesystem::IOVecOutput sink;
     OIIO::Filesystem::IOProxy* proxy = &sink;
     spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);

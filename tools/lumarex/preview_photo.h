@@ -56,6 +56,10 @@ public:
     int Width() const { return photo_.width; }
     int Height() const { return photo_.height; }
     int Bits() const { return photo_.bits; }
+    // The photo's RGB colour profile, for the browser to show its views'
+    // colours as the file's (a phone's Display P3, a camera's Adobe RGB);
+    // empty when it has none.
+    const std::string& Profile() const { return profile_; }
 
     // Corrects the view of `r` (or copies it, for the before view) at the
     // view's scale (ScaledWidthFor): the picture is never larger than the
@@ -99,6 +103,7 @@ private:
     SizeLimits limits_;
     std::unique_ptr<BudgetedPhoto> held_;  // the photo's share of the memory budget
     Picture photo_;
+    std::string profile_;
     BlobOwner blob_;
     ParamOwner param_;
     std::unique_ptr<PhotoChoices> choices_;  // decided once per settings, for every view and the save
@@ -127,9 +132,10 @@ private:
 int ScaledWidthFor(const ViewRequest& v, int photoWidth);
 
 // Encodes RGB `pic` for the browser: JPEG (quality 90, 8 bits) or lossless
-// PNG at the picture's depth. No metadata. Written in strips of rows, with
-// `stop` polled between them (a whole photo's PNG takes seconds).
-bool EncodeForBrowser(const Picture& pic, ImageFormat format, const StopCheck& stop, std::string& bytes,
-                      std::string& error);
+// PNG at the picture's depth, with the ICC colour profile `profile` (none
+// when empty) and no other metadata. Written in strips of rows, with `stop`
+// polled between them (a whole photo's PNG takes seconds).
+bool EncodeForBrowser(const Picture& pic, ImageFormat format, const std::string& profile, const StopCheck& stop,
+                      std::string& bytes, std::string& error);
 
 }  // namespace lumarex_cli

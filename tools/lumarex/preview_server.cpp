@@ -538,7 +538,7 @@ void PreviewServer::Routes() {
             return overtaken() ? SendError(res, 409, "overtaken by a newer request")
                                : SendError(res, Stopping() ? 503 : 500, error);
         std::string bytes;
-        if (!EncodeForBrowser(view.pic, r.format, stop, bytes, error))
+        if (!EncodeForBrowser(view.pic, r.format, photo_.Profile(), stop, bytes, error))
             return SendError(res, Stopping() ? 503 : overtaken() ? 409 : 500, error);
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         res.set_header("Cache-Control", "no-store");
