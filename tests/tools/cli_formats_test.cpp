@@ -612,4 +612,28 @@ TEST_F(Cli, QualityAppliesToEveryLossyFormatAndUnwritableFormatsAreRefused) {
     EXPECT_FALSE(fs::exists(dir / "out.bmp"));
 }
 
+// A panorama longer than a JPEG's largest side (65500 pixels): as a JPEG it
+// is refused with the reason, nothing written (the JPEG library ended the
+// process); its before/after picture is scaled down to fit.
+TEST_F(Cli, APanoramaTooLongForJpegIsRefusedWithItsReason) {
+    const auto strip = [&](const char* name, int w, int h) {
+        std::vector<uint16_t> px(size_t(w) * h * 3);
+        for (size_t i = 0; i < px.size(); ++i) px[i] = uint16_t((i / 3 % 997) * 60);
+        WriteImage(dir / name, OIIO::ImageSpec(w, h, 3, OIIO::TypeDesc::UINT8), px);
+    };
+    strip("wide.tif", 65501, 2);
+    strip("tall.tif", 3, 65600);
+    Result r = Run("correct " + Quoted(dir / "wide.tif") + " -o " + Quoted(dir / "wide.jpg"));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "cannot write " + (dir / "wide.jpg").string() + ": JPEG holds at most 65500 pixels a side"))
+        << r.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2) << "nothing half-written";
+
+    r = Run("auto " + Quoted(dir / "tall.tif") + " -o " + Quoted(dir / "tall.png") + " --compare");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const OIIO::ImageSpec compare = SpecOf(dir / "tall-compare.jpg");
+    EXPECT_LE(compare.height, 65500);
+    EXPECT_GE(compare.height, 65600 / 2);
+}
+
 }  // namespace lumarex_test

@@ -132,6 +132,9 @@ constexpr OutputFormat kOutputFormats[] = {
     {".heif", "heif", "heic", 16, true, true},
 };
 
+// The longest side the JPEG library writes.
+constexpr int kJpegMaxSide = 65500;
+
 const OutputFormat* FormatOf(const std::string& path) {
     const std::string e = Extension(path);
     for (const OutputFormat& f : kOutputFormats)
@@ -652,6 +655,12 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     }
     const OutputFormat& f = *format;
     const std::string writer = f.writer;
+    // The JPEG library ends the process on a longer side (a panorama), so
+    // such a picture is refused before it is opened.
+    if (writer == "jpeg" && std::max(pic.width, pic.height) > kJpegMaxSide) {
+        error = "cannot write " + path + ": JPEG holds at most " + std::to_string(kJpegMaxSide) + " pixels a side";
+        return false;
+    }
     const bool withAlpha = pic.hasAlpha && f.alpha;
     if (pic.hasAlpha && !f.alpha) AddNote(notes, "transparency dropped, JPEG has none");
     if (pic.bits == 16 && writer == "webp") AddNote(notes, "16-bit samples written at 8 bits, the most WebP takes");
@@ -724,8 +733,10 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
 bool WriteSideBySide(const std::string& path, const Picture& before, const Picture& after, int maxWidth,
                      std::string& error) {
     const int gap = 8;
+    // Averaged down by f to fit `maxWidth`, and a JPEG's longest side (a
+    // tall panorama).
     int f = 1;
-    while ((2 * before.width + gap * f) / f > maxWidth) ++f;
+    while ((2 * before.width + gap * f) / f > maxWidth || before.height / f > kJpegMaxSide) ++f;
     // A photo fewer than f rows high (a panorama strip) still gets a row,
     // the mean of the rows it has.
     const int w = before.width / f, h = std::max(1, before.height / f), rows = std::min(f, before.height);

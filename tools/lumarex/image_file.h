@@ -169,8 +169,8 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
                   std::string& error, const Progress& progress);
 
 // Puts `before` and `after` (same size and depth) side by side with a thin
-// gap, scaled down so the result is at most `maxWidth` wide, and writes it
-// as a JPEG with after's colour profile.
+// gap, scaled down so the result is at most `maxWidth` wide (and no higher
+// than a JPEG holds), and writes it as a JPEG with after's colour profile.
 bool WriteSideBySide(const std::string& path, const Picture& before, const Picture& after, int maxWidth,
                      std::string& error);
 
