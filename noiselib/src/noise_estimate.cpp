@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "noise_floor.h"
 #include "sample_rows.h"
 #include "work_memory.h"
 
@@ -16,8 +17,6 @@ constexpr int kBlock = 16;            // block side at every level
 constexpr int kMaxTiles = 384;        // tiles visited at most (1.6 megapixels)
 constexpr int kMinBlocks = 8;         // usable blocks a level needs
 constexpr int kClipPerMille = 60;     // clipped pixels a block may hold, per thousand
-constexpr float kAccept = 1.25f;      // block variances kept: at most 1.25 x the level
-constexpr int kStartPerMille = 50;    // the fixed point starts at the 5th percentile
 constexpr float kClipLow = 1.0f, kClipHigh = 254.0f;
 constexpr float kDark = 32.0f;         // blocks of a darker mean luma count only when the light ones are few:
 constexpr int kLightShare = 8;         // under 8 or under 1 in 8 of all blocks
@@ -136,23 +135,6 @@ void Halve(const Scratch& s, int level, int tw, int th) {
     }
 }
 
-// The fixed point of v = mean of the variances at or below kAccept v, from
-// the 5th percentile upward. Sorts `e` (n >= 1).
-float NoiseVariance(float* e, int n) {
-    std::sort(e, e + n);
-    double v = e[int64_t{n} * kStartPerMille / 1000];
-    for (int step = 0; step < 30; ++step) {
-        const float cut = kAccept * float(v);
-        const int kept = int(std::upper_bound(e, e + n, cut) - e);
-        double sum = 0.0;
-        for (int i = 0; i < kept; ++i) sum += e[i];
-        const double next = sum / kept;  // kept >= 1: e[0] <= v <= cut
-        if (next == v) break;
-        v = next;
-    }
-    return float(v);
-}
-
 }  // namespace
 
 int64_t NoiseEstimateScratchBytes(int /*width*/, int /*height*/) { return ScratchBytes(); }
@@ -239,7 +221,7 @@ NoiseProfile EstimateNoise(const uint8_t* buffer, int width, int height, int64_t
             // one colour per 8 x 8 block of half-size chroma, so 16 x 16
             // blocks of pixels can be flat while their colour jumps from
             // block to block, noise that only the coarser levels see.
-            const float v = NoiseVariance(s.variance[c][level], count[c][level]);
+            const float v = NoiseFloorVariance(s.variance[c][level], count[c][level]);
             const float d = std::sqrt(v);
             if (c == 0 && level == 0) {
                 // The blocks that made the reading, averaged 2 x 2: their

@@ -49,7 +49,8 @@ int64_t NoiseEstimateScratchBytes(int width, int height);
 //
 //     v = mean of the block variances at or below 1.25 v
 //
-// reached upward from the 5th percentile. For white noise the block
+// reached upward from the 5th percentile (noise_floor.h; where that search
+// does not settle, from the 1st). For white noise the block
 // variances spread by 9 %, so 1.25 v keeps every noise-only block; noise
 // correlated over 3 pixels spreads them by about 27 % and reads a few
 // percent low. Any block whose texture adds a quarter of the noise variance
