@@ -2,8 +2,9 @@
 // A camera raw file made by the tests: a DNG holding an RGGB mosaic of 14-bit
 // samples of a scene of four patches, as a camera whose colour is sRGB's
 // would record it under a light of `neutral` (each channel's response to
-// white), stored with EXIF `orientation`. Written with libtiff, which knows
-// the DNG tags.
+// white), stored with EXIF `orientation` and, when `exifColorSpace` is not
+// 0, an EXIF directory saying that colour space (65535: a camera set to
+// Adobe RGB). Written with libtiff, which knows the DNG tags.
 #pragma once
 
 #include <tiffio.h>
@@ -17,7 +18,7 @@ namespace lumarex_test {
 
 // `scene`: the patches' linear sRGB colours, top left first, row by row.
 inline bool WriteMosaicDng(const std::string& path, int w, int h, int orientation, const float neutral[3],
-                           const float scene[4][3]) {
+                           const float scene[4][3], int exifColorSpace = 0) {
     const int black = 256, white = 16383;
     std::vector<uint16_t> px(size_t(w) * size_t(h));
     for (int y = 0; y < h; ++y)
@@ -56,6 +57,16 @@ inline bool WriteMosaicDng(const std::string& path, int w, int h, int orientatio
     TIFFSetField(t, TIFFTAG_WHITELEVEL, 1, &whiteLevel);
     bool ok = true;
     for (int y = 0; y < h && ok; ++y) ok = TIFFWriteScanline(t, &px[size_t(y) * size_t(w)], uint32_t(y), 0) == 1;
+    TIFFClose(t);
+    if (!ok || exifColorSpace == 0) return ok;
+    // The EXIF directory is written after the picture's, and the picture's
+    // rewritten with the pointer to it.
+    t = TIFFOpen(path.c_str(), "r+");
+    if (t == nullptr) return false;
+    uint64_t exif = 0;
+    ok = TIFFCreateEXIFDirectory(t) == 0 && TIFFSetField(t, EXIFTAG_COLORSPACE, uint16_t(exifColorSpace)) == 1 &&
+         TIFFWriteCustomDirectory(t, &exif) == 1 && TIFFSetDirectory(t, 0) == 1 &&
+         TIFFSetField(t, TIFFTAG_EXIFIFD, exif) == 1 && TIFFRewriteDirectory(t) == 1;
     TIFFClose(t);
     return ok;
 }

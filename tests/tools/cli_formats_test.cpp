@@ -105,8 +105,8 @@ constexpr float kScene[4][3] = {{0.18f, 0.18f, 0.18f}, {0.6f, 0.08f, 0.05f}, {0.
 // The same patches as 8-bit sRGB, with its transfer curve.
 constexpr int kSceneSrgb[4][3] = {{118, 118, 118}, {203, 80, 63}, {80, 179, 89}, {63, 89, 203}};
 
-void WriteDng(const fs::path& p, int orientation, const float neutral[3]) {
-    ASSERT_TRUE(WriteMosaicDng(p.string(), 64, 48, orientation, neutral, kScene)) << p;
+void WriteDng(const fs::path& p, int orientation, const float neutral[3], int exifColorSpace = 0) {
+    ASSERT_TRUE(WriteMosaicDng(p.string(), 64, 48, orientation, neutral, kScene, exifColorSpace)) << p;
 }
 
 // The mean 8-bit colour of a 6 x 6 block around (x, y) of a 16-bit picture.
@@ -160,15 +160,20 @@ TEST(CameraRaw, DevelopedUprightInSrgbAtSixteenBitsAsAsked) {
     fs::remove_all(dir);
 }
 
+// From a camera set to Adobe RGB (EXIF colour space "uncalibrated"): the
+// development is sRGB, and the output says so.
 TEST_F(Cli, CameraRawIsCorrectedAtSixteenBitsWithItsExif) {
     const float daylight[3] = {1, 1, 1};
-    WriteDng(dir / "shot.dng", 1, daylight);
+    WriteDng(dir / "shot.dng", 1, daylight, 65535);
     const Result r = Run("correct " + Quoted(dir / "shot.dng") + " -d " + Quoted(dir / "out"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "developed from camera raw with the camera's white balance and highlights clipped"));
     const OIIO::ImageSpec out = SpecOf(dir / "out" / "shot.tif");  // a raw name becomes a TIFF of 16 bits
     EXPECT_EQ(out.format, OIIO::TypeDesc::UINT16);
     EXPECT_EQ(out.get_string_attribute("Model"), "Test Mosaic");
+    ASSERT_EQ(Run("correct " + Quoted(dir / "shot.dng") + " -o " + Quoted(dir / "shot.jpg")).status, 0);
+    EXPECT_EQ(SpecOf(dir / "shot.jpg").get_int_attribute("Exif:ColorSpace"), 1);
+    EXPECT_EQ(SpecOf(dir / "shot.jpg").find_attribute("ICCProfile"), nullptr);
 }
 
 TEST_F(Cli, WebpAvifAndHeicKeepAlphaMetadataAndThePicture) {

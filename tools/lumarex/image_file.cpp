@@ -504,6 +504,9 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     out.spec = spec;
     // The metadata the image library's readers leave out of these.
     if (format_ == "webp") adobeRgb_ = ReadWebpMetadata(webp_, out.spec);
+    // A camera raw file is developed to sRGB, whatever colour space the
+    // camera was set to for its JPEGs (Adobe RGB says "uncalibrated").
+    if (format_ == "raw" && out.spec.find_attribute("Exif:ColorSpace")) out.spec.attribute("Exif:ColorSpace", 1);
     // A camera's Adobe RGB photo keeps showing as Adobe RGB: the EXIF's mark
     // is not written back, a profile is. A profile of the file's own says
     // what its colours are, whatever its EXIF says.
