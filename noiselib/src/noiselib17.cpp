@@ -176,8 +176,8 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
 // Light noise that is white (its white share, from how it falls over 2 x 2:
 // see Assumed) wants a lighter touch still: every preset's light end moves
 // from preset 1's settings toward preset 0's (searches, strengths, and the
-// luma and colour smoothing of the block's words, never above the caller's)
-// by that share, fully where level 0's luma reads kLightNoise or less, not
+// luma and colour smoothing of the block's words, less the caller's change
+// to them) by that share, fully where level 0's luma reads kLightNoise or less, not
 // at all from kLightWhiteNoise up. A film scan's grain is white-like and
 // light, and belongs to the photo: presets 1 to 4 took it with the noise and
 // ended 0.4 to 0.7 dB further from the grainy portrait than the noisy input
@@ -201,7 +201,8 @@ constexpr int32_t kGentlePreset = 1;
 //                  1's (presets 2..4) moved toward preset 0's by w
 //   sigma[s]     = n(s) x L x strength[s]
 //   A, B         = adjustA and adjustB, moved by 1 - t toward their light
-//                  end: themselves moved toward preset 0's (where lower) by w
+//                  end: the preset's own words moved toward preset 0's by w,
+//                  the caller's change to them kept
 //   lumaH        = 0.5 + 2.5 A / 100     (0.5 .. 3.0)
 //   chromaRadius = 1 + adjustB / 8 (1 .. 3), 1 while c x L < kLightColourNoise
 //   chromaEps    = ((0.25 + B / 10) x C(0) x L)^2
@@ -228,11 +229,13 @@ DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const 
         const int lightRadius = white >= 0.5f ? gentlest.searchRadius[k] : gentle.searchRadius[k];
         s.searchRadius[k] = heavy >= 0.5f ? p.searchRadius[k] : lightRadius;
     }
-    const auto eased = [&](int32_t own, int32_t gentlestOwn) {
-        const float light = toward(float(own), float(std::min(own, gentlestOwn)), white);
+    // The preset's word moves toward preset 0's; what the caller added to it
+    // or took from it stays.
+    const auto eased = [&](int32_t own, int32_t presetOwn, int32_t gentlestOwn) {
+        const float light = std::max(0.0f, float(own) + white * float(std::min(presetOwn, gentlestOwn) - presetOwn));
         return toward(light, float(own), heavy);
     };
-    const float a = eased(ownA, gentlest.adjustA), b = eased(ownB, gentlest.adjustB);
+    const float a = eased(ownA, p.adjustA, gentlest.adjustA), b = eased(ownB, p.adjustB, gentlest.adjustB);
     s.lumaH = 0.5f + 2.5f * a / 100.0f;
     s.chromaRadius = assumed.colourRead * scale < kLightColourNoise ? 1 : 1 + ownB / 8;
     const float* chroma = assumed.chroma;
