@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <utility>
 
 namespace lumarex_cli {
 
@@ -14,6 +16,14 @@ constexpr unsigned kMaxEntries = 1000;
 
 constexpr uint16_t kExifPointer = 0x8769, kColorSpace = 0xA001, kInteropPointer = 0xA005, kInteropIndex = 0x0001;
 constexpr uint16_t kAscii = 2, kShort = 3, kLong = 4, kIfd = 13;
+
+uint16_t Load16(const uint8_t* p, bool little) {
+    return little ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
+}
+uint32_t Load32(const uint8_t* p, bool little) {
+    return little ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
+                  : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
 
 struct Entry {
     uint16_t type = 0;
@@ -86,11 +96,8 @@ public:
     }
 
 private:
-    uint16_t U16(const uint8_t* p) const { return little_ ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]); }
-    uint32_t U32(const uint8_t* p) const {
-        return little_ ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
-                       : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-    }
+    uint16_t U16(const uint8_t* p) const { return Load16(p, little_); }
+    uint32_t U32(const uint8_t* p) const { return Load32(p, little_); }
 
     const ReadBytesAt& read_;
     bool little_ = true;
@@ -105,10 +112,6 @@ ReadBytesAt FileWindow(std::ifstream& file, uint64_t base, uint64_t size) {
         file.read(reinterpret_cast<char*>(out), std::streamsize(n));
         return size_t(file.gcount()) == n;
     };
-}
-
-uint32_t BigEndian32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
 // Where a JPEG's EXIF block lies: the first APP1 segment that starts with
@@ -155,7 +158,7 @@ bool PngExif(std::ifstream& file, uint64_t& base, uint64_t& size) {
     for (int chunks = 0; chunks < 10000; ++chunks) {
         file.clear();
         if (!file.seekg(std::streamoff(at)) || !file.read(reinterpret_cast<char*>(b), 8)) return false;
-        const uint64_t length = BigEndian32(b);
+        const uint64_t length = Load32(b, false);
         if (length > 0x7FFFFFFF || std::memcmp(b + 4, "IDAT", 4) == 0 || std::memcmp(b + 4, "IEND", 4) == 0)
             return false;
         if (std::memcmp(b + 4, "eXIf", 4) == 0) {
@@ -225,17 +228,15 @@ std::vector<uint8_t> BuildAdobeRgbProfile() {
     // green 0.21, 0.71; blue 0.15, 0.06; white 0.3127, 0.3290), adapted to
     // D50 with the Bradford transform, in s15Fixed16 rounded to nearest.
     // Each row sums to D50 within the rounding.
-    const std::vector<std::pair<const char*, std::vector<uint8_t>>> tags = {
-        {"desc", desc},
-        {"cprt", cprt},
-        {"wtpt", XyzTag(0xF6D6, 0x10000, 0xD32D)},  // D50, the white of a display profile
-        {"rXYZ", XyzTag(0x9C18, 0x4FA5, 0x04FC)},
-        {"gXYZ", XyzTag(0x348D, 0xA02C, 0x0F95)},
-        {"bXYZ", XyzTag(0x2631, 0x102F, 0xBE9B)},
-        {"rTRC", curve},
-        {"gTRC", curve},
-        {"bTRC", curve},
+    const std::vector<uint8_t> white = XyzTag(0xF6D6, 0x10000, 0xD32D);  // D50, the white of a display profile
+    const std::vector<uint8_t> red = XyzTag(0x9C18, 0x4FA5, 0x04FC), green = XyzTag(0x348D, 0xA02C, 0x0F95),
+                               blue = XyzTag(0x2631, 0x102F, 0xBE9B);
+    // The three curves are one piece of data, which their tags share.
+    const std::pair<const char*, const std::vector<uint8_t>*> tags[] = {
+        {"desc", &desc}, {"cprt", &cprt},   {"wtpt", &white},  {"rXYZ", &red},   {"gXYZ", &green},
+        {"bXYZ", &blue}, {"rTRC", &curve}, {"gTRC", &curve}, {"bTRC", &curve},
     };
+    constexpr size_t kTags = std::size(tags);
 
     std::vector<uint8_t> p(128, 0);
     Set32(p, 8, 0x02100000);  // version 2.1
@@ -250,19 +251,18 @@ std::vector<uint8_t> BuildAdobeRgbProfile() {
     Set32(p, 68, 0xF6D6);  // the connection space's illuminant, D50
     Set32(p, 72, 0x10000);
     Set32(p, 76, 0xD32D);
-    Put32(p, uint32_t(tags.size()));
+    Put32(p, uint32_t(kTags));
     const size_t table = p.size();
-    p.resize(table + 12 * tags.size());
-    // Each tag's data at a 4-byte boundary; the three curves share one.
-    size_t curveAt = 0;
-    for (size_t i = 0; i < tags.size(); ++i) {
-        const std::vector<uint8_t>& data = tags[i].second;
+    p.resize(table + 12 * kTags);
+    // Each piece of data once, at a 4-byte boundary.
+    for (size_t i = 0; i < kTags; ++i) {
+        const std::vector<uint8_t>& data = *tags[i].second;
         size_t at = p.size();
-        if (data == curve && curveAt != 0) at = curveAt;
-        else {
+        if (i > 0 && tags[i - 1].second == &data) {
+            at = Load32(&p[table + 12 * (i - 1) + 4], false);
+        } else {
             p.insert(p.end(), data.begin(), data.end());
             while (p.size() % 4 != 0) p.push_back(0);
-            if (data == curve) curveAt = at;
         }
         std::memcpy(&p[table + 12 * i], tags[i].first, 4);
         Set32(p, table + 12 * i + 4, uint32_t(at));

@@ -11,8 +11,6 @@
 #include <memory>
 #include <vector>
 
-#include "adobe_rgb.h"
-
 namespace lumarex_cli {
 namespace {
 
@@ -157,8 +155,7 @@ bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
         if (item.empty() || heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok ||
             !ExifStructure(item, at))
             continue;
-        DecodeExif(item.data() + at, item.size() - at, spec);
-        adobeRgb = adobeRgb || ExifBlockMarksAdobeRgb(item.data() + at, item.size() - at);
+        if (DecodeExif(item.data() + at, item.size() - at, spec)) adobeRgb = true;
     }
     // libheif turns the picture as the file's own rotation and mirroring
     // say; a phone's EXIF orientation says the same turn, and applied again

@@ -284,9 +284,10 @@ std::string OneLine(std::string s) {
     return s.empty() ? std::string("unknown error") : s;
 }
 
-void DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec) {
+bool DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec) {
     if (size > 6 && std::memcmp(data, "Exif\0\0", 6) == 0) data += 6, size -= 6;
     OIIO::decode_exif(OIIO::cspan<uint8_t>(data, OIIO::oiio_span_size_type(size)), spec);
+    return ExifBlockMarksAdobeRgb(data, size);
 }
 
 PhotoReader::PhotoReader() = default;

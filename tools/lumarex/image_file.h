@@ -89,8 +89,9 @@ std::string OneLine(std::string s);
 
 // Decodes an EXIF block of `size` bytes into `spec`: its TIFF structure,
 // after JPEG's "Exif\0\0" where the file's writer kept that (WebP and HEIF
-// writers differ).
-void DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec);
+// writers differ). True when the block marks the photo Adobe RGB
+// (adobe_rgb.h), which `spec` cannot say.
+bool DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec);
 
 // An input file opened and its header read, before any pixel memory is
 // taken: the caller checks the size against its limits, then reads.

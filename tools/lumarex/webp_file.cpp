@@ -13,8 +13,6 @@
 #include <memory>
 #include <vector>
 
-#include "adobe_rgb.h"
-
 namespace lumarex_cli {
 namespace {
 
@@ -143,8 +141,7 @@ bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) 
     WebPData chunk;
     bool adobeRgb = false;
     if (WebPMuxGetChunk(mux.get(), "EXIF", &chunk) == WEBP_MUX_OK && chunk.size > 0) {
-        DecodeExif(chunk.bytes, chunk.size, spec);
-        adobeRgb = ExifBlockMarksAdobeRgb(chunk.bytes, chunk.size);
+        adobeRgb = DecodeExif(chunk.bytes, chunk.size, spec);
     }
     if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK && chunk.size > 0)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(chunk.size)), chunk.bytes);
