@@ -38,8 +38,7 @@ constexpr int32_t kMaxAdjustB = 20;
 // noise. The gentlest preset leaves the quarter-size level alone; the
 // strongest gains its strength at the coarse levels and puts texture back.
 // Under light noise presets 2 to 4 keep to preset 1's searches and
-// strengths, every preset moves toward preset 0 as far as the noise is
-// white, and every preset keeps to a 3 x 3 colour filter (see kLightNoise
+// strengths, and every preset to a 3 x 3 colour filter (see kLightNoise
 // below).
 //
 //   preset  adjustA  adjustB  radii    strength        texture
@@ -101,12 +100,6 @@ constexpr Preset kPresets[kPresetCount] = {
 constexpr float kFalls = 0.85f, kStays = 0.95f;
 constexpr float kTextureKeeps = 0.8f * 0.8f;
 
-// The share of the variance behind level 0's reading that is white noise,
-// from how much of its deviation that noise keeps over 2 x 2 (see above).
-float WhiteShare(float fall) {
-    return std::clamp((kTextureKeeps - fall * fall) / (kTextureKeeps - 0.25f), 0.0f, 1.0f);
-}
-
 struct AssumedNoise {
     float luma[kLevels];
     float chroma[kLevels];  // the larger of Cb and Cr
@@ -132,7 +125,7 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
     const float r = m0 > 0.0f ? noise.Level(0, 1) / m0 : 0.0f;
     const float w = std::clamp((r - kFalls) / (kStays - kFalls), 0.0f, 1.0f);
     const float f = noise.fall;
-    const float share = std::sqrt(WhiteShare(f));
+    const float share = std::sqrt(std::clamp((kTextureKeeps - f * f) / (kTextureKeeps - 0.25f), 0.0f, 1.0f));
     float white = m0 * share;
     float colour = read[0] * share;
     for (int k = 0; k < kLevels; ++k, white *= 0.5f, colour *= 0.5f) {
@@ -172,22 +165,7 @@ AssumedNoise Assumed(const NoiseProfile& noise) {
 // reading it is as often heavy camera noise on a picture that is texture
 // everywhere (see Assumed), and easing off there as well cost such photos
 // up to 1.1 dB.
-//
-// Light noise that is white (its white share, from how it falls over 2 x 2:
-// see Assumed) wants a lighter touch still: every preset's light end moves
-// from preset 1's settings toward preset 0's (searches, strengths, and the
-// luma and colour smoothing of the block's words, less the caller's change
-// to them) by that share, fully where level 0's luma reads kLightNoise or less, not
-// at all from kLightWhiteNoise up. A film scan's grain is white-like and
-// light, and belongs to the photo: presets 1 to 4 took it with the noise and
-// ended 0.4 to 0.7 dB further from the grainy portrait than the noisy input
-// was, at white noise of deviation 2, where preset 0 gained. On the detailed
-// photos preset 0 led at that noise anyway (means 43.8 against 43.7 dB),
-// and it changes clean photos least. White noise from deviation 5 (it reads
-// 3.5 on smooth photos) gains from preset 1's coarser work, up to 2 dB
-// there, hence the short ramp. Camera-like noise, correlated over a few
-// pixels, shares little white and is eased as before.
-constexpr float kLightNoise = 3.0f, kHeavyNoise = 6.0f, kLightColourNoise = 4.0f, kLightWhiteNoise = 3.5f;
+constexpr float kLightNoise = 3.0f, kHeavyNoise = 6.0f, kLightColourNoise = 4.0f;
 constexpr int32_t kGentlePreset = 1;
 
 // The block's words, clamped to their ranges, the preset and the measured
@@ -195,51 +173,32 @@ constexpr int32_t kGentlePreset = 1;
 // noise that level s assumes, from Assumed; m and c: level 0's luma reading
 // and the larger colour reading of levels 0 and 1; L = level / 3; t: how
 // heavy the noise m x L is, 0 at kLightNoise, 1 at kHeavyNoise):
-//   w            = the white share of the noise where it is light (1 up to
-//                  kLightNoise, 0 from kLightWhiteNoise up, linearly between)
-//   strength[s]  = the preset's, moved by 1 - t toward its light end: preset
-//                  1's (presets 2..4) moved toward preset 0's by w
+//   strength[s]  = the preset's, moved toward preset 1's by 1 - t (presets 2..4)
 //   sigma[s]     = n(s) x L x strength[s]
-//   A, B         = adjustA and adjustB, moved by 1 - t toward their light
-//                  end: the preset's own words moved toward preset 0's by w,
-//                  the caller's change to them kept
-//   lumaH        = 0.5 + 2.5 A / 100     (0.5 .. 3.0)
+//   lumaH        = 0.5 + 2.5 adjustA / 100     (0.5 .. 3.0)
 //   chromaRadius = 1 + adjustB / 8 (1 .. 3), 1 while c x L < kLightColourNoise
-//   chromaEps    = ((0.25 + B / 10) x C(0) x L)^2
+//   chromaEps    = ((0.25 + adjustB / 10) x C(0) x L)^2
 //   chroma put back above 1.5 C(s) x L, luma texture above 0.9 sigma[0]
 DenoiseSettings SettingsFor(const NoiseParamBlock& block, int32_t preset, const NoiseProfile& noise) {
     const Preset& p = kPresets[preset];
-    const Preset& gentlest = kPresets[0];
     const Preset& gentle = kPresets[std::min(preset, kGentlePreset)];
     const int32_t level = std::clamp(block.level, 0, kMaxLevel);
-    const int32_t ownA = std::clamp(block.adjustA, 0, kMaxAdjustA);
-    const int32_t ownB = std::clamp(block.adjustB, 0, kMaxAdjustB);
+    const int32_t a = std::clamp(block.adjustA, 0, kMaxAdjustA);
+    const int32_t b = std::clamp(block.adjustB, 0, kMaxAdjustB);
     const float scale = float(level) / 3.0f;
     DenoiseSettings s;
     const AssumedNoise assumed = Assumed(noise);
     const float heavy =
         std::clamp((noise.Level(0, 0) * scale - kLightNoise) / (kHeavyNoise - kLightNoise), 0.0f, 1.0f);
-    const float whiteLight =
-        1.0f - std::clamp((noise.Level(0, 0) * scale - kLightNoise) / (kLightWhiteNoise - kLightNoise), 0.0f, 1.0f);
-    const float white = WhiteShare(noise.fall) * whiteLight;
-    const auto toward = [](float from, float to, float t) { return from + t * (to - from); };
     for (int k = 0; k < kLevels; ++k) {
-        const float light = toward(gentle.strength[k], gentlest.strength[k], white);
-        s.sigma[k] = assumed.luma[k] * scale * toward(light, p.strength[k], heavy);
-        const int lightRadius = white >= 0.5f ? gentlest.searchRadius[k] : gentle.searchRadius[k];
-        s.searchRadius[k] = heavy >= 0.5f ? p.searchRadius[k] : lightRadius;
+        const float strength = gentle.strength[k] + heavy * (p.strength[k] - gentle.strength[k]);
+        s.sigma[k] = assumed.luma[k] * scale * strength;
+        s.searchRadius[k] = heavy >= 0.5f ? p.searchRadius[k] : gentle.searchRadius[k];
     }
-    // The preset's word moves toward preset 0's; what the caller added to it
-    // or took from it stays.
-    const auto eased = [&](int32_t own, int32_t presetOwn, int32_t gentlestOwn) {
-        const float light = std::max(0.0f, float(own) + white * float(std::min(presetOwn, gentlestOwn) - presetOwn));
-        return toward(light, float(own), heavy);
-    };
-    const float a = eased(ownA, p.adjustA, gentlest.adjustA), b = eased(ownB, p.adjustB, gentlest.adjustB);
-    s.lumaH = 0.5f + 2.5f * a / 100.0f;
-    s.chromaRadius = assumed.colourRead * scale < kLightColourNoise ? 1 : 1 + ownB / 8;
+    s.lumaH = 0.5f + 2.5f * float(a) / 100.0f;
+    s.chromaRadius = assumed.colourRead * scale < kLightColourNoise ? 1 : 1 + b / 8;
     const float* chroma = assumed.chroma;
-    const float k = (0.25f + b / 10.0f) * chroma[0] * scale;
+    const float k = (0.25f + float(b) / 10.0f) * chroma[0] * scale;
     s.chromaEps = std::max(k * k, 1e-3f);
     s.chromaKeep = 1.0f;
     for (int k = 0; k < kLevels; ++k) s.chromaSigma[k] = 1.5f * chroma[k] * scale;

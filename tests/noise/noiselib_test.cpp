@@ -223,27 +223,6 @@ TEST_F(NoiseLib, StrongPresetsEaseOffUnderLightNoise) {
     }
 }
 
-// A film scan carries grain of its own (the portrait's reads 2.6 in luma
-// and falls over 2 x 2 nearly as white noise does). With light white noise
-// added, every preset ends nearer the grainy photo, which is what the
-// photographer has, than the noisy input: under light noise that is mostly
-// white the presets ease to the gentlest one's settings, as stronger ones
-// take the grain with the noise (presets 1 to 4 lost 0.4 to 0.7 dB to the
-// input here before).
-TEST_F(NoiseLib, LightWhiteNoiseOverFilmGrainIsRemovedGently) {
-    const Rgb8 photo = lx::test::LoadPhoto8(std::string(LX_TEST_NOISE_PHOTOS) + "/k06_portrait_film_grain.jpg", 640);
-    const Rgb8Image grainy{photo.width, photo.height, photo.px};
-    for (const uint64_t seed : {7101, 7102}) {
-        const Rgb8Image noisy = noiselib::sim::AddWhiteNoise(grainy, 2.0, seed);
-        const double input = noiselib::sim::Psnr(grainy, noisy);
-        for (int32_t preset = 0; preset < 5; ++preset)
-            EXPECT_GT(noiselib::sim::Psnr(grainy, Denoised(noisy, preset)), input + 0.02) << "preset " << preset;
-    }
-}
-
-// The level and the block's words steer the strength, under heavy noise and
-// under light white noise alike (where the presets ease toward preset 0,
-// the caller's change to the words stays).
 TEST_F(NoiseLib, LevelAndAdjustmentsSteerStrength) {
     Rgb8 noisy = lx::test::LoadSample8("s03_hazy_lifted_blacks_bridge.jpg", 128);
     AddNoise(noisy, 10.0, 3);
@@ -260,14 +239,6 @@ TEST_F(NoiseLib, LevelAndAdjustmentsSteerStrength) {
     EXPECT_LT(change(3, 0, 8), change(3, 100, 8));
     EXPECT_LT(change(3, 60, 0), change(3, 60, 20));
     EXPECT_EQ(change(30, 500, 99), change(10, 100, 20)) << "words beyond their ranges are clamped";
-    // A flat grey field under white noise of deviation 2.
-    std::fill(noisy.px.begin(), noisy.px.end(), uint8_t(120));
-    AddNoise(noisy, 2.0, 4);
-    // (Measured: 7 % and 2.6 % more change; with the words themselves eased,
-    // 0.3 % and 0.1 %.)
-    const double base = change(3, 60, 8);
-    EXPECT_GT(change(3, 100, 8), 1.03 * base) << "light white noise";
-    EXPECT_GT(change(3, 60, 20), 1.01 * base) << "light white noise";
 }
 
 TEST_F(NoiseLib, BadArgumentsFailAndLeaveTheBuffer) {
