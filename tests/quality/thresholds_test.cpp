@@ -6,6 +6,7 @@
 // and a scene's own dominant colour stay; blacks do not turn to haze.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include "benchmark.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
+#include "support/icc_profile.h"
 
 namespace lumarex_quality {
 namespace {
@@ -98,6 +100,33 @@ TEST_F(QualityThresholds, OneColourSceneIsNotACast) {
             EXPECT_LE(move.meanDeltaE, 2.5) << name << " " << r.command << ": " << r.summary;
             EXPECT_GT(move.coverPercent, 30.0) << name;
         }
+}
+
+TEST_F(QualityThresholds, AWideGamutCopyIsChosenForAsThePhotoIs) {
+    // The raspberries as a phone would keep them: the same colours in
+    // Display P3's numbers, with the profile that says so. The choice judges
+    // their colours and key as they are, not as sRGB would read the numbers
+    // (more deep shadow, less saturated reds): no lift for the low key, no
+    // cast removal, as for the photo itself. Read as sRGB the copy was lifted
+    // fully.
+    Case p3 = Named("u14_raspberries_red");
+    lumarex_cli::Picture& pic = p3.picture;
+    ASSERT_EQ(pic.bits, 8);
+    for (size_t i = 0; i < pic.rgb8.size(); i += 3) {
+        uint8_t rgb[3] = {pic.rgb8[i], pic.rgb8[i + 1], pic.rgb8[i + 2]};
+        lumarex_test::SrgbToDisplayP3(rgb);
+        std::copy(rgb, rgb + 3, pic.rgb8.begin() + std::ptrdiff_t(i));
+    }
+    const std::vector<uint8_t> profile = lumarex_test::DisplayP3();
+    pic.spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+    for (Command command : {Command::kAuto, Command::kCorrect}) {
+        const lumarex_cli::Settings s = lumarex_cli::DefaultSettings(command);
+        const Result own = lumarex_quality::Run(command, s, Named("u14_raspberries_red"));
+        const Result wide = lumarex_quality::Run(command, s, p3);
+        EXPECT_EQ(wide.summary.rfind("brightened 0 %", 0), 0u) << wide.command << ": " << wide.summary;
+        EXPECT_EQ(wide.summary.find("cast removed"), std::string::npos) << wide.command << ": " << wide.summary;
+        EXPECT_EQ(own.summary.rfind("brightened 0 %", 0), 0u) << own.command << ": " << own.summary;
+    }
 }
 
 TEST_F(QualityThresholds, ASetExposureIsLiftedOnlyWhereThatAddsContrast) {

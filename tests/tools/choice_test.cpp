@@ -73,20 +73,20 @@ TEST(Choice, ContrastIsTheLightnessSpreadTimesTheStepBetweenNeighbours) {
         Picture p = Strip(bits, 0, 0, 255);
         p.width = 4, p.rgb8.resize(p.bits == 8 ? 12 : 0), p.rgb16.resize(p.bits == 16 ? 12 : 0);
         for (size_t i = 0; i < 12; ++i) Set(p, i, i < 6 ? 0 : 255);
-        Contrast c = ContrastOf(p);
+        Contrast c = ContrastOf(p, RgbSpace::Srgb());
         EXPECT_NEAR(c.spread, 50.0, 1e-4) << bits;
         EXPECT_NEAR(c.detail, 100.0 / 3.0, 1e-4) << bits;
         // The same four as a 2 x 2 checkerboard: every step, across and
         // down, is 100.
         p.width = 2, p.height = 2;
         for (size_t i = 0; i < 12; ++i) Set(p, i, (i / 3 == 1 || i / 3 == 2) ? 255 : 0);
-        c = ContrastOf(p);
+        c = ContrastOf(p, RgbSpace::Srgb());
         EXPECT_NEAR(c.spread, 50.0, 1e-4) << bits;
         EXPECT_NEAR(c.detail, 100.0, 1e-4) << bits;
     }
     // An 18 % grey (sRGB 118) has L* 50 or so; alone it has no contrast.
     Picture grey = Strip(8, 100, 118, 255);
-    EXPECT_EQ(ContrastOf(grey).Score(), 0.0);
+    EXPECT_EQ(ContrastOf(grey, RgbSpace::Srgb()).Score(), 0.0);
 }
 
 TEST(Choice, BlackClipFindsTheVeilsFloor) {

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "colour_measure.h"
+#include "colour_profile.h"
 #include "large_pages.h"
 #include "lumarex/analysis_record.h"
 #include "lumarex/lumarex.h"
@@ -53,7 +55,9 @@ uint8_t Sample8(const Picture& p, size_t i) {
 }
 
 // The CIELAB colour of the pixel whose first sample is i.
-Lab LabAt(const Picture& p, size_t i) { return LabFromSrgb8(Sample8(p, i), Sample8(p, i + 1), Sample8(p, i + 2)); }
+Lab LabAt(const Picture& p, size_t i, const RgbSpace& space) {
+    return space.LabOf(Sample8(p, i), Sample8(p, i + 1), Sample8(p, i + 2));
+}
 
 // Percent of the pixels of `after` with a channel at the top (bottom) that
 // was not there before. 254 and above (1 and below) count: a JPEG round
@@ -255,7 +259,7 @@ void ChooseBlackClip(ImageParam* param, int bits, Settings& s, std::vector<std::
 // Lowers the cast removal while it moves the copy's saturated colours more
 // than the guard allows and the photo shows no cast on its greys. `trial`
 // holds the copy corrected with `s` and is kept up to date.
-bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& trial,
+bool GuardColours(Trials& trials, const Picture& copy, const RgbSpace& space, Settings& s, Picture& trial,
                   std::vector<std::string>& reasons) {
     Settings plain = s, full = s;
     plain.cast = 0;
@@ -263,10 +267,10 @@ bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& tri
     Picture without, removed;
     int32_t strength = 0;
     if (!trials.Apply(plain, without, strength) || !trials.Apply(full, removed, strength)) return false;
-    const double evidence = NewlyGrey(without, removed);
+    const double evidence = NewlyGrey(without, removed, space);
     char text[240];
     for (;;) {
-        const SaturatedMove m = SaturatedColoursMoved(copy, without, trial);
+        const SaturatedMove m = SaturatedColoursMoved(copy, without, trial, space);
         if (m.shift <= kGuardColourShift || evidence >= kGuardGreyEvidence) return true;
         const bool some = HalveCast(s);
         std::snprintf(text, sizeof text,
@@ -280,6 +284,19 @@ bool GuardColours(Trials& trials, const Picture& copy, Settings& s, Picture& tri
         }
         if (!trials.Apply(s, trial, strength)) return false;
     }
+}
+
+// `pic` as 8-bit sRGB numbers: how the key of a photo in another space is
+// judged, its thresholds being levels of sRGB photos.
+Picture InSrgb(const Picture& pic, const RgbSpace& space) {
+    Picture out;
+    out.width = pic.width, out.height = pic.height, out.bits = 8;
+    out.rgb8.resize(size_t(pic.width) * size_t(pic.height) * 3);
+    for (size_t i = 0; i < out.rgb8.size(); i += 3) {
+        const std::array<uint8_t, 3> c = space.SrgbOf(Sample8(pic, i), Sample8(pic, i + 1), Sample8(pic, i + 2));
+        std::copy(c.begin(), c.end(), out.rgb8.begin() + std::ptrdiff_t(i));
+    }
+    return out;
 }
 
 std::string Percent(const char* what, int value) { return std::string(what) + std::to_string(value) + " %"; }
@@ -317,13 +334,13 @@ int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& 
 // the photo as it is is scored as well; it is kept, with the levels alone (no
 // cast removal, black clip or lift), when it beats every correction by more
 // than that. `trial` becomes the copy corrected as chosen.
-bool LiftByContrast(Trials& trials, const Picture& copy, int32_t measured, const KeyMeasure& k, bool asItIsTaken,
-                    Settings& s, Picture& trial, bool& asItIs, std::vector<std::string>& reasons) {
+bool LiftByContrast(Trials& trials, const Picture& copy, const RgbSpace& space, int32_t measured, const KeyMeasure& k,
+                    bool asItIsTaken, Settings& s, Picture& trial, bool& asItIs, std::vector<std::string>& reasons) {
     char text[96];
     std::snprintf(text, sizeof text, "brighten: measured %d %%, the brightest 1 %% reaches level %d: ", measured,
                   k.highlights);
     std::string reason = std::string(text) + "the exposure is set; contrast (L* spread x detail) ";
-    const double asIs = asItIsTaken ? ContrastOf(copy).Score() : 0.0;
+    const double asIs = asItIsTaken ? ContrastOf(copy, space).Score() : 0.0;
     if (asItIsTaken) {
         std::snprintf(text, sizeof text, "as it is %.1f, ", asIs);
         reason += text;
@@ -342,7 +359,7 @@ bool LiftByContrast(Trials& trials, const Picture& copy, int32_t measured, const
         Candidate c{lift, 0.0, {}};
         int32_t applied = 0;
         if (!trials.Apply(t, c.pic, applied)) return false;
-        c.score = ContrastOf(c.pic).Score();
+        c.score = ContrastOf(c.pic, space).Score();
         std::snprintf(text, sizeof text, "%s%d %% %.1f", tried.empty() ? "" : ", ", lift, c.score);
         reason += text;
         tried.push_back(std::move(c));
@@ -366,13 +383,13 @@ bool LiftByContrast(Trials& trials, const Picture& copy, int32_t measured, const
 
 }  // namespace
 
-Contrast ContrastOf(const Picture& pic) {
+Contrast ContrastOf(const Picture& pic, const RgbSpace& space) {
     const size_t w = size_t(pic.width), h = size_t(pic.height), n = w * h;
     if (n == 0) return {};
     std::vector<double> l(n);
     double sum = 0.0;
     for (size_t i = 0; i < n; ++i)
-        sum += l[i] = LightnessFromSrgb8(Sample8(pic, i * 3), Sample8(pic, i * 3 + 1), Sample8(pic, i * 3 + 2));
+        sum += l[i] = space.LightnessOf(Sample8(pic, i * 3), Sample8(pic, i * 3 + 1), Sample8(pic, i * 3 + 2));
     const double mean = sum / double(n);
     double squares = 0.0, steps = 0.0;
     uint64_t pairs = 0;
@@ -389,7 +406,11 @@ Contrast ContrastOf(const Picture& pic) {
 Picture ChoiceCopy(const Picture& photo) {
     int factor = 1;
     while (int64_t{photo.width / factor} * (photo.height / factor) > kChoicePixels) ++factor;
-    return ScaledDown(photo, std::max(1, photo.width / factor), std::max(1, photo.height / factor));
+    Picture copy = ScaledDown(photo, std::max(1, photo.width / factor), std::max(1, photo.height / factor));
+    // The colours are measured in the photo's own space (colour_profile.h).
+    if (const OIIO::ParamValue* icc = photo.spec.find_attribute("ICCProfile"))
+        copy.spec.attribute("ICCProfile", icc->type(), icc->data());
+    return copy;
 }
 
 int DarkestLevel(const Picture& pic, double percent) {
@@ -433,13 +454,14 @@ KeyMeasure KeyOf(const Picture& pic) {
     return k;
 }
 
-SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b) {
+SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b,
+                                    const RgbSpace& space) {
     double sum = 0.0;
     uint64_t picked = 0;
     const int64_t seen = ForGridPixels(reference, [&](size_t i) {
-        if (Chroma(LabAt(reference, i)) < 20.0) return;
-        const Lab p = LabAt(a, i);
-        Lab q = LabAt(b, i);
+        if (Chroma(LabAt(reference, i, space)) < 20.0) return;
+        const Lab p = LabAt(a, i, space);
+        Lab q = LabAt(b, i, space);
         q.l = p.l;
         sum += DeltaE2000(p, q);
         ++picked;
@@ -448,9 +470,9 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
     return {sum / double(picked), 100.0 * double(picked) / double(seen)};
 }
 
-double NewlyGrey(const Picture& a, const Picture& b) {
-    const auto grey = [](const Picture& p, size_t i) {
-        const Lab c = LabAt(p, i);
+double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space) {
+    const auto grey = [&space](const Picture& p, size_t i) {
+        const Lab c = LabAt(p, i, space);
         return c.l > 15.0 && Chroma(c) < kGrey;
     };
     int64_t balance = 0;
@@ -462,6 +484,9 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
             std::string& error, const FileProgress& progress) {
     Settings s = given;
     std::vector<std::string> reasons;
+    const std::optional<RgbSpace> own = OwnSpaceOf(copy.spec);
+    const RgbSpace& space = own ? *own : RgbSpace::Srgb();
+    if (own) reasons.emplace_back("colours measured in the photo's own colour space (its colour profile)");
     if (s.cast == kMeasured) {
         s.cast = AnalysisFindsCast(param, s.castMethod) ? 1 : 0;
         reasons.emplace_back(s.cast ? "cast: the analysis finds one" : "cast: none found");
@@ -480,11 +505,11 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
     bool asItIs = false;
     if (s.brighten == kMeasured) {
         const int32_t measured = strength;
-        const KeyMeasure key = s.key == kMeasured ? KeyOf(copy) : KeyMeasure{};
+        const KeyMeasure key = s.key != kMeasured ? KeyMeasure{} : own ? KeyOf(InSrgb(copy, *own)) : KeyOf(copy);
         if (s.key == kMeasured && measured > 0 && key.key == Key::kSet) {
             const bool asItIsTaken = given.cast == kMeasured && given.blackClip == float(kMeasured) &&
                                      s.minBrighten <= 0;
-            if (!LiftByContrast(trials, copy, measured, key, asItIsTaken, s, trial, asItIs, reasons))
+            if (!LiftByContrast(trials, copy, space, measured, key, asItIsTaken, s, trial, asItIs, reasons))
                 return failed();
         } else {
             const int32_t keyed = s.key == kMeasured ? ForKey(measured, key, reasons) : measured;
@@ -497,7 +522,7 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
     bool heldBack = false, castHeldBack = false;
     if (s.guard != 0 && given.cast == kMeasured && s.cast != 0) {
         const float before = s.castStrength;
-        if (!GuardColours(trials, copy, s, trial, reasons)) return failed();
+        if (!GuardColours(trials, copy, space, s, trial, reasons)) return failed();
         castHeldBack = s.cast == 0 || s.castStrength != before;
     }
     if (s.guard != 0) {

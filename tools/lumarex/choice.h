@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "batch.h"
+#include "colour_measure.h"
 #include "correction.h"
 #include "image_file.h"
 #include "settings.h"
@@ -53,7 +54,9 @@ struct Choice {
 // of settings on it takes milliseconds.
 inline constexpr int64_t kChoicePixels = 512 * 1024;
 
-// The copy of `photo` a choice is judged on (the photo itself when small).
+// The copy of `photo` a choice is judged on (the photo itself when small),
+// with the photo's colour profile: its colours are measured in the space the
+// profile describes (colour_profile.h), sRGB without one.
 Picture ChoiceCopy(const Picture& photo);
 
 // Decides `given` for a photo: `copy` is ChoiceCopy of it, `photoWidth` the
@@ -97,7 +100,9 @@ inline constexpr double kGrey = 4.0;
 //   dull     highlights short of white: a dim interior, a flat scan, a
 //            grey day. The whole lift.
 // Blind comparisons of the lift at 0, 35, 70 and 100 % of the measured one
-// on thirty photos chose along these lines (docs/quality.md).
+// on thirty photos chose along these lines (docs/quality.md). The levels are
+// sRGB's: the choice judges a photo in another colour space by its colours
+// as sRGB numbers.
 inline constexpr int kDeepShadow = 50;
 inline constexpr double kLowKeyShare = 40.0;
 inline constexpr int kDarkLuma = 100;
@@ -128,7 +133,7 @@ struct Contrast {
     double spread = 0.0, detail = 0.0;
     double Score() const { return spread * detail; }
 };
-Contrast ContrastOf(const Picture& pic);
+Contrast ContrastOf(const Picture& pic, const RgbSpace& space);
 inline constexpr int kSetLiftQuarters = 3;
 inline constexpr double kUnseenContrast = 0.01;
 
@@ -157,16 +162,17 @@ int DarkestLevel(const Picture& pic, double percent);
 // How far a correction moved saturated colours: the mean CIEDE2000 between
 // `a` and `b` (same size, 8-bit) over the pixels of `reference` with chroma
 // 20 and above, b's lightness set to a's; and the share of such pixels,
-// percent.
+// percent. Colours are those of the samples in `space`, as below.
 struct SaturatedMove {
     double shift = 0.0;
     double share = 0.0;
 };
-SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b);
+SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b,
+                                    const RgbSpace& space);
 
 // Percent of the pixels that are grey in `b` (chroma under kGrey, L* above
 // 15) and not in `a`, less those grey in `a` and not in `b`.
-double NewlyGrey(const Picture& a, const Picture& b);
+double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space);
 
 // What a correction did, as the commands print it: "brightened 40 %", then
 // ", cast removed", ", cast held back for the scene's colours", ", held

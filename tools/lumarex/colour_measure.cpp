@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "colour_measure.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -18,17 +19,14 @@ double LabF(double t) {
 }
 
 // The 256 linear values of an 8-bit sRGB sample.
-const std::array<double, 256>& LinearTable() {
-    static const std::array<double, 256> table = [] {
-        std::array<double, 256> t{};
-        for (int i = 0; i < 256; ++i) t[i] = Linear(i / 255.0);
-        return t;
-    }();
-    return table;
+RgbSpace::Table SrgbTable() {
+    RgbSpace::Table t{};
+    for (int i = 0; i < 256; ++i) t[size_t(i)] = Linear(i / 255.0);
+    return t;
 }
 
-// Relative luminance Y of linear sRGB (D65 white at 1).
-double LuminanceOf(double r, double g, double b) { return 0.2126729 * r + 0.7151522 * g + 0.0721750 * b; }
+// D65 white: (0.95047, 1, 1.08883).
+constexpr double kWhite[3] = {0.95047, 1.0, 1.08883};
 
 double Degrees(double radians) {
     const double d = radians * 180.0 / kPi;
@@ -39,21 +37,63 @@ double Radians(double degrees) { return degrees * kPi / 180.0; }
 
 }  // namespace
 
-Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
-    const auto& lin = LinearTable();
-    const double R = lin[r], G = lin[g], B = lin[b];
-    // sRGB primaries, D65 white (0.95047, 1, 1.08883).
-    const double x = (0.4124564 * R + 0.3575761 * G + 0.1804375 * B) / 0.95047;
-    const double y = LuminanceOf(R, G, B);
-    const double z = (0.0193339 * R + 0.1191920 * G + 0.9503041 * B) / 1.08883;
-    const double fx = LabF(x), fy = LabF(y), fz = LabF(z);
-    return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
+RgbSpace::RgbSpace(const std::array<Table, 3>& linear, const Matrix& toXyz) : linear_(linear), toXyz_(toXyz) {}
+
+const RgbSpace& RgbSpace::Srgb() {
+    // sRGB primaries; the luminance row is Rec. 709's.
+    static const RgbSpace srgb({SrgbTable(), SrgbTable(), SrgbTable()},
+                               {{{0.4124564, 0.3575761, 0.1804375},
+                                 {0.2126729, 0.7151522, 0.0721750},
+                                 {0.0193339, 0.1191920, 0.9503041}}});
+    return srgb;
 }
 
-double LightnessFromSrgb8(uint8_t r, uint8_t g, uint8_t b) {
-    const auto& lin = LinearTable();
-    return 116.0 * LabF(LuminanceOf(lin[r], lin[g], lin[b])) - 16.0;
+Lab RgbSpace::LabOf(uint8_t r, uint8_t g, uint8_t b) const {
+    const double R = linear_[0][r], G = linear_[1][g], B = linear_[2][b];
+    double f[3];
+    for (int k = 0; k < 3; ++k) {
+        const auto& m = toXyz_[size_t(k)];
+        f[k] = LabF((m[0] * R + m[1] * G + m[2] * B) / kWhite[k]);
+    }
+    return {116.0 * f[1] - 16.0, 500.0 * (f[0] - f[1]), 200.0 * (f[1] - f[2])};
 }
+
+double RgbSpace::LightnessOf(uint8_t r, uint8_t g, uint8_t b) const {
+    const auto& m = toXyz_[1];
+    return 116.0 * LabF(m[0] * linear_[0][r] + m[1] * linear_[1][g] + m[2] * linear_[2][b]) - 16.0;
+}
+
+std::array<uint8_t, 3> RgbSpace::SrgbOf(uint8_t r, uint8_t g, uint8_t b) const {
+    // XYZ (D65) to linear sRGB: the inverse of sRGB's matrix.
+    static constexpr double kToSrgb[3][3] = {{3.2404542, -1.5371385, -0.4985314},
+                                             {-0.9692660, 1.8760108, 0.0415560},
+                                             {0.0556434, -0.2040259, 1.0572252}};
+    const double R = linear_[0][r], G = linear_[1][g], B = linear_[2][b];
+    double xyz[3];
+    for (size_t k = 0; k < 3; ++k) xyz[k] = toXyz_[k][0] * R + toXyz_[k][1] * G + toXyz_[k][2] * B;
+    std::array<uint8_t, 3> out{};
+    for (size_t c = 0; c < 3; ++c) {
+        const double v = std::clamp(kToSrgb[c][0] * xyz[0] + kToSrgb[c][1] * xyz[1] + kToSrgb[c][2] * xyz[2], 0.0, 1.0);
+        const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+        out[c] = uint8_t(std::lround(std::clamp(e, 0.0, 1.0) * 255.0));
+    }
+    return out;
+}
+
+bool RgbSpace::CloseToSrgb(double tolerance) const {
+    const RgbSpace& s = Srgb();
+    for (size_t c = 0; c < 3; ++c)
+        for (size_t i = 0; i < 256; ++i)
+            if (!(std::fabs(linear_[c][i] - s.linear_[c][i]) <= tolerance)) return false;
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t c = 0; c < 3; ++c)
+            if (!(std::fabs(toXyz_[r][c] - s.toXyz_[r][c]) <= tolerance)) return false;
+    return true;
+}
+
+Lab LabFromSrgb8(uint8_t r, uint8_t g, uint8_t b) { return RgbSpace::Srgb().LabOf(r, g, b); }
+
+double LightnessFromSrgb8(uint8_t r, uint8_t g, uint8_t b) { return RgbSpace::Srgb().LightnessOf(r, g, b); }
 
 double DeltaE2000(const Lab& x, const Lab& y) {
     const double c1 = std::hypot(x.a, x.b), c2 = std::hypot(y.a, y.b);

@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: MIT
+#include "colour_profile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace lumarex_cli {
+namespace {
+
+// ICC profiles are big-endian throughout.
+uint32_t U32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+uint16_t U16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+double S15Fixed16(const uint8_t* p) { return double(int32_t(U32(p))) / 65536.0; }
+
+constexpr size_t kHeader = 128;
+
+// The profile connection space's white and D65, XYZ.
+constexpr double kD50[3] = {0.9642, 1.0, 0.8249};
+constexpr double kD65[3] = {0.95047, 1.0, 1.08883};
+
+using Matrix = RgbSpace::Matrix;
+
+Matrix Multiply(const Matrix& a, const Matrix& b) {
+    Matrix m{};
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t c = 0; c < 3; ++c) m[r][c] = a[r][0] * b[0][c] + a[r][1] * b[1][c] + a[r][2] * b[2][c];
+    return m;
+}
+
+Matrix Inverse(const Matrix& m) {
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    Matrix v{};
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t c = 0; c < 3; ++c) {
+            // The cofactor of (c, r), over the determinant.
+            const size_t r0 = (c + 1) % 3, r1 = (c + 2) % 3, c0 = (r + 1) % 3, c1 = (r + 2) % 3;
+            v[r][c] = (m[r0][c0] * m[r1][c1] - m[r0][c1] * m[r1][c0]) / det;
+        }
+    return v;
+}
+
+// XYZ relative to D50 to XYZ relative to D65: the Bradford transform.
+Matrix D50ToD65() {
+    const Matrix cone = {{{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
+    Matrix scale{};
+    for (size_t k = 0; k < 3; ++k) {
+        const auto& row = cone[k];
+        scale[k][k] = (row[0] * kD65[0] + row[1] * kD65[1] + row[2] * kD65[2]) /
+                      (row[0] * kD50[0] + row[1] * kD50[1] + row[2] * kD50[2]);
+    }
+    return Multiply(Inverse(cone), Multiply(scale, cone));
+}
+
+class Profile {
+public:
+    Profile(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    // The tag `signature`'s data, checked to lie inside the profile and to
+    // hold at least `least` bytes; nullptr when it does not.
+    const uint8_t* Tag(const char* signature, size_t least, size_t& length) const {
+        if (size_ < kHeader + 4) return nullptr;
+        const uint64_t count = U32(data_ + kHeader);
+        if (count > (size_ - kHeader - 4) / 12) return nullptr;
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint8_t* entry = data_ + kHeader + 4 + 12 * i;
+            if (std::memcmp(entry, signature, 4) != 0) continue;
+            const uint64_t at = U32(entry + 4), n = U32(entry + 8);
+            if (at > size_ || n > size_ - at || n < least) return nullptr;
+            length = size_t(n);
+            return data_ + at;
+        }
+        return nullptr;
+    }
+
+    // A colorant's XYZ (relative to D50).
+    bool Colorant(const char* signature, double (&xyz)[3]) const {
+        size_t n = 0;
+        const uint8_t* t = Tag(signature, 20, n);
+        if (t == nullptr || std::memcmp(t, "XYZ ", 4) != 0) return false;
+        for (size_t k = 0; k < 3; ++k) xyz[k] = S15Fixed16(t + 8 + 4 * k);
+        return true;
+    }
+
+    // The linear value of each 8-bit level through a curve tag.
+    bool Curve(const char* signature, RgbSpace::Table& out) const {
+        size_t n = 0;
+        const uint8_t* t = Tag(signature, 12, n);
+        if (t == nullptr) return false;
+        for (size_t i = 0; i < out.size(); ++i) {
+            const double x = double(i) / 255.0;
+            double y = 0.0;
+            if (std::memcmp(t, "curv", 4) == 0) {
+                if (!CurvAt(t, n, x, y)) return false;
+            } else if (std::memcmp(t, "para", 4) == 0) {
+                if (!ParaAt(t, n, x, y)) return false;
+            } else {
+                return false;
+            }
+            if (!std::isfinite(y)) return false;
+            out[i] = std::clamp(y, 0.0, 1.0);
+        }
+        return true;
+    }
+
+private:
+    // 'curv': no entries, the identity; one, a gamma in u8Fixed8; more, a
+    // table over 0..1 read with linear interpolation.
+    static bool CurvAt(const uint8_t* t, size_t n, double x, double& y) {
+        const uint64_t entries = U32(t + 8);
+        if (entries > (n - 12) / 2) return false;
+        if (entries == 0) {
+            y = x;
+        } else if (entries == 1) {
+            y = std::pow(x, double(U16(t + 12)) / 256.0);
+        } else {
+            const double at = x * double(entries - 1);
+            const size_t i = std::min(size_t(at), size_t(entries - 2));
+            const double f = at - double(i);
+            const double a = U16(t + 12 + 2 * i), b = U16(t + 14 + 2 * i);
+            y = (a + (b - a) * f) / 65535.0;
+        }
+        return true;
+    }
+
+    // 'para': the five parametric functions, of 1, 3, 4, 5 and 7 numbers.
+    static bool ParaAt(const uint8_t* t, size_t n, double x, double& y) {
+        static constexpr size_t kCounts[5] = {1, 3, 4, 5, 7};
+        const unsigned type = U16(t + 8);
+        if (type > 4 || n < 12 + 4 * kCounts[type]) return false;
+        double p[7] = {};
+        for (size_t k = 0; k < kCounts[type]; ++k) p[k] = S15Fixed16(t + 12 + 4 * k);
+        const double g = p[0], a = p[1], b = p[2], c = p[3], d = p[4], e = p[5], f = p[6];
+        // Below the break, the linear part; above it, the power. The
+        // power's base is kept from going negative.
+        const auto power = [&](double base) { return std::pow(std::max(base, 0.0), g); };
+        switch (type) {
+            case 0: y = power(x); break;
+            case 1: y = a * x + b >= 0.0 ? power(a * x + b) : 0.0; break;
+            case 2: y = a * x + b >= 0.0 ? power(a * x + b) + c : c; break;
+            case 3: y = x >= d ? power(a * x + b) : c * x; break;
+            default: y = x >= d ? power(a * x + b) + e : c * x + f; break;
+        }
+        return true;
+    }
+
+    const uint8_t* data_;
+    size_t size_;
+};
+
+}  // namespace
+
+std::optional<RgbSpace> SpaceOfIccProfile(const uint8_t* data, size_t size) {
+    if (data == nullptr || size < kHeader + 4 || std::memcmp(data + 16, "RGB ", 4) != 0 ||
+        std::memcmp(data + 36, "acsp", 4) != 0)
+        return std::nullopt;
+    const Profile profile(data, size);
+    double colorants[3][3];
+    std::array<RgbSpace::Table, 3> linear{};
+    const char* xyz[3] = {"rXYZ", "gXYZ", "bXYZ"};
+    const char* trc[3] = {"rTRC", "gTRC", "bTRC"};
+    for (size_t c = 0; c < 3; ++c)
+        if (!profile.Colorant(xyz[c], colorants[c]) || !profile.Curve(trc[c], linear[c])) return std::nullopt;
+    Matrix d50{};
+    for (size_t r = 0; r < 3; ++r) {
+        for (size_t c = 0; c < 3; ++c) d50[r][c] = colorants[c][r];
+        // The three primaries at full strength make the white; a profile
+        // whose do not is not one to measure colours by.
+        const double white = d50[r][0] + d50[r][1] + d50[r][2];
+        if (!(std::fabs(white - kD50[r]) <= 0.05 * kD50[r])) return std::nullopt;
+    }
+    return RgbSpace(linear, Multiply(D50ToD65(), d50));
+}
+
+std::optional<RgbSpace> OwnSpaceOf(const OIIO::ImageSpec& spec) {
+    const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
+    if (icc == nullptr || icc->type().basetype != OIIO::TypeDesc::UINT8) return std::nullopt;
+    std::optional<RgbSpace> space =
+        SpaceOfIccProfile(static_cast<const uint8_t*>(icc->data()), size_t(icc->type().size()));
+    if (space && space->CloseToSrgb(kSrgbTolerance)) return std::nullopt;
+    return space;
+}
+
+}  // namespace lumarex_cli

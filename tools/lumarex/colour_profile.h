@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// The colour space a photo's ICC profile describes, for the command's colour
+// measures (colour_measure.h). A phone's Display P3 photo or a camera's
+// Adobe RGB one holds more saturated colours than the same numbers would in
+// sRGB; measured as sRGB, the colour guard would misjudge how far a
+// correction moves them. The correction itself works on the samples as they
+// are, whatever their space; only what the choice measures changes.
+//
+// Profiles of three primaries and three transfer curves (what displays,
+// cameras' working spaces and phones embed) are read; anything else (a
+// table-based profile, a grey or CMYK one, a damaged one) leaves the photo
+// measured as sRGB.
+#pragma once
+
+#include <OpenImageIO/imageio.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "colour_measure.h"
+
+namespace lumarex_cli {
+
+// The space of an RGB ICC profile of primaries (rXYZ, gXYZ, bXYZ) and
+// curves (rTRC, gTRC, bTRC: 'curv' or 'para'), its primaries adapted from
+// the profile connection space's D50 to D65 by the Bradford transform.
+// Nothing when the profile is not one, is damaged (a tag outside it, a
+// curve that is not finite), or its primaries do not add up to white.
+std::optional<RgbSpace> SpaceOfIccProfile(const uint8_t* data, size_t size);
+
+// A profile whose every level and matrix entry lies this close to sRGB's is
+// sRGB: the compact sRGB profiles of web images differ in the last digits.
+inline constexpr double kSrgbTolerance = 0.005;
+
+// The space of the profile `spec` carries (its "ICCProfile"), when it
+// describes one other than sRGB; nothing when the photo is measured as
+// sRGB.
+std::optional<RgbSpace> OwnSpaceOf(const OIIO::ImageSpec& spec);
+
+}  // namespace lumarex_cli
