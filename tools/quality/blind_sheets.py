@@ -30,6 +30,7 @@ import json
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -51,6 +52,42 @@ def gimp_white_balance(src, dst):
 
 def pixels(path):
     return subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
+
+
+def srgb_profile():
+    """An sRGB ICC profile (version 2.1, a display profile) of our own: its
+    primaries at D50 as profiles hold them and its curve as a 1024-point
+    table. The sheets show every picture converted to sRGB through its own
+    profile, as a colour-managed viewer shows it."""
+    def fixed(x):
+        return struct.pack(">i", round(x * 65536))
+
+    def xyz(c):
+        return b"XYZ \0\0\0\0" + b"".join(fixed(v) for v in c)
+
+    def linear(v):
+        return v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4
+
+    curve = b"curv\0\0\0\0" + struct.pack(">I", 1024) + b"".join(
+        struct.pack(">H", round(65535 * linear(i / 1023))) for i in range(1024))
+    name = b"sRGB for the judging sheets"
+    desc = (b"desc\0\0\0\0" + struct.pack(">I", len(name) + 1) + name + b"\0" + bytes(4 + 4 + 2 + 1 + 67))
+    tags = [(b"desc", desc), (b"wtpt", xyz([0.9642, 1.0, 0.8249])),
+            (b"rXYZ", xyz([0.436066, 0.222488, 0.013916])), (b"gXYZ", xyz([0.385147, 0.716873, 0.097076])),
+            (b"bXYZ", xyz([0.143066, 0.060608, 0.714096])), (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
+    header = bytearray(128)
+    header[8:12] = bytes([2, 0x10, 0, 0])
+    header[12:24] = b"mntrRGB XYZ "
+    header[36:40] = b"acsp"
+    header[68:80] = fixed(0.9642) + fixed(1.0) + fixed(0.8249)
+    table, body = struct.pack(">I", len(tags)), b""
+    start = 128 + 4 + 12 * len(tags)
+    for signature, data in tags:
+        table += signature + struct.pack(">II", start + len(body), len(data))
+        body += data + bytes(-len(data) % 4)
+    profile = header + table + body
+    profile[0:4] = struct.pack(">I", len(profile))
+    return bytes(profile)
 
 
 def opponents():
@@ -76,9 +113,10 @@ def make_in(args, work):
     for photo in args.photos:
         name = os.path.splitext(os.path.basename(photo))[0]
         small = os.path.join(work, name + ".png")
-        # Shrunk, 8 bits, upright: the same input for every correction.
+        # Shrunk, 8 bits, upright, with its colour profile alone of its
+        # metadata: the same input for every correction.
         run(["convert", photo, "-auto-orient", "-resize", f"{LONG_SIDE}x{LONG_SIDE}>", "-depth", "8",
-             "-strip", small])
+             "+profile", "!icc,*", small])
         made = {}
         for rival, correct in rivals.items():
             made[rival] = os.path.join(work, f"{name}-{rival}.png")
@@ -96,11 +134,24 @@ def make_in(args, work):
         for rival, theirs in made.items():
             jobs.append((name, rival, small, ours, theirs, pixels(theirs) == ours_pixels))
     rng.shuffle(jobs)
+    srgb = os.path.join(work, "srgb.icc")
+    with open(srgb, "wb") as f:
+        f.write(srgb_profile())
+    shown = {}
+
+    def in_srgb(path):
+        # A picture without a profile is taken for sRGB as it is.
+        if path not in shown:
+            shown[path] = os.path.join(work, f"shown{len(shown)}.png")
+            run(["convert", path, "-profile", srgb, "-strip", shown[path]])
+        return shown[path]
+
     key = {}
     for k, (name, rival, small, ours, theirs, same) in enumerate(jobs):
         sheet = f"sheet{k:02d}.jpg"
         ours_is_a = rng.random() < 0.5
-        a, b = (ours, theirs) if ours_is_a else (theirs, ours)
+        a, b = (in_srgb(ours), in_srgb(theirs)) if ours_is_a else (in_srgb(theirs), in_srgb(ours))
+        small = in_srgb(small)
         run(["montage", "-label", "original", small, "-label", "A", a, "-label", "B", b, "-tile", "3x1",
              "-geometry", "+6+6", "-pointsize", "28", "-quality", "92", os.path.join(args.out, sheet)])
         key[sheet] = {"photo": name, "opponent": rival, "ours": "A" if ours_is_a else "B", "same": same}
