@@ -18,6 +18,7 @@
 
 #include "adobe_rgb.h"
 #include "cli_fixture.h"
+#include "colour_profile.h"
 #include "exif_block.h"
 #include "heif_file.h"
 #include "image_file.h"
@@ -463,6 +464,9 @@ void EncodeHeif(const fs::path& p, const heif_image* image, bool av1, heif_orien
     const std::unique_ptr<heif_encoding_options, decltype(&heif_encoding_options_free)> options(
         heif_encoding_options_alloc(), &heif_encoding_options_free);
     options->image_orientation = turn;
+    // The colour description is written, as phones do (libheif leaves it
+    // out by default, for an old macOS).
+    options->macOS_compatibility_workaround_no_nclx_profile = 0;
     heif_image_handle* handle = nullptr;
     ASSERT_EQ(heif_context_encode_image(ctx.get(), image, encoder.get(), options.get(), &handle).code, heif_error_Ok);
     const Owned<heif_image_handle> h(handle);
@@ -558,6 +562,60 @@ TEST_F(Cli, HeicAndAvifAreReadAtTheirDepthTurnedOnce) {
     const Result r = Run("auto " + Quoted(dir / "pair.heic") + " -o " + Quoted(dir / "pair.png"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "only its primary picture of several")) << r.out;
+}
+
+// A phone's HEIC or AVIF may name a wide colour space (Display P3, BT.2020)
+// in its colour description alone, with no ICC profile. Its outputs carry a
+// profile of that space, so that its colours still show as they were, and a
+// note says so; sRGB's primaries, as before, get none.
+TEST_F(Cli, AHeifsColourDescriptionIsKeptAsAProfile) {
+    struct Case {
+        int primaries;
+        const char* space;
+    };
+    for (const bool av1 : {false, true})
+        for (const Case& c : {Case{12, "Display P3"}, Case{9, "BT.2020"}, Case{1, nullptr}}) {
+            heif_image* raw = nullptr;
+            ASSERT_EQ(heif_image_create(64, 48, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &raw).code,
+                      heif_error_Ok);
+            const Owned<heif_image> image(raw);
+            ASSERT_EQ(heif_image_add_plane(image.get(), heif_channel_interleaved, 64, 48, 8).code, heif_error_Ok);
+            int stride = 0;
+            uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+            for (int y = 0; y < 48; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    uint8_t* p = plane + size_t(y) * size_t(stride) + size_t(x) * 3;
+                    p[0] = uint8_t(60 + 2 * x), p[1] = uint8_t(40 + 3 * y), p[2] = uint8_t(90);
+                }
+            heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+            ASSERT_NE(nclx, nullptr);
+            heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(c.primaries));
+            heif_nclx_color_profile_set_transfer_characteristics(nclx, 13);
+            heif_nclx_color_profile_set_matrix_coefficients(nclx, 6);
+            nclx->full_range_flag = 1;
+            heif_image_set_nclx_color_profile(image.get(), nclx);
+            heif_nclx_color_profile_free(nclx);
+            const fs::path in = dir / (std::string("phone") + std::to_string(c.primaries) + (av1 ? ".avif" : ".heic"));
+            EncodeHeif(in, image.get(), av1, heif_orientation_normal, {});
+
+            const fs::path out = dir / "described.jpg";
+            const Result r = Run("correct " + Quoted(in) + " -o " + Quoted(out) + " --overwrite");
+            ASSERT_EQ(r.status, 0) << r.err;
+            const OIIO::ImageSpec spec = SpecOf(out);
+            const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
+            const std::string what = in.filename().string();
+            if (c.space == nullptr) {
+                EXPECT_EQ(icc, nullptr) << what;
+                EXPECT_FALSE(Has(r.out, "colour description")) << r.out;
+                continue;
+            }
+            const std::vector<uint8_t>& ours = *lumarex_cli::SpaceOfColourDescription(c.primaries, 13).profile;
+            ASSERT_NE(icc, nullptr) << what;
+            EXPECT_EQ(Bytes(icc->data(), icc->type().size()), std::string(ours.begin(), ours.end())) << what;
+            EXPECT_TRUE(Has(r.out, std::string(c.space) + " by its colour description: written with a " + c.space +
+                                       " colour profile"))
+                << r.out;
+        }
 }
 
 // Broken HEIC files fail alone, with their reason, and the batch goes on: a

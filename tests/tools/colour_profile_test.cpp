@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "adobe_rgb.h"
@@ -52,6 +54,11 @@ void ExpectLab(const Lab& got, const Lab& want, double tolerance, const std::str
     EXPECT_NEAR(got.l, want.l, tolerance) << what;
     EXPECT_NEAR(got.a, want.a, tolerance) << what;
     EXPECT_NEAR(got.b, want.b, tolerance) << what;
+}
+
+std::optional<RgbSpace> DisplayP3Space() {
+    const std::vector<uint8_t> p = DisplayP3();
+    return SpaceOfIccProfile(p.data(), p.size());
 }
 
 TEST(ColourProfile, WideGamutProfilesGiveTheirOwnColours) {
@@ -137,6 +144,55 @@ TEST(ColourProfile, SrgbProfilesAndUnusableOnesLeaveThePhotoMeasuredAsSrgb) {
                     EXPECT_TRUE(std::isfinite(c.l) && std::isfinite(c.a) && std::isfinite(c.b)) << i;
                 }
         }
+}
+
+// The profiles made for a HEIF's colour description: Display P3's colorants
+// as its published profile holds them, every one adding up to D50, sRGB's
+// curve; only wide primaries with a curve of still pictures get one.
+TEST(ColourProfile, ColourDescriptionsGetTheirSpacesProfile) {
+    const DescribedSpace p3 = SpaceOfColourDescription(12, 13), bt2020 = SpaceOfColourDescription(9, 1);
+    ASSERT_TRUE(p3.profile && bt2020.profile);
+    EXPECT_STREQ(p3.name, "Display P3");
+    EXPECT_STREQ(bt2020.name, "BT.2020");
+    const auto colorant = [](const std::vector<uint8_t>& p, const char* tag, int k) {
+        const auto u32 = [&](size_t at) {
+            return uint32_t(p[at]) << 24 | uint32_t(p[at + 1]) << 16 | uint32_t(p[at + 2]) << 8 | p[at + 3];
+        };
+        for (size_t e = 132; e < 132 + 12 * size_t(u32(128)); e += 12)
+            if (std::memcmp(&p[e], tag, 4) == 0) return int32_t(u32(u32(e + 4) + 8 + 4 * size_t(k))) / 65536.0;
+        return 0.0;
+    };
+    const double* published[3] = {kP3Red, kP3Green, kP3Blue};
+    const char* tags[3] = {"rXYZ", "gXYZ", "bXYZ"};
+    const double d50[3] = {0.9642, 1.0, 0.8249};
+    for (const std::vector<uint8_t>* p : {p3.profile, bt2020.profile})
+        for (int k = 0; k < 3; ++k) {
+            double white = 0.0;
+            for (int c = 0; c < 3; ++c) {
+                white += colorant(*p, tags[c], k);
+                if (p == p3.profile) {
+                    EXPECT_NEAR(colorant(*p, tags[c], k), published[c][k], 1e-4) << tags[c] << k;
+                }
+            }
+            EXPECT_NEAR(white, d50[k], 2 / 65536.0) << k;
+        }
+    const std::optional<RgbSpace> space = SpaceOfIccProfile(p3.profile->data(), p3.profile->size());
+    ASSERT_TRUE(space);
+    ExpectLab(space->LabOf(30, 200, 90), DisplayP3Space()->LabOf(30, 200, 90), 0.05, "P3 by its description");
+    // The curve's 1024 points are rounded from values at least 1e-6 of a
+    // level from a rounding boundary: a libm's pow, off in its last digits,
+    // rounds them alike, so the profile has the same bytes on every build.
+    double closest = 1.0;
+    for (int i = 0; i < 1024; ++i) {
+        const double v = i / 1023.0;
+        const double level = (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535.0;
+        closest = std::min(closest, std::fabs(level - std::floor(level) - 0.5));
+    }
+    EXPECT_GT(closest, 1e-6);
+    // HDR transfers, sRGB's primaries and DCI's (another white) get none.
+    for (const auto& [primaries, transfer] : {std::pair{12, 16}, std::pair{12, 18}, std::pair{1, 13}, std::pair{11, 13},
+                                             std::pair{2, 2}})
+        EXPECT_EQ(SpaceOfColourDescription(primaries, transfer).profile, nullptr) << primaries << " " << transfer;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "adobe_rgb.h"
 
+#include "colour_profile.h"
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -176,100 +178,17 @@ bool PngExif(std::ifstream& file, uint64_t& base, uint64_t& size) {
     return false;
 }
 
-// ICC profile bytes, big-endian throughout.
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-void Put16(std::vector<uint8_t>& v, uint16_t x) {
-    v.push_back(uint8_t(x >> 8));
-    v.push_back(uint8_t(x));
-}
-void PutText(std::vector<uint8_t>& v, const char* s) { v.insert(v.end(), s, s + std::strlen(s)); }
-void Set32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (24 - 8 * i));
-}
-
-std::vector<uint8_t> XyzTag(uint32_t x, uint32_t y, uint32_t z) {
-    std::vector<uint8_t> t;
-    PutText(t, "XYZ ");
-    Put32(t, 0);
-    Put32(t, x);
-    Put32(t, y);
-    Put32(t, z);
-    return t;
-}
-
 std::vector<uint8_t> BuildAdobeRgbProfile() {
-    // The name says what the profile holds without claiming to be the
-    // original's.
-    const char* name = "Compatible with Adobe RGB (1998)";
-    std::vector<uint8_t> desc;  // textDescriptionType: ASCII, no Unicode, no Macintosh name
-    PutText(desc, "desc");
-    Put32(desc, 0);
-    Put32(desc, uint32_t(std::strlen(name) + 1));
-    PutText(desc, name);
-    desc.push_back(0);
-    Put32(desc, 0);  // Unicode language
-    Put32(desc, 0);  // Unicode count
-    Put16(desc, 0);  // ScriptCode code
-    desc.push_back(0);  // ScriptCode count
-    desc.insert(desc.end(), 67, 0);
-    std::vector<uint8_t> cprt;
-    PutText(cprt, "text");
-    Put32(cprt, 0);
-    PutText(cprt, "No copyright, use freely");
-    cprt.push_back(0);
-    std::vector<uint8_t> curve;  // one gamma, 563/256 in u8Fixed8
-    PutText(curve, "curv");
-    Put32(curve, 0);
-    Put32(curve, 1);
-    Put16(curve, 0x0233);
     // The colorants: the primaries' XYZ at D65 white (x, y: red 0.64, 0.33;
     // green 0.21, 0.71; blue 0.15, 0.06; white 0.3127, 0.3290), adapted to
     // D50 with the Bradford transform, in s15Fixed16 rounded to nearest.
     // Each row sums to D50 within the rounding.
-    const std::vector<uint8_t> white = XyzTag(0xF6D6, 0x10000, 0xD32D);  // D50, the white of a display profile
-    const std::vector<uint8_t> red = XyzTag(0x9C18, 0x4FA5, 0x04FC), green = XyzTag(0x348D, 0xA02C, 0x0F95),
-                               blue = XyzTag(0x2631, 0x102F, 0xBE9B);
-    // The three curves are one piece of data, which their tags share.
-    const std::pair<const char*, const std::vector<uint8_t>*> tags[] = {
-        {"desc", &desc}, {"cprt", &cprt},   {"wtpt", &white},  {"rXYZ", &red},   {"gXYZ", &green},
-        {"bXYZ", &blue}, {"rTRC", &curve}, {"gTRC", &curve}, {"bTRC", &curve},
-    };
-    constexpr size_t kTags = std::size(tags);
-
-    std::vector<uint8_t> p(128, 0);
-    Set32(p, 8, 0x02100000);  // version 2.1
-    std::memcpy(&p[12], "mntr", 4);
-    std::memcpy(&p[16], "RGB ", 4);
-    std::memcpy(&p[20], "XYZ ", 4);
-    // Date and time of creation, fixed so that every output carries the
-    // same bytes: 2026-12-08 00:00:00.
-    const uint16_t when[6] = {2026, 12, 8, 0, 0, 0};
-    for (int i = 0; i < 6; ++i) p[24 + 2 * i] = uint8_t(when[i] >> 8), p[25 + 2 * i] = uint8_t(when[i]);
-    std::memcpy(&p[36], "acsp", 4);
-    Set32(p, 68, 0xF6D6);  // the connection space's illuminant, D50
-    Set32(p, 72, 0x10000);
-    Set32(p, 76, 0xD32D);
-    Put32(p, uint32_t(kTags));
-    const size_t table = p.size();
-    p.resize(table + 12 * kTags);
-    // Each piece of data once, at a 4-byte boundary.
-    for (size_t i = 0; i < kTags; ++i) {
-        const std::vector<uint8_t>& data = *tags[i].second;
-        size_t at = p.size();
-        if (i > 0 && tags[i - 1].second == &data) {
-            at = Load32(&p[table + 12 * (i - 1) + 4], false);
-        } else {
-            p.insert(p.end(), data.begin(), data.end());
-            while (p.size() % 4 != 0) p.push_back(0);
-        }
-        std::memcpy(&p[table + 12 * i], tags[i].first, 4);
-        Set32(p, table + 12 * i + 4, uint32_t(at));
-        Set32(p, table + 12 * i + 8, uint32_t(data.size()));
-    }
-    Set32(p, 0, uint32_t(p.size()));
-    return p;
+    const int32_t colorants[3][3] = {{0x9C18, 0x4FA5, 0x04FC}, {0x348D, 0xA02C, 0x0F95}, {0x2631, 0x102F, 0xBE9B}};
+    // One gamma, 563/256 in u8Fixed8.
+    const std::vector<uint8_t> curve = {'c', 'u', 'r', 'v', 0, 0, 0, 0, 0, 0, 0, 1, 0x02, 0x33};
+    // The name says what the profile holds without claiming to be the
+    // original's.
+    return DisplayProfile("Compatible with Adobe RGB (1998)", colorants, curve);
 }
 
 }  // namespace

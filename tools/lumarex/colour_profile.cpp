@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace lumarex_cli {
 namespace {
@@ -40,18 +42,6 @@ Matrix Inverse(const Matrix& m) {
             v[r][c] = (m[r0][c0] * m[r1][c1] - m[r0][c1] * m[r1][c0]) / det;
         }
     return v;
-}
-
-// XYZ relative to D50 to XYZ relative to D65: the Bradford transform.
-Matrix D50ToD65() {
-    const Matrix cone = {{{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
-    Matrix scale{};
-    for (size_t k = 0; k < 3; ++k) {
-        const auto& row = cone[k];
-        scale[k][k] = (row[0] * kD65[0] + row[1] * kD65[1] + row[2] * kD65[2]) /
-                      (row[0] * kD50[0] + row[1] * kD50[1] + row[2] * kD50[2]);
-    }
-    return Multiply(Inverse(cone), Multiply(scale, cone));
 }
 
 class Profile {
@@ -150,7 +140,159 @@ private:
     size_t size_;
 };
 
+// Bradford's adaptation from the white `from` to `to` (XYZ).
+Matrix Bradford(const double (&from)[3], const double (&to)[3]) {
+    const Matrix cone = {{{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
+    Matrix scale{};
+    for (size_t k = 0; k < 3; ++k) {
+        const auto& row = cone[k];
+        scale[k][k] = (row[0] * to[0] + row[1] * to[1] + row[2] * to[2]) /
+                      (row[0] * from[0] + row[1] * from[1] + row[2] * from[2]);
+    }
+    return Multiply(Inverse(cone), Multiply(scale, cone));
+}
+
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
+}
+void Put16(std::vector<uint8_t>& v, uint16_t x) {
+    v.push_back(uint8_t(x >> 8));
+    v.push_back(uint8_t(x));
+}
+void PutText(std::vector<uint8_t>& v, const char* s) { v.insert(v.end(), s, s + std::strlen(s)); }
+void Set32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+    for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (24 - 8 * i));
+}
+
+std::vector<uint8_t> XyzTag(uint32_t x, uint32_t y, uint32_t z) {
+    std::vector<uint8_t> t;
+    PutText(t, "XYZ ");
+    Put32(t, 0);
+    Put32(t, x);
+    Put32(t, y);
+    Put32(t, z);
+    return t;
+}
+
+// The profile of an RGB space of D65 white given by its primaries' x, y,
+// with sRGB's curve: the colorants are the primaries' XYZ scaled so that
+// they add up to the white, adapted to D50 by the Bradford transform and
+// rounded to s15Fixed16 (plain arithmetic, the same on every build). The
+// curve's points lie far enough from a rounding boundary that any libm's
+// pow rounds them alike (the tests check the margin).
+std::vector<uint8_t> ProfileOfPrimaries(const char* name, const double (&xy)[3][2]) {
+    constexpr double kWhiteXy[2] = {0.3127, 0.3290};
+    const double white[3] = {kWhiteXy[0] / kWhiteXy[1], 1.0, (1.0 - kWhiteXy[0] - kWhiteXy[1]) / kWhiteXy[1]};
+    Matrix primaries{};
+    for (size_t c = 0; c < 3; ++c) {
+        const double x = xy[c][0], y = xy[c][1];
+        primaries[0][c] = x / y, primaries[1][c] = 1.0, primaries[2][c] = (1.0 - x - y) / y;
+    }
+    const Matrix inverse = Inverse(primaries);
+    Matrix scaled{};
+    for (size_t c = 0; c < 3; ++c) {
+        const double s = inverse[c][0] * white[0] + inverse[c][1] * white[1] + inverse[c][2] * white[2];
+        for (size_t r = 0; r < 3; ++r) scaled[r][c] = primaries[r][c] * s;
+    }
+    const Matrix d50 = Multiply(Bradford(white, kD50), scaled);
+    int32_t colorants[3][3];
+    for (size_t c = 0; c < 3; ++c)
+        for (size_t r = 0; r < 3; ++r) colorants[c][r] = int32_t(std::lround(d50[r][c] * 65536.0));
+    std::vector<uint8_t> curve;
+    PutText(curve, "curv");
+    Put32(curve, 0);
+    constexpr int kPoints = 1024;
+    Put32(curve, kPoints);
+    for (int i = 0; i < kPoints; ++i) {
+        const double v = double(i) / (kPoints - 1);
+        const double linear = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        Put16(curve, uint16_t(std::lround(linear * 65535.0)));
+    }
+    return DisplayProfile(name, colorants, curve);
+}
+
 }  // namespace
+
+std::vector<uint8_t> DisplayProfile(const char* name, const int32_t (&colorants)[3][3],
+                                    const std::vector<uint8_t>& curve) {
+    std::vector<uint8_t> desc;  // textDescriptionType: ASCII, no Unicode, no Macintosh name
+    PutText(desc, "desc");
+    Put32(desc, 0);
+    Put32(desc, uint32_t(std::strlen(name) + 1));
+    PutText(desc, name);
+    desc.push_back(0);
+    Put32(desc, 0);  // Unicode language
+    Put32(desc, 0);  // Unicode count
+    Put16(desc, 0);  // ScriptCode code
+    desc.push_back(0);  // ScriptCode count
+    desc.insert(desc.end(), 67, 0);
+    std::vector<uint8_t> cprt;
+    PutText(cprt, "text");
+    Put32(cprt, 0);
+    PutText(cprt, "No copyright, use freely");
+    cprt.push_back(0);
+    const std::vector<uint8_t> white = XyzTag(0xF6D6, 0x10000, 0xD32D);  // D50, the white of a display profile
+    std::vector<uint8_t> primary[3];
+    for (size_t c = 0; c < 3; ++c)
+        primary[c] = XyzTag(uint32_t(colorants[c][0]), uint32_t(colorants[c][1]), uint32_t(colorants[c][2]));
+    // The three curves are one piece of data, which their tags share.
+    const std::pair<const char*, const std::vector<uint8_t>*> tags[] = {
+        {"desc", &desc},       {"cprt", &cprt},  {"wtpt", &white},  {"rXYZ", &primary[0]}, {"gXYZ", &primary[1]},
+        {"bXYZ", &primary[2]}, {"rTRC", &curve}, {"gTRC", &curve}, {"bTRC", &curve},
+    };
+    constexpr size_t kTags = std::size(tags);
+
+    std::vector<uint8_t> p(128, 0);
+    Set32(p, 8, 0x02100000);  // version 2.1
+    std::memcpy(&p[12], "mntr", 4);
+    std::memcpy(&p[16], "RGB ", 4);
+    std::memcpy(&p[20], "XYZ ", 4);
+    // Date and time of creation, fixed so that every output carries the
+    // same bytes: 2026-12-08 00:00:00.
+    const uint16_t when[6] = {2026, 12, 8, 0, 0, 0};
+    for (int i = 0; i < 6; ++i) p[24 + 2 * i] = uint8_t(when[i] >> 8), p[25 + 2 * i] = uint8_t(when[i]);
+    std::memcpy(&p[36], "acsp", 4);
+    Set32(p, 68, 0xF6D6);  // the connection space's illuminant, D50
+    Set32(p, 72, 0x10000);
+    Set32(p, 76, 0xD32D);
+    Put32(p, uint32_t(kTags));
+    const size_t table = p.size();
+    p.resize(table + 12 * kTags);
+    // Each piece of data once, at a 4-byte boundary.
+    for (size_t i = 0; i < kTags; ++i) {
+        const std::vector<uint8_t>& data = *tags[i].second;
+        size_t at = p.size();
+        if (i > 0 && tags[i - 1].second == &data) {
+            at = U32(&p[table + 12 * (i - 1) + 4]);
+        } else {
+            p.insert(p.end(), data.begin(), data.end());
+            while (p.size() % 4 != 0) p.push_back(0);
+        }
+        std::memcpy(&p[table + 12 * i], tags[i].first, 4);
+        Set32(p, table + 12 * i + 4, uint32_t(at));
+        Set32(p, table + 12 * i + 8, uint32_t(data.size()));
+    }
+    Set32(p, 0, uint32_t(p.size()));
+    return p;
+}
+
+DescribedSpace SpaceOfColourDescription(int primaries, int transfer) {
+    // The transfers still pictures are decoded with as sRGB: unspecified,
+    // BT.709, BT.601, sRGB, BT.2020 at 10 and 12 bits.
+    constexpr int kSdr[] = {1, 2, 6, 13, 14, 15};
+    if (std::find(std::begin(kSdr), std::end(kSdr), transfer) == std::end(kSdr)) return {};
+    if (primaries == 12) {
+        static const std::vector<uint8_t> p3 =
+            ProfileOfPrimaries("Compatible with Display P3", {{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}});
+        return {"Display P3", &p3};
+    }
+    if (primaries == 9) {
+        static const std::vector<uint8_t> bt2020 =
+            ProfileOfPrimaries("Compatible with ITU-R BT.2020", {{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}});
+        return {"BT.2020", &bt2020};
+    }
+    return {};
+}
 
 std::optional<RgbSpace> SpaceOfIccProfile(const uint8_t* data, size_t size) {
     if (data == nullptr || size < kHeader + 4 || std::memcmp(data + 16, "RGB ", 4) != 0 ||
@@ -171,7 +313,7 @@ std::optional<RgbSpace> SpaceOfIccProfile(const uint8_t* data, size_t size) {
         const double white = d50[r][0] + d50[r][1] + d50[r][2];
         if (!(std::fabs(white - kD50[r]) <= 0.05 * kD50[r])) return std::nullopt;
     }
-    return RgbSpace(linear, Multiply(D50ToD65(), d50));
+    return RgbSpace(linear, Multiply(Bradford(kD50, kD65), d50));
 }
 
 std::optional<RgbSpace> OwnSpaceOf(const OIIO::ImageSpec& spec) {

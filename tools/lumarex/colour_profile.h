@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "colour_measure.h"
 
@@ -37,5 +38,25 @@ inline constexpr double kSrgbTolerance = 0.005;
 // describes one other than sRGB; nothing when the photo is measured as
 // sRGB.
 std::optional<RgbSpace> OwnSpaceOf(const OIIO::ImageSpec& spec);
+
+// An ICC display profile (version 2.1) named `name`: the three colorants
+// (XYZ at D50 in s15Fixed16, red, green and blue in turn), one curve tag's
+// bytes for all three channels, D50 white. The same bytes on every build.
+std::vector<uint8_t> DisplayProfile(const char* name, const int32_t (&colorants)[3][3],
+                                    const std::vector<uint8_t>& curve);
+
+// A colour space a HEIF picture describes by its colour primaries and
+// transfer instead of a profile (its 'nclx' colour box), where those are
+// not sRGB's: the profile that says the same to every colour-managed
+// program, and the space's name for notes. Display P3 (primaries 12) and
+// ITU-R BT.2020 (9), both with D65 white, with sRGB's curve, a 1024-point
+// table (the transfers of sRGB and the BT.709 family, which still pictures
+// are decoded with). Nothing for sRGB's own primaries, an HDR transfer (PQ,
+// HLG: not a display profile's curve) or anything unknown.
+struct DescribedSpace {
+    const char* name = nullptr;
+    const std::vector<uint8_t>* profile = nullptr;
+};
+DescribedSpace SpaceOfColourDescription(int primaries, int transfer);
 
 }  // namespace lumarex_cli

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "colour_profile.h"
+
 namespace lumarex_cli {
 namespace {
 
@@ -141,10 +143,21 @@ bool ExifStructure(const std::vector<uint8_t>& item, size_t& at) {
     return true;
 }
 
-// The handle's EXIF, decoded into `spec`, and its ICC colour profile (not a
-// colour description without one). True when the EXIF marks the picture
-// Adobe RGB.
-bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
+// The profile of the colour space the handle's colour description (its
+// 'nclx' box) names, for a picture with no ICC profile; none for sRGB's.
+DescribedSpace DescribedColours(const heif_image_handle* handle) {
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || nclx == nullptr) return {};
+    const DescribedSpace space =
+        SpaceOfColourDescription(int(nclx->color_primaries), int(nclx->transfer_characteristics));
+    heif_nclx_color_profile_free(nclx);
+    return space;
+}
+
+// The handle's EXIF, decoded into `spec`, and its ICC colour profile, or
+// one made from its colour description (`described` gets the space's name).
+// True when the EXIF marks the picture Adobe RGB.
+bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec, const char*& described) {
     bool adobeRgb = false;
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle, "Exif");
     std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
@@ -162,7 +175,17 @@ bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec) {
     // would turn it twice.
     spec.erase_attribute("Orientation");
     const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
-    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) return adobeRgb;
+    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) {
+        // A phone's wide-gamut picture may say so in its colour description
+        // alone; written without it, its colours would be read as sRGB.
+        const DescribedSpace space = DescribedColours(handle);
+        if (space.profile != nullptr) {
+            spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(space.profile->size())),
+                           space.profile->data());
+            described = space.name;
+        }
+        return adobeRgb;
+    }
     std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle));
     if (!profile.empty() && heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
@@ -221,7 +244,7 @@ bool HeifInput::Open(const std::string& path, std::string& error) {
     spec_ = OIIO::ImageSpec(width_, height_, alpha_ ? 4 : 3,
                             bits_ > 8 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
     spec_.attribute("oiio:ColorSpace", "sRGB");
-    adobeRgb_ = ReadMetadata(handle_.get(), spec_);
+    adobeRgb_ = ReadMetadata(handle_.get(), spec_, described_);
     return true;
 }
 

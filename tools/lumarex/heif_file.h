@@ -68,6 +68,10 @@ public:
     const OIIO::ImageSpec& Spec() const { return spec_; }
     // Its EXIF marks it Adobe RGB (adobe_rgb.h).
     bool ExifMarksAdobeRgb() const { return adobeRgb_; }
+    // The colour space its colour description names ("Display P3"), when
+    // that, for want of an ICC profile, gave Spec() a profile of that space
+    // (colour_profile.h); otherwise null.
+    const char* DescribedSpaceName() const { return described_; }
 
     // Decodes the pixels. libheif's decoding is the peak of reading a HEIC
     // (PhotoReader::DecoderBytes counts it for a deep one), so the caller
@@ -89,6 +93,7 @@ private:
     OIIO::ImageSpec spec_;
     int width_ = 0, height_ = 0, bits_ = 8;
     bool alpha_ = false, premultiplied_ = false, several_ = false, adobeRgb_ = false;
+    const char* described_ = nullptr;
 };
 
 }  // namespace lumarex_cli

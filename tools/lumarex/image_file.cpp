@@ -342,6 +342,7 @@ uint64_t PhotoReader::DecoderBytes() const {
 }
 
 bool PhotoReader::OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw) {
+    describedNote_.clear();
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
     std::error_code ec;
@@ -450,6 +451,9 @@ bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
     unassociated_ = !heif_->Premultiplied();
     several_ = heif_->Several();
     adobeRgb_ = heif_->ExifMarksAdobeRgb();
+    if (const char* space = heif_->DescribedSpaceName())
+        describedNote_ = std::string(space) + " by its colour description: written with a " + space +
+                         " colour profile";
     return true;
 }
 
@@ -518,6 +522,7 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     }
     out.bits = (want16 && deep_) ? 16 : 8;
     AddNote(notes, rawNote_);
+    AddNote(notes, describedNote_);
     if (several_)
         AddNote(notes, heif_ ? "only its primary picture of several" : "only the first of its several pages or frames");
     if (!want16 && deep_) AddNote(notes, std::to_string(deepBits_) + "-bit samples reduced to 8 bits");
