@@ -564,15 +564,12 @@ TEST_F(PreviewServerTest, WithATokenEveryRequestMustCarryItOnce) {
 
 TEST_F(PreviewServerTest, OneServerToAPortAndAnyOtherIsRefusedBeforeItsAnalysis) {
     Start();
-    // A second server, the command's: refused at once, without reading or
-    // analysing the photo.
-    const auto start = std::chrono::steady_clock::now();
+    // A second server, the command's: refused before it reads or analyses
+    // the photo (it says "analysing" before it starts).
     const Result cmd = Run("serve " + Quoted(MakeInput("big.png")) + " --port " + std::to_string(port));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(cmd.status, 2);
     EXPECT_TRUE(Has(cmd.err, "cannot listen on 127.0.0.1 port " + std::to_string(port) + " (in use"));
     EXPECT_EQ(cmd.err.find("analysing"), std::string::npos) << cmd.err;
-    EXPECT_LT(seconds, 5.0);
     // The first still serves.
     EXPECT_EQ(Status(Client().Get("/api/settings")), 200);
 }
