@@ -327,6 +327,36 @@ TEST_F(Cli, OtherProgramsFilesAreTakenAsTheyMeantThem) {
     EXPECT_TRUE(Has(r.out, "only the first of its several pages or frames"));
 }
 
+// A WebP file is read only once its size has passed the limits, and its
+// bytes count in the memory budget: a small picture in a file padded to
+// 40 MB (a chunk of its own, which readers pass over) is refused under a
+// budget of 0.1 GB, which the same picture without the padding passes, and
+// read under a larger one.
+TEST_F(Cli, AWebpFilesBytesCountBeforeTheyAreRead) {
+    ASSERT_EQ(Run("correct " + Quoted(MakeInput("photo.png")) + " -o " + Quoted(dir / "small.webp")).status, 0);
+    std::string file = Slurp(dir / "small.webp");
+    ASSERT_EQ(file.compare(0, 4, "RIFF"), 0);
+    const uint32_t pad = 40u << 20;
+    file += "JUNK";
+    for (int k = 0; k < 4; ++k) file += char(pad >> (8 * k));
+    file.append(pad, '\0');
+    for (int k = 0; k < 4; ++k) file[size_t(4 + k)] = char(uint32_t(file.size() - 8) >> (8 * k));
+    std::ofstream(dir / "padded.webp", std::ios::binary) << file;
+
+    const auto correct = [&](const char* name, const char* memory) {
+        return Run("correct " + Quoted(dir / name) + " -o " + Quoted(dir / "out.png") + " --overwrite --max-memory " +
+                   memory);
+    };
+    Result r = correct("padded.webp", "0.1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "too large:")) << r.err;
+    EXPECT_TRUE(Has(r.err, "of memory, over the budget of 0.1 GB")) << r.err;
+    r = correct("small.webp", "0.1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = correct("padded.webp", "1");
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
 // A camera's Adobe RGB photo (no profile, the mark in its EXIF) keeps showing
 // as Adobe RGB in every output format: a profile saying so is written, and
 // the photo is corrected as it would be with that profile embedded. A profile of the photo's own

@@ -326,6 +326,9 @@ uint64_t PhotoReader::DecoderBytes() const {
     // Measured on 12 to 60 megapixel photos: 26 bytes a pixel with alpha, 20
     // without.
     if (heif_) return deep_ ? n * (alphaIndex_ >= 0 ? 26 : 20) : 0;
+    // The WebP file's bytes, held while its pixels are decoded into the
+    // reading phase's own (8-bit samples, then RGB).
+    if (format_ == "webp") return webpBytes_ + n * (uint64_t(channels_) * 2 + 6 + 3);
     if (!in_ || format_ != "tiff") return 0;
     // OpenImageIO 2.4 converts a TIFF's samples in chunks of about 64 MB of
     // scanlines (the picture's rows, if fewer) rounded up to whole strips,
@@ -367,6 +370,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     const std::string ext = Extension(path);
     if (IsHeifFile(path, ext == ".heic" || ext == ".heif" || ext == ".hif" || ext == ".avif"))
         return OpenHeif(path, error);
+    if (IsWebpFile(path)) return OpenWebp(path, error);
     // Colour unpremultiplied, as the opaque photo would be.
     // OpenImageIO's debugging lines (its raw reader prints some for settings
     // that are as they should be) are not for the command's user.
@@ -397,6 +401,10 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         in_.reset();
         return OpenHeif(path, error);
     }
+    if (std::string(in_->format_name()) == "webp") {
+        in_.reset();
+        return OpenWebp(path, error);
+    }
     const OIIO::ImageSpec& spec = in_->spec();
     const int nc = spec.nchannels;
     // A named alpha channel, or the last of two or four. (OpenImageIO 2.4
@@ -419,20 +427,41 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     format_ = in_->format_name();
     rawNote_ = format_ == "raw" ? rawNote : std::string();
     adobeRgb_ = FileMarksAdobeRgb(path, format_);
-    if (format_ == "webp") webp_ = ReadWebpFile(path);
-    // A file of several pictures (a TIFF's pages, a GIF's or a WebP's
-    // frames): the first is corrected, and the note says so. TIFF and GIF
-    // are asked for a second picture (one that is not there leaves an error
-    // behind, which is cleared); a WebP's header says it, as its reader
-    // cannot decode its first picture again once asked for a second.
-    several_ = (format_ == "tiff" || format_ == "gif") ? in_->seek_subimage(1, 0)
-               : format_ == "webp"                     ? WebpIsAnimation(webp_)
-                                                       : false;
+    // A file of several pictures (a TIFF's pages, a GIF's frames): the first
+    // is corrected, and the note says so. They are asked for a second
+    // picture (one that is not there leaves an error behind, which is
+    // cleared).
+    several_ = (format_ == "tiff" || format_ == "gif") && in_->seek_subimage(1, 0);
     if (!several_) (void)in_->geterror();
     if (in_->current_subimage() != 0 && !in_->seek_subimage(0, 0)) {
         error = "cannot go back to its first picture (" + OneLine(in_->geterror()) + ")";
         return false;
     }
+    return true;
+}
+
+bool PhotoReader::OpenWebp(const std::string& path, std::string& error) {
+    // Only the header now: the file, which may be far larger than a photo,
+    // is read once its size has passed the limits.
+    WebpHeader header;
+    if (!ReadWebpHeader(path, header)) {
+        error = "not a readable image file (a damaged WebP header)";
+        return false;
+    }
+    format_ = "webp";
+    webpPath_ = path;
+    webpBytes_ = header.fileBytes;
+    width_ = header.width;
+    height_ = header.height;
+    channels_ = header.alpha ? 4 : 3;
+    alphaIndex_ = header.alpha ? 3 : -1;
+    deep_ = false;
+    // An animation's first frame is corrected, and the note says so.
+    several_ = header.animation;
+    // As the image library described these files, so that what is written
+    // from them stays as it was.
+    webpSpec_ = OIIO::ImageSpec(width_, height_, channels_, OIIO::TypeDesc::UINT8);
+    webpSpec_.attribute("oiio:ColorSpace", "sRGB");
     return true;
 }
 
@@ -459,12 +488,13 @@ bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
 
 bool PhotoReader::ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress) {
     if (heif_) return heif_->CopyTo(type == OIIO::TypeDesc::UINT16, samples, error, progress);
-    // The WebP file's bytes are not needed past its pixels.
-    const std::vector<uint8_t> webp = std::move(webp_);
-    if (format_ == "webp" && DecodeWebp(webp, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) {
-        in_->close();
+    if (format_ == "webp") {
+        // The WebP file's bytes are not needed past its pixels.
+        const std::vector<uint8_t> webp = std::move(webp_);
         unassociated_ = true;
-        return true;
+        if (DecodeWebp(webp, width_, height_, channels_, type == OIIO::TypeDesc::UINT16, samples)) return true;
+        error = "corrupt or truncated image data (libwebp could not decode it)";
+        return false;
     }
     const bool ok = in_->read_image(0, 0, 0, channels_, type, samples, OIIO::AutoStride, OIIO::AutoStride,
                                     OIIO::AutoStride, &OnOiioProgress, const_cast<Progress*>(&progress));
@@ -499,7 +529,14 @@ void PhotoReader::Finish(std::vector<T>& all, Picture& out, std::string& notes) 
 }
 
 bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
-    const OIIO::ImageSpec& spec = heif_ ? heif_->Spec() : in_->spec();
+    if (format_ == "webp") {
+        webp_ = ReadWebpFile(webpPath_);
+        if (webp_.empty()) {
+            error = "cannot read the file";
+            return false;
+        }
+    }
+    const OIIO::ImageSpec& spec = heif_ ? heif_->Spec() : in_ ? in_->spec() : webpSpec_;
     const int nc = channels_;
     out = Picture{};
     out.width = width_;

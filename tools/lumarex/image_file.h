@@ -110,7 +110,9 @@ public:
     // What reading the pixels holds at its peak as the file's decoder goes
     // about it, where that can pass the reading phase's own count (0 where
     // it cannot): libheif's planes and converted copy for a HEIC or AVIF of
-    // more than 8 bits; a TIFF's conversion chunk beside its samples.
+    // more than 8 bits; a TIFF's conversion chunk beside its samples; a
+    // WebP file's bytes beside its samples (the file is read only after
+    // this has been checked).
     uint64_t DecoderBytes() const;
 
     // Reads the pixels. `want16` keeps deep files at 16 bits; otherwise they
@@ -123,6 +125,7 @@ private:
     bool OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw);
     bool ReadFile(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
     bool OpenHeif(const std::string& path, std::string& error);
+    bool OpenWebp(const std::string& path, std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>
     void Finish(std::vector<T>& all, Picture& out, std::string& notes) const;
@@ -130,7 +133,10 @@ private:
     std::unique_ptr<OIIO::ImageInput> in_;
     std::unique_ptr<HeifInput> heif_;  // a HEIC or AVIF file, read with libheif (heif_file.h) instead of in_
     std::string format_;         // the image library's name of the file's format
-    std::vector<uint8_t> webp_;  // a WebP file's bytes, read once (webp_file.h)
+    std::vector<uint8_t> webp_;  // a WebP file's bytes, read once its size passed (webp_file.h)
+    std::string webpPath_;       // a WebP file, read with libwebp instead of in_
+    uint64_t webpBytes_ = 0;     // its size
+    OIIO::ImageSpec webpSpec_;   // its description, as the image library gave it
     bool several_ = false;       // the file holds more than one picture
     bool unassociated_ = false;  // the samples were read with their colour not multiplied by alpha
     int width_ = 0, height_ = 0, channels_ = 0, alphaIndex_ = -1;

@@ -3,11 +3,13 @@
 
 #include <OpenImageIO/tiffutils.h>
 #include <webp/decode.h>
+#include <webp/demux.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -98,6 +100,34 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
     return true;
 }
 
+bool IsWebpFile(const std::string& path) {
+    char head[12] = {};
+    std::ifstream file(path, std::ios::binary);
+    return file.read(head, sizeof head) && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
+}
+
+bool ReadWebpHeader(const std::string& path, WebpHeader& header) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    const std::streamoff size = file.tellg();
+    if (size <= 0) return false;
+    // The size, alpha and animation are in the first chunk's header: a
+    // still picture's first thirty bytes, an extended file's VP8X chunk.
+    std::vector<uint8_t> head(size_t(std::min<std::streamoff>(size, 4096)));
+    file.seekg(0);
+    if (!file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()))) return false;
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(head.data(), head.size(), &features) != VP8_STATUS_OK || features.width <= 0 ||
+        features.height <= 0)
+        return false;
+    header.width = features.width;
+    header.height = features.height;
+    header.alpha = features.has_alpha != 0;
+    header.animation = features.has_animation != 0;
+    header.fileBytes = uint64_t(size);
+    return true;
+}
+
 std::vector<uint8_t> ReadWebpFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -105,26 +135,53 @@ std::vector<uint8_t> ReadWebpFile(const std::string& path) {
     return bytes;
 }
 
-bool WebpIsAnimation(const std::vector<uint8_t>& bytes) {
-    WebPBitstreamFeatures features;
-    return !bytes.empty() && WebPGetFeatures(bytes.data(), bytes.size(), &features) == VP8_STATUS_OK &&
-           features.has_animation;
+namespace {
+
+// An animation's first frame, as it shows on the canvas (RGBA, not
+// multiplied by alpha), into `into`: `channels` samples a pixel.
+bool DecodeFirstFrame(const std::vector<uint8_t>& bytes, int width, int height, int channels, uint8_t* into) {
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return false;
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    const WebPData data{bytes.data(), bytes.size()};
+    const std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)> decoder(
+        WebPAnimDecoderNew(&data, &options), &WebPAnimDecoderDelete);
+    WebPAnimInfo info;
+    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.canvas_width != uint32_t(width) ||
+        info.canvas_height != uint32_t(height))
+        return false;
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr) return false;
+    const size_t n = size_t(width) * size_t(height);
+    if (channels == 4) {
+        std::copy_n(canvas, n * 4, into);
+    } else {
+        for (size_t i = 0; i < n; ++i) std::copy_n(canvas + i * 4, 3, into + i * 3);
+    }
+    return true;
 }
+
+}  // namespace
 
 bool DecodeWebp(const std::vector<uint8_t>& bytes, int width, int height, int channels, bool deep, void* samples) {
     if (channels != 3 && channels != 4) return false;
     WebPBitstreamFeatures features;
     if (bytes.empty() || WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK ||
-        features.has_animation || features.width != width || features.height != height)
+        features.width != width || features.height != height)
         return false;
     const size_t stride = size_t(width) * size_t(channels), size = stride * size_t(height);
     // 8-bit samples straight into place; 16-bit ones through a copy.
     std::vector<uint8_t> copy(deep ? size : 0);
     uint8_t* into = deep ? copy.data() : static_cast<uint8_t*>(samples);
-    const uint8_t* ok = channels == 4
-                            ? WebPDecodeRGBAInto(bytes.data(), bytes.size(), into, size, int(stride))
-                            : WebPDecodeRGBInto(bytes.data(), bytes.size(), into, size, int(stride));
-    if (ok == nullptr) return false;
+    bool ok;
+    if (features.has_animation)
+        ok = DecodeFirstFrame(bytes, width, height, channels, into);
+    else
+        ok = (channels == 4 ? WebPDecodeRGBAInto(bytes.data(), bytes.size(), into, size, int(stride))
+                            : WebPDecodeRGBInto(bytes.data(), bytes.size(), into, size, int(stride))) != nullptr;
+    if (!ok) return false;
     if (deep) {
         auto* wide = static_cast<uint16_t*>(samples);
         for (size_t i = 0; i < size; ++i) wide[i] = uint16_t(copy[i] * 257u);

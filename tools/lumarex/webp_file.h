@@ -22,13 +22,26 @@ namespace lumarex_cli {
 bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error);
 
-// The bytes of the WebP file at `path` (WebP photos are a few megabytes),
-// read once for its header, its metadata and its pixels; empty when it
-// cannot be read.
-std::vector<uint8_t> ReadWebpFile(const std::string& path);
+// What a WebP file's first bytes say of it.
+struct WebpHeader {
+    int width = 0, height = 0;  // the picture's, or an animation's canvas
+    bool alpha = false;
+    bool animation = false;
+    uint64_t fileBytes = 0;  // the whole file's size
+};
 
-// Whether the WebP file `bytes` is an animation.
-bool WebpIsAnimation(const std::vector<uint8_t>& bytes);
+// Whether the file at `path` begins as a WebP file does: "RIFF", a size,
+// "WEBP".
+bool IsWebpFile(const std::string& path);
+
+// Reads the header of the WebP file at `path` from its first bytes, before
+// its pixels and metadata are read (the size is checked against the limits
+// first); false when it is damaged.
+bool ReadWebpHeader(const std::string& path, WebpHeader& header);
+
+// The bytes of the WebP file at `path`, read once for its metadata and its
+// pixels; empty when it cannot be read.
+std::vector<uint8_t> ReadWebpFile(const std::string& path);
 
 // Adds to `spec` the EXIF (decoded) and the colour profile of the WebP file
 // `bytes`, which the image library's reader leaves out. Nothing is added
@@ -38,10 +51,10 @@ bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec);
 
 // Decodes the still WebP file `bytes` with libwebp into `samples`:
 // `width` x `height` pixels of `channels` (3, or 4 with alpha) 8-bit
-// samples, or 16-bit ones (v x 257) when `deep`. The image library's reader
-// multiplies the colour by alpha, which loses the colour under transparent
-// pixels. False when libwebp cannot (an animation, whose first frame the
-// image library then reads).
+// samples, or 16-bit ones (v x 257) when `deep`; of an animation, its first
+// frame on the canvas. The colour under transparent pixels is kept (the
+// image library's reader multiplied the colour by alpha, which loses it).
+// False when libwebp cannot decode it or its size is not the one given.
 bool DecodeWebp(const std::vector<uint8_t>& bytes, int width, int height, int channels, bool deep, void* samples);
 
 }  // namespace lumarex_cli
