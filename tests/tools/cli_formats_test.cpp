@@ -597,14 +597,16 @@ TEST_F(Cli, HeicAndAvifAreReadAtTheirDepthTurnedOnce) {
 // A phone's HEIC or AVIF may name a wide colour space (Display P3, BT.2020)
 // in its colour description alone, with no ICC profile. Its outputs carry a
 // profile of that space, so that its colours still show as they were, and a
-// note says so; sRGB's primaries, as before, get none.
+// note says so; sRGB's primaries, as before, get none, and an HDR picture a
+// note.
 TEST_F(Cli, AHeifsColourDescriptionIsKeptAsAProfile) {
     struct Case {
-        int primaries;
+        int primaries, transfer;
         const char* space;
     };
     for (const bool av1 : {false, true})
-        for (const Case& c : {Case{12, "Display P3"}, Case{9, "BT.2020"}, Case{1, nullptr}}) {
+        for (const Case& c : {Case{12, 13, "Display P3"}, Case{9, 1, "BT.2020"}, Case{1, 13, nullptr},
+                              Case{9, 16, nullptr}}) {
             heif_image* raw = nullptr;
             ASSERT_EQ(heif_image_create(64, 48, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &raw).code,
                       heif_error_Ok);
@@ -620,12 +622,13 @@ TEST_F(Cli, AHeifsColourDescriptionIsKeptAsAProfile) {
             heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
             ASSERT_NE(nclx, nullptr);
             heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(c.primaries));
-            heif_nclx_color_profile_set_transfer_characteristics(nclx, 13);
+            heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(c.transfer));
             heif_nclx_color_profile_set_matrix_coefficients(nclx, 6);
             nclx->full_range_flag = 1;
             heif_image_set_nclx_color_profile(image.get(), nclx);
             heif_nclx_color_profile_free(nclx);
-            const fs::path in = dir / (std::string("phone") + std::to_string(c.primaries) + (av1 ? ".avif" : ".heic"));
+            const fs::path in = dir / ("phone" + std::to_string(c.primaries) + "-" + std::to_string(c.transfer) +
+                                       (av1 ? ".avif" : ".heic"));
             EncodeHeif(in, image.get(), av1, heif_orientation_normal, {});
 
             const fs::path out = dir / "described.jpg";
@@ -635,11 +638,16 @@ TEST_F(Cli, AHeifsColourDescriptionIsKeptAsAProfile) {
             const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
             const std::string what = in.filename().string();
             if (c.space == nullptr) {
+                // An HDR picture cannot be described by a display profile;
+                // the note says it is written as a standard-range one.
                 EXPECT_EQ(icc, nullptr) << what;
-                EXPECT_FALSE(Has(r.out, "colour description")) << r.out;
+                EXPECT_EQ(Has(r.out, "HDR (PQ) by its colour description: written as a standard-range picture"),
+                          c.transfer == 16)
+                    << r.out;
                 continue;
             }
-            const std::vector<uint8_t>& ours = *lumarex_cli::SpaceOfColourDescription(c.primaries, 13).profile;
+            const std::vector<uint8_t>& ours =
+                *lumarex_cli::SpaceOfColourDescription(c.primaries, c.transfer).profile;
             ASSERT_NE(icc, nullptr) << what;
             EXPECT_EQ(Bytes(icc->data(), icc->type().size()), std::string(ours.begin(), ours.end())) << what;
             EXPECT_TRUE(Has(r.out, std::string(c.space) + " by its colour description: written with a " + c.space +

@@ -143,21 +143,31 @@ bool ExifStructure(const std::vector<uint8_t>& item, size_t& at) {
     return true;
 }
 
-// The profile of the colour space the handle's colour description (its
-// 'nclx' box) names, for a picture with no ICC profile; none for sRGB's.
-DescribedSpace DescribedColours(const heif_image_handle* handle) {
+// What the handle's colour description (its 'nclx' box) says, for a
+// picture with no ICC profile: the profile of the colour space it names
+// (none for sRGB's), and the note that tells so, or that the picture is HDR.
+DescribedSpace DescribedColours(const heif_image_handle* handle, std::string& note) {
     heif_color_profile_nclx* nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || nclx == nullptr) return {};
-    const DescribedSpace space =
-        SpaceOfColourDescription(int(nclx->color_primaries), int(nclx->transfer_characteristics));
+    const int transfer = int(nclx->transfer_characteristics);
+    const DescribedSpace space = SpaceOfColourDescription(int(nclx->color_primaries), transfer);
     heif_nclx_color_profile_free(nclx);
+    if (space.profile != nullptr)
+        note = std::string(space.name) + " by its colour description: written with a " + space.name +
+               " colour profile";
+    // No display profile describes an HDR curve: the samples are corrected
+    // and written as a standard-range picture's.
+    else if (transfer == heif_transfer_characteristic_ITU_R_BT_2100_0_PQ)
+        note = "HDR (PQ) by its colour description: written as a standard-range picture";
+    else if (transfer == heif_transfer_characteristic_ITU_R_BT_2100_0_HLG)
+        note = "HDR (HLG) by its colour description: written as a standard-range picture";
     return space;
 }
 
 // The handle's EXIF, decoded into `spec`, and its ICC colour profile, or
-// one made from its colour description (`described` gets the space's name).
-// True when the EXIF marks the picture Adobe RGB.
-bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec, const char*& described) {
+// one made from its colour description (`note` tells of that). True when
+// the EXIF marks the picture Adobe RGB.
+bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec, std::string& note) {
     bool adobeRgb = false;
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle, "Exif");
     std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
@@ -178,12 +188,10 @@ bool ReadMetadata(const heif_image_handle* handle, OIIO::ImageSpec& spec, const 
     if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) {
         // A phone's wide-gamut picture may say so in its colour description
         // alone; written without it, its colours would be read as sRGB.
-        const DescribedSpace space = DescribedColours(handle);
-        if (space.profile != nullptr) {
+        const DescribedSpace space = DescribedColours(handle, note);
+        if (space.profile != nullptr)
             spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(space.profile->size())),
                            space.profile->data());
-            described = space.name;
-        }
         return adobeRgb;
     }
     std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle));
@@ -244,7 +252,7 @@ bool HeifInput::Open(const std::string& path, std::string& error) {
     spec_ = OIIO::ImageSpec(width_, height_, alpha_ ? 4 : 3,
                             bits_ > 8 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
     spec_.attribute("oiio:ColorSpace", "sRGB");
-    adobeRgb_ = ReadMetadata(handle_.get(), spec_, described_);
+    adobeRgb_ = ReadMetadata(handle_.get(), spec_, colourNote_);
     return true;
 }
 

@@ -68,10 +68,11 @@ public:
     const OIIO::ImageSpec& Spec() const { return spec_; }
     // Its EXIF marks it Adobe RGB (adobe_rgb.h).
     bool ExifMarksAdobeRgb() const { return adobeRgb_; }
-    // The colour space its colour description names ("Display P3"), when
-    // that, for want of an ICC profile, gave Spec() a profile of that space
-    // (colour_profile.h); otherwise null.
-    const char* DescribedSpaceName() const { return described_; }
+    // What its colour description said, for want of an ICC profile: that it
+    // gave Spec() a profile of the space it names ("Display P3 by its colour
+    // description: ...", colour_profile.h), or that the picture is HDR;
+    // otherwise empty.
+    const std::string& ColourNote() const { return colourNote_; }
 
     // Decodes the pixels. libheif's decoding is the peak of reading a HEIC
     // (PhotoReader::DecoderBytes counts it for a deep one), so the caller
@@ -93,7 +94,7 @@ private:
     OIIO::ImageSpec spec_;
     int width_ = 0, height_ = 0, bits_ = 8;
     bool alpha_ = false, premultiplied_ = false, several_ = false, adobeRgb_ = false;
-    const char* described_ = nullptr;
+    std::string colourNote_;
 };
 
 }  // namespace lumarex_cli

@@ -480,9 +480,7 @@ bool PhotoReader::OpenHeif(const std::string& path, std::string& error) {
     unassociated_ = !heif_->Premultiplied();
     several_ = heif_->Several();
     adobeRgb_ = heif_->ExifMarksAdobeRgb();
-    if (const char* space = heif_->DescribedSpaceName())
-        describedNote_ = std::string(space) + " by its colour description: written with a " + space +
-                         " colour profile";
+    describedNote_ = heif_->ColourNote();
     return true;
 }
 

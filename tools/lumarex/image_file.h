@@ -144,7 +144,7 @@ private:
     int deepBits_ = 16;    // a deep file's depth as its note gives it: a HEIC's or AVIF's own, else 16
     std::string rawNote_;  // how a camera raw file was developed
     bool adobeRgb_ = false;  // its EXIF marks it Adobe RGB (adobe_rgb.h)
-    std::string describedNote_;  // a HEIF's colour description gave it a profile (colour_profile.h)
+    std::string describedNote_;  // what a HEIF's colour description said (HeifInput::ColourNote)
 };
 
 // Turns interleaved samples (`channels` per pixel) stored with EXIF
