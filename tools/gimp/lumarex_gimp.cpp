@@ -198,6 +198,7 @@ struct Pixels {
     int width = 0, height = 0, bits = 8, channels = 3;
     const Babl* format = nullptr;
     std::vector<uint8_t> bytes;
+    std::vector<uint8_t> profile;  // the image's ICC profile; none for GIMP's built-in sRGB
 
     size_t SampleBytes() const { return bits == 16 ? 2 : 1; }
 };
@@ -216,6 +217,14 @@ Pixels ReadLayer(gint32 drawable, int bits) {
     gegl_buffer_get(buffer, GEGL_RECTANGLE(0, 0, p.width, p.height), 1.0, p.format, p.bytes.data(),
                     GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
     g_object_unref(buffer);
+    // The samples are in the image's colour space; the choice measures
+    // colours in it, as the command does with a file's profile.
+    if (GimpColorProfile* profile = gimp_image_get_color_profile(gimp_item_get_image(drawable))) {
+        gsize length = 0;
+        const guint8* icc = gimp_color_profile_get_icc_profile(profile, &length);
+        if (icc != nullptr) p.profile.assign(icc, icc + length);
+        g_object_unref(profile);
+    }
     return p;
 }
 
@@ -236,6 +245,9 @@ Picture PictureOf(const Pixels& p) {
     pic.bits = p.bits;
     if (p.bits == 16) ColourOf(p, pic.rgb16);
     else ColourOf(p, pic.rgb8);
+    if (!p.profile.empty())
+        pic.spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(p.profile.size())),
+                           p.profile.data());
     return pic;
 }
 
