@@ -330,6 +330,23 @@ Picture PictureOf(const py::array& a, int bits) {
     return p;
 }
 
+// Gives `p` the ICC colour profile `profile` (bytes, bytearray or a buffer;
+// None for none), which the choice measures colours in, as the command does
+// with a file's.
+void GiveProfile(Picture& p, const py::object& profile) {
+    if (profile.is_none()) return;
+    if (!PyObject_CheckBuffer(profile.ptr()) || py::isinstance<py::str>(profile))
+        throw py::type_error("profile must be bytes (an ICC profile) or None");
+    const py::buffer_info info = py::reinterpret_borrow<py::buffer>(profile).request();
+    const size_t size = size_t(info.size) * size_t(info.itemsize);
+    if (size == 0) return;
+    if (size > size_t(std::numeric_limits<int>::max())) throw py::value_error("profile: too large");
+    std::vector<uint8_t> bytes(size);
+    if (PyBuffer_ToContiguous(bytes.data(), const_cast<Py_buffer*>(info.view()), Py_ssize_t(size), 'C') != 0)
+        throw py::error_already_set();
+    p.spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(size)), bytes.data());
+}
+
 // A copy of `p`'s samples (not its metadata), for `what`.
 Picture CopyOf(const Picture& p, const std::string& what) {
     Picture c;
@@ -454,7 +471,8 @@ private:
 
 // --- the calls -------------------------------------------------------------------
 
-py::array Auto(const py::object& image, const py::object& out, const py::object& progress, const py::dict& settings) {
+py::array Auto(const py::object& image, const py::object& profile, const py::object& out, const py::object& progress,
+               const py::dict& settings) {
     const int bits = CheckImage(image, /*allow16=*/false, "image");
     const auto a = py::reinterpret_borrow<py::array>(image);
     CheckOut(out, false, bits, a.shape(0), a.shape(1));
@@ -463,6 +481,7 @@ py::array Auto(const py::object& image, const py::object& out, const py::object&
                        "the correction of " + PhotoText(a.shape(0), a.shape(1), bits));
     memory.CheckFits();
     Picture pic = PictureOf(a, bits);
+    GiveProfile(pic, profile);
     ProgressBridge bridge(progress);
     std::string summary, error;
     bool ok;
@@ -525,13 +544,14 @@ private:
 // The analysed picture, its working copy and its analysis.
 class Analysis {
 public:
-    Analysis(const py::object& image, const py::object& progress) {
+    Analysis(const py::object& image, const py::object& profile, const py::object& progress) {
         const int bits = CheckImage(image, /*allow16=*/true, "image");
         const auto a = py::reinterpret_borrow<py::array>(image);
         MemoryWatch memory(PeakBytes(a.shape(0), a.shape(1), bits),
                            "the analysis of " + PhotoText(a.shape(0), a.shape(1), bits));
         memory.CheckFits();
         picture_ = PictureOf(a, bits);
+        GiveProfile(picture_, profile);
         ProgressBridge bridge(progress);
         const FileProgress report = bridge.Function();
         bool ok;
@@ -692,7 +712,7 @@ bool DetectNoiseIn(const py::object& image, const py::dict& settings) {
     return measured;
 }
 
-py::array ReadPhoto(const std::string& path, int bits, const py::object& progress) {
+py::object ReadPhoto(const std::string& path, int bits, const py::object& progress, bool withProfile) {
     if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
     PhotoReader reader;
     std::string notes, error;
@@ -717,7 +737,15 @@ py::array ReadPhoto(const std::string& path, int bits, const py::object& progres
     bridge.RaiseIfStopped();
     if (!ok && memory.RanOut()) memory.Raise();
     if (!ok) throw py::value_error(path + ": " + error);
-    return ArrayOf(pic);
+    py::array pixels = ArrayOf(pic);
+    if (!withProfile) return pixels;
+    // The profile the command writes and measures with: the file's own, or
+    // the one made for a camera's Adobe RGB mark or a HEIF's description.
+    const OIIO::ParamValue* icc = pic.spec.find_attribute("ICCProfile");
+    py::object profile = py::none();
+    if (icc != nullptr && ProfileColourSpace(pic.spec) == "RGB ")
+        profile = py::bytes(static_cast<const char*>(icc->data()), icc->type().size());
+    return py::make_tuple(std::move(pixels), std::move(profile));
 }
 
 // The limits as the command takes them; max_memory 0 is half of this
@@ -828,9 +856,11 @@ PYBIND11_MODULE(_lumarex, m) {
     m.def("check_settings", [](const std::string& command, const py::dict& settings) {
         ParseSettings(CommandNamed(command), settings);
     });
-    m.def("auto", &Auto, py::arg("image"), py::arg("out"), py::arg("progress"), py::arg("settings"));
+    m.def("auto", &Auto, py::arg("image"), py::arg("profile"), py::arg("out"), py::arg("progress"),
+          py::arg("settings"));
     py::class_<Analysis>(m, "Analysis")
-        .def(py::init<const py::object&, const py::object&>(), py::arg("image"), py::arg("progress"))
+        .def(py::init<const py::object&, const py::object&, const py::object&>(), py::arg("image"),
+             py::arg("profile"), py::arg("progress"))
         .def_property_readonly("bits", &Analysis::Bits)
         .def_property_readonly("record_json", &Analysis::RecordJson)
         .def_property_readonly("closed", &Analysis::Closed)
@@ -838,7 +868,7 @@ PYBIND11_MODULE(_lumarex, m) {
              py::arg("settings"))
         .def("close", &Analysis::Close);
     m.def("detect_noise", &DetectNoiseIn, py::arg("image"), py::arg("settings"));
-    m.def("read_photo", &ReadPhoto, py::arg("path"), py::arg("bits"), py::arg("progress"));
+    m.def("read_photo", &ReadPhoto, py::arg("path"), py::arg("bits"), py::arg("progress"), py::arg("with_profile"));
     m.def("correct_file", &CorrectFileLikeCommand, py::arg("input"), py::arg("output"), py::arg("command"),
           py::arg("quality"), py::arg("max_megapixels"), py::arg("max_memory"), py::arg("progress"),
           py::arg("settings"));

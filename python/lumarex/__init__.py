@@ -68,11 +68,15 @@ def version():
     return _lumarex.version()
 
 
-def auto(image, *, out=None, progress=None, **settings):
+def auto(image, *, profile=None, out=None, progress=None, **settings):
     """Corrects an 8-bit photo automatically and returns the result.
 
     ``image`` is a height x width x 3 uint8 array, red first: C-contiguous or
-    any strided view (a crop, ``bgr[..., ::-1]``). It is analysed, then the
+    any strided view (a crop, ``bgr[..., ::-1]``). ``profile`` is its ICC
+    colour profile (bytes, as ``read_photo(..., with_profile=True)`` gives
+    it), whose colour space the choice of settings measures colours in (a
+    Display P3 or Adobe RGB photo's numbers mean more saturated colours than
+    sRGB's); None measures them as sRGB. It is analysed, then the
     black offset and a colour cast the analysis finds are removed, the levels
     stretched and shadows and mid-tones brightened, without newly clipping
     more than 1 % of the pixels at white or 1.5 % at black (guard), exactly
@@ -86,7 +90,7 @@ def auto(image, *, out=None, progress=None, **settings):
 
     {settings}
     """
-    return _lumarex.auto(image, out, progress, settings)
+    return _lumarex.auto(image, profile, out, progress, settings)
 
 
 class Analysis:
@@ -97,8 +101,8 @@ class Analysis:
     analysis; :meth:`close` (or a ``with`` block) releases them.
     """
 
-    def __init__(self, image, *, progress=None):
-        self._native = _lumarex.Analysis(image, progress)
+    def __init__(self, image, *, profile=None, progress=None):
+        self._native = _lumarex.Analysis(image, profile, progress)
         self._record = None
 
     @property
@@ -153,11 +157,12 @@ class Analysis:
         return False
 
 
-def analyse(image, *, progress=None):
+def analyse(image, *, profile=None, progress=None):
     """Analyses an H x W x 3 uint8 or uint16 picture once: returns an
     :class:`Analysis` whose ``apply`` corrects it and whose ``record`` tells
-    what was measured."""
-    return Analysis(image, progress=progress)
+    what was measured. ``profile`` is the picture's ICC colour profile, as
+    for :func:`auto`."""
+    return Analysis(image, profile=profile, progress=progress)
 
 
 def detect_noise(image, **settings):
@@ -169,13 +174,15 @@ def detect_noise(image, **settings):
     return _lumarex.detect_noise(image, settings)
 
 
-def read_photo(path, *, bits=8, progress=None):
+def read_photo(path, *, bits=8, progress=None, with_profile=False):
     """Reads a JPEG, PNG or TIFF file exactly as the ``lumarex`` command
     does: turned upright by its EXIF orientation, grey as RGB, alpha left
     aside, premultiplied colour unpremultiplied; ``bits=16`` keeps deep files
     at 16 bits (uint16), ``bits=8`` reduces them with rounding. Returns an
-    H x W x 3 array. ValueError names the file and the problem."""
-    return _lumarex.read_photo(str(path), bits, progress)
+    H x W x 3 array; with ``with_profile=True``, the array and the photo's
+    RGB colour profile (bytes, or None), the one the command writes and
+    measures with. ValueError names the file and the problem."""
+    return _lumarex.read_photo(str(path), bits, progress, with_profile)
 
 
 # The settings' help goes into the docstrings; python -OO strips them.

@@ -8,14 +8,15 @@ it cannot correct fail the call with the reason, and GIMP goes on.
 """
 import argparse
 import os
-import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
 import numpy as np
 import OpenImageIO as oiio
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "quality"))
+from icc_profiles import DISPLAY_P3, display_profile, in_display_p3, with_png_profile  # noqa: E402
 
 # plug-in-lumarex's parameters after run-mode, image and drawable, in their
 # order: the command's `correct` settings in the order of its table, at
@@ -63,63 +64,6 @@ def scaled(path, width, depth=np.uint8):
     dst = oiio.ImageBufAlgo.resize(src, roi=oiio.ROI(0, width, 0, height, 0, 1, 0, 3))
     top = np.iinfo(depth).max
     return np.clip(np.rint(dst.get_pixels(oiio.FLOAT) * top), 0, top).astype(depth)
-
-
-def display_p3_profile():
-    """A Display P3 ICC display profile (version 2.1): its colorants at D50
-    as published, sRGB's curve as a 1024-point table."""
-    def fixed(x):
-        return struct.pack(">i", round(x * 65536))
-
-    def xyz(c):
-        return b"XYZ \0\0\0\0" + b"".join(fixed(v) for v in c)
-
-    def linear(v):
-        return v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4
-
-    curve = b"curv\0\0\0\0" + struct.pack(">I", 1024) + b"".join(
-        struct.pack(">H", round(65535 * linear(i / 1023))) for i in range(1024))
-    name = b"Display P3 for the tests"
-    desc = b"desc\0\0\0\0" + struct.pack(">I", len(name) + 1) + name + b"\0" + bytes(4 + 4 + 2 + 1 + 67)
-    tags = [(b"desc", desc), (b"wtpt", xyz([0.9642, 1.0, 0.8249])),
-            (b"rXYZ", xyz([0.515102, 0.241182, -0.001049])), (b"gXYZ", xyz([0.291965, 0.692236, 0.041882])),
-            (b"bXYZ", xyz([0.157153, 0.066574, 0.784073])), (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
-    header = bytearray(128)
-    header[8:12] = bytes([2, 0x10, 0, 0])
-    header[12:24] = b"mntrRGB XYZ "
-    header[36:40] = b"acsp"
-    header[68:80] = fixed(0.9642) + fixed(1.0) + fixed(0.8249)
-    table, body = struct.pack(">I", len(tags)), b""
-    start = 128 + 4 + 12 * len(tags)
-    for signature, data in tags:
-        table += signature + struct.pack(">II", start + len(body), len(data))
-        body += data + bytes(-len(data) % 4)
-    profile = header + table + body
-    profile[0:4] = struct.pack(">I", len(profile))
-    return bytes(profile)
-
-
-def in_display_p3(rgb8):
-    """8-bit sRGB samples turned into Display P3's numbers for the same colours."""
-    v = rgb8.astype(np.float64) / 255
-    lin = np.where(v <= 0.04045, v / 12.92, ((v + 0.055) / 1.055) ** 2.4)
-    p3 = np.clip(lin @ np.array([[0.8224621, 0.1775380, 0.0],
-                                 [0.0331941, 0.9668058, 0.0],
-                                 [0.0170827, 0.0723974, 0.9105199]]).T, 0, 1)
-    enc = np.where(p3 <= 0.0031308, 12.92 * p3, 1.055 * p3 ** (1 / 2.4) - 0.055)
-    return np.rint(enc * 255).astype(np.uint8)
-
-
-def write_with_profile(path, pixels, profile):
-    """A PNG of `pixels` carrying `profile` in its iCCP chunk, after IHDR."""
-    write(path, pixels)
-    with open(path, "rb") as f:
-        png = f.read()
-    data = b"icc\0\0" + zlib.compress(profile)
-    chunk = struct.pack(">I", len(data)) + b"iCCP" + data + struct.pack(">I", zlib.crc32(b"iCCP" + data))
-    at = 8 + 8 + 13 + 4  # the signature, then IHDR
-    with open(path, "wb") as f:
-        f.write(png[:at] + chunk + png[at:])
 
 
 class Session:
@@ -189,7 +133,8 @@ def pixel_checks(args, s):
     p3 = s.path("p3.png")
     raspberries = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "quality", "samples",
                                "u14_raspberries_red.jpg")
-    write_with_profile(p3, in_display_p3(scaled(raspberries, 320)), display_p3_profile())
+    write(p3, in_display_p3(scaled(raspberries, 320)))
+    with_png_profile(p3, display_profile("Display P3 for the tests", DISPLAY_P3))
 
     # GIMP's result against the command's, in this order (the last values
     # are those of the 16-bit call before them).

@@ -5,12 +5,16 @@
 import os
 import pathlib
 import subprocess
+import sys
 
 import numpy as np
 import OpenImageIO as oiio
 import pytest
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "samples"
+QUALITY_SAMPLES = pathlib.Path(__file__).resolve().parents[1] / "quality" / "samples"
+# The ICC profiles made for the judging sheets and the tests.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools" / "quality"))
 
 
 @pytest.fixture(scope="session")

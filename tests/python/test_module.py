@@ -17,7 +17,8 @@ import numpy as np
 import pytest
 
 import lumarex
-from conftest import read_pixels, samples, scene
+from conftest import QUALITY_SAMPLES, read_pixels, samples, scene, write_image
+from icc_profiles import DISPLAY_P3, display_profile, in_display_p3, with_png_profile
 
 
 # --- the same pixels as the command --------------------------------------------
@@ -34,17 +35,35 @@ def test_auto_and_its_settings_give_the_commands_pixels(sample, opts, run, tmp_p
 
 def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
     path = samples("s06*")[0]
-    photo = lumarex.read_photo(path, bits=16)
-    assert photo.dtype == np.uint16
+    photo, profile = lumarex.read_photo(path, bits=16, with_profile=True)
+    assert photo.dtype == np.uint16 and profile is not None  # its own, a Rec. 2020 one
     run("correct", path, "-o", tmp_path / "whole.png", "--brighten", "80")
     run("correct", path, "-o", tmp_path / "part.png", "--region", "100,50,300,200")
-    with lumarex.analyse(photo) as a:
+    with lumarex.analyse(photo, profile=profile) as a:
         assert np.array_equal(a.apply(brighten=80), read_pixels(tmp_path / "whole.png"))
         part = a.apply(region=(100, 50, 300, 200))
         assert part.shape == (200, 300, 3) and part.dtype == np.uint16
         assert np.array_equal(part, read_pixels(tmp_path / "part.png"))
     with pytest.raises(ValueError, match="no such file"):
         lumarex.read_photo(tmp_path / "missing.jpg")
+
+
+def test_a_photos_profile_is_measured_in_as_the_command_does(run, tmp_path):
+    # The raspberries in Display P3's numbers, with the profile that says so:
+    # given the profile read_photo hands back, the module chooses as the
+    # command does for the file (low key, left alone); measured as sRGB, the
+    # photo would be lifted fully.
+    p3 = display_profile("Display P3 for the tests", DISPLAY_P3)
+    path = write_image(tmp_path / "p3.png", in_display_p3(lumarex.read_photo(QUALITY_SAMPLES / "u14_raspberries_red.jpg")))
+    with_png_profile(path, p3)
+    run("auto", path, "-o", tmp_path / "cmd.png")
+    photo, profile = lumarex.read_photo(path, with_profile=True)
+    assert profile == p3
+    assert np.array_equal(lumarex.auto(photo, profile=profile), read_pixels(tmp_path / "cmd.png"))
+    assert not np.array_equal(lumarex.auto(photo), read_pixels(tmp_path / "cmd.png"))
+    assert lumarex.read_photo(samples("s01*")[0], with_profile=True)[1] is None
+    with pytest.raises(TypeError, match="profile must be bytes"):
+        lumarex.auto(photo, profile="Display P3")
 
 
 def test_the_module_exports_its_entry_point_only():

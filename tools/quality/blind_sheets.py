@@ -30,10 +30,11 @@ import json
 import os
 import random
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
+
+from icc_profiles import SRGB, display_profile
 
 LONG_SIDE = 900
 
@@ -52,42 +53,6 @@ def gimp_white_balance(src, dst):
 
 def pixels(path):
     return subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
-
-
-def srgb_profile():
-    """An sRGB ICC profile (version 2.1, a display profile) of our own: its
-    primaries at D50 as profiles hold them and its curve as a 1024-point
-    table. The sheets show every picture converted to sRGB through its own
-    profile, as a colour-managed viewer shows it."""
-    def fixed(x):
-        return struct.pack(">i", round(x * 65536))
-
-    def xyz(c):
-        return b"XYZ \0\0\0\0" + b"".join(fixed(v) for v in c)
-
-    def linear(v):
-        return v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4
-
-    curve = b"curv\0\0\0\0" + struct.pack(">I", 1024) + b"".join(
-        struct.pack(">H", round(65535 * linear(i / 1023))) for i in range(1024))
-    name = b"sRGB for the judging sheets"
-    desc = (b"desc\0\0\0\0" + struct.pack(">I", len(name) + 1) + name + b"\0" + bytes(4 + 4 + 2 + 1 + 67))
-    tags = [(b"desc", desc), (b"wtpt", xyz([0.9642, 1.0, 0.8249])),
-            (b"rXYZ", xyz([0.436066, 0.222488, 0.013916])), (b"gXYZ", xyz([0.385147, 0.716873, 0.097076])),
-            (b"bXYZ", xyz([0.143066, 0.060608, 0.714096])), (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
-    header = bytearray(128)
-    header[8:12] = bytes([2, 0x10, 0, 0])
-    header[12:24] = b"mntrRGB XYZ "
-    header[36:40] = b"acsp"
-    header[68:80] = fixed(0.9642) + fixed(1.0) + fixed(0.8249)
-    table, body = struct.pack(">I", len(tags)), b""
-    start = 128 + 4 + 12 * len(tags)
-    for signature, data in tags:
-        table += signature + struct.pack(">II", start + len(body), len(data))
-        body += data + bytes(-len(data) % 4)
-    profile = header + table + body
-    profile[0:4] = struct.pack(">I", len(profile))
-    return bytes(profile)
 
 
 def opponents():
@@ -136,7 +101,9 @@ def make_in(args, work):
     rng.shuffle(jobs)
     srgb = os.path.join(work, "srgb.icc")
     with open(srgb, "wb") as f:
-        f.write(srgb_profile())
+        # Every picture is shown converted to sRGB through its own profile,
+        # as a colour-managed viewer shows it.
+        f.write(display_profile("sRGB for the judging sheets", SRGB))
     shown = {}
 
     def in_srgb(path):
