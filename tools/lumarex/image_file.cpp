@@ -255,6 +255,18 @@ std::string ProfileColourSpace(const OIIO::ImageSpec& spec) {
 
 namespace {
 
+// The screen size of the GIF file at `path` from its first ten bytes
+// ("GIF", a version the GIF library does not check, then width and height,
+// little-endian); false when the file is not a GIF.
+bool GifScreen(const std::string& path, int& width, int& height) {
+    unsigned char head[10] = {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head, "GIF", 3) != 0) return false;
+    width = head[6] | head[7] << 8;
+    height = head[8] | head[9] << 8;
+    return true;
+}
+
 // The raw reader's settings for `raw` (LibRaw's through OpenImageIO's
 // "raw:" attributes, which other readers ignore), and the note that says
 // what was done.
@@ -371,6 +383,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     if (IsHeifFile(path, ext == ".heic" || ext == ".heif" || ext == ".hif" || ext == ".avif"))
         return OpenHeif(path, error);
     if (IsWebpFile(path)) return OpenWebp(path, error);
+    if (int w = 0, h = 0; GifScreen(path, w, h)) return OpenGif(path, w, h, error);
     // Colour unpremultiplied, as the opaque photo would be.
     // OpenImageIO's debugging lines (its raw reader prints some for settings
     // that are as they should be) are not for the command's user.
@@ -440,6 +453,54 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     return true;
 }
 
+bool PhotoReader::OpenGif(const std::string& path, int width, int height, std::string& error) {
+    // The image library's reader takes memory for the whole screen as it
+    // opens the file (an 18-byte file saying 4292 x 40960 took 2 GB), so it
+    // opens it only once that size has passed the limits (ReadFile).
+    if (width <= 0 || height <= 0) {
+        error = "unsupported size " + std::to_string(width) + "x" + std::to_string(height);
+        return false;
+    }
+    format_ = "gif";
+    deferredPath_ = path;
+    width_ = width;
+    height_ = height;
+    // As the image library reads a GIF: RGBA, its alpha the last channel.
+    channels_ = 4;
+    alphaIndex_ = 3;
+    deep_ = false;
+    several_ = false;  // known once the file is open
+    return true;
+}
+
+bool PhotoReader::OpenDeferred(std::string& error) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    {
+        static std::mutex headers;  // as in OpenFile
+        const std::lock_guard<std::mutex> one(headers);
+        in_ = OIIO::ImageInput::open(deferredPath_, &config);
+    }
+    if (!in_) {
+        error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
+        return false;
+    }
+    const OIIO::ImageSpec& spec = in_->spec();
+    if (spec.width != width_ || spec.height != height_ || spec.nchannels != channels_ ||
+        spec.format.size() != 1) {
+        error = "not a readable image file (its picture is not what its header says)";
+        return false;
+    }
+    // A GIF of several frames: the first is corrected, and the note says so.
+    several_ = in_->seek_subimage(1, 0);
+    if (!several_) (void)in_->geterror();
+    if (in_->current_subimage() != 0 && !in_->seek_subimage(0, 0)) {
+        error = "cannot go back to its first picture (" + OneLine(in_->geterror()) + ")";
+        return false;
+    }
+    return true;
+}
+
 bool PhotoReader::OpenWebp(const std::string& path, std::string& error) {
     // Only the header now: the file, which may be far larger than a photo,
     // is read once its size has passed the limits.
@@ -449,7 +510,7 @@ bool PhotoReader::OpenWebp(const std::string& path, std::string& error) {
         return false;
     }
     format_ = "webp";
-    webpPath_ = path;
+    deferredPath_ = path;
     webpBytes_ = header.fileBytes;
     width_ = header.width;
     height_ = header.height;
@@ -527,8 +588,9 @@ void PhotoReader::Finish(std::vector<T>& all, Picture& out, std::string& notes) 
 }
 
 bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress) {
+    if (format_ == "gif" && !in_ && !OpenDeferred(error)) return false;
     if (format_ == "webp") {
-        webp_ = ReadWebpFile(webpPath_);
+        webp_ = ReadWebpFile(deferredPath_);
         if (webp_.empty()) {
             error = "cannot read the file";
             return false;

@@ -126,6 +126,8 @@ private:
     bool ReadFile(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
     bool OpenHeif(const std::string& path, std::string& error);
     bool OpenWebp(const std::string& path, std::string& error);
+    bool OpenGif(const std::string& path, int width, int height, std::string& error);
+    bool OpenDeferred(std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>
     void Finish(std::vector<T>& all, Picture& out, std::string& notes) const;
@@ -134,7 +136,7 @@ private:
     std::unique_ptr<HeifInput> heif_;  // a HEIC or AVIF file, read with libheif (heif_file.h) instead of in_
     std::string format_;         // the image library's name of the file's format
     std::vector<uint8_t> webp_;  // a WebP file's bytes, read once its size passed (webp_file.h)
-    std::string webpPath_;       // a WebP file, read with libwebp instead of in_
+    std::string deferredPath_;   // a WebP file (read with libwebp) or a GIF, read once its size passed
     uint64_t webpBytes_ = 0;     // its size
     OIIO::ImageSpec webpSpec_;   // its description, as the image library gave it
     bool several_ = false;       // the file holds more than one picture
