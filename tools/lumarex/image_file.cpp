@@ -384,28 +384,8 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         return OpenHeif(path, error);
     if (IsWebpFile(path)) return OpenWebp(path, error);
     if (int w = 0, h = 0; GifScreen(path, w, h)) return OpenGif(path, w, h, error);
-    // Colour unpremultiplied, as the opaque photo would be.
-    // OpenImageIO's debugging lines (its raw reader prints some for settings
-    // that are as they should be) are not for the command's user.
-    static const bool quiet = OIIO::attribute("debug", 0);
-    (void)quiet;
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
     std::string rawNote;
-    ConfigureRaw(raw, config, rawNote);
-    {
-        // One file's header at a time: OpenImageIO 2.4 decoding two colour
-        // profiles at once (`-j 2` on two tagged photos) crashed now and
-        // then inside its profile decoder. Headers are small; the pixels,
-        // the slow part, are still read in parallel.
-        static std::mutex headers;
-        const std::lock_guard<std::mutex> one(headers);
-        in_ = OIIO::ImageInput::open(path, &config);
-    }
-    if (!in_) {
-        error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
-        return false;
-    }
+    if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;
     // A file OpenImageIO takes for HEIF that IsHeifFile did not (damaged
     // brands under another name) is read by our own HEIF reader too:
     // OpenImageIO 2.4's overruns its buffer on a picture of another size
@@ -440,6 +420,36 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     format_ = in_->format_name();
     rawNote_ = format_ == "raw" ? rawNote : std::string();
     adobeRgb_ = FileMarksAdobeRgb(path, format_);
+    return SeekFirstPicture(error);
+}
+
+bool PhotoReader::OpenWithImageLibrary(const std::string& path, const RawDevelopment& raw, std::string& rawNote,
+                                       std::string& error) {
+    // Colour unpremultiplied, as the opaque photo would be.
+    // OpenImageIO's debugging lines (its raw reader prints some for settings
+    // that are as they should be) are not for the command's user.
+    static const bool quiet = OIIO::attribute("debug", 0);
+    (void)quiet;
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    ConfigureRaw(raw, config, rawNote);
+    {
+        // One file's header at a time: OpenImageIO 2.4 decoding two colour
+        // profiles at once (`-j 2` on two tagged photos) crashed now and
+        // then inside its profile decoder. Headers are small; the pixels,
+        // the slow part, are still read in parallel.
+        static std::mutex headers;
+        const std::lock_guard<std::mutex> one(headers);
+        in_ = OIIO::ImageInput::open(path, &config);
+    }
+    if (!in_) {
+        error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool PhotoReader::SeekFirstPicture(std::string& error) {
     // A file of several pictures (a TIFF's pages, a GIF's frames): the first
     // is corrected, and the note says so. They are asked for a second
     // picture (one that is not there leaves an error behind, which is
@@ -474,31 +484,15 @@ bool PhotoReader::OpenGif(const std::string& path, int width, int height, std::s
 }
 
 bool PhotoReader::OpenDeferred(std::string& error) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    {
-        static std::mutex headers;  // as in OpenFile
-        const std::lock_guard<std::mutex> one(headers);
-        in_ = OIIO::ImageInput::open(deferredPath_, &config);
-    }
-    if (!in_) {
-        error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
-        return false;
-    }
+    std::string rawNote;
+    if (!OpenWithImageLibrary(deferredPath_, {}, rawNote, error)) return false;
     const OIIO::ImageSpec& spec = in_->spec();
     if (spec.width != width_ || spec.height != height_ || spec.nchannels != channels_ ||
         spec.format.size() != 1) {
         error = "not a readable image file (its picture is not what its header says)";
         return false;
     }
-    // A GIF of several frames: the first is corrected, and the note says so.
-    several_ = in_->seek_subimage(1, 0);
-    if (!several_) (void)in_->geterror();
-    if (in_->current_subimage() != 0 && !in_->seek_subimage(0, 0)) {
-        error = "cannot go back to its first picture (" + OneLine(in_->geterror()) + ")";
-        return false;
-    }
-    return true;
+    return SeekFirstPicture(error);
 }
 
 bool PhotoReader::OpenWebp(const std::string& path, std::string& error) {

@@ -127,7 +127,11 @@ private:
     bool OpenHeif(const std::string& path, std::string& error);
     bool OpenWebp(const std::string& path, std::string& error);
     bool OpenGif(const std::string& path, int width, int height, std::string& error);
+    // Opens the file that OpenGif described, once its size has passed.
     bool OpenDeferred(std::string& error);
+    bool OpenWithImageLibrary(const std::string& path, const RawDevelopment& raw, std::string& rawNote,
+                              std::string& error);
+    bool SeekFirstPicture(std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>
     void Finish(std::vector<T>& all, Picture& out, std::string& notes) const;
