@@ -6,7 +6,7 @@
 namespace lumarex_quality {
 namespace {
 
-Rgb8 Pixels(std::initializer_list<uint8_t> rgb) { return Rgb8{int(rgb.size() / 3), 1, std::vector<uint8_t>(rgb)}; }
+Rgb8 Pixels(std::initializer_list<uint8_t> rgb) { return Rgb8{int(rgb.size() / 3), 1, std::vector<uint8_t>(rgb), nullptr}; }
 
 TEST(QualityMetrics, LabAndCiede2000MatchPublishedValues) {
     // sRGB white, red and blue in CIELAB (D65), as colour references list them.

@@ -119,6 +119,12 @@ TEST_F(QualityThresholds, AWideGamutCopyIsChosenForAsThePhotoIs) {
     }
     const std::vector<uint8_t> profile = lumarex_test::DisplayP3();
     pic.spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(profile.size())), profile.data());
+    // The benchmark measures it in its own space as well: the same darkest
+    // 1 % and the same share of saturated colours as the photo's.
+    const Rgb8 photo = ToRgb8(Named("u14_raspberries_red").picture), copy = ToRgb8(pic);
+    EXPECT_NEAR(DarkestLightness(copy, 1.0), DarkestLightness(photo, 1.0), 0.5);
+    EXPECT_NEAR(ColourShift(copy, copy, IsSaturated).coverPercent, ColourShift(photo, photo, IsSaturated).coverPercent,
+                1.0);
     for (Command command : {Command::kAuto, Command::kCorrect}) {
         const lumarex_cli::Settings s = lumarex_cli::DefaultSettings(command);
         const Result own = lumarex_quality::Run(command, s, Named("u14_raspberries_red"));

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <optional>
 
+#include "colour_profile.h"
 #include "photo_correction.h"
 
 namespace lumarex_quality {
@@ -67,9 +70,13 @@ Case FromScene(const Scene& s) {
 }
 
 Rgb8 ToRgb8(const Picture& p) {
-    if (p.bits == 8) return {p.width, p.height, p.rgb8};
-    Rgb8 r{p.width, p.height, std::vector<uint8_t>(p.rgb16.size())};
-    for (size_t i = 0; i < p.rgb16.size(); ++i) r.rgb[i] = uint8_t((uint32_t(p.rgb16[i]) * 255u + 32767u) / 65535u);
+    Rgb8 r{p.width, p.height, p.bits == 8 ? p.rgb8 : std::vector<uint8_t>(p.rgb16.size()), nullptr};
+    if (p.bits == 16)
+        for (size_t i = 0; i < p.rgb16.size(); ++i)
+            r.rgb[i] = uint8_t((uint32_t(p.rgb16[i]) * 255u + 32767u) / 65535u);
+    // Colours measured in the photo's own space, as the choice measures them.
+    if (std::optional<lumarex_cli::RgbSpace> own = lumarex_cli::OwnSpaceOf(p.spec))
+        r.space = std::make_shared<const lumarex_cli::RgbSpace>(std::move(*own));
     return r;
 }
 

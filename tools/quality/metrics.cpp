@@ -44,14 +44,15 @@ bool IsSkinTone(const Lab& c) {
 Shift ColourShift(const Rgb8& before, const Rgb8& after, bool (*select)(const Lab&)) {
     const size_t n = size_t(before.width) * before.height;
     if (n == 0 || after.rgb.size() != before.rgb.size()) return {};
+    const lumarex_cli::RgbSpace& space = before.Space();
     double sum = 0.0;
     size_t picked = 0;
     for (size_t i = 0; i < n; ++i) {
         const uint8_t* p = &before.rgb[i * 3];
-        const Lab was = LabFromSrgb8(p[0], p[1], p[2]);
+        const Lab was = space.LabOf(p[0], p[1], p[2]);
         if (!select(was)) continue;
         const uint8_t* q = &after.rgb[i * 3];
-        Lab now = LabFromSrgb8(q[0], q[1], q[2]);
+        Lab now = space.LabOf(q[0], q[1], q[2]);
         now.l = was.l;
         sum += DeltaE2000(was, now);
         ++picked;
@@ -66,7 +67,7 @@ Lab MeanLab(const Rgb8& image, const Rect& area) {
     for (int y = area.y; y < area.y + area.h && y < image.height; ++y)
         for (int x = area.x; x < area.x + area.w && x < image.width; ++x) {
             const uint8_t* p = &image.rgb[(size_t(y) * image.width + x) * 3];
-            const Lab c = LabFromSrgb8(p[0], p[1], p[2]);
+            const Lab c = image.Space().LabOf(p[0], p[1], p[2]);
             sum.l += c.l, sum.a += c.a, sum.b += c.b;
             ++n;
         }
@@ -89,7 +90,7 @@ double DarkestLightness(const Rgb8& image, double percent) {
     std::vector<uint32_t> counts(1001, 0);
     for (size_t i = 0; i < n; ++i) {
         const uint8_t* p = &image.rgb[i * 3];
-        const double l = std::clamp(LabFromSrgb8(p[0], p[1], p[2]).l, 0.0, 100.0);
+        const double l = std::clamp(image.Space().LightnessOf(p[0], p[1], p[2]), 0.0, 100.0);
         ++counts[size_t(std::lround(l * 10.0))];
     }
     const double wanted = percent / 100.0 * double(n);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -13,11 +14,14 @@
 
 namespace lumarex_quality {
 
-// An interleaved 8-bit RGB image.
+// An interleaved 8-bit RGB image, and the colour space its numbers are in.
 struct Rgb8 {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgb;  // width * height * 3
+    std::shared_ptr<const lumarex_cli::RgbSpace> space;  // its colour profile's; null for sRGB
+
+    const lumarex_cli::RgbSpace& Space() const { return space ? *space : lumarex_cli::RgbSpace::Srgb(); }
 };
 
 // A rectangle in pixels.
@@ -51,7 +55,8 @@ bool IsSaturated(const Lab& c);
 // Mean CIEDE2000 between before and after over the pixels of `before` that
 // `select` picks, with after's lightness set to before's: the lift is meant
 // to change lightness, this measures what it did to colour. Also gives the
-// share of pixels picked, percent. A mean over no pixels is 0.
+// share of pixels picked, percent. A mean over no pixels is 0. Both are
+// measured in before's colour space.
 struct Shift {
     double meanDeltaE = 0.0;
     double coverPercent = 0.0;

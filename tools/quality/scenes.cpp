@@ -40,7 +40,7 @@ double Grain(int x, int y, int c) {
 // few levels, as a camera's.
 template <typename Paint>
 Rgb8 Draw(int w, int h, Linear light, Paint paint) {
-    Rgb8 img{w, h, std::vector<uint8_t>(size_t(w) * h * 3)};
+    Rgb8 img{w, h, std::vector<uint8_t>(size_t(w) * h * 3), nullptr};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const Linear c = paint((x + 0.5) / w, (y + 0.5) / h);
