@@ -741,11 +741,8 @@ py::object ReadPhoto(const std::string& path, int bits, const py::object& progre
     if (!withProfile) return pixels;
     // The profile the command writes and measures with: the file's own, or
     // the one made for a camera's Adobe RGB mark or a HEIF's description.
-    const OIIO::ParamValue* icc = pic.spec.find_attribute("ICCProfile");
-    py::object profile = py::none();
-    if (icc != nullptr && ProfileColourSpace(pic.spec) == "RGB ")
-        profile = py::bytes(static_cast<const char*>(icc->data()), icc->type().size());
-    return py::make_tuple(std::move(pixels), std::move(profile));
+    const std::string profile = RgbProfileOf(pic.spec);
+    return py::make_tuple(std::move(pixels), profile.empty() ? py::object(py::none()) : py::object(py::bytes(profile)));
 }
 
 // The limits as the command takes them; max_memory 0 is half of this

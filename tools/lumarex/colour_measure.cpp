@@ -25,9 +25,6 @@ RgbSpace::Table SrgbTable() {
     return t;
 }
 
-// D65 white: (0.95047, 1, 1.08883).
-constexpr double kWhite[3] = {0.95047, 1.0, 1.08883};
-
 double Degrees(double radians) {
     const double d = radians * 180.0 / kPi;
     return d < 0.0 ? d + 360.0 : d;
@@ -53,7 +50,7 @@ Lab RgbSpace::LabOf(uint8_t r, uint8_t g, uint8_t b) const {
     double f[3];
     for (int k = 0; k < 3; ++k) {
         const auto& m = toXyz_[size_t(k)];
-        f[k] = LabF((m[0] * R + m[1] * G + m[2] * B) / kWhite[k]);
+        f[k] = LabF((m[0] * R + m[1] * G + m[2] * B) / kD65White[k]);
     }
     return {116.0 * f[1] - 16.0, 500.0 * (f[0] - f[1]), 200.0 * (f[1] - f[2])};
 }

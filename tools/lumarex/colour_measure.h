@@ -14,6 +14,9 @@ struct Lab {
     double l = 0.0, a = 0.0, b = 0.0;
 };
 
+// D65 white, XYZ with Y = 1: the white CIELAB is taken relative to.
+inline constexpr double kD65White[3] = {0.95047, 1.0, 1.08883};
+
 // An RGB colour space of 8-bit samples as CIELAB sees it (D65 white): each
 // channel's level to its linear value, then a matrix to CIE XYZ. sRGB unless
 // the photo's colour profile says otherwise (colour_profile.h): a Display P3

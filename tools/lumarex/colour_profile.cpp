@@ -17,9 +17,8 @@ double S15Fixed16(const uint8_t* p) { return double(int32_t(U32(p))) / 65536.0; 
 
 constexpr size_t kHeader = 128;
 
-// The profile connection space's white and D65, XYZ.
+// The profile connection space's white, XYZ.
 constexpr double kD50[3] = {0.9642, 1.0, 0.8249};
-constexpr double kD65[3] = {0.95047, 1.0, 1.08883};
 
 using Matrix = RgbSpace::Matrix;
 
@@ -313,7 +312,7 @@ std::optional<RgbSpace> SpaceOfIccProfile(const uint8_t* data, size_t size) {
         const double white = d50[r][0] + d50[r][1] + d50[r][2];
         if (!(std::fabs(white - kD50[r]) <= 0.05 * kD50[r])) return std::nullopt;
     }
-    return RgbSpace(linear, Multiply(Bradford(kD50, kD65), d50));
+    return RgbSpace(linear, Multiply(Bradford(kD50, kD65White), d50));
 }
 
 std::optional<RgbSpace> OwnSpaceOf(const OIIO::ImageSpec& spec) {

@@ -253,6 +253,12 @@ std::string ProfileColourSpace(const OIIO::ImageSpec& spec) {
     return std::string(bytes + 16, 4);
 }
 
+std::string RgbProfileOf(const OIIO::ImageSpec& spec) {
+    const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
+    if (icc == nullptr || ProfileColourSpace(spec) != "RGB ") return {};
+    return std::string(static_cast<const char*>(icc->data()), icc->type().size());
+}
+
 namespace {
 
 // The screen size of the GIF file at `path` from its first ten bytes

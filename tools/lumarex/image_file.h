@@ -163,6 +163,10 @@ std::vector<T> Upright(const std::vector<T>& stored, int& width, int& height, in
 // "CMYK"), empty when the profile is too short to say.
 std::string ProfileColourSpace(const OIIO::ImageSpec& spec);
 
+// The bytes of the RGB ICC profile `spec` carries; empty when it carries
+// none or one of another colour space.
+std::string RgbProfileOf(const OIIO::ImageSpec& spec);
+
 // Whether the file name's extension names a format this machine writes:
 // .png, .jpg/.jpeg, .tif/.tiff, and .webp, .avif, .heic/.heif where the
 // image library was built with their writers and encoders.

@@ -63,9 +63,7 @@ bool PreviewPhoto::Open(const std::string& path, const SizeLimits& limits, std::
         return false;
     }
     choices_ = std::make_unique<PhotoChoices>(photo_);
-    if (const OIIO::ParamValue* icc = photo_.spec.find_attribute("ICCProfile");
-        icc && ProfileColourSpace(photo_.spec) == "RGB ")
-        profile_.assign(static_cast<const char*>(icc->data()), icc->type().size());
+    profile_ = RgbProfileOf(photo_.spec);
     return true;
 }
 
