@@ -10,7 +10,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target lumarex_quality
 q=build/tools/quality/lumarex_quality
 photos=(samples/*.jpg samples/*.png)
-rm -rf docs/gallery
+# The drawn pictures only: docs/gallery/lost/ holds the sheets that lost.
+rm -rf docs/gallery/first
+rm -f docs/gallery/*.jpg
 "$q" "${photos[@]}" --json build/quality-new.json
 "$q" "${photos[@]}" --first-defaults --json build/quality-first.json
 "$q" "${photos[@]}" --no-scenes --save docs/gallery --save-width 400 >/dev/null
