@@ -167,6 +167,35 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
 // Bad files, a named pipe and a device among them, get one line each at
 // once, the decoder's reason in it and no line of the decoder's own; the
 // good file among them is still corrected and nothing is written for the bad ones.
+// An AVI holding `frames` copies of one JPEG picture (Motion JPEG), as a
+// camera records a clip: a video the image library's video reader decodes.
+std::string MotionJpegAvi(const std::string& jpeg, int width, int height, int frames) {
+    const auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    const auto u16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
+    const auto chunk = [&](const std::string& id, const std::string& data) {
+        return id + u32(uint32_t(data.size())) + data + (data.size() % 2 ? std::string(1, '\0') : "");
+    };
+    const auto list = [&](const std::string& id, const std::string& data) {
+        return "LIST" + u32(uint32_t(data.size() + 4)) + id + data;
+    };
+    const uint32_t w = uint32_t(width), h = uint32_t(height), n = uint32_t(frames), size = uint32_t(jpeg.size());
+    const std::string avih = u32(40000) + u32(0) + u32(0) + u32(0x10) + u32(n) + u32(0) + u32(1) + u32(size) +
+                             u32(w) + u32(h) + std::string(16, '\0');
+    const std::string strh = "vidsMJPG" + u32(0) + u16(0) + u16(0) + u32(0) + u32(1) + u32(25) + u32(0) + u32(n) +
+                             u32(size) + u32(0xFFFFFFFF) + u32(0) + std::string(8, '\0');
+    const std::string strf = u32(40) + u32(w) + u32(h) + u16(1) + u16(24) + "MJPG" + u32(w * h * 3) + u32(0) +
+                             u32(0) + u32(0) + u32(0);
+    std::string movi, index;
+    for (uint32_t i = 0, at = 4; i < n; ++i, at += 8 + size + size % 2) {
+        movi += chunk("00dc", jpeg);
+        index += "00dc" + u32(0x10) + u32(at) + u32(size);
+    }
+    const std::string body = "AVI " +
+                             list("hdrl", chunk("avih", avih) + list("strl", chunk("strh", strh) + chunk("strf", strf))) +
+                             list("movi", movi) + chunk("idx1", index);
+    return "RIFF" + u32(uint32_t(body.size())) + body;
+}
+
 TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     const std::string png = Slurp(MakeInput("good.png"));
     std::string flipped = png;
@@ -175,7 +204,15 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     std::ofstream(dir / "cut.png", std::ios::binary) << png.substr(0, png.size() / 3);
     std::ofstream(dir / "notes.txt") << "not a photo\n";
     ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
-    const std::vector<std::string> bad = {"flipped.png", "cut.png", "missing.jpg", "notes.txt", "pipe.png", "/dev/zero"};
+    // Not photos, though the image library reads them: a clip (its first
+    // frame was corrected as a picture) and any name ending in .null (it made
+    // up a blank picture).
+    const fs::path frame = MakeInput("frame.jpg");
+    const OIIO::ImageSpec spec = OIIO::ImageInput::open(frame.string())->spec();
+    std::ofstream(dir / "clip.avi", std::ios::binary) << MotionJpegAvi(Slurp(frame), spec.width, spec.height, 2);
+    std::ofstream(dir / "blank.null") << "not a photo\n";
+    const std::vector<std::string> bad = {"flipped.png", "cut.png",  "missing.jpg", "notes.txt",
+                                          "pipe.png",    "/dev/zero", "clip.avi",   "blank.null"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -199,6 +236,8 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("missing.jpg"), "no such file")) << err;
     EXPECT_TRUE(Has(lineOf("pipe.png"), "is a named pipe, not an image file"));
     EXPECT_TRUE(Has(lineOf("/dev/zero"), "is a character device, not an image file"));
+    EXPECT_TRUE(Has(lineOf("clip.avi"), "is a video, not a photo")) << err;
+    EXPECT_TRUE(Has(lineOf("blank.null"), "not an image file")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
 }

@@ -12,6 +12,7 @@
 #include <new>
 #include <system_error>
 
+#include <OpenImageIO/strutil.h>
 #include <OpenImageIO/tiffutils.h>
 
 #include "adobe_rgb.h"
@@ -308,6 +309,69 @@ bool DecodeExif(const uint8_t* data, size_t size, OIIO::ImageSpec& spec) {
     return ExifBlockMarksAdobeRgb(data, size);
 }
 
+namespace {
+
+// Formats the image library reads that hold no photo. A video's first frame
+// would be corrected as a picture, through a video decoder far larger than
+// any picture's; the "null" reader makes a blank picture of any file whose
+// name ends in .null. They are refused by what they are, and never tried on
+// a file of another name. The reason, or null for a format of pictures.
+const char* NotAPhoto(const std::string& format) {
+    if (format == "ffmpeg") return "is a video, not a photo";
+    if (format == "openvdb") return "is OpenVDB volume data, not a photo";
+    if (format == "null") return "not an image file (the image library makes up a blank picture for any .null name)";
+    return nullptr;
+}
+
+// The image library's format for a file's extension ("" when none claims
+// it), from its own list ("jpeg:jpg,jpe,...;png:png;...").
+std::string FormatOfExtension(const std::string& ext) {
+    if (ext.size() < 2) return {};
+    std::string list;
+    OIIO::getattribute("extension_list", list);
+    const std::string bare = ext.substr(1);
+    for (const std::string& entry : OIIO::Strutil::splits(list, ";")) {
+        const size_t colon = entry.find(':');
+        if (colon == std::string::npos) continue;
+        for (const std::string& e : OIIO::Strutil::splits(entry.substr(colon + 1), ","))
+            if (Lower(e) == bare) return entry.substr(0, colon);
+    }
+    return {};
+}
+
+std::unique_ptr<OIIO::ImageInput> OpenStillPicture(const std::string& path, const OIIO::ImageSpec& config,
+                                                   std::string& error) {
+    // As the image library opens a file (the reader its extension names,
+    // then any reader that recognises it), but only with readers of
+    // pictures.
+    const std::string named = FormatOfExtension(Extension(path));
+    if (const char* reason = NotAPhoto(named)) {
+        error = reason;
+        return nullptr;
+    }
+    std::vector<std::string> formats;
+    if (!named.empty()) formats.push_back(named);
+    std::string all;
+    OIIO::getattribute("input_format_list", all);
+    for (const std::string& f : OIIO::Strutil::splits(all, ","))
+        if (f != named && !NotAPhoto(f)) formats.push_back(f);
+    std::string namedError;
+    for (const std::string& f : formats) {
+        std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(f);
+        if (!in) continue;
+        if (f != named && !in->valid_file(path)) continue;
+        OIIO::ImageSpec spec;
+        if (in->open(path, spec, config)) return in;
+        if (f == named) namedError = in->geterror();
+    }
+    (void)OIIO::geterror();
+    error = "not a readable image file (" +
+            OneLine(namedError.empty() ? "no reader of pictures recognises it" : namedError) + ")";
+    return nullptr;
+}
+
+}  // namespace
+
 PhotoReader::PhotoReader() = default;
 PhotoReader::~PhotoReader() = default;
 
@@ -446,13 +510,9 @@ bool PhotoReader::OpenWithImageLibrary(const std::string& path, const RawDevelop
         // the slow part, are still read in parallel.
         static std::mutex headers;
         const std::lock_guard<std::mutex> one(headers);
-        in_ = OIIO::ImageInput::open(path, &config);
+        in_ = OpenStillPicture(path, config, error);
     }
-    if (!in_) {
-        error = "not a readable image file (" + OneLine(OIIO::geterror()) + ")";
-        return false;
-    }
-    return true;
+    return in_ != nullptr;
 }
 
 bool PhotoReader::SeekFirstPicture(std::string& error) {
