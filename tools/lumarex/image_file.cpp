@@ -351,8 +351,10 @@ std::unique_ptr<OIIO::ImageInput> OpenStillPicture(const std::string& path, cons
     }
     std::vector<std::string> formats;
     if (!named.empty()) formats.push_back(named);
+    int tryAll = 1;  // 0 where the caller asks the image library for the extension's reader alone
+    OIIO::getattribute("try_all_readers", tryAll);
     std::string all;
-    OIIO::getattribute("input_format_list", all);
+    if (tryAll != 0) OIIO::getattribute("input_format_list", all);
     for (const std::string& f : OIIO::Strutil::splits(all, ","))
         if (f != named && !NotAPhoto(f)) formats.push_back(f);
     std::string namedError;
