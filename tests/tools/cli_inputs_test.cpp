@@ -115,6 +115,18 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
     r = Run("auto " + Quoted(dir / "bomb.gif") + " -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "bomb.gif: too large: 40000x40000 is 1600.0 megapixels")) << r.err;
+    // A film scan (DPX) whose header claims a gigabyte of user data, which
+    // the image library's reader takes and reads as it opens the file.
+    WriteImage(dir / "scan.dpx", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT16),
+               std::vector<uint16_t>(8 * 8 * 3, 30000));
+    std::string dpx = Slurp(dir / "scan.dpx");
+    ASSERT_TRUE(dpx.substr(0, 4) == "SDPX" || dpx.substr(0, 4) == "XPDS");
+    dpx.replace(32, 4, dpx[0] == 'S' ? std::string("\x40\0\0\0", 4) : std::string("\0\0\0\x40", 4));  // 2^30
+    std::ofstream(dir / "bomb.dpx", std::ios::binary) << dpx;
+    r = Run("auto " + Quoted(dir / "bomb.dpx") + " " + Quoted(dir / "scan.dpx") + " -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "bomb.dpx: not a readable image file (its header claims")) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "scan.tif")) << r.err;
 
     // A 6-megapixel photo (all one grey, so that it is quick to make).
     const fs::path big = dir / "big.png";

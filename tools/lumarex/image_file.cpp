@@ -274,6 +274,24 @@ bool GifScreen(const std::string& path, int& width, int& height) {
     return true;
 }
 
+// The size of the user data a film scan's header (DPX or Cineon, either
+// byte order) claims, which the image library's readers take memory for and
+// read as they open the file; false for a file of another kind.
+bool FilmScanUserData(const std::string& path, uint64_t& bytes) {
+    unsigned char head[36] = {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(head), sizeof head)) return false;
+    const auto is = [&head](const char* magic) { return std::memcmp(head, magic, 4) == 0; };
+    const bool dpx = is("SDPX") || is("XPDS"), cineon = is("\x80\x2a\x5f\xd7") || is("\xd7\x5f\x2a\x80");
+    if (!dpx && !cineon) return false;
+    const bool big = is("SDPX") || is("\x80\x2a\x5f\xd7");
+    const unsigned char* f = head + (dpx ? 32 : 16);
+    const uint32_t size = big ? uint32_t(f[0]) << 24 | uint32_t(f[1]) << 16 | uint32_t(f[2]) << 8 | f[3]
+                              : uint32_t(f[3]) << 24 | uint32_t(f[2]) << 16 | uint32_t(f[1]) << 8 | f[0];
+    bytes = size == 0xFFFFFFFFu ? 0 : size;  // all ones: none
+    return true;
+}
+
 // The raw reader's settings for `raw` (LibRaw's through OpenImageIO's
 // "raw:" attributes, which other readers ignore), and the note that says
 // what was done.
@@ -413,6 +431,9 @@ uint64_t PhotoReader::DecoderBytes() const {
     // The WebP file's bytes, held while its pixels are decoded into the
     // reading phase's own (8-bit samples, then RGB).
     if (format_ == "webp") return webpBytes_ + n * (uint64_t(channels_) * 2 + 6 + 3);
+    // A film scan's user data, and the image library's copy of it in the
+    // picture's description.
+    if (format_ == "dpx" || format_ == "cineon") return userDataBytes_ * 2;
     if (!in_ || format_ != "tiff") return 0;
     // OpenImageIO 2.4 converts a TIFF's samples in chunks of about 64 MB of
     // scanlines (the picture's rows, if fewer) rounded up to whole strips,
@@ -456,6 +477,18 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         return OpenHeif(path, error);
     if (IsWebpFile(path)) return OpenWebp(path, error);
     if (int w = 0, h = 0; GifScreen(path, w, h)) return OpenGif(path, w, h, error);
+    // User data that a film scan's header claims is taken and read as the
+    // image library opens the file: 4 GB at most, from a file of a few
+    // bytes. It must lie within the file.
+    userDataBytes_ = 0;
+    if (uint64_t user = 0; FilmScanUserData(path, user)) {
+        if (user > fs::file_size(path, ec)) {
+            error = "not a readable image file (its header claims " + std::to_string(user) +
+                    " bytes of user data, more than the whole file)";
+            return false;
+        }
+        userDataBytes_ = user;
+    }
     std::string rawNote;
     if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;
     // A file OpenImageIO takes for HEIF that IsHeifFile did not (damaged
