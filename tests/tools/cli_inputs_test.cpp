@@ -223,8 +223,12 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     const OIIO::ImageSpec spec = OIIO::ImageInput::open(frame.string())->spec();
     std::ofstream(dir / "clip.avi", std::ios::binary) << MotionJpegAvi(Slurp(frame), spec.width, spec.height, 2);
     std::ofstream(dir / "blank.null") << "not a photo\n";
-    const std::vector<std::string> bad = {"flipped.png", "cut.png",  "missing.jpg", "notes.txt",
-                                          "pipe.png",    "/dev/zero", "clip.avi",   "blank.null"};
+    // A 3D program's render, whose reader in the image library writes out of
+    // bounds on a damaged file.
+    WriteImage(dir / "render.iff", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT8),
+               std::vector<uint16_t>(8 * 8 * 3, 30000));
+    const std::vector<std::string> bad = {"flipped.png", "cut.png",  "missing.jpg", "notes.txt", "pipe.png",
+                                          "/dev/zero",   "clip.avi", "blank.null",  "render.iff"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -250,6 +254,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("/dev/zero"), "is a character device, not an image file"));
     EXPECT_TRUE(Has(lineOf("clip.avi"), "is a video, not a photo")) << err;
     EXPECT_TRUE(Has(lineOf("blank.null"), "not an image file")) << err;
+    EXPECT_TRUE(Has(lineOf("render.iff"), "is a Maya IFF render, not a photo")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
 }
