@@ -127,6 +127,15 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "bomb.dpx: not a readable image file (its header claims")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "out" / "scan.tif")) << r.err;
+    // A Photoshop file whose header claims 2 GB of colour data (an indexed
+    // picture's palette is 768 bytes), read as the file is opened.
+    const std::string header("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\0\2\0\0\0\2\0\x08\0\3", 26);
+    std::ofstream(dir / "bomb.psd", std::ios::binary)
+        << header << std::string("\x7f\xff\xff\0", 4) << std::string(10, '\0') << std::string(12, '\x80');
+    r = Run("auto " + Quoted(dir / "bomb.psd") + " -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "bomb.psd: not a readable image file (its header claims 2147483392 bytes of colour data"))
+        << r.err;
 
     // A 6-megapixel photo (all one grey, so that it is quick to make).
     const fs::path big = dir / "big.png";

@@ -274,21 +274,35 @@ bool GifScreen(const std::string& path, int& width, int& height) {
     return true;
 }
 
-// The size of the user data a film scan's header (DPX or Cineon, either
-// byte order) claims, which the image library's readers take memory for and
-// read as they open the file; false for a file of another kind.
-bool FilmScanUserData(const std::string& path, uint64_t& bytes) {
+// A block whose size the file's header gives and which the image library's
+// reader takes memory for and reads as it opens the file: a film scan's
+// user data (DPX or Cineon, either byte order), a Photoshop file's colour
+// data. Its size and what it is; false for a file with no such block.
+bool HeaderBlock(const std::string& path, uint64_t& bytes, const char*& what) {
     unsigned char head[36] = {};
     std::ifstream file(path, std::ios::binary);
     if (!file.read(reinterpret_cast<char*>(head), sizeof head)) return false;
     const auto is = [&head](const char* magic) { return std::memcmp(head, magic, 4) == 0; };
-    const bool dpx = is("SDPX") || is("XPDS"), cineon = is("\x80\x2a\x5f\xd7") || is("\xd7\x5f\x2a\x80");
-    if (!dpx && !cineon) return false;
-    const bool big = is("SDPX") || is("\x80\x2a\x5f\xd7");
-    const unsigned char* f = head + (dpx ? 32 : 16);
-    const uint32_t size = big ? uint32_t(f[0]) << 24 | uint32_t(f[1]) << 16 | uint32_t(f[2]) << 8 | f[3]
-                              : uint32_t(f[3]) << 24 | uint32_t(f[2]) << 16 | uint32_t(f[1]) << 8 | f[0];
-    bytes = size == 0xFFFFFFFFu ? 0 : size;  // all ones: none
+    const auto big = [](const unsigned char* f) {
+        return uint32_t(f[0]) << 24 | uint32_t(f[1]) << 16 | uint32_t(f[2]) << 8 | f[3];
+    };
+    const auto little = [](const unsigned char* f) {
+        return uint32_t(f[3]) << 24 | uint32_t(f[2]) << 16 | uint32_t(f[1]) << 8 | f[0];
+    };
+    uint32_t size = 0;
+    if (is("SDPX") || is("XPDS")) {
+        size = is("SDPX") ? big(head + 32) : little(head + 32);
+        what = "user data";
+    } else if (is("\x80\x2a\x5f\xd7") || is("\xd7\x5f\x2a\x80")) {
+        size = is("\x80\x2a\x5f\xd7") ? big(head + 16) : little(head + 16);
+        what = "user data";
+    } else if (is("8BPS")) {
+        size = big(head + 26);
+        what = "colour data";
+    } else {
+        return false;
+    }
+    bytes = size == 0xFFFFFFFFu ? 0 : size;  // all ones: none, in a film scan
     return true;
 }
 
@@ -439,8 +453,8 @@ uint64_t PhotoReader::DecoderBytes() const {
     // reading phase's own (8-bit samples, then RGB).
     if (format_ == "webp") return webpBytes_ + n * (uint64_t(channels_) * 2 + 6 + 3);
     // A film scan's user data, and the image library's copy of it in the
-    // picture's description.
-    if (format_ == "dpx" || format_ == "cineon") return userDataBytes_ * 2;
+    // picture's description; a Photoshop file's colour data.
+    if (format_ == "dpx" || format_ == "cineon" || format_ == "psd") return headerBlockBytes_ * 2;
     if (!in_ || format_ != "tiff") return 0;
     // OpenImageIO 2.4 converts a TIFF's samples in chunks of about 64 MB of
     // scanlines (the picture's rows, if fewer) rounded up to whole strips,
@@ -484,17 +498,18 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         return OpenHeif(path, error);
     if (IsWebpFile(path)) return OpenWebp(path, error);
     if (int w = 0, h = 0; GifScreen(path, w, h)) return OpenGif(path, w, h, error);
-    // User data that a film scan's header claims is taken and read as the
+    // A block that the header gives the size of is taken and read as the
     // image library opens the file: 4 GB at most, from a file of a few
     // bytes. It must lie within the file.
-    userDataBytes_ = 0;
-    if (uint64_t user = 0; FilmScanUserData(path, user)) {
-        if (user > fs::file_size(path, ec)) {
-            error = "not a readable image file (its header claims " + std::to_string(user) +
-                    " bytes of user data, more than the whole file)";
+    headerBlockBytes_ = 0;
+    uint64_t block = 0;
+    if (const char* what = nullptr; HeaderBlock(path, block, what)) {
+        if (block > fs::file_size(path, ec)) {
+            error = "not a readable image file (its header claims " + std::to_string(block) + " bytes of " + what +
+                    ", more than the whole file)";
             return false;
         }
-        userDataBytes_ = user;
+        headerBlockBytes_ = block;
     }
     std::string rawNote;
     if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;
