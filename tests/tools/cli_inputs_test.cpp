@@ -4,6 +4,9 @@
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "cli_fixture.h"
 
 namespace lumarex_test {
@@ -217,6 +220,28 @@ std::string MotionJpegAvi(const std::string& jpeg, int width, int height, int fr
     return "RIFF" + u32(uint32_t(body.size())) + body;
 }
 
+// A FITS cube of `slices` grey pictures, as a telescope's software writes
+// one: a volume, which the image library reads as that many pictures.
+std::string FitsCube(int width, int height, int slices) {
+    std::string fits;
+    const auto card = [&fits](const char* key, const std::string& value) {
+        char text[81];
+        std::snprintf(text, sizeof text, "%-8s= %20s", key, value.c_str());
+        fits += std::string(text) + std::string(80 - std::strlen(text), ' ');
+    };
+    card("SIMPLE", "T");
+    card("BITPIX", "8");
+    card("NAXIS", "3");
+    card("NAXIS1", std::to_string(width));
+    card("NAXIS2", std::to_string(height));
+    card("NAXIS3", std::to_string(slices));
+    fits += "END" + std::string(77, ' ');
+    fits.resize(2880, ' ');
+    fits += std::string(size_t(width) * height * slices, '\x60');
+    fits.resize((fits.size() + 2879) / 2880 * 2880, '\0');
+    return fits;
+}
+
 TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     const std::string png = Slurp(MakeInput("good.png"));
     std::string flipped = png;
@@ -236,8 +261,10 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     // bounds on a damaged file.
     WriteImage(dir / "render.iff", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT8),
                std::vector<uint16_t>(8 * 8 * 3, 30000));
-    const std::vector<std::string> bad = {"flipped.png", "cut.png",  "missing.jpg", "notes.txt", "pipe.png",
-                                          "/dev/zero",   "clip.avi", "blank.null",  "render.iff"};
+    // A volume, read as one picture it overran the room of one.
+    std::ofstream(dir / "cube.fits", std::ios::binary) << FitsCube(6, 12, 8);
+    const std::vector<std::string> bad = {"flipped.png", "cut.png",    "missing.jpg", "notes.txt", "pipe.png",
+                                          "/dev/zero",   "clip.avi",   "blank.null",  "render.iff", "cube.fits"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -264,6 +291,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("clip.avi"), "is a video, not a photo")) << err;
     EXPECT_TRUE(Has(lineOf("blank.null"), "not an image file")) << err;
     EXPECT_TRUE(Has(lineOf("render.iff"), "is a Maya IFF render, not a photo")) << err;
+    EXPECT_TRUE(Has(lineOf("cube.fits"), "unsupported: a volume of 8 slices")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
 }

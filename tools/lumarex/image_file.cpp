@@ -540,6 +540,12 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         error = "unsupported size " + std::to_string(spec.width) + "x" + std::to_string(spec.height);
         return false;
     }
+    // A volume (a FITS cube, a TIFF of several slices) reads as that many
+    // pictures into the room of one.
+    if (spec.depth != 1) {
+        error = "unsupported: a volume of " + std::to_string(spec.depth) + " slices, not a flat picture";
+        return false;
+    }
     width_ = spec.width;
     height_ = spec.height;
     channels_ = nc;
