@@ -137,8 +137,22 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
         << header << std::string("\x7f\xff\xff\0", 4) << std::string(10, '\0') << std::string(12, '\x80');
     r = Run("auto " + Quoted(dir / "bomb.psd") + " -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "bomb.psd: not a readable image file (its header claims 2147483392 bytes of colour data"))
+    EXPECT_TRUE(Has(r.err, "bomb.psd: not a readable image file (its header claims colour data of 2147483392 bytes"))
         << r.err;
+    // An OpenEXR file one of whose header's attributes claims 2 GB, which
+    // OpenEXR takes before it reads the value.
+    WriteImage(dir / "light.exr", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::HALF),
+               std::vector<uint16_t>(8 * 8 * 3, 30000));
+    std::string exr = Slurp(dir / "light.exr");
+    const size_t attribute = exr.find(std::string("compression\0compression\0", 24));
+    ASSERT_NE(attribute, std::string::npos);
+    exr.replace(attribute + 24, 4, std::string("\0\0\xff\x7f", 4));
+    std::ofstream(dir / "bomb.exr", std::ios::binary) << exr;
+    r = Run("auto " + Quoted(dir / "bomb.exr") + " " + Quoted(dir / "light.exr") + " -d " + Quoted(dir / "out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "bomb.exr: not a readable image file (its header claims an attribute of 2147418112 bytes"))
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "light.tif")) << r.err;
 
     // A 6-megapixel photo (all one grey, so that it is quick to make).
     const fs::path big = dir / "big.png";

@@ -274,11 +274,57 @@ bool GifScreen(const std::string& path, int& width, int& height) {
     return true;
 }
 
-// A block whose size the file's header gives and which the image library's
-// reader takes memory for and reads as it opens the file: a film scan's
-// user data (DPX or Cineon, either byte order), a Photoshop file's colour
-// data. Its size and what it is; false for a file with no such block.
-bool HeaderBlock(const std::string& path, uint64_t& bytes, const char*& what) {
+// A block whose size the file's header gives, and which the image library's
+// readers take memory for and read as they open the file.
+struct ClaimedBlock {
+    uint64_t bytes = 0;  // its size
+    uint64_t end = 0;    // where it ends in the file
+    const char* what = "";
+};
+
+// An OpenEXR header's largest attribute, or the first that runs past the
+// end of the file (OpenEXR takes the memory an attribute's size gives before
+// it reads the value: 2 GB for a 51-byte file). False for a file that is no
+// OpenEXR file or whose header is cut short (the image library says why).
+bool LargestExrAttribute(std::ifstream& file, uint64_t fileBytes, ClaimedBlock& block) {
+    unsigned char version[4] = {};
+    if (!file.read(reinterpret_cast<char*>(version), 4)) return false;
+    const bool multipart = (version[1] & 0x10) != 0;
+    const auto text = [&file](std::string& out) {
+        out.clear();
+        for (char c; file.get(c);) {
+            if (c == '\0') return true;
+            if (out.size() == 255) return false;
+            out += c;
+        }
+        return false;
+    };
+    block.what = "an attribute";
+    std::string name, type;
+    while (text(name)) {
+        if (name.empty()) {
+            // The end of a header; in a file of several parts, an empty
+            // header ends the list.
+            if (!multipart || file.peek() == 0 || file.peek() == std::char_traits<char>::eof()) return true;
+            continue;
+        }
+        unsigned char size[4] = {};
+        if (!text(type) || !file.read(reinterpret_cast<char*>(size), 4)) return false;
+        const int32_t bytes = int32_t(uint32_t(size[3]) << 24 | uint32_t(size[2]) << 16 | uint32_t(size[1]) << 8 | size[0]);
+        const uint64_t at = uint64_t(file.tellg());
+        const uint64_t claimed = bytes < 0 ? uint64_t(UINT32_MAX) : uint64_t(bytes);
+        if (claimed >= block.bytes || at + claimed > fileBytes) block = {claimed, at + claimed, "an attribute"};
+        if (at + claimed > fileBytes) return true;
+        file.seekg(std::streamoff(claimed), std::ios::cur);
+    }
+    return false;
+}
+
+// The block of `path`'s header that the image library's reader takes
+// memory for as it opens the file: a film scan's user data (DPX or Cineon,
+// either byte order), a Photoshop file's colour data, an OpenEXR header's
+// largest attribute. False for a file with no such block.
+bool HeaderBlock(const std::string& path, uint64_t fileBytes, ClaimedBlock& block) {
     unsigned char head[36] = {};
     std::ifstream file(path, std::ios::binary);
     if (!file.read(reinterpret_cast<char*>(head), sizeof head)) return false;
@@ -289,21 +335,30 @@ bool HeaderBlock(const std::string& path, uint64_t& bytes, const char*& what) {
     const auto little = [](const unsigned char* f) {
         return uint32_t(f[3]) << 24 | uint32_t(f[2]) << 16 | uint32_t(f[1]) << 8 | f[0];
     };
-    uint32_t size = 0;
-    if (is("SDPX") || is("XPDS")) {
-        size = is("SDPX") ? big(head + 32) : little(head + 32);
-        what = "user data";
-    } else if (is("\x80\x2a\x5f\xd7") || is("\xd7\x5f\x2a\x80")) {
-        size = is("\x80\x2a\x5f\xd7") ? big(head + 16) : little(head + 16);
-        what = "user data";
-    } else if (is("8BPS")) {
-        size = big(head + 26);
-        what = "colour data";
-    } else {
-        return false;
+    // A film scan's user data follows its generic and industry headers,
+    // whose sizes its header gives too (all ones, "undefined" in these
+    // formats: the standard sizes; for the user data: none).
+    const auto filmScan = [&block](uint32_t size, uint32_t generic, uint32_t industry, uint32_t standard) {
+        const auto given = [](uint32_t v, uint32_t otherwise) { return v == 0xFFFFFFFFu ? otherwise : v; };
+        block.bytes = given(size, 0);
+        block.end = uint64_t(given(generic, standard)) + given(industry, 2048 - standard) + block.bytes;
+        block.what = "user data";
+        return true;
+    };
+    if (is("SDPX")) return filmScan(big(head + 32), big(head + 24), big(head + 28), 1664);
+    if (is("XPDS")) return filmScan(little(head + 32), little(head + 24), little(head + 28), 1664);
+    if (is("\x80\x2a\x5f\xd7")) return filmScan(big(head + 16), big(head + 8), big(head + 12), 1024);
+    if (is("\xd7\x5f\x2a\x80")) return filmScan(little(head + 16), little(head + 8), little(head + 12), 1024);
+    if (is("8BPS")) {
+        block = {big(head + 26), 30 + uint64_t(big(head + 26)), "colour data"};
+        return true;
     }
-    bytes = size == 0xFFFFFFFFu ? 0 : size;  // all ones: none, in a film scan
-    return true;
+    if (is("\x76\x2f\x31\x01")) {
+        file.clear();
+        file.seekg(4);
+        return LargestExrAttribute(file, fileBytes, block);
+    }
+    return false;
 }
 
 // The raw reader's settings for `raw` (LibRaw's through OpenImageIO's
@@ -452,9 +507,11 @@ uint64_t PhotoReader::DecoderBytes() const {
     // The WebP file's bytes, held while its pixels are decoded into the
     // reading phase's own (8-bit samples, then RGB).
     if (format_ == "webp") return webpBytes_ + n * (uint64_t(channels_) * 2 + 6 + 3);
-    // A film scan's user data, and the image library's copy of it in the
-    // picture's description; a Photoshop file's colour data.
-    if (format_ == "dpx" || format_ == "cineon" || format_ == "psd") return headerBlockBytes_ * 2;
+    // A film scan's user data, a Photoshop file's colour data, an OpenEXR
+    // header's largest attribute (HeaderBlock), and the image library's copy
+    // of it in the picture's description.
+    if (format_ == "dpx" || format_ == "cineon" || format_ == "psd" || format_ == "openexr")
+        return headerBlockBytes_ * 2;
     if (!in_ || format_ != "tiff") return 0;
     // OpenImageIO 2.4 converts a TIFF's samples in chunks of about 64 MB of
     // scanlines (the picture's rows, if fewer) rounded up to whole strips,
@@ -502,14 +559,14 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     // image library opens the file: 4 GB at most, from a file of a few
     // bytes. It must lie within the file.
     headerBlockBytes_ = 0;
-    uint64_t block = 0;
-    if (const char* what = nullptr; HeaderBlock(path, block, what)) {
-        if (block > fs::file_size(path, ec)) {
-            error = "not a readable image file (its header claims " + std::to_string(block) + " bytes of " + what +
-                    ", more than the whole file)";
+    const uint64_t fileBytes = fs::file_size(path, ec);
+    if (ClaimedBlock block; !ec && HeaderBlock(path, fileBytes, block)) {
+        if (block.end > fileBytes) {
+            error = "not a readable image file (its header claims " + std::string(block.what) + " of " +
+                    std::to_string(block.bytes) + " bytes, past the end of the file)";
             return false;
         }
-        headerBlockBytes_ = block;
+        headerBlockBytes_ = block.bytes;
     }
     std::string rawNote;
     if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;

@@ -142,7 +142,7 @@ private:
     std::vector<uint8_t> webp_;  // a WebP file's bytes, read once its size passed (webp_file.h)
     std::string deferredPath_;   // a WebP file (read with libwebp) or a GIF, read once its size passed
     uint64_t webpBytes_ = 0;     // its size
-    uint64_t headerBlockBytes_ = 0;  // a film scan's user data, a Photoshop file's colour data (HeaderBlock)
+    uint64_t headerBlockBytes_ = 0;  // the largest block its header claims (HeaderBlock in image_file.cpp)
     OIIO::ImageSpec webpSpec_;   // its description, as the image library gave it
     bool several_ = false;       // the file holds more than one picture
     bool unassociated_ = false;  // the samples were read with their colour not multiplied by alpha
