@@ -228,9 +228,9 @@ std::string MotionJpegAvi(const std::string& jpeg, int width, int height, int fr
         movi += chunk("00dc", jpeg);
         index += "00dc" + u32(0x10) + u32(at) + u32(size);
     }
-    const std::string body = "AVI " +
-                             list("hdrl", chunk("avih", avih) + list("strl", chunk("strh", strh) + chunk("strf", strf))) +
-                             list("movi", movi) + chunk("idx1", index);
+    const std::string stream = list("strl", chunk("strh", strh) + chunk("strf", strf));
+    const std::string body =
+        "AVI " + list("hdrl", chunk("avih", avih) + stream) + list("movi", movi) + chunk("idx1", index);
     return "RIFF" + u32(uint32_t(body.size())) + body;
 }
 

@@ -310,9 +310,9 @@ bool LargestExrAttribute(std::ifstream& file, uint64_t fileBytes, ClaimedBlock& 
         }
         unsigned char size[4] = {};
         if (!text(type) || !file.read(reinterpret_cast<char*>(size), 4)) return false;
-        const int32_t bytes = int32_t(uint32_t(size[3]) << 24 | uint32_t(size[2]) << 16 | uint32_t(size[1]) << 8 | size[0]);
+        const uint32_t bytes = uint32_t(size[3]) << 24 | uint32_t(size[2]) << 16 | uint32_t(size[1]) << 8 | size[0];
         const uint64_t at = uint64_t(file.tellg());
-        const uint64_t claimed = bytes < 0 ? uint64_t(UINT32_MAX) : uint64_t(bytes);
+        const uint64_t claimed = bytes;  // a negative size (from bit 31 up) is past any end
         if (claimed >= block.bytes || at + claimed > fileBytes) block = {claimed, at + claimed, "an attribute"};
         if (at + claimed > fileBytes) return true;
         file.seekg(std::streamoff(claimed), std::ios::cur);
