@@ -277,8 +277,14 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
                std::vector<uint16_t>(8 * 8 * 3, 30000));
     // A volume, read as one picture it overran the room of one.
     std::ofstream(dir / "cube.fits", std::ios::binary) << FitsCube(6, 12, 8);
-    const std::vector<std::string> bad = {"flipped.png", "cut.png",    "missing.jpg", "notes.txt", "pipe.png",
-                                          "/dev/zero",   "clip.avi",   "blank.null",  "render.iff", "cube.fits"};
+    // A Photoshop file of one channel in RGB mode, 2 x 2: the image
+    // library's reader read the two channels that are not there.
+    std::ofstream(dir / "grey-rgb.psd", std::ios::binary)
+        << std::string("8BPS\0\1\0\0\0\0\0\0\0\1\0\0\0\2\0\0\0\2\0\x08\0\3", 26) << std::string(14, '\0')
+        << std::string(4, '\x80');
+    const std::vector<std::string> bad = {"flipped.png", "cut.png",    "missing.jpg", "notes.txt",
+                                          "pipe.png",    "/dev/zero",  "clip.avi",    "blank.null",
+                                          "render.iff",  "cube.fits",  "grey-rgb.psd"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -306,6 +312,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("blank.null"), "not an image file")) << err;
     EXPECT_TRUE(Has(lineOf("render.iff"), "is a Maya IFF render, not a photo")) << err;
     EXPECT_TRUE(Has(lineOf("cube.fits"), "unsupported: a volume of 8 slices")) << err;
+    EXPECT_TRUE(Has(lineOf("grey-rgb.psd"), "its Photoshop colour mode needs 3 channels, its header gives 1")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
 }

@@ -361,6 +361,25 @@ bool HeaderBlock(const std::string& path, uint64_t fileBytes, ClaimedBlock& bloc
     return false;
 }
 
+// A Photoshop file whose colour mode needs more channels than its header
+// gives (RGB in one channel): OpenImageIO 2.4's reader reads the channels
+// the mode names, past those there are, and ends the process. The reason,
+// or empty for a file that is no such file.
+std::string PhotoshopChannelsFault(const std::string& path) {
+    unsigned char head[26] = {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head, "8BPS", 4) != 0) return {};
+    const int channels = head[12] << 8 | head[13], mode = head[24] << 8 | head[25];
+    // Bitmap, grey, indexed, RGB, CMYK, -, -, multichannel, duotone, Lab.
+    constexpr int kLeast[] = {1, 1, 1, 3, 4, 0, 0, 1, 1, 3};
+    if (mode >= int(std::size(kLeast)) || kLeast[mode] == 0)
+        return "not a readable image file (a Photoshop colour mode " + std::to_string(mode) + " that does not exist)";
+    if (channels < kLeast[mode])
+        return "not a readable image file (its Photoshop colour mode needs " + std::to_string(kLeast[mode]) +
+               " channels, its header gives " + std::to_string(channels) + ")";
+    return {};
+}
+
 // The raw reader's settings for `raw` (LibRaw's through OpenImageIO's
 // "raw:" attributes, which other readers ignore), and the note that says
 // what was done.
@@ -567,6 +586,10 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
             return false;
         }
         headerBlockBytes_ = block.bytes;
+    }
+    if (std::string fault = PhotoshopChannelsFault(path); !fault.empty()) {
+        error = std::move(fault);
+        return false;
     }
     std::string rawNote;
     if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;
