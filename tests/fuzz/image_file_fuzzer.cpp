@@ -3,15 +3,16 @@
 // HEIC, WebP and GIF bytes, and on the other picture formats the image
 // library reads (BMP, Targa, PNM, ICO, SGI, Radiance HDR, OpenEXR, DPX, FITS,
 // RLA, JPEG 2000, Photoshop, DDS; and Maya IFF, which is refused), written
-// to a file of the format's extension and read as
+// to a file of the format's extension (or of none the image library knows,
+// when every reader of photos is tried) and read as
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
 // against the pixel-count limit and the memory budget before any pixel
 // memory is taken, then PhotoReader). Every file must give a picture that
 // matches its description or an error text, never a crash.
 //
 // The limit is 0.5 megapixels instead of the command's 200, so that a run
-// stays fast; OpenImageIO tries only the reader the extension names and
-// works on the calling thread. WebP is read by the command's own reader.
+// stays fast; OpenImageIO tries only the reader the extension names (all
+// of them for .dat) and works on the calling thread. WebP is read by the command's own reader.
 // A picture read may be written again (PNG, JPEG, WebP, TIFF) with the
 // file's own metadata, which the writers encode.
 #include <OpenImageIO/imageio.h>
@@ -35,7 +36,7 @@ namespace fs = std::filesystem;
 using namespace lumarex_cli;
 
 struct FileInput {
-    uint8_t format = 0;  // modulo 21: kExtensions
+    uint8_t format = 0;  // modulo 22: kExtensions
     uint8_t want16 = 0;  // odd: keep deep files at 16 bits
     uint8_t work = 0;    // modulo 3: one pass, analyse and apply, analyse only; divided by 3,
                          // modulo 5: written again as nothing, .png, .jpg, .webp, .tif
@@ -48,7 +49,7 @@ void Visit(IO& io, FileInput& f) {
 
 constexpr const char* kExtensions[] = {".png", ".jpg", ".tif", ".dng", ".heic", ".webp", ".gif",
                                        ".bmp", ".tga", ".ppm", ".ico", ".sgi", ".hdr", ".exr",
-                                       ".dpx", ".fits", ".iff", ".rla", ".jp2", ".psd", ".dds"};
+                                       ".dpx", ".fits", ".iff", ".rla", ".jp2", ".psd", ".dds", ".dat"};
 constexpr const char* kOutputs[] = {nullptr, ".png", ".jpg", ".webp", ".tif"};
 constexpr double kMaxMegapixels = 0.5;
 
@@ -85,9 +86,13 @@ void ExpectPicture(const Picture& pic, bool want16) {
 }
 
 void Run(const FileInput& f, std::span<const uint8_t> file) {
-    static const bool oiioSet = (OIIO::attribute("threads", 1), OIIO::attribute("try_all_readers", 0));
+    static const bool oiioSet = OIIO::attribute("threads", 1);
     (void)oiioSet;
-    const fs::path path = ScratchFile(std::string("photo") + kExtensions[f.format % std::size(kExtensions)]);
+    const std::string extension = kExtensions[f.format % std::size(kExtensions)];
+    // A name that says nothing of the format: every reader of photos is
+    // tried, as the command tries them.
+    OIIO::attribute("try_all_readers", extension == ".dat" ? 1 : 0);
+    const fs::path path = ScratchFile("photo" + extension);
     WriteFile(path, file);
 
     const SizeLimits limits{kMaxMegapixels, 0.25};
