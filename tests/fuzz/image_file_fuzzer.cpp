@@ -2,7 +2,7 @@
 // The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG),
 // HEIC, WebP and GIF bytes, and on the other picture formats the image
 // library reads (BMP, Targa, PNM, ICO, SGI, Radiance HDR, OpenEXR, DPX, FITS,
-// RLA, JPEG 2000, Photoshop, DDS; and Maya IFF, which is refused), written
+// RLA, JPEG 2000, Photoshop, DDS, Cineon; and Maya IFF, which is refused), written
 // to a file of the format's extension (or of none the image library knows,
 // when every reader of photos is tried) and read as
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 using namespace lumarex_cli;
 
 struct FileInput {
-    uint8_t format = 0;  // modulo 22: kExtensions
+    uint8_t format = 0;  // modulo 23: kExtensions
     uint8_t want16 = 0;  // odd: keep deep files at 16 bits
     uint8_t work = 0;    // modulo 3: one pass, analyse and apply, analyse only; divided by 3,
                          // modulo 5: written again as nothing, .png, .jpg, .webp, .tif
@@ -49,7 +49,7 @@ void Visit(IO& io, FileInput& f) {
 
 constexpr const char* kExtensions[] = {".png", ".jpg", ".tif", ".dng", ".heic", ".webp", ".gif",
                                        ".bmp", ".tga", ".ppm", ".ico", ".sgi", ".hdr", ".exr",
-                                       ".dpx", ".fits", ".iff", ".rla", ".jp2", ".psd", ".dds", ".dat"};
+                                       ".dpx", ".fits", ".iff", ".rla", ".jp2", ".psd", ".dds", ".dat", ".cin"};
 constexpr const char* kOutputs[] = {nullptr, ".png", ".jpg", ".webp", ".tif"};
 constexpr double kMaxMegapixels = 0.5;
 
