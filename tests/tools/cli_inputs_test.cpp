@@ -130,6 +130,13 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "bomb.dpx: not a readable image file (its header claims")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "out" / "scan.tif")) << r.err;
+    // The same in a Cineon scan, whose header lays its sizes out otherwise.
+    std::string cineon(2048 + 12, '\0');
+    cineon.replace(0, 20, std::string("\x80\x2a\x5f\xd7\0\0\x08\0\0\0\x04\0\0\0\x04\0\x40\0\0\0", 20));
+    std::ofstream(dir / "bomb.cin", std::ios::binary) << cineon;
+    r = Run("auto " + Quoted(dir / "bomb.cin") + " -d " + Quoted(dir / "out"));
+    EXPECT_TRUE(Has(r.err, "bomb.cin: not a readable image file (its header claims user data of 1073741824 bytes"))
+        << r.err;
     // A Photoshop file whose header claims 2 GB of colour data (an indexed
     // picture's palette is 768 bytes), read as the file is opened.
     const std::string header("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\0\2\0\0\0\2\0\x08\0\3", 26);
