@@ -456,7 +456,7 @@ std::unique_ptr<OIIO::ImageInput> OpenStillPicture(const std::string& path, cons
                                                    std::string& error) {
     // As the image library opens a file (the reader its extension names,
     // then any reader that recognises it), but only with readers of
-    // pictures.
+    // photos.
     const std::string named = FormatOfExtension(Extension(path));
     if (const char* reason = NotAPhoto(named)) {
         error = reason;
@@ -481,7 +481,7 @@ std::unique_ptr<OIIO::ImageInput> OpenStillPicture(const std::string& path, cons
     }
     (void)OIIO::geterror();
     error = "not a readable image file (" +
-            OneLine(namedError.empty() ? "no reader of pictures recognises it" : namedError) + ")";
+            OneLine(namedError.empty() ? "no reader of photos recognises it" : namedError) + ")";
     return nullptr;
 }
 
