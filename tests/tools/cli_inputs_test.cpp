@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli_fixture.h"
+#include "image_file.h"
 
 namespace lumarex_test {
 namespace {
@@ -145,6 +146,13 @@ TEST_F(Cli, OversizedPhotosAreRefusedFromTheirHeader) {
     r = Run("auto " + Quoted(dir / "bomb.psd") + " -d " + Quoted(dir / "out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "bomb.psd: not a readable image file (its header claims colour data of 2147483392 bytes"))
+        << r.err;
+    // Its layers section claiming more than the file: the reader made room
+    // for 20 046 layers and said "hit end of file" for each, a megabyte.
+    std::ofstream(dir / "layers.psd", std::ios::binary)
+        << header << std::string(8, '\0') << "NNNN" << std::string(12, '\x80');
+    r = Run("auto " + Quoted(dir / "layers.psd") + " -d " + Quoted(dir / "out"));
+    EXPECT_TRUE(Has(r.err, "layers.psd: not a readable image file (its header claims layers of 1313754702 bytes"))
         << r.err;
     // An OpenEXR file one of whose header's attributes claims 2 GB, which
     // OpenEXR takes before it reads the value.
@@ -322,6 +330,23 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("grey-rgb.psd"), "its Photoshop colour mode needs 3 channels, its header gives 1")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;
     for (const std::string& name : bad) EXPECT_FALSE(fs::exists(dir / "out" / fs::path(name).filename())) << name;
+}
+
+// A reader's message said once per element of a damaged file is cut to its
+// first words, at a word, never inside a character.
+TEST(ReaderMessages, ALongMessageIsCutToItsFirstWords) {
+    std::string said;
+    for (int i = 0; i < 20000; ++i) said += "Read error: hit end of file\n";
+    const std::string line = lumarex_cli::OneLine(said);
+    EXPECT_LE(line.size(), 304u);
+    EXPECT_EQ(line.rfind("Read error: hit end of file Read error:", 0), 0u) << line;
+    EXPECT_EQ(line.substr(line.size() - 4), " ...");
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const std::string accented = lumarex_cli::OneLine(std::string(400, 'x') + "\xc3\xa9");
+    const std::string cut = lumarex_cli::OneLine(std::string(299, 'x') + "\xc3\xa9" + std::string(100, 'y'));
+    EXPECT_EQ(cut, std::string(299, 'x') + " ...") << "the two bytes of one character are kept or cut together";
+    EXPECT_EQ(lumarex_cli::OneLine("short\n"), "short");
+    EXPECT_EQ(accented.size(), 304u);
 }
 
 // A file name in another system's encoding (not UTF-8) is analysed like any
