@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "adobe_rgb.h"
 
+#include "byte_order.h"
 #include "colour_profile.h"
 
 #include <cstring>
@@ -19,13 +20,6 @@ constexpr unsigned kMaxEntries = 1000;
 constexpr uint16_t kExifPointer = 0x8769, kColorSpace = 0xA001, kInteropPointer = 0xA005, kInteropIndex = 0x0001;
 constexpr uint16_t kAscii = 2, kShort = 3, kLong = 4, kIfd = 13;
 
-uint16_t Load16(const uint8_t* p, bool little) {
-    return little ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
-}
-uint32_t Load32(const uint8_t* p, bool little) {
-    return little ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
-                  : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
 
 struct Entry {
     uint16_t type = 0;

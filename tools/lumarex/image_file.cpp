@@ -16,6 +16,7 @@
 #include <OpenImageIO/tiffutils.h>
 
 #include "adobe_rgb.h"
+#include "byte_order.h"
 #include "heif_file.h"
 #include "large_pages.h"
 #include "output_file.h"
@@ -310,7 +311,7 @@ bool LargestExrAttribute(std::ifstream& file, uint64_t fileBytes, ClaimedBlock& 
         }
         unsigned char size[4] = {};
         if (!text(type) || !file.read(reinterpret_cast<char*>(size), 4)) return false;
-        const uint32_t bytes = uint32_t(size[3]) << 24 | uint32_t(size[2]) << 16 | uint32_t(size[1]) << 8 | size[0];
+        const uint32_t bytes = Load32(size, true);
         const uint64_t at = uint64_t(file.tellg());
         const uint64_t claimed = bytes;  // a negative size (from bit 31 up) is past any end
         if (claimed >= block.bytes || at + claimed > fileBytes) block = {claimed, at + claimed, "an attribute"};
@@ -354,12 +355,8 @@ bool HeaderBlock(const std::string& path, uint64_t fileBytes, ClaimedBlock& bloc
     // A file cut short of the field a size is in: what is missing reads 0.
     if (file.gcount() < 4) return false;
     const auto is = [&head](const char* magic) { return std::memcmp(head, magic, 4) == 0; };
-    const auto big = [](const unsigned char* f) {
-        return uint32_t(f[0]) << 24 | uint32_t(f[1]) << 16 | uint32_t(f[2]) << 8 | f[3];
-    };
-    const auto little = [](const unsigned char* f) {
-        return uint32_t(f[3]) << 24 | uint32_t(f[2]) << 16 | uint32_t(f[1]) << 8 | f[0];
-    };
+    const auto big = [](const unsigned char* f) { return Load32(f, false); };
+    const auto little = [](const unsigned char* f) { return Load32(f, true); };
     // A film scan's user data follows its generic and industry headers,
     // whose sizes its header gives too (all ones, "undefined" in these
     // formats: the standard sizes; for the user data: none).
@@ -391,7 +388,7 @@ std::string PhotoshopChannelsFault(const std::string& path) {
     unsigned char head[26] = {};
     std::ifstream file(path, std::ios::binary);
     if (!file.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head, "8BPS", 4) != 0) return {};
-    const int channels = head[12] << 8 | head[13], mode = head[24] << 8 | head[25];
+    const int channels = Load16(head + 12, false), mode = Load16(head + 24, false);
     // Bitmap, grey, indexed, RGB, CMYK, -, -, multichannel, duotone, Lab.
     constexpr int kLeast[] = {1, 1, 1, 3, 4, 0, 0, 1, 1, 3};
     if (mode >= int(std::size(kLeast)) || kLeast[mode] == 0)
