@@ -59,16 +59,6 @@ if ((${#missing[@]})); then apt_install "${missing[@]}"; fi
 
 ((demo)) && exit 0
 
-# The preview's browser tests: Node.js with npm (Debian's, unless a Node.js
-# is there already: another one brings its own npm, which Debian's npm
-# package conflicts with), then the locked playwright-core of tests/preview,
-# installed again only when the lock file changes.
-node_missing=()
-command -v node >/dev/null || node_missing+=(nodejs)
-command -v npm >/dev/null || node_missing+=(npm)
-if ((${#node_missing[@]})); then apt_install "${node_missing[@]}"; fi
-preview=$(dirname "$0")/../tests/preview
-if ! cmp -s "$preview/package-lock.json" "$preview/node_modules/.package-lock.json.installed"; then
-  (cd "$preview" && npm ci --no-audit --no-fund --loglevel=error &&
-    cp package-lock.json node_modules/.package-lock.json.installed)
-fi
+# The preview's browser tests drive Debian's Chromium from Node.js (Debian's,
+# unless a Node.js is there already), with nothing else to install.
+command -v node >/dev/null || apt_install nodejs

@@ -7,7 +7,7 @@ import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+import { launch } from './devtools.mjs';
 
 const [lumarex, samples, outDir] = process.argv.slice(2);
 const sample = 's08_sunset_warm.jpg';
@@ -17,7 +17,7 @@ const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'lumarex-preview-'));
 const photo = path.join(dir, sample);
 fs.copyFileSync(path.join(samples, sample), photo);
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'lumarex-chromium-'));
-let context = null;
+let browser = null;
 
 function check(ok, what) {
   if (!ok) throw new Error(`FAILED: ${what}`);
@@ -71,10 +71,9 @@ function runCommand(commandLine, output) {
 }
 
 async function idle(page) {
-  await page.waitForFunction(() => window.lumarexPreview.idle() && window.lumarexPreview.state.renders > 0,
-    null, { timeout: 30000 });
+  await page.waitForFunction(() => window.lumarexPreview.idle() && window.lumarexPreview.state.renders > 0, 30000);
   // The command line follows the settings after a short pause.
-  await page.waitForTimeout(300);
+  await new Promise((resolve) => setTimeout(resolve, 300));
 }
 
 const canvasPixels = (page) => page.evaluate(() => document.getElementById('view').toDataURL('image/png'));
@@ -83,34 +82,33 @@ try {
   const base = await url;
   const token = new URL(base).searchParams.get('token');
   check(/^[A-Za-z0-9_-]{32}$/.test(token || ''), `the printed address carries a token: ${base}`);
-  context = await chromium.launchPersistentContext(profile, {
+  browser = await launch({
     executablePath: process.env.LUMAREX_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    viewport: { width: 1280, height: 760 },
+    userDataDir: profile,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
            '--force-color-profile=srgb'],
   });
-  const page = context.pages()[0] || await context.newPage();
+  const page = await browser.newPage(1280, 760);
   const failures = [];
-  page.on('pageerror', (e) => failures.push(e.message));
+  page.onError((message) => failures.push(message));
   await page.goto(base);
   await idle(page);
-  check(await page.locator('.setting').count() === 23, 'a control for each of the 23 settings of lumarex correct');
-  check((await page.locator('#photo-size').textContent()).startsWith('2560\u00d71707'), 'the photo\'s size is shown');
+  check(await page.count('.setting') === 23, 'a control for each of the 23 settings of lumarex correct');
+  check((await page.text('#photo-size')).startsWith('2560\u00d71707'), 'the photo\'s size is shown');
   const fitted = await canvasPixels(page);
-  const choice = await page.locator('#choice').textContent();
+  const choice = await page.text('#choice');
   check(choice.includes('brighten: measured') && choice.includes('shadow floor'),
         `the choice's reasons are shown under the picture: ${choice}`);
-  const firstCommand = await page.locator('#command').inputValue();
+  const firstCommand = await page.value('#command');
   check(firstCommand === `lumarex correct ${photo} -o ${path.join(dir, 's08_sunset_warm-corrected.jpg')}`,
         `the default command: ${firstCommand}`);
 
   // A slider: the picture changes and the command follows.
-  await page.locator('#set-local-depth').fill('95');
+  await page.fill('#set-local-depth', '95');
   await idle(page);
   check(await canvasPixels(page) !== fitted, 'moving the local-depth slider changes the picture');
-  const command = await page.locator('#command').inputValue();
+  const command = await page.value('#command');
   check(command.endsWith(' --local-depth 95'), `the command carries the setting: ${command}`);
 
   // At 1:1 the view is asked for with the settings (the in-process tests
@@ -149,9 +147,8 @@ try {
 
   // Save: the whole photo beside the original, as the command writes it.
   await page.click('#save');
-  await page.waitForFunction(() => /Saved to|Not saved/.test(document.getElementById('status').textContent),
-    null, { timeout: 60000 });
-  const status = await page.locator('#status').textContent();
+  await page.waitForFunction(() => /Saved to|Not saved/.test(document.getElementById('status').textContent), 60000);
+  const status = await page.text('#status');
   const saved = path.join(dir, 's08_sunset_warm-corrected.jpg');
   check(status.startsWith(`Saved to ${saved}`), `Save reports where: ${status}`);
   const wholeFile = path.join(dir, 'whole.jpg');
@@ -164,12 +161,12 @@ try {
   await page.click('#fit');
   await page.check('input[name=compare][value=split]');
   await idle(page);
-  await page.screenshot({ path: path.join(outDir, 'preview.png') });
+  await page.screenshot(path.join(outDir, 'preview.png'));
   check(fs.statSync(path.join(outDir, 'preview.png')).size > 10000, `screenshot in ${outDir}/preview.png`);
   check(failures.length === 0, `no script errors on the page ${failures.join('; ')}`);
 
-  await context.close();
-  context = null;
+  await browser.close();
+  browser = null;
   // Ctrl-C: the server stops by itself, cleanly.
   child.kill('SIGINT');
   const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
@@ -182,7 +179,7 @@ try {
   console.error(err);
   process.exitCode = 1;
 } finally {
-  if (context) await context.close().catch(() => {});
+  if (browser) await browser.close().catch(() => {});
   if (child.exitCode === null) child.kill('SIGKILL');
   fs.rmSync(profile, { recursive: true, force: true });
   fs.rmSync(dir, { recursive: true, force: true });
