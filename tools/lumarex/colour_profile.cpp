@@ -7,13 +7,13 @@
 #include <iterator>
 #include <utility>
 
+#include "byte_order.h"
+
 namespace lumarex_cli {
 namespace {
 
 // ICC profiles are big-endian throughout.
-uint32_t U32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-double S15Fixed16(const uint8_t* p) { return double(int32_t(U32(p))) / 65536.0; }
+double S15Fixed16(const uint8_t* p) { return double(int32_t(Load32(p, false))) / 65536.0; }
 
 constexpr size_t kHeader = 128;
 
@@ -51,12 +51,12 @@ public:
     // hold at least `least` bytes; nullptr when it does not.
     const uint8_t* Tag(const char* signature, size_t least, size_t& length) const {
         if (size_ < kHeader + 4) return nullptr;
-        const uint64_t count = U32(data_ + kHeader);
+        const uint64_t count = Load32(data_ + kHeader, false);
         if (count > (size_ - kHeader - 4) / 12) return nullptr;
         for (uint64_t i = 0; i < count; ++i) {
             const uint8_t* entry = data_ + kHeader + 4 + 12 * i;
             if (std::memcmp(entry, signature, 4) != 0) continue;
-            const uint64_t at = U32(entry + 4), n = U32(entry + 8);
+            const uint64_t at = Load32(entry + 4, false), n = Load32(entry + 8, false);
             if (at > size_ || n > size_ - at || n < least) return nullptr;
             length = size_t(n);
             return data_ + at;
@@ -98,17 +98,17 @@ private:
     // 'curv': no entries, the identity; one, a gamma in u8Fixed8; more, a
     // table over 0..1 read with linear interpolation.
     static bool CurvAt(const uint8_t* t, size_t n, double x, double& y) {
-        const uint64_t entries = U32(t + 8);
+        const uint64_t entries = Load32(t + 8, false);
         if (entries > (n - 12) / 2) return false;
         if (entries == 0) {
             y = x;
         } else if (entries == 1) {
-            y = std::pow(x, double(U16(t + 12)) / 256.0);
+            y = std::pow(x, double(Load16(t + 12, false)) / 256.0);
         } else {
             const double at = x * double(entries - 1);
             const size_t i = std::min(size_t(at), size_t(entries - 2));
             const double f = at - double(i);
-            const double a = U16(t + 12 + 2 * i), b = U16(t + 14 + 2 * i);
+            const double a = Load16(t + 12 + 2 * i, false), b = Load16(t + 14 + 2 * i, false);
             y = (a + (b - a) * f) / 65535.0;
         }
         return true;
@@ -117,7 +117,7 @@ private:
     // 'para': the five parametric functions, of 1, 3, 4, 5 and 7 numbers.
     static bool ParaAt(const uint8_t* t, size_t n, double x, double& y) {
         static constexpr size_t kCounts[5] = {1, 3, 4, 5, 7};
-        const unsigned type = U16(t + 8);
+        const unsigned type = Load16(t + 8, false);
         if (type > 4 || n < 12 + 4 * kCounts[type]) return false;
         double p[7] = {};
         for (size_t k = 0; k < kCounts[type]; ++k) p[k] = S15Fixed16(t + 12 + 4 * k);
@@ -262,7 +262,7 @@ std::vector<uint8_t> DisplayProfile(const char* name, const int32_t (&colorants)
         const std::vector<uint8_t>& data = *tags[i].second;
         size_t at = p.size();
         if (i > 0 && tags[i - 1].second == &data) {
-            at = U32(&p[table + 12 * (i - 1) + 4]);
+            at = Load32(&p[table + 12 * (i - 1) + 4], false);
         } else {
             p.insert(p.end(), data.begin(), data.end());
             while (p.size() % 4 != 0) p.push_back(0);

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byte_order.h"
+
 namespace lumarex_cli {
 namespace {
 
@@ -16,7 +18,6 @@ void PutBigEndian(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
 }
 
-uint32_t BigEndian(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // A whole chunk: the data's length, the type, the data, and the CRC-32 of
 // type and data.
@@ -116,7 +117,7 @@ void PngMetadataStream::Take(const uint8_t* p, size_t n) {
 // text chunks are held whole, to be left out or passed on; everything else
 // is passed on as it comes, the eXIf chunk just before the first pixels.
 void PngMetadataStream::ChunkHeaderTaken() {
-    const uint32_t length = BigEndian(pending_.data());
+    const uint32_t length = Load32(pending_.data(), false);
     const std::string type(pending_.begin() + 4, pending_.end());
     if (length > 0x7fffffffu) {
         state_ = State::kBroken;
