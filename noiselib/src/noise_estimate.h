@@ -49,8 +49,9 @@ int64_t NoiseEstimateScratchBytes(int width, int height);
 //
 //     v = mean of the block variances at or below 1.25 v
 //
-// reached upward from the 5th percentile (noise_floor.h; where that search
-// does not settle, from the 1st). For white noise the block
+// reached from the 5th percentile (noise_floor.h; where that search does
+// not settle, from the 1st, and for the full-size luma also where the 1st
+// settles on a few flat blocks well below it). For white noise the block
 // variances spread by 9 %, so 1.25 v keeps every noise-only block; noise
 // correlated over 3 pixels spreads them by about 27 % and reads a few
 // percent low. Any block whose texture adds a quarter of the noise variance

@@ -29,12 +29,14 @@ bool FixedPoint(const float* e, int n, int perMille, double& v) {
 
 }  // namespace
 
-float NoiseFloorVariance(float* e, int n) {
+float NoiseFloorVariance(float* e, int n, bool quietFew) {
     std::sort(e, e + n);
     double v = 0.0, low = 0.0;
-    if (FixedPoint(e, n, kStartPerMille, v)) return float(v);
-    FixedPoint(e, n, kLowStartPerMille, low);
-    return float(std::min(v, low));
+    const bool settled = FixedPoint(e, n, kStartPerMille, v);
+    if (settled && !quietFew) return float(v);
+    const bool lowSettled = FixedPoint(e, n, kLowStartPerMille, low);
+    if (!settled) return float(std::min(v, low));
+    return lowSettled && low * kAccept * kAccept < v ? float(low) : float(v);
 }
 
 }  // namespace noiselib

@@ -24,11 +24,11 @@ double NormalQuantile(double p) {
 // `flat` blocks of variance 4 (noise of deviation 2), and `textured` ones
 // whose variances are the quantiles of a log-normal spread: median
 // `median`, deviation of the logarithm `spread`.
-float Floor(int flat, int textured, double median, double spread) {
+float Floor(int flat, int textured, double median, double spread, bool quietFew = false) {
     std::vector<float> v(size_t(flat), 4.0f);
     for (int i = 0; i < textured; ++i)
         v.push_back(float(median * std::exp(spread * NormalQuantile((i + 0.5) / textured))));
-    return noiselib::NoiseFloorVariance(v.data(), int(v.size()));
+    return noiselib::NoiseFloorVariance(v.data(), int(v.size()), quietFew);
 }
 
 TEST(NoiseFloor, FoundUnderGrainThatRisesSteadily) {
@@ -38,14 +38,24 @@ TEST(NoiseFloor, FoundUnderGrainThatRisesSteadily) {
     EXPECT_NEAR(Floor(24, 1476, 16.0, 0.3), 4.0, 0.1);
     // Flat blocks that the 5th percentile already reaches.
     EXPECT_NEAR(Floor(100, 900, 16.0, 0.3), 4.0, 0.1);
-    // A search that settles is taken as it settled, on the grain here (a
-    // night sky's noise that grows with its brightness reads like this; a
-    // lower start would find its quietest part).
+    // A search that settles is taken as it settled, on the grain here,
+    // unless asked to look for a few quiet blocks apart (below).
     EXPECT_NEAR(Floor(18, 1482, 16.0, 0.25), 13.5, 0.2);
     // No flat blocks at all: the grain's lower end.
     const float grain = Floor(0, 1000, 16.0, 0.3);
     EXPECT_GT(grain, 8.0f);
     EXPECT_LT(grain, 16.0f);
+}
+
+TEST(NoiseFloor, AFewFlatBlocksUnderTextureEverywhere) {
+    // 1.2 % flat blocks well below the texture: the search from the 5th
+    // percentile settles on the texture, the one from the 1st on them.
+    EXPECT_NEAR(Floor(18, 1482, 16.0, 0.25, true), 4.0, 0.1);
+    // Grain that rises steadily from its quiet end (a night sky's noise,
+    // which grows with its brightness) has no such blocks: the floor is
+    // where the first search settled, as without the look.
+    EXPECT_EQ(Floor(0, 1500, 16.0, 0.25, true), Floor(0, 1500, 16.0, 0.25));
+    EXPECT_EQ(Floor(4, 1496, 16.0, 0.3, true), Floor(4, 1496, 16.0, 0.3));
 }
 
 }  // namespace
