@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preview page in a headless browser, served with --token: a slider
 // changes the picture, Save writes what the page's command line writes, a
 // screenshot goes to OUT_DIR, and Ctrl-C stops the server cleanly. (What a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A headless Chromium driven through its DevTools pipe (--remote-debugging-pipe:
 // JSON messages ended by a NUL byte, commands on the browser's fd 3 and
 // answers and events on its fd 4), with Node.js alone: the few things the
