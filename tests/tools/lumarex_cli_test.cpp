@@ -2,6 +2,10 @@
 // The lumarex command, run as a user runs it, on bundled photos.
 #include "cli_fixture.h"
 
+#include <OpenImageIO/strutil.h>
+
+#include <algorithm>
+
 namespace lumarex_test {
 namespace {
 
@@ -107,6 +111,45 @@ TEST_F(Cli, ExifTagsAreWrittenInOrder) {
         EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end())) << ext;
         EXPECT_EQ(SpecOf(out).get_int_attribute("Orientation", 1), 1) << ext;
     }
+}
+
+// A JPEG's IPTC credits come out once, however often the photo is
+// corrected: the image library also writes each record from its other name
+// (EXIF's Artist, ImageDescription, Copyright), and the creator had grown to
+// "Jane Doe; John Roe; Jane Doe; Jane Doe" after two corrections.
+TEST_F(Cli, IptcCreditsStayOnceThroughRepeatedCorrections) {
+    OIIO::ImageSpec spec(24, 16, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("IPTC:Creator", "Jane Doe; John Roe");
+    spec.attribute("IPTC:Caption", "Bridge in the haze");
+    spec.attribute("IPTC:CopyrightNotice", "(c) JD 2026");
+    spec.attribute("IPTC:City", "Lisbon");
+    fs::path in = dir / "credits.jpg";
+    WriteImage(in, spec, std::vector<uint16_t>(24 * 16 * 3, 30000));
+    for (int pass = 1; pass <= 2; ++pass) {
+        const fs::path out = dir / ("pass" + std::to_string(pass) + ".jpg");
+        const Result r = Run("auto " + Quoted(in) + " -o " + Quoted(out));
+        ASSERT_EQ(r.status, 0) << r.err;
+        in = out;
+    }
+    const OIIO::ImageSpec b = SpecOf(in);
+    std::vector<std::string> creators = OIIO::Strutil::splits(b.get_string_attribute("IPTC:Creator"), "; ");
+    std::sort(creators.begin(), creators.end());
+    EXPECT_EQ(creators, (std::vector<std::string>{"Jane Doe", "John Roe"}));
+    EXPECT_EQ(b.get_string_attribute("IPTC:Caption"), "Bridge in the haze");
+    EXPECT_EQ(b.get_string_attribute("IPTC:CopyrightNotice"), "(c) JD 2026");
+    EXPECT_EQ(b.get_string_attribute("IPTC:City"), "Lisbon");
+    // Each text once in the IPTC block, beside its EXIF copy (and the
+    // caption's JPEG comment).
+    const std::string file = Slurp(in);
+    const auto count = [&file](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = file.find(what); at != std::string::npos; at = file.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("John Roe"), 1u);
+    EXPECT_EQ(count("Jane Doe"), 2u);
+    EXPECT_EQ(count("(c) JD 2026"), 2u);
+    EXPECT_EQ(count("Bridge in the haze"), 3u);
 }
 
 TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {

@@ -937,6 +937,44 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     return s;
 }
 
+// OpenImageIO 2.4 writes a JPEG's IPTC records from the attributes of their
+// other names too (a By-line from EXIF's Artist, the caption from
+// ImageDescription, the copyright notice and the program from Copyright and
+// Software), beside the IPTC attributes it read from those very records: a
+// photo's creator came out named twice, and three times after a second
+// correction. An IPTC attribute that says what its other name says is left
+// to that name, and the creator named by Artist to Artist. (Probed once: a
+// library that does not write the other names keeps them all.)
+void DropIptcEchoes(OIIO::ImageSpec& spec) {
+    static const bool echoes = [] {
+        OIIO::ImageSpec probe;
+        probe.attribute("Artist", "x");
+        std::vector<char> iptc;
+        OIIO::encode_iptc_iim(probe, iptc);
+        return !iptc.empty();
+    }();
+    if (!echoes) return;
+    for (const auto& [iptc, other] : {std::pair{"IPTC:Caption", "ImageDescription"},
+                                      std::pair{"IPTC:CopyrightNotice", "Copyright"},
+                                      std::pair{"IPTC:OriginatingProgram", "Software"}})
+        if (spec.find_attribute(iptc) && spec.find_attribute(other) &&
+            spec.get_string_attribute(iptc) == spec.get_string_attribute(other))
+            spec.erase_attribute(iptc);
+    if (!spec.find_attribute("IPTC:Creator") || !spec.find_attribute("Artist")) return;
+    // The By-line is repeatable: the attribute holds every creator, "; "
+    // between them, as the reader joined them.
+    const std::string artist = OIIO::Strutil::strip(spec.get_string_attribute("Artist"));
+    std::vector<std::string> creators;
+    bool dropped = false;
+    for (const std::string& c : OIIO::Strutil::splits(spec.get_string_attribute("IPTC:Creator"), ";")) {
+        std::string name = OIIO::Strutil::strip(c);
+        if (name.empty() || (!dropped && name == artist && (dropped = true))) continue;
+        creators.push_back(std::move(name));
+    }
+    if (creators.empty()) spec.erase_attribute("IPTC:Creator");
+    else spec.attribute("IPTC:Creator", OIIO::Strutil::join(creators, "; "));
+}
+
 // The image description to write `pic` as format `f`: its metadata, its
 // size and channels, and the sample type and compression the format takes.
 OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, bool withAlpha, int nc, int quality) {
@@ -966,6 +1004,7 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     if (spec.get_int_attribute("Exif:ColorSpace", 1) != 1) spec.erase_attribute("oiio:ColorSpace");
     if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
+    if (std::string(f.writer) == "jpeg") DropIptcEchoes(spec);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
     // Deflate at level 4: a third of the time of the default level 6, for
     // files about 2 % (16-bit) to 8 % (8-bit photos) larger.
