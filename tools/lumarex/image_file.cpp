@@ -968,7 +968,11 @@ void DropIptcEchoes(OIIO::ImageSpec& spec) {
     bool dropped = false;
     for (const std::string& c : OIIO::Strutil::splits(spec.get_string_attribute("IPTC:Creator"), ";")) {
         std::string name = OIIO::Strutil::strip(c);
-        if (name.empty() || (!dropped && name == artist && (dropped = true))) continue;
+        if (name.empty()) continue;
+        if (!dropped && name == artist) {
+            dropped = true;
+            continue;
+        }
         creators.push_back(std::move(name));
     }
     if (creators.empty()) spec.erase_attribute("IPTC:Creator");
