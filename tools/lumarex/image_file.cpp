@@ -937,12 +937,12 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
     return s;
 }
 
-// OpenImageIO 2.4 writes a JPEG's IPTC records from the attributes of their
-// other names too (a By-line from EXIF's Artist, the caption from
-// ImageDescription, the copyright notice and the program from Copyright and
-// Software), beside the IPTC attributes it read from those very records: a
-// photo's creator came out named twice, and three times after a second
-// correction. An IPTC attribute that says what its other name says is left
+// OpenImageIO 2.4 writes a JPEG's or TIFF's IPTC records from the
+// attributes of their other names too (a By-line from EXIF's Artist, the
+// caption from ImageDescription, the copyright notice and the program from
+// Copyright and Software), beside the IPTC attributes it read from those
+// very records: a photo's creator came out named twice, and three times
+// after a second correction. An IPTC attribute that says what its other name says is left
 // to that name, and the creator named by Artist to Artist. (Probed once: a
 // library that does not write the other names keeps them all.)
 void DropIptcEchoes(OIIO::ImageSpec& spec) {
@@ -1008,7 +1008,10 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     if (spec.get_int_attribute("Exif:ColorSpace", 1) != 1) spec.erase_attribute("oiio:ColorSpace");
     if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
-    if (std::string(f.writer) == "jpeg") DropIptcEchoes(spec);
+    // TIFF's IPTC block (keywords, city, headline, credits) is written only
+    // when asked for.
+    if (std::string(f.writer) == "tiff") spec.attribute("tiff:write_iptc", 1);
+    if (std::string(f.writer) == "jpeg" || std::string(f.writer) == "tiff") DropIptcEchoes(spec);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
     // Deflate at level 4: a third of the time of the default level 6, for
     // files about 2 % (16-bit) to 8 % (8-bit photos) larger.
