@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG),
 // HEIC, WebP and GIF bytes, and on the other picture formats the image
-// library reads (BMP, Targa, PNM, ICO, SGI, Radiance HDR, OpenEXR, DPX, FITS,
-// RLA, JPEG 2000, Photoshop, DDS, Cineon; and Maya IFF, which is refused), written
-// to a file of the format's extension (or of none the image library knows,
-// when every reader of photos is tried) and read as
+// library reads (BMP, Targa, PNM, ICO, SGI, Radiance HDR, OpenEXR, DPX,
+// FITS, RLA, JPEG 2000, Photoshop, DDS, Cineon; and Maya IFF, which is
+// refused), written to a file of the format's extension (or of none the
+// image library knows, when every reader of photos is tried) and read as
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
 // against the pixel-count limit and the memory budget before any pixel
 // memory is taken, then PhotoReader). Every file must give a picture that
@@ -12,9 +12,9 @@
 //
 // The limit is 0.5 megapixels instead of the command's 200, so that a run
 // stays fast; OpenImageIO tries only the reader the extension names (all
-// of them for .dat) and works on the calling thread. WebP is read by the command's own reader.
-// A picture read may be written again (PNG, JPEG, WebP, TIFF) with the
-// file's own metadata, which the writers encode.
+// of them for .dat) and works on the calling thread. WebP is read by the
+// command's own reader. A picture read may be written again (PNG, JPEG,
+// WebP, TIFF) with the file's own metadata, which the writers encode.
 #include <OpenImageIO/imageio.h>
 
 #include <filesystem>

@@ -20,7 +20,6 @@ constexpr unsigned kMaxEntries = 1000;
 constexpr uint16_t kExifPointer = 0x8769, kColorSpace = 0xA001, kInteropPointer = 0xA005, kInteropIndex = 0x0001;
 constexpr uint16_t kAscii = 2, kShort = 3, kLong = 4, kIfd = 13;
 
-
 struct Entry {
     uint16_t type = 0;
     uint32_t count = 0;

@@ -344,35 +344,38 @@ bool PhotoshopSections(std::ifstream& file, bool large, uint64_t fileBytes, Clai
     return true;
 }
 
-// The block of `path`'s header that the image library's reader takes
+// The first bytes of a file, read once for the checks below; `size` of
+// them are there (a file cut short reads 0 past its end).
+struct FileHead {
+    unsigned char bytes[36] = {};
+    std::streamsize size = 0;
+    bool Is(const char* magic) const { return size >= 4 && std::memcmp(bytes, magic, 4) == 0; }
+};
+
+// The block of a file's header that the image library's reader takes
 // memory for as it opens the file: a film scan's user data (DPX or Cineon,
 // either byte order), a Photoshop file's largest section, an OpenEXR
 // header's largest attribute. False for a file with no such block.
-bool HeaderBlock(const std::string& path, uint64_t fileBytes, ClaimedBlock& block) {
-    unsigned char head[36] = {};
-    std::ifstream file(path, std::ios::binary);
-    file.read(reinterpret_cast<char*>(head), sizeof head);
-    // A file cut short of the field a size is in: what is missing reads 0.
-    if (file.gcount() < 4) return false;
-    const auto is = [&head](const char* magic) { return std::memcmp(head, magic, 4) == 0; };
-    const auto big = [](const unsigned char* f) { return Load32(f, false); };
-    const auto little = [](const unsigned char* f) { return Load32(f, true); };
+bool HeaderBlock(std::ifstream& file, const FileHead& head, uint64_t fileBytes, ClaimedBlock& block) {
     // A film scan's user data follows its generic and industry headers,
     // whose sizes its header gives too (all ones, "undefined" in these
-    // formats: the standard sizes; for the user data: none).
-    const auto filmScan = [&block](uint32_t size, uint32_t generic, uint32_t industry, uint32_t standard) {
-        const auto given = [](uint32_t v, uint32_t otherwise) { return v == 0xFFFFFFFFu ? otherwise : v; };
-        block.bytes = given(size, 0);
-        block.end = uint64_t(given(generic, standard)) + given(industry, 2048 - standard) + block.bytes;
+    // formats: the standard sizes; for the user data: none). The three
+    // sizes stand one after another, from `at`.
+    const auto filmScan = [&](bool little, int at, uint32_t standard) {
+        const auto given = [&](int field, uint32_t otherwise) {
+            const uint32_t v = Load32(head.bytes + at + 4 * field, little);
+            return v == 0xFFFFFFFFu ? otherwise : v;
+        };
+        block.bytes = given(2, 0);
+        block.end = uint64_t(given(0, standard)) + given(1, 2048 - standard) + block.bytes;
         block.what = "user data";
         return true;
     };
-    if (is("SDPX")) return filmScan(big(head + 32), big(head + 24), big(head + 28), 1664);
-    if (is("XPDS")) return filmScan(little(head + 32), little(head + 24), little(head + 28), 1664);
-    if (is("\x80\x2a\x5f\xd7")) return filmScan(big(head + 16), big(head + 8), big(head + 12), 1024);
-    if (is("\xd7\x5f\x2a\x80")) return filmScan(little(head + 16), little(head + 8), little(head + 12), 1024);
-    if (is("8BPS")) return PhotoshopSections(file, head[5] == 2, fileBytes, block);
-    if (is("\x76\x2f\x31\x01")) {
+    if (head.Is("SDPX") || head.Is("XPDS")) return filmScan(head.Is("XPDS"), 24, 1664);
+    constexpr const char* kCineon = "\x80\x2a\x5f\xd7", *kCineonLittle = "\xd7\x5f\x2a\x80";
+    if (head.Is(kCineon) || head.Is(kCineonLittle)) return filmScan(head.Is(kCineonLittle), 8, 1024);
+    if (head.Is("8BPS")) return PhotoshopSections(file, head.bytes[5] == 2, fileBytes, block);
+    if (head.Is("\x76\x2f\x31\x01")) {
         file.clear();
         file.seekg(4);
         return LargestExrAttribute(file, fileBytes, block);
@@ -384,11 +387,9 @@ bool HeaderBlock(const std::string& path, uint64_t fileBytes, ClaimedBlock& bloc
 // gives (RGB in one channel): OpenImageIO 2.4's reader reads the channels
 // the mode names, past those there are, and ends the process. The reason,
 // or empty for a file that is no such file.
-std::string PhotoshopChannelsFault(const std::string& path) {
-    unsigned char head[26] = {};
-    std::ifstream file(path, std::ios::binary);
-    if (!file.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head, "8BPS", 4) != 0) return {};
-    const int channels = Load16(head + 12, false), mode = Load16(head + 24, false);
+std::string PhotoshopChannelsFault(const FileHead& head) {
+    if (!head.Is("8BPS") || head.size < 26) return {};
+    const int channels = Load16(head.bytes + 12, false), mode = Load16(head.bytes + 24, false);
     // Bitmap, grey, indexed, RGB, CMYK, -, -, multichannel, duotone, Lab.
     constexpr int kLeast[] = {1, 1, 1, 3, 4, 0, 0, 1, 1, 3};
     if (mode >= int(std::size(kLeast)) || kLeast[mode] == 0)
@@ -397,6 +398,31 @@ std::string PhotoshopChannelsFault(const std::string& path) {
         return "not a readable image file (its Photoshop colour mode needs " + std::to_string(kLeast[mode]) +
                " channels, its header gives " + std::to_string(channels) + ")";
     return {};
+}
+
+// What the header of `path` (of `fileBytes` bytes) claims that the image
+// library's readers would act on as they open it: false with the reason for
+// a file to refuse; otherwise `blockBytes` is the largest block a reader
+// takes memory for (0 for none).
+bool CheckHeader(const std::string& path, uint64_t fileBytes, uint64_t& blockBytes, std::string& error) {
+    blockBytes = 0;
+    FileHead head;
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(head.bytes), sizeof head.bytes);
+    head.size = file.gcount();
+    if (ClaimedBlock block; HeaderBlock(file, head, fileBytes, block)) {
+        if (block.end > fileBytes) {
+            error = "not a readable image file (its header claims " + std::string(block.what) + " of " +
+                    std::to_string(block.bytes) + " bytes, past the end of the file)";
+            return false;
+        }
+        blockBytes = block.bytes;
+    }
+    if (std::string fault = PhotoshopChannelsFault(head); !fault.empty()) {
+        error = std::move(fault);
+        return false;
+    }
+    return true;
 }
 
 // The raw reader's settings for `raw` (LibRaw's through OpenImageIO's
@@ -610,18 +636,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     // bytes. It must lie within the file.
     headerBlockBytes_ = 0;
     const uint64_t fileBytes = fs::file_size(path, ec);
-    if (ClaimedBlock block; !ec && HeaderBlock(path, fileBytes, block)) {
-        if (block.end > fileBytes) {
-            error = "not a readable image file (its header claims " + std::string(block.what) + " of " +
-                    std::to_string(block.bytes) + " bytes, past the end of the file)";
-            return false;
-        }
-        headerBlockBytes_ = block.bytes;
-    }
-    if (std::string fault = PhotoshopChannelsFault(path); !fault.empty()) {
-        error = std::move(fault);
-        return false;
-    }
+    if (!ec && !CheckHeader(path, fileBytes, headerBlockBytes_, error)) return false;
     std::string rawNote;
     if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;
     // A file OpenImageIO takes for HEIF that IsHeifFile did not (damaged
@@ -942,9 +957,10 @@ std::vector<uint16_t> FileSamples(const Picture& pic, bool withAlpha, int& nc) {
 // caption from ImageDescription, the copyright notice and the program from
 // Copyright and Software), beside the IPTC attributes it read from those
 // very records: a photo's creator came out named twice, and three times
-// after a second correction. An IPTC attribute that says what its other name says is left
-// to that name, and the creator named by Artist to Artist. (Probed once: a
-// library that does not write the other names keeps them all.)
+// after a second correction. An IPTC attribute that says what its other
+// name says is left to that name, and the creator named by Artist to
+// Artist. (Probed once: a library that does not write the other names
+// keeps them all.)
 void DropIptcEchoes(OIIO::ImageSpec& spec) {
     static const bool echoes = [] {
         OIIO::ImageSpec probe;
@@ -1008,14 +1024,15 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     if (spec.get_int_attribute("Exif:ColorSpace", 1) != 1) spec.erase_attribute("oiio:ColorSpace");
     if (spec.find_attribute("Exif:PixelXDimension")) spec.attribute("Exif:PixelXDimension", pic.width);
     if (spec.find_attribute("Exif:PixelYDimension")) spec.attribute("Exif:PixelYDimension", pic.height);
+    const std::string writer = f.writer;
     // TIFF's IPTC block (keywords, city, headline, credits) is written only
     // when asked for.
-    if (std::string(f.writer) == "tiff") spec.attribute("tiff:write_iptc", 1);
-    if (std::string(f.writer) == "jpeg" || std::string(f.writer) == "tiff") DropIptcEchoes(spec);
+    if (writer == "tiff") spec.attribute("tiff:write_iptc", 1);
+    if (writer == "jpeg" || writer == "tiff") DropIptcEchoes(spec);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
     // Deflate at level 4: a third of the time of the default level 6, for
     // files about 2 % (16-bit) to 8 % (8-bit photos) larger.
-    else if (std::string(f.writer) == "tiff") spec.attribute("Compression", "zip:4");
+    else if (writer == "tiff") spec.attribute("Compression", "zip:4");
     // OpenImageIO 2.4 writes the EXIF block's first directory (camera,
     // orientation, dates) in the order of the attributes, and the
     // orientation set upright comes after the camera's make; TIFF readers

@@ -18,7 +18,6 @@ void PutBigEndian(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
 }
 
-
 // A whole chunk: the data's length, the type, the data, and the CRC-32 of
 // type and data.
 std::vector<uint8_t> Chunk(const char type[4], const std::vector<char>& data) {
