@@ -90,7 +90,7 @@ TEST_F(Cli, PngOutputsCarryTheExifInOneExifChunk) {
     WriteImage(dir / "plain.png", deep, Pixels(made));
     {
         OIIO::Filesystem::IOFile file((dir / "deep.png").string(), OIIO::Filesystem::IOProxy::Write);
-        lumarex_cli::PngMetadataStream stream(deep, file);
+        lumarex_cli::PngMetadataStream stream(deep, "", file);
         for (const char& byte : Slurp(dir / "plain.png")) stream.write(&byte, 1);
         ASSERT_TRUE(stream.Complete());
     }
@@ -98,7 +98,7 @@ TEST_F(Cli, PngOutputsCarryTheExifInOneExifChunk) {
     // still gives one, the stream's: here the file above, written again.
     {
         OIIO::Filesystem::IOFile file((dir / "twice.png").string(), OIIO::Filesystem::IOProxy::Write);
-        lumarex_cli::PngMetadataStream stream(deep, file);
+        lumarex_cli::PngMetadataStream stream(deep, "", file);
         const std::string bytes = Slurp(dir / "deep.png");
         stream.write(bytes.data(), bytes.size());
         ASSERT_TRUE(stream.Complete());

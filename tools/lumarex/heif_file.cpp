@@ -117,6 +117,10 @@ bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
             Failed(heif_context_add_exif_metadata(context.get(), handle.get(), exif.data(), int(exif.size())),
                    "cannot keep the EXIF", error))
             return false;
+        if (!pic.xmp.empty() &&
+            Failed(heif_context_add_XMP_metadata(context.get(), handle.get(), pic.xmp.data(), int(pic.xmp.size())),
+                   "cannot keep the XMP", error))
+            return false;
         heif_writer writer{1, &WriteToSink};
         return !Failed(heif_context_write(context.get(), &writer, &sink), "cannot write", error);
     }
@@ -162,6 +166,22 @@ DescribedSpace DescribedColours(const heif_image_handle* handle, std::string& no
     else if (transfer == heif_transfer_characteristic_ITU_R_BT_2100_0_HLG)
         note = "HDR (HLG) by its colour description: written as a standard-range picture";
     return space;
+}
+
+// The handle's XMP packet: its metadata item of content type
+// "application/rdf+xml", or empty.
+std::string XmpOf(const heif_image_handle* handle) {
+    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, "mime");
+    std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
+    if (count > 0) heif_image_handle_get_list_of_metadata_block_IDs(handle, "mime", ids.data(), count);
+    for (const heif_item_id id : ids) {
+        const char* type = heif_image_handle_get_metadata_content_type(handle, id);
+        if (type == nullptr || std::strcmp(type, "application/rdf+xml") != 0) continue;
+        std::string packet(heif_image_handle_get_metadata_size(handle, id), '\0');
+        if (!packet.empty() && heif_image_handle_get_metadata(handle, id, packet.data()).code == heif_error_Ok)
+            return packet;
+    }
+    return {};
 }
 
 // The handle's EXIF, decoded into `spec`, and its ICC colour profile, or
@@ -253,6 +273,7 @@ bool HeifInput::Open(const std::string& path, std::string& error) {
                             bits_ > 8 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
     spec_.attribute("oiio:ColorSpace", "sRGB");
     adobeRgb_ = ReadMetadata(handle_.get(), spec_, colourNote_);
+    xmp_ = XmpOf(handle_.get());
     return true;
 }
 

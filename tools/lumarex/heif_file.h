@@ -68,6 +68,8 @@ public:
     const OIIO::ImageSpec& Spec() const { return spec_; }
     // Its EXIF marks it Adobe RGB (adobe_rgb.h).
     bool ExifMarksAdobeRgb() const { return adobeRgb_; }
+    // The XMP packet of the primary picture, or empty.
+    const std::string& Xmp() const { return xmp_; }
     // What its colour description said, for want of an ICC profile: that it
     // gave Spec() a profile of the space it names ("Display P3 by its colour
     // description: ...", colour_profile.h), or that the picture is HDR;
@@ -95,6 +97,7 @@ private:
     int width_ = 0, height_ = 0, bits_ = 8;
     bool alpha_ = false, premultiplied_ = false, several_ = false, adobeRgb_ = false;
     std::string colourNote_;
+    std::string xmp_;
 };
 
 }  // namespace lumarex_cli

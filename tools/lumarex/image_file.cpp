@@ -22,6 +22,7 @@
 #include "output_file.h"
 #include "png_file.h"
 #include "webp_file.h"
+#include "xmp_packet.h"
 
 namespace lumarex_cli {
 namespace fs = std::filesystem;
@@ -182,7 +183,7 @@ std::string UnsupportedOutputMessage(const std::string& path) {
 
 Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha) {
     Picture c;
-    c.width = w, c.height = h, c.bits = p.bits, c.grey = p.grey, c.spec = p.spec;
+    c.width = w, c.height = h, c.bits = p.bits, c.grey = p.grey, c.spec = p.spec, c.xmp = p.xmp;
     c.hasAlpha = withAlpha && p.hasAlpha;
     const size_t n = size_t(w) * 3;
     if (p.bits == 16) c.rgb16.reserve(n * size_t(h));
@@ -605,6 +606,7 @@ uint64_t PhotoReader::DecoderBytes() const {
 
 bool PhotoReader::OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw) {
     describedNote_.clear();
+    path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
     std::error_code ec;
@@ -854,7 +856,11 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     out.hasAlpha = alphaIndex_ >= 0;
     out.spec = spec;
     // The metadata the image library's readers leave out of these.
-    if (format_ == "webp") adobeRgb_ = ReadWebpMetadata(webp_, out.spec);
+    if (format_ == "webp") adobeRgb_ = ReadWebpMetadata(webp_, out.spec, out.xmp);
+    else if (heif_) out.xmp = heif_->Xmp();
+    else out.xmp = ReadXmpPacket(path_, format_);
+    // Written upright, as the pixels are.
+    out.xmp = UprightXmp(std::move(out.xmp));
     // A camera raw file is developed to sRGB, whatever colour space the
     // camera was set to for its JPEGs (Adobe RGB says "uncalibrated").
     if (format_ == "raw" && out.spec.find_attribute("Exif:ColorSpace")) out.spec.attribute("Exif:ColorSpace", 1);
@@ -995,6 +1001,17 @@ void DropIptcEchoes(OIIO::ImageSpec& spec) {
     else spec.attribute("IPTC:Creator", OIIO::Strutil::join(creators, "; "));
 }
 
+// The XMP packet to write with a picture in the format of `writer`: as it
+// came, but in JPEG, whose segment holds at most 64 KB, without its
+// padding, and not at all (a note says so) when that is not enough.
+std::string XmpFor(const std::string& xmp, const std::string& writer, std::string& notes) {
+    if (writer != "jpeg" || xmp.size() <= kJpegXmpMax) return xmp;
+    std::string packet = WithoutPadding(xmp);
+    if (packet.size() <= kJpegXmpMax) return packet;
+    AddNote(notes, "its XMP (" + std::to_string(xmp.size() / 1024) + " KB) not kept: JPEG holds 64 KB in one segment");
+    return {};
+}
+
 // The image description to write `pic` as format `f`: its metadata, its
 // size and channels, and the sample type and compression the format takes.
 OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, bool withAlpha, int nc, int quality) {
@@ -1093,11 +1110,18 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     // itself, and through a sink it loses the EXIF directory (OpenImageIO
     // 2.4), so it writes by name.
     OIIO::Filesystem::IOProxy* sink = file->Sink();
-    // PNG's EXIF goes in an eXIf chunk, put in on the way (png_file.h).
+    // PNG's EXIF goes in an eXIf chunk, put in on the way (png_file.h), and
+    // so does its XMP packet; JPEG's XMP goes in an APP1 segment likewise
+    // (xmp_packet.h), TIFF's in a tag once the file is written.
+    const std::string xmp = XmpFor(pic.xmp, writer, notes);
     std::unique_ptr<PngMetadataStream> png;
+    std::unique_ptr<JpegXmpStream> jpeg;
     if (writer == "png") {
-        png = std::make_unique<PngMetadataStream>(spec, *sink);
+        png = std::make_unique<PngMetadataStream>(spec, xmp, *sink);
         sink = png.get();
+    } else if (writer == "jpeg" && !xmp.empty()) {
+        jpeg = std::make_unique<JpegXmpStream>(xmp, *sink);
+        sink = jpeg.get();
     }
     if (f.bySink) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
     std::string ownError;
@@ -1122,6 +1146,14 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     o.reset();
     if (png && !png->Complete()) {
         error = "cannot write " + path + ": the PNG encoder's file was not whole or not in order";
+        return false;
+    }
+    if (jpeg && !jpeg->Complete()) {
+        error = "cannot write " + path + ": the JPEG encoder's file was not in order";
+        return false;
+    }
+    if (writer == "tiff" && !xmp.empty() && !AddTiffXmp(file->WritePath(), xmp, ownError)) {
+        if (!file->WriteFailure(error)) error = "cannot write " + path + ": " + ownError;
         return false;
     }
     // Stopped while writing: the file is complete, but the stop was asked

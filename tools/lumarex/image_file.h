@@ -41,6 +41,7 @@ struct Picture {
     bool hasAlpha = false;         // an alpha channel is kept aside, untouched
     std::vector<uint16_t> alpha;   // width * height, unassociated, 16-bit scale (0..65535)
     OIIO::ImageSpec spec;          // metadata to write back
+    std::string xmp;               // the XMP packet, written back as it came (xmp_packet.h)
 };
 
 // Colour sample `i` of `pic` on the 16-bit scale: an 8-bit one times 257,
@@ -140,6 +141,7 @@ private:
     std::unique_ptr<HeifInput> heif_;  // a HEIC or AVIF file, read with libheif (heif_file.h) instead of in_
     std::string format_;         // the image library's name of the file's format
     std::vector<uint8_t> webp_;  // a WebP file's bytes, read once its size passed (webp_file.h)
+    std::string path_;           // the file being read
     std::string deferredPath_;   // a WebP file (read with libwebp) or a GIF, read once its size passed
     uint64_t webpBytes_ = 0;     // its size
     uint64_t headerBlockBytes_ = 0;  // the largest block its header claims (HeaderBlock in image_file.cpp)

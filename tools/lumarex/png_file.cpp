@@ -33,10 +33,21 @@ std::vector<uint8_t> Chunk(const char type[4], const std::vector<char>& data) {
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
+
 }  // namespace
 
-PngMetadataStream::PngMetadataStream(const OIIO::ImageSpec& meta, OIIO::Filesystem::IOProxy& out)
+PngMetadataStream::PngMetadataStream(const OIIO::ImageSpec& meta, const std::string& xmp,
+                                     OIIO::Filesystem::IOProxy& out)
     : IOProxy(out.filename(), Write), out_(out) {
+    // The iTXt chunk as XMP's specification has it: the keyword, no
+    // compression, empty language tag and translated keyword, the packet.
+    if (!xmp.empty()) {
+        std::vector<char> text(kXmpKeyword, kXmpKeyword + sizeof kXmpKeyword);
+        text.insert(text.end(), {0, 0, 0, 0});
+        text.insert(text.end(), xmp.begin(), xmp.end());
+        xmpChunk_ = Chunk("iTXt", text);
+    }
     // The image library appends the block to the vector it is given (JPEG
     // writers start that with "Exif\0\0"): from an empty one, the block
     // starts at the TIFF header ("II*\0"), as the eXIf chunk holds it.
@@ -123,13 +134,14 @@ void PngMetadataStream::ChunkHeaderTaken() {
         return;
     }
     left_ = uint64_t(length) + 4;  // the data and its CRC
-    if (type == "tEXt" || type == "oFFs" || type == "eXIf") {
+    if (type == "tEXt" || type == "oFFs" || type == "eXIf" || type == "iTXt") {
         state_ = State::kHolding;
         return;
     }
     if (type == "IDAT" && !pixelsStarted_) {
         pixelsStarted_ = true;
         Emit(exifChunk_.data(), exifChunk_.size());
+        Emit(xmpChunk_.data(), xmpChunk_.size());
     }
     Emit(pending_.data(), pending_.size());
     pending_.clear();
@@ -143,16 +155,18 @@ void PngMetadataStream::ChunkHeaderTaken() {
 // restate the iCCP chunk's header) and each tag the eXIf holds, but for
 // Copyright and Software, which are PNG's own text keywords as well. The
 // rest is text the photo had (a description, an author, a comment,
-// keywords).
+// keywords). Of the international text, an XMP packet of the writer's own
+// is left out (the photo's is the one kept).
 void PngMetadataStream::HeldChunkTaken() {
     const std::string type(pending_.begin() + 4, pending_.begin() + 8);
+    const auto data = pending_.begin() + 8, end = pending_.end() - 4;
+    const std::string keyword(data, std::find(data, end, uint8_t(0)));
     bool keep = false;
-    if (type == "tEXt") {
-        const auto data = pending_.begin() + 8, end = pending_.end() - 4;
-        const std::string keyword(data, std::find(data, end, uint8_t(0)));
+    if (type == "tEXt")
         keep = !StartsWith(keyword, "oiio:") && !StartsWith(keyword, "ICCProfile:") &&
                (exifNames_.count(keyword) == 0 || keyword == "Copyright" || keyword == "Software");
-    }
+    else if (type == "iTXt")
+        keep = keyword != kXmpKeyword;
     if (keep) Emit(pending_.data(), pending_.size());
     pending_.clear();
     state_ = State::kChunkHeader;

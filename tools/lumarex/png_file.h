@@ -9,7 +9,8 @@
 // its file goes through the stream below on its way to the output file,
 // which puts the whole EXIF in one eXIf chunk (the TIFF-structured block,
 // as JPEG carries it after "Exif\0\0") before the pixels and leaves out the
-// text the eXIf now holds and the writer's own chunks.
+// text the eXIf now holds and the writer's own chunks. The photo's XMP
+// packet goes in an iTXt chunk beside the eXIf.
 //
 // The stream rewrites the file as it passes: nothing of it is held but a
 // chunk's header or one of the small chunks it may leave out, and no byte
@@ -29,8 +30,9 @@ namespace lumarex_cli {
 class PngMetadataStream final : public OIIO::Filesystem::IOProxy {
 public:
     // Writes to `out` the PNG file written to this stream, with the EXIF of
-    // `meta` (nothing when it has none).
-    PngMetadataStream(const OIIO::ImageSpec& meta, OIIO::Filesystem::IOProxy& out);
+    // `meta` (nothing when it has none) and the XMP packet `xmp` (nothing
+    // when empty).
+    PngMetadataStream(const OIIO::ImageSpec& meta, const std::string& xmp, OIIO::Filesystem::IOProxy& out);
     const char* proxytype() const override { return "png metadata"; }
 
     size_t write(const void* buf, size_t size) override;
@@ -49,6 +51,7 @@ private:
 
     OIIO::Filesystem::IOProxy& out_;
     std::vector<uint8_t> exifChunk_;     // the whole eXIf chunk; empty when there is no EXIF
+    std::vector<uint8_t> xmpChunk_;      // the whole iTXt chunk of the XMP; empty when there is none
     std::set<std::string> exifNames_;    // the image library's names of the tags the eXIf holds
     State state_ = State::kSignature;
     std::vector<uint8_t> pending_;       // the signature, a chunk header or a held chunk, as far as taken

@@ -53,9 +53,10 @@ bool Encode(const Picture& pic, bool alpha, int quality, std::vector<uint8_t>& o
     return ok;
 }
 
-// The encoded picture with the EXIF block and the colour profile added as
-// the container's EXIF and ICCP chunks.
-bool WithMetadata(const std::vector<uint8_t>& encoded, const OIIO::ImageSpec& meta, std::vector<uint8_t>& out) {
+// The encoded picture with the EXIF block, the colour profile and the XMP
+// packet added as the container's EXIF, ICCP and "XMP " chunks.
+bool WithMetadata(const std::vector<uint8_t>& encoded, const OIIO::ImageSpec& meta, const std::string& xmp,
+                  std::vector<uint8_t>& out) {
     std::vector<char> exif;
     OIIO::encode_exif(meta, exif, OIIO::endian::little);
     const OIIO::ParamValue* icc = meta.find_attribute("ICCProfile");
@@ -71,6 +72,10 @@ bool WithMetadata(const std::vector<uint8_t>& encoded, const OIIO::ImageSpec& me
     if (ok && icc != nullptr && icc->type().size() > 0) {
         const WebPData d{static_cast<const uint8_t*>(icc->data()), icc->type().size()};
         ok = WebPMuxSetChunk(mux.get(), "ICCP", &d, 1) == WEBP_MUX_OK;
+    }
+    if (ok && !xmp.empty()) {
+        const WebPData d{reinterpret_cast<const uint8_t*>(xmp.data()), xmp.size()};
+        ok = WebPMuxSetChunk(mux.get(), "XMP ", &d, 1) == WEBP_MUX_OK;
     }
     WebPData assembled{};
     ok = ok && WebPMuxAssemble(mux.get(), &assembled) == WEBP_MUX_OK;
@@ -92,8 +97,8 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
         error = "the WebP encoder failed";
         return false;
     }
-    if (!WithMetadata(encoded, meta, whole)) {
-        error = "the WebP container refused the EXIF or the colour profile";
+    if (!WithMetadata(encoded, meta, pic.xmp, whole)) {
+        error = "the WebP container refused the EXIF, the colour profile or the XMP";
         return false;
     }
     sink.write(whole.data(), whole.size());  // a failed write is kept for the output file's commit
@@ -189,8 +194,9 @@ bool DecodeWebp(const std::vector<uint8_t>& bytes, int width, int height, int ch
     return true;
 }
 
-bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) {
+bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec, std::string& xmp) {
     // The chunks sit in the container's first bytes or after the picture.
+    xmp.clear();
     if (bytes.empty()) return false;
     const WebPData data{bytes.data(), bytes.size()};
     const std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)> mux(WebPMuxCreate(&data, 0), &WebPMuxDelete);
@@ -202,6 +208,8 @@ bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec) 
     }
     if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK && chunk.size > 0)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(chunk.size)), chunk.bytes);
+    if (WebPMuxGetChunk(mux.get(), "XMP ", &chunk) == WEBP_MUX_OK && chunk.size > 0)
+        xmp.assign(reinterpret_cast<const char*>(chunk.bytes), chunk.size);
     return adobeRgb;
 }
 

@@ -18,7 +18,7 @@ namespace lumarex_cli {
 
 // Encodes `pic` (8 bits a sample, rounded from 16; its alpha when
 // `withAlpha`) at `quality` 1..100 with the EXIF and colour profile of
-// `meta`, and writes the file to `sink`. On failure `error` says why.
+// `meta` and its own XMP packet, and writes the file to `sink`. On failure `error` says why.
 bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error);
 
@@ -45,9 +45,9 @@ std::vector<uint8_t> ReadWebpFile(const std::string& path);
 
 // Adds to `spec` the EXIF (decoded) and the colour profile of the WebP file
 // `bytes`, which the image library's reader leaves out. Nothing is added
-// when the file has neither; the pixels are read as ever. True when its
-// EXIF marks it Adobe RGB (adobe_rgb.h).
-bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec);
+// when the file has neither; the pixels are read as ever. `xmp` becomes its
+// XMP packet, or empty. True when its EXIF marks it Adobe RGB (adobe_rgb.h).
+bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec, std::string& xmp);
 
 // Decodes the still WebP file `bytes` with libwebp into `samples`:
 // `width` x `height` pixels of `channels` (3, or 4 with alpha) 8-bit

@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: MIT
+// A photo's XMP packet (rating, hierarchical keywords) goes from every
+// format that carries one into every output, once, upright, and a JPEG's
+// stays within its one segment.
+#include "xmp_packet.h"
+
+#include <OpenImageIO/filesystem.h>
+#include <zlib.h>
+
+#include "cli_fixture.h"
+#include "image_file.h"
+
+namespace lumarex_test {
+namespace {
+
+// A packet as photo programs write it: rating and keywords, turned
+// (orientation 6, as an attribute and an element), and `padding` spaces
+// left for editing in place.
+std::string Packet(size_t padding = 0, const std::string& more = "") {
+    return "<?xpacket begin=\"\xef\xbb\xbf\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+           "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
+           "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" xmlns:lr=\"http://ns.adobe.com/lightroom/1.0/\" "
+           "xmp:Rating=\"4\" tiff:Orientation=\"6\">\n"
+           "<lr:hierarchicalSubject><rdf:Bag><rdf:li>Places|Europe|Lisbon</rdf:li></rdf:Bag></lr:hierarchicalSubject>\n"
+           "<tiff:Orientation> 6 </tiff:Orientation>" +
+           more + "</rdf:Description></rdf:RDF></x:xmpmeta>\n" + std::string(padding, ' ') +
+           "<?xpacket end=\"w\"?>";
+}
+
+// The packet as written back: upright.
+std::string Upright(std::string p) {
+    p.replace(p.find("tiff:Orientation=\""), 20, "tiff:Orientation=\"1\"");
+    p.replace(p.find("<tiff:Orientation> "), 40, "<tiff:Orientation>1</tiff:Orientation>");
+    return p;
+}
+
+size_t Count(const std::string& in, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = in.find(what); at != std::string::npos; at = in.find(what, at + 1)) ++n;
+    return n;
+}
+
+class Xmp : public Cli {
+protected:
+    // A JPEG of a plain colour with `packet` in an APP1 segment after its
+    // start marker.
+    fs::path JpegWith(const std::string& packet, const char* name = "in.jpg") {
+        const fs::path p = dir / name;
+        WriteImage(p, OIIO::ImageSpec(32, 24, 3, OIIO::TypeDesc::UINT8), std::vector<uint16_t>(32 * 24 * 3, 30000));
+        std::string file = Slurp(p);
+        if (packet.empty()) return p;
+        const std::string body = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + packet;
+        const size_t n = body.size() + 2;
+        file.insert(2, std::string{char(0xFF), char(0xE1), char(n >> 8), char(n & 0xFF)} + body);
+        OIIO::Filesystem::write_text_file(p.string(), file);
+        return p;
+    }
+
+    // The packet of the photo at `p`, as the command reads it.
+    static std::string Read(const fs::path& p) {
+        lumarex_cli::PhotoReader reader;
+        lumarex_cli::Picture pic;
+        std::string error, notes;
+        EXPECT_TRUE(reader.Open(p.string(), error) && reader.Read(false, pic, notes, error, [](float) { return false; }))
+            << p << ": " << error;
+        return pic.xmp;
+    }
+};
+
+// From JPEG through every output format and back to JPEG: the packet, set
+// upright, comes out of each exactly as it went in, once, and the pixels
+// are as they are without it.
+TEST_F(Xmp, EveryFormatKeepsThePacketUpright) {
+    const std::string packet = Packet(2000);
+    fs::path in = JpegWith(packet);
+    EXPECT_EQ(Read(in), Upright(packet));
+    for (const char* name : {"a.png", "b.tif", "c.webp", "d.heic", "e.jpg"}) {
+        const fs::path out = dir / name;
+        const Result r = Run("correct " + Quoted(in) + " -o " + Quoted(out) + " --cast off --brighten 0");
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_EQ(Read(out), Upright(packet)) << name;
+        EXPECT_EQ(Count(Slurp(out), "Places|Europe|Lisbon"), fs::path(name).extension() == ".png" ? 2u : 1u)
+            << name << ": the packet once (and in PNG the image library's text entry)";
+        in = out;
+    }
+    // Turned upright once: a reader of the packet's orientation turns it no
+    // more.
+    EXPECT_EQ(SpecOf(in).get_int_attribute("Orientation", 1), 1);
+    // A JPEG with the packet is the JPEG without it but for the segment.
+    const std::string upright = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                                "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                                "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"2\"/></rdf:RDF></x:xmpmeta>";
+    for (const auto& [input, output] : {std::pair{JpegWith(upright, "with.jpg"), "with-out.jpg"},
+                                        std::pair{JpegWith("", "without.jpg"), "without-out.jpg"}})
+        ASSERT_EQ(Run("auto " + Quoted(input) + " -o " + Quoted(dir / output) + " --quiet").status, 0);
+    std::string with = Slurp(dir / "with-out.jpg");
+    const size_t at = with.find("http://ns.adobe.com/xap/1.0/");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(with.substr(at + 29, upright.size()), upright);
+    EXPECT_EQ(with.erase(at - 4, 4 + 29 + upright.size()), Slurp(dir / "without-out.jpg"));
+}
+
+// JPEG holds a packet of at most 64 KB: a larger one goes without its
+// padding, or, when that is not enough, not at all, and the note says so;
+// a TIFF keeps it whole either way.
+TEST_F(Xmp, APacketTooLargeForJpegIsShortenedOrLeftOutWithANote) {
+    const std::string padded = Packet(70000), full = Packet(0, std::string(70000, 'x'));
+    int k = 0;
+    for (const auto& [packet, kept] : {std::pair{padded, Upright(Packet(0))}, std::pair{full, std::string()}}) {
+        // A TIFF carries the packet in (the image library's writer wrote it),
+        // and holds it whole.
+        const fs::path tif = dir / ("big" + std::to_string(k) + ".tif"), jpg = dir / ("big" + std::to_string(k++) + ".jpg");
+        WriteImage(tif, OIIO::ImageSpec(32, 24, 3, OIIO::TypeDesc::UINT8), std::vector<uint16_t>(32 * 24 * 3, 30000));
+        std::string error;
+        ASSERT_TRUE(lumarex_cli::AddTiffXmp(tif.string(), packet, error)) << error;
+        EXPECT_EQ(Read(tif), Upright(packet));
+        const Result r = Run("correct " + Quoted(tif) + " -o " + Quoted(jpg));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Read(jpg), kept);
+        EXPECT_EQ(Has(r.out, "KB) not kept: JPEG holds 64 KB in one segment"), kept.empty()) << r.out;
+    }
+}
+
+// The JPEG stream puts the packet after the JFIF header and the EXIF,
+// leaves out an XMP segment of the encoder's own, takes its file in pieces
+// of any size, and refuses one not written in order.
+TEST_F(Xmp, JpegStreamPlacesThePacketWhateverThePieces) {
+    const std::string app0 = std::string("\xFF\xE0\x00\x06JFIF", 8), exif = std::string("\xFF\xE1\x00\x08" "Exif\0\0", 10);
+    const std::string own = std::string("\xFF\xE1\x00\x22http://ns.adobe.com/xap/1.0/\0", 33) + "old";
+    const std::string dqt = std::string("\xFF\xDB\x00\x03\x01", 5), data = std::string("\xFF\xDA\x00\x02\x12\x34\xFF\xD9", 8);
+    const std::string encoder = std::string("\xFF\xD8", 2) + app0 + exif + own + dqt + data;
+    const std::string segment = std::string("\xFF\xE1\x00\x22http://ns.adobe.com/xap/1.0/\0", 33) + "new";
+    const std::string want = std::string("\xFF\xD8", 2) + app0 + exif + segment + dqt + data;
+    for (const size_t piece : {size_t(1), size_t(3), size_t(7), encoder.size()}) {
+        OIIO::Filesystem::IOVecOutput sink;
+        lumarex_cli::JpegXmpStream stream("new", sink);
+        for (size_t at = 0; at < encoder.size(); at += piece) stream.write(encoder.data() + at, std::min(piece, encoder.size() - at));
+        EXPECT_TRUE(stream.Complete()) << piece;
+        EXPECT_EQ(std::string(sink.buffer().begin(), sink.buffer().end()), want) << piece;
+    }
+    OIIO::Filesystem::IOVecOutput sink;
+    lumarex_cli::JpegXmpStream stream("new", sink);
+    stream.write(encoder.data(), 10);
+    stream.pwrite(encoder.data() + 20, 5, 20);
+    EXPECT_FALSE(stream.Complete());
+}
+
+// Other places the packet comes from: a PNG's compressed iTXt chunk, after
+// the pixels.
+TEST_F(Xmp, ReadsACompressedPngChunkAfterThePixels) {
+    const fs::path png = MakeInput("in.png");
+    std::string file = Slurp(png);
+    const std::string packet = Packet(100);
+    std::vector<uint8_t> packed(compressBound(uLong(packet.size())));
+    uLongf n = uLongf(packed.size());
+    ASSERT_EQ(compress(packed.data(), &n, reinterpret_cast<const Bytef*>(packet.data()), uLong(packet.size())), Z_OK);
+    std::string data = std::string("XML:com.adobe.xmp\0\1\0\0\0", 22) + std::string(packed.begin(), packed.begin() + n);
+    std::string chunk = "iTXt" + data;
+    const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(chunk.data()), uInt(chunk.size()));
+    const auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    file.insert(file.size() - 12, be32(uint32_t(data.size())) + chunk + be32(uint32_t(crc)));
+    OIIO::Filesystem::write_text_file(png.string(), file);
+    EXPECT_EQ(Read(png), Upright(packet));
+}
+
+}  // namespace
+}  // namespace lumarex_test

@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+#include "xmp_packet.h"
+
+#include <tiffio.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <regex>
+
+#include "byte_order.h"
+
+namespace lumarex_cli {
+namespace {
+
+// What starts a JPEG APP1 segment that holds the XMP packet.
+constexpr char kJpegSignature[] = "http://ns.adobe.com/xap/1.0/";  // and its terminating zero
+constexpr size_t kJpegSignatureSize = sizeof kJpegSignature;
+// The keyword of PNG's iTXt chunk that holds it.
+constexpr char kPngKeyword[] = "XML:com.adobe.xmp";
+
+// A packet is some kilobytes; one of more than this is damage.
+constexpr uint64_t kLargestPacket = 16u << 20;
+
+bool ReadAt(std::ifstream& file, uint64_t at, void* out, size_t n) {
+    file.clear();
+    return bool(file.seekg(std::streamoff(at))) && bool(file.read(static_cast<char*>(out), std::streamsize(n)));
+}
+
+std::string JpegPacket(std::ifstream& file) {
+    uint8_t b[4];
+    if (!ReadAt(file, 0, b, 2) || b[0] != 0xFF || b[1] != 0xD8) return {};
+    uint64_t at = 2;
+    for (int segments = 0; segments < 1000; ++segments) {
+        if (!ReadAt(file, at, b, 2) || b[0] != 0xFF) return {};
+        at += 2;
+        int marker = b[1];
+        while (marker == 0xFF) {  // fill bytes before a marker
+            if (!ReadAt(file, at++, b, 1)) return {};
+            marker = b[0];
+        }
+        if (marker == 0xDA || marker == 0xD9) return {};  // the picture's data, or its end
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length
+        if (!ReadAt(file, at, b, 2)) return {};
+        const uint64_t length = Load16(b, false);
+        if (length < 2) return {};
+        if (marker == 0xE1 && length >= 2 + kJpegSignatureSize) {
+            char signature[kJpegSignatureSize];
+            if (ReadAt(file, at + 2, signature, kJpegSignatureSize) &&
+                std::memcmp(signature, kJpegSignature, kJpegSignatureSize) == 0) {
+                std::string packet(length - 2 - kJpegSignatureSize, '\0');
+                return ReadAt(file, at + 2 + kJpegSignatureSize, packet.data(), packet.size()) ? packet
+                                                                                                : std::string();
+            }
+        }
+        at += length;
+    }
+    return {};
+}
+
+// The text of an iTXt chunk's data if its keyword is XMP's: after the
+// keyword, a compression flag and method, a language tag and a translated
+// keyword, each of the last two ended by a zero.
+std::string PngItxtPacket(const std::vector<uint8_t>& data) {
+    const size_t keyword = sizeof kPngKeyword;  // with its zero
+    if (data.size() < keyword + 4 || std::memcmp(data.data(), kPngKeyword, keyword) != 0) return {};
+    const bool compressed = data[keyword] != 0;
+    size_t at = keyword + 2;
+    for (int field = 0; field < 2; ++field) {
+        const auto end = std::find(data.begin() + std::ptrdiff_t(at), data.end(), uint8_t(0));
+        if (end == data.end()) return {};
+        at = size_t(end - data.begin()) + 1;
+    }
+    if (!compressed) return std::string(data.begin() + std::ptrdiff_t(at), data.end());
+    // zlib's stream, inflated up to the largest packet taken.
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return {};
+    std::string packet;
+    std::vector<char> buffer(64 * 1024);
+    z.next_in = const_cast<Bytef*>(data.data() + at);
+    z.avail_in = uInt(data.size() - at);
+    int status = Z_OK;
+    while (status == Z_OK && packet.size() <= kLargestPacket) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer.data());
+        z.avail_out = uInt(buffer.size());
+        status = inflate(&z, Z_NO_FLUSH);
+        packet.append(buffer.data(), buffer.size() - z.avail_out);
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END ? packet : std::string();
+}
+
+std::string PngPacket(std::ifstream& file) {
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    uint8_t b[8];
+    if (!ReadAt(file, 0, b, 8) || std::memcmp(b, signature, 8) != 0) return {};
+    // The chunk may come after the pixels: every chunk's header is read, up
+    // to the end chunk.
+    uint64_t at = 8;
+    for (int chunks = 0; chunks < 1000000; ++chunks) {
+        if (!ReadAt(file, at, b, 8)) return {};
+        const uint64_t length = Load32(b, false);
+        if (length > 0x7FFFFFFF || std::memcmp(b + 4, "IEND", 4) == 0) return {};
+        if (std::memcmp(b + 4, "iTXt", 4) == 0 && length <= kLargestPacket) {
+            std::vector<uint8_t> data(length);
+            if (!ReadAt(file, at + 8, data.data(), data.size())) return {};
+            if (std::string packet = PngItxtPacket(data); !packet.empty()) return packet;
+        }
+        at += 12 + length;
+    }
+    return {};
+}
+
+// libtiff's warnings and errors (a tag it does not know, a damaged entry)
+// are the image library's to report, not ours: handled here by saying
+// nothing.
+int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffHandle OpenTiff(const std::string& path, const char* mode) {
+    const std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
+                                                                                   &TIFFOpenOptionsFree);
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &Quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &Quiet, nullptr);
+    return TiffHandle(TIFFOpenExt(path.c_str(), mode, options.get()));
+}
+
+std::string TiffPacket(const std::string& path) {
+    const TiffHandle tiff = OpenTiff(path, "r");
+    uint32_t count = 0;
+    const void* data = nullptr;
+    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_XMLPACKET, &count, &data) != 1 || data == nullptr ||
+        count > kLargestPacket)
+        return {};
+    return std::string(static_cast<const char*>(data), count);
+}
+
+}  // namespace
+
+std::string ReadXmpPacket(const std::string& path, const std::string& format) {
+    if (format == "tiff") return TiffPacket(path);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {};
+    if (format == "jpeg") return JpegPacket(file);
+    if (format == "png") return PngPacket(file);
+    return {};
+}
+
+std::string UprightXmp(std::string packet) {
+    if (packet.find("tiff:Orientation") == std::string::npos) return packet;
+    // tiff:Orientation="6", or <tiff:Orientation>6</tiff:Orientation>; the
+    // prefix is the one XMP's own specification gives the TIFF namespace,
+    // which every writer of the property uses.
+    static const std::regex attribute(R"((tiff:Orientation\s*=\s*["'])\s*\d+\s*(["']))");
+    static const std::regex element(R"((<tiff:Orientation>)\s*\d+\s*(</tiff:Orientation>))");
+    // "$01" is the first group, and the 1 after it the new value.
+    packet = std::regex_replace(packet, attribute, "$011$2");
+    return std::regex_replace(packet, element, "$011$2");
+}
+
+std::string WithoutPadding(std::string packet) {
+    const size_t end = packet.rfind("<?xpacket end");
+    if (end == std::string::npos) return packet;
+    size_t from = end;
+    while (from > 0 && std::strchr(" \t\r\n", packet[from - 1]) != nullptr) --from;
+    // One line break is kept before the closing instruction.
+    if (from < end) packet.replace(from, end - from, "\n");
+    return packet;
+}
+
+bool AddTiffXmp(const std::string& path, const std::string& packet, std::string& error) {
+    const TiffHandle tiff = OpenTiff(path, "r+");
+    if (!tiff) {
+        error = "cannot reopen it to add its XMP";
+        return false;
+    }
+    if (TIFFSetField(tiff.get(), TIFFTAG_XMLPACKET, uint32_t(packet.size()), packet.data()) != 1 ||
+        TIFFRewriteDirectory(tiff.get()) != 1) {
+        error = "cannot add its XMP";
+        return false;
+    }
+    // What is still buffered is written now, where a failure can be told.
+    if (TIFFFlush(tiff.get()) != 1) {
+        error = "cannot add its XMP";
+        return false;
+    }
+    return true;
+}
+
+JpegXmpStream::JpegXmpStream(std::string packet, OIIO::Filesystem::IOProxy& out)
+    : IOProxy(out.filename(), Write), out_(out) {
+    const size_t length = 2 + kJpegSignatureSize + packet.size();
+    segment_.reserve(2 + length);
+    for (const uint8_t b : {uint8_t(0xFF), uint8_t(0xE1), uint8_t(length >> 8), uint8_t(length & 0xFF)})
+        segment_.push_back(b);
+    segment_.insert(segment_.end(), kJpegSignature, kJpegSignature + kJpegSignatureSize);
+    segment_.insert(segment_.end(), packet.begin(), packet.end());
+}
+
+size_t JpegXmpStream::write(const void* buf, size_t size) {
+    const size_t n = pwrite(buf, size, m_pos);
+    m_pos += int64_t(n);
+    return n;
+}
+
+// As PngMetadataStream: every byte is taken, and a stream not written in
+// order is kept as broken.
+size_t JpegXmpStream::pwrite(const void* buf, size_t size, int64_t offset) {
+    if (offset != taken_) state_ = State::kBroken;
+    Take(static_cast<const uint8_t*>(buf), size);
+    taken_ += int64_t(size);
+    return size;
+}
+
+void JpegXmpStream::Emit(const uint8_t* p, size_t n) {
+    if (n > 0) out_.write(p, n);
+}
+
+void JpegXmpStream::EmitPacket() {
+    if (packetWritten_) return;
+    packetWritten_ = true;
+    Emit(segment_.data(), segment_.size());
+}
+
+void JpegXmpStream::Take(const uint8_t* p, size_t n) {
+    while (n > 0) {
+        size_t m = 0;
+        switch (state_) {
+        case State::kStart:
+        case State::kHeader:
+        case State::kSignature: {
+            // The start marker; a marker and its length; or those and an
+            // APP1 segment's signature.
+            const size_t wanted = state_ == State::kStart ? 2 : state_ == State::kHeader ? 4 : 4 + kJpegSignatureSize;
+            m = std::min(n, wanted - pending_.size());
+            pending_.insert(pending_.end(), p, p + m);
+            if (pending_.size() < wanted) break;
+            if (state_ != State::kStart) {
+                HeaderTaken();
+            } else if (pending_[0] == 0xFF && pending_[1] == 0xD8) {
+                Emit(pending_.data(), 2);
+                pending_.clear();
+                state_ = State::kHeader;
+            } else {
+                state_ = State::kBroken;
+            }
+            break;
+        }
+        case State::kPassing:
+        case State::kDropping:
+            m = size_t(std::min<uint64_t>(n, left_));
+            if (state_ == State::kPassing) Emit(p, m);
+            left_ -= m;
+            if (left_ == 0) state_ = State::kHeader;
+            break;
+        case State::kPicture:
+            m = n;
+            Emit(p, m);
+            break;
+        case State::kBroken:
+            return;
+        }
+        p += m;
+        n -= m;
+    }
+}
+
+// A segment's marker and length are in pending_, and of an APP1 segment
+// long enough to hold one, the signature's bytes too. Every marker an
+// encoder writes before its picture's data has a length.
+void JpegXmpStream::HeaderTaken() {
+    const uint8_t marker = pending_[1];
+    const uint64_t length = Load16(pending_.data() + 2, false);
+    if (pending_[0] != 0xFF || length < 2 || marker == 0xD8 || marker == 0xD9 || marker == 0xFF ||
+        (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+        state_ = State::kBroken;
+        return;
+    }
+    if (state_ == State::kHeader && marker == 0xE1 && length - 2 >= kJpegSignatureSize) {
+        state_ = State::kSignature;
+        return;
+    }
+    const bool xmp = state_ == State::kSignature &&
+                     std::memcmp(pending_.data() + 4, kJpegSignature, kJpegSignatureSize) == 0;
+    // The packet goes before the first segment that is neither the JFIF
+    // header nor the EXIF.
+    if (marker != 0xE0 && marker != 0xE1) EmitPacket();
+    if (!xmp) Emit(pending_.data(), pending_.size());
+    left_ = length - 2 - (pending_.size() - 4);
+    pending_.clear();
+    // From the start of the picture's data on (the rest of its header, the
+    // data), everything passes as it comes.
+    if (marker == 0xDA) state_ = State::kPicture;
+    else state_ = left_ == 0 ? State::kHeader : xmp ? State::kDropping : State::kPassing;
+}
+
+}  // namespace lumarex_cli

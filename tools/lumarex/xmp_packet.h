@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+// A photo's XMP packet (its rating, hierarchical keywords, labels, the
+// editing history a photo program keeps), carried from the file read to the
+// file written as the bytes it came as. OpenImageIO 2.4 decodes a few of its
+// fields into attributes and writes none of them back, so the packet is
+// read and written here: JPEG's APP1 segment, PNG's iTXt chunk, TIFF's
+// XMLPacket tag (700), WebP's "XMP " chunk and HEIF's XMP item.
+//
+// The one change made to it: the orientation it may state is set upright,
+// as the pixels written are (a viewer that reads the XMP's orientation
+// would turn the picture again).
+#pragma once
+
+#include <OpenImageIO/filesystem.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumarex_cli {
+
+// The XMP packet of the JPEG, PNG or TIFF file at `path` (`format` as the
+// image library names it), or empty when it has none or is not one of
+// those. Only the main packet: a JPEG's extended XMP (a packet over 64 KB
+// split across segments) is not read.
+std::string ReadXmpPacket(const std::string& path, const std::string& format);
+
+// The packet with the orientation it states (tiff:Orientation, as an
+// attribute or an element) set to 1.
+std::string UprightXmp(std::string packet);
+
+// The longest packet one JPEG APP1 segment holds.
+inline constexpr size_t kJpegXmpMax = 65535 - 2 - 29;
+
+// `packet` with the padding that photo programs leave in it for editing in
+// place (white space before the closing processing instruction) taken out.
+std::string WithoutPadding(std::string packet);
+
+// Adds `packet` as the XMLPacket tag of the TIFF file at `path`, written
+// whole: its first directory is rewritten at the end of the file and the
+// header pointed to it. False, with `error` saying why, when the file cannot
+// be changed; it is then not to be used.
+bool AddTiffXmp(const std::string& path, const std::string& packet, std::string& error);
+
+// A JPEG file on its way to `out`, with `packet` put in as an APP1 segment
+// after the file's first APP0 and APP1 segments (its JFIF header and EXIF,
+// where readers look for the XMP), and any XMP segment of the encoder's own
+// left out. Like PngMetadataStream, it holds nothing but the segment header
+// it is reading; past the start of the picture's data, bytes pass straight
+// on.
+class JpegXmpStream final : public OIIO::Filesystem::IOProxy {
+public:
+    JpegXmpStream(std::string packet, OIIO::Filesystem::IOProxy& out);
+    const char* proxytype() const override { return "jpeg xmp"; }
+
+    size_t write(const void* buf, size_t size) override;
+    size_t pwrite(const void* buf, size_t size, int64_t offset) override;
+
+    // Whether the stream took in a JPEG file, in order, up to the start of
+    // its picture's data, and put the packet in.
+    bool Complete() const { return state_ == State::kPicture && packetWritten_; }
+
+private:
+    enum class State { kStart, kHeader, kSignature, kPassing, kDropping, kPicture, kBroken };
+    void Take(const uint8_t* p, size_t n);
+    void HeaderTaken();
+    void Emit(const uint8_t* p, size_t n);
+    void EmitPacket();
+
+    OIIO::Filesystem::IOProxy& out_;
+    std::vector<uint8_t> segment_;   // the whole APP1 segment of the packet
+    State state_ = State::kStart;
+    std::vector<uint8_t> pending_;   // the start marker, or a segment's marker, length and signature
+    uint64_t left_ = 0;              // bytes of the segment being passed on or left out still to come
+    bool packetWritten_ = false;
+    int64_t taken_ = 0;              // bytes written to this stream
+};
+
+}  // namespace lumarex_cli
