@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The command's file loading on fuzzed PNG, JPEG, TIFF, camera raw (DNG),
 // HEIC, WebP and GIF bytes, and on the other picture formats the image
-// library reads (BMP, Targa, PNM, ICO, SGI, Radiance HDR, OpenEXR, DPX,
-// FITS, RLA, JPEG 2000, Photoshop, DDS, Cineon; and Maya IFF, which is
-// refused), written to a file of the format's extension (or of none the
+// library reads (BMP, Targa, PNM, SGI, Radiance HDR, OpenEXR, DPX,
+// FITS, RLA, JPEG 2000, Photoshop, DDS, Cineon; and Maya IFF and ICO, which
+// are refused), written to a file of the format's extension (or of none the
 // image library knows, when every reader of photos is tried) and read as
 // `lumarex` reads its inputs (BudgetedPhoto: the header's size checked
 // against the pixel-count limit and the memory budget before any pixel

@@ -290,6 +290,9 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     // bounds on a damaged file.
     WriteImage(dir / "render.iff", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT8),
                std::vector<uint16_t>(8 * 8 * 3, 30000));
+    // An icon, whose reader corrupted the heap on a damaged one.
+    WriteImage(dir / "icon.ico", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT8),
+               std::vector<uint16_t>(8 * 8 * 3, 30000));
     // A volume, read as one picture it overran the room of one.
     std::ofstream(dir / "cube.fits", std::ios::binary) << FitsCube(6, 12, 8);
     // A Photoshop file of one channel in RGB mode, 2 x 2: the image
@@ -299,7 +302,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
         << std::string(4, '\x80');
     const std::vector<std::string> bad = {"flipped.png", "cut.png",    "missing.jpg", "notes.txt",
                                           "pipe.png",    "/dev/zero",  "clip.avi",    "blank.null",
-                                          "render.iff",  "cube.fits",  "grey-rgb.psd"};
+                                          "render.iff",  "cube.fits",  "grey-rgb.psd", "icon.ico"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -326,6 +329,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("clip.avi"), "is a video, not a photo")) << err;
     EXPECT_TRUE(Has(lineOf("blank.null"), "not an image file")) << err;
     EXPECT_TRUE(Has(lineOf("render.iff"), "is a Maya IFF render, not a photo")) << err;
+    EXPECT_TRUE(Has(lineOf("icon.ico"), "is an icon (ICO), not a photo")) << err;
     EXPECT_TRUE(Has(lineOf("cube.fits"), "unsupported: a volume of 8 slices")) << err;
     EXPECT_TRUE(Has(lineOf("grey-rgb.psd"), "its Photoshop colour mode needs 3 channels, its header gives 1")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;

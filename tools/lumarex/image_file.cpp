@@ -479,8 +479,9 @@ namespace {
 // would be corrected as a picture, through a video decoder far larger than
 // any picture's; the "null" reader makes a blank picture of any file whose
 // name ends in .null. A 3D program's renders and depth maps and a medical
-// scan are no photos either, and OpenImageIO 2.4's Maya IFF reader writes
-// outside its buffer on a damaged file, which ended the process. They are
+// scan are no photos either, nor is an icon; OpenImageIO 2.4's Maya IFF and
+// ICO readers write outside their buffers on a damaged file, which ended
+// the process or corrupted its memory. They are
 // refused by what they are, and never tried on a file of another name. The
 // reason, or null for a format of photos.
 const char* NotAPhoto(const std::string& format) {
@@ -490,6 +491,7 @@ const char* NotAPhoto(const std::string& format) {
     if (format == "softimage") return "is a Softimage PIC render, not a photo";
     if (format == "zfile") return "is a depth map (zfile), not a photo";
     if (format == "dicom") return "is a medical image (DICOM), not a photo";
+    if (format == "ico") return "is an icon (ICO), not a photo";
     if (format == "null") return "not an image file (the image library makes up a blank picture for any .null name)";
     return nullptr;
 }
