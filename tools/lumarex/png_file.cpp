@@ -39,7 +39,7 @@ constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 
 PngMetadataStream::PngMetadataStream(const OIIO::ImageSpec& meta, const std::string& xmp,
                                      OIIO::Filesystem::IOProxy& out)
-    : IOProxy(out.filename(), Write), out_(out) {
+    : PassingStream(out) {
     // The iTXt chunk as XMP's specification has it: the keyword, no
     // compression, empty language tag and translated keyword, the packet.
     if (!xmp.empty()) {
@@ -62,26 +62,8 @@ PngMetadataStream::PngMetadataStream(const OIIO::ImageSpec& meta, const std::str
     if (!exifNames_.empty()) exifChunk_ = Chunk("eXIf", exif);
 }
 
-size_t PngMetadataStream::write(const void* buf, size_t size) {
-    const size_t n = pwrite(buf, size, m_pos);
-    m_pos += int64_t(n);
-    return n;
-}
-
-// Every byte is taken: the output file keeps a failed write for its commit,
-// and a stream that is not a PNG file written in order is kept as broken
-// and refused by Complete().
-size_t PngMetadataStream::pwrite(const void* buf, size_t size, int64_t offset) {
-    if (offset != taken_) state_ = State::kBroken;  // the writer went back or skipped
-    Take(static_cast<const uint8_t*>(buf), size);
-    taken_ += int64_t(size);
-    return size;
-}
-
-void PngMetadataStream::Emit(const uint8_t* p, size_t n) {
-    if (n > 0) out_.write(p, n);
-}
-
+// A stream that is not a PNG file is kept as broken and refused by
+// Complete().
 void PngMetadataStream::Take(const uint8_t* p, size_t n) {
     while (n > 0) {
         size_t m = 0;

@@ -25,9 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "passing_stream.h"
+
 namespace lumarex_cli {
 
-class PngMetadataStream final : public OIIO::Filesystem::IOProxy {
+class PngMetadataStream final : public PassingStream {
 public:
     // Writes to `out` the PNG file written to this stream, with the EXIF of
     // `meta` (nothing when it has none) and the XMP packet `xmp` (nothing
@@ -35,21 +37,16 @@ public:
     PngMetadataStream(const OIIO::ImageSpec& meta, const std::string& xmp, OIIO::Filesystem::IOProxy& out);
     const char* proxytype() const override { return "png metadata"; }
 
-    size_t write(const void* buf, size_t size) override;
-    size_t pwrite(const void* buf, size_t size, int64_t offset) override;
-
     // Whether the stream took in a whole PNG file, in order, up to its end
     // chunk: what was passed on is then a whole PNG file too.
-    bool Complete() const { return state_ == State::kEnded; }
+    bool Complete() const { return InOrder() && state_ == State::kEnded; }
 
 private:
     enum class State { kSignature, kChunkHeader, kPassing, kHolding, kEnded, kBroken };
-    void Take(const uint8_t* p, size_t n);
+    void Take(const uint8_t* p, size_t n) override;
     void ChunkHeaderTaken();
     void HeldChunkTaken();
-    void Emit(const uint8_t* p, size_t n);
 
-    OIIO::Filesystem::IOProxy& out_;
     std::vector<uint8_t> exifChunk_;     // the whole eXIf chunk; empty when there is no EXIF
     std::vector<uint8_t> xmpChunk_;      // the whole iTXt chunk of the XMP; empty when there is none
     std::set<std::string> exifNames_;    // the image library's names of the tags the eXIf holds
@@ -58,7 +55,6 @@ private:
     uint64_t left_ = 0;                  // bytes of the chunk being passed on still to come
     bool pixelsStarted_ = false;         // the first IDAT was reached (the eXIf is written before it)
     bool lastChunk_ = false;             // the chunk being passed on is IEND
-    int64_t taken_ = 0;                  // bytes written to this stream
 };
 
 }  // namespace lumarex_cli

@@ -195,32 +195,13 @@ bool AddTiffXmp(const std::string& path, const std::string& packet, std::string&
 }
 
 JpegXmpStream::JpegXmpStream(std::string packet, OIIO::Filesystem::IOProxy& out)
-    : IOProxy(out.filename(), Write), out_(out) {
+    : PassingStream(out) {
     const size_t length = 2 + kJpegSignatureSize + packet.size();
     segment_.reserve(2 + length);
     for (const uint8_t b : {uint8_t(0xFF), uint8_t(0xE1), uint8_t(length >> 8), uint8_t(length & 0xFF)})
         segment_.push_back(b);
     segment_.insert(segment_.end(), kJpegSignature, kJpegSignature + kJpegSignatureSize);
     segment_.insert(segment_.end(), packet.begin(), packet.end());
-}
-
-size_t JpegXmpStream::write(const void* buf, size_t size) {
-    const size_t n = pwrite(buf, size, m_pos);
-    m_pos += int64_t(n);
-    return n;
-}
-
-// As PngMetadataStream: every byte is taken, and a stream not written in
-// order is kept as broken.
-size_t JpegXmpStream::pwrite(const void* buf, size_t size, int64_t offset) {
-    if (offset != taken_) state_ = State::kBroken;
-    Take(static_cast<const uint8_t*>(buf), size);
-    taken_ += int64_t(size);
-    return size;
-}
-
-void JpegXmpStream::Emit(const uint8_t* p, size_t n) {
-    if (n > 0) out_.write(p, n);
 }
 
 void JpegXmpStream::EmitPacket() {

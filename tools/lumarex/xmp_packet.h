@@ -11,11 +11,11 @@
 // would turn the picture again).
 #pragma once
 
-#include <OpenImageIO/filesystem.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "passing_stream.h"
 
 namespace lumarex_cli {
 
@@ -45,35 +45,28 @@ bool AddTiffXmp(const std::string& path, const std::string& packet, std::string&
 // A JPEG file on its way to `out`, with `packet` put in as an APP1 segment
 // after the file's first APP0 and APP1 segments (its JFIF header and EXIF,
 // where readers look for the XMP), and any XMP segment of the encoder's own
-// left out. Like PngMetadataStream, it holds nothing but the segment header
-// it is reading; past the start of the picture's data, bytes pass straight
-// on.
-class JpegXmpStream final : public OIIO::Filesystem::IOProxy {
+// left out. It holds nothing but the segment header it is reading; past the
+// start of the picture's data, bytes pass straight on.
+class JpegXmpStream final : public PassingStream {
 public:
     JpegXmpStream(std::string packet, OIIO::Filesystem::IOProxy& out);
     const char* proxytype() const override { return "jpeg xmp"; }
 
-    size_t write(const void* buf, size_t size) override;
-    size_t pwrite(const void* buf, size_t size, int64_t offset) override;
-
     // Whether the stream took in a JPEG file, in order, up to the start of
     // its picture's data, and put the packet in.
-    bool Complete() const { return state_ == State::kPicture && packetWritten_; }
+    bool Complete() const { return InOrder() && state_ == State::kPicture && packetWritten_; }
 
 private:
     enum class State { kStart, kHeader, kSignature, kPassing, kDropping, kPicture, kBroken };
-    void Take(const uint8_t* p, size_t n);
+    void Take(const uint8_t* p, size_t n) override;
     void HeaderTaken();
-    void Emit(const uint8_t* p, size_t n);
     void EmitPacket();
 
-    OIIO::Filesystem::IOProxy& out_;
     std::vector<uint8_t> segment_;   // the whole APP1 segment of the packet
     State state_ = State::kStart;
     std::vector<uint8_t> pending_;   // the start marker, or a segment's marker, length and signature
     uint64_t left_ = 0;              // bytes of the segment being passed on or left out still to come
     bool packetWritten_ = false;
-    int64_t taken_ = 0;              // bytes written to this stream
 };
 
 }  // namespace lumarex_cli
