@@ -251,6 +251,18 @@ std::string MotionJpegAvi(const std::string& jpeg, int width, int height, int fr
 
 // A FITS cube of `slices` grey pictures, as a telescope's software writes
 // one: a volume, which the image library reads as that many pictures.
+// An uncompressed 24-bit DirectDraw surface whose blue mask is empty.
+std::string DdsWithoutBlue(uint32_t width, uint32_t height) {
+    std::string dds = "DDS ";
+    const auto put = [&dds](std::initializer_list<uint32_t> values) {
+        for (const uint32_t v : values) dds += {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    put({124, 0x100F, height, width, width * 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    // The pixel format (RGB, 24 bits, red and green masks), the caps.
+    put({32, 0x40, 0, 24, 0xFF0000, 0xFF00, 0, 0, 0x1000, 0, 0, 0, 0});
+    return dds + std::string(width * height * 3, '\x40');
+}
+
 std::string FitsCube(int width, int height, int slices) {
     std::string fits;
     const auto card = [&fits](const char* key, const std::string& value) {
@@ -293,6 +305,9 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     // An icon, whose reader corrupted the heap on a damaged one.
     WriteImage(dir / "icon.ico", OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT8),
                std::vector<uint16_t>(8 * 8 * 3, 30000));
+    // A DirectDraw surface whose blue has no bits: the image library's
+    // reader looked for the mask's lowest bit for ever.
+    std::ofstream(dir / "nomask.dds", std::ios::binary) << DdsWithoutBlue(12, 8);
     // A volume, read as one picture it overran the room of one.
     std::ofstream(dir / "cube.fits", std::ios::binary) << FitsCube(6, 12, 8);
     // A Photoshop file of one channel in RGB mode, 2 x 2: the image
@@ -302,7 +317,8 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
         << std::string(4, '\x80');
     const std::vector<std::string> bad = {"flipped.png", "cut.png",    "missing.jpg", "notes.txt",
                                           "pipe.png",    "/dev/zero",  "clip.avi",    "blank.null",
-                                          "render.iff",  "cube.fits",  "grey-rgb.psd", "icon.ico"};
+                                          "render.iff",  "cube.fits",  "grey-rgb.psd", "icon.ico",
+                                          "nomask.dds"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -330,6 +346,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     EXPECT_TRUE(Has(lineOf("blank.null"), "not an image file")) << err;
     EXPECT_TRUE(Has(lineOf("render.iff"), "is a Maya IFF render, not a photo")) << err;
     EXPECT_TRUE(Has(lineOf("icon.ico"), "is an icon (ICO), not a photo")) << err;
+    EXPECT_TRUE(Has(lineOf("nomask.dds"), "a DDS picture whose blue channel has no bits")) << err;
     EXPECT_TRUE(Has(lineOf("cube.fits"), "unsupported: a volume of 8 slices")) << err;
     EXPECT_TRUE(Has(lineOf("grey-rgb.psd"), "its Photoshop colour mode needs 3 channels, its header gives 1")) << err;
     for (const char* name : {"cut.png", "notes.txt"}) EXPECT_EQ(lineOf(name).rfind("lumarex: ", 0), 0u) << err;

@@ -348,7 +348,7 @@ bool PhotoshopSections(std::ifstream& file, bool large, uint64_t fileBytes, Clai
 // The first bytes of a file, read once for the checks below; `size` of
 // them are there (a file cut short reads 0 past its end).
 struct FileHead {
-    unsigned char bytes[36] = {};
+    unsigned char bytes[128] = {};
     std::streamsize size = 0;
     bool Is(const char* magic) const { return size >= 4 && std::memcmp(bytes, magic, 4) == 0; }
 };
@@ -401,6 +401,26 @@ std::string PhotoshopChannelsFault(const FileHead& head) {
     return {};
 }
 
+// A DirectDraw surface of uncompressed samples with a channel whose bit
+// mask is empty: OpenImageIO 2.4's reader looks for the mask's lowest bit
+// and never stops. The reason, or empty for a file that is no such file.
+std::string DdsMaskFault(const FileHead& head) {
+    if (!head.Is("DDS ") || head.size < 108) return {};
+    // The pixel format: flags, the compression's code, the bits a pixel and
+    // the red, green, blue and alpha masks.
+    const uint32_t flags = Load32(head.bytes + 80, true);
+    constexpr uint32_t kAlphaPixels = 0x1, kCompressed = 0x4, kRgb = 0x40, kLuminance = 0x20000;
+    if ((flags & kCompressed) != 0) return {};
+    const char* names[] = {"red", "green", "blue", "alpha"};
+    for (int c = 0; c < 4; ++c) {
+        const bool used = c == 3 ? (flags & kAlphaPixels) != 0 : c == 0 ? (flags & (kRgb | kLuminance)) != 0
+                                                                        : (flags & kRgb) != 0;
+        if (used && Load32(head.bytes + 92 + 4 * c, true) == 0)
+            return std::string("not a readable image file (a DDS picture whose ") + names[c] + " channel has no bits)";
+    }
+    return {};
+}
+
 // What the header of `path` (of `fileBytes` bytes) claims that the image
 // library's readers would act on as they open it: false with the reason for
 // a file to refuse; otherwise `blockBytes` is the largest block a reader
@@ -419,10 +439,11 @@ bool CheckHeader(const std::string& path, uint64_t fileBytes, uint64_t& blockByt
         }
         blockBytes = block.bytes;
     }
-    if (std::string fault = PhotoshopChannelsFault(head); !fault.empty()) {
-        error = std::move(fault);
-        return false;
-    }
+    for (std::string fault : {PhotoshopChannelsFault(head), DdsMaskFault(head)})
+        if (!fault.empty()) {
+            error = std::move(fault);
+            return false;
+        }
     return true;
 }
 
