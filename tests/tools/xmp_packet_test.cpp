@@ -9,6 +9,7 @@
 
 #include "cli_fixture.h"
 #include "image_file.h"
+#include "support/dng_file.h"
 
 namespace lumarex_test {
 namespace {
@@ -147,8 +148,16 @@ TEST_F(Xmp, JpegStreamPlacesThePacketWhateverThePieces) {
 }
 
 // Other places the packet comes from: a PNG's compressed iTXt chunk, after
-// the pixels.
-TEST_F(Xmp, ReadsACompressedPngChunkAfterThePixels) {
+// the pixels, and a camera raw file's TIFF tag.
+TEST_F(Xmp, ReadsACompressedPngChunkAfterThePixelsAndARawFilesTag) {
+    const fs::path dng = dir / "shot.dng";
+    const float neutral[3] = {0.5f, 1.0f, 0.7f}, scene[4][3] = {{0.2f, 0.2f, 0.2f}, {0.5f, 0.2f, 0.1f},
+                                                               {0.1f, 0.4f, 0.1f}, {0.1f, 0.1f, 0.5f}};
+    ASSERT_TRUE(lumarex_test::WriteMosaicDng(dng.string(), 32, 24, 1, neutral, scene, 0));
+    std::string error;
+    ASSERT_TRUE(lumarex_cli::AddTiffXmp(dng.string(), Packet(), error)) << error;
+    EXPECT_EQ(Read(dng), Upright(Packet()));
+
     const fs::path png = MakeInput("in.png");
     std::string file = Slurp(png);
     const std::string packet = Packet(100);

@@ -881,7 +881,9 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     // The metadata the image library's readers leave out of these.
     if (format_ == "webp") adobeRgb_ = ReadWebpMetadata(webp_, out.spec, out.xmp);
     else if (heif_) out.xmp = heif_->Xmp();
-    else out.xmp = ReadXmpPacket(path_, format_);
+    // Camera raw files built on TIFF (DNG, NEF, CR2, ARW, ...) keep theirs
+    // in the TIFF tag.
+    else out.xmp = ReadXmpPacket(path_, format_ == "raw" ? "tiff" : format_);
     // Written upright, as the pixels are.
     out.xmp = UprightXmp(std::move(out.xmp));
     // A camera raw file is developed to sRGB, whatever colour space the

@@ -20,8 +20,8 @@
 namespace lumarex_cli {
 
 // The XMP packet of the JPEG, PNG or TIFF file at `path` (`format` as the
-// image library names it), or empty when it has none or is not one of
-// those. Only the main packet: a JPEG's extended XMP (a packet over 64 KB
+// image library names it; a camera raw file built on TIFF is read as
+// "tiff"), or empty when it has none or is not one of those. Only the main packet: a JPEG's extended XMP (a packet over 64 KB
 // split across segments) is not read.
 std::string ReadXmpPacket(const std::string& path, const std::string& format);
 
