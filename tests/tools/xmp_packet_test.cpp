@@ -102,6 +102,21 @@ TEST_F(Xmp, EveryFormatKeepsThePacketUpright) {
     EXPECT_EQ(with.erase(at - 4, 4 + 29 + upright.size()), Slurp(dir / "without-out.jpg"));
 }
 
+// A raw converter's settings come out marked as applied, however the packet
+// states them (or does not), and nothing else of the packet changes.
+TEST(XmpOfCorrected, MarksRawSettingsApplied) {
+    const std::string crs = "xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\"";
+    const std::pair<std::string, std::string> cases[] = {
+        {"<rdf:Description " + crs + " crs:Exposure2012=\"+1.00\"/>",
+         "<rdf:Description " + crs + " crs:AlreadyApplied=\"True\" crs:Exposure2012=\"+1.00\"/>"},
+        {"<rdf:Description " + crs + " crs:AlreadyApplied='False'/>",
+         "<rdf:Description " + crs + " crs:AlreadyApplied='True'/>"},
+        {"<rdf:Description " + crs + "><crs:AlreadyApplied>False</crs:AlreadyApplied></rdf:Description>",
+         "<rdf:Description " + crs + "><crs:AlreadyApplied>True</crs:AlreadyApplied></rdf:Description>"},
+        {"<rdf:Description xmp:Rating=\"5\"/>", "<rdf:Description xmp:Rating=\"5\"/>"}};
+    for (const auto& [in, out] : cases) EXPECT_EQ(lumarex_cli::XmpOfCorrected(in), out) << in;
+}
+
 // JPEG holds a packet of at most 64 KB: a larger one goes without its
 // padding, or, when that is not enough, not at all, and the note says so;
 // a TIFF keeps it whole either way.

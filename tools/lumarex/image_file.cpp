@@ -884,8 +884,7 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     // Camera raw files built on TIFF (DNG, NEF, CR2, ARW, ...) keep theirs
     // in the TIFF tag.
     else out.xmp = ReadXmpPacket(path_, format_ == "raw" ? "tiff" : format_);
-    // Written upright, as the pixels are.
-    out.xmp = UprightXmp(std::move(out.xmp));
+    out.xmp = XmpOfCorrected(std::move(out.xmp));
     // A camera raw file is developed to sRGB, whatever colour space the
     // camera was set to for its JPEGs (Adobe RGB says "uncalibrated").
     if (format_ == "raw" && out.spec.find_attribute("Exif:ColorSpace")) out.spec.attribute("Exif:ColorSpace", 1);

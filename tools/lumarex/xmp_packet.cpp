@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <regex>
 
 #include "byte_order.h"
 
@@ -153,26 +152,72 @@ std::string ReadXmpPacket(const std::string& path, const std::string& format) {
     return {};
 }
 
-std::string UprightXmp(std::string packet) {
-    if (packet.find("tiff:Orientation") == std::string::npos) return packet;
-    // tiff:Orientation="6", or <tiff:Orientation>6</tiff:Orientation>; the
-    // prefix is the one XMP's own specification gives the TIFF namespace,
-    // which every writer of the property uses.
-    static const std::regex attribute(R"((tiff:Orientation\s*=\s*["'])\s*\d+\s*(["']))");
-    static const std::regex element(R"((<tiff:Orientation>)\s*\d+\s*(</tiff:Orientation>))");
-    // "$01" is the first group, and the 1 after it the new value.
-    packet = std::regex_replace(packet, attribute, "$011$2");
-    return std::regex_replace(packet, element, "$011$2");
+namespace {
+
+constexpr const char* kSpace = " \t\r\n";
+
+// Where the quoted value of an attribute `name` (prefix:Name) starts in the
+// packet, from `from` on, and its length; npos when there is none. The
+// packet is a photo file's and may be anything: it is scanned, not parsed.
+size_t AttributeValue(const std::string& packet, const std::string& name, size_t from, size_t& length) {
+    for (size_t at = packet.find(name, from); at != std::string::npos; at = packet.find(name, at + 1)) {
+        if (at == 0 || std::strchr(kSpace, packet[at - 1]) == nullptr) continue;
+        size_t i = packet.find_first_not_of(kSpace, at + name.size());
+        if (i == std::string::npos || packet[i] != '=') continue;
+        i = packet.find_first_not_of(kSpace, i + 1);
+        if (i == std::string::npos || (packet[i] != '"' && packet[i] != '\'')) continue;
+        const size_t close = packet.find(packet[i], i + 1);
+        if (close == std::string::npos) return std::string::npos;
+        length = close - i - 1;
+        return i + 1;
+    }
+    return std::string::npos;
 }
 
-std::string WithoutPadding(std::string packet) {
+// Sets the simple property `name`, stated as an attribute (name="6") or an
+// element (<name>6</name>), to `value` wherever the packet states it. False
+// when it does not.
+bool SetProperty(std::string& packet, const std::string& name, const std::string& value) {
+    bool stated = false;
+    size_t length = 0;
+    for (size_t at = AttributeValue(packet, name, 0, length); at != std::string::npos;
+         at = AttributeValue(packet, name, at + value.size(), length)) {
+        packet.replace(at, length, value);
+        stated = true;
+    }
+    const std::string open = "<" + name + ">", close = "</" + name + ">";
+    for (size_t at = packet.find(open); at != std::string::npos; at = packet.find(open, at + 1)) {
+        const size_t from = at + open.size(), to = packet.find(close, from);
+        if (to == std::string::npos || packet.find('<', from) != to) continue;
+        packet.replace(from, to - from, value);
+        stated = true;
+    }
+    return stated;
+}
+
+}  // namespace
+
+std::string XmpOfCorrected(std::string packet) {
+    // The prefixes are the ones the namespaces' owners give them, which
+    // every writer of these properties uses.
+    SetProperty(packet, "tiff:Orientation", "1");
+    // A raw converter's settings (Camera Raw's and Lightroom's) describe the
+    // development of the original pixels; read from a corrected copy, they
+    // would be applied to it once more. Marked as applied, they are kept
+    // for the record and not applied again.
+    size_t length = 0;
+    const size_t declared = AttributeValue(packet, "xmlns:crs", 0, length);
+    if (declared != std::string::npos && !SetProperty(packet, "crs:AlreadyApplied", "True"))
+        packet.insert(declared + length + 1, " crs:AlreadyApplied=\"True\"");
+    return packet;
+}
+
+std::string WithoutPadding(const std::string& packet) {
     const size_t end = packet.rfind("<?xpacket end");
     if (end == std::string::npos) return packet;
-    size_t from = end;
-    while (from > 0 && std::strchr(" \t\r\n", packet[from - 1]) != nullptr) --from;
+    const size_t from = packet.find_last_not_of(kSpace, end - (end > 0 ? 1 : 0)) + 1;
     // One line break is kept before the closing instruction.
-    if (from < end) packet.replace(from, end - from, "\n");
-    return packet;
+    return from < end ? packet.substr(0, from) + "\n" + packet.substr(end) : packet;
 }
 
 bool AddTiffXmp(const std::string& path, const std::string& packet, std::string& error) {

@@ -6,9 +6,10 @@
 // read and written here: JPEG's APP1 segment, PNG's iTXt chunk, TIFF's
 // XMLPacket tag (700), WebP's "XMP " chunk and HEIF's XMP item.
 //
-// The one change made to it: the orientation it may state is set upright,
-// as the pixels written are (a viewer that reads the XMP's orientation
-// would turn the picture again).
+// The changes made to it: the orientation it may state is set upright, as
+// the pixels written are (a viewer that reads the XMP's orientation would
+// turn the picture again), and a raw converter's settings are marked as
+// applied.
 #pragma once
 
 #include <cstdint>
@@ -25,16 +26,19 @@ namespace lumarex_cli {
 // split across segments) is not read.
 std::string ReadXmpPacket(const std::string& path, const std::string& format);
 
-// The packet with the orientation it states (tiff:Orientation, as an
-// attribute or an element) set to 1.
-std::string UprightXmp(std::string packet);
+// The packet to write with a corrected copy of its photo: the orientation
+// it states (tiff:Orientation, as an attribute or an element) set to 1, and
+// Camera Raw's settings, where it has them, marked as already applied
+// (crs:AlreadyApplied True), so that a raw converter does not develop the
+// corrected pixels with them again.
+std::string XmpOfCorrected(std::string packet);
 
 // The longest packet one JPEG APP1 segment holds.
 inline constexpr size_t kJpegXmpMax = 65535 - 2 - 29;
 
 // `packet` with the padding that photo programs leave in it for editing in
 // place (white space before the closing processing instruction) taken out.
-std::string WithoutPadding(std::string packet);
+std::string WithoutPadding(const std::string& packet);
 
 // Adds `packet` as the XMLPacket tag of the TIFF file at `path`, written
 // whole: its first directory is rewritten at the end of the file and the
