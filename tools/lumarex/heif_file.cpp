@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "colour_profile.h"
+#include "xmp_packet.h"
 
 namespace lumarex_cli {
 namespace {
@@ -177,7 +178,9 @@ std::string XmpOf(const heif_image_handle* handle) {
     for (const heif_item_id id : ids) {
         const char* type = heif_image_handle_get_metadata_content_type(handle, id);
         if (type == nullptr || std::strcmp(type, "application/rdf+xml") != 0) continue;
-        std::string packet(heif_image_handle_get_metadata_size(handle, id), '\0');
+        const size_t size = heif_image_handle_get_metadata_size(handle, id);
+        if (size > kLargestPacket) continue;
+        std::string packet(size, '\0');
         if (!packet.empty() && heif_image_handle_get_metadata(handle, id, packet.data()).code == heif_error_Ok)
             return packet;
     }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include "xmp_packet.h"
+
 namespace lumarex_cli {
 namespace {
 
@@ -208,7 +210,7 @@ bool ReadWebpMetadata(const std::vector<uint8_t>& bytes, OIIO::ImageSpec& spec, 
     }
     if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) == WEBP_MUX_OK && chunk.size > 0)
         spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(chunk.size)), chunk.bytes);
-    if (WebPMuxGetChunk(mux.get(), "XMP ", &chunk) == WEBP_MUX_OK && chunk.size > 0)
+    if (WebPMuxGetChunk(mux.get(), "XMP ", &chunk) == WEBP_MUX_OK && chunk.size > 0 && chunk.size <= kLargestPacket)
         xmp.assign(reinterpret_cast<const char*>(chunk.bytes), chunk.size);
     return adobeRgb;
 }

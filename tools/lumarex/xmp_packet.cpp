@@ -20,9 +20,6 @@ constexpr size_t kJpegSignatureSize = sizeof kJpegSignature;
 // The keyword of PNG's iTXt chunk that holds it.
 constexpr char kPngKeyword[] = "XML:com.adobe.xmp";
 
-// A packet is some kilobytes; one of more than this is damage.
-constexpr uint64_t kLargestPacket = 16u << 20;
-
 bool ReadAt(std::ifstream& file, uint64_t at, void* out, size_t n) {
     file.clear();
     return bool(file.seekg(std::streamoff(at))) && bool(file.read(static_cast<char*>(out), std::streamsize(n)));

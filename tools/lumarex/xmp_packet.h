@@ -33,6 +33,10 @@ std::string ReadXmpPacket(const std::string& path, const std::string& format);
 // corrected pixels with them again.
 std::string XmpOfCorrected(std::string packet);
 
+// A packet is some kilobytes; one of more than this is damage, and is not
+// read.
+inline constexpr uint64_t kLargestPacket = 16u << 20;
+
 // The longest packet one JPEG APP1 segment holds.
 inline constexpr size_t kJpegXmpMax = 65535 - 2 - 29;
 
