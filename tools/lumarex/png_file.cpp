@@ -40,7 +40,7 @@ constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 PngMetadataStream::PngMetadataStream(const OIIO::ImageSpec& meta, const std::string& xmp,
                                      OIIO::Filesystem::IOProxy& out)
     : PassingStream(out) {
-    // The iTXt chunk as XMP's specification has it: the keyword, no
+    // The iTXt chunk where PNG readers look for the packet: the keyword, no
     // compression, empty language tag and translated keyword, the packet.
     if (!xmp.empty()) {
         std::vector<char> text(kXmpKeyword, kXmpKeyword + sizeof kXmpKeyword);
