@@ -3,6 +3,7 @@
 
 #include "byte_order.h"
 #include "colour_profile.h"
+#include "jpeg_segments.h"
 
 #include <cstring>
 #include <fstream>
@@ -109,41 +110,6 @@ ReadBytesAt FileWindow(std::ifstream& file, uint64_t base, uint64_t size) {
     };
 }
 
-// Where a JPEG's EXIF block lies: the first APP1 segment that starts with
-// "Exif\0\0", before the picture's data.
-bool JpegExif(std::ifstream& file, uint64_t& base, uint64_t& size) {
-    uint8_t b[8];
-    if (!file.read(reinterpret_cast<char*>(b), 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
-    uint64_t at = 2;
-    for (int segments = 0; segments < 1000; ++segments) {
-        if (!file.read(reinterpret_cast<char*>(b), 2) || b[0] != 0xFF) return false;
-        at += 2;
-        int marker = b[1];
-        while (marker == 0xFF) {  // fill bytes before a marker
-            if (!file.read(reinterpret_cast<char*>(b), 1)) return false;
-            marker = b[0];
-            ++at;
-        }
-        if (marker == 0xDA || marker == 0xD9) return false;  // the picture's data, or its end
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length
-        if (!file.read(reinterpret_cast<char*>(b), 2)) return false;
-        const uint64_t length = uint64_t(b[0]) << 8 | b[1];
-        if (length < 2) return false;
-        if (marker == 0xE1 && length >= 2 + 6 + 8) {
-            if (!file.read(reinterpret_cast<char*>(b), 6)) return false;
-            if (std::memcmp(b, "Exif\0\0", 6) == 0) {
-                base = at + 2 + 6;
-                size = length - 2 - 6;
-                return true;
-            }
-        }
-        at += length;
-        file.clear();
-        if (!file.seekg(std::streamoff(at))) return false;
-    }
-    return false;
-}
-
 // Where a PNG's eXIf chunk lies, if it comes before the picture's data.
 bool PngExif(std::ifstream& file, uint64_t& base, uint64_t& size) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -209,7 +175,8 @@ bool FileMarksAdobeRgb(const std::string& path, const std::string& format) {
     if (!file) return false;
     uint64_t base = 0, size = 0;
     if (format == "jpeg") {
-        if (!JpegExif(file, base, size)) return false;
+        // The EXIF block: "Exif\0\0", then at least a TIFF header.
+        if (!FindJpegApp1(file, "Exif\0\0", 6, 8, base, size)) return false;
     } else if (format == "png") {
         if (!PngExif(file, base, size)) return false;
     } else if (format == "tiff") {

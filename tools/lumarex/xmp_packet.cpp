@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "byte_order.h"
+#include "jpeg_segments.h"
 
 namespace lumarex_cli {
 namespace {
@@ -26,34 +27,10 @@ bool ReadAt(std::ifstream& file, uint64_t at, void* out, size_t n) {
 }
 
 std::string JpegPacket(std::ifstream& file) {
-    uint8_t b[4];
-    if (!ReadAt(file, 0, b, 2) || b[0] != 0xFF || b[1] != 0xD8) return {};
-    uint64_t at = 2;
-    for (int segments = 0; segments < 1000; ++segments) {
-        if (!ReadAt(file, at, b, 2) || b[0] != 0xFF) return {};
-        at += 2;
-        int marker = b[1];
-        while (marker == 0xFF) {  // fill bytes before a marker
-            if (!ReadAt(file, at++, b, 1)) return {};
-            marker = b[0];
-        }
-        if (marker == 0xDA || marker == 0xD9) return {};  // the picture's data, or its end
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length
-        if (!ReadAt(file, at, b, 2)) return {};
-        const uint64_t length = Load16(b, false);
-        if (length < 2) return {};
-        if (marker == 0xE1 && length >= 2 + kJpegSignatureSize) {
-            char signature[kJpegSignatureSize];
-            if (ReadAt(file, at + 2, signature, kJpegSignatureSize) &&
-                std::memcmp(signature, kJpegSignature, kJpegSignatureSize) == 0) {
-                std::string packet(length - 2 - kJpegSignatureSize, '\0');
-                return ReadAt(file, at + 2 + kJpegSignatureSize, packet.data(), packet.size()) ? packet
-                                                                                                : std::string();
-            }
-        }
-        at += length;
-    }
-    return {};
+    uint64_t base = 0, size = 0;
+    if (!FindJpegApp1(file, kJpegSignature, kJpegSignatureSize, 0, base, size)) return {};
+    std::string packet(size, '\0');
+    return ReadAt(file, base, packet.data(), packet.size()) ? packet : std::string();
 }
 
 // The text of an iTXt chunk's data if its keyword is XMP's: after the
