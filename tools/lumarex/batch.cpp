@@ -13,6 +13,7 @@
 
 #include "console.h"
 #include "output_file.h"
+#include "reader_process.h"
 #include "stop.h"
 
 namespace lumarex_cli {
@@ -145,9 +146,9 @@ BudgetedPhoto::~BudgetedPhoto() {
     if (held_ > 0) budget_.Release(held_);
 }
 
-bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Picture& pic, std::string& notes,
-                         std::string& error, const FileProgress& progress) {
-    PhotoReader reader;
+template <class Reader>
+bool BudgetedPhoto::ReadWith(Reader& reader, const std::string& path, Work work, bool want16, Picture& pic,
+                             std::string& notes, std::string& error, const FileProgress& progress) {
     if (!reader.Open(path, error, raw_)) return false;
     // Sizes come from the header: nothing is allocated for pixels before
     // they pass.
@@ -178,6 +179,19 @@ bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Pictur
         return false;
     }
     return true;
+}
+
+bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Picture& pic, std::string& notes,
+                         std::string& error, const FileProgress& progress) {
+    // The command reads each photo in a process of its own (a decoder that
+    // crashes on a damaged file then costs that file alone); other callers,
+    // the tests among them, read in their own process.
+    if (ReaderProcessOn()) {
+        ReaderProcess reader;
+        return ReadWith(reader, path, work, want16, pic, notes, error, progress);
+    }
+    PhotoReader reader;
+    return ReadWith(reader, path, work, want16, pic, notes, error, progress);
 }
 
 namespace {

@@ -78,6 +78,10 @@ public:
               const FileProgress& progress);
 
 private:
+    template <class Reader>
+    bool ReadWith(Reader& reader, const std::string& path, Work work, bool want16, Picture& pic,
+                  std::string& notes, std::string& error, const FileProgress& progress);
+
     MemoryBudget& budget_;
     const SizeLimits& limits_;
     RawDevelopment raw_;

@@ -1,0 +1,843 @@
+// SPDX-License-Identifier: MIT
+#include "reader_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <OpenImageIO/ustring.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <new>
+
+#include "stop.h"
+
+extern char** environ;
+
+namespace lumarex_cli {
+
+// No string or block the reader sends is larger: a picture's samples are
+// checked against its header instead.
+constexpr uint64_t kLargestBlock = uint64_t(1) << 30;
+
+// Reads from the socket, waiting at most a tenth of a second at a time
+// between calls of `stop`; false once the other end closed, a read failed or
+// `stop` said so (stopped() then true). One is kept for a reader's whole
+// exchange: what it sent ahead stays in the buffer.
+class WireIn {
+public:
+    explicit WireIn(int fd) : fd_(fd) {}
+    // What is asked between waits from now on.
+    void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
+    bool U8(uint8_t& v) { return Raw(&v, 1); }
+    bool U32(uint32_t& v) {
+        uint8_t b[4];
+        if (!Raw(b, 4)) return false;
+        v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        return true;
+    }
+    bool I32(int& v) {
+        uint32_t u;
+        if (!U32(u)) return false;
+        std::memcpy(&v, &u, 4);
+        return true;
+    }
+    bool U64(uint64_t& v) {
+        uint32_t lo, hi;
+        if (!U32(lo) || !U32(hi)) return false;
+        v = uint64_t(lo) | uint64_t(hi) << 32;
+        return true;
+    }
+    bool Str(std::string& s) {
+        uint64_t n;
+        if (!U64(n) || !Check(n <= kLargestBlock)) return false;
+        s.resize(size_t(n));
+        return Raw(s.data(), s.size());
+    }
+    bool Raw(void* p, size_t n) {
+        char* c = static_cast<char*>(p);
+        while (n > 0) {
+            if (at_ < end_) {
+                const size_t k = std::min(n, end_ - at_);
+                std::memcpy(c, buf_ + at_, k);
+                at_ += k;
+                c += k;
+                n -= k;
+                continue;
+            }
+            // A large block goes straight to where it belongs.
+            size_t got = 0;
+            if (n >= sizeof buf_) {
+                if (!ReadSome(c, std::min<size_t>(n, size_t(1) << 24), got)) return false;
+                c += got;
+                n -= got;
+            } else {
+                if (!ReadSome(buf_, sizeof buf_, got)) return false;
+                at_ = 0;
+                end_ = got;
+            }
+        }
+        return true;
+    }
+    // Marks the message damaged unless `ok`.
+    bool Check(bool ok) {
+        if (!ok) damaged_ = true;
+        return ok;
+    }
+    bool stopped() const { return stopped_; }
+    bool damaged() const { return damaged_; }
+    bool ended() const { return ended_; }
+
+private:
+    bool ReadSome(char* into, size_t most, size_t& got) {
+        for (;;) {
+            pollfd pfd{fd_, POLLIN, 0};
+            const int r = poll(&pfd, 1, 100);
+            if (r < 0 && errno != EINTR) {
+                ended_ = true;
+                return false;
+            }
+            if (r <= 0) {
+                if (stop_ && stop_()) {
+                    stopped_ = true;
+                    return false;
+                }
+                continue;
+            }
+            const ssize_t k = read(fd_, into, most);
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) {
+                ended_ = true;
+                return false;
+            }
+            got = size_t(k);
+            return true;
+        }
+    }
+
+    int fd_;
+    std::function<bool()> stop_;
+    char buf_[1 << 16];
+    size_t at_ = 0, end_ = 0;
+    bool stopped_ = false, damaged_ = false, ended_ = false;
+};
+
+namespace {
+
+std::mutex commandMutex;
+std::vector<std::string> readerCommand;
+// The copy of the command that makes readers (StartReaderZygote): the socket
+// for its requests and its process; -1 when there is none.
+int zygoteControl = -1;
+pid_t zygotePid = -1;
+bool zygoteUsed = false;
+
+// Message tags. Reader to command: its header, an error, running out of
+// memory, progress, the picture. Command to reader: the file to open, go on.
+constexpr uint8_t kHeader = 'H', kError = 'E', kNoMemory = 'M', kProgress = 'P', kPicture = 'R';
+constexpr uint8_t kOpen = 'O', kGo = 'G';
+
+// Writes to the socket; a write that fails (the other end gone) makes every
+// later one a no-op and ok() false. Never raises SIGPIPE, whatever the
+// process does with that signal.
+class WireOut {
+public:
+    explicit WireOut(int fd) : fd_(fd) {}
+    void U8(uint8_t v) { buf_.push_back(char(v)); }
+    void U32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) buf_.push_back(char(v >> (8 * i)));
+    }
+    void U64(uint64_t v) {
+        for (int i = 0; i < 8; ++i) buf_.push_back(char(v >> (8 * i)));
+    }
+    void Str(const std::string& s) {
+        U64(s.size());
+        Raw(s.data(), s.size());
+    }
+    void Raw(const void* p, size_t n) {
+        if (n < (size_t(1) << 16)) {
+            buf_.append(static_cast<const char*>(p), n);
+            return;
+        }
+        Flush();
+        WriteAll(p, n);
+    }
+    bool Flush() {
+        WriteAll(buf_.data(), buf_.size());
+        buf_.clear();
+        return ok_;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    void WriteAll(const void* p, size_t n) {
+        const char* c = static_cast<const char*>(p);
+        while (ok_ && n > 0) {
+            const ssize_t w = send(fd_, c, std::min<size_t>(n, size_t(1) << 20), MSG_NOSIGNAL);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok_ = false;
+                return;
+            }
+            c += w;
+            n -= size_t(w);
+        }
+    }
+    int fd_;
+    bool ok_ = true;
+    std::string buf_;
+};
+
+// --- the picture on the wire --------------------------------------------------
+
+void PutType(WireOut& w, OIIO::TypeDesc t) {
+    w.U8(t.basetype);
+    w.U8(t.aggregate);
+    w.U8(t.vecsemantics);
+    w.U32(uint32_t(t.arraylen));
+}
+
+bool GetType(WireIn& r, OIIO::TypeDesc& t) {
+    uint8_t base, aggregate, semantics;
+    int arraylen;
+    if (!r.U8(base) || !r.U8(aggregate) || !r.U8(semantics) || !r.I32(arraylen)) return false;
+    const bool aggregateKnown = aggregate == 1 || aggregate == 2 || aggregate == 3 || aggregate == 4 ||
+                                aggregate == 9 || aggregate == 16;
+    if (!r.Check(base < OIIO::TypeDesc::LASTBASE && aggregateKnown && arraylen >= 0 && arraylen <= (1 << 30)))
+        return false;
+    t = OIIO::TypeDesc(OIIO::TypeDesc::BASETYPE(base), OIIO::TypeDesc::AGGREGATE(aggregate),
+                       OIIO::TypeDesc::VECSEMANTICS(semantics), arraylen);
+    return true;
+}
+
+// Values in an attribute of `type` with `nvalues`, in 64 bits.
+uint64_t ValueCount(OIIO::TypeDesc type, int nvalues) {
+    return uint64_t(nvalues) * uint64_t(type.arraylen > 0 ? type.arraylen : 1) * uint64_t(type.aggregate);
+}
+
+// Pointers mean nothing in another process, and an unsized array has no
+// size to send: neither is in a picture's description as read.
+bool Sendable(const OIIO::ParamValue& p) {
+    const auto base = OIIO::TypeDesc::BASETYPE(p.type().basetype);
+    return base != OIIO::TypeDesc::PTR && base != OIIO::TypeDesc::UNKNOWN && base != OIIO::TypeDesc::NONE &&
+           p.type().arraylen >= 0 && p.nvalues() >= 1;
+}
+
+void PutSpec(WireOut& w, const OIIO::ImageSpec& s) {
+    for (int v : {s.x, s.y, s.z, s.width, s.height, s.depth, s.full_x, s.full_y, s.full_z, s.full_width,
+                  s.full_height, s.full_depth, s.tile_width, s.tile_height, s.tile_depth, s.nchannels,
+                  s.alpha_channel, s.z_channel})
+        w.U32(uint32_t(v));
+    w.U8(s.deep ? 1 : 0);
+    PutType(w, s.format);
+    w.U64(s.channelformats.size());
+    for (const OIIO::TypeDesc& t : s.channelformats) PutType(w, t);
+    w.U64(s.channelnames.size());
+    for (const std::string& n : s.channelnames) w.Str(n);
+    uint64_t kept = 0;
+    for (const OIIO::ParamValue& p : s.extra_attribs) kept += Sendable(p) ? 1 : 0;
+    w.U64(kept);
+    for (const OIIO::ParamValue& p : s.extra_attribs) {
+        if (!Sendable(p)) continue;
+        w.Str(p.name().string());
+        PutType(w, p.type());
+        w.U32(uint32_t(p.nvalues()));
+        w.U8(uint8_t(p.interp()));
+        const uint64_t n = ValueCount(p.type(), p.nvalues());
+        if (p.type().basetype == OIIO::TypeDesc::STRING) {
+            const OIIO::ustring* strings = static_cast<const OIIO::ustring*>(p.data());
+            for (uint64_t i = 0; i < n; ++i) w.Str(strings[i].string());
+        } else {
+            w.Raw(p.data(), size_t(n * p.type().basesize()));
+        }
+    }
+}
+
+bool GetSpec(WireIn& r, OIIO::ImageSpec& s) {
+    s = OIIO::ImageSpec();
+    for (int* v : {&s.x, &s.y, &s.z, &s.width, &s.height, &s.depth, &s.full_x, &s.full_y, &s.full_z,
+                   &s.full_width, &s.full_height, &s.full_depth, &s.tile_width, &s.tile_height, &s.tile_depth,
+                   &s.nchannels, &s.alpha_channel, &s.z_channel})
+        if (!r.I32(*v)) return false;
+    uint8_t deep;
+    uint64_t count;
+    if (!r.U8(deep) || !GetType(r, s.format) || !r.U64(count) || !r.Check(count <= 1024)) return false;
+    s.deep = deep != 0;
+    s.channelformats.resize(size_t(count));
+    for (OIIO::TypeDesc& t : s.channelformats)
+        if (!GetType(r, t)) return false;
+    if (!r.U64(count) || !r.Check(count <= 1024)) return false;
+    s.channelnames.resize(size_t(count));
+    for (std::string& n : s.channelnames)
+        if (!r.Str(n)) return false;
+    if (!r.U64(count) || !r.Check(count <= (1u << 20))) return false;
+    for (uint64_t a = 0; a < count; ++a) {
+        std::string name;
+        OIIO::TypeDesc type;
+        int nvalues;
+        uint8_t interp;
+        if (!r.Str(name) || !GetType(r, type) || !r.I32(nvalues) || !r.U8(interp)) return false;
+        const uint64_t n = ValueCount(type, nvalues);
+        if (!r.Check(nvalues >= 1 && interp <= OIIO::ParamValue::INTERP_VERTEX && n <= kLargestBlock)) return false;
+        const auto how = OIIO::ParamValue::Interp(interp);
+        if (type.basetype == OIIO::TypeDesc::STRING) {
+            std::vector<OIIO::ustring> strings(static_cast<size_t>(n));
+            std::string v;
+            for (OIIO::ustring& u : strings) {
+                if (!r.Str(v)) return false;
+                u = OIIO::ustring(v);
+            }
+            s.extra_attribs.emplace_back(name, type, nvalues, how, strings.data());
+        } else {
+            const uint64_t bytes = n * type.basesize();
+            if (!r.Check(bytes <= kLargestBlock)) return false;
+            std::vector<char> data(static_cast<size_t>(bytes));
+            if (!r.Raw(data.data(), data.size())) return false;
+            s.extra_attribs.emplace_back(name, type, nvalues, how, data.data());
+        }
+    }
+    return true;
+}
+
+template <class T>
+void PutSamples(WireOut& w, const std::vector<T>& v) {
+    w.U64(v.size());
+    w.Raw(v.data(), v.size() * sizeof(T));
+}
+
+template <class T>
+bool GetSamples(WireIn& r, std::vector<T>& v, uint64_t expected) {
+    uint64_t n;
+    if (!r.U64(n) || !r.Check(n == 0 || n == expected)) return false;
+    v.resize(size_t(n));
+    return r.Raw(v.data(), v.size() * sizeof(T));
+}
+
+void PutPicture(WireOut& w, const Picture& p) {
+    w.U32(uint32_t(p.width));
+    w.U32(uint32_t(p.height));
+    w.U8(uint8_t(p.bits));
+    w.U8(p.grey ? 1 : 0);
+    w.U8(p.hasAlpha ? 1 : 0);
+    PutSamples(w, p.rgb8);
+    PutSamples(w, p.rgb16);
+    PutSamples(w, p.alpha);
+    PutSpec(w, p.spec);
+    w.Str(p.xmp);
+}
+
+// `most` is the number of pixels the header announced: a picture may be
+// turned, never larger.
+bool GetPicture(WireIn& r, Picture& p, uint64_t most) {
+    uint8_t bits, grey, alpha;
+    if (!r.I32(p.width) || !r.I32(p.height) || !r.U8(bits) || !r.U8(grey) || !r.U8(alpha)) return false;
+    const uint64_t pixels = uint64_t(uint32_t(p.width)) * uint64_t(uint32_t(p.height));
+    if (!r.Check(p.width > 0 && p.height > 0 && pixels <= most && (bits == 8 || bits == 16))) return false;
+    p.bits = bits;
+    p.grey = grey != 0;
+    p.hasAlpha = alpha != 0;
+    if (!GetSamples(r, p.rgb8, pixels * 3) || !GetSamples(r, p.rgb16, pixels * 3) ||
+        !GetSamples(r, p.alpha, pixels) || !GetSpec(r, p.spec) || !r.Str(p.xmp))
+        return false;
+    const bool samples = bits == 8 ? p.rgb8.size() == pixels * 3 && p.rgb16.empty()
+                                   : p.rgb16.size() == pixels * 3 && p.rgb8.empty();
+    return r.Check(samples && (p.alpha.empty() || p.hasAlpha));
+}
+
+int AtLeast3(int fd) {
+    if (fd < 0 || fd >= 3) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+// A connected pair of sockets, closed in any program started, and clear of
+// the standard descriptors, so that the reader's are set without a
+// collision. Sockets rather than pipes: a write to a reader that died fails
+// with an error rather than a signal.
+bool SocketPair(int ends[2]) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    ends[0] = AtLeast3(ends[0]);
+    ends[1] = AtLeast3(ends[1]);
+    if (ends[0] >= 0 && ends[1] >= 0) return true;
+    if (ends[0] >= 0) close(ends[0]);
+    if (ends[1] >= 0) close(ends[1]);
+    return false;
+}
+
+// How a reader ended, as a message for the photo's error: "" where it ended
+// of its own accord or was ended by the command.
+std::string HowItEnded(int status) {
+    if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL) {
+        const char* name = sigabbrev_np(WTERMSIG(status));
+        return std::string("reading it crashed the image decoder (") +
+               (name ? "SIG" + std::string(name) : "signal " + std::to_string(WTERMSIG(status))) +
+               "); the file is likely damaged";
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        return "the image decoder failed on it (its process ended with status " +
+               std::to_string(WEXITSTATUS(status)) + "); the file is likely damaged";
+    return std::string();
+}
+
+bool SendAll(int fd, const void* p, size_t n) {
+    const char* c = static_cast<const char*>(p);
+    while (n > 0) {
+        const ssize_t w = send(fd, c, n, MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        c += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+bool ReceiveAll(int fd, void* p, size_t n) {
+    char* c = static_cast<char*>(p);
+    while (n > 0) {
+        const ssize_t r = recv(fd, c, n, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        c += r;
+        n -= size_t(r);
+    }
+    return true;
+}
+
+// The zygote's life: for each request on `control` (one byte carrying a
+// reader's data socket, its status socket and its standard error), forks a
+// reader. On the status
+// socket it sends the reader's process id, then, once the reader has ended
+// and been reaped, its wait status; a byte or the closing of that socket
+// from the command ends the reader. Ends when the command does. It only
+// ever ends with _exit: the static objects of the libraries were made by
+// the command, whose threads a copy does not have.
+[[noreturn]] void ServeAsZygote(int control) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    sigset_t stops, childEnded, both;
+    sigemptyset(&stops);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+    sigemptyset(&childEnded);
+    sigaddset(&childEnded, SIGCHLD);
+    both = stops;
+    sigaddset(&both, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &both, nullptr);
+    const int ended = signalfd(-1, &childEnded, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (ended < 0) _exit(2);
+    struct Reader {
+        int status;
+        bool killed;
+    };
+    std::map<pid_t, Reader> readers;
+    std::vector<pollfd> fds;
+    std::vector<pid_t> owners;
+    for (;;) {
+        fds.assign({{control, POLLIN, 0}, {ended, POLLIN, 0}});
+        owners.assign(2, -1);
+        for (const auto& [pid, r] : readers)
+            if (!r.killed) {
+                fds.push_back({r.status, POLLIN, 0});
+                owners.push_back(pid);
+            }
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            _exit(2);
+        }
+        if (fds[0].revents != 0) {
+            char byte;
+            alignas(cmsghdr) char room[CMSG_SPACE(3 * sizeof(int))];
+            iovec iov{&byte, 1};
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = room;
+            msg.msg_controllen = sizeof room;
+            const ssize_t got = recvmsg(control, &msg, MSG_CMSG_CLOEXEC);
+            if (got == 0 || (got < 0 && errno != EINTR)) {
+                // The command has ended: so do its readers.
+                for (const auto& [pid, r] : readers) kill(pid, SIGKILL);
+                _exit(0);
+            }
+            const cmsghdr* c = got > 0 ? CMSG_FIRSTHDR(&msg) : nullptr;
+            if (c != nullptr && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
+                c->cmsg_len == CMSG_LEN(3 * sizeof(int))) {
+                int given[3];
+                std::memcpy(given, CMSG_DATA(c), sizeof given);
+                const pid_t pid = fork();
+                if (pid == 0) {
+                    // The reader: its data socket as standard input and
+                    // output, nothing else of the zygote's open, the stop
+                    // signals still blocked (the command ends it).
+                    pthread_sigmask(SIG_SETMASK, &stops, nullptr);
+                    prctl(PR_SET_PDEATHSIG, SIGKILL);
+                    dup2(given[0], 0);
+                    dup2(given[0], 1);
+                    dup2(given[2], 2);
+                    close_range(3, ~0u, 0);
+                    _exit(RunReaderProcess());
+                }
+                close(given[0]);
+                close(given[2]);
+                const int32_t id = pid;
+                if (pid > 0 && SendAll(given[1], &id, sizeof id))
+                    readers[pid] = Reader{given[1], false};
+                else
+                    close(given[1]);  // the command sees no reader start
+            }
+        }
+        for (size_t i = 2; i < fds.size(); ++i)
+            if (fds[i].revents != 0) {
+                // A byte or the end: the command wants this reader ended.
+                kill(owners[i], SIGKILL);
+                readers[owners[i]].killed = true;
+            }
+        if (fds[1].revents != 0) {
+            signalfd_siginfo info;
+            while (read(ended, &info, sizeof info) == ssize_t(sizeof info)) {
+            }
+            int status;
+            pid_t pid;
+            while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+                const auto at = readers.find(pid);
+                if (at == readers.end()) continue;
+                const int32_t st = status;
+                SendAll(at->second.status, &st, sizeof st);
+                close(at->second.status);
+                readers.erase(at);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool StartReaderZygote() {
+    int ends[2];
+    if (!SocketPair(ends)) return false;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[0]);
+        ServeAsZygote(ends[1]);
+    }
+    close(ends[1]);
+    if (pid < 0) {
+        close(ends[0]);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(commandMutex);
+    zygoteControl = ends[0];
+    zygotePid = pid;
+    zygoteUsed = true;
+    return true;
+}
+
+void UseReaderZygote(bool use) {
+    std::lock_guard<std::mutex> lock(commandMutex);
+    zygoteUsed = use && zygotePid >= 0;
+}
+
+void UseReaderProcess(std::vector<std::string> command) {
+    std::lock_guard<std::mutex> lock(commandMutex);
+    readerCommand = std::move(command);
+}
+
+bool ReaderProcessOn() {
+    std::lock_guard<std::mutex> lock(commandMutex);
+    return zygoteUsed || !readerCommand.empty();
+}
+
+// --- the reader ---------------------------------------------------------------
+
+int RunReaderProcess() {
+    // Ends with the command: a reader left behind could spin in a damaged
+    // file for ever.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The socket moves off the standard descriptors: whatever a library
+    // prints goes to standard error, never into the picture.
+    const int in = fcntl(0, F_DUPFD_CLOEXEC, 3), out = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    if (in < 0 || out < 0) return 2;
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devNull >= 0) dup2(devNull, 0);
+    dup2(2, 1);
+
+    WireIn request(in);
+    WireOut reply(out);
+    uint8_t tag, whiteBalance, highlights, halfSize;
+    std::string path;
+    if (!request.U8(tag) || tag != kOpen || !request.Str(path) || !request.U8(whiteBalance) ||
+        !request.U8(highlights) || !request.U8(halfSize) || whiteBalance > 2 || highlights > 3)
+        return 2;
+    RawDevelopment raw;
+    raw.whiteBalance = RawDevelopment::WhiteBalance(whiteBalance);
+    raw.highlights = RawDevelopment::Highlights(highlights);
+    raw.halfSize = halfSize != 0;
+    try {
+        PhotoReader reader;
+        std::string error, notes;
+        if (!reader.Open(path, error, raw)) {
+            reply.U8(kError);
+            reply.Str(error);
+            return reply.Flush() ? 0 : 2;
+        }
+        reply.U8(kHeader);
+        reply.U32(uint32_t(reader.Width()));
+        reply.U32(uint32_t(reader.Height()));
+        reply.U32(uint32_t(reader.Channels()));
+        reply.U8(reader.Deep() ? 1 : 0);
+        reply.U64(reader.DecoderBytes());
+        uint8_t want16;
+        // No go (the command found it too large, or stopped): nothing to read.
+        if (!reply.Flush() || !request.U8(tag) || tag != kGo || !request.U8(want16)) return 0;
+        float sent = -1.0f;
+        Picture pic;
+        const bool ok = reader.Read(want16 != 0, pic, notes, error, [&](float done) {
+            // About two hundred reports a photo at most.
+            if (std::isfinite(done) && done - sent >= 0.005f) {
+                sent = done;
+                uint32_t bits;
+                std::memcpy(&bits, &done, 4);
+                reply.U8(kProgress);
+                reply.U32(bits);
+                reply.Flush();
+            }
+            return false;  // the command stops a reader by ending it
+        });
+        if (!ok) {
+            reply.U8(kError);
+            reply.Str(error);
+            return reply.Flush() ? 0 : 2;
+        }
+        reply.U8(kPicture);
+        PutPicture(reply, pic);
+        reply.Str(notes);
+        return reply.Flush() ? 0 : 2;
+    } catch (const std::bad_alloc&) {
+        reply.U8(kNoMemory);
+        return reply.Flush() ? 0 : 2;
+    }
+}
+
+// --- the command's side -------------------------------------------------------
+
+ReaderProcess::ReaderProcess() = default;
+ReaderProcess::~ReaderProcess() { End(); }
+
+std::string ReaderProcess::End() {
+    if (socket_ >= 0) close(socket_);
+    socket_ = -1;
+    if (pid_ < 0) return std::string();
+    // A reader that closed its end has ended (or is ending) of its own
+    // accord; a kill now cannot change how. One that has not is stopped.
+    int status = 0;
+    if (status_ >= 0) {
+        // The zygote's reader: the zygote ends it, and says how it ended.
+        const char kill = 'K';
+        SendAll(status_, &kill, 1);
+        int32_t st = SIGKILL;  // as a stopped reader, if the zygote went away
+        ReceiveAll(status_, &st, sizeof st);
+        status = st;
+        close(status_);
+        status_ = -1;
+    } else {
+        kill(pid_, SIGKILL);
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    pid_ = -1;
+    return HowItEnded(status);
+}
+
+namespace {
+
+// The error for a reader that sent no answer, or a broken one.
+std::string Unanswered(const WireIn& in, std::string ended) {
+    if (in.stopped()) return "stopped";
+    if (!ended.empty()) return ended;
+    return in.damaged() && !in.ended() ? "the reading process sent a damaged picture"
+                                       : "the reading process ended without an answer";
+}
+
+}  // namespace
+
+bool ReaderProcess::Start(std::string& error) {
+    const auto failed = [&](int code) {
+        error = "could not start a process to read it (" + std::string(std::strerror(code)) + ")";
+        return false;
+    };
+    std::unique_lock<std::mutex> lock(commandMutex);
+    if (zygoteUsed) {
+        // A copy of the zygote, forked for this photo.
+        int data[2], status[2];
+        if (!SocketPair(data)) return failed(errno);
+        if (!SocketPair(status)) {
+            const int code = errno;
+            close(data[0]);
+            close(data[1]);
+            return failed(code);
+        }
+        char byte = 'R';
+        iovec iov{&byte, 1};
+        alignas(cmsghdr) char room[CMSG_SPACE(3 * sizeof(int))] = {};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = room;
+        msg.msg_controllen = sizeof room;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(3 * sizeof(int));
+        // The command's standard error as the reader's: what the command
+        // does with decoders' messages (console.h) it does with the reader's.
+        const int given[3] = {data[1], status[1], STDERR_FILENO};
+        std::memcpy(CMSG_DATA(c), given, sizeof given);
+        ssize_t sent;
+        while ((sent = sendmsg(zygoteControl, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+        }
+        const int code = errno;
+        lock.unlock();
+        close(data[1]);
+        close(status[1]);
+        int32_t pid = -1;
+        if (sent != 1 || !ReceiveAll(status[0], &pid, sizeof pid) || pid <= 0) {
+            close(data[0]);
+            close(status[0]);
+            return failed(sent != 1 ? code : EAGAIN);
+        }
+        pid_ = pid;
+        socket_ = data[0];
+        status_ = status[0];
+        return true;
+    }
+    std::vector<std::string> command = readerCommand;
+    lock.unlock();
+    if (command.empty()) {
+        error = "no reading process is set";
+        return false;
+    }
+    int ends[2];
+    if (!SocketPair(ends)) {
+        return failed(errno);
+    }
+    std::vector<char*> argv;
+    for (std::string& a : command) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    // The reader keeps the command's blocked stop signals: a Ctrl-C at the
+    // terminal reaches the whole process group, and the command, not the
+    // reader, decides what a stop ends.
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    socket_ = ends[0];
+    if (spawned != 0) {
+        pid_ = -1;
+        End();
+        return failed(spawned);
+    }
+    return true;
+}
+
+bool ReaderProcess::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
+    if (!Start(error)) return false;
+    WireOut request(socket_);
+    request.U8(kOpen);
+    request.Str(path);
+    request.U8(uint8_t(raw.whiteBalance));
+    request.U8(uint8_t(raw.highlights));
+    request.U8(raw.halfSize ? 1 : 0);
+    request.Flush();  // a reader that failed to start shows below
+
+    in_ = std::make_unique<WireIn>(socket_);
+    WireIn& in = *in_;
+    in.SetStop([] { return StopRequested(); });
+    uint8_t tag = 0;
+    if (in.U8(tag)) {
+        if (tag == kError && in.Str(error)) {
+            End();
+            return false;
+        }
+        if (tag == kNoMemory) {
+            End();
+            throw std::bad_alloc();
+        }
+        uint32_t w, h, c;
+        uint8_t deep;
+        if (tag == kHeader && in.U32(w) && in.U32(h) && in.U32(c) && in.U8(deep) && in.U64(decoderBytes_) &&
+            in.Check(w > 0 && h > 0 && w <= INT32_MAX && h <= INT32_MAX && c > 0 && c <= 1024)) {
+            width_ = int(w);
+            height_ = int(h);
+            channels_ = int(c);
+            deep_ = deep != 0;
+            return true;
+        }
+        in.Check(false);
+    }
+    error = Unanswered(in, End());
+    return false;
+}
+
+bool ReaderProcess::Read(bool want16, Picture& out, std::string& notes, std::string& error,
+                         const Progress& progress) {
+    if (pid_ < 0) {
+        error = "the reading process ended without an answer";
+        return false;
+    }
+    WireOut go(socket_);
+    go.U8(kGo);
+    go.U8(want16 ? 1 : 0);
+    go.Flush();
+    float done = 0.0f;
+    WireIn& in = *in_;
+    in.SetStop([&] { return progress && progress(done); });
+    uint8_t tag = 0;
+    while (in.U8(tag)) {
+        if (tag == kProgress) {
+            uint32_t bits;
+            if (!in.U32(bits)) break;
+            std::memcpy(&done, &bits, 4);
+            if (progress && progress(done)) {
+                End();
+                error = "stopped";
+                return false;
+            }
+            continue;
+        }
+        if (tag == kError && in.Str(error)) {
+            End();
+            return false;
+        }
+        if (tag == kNoMemory) {
+            End();
+            throw std::bad_alloc();
+        }
+        Picture pic;
+        std::string said;
+        if (tag == kPicture && GetPicture(in, pic, uint64_t(width_) * uint64_t(height_)) && in.Str(said)) {
+            out = std::move(pic);
+            AddNote(notes, said);
+            End();
+            return true;
+        }
+        in.Check(false);
+        break;
+    }
+    error = Unanswered(in, End());
+    return false;
+}
+
+}  // namespace lumarex_cli

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// Reading each photo in a process of its own.
+//
+// The image library's decoders are large and meet every damaged file there
+// is; one that crashes, or corrupts memory, on a bad file would otherwise end
+// the whole command and the batch of photos with it. The command therefore
+// starts itself as a reader for each photo (kReaderArgument). The reader
+// opens the file and reports its header. The command checks the size against
+// its limits and memory budget, then tells the reader to go on. The reader
+// reads the pixels and sends the picture back through a socket. A reader that
+// dies costs one photo, with a one-line error ("reading it crashed the image
+// decoder (SIGSEGV); the file is likely damaged"), and the run goes on.
+//
+// The picture that arrives is the one PhotoReader gives in this process, to
+// the byte and attribute. POSIX only, as the command is.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image_file.h"
+
+namespace lumarex_cli {
+
+// The first argument that makes the command a reader.
+inline constexpr const char* kReaderArgument = "--lumarex-photo-reader";
+
+// Photos are read by running `command` (program and arguments) as a reader;
+// with none given (the default) they are read in this process. The command
+// sets it once at start; tests set a stand-in.
+void UseReaderProcess(std::vector<std::string> command);
+bool ReaderProcessOn();
+
+// Forks the zygote: a copy of this process, made before it has read or
+// started anything, that forks a reader for each photo, and uses it from
+// now on. A reader made so starts in a millisecond, where loading the
+// program again takes a quarter of a second (the image library's hundreds
+// of shared libraries). Call it first in main: a copy made after the image
+// library or LibRaw started their thread pools would hang in them. False
+// (and photos read as UseReaderProcess says) when the copy could not be
+// made. The zygote ends with this process.
+bool StartReaderZygote();
+// Whether readers come from the zygote (when there is one) or as
+// UseReaderProcess says.
+void UseReaderZygote(bool use);
+
+// What the command does when started as a reader: serves one photo through
+// standard input and output. Returns the exit status.
+int RunReaderProcess();
+
+class WireIn;
+
+// PhotoReader's interface, with the work done in a reader process.
+class ReaderProcess {
+public:
+    ReaderProcess();
+    ~ReaderProcess();
+    ReaderProcess(const ReaderProcess&) = delete;
+    ReaderProcess& operator=(const ReaderProcess&) = delete;
+
+    // Starts the reader and waits for the header; false with PhotoReader's
+    // error, or the reader's end, or "stopped" on a stop request.
+    bool Open(const std::string& path, std::string& error, const RawDevelopment& raw = {});
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int Channels() const { return channels_; }
+    bool Deep() const { return deep_; }
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+    // The reader's process, once opened; -1 before and after.
+    pid_t Pid() const { return pid_; }
+    // Tells the reader to go on and takes the picture. `progress` is called
+    // as the reader reports and at least ten times a second; when it returns
+    // true the reader is ended and the error is "stopped". Throws
+    // std::bad_alloc where the reader ran out of memory.
+    bool Read(bool want16, Picture& out, std::string& notes, std::string& error, const Progress& progress);
+
+private:
+    // The reader's end: kills it if it still runs, and reaps it. The error
+    // that says how it ended, if it ended on its own.
+    std::string End();
+    // Starts a reader: forked by the zygote where there is one, else the
+    // reader command.
+    bool Start(std::string& error);
+
+    pid_t pid_ = -1;
+    int socket_ = -1;             // to and from the reader
+    int status_ = -1;             // from the zygote: how its reader ended
+    std::unique_ptr<WireIn> in_;  // what it sends, read ahead
+    int width_ = 0, height_ = 0, channels_ = 0;
+    bool deep_ = false;
+    uint64_t decoderBytes_ = 0;
+};
+
+}  // namespace lumarex_cli
