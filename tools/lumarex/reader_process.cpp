@@ -752,6 +752,16 @@ bool ReaderProcess::Start(std::string& error) {
     return true;
 }
 
+bool ReaderProcess::LastWord(uint8_t tag, WireIn& in, std::string& error) {
+    if (tag == kNoMemory) {
+        End();
+        throw std::bad_alloc();
+    }
+    if (tag != kError || !in.Str(error)) return false;
+    End();
+    return true;
+}
+
 bool ReaderProcess::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
     if (!Start(error)) return false;
     WireOut request(socket_);
@@ -767,14 +777,7 @@ bool ReaderProcess::Open(const std::string& path, std::string& error, const RawD
     in.SetStop([] { return StopRequested(); });
     uint8_t tag = 0;
     if (in.U8(tag)) {
-        if (tag == kError && in.Str(error)) {
-            End();
-            return false;
-        }
-        if (tag == kNoMemory) {
-            End();
-            throw std::bad_alloc();
-        }
+        if (LastWord(tag, in, error)) return false;
         uint32_t w, h, c;
         uint8_t deep;
         if (tag == kHeader && in.U32(w) && in.U32(h) && in.U32(c) && in.U8(deep) && in.U64(decoderBytes_) &&
@@ -817,14 +820,7 @@ bool ReaderProcess::Read(bool want16, Picture& out, std::string& notes, std::str
             }
             continue;
         }
-        if (tag == kError && in.Str(error)) {
-            End();
-            return false;
-        }
-        if (tag == kNoMemory) {
-            End();
-            throw std::bad_alloc();
-        }
+        if (LastWord(tag, in, error)) return false;
         Picture pic;
         std::string said;
         if (tag == kPicture && GetPicture(in, pic, uint64_t(width_) * uint64_t(height_)) && in.Str(said)) {

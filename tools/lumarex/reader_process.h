@@ -85,6 +85,10 @@ private:
     // Starts a reader: forked by the zygote where there is one, else the
     // reader command.
     bool Start(std::string& error);
+    // Where `tag` begins the reader's error, takes it into `error`, ends the
+    // reader and returns true; where it says the reader ran out of memory,
+    // ends it and throws std::bad_alloc. False for any other tag.
+    bool LastWord(uint8_t tag, WireIn& in, std::string& error);
 
     pid_t pid_ = -1;
     int socket_ = -1;             // to and from the reader
