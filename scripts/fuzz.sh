@@ -32,10 +32,12 @@ done
 # Inputs per harness with -n: the analysing harnesses run a few hundred
 # inputs a second at most, the small exports hundreds of thousands.
 declare -A fixed_runs=([blob]=20000 [analysis]=400 [apply]=400 [oneshot]=3000 [detect_noise]=50000
-                       [image_file]=600 [preview_request]=50000 [colour_profile]=50000)
+                       [image_file]=600 [preview_request]=50000 [colour_profile]=50000
+                       [reader_answer]=50000)
 shift $((OPTIND - 1))
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(blob analysis apply oneshot detect_noise image_file preview_request colour_profile)
+((${#harnesses[@]})) || harnesses=(blob analysis apply oneshot detect_noise image_file preview_request colour_profile
+                                 reader_answer)
 
 # One vector target besides the portable one (every kernel is compared with
 # its plain twin on every target by the test suite), and line tables rather

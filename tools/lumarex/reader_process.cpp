@@ -61,9 +61,19 @@ public:
     }
     bool Str(std::string& s) {
         uint64_t n;
-        if (!U64(n) || !Check(n <= kLargestBlock)) return false;
-        s.resize(size_t(n));
-        return Raw(s.data(), s.size());
+        return U64(n) && Block(s, n);
+    }
+    // `n` bytes into `s`, taken as they come: a length that the bytes
+    // sent do not bear out costs no more memory than the bytes sent.
+    bool Block(std::string& s, uint64_t n) {
+        if (!Check(n <= kLargestBlock)) return false;
+        s.clear();
+        while (s.size() < n) {
+            const size_t at = s.size(), k = size_t(std::min<uint64_t>(n - at, uint64_t(1) << 20));
+            s.resize(at + k);
+            if (!Raw(s.data() + at, k)) return false;
+        }
+        return true;
     }
     bool Raw(void* p, size_t n) {
         char* c = static_cast<char*>(p);
@@ -184,7 +194,9 @@ private:
     void WriteAll(const void* p, size_t n) {
         const char* c = static_cast<const char*>(p);
         while (ok_ && n > 0) {
-            const ssize_t w = send(fd_, c, std::min<size_t>(n, size_t(1) << 20), MSG_NOSIGNAL);
+            const size_t k = std::min<size_t>(n, size_t(1) << 20);
+            ssize_t w = send(fd_, c, k, MSG_NOSIGNAL);
+            if (w < 0 && errno == ENOTSOCK) w = write(fd_, c, k);  // a file
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) {
                 ok_ = false;
@@ -214,7 +226,8 @@ bool GetType(WireIn& r, OIIO::TypeDesc& t) {
     if (!r.U8(base) || !r.U8(aggregate) || !r.U8(semantics) || !r.I32(arraylen)) return false;
     const bool aggregateKnown = aggregate == 1 || aggregate == 2 || aggregate == 3 || aggregate == 4 ||
                                 aggregate == 9 || aggregate == 16;
-    if (!r.Check(base < OIIO::TypeDesc::LASTBASE && aggregateKnown && arraylen >= 0 && arraylen <= (1 << 30)))
+    if (!r.Check(base < OIIO::TypeDesc::LASTBASE && aggregateKnown && semantics <= OIIO::TypeDesc::BOX &&
+                 arraylen >= 0 && arraylen <= (1 << 30)))
         return false;
     t = OIIO::TypeDesc(OIIO::TypeDesc::BASETYPE(base), OIIO::TypeDesc::AGGREGATE(aggregate),
                        OIIO::TypeDesc::VECSEMANTICS(semantics), arraylen);
@@ -288,22 +301,28 @@ bool GetSpec(WireIn& r, OIIO::ImageSpec& s) {
         int nvalues;
         uint8_t interp;
         if (!r.Str(name) || !GetType(r, type) || !r.I32(nvalues) || !r.U8(interp)) return false;
-        const uint64_t n = ValueCount(type, nvalues);
-        if (!r.Check(nvalues >= 1 && interp <= OIIO::ParamValue::INTERP_VERTEX && n <= kLargestBlock)) return false;
+        // Counted in steps that cannot wrap: nvalues and arraylen below 2^30
+        // each, their product checked before the aggregate's up to 16.
+        const uint64_t elements = uint64_t(uint32_t(nvalues)) * uint64_t(type.arraylen > 0 ? type.arraylen : 1);
+        const uint64_t n = elements <= kLargestBlock ? elements * uint64_t(type.aggregate) : kLargestBlock + 1;
+        const auto base = OIIO::TypeDesc::BASETYPE(type.basetype);
+        // Only what a reader sends: no pointers, nothing without a size.
+        if (!r.Check(nvalues >= 1 && interp <= OIIO::ParamValue::INTERP_VERTEX && n <= kLargestBlock &&
+                     base != OIIO::TypeDesc::PTR && base != OIIO::TypeDesc::UNKNOWN &&
+                     base != OIIO::TypeDesc::NONE))
+            return false;
         const auto how = OIIO::ParamValue::Interp(interp);
         if (type.basetype == OIIO::TypeDesc::STRING) {
-            std::vector<OIIO::ustring> strings(static_cast<size_t>(n));
+            std::vector<OIIO::ustring> strings;
             std::string v;
-            for (OIIO::ustring& u : strings) {
+            for (uint64_t i = 0; i < n; ++i) {
                 if (!r.Str(v)) return false;
-                u = OIIO::ustring(v);
+                strings.emplace_back(v);
             }
             s.extra_attribs.emplace_back(name, type, nvalues, how, strings.data());
         } else {
-            const uint64_t bytes = n * type.basesize();
-            if (!r.Check(bytes <= kLargestBlock)) return false;
-            std::vector<char> data(static_cast<size_t>(bytes));
-            if (!r.Raw(data.data(), data.size())) return false;
+            std::string data;
+            if (!r.Block(data, n * type.basesize())) return false;
             s.extra_attribs.emplace_back(name, type, nvalues, how, data.data());
         }
     }
@@ -352,7 +371,9 @@ bool GetPicture(WireIn& r, Picture& p, uint64_t most) {
         return false;
     const bool samples = bits == 8 ? p.rgb8.size() == pixels * 3 && p.rgb16.empty()
                                    : p.rgb16.size() == pixels * 3 && p.rgb8.empty();
-    return r.Check(samples && (p.alpha.empty() || p.hasAlpha));
+    // A flat picture's description, as every reader gives one.
+    const bool flat = p.spec.depth == 1 && p.spec.full_depth == 1 && !p.spec.deep;
+    return r.Check(samples && flat && (p.alpha.empty() || p.hasAlpha));
 }
 
 int AtLeast3(int fd) {
@@ -540,6 +561,17 @@ bool StartReaderZygote() {
     zygotePid = pid;
     zygoteUsed = true;
     return true;
+}
+
+bool SendPicture(int fd, const Picture& pic) {
+    WireOut w(fd);
+    PutPicture(w, pic);
+    return w.Flush();
+}
+
+bool ReceivePicture(int fd, uint64_t mostPixels, Picture& pic) {
+    WireIn r(fd);
+    return GetPicture(r, pic, mostPixels);
 }
 
 void UseReaderZygote(bool use) {

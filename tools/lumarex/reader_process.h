@@ -54,6 +54,13 @@ int RunReaderProcess();
 
 class WireIn;
 
+// The picture as a reader sends it: to `fd`, and from `fd` (a socket or a
+// file), of at most `mostPixels` pixels; false when the bytes are cut short
+// or damaged. The command takes whatever a reader sends, even a reader whose
+// memory a decoder damaged, so what it takes is checked (and fuzzed).
+bool SendPicture(int fd, const Picture& pic);
+bool ReceivePicture(int fd, uint64_t mostPixels, Picture& pic);
+
 // PhotoReader's interface, with the work done in a reader process.
 class ReaderProcess {
 public:
