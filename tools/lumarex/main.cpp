@@ -25,5 +25,7 @@ int main(int argc, char** argv) {
     // First, before any thread starts: every thread inherits the blocked stop
     // signals, which the watcher alone takes.
     lumarex_cli::StartStopWatcher();
-    return lumarex_cli::RunCommandLine(argc, argv);
+    const int status = lumarex_cli::RunCommandLine(argc, argv);
+    lumarex_cli::EndReaderZygote();
+    return status;
 }

@@ -574,6 +574,17 @@ bool ReceivePicture(int fd, uint64_t mostPixels, Picture& pic) {
     return GetPicture(r, pic, mostPixels);
 }
 
+void EndReaderZygote() {
+    std::lock_guard<std::mutex> lock(commandMutex);
+    if (zygotePid < 0) return;
+    close(zygoteControl);  // the zygote sees the end and ends
+    while (waitpid(zygotePid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    zygoteControl = -1;
+    zygotePid = -1;
+    zygoteUsed = false;
+}
+
 void UseReaderZygote(bool use) {
     std::lock_guard<std::mutex> lock(commandMutex);
     zygoteUsed = use && zygotePid >= 0;

@@ -42,8 +42,12 @@ bool ReaderProcessOn();
 // of shared libraries). Call it first in main: a copy made after the image
 // library or LibRaw started their thread pools would hang in them. False
 // (and photos read as UseReaderProcess says) when the copy could not be
-// made. The zygote ends with this process.
+// made. The zygote ends with this process at the latest.
 bool StartReaderZygote();
+// Ends the zygote and reaps it, so that no process of the command is left
+// for whatever reaps orphans (a container's first process may not). Called
+// as the command ends; readers then start as UseReaderProcess says.
+void EndReaderZygote();
 // Whether readers come from the zygote (when there is one) or as
 // UseReaderProcess says.
 void UseReaderZygote(bool use);
