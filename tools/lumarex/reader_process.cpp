@@ -234,17 +234,25 @@ bool GetType(WireIn& r, OIIO::TypeDesc& t) {
     return true;
 }
 
-// Values in an attribute of `type` with `nvalues`, in 64 bits.
+// Values in an attribute of `type` with `nvalues` (at least 1), counted in
+// steps that cannot wrap (OpenImageIO sizes its copy from the same numbers):
+// more than kLargestBlock comes out as kLargestBlock + 1.
 uint64_t ValueCount(OIIO::TypeDesc type, int nvalues) {
-    return uint64_t(nvalues) * uint64_t(type.arraylen > 0 ? type.arraylen : 1) * uint64_t(type.aggregate);
+    const uint64_t elements = uint64_t(uint32_t(nvalues)) * uint64_t(type.arraylen > 0 ? type.arraylen : 1);
+    return elements <= kLargestBlock ? elements * uint64_t(type.aggregate) : kLargestBlock + 1;
 }
 
 // Pointers mean nothing in another process, and an unsized array has no
-// size to send: neither is in a picture's description as read.
-bool Sendable(const OIIO::ParamValue& p) {
-    const auto base = OIIO::TypeDesc::BASETYPE(p.type().basetype);
+// size to send: neither is in a picture's description as read, nor is a
+// value of more than a gigabyte (file headers are checked for less).
+bool SendableType(OIIO::TypeDesc t) {
+    const auto base = OIIO::TypeDesc::BASETYPE(t.basetype);
     return base != OIIO::TypeDesc::PTR && base != OIIO::TypeDesc::UNKNOWN && base != OIIO::TypeDesc::NONE &&
-           p.type().arraylen >= 0 && p.nvalues() >= 1;
+           t.arraylen >= 0;
+}
+
+bool Sendable(const OIIO::ParamValue& p) {
+    return SendableType(p.type()) && p.nvalues() >= 1 && ValueCount(p.type(), p.nvalues()) <= kLargestBlock;
 }
 
 void PutSpec(WireOut& w, const OIIO::ImageSpec& s) {
@@ -301,15 +309,10 @@ bool GetSpec(WireIn& r, OIIO::ImageSpec& s) {
         int nvalues;
         uint8_t interp;
         if (!r.Str(name) || !GetType(r, type) || !r.I32(nvalues) || !r.U8(interp)) return false;
-        // Counted in steps that cannot wrap: nvalues and arraylen below 2^30
-        // each, their product checked before the aggregate's up to 16.
-        const uint64_t elements = uint64_t(uint32_t(nvalues)) * uint64_t(type.arraylen > 0 ? type.arraylen : 1);
-        const uint64_t n = elements <= kLargestBlock ? elements * uint64_t(type.aggregate) : kLargestBlock + 1;
-        const auto base = OIIO::TypeDesc::BASETYPE(type.basetype);
-        // Only what a reader sends: no pointers, nothing without a size.
+        const uint64_t n = ValueCount(type, nvalues);
+        // Only what a reader sends.
         if (!r.Check(nvalues >= 1 && interp <= OIIO::ParamValue::INTERP_VERTEX && n <= kLargestBlock &&
-                     base != OIIO::TypeDesc::PTR && base != OIIO::TypeDesc::UNKNOWN &&
-                     base != OIIO::TypeDesc::NONE))
+                     SendableType(type)))
             return false;
         const auto how = OIIO::ParamValue::Interp(interp);
         if (type.basetype == OIIO::TypeDesc::STRING) {
