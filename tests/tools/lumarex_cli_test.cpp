@@ -74,6 +74,25 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
     EXPECT_TRUE(NoTemporariesLeft());
 }
 
+// A TIFF written from a photo without a date carries none, rather than the
+// time it was written: the same correction gives the same bytes. A photo's
+// own date is kept, beside the rest of its description.
+TEST_F(Cli, ATiffCarriesThePhotosDateNotTheTimeOfWriting) {
+    OIIO::ImageSpec spec(24, 16, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("Make", "Test Camera Co.");
+    const fs::path undated = dir / "undated.jpg", dated = dir / "dated.jpg";
+    WriteImage(undated, spec, std::vector<uint16_t>(24 * 16 * 3, 30000));
+    spec.attribute("DateTime", "2026:01:02 03:04:05");
+    WriteImage(dated, spec, std::vector<uint16_t>(24 * 16 * 3, 30000));
+    for (const fs::path& in : {undated, dated}) {
+        const fs::path out = dir / (in.stem().string() + ".tif");
+        ASSERT_EQ(Run("auto " + Quoted(in) + " -o " + Quoted(out)).status, 0);
+        const OIIO::ImageSpec b = SpecOf(out);
+        EXPECT_EQ(b.get_string_attribute("DateTime"), in == dated ? "2026:01:02 03:04:05" : "") << out;
+        EXPECT_EQ(b.get_string_attribute("Make"), "Test Camera Co.") << out;
+    }
+}
+
 // The tags of the EXIF block's first directory as the file stores them: the
 // block found by its TIFF header, which comes before the pixels in every
 // format written here.

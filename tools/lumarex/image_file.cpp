@@ -1069,6 +1069,15 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
     // TIFF's IPTC block (keywords, city, headline, credits) is written only
     // when asked for.
     if (writer == "tiff") spec.attribute("tiff:write_iptc", 1);
+    // OpenImageIO's TIFF writer stamps the time of writing as DateTime when
+    // the description has none, so the same photo corrected twice gave
+    // different bytes. A photo's own DateTime is kept; one without gets
+    // none. The writer writes the tag only from text, and a number under
+    // the name is enough to keep it from stamping one.
+    if (writer == "tiff" && !spec.find_attribute("DateTime", OIIO::TypeString)) {
+        spec.erase_attribute("DateTime");
+        spec.attribute("DateTime", 0);
+    }
     if (writer == "jpeg" || writer == "tiff") DropIptcEchoes(spec);
     if (f.lossy != nullptr) spec.attribute("Compression", std::string(f.lossy) + ":" + std::to_string(std::clamp(quality, 1, 100)));
     // Deflate at level 4: a third of the time of the default level 6, for
