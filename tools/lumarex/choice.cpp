@@ -15,6 +15,10 @@
 namespace lumarex_cli {
 namespace {
 
+// The cast methods by number (--cast-method).
+constexpr int kNearestCast = 0;
+constexpr int kAverageCast = 3;
+
 // Reductions the clipping guard makes before it gives up: enough for the
 // cast (three), the lift (from 300 % in seven halvings to none) and a search
 // of the black clip before and after each.
@@ -223,6 +227,38 @@ bool AnalysisFindsCast(ImageParam* param, int method) {
     LxAnalysisRecord record{};
     return LxReadAnalysisRecord(param, &record) == 1 && method >= 0 && method < LX_RECORD_TINT_MODES &&
            record.needTint[method] != 0;
+}
+
+// True when every cast method of the analysis finds a cast.
+bool EveryMethodFindsCast(ImageParam* param) {
+    LxAnalysisRecord record{};
+    if (LxReadAnalysisRecord(param, &record) != 1) return false;
+    for (int method = 0; method < LX_RECORD_TINT_MODES; ++method)
+        if (record.needTint[method] == 0) return false;
+    return true;
+}
+
+// The average method's removal at a quarter, a half, three quarters and all
+// of it, on the copy corrected as `s` says otherwise: the share of the photo
+// each turns newly grey, and the strength at which that share peaks, when
+// below all of it and large enough (kNeutralPointGrey).
+bool FindNeutralPoint(Trials& trials, const RgbSpace& space, const Settings& s, NeutralPoint& out) {
+    Settings t = s;
+    t.cast = 0;
+    Picture without, with;
+    int32_t strength = 0;
+    if (!trials.Apply(t, without, strength)) return false;
+    t.cast = 1, t.castMethod = kAverageCast;
+    int peak = 0;
+    for (int q = 0; q < 4; ++q) {
+        t.castStrength = float(q + 1) / 4.0f;
+        if (!trials.Apply(t, with, strength)) return false;
+        out.grey[q] = NewlyGrey(without, with, space);
+        if (out.grey[q] > out.grey[peak]) peak = q;
+    }
+    out.found = peak < 3 && out.grey[peak] >= kNeutralPointGrey;
+    out.strength = float(peak + 1) / 4.0f;
+    return true;
 }
 
 void ChooseFloor(const Picture& copy, Settings& s, std::vector<std::string>& reasons) {
@@ -502,13 +538,38 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         return false;
     };
     if (!trials.Ready() || !trials.Apply(s, trial, strength)) return failed();
+    // A cast every method finds, removed by the default method at full
+    // strength unless told otherwise: its greys may say how much of it to
+    // remove.
+    bool byGreys = false;
+    if (s.guard != 0 && given.cast == kMeasured && s.cast != 0 && s.castMethod == kNearestCast &&
+        s.castStrength == 1.0f && EveryMethodFindsCast(param)) {
+        NeutralPoint n;
+        if (!FindNeutralPoint(trials, space, s, n)) return failed();
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "cast: every method finds one; the average method's removal at 1/4, 1/2, 3/4 and all of it "
+                      "turns %.1f, %.1f, %.1f and %.1f %% of the photo grey: %s",
+                      n.grey[0], n.grey[1], n.grey[2], n.grey[3],
+                      n.found ? "its greys turn neutral below all of it" : "no greys that turn neutral");
+        std::string reason = text;
+        if (n.found) {
+            byGreys = true;
+            s.castMethod = kAverageCast, s.castStrength = n.strength;
+            std::snprintf(text, sizeof text, "; removed by that method at %.2f", double(n.strength));
+            reason += text;
+            if (!trials.Apply(s, trial, strength)) return failed();
+        }
+        reasons.push_back(std::move(reason));
+    }
     bool asItIs = false;
     if (s.brighten == kMeasured) {
         const int32_t measured = strength;
         const KeyMeasure key = s.key != kMeasured ? KeyMeasure{} : own ? KeyOf(InSrgb(copy, *own)) : KeyOf(copy);
         if (s.key == kMeasured && measured > 0 && key.key == Key::kSet) {
+            // A photo whose greys show a cast is not left as it is.
             const bool asItIsTaken = given.cast == kMeasured && given.blackClip == float(kMeasured) &&
-                                     s.minBrighten <= 0;
+                                     s.minBrighten <= 0 && !byGreys;
             if (!LiftByContrast(trials, copy, space, measured, key, asItIsTaken, s, trial, asItIs, reasons))
                 return failed();
         } else {
@@ -520,7 +581,7 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         }
     }
     bool heldBack = false, castHeldBack = false;
-    if (s.guard != 0 && given.cast == kMeasured && s.cast != 0) {
+    if (s.guard != 0 && given.cast == kMeasured && s.cast != 0 && !byGreys) {
         const float before = s.castStrength;
         if (!GuardColours(trials, copy, space, s, trial, reasons)) return failed();
         castHeldBack = s.cast == 0 || s.castStrength != before;
@@ -540,14 +601,15 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         }
     }
     out.settings = s;
-    out.outcome = CorrectionOutcome{s.brighten, s.cast != 0, heldBack, castHeldBack, asItIs};
+    out.outcome = CorrectionOutcome{s.brighten, s.cast != 0, heldBack, castHeldBack, s.cast != 0 && byGreys, asItIs};
     out.reasons = std::move(reasons);
     return true;
 }
 
 std::string SummaryOf(const CorrectionOutcome& outcome) {
     std::string summary = "brightened " + std::to_string(outcome.strength) + " %";
-    if (outcome.castRemoved) summary += ", cast removed";
+    if (outcome.castRemoved)
+        summary += outcome.castByGreys ? ", cast removed until its greys turned neutral" : ", cast removed";
     if (outcome.castHeldBack) summary += ", cast held back for the scene's colours";
     if (outcome.heldBack) summary += ", held back from clipping";
     if (outcome.asItIs) summary += ", levels only: the photo as it is had the most contrast";
