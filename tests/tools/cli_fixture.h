@@ -41,6 +41,29 @@ inline std::string Slurp(const fs::path& p) {
     return s.str();
 }
 
+// The value of a one-value tag in the EXIF directory of a TIFF file's bytes,
+// or -1 when there is none.
+inline int64_t TiffExifValue(const std::string& file, uint32_t wanted) {
+    if (file.size() < 8) return -1;
+    const bool little = file[0] == 'I';
+    const auto get = [&](uint64_t at, int n) -> int64_t {
+        if (at + uint64_t(n) > file.size()) return -1;
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v |= uint32_t(uint8_t(file[at + i])) << (8 * (little ? i : n - 1 - i));
+        return v;
+    };
+    const auto find = [&](int64_t ifd, uint32_t tag) -> int64_t {
+        const int64_t entries = ifd < 0 ? -1 : get(uint64_t(ifd), 2);
+        for (int64_t k = 0; k < entries; ++k) {
+            const uint64_t e = uint64_t(ifd) + 2 + 12 * uint64_t(k);
+            if (get(e, 2) != tag) continue;
+            return get(e + 2, 2) == 3 ? get(e + 8, 2) : get(e + 8, 4);  // SHORT or a LONG / IFD offset
+        }
+        return -1;
+    };
+    return find(find(get(4, 4), 34665), wanted);
+}
+
 // Starts the command with stdout into `stdoutFd` (dir/stdout when -1) and
 // stderr into `stderrFd` (dir/stderr when -1). A positive `fileLimit` caps the size of every file
 // the command writes, as a full disk would; the command ignores SIGXFSZ

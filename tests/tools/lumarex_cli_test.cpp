@@ -76,10 +76,12 @@ TEST_F(Cli, RoundTripsPngJpegAndTiffKeepingMetadata) {
 
 // A TIFF written from a photo without a date carries none, rather than the
 // time it was written: the same correction gives the same bytes. A photo's
-// own date is kept, beside the rest of its description.
-TEST_F(Cli, ATiffCarriesThePhotosDateNotTheTimeOfWriting) {
+// own date is kept, beside the rest of its description, and so is its ISO
+// speed, which the image library's TIFF writer left out.
+TEST_F(Cli, ATiffCarriesThePhotosDateNotTheTimeOfWritingAndItsIso) {
     OIIO::ImageSpec spec(24, 16, 3, OIIO::TypeDesc::UINT8);
     spec.attribute("Make", "Test Camera Co.");
+    spec.attribute("Exif:PhotographicSensitivity", 400);
     const fs::path undated = dir / "undated.jpg", dated = dir / "dated.jpg";
     WriteImage(undated, spec, std::vector<uint16_t>(24 * 16 * 3, 30000));
     spec.attribute("DateTime", "2026:01:02 03:04:05");
@@ -90,7 +92,12 @@ TEST_F(Cli, ATiffCarriesThePhotosDateNotTheTimeOfWriting) {
         const OIIO::ImageSpec b = SpecOf(out);
         EXPECT_EQ(b.get_string_attribute("DateTime"), in == dated ? "2026:01:02 03:04:05" : "") << out;
         EXPECT_EQ(b.get_string_attribute("Make"), "Test Camera Co.") << out;
+        EXPECT_EQ(TiffExifValue(Slurp(out), 0x8827), 400) << out;  // the image library does not read it back
     }
+    // Read from a TIFF too, where the image library leaves it out.
+    const fs::path again = dir / "again.jpg";
+    ASSERT_EQ(Run("auto " + Quoted(dir / "dated.tif") + " -o " + Quoted(again)).status, 0);
+    EXPECT_EQ(SpecOf(again).get_int_attribute("Exif:PhotographicSensitivity"), 400);
 }
 
 // The tags of the EXIF block's first directory as the file stores them: the

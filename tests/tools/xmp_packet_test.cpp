@@ -129,8 +129,11 @@ TEST_F(Xmp, APacketTooLargeForJpegIsShortenedOrLeftOutWithANote) {
         const fs::path tif = dir / ("big" + std::to_string(k) + ".tif"), jpg = dir / ("big" + std::to_string(k++) + ".jpg");
         WriteImage(tif, OIIO::ImageSpec(32, 24, 3, OIIO::TypeDesc::UINT8), std::vector<uint16_t>(32 * 24 * 3, 30000));
         std::string error;
-        ASSERT_TRUE(lumarex_cli::AddTiffXmp(tif.string(), packet, error)) << error;
+        // The ISO speed too, the image library's TIFF writer having left it
+        // and the EXIF directory out.
+        ASSERT_TRUE(lumarex_cli::CompleteTiff(tif.string(), packet, 800, error)) << error;
         EXPECT_EQ(Read(tif), Upright(packet));
+        EXPECT_EQ(TiffExifValue(Slurp(tif), 0x8827), 800);
         const Result r = Run("correct " + Quoted(tif) + " -o " + Quoted(jpg));
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(Read(jpg), kept);
@@ -170,7 +173,7 @@ TEST_F(Xmp, ReadsACompressedPngChunkAfterThePixelsAndARawFilesTag) {
                                                                {0.1f, 0.4f, 0.1f}, {0.1f, 0.1f, 0.5f}};
     ASSERT_TRUE(lumarex_test::WriteMosaicDng(dng.string(), 32, 24, 1, neutral, scene, 0));
     std::string error;
-    ASSERT_TRUE(lumarex_cli::AddTiffXmp(dng.string(), Packet(), error)) << error;
+    ASSERT_TRUE(lumarex_cli::CompleteTiff(dng.string(), Packet(), 0, error)) << error;
     EXPECT_EQ(Read(dng), Upright(Packet()));
 
     const fs::path png = MakeInput("in.png");

@@ -884,6 +884,9 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     // Camera raw files built on TIFF (DNG, NEF, CR2, ARW, ...) keep theirs
     // in the TIFF tag.
     else out.xmp = ReadXmpPacket(path_, format_ == "raw" ? "tiff" : format_);
+    if (format_ == "tiff" && !out.spec.find_attribute("Exif:PhotographicSensitivity"))
+        if (const uint16_t iso = ReadTiffIso(path_); iso != 0)
+            out.spec.attribute("Exif:PhotographicSensitivity", int(iso));
     out.xmp = XmpOfCorrected(std::move(out.xmp));
     // A camera raw file is developed to sRGB, whatever colour space the
     // camera was set to for its JPEGs (Adobe RGB says "uncalibrated").
@@ -1185,9 +1188,15 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
         error = "cannot write " + path + ": the JPEG encoder's file was not in order";
         return false;
     }
-    if (writer == "tiff" && !xmp.empty() && !AddTiffXmp(file->WritePath(), xmp, ownError)) {
-        if (!file->WriteFailure(error)) error = "cannot write " + path + ": " + ownError;
-        return false;
+    if (writer == "tiff") {
+        // The ISO speed as a camera states it: a whole number from 1 up.
+        const int iso = std::max(spec.get_int_attribute("Exif:PhotographicSensitivity"),
+                                 spec.get_int_attribute("Exif:ISOSpeedRatings"));
+        const uint16_t iso16 = uint16_t(std::clamp(iso, 0, 65535));
+        if ((iso16 != 0 || !xmp.empty()) && !CompleteTiff(file->WritePath(), xmp, iso16, ownError)) {
+            if (!file->WriteFailure(error)) error = "cannot write " + path + ": " + ownError;
+            return false;
+        }
     }
     // Stopped while writing: the file is complete, but the stop was asked
     // for before it was in place, so it is not put there.

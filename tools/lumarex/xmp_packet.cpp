@@ -194,22 +194,46 @@ std::string WithoutPadding(const std::string& packet) {
     return from < end ? packet.substr(0, from) + "\n" + packet.substr(end) : packet;
 }
 
-bool AddTiffXmp(const std::string& path, const std::string& packet, std::string& error) {
+uint16_t ReadTiffIso(const std::string& path) {
+    const TiffHandle tiff = OpenTiff(path, "r");
+    uint64_t exif = 0;
+    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_EXIFIFD, &exif) != 1 || exif == 0 ||
+        TIFFReadEXIFDirectory(tiff.get(), exif) != 1)
+        return 0;
+    uint16_t count = 0;
+    const uint16_t* values = nullptr;
+    if (TIFFGetField(tiff.get(), EXIFTAG_ISOSPEEDRATINGS, &count, &values) != 1 || count == 0 || values == nullptr)
+        return 0;
+    return values[0];
+}
+
+bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t iso, std::string& error) {
     const TiffHandle tiff = OpenTiff(path, "r+");
     if (!tiff) {
-        error = "cannot reopen it to add its XMP";
+        error = "cannot reopen it to complete its metadata";
         return false;
     }
-    if (TIFFSetField(tiff.get(), TIFFTAG_XMLPACKET, uint32_t(packet.size()), packet.data()) != 1 ||
-        TIFFRewriteDirectory(tiff.get()) != 1) {
-        error = "cannot add its XMP";
+    TIFF* t = tiff.get();
+    const auto failed = [&error] {
+        error = "cannot complete its metadata";
         return false;
+    };
+    if (iso != 0) {
+        // The EXIF directory the writer made, or a new one, with the ISO
+        // speed, written anew; reading it leaves the first directory.
+        uint64_t exif = 0;
+        const bool hasExif = TIFFGetField(t, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
+        if (hasExif ? TIFFReadEXIFDirectory(t, exif) != 1 : TIFFCreateEXIFDirectory(t) != 0) return failed();
+        if (TIFFSetField(t, EXIFTAG_ISOSPEEDRATINGS, uint16_t{1}, &iso) != 1 ||
+            TIFFWriteCustomDirectory(t, &exif) != 1 || TIFFSetDirectory(t, 0) != 1 ||
+            TIFFSetField(t, TIFFTAG_EXIFIFD, exif) != 1)
+            return failed();
     }
+    if (!packet.empty() && TIFFSetField(t, TIFFTAG_XMLPACKET, uint32_t(packet.size()), packet.data()) != 1)
+        return failed();
+    if ((iso != 0 || !packet.empty()) && TIFFRewriteDirectory(t) != 1) return failed();
     // What is still buffered is written now, where a failure can be told.
-    if (TIFFFlush(tiff.get()) != 1) {
-        error = "cannot add its XMP";
-        return false;
-    }
+    if (TIFFFlush(t) != 1) return failed();
     return true;
 }
 

@@ -44,11 +44,18 @@ inline constexpr size_t kJpegXmpMax = 65535 - 2 - 29;
 // place (white space before the closing processing instruction) taken out.
 std::string WithoutPadding(const std::string& packet);
 
-// Adds `packet` as the XMLPacket tag of the TIFF file at `path`, written
-// whole: its first directory is rewritten at the end of the file and the
-// header pointed to it. False, with `error` saying why, when the file cannot
-// be changed; it is then not to be used.
-bool AddTiffXmp(const std::string& path, const std::string& packet, std::string& error);
+// The EXIF ISO speed of the TIFF file at `path`, or 0 when it states none:
+// OpenImageIO 2.4's TIFF reader leaves it out.
+uint16_t ReadTiffIso(const std::string& path);
+
+// Adds to the TIFF file at `path`, written whole, what OpenImageIO 2.4's
+// TIFF writer leaves out: `packet` as its XMLPacket tag (none when empty)
+// and `iso`, the EXIF ISO speed (none when 0), which the writer skips
+// because libtiff takes that tag as a list. The EXIF directory, where
+// there is an ISO speed, and the first directory are rewritten at the end
+// of the file and pointed to. False, with `error` saying why, when the file
+// cannot be changed; it is then not to be used.
+bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t iso, std::string& error);
 
 // A JPEG file on its way to `out`, with `packet` put in as an APP1 segment
 // after the file's first APP0 and APP1 segments (its JFIF header and EXIF,
