@@ -218,20 +218,22 @@ bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t i
         error = "cannot complete its metadata";
         return false;
     };
-    if (iso != 0) {
-        // The EXIF directory the writer made, or a new one, with the ISO
-        // speed, written anew; reading it leaves the first directory.
-        uint64_t exif = 0;
-        const bool hasExif = TIFFGetField(t, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
-        if (hasExif ? TIFFReadEXIFDirectory(t, exif) != 1 : TIFFCreateEXIFDirectory(t) != 0) return failed();
-        if (TIFFSetField(t, EXIFTAG_ISOSPEEDRATINGS, uint16_t{1}, &iso) != 1 ||
+    // The ISO speed goes into the EXIF directory the writer made, written
+    // anew. The writer makes one for every photo with an EXIF colour space
+    // or any other EXIF field it writes; a file without one gets none
+    // (libtiff 4.5 does not free the first directory's fields as it creates
+    // a directory, only as it reads one).
+    uint64_t exif = 0;
+    const bool withIso = iso != 0 && TIFFGetField(t, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
+    if (withIso) {
+        if (TIFFReadEXIFDirectory(t, exif) != 1 || TIFFSetField(t, EXIFTAG_ISOSPEEDRATINGS, uint16_t{1}, &iso) != 1 ||
             TIFFWriteCustomDirectory(t, &exif) != 1 || TIFFSetDirectory(t, 0) != 1 ||
             TIFFSetField(t, TIFFTAG_EXIFIFD, exif) != 1)
             return failed();
     }
     if (!packet.empty() && TIFFSetField(t, TIFFTAG_XMLPACKET, uint32_t(packet.size()), packet.data()) != 1)
         return failed();
-    if ((iso != 0 || !packet.empty()) && TIFFRewriteDirectory(t) != 1) return failed();
+    if ((withIso || !packet.empty()) && TIFFRewriteDirectory(t) != 1) return failed();
     // What is still buffered is written now, where a failure can be told.
     if (TIFFFlush(t) != 1) return failed();
     return true;

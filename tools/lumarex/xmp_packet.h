@@ -51,9 +51,9 @@ uint16_t ReadTiffIso(const std::string& path);
 // Adds to the TIFF file at `path`, written whole, what OpenImageIO 2.4's
 // TIFF writer leaves out: `packet` as its XMLPacket tag (none when empty)
 // and `iso`, the EXIF ISO speed (none when 0), which the writer skips
-// because libtiff takes that tag as a list. The EXIF directory, where
-// there is an ISO speed, and the first directory are rewritten at the end
-// of the file and pointed to. False, with `error` saying why, when the file
+// because libtiff takes that tag as a list, into the EXIF directory the
+// writer made (a file without one gets none). That directory and the first
+// are rewritten at the end of the file and pointed to. False, with `error` saying why, when the file
 // cannot be changed; it is then not to be used.
 bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t iso, std::string& error);
 
