@@ -241,7 +241,8 @@ bool EveryMethodFindsCast(ImageParam* param) {
 // The average method's removal at a quarter, a half, three quarters and all
 // of it, on the copy corrected as `s` says otherwise: the share of the photo
 // each turns newly grey, and the strength at which that share peaks, when
-// below all of it and large enough (kNeutralPointGrey).
+// below all of it and large enough (kNeutralPointGrey), and all of it still
+// leaves more of the photo grey than before.
 bool FindNeutralPoint(Trials& trials, const RgbSpace& space, const Settings& s, NeutralPoint& out) {
     Settings t = s;
     t.cast = 0;
@@ -256,7 +257,7 @@ bool FindNeutralPoint(Trials& trials, const RgbSpace& space, const Settings& s, 
         out.grey[q] = NewlyGrey(without, with, space);
         if (out.grey[q] > out.grey[peak]) peak = q;
     }
-    out.found = peak < 3 && out.grey[peak] >= kNeutralPointGrey;
+    out.found = peak < 3 && out.grey[peak] >= kNeutralPointGrey && out.grey[3] > 0.0;
     out.strength = float(peak + 1) / 4.0f;
     return true;
 }
@@ -361,21 +362,29 @@ int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& 
     return lift;
 }
 
-// --brighten auto for a photo whose exposure is set, where the key cannot
-// tell whether its shadows want opening: the measured lift at 0, 1/4, 1/2
-// and 3/4 (raised to the least lift asked for), scored by ContrastOf. The
-// largest lift whose score lies within kUnseenContrast of the best is taken:
-// a smaller difference is not seen, and the lift is what the photo measured
-// as wanting. When the cast and the black clip were left to the choice too,
-// the photo as it is is scored as well; it is kept, with the levels alone (no
-// cast removal, black clip or lift), when it beats every correction by more
-// than that. `trial` becomes the copy corrected as chosen.
+// --brighten auto by contrast: the measured lift at `quarters` of it (raised
+// to the least lift asked for), scored by ContrastOf. The largest lift whose
+// score lies within kUnseenContrast of the best is taken: a smaller
+// difference is not seen, and the lift is what the photo measured as
+// wanting. A photo whose exposure is set, where the key cannot tell whether
+// its shadows want opening, is tried at 0 to 3/4; when the cast and the
+// black clip were left to the choice too, the photo as it is is scored as
+// well, and kept, with the levels alone (no cast removal, black clip or
+// lift), when it beats every correction by more than that. A dull photo is
+// tried at 1/2 to all of it. `trial` becomes the copy corrected as chosen.
+struct LiftQuarters {
+    int first, last;
+};
 bool LiftByContrast(Trials& trials, const Picture& copy, const RgbSpace& space, int32_t measured, const KeyMeasure& k,
-                    bool asItIsTaken, Settings& s, Picture& trial, bool& asItIs, std::vector<std::string>& reasons) {
+                    LiftQuarters quarters, bool asItIsTaken, Settings& s, Picture& trial, bool& asItIs,
+                    std::vector<std::string>& reasons) {
     char text[96];
     std::snprintf(text, sizeof text, "brighten: measured %d %%, the brightest 1 %% reaches level %d: ", measured,
                   k.highlights);
-    std::string reason = std::string(text) + "the exposure is set; contrast (L* spread x detail) ";
+    std::string reason = std::string(text) +
+                         (k.key == Key::kDull ? "the highlights fall short of white, at least half of it"
+                                              : "the exposure is set") +
+                         "; contrast (L* spread x detail) ";
     const double asIs = asItIsTaken ? ContrastOf(copy, space).Score() : 0.0;
     if (asItIsTaken) {
         std::snprintf(text, sizeof text, "as it is %.1f, ", asIs);
@@ -387,7 +396,7 @@ bool LiftByContrast(Trials& trials, const Picture& copy, const RgbSpace& space, 
         Picture pic;
     };
     std::vector<Candidate> tried;
-    for (int q = 0; q <= kSetLiftQuarters; ++q) {
+    for (int q = quarters.first; q <= quarters.last; ++q) {
         const int32_t lift = std::max(measured * q / 4, s.minBrighten);
         if (!tried.empty() && tried.back().lift == lift) continue;
         Settings t = s;
@@ -546,7 +555,7 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
         s.castStrength == 1.0f && EveryMethodFindsCast(param)) {
         NeutralPoint n;
         if (!FindNeutralPoint(trials, space, s, n)) return failed();
-        char text[240];
+        char text[320];
         std::snprintf(text, sizeof text,
                       "cast: every method finds one; the average method's removal at 1/4, 1/2, 3/4 and all of it "
                       "turns %.1f, %.1f, %.1f and %.1f %% of the photo grey: %s",
@@ -570,7 +579,12 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
             // A photo whose greys show a cast is not left as it is.
             const bool asItIsTaken = given.cast == kMeasured && given.blackClip == float(kMeasured) &&
                                      s.minBrighten <= 0 && !byGreys;
-            if (!LiftByContrast(trials, copy, space, measured, key, asItIsTaken, s, trial, asItIs, reasons))
+            if (!LiftByContrast(trials, copy, space, measured, key, {0, kSetLiftQuarters}, asItIsTaken, s, trial,
+                                asItIs, reasons))
+                return failed();
+        } else if (s.key == kMeasured && measured > 0 && key.key == Key::kDull) {
+            if (!LiftByContrast(trials, copy, space, measured, key, {kDullLiftQuarters, 4}, false, s, trial, asItIs,
+                                reasons))
                 return failed();
         } else {
             const int32_t keyed = s.key == kMeasured ? ForKey(measured, key, reasons) : measured;

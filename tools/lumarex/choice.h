@@ -99,6 +99,9 @@ inline constexpr double kGrey = 4.0;
 // share of the photo newly grey (NewlyGrey) peaks below all of it, at
 // kNeutralPointGrey percent or more, the cast is removed at that strength,
 // by that method, past the colour guard: its evidence is those greys.
+// Where all of the removal leaves less of the photo grey than it was, the
+// photo's greys were neutral already and the colour measured is the
+// scene's (a golden sky whose gradient passes near grey): no neutral point.
 // Five judges, shown the tungsten room so corrected beside the default
 // removal, all chose it ("walls and beanbag near neutral, floor keeps
 // warmth"); the pinecones' greys only grow (docs/quality.md).
@@ -124,7 +127,7 @@ struct NeutralPoint {
 //            the lift is scored (Contrast below), which opens the shadows
 //            where that shows and keeps the picture from turning milky.
 //   dull     highlights short of white: a dim interior, a flat scan, a
-//            grey day. The whole lift.
+//            grey day. Half the lift or more, scored (kDullLiftQuarters).
 // Blind comparisons of the lift at 0, 35, 70 and 100 % of the measured one
 // on thirty photos chose along these lines (docs/quality.md). The levels are
 // sRGB's: the choice judges a photo in another colour space by its colours
@@ -161,6 +164,16 @@ struct Contrast {
 };
 Contrast ContrastOf(const Picture& pic, const RgbSpace& space);
 inline constexpr int kSetLiftQuarters = 3;
+// A dull photo (its highlights short of white) wants its lift: judges
+// picking the best of four lifts chose all of it for dim and flat photos.
+// How much of it past half is scored in the same way, from
+// kDullLiftQuarters quarters to all of it, no photo as it is among them: a
+// dog in a car window whose clouds fall just short of white got all of it,
+// which deepened its fur to orange, and judges preferred half (four of
+// five, one tie); a dim film scan, whose contrast also falls with the lift,
+// was judged alike at half and at all of it. Where the lift adds contrast
+// (dim interiors, flat doors and shutters) all of it is still taken.
+inline constexpr int kDullLiftQuarters = 2;
 inline constexpr double kUnseenContrast = 0.01;
 
 // The darkest share of the pixels that --shadow-floor auto keeps from the
