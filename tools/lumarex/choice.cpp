@@ -338,9 +338,9 @@ Picture InSrgb(const Picture& pic, const RgbSpace& space) {
 
 std::string Percent(const char* what, int value) { return std::string(what) + std::to_string(value) + " %"; }
 
-// The measured lift as a low-key or dull photo wants it (a photo whose
-// exposure is set is scored: LiftByContrast). A darkening (a negative lift,
-// which `correct` applies) is left as measured.
+// The measured lift as a low-key photo wants it: none (a photo whose
+// exposure is set or that is dull is scored: LiftByContrast). A darkening
+// (a negative lift, which `correct` applies) is left as measured.
 int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& reasons) {
     char text[200];
     int32_t lift = measured;
@@ -355,8 +355,7 @@ int32_t ForKey(int32_t measured, const KeyMeasure& k, std::vector<std::string>& 
                           "brighten: measured %d %%, none: low key, %.0f %% of the photo darker than 40 %% grey",
                           measured, k.dark);
     } else {
-        std::snprintf(text, sizeof text, "brighten: measured %d %%%s", measured,
-                      measured > 0 ? ", all of it: the highlights fall short of white" : "");
+        std::snprintf(text, sizeof text, "brighten: measured %d %%", measured);
     }
     reasons.emplace_back(text);
     return lift;
