@@ -883,10 +883,12 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     else if (heif_) out.xmp = heif_->Xmp();
     // Camera raw files built on TIFF (DNG, NEF, CR2, ARW, ...) keep theirs
     // in the TIFF tag.
-    else out.xmp = ReadXmpPacket(path_, format_ == "raw" ? "tiff" : format_);
-    if (format_ == "tiff" && !out.spec.find_attribute("Exif:PhotographicSensitivity"))
-        if (const uint16_t iso = ReadTiffIso(path_); iso != 0)
+    else {
+        uint16_t iso = 0;
+        out.xmp = ReadXmpPacket(path_, format_ == "raw" ? "tiff" : format_, format_ == "tiff" ? &iso : nullptr);
+        if (iso != 0 && !out.spec.find_attribute("Exif:PhotographicSensitivity"))
             out.spec.attribute("Exif:PhotographicSensitivity", int(iso));
+    }
     out.xmp = XmpOfCorrected(std::move(out.xmp));
     // A camera raw file is developed to sRGB, whatever colour space the
     // camera was set to for its JPEGs (Adobe RGB says "uncalibrated").

@@ -105,20 +105,31 @@ TiffHandle OpenTiff(const std::string& path, const char* mode) {
     return TiffHandle(TIFFOpenExt(path.c_str(), mode, options.get()));
 }
 
-std::string TiffPacket(const std::string& path) {
+// The TIFF file's XMP packet, and its EXIF ISO speed into `iso` when asked
+// for (0 when it states none), from one opening of the file.
+std::string TiffPacket(const std::string& path, uint16_t* iso) {
     const TiffHandle tiff = OpenTiff(path, "r");
+    if (!tiff) return {};
     uint32_t count = 0;
     const void* data = nullptr;
-    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_XMLPACKET, &count, &data) != 1 || data == nullptr ||
-        count > kLargestPacket)
-        return {};
-    return std::string(static_cast<const char*>(data), count);
+    std::string packet;
+    if (TIFFGetField(tiff.get(), TIFFTAG_XMLPACKET, &count, &data) == 1 && data != nullptr && count <= kLargestPacket)
+        packet.assign(static_cast<const char*>(data), count);
+    uint64_t exif = 0;
+    uint16_t n = 0;
+    const uint16_t* values = nullptr;
+    if (iso != nullptr && TIFFGetField(tiff.get(), TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0 &&
+        TIFFReadEXIFDirectory(tiff.get(), exif) == 1 &&
+        TIFFGetField(tiff.get(), EXIFTAG_ISOSPEEDRATINGS, &n, &values) == 1 && n != 0 && values != nullptr)
+        *iso = values[0];
+    return packet;
 }
 
 }  // namespace
 
-std::string ReadXmpPacket(const std::string& path, const std::string& format) {
-    if (format == "tiff") return TiffPacket(path);
+std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso) {
+    if (iso != nullptr) *iso = 0;
+    if (format == "tiff") return TiffPacket(path, iso);
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     if (format == "jpeg") return JpegPacket(file);
@@ -192,19 +203,6 @@ std::string WithoutPadding(const std::string& packet) {
     const size_t from = packet.find_last_not_of(kSpace, end - (end > 0 ? 1 : 0)) + 1;
     // One line break is kept before the closing instruction.
     return from < end ? packet.substr(0, from) + "\n" + packet.substr(end) : packet;
-}
-
-uint16_t ReadTiffIso(const std::string& path) {
-    const TiffHandle tiff = OpenTiff(path, "r");
-    uint64_t exif = 0;
-    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_EXIFIFD, &exif) != 1 || exif == 0 ||
-        TIFFReadEXIFDirectory(tiff.get(), exif) != 1)
-        return 0;
-    uint16_t count = 0;
-    const uint16_t* values = nullptr;
-    if (TIFFGetField(tiff.get(), EXIFTAG_ISOSPEEDRATINGS, &count, &values) != 1 || count == 0 || values == nullptr)
-        return 0;
-    return values[0];
 }
 
 bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t iso, std::string& error) {

@@ -23,8 +23,10 @@ namespace lumarex_cli {
 // The XMP packet of the JPEG, PNG or TIFF file at `path` (`format` as the
 // image library names it; a camera raw file built on TIFF is read as
 // "tiff"), or empty when it has none or is not one of those. Only the main packet: a JPEG's extended XMP (a packet over 64 KB
-// split across segments) is not read.
-std::string ReadXmpPacket(const std::string& path, const std::string& format);
+// split across segments) is not read. With `iso`, a TIFF's EXIF ISO speed
+// goes there too (0 when it states none, or for other formats):
+// OpenImageIO 2.4's TIFF reader leaves it out.
+std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso = nullptr);
 
 // The packet to write with a corrected copy of its photo: the orientation
 // it states (tiff:Orientation, as an attribute or an element) set to 1, and
@@ -43,10 +45,6 @@ inline constexpr size_t kJpegXmpMax = 65535 - 2 - 29;
 // `packet` with the padding that photo programs leave in it for editing in
 // place (white space before the closing processing instruction) taken out.
 std::string WithoutPadding(const std::string& packet);
-
-// The EXIF ISO speed of the TIFF file at `path`, or 0 when it states none:
-// OpenImageIO 2.4's TIFF reader leaves it out.
-uint16_t ReadTiffIso(const std::string& path);
 
 // Adds to the TIFF file at `path`, written whole, what OpenImageIO 2.4's
 // TIFF writer leaves out: `packet` as its XMLPacket tag (none when empty)
