@@ -72,6 +72,7 @@ protected:
     void TearDown() override {
         lumarex_cli::UseReaderZygote(false);
         lumarex_cli::UseReaderProcess({});
+        lumarex_cli::SetReaderPatience(lumarex_cli::kReaderPatience);
         Cli::TearDown();
     }
 
@@ -193,6 +194,31 @@ TEST_F(Reader, AHangingReaderEndsOnAStop) {
     EXPECT_EQ(ReadThrough(dir / "any.jpg", pic, [&](float) { return ++calls >= 3; }), "stopped");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_LE(::waitpid(-1, nullptr, WNOHANG), 0);
+}
+
+// A reader that goes silent (a decoder looping in a damaged file, with no
+// one there to stop it), at opening or in the middle of a picture, is ended
+// once its patience runs out: the photo fails with one line, nothing is
+// left running, and the next photo reads. A reader that keeps reporting is
+// never cut off, however long it takes.
+TEST_F(Reader, ASilentReaderIsEndedOnceItsPatienceRunsOut) {
+    lumarex_cli::SetReaderPatience(std::chrono::milliseconds(500));
+    const std::string hung = "reading it hung the image decoder (no answer for 1 s); the file is likely damaged";
+    const std::string progress = "printf 'P\\000\\000\\000\\000'";
+    for (const std::string& script : {std::string("exec sleep 60"), HeaderBytes() + "; exec sleep 60",
+                                      HeaderBytes() + "; " + progress + "; exec sleep 60"}) {
+        UseScript(script);
+        Picture pic;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ReadThrough(dir / "any.jpg", pic, [](float) { return false; }), hung) << script;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << script;
+    }
+    EXPECT_LE(::waitpid(-1, nullptr, WNOHANG), 0);
+    // Reporting every 0.2 s for 1.2 s, then failing: its own end is told.
+    UseScript(HeaderBytes() + "; for i in 1 2 3 4 5 6; do sleep 0.2; " + progress + "; done; exit 5");
+    Picture pic;
+    EXPECT_EQ(ReadThrough(dir / "any.jpg", pic, [](float) { return false; }),
+              "the image decoder failed on it (its process ended with status 5); the file is likely damaged");
 }
 
 // A reader forked by the zygote that crashes in the middle of a photo: the

@@ -13,7 +13,9 @@
 
 #include <OpenImageIO/ustring.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -32,14 +34,18 @@ namespace lumarex_cli {
 constexpr uint64_t kLargestBlock = uint64_t(1) << 30;
 
 // Reads from the socket, waiting at most a tenth of a second at a time
-// between calls of `stop`; false once the other end closed, a read failed or
-// `stop` said so (stopped() then true). One is kept for a reader's whole
+// between calls of `stop`; false once the other end closed, a read failed,
+// `stop` said so (stopped() then true) or nothing came for longer than the
+// patience set (silent() then true). One is kept for a reader's whole
 // exchange: what it sent ahead stays in the buffer.
 class WireIn {
 public:
     explicit WireIn(int fd) : fd_(fd) {}
     // What is asked between waits from now on.
     void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
+    // How long a wait for the next bytes may last; zero (the default) for
+    // as long as it takes.
+    void SetPatience(std::chrono::milliseconds patience) { patience_ = patience; }
     bool U8(uint8_t& v) { return Raw(&v, 1); }
     bool U32(uint32_t& v) {
         uint8_t b[4];
@@ -106,11 +112,13 @@ public:
         return ok;
     }
     bool stopped() const { return stopped_; }
+    bool silent() const { return silent_; }
     bool damaged() const { return damaged_; }
     bool ended() const { return ended_; }
 
 private:
     bool ReadSome(char* into, size_t most, size_t& got) {
+        const auto since = std::chrono::steady_clock::now();
         for (;;) {
             pollfd pfd{fd_, POLLIN, 0};
             const int r = poll(&pfd, 1, 100);
@@ -121,6 +129,10 @@ private:
             if (r <= 0) {
                 if (stop_ && stop_()) {
                     stopped_ = true;
+                    return false;
+                }
+                if (patience_.count() > 0 && std::chrono::steady_clock::now() - since > patience_) {
+                    silent_ = true;
                     return false;
                 }
                 continue;
@@ -138,15 +150,17 @@ private:
 
     int fd_;
     std::function<bool()> stop_;
+    std::chrono::milliseconds patience_{0};
     char buf_[1 << 16];
     size_t at_ = 0, end_ = 0;
-    bool stopped_ = false, damaged_ = false, ended_ = false;
+    bool stopped_ = false, silent_ = false, damaged_ = false, ended_ = false;
 };
 
 namespace {
 
 std::mutex commandMutex;
 std::vector<std::string> readerCommand;
+std::atomic<int64_t> readerPatienceMs{kReaderPatience.count()};
 // The copy of the command that makes readers (StartReaderZygote): the socket
 // for its requests and its process; -1 when there is none.
 int zygoteControl = -1;
@@ -598,6 +612,8 @@ void UseReaderProcess(std::vector<std::string> command) {
     readerCommand = std::move(command);
 }
 
+void SetReaderPatience(std::chrono::milliseconds patience) { readerPatienceMs = patience.count(); }
+
 bool ReaderProcessOn() {
     std::lock_guard<std::mutex> lock(commandMutex);
     return zygoteUsed || !readerCommand.empty();
@@ -709,6 +725,12 @@ namespace {
 // The error for a reader that sent no answer, or a broken one.
 std::string Unanswered(const WireIn& in, std::string ended) {
     if (in.stopped()) return "stopped";
+    if (in.silent()) {
+        // Whole seconds, rounded up: a patience under one reads "1 s".
+        const int64_t seconds = (readerPatienceMs.load() + 999) / 1000;
+        return "reading it hung the image decoder (no answer for " + std::to_string(seconds) +
+               " s); the file is likely damaged";
+    }
     if (!ended.empty()) return ended;
     return in.damaged() && !in.ended() ? "the reading process sent a damaged picture"
                                        : "the reading process ended without an answer";
@@ -821,6 +843,7 @@ bool ReaderProcess::Open(const std::string& path, std::string& error, const RawD
     in_ = std::make_unique<WireIn>(socket_);
     WireIn& in = *in_;
     in.SetStop([] { return StopRequested(); });
+    in.SetPatience(std::chrono::milliseconds(readerPatienceMs.load()));
     uint8_t tag = 0;
     if (in.U8(tag)) {
         if (LastWord(tag, in, error)) return false;

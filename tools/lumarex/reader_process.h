@@ -17,6 +17,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,6 +35,16 @@ inline constexpr const char* kReaderArgument = "--lumarex-photo-reader";
 // sets it once at start; tests set a stand-in.
 void UseReaderProcess(std::vector<std::string> command);
 bool ReaderProcessOn();
+
+// How long a reader may go without a word (its header, a progress report,
+// the picture) before it is taken as a decoder looping in a damaged file
+// and ended: that photo fails ("reading it hung the image decoder (no
+// answer for 300 s); the file is likely damaged") and a batch goes on. The
+// slowest decoders report nothing for seconds at a time (a raw photo
+// developed whole, a large PNG decoded in one call), never for minutes.
+// Tests set a shorter wait.
+inline constexpr std::chrono::milliseconds kReaderPatience{300000};
+void SetReaderPatience(std::chrono::milliseconds patience);
 
 // Forks the zygote: a copy of this process, made before it has read or
 // started anything, that forks a reader for each photo, and uses it from
