@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "cli_fixture.h"
 #include "image_file.h"
@@ -215,10 +216,21 @@ TEST_F(Reader, ASilentReaderIsEndedOnceItsPatienceRunsOut) {
     }
     EXPECT_LE(::waitpid(-1, nullptr, WNOHANG), 0);
     // Reporting every 0.2 s for 1.2 s, then failing: its own end is told.
+    const std::string failed =
+        "the image decoder failed on it (its process ended with status 5); the file is likely damaged";
     UseScript(HeaderBytes() + "; for i in 1 2 3 4 5 6; do sleep 0.2; " + progress + "; done; exit 5");
     Picture pic;
-    EXPECT_EQ(ReadThrough(dir / "any.jpg", pic, [](float) { return false; }),
-              "the image decoder failed on it (its process ended with status 5); the file is likely damaged");
+    EXPECT_EQ(ReadThrough(dir / "any.jpg", pic, [](float) { return false; }), failed);
+    // Silent for 1.5 s while the command itself was away a second at a
+    // time (as when stopped at the terminal): the command's absence is not
+    // the reader's silence.
+    UseScript(HeaderBytes() + "; sleep 1.5; exit 5");
+    EXPECT_EQ(ReadThrough(dir / "any.jpg", pic,
+                          [](float) {
+                              std::this_thread::sleep_for(std::chrono::seconds(1));
+                              return false;
+                          }),
+              failed);
 }
 
 // A reader forked by the zygote that crashes in the middle of a photo: the

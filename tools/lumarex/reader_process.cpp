@@ -117,8 +117,15 @@ public:
     bool ended() const { return ended_; }
 
 private:
+    // Twice the longest wait on the socket (poll's timeout below).
+    static constexpr std::chrono::milliseconds kLongestWait{200};
+
     bool ReadSome(char* into, size_t most, size_t& got) {
-        const auto since = std::chrono::steady_clock::now();
+        // Time counts while this process waits on the socket, each wait for
+        // at most kLongestWait: time it spent elsewhere (stopped at the
+        // terminal by Ctrl-Z, or in `stop`) is not the reader's silence.
+        auto last = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration waited{0};
         for (;;) {
             pollfd pfd{fd_, POLLIN, 0};
             const int r = poll(&pfd, 1, 100);
@@ -131,7 +138,10 @@ private:
                     stopped_ = true;
                     return false;
                 }
-                if (patience_.count() > 0 && std::chrono::steady_clock::now() - since > patience_) {
+                const auto now = std::chrono::steady_clock::now();
+                waited += std::min<std::chrono::steady_clock::duration>(now - last, kLongestWait);
+                last = now;
+                if (patience_.count() > 0 && waited > patience_) {
                     silent_ = true;
                     return false;
                 }

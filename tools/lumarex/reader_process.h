@@ -42,6 +42,8 @@ bool ReaderProcessOn();
 // answer for 300 s); the file is likely damaged") and a batch goes on. The
 // slowest decoders report nothing for seconds at a time (a raw photo
 // developed whole, a large PNG decoded in one call), never for minutes.
+// Only time the command spends waiting for it counts: a batch stopped at
+// the terminal (Ctrl-Z) and resumed an hour later goes on where it was.
 // Tests set a shorter wait.
 inline constexpr std::chrono::milliseconds kReaderPatience{300000};
 void SetReaderPatience(std::chrono::milliseconds patience);
