@@ -58,6 +58,7 @@ void Run(const AnswerInput& in, std::span<const uint8_t> bytes) {
     close(again);
     Check(back.width == pic.width && back.height == pic.height && back.bits == pic.bits &&
               back.rgb8 == pic.rgb8 && back.rgb16 == pic.rgb16 && back.alpha == pic.alpha && back.xmp == pic.xmp &&
+              back.xmpExtension == pic.xmpExtension &&
               back.spec.extra_attribs.size() == pic.spec.extra_attribs.size(),
           "the picture comes back the same");
 }

@@ -50,6 +50,7 @@ void ExpectSame(const Picture& a, const Picture& b, const std::string& what) {
     EXPECT_TRUE(a.rgb16 == b.rgb16);
     EXPECT_TRUE(a.alpha == b.alpha);
     EXPECT_EQ(a.xmp, b.xmp);
+    EXPECT_EQ(a.xmpExtension, b.xmpExtension);
     const OIIO::ImageSpec &s = a.spec, &t = b.spec;
     EXPECT_EQ(std::vector<int>({s.x, s.y, s.width, s.height, s.full_width, s.full_height, s.tile_width,
                                 s.nchannels, s.alpha_channel, s.z_channel, int(s.deep)}),

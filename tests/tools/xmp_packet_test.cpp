@@ -58,15 +58,16 @@ protected:
         return p;
     }
 
-    // The packet of the photo at `p`, as the command reads it.
-    static std::string Read(const fs::path& p) {
+    // The photo at `p` as the command reads it, and its packet.
+    static lumarex_cli::Picture ReadPicture(const fs::path& p) {
         lumarex_cli::PhotoReader reader;
         lumarex_cli::Picture pic;
         std::string error, notes;
         EXPECT_TRUE(reader.Open(p.string(), error) && reader.Read(false, pic, notes, error, [](float) { return false; }))
             << p << ": " << error;
-        return pic.xmp;
+        return pic;
     }
+    static std::string Read(const fs::path& p) { return ReadPicture(p).xmp; }
 };
 
 // From JPEG through every output format and back to JPEG: the packet, set
@@ -143,6 +144,86 @@ TEST_F(Xmp, APacketTooLargeForJpegIsShortenedOrLeftOutWithANote) {
     }
 }
 
+// A JPEG's extended XMP (a packet too large for one segment, split by its
+// writer) is read whatever the order of its parts, goes into a JPEG output
+// beside its packet, and into others merged with it. Parts that disagree,
+// overlap or are missing give no extension; another packet's parts are
+// passed over. Raw settings only the extension holds are marked applied in
+// the packet.
+TEST_F(Xmp, AJpegsExtendedXmpGoesWithItsPacket) {
+    const std::string guid = "0123456789ABCDEF0123456789ABCDEF";
+    const std::string extension = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF><rdf:Description "
+                                  "xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\" crs:Mask=\"" +
+                                  std::string(150000, 'm') + "\"/></rdf:RDF></x:xmpmeta>";
+    const std::string packet = Packet(0, "<xmpNote:HasExtendedXMP>" + guid + "</xmpNote:HasExtendedXMP>");
+    // A part as a writer stores it: signature, GUID, whole size, offset.
+    const auto part = [&](const std::string& id, size_t total, size_t offset, size_t n) {
+        std::string body = std::string("http://ns.adobe.com/xmp/extension/\0", 35) + id;
+        for (const size_t v : {total, offset})
+            for (int shift = 24; shift >= 0; shift -= 8) body += char((v >> shift) & 0xFF);
+        body += extension.substr(offset, n);
+        const size_t length = body.size() + 2;
+        return std::string{char(0xFF), char(0xE1), char(length >> 8), char(length & 0xFF)} + body;
+    };
+    const size_t total = extension.size(), third = 60000;
+    const auto jpeg = [&](const std::string& parts, const char* name) {
+        const fs::path p = JpegWith(packet, name);
+        std::string file = Slurp(p);
+        file.insert(file.find("<?xpacket end=\"w\"?>") + 19, parts);
+        OIIO::Filesystem::write_text_file(p.string(), file);
+        return p;
+    };
+    const std::string first = part(guid, total, 0, third), second = part(guid, total, third, third),
+                      last = part(guid, total, 2 * third, total - 2 * third);
+    const fs::path in = jpeg(last + part("FEDCBA9876543210FEDCBA9876543210", 9, 0, 9) + first + second, "ext.jpg");
+    const lumarex_cli::Picture pic = ReadPicture(in);
+    EXPECT_EQ(pic.xmpExtension, extension);
+    EXPECT_TRUE(Has(pic.xmp, "xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\" crs:AlreadyApplied=\"True\""));
+
+    const Result toJpeg = Run("correct " + Quoted(in) + " -o " + Quoted(dir / "out.jpg"));
+    ASSERT_EQ(toJpeg.status, 0) << toJpeg.err;
+    const lumarex_cli::Picture out = ReadPicture(dir / "out.jpg");
+    EXPECT_EQ(out.xmpExtension, extension);
+    EXPECT_EQ(out.xmp, pic.xmp);
+    for (const char* name : {"out.png", "out.tif", "out.webp", "out.heic"}) {
+        const Result r = Run("correct " + Quoted(in) + " -o " + Quoted(dir / name));
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::string merged = Read(dir / name);
+        EXPECT_TRUE(Has(merged, "crs:Mask=\"mmm") && Has(merged, "crs:AlreadyApplied=\"True\"") &&
+                    !Has(merged, "HasExtendedXMP"))
+            << name;
+        EXPECT_EQ(Count(merged, "</rdf:RDF>"), 1u) << name;
+    }
+
+    for (const std::string& parts : {first + second, first + second + part(guid, total, third, total - third),
+                                     first + second + part(guid, total + 1, 2 * third, total - 2 * third)})
+        EXPECT_EQ(ReadPicture(jpeg(parts, "broken.jpg")).xmpExtension, "");
+}
+
+// Merged, the extension's descriptions join the packet's and the packet
+// names no extension, in either form; an extension whose namespaces are
+// declared outside its descriptions is not merged.
+TEST(MergedXmp, JoinsTheDescriptionsOrRefuses) {
+    const std::string rdf = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"r\">";
+    const std::string ext = rdf + "<rdf:Description xmlns:crs=\"c\" crs:Mask=\"m\"/></rdf:RDF></x:xmpmeta>";
+    const std::string want = rdf + "<rdf:Description xmp:Rating=\"3\"/><rdf:Description xmlns:crs=\"c\" "
+                                   "crs:Mask=\"m\"/></rdf:RDF></x:xmpmeta>";
+    EXPECT_EQ(lumarex_cli::MergedXmp(rdf + "<rdf:Description xmp:Rating=\"3\" xmpNote:HasExtendedXMP=\"" +
+                                         std::string(32, 'A') + "\"/></rdf:RDF></x:xmpmeta>",
+                                     ext),
+              want);
+    EXPECT_EQ(lumarex_cli::MergedXmp(rdf + "<rdf:Description xmp:Rating=\"3\"><xmpNote:HasExtendedXMP>" +
+                                         std::string(32, 'A') +
+                                         "</xmpNote:HasExtendedXMP></rdf:Description></rdf:RDF></x:xmpmeta>",
+                                     ext),
+              rdf + "<rdf:Description xmp:Rating=\"3\"></rdf:Description><rdf:Description xmlns:crs=\"c\" "
+                    "crs:Mask=\"m\"/></rdf:RDF></x:xmpmeta>");
+    EXPECT_EQ(lumarex_cli::MergedXmp(want, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"r\" "
+                                           "xmlns:crs=\"c\"><rdf:Description crs:Mask=\"m\"/></rdf:RDF></x:xmpmeta>"),
+              "");
+    EXPECT_EQ(lumarex_cli::MergedXmp(want, "not XMP"), "");
+}
+
 // The JPEG stream puts the packet after the JFIF header and the EXIF,
 // leaves out an XMP segment of the encoder's own, takes its file in pieces
 // of any size, and refuses one not written in order.
@@ -155,13 +236,13 @@ TEST_F(Xmp, JpegStreamPlacesThePacketWhateverThePieces) {
     const std::string want = std::string("\xFF\xD8", 2) + app0 + exif + segment + dqt + data;
     for (const size_t piece : {size_t(1), size_t(3), size_t(7), encoder.size()}) {
         OIIO::Filesystem::IOVecOutput sink;
-        lumarex_cli::JpegXmpStream stream("new", sink);
+        lumarex_cli::JpegXmpStream stream("new", "", sink);
         for (size_t at = 0; at < encoder.size(); at += piece) stream.write(encoder.data() + at, std::min(piece, encoder.size() - at));
         EXPECT_TRUE(stream.Complete()) << piece;
         EXPECT_EQ(std::string(sink.buffer().begin(), sink.buffer().end()), want) << piece;
     }
     OIIO::Filesystem::IOVecOutput sink;
-    lumarex_cli::JpegXmpStream stream("new", sink);
+    lumarex_cli::JpegXmpStream stream("new", "", sink);
     stream.write(encoder.data(), 10);
     stream.pwrite(encoder.data() + 20, 5, 20);
     EXPECT_FALSE(stream.Complete());

@@ -78,8 +78,8 @@ bool HeifEncoderPresent(bool av1) {
     return e.code == heif_error_Ok && encoder != nullptr;
 }
 
-bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, bool av1, int quality,
-               OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error) {
+bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, const std::string& xmp, bool av1,
+               int quality, OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error) {
     const Owned<heif_context> context(heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
     const heif_error found = heif_context_get_encoder_for_format(context.get(), Compression(av1), &rawEncoder);
@@ -118,8 +118,8 @@ bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
             Failed(heif_context_add_exif_metadata(context.get(), handle.get(), exif.data(), int(exif.size())),
                    "cannot keep the EXIF", error))
             return false;
-        if (!pic.xmp.empty() &&
-            Failed(heif_context_add_XMP_metadata(context.get(), handle.get(), pic.xmp.data(), int(pic.xmp.size())),
+        if (!xmp.empty() &&
+            Failed(heif_context_add_XMP_metadata(context.get(), handle.get(), xmp.data(), int(xmp.size())),
                    "cannot keep the XMP", error))
             return false;
         heif_writer writer{1, &WriteToSink};

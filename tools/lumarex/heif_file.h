@@ -36,11 +36,12 @@ using Owned = std::unique_ptr<T, HeifFree>;
 bool HeifEncoderPresent(bool av1);
 
 // Encodes `pic` (its colour, and its alpha when `withAlpha`) as AVIF (`av1`)
-// or HEIC at `quality` 1..100, with the colour profile and EXIF of `meta`,
-// and writes the file to `sink`. `notes` gets the depth used when it is
-// less than the picture's. On failure `error` says why.
-bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, bool av1, int quality,
-               OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error);
+// or HEIC at `quality` 1..100, with the colour profile and EXIF of `meta`
+// and the XMP packet `xmp` (none when empty), and writes the file to
+// `sink`. `notes` gets the depth used when it is less than the picture's.
+// On failure `error` says why.
+bool WriteHeif(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, const std::string& xmp, bool av1,
+               int quality, OIIO::Filesystem::IOProxy& sink, std::string& notes, std::string& error);
 
 // Whether the file at `path` is a HEIF file (HEIC, AVIF, a camera's HEIF),
 // as the brands of its first box say, or, when those are damaged, its name

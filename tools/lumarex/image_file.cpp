@@ -184,6 +184,7 @@ std::string UnsupportedOutputMessage(const std::string& path) {
 Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha) {
     Picture c;
     c.width = w, c.height = h, c.bits = p.bits, c.grey = p.grey, c.spec = p.spec, c.xmp = p.xmp;
+    c.xmpExtension = p.xmpExtension;
     c.hasAlpha = withAlpha && p.hasAlpha;
     const size_t n = size_t(w) * 3;
     if (p.bits == 16) c.rgb16.reserve(n * size_t(h));
@@ -889,7 +890,8 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
         if (iso != 0 && !out.spec.find_attribute("Exif:PhotographicSensitivity"))
             out.spec.attribute("Exif:PhotographicSensitivity", int(iso));
     }
-    out.xmp = XmpOfCorrected(std::move(out.xmp));
+    if (format_ == "jpeg" && !out.xmp.empty()) out.xmpExtension = JpegXmpExtension(path_, out.xmp);
+    out.xmp = XmpOfCorrected(std::move(out.xmp), out.xmpExtension);
     // A camera raw file is developed to sRGB, whatever colour space the
     // camera was set to for its JPEGs (Adobe RGB says "uncalibrated").
     if (format_ == "raw" && out.spec.find_attribute("Exif:ColorSpace")) out.spec.attribute("Exif:ColorSpace", 1);
@@ -1032,13 +1034,24 @@ void DropIptcEchoes(OIIO::ImageSpec& spec) {
 
 // The XMP packet to write with a picture in the format of `writer`: as it
 // came, but in JPEG, whose segment holds at most 64 KB, without its
-// padding, and not at all (a note says so) when that is not enough.
-std::string XmpFor(const std::string& xmp, const std::string& writer, std::string& notes) {
-    if (writer != "jpeg" || xmp.size() <= kJpegXmpMax) return xmp;
-    std::string packet = WithoutPadding(xmp);
-    if (packet.size() <= kJpegXmpMax) return packet;
-    AddNote(notes, "its XMP (" + std::to_string(xmp.size() / 1024) + " KB) not kept: JPEG holds 64 KB in one segment");
-    return {};
+// padding, and not at all (a note says so) when that is not enough. A
+// JPEG's extended XMP goes into a JPEG beside its packet, and into any
+// other format merged with it; a note says when it cannot be kept.
+std::string XmpFor(const Picture& pic, const std::string& writer, std::string& notes) {
+    if (writer != "jpeg" && !pic.xmpExtension.empty())
+        if (std::string merged = MergedXmp(pic.xmp, pic.xmpExtension); !merged.empty()) return merged;
+    const std::string& xmp = pic.xmp;
+    std::string packet = writer != "jpeg" || xmp.size() <= kJpegXmpMax ? xmp : WithoutPadding(xmp);
+    if (packet.size() > kJpegXmpMax && writer == "jpeg") {
+        AddNote(notes,
+                "its XMP (" + std::to_string(xmp.size() / 1024) + " KB) not kept: JPEG holds 64 KB in one segment");
+        packet.clear();
+    }
+    if (!pic.xmpExtension.empty() && (writer != "jpeg" || packet.empty()))
+        AddNote(notes, "its extended XMP (" + std::to_string((pic.xmpExtension.size() + 1023) / 1024) +
+                           " KB) not kept: " +
+                           (writer == "jpeg" ? "it goes with the XMP left out" : "it cannot be merged with the XMP"));
+    return packet;
 }
 
 // The image description to write `pic` as format `f`: its metadata, its
@@ -1151,22 +1164,23 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     // PNG's EXIF goes in an eXIf chunk, put in on the way (png_file.h), and
     // so does its XMP packet; JPEG's XMP goes in an APP1 segment likewise
     // (xmp_packet.h), TIFF's in a tag once the file is written.
-    const std::string xmp = XmpFor(pic.xmp, writer, notes);
+    const std::string xmp = XmpFor(pic, writer, notes);
     std::unique_ptr<PngMetadataStream> png;
     std::unique_ptr<JpegXmpStream> jpeg;
     if (writer == "png") {
         png = std::make_unique<PngMetadataStream>(spec, xmp, *sink);
         sink = png.get();
     } else if (writer == "jpeg" && !xmp.empty()) {
-        jpeg = std::make_unique<JpegXmpStream>(xmp, *sink);
+        jpeg = std::make_unique<JpegXmpStream>(xmp, pic.xmpExtension, *sink);
         sink = jpeg.get();
     }
     if (f.bySink) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);
     std::string ownError;
     auto o = ownWriter ? nullptr : OIIO::ImageOutput::create(writer);
     const bool ok =
-        writer == "heif"   ? WriteHeif(pic, withAlpha, spec, std::string(f.lossy) == "avif", quality, *sink, notes, ownError)
-        : writer == "webp" ? WriteWebp(pic, withAlpha, spec, quality, *sink, ownError)
+        writer == "heif"   ? WriteHeif(pic, withAlpha, spec, xmp, std::string(f.lossy) == "avif", quality, *sink, notes,
+                                       ownError)
+        : writer == "webp" ? WriteWebp(pic, withAlpha, spec, xmp, quality, *sink, ownError)
                            : o && o->open(f.bySink ? path : file->WritePath(), spec) &&
               o->write_image(direct ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
                              direct ? static_cast<const void*>(pic.rgb8.data()) : samples.data(),

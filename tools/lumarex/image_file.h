@@ -42,6 +42,7 @@ struct Picture {
     std::vector<uint16_t> alpha;   // width * height, unassociated, 16-bit scale (0..65535)
     OIIO::ImageSpec spec;          // metadata to write back
     std::string xmp;               // the XMP packet, written back as it came (xmp_packet.h)
+    std::string xmpExtension;      // a JPEG's extended XMP, which the packet names (xmp_packet.h)
 };
 
 // Colour sample `i` of `pic` on the 16-bit scale: an 8-bit one times 257,

@@ -381,6 +381,7 @@ void PutPicture(WireOut& w, const Picture& p) {
     PutSamples(w, p.alpha);
     PutSpec(w, p.spec);
     w.Str(p.xmp);
+    w.Str(p.xmpExtension);
 }
 
 // `most` is the number of pixels the header announced: a picture may be
@@ -394,7 +395,8 @@ bool GetPicture(WireIn& r, Picture& p, uint64_t most) {
     p.grey = grey != 0;
     p.hasAlpha = alpha != 0;
     if (!GetSamples(r, p.rgb8, pixels * 3) || !GetSamples(r, p.rgb16, pixels * 3) ||
-        !GetSamples(r, p.alpha, pixels) || !GetSpec(r, p.spec) || !r.Str(p.xmp))
+        !GetSamples(r, p.alpha, pixels) || !GetSpec(r, p.spec) || !r.Str(p.xmp) ||
+        !r.Str(p.xmpExtension))
         return false;
     const bool samples = bits == 8 ? p.rgb8.size() == pixels * 3 && p.rgb16.empty()
                                    : p.rgb16.size() == pixels * 3 && p.rgb8.empty();

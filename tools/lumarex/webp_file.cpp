@@ -88,7 +88,7 @@ bool WithMetadata(const std::vector<uint8_t>& encoded, const OIIO::ImageSpec& me
 
 }  // namespace
 
-bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
+bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, const std::string& xmp, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error) {
     std::vector<uint8_t> encoded, whole;
     if (pic.width > WEBP_MAX_DIMENSION || pic.height > WEBP_MAX_DIMENSION) {
@@ -99,7 +99,7 @@ bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, 
         error = "the WebP encoder failed";
         return false;
     }
-    if (!WithMetadata(encoded, meta, pic.xmp, whole)) {
+    if (!WithMetadata(encoded, meta, xmp, whole)) {
         error = "the WebP container refused the EXIF, the colour profile or the XMP";
         return false;
     }

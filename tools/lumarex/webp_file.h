@@ -18,8 +18,9 @@ namespace lumarex_cli {
 
 // Encodes `pic` (8 bits a sample, rounded from 16; its alpha when
 // `withAlpha`) at `quality` 1..100 with the EXIF and colour profile of
-// `meta` and its own XMP packet, and writes the file to `sink`. On failure `error` says why.
-bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, int quality,
+// `meta` and the XMP packet `xmp` (none when empty), and writes the file to
+// `sink`. On failure `error` says why.
+bool WriteWebp(const Picture& pic, bool withAlpha, const OIIO::ImageSpec& meta, const std::string& xmp, int quality,
                OIIO::Filesystem::IOProxy& sink, std::string& error);
 
 // What a WebP file's first bytes say of it.

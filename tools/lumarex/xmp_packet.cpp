@@ -18,6 +18,15 @@ namespace {
 // What starts a JPEG APP1 segment that holds the XMP packet.
 constexpr char kJpegSignature[] = "http://ns.adobe.com/xap/1.0/";  // and its terminating zero
 constexpr size_t kJpegSignatureSize = sizeof kJpegSignature;
+// What starts a JPEG APP1 segment that holds a part of the extended XMP,
+// and what follows it: the GUID, the extension's whole size and the part's
+// offset in it (both 32-bit big-endian).
+constexpr char kJpegExtensionSignature[] = "http://ns.adobe.com/xmp/extension/";
+constexpr size_t kJpegExtensionSignatureSize = sizeof kJpegExtensionSignature;
+constexpr size_t kGuidSize = 32;
+constexpr size_t kExtensionHeadSize = kGuidSize + 8;
+// The most of the extension one segment holds.
+constexpr size_t kJpegExtensionPart = 65535 - 2 - kJpegExtensionSignatureSize - kExtensionHeadSize;
 // The keyword of PNG's iTXt chunk that holds it.
 constexpr char kPngKeyword[] = "XML:com.adobe.xmp";
 
@@ -127,6 +136,40 @@ std::string TiffPacket(const std::string& path, uint16_t* iso) {
 
 }  // namespace
 
+std::string JpegXmpExtension(const std::string& path, const std::string& packet) {
+    const std::string guid = ExtendedXmpGuid(packet);
+    if (guid.empty()) return {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {};
+    std::string whole;
+    std::vector<std::pair<uint64_t, uint64_t>> parts;  // offset and size of each
+    const bool read = ForEachJpegApp1(
+        file, kJpegExtensionSignature, kJpegExtensionSignatureSize, kExtensionHeadSize,
+        [&](uint64_t base, uint64_t size) {
+            uint8_t head[kExtensionHeadSize];
+            if (!ReadAt(file, base, head, sizeof head)) return false;
+            // Another packet's parts (a file edited by hand, say) are passed over.
+            if (std::memcmp(head, guid.data(), kGuidSize) != 0) return true;
+            const uint64_t total = Load32(head + kGuidSize, false), offset = Load32(head + kGuidSize + 4, false);
+            const uint64_t n = size - kExtensionHeadSize;
+            if (total == 0 || total > kLargestPacket || (!whole.empty() && whole.size() != total) || offset > total ||
+                n > total - offset)
+                return false;
+            if (whole.empty()) whole.assign(total, '\0');
+            parts.emplace_back(offset, n);
+            return ReadAt(file, base + kExtensionHeadSize, whole.data() + offset, n);
+        });
+    // The parts, in order of their offsets, follow each other from the
+    // start to the end, none missing and none twice.
+    std::sort(parts.begin(), parts.end());
+    uint64_t end = 0;
+    for (const auto& [offset, n] : parts) {
+        if (offset != end) return {};
+        end += n;
+    }
+    return read && !whole.empty() && end == whole.size() ? whole : std::string();
+}
+
 std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso) {
     if (iso != nullptr) *iso = 0;
     if (format == "tiff") return TiffPacket(path, iso);
@@ -182,7 +225,50 @@ bool SetProperty(std::string& packet, const std::string& name, const std::string
 
 }  // namespace
 
-std::string XmpOfCorrected(std::string packet) {
+std::string ExtendedXmpGuid(const std::string& packet) {
+    size_t length = 0;
+    size_t at = AttributeValue(packet, "xmpNote:HasExtendedXMP", 0, length);
+    if (at == std::string::npos) {
+        const std::string open = "<xmpNote:HasExtendedXMP>";
+        at = packet.find(open);
+        if (at == std::string::npos) return {};
+        at += open.size();
+        length = packet.compare(at + std::min(kGuidSize, packet.size() - at), 2, "</") == 0 ? kGuidSize : 0;
+    }
+    if (length != kGuidSize || packet.size() - at < kGuidSize) return {};
+    const std::string guid = packet.substr(at, kGuidSize);
+    return guid.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos ? guid : std::string();
+}
+
+std::string MergedXmp(const std::string& packet, const std::string& extension) {
+    // The extension's descriptions: what its rdf:RDF element holds.
+    const size_t rdf = extension.find("<rdf:RDF"), open = extension.find('>', rdf),
+                 close = extension.rfind("</rdf:RDF>");
+    if (rdf == std::string::npos || open == std::string::npos || close == std::string::npos || close < open)
+        return {};
+    // A namespace declared outside the descriptions would not go with them.
+    const std::string outside = extension.substr(0, open) + extension.substr(close);
+    for (size_t at = outside.find("xmlns:"); at != std::string::npos; at = outside.find("xmlns:", at + 1))
+        if (outside.compare(at, 8, "xmlns:x=") != 0 && outside.compare(at, 10, "xmlns:rdf=") != 0) return {};
+    const size_t end = packet.rfind("</rdf:RDF>");
+    if (end == std::string::npos) return {};
+    std::string merged = packet;
+    merged.insert(end, extension, open + 1, close - open - 1);
+    // The packet no longer names an extension.
+    size_t length = 0;
+    const size_t value = AttributeValue(merged, "xmpNote:HasExtendedXMP", 0, length);
+    if (value != std::string::npos) {
+        const size_t name = merged.rfind("xmpNote:HasExtendedXMP", value);
+        merged.erase(name - 1, value + length + 1 - (name - 1));
+    } else {
+        const std::string element = "<xmpNote:HasExtendedXMP>", closing = "</xmpNote:HasExtendedXMP>";
+        const size_t from = merged.find(element), to = merged.find(closing, from);
+        if (from != std::string::npos && to != std::string::npos) merged.erase(from, to + closing.size() - from);
+    }
+    return merged;
+}
+
+std::string XmpOfCorrected(std::string packet, const std::string& extension) {
     // The prefixes are the ones the namespaces' owners give them, which
     // every writer of these properties uses.
     SetProperty(packet, "tiff:Orientation", "1");
@@ -194,6 +280,13 @@ std::string XmpOfCorrected(std::string packet) {
     const size_t declared = AttributeValue(packet, "xmlns:crs", 0, length);
     if (declared != std::string::npos && !SetProperty(packet, "crs:AlreadyApplied", "True"))
         packet.insert(declared + length + 1, " crs:AlreadyApplied=\"True\"");
+    // Settings moved to the extended XMP are marked in the main packet,
+    // where a converter reads the mark first.
+    size_t description = std::string::npos;
+    if (declared == std::string::npos && AttributeValue(extension, "xmlns:crs", 0, length) != std::string::npos &&
+        (description = packet.find("<rdf:Description")) != std::string::npos)
+        packet.insert(description + 16,
+                      " xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\" crs:AlreadyApplied=\"True\"");
     return packet;
 }
 
@@ -237,14 +330,32 @@ bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t i
     return true;
 }
 
-JpegXmpStream::JpegXmpStream(std::string packet, OIIO::Filesystem::IOProxy& out)
+JpegXmpStream::JpegXmpStream(std::string packet, const std::string& extension, OIIO::Filesystem::IOProxy& out)
     : PassingStream(out) {
-    const size_t length = 2 + kJpegSignatureSize + packet.size();
-    segment_.reserve(2 + length);
-    for (const uint8_t b : {uint8_t(0xFF), uint8_t(0xE1), uint8_t(length >> 8), uint8_t(length & 0xFF)})
-        segment_.push_back(b);
+    const std::string guid = ExtendedXmpGuid(packet);
+    const bool extended = !guid.empty() && !extension.empty() && extension.size() <= kLargestPacket;
+    const size_t parts = extended ? (extension.size() + kJpegExtensionPart - 1) / kJpegExtensionPart : 0;
+    segment_.reserve(4 + kJpegSignatureSize + packet.size() +
+                     parts * (4 + kJpegExtensionSignatureSize + kExtensionHeadSize) + (extended ? extension.size() : 0));
+    const auto header = [this](size_t length) {
+        for (const uint8_t b : {uint8_t(0xFF), uint8_t(0xE1), uint8_t(length >> 8), uint8_t(length & 0xFF)})
+            segment_.push_back(b);
+    };
+    header(2 + kJpegSignatureSize + packet.size());
     segment_.insert(segment_.end(), kJpegSignature, kJpegSignature + kJpegSignatureSize);
     segment_.insert(segment_.end(), packet.begin(), packet.end());
+    if (!extended) return;
+    for (size_t offset = 0; offset < extension.size(); offset += kJpegExtensionPart) {
+        const size_t n = std::min(kJpegExtensionPart, extension.size() - offset);
+        header(2 + kJpegExtensionSignatureSize + kExtensionHeadSize + n);
+        segment_.insert(segment_.end(), kJpegExtensionSignature,
+                        kJpegExtensionSignature + kJpegExtensionSignatureSize);
+        segment_.insert(segment_.end(), guid.begin(), guid.end());
+        for (const uint64_t v : {uint64_t(extension.size()), uint64_t(offset)})
+            for (int shift = 24; shift >= 0; shift -= 8) segment_.push_back(uint8_t(v >> shift));
+        segment_.insert(segment_.end(), extension.begin() + std::ptrdiff_t(offset),
+                        extension.begin() + std::ptrdiff_t(offset + n));
+    }
 }
 
 void JpegXmpStream::EmitPacket() {

@@ -22,18 +22,42 @@ namespace lumarex_cli {
 
 // The XMP packet of the JPEG, PNG or TIFF file at `path` (`format` as the
 // image library names it; a camera raw file built on TIFF is read as
-// "tiff"), or empty when it has none or is not one of those. Only the main packet: a JPEG's extended XMP (a packet over 64 KB
-// split across segments) is not read. With `iso`, a TIFF's EXIF ISO speed
+// "tiff"), or empty when it has none or is not one of those. Only the main
+// packet: a JPEG's extended XMP is read by JpegXmpExtension. With `iso`, a
+// TIFF's EXIF ISO speed
 // goes there too (0 when it states none, or for other formats):
 // OpenImageIO 2.4's TIFF reader leaves it out.
 std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso = nullptr);
+
+// A JPEG's extended XMP: a writer whose packet does not fit one segment
+// (64 KB) moves its largest properties (a raw converter's masks, an editing
+// history) into a second packet, stored in segments of its own, which the
+// main packet names by a GUID (xmpNote:HasExtendedXMP, the MD5 digest of
+// those bytes in hex). The second packet of the JPEG file at `path` whose
+// main packet is `packet`, assembled as its writer serialised it; empty
+// when the packet names none, or its segments are missing, disagree or
+// overlap, or it is larger than kLargestPacket.
+std::string JpegXmpExtension(const std::string& path, const std::string& packet);
+
+// `packet` and its extended XMP as one packet, for a format that holds a
+// packet of any size: the extension's descriptions put into the packet's
+// RDF, and the packet's mention of an extension taken out. Empty when the
+// extension cannot be merged so (it has no RDF, or declares a namespace
+// outside its descriptions, which they would lose).
+std::string MergedXmp(const std::string& packet, const std::string& extension);
+
+// The GUID by which `packet` names its extended XMP (32 hexadecimal
+// digits), or empty.
+std::string ExtendedXmpGuid(const std::string& packet);
 
 // The packet to write with a corrected copy of its photo: the orientation
 // it states (tiff:Orientation, as an attribute or an element) set to 1, and
 // Camera Raw's settings, where it has them, marked as already applied
 // (crs:AlreadyApplied True), so that a raw converter does not develop the
 // corrected pixels with them again.
-std::string XmpOfCorrected(std::string packet);
+// Settings that only `extension` (the packet's extended XMP) holds are
+// marked in the packet.
+std::string XmpOfCorrected(std::string packet, const std::string& extension = {});
 
 // A packet is some kilobytes; one of more than this is damage, and is not
 // read.
@@ -57,12 +81,14 @@ bool CompleteTiff(const std::string& path, const std::string& packet, uint16_t i
 
 // A JPEG file on its way to `out`, with `packet` put in as an APP1 segment
 // after the file's first APP0 and APP1 segments (its JFIF header and EXIF,
-// where readers look for the XMP), and any XMP segment of the encoder's own
-// left out. It holds nothing but the segment header it is reading; past the
-// start of the picture's data, bytes pass straight on.
+// where readers look for the XMP), followed by the segments of `extension`,
+// its extended XMP (JpegXmpExtension; left out when the packet names no
+// GUID), and any XMP segment of the encoder's own left out. It holds
+// nothing but the segment header it is reading; past the start of the
+// picture's data, bytes pass straight on.
 class JpegXmpStream final : public PassingStream {
 public:
-    JpegXmpStream(std::string packet, OIIO::Filesystem::IOProxy& out);
+    JpegXmpStream(std::string packet, const std::string& extension, OIIO::Filesystem::IOProxy& out);
     const char* proxytype() const override { return "jpeg xmp"; }
 
     // Whether the stream took in a JPEG file, in order, up to the start of
@@ -75,7 +101,7 @@ private:
     void HeaderTaken();
     void EmitPacket();
 
-    std::vector<uint8_t> segment_;   // the whole APP1 segment of the packet
+    std::vector<uint8_t> segment_;   // the whole APP1 segments of the packet and its extension
     State state_ = State::kStart;
     std::vector<uint8_t> pending_;   // the start marker, or a segment's marker, length and signature
     uint64_t left_ = 0;              // bytes of the segment being passed on or left out still to come
