@@ -249,15 +249,30 @@ TEST_F(Xmp, JpegStreamPlacesThePacketWhateverThePieces) {
 }
 
 // Other places the packet comes from: a PNG's compressed iTXt chunk, after
-// the pixels, and a camera raw file's TIFF tag.
-TEST_F(Xmp, ReadsACompressedPngChunkAfterThePixelsAndARawFilesTag) {
-    const fs::path dng = dir / "shot.dng";
+// the pixels; a camera raw file's TIFF tag, and where it has none, its
+// sidecar, named either way (a file beside it that is not XMP is not one).
+TEST_F(Xmp, ReadsACompressedPngChunkAfterThePixelsAndARawFilesTagOrSidecar) {
     const float neutral[3] = {0.5f, 1.0f, 0.7f}, scene[4][3] = {{0.2f, 0.2f, 0.2f}, {0.5f, 0.2f, 0.1f},
                                                                {0.1f, 0.4f, 0.1f}, {0.1f, 0.1f, 0.5f}};
-    ASSERT_TRUE(lumarex_test::WriteMosaicDng(dng.string(), 32, 24, 1, neutral, scene, 0));
+    const auto raw = [&](const char* name) {
+        const fs::path p = dir / name;
+        EXPECT_TRUE(lumarex_test::WriteMosaicDng(p.string(), 32, 24, 1, neutral, scene, 0));
+        return p;
+    };
+    const fs::path dng = raw("shot.dng");
     std::string error;
     ASSERT_TRUE(lumarex_cli::CompleteTiff(dng.string(), Packet(), 0, error)) << error;
+    const std::string sidecar = Packet(0, "<xmp:Label>Red</xmp:Label>");
+    OIIO::Filesystem::write_text_file((dir / "shot.xmp").string(), sidecar);
     EXPECT_EQ(Read(dng), Upright(Packet()));
+    const fs::path bare = raw("bare.dng");
+    EXPECT_EQ(Read(bare), "");
+    OIIO::Filesystem::write_text_file((dir / "bare.xmp").string(), "a note, not XMP");
+    OIIO::Filesystem::write_text_file((dir / "bare.dng.xmp").string(), sidecar);
+    EXPECT_EQ(Read(bare), Upright(sidecar));
+    OIIO::Filesystem::write_text_file((dir / "bare.XMP").string(), Packet());
+    fs::remove(dir / "bare.xmp");
+    EXPECT_EQ(Read(bare), Upright(Packet()));
 
     const fs::path png = MakeInput("in.png");
     std::string file = Slurp(png);

@@ -887,6 +887,7 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     else {
         uint16_t iso = 0;
         out.xmp = ReadXmpPacket(path_, format_ == "raw" ? "tiff" : format_, format_ == "tiff" ? &iso : nullptr);
+        if (format_ == "raw" && out.xmp.empty()) out.xmp = RawSidecarXmp(path_);
         if (iso != 0 && !out.spec.find_attribute("Exif:PhotographicSensitivity"))
             out.spec.attribute("Exif:PhotographicSensitivity", int(iso));
     }

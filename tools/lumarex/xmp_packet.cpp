@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -135,6 +136,26 @@ std::string TiffPacket(const std::string& path, uint16_t* iso) {
 }
 
 }  // namespace
+
+std::string RawSidecarXmp(const std::string& path) {
+    const std::filesystem::path raw(path);
+    std::filesystem::path stem = raw;
+    stem.replace_extension();
+    for (const std::filesystem::path& candidate :
+         {std::filesystem::path(stem) += ".xmp", std::filesystem::path(stem) += ".XMP",
+          std::filesystem::path(raw) += ".xmp", std::filesystem::path(raw) += ".XMP"}) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(candidate, ec)) continue;
+        const uintmax_t size = std::filesystem::file_size(candidate, ec);
+        if (ec || size == 0 || size > kLargestPacket) continue;
+        std::ifstream file(candidate, std::ios::binary);
+        std::string packet(size_t(size), '\0');
+        if (!file.read(packet.data(), std::streamsize(size))) continue;
+        if (packet.find("<x:xmpmeta") != std::string::npos || packet.find("<rdf:RDF") != std::string::npos)
+            return packet;
+    }
+    return {};
+}
 
 std::string JpegXmpExtension(const std::string& path, const std::string& packet) {
     const std::string guid = ExtendedXmpGuid(packet);

@@ -4,7 +4,8 @@
 // file written as the bytes it came as. OpenImageIO 2.4 decodes a few of its
 // fields into attributes and writes none of them back, so the packet is
 // read and written here: JPEG's APP1 segment, PNG's iTXt chunk, TIFF's
-// XMLPacket tag (700), WebP's "XMP " chunk and HEIF's XMP item.
+// XMLPacket tag (700), WebP's "XMP " chunk and HEIF's XMP item; a raw
+// file's sidecar and a JPEG's extended XMP are read too.
 //
 // The changes made to it: the orientation it may state is set upright, as
 // the pixels written are (a viewer that reads the XMP's orientation would
@@ -28,6 +29,14 @@ namespace lumarex_cli {
 // goes there too (0 when it states none, or for other formats):
 // OpenImageIO 2.4's TIFF reader leaves it out.
 std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso = nullptr);
+
+// The XMP sidecar of the camera raw file at `path`, where it has no packet
+// of its own: the file a raw converter keeps beside it for the rating,
+// keywords and development settings, named as Adobe's programs name it
+// (IMG_1234.xmp beside IMG_1234.CR2, in either case) or as others do
+// (IMG_1234.CR2.xmp). Empty when there is none, it is larger than
+// kLargestPacket or it is not XMP.
+std::string RawSidecarXmp(const std::string& path);
 
 // A JPEG's extended XMP: a writer whose packet does not fit one segment
 // (64 KB) moves its largest properties (a raw converter's masks, an editing
