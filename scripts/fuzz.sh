@@ -33,11 +33,11 @@ done
 # inputs a second at most, the small exports hundreds of thousands.
 declare -A fixed_runs=([blob]=20000 [analysis]=400 [apply]=400 [oneshot]=3000 [detect_noise]=50000
                        [image_file]=600 [preview_request]=50000 [colour_profile]=50000
-                       [reader_answer]=50000)
+                       [reader_answer]=50000 [xmp_text]=50000)
 shift $((OPTIND - 1))
 harnesses=("$@")
 ((${#harnesses[@]})) || harnesses=(blob analysis apply oneshot detect_noise image_file preview_request colour_profile
-                                 reader_answer)
+                                 reader_answer xmp_text)
 
 # One vector target besides the portable one (every kernel is compared with
 # its plain twin on every target by the test suite), and line tables rather

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A photo's XMP packet (rating, hierarchical keywords) goes from every
-// format that carries one into every output, once, upright, and a JPEG's
-// stays within its one segment.
+// format that carries one into every output, once, upright; a JPEG's
+// stays within its one segment, or is split into its extended XMP.
 #include "xmp_packet.h"
 
 #include <OpenImageIO/filesystem.h>
@@ -9,6 +9,7 @@
 
 #include "cli_fixture.h"
 #include "image_file.h"
+#include "md5.h"
 #include "support/dng_file.h"
 
 namespace lumarex_test {
@@ -198,6 +199,40 @@ TEST_F(Xmp, AJpegsExtendedXmpGoesWithItsPacket) {
     for (const std::string& parts : {first + second, first + second + part(guid, total, third, total - third),
                                      first + second + part(guid, total + 1, 2 * third, total - 2 * third)})
         EXPECT_EQ(ReadPicture(jpeg(parts, "broken.jpg")).xmpExtension, "");
+}
+
+// A packet too large for a JPEG's segment (a TIFF's, with the list of
+// documents a photo program keeps) is split as a photo program splits it:
+// its largest property into the extended XMP, named by its MD5 digest, the
+// rating and keywords left in the packet; merged again on the way to PNG,
+// every property is there once. The digest is MD5's.
+TEST_F(Xmp, APacketTooLargeForJpegIsSplitIntoItsExtendedXmp) {
+    EXPECT_EQ(lumarex_cli::Md5Hex(""), "D41D8CD98F00B204E9800998ECF8427E");
+    EXPECT_EQ(lumarex_cli::Md5Hex("The quick brown fox jumps over the lazy dog"), "9E107D9D372BB6826BD81D3542A419D6");
+    EXPECT_EQ(lumarex_cli::Md5Hex(std::string(1000, 'a')), "CABE45DCC9AE5B66BA86600CCA6B8BA8");
+    std::string ancestors;
+    for (int k = 0; k < 3000; ++k) ancestors += "<rdf:li>xmp.did:" + std::to_string(1000000 + k) + "</rdf:li>";
+    const std::string packet =
+        Packet(0, "<photoshop:DocumentAncestors xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\"><rdf:Bag>" +
+                      ancestors + "</rdf:Bag></photoshop:DocumentAncestors>");
+    const fs::path tif = dir / "big.tif", jpg = dir / "big.jpg", png = dir / "big.png";
+    WriteImage(tif, OIIO::ImageSpec(32, 24, 3, OIIO::TypeDesc::UINT8), std::vector<uint16_t>(32 * 24 * 3, 30000));
+    std::string error;
+    ASSERT_TRUE(lumarex_cli::CompleteTiff(tif.string(), packet, 0, error)) << error;
+    for (const auto& [from, to] : {std::pair{tif, jpg}, std::pair{jpg, png}}) {
+        const Result r = Run("correct " + Quoted(from) + " -o " + Quoted(to));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_FALSE(Has(r.out, "not kept")) << r.out;
+    }
+    const lumarex_cli::Picture split = ReadPicture(jpg);
+    EXPECT_LE(split.xmp.size(), lumarex_cli::kJpegXmpMax);
+    EXPECT_TRUE(Has(split.xmp, "xmp:Rating=\"4\"") && Has(split.xmp, "Places|Europe|Lisbon"));
+    EXPECT_EQ(lumarex_cli::ExtendedXmpGuid(split.xmp), lumarex_cli::Md5Hex(split.xmpExtension));
+    EXPECT_TRUE(Has(split.xmpExtension, "xmlns:photoshop=") && Has(split.xmpExtension, "xmp.did:1002999"));
+    const std::string merged = Read(png);
+    EXPECT_EQ(Count(merged, "<rdf:li>xmp.did:"), 3000u);
+    EXPECT_EQ(Count(merged, "Places|Europe|Lisbon"), 1u);
+    EXPECT_FALSE(Has(merged, "HasExtendedXMP"));
 }
 
 // Merged, the extension's descriptions join the packet's and the packet

@@ -1033,16 +1033,24 @@ void DropIptcEchoes(OIIO::ImageSpec& spec) {
     else spec.attribute("IPTC:Creator", OIIO::Strutil::join(creators, "; "));
 }
 
-// The XMP packet to write with a picture in the format of `writer`: as it
+// The XMP packet to write with a picture in the format of `writer`, and
+// into `extension` the extended XMP to write beside it (JPEG only): as it
 // came, but in JPEG, whose segment holds at most 64 KB, without its
-// padding, and not at all (a note says so) when that is not enough. A
-// JPEG's extended XMP goes into a JPEG beside its packet, and into any
-// other format merged with it; a note says when it cannot be kept.
-std::string XmpFor(const Picture& pic, const std::string& writer, std::string& notes) {
+// padding, and when that is not enough, split into a packet and its
+// extended XMP; not at all (a note says so) when it cannot be. A JPEG's
+// extended XMP goes into a JPEG beside its packet, and into any other
+// format merged with it; a note says when it cannot be kept.
+std::string XmpFor(const Picture& pic, const std::string& writer, std::string& extension, std::string& notes) {
+    extension.clear();
     if (writer != "jpeg" && !pic.xmpExtension.empty())
         if (std::string merged = MergedXmp(pic.xmp, pic.xmpExtension); !merged.empty()) return merged;
     const std::string& xmp = pic.xmp;
     std::string packet = writer != "jpeg" || xmp.size() <= kJpegXmpMax ? xmp : WithoutPadding(xmp);
+    if (writer == "jpeg" && packet.size() <= kJpegXmpMax) extension = pic.xmpExtension;
+    std::string main;
+    if (writer == "jpeg" && packet.size() > kJpegXmpMax && pic.xmpExtension.empty() &&
+        SplitXmp(packet, kJpegXmpMax, main, extension))
+        return main;
     if (packet.size() > kJpegXmpMax && writer == "jpeg") {
         AddNote(notes,
                 "its XMP (" + std::to_string(xmp.size() / 1024) + " KB) not kept: JPEG holds 64 KB in one segment");
@@ -1165,14 +1173,15 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
     // PNG's EXIF goes in an eXIf chunk, put in on the way (png_file.h), and
     // so does its XMP packet; JPEG's XMP goes in an APP1 segment likewise
     // (xmp_packet.h), TIFF's in a tag once the file is written.
-    const std::string xmp = XmpFor(pic, writer, notes);
+    std::string extension;
+    const std::string xmp = XmpFor(pic, writer, extension, notes);
     std::unique_ptr<PngMetadataStream> png;
     std::unique_ptr<JpegXmpStream> jpeg;
     if (writer == "png") {
         png = std::make_unique<PngMetadataStream>(spec, xmp, *sink);
         sink = png.get();
     } else if (writer == "jpeg" && !xmp.empty()) {
-        jpeg = std::make_unique<JpegXmpStream>(xmp, pic.xmpExtension, *sink);
+        jpeg = std::make_unique<JpegXmpStream>(xmp, extension, *sink);
         sink = jpeg.get();
     }
     if (f.bySink) spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &sink);

@@ -12,6 +12,7 @@
 
 #include "byte_order.h"
 #include "jpeg_segments.h"
+#include "md5.h"
 
 namespace lumarex_cli {
 namespace {
@@ -259,6 +260,142 @@ std::string ExtendedXmpGuid(const std::string& packet) {
     if (length != kGuidSize || packet.size() - at < kGuidSize) return {};
     const std::string guid = packet.substr(at, kGuidSize);
     return guid.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos ? guid : std::string();
+}
+
+namespace {
+
+constexpr size_t kNowhere = std::string::npos;
+
+// The end (the index after its '>') of the tag that starts at `at`, quoted
+// values passed over; npos when it does not end.
+size_t TagEnd(const std::string& s, size_t at) {
+    char quote = 0;
+    for (size_t i = at + 1; i < s.size(); ++i) {
+        const char c = s[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return kNowhere;
+}
+
+// The whole elements directly inside the content [from, to) of an element,
+// as [begin, end) ranges, text and comments between them passed over. False
+// when the content is anything else (a tag that does not close, a
+// processing instruction, a declaration).
+bool Children(const std::string& s, size_t from, size_t to, std::vector<std::pair<size_t, size_t>>& out) {
+    int depth = 0;
+    size_t begin = 0;
+    for (size_t i = from;;) {
+        const size_t lt = s.find('<', i);
+        if (lt == kNowhere || lt >= to) return depth == 0;
+        size_t end;
+        if (s.compare(lt, 4, "<!--") == 0 || s.compare(lt, 9, "<![CDATA[") == 0) {
+            const bool comment = s[lt + 2] == '-';
+            end = s.find(comment ? "-->" : "]]>", lt);
+            if (end == kNowhere || end + 3 > to) return false;
+            i = end + 3;
+            continue;
+        }
+        if (s.compare(lt, 2, "<?") == 0 || s.compare(lt, 2, "<!") == 0) return false;
+        end = TagEnd(s, lt);
+        if (end == kNowhere || end > to) return false;
+        if (s[lt + 1] == '/') {
+            if (--depth < 0) return false;
+            if (depth == 0) out.emplace_back(begin, end);
+        } else if (s[end - 2] == '/') {
+            if (depth == 0) out.emplace_back(lt, end);
+        } else if (depth++ == 0) {
+            begin = lt;
+        }
+        i = end;
+    }
+}
+
+// The namespace declarations (xmlns:prefix="...") of the start tag
+// `tag`, but those of x: and rdf:, by prefix.
+void Declarations(const std::string& tag, std::vector<std::pair<std::string, std::string>>& out) {
+    for (size_t at = tag.find("xmlns:"); at != kNowhere; at = tag.find("xmlns:", at + 1)) {
+        if (at == 0 || std::strchr(kSpace, tag[at - 1]) == nullptr) continue;
+        const size_t eq = tag.find('=', at);
+        if (eq == kNowhere) return;
+        const std::string prefix = tag.substr(at + 6, tag.find_last_not_of(kSpace, eq - 1) + 1 - (at + 6));
+        size_t length = 0;
+        const size_t value = AttributeValue(tag, "xmlns:" + prefix, at - 1, length);
+        if (value == kNowhere) return;
+        if (prefix == "x" || prefix == "rdf") continue;
+        const std::string text = "xmlns:" + prefix + "=\"" + tag.substr(value, length) + "\"";
+        const auto same = std::find_if(out.begin(), out.end(), [&](const auto& d) { return d.first == prefix; });
+        if (same != out.end()) same->second = text;
+        else out.emplace_back(prefix, text);
+    }
+}
+
+}  // namespace
+
+bool SplitXmp(const std::string& packet, size_t most, std::string& main, std::string& extension) {
+    const size_t description = packet.find("<rdf:Description");
+    if (description == kNowhere || packet.find("<rdf:Description", description + 1) != kNowhere ||
+        packet.find("xmpNote:HasExtendedXMP") != kNowhere)
+        return false;
+    const size_t open = TagEnd(packet, description);
+    if (open == kNowhere || packet[open - 2] == '/') return false;
+    const size_t close = packet.find("</rdf:Description>", open);
+    std::vector<std::pair<size_t, size_t>> children;
+    if (close == kNowhere || !Children(packet, open, close, children)) return false;
+    // The namespaces in scope in the description, for the properties moved.
+    std::vector<std::pair<std::string, std::string>> declared;
+    for (const char* outer : {"<x:xmpmeta", "<rdf:RDF"}) {
+        const size_t at = packet.find(outer);
+        const size_t end = at == kNowhere || at > description ? kNowhere : TagEnd(packet, at);
+        if (end != kNowhere) Declarations(packet.substr(at, end - at), declared);
+    }
+    const std::string tag = packet.substr(description, open - description);
+    Declarations(tag, declared);
+    size_t length = 0;
+    const size_t about = AttributeValue(tag, "rdf:about", 0, length);
+    const bool noteDeclared =
+        std::any_of(declared.begin(), declared.end(), [](const auto& d) { return d.first == "xmpNote"; });
+    const std::string mark = std::string(noteDeclared ? "" : " xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\"") +
+                             " xmpNote:HasExtendedXMP=\"";
+    // The largest properties move first, until the rest fits.
+    std::vector<size_t> order(children.size());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return children[a].second - children[a].first > children[b].second - children[b].first;
+    });
+    std::vector<bool> moved(children.size(), false);
+    size_t size = packet.size() + mark.size() + 33;
+    for (const size_t k : order) {
+        if (size <= most) break;
+        moved[k] = true;
+        size -= children[k].second - children[k].first;
+    }
+    if (size > most) return false;
+    std::string ext = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                      "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"" +
+                      (about == kNowhere ? std::string() : tag.substr(about, length)) + "\"";
+    for (const auto& d : declared) ext += " " + d.second;
+    ext += ">";
+    for (size_t k = 0; k < children.size(); ++k)
+        if (moved[k]) ext.append(packet, children[k].first, children[k].second - children[k].first);
+    ext += "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    // The packet without them, naming the extension in its description.
+    std::string rest = packet.substr(0, open - 1) + mark + Md5Hex(ext) + "\">";
+    size_t from = open;
+    for (size_t k = 0; k < children.size(); ++k)
+        if (moved[k]) {
+            rest.append(packet, from, children[k].first - from);
+            from = children[k].second;
+        }
+    rest.append(packet, from, kNowhere);
+    main = std::move(rest);
+    extension = std::move(ext);
+    return true;
 }
 
 std::string MergedXmp(const std::string& packet, const std::string& extension) {

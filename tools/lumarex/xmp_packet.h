@@ -48,6 +48,15 @@ std::string RawSidecarXmp(const std::string& path);
 // overlap, or it is larger than kLargestPacket.
 std::string JpegXmpExtension(const std::string& path, const std::string& packet);
 
+// `packet` split for a JPEG as a writer splits one too large for a segment:
+// into `main`, of at most `most` bytes, which names `extension` by its MD5
+// digest (xmpNote:HasExtendedXMP), and the extension, which holds the
+// largest properties of the packet's description, moved there whole with
+// the namespaces they use. False (and neither set) when the packet is not
+// one description whose properties can be told apart, or already names an
+// extension, or no such split fits.
+bool SplitXmp(const std::string& packet, size_t most, std::string& main, std::string& extension);
+
 // `packet` and its extended XMP as one packet, for a format that holds a
 // packet of any size: the extension's descriptions put into the packet's
 // RDF, and the packet's mention of an extension taken out. Empty when the
