@@ -1042,25 +1042,27 @@ void DropIptcEchoes(OIIO::ImageSpec& spec) {
 // format merged with it; a note says when it cannot be kept.
 std::string XmpFor(const Picture& pic, const std::string& writer, std::string& extension, std::string& notes) {
     extension.clear();
-    if (writer != "jpeg" && !pic.xmpExtension.empty())
-        if (std::string merged = MergedXmp(pic.xmp, pic.xmpExtension); !merged.empty()) return merged;
     const std::string& xmp = pic.xmp;
-    std::string packet = writer != "jpeg" || xmp.size() <= kJpegXmpMax ? xmp : WithoutPadding(xmp);
-    if (writer == "jpeg" && packet.size() <= kJpegXmpMax) extension = pic.xmpExtension;
-    std::string main;
-    if (writer == "jpeg" && packet.size() > kJpegXmpMax && pic.xmpExtension.empty() &&
-        SplitXmp(packet, kJpegXmpMax, main, extension))
-        return main;
-    if (packet.size() > kJpegXmpMax && writer == "jpeg") {
-        AddNote(notes,
-                "its XMP (" + std::to_string(xmp.size() / 1024) + " KB) not kept: JPEG holds 64 KB in one segment");
-        packet.clear();
-    }
-    if (!pic.xmpExtension.empty() && (writer != "jpeg" || packet.empty()))
+    const auto extensionLeftOut = [&](const char* why) {
         AddNote(notes, "its extended XMP (" + std::to_string((pic.xmpExtension.size() + 1023) / 1024) +
-                           " KB) not kept: " +
-                           (writer == "jpeg" ? "it goes with the XMP left out" : "it cannot be merged with the XMP"));
-    return packet;
+                           " KB) not kept: " + why);
+    };
+    if (writer != "jpeg") {
+        if (pic.xmpExtension.empty()) return xmp;
+        if (std::string merged = MergedXmp(xmp, pic.xmpExtension); !merged.empty()) return merged;
+        extensionLeftOut("it cannot be merged with the XMP");
+        return xmp;
+    }
+    std::string packet = xmp.size() <= kJpegXmpMax ? xmp : WithoutPadding(xmp);
+    if (packet.size() <= kJpegXmpMax) {
+        extension = pic.xmpExtension;
+        return packet;
+    }
+    std::string main;
+    if (pic.xmpExtension.empty() && SplitXmp(packet, kJpegXmpMax, main, extension)) return main;
+    AddNote(notes, "its XMP (" + std::to_string(xmp.size() / 1024) + " KB) not kept: JPEG holds 64 KB in one segment");
+    if (!pic.xmpExtension.empty()) extensionLeftOut("it goes with the XMP left out");
+    return {};
 }
 
 // The image description to write `pic` as format `f`: its metadata, its

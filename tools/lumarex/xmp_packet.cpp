@@ -247,24 +247,43 @@ bool SetProperty(std::string& packet, const std::string& name, const std::string
 
 }  // namespace
 
-std::string ExtendedXmpGuid(const std::string& packet) {
-    size_t length = 0;
-    size_t at = AttributeValue(packet, "xmpNote:HasExtendedXMP", 0, length);
-    if (at == std::string::npos) {
-        const std::string open = "<xmpNote:HasExtendedXMP>";
-        at = packet.find(open);
-        if (at == std::string::npos) return {};
-        at += open.size();
-        length = packet.compare(at + std::min(kGuidSize, packet.size() - at), 2, "</") == 0 ? kGuidSize : 0;
-    }
-    if (length != kGuidSize || packet.size() - at < kGuidSize) return {};
-    const std::string guid = packet.substr(at, kGuidSize);
-    return guid.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos ? guid : std::string();
-}
-
 namespace {
 
 constexpr size_t kNowhere = std::string::npos;
+constexpr char kDescription[] = "<rdf:Description";
+constexpr size_t kDescriptionSize = sizeof kDescription - 1;
+
+// Where the packet names its extended XMP, as an attribute
+// (xmpNote:HasExtendedXMP="...") or an element (<xmpNote:HasExtendedXMP>...
+// </xmpNote:HasExtendedXMP>): the whole statement [begin, end), the
+// attribute with the space before it, and its value.
+struct Statement {
+    size_t begin = kNowhere, end = kNowhere, value = kNowhere, length = 0;
+};
+Statement ExtensionNamed(const std::string& packet) {
+    Statement s;
+    s.value = AttributeValue(packet, "xmpNote:HasExtendedXMP", 0, s.length);
+    if (s.value != kNowhere) {
+        s.begin = packet.rfind("xmpNote:HasExtendedXMP", s.value) - 1;
+        s.end = s.value + s.length + 1;
+        return s;
+    }
+    const std::string open = "<xmpNote:HasExtendedXMP>", close = "</xmpNote:HasExtendedXMP>";
+    const size_t from = packet.find(open), to = from == kNowhere ? kNowhere : packet.find(close, from);
+    if (to == kNowhere) return {};
+    return {from, to + close.size(), from + open.size(), to - from - open.size()};
+}
+
+}  // namespace
+
+std::string ExtendedXmpGuid(const std::string& packet) {
+    const Statement s = ExtensionNamed(packet);
+    if (s.value == kNowhere || s.length != kGuidSize) return {};
+    const std::string guid = packet.substr(s.value, kGuidSize);
+    return guid.find_first_not_of("0123456789ABCDEFabcdef") == kNowhere ? guid : std::string();
+}
+
+namespace {
 
 // The end (the index after its '>') of the tag that starts at `at`, quoted
 // values passed over; npos when it does not end.
@@ -338,8 +357,8 @@ void Declarations(const std::string& tag, std::vector<std::pair<std::string, std
 }  // namespace
 
 bool SplitXmp(const std::string& packet, size_t most, std::string& main, std::string& extension) {
-    const size_t description = packet.find("<rdf:Description");
-    if (description == kNowhere || packet.find("<rdf:Description", description + 1) != kNowhere ||
+    const size_t description = packet.find(kDescription);
+    if (description == kNowhere || packet.find(kDescription, description + 1) != kNowhere ||
         packet.find("xmpNote:HasExtendedXMP") != kNowhere)
         return false;
     const size_t open = TagEnd(packet, description);
@@ -413,16 +432,8 @@ std::string MergedXmp(const std::string& packet, const std::string& extension) {
     std::string merged = packet;
     merged.insert(end, extension, open + 1, close - open - 1);
     // The packet no longer names an extension.
-    size_t length = 0;
-    const size_t value = AttributeValue(merged, "xmpNote:HasExtendedXMP", 0, length);
-    if (value != std::string::npos) {
-        const size_t name = merged.rfind("xmpNote:HasExtendedXMP", value);
-        merged.erase(name - 1, value + length + 1 - (name - 1));
-    } else {
-        const std::string element = "<xmpNote:HasExtendedXMP>", closing = "</xmpNote:HasExtendedXMP>";
-        const size_t from = merged.find(element), to = merged.find(closing, from);
-        if (from != std::string::npos && to != std::string::npos) merged.erase(from, to + closing.size() - from);
-    }
+    const Statement named = ExtensionNamed(merged);
+    if (named.begin != kNowhere) merged.erase(named.begin, named.end - named.begin);
     return merged;
 }
 
@@ -440,10 +451,10 @@ std::string XmpOfCorrected(std::string packet, const std::string& extension) {
         packet.insert(declared + length + 1, " crs:AlreadyApplied=\"True\"");
     // Settings moved to the extended XMP are marked in the main packet,
     // where a converter reads the mark first.
-    size_t description = std::string::npos;
-    if (declared == std::string::npos && AttributeValue(extension, "xmlns:crs", 0, length) != std::string::npos &&
-        (description = packet.find("<rdf:Description")) != std::string::npos)
-        packet.insert(description + 16,
+    size_t description = kNowhere;
+    if (declared == kNowhere && AttributeValue(extension, "xmlns:crs", 0, length) != kNowhere &&
+        (description = packet.find(kDescription)) != kNowhere)
+        packet.insert(description + kDescriptionSize,
                       " xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\" crs:AlreadyApplied=\"True\"");
     return packet;
 }
