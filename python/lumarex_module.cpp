@@ -14,6 +14,13 @@
 // checks what its photo needs at its peak against the machine's memory
 // before it takes any, and a copy, a block the library was refused or a
 // numpy array that cannot be had is named with its size.
+//
+// Photos are read as the command reads them, each in a process of its own
+// (reader_process.h), by the program lumarex-reader beside this module: a
+// decoder that crashes or hangs on a damaged file fails that file with a
+// ValueError rather than end or hang the caller's interpreter.
+#include <dlfcn.h>
+#include <unistd.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -40,6 +47,7 @@
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
 #include "photo_correction.h"
+#include "reader_process.h"
 #include "settings.h"
 
 namespace py = pybind11;
@@ -712,9 +720,30 @@ bool DetectNoiseIn(const py::object& image, const py::dict& settings) {
     return measured;
 }
 
-py::object ReadPhoto(const std::string& path, int bits, const py::object& progress, bool withProfile) {
-    if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
-    PhotoReader reader;
+// Photos from now on are read by lumarex-reader beside this module, started
+// once as the zygote of the readers; where it is missing (a module copied
+// without it), in this process. Called before the first photo is read:
+// starting it at import would cost every caller that only corrects arrays.
+void UseReaderBesideModule() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Dl_info info;
+        if (dladdr(reinterpret_cast<const void*>(&UseReaderBesideModule), &info) == 0 || info.dli_fname == nullptr)
+            return;
+        std::string program = info.dli_fname;
+        program.erase(program.rfind('/') + 1);
+        program += "lumarex-reader";
+        if (access(program.c_str(), X_OK) != 0) return;
+        // Readers started one by one where the zygote cannot be, or dies
+        // and cannot be started again.
+        UseReaderProcess({program, kReaderArgument});
+        StartReaderZygoteProgram(program);
+    });
+}
+
+template <class Reader>
+py::object ReadPhotoWith(Reader& reader, const std::string& path, int bits, const py::object& progress,
+                         bool withProfile) {
     std::string notes, error;
     bool ok;
     {
@@ -745,6 +774,17 @@ py::object ReadPhoto(const std::string& path, int bits, const py::object& progre
     return py::make_tuple(std::move(pixels), profile.empty() ? py::object(py::none()) : py::object(py::bytes(profile)));
 }
 
+py::object ReadPhoto(const std::string& path, int bits, const py::object& progress, bool withProfile) {
+    if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
+    UseReaderBesideModule();
+    if (ReaderProcessOn()) {
+        ReaderProcess reader;
+        return ReadPhotoWith(reader, path, bits, progress, withProfile);
+    }
+    PhotoReader reader;
+    return ReadPhotoWith(reader, path, bits, progress, withProfile);
+}
+
 // The limits as the command takes them; max_memory 0 is half of this
 // machine's memory.
 void CheckLimits(double maxMegapixels, double maxMemoryGB) {
@@ -772,6 +812,7 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
     const Settings s = ParseSettings(c, settings);
     if (quality < 1 || quality > 100) throw py::value_error("quality must be between 1 and 100");
     CheckLimits(maxMegapixels, maxMemoryGB);
+    UseReaderBesideModule();
     OutputChoice choice;
     choice.quality = quality;
     choice.limits.maxMegapixels = maxMegapixels;
@@ -795,11 +836,19 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
         ranOut = !ok && memory.RanOut();
         refused = t_refusedBytes;
         if (ranOut && refused == 0) {  // the photo's peak, from its header
-            PhotoReader header;
-            std::string ignored;
-            if (header.Open(input, ignored))
-                peak = EstimatedBytes(job.work, int64_t(header.Width()) * header.Height(), header.Channels(),
-                                      job.want16 && header.Deep() ? 16 : 8, header.DecoderBytes());
+            const auto peakOf = [&](auto& header) {
+                std::string ignored;
+                if (header.Open(input, ignored))
+                    peak = EstimatedBytes(job.work, int64_t(header.Width()) * header.Height(), header.Channels(),
+                                          job.want16 && header.Deep() ? 16 : 8, header.DecoderBytes());
+            };
+            if (ReaderProcessOn()) {
+                ReaderProcess header;
+                peakOf(header);
+            } else {
+                PhotoReader header;
+                peakOf(header);
+            }
         }
     }
     bridge.RaiseIfStopped();

@@ -60,15 +60,16 @@ if [ -x "$build/tests/windows/lumarex_consumer" ]; then
   cmp "$work/tree.ppm" "$work/cmake.ppm" || fail "the installed library corrects differently from the build tree"
 fi
 # The Python module, when the build has it: imported from the prefix with
-# Debian's interpreter, it finds the installed library and the noise library
-# beside it.
+# Debian's interpreter, it and its reader program find the installed library
+# and the noise library beside it.
 if grep -q '^LUMAREX_PYTHON:BOOL=ON' "$build/CMakeCache.txt"; then
   site=$(sed -n 's/^LUMAREX_PYTHON_INSTALL_DIR:STRING=//p' "$build/CMakeCache.txt")
   [ -f "$prefix/$site/lumarex/__init__.py" ] || fail "missing $site/lumarex"
+  [ -x "$prefix/$site/lumarex/lumarex-reader" ] || fail "missing $site/lumarex/lumarex-reader"
   env -u LD_LIBRARY_PATH PYTHONPATH="$prefix/$site" /usr/bin/python3 -c '
 import sys, lumarex
 assert lumarex.__file__.startswith(sys.argv[1]), lumarex.__file__
-photo = lumarex.read_photo(sys.argv[2])
+photo = lumarex.read_photo(sys.argv[2])  # by the installed lumarex-reader, or an error
 assert lumarex.detect_noise(photo), "no noise library beside the installed library"
 assert (lumarex.auto(photo) != photo).any()' "$prefix" "$photo" || fail "the installed Python module does not work"
 fi

@@ -345,3 +345,54 @@ def test_every_memory_error_says_how_much_and_what_for():
         assert [o for n, _, o in seen if n == name][-1] == "ok"
     # The cap fell on more than one kind of allocation.
     assert len({re.sub(r"^.*? for (the \w+).*$", r"\1", o) for o in failures}) >= 2, failures
+
+
+def children(pid, name=None):
+    """The processes whose parent is `pid` (named `name`, if given)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+        except (OSError, ValueError):
+            continue
+        comm, rest = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 1:].split()
+        if int(rest[1]) == pid and (name is None or comm == name):
+            found.append(int(entry))
+    return found
+
+
+def test_a_decoder_that_crashes_or_hangs_costs_that_file_not_the_interpreter(tmp_path):
+    # Large enough that reading it lasts well past the first progress call.
+    photo = write_image(tmp_path / "big.png", scene(2400, 3200, 5))
+    expected = lumarex.read_photo(photo)
+    (zygote,) = children(os.getpid(), "lumarex-reader")
+    assert children(zygote) == []
+
+    def on_reader(act):
+        """A progress callback that does `act` to the photo's reader once."""
+        done = []
+
+        def progress(_):
+            if not done:
+                (reader,) = children(zygote)
+                done.append(act(reader))
+            return done[0]
+        return progress
+
+    crash = on_reader(lambda reader: os.kill(reader, signal.SIGSEGV))
+    with pytest.raises(ValueError, match=r"big\.png: reading it crashed the image decoder \(SIGSEGV\); "
+                                         r"the file is likely damaged"):
+        lumarex.read_photo(photo, progress=crash)
+    r = lumarex._lumarex.correct_file(str(photo), str(tmp_path / "out.png"), "auto", 95, 200.0, 0.0,
+                                      on_reader(lambda reader: os.kill(reader, signal.SIGABRT)), {})
+    assert not r["ok"] and "crashed the image decoder (SIGABRT)" in r["error"]
+    assert not (tmp_path / "out.png").exists()
+    # A reader that hangs: the caller stops waiting, and it is ended.
+    with pytest.raises(lumarex.Cancelled):
+        lumarex.read_photo(photo, progress=on_reader(lambda reader: os.kill(reader, signal.SIGSTOP) or True))
+    assert children(zygote) == []
+    # The zygote killed: the next photo starts another.
+    os.kill(zygote, signal.SIGKILL)
+    assert np.array_equal(lumarex.read_photo(photo), expected)
+    assert children(os.getpid(), "lumarex-reader") not in ([], [zygote])

@@ -176,6 +176,9 @@ std::atomic<int64_t> readerPatienceMs{kReaderPatience.count()};
 int zygoteControl = -1;
 pid_t zygotePid = -1;
 bool zygoteUsed = false;
+// The program a zygote was started as (StartReaderZygoteProgram); empty for
+// a forked one.
+std::string zygoteProgram;
 
 // Message tags. Reader to command: its header, an error, running out of
 // memory, progress, the picture. Command to reader: the file to open, go on.
@@ -472,9 +475,13 @@ bool ReceiveAll(int fd, void* p, size_t n) {
 // and been reaped, its wait status; a byte or the closing of that socket
 // from the command ends the reader. Ends when the command does. It only
 // ever ends with _exit: the static objects of the libraries were made by
-// the command, whose threads a copy does not have.
-[[noreturn]] void ServeAsZygote(int control) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+// the command, whose threads a copy does not have. `withParent`: ends as
+// soon as the thread that made it does (a copy forked by the command's
+// main thread); a zygote started as a program instead ends once the last
+// copy of the command's end of `control` is closed, as it is when that
+// process ends, since the thread that started it may end long before.
+[[noreturn]] void ServeAsZygote(int control, bool withParent) {
+    if (withParent) prctl(PR_SET_PDEATHSIG, SIGKILL);
     sigset_t stops, childEnded, both;
     sigemptyset(&stops);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
@@ -578,7 +585,7 @@ bool StartReaderZygote() {
     const pid_t pid = fork();
     if (pid == 0) {
         close(ends[0]);
-        ServeAsZygote(ends[1]);
+        ServeAsZygote(ends[1], true);
     }
     close(ends[1]);
     if (pid < 0) {
@@ -590,6 +597,83 @@ bool StartReaderZygote() {
     zygotePid = pid;
     zygoteUsed = true;
     return true;
+}
+
+namespace {
+
+// Starts the zygote as `program` (commandMutex held), its end of the control
+// socket as its standard input.
+bool SpawnZygoteLocked(const std::string& program) {
+    int ends[2];
+    if (!SocketPair(ends)) return false;
+    std::string name = program, argument = kZygoteArgument;
+    char* argv[] = {name.data(), argument.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
+    // The zygote keeps this process's blocked stop signals until it blocks
+    // them itself: a Ctrl-C at the terminal is the caller's to act on.
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    if (spawned != 0) {
+        close(ends[0]);
+        errno = spawned;
+        return false;
+    }
+    zygoteControl = ends[0];
+    zygotePid = pid;
+    zygoteUsed = true;
+    zygoteProgram = program;
+    return true;
+}
+
+// Whether the zygote started as a program has ended (commandMutex held);
+// reaps it if so. Where the caller reaped it, it has ended too. `dying`: it
+// failed to answer, so it has ended, or ends within a second if it is dying
+// (its end of the control socket is closed before it can be reaped);
+// otherwise it lives and merely could not fork.
+bool ZygoteProgramEndedLocked(bool dying) {
+    if (zygoteProgram.empty() || zygotePid < 0) return false;
+    if (dying) {
+        pollfd hangUp{zygoteControl, POLLRDHUP, 0};
+        int n;
+        while ((n = poll(&hangUp, 1, 1000)) < 0 && errno == EINTR) {
+        }
+        if (n != 1 || (hangUp.revents & (POLLHUP | POLLRDHUP | POLLERR)) == 0) return false;
+    }
+    pid_t r;
+    while ((r = waitpid(zygotePid, nullptr, dying ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+    }
+    return r == zygotePid || (r < 0 && errno == ECHILD);
+}
+
+// Starts the ended zygote's program again (commandMutex held); failing that,
+// readers start as UseReaderProcess says.
+void RestartZygoteProgramLocked() {
+    close(zygoteControl);
+    zygoteControl = -1;
+    zygotePid = -1;
+    zygoteUsed = false;
+    SpawnZygoteLocked(std::string(zygoteProgram));
+}
+
+}  // namespace
+
+bool StartReaderZygoteProgram(const std::string& program) {
+    std::lock_guard<std::mutex> lock(commandMutex);
+    return zygotePid < 0 && SpawnZygoteLocked(program);
+}
+
+void ServeAsReaderZygote() {
+    // The control socket moves off standard input, where the readers'
+    // sockets go.
+    const int control = fcntl(0, F_DUPFD_CLOEXEC, 3);
+    if (control < 0) _exit(2);
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devNull >= 0) dup2(devNull, 0);
+    ServeAsZygote(control, false);
 }
 
 bool SendPicture(int fd, const Picture& pic) {
@@ -612,6 +696,7 @@ void EndReaderZygote() {
     zygoteControl = -1;
     zygotePid = -1;
     zygoteUsed = false;
+    zygoteProgram.clear();
 }
 
 void UseReaderZygote(bool use) {
@@ -756,7 +841,15 @@ bool ReaderProcess::Start(std::string& error) {
         return false;
     };
     std::unique_lock<std::mutex> lock(commandMutex);
-    if (zygoteUsed) {
+    // A zygote started as a program that has died is started again, as is
+    // one found dying as it was asked for a reader; twice at most.
+    int restarts = 0;
+    while (zygoteUsed) {
+        if (ZygoteProgramEndedLocked(false)) {
+            if (++restarts > 2) return failed(EAGAIN);
+            RestartZygoteProgramLocked();
+            continue;
+        }
         // A copy of the zygote, forked for this photo.
         int data[2], status[2];
         if (!SocketPair(data)) return failed(errno);
@@ -783,6 +876,7 @@ bool ReaderProcess::Start(std::string& error) {
         const int given[3] = {data[1], status[1], STDERR_FILENO};
         std::memcpy(CMSG_DATA(c), given, sizeof given);
         ssize_t sent;
+        const pid_t zygote = zygotePid;
         while ((sent = sendmsg(zygoteControl, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
         }
         const int code = errno;
@@ -790,15 +884,21 @@ bool ReaderProcess::Start(std::string& error) {
         close(data[1]);
         close(status[1]);
         int32_t pid = -1;
-        if (sent != 1 || !ReceiveAll(status[0], &pid, sizeof pid) || pid <= 0) {
-            close(data[0]);
-            close(status[0]);
-            return failed(sent != 1 ? code : EAGAIN);
+        if (sent == 1 && ReceiveAll(status[0], &pid, sizeof pid) && pid > 0) {
+            pid_ = pid;
+            socket_ = data[0];
+            status_ = status[0];
+            return true;
         }
-        pid_ = pid;
-        socket_ = data[0];
-        status_ = status[0];
-        return true;
+        close(data[0]);
+        close(status[0]);
+        lock.lock();
+        if (zygote != zygotePid) continue;  // another photo's start replaced it meanwhile
+        if (ZygoteProgramEndedLocked(true) && ++restarts <= 2) {
+            RestartZygoteProgramLocked();
+            continue;
+        }
+        return failed(sent != 1 ? code : EAGAIN);
     }
     std::vector<std::string> command = readerCommand;
     lock.unlock();

@@ -65,6 +65,21 @@ void EndReaderZygote();
 // UseReaderProcess says.
 void UseReaderZygote(bool use);
 
+// The argument that makes a program the zygote of StartReaderZygoteProgram.
+inline constexpr const char* kZygoteArgument = "--lumarex-reader-zygote";
+// As StartReaderZygote, for a caller that cannot fork a copy of itself (the
+// Python module: an interpreter whose threads, and image library's pools,
+// may already run): starts `program` with kZygoteArgument, a program of the
+// same build that then calls ServeAsReaderZygote, and uses it from now on.
+// Its start costs what loading the program costs, once; each reader is then
+// forked in a millisecond. A zygote so started that died (killed, or taken
+// by the out-of-memory killer) is started again at the next photo. It ends
+// when this process ends, however it ends. False when it could not start.
+bool StartReaderZygoteProgram(const std::string& program);
+// What that program does with kZygoteArgument: serves as the zygote of the
+// process that started it, through its standard input.
+[[noreturn]] void ServeAsReaderZygote();
+
 // What the command does when started as a reader: serves one photo through
 // standard input and output. Returns the exit status.
 int RunReaderProcess();
