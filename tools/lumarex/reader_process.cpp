@@ -668,12 +668,19 @@ bool StartReaderZygoteProgram(const std::string& program) {
 
 void ServeAsReaderZygote() {
     // The control socket moves off standard input, where the readers'
-    // sockets go.
-    const int control = fcntl(0, F_DUPFD_CLOEXEC, 3);
-    if (control < 0) _exit(2);
+    // sockets go; whatever else the caller left open (a descriptor its
+    // own parent passed on) is closed, so that no pipe waits on the zygote.
+    // Its standard error stays, for what the loader may have to say.
+    if (dup2(0, 3) != 3) _exit(2);
+    close_range(4, ~0u, 0);
+    fcntl(3, F_SETFD, FD_CLOEXEC);
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (devNull >= 0) dup2(devNull, 0);
-    ServeAsZygote(control, false);
+    if (devNull >= 0) {
+        dup2(devNull, 0);
+        dup2(devNull, 1);  // it prints nothing; each reader gets the caller's standard error
+        close(devNull);
+    }
+    ServeAsZygote(3, false);
 }
 
 bool SendPicture(int fd, const Picture& pic) {
