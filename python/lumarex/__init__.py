@@ -175,13 +175,16 @@ def detect_noise(image, **settings):
 
 
 def read_photo(path, *, bits=8, progress=None, with_profile=False):
-    """Reads a JPEG, PNG or TIFF file exactly as the ``lumarex`` command
+    """Reads a photo file (JPEG, PNG, TIFF, WebP, HEIC, AVIF, camera raw and
+    the other formats the command reads) exactly as the ``lumarex`` command
     does: turned upright by its EXIF orientation, grey as RGB, alpha left
     aside, premultiplied colour unpremultiplied; ``bits=16`` keeps deep files
     at 16 bits (uint16), ``bits=8`` reduces them with rounding. Returns an
     H x W x 3 array; with ``with_profile=True``, the array and the photo's
     RGB colour profile (bytes, or None), the one the command writes and
-    measures with. ValueError names the file and the problem."""
+    measures with. The file is read in a process of its own, so a decoder
+    that crashes or hangs on a damaged file costs that call only.
+    ValueError names the file and the problem."""
     return _lumarex.read_photo(str(path), bits, progress, with_profile)
 
 
