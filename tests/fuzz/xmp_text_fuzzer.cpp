@@ -3,8 +3,10 @@
 // text: a photo file's packet may be anything. Set upright, stripped of
 // padding, split for a JPEG's segment and merged again, it never crashes or
 // reads outside the text; a split keeps to the size asked and names its
-// extension by the extension's digest.
+// extension by the extension's digest; IPTC fields joined to it keep its
+// text and are joined once.
 #include <string>
+#include <vector>
 
 #include "md5.h"
 #include "support/fuzz_input.h"
@@ -32,6 +34,18 @@ void Run(const TextInput& in, std::span<const uint8_t> rest) {
     Check(guid.empty() || (guid.size() == 32 && guid.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos),
           "a GUID is 32 hexadecimal digits");
     (void)MergedXmp(packet, packet);
+    // IPTC fields joined to it: the packet's own text is kept whole, and a
+    // second pass adds nothing.
+    const std::vector<IptcField> fields = {{"Keywords", packet}, {"IPTC:City", packet},
+                                           {"IPTC:DateCreated", packet.substr(0, 8)},
+                                           {"IPTC:TimeCreated", packet.substr(packet.size() / 2)}};
+    const std::string joined = XmpWithIptc(packet, fields);
+    const size_t end = packet.rfind("</rdf:RDF>");
+    Check(joined == packet || (end != std::string::npos && joined.compare(0, end, packet, 0, end) == 0 &&
+                               joined.compare(joined.size() - (packet.size() - end), std::string::npos, packet,
+                                              end) == 0),
+          "the packet's text is kept whole");
+    Check(XmpWithIptc(joined, fields) == joined, "a second pass adds nothing");
     std::string main, extension;
     if (!SplitXmp(packet, in.most, main, extension)) {
         Check(main.empty() && extension.empty(), "a refused split sets nothing");

@@ -259,6 +259,93 @@ TEST(MergedXmp, JoinsTheDescriptionsOrRefuses) {
     EXPECT_EQ(lumarex_cli::MergedXmp(want, "not XMP"), "");
 }
 
+// IPTC fields become the XMP properties that their readers look for: text
+// escaped and made UTF-8, lists split, dates in XMP's form; nothing the
+// packet states, or whose namespace it binds to another prefix, is added.
+TEST(XmpWithIptc, StatesWhatThePacketDoesNot) {
+    using lumarex_cli::XmpWithIptc;
+    const std::vector<lumarex_cli::IptcField> fields = {
+        {"Keywords", "Lisbon; ; tram;Alfama & river "},
+        {"IPTC:Caption", "Tram 28 <climbing>\x01 to the castle"},
+        {"IPTC:Creator", "Ana Sousa; Rui Lima"},
+        {"IPTC:City", "S\xe3o Br\xe1s"},  // Latin-1, as older writers stored it
+        {"IPTC:Headline", "Caf\xc3\xa9"},   // UTF-8 already
+        {"IPTC:DateCreated", "20240517"},
+        {"IPTC:TimeCreated", "140309+0100"},
+        {"IPTC:Contact", "not a simple property"},
+    };
+    const std::string made = XmpWithIptc("", fields);
+    for (const char* want : {
+             "<dc:subject><rdf:Bag><rdf:li>Lisbon</rdf:li><rdf:li>tram</rdf:li><rdf:li>Alfama &amp; river</rdf:li>"
+             "</rdf:Bag></dc:subject>",
+             "<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">Tram 28 &lt;climbing&gt; to the castle"
+             "</rdf:li></rdf:Alt></dc:description>",
+             "<dc:creator><rdf:Seq><rdf:li>Ana Sousa</rdf:li><rdf:li>Rui Lima</rdf:li></rdf:Seq></dc:creator>",
+             "<photoshop:City>S\xc3\xa3o Br\xc3\xa1s</photoshop:City>",
+             "<photoshop:Headline>Caf\xc3\xa9</photoshop:Headline>",
+             "<photoshop:DateCreated>2024-05-17T14:03:09+01:00</photoshop:DateCreated>",
+             "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"", "<?xpacket end=\"w\"?>"})
+        EXPECT_NE(made.find(want), std::string::npos) << want << " in\n" << made;
+    EXPECT_EQ(made.find("Iptc4xmpCore"), std::string::npos) << "a namespace is declared only where used";
+    EXPECT_EQ(made.find("Contact"), std::string::npos);
+    EXPECT_EQ(XmpWithIptc(made, fields), made) << "a second pass adds nothing";
+    // A date alone, and a malformed one.
+    EXPECT_NE(XmpWithIptc("", {{"IPTC:DateCreated", "20240517"}, {"IPTC:TimeCreated", "14:03"}})
+                  .find("<photoshop:DateCreated>2024-05-17</photoshop:DateCreated>"),
+              std::string::npos);
+    EXPECT_EQ(XmpWithIptc("", {{"IPTC:DateCreated", "2024-05-17"}, {"Keywords", " ; "}}), "");
+
+    // Into a photo's own packet: its keywords (an element), city (an
+    // attribute) and photoshop namespace (bound as "ps") stay its own.
+    const std::string own = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"r\"><rdf:Description "
+                            "xmlns:ps=\"http://ns.adobe.com/photoshop/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                            "ps:City=\"Porto\"><dc:subject><rdf:Bag><rdf:li>mine</rdf:li></rdf:Bag></dc:subject>"
+                            "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    const std::string joined = XmpWithIptc(own, fields);
+    const size_t end = own.rfind("</rdf:RDF>");
+    ASSERT_GT(joined.size(), own.size());
+    EXPECT_EQ(joined.substr(0, end), own.substr(0, end));
+    EXPECT_EQ(joined.substr(joined.size() - (own.size() - end)), own.substr(end));
+    const std::string added = joined.substr(end, joined.size() - own.size());
+    EXPECT_EQ(added.find("<rdf:Description rdf:about=\"\"\n    xmlns:dc="), 2u) << added;
+    EXPECT_NE(added.find("<dc:creator>"), std::string::npos);
+    EXPECT_NE(added.find("<dc:description>"), std::string::npos);
+    for (const char* kept : {"dc:subject", "photoshop", "Lisbon"})
+        EXPECT_EQ(added.find(kept), std::string::npos) << kept;
+    // Nothing to add to, or nothing to add.
+    EXPECT_EQ(XmpWithIptc("not XMP", fields), "not XMP");
+    EXPECT_EQ(XmpWithIptc(own, {}), own);
+}
+
+// From a JPEG whose IPTC block holds keywords, a caption and a city: PNG,
+// WebP and HEIC carry them in their XMP (once, whatever the passes), TIFF
+// in its own IPTC block.
+TEST_F(Xmp, IptcFieldsGoIntoTheXmpOfFormatsWithoutAnIptcBlock) {
+    OIIO::ImageSpec spec(32, 24, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("Keywords", "Lisbon; tram");
+    spec.attribute("IPTC:Caption", "Tram 28");
+    spec.attribute("IPTC:City", "Lisboa");
+    const fs::path in = dir / "in.jpg";
+    WriteImage(in, spec, std::vector<uint16_t>(32 * 24 * 3, 30000));
+    ASSERT_TRUE(Read(in).empty()) << "the input has no XMP of its own";
+    for (const char* name : {"a.png", "b.webp", "c.heic", "d.tif", "e.webp"}) {
+        const fs::path out = dir / name;
+        // The last from the first WebP: its packet comes back as it went.
+        const fs::path from = std::string(name) == "e.webp" ? dir / "b.webp" : in;
+        ASSERT_EQ(Run("auto " + Quoted(from) + " -o " + Quoted(out) + " --quiet").status, 0) << name;
+        const std::string xmp = Read(out);
+        if (out.extension() == ".tif") {
+            EXPECT_EQ(xmp, "");
+            EXPECT_EQ(SpecOf(out).get_string_attribute("IPTC:City"), "Lisboa");
+            continue;
+        }
+        EXPECT_EQ(Count(xmp, "<rdf:li>Lisbon</rdf:li><rdf:li>tram</rdf:li>"), 1u) << name << "\n" << xmp;
+        EXPECT_EQ(Count(xmp, "<photoshop:City>Lisboa</photoshop:City>"), 1u) << name;
+        EXPECT_EQ(Count(xmp, ">Tram 28</rdf:li>"), 1u) << name;
+    }
+    EXPECT_EQ(Read(dir / "e.webp"), Read(dir / "b.webp"));
+}
+
 // The JPEG stream puts the packet after the JFIF header and the EXIF,
 // leaves out an XMP segment of the encoder's own, takes its file in pieces
 // of any size, and refuses one not written in order.

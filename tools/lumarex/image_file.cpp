@@ -1033,13 +1033,23 @@ void DropIptcEchoes(OIIO::ImageSpec& spec) {
     else spec.attribute("IPTC:Creator", OIIO::Strutil::join(creators, "; "));
 }
 
+// The photo's IPTC fields, as the image library read them from its block.
+std::vector<IptcField> IptcFieldsOf(const OIIO::ImageSpec& spec) {
+    std::vector<IptcField> fields;
+    for (const OIIO::ParamValue& p : spec.extra_attribs)
+        if (OIIO::Strutil::starts_with(p.name(), "IPTC:") || p.name() == "Keywords")
+            fields.push_back({p.name().string(), p.get_string()});
+    return fields;
+}
+
 // The XMP packet to write with a picture in the format of `writer`, and
 // into `extension` the extended XMP to write beside it (JPEG only): as it
 // came, but in JPEG, whose segment holds at most 64 KB, without its
 // padding, and when that is not enough, split into a packet and its
 // extended XMP; not at all (a note says so) when it cannot be. A JPEG's
 // extended XMP goes into a JPEG beside its packet, and into any other
-// format merged with it; a note says when it cannot be kept.
+// format merged with it; a note says when it cannot be kept. PNG, WebP,
+// HEIC and AVIF get the photo's IPTC fields in the packet too.
 std::string XmpFor(const Picture& pic, const std::string& writer, std::string& extension, std::string& notes) {
     extension.clear();
     const std::string& xmp = pic.xmp;
@@ -1048,10 +1058,17 @@ std::string XmpFor(const Picture& pic, const std::string& writer, std::string& e
                            " KB) not kept: " + why);
     };
     if (writer != "jpeg") {
-        if (pic.xmpExtension.empty()) return xmp;
-        if (std::string merged = MergedXmp(xmp, pic.xmpExtension); !merged.empty()) return merged;
-        extensionLeftOut("it cannot be merged with the XMP");
-        return xmp;
+        std::string packet = xmp;
+        if (!pic.xmpExtension.empty()) {
+            packet = MergedXmp(xmp, pic.xmpExtension);
+            if (packet.empty()) {
+                extensionLeftOut("it cannot be merged with the XMP");
+                packet = xmp;
+            }
+        }
+        // A format without an IPTC block carries the photo's IPTC fields in
+        // its XMP, where the programs that read them look.
+        return writer == "tiff" ? packet : XmpWithIptc(packet, IptcFieldsOf(pic.spec));
     }
     std::string packet = xmp.size() <= kJpegXmpMax ? xmp : WithoutPadding(xmp);
     if (packet.size() <= kJpegXmpMax) {

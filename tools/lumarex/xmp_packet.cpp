@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "xmp_packet.h"
 
+#include <OpenImageIO/strutil.h>
 #include <tiffio.h>
 #include <zlib.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "byte_order.h"
@@ -457,6 +459,211 @@ std::string XmpOfCorrected(std::string packet, const std::string& extension) {
         packet.insert(description + kDescriptionSize,
                       " xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\" crs:AlreadyApplied=\"True\"");
     return packet;
+}
+
+namespace {
+
+// How an IPTC field is stated in XMP.
+enum class XmpForm { kText, kLangAlt, kBag, kSeq, kDate };
+struct IptcMapping {
+    const char* field;     // the image library's attribute
+    const char* property;  // prefix:Name
+    XmpForm form;
+};
+// IPTC Core's mapping of the IIM fields that describe a photo (the rest name
+// a news service's transmission).
+constexpr IptcMapping kIptcMappings[] = {
+    {"IPTC:ObjectName", "dc:title", XmpForm::kLangAlt},
+    {"IPTC:Headline", "photoshop:Headline", XmpForm::kText},
+    {"IPTC:Caption", "dc:description", XmpForm::kLangAlt},
+    {"IPTC:CaptionWriter", "photoshop:CaptionWriter", XmpForm::kText},
+    {"Keywords", "dc:subject", XmpForm::kBag},
+    {"IPTC:Creator", "dc:creator", XmpForm::kSeq},
+    {"IPTC:AuthorsPosition", "photoshop:AuthorsPosition", XmpForm::kText},
+    {"IPTC:CopyrightNotice", "dc:rights", XmpForm::kLangAlt},
+    {"IPTC:Provider", "photoshop:Credit", XmpForm::kText},
+    {"IPTC:Source", "photoshop:Source", XmpForm::kText},
+    {"IPTC:DateCreated", "photoshop:DateCreated", XmpForm::kDate},
+    {"IPTC:Sublocation", "Iptc4xmpCore:Location", XmpForm::kText},
+    {"IPTC:City", "photoshop:City", XmpForm::kText},
+    {"IPTC:State", "photoshop:State", XmpForm::kText},
+    {"IPTC:Country", "photoshop:Country", XmpForm::kText},
+    {"IPTC:CountryCode", "Iptc4xmpCore:CountryCode", XmpForm::kText},
+    {"IPTC:Instructions", "photoshop:Instructions", XmpForm::kText},
+    {"IPTC:TransmissionReference", "photoshop:TransmissionReference", XmpForm::kText},
+    {"IPTC:Category", "photoshop:Category", XmpForm::kText},
+    {"IPTC:SupplementalCategories", "photoshop:SupplementalCategories", XmpForm::kBag},
+    {"IPTC:Urgency", "photoshop:Urgency", XmpForm::kText},
+};
+constexpr std::pair<const char*, const char*> kIptcNamespaces[] = {
+    {"dc", "http://purl.org/dc/elements/1.1/"},
+    {"photoshop", "http://ns.adobe.com/photoshop/1.0/"},
+    {"Iptc4xmpCore", "http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/"},
+};
+
+// Whether `s` is well-formed UTF-8 (shortest forms, no surrogates).
+bool IsUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = uint8_t(s[i]);
+        const size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                                    : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        uint32_t code = n == 1 ? c : c & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k) {
+            const auto d = uint8_t(s[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = code << 6 | (d & 0x3F);
+        }
+        if ((n == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) || (n == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+// `text` as XML character data: UTF-8 (from Latin-1 where it is not UTF-8
+// already), the characters XML forbids left out, the markup ones escaped,
+// the ends trimmed.
+std::string XmlText(const std::string& text) {
+    std::string utf8;
+    if (IsUtf8(text)) {
+        utf8 = text;
+    } else {
+        for (const char ch : text) {
+            const auto c = uint8_t(ch);
+            if (c < 0x80) {
+                utf8 += ch;
+            } else {
+                utf8 += char(0xC0 | c >> 6);
+                utf8 += char(0x80 | (c & 0x3F));
+            }
+        }
+    }
+    const size_t from = utf8.find_first_not_of(kSpace), to = utf8.find_last_not_of(kSpace);
+    std::string out;
+    if (from == std::string::npos) return out;
+    for (size_t i = from; i <= to; ++i) {
+        const char c = utf8[i];
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (uint8_t(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') out += c;
+    }
+    return out;
+}
+
+// IIM's date (CCYYMMDD) and time (HHMMSS and a zone, +HHMM) as XMP's
+// (2024-05-17T14:03:09+02:00); the date alone where the time is missing or
+// malformed; empty where the date is malformed.
+std::string XmpDate(const std::string& date, const std::string& time) {
+    const auto digits = [](const std::string& s, size_t from, size_t n) {
+        return s.size() >= from + n && s.find_first_not_of("0123456789", from) >= from + n;
+    };
+    if (date.size() != 8 || !digits(date, 0, 8)) return {};
+    std::string out = date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6, 2);
+    if (time.size() >= 6 && digits(time, 0, 6)) {
+        out += "T" + time.substr(0, 2) + ":" + time.substr(2, 2) + ":" + time.substr(4, 2);
+        if (time.size() == 11 && (time[6] == '+' || time[6] == '-') && digits(time, 7, 4))
+            out += time.substr(6, 3) + ":" + time.substr(9, 2);
+    }
+    return out;
+}
+
+// Whether the packet states the property `name` (prefix:Name), as an
+// element or an attribute.
+bool States(const std::string& packet, const std::string& name) {
+    size_t length = 0;
+    if (AttributeValue(packet, name, 0, length) != kNowhere) return true;
+    const std::string open = "<" + name;
+    for (size_t at = packet.find(open); at != kNowhere; at = packet.find(open, at + 1)) {
+        const size_t after = at + open.size();
+        if (after < packet.size() && std::strchr(" \t\r\n/>", packet[after]) != nullptr) return true;
+    }
+    return false;
+}
+
+// Whether the packet binds the namespace `uri` to a prefix other than
+// `prefix`, or `prefix` to another namespace. Each declaration is read where
+// it stands, and values are passed over, so that a packet of any text takes
+// one pass.
+bool BoundOtherwise(const std::string& packet, const std::string& prefix, const std::string& uri) {
+    for (size_t at = packet.find("xmlns:"); at != kNowhere; at = packet.find("xmlns:", at + 1)) {
+        if (at == 0 || std::strchr(kSpace, packet[at - 1]) == nullptr) continue;
+        const size_t nameEnd = std::min(packet.find_first_of(" \t\r\n=", at + 6), packet.size());
+        size_t i = packet.find_first_not_of(kSpace, nameEnd);
+        if (i == kNowhere || packet[i] != '=') continue;
+        i = packet.find_first_not_of(kSpace, i + 1);
+        if (i == kNowhere || (packet[i] != '"' && packet[i] != '\'')) continue;
+        const size_t close = packet.find(packet[i], i + 1);
+        if (close == kNowhere) return false;
+        const bool samePrefix = packet.compare(at + 6, nameEnd - (at + 6), prefix) == 0;
+        const bool sameUri = packet.compare(i + 1, close - i - 1, uri) == 0;
+        if (samePrefix != sameUri) return true;
+        at = close;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string XmpWithIptc(const std::string& packet, const std::vector<IptcField>& fields) {
+    const size_t end = packet.empty() ? 0 : packet.rfind("</rdf:RDF>");
+    if (end == kNowhere) return packet;
+    const auto valueOf = [&fields](const char* name) {
+        for (const IptcField& f : fields)
+            if (f.name == name) return f.value;
+        return std::string();
+    };
+    // A namespace the packet binds otherwise is left to the packet.
+    bool usable[std::size(kIptcNamespaces)], used[std::size(kIptcNamespaces)] = {};
+    for (size_t ns = 0; ns < std::size(kIptcNamespaces); ++ns)
+        usable[ns] = !BoundOtherwise(packet, kIptcNamespaces[ns].first, kIptcNamespaces[ns].second);
+    std::string properties;
+    for (const IptcMapping& m : kIptcMappings) {
+        const std::string property = m.property, prefix = property.substr(0, property.find(':'));
+        size_t ns = 0;
+        while (prefix != kIptcNamespaces[ns].first) ++ns;
+        if (!usable[ns] || States(packet, property)) continue;
+        std::string items;
+        if (m.form == XmpForm::kBag || m.form == XmpForm::kSeq) {
+            const std::string all = valueOf(m.field);
+            for (size_t from = 0; from <= all.size();) {
+                size_t to = all.find(';', from);
+                if (to == kNowhere) to = all.size();
+                if (const std::string item = XmlText(all.substr(from, to - from)); !item.empty())
+                    items += "<rdf:li>" + item + "</rdf:li>";
+                from = to + 1;
+            }
+        } else {
+            items = m.form == XmpForm::kDate ? XmpDate(OIIO::Strutil::strip(valueOf(m.field)),
+                                                       OIIO::Strutil::strip(valueOf("IPTC:TimeCreated")))
+                                             : XmlText(valueOf(m.field));
+        }
+        if (items.empty()) continue;
+        used[ns] = true;
+        const char* const container = m.form == XmpForm::kBag ? "rdf:Bag" : m.form == XmpForm::kSeq ? "rdf:Seq"
+                                                                           : "rdf:Alt";
+        if (m.form == XmpForm::kText || m.form == XmpForm::kDate)
+            properties += "   <" + property + ">" + items + "</" + property + ">\n";
+        else
+            properties += "   <" + property + "><" + container + ">" +
+                          (m.form == XmpForm::kLangAlt ? "<rdf:li xml:lang=\"x-default\">" + items + "</rdf:li>" : items) +
+                          "</" + container + "></" + property + ">\n";
+    }
+    if (properties.empty()) return packet;
+    std::string description = "  <rdf:Description rdf:about=\"\"";
+    for (size_t ns = 0; ns < std::size(kIptcNamespaces); ++ns)
+        if (used[ns])
+            description += std::string("\n    xmlns:") + kIptcNamespaces[ns].first + "=\"" + kIptcNamespaces[ns].second + "\"";
+    description += ">\n" + properties + "  </rdf:Description>\n";
+    if (packet.empty())
+        return "<?xpacket begin=\"\xef\xbb\xbf\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+               "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+               " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n" +
+               description + " </rdf:RDF>\n</x:xmpmeta>\n<?xpacket end=\"w\"?>";
+    std::string added = packet;
+    added.insert(end, description);
+    return added;
 }
 
 std::string WithoutPadding(const std::string& packet) {

@@ -77,6 +77,23 @@ std::string ExtendedXmpGuid(const std::string& packet);
 // marked in the packet.
 std::string XmpOfCorrected(std::string packet, const std::string& extension = {});
 
+// A field of a photo's IPTC block as the image library reads it: the
+// attribute's name ("IPTC:City", "Keywords") and its text; a repeatable
+// field (keywords, creators) holds its values with "; " between them.
+struct IptcField {
+    std::string name, value;
+};
+// `packet` with the IPTC fields that it does not already state, for a format
+// that has no IPTC block (PNG, WebP, HEIC, AVIF): the properties that
+// IPTC's and Adobe's own mapping gives them (keywords as dc:subject, the
+// caption as dc:description, the city as photoshop:City, ...), in a
+// description of their own joined to its RDF, or in a new packet where there
+// is none. What the packet states (in a namespace bound to its usual prefix,
+// or bound otherwise, in which case that namespace is left to the packet)
+// stays as it is. Text that is not UTF-8 is taken as Latin-1, as older IPTC
+// writers stored it. `packet` as it is when there is nothing to add, or it
+// has no RDF to add to.
+std::string XmpWithIptc(const std::string& packet, const std::vector<IptcField>& fields);
 // A packet is some kilobytes; one of more than this is damage, and is not
 // read.
 inline constexpr uint64_t kLargestPacket = 16u << 20;
