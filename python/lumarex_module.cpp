@@ -19,11 +19,12 @@
 // (reader_process.h), by the program lumarex-reader beside this module: a
 // decoder that crashes or hangs on a damaged file fails that file with a
 // ValueError rather than end or hang the caller's interpreter.
-#include <dlfcn.h>
-#include <unistd.h>
+// Python's headers first, as they ask.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
