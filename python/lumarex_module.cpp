@@ -723,8 +723,9 @@ bool DetectNoiseIn(const py::object& image, const py::dict& settings) {
 
 // Photos from now on are read by lumarex-reader beside this module, started
 // once as the zygote of the readers; where it is missing (a module copied
-// without it), in this process. Called before the first photo is read:
-// starting it at import would cost every caller that only corrects arrays.
+// without it) or cannot be started (a sandbox that allows no new process),
+// in this process. Called before the first photo is read: starting it at
+// import would cost every caller that only corrects arrays.
 void UseReaderBesideModule() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -734,11 +735,10 @@ void UseReaderBesideModule() {
         std::string program = info.dli_fname;
         program.erase(program.rfind('/') + 1);
         program += "lumarex-reader";
-        if (access(program.c_str(), X_OK) != 0) return;
-        // Readers started one by one where the zygote cannot be, or dies
-        // and cannot be started again.
-        UseReaderProcess({program, kReaderArgument});
-        StartReaderZygoteProgram(program);
+        // Readers are started one by one where the zygote dies and cannot be
+        // started again.
+        if (access(program.c_str(), X_OK) == 0 && StartReaderZygoteProgram(program))
+            UseReaderProcess({program, kReaderArgument});
     });
 }
 
