@@ -13,6 +13,7 @@
 
 #include <OpenImageIO/ustring.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -826,6 +827,30 @@ std::string ReaderProcess::End() {
 
 namespace {
 
+// Asks the zygote on `control` for a reader, giving it the reader's data
+// socket, status socket and standard error; false (errno saying why) when
+// the request could not be sent.
+bool AskZygote(int control, const std::array<int, 3>& given) {
+    static_assert(sizeof given == 3 * sizeof(int), "the descriptors travel as one array");
+    char byte = 'R';
+    iovec iov{&byte, 1};
+    alignas(cmsghdr) char room[CMSG_SPACE(sizeof given)] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = room;
+    msg.msg_controllen = sizeof room;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof given);
+    std::memcpy(CMSG_DATA(c), given.data(), sizeof given);
+    ssize_t sent;
+    while ((sent = sendmsg(control, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return sent == 1;
+}
+
 // The error for a reader that sent no answer, or a broken one.
 std::string Unanswered(const WireIn& in, std::string ended) {
     if (in.stopped()) return "stopped";
@@ -866,32 +891,16 @@ bool ReaderProcess::Start(std::string& error) {
             close(data[1]);
             return failed(code);
         }
-        char byte = 'R';
-        iovec iov{&byte, 1};
-        alignas(cmsghdr) char room[CMSG_SPACE(3 * sizeof(int))] = {};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = room;
-        msg.msg_controllen = sizeof room;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(3 * sizeof(int));
         // The command's standard error as the reader's: what the command
         // does with decoders' messages (console.h) it does with the reader's.
-        const int given[3] = {data[1], status[1], STDERR_FILENO};
-        std::memcpy(CMSG_DATA(c), given, sizeof given);
-        ssize_t sent;
-        const pid_t zygote = zygotePid;
-        while ((sent = sendmsg(zygoteControl, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
-        }
+        const bool sent = AskZygote(zygoteControl, {data[1], status[1], STDERR_FILENO});
         const int code = errno;
+        const pid_t zygote = zygotePid;
         lock.unlock();
         close(data[1]);
         close(status[1]);
         int32_t pid = -1;
-        if (sent == 1 && ReceiveAll(status[0], &pid, sizeof pid) && pid > 0) {
+        if (sent && ReceiveAll(status[0], &pid, sizeof pid) && pid > 0) {
             pid_ = pid;
             socket_ = data[0];
             status_ = status[0];
@@ -905,7 +914,7 @@ bool ReaderProcess::Start(std::string& error) {
             RestartZygoteProgramLocked();
             continue;
         }
-        return failed(sent != 1 ? code : EAGAIN);
+        return failed(!sent ? code : EAGAIN);
     }
     std::vector<std::string> command = readerCommand;
     lock.unlock();
