@@ -38,6 +38,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "analysis_json.h"
@@ -454,6 +455,14 @@ public:
         return false;
     }
 
+    // Without calling the callback: whether a pending signal handler
+    // (KeyboardInterrupt) stops the work, or something already did.
+    bool Interrupted() {
+        py::gil_scoped_acquire gil;
+        if (stopped_) return true;
+        return PyErr_CheckSignals() != 0 && Keep();
+    }
+
     FileProgress Function() {
         return [this](float done) { return (*this)(done); };
     }
@@ -747,10 +756,14 @@ py::object ReadPhotoWith(Reader& reader, const std::string& path, int bits, cons
                          bool withProfile) {
     std::string notes, error;
     bool ok;
+    ProgressBridge bridge(progress);
+    // Ctrl-C stops a reader that does not start or send its header too.
+    if constexpr (std::is_same_v<Reader, ReaderProcess>) reader.SetStop([&bridge] { return bridge.Interrupted(); });
     {
         py::gil_scoped_release nogil;
         ok = reader.Open(path, error);
     }
+    bridge.RaiseIfStopped();
     if (!ok) throw py::value_error(path + ": " + error);
     // The depth the picture is read at: 16 bits only for a deep file.
     const int readBits = bits == 16 && reader.Deep() ? 16 : 8;
@@ -759,7 +772,6 @@ py::object ReadPhotoWith(Reader& reader, const std::string& path, int bits, cons
                        "reading " + path + " (" + PhotoText(reader.Height(), reader.Width(), readBits) + ")");
     memory.CheckFits();
     Picture pic;
-    ProgressBridge bridge(progress);
     {
         py::gil_scoped_release nogil;
         ok = memory.Run([&] { return reader.Read(bits == 16, pic, notes, error, bridge.Function()); });

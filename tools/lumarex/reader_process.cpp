@@ -107,6 +107,14 @@ public:
         }
         return true;
     }
+    // `n` bytes into `p` and not one more: what follows them stays in the
+    // socket for whoever reads it next. Only where nothing is read ahead.
+    bool Exact(void* p, size_t n) {
+        char* c = static_cast<char*>(p);
+        for (size_t got = 0; n > 0 && at_ == end_; c += got, n -= got)
+            if (!ReadSome(c, n, got)) return false;
+        return n == 0;
+    }
     // Marks the message damaged unless `ok`.
     bool Check(bool ok) {
         if (!ok) damaged_ = true;
@@ -899,8 +907,13 @@ bool ReaderProcess::Start(std::string& error) {
         lock.unlock();
         close(data[1]);
         close(status[1]);
+        // The reader's process id, once forked; the zygote then sends how
+        // it ended on the same socket (End).
+        WireIn answer(status[0]);
+        answer.SetStop([this] { return Stopped(); });
+        answer.SetPatience(std::chrono::milliseconds(readerPatienceMs.load()));
         int32_t pid = -1;
-        if (sent && ReceiveAll(status[0], &pid, sizeof pid) && pid > 0) {
+        if (sent && answer.Exact(&pid, sizeof pid) && pid > 0) {
             pid_ = pid;
             socket_ = data[0];
             status_ = status[0];
@@ -908,6 +921,12 @@ bool ReaderProcess::Start(std::string& error) {
         }
         close(data[0]);
         close(status[0]);
+        if (answer.stopped() || answer.silent()) {
+            error = answer.stopped() ? "stopped"
+                                     : "could not start a process to read it (no answer for " +
+                                           std::to_string((readerPatienceMs.load() + 999) / 1000) + " s)";
+            return false;
+        }
         lock.lock();
         if (zygote != zygotePid) continue;  // another photo's start replaced it meanwhile
         if (ZygoteProgramEndedLocked(true) && ++restarts <= 2) {
@@ -948,6 +967,8 @@ bool ReaderProcess::Start(std::string& error) {
     return true;
 }
 
+bool ReaderProcess::Stopped() const { return StopRequested() || (stop_ && stop_()); }
+
 bool ReaderProcess::LastWord(uint8_t tag, WireIn& in, std::string& error) {
     if (tag == kNoMemory) {
         End();
@@ -970,7 +991,7 @@ bool ReaderProcess::Open(const std::string& path, std::string& error, const RawD
 
     in_ = std::make_unique<WireIn>(socket_);
     WireIn& in = *in_;
-    in.SetStop([] { return StopRequested(); });
+    in.SetStop([this] { return Stopped(); });
     in.SetPatience(std::chrono::milliseconds(readerPatienceMs.load()));
     uint8_t tag = 0;
     if (in.U8(tag)) {

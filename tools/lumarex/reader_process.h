@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,6 +102,10 @@ public:
     ReaderProcess(const ReaderProcess&) = delete;
     ReaderProcess& operator=(const ReaderProcess&) = delete;
 
+    // What is asked, besides the command's stop request (stop.h), while
+    // Open waits for the reader to start and send the header: a caller
+    // with stop requests of its own (Ctrl-C in Python) stops there too.
+    void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
     // Starts the reader and waits for the header; false with PhotoReader's
     // error, or the reader's end, or "stopped" on a stop request.
     bool Open(const std::string& path, std::string& error, const RawDevelopment& raw = {});
@@ -128,11 +133,14 @@ private:
     // reader and returns true; where it says the reader ran out of memory,
     // ends it and throws std::bad_alloc. False for any other tag.
     bool LastWord(uint8_t tag, WireIn& in, std::string& error);
+    // Whether the command or the caller asked to stop.
+    bool Stopped() const;
 
     pid_t pid_ = -1;
     int socket_ = -1;             // to and from the reader
     int status_ = -1;             // from the zygote: how its reader ended
     std::unique_ptr<WireIn> in_;  // what it sends, read ahead
+    std::function<bool()> stop_;
     int width_ = 0, height_ = 0, channels_ = 0;
     bool deep_ = false;
     uint64_t decoderBytes_ = 0;
