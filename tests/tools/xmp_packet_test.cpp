@@ -293,7 +293,8 @@ TEST(XmpWithIptc, StatesWhatThePacketDoesNot) {
     EXPECT_NE(XmpWithIptc("", {{"IPTC:DateCreated", "20240517"}, {"IPTC:TimeCreated", "14:03"}})
                   .find("<photoshop:DateCreated>2024-05-17</photoshop:DateCreated>"),
               std::string::npos);
-    EXPECT_EQ(XmpWithIptc("", {{"IPTC:DateCreated", "2024-05-17"}, {"Keywords", " ; "}}), "");
+    EXPECT_EQ(XmpWithIptc("", {{"IPTC:DateCreated", "2024-05-17"}, {"Keywords", " ; "}, {"IPTC:Urgency", "high"}}),
+              "");
 
     // Into a photo's own packet: its keywords (an element), city (an
     // attribute) and photoshop namespace (bound as "ps") stay its own.

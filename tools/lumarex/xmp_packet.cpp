@@ -464,14 +464,15 @@ std::string XmpOfCorrected(std::string packet, const std::string& extension) {
 namespace {
 
 // How an IPTC field is stated in XMP.
-enum class XmpForm { kText, kLangAlt, kBag, kSeq, kDate };
+enum class XmpForm { kText, kInteger, kLangAlt, kBag, kSeq, kDate };
 struct IptcMapping {
     const char* field;     // the image library's attribute
     const char* property;  // prefix:Name
     XmpForm form;
 };
-// IPTC Core's mapping of the IIM fields that describe a photo (the rest name
-// a news service's transmission).
+// IPTC Core's mapping of the IIM fields that describe a photo (those left
+// out serve a news service's own bookkeeping: job and document IDs, release
+// dates, editorial status).
 constexpr IptcMapping kIptcMappings[] = {
     {"IPTC:ObjectName", "dc:title", XmpForm::kLangAlt},
     {"IPTC:Headline", "photoshop:Headline", XmpForm::kText},
@@ -493,7 +494,7 @@ constexpr IptcMapping kIptcMappings[] = {
     {"IPTC:TransmissionReference", "photoshop:TransmissionReference", XmpForm::kText},
     {"IPTC:Category", "photoshop:Category", XmpForm::kText},
     {"IPTC:SupplementalCategories", "photoshop:SupplementalCategories", XmpForm::kBag},
-    {"IPTC:Urgency", "photoshop:Urgency", XmpForm::kText},
+    {"IPTC:Urgency", "photoshop:Urgency", XmpForm::kInteger},
 };
 constexpr std::pair<const char*, const char*> kIptcNamespaces[] = {
     {"dc", "http://purl.org/dc/elements/1.1/"},
@@ -634,16 +635,17 @@ std::string XmpWithIptc(const std::string& packet, const std::vector<IptcField>&
                     items += "<rdf:li>" + item + "</rdf:li>";
                 from = to + 1;
             }
+        } else if (m.form == XmpForm::kDate) {
+            items = XmpDate(OIIO::Strutil::strip(valueOf(m.field)), OIIO::Strutil::strip(valueOf("IPTC:TimeCreated")));
         } else {
-            items = m.form == XmpForm::kDate ? XmpDate(OIIO::Strutil::strip(valueOf(m.field)),
-                                                       OIIO::Strutil::strip(valueOf("IPTC:TimeCreated")))
-                                             : XmlText(valueOf(m.field));
+            items = XmlText(valueOf(m.field));
+            if (m.form == XmpForm::kInteger && items.find_first_not_of("0123456789") != kNowhere) items.clear();
         }
         if (items.empty()) continue;
         used[ns] = true;
         const char* const container = m.form == XmpForm::kBag ? "rdf:Bag" : m.form == XmpForm::kSeq ? "rdf:Seq"
                                                                            : "rdf:Alt";
-        if (m.form == XmpForm::kText || m.form == XmpForm::kDate)
+        if (m.form == XmpForm::kText || m.form == XmpForm::kInteger || m.form == XmpForm::kDate)
             properties += "   <" + property + ">" + items + "</" + property + ">\n";
         else
             properties += "   <" + property + "><" + container + ">" +
