@@ -790,12 +790,7 @@ py::object ReadPhotoWith(Reader& reader, const std::string& path, int bits, cons
 py::object ReadPhoto(const std::string& path, int bits, const py::object& progress, bool withProfile) {
     if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
     UseReaderBesideModule();
-    if (ReaderProcessOn()) {
-        ReaderProcess reader;
-        return ReadPhotoWith(reader, path, bits, progress, withProfile);
-    }
-    PhotoReader reader;
-    return ReadPhotoWith(reader, path, bits, progress, withProfile);
+    return WithPhotoReader([&](auto& reader) { return ReadPhotoWith(reader, path, bits, progress, withProfile); });
 }
 
 // The limits as the command takes them; max_memory 0 is half of this
@@ -849,19 +844,12 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
         ranOut = !ok && memory.RanOut();
         refused = t_refusedBytes;
         if (ranOut && refused == 0) {  // the photo's peak, from its header
-            const auto peakOf = [&](auto& header) {
+            WithPhotoReader([&](auto& header) {
                 std::string ignored;
                 if (header.Open(input, ignored))
                     peak = EstimatedBytes(job.work, int64_t(header.Width()) * header.Height(), header.Channels(),
                                           job.want16 && header.Deep() ? 16 : 8, header.DecoderBytes());
-            };
-            if (ReaderProcessOn()) {
-                ReaderProcess header;
-                peakOf(header);
-            } else {
-                PhotoReader header;
-                peakOf(header);
-            }
+            });
         }
     }
     bridge.RaiseIfStopped();

@@ -186,12 +186,8 @@ bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Pictur
     // The command reads each photo in a process of its own (a decoder that
     // crashes on a damaged file then costs that file alone); other callers,
     // the tests among them, read in their own process.
-    if (ReaderProcessOn()) {
-        ReaderProcess reader;
-        return ReadWith(reader, path, work, want16, pic, notes, error, progress);
-    }
-    PhotoReader reader;
-    return ReadWith(reader, path, work, want16, pic, notes, error, progress);
+    return WithPhotoReader(
+        [&](auto& reader) { return ReadWith(reader, path, work, want16, pic, notes, error, progress); });
 }
 
 namespace {

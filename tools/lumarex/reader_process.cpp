@@ -859,15 +859,14 @@ bool AskZygote(int control, const std::array<int, 3>& given) {
     return sent == 1;
 }
 
+// "no answer for 300 s": the patience in whole seconds, rounded up (a
+// patience under one reads "1 s").
+std::string NoAnswerFor() { return "no answer for " + std::to_string((readerPatienceMs.load() + 999) / 1000) + " s"; }
+
 // The error for a reader that sent no answer, or a broken one.
 std::string Unanswered(const WireIn& in, std::string ended) {
     if (in.stopped()) return "stopped";
-    if (in.silent()) {
-        // Whole seconds, rounded up: a patience under one reads "1 s".
-        const int64_t seconds = (readerPatienceMs.load() + 999) / 1000;
-        return "reading it hung the image decoder (no answer for " + std::to_string(seconds) +
-               " s); the file is likely damaged";
-    }
+    if (in.silent()) return "reading it hung the image decoder (" + NoAnswerFor() + "); the file is likely damaged";
     if (!ended.empty()) return ended;
     return in.damaged() && !in.ended() ? "the reading process sent a damaged picture"
                                        : "the reading process ended without an answer";
@@ -922,9 +921,7 @@ bool ReaderProcess::Start(std::string& error) {
         close(data[0]);
         close(status[0]);
         if (answer.stopped() || answer.silent()) {
-            error = answer.stopped() ? "stopped"
-                                     : "could not start a process to read it (no answer for " +
-                                           std::to_string((readerPatienceMs.load() + 999) / 1000) + " s)";
+            error = answer.stopped() ? "stopped" : "could not start a process to read it (" + NoAnswerFor() + ")";
             return false;
         }
         lock.lock();

@@ -146,4 +146,16 @@ private:
     uint64_t decoderBytes_ = 0;
 };
 
+// `f(reader)` with the reader photos are read with: a ReaderProcess where
+// ReaderProcessOn says so, else a PhotoReader in this process.
+template <class F>
+decltype(auto) WithPhotoReader(F&& f) {
+    if (ReaderProcessOn()) {
+        ReaderProcess reader;
+        return f(reader);
+    }
+    PhotoReader reader;
+    return f(reader);
+}
+
 }  // namespace lumarex_cli

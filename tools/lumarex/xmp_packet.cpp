@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string_view>
 
 #include "byte_order.h"
 #include "jpeg_segments.h"
@@ -337,23 +338,38 @@ bool Children(const std::string& s, size_t from, size_t to, std::vector<std::pai
     }
 }
 
+// Calls `f(prefix, value)` for each namespace declaration
+// (xmlns:prefix="value") in `text`, in order, until it returns false. Each
+// is read where it stands and its value passed over, so that text of any
+// kind takes one pass; a value that does not end ends the search.
+template <class F>
+void ForEachDeclaration(const std::string& text, F&& f) {
+    for (size_t at = text.find("xmlns:"); at != kNowhere; at = text.find("xmlns:", at + 1)) {
+        if (at == 0 || std::strchr(kSpace, text[at - 1]) == nullptr) continue;
+        const size_t nameEnd = std::min(text.find_first_of(" \t\r\n=", at + 6), text.size());
+        size_t i = text.find_first_not_of(kSpace, nameEnd);
+        if (i == kNowhere || text[i] != '=') continue;
+        i = text.find_first_not_of(kSpace, i + 1);
+        if (i == kNowhere || (text[i] != '"' && text[i] != '\'')) continue;
+        const size_t close = text.find(text[i], i + 1);
+        if (close == kNowhere) return;
+        const std::string_view all(text);
+        if (!f(all.substr(at + 6, nameEnd - (at + 6)), all.substr(i + 1, close - i - 1))) return;
+        at = close;
+    }
+}
+
 // The namespace declarations (xmlns:prefix="...") of the start tag
 // `tag`, but those of x: and rdf:, by prefix.
 void Declarations(const std::string& tag, std::vector<std::pair<std::string, std::string>>& out) {
-    for (size_t at = tag.find("xmlns:"); at != kNowhere; at = tag.find("xmlns:", at + 1)) {
-        if (at == 0 || std::strchr(kSpace, tag[at - 1]) == nullptr) continue;
-        const size_t eq = tag.find('=', at);
-        if (eq == kNowhere) return;
-        const std::string prefix = tag.substr(at + 6, tag.find_last_not_of(kSpace, eq - 1) + 1 - (at + 6));
-        size_t length = 0;
-        const size_t value = AttributeValue(tag, "xmlns:" + prefix, at - 1, length);
-        if (value == kNowhere) return;
-        if (prefix == "x" || prefix == "rdf") continue;
-        const std::string text = "xmlns:" + prefix + "=\"" + tag.substr(value, length) + "\"";
+    ForEachDeclaration(tag, [&out](std::string_view prefix, std::string_view uri) {
+        if (prefix == "x" || prefix == "rdf") return true;
+        std::string text = "xmlns:" + std::string(prefix) + "=\"" + std::string(uri) + "\"";
         const auto same = std::find_if(out.begin(), out.end(), [&](const auto& d) { return d.first == prefix; });
-        if (same != out.end()) same->second = text;
-        else out.emplace_back(prefix, text);
-    }
+        if (same != out.end()) same->second = std::move(text);
+        else out.emplace_back(std::string(prefix), std::move(text));
+        return true;
+    });
 }
 
 }  // namespace
@@ -515,7 +531,8 @@ bool IsUtf8(const std::string& s) {
             if ((d & 0xC0) != 0x80) return false;
             code = code << 6 | (d & 0x3F);
         }
-        if ((n == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) || (n == 4 && (code < 0x10000 || code > 0x10FFFF)))
+        if ((n == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (n == 4 && (code < 0x10000 || code > 0x10FFFF)))
             return false;
         i += n;
     }
@@ -584,25 +601,14 @@ bool States(const std::string& packet, const std::string& name) {
 }
 
 // Whether the packet binds the namespace `uri` to a prefix other than
-// `prefix`, or `prefix` to another namespace. Each declaration is read where
-// it stands, and values are passed over, so that a packet of any text takes
-// one pass.
-bool BoundOtherwise(const std::string& packet, const std::string& prefix, const std::string& uri) {
-    for (size_t at = packet.find("xmlns:"); at != kNowhere; at = packet.find("xmlns:", at + 1)) {
-        if (at == 0 || std::strchr(kSpace, packet[at - 1]) == nullptr) continue;
-        const size_t nameEnd = std::min(packet.find_first_of(" \t\r\n=", at + 6), packet.size());
-        size_t i = packet.find_first_not_of(kSpace, nameEnd);
-        if (i == kNowhere || packet[i] != '=') continue;
-        i = packet.find_first_not_of(kSpace, i + 1);
-        if (i == kNowhere || (packet[i] != '"' && packet[i] != '\'')) continue;
-        const size_t close = packet.find(packet[i], i + 1);
-        if (close == kNowhere) return false;
-        const bool samePrefix = packet.compare(at + 6, nameEnd - (at + 6), prefix) == 0;
-        const bool sameUri = packet.compare(i + 1, close - i - 1, uri) == 0;
-        if (samePrefix != sameUri) return true;
-        at = close;
-    }
-    return false;
+// `prefix`, or `prefix` to another namespace.
+bool BoundOtherwise(const std::string& packet, std::string_view prefix, std::string_view uri) {
+    bool otherwise = false;
+    ForEachDeclaration(packet, [&](std::string_view bound, std::string_view to) {
+        otherwise = (bound == prefix) != (to == uri);
+        return !otherwise;
+    });
+    return otherwise;
 }
 
 }  // namespace
@@ -645,18 +651,19 @@ std::string XmpWithIptc(const std::string& packet, const std::vector<IptcField>&
         used[ns] = true;
         const char* const container = m.form == XmpForm::kBag ? "rdf:Bag" : m.form == XmpForm::kSeq ? "rdf:Seq"
                                                                            : "rdf:Alt";
+        if (m.form == XmpForm::kLangAlt) items = "<rdf:li xml:lang=\"x-default\">" + items + "</rdf:li>";
         if (m.form == XmpForm::kText || m.form == XmpForm::kInteger || m.form == XmpForm::kDate)
             properties += "   <" + property + ">" + items + "</" + property + ">\n";
         else
-            properties += "   <" + property + "><" + container + ">" +
-                          (m.form == XmpForm::kLangAlt ? "<rdf:li xml:lang=\"x-default\">" + items + "</rdf:li>" : items) +
-                          "</" + container + "></" + property + ">\n";
+            properties +=
+                "   <" + property + "><" + container + ">" + items + "</" + container + "></" + property + ">\n";
     }
     if (properties.empty()) return packet;
     std::string description = "  <rdf:Description rdf:about=\"\"";
     for (size_t ns = 0; ns < std::size(kIptcNamespaces); ++ns)
         if (used[ns])
-            description += std::string("\n    xmlns:") + kIptcNamespaces[ns].first + "=\"" + kIptcNamespaces[ns].second + "\"";
+            description +=
+                std::string("\n    xmlns:") + kIptcNamespaces[ns].first + "=\"" + kIptcNamespaces[ns].second + "\"";
     description += ">\n" + properties + "  </rdf:Description>\n";
     if (packet.empty())
         return "<?xpacket begin=\"\xef\xbb\xbf\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
@@ -714,7 +721,8 @@ JpegXmpStream::JpegXmpStream(std::string packet, const std::string& extension, O
     const bool extended = !guid.empty() && !extension.empty() && extension.size() <= kLargestPacket;
     const size_t parts = extended ? (extension.size() + kJpegExtensionPart - 1) / kJpegExtensionPart : 0;
     segment_.reserve(4 + kJpegSignatureSize + packet.size() +
-                     parts * (4 + kJpegExtensionSignatureSize + kExtensionHeadSize) + (extended ? extension.size() : 0));
+                     parts * (4 + kJpegExtensionSignatureSize + kExtensionHeadSize) +
+                     (extended ? extension.size() : 0));
     const auto header = [this](size_t length) {
         for (const uint8_t b : {uint8_t(0xFF), uint8_t(0xE1), uint8_t(length >> 8), uint8_t(length & 0xFF)})
             segment_.push_back(b);
