@@ -398,26 +398,31 @@ def test_a_decoder_that_crashes_or_hangs_costs_that_file_not_the_interpreter(tmp
     assert children(os.getpid(), "lumarex-reader") not in ([], [zygote])
 
 
-def test_ctrl_c_stops_a_read_whose_reader_does_not_answer():
+def test_ctrl_c_stops_a_read_whose_reader_does_not_answer(tmp_path):
     photo = samples("s03*")[0]
+    out = tmp_path / "out.png"
     expected = lumarex.read_photo(photo)
     (zygote,) = children(os.getpid(), "lumarex-reader")
     # A zygote that forks no reader (stopped here) is waited for only until
-    # Ctrl-C.
-    os.kill(zygote, signal.SIGSTOP)
-    # Let go after 5 s, so that a read deaf to Ctrl-C fails rather than hangs.
-    release = threading.Timer(5, os.kill, (zygote, signal.SIGCONT))
-    try:
-        release.start()
-        timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
-        timer.start()
-        start = time.monotonic()
-        with pytest.raises(KeyboardInterrupt):
-            lumarex.read_photo(photo)
-        assert time.monotonic() - start < 4
-        timer.join()
-    finally:
-        release.cancel()
-        os.kill(zygote, signal.SIGCONT)
+    # Ctrl-C, by a read and by a batch's worker.
+    reads = [lambda: lumarex.read_photo(photo),
+             lambda: lumarex._lumarex.correct_file(str(photo), str(out), "auto", 95, 200.0, 0.0, None, {})]
+    for read in reads:
+        os.kill(zygote, signal.SIGSTOP)
+        # Let go after 5 s, so that a read deaf to Ctrl-C fails rather than hangs.
+        release = threading.Timer(5, os.kill, (zygote, signal.SIGCONT))
+        try:
+            release.start()
+            timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+            timer.start()
+            start = time.monotonic()
+            with pytest.raises(KeyboardInterrupt):
+                read()
+            assert time.monotonic() - start < 4
+            timer.join()
+        finally:
+            release.cancel()
+            os.kill(zygote, signal.SIGCONT)
+    assert not out.exists()
     assert np.array_equal(lumarex.read_photo(photo), expected)
     assert children(zygote) == []
