@@ -89,6 +89,36 @@ TEST(Choice, ContrastIsTheLightnessSpreadTimesTheStepBetweenNeighbours) {
     EXPECT_EQ(ContrastOf(grey, RgbSpace::Srgb()).Score(), 0.0);
 }
 
+// A picture of 500 x 400 pixels, more than the grid of measured pixels
+// holds (every other pixel of every other row is measured): tinted by
+// `tint` from the middle of each row to its end, grey elsewhere.
+Picture HalfTinted(int tint) {
+    Picture p;
+    p.width = 500, p.height = 400, p.bits = 8;
+    p.rgb8.resize(size_t(500) * 400 * 3);
+    for (size_t i = 0; i < p.rgb8.size(); i += 3) {
+        const bool tinted = (i / 3) % 500 >= 250;
+        const int level = 40 + int((i / 3) % 7) * 25;
+        p.rgb8[i] = uint8_t(level), p.rgb8[i + 1] = uint8_t(level);
+        p.rgb8[i + 2] = uint8_t(std::clamp(level - (tinted ? tint : 0), 0, 255));
+    }
+    return p;
+}
+
+TEST(Choice, NewlyGreyCountsPixelsTurnedGreyLessThoseTurnedColoured) {
+    const RgbSpace& srgb = RgbSpace::Srgb();
+    const Picture tinted = HalfTinted(40), grey = HalfTinted(0), faint = HalfTinted(2);
+    // Half the picture turns grey, or back; a faint tint is grey already.
+    EXPECT_NEAR(NewlyGrey(tinted, grey, srgb), 50.0, 1e-9);
+    EXPECT_NEAR(NewlyGrey(grey, tinted, srgb), -50.0, 1e-9);
+    EXPECT_NEAR(NewlyGrey(grey, faint, srgb), 0.0, 1e-9);
+    // Against one picture once, as against each pair; 0 for another size.
+    const GreyPixels before(tinted, srgb);
+    for (const Picture* b : {&grey, &faint, &tinted})
+        EXPECT_EQ(before.NewlyGreyIn(*b), NewlyGrey(tinted, *b, srgb));
+    EXPECT_EQ(before.NewlyGreyIn(Strip(8, 100, 118, 255)), 0.0);
+}
+
 TEST(Choice, BlackClipFindsTheVeilsFloor) {
     // Columns: the level below which 0.1, 0.2, ... 5 % of the samples lie;
     // past the given ones the last repeats.

@@ -249,12 +249,13 @@ bool FindNeutralPoint(Trials& trials, const RgbSpace& space, const Settings& s, 
     Picture without, with;
     int32_t strength = 0;
     if (!trials.Apply(t, without, strength)) return false;
+    const GreyPixels before(without, space);
     t.cast = 1, t.castMethod = kAverageCast;
     int peak = 0;
     for (int q = 0; q < 4; ++q) {
         t.castStrength = float(q + 1) / 4.0f;
         if (!trials.Apply(t, with, strength)) return false;
-        out.grey[q] = NewlyGrey(without, with, space);
+        out.grey[q] = before.NewlyGreyIn(with);
         if (out.grey[q] > out.grey[peak]) peak = q;
     }
     out.found = peak < 3 && out.grey[peak] >= kNeutralPointGrey && out.grey[3] > 0.0;
@@ -514,14 +515,25 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
     return {sum / double(picked), 100.0 * double(picked) / double(seen)};
 }
 
-double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space) {
-    const auto grey = [&space](const Picture& p, size_t i) {
-        const Lab c = LabAt(p, i, space);
-        return c.l > 15.0 && Chroma(c) < kGrey;
-    };
+GreyPixels::GreyPixels(const Picture& a, const RgbSpace& space) : space_(space), width_(a.width), height_(a.height) {
+    ForGridPixels(a, [&](size_t i) { grey_.push_back(IsGrey(a, i)); });
+}
+
+bool GreyPixels::IsGrey(const Picture& p, size_t i) const {
+    const Lab c = LabAt(p, i, space_);
+    return c.l > 15.0 && Chroma(c) < kGrey;
+}
+
+double GreyPixels::NewlyGreyIn(const Picture& b) const {
+    if (b.width != width_ || b.height != height_) return 0.0;
     int64_t balance = 0;
-    const int64_t seen = ForGridPixels(a, [&](size_t i) { balance += int(grey(b, i)) - int(grey(a, i)); });
-    return seen == 0 ? 0.0 : 100.0 * double(balance) / double(seen);
+    size_t k = 0;
+    ForGridPixels(b, [&](size_t i) { balance += int(IsGrey(b, i)) - int(grey_[k++]); });
+    return grey_.empty() ? 0.0 : 100.0 * double(balance) / double(grey_.size());
+}
+
+double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space) {
+    return GreyPixels(a, space).NewlyGreyIn(b);
 }
 
 bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImageParam* param, Choice& out,

@@ -213,6 +213,21 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
 // 15) and not in `a`, less those grey in `a` and not in `b`.
 double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space);
 
+// The same against one `a` and several pictures of its size (0 for one of
+// another size): which of a's pixels are grey is worked out once.
+class GreyPixels {
+public:
+    GreyPixels(const Picture& a, const RgbSpace& space);
+    double NewlyGreyIn(const Picture& b) const;
+
+private:
+    bool IsGrey(const Picture& p, size_t i) const;
+
+    const RgbSpace& space_;
+    int width_, height_;
+    std::vector<bool> grey_;
+};
+
 // What a correction did, as the commands print it: "brightened 40 %", then
 // ", cast removed" (with " until its greys turned neutral" by a neutral
 // point), ", cast held back for the scene's colours", ", held back from
