@@ -122,7 +122,99 @@ std::array<int, 3> ColourAt(const lumarex_cli::Picture& p, int x, int y) {
     return mean;
 }
 
+// A TIFF of CIELAB samples (photometric 8, CIELab, or 9, ICCLab), one row
+// of pixels of `channels` stored values each, with a white point when
+// `whiteXy` is given.
+void WriteLabTiff(const fs::path& p, int photometric, int bits, int channels, const std::vector<int>& stored,
+                  const float* whiteXy = nullptr) {
+    TIFF* t = TIFFOpen(p.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    const uint32_t width = uint32_t(stored.size() / size_t(channels));
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1u);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(channels));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(photometric));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1u);
+    if (whiteXy != nullptr) TIFFSetField(t, TIFFTAG_WHITEPOINT, whiteXy);
+    std::vector<uint8_t> row;
+    for (const int v : stored) {
+        if (bits == 8) {
+            row.push_back(uint8_t(v & 0xff));
+        } else {
+            const uint16_t w = uint16_t(v & 0xffff);
+            row.insert(row.end(), reinterpret_cast<const uint8_t*>(&w), reinterpret_cast<const uint8_t*>(&w) + 2);
+        }
+    }
+    ASSERT_EQ(TIFFWriteScanline(t, row.data(), 0, 0), 1);
+    TIFFClose(t);
+}
+
 }  // namespace
+
+// A TIFF of CIELAB samples (as Photoshop's Lab mode saves) is read as sRGB
+// at its own depth, its white adapted to sRGB's, whichever of the two
+// encodings of a* and b* it uses.
+TEST(LabTiff, ReadAsSrgbAtItsDepth) {
+    const fs::path dir = fs::temp_directory_path() / ("lumarex-lab-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    // White, mid-grey and three colours, as sRGB and as CIELAB relative to
+    // D50 (after Bradford) and to D65.
+    const int srgb[5][3] = {{255, 255, 255}, {119, 119, 119}, {40, 160, 60}, {30, 60, 200}, {200, 150, 120}};
+    const double d50[5][3] = {{100, 0, 0}, {50, 0, 0}, {57.99, -49.35, 41.09}, {31.87, 32.94, -76.77},
+                              {66.41, 16.51, 23.55}};
+    const double d65[5][3] = {{100, 0, 0}, {50, 0, 0}, {57.96, -53.10, 41.95}, {33.30, 42.27, -74.72},
+                              {66.10, 14.85, 23.13}};
+    const float whiteD65[2] = {0.3127f, 0.3290f};
+    struct Case {
+        const char* name;
+        int photometric, bits;
+        const double (*lab)[3];
+        const float* white;
+        bool want16;
+        int tolerance;  // levels of 8 bits
+    } cases[] = {{"CIELab, 8 bits, D50 (no white point stated)", 8, 8, d50, nullptr, true, 2},
+                 {"ICCLab, 8 bits, D50", 9, 8, d50, nullptr, false, 2},
+                 {"CIELab, 16 bits, D65 stated", 8, 16, d65, whiteD65, true, 1},
+                 {"CIELab, 16 bits read at 8", 8, 16, d65, whiteD65, false, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double full = c.bits == 16 ? 65535.0 : 255.0, ab = c.bits == 16 ? 256.0 : 1.0;
+        const int offset = c.photometric == 9 ? (c.bits == 16 ? 32768 : 128) : 0;
+        std::vector<int> stored;
+        for (int k = 0; k < 5; ++k) {
+            stored.push_back(int(std::lround(c.lab[k][0] * full / 100.0)));
+            for (int j = 1; j < 3; ++j) stored.push_back(int(std::lround(c.lab[k][j] * ab)) + offset);
+        }
+        const fs::path file = dir / (std::to_string(&c - cases) + ".tif");
+        WriteLabTiff(file, c.photometric, c.bits, 3, stored, c.white);
+        lumarex_cli::PhotoReader reader;
+        std::string error, notes;
+        ASSERT_TRUE(reader.Open(file.string(), error)) << error;
+        lumarex_cli::Picture pic;
+        ASSERT_TRUE(reader.Read(c.want16, pic, notes, error, [](float) { return false; })) << error;
+        EXPECT_EQ(pic.bits, c.want16 && c.bits == 16 ? 16 : 8);
+        EXPECT_TRUE(Has(notes, "CIELAB turned into sRGB"));
+        EXPECT_FALSE(pic.spec.find_attribute("tiff:PhotometricInterpretation"));
+        for (int k = 0; k < 5; ++k)
+            for (int ch = 0; ch < 3; ++ch) {
+                const size_t i = size_t(k) * 3 + size_t(ch);
+                const double got = pic.bits == 16 ? pic.rgb16[i] / 257.0 : pic.rgb8[i];
+                EXPECT_NEAR(got, srgb[k][ch], c.tolerance) << "pixel " << k << " channel " << ch;
+            }
+    }
+    // L* alone: a grey picture.
+    WriteLabTiff(dir / "grey.tif", 8, 8, 1, {255, 128, 0});
+    lumarex_cli::PhotoReader reader;
+    std::string error, notes;
+    ASSERT_TRUE(reader.Open((dir / "grey.tif").string(), error)) << error;
+    lumarex_cli::Picture pic;
+    ASSERT_TRUE(reader.Read(false, pic, notes, error, [](float) { return false; })) << error;
+    EXPECT_TRUE(pic.grey);
+    EXPECT_EQ(std::vector<int>(pic.rgb8.begin(), pic.rgb8.end()), (std::vector<int>{255, 255, 255, 119, 119, 119, 0, 0, 0}));
+    fs::remove_all(dir);
+}
 
 TEST(CameraRaw, DevelopedUprightInSrgbAtSixteenBitsAsAsked) {
     const fs::path dir = fs::temp_directory_path() / ("lumarex-raw-" + std::to_string(::getpid()));

@@ -210,7 +210,62 @@ std::vector<uint8_t> ProfileOfPrimaries(const char* name, const double (&xy)[3][
     return DisplayProfile(name, colorants, curve);
 }
 
+// A stored CIELAB sample as the number it holds: L* 0..100, or a* or b*.
+double LabNumber(uint32_t v, int bits, bool lightness, bool icc) {
+    if (lightness) return double(v) * 100.0 / (bits == 16 ? 65535.0 : 255.0);
+    if (bits == 16) return icc ? (double(v) - 32768.0) / 256.0 : double(int16_t(uint16_t(v))) / 256.0;
+    return icc ? double(v) - 128.0 : double(int8_t(uint8_t(v)));
+}
+
+// CIELAB's f() undone.
+double LabFInverse(double t) {
+    constexpr double d = 6.0 / 29.0;
+    return t > d ? t * t * t : 3.0 * d * d * (t - 4.0 / 29.0);
+}
+
+double SrgbEncoded(double linear) {
+    const double c = std::clamp(linear, 0.0, 1.0);
+    return c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1.0 / 2.4) - 0.055;
+}
+
+template <class T>
+void LabToSrgbIn(T* samples, size_t pixels, int channels, int colours, const LabSamples& lab) {
+    const double top = sizeof(T) == 2 ? 65535.0 : 255.0;
+    const uint32_t widened = sizeof(T) == 2 && lab.bits == 8 ? 257 : 1;
+    const double white[3] = {lab.white[0], lab.white[1], lab.white[2]};
+    const Matrix srgbToXyz = {{{0.4124564, 0.3575761, 0.1804375},
+                               {0.2126729, 0.7151522, 0.0721750},
+                               {0.0193339, 0.1191920, 0.9503041}}};
+    const Matrix toSrgb = Multiply(Inverse(srgbToXyz), Bradford(white, kD65White));
+    const auto number = [&](T v, bool lightness) {
+        return LabNumber(uint32_t(v) / widened, lab.bits, lightness, lab.icc);
+    };
+    for (size_t p = 0; p < pixels; ++p) {
+        T* px = samples + p * size_t(channels);
+        const double fy = (number(px[0], true) + 16.0) / 116.0;
+        if (colours == 1) {
+            px[0] = T(std::lround(SrgbEncoded(LabFInverse(fy)) * top));
+            continue;
+        }
+        const double xyz[3] = {white[0] * LabFInverse(fy + number(px[1], false) / 500.0),
+                               white[1] * LabFInverse(fy),
+                               white[2] * LabFInverse(fy - number(px[2], false) / 200.0)};
+        for (size_t c = 0; c < 3; ++c) {
+            const auto& m = toSrgb[c];
+            px[c] = T(std::lround(SrgbEncoded(m[0] * xyz[0] + m[1] * xyz[1] + m[2] * xyz[2]) * top));
+        }
+    }
+}
+
 }  // namespace
+
+void LabToSrgb(uint8_t* samples, size_t pixels, int channels, int colours, const LabSamples& lab) {
+    LabToSrgbIn(samples, pixels, channels, colours, lab);
+}
+
+void LabToSrgb(uint16_t* samples, size_t pixels, int channels, int colours, const LabSamples& lab) {
+    LabToSrgbIn(samples, pixels, channels, colours, lab);
+}
 
 std::vector<uint8_t> DisplayProfile(const char* name, const int32_t (&colorants)[3][3],
                                     const std::vector<uint8_t>& curve) {

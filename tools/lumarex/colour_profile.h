@@ -14,6 +14,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -58,5 +59,24 @@ struct DescribedSpace {
     const std::vector<uint8_t>* profile = nullptr;
 };
 DescribedSpace SpaceOfColourDescription(int primaries, int transfer);
+
+// How a TIFF stores CIELAB: ICCLab (a* and b* offset by half the range) or
+// CIELab (a* and b* signed), 8 or 16 bits, and the white its colours are
+// relative to (XYZ with Y = 1): D50, as Photoshop and libtiff take it, unless
+// the file states another.
+struct LabSamples {
+    bool icc = false;
+    int bits = 8;
+    std::array<double, 3> white{0.9642, 1.0, 0.8249};
+};
+
+// Turns the first `colours` (3, or 1 for L* alone) of every `channels`
+// samples of `pixels` pixels from CIELAB into sRGB numbers of the samples'
+// depth, in place: the white adapted to D65 by the Bradford transform,
+// colours outside sRGB clipped channel by channel. 8-bit samples hold an
+// 8-bit file's; 16-bit ones a 16-bit file's, or an 8-bit file's read as 16
+// (v x 257).
+void LabToSrgb(uint8_t* samples, size_t pixels, int channels, int colours, const LabSamples& lab);
+void LabToSrgb(uint16_t* samples, size_t pixels, int channels, int colours, const LabSamples& lab);
 
 }  // namespace lumarex_cli

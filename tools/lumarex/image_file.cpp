@@ -630,6 +630,7 @@ uint64_t PhotoReader::DecoderBytes() const {
 
 bool PhotoReader::OpenFile(const std::string& path, std::string& error, const RawDevelopment& raw) {
     describedNote_.clear();
+    lab_.reset();
     path_ = path;
     // Only regular files: opening a named pipe waits for a writer that may
     // never come, and a device such as /dev/zero never ends.
@@ -663,8 +664,14 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     headerBlockBytes_ = 0;
     const uint64_t fileBytes = fs::file_size(path, ec);
     if (!ec && !CheckHeader(path, fileBytes, headerBlockBytes_, error)) return false;
+    // OpenImageIO 2.4 turns a TIFF's CIELAB into RGB through libtiff's
+    // display model (not sRGB: a portrait's colours off by up to 30 levels),
+    // 16 bits into 8, and refuses ICCLab. Their samples are read as stored
+    // and turned into sRGB at their depth as they are read.
+    const int photometric = TiffPhotometric(path);
+    const bool lab = photometric == 8 || photometric == 9;
     std::string rawNote;
-    if (!OpenWithImageLibrary(path, raw, rawNote, error)) return false;
+    if (!OpenWithImageLibrary(path, raw, rawNote, error, /*rawColour=*/lab)) return false;
     // A file OpenImageIO takes for HEIF that IsHeifFile did not (damaged
     // brands under another name) is read by our own HEIF reader too:
     // OpenImageIO 2.4's overruns its buffer on a picture of another size
@@ -677,6 +684,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         in_.reset();
         return OpenWebp(path, error);
     }
+    if (lab && !TakeLabSamples(path, photometric, error)) return false;
     const OIIO::ImageSpec& spec = in_->spec();
     const int nc = spec.nchannels;
     // A named alpha channel, or the last of two or four. (OpenImageIO 2.4
@@ -708,8 +716,24 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     return SeekFirstPicture(error);
 }
 
+bool PhotoReader::TakeLabSamples(const std::string& path, int photometric, std::string& error) {
+    const OIIO::TypeDesc format = in_->spec().format;
+    if (std::string(in_->format_name()) != "tiff") return true;
+    if (format != OIIO::TypeDesc::UINT8 && format != OIIO::TypeDesc::UINT16) {
+        error = std::string("unsupported: CIELAB samples of type ") + format.c_str() + " (8 and 16 bits are supported)";
+        return false;
+    }
+    LabSamples lab;
+    lab.icc = photometric == 9;
+    lab.bits = format == OIIO::TypeDesc::UINT16 ? 16 : 8;
+    double white[3];
+    if (TiffWhitePoint(path, white)) lab.white = {white[0], white[1], white[2]};
+    lab_ = lab;
+    return true;
+}
+
 bool PhotoReader::OpenWithImageLibrary(const std::string& path, const RawDevelopment& raw, std::string& rawNote,
-                                       std::string& error) {
+                                       std::string& error, bool rawColour) {
     // Colour unpremultiplied, as the opaque photo would be.
     // OpenImageIO's debugging lines (its raw reader prints some for settings
     // that are as they should be) are not for the command's user.
@@ -717,6 +741,7 @@ bool PhotoReader::OpenWithImageLibrary(const std::string& path, const RawDevelop
     (void)quiet;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
+    if (rawColour) config.attribute("oiio:RawColor", 1);
     ConfigureRaw(raw, config, rawNote);
     {
         // One file's header at a time: OpenImageIO 2.4 decoding two colour
@@ -911,6 +936,15 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
         AddNote(notes, heif_ ? "only its primary picture of several" : "only the first of its several pages or frames");
     if (!want16 && deep_) AddNote(notes, std::to_string(deepBits_) + "-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
+    const int colours = nc - (out.hasAlpha ? 1 : 0);
+    if (lab_) {
+        // The pixels written are sRGB's: no profile or TIFF colour model of
+        // the file's describes them.
+        EraseProfile(out.spec);
+        out.spec.erase_attribute("tiff:PhotometricInterpretation");
+        out.spec.erase_attribute("tiff:ColorSpace");
+        AddNote(notes, "CIELAB turned into sRGB");
+    }
 
     // A HEIC's or AVIF's pixels are decoded before the picture's memory is
     // taken: the decoding is the peak of reading one (heif_file.h).
@@ -923,6 +957,7 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
         std::vector<uint8_t> all;
         ResizeOnLargePages(all, n * nc);
         if (!ReadSamples(OIIO::TypeDesc::UINT8, all.data(), error, progress)) return false;
+        if (lab_) LabToSrgb(all.data(), n, nc, colours, *lab_);
         Finish(all, out, notes);
         if (nc == 3) {
             out.rgb8 = std::move(all);
@@ -936,6 +971,7 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
     std::vector<uint16_t> all;
     ResizeOnLargePages(all, n * nc);
     if (!ReadSamples(OIIO::TypeDesc::UINT16, all.data(), error, progress)) return false;
+    if (lab_) LabToSrgb(all.data(), n, nc, colours, *lab_);
     // A TIFF may store its colour premultiplied by alpha (OpenImageIO then
     // names the alpha channel and does not mark it unassociated), and so may
     // a HEIC or AVIF that says so.

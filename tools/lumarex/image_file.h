@@ -22,9 +22,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "colour_profile.h"
 #include "lumarex/lumarex.h"
 
 namespace lumarex_cli {
@@ -131,8 +133,12 @@ private:
     bool OpenGif(const std::string& path, int width, int height, std::string& error);
     // Opens the file that OpenGif described, once its size has passed.
     bool OpenDeferred(std::string& error);
+    // `rawColour`: samples as stored, not turned into RGB (a CIELAB TIFF's).
     bool OpenWithImageLibrary(const std::string& path, const RawDevelopment& raw, std::string& rawNote,
-                              std::string& error);
+                              std::string& error, bool rawColour = false);
+    // How the CIELAB samples of a TIFF opened with `rawColour` are stored;
+    // false for a depth they are not read at.
+    bool TakeLabSamples(const std::string& path, int photometric, std::string& error);
     bool SeekFirstPicture(std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>
@@ -155,6 +161,7 @@ private:
     std::string rawNote_;  // how a camera raw file was developed
     bool adobeRgb_ = false;  // its EXIF marks it Adobe RGB (adobe_rgb.h)
     std::string describedNote_;  // what a HEIF's colour description said (HeifInput::ColourNote)
+    std::optional<LabSamples> lab_;  // a TIFF's CIELAB samples, turned into sRGB as read
 };
 
 // Turns interleaved samples (`channels` per pixel) stored with EXIF

@@ -30,6 +30,16 @@ namespace lumarex_cli {
 // OpenImageIO 2.4's TIFF reader leaves it out.
 std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso = nullptr);
 
+// The photometric interpretation of the first picture of the TIFF at
+// `path` (8 for CIELab, 9 for ICCLab, ...); -1 when it is not a TIFF.
+int TiffPhotometric(const std::string& path);
+
+// The white point the first picture of the TIFF at `path` states (its
+// WhitePoint tag, chromaticity x, y), as XYZ with Y = 1 into `xyz`; false,
+// `xyz` untouched, where it states none or one no light has. Read with
+// libtiff, as the packet is: OpenImageIO 2.4's reader leaves it out.
+bool TiffWhitePoint(const std::string& path, double (&xyz)[3]);
+
 // The XMP sidecar of the camera raw file at `path`, where it has no packet
 // of its own: the file a raw converter keeps beside it for the rating,
 // keywords and development settings, named as Adobe's programs name it
