@@ -38,7 +38,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "analysis_json.h"
@@ -752,13 +751,10 @@ void UseReaderBesideModule() {
 }
 
 template <class Reader>
-py::object ReadPhotoWith(Reader& reader, const std::string& path, int bits, const py::object& progress,
+py::object ReadPhotoWith(Reader& reader, ProgressBridge& bridge, const std::string& path, int bits,
                          bool withProfile) {
     std::string notes, error;
     bool ok;
-    ProgressBridge bridge(progress);
-    // Ctrl-C stops a reader that does not start or send its header too.
-    if constexpr (std::is_same_v<Reader, ReaderProcess>) reader.SetStop([&bridge] { return bridge.Interrupted(); });
     {
         py::gil_scoped_release nogil;
         ok = reader.Open(path, error);
@@ -790,7 +786,10 @@ py::object ReadPhotoWith(Reader& reader, const std::string& path, int bits, cons
 py::object ReadPhoto(const std::string& path, int bits, const py::object& progress, bool withProfile) {
     if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
     UseReaderBesideModule();
-    return WithPhotoReader([&](auto& reader) { return ReadPhotoWith(reader, path, bits, progress, withProfile); });
+    ProgressBridge bridge(progress);
+    // Ctrl-C stops a reader that does not start or send its header too.
+    return WithPhotoReader([&](auto& reader) { return ReadPhotoWith(reader, bridge, path, bits, withProfile); },
+                           [&bridge] { return bridge.Interrupted(); });
 }
 
 // The limits as the command takes them; max_memory 0 is half of this

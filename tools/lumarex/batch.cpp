@@ -10,7 +10,6 @@
 #include <mutex>
 #include <new>
 #include <thread>
-#include <type_traits>
 
 #include "console.h"
 #include "output_file.h"
@@ -150,10 +149,6 @@ BudgetedPhoto::~BudgetedPhoto() {
 template <class Reader>
 bool BudgetedPhoto::ReadWith(Reader& reader, const std::string& path, Work work, bool want16, Picture& pic,
                              std::string& notes, std::string& error, const FileProgress& progress) {
-    // The wait for a reader to start and send the header stops on the
-    // caller's stop too (Ctrl-C in a Python batch's worker), not only on the
-    // command's: nothing of the file is done yet, so it reports 0.
-    if constexpr (std::is_same_v<Reader, ReaderProcess>) reader.SetStop([&progress] { return progress(0.0f); });
     if (!reader.Open(path, error, raw_)) return false;
     // Sizes come from the header: nothing is allocated for pixels before
     // they pass.
@@ -191,8 +186,12 @@ bool BudgetedPhoto::Read(const std::string& path, Work work, bool want16, Pictur
     // The command reads each photo in a process of its own (a decoder that
     // crashes on a damaged file then costs that file alone); other callers,
     // the tests among them, read in their own process.
+    // The wait for a reader to start and send the header stops on the
+    // caller's stop too (Ctrl-C in a Python batch's worker), not only on the
+    // command's: nothing of the file is done yet, so it reports 0.
     return WithPhotoReader(
-        [&](auto& reader) { return ReadWith(reader, path, work, want16, pic, notes, error, progress); });
+        [&](auto& reader) { return ReadWith(reader, path, work, want16, pic, notes, error, progress); },
+        [&progress] { return progress(0.0f); });
 }
 
 namespace {

@@ -60,19 +60,19 @@ double RgbSpace::LightnessOf(uint8_t r, uint8_t g, uint8_t b) const {
     return 116.0 * LabF(m[0] * linear_[0][r] + m[1] * linear_[1][g] + m[2] * linear_[2][b]) - 16.0;
 }
 
+double SrgbEncoded(double linear) {
+    const double v = std::clamp(linear, 0.0, 1.0);
+    return std::clamp(v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055, 0.0, 1.0);
+}
+
 std::array<uint8_t, 3> RgbSpace::SrgbOf(uint8_t r, uint8_t g, uint8_t b) const {
-    // XYZ (D65) to linear sRGB: the inverse of sRGB's matrix.
-    static constexpr double kToSrgb[3][3] = {{3.2404542, -1.5371385, -0.4985314},
-                                             {-0.9692660, 1.8760108, 0.0415560},
-                                             {0.0556434, -0.2040259, 1.0572252}};
     const double R = linear_[0][r], G = linear_[1][g], B = linear_[2][b];
     double xyz[3];
     for (size_t k = 0; k < 3; ++k) xyz[k] = toXyz_[k][0] * R + toXyz_[k][1] * G + toXyz_[k][2] * B;
     std::array<uint8_t, 3> out{};
     for (size_t c = 0; c < 3; ++c) {
-        const double v = std::clamp(kToSrgb[c][0] * xyz[0] + kToSrgb[c][1] * xyz[1] + kToSrgb[c][2] * xyz[2], 0.0, 1.0);
-        const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
-        out[c] = uint8_t(std::lround(std::clamp(e, 0.0, 1.0) * 255.0));
+        const auto& m = kXyzToLinearSrgb[c];
+        out[c] = uint8_t(std::lround(SrgbEncoded(m[0] * xyz[0] + m[1] * xyz[1] + m[2] * xyz[2]) * 255.0));
     }
     return out;
 }

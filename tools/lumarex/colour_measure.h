@@ -17,6 +17,15 @@ struct Lab {
 // D65 white, XYZ with Y = 1: the white CIELAB is taken relative to.
 inline constexpr double kD65White[3] = {0.95047, 1.0, 1.08883};
 
+// XYZ (D65) to linear sRGB: the inverse of sRGB's matrix.
+inline constexpr double kXyzToLinearSrgb[3][3] = {{3.2404542, -1.5371385, -0.4985314},
+                                                  {-0.9692660, 1.8760108, 0.0415560},
+                                                  {0.0556434, -0.2040259, 1.0572252}};
+
+// A linear sRGB value as sRGB's number for it, 0..1: clipped to 0..1, then
+// sRGB's curve.
+double SrgbEncoded(double linear);
+
 // An RGB colour space of 8-bit samples as CIELAB sees it (D65 white): each
 // channel's level to its linear value, then a matrix to CIE XYZ. sRGB unless
 // the photo's colour profile says otherwise (colour_profile.h): a Display P3

@@ -223,20 +223,15 @@ double LabFInverse(double t) {
     return t > d ? t * t * t : 3.0 * d * d * (t - 4.0 / 29.0);
 }
 
-double SrgbEncoded(double linear) {
-    const double c = std::clamp(linear, 0.0, 1.0);
-    return c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1.0 / 2.4) - 0.055;
-}
-
 template <class T>
 void LabToSrgbIn(T* samples, size_t pixels, int channels, int colours, const LabSamples& lab) {
     const double top = sizeof(T) == 2 ? 65535.0 : 255.0;
     const uint32_t widened = sizeof(T) == 2 && lab.bits == 8 ? 257 : 1;
     const double white[3] = {lab.white[0], lab.white[1], lab.white[2]};
-    const Matrix srgbToXyz = {{{0.4124564, 0.3575761, 0.1804375},
-                               {0.2126729, 0.7151522, 0.0721750},
-                               {0.0193339, 0.1191920, 0.9503041}}};
-    const Matrix toSrgb = Multiply(Inverse(srgbToXyz), Bradford(white, kD65White));
+    Matrix xyzToSrgb{};
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t c = 0; c < 3; ++c) xyzToSrgb[r][c] = kXyzToLinearSrgb[r][c];
+    const Matrix toSrgb = Multiply(xyzToSrgb, Bradford(white, kD65White));
     const auto number = [&](T v, bool lightness) {
         return LabNumber(uint32_t(v) / widened, lab.bits, lightness, lab.icc);
     };

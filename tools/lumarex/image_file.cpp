@@ -668,8 +668,8 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     // display model (not sRGB: a portrait's colours off by up to 30 levels),
     // 16 bits into 8, and refuses ICCLab. Their samples are read as stored
     // and turned into sRGB at their depth as they are read.
-    const int photometric = TiffPhotometric(path);
-    const bool lab = photometric == 8 || photometric == 9;
+    const TiffColour tiffColour = TiffColourOf(path);
+    const bool lab = tiffColour.photometric == 8 || tiffColour.photometric == 9;
     std::string rawNote;
     if (!OpenWithImageLibrary(path, raw, rawNote, error, /*rawColour=*/lab)) return false;
     // A file OpenImageIO takes for HEIF that IsHeifFile did not (damaged
@@ -684,7 +684,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
         in_.reset();
         return OpenWebp(path, error);
     }
-    if (lab && !TakeLabSamples(path, photometric, error)) return false;
+    if (lab && !TakeLabSamples(tiffColour, error)) return false;
     const OIIO::ImageSpec& spec = in_->spec();
     const int nc = spec.nchannels;
     // A named alpha channel, or the last of two or four. (OpenImageIO 2.4
@@ -716,7 +716,7 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     return SeekFirstPicture(error);
 }
 
-bool PhotoReader::TakeLabSamples(const std::string& path, int photometric, std::string& error) {
+bool PhotoReader::TakeLabSamples(const TiffColour& colour, std::string& error) {
     const OIIO::TypeDesc format = in_->spec().format;
     if (std::string(in_->format_name()) != "tiff") return true;
     if (format != OIIO::TypeDesc::UINT8 && format != OIIO::TypeDesc::UINT16) {
@@ -724,10 +724,9 @@ bool PhotoReader::TakeLabSamples(const std::string& path, int photometric, std::
         return false;
     }
     LabSamples lab;
-    lab.icc = photometric == 9;
+    lab.icc = colour.photometric == 9;
     lab.bits = format == OIIO::TypeDesc::UINT16 ? 16 : 8;
-    double white[3];
-    if (TiffWhitePoint(path, white)) lab.white = {white[0], white[1], white[2]};
+    if (colour.white) lab.white = *colour.white;
     lab_ = lab;
     return true;
 }
@@ -936,7 +935,7 @@ bool PhotoReader::ReadFile(bool want16, Picture& out, std::string& notes, std::s
         AddNote(notes, heif_ ? "only its primary picture of several" : "only the first of its several pages or frames");
     if (!want16 && deep_) AddNote(notes, std::to_string(deepBits_) + "-bit samples reduced to 8 bits");
     if (spec.format.is_floating_point()) AddNote(notes, "floating-point samples clipped to 0..1");
-    const int colours = nc - (out.hasAlpha ? 1 : 0);
+    const int colours = out.grey ? 1 : 3;
     if (lab_) {
         // The pixels written are sRGB's: no profile or TIFF colour model of
         // the file's describes them.

@@ -31,6 +31,8 @@
 
 namespace lumarex_cli {
 
+struct TiffColour;  // xmp_packet.h
+
 // A photograph as the correction sees it: interleaved RGB (red first) of 8 or
 // 16 bits, plus what is needed to write it back as it came.
 struct Picture {
@@ -138,7 +140,7 @@ private:
                               std::string& error, bool rawColour = false);
     // How the CIELAB samples of a TIFF opened with `rawColour` are stored;
     // false for a depth they are not read at.
-    bool TakeLabSamples(const std::string& path, int photometric, std::string& error);
+    bool TakeLabSamples(const TiffColour& colour, std::string& error);
     bool SeekFirstPicture(std::string& error);
     bool ReadSamples(OIIO::TypeDesc type, void* samples, std::string& error, const Progress& progress);
     template <class T>

@@ -147,11 +147,13 @@ private:
 };
 
 // `f(reader)` with the reader photos are read with: a ReaderProcess where
-// ReaderProcessOn says so, else a PhotoReader in this process.
+// ReaderProcessOn says so, `stop` its caller's stop (ReaderProcess::SetStop),
+// else a PhotoReader in this process, which has no wait to stop.
 template <class F>
-decltype(auto) WithPhotoReader(F&& f) {
+decltype(auto) WithPhotoReader(F&& f, std::function<bool()> stop = {}) {
     if (ReaderProcessOn()) {
         ReaderProcess reader;
+        reader.SetStop(std::move(stop));
         return f(reader);
     }
     PhotoReader reader;

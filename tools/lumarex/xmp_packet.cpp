@@ -141,22 +141,18 @@ std::string TiffPacket(const std::string& path, uint16_t* iso) {
 
 }  // namespace
 
-int TiffPhotometric(const std::string& path) {
+TiffColour TiffColourOf(const std::string& path) {
+    TiffColour colour;
     const TiffHandle tiff = OpenTiff(path, "r");
     uint16_t photometric = 0;
-    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric) != 1) return -1;
-    return photometric;
-}
-
-bool TiffWhitePoint(const std::string& path, double (&xyz)[3]) {
-    const TiffHandle tiff = OpenTiff(path, "r");
+    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric) != 1) return colour;
+    colour.photometric = photometric;
     float* xy = nullptr;
-    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_WHITEPOINT, &xy) != 1 || xy == nullptr) return false;
+    if (TIFFGetField(tiff.get(), TIFFTAG_WHITEPOINT, &xy) != 1 || xy == nullptr) return colour;
     const double x = xy[0], y = xy[1];
     // Within the chromaticity diagram's triangle, away from its edges.
-    if (!(x > 0.01 && y > 0.01 && x + y < 0.99)) return false;
-    xyz[0] = x / y, xyz[1] = 1.0, xyz[2] = (1.0 - x - y) / y;
-    return true;
+    if (x > 0.01 && y > 0.01 && x + y < 0.99) colour.white = std::array<double, 3>{x / y, 1.0, (1.0 - x - y) / y};
+    return colour;
 }
 
 std::string RawSidecarXmp(const std::string& path) {

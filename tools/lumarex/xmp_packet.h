@@ -13,7 +13,9 @@
 // applied.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,15 +32,17 @@ namespace lumarex_cli {
 // OpenImageIO 2.4's TIFF reader leaves it out.
 std::string ReadXmpPacket(const std::string& path, const std::string& format, uint16_t* iso = nullptr);
 
-// The photometric interpretation of the first picture of the TIFF at
-// `path` (8 for CIELab, 9 for ICCLab, ...); -1 when it is not a TIFF.
-int TiffPhotometric(const std::string& path);
-
-// The white point the first picture of the TIFF at `path` states (its
-// WhitePoint tag, chromaticity x, y), as XYZ with Y = 1 into `xyz`; false,
-// `xyz` untouched, where it states none or one no light has. Read with
-// libtiff, as the packet is: OpenImageIO 2.4's reader leaves it out.
-bool TiffWhitePoint(const std::string& path, double (&xyz)[3]);
+// How the first picture of the TIFF at `path` stores its colour, from one
+// opening with libtiff, as the packet is read: its photometric
+// interpretation (8 for CIELab, 9 for ICCLab, ...; -1 when the file is not
+// a TIFF) and the white point it states (its WhitePoint tag, chromaticity
+// x, y), as XYZ with Y = 1, where it states one that some light has.
+// OpenImageIO 2.4's reader leaves the white point out.
+struct TiffColour {
+    int photometric = -1;
+    std::optional<std::array<double, 3>> white;
+};
+TiffColour TiffColourOf(const std::string& path);
 
 // The XMP sidecar of the camera raw file at `path`, where it has no packet
 // of its own: the file a raw converter keeps beside it for the rating,
