@@ -110,6 +110,16 @@ TEST_F(Cli, AClosedStdoutEndsNothingHalfWritten) {
     EXPECT_EQ(Finish(c, 120), 0) << Slurp(dir / "stderr");
     EXPECT_TRUE(fs::exists(dir / "out" / "a.png") && fs::exists(dir / "out" / "b.png"));
     EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
+
+    // The JSON of `analyse` is its whole work: standard output that does
+    // not take it fails the command, and the rest is not analysed.
+    const int full = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    const pid_t analyse = StartCommand(dir, {"analyse", a.string(), b.string()}, 0, full);
+    ::close(full);
+    EXPECT_EQ(Finish(analyse, 120), 1);
+    EXPECT_TRUE(Has(Slurp(dir / "stderr"), "cannot write the JSON to standard output: No space left on device"))
+        << Slurp(dir / "stderr");
 }
 
 // The state of a process's main thread, from /proc: 'R' running, 'S'

@@ -90,6 +90,26 @@ TEST_F(Cli, TerminateStopsWith143AndListsWhatWasFinished) {
     EXPECT_TRUE(NoTemporariesLeft(dir / "out"));
 }
 
+// A batch started ignoring hang-ups and Ctrl-C (under nohup, or in the
+// background of a shell without job control) goes on through them; the
+// signals it was not told to ignore still stop it.
+TEST_F(Cli, SignalsIgnoredAtTheStartDoNotStopTheBatch) {
+    const fs::path small = MakeInput("small.png");
+    const fs::path big = MakeBigInput(dir);
+    struct sigaction ignore {}, hup {}, interrupt {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &hup);
+    ::sigaction(SIGINT, &ignore, &interrupt);
+    const pid_t child = StartCommand(dir, {"correct", small.string(), big.string(), "-d", (dir / "out").string()});
+    ::sigaction(SIGHUP, &hup, nullptr);
+    ::sigaction(SIGINT, &interrupt, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(dir / "out" / "small.png"); }));
+    kill(child, SIGHUP);
+    kill(child, SIGINT);
+    EXPECT_EQ(Finish(child), 0) << Slurp(dir / "stderr");
+    EXPECT_TRUE(fs::exists(dir / "out" / "big.tif"));
+}
+
 // A stop that cannot wait for a large photo's analysis still leaves the
 // photos analysed before it as a JSON array that parses.
 TEST_F(Cli, StopDuringAnalysisKeepsTheJsonOfThoseFinished) {

@@ -62,6 +62,16 @@ TEST(SettingsTable, DefaultsReadBackAndValuesAreCheckedAgainstRangeStepAndWords)
     EXPECT_EQ(SetFromText(method, "box", s), "");
     EXPECT_EQ(s.castMethod, 1);
     EXPECT_EQ(SetFromText(method, "1", s), "expects nearest|box|adaptive|average, got '1'");
+    // Numbers are decimal and finite, with nothing around them: "010" is
+    // ten, not octal eight; hexadecimal, "inf", "nan", an overflow and
+    // blanks are refused.
+    double v = 0.0;
+    for (const auto& [text, value] : {std::pair<const char*, double>{"010", 10.0}, {"1e2", 100.0}, {"-0.5", -0.5}}) {
+        EXPECT_TRUE(ParseNumber(text, v)) << text;
+        EXPECT_EQ(v, value) << text;
+    }
+    for (const char* text : {"0x10", "inf", "nan", "-inf", "1e999", " 5", "5 ", "5x", "", "."})
+        EXPECT_FALSE(ParseNumber(text, v)) << text;
 }
 
 // --region: four whole numbers within int, nothing around them; one too
@@ -85,7 +95,9 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
     EXPECT_EQ(error, "a/same.jpg and b/same.jpg would both be written to " + c.directory +
                          "/same.jpg; correct them into different folders or one at a time");
     EXPECT_FALSE(PlanOutputs({"x.bmp", "x.tif"}, c, plan, error));
+    EXPECT_FALSE(std::filesystem::exists(c.directory)) << "a refused batch makes no folder";
     ASSERT_TRUE(PlanOutputs({"x.bmp", "y.jpeg", "x.png"}, c, plan, error)) << error;
+    EXPECT_EQ(plan.madeFolder, c.directory);
     EXPECT_EQ(plan.outputs, (std::vector<std::string>{c.directory + "/x.tif", c.directory + "/y.jpeg",
                                                       c.directory + "/x.png"}));
     c.compare = true;
@@ -165,6 +177,23 @@ TEST(Batch, AnExceptionFailsOnePhotoOnly) {
     int written = 0;
     for (const std::string& out : plan.outputs) written += fs::exists(out);
     EXPECT_EQ(written, 2);
+
+    // A folder made for a batch that wrote nothing is removed again, with
+    // the folders made above it; one that was there stays.
+    const CorrectionJob failing{Work::kOnePass, false,
+                                [](Picture&, Picture*, std::string&, std::string& why, const FileProgress&) {
+                                    why = "no";
+                                    return false;
+                                }};
+    fs::create_directories(dir / "there");
+    for (const fs::path& folder : {dir / "new" / "deeper", dir / "there"}) {
+        choice.directory = folder.string();
+        ASSERT_TRUE(PlanOutputs(inputs, choice, plan, error)) << error;
+        EXPECT_EQ(plan.madeFolder, folder == dir / "there" ? "" : (dir / "new").string());
+        EXPECT_EQ(RunBatch(inputs, plan, choice, failing), 1);
+    }
+    EXPECT_FALSE(fs::exists(dir / "new"));
+    EXPECT_TRUE(fs::exists(dir / "there"));
     fs::remove_all(dir);
 }
 

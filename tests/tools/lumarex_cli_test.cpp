@@ -180,13 +180,19 @@ TEST_F(Cli, IptcCreditsStayOnceThroughRepeatedCorrections) {
 
 TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
     const fs::path in = MakeInput("p.png");
-    const std::pair<const char*, const char*> bad[] = {
+    const std::pair<std::string, std::string> bad[] = {
         {"--black-clip 6", "--black-clip: must be between 0 and 5, got '6'"},
         {"--target 62", "--target: must be a multiple of 5, got '62'"},
         {"--brighten lots", "--brighten: expects auto|0..300, got 'lots'"},
         {"--cast-method purple", "--cast-method"},
         {"--no-such-option", "--no-such-option"},
-        {"--quality 0", "--quality"}};
+        {"--quality 0", "--quality: must be between 1 and 100, got '0'"},
+        // The file options read numbers as the settings do: decimal,
+        // finite, nothing after them.
+        {"--quality 95x", "--quality: expects a whole number 1..100, got '95x'"},
+        {"-j 0x2", "--jobs: expects a whole number 1..64, got '0x2'"},
+        {"--max-megapixels nan", "--max-megapixels: expects a number 1..268, got 'nan'"},
+        {"--max-memory inf", "--max-memory: expects a number 0.1..1000000, got 'inf'"}};
     // Without inputs, without an output, into a missing folder, outputs that
     // would collide (which do: OutputPlan's test), or no command at all: a
     // usage error too, before any work.
@@ -199,10 +205,12 @@ TEST_F(Cli, EachOptionHasOneUnitAndOneRangeInEveryCommand) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_FALSE(r.err.empty()) << args;
     }
-    EXPECT_FALSE(fs::exists(dir / "out" / "same.png")) << "nothing is corrected";
+    EXPECT_FALSE(fs::exists(dir / "out")) << "nothing is corrected, and no folder is made for it";
+    EXPECT_TRUE(Has(Run("auto " + Quoted(in) + " -o " + Quoted(dir)).err, "is a folder; -d FOLDER writes into a folder"));
     for (const std::string cmd : {"auto", "correct"}) {
         const std::string base = cmd + " " + Quoted(in) + " -o " + Quoted(dir / "o.png");
-        EXPECT_EQ(Run(base + " --black-clip 0.5 --target 65 --quality 100").status, 0) << cmd;
+        // "090" is ninety, not a malformed octal number.
+        EXPECT_EQ(Run(base + " --black-clip 0.5 --target 65 --quality 090 -j 08").status, 0) << cmd;
         for (const auto& [args, says] : bad) {
             const Result r = Run(base + " " + args);
             EXPECT_EQ(r.status, 2) << cmd << " " << args;

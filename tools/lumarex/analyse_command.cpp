@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // `lumarex analyse`: prints the analysis record of each photo as JSON.
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -111,9 +113,15 @@ int AnalyseCommand::Run() {
     // The array is printed a photo at a time, each as soon as it is analysed,
     // so that a pipe sees them as they come and a stop keeps those finished.
     size_t printed = 0;
-    PrintOutput("[\n", "]\n");
+    // The JSON is what the command is for: standard output that does not
+    // take it ends the run as a failure.
+    std::string lost;
+    const auto print = [&lost](const std::string& text, const std::string& closing) {
+        if (lost.empty() && !PrintOutput(text, closing)) lost = std::strerror(errno ? errno : EIO);
+    };
+    print("[\n", "]\n");
     for (const std::string& in : inputs) {
-        if (StopRequested()) break;
+        if (StopRequested() || !lost.empty()) break;
         BudgetedPhoto photo(budget, limits);
         Picture pic;
         std::string error, notes;
@@ -138,14 +146,18 @@ int AnalyseCommand::Run() {
             const Choice* choice = choices.For(DefaultSettings(Command::kCorrect), param.get(), error,
                                                [](float) { return StopRequested(); });
             if (choice) photo["choice"] = DescribeChoice(*choice);
-            PrintOutput((printed == 0 ? "" : "  },\n") + OpenObjectText(photo), "  }\n]\n");
+            print((printed == 0 ? "" : "  },\n") + OpenObjectText(photo), "  }\n]\n");
             ++printed;
         } else {
             std::fprintf(UserErr(), "lumarex: %s: not enough memory to analyse it\n", in.c_str());
             ++failed;
         }
     }
-    PrintOutput(printed == 0 ? "]\n" : "  }\n]\n", "");
+    print(printed == 0 ? "]\n" : "  }\n]\n", "");
+    if (!lost.empty()) {
+        std::fprintf(UserErr(), "lumarex analyse: cannot write the JSON to standard output: %s\n", lost.c_str());
+        return 1;
+    }
     if (StopRequested()) {
         std::fprintf(UserErr(), "lumarex: stopped after %zu of %zu photos; the JSON holds those finished\n",
                      printed, inputs.size());

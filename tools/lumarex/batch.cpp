@@ -41,6 +41,43 @@ std::string FolderOf(const std::string& path) {
 // The longest file name a folder takes on the usual file systems, in bytes.
 constexpr size_t kLongestName = 255;
 
+// The folder, absolute, without a trailing separator.
+fs::path FolderPath(const std::string& folder) {
+    std::error_code ec;
+    fs::path p = fs::absolute(folder, ec).lexically_normal();
+    return p.has_filename() || !p.has_parent_path() ? p : p.parent_path();
+}
+
+// Makes `folder` and the folders above it that are missing; `made` becomes
+// the outermost of those made ("" when it existed).
+bool MakeOutputFolder(const std::string& folder, std::string& made, std::string& error) {
+    std::error_code ec;
+    fs::path outermost;
+    for (fs::path p = FolderPath(folder); !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+        outermost = p;
+        if (!p.has_relative_path()) break;
+    }
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder, ec)) {
+        error = folder + ": cannot create the output folder" + (ec ? " (" + ec.message() + ")" : std::string());
+        return false;
+    }
+    made = outermost.string();
+    return true;
+}
+
+// Removes the folders this run made for -d when nothing was written into
+// them: a batch whose every photo failed or that was stopped leaves no
+// empty folder behind.
+void RemoveFolderLeftEmpty(const std::string& folder, const std::string& made) {
+    if (made.empty()) return;
+    std::error_code ec;
+    for (fs::path p = FolderPath(folder);; p = p.parent_path()) {
+        if (!fs::is_directory(fs::symlink_status(p, ec)) || !fs::remove(p, ec)) return;  // not empty
+        if (p == fs::path(made) || !p.has_relative_path()) return;
+    }
+}
+
 }  // namespace
 
 std::string OutputNameInFolder(const std::string& input, const std::string& folder) {
@@ -74,6 +111,10 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
             error = "-o takes one input; use -d FOLDER for several";
             return false;
         }
+        if (fs::is_directory(choice.output, ec)) {
+            error = choice.output + ": is a folder; -d FOLDER writes into a folder";
+            return false;
+        }
         if (!IsSupportedOutput(choice.output)) {
             error = choice.output + ": " + UnsupportedOutputMessage(choice.output);
             return false;
@@ -82,12 +123,9 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
             error = choice.output + ": the folder '" + FolderOf(choice.output) + "' does not exist";
             return false;
         }
-    } else {
-        fs::create_directories(choice.directory, ec);
-        if (!fs::is_directory(choice.directory, ec)) {
-            error = choice.directory + ": cannot create the output folder";
-            return false;
-        }
+    } else if (fs::exists(choice.directory, ec) && !fs::is_directory(choice.directory, ec)) {
+        error = choice.directory + ": is a file, not a folder";
+        return false;
     }
 
     plan.outputs.clear();
@@ -132,7 +170,8 @@ bool PlanOutputs(const std::vector<std::string>& inputs, const OutputChoice& cho
             return false;
         }
     }
-    return true;
+    // The folder is made once nothing else can refuse the batch.
+    return choice.directory.empty() || MakeOutputFolder(choice.directory, plan.madeFolder, error);
 }
 
 uint64_t BudgetBytes(const SizeLimits& limits) {
@@ -158,10 +197,11 @@ bool BudgetedPhoto::ReadWith(Reader& reader, const std::string& path, Work work,
     std::snprintf(mp, sizeof mp, "%.1f", megapixels);
     const std::string size = std::to_string(reader.Width()) + "x" + std::to_string(reader.Height());
     if (megapixels > limits_.maxMegapixels) {
-        char lim[32];
+        char lim[32], most[80];
         std::snprintf(lim, sizeof lim, "%g", limits_.maxMegapixels);
+        std::snprintf(most, sizeof most, " (and over %g, the most --max-megapixels allows)", kMostMegapixels);
         error = "too large: " + size + " is " + mp + " megapixels, over the limit of " + lim +
-                " (--max-megapixels raises it)";
+                (megapixels <= kMostMegapixels ? " (--max-megapixels raises it)" : most);
         return false;
     }
     const uint64_t need = EstimatedBytes(work, pixels, reader.Channels(), want16 && reader.Deep() ? 16 : 8,
@@ -333,8 +373,9 @@ int RunBatch(const std::vector<std::string>& inputs, const OutputPlan& plan, con
     for (auto& t : pool) t.join();
     term.Clear();
 
+    if (StopRequested()) RemovePendingTemporaries();
+    RemoveFolderLeftEmpty(choice.directory, plan.madeFolder);
     if (StopRequested()) {
-        RemovePendingTemporaries();
         std::fflush(stdout);
         ReportStop(false);
         return StopStatus();

@@ -42,6 +42,7 @@ struct OutputChoice {
 struct OutputPlan {
     std::vector<std::string> outputs;   // one per input
     std::vector<std::string> problems;  // per input: why it cannot be served (empty when it can)
+    std::string madeFolder;             // the outermost folder made for -d, "" when none was
 };
 
 // The output name of `input` in -d FOLDER: its own name; a format that
@@ -52,7 +53,9 @@ std::string OutputNameInFolder(const std::string& input, const std::string& fold
 std::string ComparePathFor(const std::string& output);
 
 // Checks the arguments and plans every output: -o with one input and an
-// existing folder, -d being a folder (created when missing), supported
+// existing folder, -d being a folder (created when missing, once nothing
+// refuses the batch; RunBatch removes it again when nothing was written
+// into it), supported
 // output extensions, and no two outputs (or before/after pictures) landing
 // on one file or on another input. On a problem that concerns the whole
 // command returns false with `error` (a usage error); an output that would

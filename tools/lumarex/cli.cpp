@@ -4,11 +4,13 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <new>
 #include <sstream>
+#include <type_traits>
 
 #include "console.h"
 #include "lumarex/heap_host.h"
@@ -85,6 +87,41 @@ void AddSettingOptions(CLI::App& sub, Command c, Settings& s) {
     }
 }
 
+// An option that takes a decimal number from `lo` to `hi`, a whole one when
+// `T` is whole, read as the settings are: CLI11's own reading takes "010"
+// as octal 8 and lets "nan" through every range.
+template <class T>
+CLI::Option* AddNumberOption(CLI::App& sub, const std::string& name, T& value, double lo, double hi,
+                             const std::string& help) {
+    const auto check = [lo, hi](const std::string& v, double& n) -> std::string {
+        constexpr bool whole = std::is_integral_v<T>;
+        const auto text = [](double x) {
+            char t[32];
+            std::snprintf(t, sizeof t, "%.10g", x);
+            return std::string(t);
+        };
+        if (!ParseNumber(v, n) || (whole && n != std::floor(n)))
+            return std::string("expects ") + (whole ? "a whole number " : "a number ") + text(lo) + ".." + text(hi) +
+                   ", got '" + v + "'";
+        if (n < lo || n > hi) return "must be between " + text(lo) + " and " + text(hi) + ", got '" + v + "'";
+        return {};
+    };
+    CLI::Option* opt = sub.add_option_function<std::string>(
+        name,
+        [&value, check](const std::string& v) {
+            double n = 0.0;
+            if (check(v, n).empty()) value = static_cast<T>(n);
+        },
+        help);
+    opt->check(CLI::Validator(
+        [check](std::string& v) {
+            double n = 0.0;
+            return check(v, n);
+        },
+        "", ""));
+    return opt;
+}
+
 void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
     sub.add_option("-o,--output", c.output,
                    "Write the corrected photo here (one input only). The format follows the extension: .jpg, "
@@ -99,14 +136,13 @@ void AddOutputOptions(CLI::App& sub, OutputChoice& c) {
     sub.add_flag("--overwrite", c.overwrite, "Allow an output to replace its own input file, or an existing read-only file.");
     sub.add_flag("--compare", c.compare,
                  "Also write NAME-compare.jpg beside each output: the photo before and after, side by side.");
-    sub.add_option("--quality", c.quality, "Quality of the lossy formats written: JPEG, WebP, AVIF, HEIC. Takes 1..100. Default: 95.")
-        ->option_text("1..100")
-        ->check(CLI::Range(1, 100));
-    sub.add_option("-j,--jobs", c.jobs,
-                   "How many photos of a batch are corrected at the same time; together they stay within "
-                   "--max-memory. Takes 1..64. Default: 1.")
-        ->option_text("N")
-        ->check(CLI::Range(1, 64));
+    AddNumberOption(sub, "--quality", c.quality, 1, 100,
+                    "Quality of the lossy formats written: JPEG, WebP, AVIF, HEIC. Takes 1..100. Default: 95.")
+        ->option_text("1..100");
+    AddNumberOption(sub, "-j,--jobs", c.jobs, 1, 64,
+                    "How many photos of a batch are corrected at the same time; together they stay within "
+                    "--max-memory. Takes 1..64. Default: 1.")
+        ->option_text("N");
     sub.add_flag("--quiet", c.quiet, "Print only errors.");
 }
 
@@ -155,20 +191,18 @@ void AddLimitOptions(CLI::App& sub, SizeLimits& limits, bool jobs) {
     char mp[80];
     std::snprintf(mp, sizeof mp, " Takes %g..%g (megapixels). Default: %g.", kLeastMegapixels, kMostMegapixels,
                   kDefaultMaxMegapixels);
-    sub.add_option("--max-megapixels", limits.maxMegapixels,
-                   std::string("Refuse photos with more pixels than this, checked from the file's header before "
-                               "anything is read.") + mp)
-        ->option_text("MP")
-        ->check(CLI::Range(kLeastMegapixels, kMostMegapixels));
+    AddNumberOption(sub, "--max-megapixels", limits.maxMegapixels, kLeastMegapixels, kMostMegapixels,
+                    std::string("Refuse photos with more pixels than this, checked from the file's header before "
+                                "anything is read.") + mp)
+        ->option_text("MP");
     char gb[120];
-    std::snprintf(gb, sizeof gb, " Takes %g or more (GB). Default: half of this machine's memory, %.1f.",
-                  kLeastMemoryGB, DefaultMaxMemoryGB());
-    sub.add_option("--max-memory", limits.maxMemoryGB,
-                   std::string("Memory the photos being worked on may take together, estimated from each "
-                               "file's header: a photo that needs more alone is refused") +
-                       (jobs ? ", and -j waits rather than pass it." : ".") + gb)
-        ->option_text("GB")
-        ->check(CLI::Range(kLeastMemoryGB, kMostMemoryGB));
+    std::snprintf(gb, sizeof gb, " Takes %g..%.10g (GB). Default: half of this machine's memory, %.1f.",
+                  kLeastMemoryGB, kMostMemoryGB, DefaultMaxMemoryGB());
+    AddNumberOption(sub, "--max-memory", limits.maxMemoryGB, kLeastMemoryGB, kMostMemoryGB,
+                    std::string("Memory the photos being worked on may take together, estimated from each "
+                                "file's header: a photo that needs more alone is refused") +
+                        (jobs ? ", and -j waits rather than pass it." : ".") + gb)
+        ->option_text("GB");
 }
 
 // Adds the subcommand `name` with the photos, the file options and every
@@ -252,11 +286,10 @@ CLI::App* AddServeCommand(CLI::App& app, ServeCommand& c) {
         "network access. Ctrl-C stops the server (exit status 130).");
     sub->add_option("PHOTO", c.photo, "The photo to preview, 8 or 16-bit: any format auto and correct read.")
         ->required();
-    sub->add_option("--port", c.port,
+    AddNumberOption(*sub, "--port", c.port, 0, 65535,
                     "The port to listen on; 0 takes a free one (the address is printed). Takes 0..65535. "
                     "Default: 8080.")
-        ->option_text("N")
-        ->check(CLI::Range(0, 65535));
+        ->option_text("N");
     sub->add_option("--listen", c.listen,
                     "The address to listen on. The default serves this machine only; another address (such as "
                     "0.0.0.0, every address, where the printed address names this machine) lets other "

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -651,6 +653,14 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
                            : fs::is_socket(status)         ? "a socket"
                                                            : "a special file";
         error = std::string("is ") + kind + ", not an image file";
+        return false;
+    }
+    // A file that cannot be opened says why (most often its permissions),
+    // where each reader below would only say that it failed.
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        error = std::string("cannot be opened (") + std::strerror(errno) + ")";
         return false;
     }
     const std::string ext = Extension(path);

@@ -105,22 +105,6 @@ const SettingInfo kTable[] = {
 };
 // clang-format on
 
-// Shortest text that reads back as the same double ("0.1", "60", "-1").
-std::string Number(double v) {
-    std::ostringstream s;
-    s.precision(6);
-    s << v;
-    return s.str();
-}
-
-bool ParseNumber(const std::string& text, double& out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(text.c_str(), &end);
-    return errno == 0 && end != nullptr && *end == '\0' && std::isfinite(out);
-}
-
 // Whether v is a whole multiple of step, allowing for decimal fractions
 // that binary cannot hold exactly (0.3 is not 3 x 0.1 in doubles), also
 // once held as a float (the settings are floats: 4.3f is 4.3000002 as a
@@ -143,7 +127,25 @@ double Load(const SettingInfo& info, const Settings& s) {
 
 bool TakesNumbers(const SettingInfo& info) { return info.lo <= info.hi; }
 
+// Shortest text that reads back as the same double ("0.1", "60", "-1").
+std::string Number(double v) {
+    std::ostringstream s;
+    s.precision(6);
+    s << v;
+    return s.str();
+}
+
 }  // namespace
+
+bool ParseNumber(const std::string& text, double& out) {
+    // Decimal only: strtod alone would also take "0x10", "inf", "nan" and
+    // leading blanks, which no one means as a setting's value.
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text.c_str(), &end);
+    return errno == 0 && end != nullptr && *end == '\0' && std::isfinite(out);
+}
 
 std::span<const SettingInfo> SettingsTable() { return kTable; }
 

@@ -115,6 +115,11 @@ std::string RangeText(const SettingInfo& info);
 // gives it ("... Takes 0..1 (share). Default: 0.7.").
 std::string HelpText(const SettingInfo& info, const Settings& defaults);
 
+// A number as a user writes it: decimal, whole or not, with an exponent if
+// need be, and finite. Octal and hexadecimal forms, "inf", "nan", blanks and
+// anything after the number are refused.
+bool ParseNumber(const std::string& text, double& out);
+
 // Whether the setting belongs to `c`.
 bool TakenBy(const SettingInfo& info, Command c);
 

@@ -38,12 +38,19 @@ void CloseOutput() {
     WriteAll(STDOUT_FILENO, g_outputClosing.data(), g_outputClosing.size(), false);
 }
 
+// The stop signals, less those the command was started ignoring: a batch
+// under nohup goes on when its terminal closes, and one started in the
+// background by a shell without job control goes on through Ctrl-C. A
+// blocked signal is kept for sigwait even when its action is to ignore it,
+// so they are left out of the set rather than left to their action.
 sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction now {};
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+        sigaddset(&set, sig);
+    }
     return set;
 }
 
@@ -119,11 +126,12 @@ void ReportStop(bool atOnce) {
     WriteAll(UserErrorFd(), text.data(), text.size(), !atOnce);
 }
 
-void PrintOutput(const std::string& text, const std::string& closing) {
+bool PrintOutput(const std::string& text, const std::string& closing) {
     std::lock_guard<std::mutex> lock(g_outputMutex);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
     g_outputClosing = closing;
+    return ok;
 }
 
 }  // namespace lumarex_cli

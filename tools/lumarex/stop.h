@@ -37,8 +37,10 @@ void NoteFinished(const std::string& line);
 // and flushes it, and remembers `closing`: what completes everything printed
 // so far (the "]" of a JSON array, "" when it is complete). A hard stop
 // writes that closing before the process ends, unless a print is under way
-// or standard output cannot take it at once. Thread-safe.
-void PrintOutput(const std::string& text, const std::string& closing);
+// or standard output cannot take it at once. Thread-safe. Returns false when
+// standard output did not take the text (a full disk, a closed pipe), with
+// errno telling why.
+bool PrintOutput(const std::string& text, const std::string& closing);
 
 // Prints, once per process, what a stop leaves: "lumarex: stopped; no
 // partial output was left" ("stopped at once" when `atOnce`) and, for a run
