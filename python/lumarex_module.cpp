@@ -671,8 +671,10 @@ public:
         choices_.reset();
         param_.reset();
         blob_.reset();
-        picture_.rgb8 = {};
-        picture_.rgb16 = {};
+        // Swapped out, not assigned {}: that empties a vector but keeps its
+        // storage, the photo-sized copy close() is for.
+        std::vector<uint8_t>().swap(picture_.rgb8);
+        std::vector<uint16_t>().swap(picture_.rgb16);
     }
     // Without the lock: a progress callback may ask.
     bool Closed() const { return closed_; }
@@ -750,9 +752,25 @@ void UseReaderBesideModule() {
     });
 }
 
+// Text for Python that may hold a file's name as the file system spells it,
+// which need not be UTF-8: such bytes become \xNN escapes rather than fail
+// the call.
+py::str TextOf(const std::string& s) {
+    PyObject* text = PyUnicode_DecodeUTF8(s.data(), Py_ssize_t(s.size()), "backslashreplace");
+    if (text == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(text);
+}
+
+[[noreturn]] void RaiseValueError(const std::string& message) {
+    PyErr_SetObject(PyExc_ValueError, TextOf(message).ptr());
+    throw py::error_already_set();
+}
+
+// `path` is what the reader opens, `name` the file as the caller named it,
+// for messages.
 template <class Reader>
-py::object ReadPhotoWith(Reader& reader, ProgressBridge& bridge, const std::string& path, int bits,
-                         bool withProfile) {
+py::object ReadPhotoWith(Reader& reader, ProgressBridge& bridge, const std::string& path, const std::string& name,
+                         int bits, bool withProfile) {
     std::string notes, error;
     bool ok;
     {
@@ -760,12 +778,12 @@ py::object ReadPhotoWith(Reader& reader, ProgressBridge& bridge, const std::stri
         ok = reader.Open(path, error);
     }
     bridge.RaiseIfStopped();
-    if (!ok) throw py::value_error(path + ": " + error);
+    if (!ok) RaiseValueError(name + ": " + error);
     // The depth the picture is read at: 16 bits only for a deep file.
     const int readBits = bits == 16 && reader.Deep() ? 16 : 8;
     MemoryWatch memory(EstimatedBytes(Work::kAnalyseOnly, int64_t(reader.Height()) * reader.Width(),
                                       reader.Channels(), readBits, reader.DecoderBytes()),
-                       "reading " + path + " (" + PhotoText(reader.Height(), reader.Width(), readBits) + ")");
+                       "reading " + name + " (" + PhotoText(reader.Height(), reader.Width(), readBits) + ")");
     memory.CheckFits();
     Picture pic;
     {
@@ -774,7 +792,7 @@ py::object ReadPhotoWith(Reader& reader, ProgressBridge& bridge, const std::stri
     }
     bridge.RaiseIfStopped();
     if (!ok && memory.RanOut()) memory.Raise();
-    if (!ok) throw py::value_error(path + ": " + error);
+    if (!ok) RaiseValueError(name + ": " + error);
     py::array pixels = ArrayOf(pic);
     if (!withProfile) return pixels;
     // The profile the command writes and measures with: the file's own, or
@@ -783,13 +801,15 @@ py::object ReadPhotoWith(Reader& reader, ProgressBridge& bridge, const std::stri
     return py::make_tuple(std::move(pixels), profile.empty() ? py::object(py::none()) : py::object(py::bytes(profile)));
 }
 
-py::object ReadPhoto(const std::string& path, int bits, const py::object& progress, bool withProfile) {
+py::object ReadPhoto(const std::string& path, const std::string& name, int bits, const py::object& progress,
+                     bool withProfile) {
     if (bits != 8 && bits != 16) throw py::value_error("bits must be 8 or 16");
     UseReaderBesideModule();
     ProgressBridge bridge(progress);
     // Ctrl-C stops a reader that does not start or send its header too.
-    return WithPhotoReader([&](auto& reader) { return ReadPhotoWith(reader, bridge, path, bits, withProfile); },
-                           [&bridge] { return bridge.Interrupted(); });
+    return WithPhotoReader(
+        [&](auto& reader) { return ReadPhotoWith(reader, bridge, path, name, bits, withProfile); },
+        [&bridge] { return bridge.Interrupted(); });
 }
 
 // The limits as the command takes them; max_memory 0 is half of this
@@ -860,7 +880,7 @@ py::dict CorrectFileLikeCommand(const std::string& input, const std::string& out
     py::dict r;
     r["ok"] = ok;
     r["summary"] = ok ? summary : std::string();
-    r["error"] = ok ? std::string() : error;
+    r["error"] = TextOf(ok ? std::string() : error);
     return r;
 }
 
@@ -873,8 +893,13 @@ py::tuple PlanOutputsIn(const std::vector<std::string>& inputs, const std::strin
     choice.overwrite = overwrite;
     OutputPlan plan;
     std::string error;
-    if (!PlanOutputs(inputs, choice, plan, error)) throw py::value_error(error);
-    return py::make_tuple(plan.outputs, plan.problems);
+    if (!PlanOutputs(inputs, choice, plan, error)) RaiseValueError(error);
+    // The outputs as the file system spells them (bytes), the problems as
+    // text.
+    py::list outputs, problems;
+    for (const std::string& o : plan.outputs) outputs.append(py::bytes(o));
+    for (const std::string& p : plan.problems) problems.append(TextOf(p));
+    return py::make_tuple(outputs, problems);
 }
 
 // "5.1", as `lumarex --version` prints it.
@@ -914,7 +939,8 @@ PYBIND11_MODULE(_lumarex, m) {
              py::arg("settings"))
         .def("close", &Analysis::Close);
     m.def("detect_noise", &DetectNoiseIn, py::arg("image"), py::arg("settings"));
-    m.def("read_photo", &ReadPhoto, py::arg("path"), py::arg("bits"), py::arg("progress"), py::arg("with_profile"));
+    m.def("read_photo", &ReadPhoto, py::arg("path"), py::arg("name"), py::arg("bits"), py::arg("progress"),
+          py::arg("with_profile"));
     m.def("correct_file", &CorrectFileLikeCommand, py::arg("input"), py::arg("output"), py::arg("command"),
           py::arg("quality"), py::arg("max_megapixels"), py::arg("max_memory"), py::arg("progress"),
           py::arg("settings"));

@@ -20,6 +20,7 @@ for (RuntimeError); a MemoryError says how much was asked for and what for.
 """
 
 import json as _json
+import os as _os
 
 from . import _lumarex
 
@@ -185,7 +186,17 @@ def read_photo(path, *, bits=8, progress=None, with_profile=False):
     measures with. The file is read in a process of its own, so a decoder
     that crashes or hangs on a damaged file costs that call only.
     ValueError names the file and the problem."""
-    return _lumarex.read_photo(str(path), bits, progress, with_profile)
+    given = _os.fspath(path)
+    if isinstance(given, bytes):
+        given = _os.fsdecode(given)
+    if "\0" in given:
+        raise ValueError("embedded null byte")  # as open() says
+    # The reader keeps the folder this process was in when it started, so it
+    # is given the path made absolute here; as bytes in the file system's
+    # encoding, so that a name that is not UTF-8 (as os.listdir gives it) is
+    # read too. Messages name the file as the caller did.
+    name = given.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+    return _lumarex.read_photo(_os.fsencode(_os.path.abspath(given)), name, bits, progress, with_profile)
 
 
 # The settings' help goes into the docstrings; python -OO strips them.

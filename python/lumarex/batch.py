@@ -56,7 +56,8 @@ def _correct_one(task):
         return FileReport(input_path, output_path, False, problem, "", 0.0, worker)
     try:
         r = _lumarex.correct_file(
-            input_path, output_path, command, quality, max_megapixels, max_memory, None, settings
+            os.fsencode(input_path), os.fsencode(output_path), command, quality, max_megapixels, max_memory, None,
+            settings
         )
         ok, error, summary = r["ok"], r["error"], r["summary"]
     except Exception as e:  # a worker keeps going whatever one file does
@@ -155,15 +156,21 @@ def correct_files(
     two inputs would be written to the same file; a file that cannot be read, corrected
     or written only gets a failed report.
     """
+    if isinstance(inputs, (str, bytes, os.PathLike)):
+        raise TypeError("inputs is a list of paths; for one photo, pass [path]")
     inputs = [os.fspath(p) for p in inputs]
     out_dir = os.fspath(out_dir)
+    if any("\0" in os.fsdecode(p) for p in [*inputs, out_dir]):
+        raise ValueError("embedded null byte")  # as open() says
     _lumarex.check_settings(command, settings)
     _lumarex.check_limits(float(max_megapixels), float(max_memory))
     if not 1 <= int(quality) <= 100:
         raise ValueError("quality must be between 1 and 100")
     if not inputs:
         return []
-    outputs, problems = _lumarex.plan_outputs(inputs, out_dir, overwrite)
+    # Names go as the file system spells them, which need not be UTF-8.
+    outputs, problems = _lumarex.plan_outputs([os.fsencode(i) for i in inputs], os.fsencode(out_dir), overwrite)
+    outputs = [os.fsdecode(o) for o in outputs]
     # Absolute paths: a cluster's workers do not share this process' folder.
     tasks = [
         (os.path.abspath(i), os.path.abspath(o), p, command, int(quality), float(max_megapixels),

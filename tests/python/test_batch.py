@@ -103,6 +103,21 @@ def test_whole_batch_problems_are_refused_before_any_work(tmp_path):
     # An output that would replace its input is a problem of that file only.
     reports = correct_files([a / "x.png"], a, workers=1)
     assert not reports[0].ok and "replace the input" in reports[0].error
+    # One path, not a list of them, would be taken a character at a time.
+    with pytest.raises(TypeError, match="pass \\[path\\]"):
+        correct_files(str(a / "x.png"), tmp_path / "out4")
+    with pytest.raises(ValueError, match="embedded null byte"):
+        correct_files([str(a / "x.png") + "\0.jpg"], tmp_path / "out4")
+    assert not (tmp_path / "out4").exists()
+
+
+def test_a_name_that_is_not_utf8_is_corrected(tmp_path):
+    odd = os.path.join(tmp_path, os.fsdecode(b"lat\xe9.png"))
+    shutil.copy(samples("s06*")[0], odd)
+    [report] = correct_files([odd], tmp_path / "out", workers=1)
+    assert report.ok, report.error
+    assert report.output == os.path.join(tmp_path / "out", os.fsdecode(b"lat\xe9.png"))
+    assert os.path.exists(report.output)
 
 
 def test_command_line_on_the_cluster(client, inputs, expected, tmp_path):

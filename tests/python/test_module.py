@@ -172,6 +172,47 @@ def test_analysis_checks_its_image_region_and_life():
         a.apply()
 
 
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_close_gives_back_the_working_copy_while_the_analysis_is_still_held():
+    img = scene(3000, 4000, dtype=np.uint16)  # 72 MB
+    a = lumarex.analyse(img)
+    del img
+    held = resident_bytes()
+    a.close()
+    assert held - resident_bytes() > 60e6
+
+
+# --- files --------------------------------------------------------------------
+
+def test_read_photo_takes_the_path_as_the_process_sees_it_now(tmp_path, monkeypatch):
+    # The reader is a process of its own, started once: a relative path
+    # after os.chdir still names the file in the new folder.
+    for name, sample in (("first", "s01*"), ("second", "s03*")):
+        (tmp_path / name).mkdir()
+        shutil.copy(samples(sample)[0], tmp_path / name / "x.jpg")
+    monkeypatch.chdir(tmp_path / "first")
+    first = lumarex.read_photo("x.jpg")
+    monkeypatch.chdir(tmp_path / "second")
+    assert np.array_equal(lumarex.read_photo("x.jpg"), lumarex.read_photo(tmp_path / "second" / "x.jpg"))
+    assert lumarex.read_photo(b"x.jpg").shape != first.shape
+    # A name that is not UTF-8, as os.listdir gives it, is read; the message
+    # of one missing names it with the bytes escaped.
+    odd = os.fsdecode(b"lat\xe9.jpg")
+    shutil.copy("x.jpg", odd)
+    assert lumarex.read_photo(odd).shape == lumarex.read_photo("x.jpg").shape
+    with pytest.raises(ValueError, match=r"^gone\\xe9\.jpg: no such file"):
+        lumarex.read_photo(os.fsdecode(b"gone\xe9.jpg"))
+    # As open() takes paths: a NUL is refused rather than cutting the name.
+    with pytest.raises(ValueError, match="embedded null byte"):
+        lumarex.read_photo("x.jpg\0.png")
+    with pytest.raises(TypeError):
+        lumarex.read_photo(None)
+
+
 # --- the GIL, progress, stopping and callbacks ------------------------------------
 
 def test_progress_rises_to_one_and_true_cancels_leaving_input_untouched():
