@@ -694,7 +694,8 @@ private:
         if (v.size() != 4) throw py::value_error("region must be (x, y, width, height) in pixels");
         if (v[0] < 0 || v[1] < 0 || v[2] < 1 || v[3] < 1 || v[0] > INT32_MAX || v[1] > INT32_MAX ||
             v[2] > INT32_MAX || v[3] > INT32_MAX)
-            throw py::value_error("region must have x, y >= 0 and a width and height of at least 1");
+            throw py::value_error(
+                "region must have x, y >= 0 and a width and height of at least 1, each at most 2147483647");
         return Region{int(v[0]), int(v[1]), int(v[2]), int(v[3])};
     }
 

@@ -318,7 +318,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     const std::vector<std::string> bad = {"flipped.png", "cut.png",    "missing.jpg", "notes.txt",
                                           "pipe.png",    "/dev/zero",  "clip.avi",    "blank.null",
                                           "render.iff",  "cube.fits",  "grey-rgb.psd", "icon.ico",
-                                          "nomask.dds"};
+                                          "nomask.dds",  "good.png/in.jpg"};
     std::vector<std::string> args{"auto"};
     for (const std::string& name : bad) args.push_back((dir / name).string());
     args.insert(args.end(), {(dir / "good.png").string(), "-d", (dir / "out").string()});
@@ -340,6 +340,7 @@ TEST_F(Cli, BadFilesGetOneLineEachAndTheRestIsProcessed) {
     };
     EXPECT_TRUE(Has(lineOf("flipped.png"), "PNG")) << "the decoder's reason: " << err;
     EXPECT_TRUE(Has(lineOf("missing.jpg"), "no such file")) << err;
+    EXPECT_TRUE(Has(lineOf("good.png/in.jpg"), "cannot be opened (Not a directory)")) << err;
     EXPECT_TRUE(Has(lineOf("pipe.png"), "is a named pipe, not an image file"));
     EXPECT_TRUE(Has(lineOf("/dev/zero"), "is a character device, not an image file"));
     EXPECT_TRUE(Has(lineOf("clip.avi"), "is a video, not a photo")) << err;

@@ -639,7 +639,10 @@ bool PhotoReader::OpenFile(const std::string& path, std::string& error, const Ra
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (!fs::exists(status)) {
-        error = "no such file";
+        // A name too long, or a file named as a folder ("photo.jpg/"),
+        // says so rather than that there is no such file.
+        error = ec && ec != std::errc::no_such_file_or_directory ? "cannot be opened (" + ec.message() + ")"
+                                                                 : "no such file";
         return false;
     }
     if (fs::is_directory(status)) {
