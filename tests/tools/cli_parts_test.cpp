@@ -58,6 +58,12 @@ TEST(SettingsTable, DefaultsReadBackAndValuesAreCheckedAgainstRangeStepAndWords)
     EXPECT_EQ(SetFromText(brighten, "auto", s), "");
     EXPECT_EQ(s.brighten, kMeasured);
     EXPECT_EQ(SetFromText(brighten, "12.5", s), "must be a multiple of 1, got '12.5'");
+    // A value reads back as the same float, however many digits it took.
+    const SettingInfo& amount = *FindSetting("colour-amount");
+    EXPECT_EQ(SetFromText(amount, "0.77777777", s), "");
+    const float given = s.colourAmount;
+    EXPECT_EQ(SetFromText(amount, ValueText(amount, s), s), "");
+    EXPECT_EQ(s.colourAmount, given) << ValueText(amount, s);
     const SettingInfo& method = *FindSetting("cast-method");
     EXPECT_EQ(SetFromText(method, "box", s), "");
     EXPECT_EQ(s.castMethod, 1);
@@ -135,6 +141,19 @@ TEST(OutputPlan, CollisionsAreFoundBeforeAnyWork) {
     ASSERT_TRUE(file) << error;
     ASSERT_TRUE(file->Commit(error)) << error;
     EXPECT_TRUE(fs::exists(plan.outputs[0]));
+    // Put in place only as a new file: the file there is kept, and the
+    // temporary goes.
+    {
+        const std::unique_ptr<OutputFile> again = OutputFile::Create(plan.outputs[0], error);
+        ASSERT_TRUE(again) << error;
+        std::ofstream(plan.outputs[0]) << "kept";
+        bool taken = false;
+        EXPECT_FALSE(again->Commit(error, &taken));
+        EXPECT_TRUE(taken) << error;
+    }
+    EXPECT_EQ(fs::file_size(plan.outputs[0]), 4u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(c.directory), fs::directory_iterator()), 3)
+        << "the two files made above and the output, no temporary";
     c.compare = true;
     ASSERT_TRUE(PlanOutputs({stem + ".png"}, c, plan, error)) << error;
     EXPECT_EQ(plan.problems[0], "the name of " + c.directory + "/" + stem +

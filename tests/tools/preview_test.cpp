@@ -88,6 +88,10 @@ TEST(PreviewRequest, RepeatsAreFoundInTheQueryAsSentWhateverTheSpelling) {
     EXPECT_EQ(RepeatedParameter("sh%61rpen=1&sharpen=2"), "sharpen");
     EXPECT_EQ(RepeatedParameter("sharpen=1&Sharpen=1&sharpen2=1"), "");
     EXPECT_EQ(RepeatedParameter(""), "");
+    // The HTTP library reads "brighten=5=200" as brighten 200.
+    EXPECT_EQ(MalformedParameter("x=0&brighten=5=200&y=1"), "brighten=5=200");
+    EXPECT_EQ(MalformedParameter("brighten=5;foo=1"), "brighten=5;foo=1");
+    EXPECT_EQ(MalformedParameter("client=a%3Db&sharpen=&view"), "");
 }
 
 TEST(PreviewRequest, TheCommandLineCarriesChangedSettingsAndQuotesPaths) {
@@ -249,14 +253,28 @@ TEST_F(PreviewPhotoTest, AViewAtOneToOneAndASaveAreTheCommandsIn8And16Bits) {
 
         const fs::path saveTo = dir / (in.stem().string() + "-corrected.png");
         ASSERT_EQ(SavePathFor(in.string()), saveTo.string());
-        EXPECT_FALSE(photo.Save(r.settings, saveTo.string(), [] { return true; }, summary, error));
+        std::string path;
+        EXPECT_FALSE(photo.Save(r.settings, [] { return true; }, path, summary, error));
         EXPECT_EQ(error, "stopped");
         EXPECT_FALSE(fs::exists(saveTo));
-        ASSERT_TRUE(photo.Save(r.settings, saveTo.string(), [] { return false; }, summary, error)) << error;
+        ASSERT_TRUE(photo.Save(r.settings, [] { return false; }, path, summary, error)) << error;
+        EXPECT_EQ(path, saveTo.string());
         ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(whole) + options).status, 0);
         EXPECT_EQ(Pixels(saveTo), Pixels(whole)) << in;
         EXPECT_EQ(SavePathFor(in.string()), (dir / (in.stem().string() + "-corrected-2.png")).string())
             << "an earlier save is kept";
+        // A file that takes the free name while the save is being written
+        // (another preview of the photo saving) is kept; the save goes to
+        // the next name.
+        const fs::path second = dir / (in.stem().string() + "-corrected-2.png");
+        const auto takeTheName = [&] {
+            if (!fs::exists(second) && !NoTemporariesLeft()) std::ofstream(second) << "another save";
+            return false;
+        };
+        ASSERT_TRUE(photo.Save(r.settings, takeTheName, path, summary, error)) << error;
+        EXPECT_EQ(path, (dir / (in.stem().string() + "-corrected-3.png")).string());
+        EXPECT_EQ(lumarex_test::Slurp(second), "another save");
+        EXPECT_EQ(Pixels(path), Pixels(whole));
         EXPECT_EQ(Pixels(in), original);
     }
     EXPECT_EQ(SavePathFor((dir / "scan.bmp").string()), (dir / "scan-corrected.tif").string());

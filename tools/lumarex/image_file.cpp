@@ -1194,7 +1194,7 @@ OIIO::ImageSpec OutputDescription(const Picture& pic, const OutputFormat& f, boo
 }  // namespace
 
 bool WritePicture(const std::string& path, const Picture& pic, int quality, std::string& notes,
-                  std::string& error, const Progress& progress) {
+                  std::string& error, const Progress& progress, bool* taken) {
     const OutputFormat* format = FormatOf(path);
     if (format == nullptr || !Writable(*format)) {
         error = UnsupportedOutputMessage(path);
@@ -1297,7 +1297,7 @@ bool WritePicture(const std::string& path, const Picture& pic, int quality, std:
         error = "stopped";
         return false;
     }
-    return file->Commit(error);
+    return file->Commit(error, taken);
 }
 
 bool WriteSideBySide(const std::string& path, const Picture& before, const Picture& after, int maxWidth,

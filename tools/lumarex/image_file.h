@@ -196,8 +196,10 @@ std::string UnsupportedOutputMessage(const std::string& path);
 // PNG and TIFF keep 16-bit samples; JPEG, WebP, AVIF and HEIC store 8 bits.
 // `quality` 1..100 applies to the lossy formats (JPEG, WebP, AVIF, HEIC).
 // `notes` gets what could not be kept (alpha in a JPEG, 16 bits in an AVIF).
+// With `taken` given, an existing file is never replaced: when one is at
+// `path` as the file would be put in place, the write fails with *taken set.
 bool WritePicture(const std::string& path, const Picture& pic, int quality, std::string& notes,
-                  std::string& error, const Progress& progress);
+                  std::string& error, const Progress& progress, bool* taken = nullptr);
 
 // Puts `before` and `after` (same size and depth) side by side with a thin
 // gap, scaled down so the result is at most `maxWidth` wide (and no higher

@@ -2,6 +2,7 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
@@ -206,7 +207,31 @@ bool OutputFile::WriteFailure(std::string& error) const {
     return failure != 0;
 }
 
-bool OutputFile::Commit(std::string& error) {
+namespace {
+
+// Renames `from` to `to` unless `to` exists (errno EEXIST), in one step of
+// the file system where it has one; else by a hard link, which fails the
+// same way, and the removal of the old name. A file system with neither
+// (FAT, some network ones) is checked first and renamed.
+bool PlaceAsNew(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno != EPERM && errno != ENOTSUP) return false;
+    struct stat there {};
+    if (::lstat(to.c_str(), &there) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+bool OutputFile::Commit(std::string& error, bool* taken) {
     if (const int failure = sink_->Failure(); failure != 0) {
         error = WriteFailureMessage(finalPath_, failure);
         return false;
@@ -251,8 +276,13 @@ bool OutputFile::Commit(std::string& error) {
         error = "cannot write " + finalPath_ + ": its temporary file was replaced by someone else";
         return false;
     }
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
-        error = "cannot write " + finalPath_ + ": " + std::strerror(errno);
+    if (taken != nullptr ? !PlaceAsNew(tempPath_, finalPath_) : ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+        if (taken != nullptr && errno == EEXIST) {
+            *taken = true;
+            error = "cannot write " + finalPath_ + ": a file of that name appeared meanwhile";
+        } else {
+            error = "cannot write " + finalPath_ + ": " + std::strerror(errno);
+        }
         return false;
     }
     g_pending.erase(tempPath_);

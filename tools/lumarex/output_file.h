@@ -52,8 +52,10 @@ public:
     // that the temporary's name still refers to the file written, and
     // renames it over the destination. On failure the destination is left
     // as it was and `error` says why ("out.png: disk full (No space left
-    // on device)").
-    bool Commit(std::string& error);
+    // on device)"). With `taken` given, the file is put in place only as a
+    // new one: when a file of that name is there at that moment, it is left
+    // alone, *taken is set and Commit fails.
+    bool Commit(std::string& error, bool* taken = nullptr);
 
     class DescriptorSink;
 

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "lumarex/lumarex.h"
+#include "preview_request.h"
 
 namespace lumarex_cli {
 namespace {
@@ -167,7 +168,7 @@ bool PreviewPhoto::Render(const RenderRequest& r, const StopCheck& stop, Rendere
     return true;
 }
 
-bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCheck& stop, std::string& summary,
+bool PreviewPhoto::Save(const Settings& s, const StopCheck& stop, std::string& path, std::string& summary,
                         std::string& error) {
     std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
     if (!LockUnlessStopped(lock, stop)) {
@@ -187,7 +188,16 @@ bool PreviewPhoto::Save(const Settings& s, const std::string& path, const StopCh
     }
     lock.unlock();
     std::string notes;
-    if (!WritePicture(path, pic, 95, notes, error, progress)) return false;
+    for (bool taken = true; taken;) {
+        path = SavePathFor(Path());
+        if (path.empty()) {
+            error = kEveryNameTaken;
+            return false;
+        }
+        notes.clear();
+        taken = false;
+        if (!WritePicture(path, pic, 95, notes, error, progress, &taken) && !taken) return false;
+    }
     summary = SummaryOf(outcome);
     if (!notes.empty()) summary += " (" + notes + ")";
     return true;

@@ -68,11 +68,15 @@ public:
     // failure or a stop.
     bool Render(const RenderRequest& r, const StopCheck& stop, RenderedView& out, std::string& error);
 
-    // Corrects the whole photo as `lumarex correct` does and writes it to
-    // `path` through a temporary file renamed into place. `summary` says what
-    // was done ("brightened 40 %").
-    bool Save(const Settings& s, const std::string& path, const StopCheck& stop, std::string& summary,
-              std::string& error);
+    // Corrects the whole photo as `lumarex correct` does and writes it beside
+    // the original under the first free name (SavePathFor), through a
+    // temporary file put in place only as a new file: should another
+    // program (another preview of the photo) take that name meanwhile, the
+    // next free one is written instead. `path` is the name written;
+    // `summary` says what was done ("brightened 40 %"). When every name is
+    // taken, the error is kEveryNameTaken.
+    bool Save(const Settings& s, const StopCheck& stop, std::string& path, std::string& summary, std::string& error);
+    static constexpr const char* kEveryNameTaken = "every name for the corrected photo is taken";
 
     // How many scaled copies are kept at most.
     static constexpr size_t kKeptScales = 3;

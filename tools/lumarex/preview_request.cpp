@@ -95,6 +95,16 @@ std::vector<std::string> ParameterNames(std::string_view query) {
     return names;
 }
 
+std::string MalformedParameter(std::string_view query) {
+    for (size_t start = 0; start <= query.size();) {
+        const size_t end = std::min(query.find('&', start), query.size());
+        const std::string_view pair = query.substr(start, end - start);
+        if (std::count(pair.begin(), pair.end(), '=') > 1) return std::string(pair);
+        start = end + 1;
+    }
+    return {};
+}
+
 std::string RepeatedParameter(std::string_view query) {
     const std::vector<std::string> names = ParameterNames(query);
     std::set<std::string> seen;

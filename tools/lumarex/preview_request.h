@@ -53,6 +53,11 @@ std::vector<std::string> ParameterNames(std::string_view query);
 // The first name that `query` gives more than once; empty when none is.
 std::string RepeatedParameter(std::string_view query);
 
+// The first parameter of `query` with a second '=' ("brighten=5=200"),
+// which the HTTP library reads as its last part; empty when none has one.
+// No value of the page's has one ('=' in a value is sent as %3D).
+std::string MalformedParameter(std::string_view query);
+
 // Sets `s` from every parameter whose name is a setting of `lumarex correct`
 // ("black-clip=0.3"); parameters named in `others` are skipped. False with
 // `error` ("unknown setting 'x'", "black-clip must be between 0 and 5, got

@@ -480,6 +480,10 @@ void PreviewServer::Routes() {
             SendError(res, 400, "parameter '" + twice.substr(0, 64) + "' given twice");
             return R::Handled;
         }
+        if (const std::string bad = MalformedParameter(query); !bad.empty()) {
+            SendError(res, 400, "parameter '" + bad.substr(0, 64) + "' has more than one '='");
+            return R::Handled;
+        }
         return R::Unhandled;
     });
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
@@ -573,19 +577,21 @@ void PreviewServer::Routes() {
         if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
             if (const std::string twice = RepeatedParameter(query + "&" + req.body); !twice.empty())
                 return SendError(res, 400, "parameter '" + twice.substr(0, 64) + "' given twice");
+            if (const std::string bad = MalformedParameter(req.body); !bad.empty())
+                return SendError(res, 400, "parameter '" + bad.substr(0, 64) + "' has more than one '='");
         }
         Settings settings = DefaultSettings(Command::kCorrect);
         std::string error;
         if (!ParseSettings(ParamsOf(req), {}, settings, error)) return SendError(res, 400, error);
-        // One save at a time, so that two never pick the same free name; a
-        // second is refused rather than kept waiting.
+        // One save at a time: a second is refused rather than kept waiting.
         std::unique_lock<std::mutex> lock(saving_, std::try_to_lock);
         if (!lock.owns_lock()) return SendError(res, 503, "busy: a save is in progress");
-        const std::string path = SavePathFor(photo_.Path());
-        if (path.empty()) return SendError(res, 409, "every name for the corrected photo is taken");
-        std::string summary;
-        if (!photo_.Save(settings, path, [this] { return Stopping(); }, summary, error))
-            return SendError(res, Stopping() ? 503 : 500, error);
+        std::string path, summary;
+        if (!photo_.Save(settings, [this] { return Stopping(); }, path, summary, error))
+            return SendError(res, Stopping()                              ? 503
+                                  : error == PreviewPhoto::kEveryNameTaken ? 409
+                                                                          : 500,
+                             error);
         std::error_code ec;
         const fs::path absolute = fs::absolute(path, ec);
         SendJson(res, 200,

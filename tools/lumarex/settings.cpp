@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -210,6 +211,14 @@ std::string ValueText(const SettingInfo& info, const Settings& s) {
     const double v = Load(info, s);
     for (const SettingWord& w : info.words)
         if (v == w.value) return w.word;
+    // A float as the shortest text that reads back as the same float: six
+    // digits would give 0.777778 for 0.77777777, another float, and a
+    // command that corrects differently.
+    if (const auto* f = std::get_if<float Settings::*>(&info.field)) {
+        char text[32];
+        const auto r = std::to_chars(text, text + sizeof text, s.*(*f));
+        return std::string(text, r.ptr);
+    }
     return Number(v);
 }
 
