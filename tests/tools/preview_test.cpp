@@ -510,12 +510,21 @@ TEST_F(PreviewServerTest, ServesThePageTheTableAndViewsAndRefusesBadRequestsWith
     std::vector<Asked> asked{{"/", {}, 200}, {"/nothing", {}, 404}};
     for (const char* bad : {"/api/render?x=0&y=0&w=101&h=1&width=1&height=1", "/api/command?cast=on&cast=off",
                             "/api/render?x=0&y=0&w=1&h=1&width=1&height=1&sh%61rpen=1&sharpen=2",
-                            "/api/settings?a=1&a=1", "/?x=1&x=2"})
+                            "/api/settings?a=1&a=1", "/?x=1&x=2", "/api/command?brighten=5=200"})
         asked.push_back({bad, {}, 400});
     ExpectStatuses(c, asked);
     EXPECT_EQ(Status(c.Post("/api/save", "", "text/plain")), 403);
     EXPECT_EQ(Status(c.Post("/api/save?look=natural&look=natural", {{"X-Lumarex", "save"}}, "", "text/plain")), 400);
+    EXPECT_EQ(Status(c.Post("/api/save?brighten=5=200", {{"X-Lumarex", "save"}}, "", "text/plain")), 400);
     EXPECT_FALSE(fs::exists(dir / "in-corrected.jpg"));
+
+    // The copied command writes where a save would: the next free name, not
+    // over an earlier save.
+    std::ofstream(dir / "in-corrected.jpg") << "an earlier save";
+    auto command = c.Get("/api/command?brighten=20");
+    ASSERT_EQ(Status(command), 200);
+    EXPECT_TRUE(Has(nlohmann::json::parse(command->body)["command"].get<std::string>(), "in-corrected-2.jpg"))
+        << command->body;
 }
 
 TEST_F(PreviewServerTest, OnLoopbackOnlyLoopbackHostsAndTheServersOwnPageAreAnswered) {

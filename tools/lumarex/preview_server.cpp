@@ -562,9 +562,14 @@ void PreviewServer::Routes() {
         Settings settings = DefaultSettings(Command::kCorrect);
         std::string error;
         if (!ParseSettings(ParamsOf(req), {}, settings, error)) return SendError(res, 400, error);
-        const fs::path p(photo_.Path());
-        const std::string ext = IsSupportedOutput(photo_.Path()) ? p.extension().string() : std::string(".tif");
-        const std::string out = (p.parent_path() / (p.stem().string() + "-corrected" + ext)).string();
+        // The name a save would take now, so that the command does not
+        // write over an earlier save.
+        std::string out = SavePathFor(photo_.Path());
+        if (out.empty()) {  // every name taken: the first
+            const fs::path p(photo_.Path());
+            const std::string ext = IsSupportedOutput(photo_.Path()) ? p.extension().string() : std::string(".tif");
+            out = (p.parent_path() / (p.stem().string() + "-corrected" + ext)).string();
+        }
         SendJson(res, 200, {{"command", CorrectCommandLine(photo_.Path(), out, settings)}});
     });
 
