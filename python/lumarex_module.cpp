@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -115,6 +116,7 @@ std::string ValueSpelling(const std::string& keyword, const py::handle& v) {
 // '_' for the option's '-' ("black_clip" for --black-clip).
 Settings ParseSettings(Command c, const py::dict& kwargs) {
     Settings s = DefaultSettings(c);
+    std::map<const SettingInfo*, std::string> given;  // by the keyword that gave it
     for (const auto& [k, v] : kwargs) {
         const std::string keyword = py::str(k).cast<std::string>();
         std::string name = keyword;
@@ -124,6 +126,9 @@ Settings ParseSettings(Command c, const py::dict& kwargs) {
         if (info == nullptr || !TakenBy(*info, c))
             throw py::value_error("unknown setting '" + keyword + "' for " +
                                   (c == Command::kAuto ? "auto" : "correct"));
+        // black_clip and **{"black-clip": ...} name one setting.
+        if (const auto [at, fresh] = given.emplace(info, keyword); !fresh)
+            throw py::value_error("setting '" + keyword + "' given twice (also as '" + at->second + "')");
         const std::string problem = SetFromText(*info, ValueSpelling(keyword, v), s);
         if (!problem.empty()) throw py::value_error("setting '" + keyword + "' " + problem);
     }

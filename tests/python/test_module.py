@@ -126,6 +126,7 @@ def test_wrong_arrays_are_refused_before_any_work(image, error, text):
     ({"sharpen": np.array(1.0)}, TypeError, "'sharpen' takes a number or a word, got ndarray"),
     ({"black_clip": np.int64(6)}, ValueError, "'black_clip' must be between 0 and 5, got '6'"),
     ({"target": np.uint8(62)}, ValueError, "'target' must be a multiple of 5, got '62'"),
+    ({"black_clip": 0.3, "black-clip": 0.5}, ValueError, "'black-clip' given twice \\(also as 'black_clip'\\)"),
 ])
 def test_wrong_settings_are_refused_naming_them(settings, error, text):
     calls = []
