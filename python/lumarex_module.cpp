@@ -432,7 +432,11 @@ PyObject* g_cancelled = nullptr;
 // the exception is kept and raised when the call returns.
 class ProgressBridge {
 public:
-    explicit ProgressBridge(py::object callback) : callback_(std::move(callback)) {}
+    explicit ProgressBridge(py::object callback) : callback_(std::move(callback)) {
+        if (!callback_.is_none() && PyCallable_Check(callback_.ptr()) == 0)
+            throw py::type_error("progress must be callable or None, got " +
+                                 py::str(py::type::of(callback_).attr("__name__")).cast<std::string>());
+    }
     ~ProgressBridge() {
         if (type_ || value_ || trace_) {
             py::gil_scoped_acquire gil;

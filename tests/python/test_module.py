@@ -226,6 +226,12 @@ def test_progress_rises_to_one_and_true_cancels_leaving_input_untouched():
     with pytest.raises(lumarex.Cancelled):
         lumarex.auto(img, out=out, progress=lambda done: done > 0.3)
     assert np.array_equal(img, before) and (out == 7).all()
+    # Something that cannot be called is refused before any work, not at
+    # the first step.
+    for call in (lambda: lumarex.auto(img, progress=5), lambda: lumarex.analyse(img, progress="x"),
+                 lambda: lumarex.read_photo(samples("s01*")[0], progress=[])):
+        with pytest.raises(TypeError, match="progress must be callable or None"):
+            call()
 
 
 def test_ctrl_c_stops_at_the_next_step():
