@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "choice.h"
@@ -117,6 +118,44 @@ TEST(Choice, NewlyGreyCountsPixelsTurnedGreyLessThoseTurnedColoured) {
     for (const Picture* b : {&grey, &faint, &tinted})
         EXPECT_EQ(before.NewlyGreyIn(*b), NewlyGrey(tinted, *b, srgb));
     EXPECT_EQ(before.NewlyGreyIn(Strip(8, 100, 118, 255)), 0.0);
+}
+
+// A sepia print: every pixel the tone's colour at its own lightness, with
+// `patches` of 60 x 40 pixels of a green and a blue among them.
+Picture Sepia(int patches) {
+    Picture p;
+    p.width = 400, p.height = 300, p.bits = 8;
+    p.rgb8.resize(size_t(400) * 300 * 3);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x) {
+            const size_t i = (size_t(y) * 400 + size_t(x)) * 3;
+            const double l = 0.15 + 0.8 * double((x * 7 + y * 3) % 400) / 400.0;
+            double rgb[3] = {l + 0.08 * std::sin(3.14159 * l), 0.86 * l + 0.03 * std::sin(3.14159 * l), 0.67 * l};
+            const int patch = y / 40 * 6 + x / 60;
+            if (patch < patches) {
+                const bool green = patch % 2 == 0;
+                rgb[0] = green ? 0.3 : 0.2, rgb[1] = green ? 0.6 : 0.3, rgb[2] = green ? 0.25 : 0.7;
+            }
+            for (int c = 0; c < 3; ++c) p.rgb8[i + c] = uint8_t(std::clamp(rgb[c], 0.0, 1.0) * 255.0 + 0.5);
+        }
+    return p;
+}
+
+TEST(Choice, AToningIsOneHueThatTheScenesColoursStrayFrom) {
+    const RgbSpace& srgb = RgbSpace::Srgb();
+    const Toning sepia = ToningOf(Sepia(0), srgb);
+    EXPECT_TRUE(sepia.Toned()) << sepia.stray;
+    EXPECT_GT(sepia.chroma, 15.0);
+    EXPECT_LT(sepia.stray, 1.5);
+    // A few coloured things in the frame (a tenth of it): a scene under a
+    // warm light, not a toning.
+    const Toning scene = ToningOf(Sepia(4), srgb);
+    EXPECT_FALSE(scene.Toned());
+    EXPECT_GT(scene.stray, 2.0 * kToneStray);
+    // Black and white: one hue too, but no colour to keep or remove.
+    const Toning grey = ToningOf(HalfTinted(0), srgb);
+    EXPECT_FALSE(grey.Toned());
+    EXPECT_LT(grey.chroma, 1.0);
 }
 
 TEST(Choice, BlackClipFindsTheVeilsFloor) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "colour_measure.h"
 #include "colour_profile.h"
@@ -532,6 +534,29 @@ double GreyPixels::NewlyGreyIn(const Picture& b) const {
     return grey_.empty() ? 0.0 : 100.0 * double(balance) / double(grey_.size());
 }
 
+Toning ToningOf(const Picture& pic, const RgbSpace& space) {
+    std::vector<std::pair<double, double>> ab;
+    double sa = 0.0, sb = 0.0;
+    ForGridPixels(pic, [&](size_t i) {
+        const Lab c = LabAt(pic, i, space);
+        if (c.l <= 15.0 || c.l >= 95.0) return;
+        ab.emplace_back(c.a, c.b);
+        sa += c.a, sb += c.b;
+    });
+    Toning t;
+    if (ab.empty()) return t;
+    const double n = double(ab.size());
+    t.chroma = std::hypot(sa / n, sb / n);
+    if (t.chroma == 0.0) return t;
+    // Across the hue: the component along the unit vector at right angles
+    // to the mean.
+    const double ua = -(sb / n) / t.chroma, ub = (sa / n) / t.chroma;
+    double squares = 0.0;
+    for (const auto& [a, b] : ab) squares += (a * ua + b * ub) * (a * ua + b * ub);
+    t.stray = std::sqrt(squares / n);
+    return t;
+}
+
 double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space) {
     return GreyPixels(a, space).NewlyGreyIn(b);
 }
@@ -545,7 +570,17 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
     if (own) reasons.emplace_back("colours measured in the photo's own colour space (its colour profile)");
     if (s.cast == kMeasured) {
         s.cast = AnalysisFindsCast(param, s.castMethod) ? 1 : 0;
-        reasons.emplace_back(s.cast ? "cast: the analysis finds one" : "cast: none found");
+        if (const Toning t = s.cast != 0 && s.guard != 0 ? ToningOf(copy, space) : Toning{}; t.Toned()) {
+            s.cast = 0;
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "cast: the analysis finds one, left: the photo is toned, its colours stray by %.1f from "
+                          "one hue (chroma %.1f)",
+                          t.stray, t.chroma);
+            reasons.emplace_back(text);
+        } else {
+            reasons.emplace_back(s.cast ? "cast: the analysis finds one" : "cast: none found");
+        }
     }
     if (s.shadowFloor == kMeasured) ChooseFloor(copy, s, reasons);
     if (s.blackClip == float(kMeasured)) ChooseBlackClip(param, copy.bits, s, reasons);
