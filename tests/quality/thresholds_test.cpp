@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
 
 #include "benchmark.h"
+#include "choice.h"
 #include "lumarex/heap_host.h"
 #include "lumarex/lumarex.h"
 #include "support/icc_profile.h"
@@ -103,6 +105,34 @@ TEST_F(QualityThresholds, OneColourSceneIsNotACast) {
             EXPECT_LE(move.meanDeltaE, 2.5) << name << " " << r.command << ": " << r.summary;
             EXPECT_GT(move.coverPercent, 30.0) << name;
         }
+}
+
+TEST_F(QualityThresholds, ATonedPrintKeepsItsToning) {
+    // Sepia-toned copies of photos whose toning the cast removal once took
+    // out on about half of them, leaving black and white: the toning stays,
+    // its chroma at least two thirds of what it was (the levels stretch and
+    // the lift may lighten or deepen it, and a hazy photo's stretch of each
+    // channel shifts its hue from the shadows to the highlights).
+    const lumarex_cli::RgbSpace& srgb = lumarex_cli::RgbSpace::Srgb();
+    for (const char* name : {"s03_hazy_lifted_blacks_bridge", "s08_sunset_warm", "u05_ladybug_blue_flowers",
+                             "u12_ferris_wheel_night", "k02_hats_colourful"}) {
+        Case sepia = Named(name);
+        std::vector<uint8_t>& v = sepia.picture.rgb8;
+        ASSERT_EQ(sepia.picture.bits, 8) << name;
+        for (size_t i = 0; i < v.size(); i += 3) {
+            const double l = (0.299 * v[i] + 0.587 * v[i + 1] + 0.114 * v[i + 2]) / 255.0;
+            const double tone = std::sin(3.14159265 * l);
+            const double rgb[3] = {l + 0.08 * tone, 0.86 * l + 0.03 * tone, 0.67 * l};
+            for (int c = 0; c < 3; ++c) v[i + c] = uint8_t(std::lround(std::clamp(rgb[c], 0.0, 1.0) * 255.0));
+        }
+        const double before = lumarex_cli::ToningOf(sepia.picture, srgb).chroma;
+        for (Command command : {Command::kAuto, Command::kCorrect}) {
+            lumarex_cli::Picture after;
+            const Result r = lumarex_quality::Run(command, lumarex_cli::DefaultSettings(command), sepia, &after);
+            EXPECT_EQ(r.summary.find("cast removed"), std::string::npos) << name << " " << r.command << ": " << r.summary;
+            EXPECT_GT(lumarex_cli::ToningOf(after, srgb).chroma, before * 2.0 / 3.0) << name << " " << r.command;
+        }
+    }
 }
 
 TEST_F(QualityThresholds, ACastIsRemovedUntilThePhotosGreysTurnNeutral) {
