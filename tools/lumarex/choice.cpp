@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
-#include <utility>
-#include <vector>
 
 #include "colour_measure.h"
 #include "colour_profile.h"
@@ -535,25 +533,22 @@ double GreyPixels::NewlyGreyIn(const Picture& b) const {
 }
 
 Toning ToningOf(const Picture& pic, const RgbSpace& space) {
-    std::vector<std::pair<double, double>> ab;
-    double sa = 0.0, sb = 0.0;
+    // The sums of a*, b* and their squares and product give the mean and,
+    // across it, the root mean square in one pass over the grid.
+    double n = 0.0, sa = 0.0, sb = 0.0, saa = 0.0, sbb = 0.0, sab = 0.0;
     ForGridPixels(pic, [&](size_t i) {
         const Lab c = LabAt(pic, i, space);
         if (c.l <= 15.0 || c.l >= 95.0) return;
-        ab.emplace_back(c.a, c.b);
-        sa += c.a, sb += c.b;
+        n += 1.0, sa += c.a, sb += c.b, saa += c.a * c.a, sbb += c.b * c.b, sab += c.a * c.b;
     });
     Toning t;
-    if (ab.empty()) return t;
-    const double n = double(ab.size());
+    if (n == 0.0) return t;
     t.chroma = std::hypot(sa / n, sb / n);
     if (t.chroma == 0.0) return t;
     // Across the hue: the component along the unit vector at right angles
     // to the mean.
     const double ua = -(sb / n) / t.chroma, ub = (sa / n) / t.chroma;
-    double squares = 0.0;
-    for (const auto& [a, b] : ab) squares += (a * ua + b * ub) * (a * ua + b * ub);
-    t.stray = std::sqrt(squares / n);
+    t.stray = std::sqrt(std::max(0.0, (ua * ua * saa + 2.0 * ua * ub * sab + ub * ub * sbb) / n));
     return t;
 }
 

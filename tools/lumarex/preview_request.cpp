@@ -236,14 +236,18 @@ std::string CorrectCommandLine(const std::string& photo, const std::string& outp
     return line;
 }
 
-std::string SavePathFor(const std::string& photo) {
+std::string CorrectedPath(const std::string& photo, int n) {
     const fs::path p(photo);
     const std::string ext = IsSupportedOutput(photo) ? p.extension().string() : std::string(".tif");
+    const std::string name = p.stem().string() + "-corrected" + (n == 1 ? "" : "-" + std::to_string(n)) + ext;
+    return (p.parent_path() / name).string();
+}
+
+std::string SavePathFor(const std::string& photo) {
     for (int n = 1; n < 1000; ++n) {
-        const std::string name = p.stem().string() + "-corrected" + (n == 1 ? "" : "-" + std::to_string(n)) + ext;
-        const fs::path candidate = p.parent_path() / name;
+        const std::string candidate = CorrectedPath(photo, n);
         std::error_code ec;
-        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate.string();
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
     }
     return {};
 }

@@ -85,10 +85,13 @@ std::string ShellQuoted(const std::string& word);
 // command's default, in table order.
 std::string CorrectCommandLine(const std::string& photo, const std::string& output, const Settings& s);
 
-// Where Save writes the corrected photo: beside it, as NAME-corrected.EXT
-// (.tif for a format that cannot be written), or NAME-corrected-2.EXT and so
-// on when that exists already, so that neither the photo nor an earlier save
-// is replaced. Empty when 999 names are taken.
+// NAME-corrected.EXT beside `photo` for n = 1, NAME-corrected-N.EXT after
+// it (.tif for a format the command cannot write).
+std::string CorrectedPath(const std::string& photo, int n);
+
+// Where Save writes the corrected photo: the first CorrectedPath that does
+// not exist yet, so that neither the photo nor an earlier save is replaced.
+// Empty when 999 names are taken.
 std::string SavePathFor(const std::string& photo);
 
 }  // namespace lumarex_cli

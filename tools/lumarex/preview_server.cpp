@@ -565,11 +565,7 @@ void PreviewServer::Routes() {
         // The name a save would take now, so that the command does not
         // write over an earlier save.
         std::string out = SavePathFor(photo_.Path());
-        if (out.empty()) {  // every name taken: the first
-            const fs::path p(photo_.Path());
-            const std::string ext = IsSupportedOutput(photo_.Path()) ? p.extension().string() : std::string(".tif");
-            out = (p.parent_path() / (p.stem().string() + "-corrected" + ext)).string();
-        }
+        if (out.empty()) out = CorrectedPath(photo_.Path(), 1);  // every name taken: the first
         SendJson(res, 200, {{"command", CorrectCommandLine(photo_.Path(), out, settings)}});
     });
 
