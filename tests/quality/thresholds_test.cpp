@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
-    ASSERT_EQ(cases_->size(), 4u + 5u + 7u) << "four bundled samples, five of the quality test's, seven scenes";
+    ASSERT_EQ(cases_->size(), 4u + 5u + 9u) << "four bundled samples, five of the quality test's, nine scenes";
     std::map<std::string, Result> byName;
     for (const Case& c : *cases_)
         for (Command command : {Command::kAuto, Command::kCorrect}) {
@@ -77,6 +77,12 @@ TEST_F(QualityThresholds, DefaultsClipAlmostNothingAndKeepColours) {
         const Result& sunset = byName["sunset-gradient" + c];
         EXPECT_LT(sunset.castRemoved, 25.0) << c;
         EXPECT_LT(sunset.skin.meanDeltaE, 5.0) << c;
+        // A sky that fills the frame, blue or an evening's orange, stays its
+        // colour: taking it for a cast once turned both grey.
+        for (const char* sky : {"clear-sky", "evening-sky"}) {
+            EXPECT_LT(byName[sky + c].castRemoved, 25.0) << sky << c;
+            EXPECT_LT(byName[sky + c].saturated.meanDeltaE, 2.5) << sky << c;
+        }
         // Tungsten light on a grey card: most of the cast goes; shade: no worse.
         EXPECT_GT(byName["grey-card-tungsten" + c].castRemoved, 40.0) << c;
         EXPECT_GT(byName["grey-card-shade" + c].castRemoved, -10.0) << c;

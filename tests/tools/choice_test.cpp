@@ -106,18 +106,22 @@ Picture HalfTinted(int tint) {
     return p;
 }
 
-TEST(Choice, NewlyGreyCountsPixelsTurnedGreyLessThoseTurnedColoured) {
+TEST(Choice, NewlyGreyCountsNearNeutralPixelsTurnedGreyLessThoseTurnedColoured) {
     const RgbSpace& srgb = RgbSpace::Srgb();
-    const Picture tinted = HalfTinted(40), grey = HalfTinted(0), faint = HalfTinted(2);
-    // Half the picture turns grey, or back; a faint tint is grey already.
-    EXPECT_NEAR(NewlyGrey(tinted, grey, srgb), 50.0, 1e-9);
-    EXPECT_NEAR(NewlyGrey(grey, tinted, srgb), -50.0, 1e-9);
-    EXPECT_NEAR(NewlyGrey(grey, faint, srgb), 0.0, 1e-9);
+    const Picture cast = HalfTinted(12), grey = HalfTinted(0), faint = HalfTinted(2), sky = HalfTinted(60);
+    // Half the picture, near neutral in the photo, turns grey, or back; a
+    // faint tint is grey already.
+    EXPECT_NEAR(NewlyGrey(cast, cast, grey, srgb), 50.0, 1e-9);
+    EXPECT_NEAR(NewlyGrey(cast, grey, cast, srgb), -50.0, 1e-9);
+    EXPECT_NEAR(NewlyGrey(cast, grey, faint, srgb), 0.0, 1e-9);
+    // A saturated colour turned grey is the colour lost, not a cast found.
+    EXPECT_NEAR(NewlyGrey(sky, sky, grey, srgb), 0.0, 1e-9);
     // Against one picture once, as against each pair; 0 for another size.
-    const GreyPixels before(tinted, srgb);
-    for (const Picture* b : {&grey, &faint, &tinted})
-        EXPECT_EQ(before.NewlyGreyIn(*b), NewlyGrey(tinted, *b, srgb));
+    const GreyPixels before(cast, cast, srgb);
+    for (const Picture* b : {&grey, &faint, &cast})
+        EXPECT_EQ(before.NewlyGreyIn(*b), NewlyGrey(cast, cast, *b, srgb));
     EXPECT_EQ(before.NewlyGreyIn(Strip(8, 100, 118, 255)), 0.0);
+    EXPECT_EQ(GreyPixels(Strip(8, 100, 118, 255), cast, srgb).NewlyGreyIn(grey), 0.0);
 }
 
 // A sepia print: every pixel the tone's colour at its own lightness, with

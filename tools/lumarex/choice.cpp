@@ -243,13 +243,14 @@ bool EveryMethodFindsCast(ImageParam* param) {
 // each turns newly grey, and the strength at which that share peaks, when
 // below all of it and large enough (kNeutralPointGrey), and all of it still
 // leaves more of the photo grey than before.
-bool FindNeutralPoint(Trials& trials, const RgbSpace& space, const Settings& s, NeutralPoint& out) {
+bool FindNeutralPoint(Trials& trials, const Picture& photo, const RgbSpace& space, const Settings& s,
+                      NeutralPoint& out) {
     Settings t = s;
     t.cast = 0;
     Picture without, with;
     int32_t strength = 0;
     if (!trials.Apply(t, without, strength)) return false;
-    const GreyPixels before(without, space);
+    const GreyPixels before(photo, without, space);
     t.cast = 1, t.castMethod = kAverageCast;
     int peak = 0;
     for (int q = 0; q < 4; ++q) {
@@ -305,7 +306,7 @@ bool GuardColours(Trials& trials, const Picture& copy, const RgbSpace& space, Se
     Picture without, removed;
     int32_t strength = 0;
     if (!trials.Apply(plain, without, strength) || !trials.Apply(full, removed, strength)) return false;
-    const double evidence = NewlyGrey(without, removed, space);
+    const double evidence = NewlyGrey(copy, without, removed, space);
     char text[240];
     for (;;) {
         const SaturatedMove m = SaturatedColoursMoved(copy, without, trial, space);
@@ -504,7 +505,7 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
     double sum = 0.0;
     uint64_t picked = 0;
     const int64_t seen = ForGridPixels(reference, [&](size_t i) {
-        if (Chroma(LabAt(reference, i, space)) < 20.0) return;
+        if (Chroma(LabAt(reference, i, space)) < kSaturatedChroma) return;
         const Lab p = LabAt(a, i, space);
         Lab q = LabAt(b, i, space);
         q.l = p.l;
@@ -515,8 +516,13 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
     return {sum / double(picked), 100.0 * double(picked) / double(seen)};
 }
 
-GreyPixels::GreyPixels(const Picture& a, const RgbSpace& space) : space_(space), width_(a.width), height_(a.height) {
-    ForGridPixels(a, [&](size_t i) { grey_.push_back(IsGrey(a, i)); });
+GreyPixels::GreyPixels(const Picture& photo, const Picture& a, const RgbSpace& space)
+    : space_(space), width_(a.width), height_(a.height) {
+    if (photo.width != a.width || photo.height != a.height) return;
+    seen_ = ForGridPixels(a, [&](size_t i) {
+        const bool counted = Chroma(LabAt(photo, i, space_)) < kSaturatedChroma;
+        state_.push_back(counted ? uint8_t(1 + int(IsGrey(a, i))) : uint8_t{0});
+    });
 }
 
 bool GreyPixels::IsGrey(const Picture& p, size_t i) const {
@@ -525,11 +531,14 @@ bool GreyPixels::IsGrey(const Picture& p, size_t i) const {
 }
 
 double GreyPixels::NewlyGreyIn(const Picture& b) const {
-    if (b.width != width_ || b.height != height_) return 0.0;
+    if (b.width != width_ || b.height != height_ || seen_ == 0) return 0.0;
     int64_t balance = 0;
     size_t k = 0;
-    ForGridPixels(b, [&](size_t i) { balance += int(IsGrey(b, i)) - int(grey_[k++]); });
-    return grey_.empty() ? 0.0 : 100.0 * double(balance) / double(grey_.size());
+    ForGridPixels(b, [&](size_t i) {
+        const uint8_t state = state_[k++];
+        if (state != 0) balance += int(IsGrey(b, i)) - int(state == 2);
+    });
+    return 100.0 * double(balance) / double(seen_);
 }
 
 Toning ToningOf(const Picture& pic, const RgbSpace& space) {
@@ -552,8 +561,8 @@ Toning ToningOf(const Picture& pic, const RgbSpace& space) {
     return t;
 }
 
-double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space) {
-    return GreyPixels(a, space).NewlyGreyIn(b);
+double NewlyGrey(const Picture& photo, const Picture& a, const Picture& b, const RgbSpace& space) {
+    return GreyPixels(photo, a, space).NewlyGreyIn(b);
 }
 
 bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImageParam* param, Choice& out,
@@ -595,7 +604,7 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
     if (s.guard != 0 && given.cast == kMeasured && s.cast != 0 && s.castMethod == kNearestCast &&
         s.castStrength == 1.0f && EveryMethodFindsCast(param)) {
         NeutralPoint n;
-        if (!FindNeutralPoint(trials, space, s, n)) return failed();
+        if (!FindNeutralPoint(trials, copy, space, s, n)) return failed();
         char text[320];
         std::snprintf(text, sizeof text,
                       "cast: every method finds one; the average method's removal at 1/4, 1/2, 3/4 and all of it "

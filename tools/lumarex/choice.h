@@ -82,9 +82,13 @@ inline constexpr double kGuardColourShift = 2.5;
 // least this share of the photo grey (chroma under kGrey, L* above 15)
 // that was not, percent. A grey card, a wall under tungsten, a film scan's
 // sky do; brown pinecones and red fruit, whose colour the analysis took for
-// the light's, do not.
+// the light's, do not. Only pixels near neutral in the photo (chroma under
+// kSaturatedChroma) count: a blue sky or an evening's orange that fills the
+// frame turns grey as the removal takes it for the cast, yet it is the very
+// colour the guard keeps.
 inline constexpr double kGuardGreyEvidence = 10.0;
 inline constexpr double kGrey = 4.0;
+inline constexpr double kSaturatedChroma = 20.0;
 
 // A cast that every cast method finds (the light's colour, measured from the
 // colours nearest grey, from areas, adaptively and from the average) may
@@ -220,8 +224,9 @@ int DarkestLevel(const Picture& pic, double percent);
 
 // How far a correction moved saturated colours: the mean CIEDE2000 between
 // `a` and `b` (same size, 8-bit) over the pixels of `reference` with chroma
-// 20 and above, b's lightness set to a's; and the share of such pixels,
-// percent. Colours are those of the samples in `space`, as below.
+// kSaturatedChroma and above, b's lightness set to a's; and the share of
+// such pixels, percent. Colours are those of the samples in `space`, as
+// below.
 struct SaturatedMove {
     double shift = 0.0;
     double share = 0.0;
@@ -229,15 +234,20 @@ struct SaturatedMove {
 SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, const Picture& b,
                                     const RgbSpace& space);
 
-// Percent of the pixels that are grey in `b` (chroma under kGrey, L* above
-// 15) and not in `a`, less those grey in `a` and not in `b`.
-double NewlyGrey(const Picture& a, const Picture& b, const RgbSpace& space);
+// `a` and `b` are corrections of `photo` (all three of one size): percent
+// of the pixels that are grey in `b` (chroma under kGrey, L* above 15) and
+// not in `a`, less those grey in `a` and not in `b`, counting only the
+// pixels near neutral in `photo` (chroma under kSaturatedChroma). Pixels
+// whose colour is saturated turn grey only as that colour is lost, which
+// is no sign of a light's cast.
+double NewlyGrey(const Picture& photo, const Picture& a, const Picture& b, const RgbSpace& space);
 
 // The same against one `a` and several pictures of its size (0 for one of
-// another size): which of a's pixels are grey is worked out once.
+// another size): which pixels count, and which of them are grey in `a`, is
+// worked out once.
 class GreyPixels {
 public:
-    GreyPixels(const Picture& a, const RgbSpace& space);
+    GreyPixels(const Picture& photo, const Picture& a, const RgbSpace& space);
     double NewlyGreyIn(const Picture& b) const;
 
 private:
@@ -245,7 +255,10 @@ private:
 
     const RgbSpace& space_;
     int width_, height_;
-    std::vector<bool> grey_;
+    // Per grid pixel: 0 not counted, 1 counted and not grey in `a`, 2
+    // counted and grey in `a`.
+    std::vector<uint8_t> state_;
+    int64_t seen_ = 0;
 };
 
 // What a correction did, as the commands print it: "brightened 40 %", then

@@ -167,6 +167,29 @@ Linear Night(double u, double v) {
     return FromSrgb(10 + int(20.0 * v), 12 + int(20.0 * v), 22 + int(20.0 * v));  // the sky
 }
 
+// A clear sky filling the frame, deep blue at the top paling towards the
+// horizon, with a small red kite on its string: the blue is the scene's.
+Linear ClearSky(double u, double v) {
+    const double ku = (u - 0.68) / 0.05, kv = (v - 0.40) / 0.08;
+    if (std::fabs(ku) + std::fabs(kv) < 1.0) return FromSrgb(200, 40, 36);  // the kite
+    if (v > 0.48 && std::fabs(u - 0.68 + (v - 0.48) * 0.6) < 0.002) return FromSrgb(60, 60, 60);  // its string
+    const Linear top = FromSrgb(52, 98, 190), low = FromSrgb(168, 200, 238);
+    return {top.r + (low.r - top.r) * v, top.g + (low.g - top.g) * v, top.b + (low.b - top.b) * v};
+}
+
+// An orange evening sky turning yellow towards the horizon, over the black
+// silhouette of a hill with a tree on it: the sky's colour is the light's,
+// and a photographer keeps it.
+Linear EveningSky(double u, double v) {
+    const double hill = 0.80 - 0.08 * std::sin(u * 3.0);
+    const double tu = (u - 0.3) / 0.06, tv = (v - (hill - 0.14)) / 0.12;
+    if (v > hill || tu * tu + tv * tv < 1.0 || (std::fabs(u - 0.3) < 0.006 && v > hill - 0.05))
+        return FromSrgb(24, 20, 20);
+    const Linear top = FromSrgb(236, 128, 56), low = FromSrgb(250, 206, 120);
+    const double t = v / hill;
+    return {top.r + (low.r - top.r) * t, top.g + (low.g - top.g) * t, top.b + (low.b - top.b) * t};
+}
+
 }  // namespace
 
 std::vector<Scene> MakeScenes(int width, int height) {
@@ -182,6 +205,10 @@ std::vector<Scene> MakeScenes(int width, int height) {
     s.push_back({"well-exposed", Draw(w, h, {1.0, 1.0, 1.0}, WellExposed), CastGoal::kNone, {}});
     s.push_back({"high-key", Draw(w, h, {1.0, 1.0, 1.0}, HighKey), CastGoal::kNone, {}});
     s.push_back({"night", Draw(w, h, {1.0, 1.0, 1.0}, Night), CastGoal::kNone, {}});
+    s.push_back({"clear-sky", Draw(w, h, {1.0, 1.0, 1.0}, ClearSky), CastGoal::kKeep,
+                 Area(w, h, 0.05, 0.05, 0.55, 0.95)});
+    s.push_back({"evening-sky", Draw(w, h, {1.0, 1.0, 1.0}, EveningSky), CastGoal::kKeep,
+                 Area(w, h, 0.45, 0.05, 0.95, 0.60)});
     return s;
 }
 

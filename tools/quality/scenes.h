@@ -37,6 +37,8 @@ struct Scene {
 //   near white, in neutral light: a good correction leaves it nearly alone.
 // - "high-key": light greys and pastels up to near white.
 // - "night": a dark street with a few bright lamps.
+// - "clear-sky": a blue sky filling the frame, with a small red kite.
+// - "evening-sky": an orange sky turning yellow over a black hill and tree.
 std::vector<Scene> MakeScenes(int width, int height);
 
 }  // namespace lumarex_quality
