@@ -623,10 +623,12 @@ public:
         if (!image.is_none()) {
             const int bits = CheckImage(image, /*allow16=*/true, "image");
             const auto a = py::reinterpret_borrow<py::array>(image);
-            if (bits != picture_.bits || a.shape(0) != picture_.height || a.shape(1) != picture_.width)
-                throw py::value_error("image must have the analysed picture's shape and dtype (" +
-                                      std::to_string(picture_.height) + "x" + std::to_string(picture_.width) +
-                                      "x3, uint" + std::to_string(picture_.bits) + ")");
+            const std::string wanted = " (" + std::to_string(picture_.height) + "x" + std::to_string(picture_.width) +
+                                       "x3, uint" + std::to_string(picture_.bits) + ")";
+            // A wrong dtype is a wrong type, as for `out`; a wrong size a wrong value.
+            if (bits != picture_.bits) throw py::type_error("image must have the analysed picture's dtype" + wanted);
+            if (a.shape(0) != picture_.height || a.shape(1) != picture_.width)
+                throw py::value_error("image must have the analysed picture's shape" + wanted);
         }
         CheckOut(out, true, picture_.bits, r ? r->h : picture_.height, r ? r->w : picture_.width);
         const Settings s = ParseSettings(Command::kCorrect, settings);

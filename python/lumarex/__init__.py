@@ -104,7 +104,6 @@ class Analysis:
 
     def __init__(self, image, *, profile=None, progress=None):
         self._native = _lumarex.Analysis(image, profile, progress)
-        self._record = None
 
     @property
     def bits(self):
@@ -115,10 +114,10 @@ class Analysis:
     def record(self):
         """The analysis record as a dict, the fields ``lumarex analyse``
         prints: bits, width, height, blackLevel, needTint, tintGains,
-        whitePoint, toneLevels, shadowPercentiles, baseMap."""
-        if self._record is None:
-            self._record = _json.loads(self._native.record_json)
-        return self._record
+        whitePoint, toneLevels, shadowPercentiles, baseMap. A new dict each
+        time: changing it changes nothing in the analysis or in the next
+        one read."""
+        return _json.loads(self._native.record_json)
 
     @property
     def closed(self):

@@ -158,8 +158,12 @@ def test_analysis_checks_its_image_region_and_life():
     img = scene(40, 50, dtype=np.uint16)
     a = lumarex.analyse(img)
     assert a.bits == 16 and a.record["width"] == 50 and a.record["height"] == 40
-    with pytest.raises(ValueError, match="analysed picture's shape"):
+    a.record["width"] = 7  # the caller's copy, not the analysis'
+    assert a.record["width"] == 50
+    with pytest.raises(TypeError, match="analysed picture's dtype .40x50x3, uint16"):
         a.apply(scene(40, 50))
+    with pytest.raises(ValueError, match="analysed picture's shape .40x50x3, uint16"):
+        a.apply(scene(40, 51, dtype=np.uint16))
     with pytest.raises(ValueError, match="leaves the 50x40 photo"):
         a.apply(region=(40, 0, 20, 10))
     with pytest.raises(ValueError, match="leaves the 50x40 photo"):  # before the memory it would need
