@@ -527,7 +527,9 @@ py::array Auto(const py::object& image, const py::object& profile, const py::obj
 // signal handlers run, so that Ctrl-C ends a wait. A thread that holds it
 // already can only be back in Python from inside the call that holds it
 // (its progress callback, or a signal handler run at one of its steps), so
-// its wait would never end: it is refused with RuntimeError instead.
+// its wait would never end: it is refused with RuntimeError instead. So is
+// a wait that would close a circle of threads: thread 1, from inside A's
+// call, waiting for B while thread 2, from inside B's, waits for A.
 class CallLock {
 public:
     class Held {
@@ -549,12 +551,15 @@ public:
             throw std::runtime_error(std::string("Analysis.") + method + " called from inside its own " + call_ +
                                      "'s progress callback; call it after " + call_ + " returns");
         std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
-        for (;;) {
-            {
-                py::gil_scoped_release nogil;
-                if (lock.try_lock_for(std::chrono::milliseconds(50))) break;
+        if (!lock.try_lock()) {
+            const Waiting waiting(*this, method);
+            for (;;) {
+                {
+                    py::gil_scoped_release nogil;
+                    if (lock.try_lock_for(std::chrono::milliseconds(50))) break;
+                }
+                if (PyErr_CheckSignals() != 0) throw py::error_already_set();
             }
-            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
         }
         call_ = call;
         holder_.store(std::this_thread::get_id(), std::memory_order_release);
@@ -562,6 +567,49 @@ public:
     }
 
 private:
+    // The lock each waiting thread waits for, kept while it waits. A new
+    // wait follows the chain from the lock wanted to its holder, the lock
+    // that thread waits for, and so on; reaching this thread, the wait
+    // would never end. The check and the entry are made under one mutex,
+    // so of two threads closing a circle the second sees the first's wait.
+    class Waiting {
+    public:
+        Waiting(const CallLock& wanted, const char* method) : me_(std::this_thread::get_id()) {
+            const std::lock_guard<std::mutex> guard(Table().mutex);
+            const CallLock* next = &wanted;
+            for (size_t steps = 0; next != nullptr && steps <= Table().of.size(); ++steps) {
+                const std::thread::id holder = next->holder_.load(std::memory_order_acquire);
+                if (holder == me_)
+                    throw std::runtime_error(std::string("Analysis.") + method +
+                                             " would wait for a call on another thread that waits for this "
+                                             "thread's own call (from progress callbacks on both threads); call "
+                                             "it after this thread's call returns");
+                const auto found = Table().of.find(holder);
+                next = found == Table().of.end() ? nullptr : found->second;
+            }
+            Table().of[me_] = &wanted;
+        }
+        ~Waiting() {
+            const std::lock_guard<std::mutex> guard(Table().mutex);
+            Table().of.erase(me_);
+        }
+        Waiting(const Waiting&) = delete;
+        Waiting& operator=(const Waiting&) = delete;
+
+    private:
+        struct Waits {
+            std::mutex mutex;
+            std::map<std::thread::id, const CallLock*> of;
+        };
+        // Never destroyed: a thread may still wait while the module unloads.
+        static Waits& Table() {
+            static Waits* const waits = new Waits;
+            return *waits;
+        }
+
+        std::thread::id me_;
+    };
+
     std::timed_mutex mutex_;
     std::atomic<std::thread::id> holder_{};
     const char* call_ = "";  // read only by the holder's thread

@@ -305,6 +305,41 @@ def test_the_gil_is_free_and_a_callback_may_not_close_or_reapply_its_own_analysi
         a.close()
 
 
+def test_callbacks_on_two_threads_that_apply_each_others_analysis_do_not_wait_for_ever():
+    # Thread 1 inside A's apply() calls B's, thread 2 inside B's calls A's:
+    # each would wait for the other. The second to wait is refused; its
+    # apply() stops with the error, and the first then finishes.
+    a, b = lumarex.analyse(scene(120, 160)), lumarex.analyse(scene(120, 160, seed=2))
+    both_inside = threading.Barrier(2, timeout=30)
+    results = {}
+
+    def run(name, mine, other):
+        asked = []
+
+        def progress(done):
+            if not asked:
+                asked.append(done)
+                both_inside.wait()
+                other.apply(brighten=10)
+
+        try:
+            results[name] = mine.apply(progress=progress)
+        except BaseException as e:
+            results[name] = e
+
+    threads = [threading.Thread(target=run, args=(n, m, o), daemon=True) for n, m, o in (("a", a, b), ("b", b, a))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(60)
+    assert not any(t.is_alive() for t in threads), "the two apply() calls waited for each other"
+    errors = [r for r in results.values() if isinstance(r, BaseException)]
+    assert len(errors) == 1 and isinstance(errors[0], RuntimeError), results
+    assert "would wait for a call on another thread that waits for this thread's own call" in str(errors[0])
+    assert sum(isinstance(r, np.ndarray) for r in results.values()) == 1
+    a.close(), b.close()
+
+
 # --- running out of memory ----------------------------------------------------------------
 
 SIZE = r"(about )?\d+(\.\d)? (bytes|kB|MB|GB|TB)"
