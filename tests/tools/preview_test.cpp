@@ -106,6 +106,30 @@ TEST(PreviewRequest, TheCommandLineCarriesChangedSettingsAndQuotesPaths) {
               "lumarex correct ./-x.jpg -o ./-x-corrected.jpg") << "not read as options";
 }
 
+TEST(PreviewRequest, AQuotedPathReadsBackToItsBytesInTheShell) {
+    // Latin-1 names as old cameras and archives left them, quotes,
+    // backslashes, a line break and valid UTF-8 beside odd bytes.
+    for (const std::string& name : {std::string("caf\xe9 au lait.jpg"), std::string("it's \xff\\x.jpg"),
+                                   std::string("\xc3\xa9t\xc3\xa9 \xe9t\xe9.jpg"), std::string("a\nb \x80.jpg"),
+                                   std::string("\xed\xa0\x80 \xf4\x90\x80\x80.jpg"), std::string("été 'x'.jpg")}) {
+        const std::string quoted = ShellQuoted(name);
+        // bash reads the word from a script, as from a pasted line.
+        const std::string script = ::testing::TempDir() + "quoted.sh";
+        {
+            std::ofstream(script, std::ios::binary) << "printf %s " << quoted << "\n";
+        }
+        FILE* shell = popen(("/bin/bash " + script).c_str(), "r");
+        ASSERT_NE(shell, nullptr);
+        std::string back;
+        char buf[256];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, shell)) > 0;) back.append(buf, n);
+        EXPECT_EQ(pclose(shell), 0) << quoted;
+        EXPECT_EQ(back, name) << quoted;
+    }
+    // What is not UTF-8 is shown as ASCII escapes, so that the page can carry it.
+    EXPECT_EQ(ShellQuoted("caf\xe9.jpg"), "$'caf\\xe9.jpg'");
+}
+
 TEST(PreviewGenerations, ANewerRequestOvertakesTheOlderOnesOfItsClientOnly) {
     Generations g;
     EXPECT_TRUE(g.Begin("a", 5));
