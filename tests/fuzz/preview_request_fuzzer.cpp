@@ -5,8 +5,10 @@
 // request against a photo of fuzzed size. A request is refused with a reason
 // or gives a view inside the photo, within the size limits, whose scaled
 // copy is a width the photo has, and settings whose command line and table
-// can be printed; never a crash or undefined behaviour. The server may listen
+// can be printed; never a crash or undefined behaviour. The same text taken
+// as a file name is quoted for the shell as UTF-8. The server may listen
 // on every address, so this text comes from anyone on the network.
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
@@ -44,6 +46,12 @@ RequestParams Split(std::string_view query) {
 
 void Run(const RequestInput& in, std::span<const uint8_t> rest) {
     const std::string_view query(reinterpret_cast<const char*>(rest.data()), rest.size());
+    // The query's bytes taken as a file name: quoted, it is UTF-8 that the
+    // page's JSON carries (a strict dump throws on anything else).
+    const std::string quoted = ShellQuoted(std::string(query));
+    Check(!quoted.empty(), "a name is quoted");
+    static_cast<void>(nlohmann::json(quoted).dump());  // throws, and so fails, on bytes that are not UTF-8
+
     const std::string twice = RepeatedParameter(query);
     Check(twice.empty() || ParameterNames(query).size() >= 2, "a repeat needs two names");
 
