@@ -5,6 +5,8 @@
 // a one-line error, and leaves no process behind.
 #include "reader_process.h"
 
+#include <fcntl.h>
+
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/ustring.h>
 
@@ -111,6 +113,9 @@ TEST_F(Reader, GivesThePictureReadInThisProcess) {
     // overruns its buffer).
     const fs::path heic = dir / "photo.heic";
     ASSERT_EQ(Run("correct " + Quoted(MakeInput("for-heic.png")) + " -o " + Quoted(heic)).status, 0);
+    const int photoFd = ::open((fs::path(LUMAREX_SAMPLES_DIR) / "s03_hazy_lifted_blacks_bridge.jpg").c_str(),
+                               O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(photoFd, 0);
     const std::vector<fs::path> files = {
         fs::path(LUMAREX_SAMPLES_DIR) / "s01_tungsten_indoor_wine.jpg",
         fs::path(LUMAREX_SAMPLES_DIR) / "s06_indoor_backlit_room_16bit.png",
@@ -121,6 +126,9 @@ TEST_F(Reader, GivesThePictureReadInThisProcess) {
         dir / "raw.dng",
         dir / "notes.txt",
         dir / "missing.jpg",
+        // A photo given as a descriptor of this process (`< photo.jpg` and
+        // /dev/stdin), which the reader does not share.
+        "/dev/fd/" + std::to_string(photoFd),
     };
     lumarex_cli::UseReaderProcess({LUMAREX_CLI, lumarex_cli::kReaderArgument});
     for (bool zygote : {true, false})
@@ -153,6 +161,12 @@ TEST_F(Reader, GivesThePictureReadInThisProcess) {
             EXPECT_EQ(thereNotes, hereNotes) << what;
             EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end())) << what;
         }
+    ::close(photoFd);
+    // Only names of a descriptor are turned into this process's entry.
+    EXPECT_EQ(lumarex_cli::PathForReader("/dev/stdin", 42), "/proc/42/fd/0");
+    EXPECT_EQ(lumarex_cli::PathForReader("/proc/self/fd/7", 42), "/proc/42/fd/7");
+    for (const char* other : {"/dev/fd/", "/dev/fd/x", "/dev/fd/1/2", "/dev/stdin2", "fd/3", "/dev/fd/12345678901"})
+        EXPECT_EQ(lumarex_cli::PathForReader(other, 42), other);
 }
 
 // A reader that crashes, ends with a failure, answers nonsense or breaks

@@ -976,11 +976,24 @@ bool ReaderProcess::LastWord(uint8_t tag, WireIn& in, std::string& error) {
     return true;
 }
 
+std::string PathForReader(const std::string& path, pid_t self) {
+    // The descriptor a name gives, when it names one of this process's own.
+    const auto descriptor = [&]() -> std::string {
+        if (path == "/dev/stdin") return "0";
+        for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"})
+            if (path.rfind(prefix, 0) == 0) return path.substr(std::strlen(prefix));
+        return {};
+    }();
+    const bool number = !descriptor.empty() && descriptor.size() <= 9 &&
+                        descriptor.find_first_not_of("0123456789") == std::string::npos;
+    return number ? "/proc/" + std::to_string(self) + "/fd/" + descriptor : path;
+}
+
 bool ReaderProcess::Open(const std::string& path, std::string& error, const RawDevelopment& raw) {
     if (!Start(error)) return false;
     WireOut request(socket_);
     request.U8(kOpen);
-    request.Str(path);
+    request.Str(PathForReader(path, getpid()));
     request.U8(uint8_t(raw.whiteBalance));
     request.U8(uint8_t(raw.highlights));
     request.U8(raw.halfSize ? 1 : 0);

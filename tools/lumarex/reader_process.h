@@ -94,6 +94,12 @@ class WireIn;
 bool SendPicture(int fd, const Picture& pic);
 bool ReceivePicture(int fd, uint64_t mostPixels, Picture& pic);
 
+// The name the reader process is given for `path`. A name of one of this
+// process's descriptors (/dev/stdin, /dev/fd/N, /proc/self/fd/N: a photo
+// given as `< photo.jpg`) would name the reader's own; it becomes that
+// descriptor's entry under /proc/`self`, the same file.
+std::string PathForReader(const std::string& path, pid_t self);
+
 // PhotoReader's interface, with the work done in a reader process.
 class ReaderProcess {
 public:
