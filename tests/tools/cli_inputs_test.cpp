@@ -84,7 +84,8 @@ TEST_F(Cli, PixelsAlphaHidesNeitherSteerTheCorrectionNorChange) {
         return Unassociated(path);
     };
     const fs::path black = dir / "black.png", green = dir / "green.png";
-    const std::vector<uint16_t> blackIn = cutOut(black, 0, 0, 0), greenIn = cutOut(green, 60 * 257, 190 * 257, 75 * 257);
+    const std::vector<uint16_t> blackIn = cutOut(black, 0, 0, 0);
+    const std::vector<uint16_t> greenIn = cutOut(green, 60 * 257, 190 * 257, 75 * 257);
     const size_t hiddenSamples = size_t(s.width) * size_t(s.height / 2) * 4;
     const auto visible = [&](const std::vector<uint16_t>& px) {
         return std::vector<uint16_t>(px.begin() + std::ptrdiff_t(hiddenSamples), px.end());

@@ -226,8 +226,9 @@ HiddenPixels::HiddenPixels(const Picture& pic)
     else samples8_.reserve(hidden_ * 3);
     for (size_t i = 0; i < pixels_; ++i) {
         if (!Hidden(pic, i)) continue;
-        if (pic.bits == 16) samples16_.insert(samples16_.end(), pic.rgb16.begin() + 3 * i, pic.rgb16.begin() + 3 * i + 3);
-        else samples8_.insert(samples8_.end(), pic.rgb8.begin() + 3 * i, pic.rgb8.begin() + 3 * i + 3);
+        const auto at = std::ptrdiff_t(3 * i);
+        if (pic.bits == 16) samples16_.insert(samples16_.end(), pic.rgb16.begin() + at, pic.rgb16.begin() + at + 3);
+        else samples8_.insert(samples8_.end(), pic.rgb8.begin() + at, pic.rgb8.begin() + at + 3);
     }
 }
 
