@@ -132,9 +132,6 @@ int AnalyseCommand::Run() {
             ++failed;
             continue;
         }
-        // Pixels an alpha channel hides are measured as visible ones, as
-        // the correcting commands measure them.
-        if (const HiddenPixels hidden(pic); hidden.Any()) pic = hidden.Filled(pic);
         const ImageDesc d = DescribeRgb(pic);
         const BlobOwner blob(AllocImageBlob(&d));
         // The analysis polls the stop, so that a stop in a large photo

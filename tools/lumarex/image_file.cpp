@@ -211,64 +211,6 @@ Picture ScaledDown(const Picture& photo, int width, int height) {
     return p;
 }
 
-namespace {
-
-bool Hidden(const Picture& pic, size_t pixel) { return pic.hasAlpha && pic.alpha[pixel] == 0; }
-
-}  // namespace
-
-HiddenPixels::HiddenPixels(const Picture& pic)
-    : pixels_(uint64_t(pic.width) * uint64_t(pic.height)), bits_(pic.bits) {
-    if (!pic.hasAlpha || pic.alpha.size() != pixels_) return;
-    for (size_t i = 0; i < pixels_; ++i) hidden_ += Hidden(pic, i);
-    if (!Any()) return;
-    if (pic.bits == 16) samples16_.reserve(hidden_ * 3);
-    else samples8_.reserve(hidden_ * 3);
-    for (size_t i = 0; i < pixels_; ++i) {
-        if (!Hidden(pic, i)) continue;
-        const auto at = std::ptrdiff_t(3 * i);
-        if (pic.bits == 16) samples16_.insert(samples16_.end(), pic.rgb16.begin() + at, pic.rgb16.begin() + at + 3);
-        else samples8_.insert(samples8_.end(), pic.rgb8.begin() + at, pic.rgb8.begin() + at + 3);
-    }
-}
-
-Picture HiddenPixels::Filled(const Picture& pic) const {
-    Picture f = pic;
-    if (!Any()) return f;
-    // The k-th hidden pixel takes the colour of the (k x visible / hidden)-th
-    // visible one: each visible pixel serves about hidden / visible times,
-    // and one forward walk finds them.
-    const uint64_t visible = pixels_ - hidden_;
-    size_t from = 0;
-    uint64_t fromOrdinal = 0, k = 0;
-    while (Hidden(pic, from)) ++from;
-    for (size_t i = 0; i < pixels_; ++i) {
-        if (!Hidden(pic, i)) continue;
-        const uint64_t wanted = k++ * visible / hidden_;
-        while (fromOrdinal < wanted) {
-            do ++from;
-            while (Hidden(pic, from));
-            ++fromOrdinal;
-        }
-        if (f.bits == 16) std::copy_n(pic.rgb16.begin() + 3 * from, 3, f.rgb16.begin() + 3 * i);
-        else std::copy_n(pic.rgb8.begin() + 3 * from, 3, f.rgb8.begin() + 3 * i);
-    }
-    return f;
-}
-
-void HiddenPixels::Restore(Picture& pic) const {
-    if (!Any() || uint64_t(pic.width) * uint64_t(pic.height) != pixels_ || pic.alpha.size() != pixels_ ||
-        pic.bits != bits_)
-        return;
-    size_t k = 0;
-    for (size_t i = 0; i < pixels_; ++i) {
-        if (!Hidden(pic, i)) continue;
-        if (pic.bits == 16) std::copy_n(samples16_.begin() + 3 * k, 3, pic.rgb16.begin() + 3 * i);
-        else std::copy_n(samples8_.begin() + 3 * k, 3, pic.rgb8.begin() + 3 * i);
-        ++k;
-    }
-}
-
 ImageDesc DescribeRgb(Picture& pic) {
     const int bytes = pic.bits == 16 ? 2 : 1;
     uint8_t* base = bytes == 2 ? reinterpret_cast<uint8_t*>(pic.rgb16.data()) : pic.rgb8.data();

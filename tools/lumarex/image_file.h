@@ -68,32 +68,6 @@ Picture CropPicture(const Picture& p, int x, int y, int w, int h, bool withAlpha
 // rounded); no alpha, no metadata.
 Picture ScaledDown(const Picture& photo, int width, int height);
 
-// The pixels an alpha channel hides entirely (alpha 0). Their colour is not
-// the photo's (black, a green screen, whatever a cut-out left there), yet
-// the analysis and the choice would measure it: they measure a copy in
-// which the hidden pixels take the visible pixels' colours instead, each
-// visible pixel's about equally often, so that the copy's colours are the
-// visible ones in their proportions. The correction then puts the hidden
-// pixels' own samples back, as they came.
-class HiddenPixels {
-public:
-    explicit HiddenPixels(const Picture& pic);
-    // Some pixels hidden and some visible: the copy to measure differs.
-    bool Any() const { return hidden_ > 0 && hidden_ < pixels_; }
-    // `pic` (the picture this was made of) with the hidden pixels coloured
-    // as visible ones.
-    Picture Filled(const Picture& pic) const;
-    // Writes the hidden pixels' own samples back into `pic`, the picture
-    // this was made of after its correction.
-    void Restore(Picture& pic) const;
-
-private:
-    uint64_t pixels_ = 0, hidden_ = 0;
-    int bits_ = 8;
-    std::vector<uint8_t> samples8_;    // the hidden pixels' samples, in reading order
-    std::vector<uint16_t> samples16_;
-};
-
 // The library's description of the picture's interleaved RGB samples
 // (8 or 16-bit by pic.bits); it points into `pic`.
 ImageDesc DescribeRgb(Picture& pic);

@@ -111,25 +111,13 @@ bool ApplyWithSummary(const Choice& choice, const Region* region, int sourceWidt
 bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
                      std::string& summary, std::string& error, const FileProgress& progress) {
     if (!RegionInside(region, pic, error)) return false;
-    // Pixels an alpha channel hides are measured as visible ones and keep
-    // their own samples (HiddenPixels).
-    const HiddenPixels hidden(pic);
-    BlobOwner blob;
-    Picture copy;
-    if (hidden.Any()) {
-        Picture filled = hidden.Filled(pic);
-        const ImageDesc source = DescribeRgb(filled);
-        blob.reset(AllocImageBlob(&source));
-        copy = ChoiceCopy(filled);
-    } else {
-        const ImageDesc source = DescribeRgb(pic);
-        blob.reset(AllocImageBlob(&source));
-        copy = ChoiceCopy(pic);
-    }
+    const ImageDesc source = DescribeRgb(pic);
+    const BlobOwner blob(AllocImageBlob(&source));
     if (!blob) {
         error = "not enough memory for the working copy";
         return false;
     }
+    const Picture copy = ChoiceCopy(pic);
     const int width = pic.width;
     // A whole photo is read again only from the blob: the picture's samples
     // are let go while the analysis runs (its working planes are the peak of
@@ -155,20 +143,14 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
         const int height = pic.height;
         pic = Crop(pic, *region);
         if (before) *before = pic;
-        const HiddenPixels hiddenInRegion(pic);
-        if (!ApplyWithSummary(choice, region, width, height, blob.get(), param.get(), correction, pic, summary, error))
-            return false;
-        hiddenInRegion.Restore(pic);
-        return true;
+        return ApplyWithSummary(choice, region, width, height, blob.get(), param.get(), correction, pic, summary,
+                                error);
     }
     const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
     if (pic.bits == 16) ResizeOnLargePages(pic.rgb16, samples);
     else ResizeOnLargePages(pic.rgb8, samples);
-    if (!ApplyWithSummary(choice, nullptr, pic.width, pic.height, blob.get(), param.get(), correction, pic, summary,
-                          error))
-        return false;
-    hidden.Restore(pic);
-    return true;
+    return ApplyWithSummary(choice, nullptr, pic.width, pic.height, blob.get(), param.get(), correction, pic, summary,
+                            error);
 }
 
 // `correct` applies a measured lift as measured, a darkening included.

@@ -57,28 +57,13 @@ bool PreviewPhoto::Open(const std::string& path, const SizeLimits& limits, std::
         error = "not enough memory for the working copy";
         return false;
     }
-    // Pixels an alpha channel hides are measured as visible ones
-    // (HiddenPixels): the analysis and the choice are made of a copy that
-    // says so; the views and the save correct the photo's own pixels.
-    const HiddenPixels hidden(photo_);
-    Picture filled;
-    BlobOwner measured;
-    if (hidden.Any()) {
-        filled = hidden.Filled(photo_);
-        const ImageDesc d = DescribeRgb(filled);
-        measured.reset(AllocImageBlob(&d));
-        if (!measured) {
-            error = "not enough memory for the working copy";
-            return false;
-        }
-    }
     StopCheck check = stop;
-    param_.reset(CalcImageBlobParam(measured ? measured.get() : blob_.get(), PollStop, &check));
+    param_.reset(CalcImageBlobParam(blob_.get(), PollStop, &check));
     if (!param_) {
         error = stop() ? "stopped" : "the analysis ran out of memory";
         return false;
     }
-    choices_ = std::make_unique<PhotoChoices>(hidden.Any() ? filled : photo_);
+    choices_ = std::make_unique<PhotoChoices>(photo_);
     profile_ = RgbProfileOf(photo_.spec);
     return true;
 }
@@ -202,8 +187,6 @@ bool PreviewPhoto::Save(const Settings& s, const StopCheck& stop, std::string& p
         return false;
     }
     lock.unlock();
-    // The hidden pixels' own samples, as the command writes them.
-    HiddenPixels(photo_).Restore(pic);
     std::string notes;
     for (bool taken = true; taken;) {
         path = SavePathFor(Path());
