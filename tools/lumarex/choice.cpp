@@ -63,6 +63,11 @@ Lab LabAt(const Picture& p, size_t i, const RgbSpace& space) {
     return space.LabOf(Sample8(p, i), Sample8(p, i + 1), Sample8(p, i + 2));
 }
 
+// Whether that pixel's colour counts as saturated (kSaturatedChroma).
+bool IsSaturated(const Picture& p, size_t i, const RgbSpace& space) {
+    return Chroma(LabAt(p, i, space)) >= kSaturatedChroma;
+}
+
 // Percent of the pixels of `after` with a channel at the top (bottom) that
 // was not there before. 254 and above (1 and below) count: a JPEG round
 // trip turns a clipped 255 into 254 often enough.
@@ -505,7 +510,7 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
     double sum = 0.0;
     uint64_t picked = 0;
     const int64_t seen = ForGridPixels(reference, [&](size_t i) {
-        if (Chroma(LabAt(reference, i, space)) < kSaturatedChroma) return;
+        if (!IsSaturated(reference, i, space)) return;
         const Lab p = LabAt(a, i, space);
         Lab q = LabAt(b, i, space);
         q.l = p.l;
@@ -520,8 +525,7 @@ GreyPixels::GreyPixels(const Picture& photo, const Picture& a, const RgbSpace& s
     : space_(space), width_(a.width), height_(a.height) {
     if (photo.width != a.width || photo.height != a.height) return;
     seen_ = ForGridPixels(a, [&](size_t i) {
-        const bool counted = Chroma(LabAt(photo, i, space_)) < kSaturatedChroma;
-        state_.push_back(counted ? uint8_t(1 + int(IsGrey(a, i))) : uint8_t{0});
+        state_.push_back(IsSaturated(photo, i, space_) ? uint8_t{0} : uint8_t(1 + int(IsGrey(a, i))));
     });
 }
 

@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "image_file.h"
+#include "utf8.h"
 
 namespace lumarex_cli {
 namespace fs = std::filesystem;
@@ -214,36 +215,12 @@ std::string SettingsTableJson() {
     return table.dump();
 }
 
-namespace {
-
-// The length of the UTF-8 sequence at `i` of `s` when it is one, else 0.
-size_t Utf8SequenceAt(const std::string& s, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) return 1;
-    const size_t n = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                   : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k)
-        if ((byte(i + k) & 0xc0) != 0x80) return 0;
-    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-    const unsigned char second = byte(i + 1);
-    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) || (lead == 0xf0 && second < 0x90) ||
-        (lead == 0xf4 && second >= 0x90))
-        return 0;
-    return n;
-}
-
-}  // namespace
-
 std::string ShellQuoted(const std::string& word) {
     const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || std::string("/._-+,:=@%").find(c) != std::string::npos;
     });
     if (plain) return word;
-    bool utf8 = true;
-    for (size_t i = 0, n = 0; utf8 && i < word.size(); i += n) utf8 = (n = Utf8SequenceAt(word, i)) != 0;
-    if (utf8) {
+    if (IsUtf8(word)) {
         std::string q = "'";
         for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return q + "'";

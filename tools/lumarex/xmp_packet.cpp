@@ -16,6 +16,7 @@
 #include "byte_order.h"
 #include "jpeg_segments.h"
 #include "md5.h"
+#include "utf8.h"
 
 namespace lumarex_cli {
 namespace {
@@ -531,27 +532,6 @@ constexpr std::pair<const char*, const char*> kIptcNamespaces[] = {
     {"photoshop", "http://ns.adobe.com/photoshop/1.0/"},
     {"Iptc4xmpCore", "http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/"},
 };
-
-// Whether `s` is well-formed UTF-8 (shortest forms, no surrogates).
-bool IsUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = uint8_t(s[i]);
-        const size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                                    : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        uint32_t code = n == 1 ? c : c & (0x7F >> n);
-        for (size_t k = 1; k < n; ++k) {
-            const auto d = uint8_t(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            code = code << 6 | (d & 0x3F);
-        }
-        if ((n == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (n == 4 && (code < 0x10000 || code > 0x10FFFF)))
-            return false;
-        i += n;
-    }
-    return true;
-}
 
 // `text` as XML character data: UTF-8 (from Latin-1 where it is not UTF-8
 // already), the characters XML forbids left out, the markup ones escaped,
