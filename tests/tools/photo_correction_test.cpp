@@ -162,5 +162,41 @@ TEST(PhotoCorrection, GuardKeepsTheLargestBlackClipItAllows) {
     EXPECT_EQ(chosen(float(int(heldAt * 10.0f + 0.5f) + 1) / 10.0f), heldAt);
 }
 
+// A photo whose highlights are a flat plateau short of white (the sunset's
+// sun in a video frame's 16-235 range) has it turned white by the levels
+// alone, whatever the lift: the guard leaves the measured lift, where it
+// once lowered it to none for clipping that never went, and still lowers a
+// lift that turns more white than the levels do.
+TEST(PhotoCorrection, GuardLeavesTheLiftTheWhiteOfTheLevelsAlone) {
+    SetFilterRecord(LxHeapHostRecord());
+    const auto never = [](float) { return false; };
+    Picture frame = ReadSample("s08_sunset_warm.jpg", false);
+    frame = ScaledDown(frame, frame.width / 4, frame.height / 4);
+    for (uint8_t& v : frame.rgb8) v = uint8_t(16 + (v * 219 + 127) / 255);
+    const ImageDesc d = DescribeRgb(frame);
+    const BlobOwner blob(AllocImageBlob(&d));
+    const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), nullptr, nullptr) : nullptr);
+    ASSERT_NE(param, nullptr);
+    const auto choose = [&](Settings s) {
+        Choice c;
+        std::string error;
+        EXPECT_TRUE(Choose(s, frame, frame.width, param.get(), c, error, never)) << error;
+        return c;
+    };
+    const Choice chosen = choose(DefaultSettings(Command::kAuto));
+    EXPECT_GE(chosen.settings.brighten, 50) << SummaryOf(chosen.outcome);
+    EXPECT_FALSE(chosen.outcome.heldBack) << SummaryOf(chosen.outcome);
+
+    Settings strong = DefaultSettings(Command::kCorrect);
+    strong.brighten = 300;
+    const Choice held = choose(strong);
+    EXPECT_TRUE(held.outcome.heldBack);
+    EXPECT_LT(held.settings.brighten, 300);
+    EXPECT_GT(held.settings.brighten, 0) << "the levels' own white is not the lift's";
+    bool named = false;
+    for (const std::string& r : held.reasons) named |= r.find("by the levels alone") != std::string::npos;
+    EXPECT_TRUE(named) << "the reason names what the levels alone turn white";
+}
+
 }  // namespace
 }  // namespace lumarex_cli

@@ -144,16 +144,21 @@ bool HalveCast(Settings& s) {
 // One reduction of `s` against what clipped in the highlights, or false when
 // nothing is left to reduce: the cast removal (its gains push a channel over
 // the top), halved, then off; then the lift, halved down to none.
-bool HoldBackHighlights(Settings& s, const Clipping& c, std::vector<std::string>& reasons) {
-    char text[160];
+// `levels` is the share the levels alone turn white (LevelsWhite), named
+// in the reason when there is one.
+bool HoldBackHighlights(Settings& s, const Clipping& c, double levels, std::vector<std::string>& reasons) {
+    char white[96], text[200];
+    if (levels >= 0.05)
+        std::snprintf(white, sizeof white, "%.1f %% of the pixels newly white, %.1f %% by the levels alone",
+                      c.highlights, levels);
+    else
+        std::snprintf(white, sizeof white, "%.1f %% of the pixels newly white", c.highlights);
     if (s.cast != 0 && s.castStrength > 0.0f) {
         const bool some = HalveCast(s);
-        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; cast removal %s",
-                      c.highlights, some ? "halved" : "off");
+        std::snprintf(text, sizeof text, "guard: %s; cast removal %s", white, some ? "halved" : "off");
     } else if (s.brighten > 0) {
         s.brighten = s.brighten > 8 ? s.brighten / 2 : 0;
-        std::snprintf(text, sizeof text, "guard: %.1f %% of the pixels newly white; lift lowered to %d %%",
-                      c.highlights, s.brighten);
+        std::snprintf(text, sizeof text, "guard: %s; lift lowered to %d %%", white, s.brighten);
     } else {
         return false;
     }
@@ -225,6 +230,23 @@ bool LowerBlackClip(Trials& trials, const ClipReference& original, const Clippin
                   double(s.blackClip));
     reasons.emplace_back(text);
     return true;
+}
+
+// Percent of the pixels newly white with `s` but neither lift nor cast
+// removal: what the levels alone clip, which nothing the guard reduces takes
+// back. The levels stretch the analysis' white point to the top, and where
+// the photo's highlights were a flat plateau short of it (a blown sky in a
+// photo darkened afterwards, a video frame's white at 235) that plateau
+// turns white whatever the lift. A darkening asked for stays, as the guard
+// leaves it. Negative when the library fails.
+double LevelsWhite(Trials& trials, const ClipReference& original, const Settings& s) {
+    Settings t = s;
+    t.cast = 0;
+    t.brighten = std::min(t.brighten, int32_t{0});
+    Picture pic;
+    int32_t applied = 0;
+    if (!trials.Apply(t, pic, applied)) return -1.0;
+    return original.Added(pic).highlights;
 }
 
 // --cast auto: the analysis' verdict for the method.
@@ -656,13 +678,22 @@ bool Choose(const Settings& given, const Picture& copy, int photoWidth, ImagePar
     }
     if (s.guard != 0) {
         const ClipReference original(copy);
+        // The lift and the cast removal may turn kGuardHighlights percent of
+        // the pixels white beyond what the levels alone do; that share is
+        // measured the first time the limit is passed.
+        double levels = -1.0;
         for (int step = 0; step < kGuardSteps; ++step) {
             const Clipping c = original.Added(trial);
-            if (c.highlights <= kGuardHighlights && c.shadows <= kGuardShadows) break;
+            if (c.highlights > kGuardHighlights && levels < 0.0) {
+                levels = LevelsWhite(trials, original, s);
+                if (levels < 0.0) return failed();
+            }
+            const bool whiteWithin = c.highlights <= kGuardHighlights + std::max(levels, 0.0);
+            if (whiteWithin && c.shadows <= kGuardShadows) break;
             if (c.shadows > kGuardShadows && s.blackClip > 0.0f) {
                 if (!LowerBlackClip(trials, original, c, s, trial, strength, reasons)) return failed();
             } else {
-                if (c.highlights <= kGuardHighlights || !HoldBackHighlights(s, c, reasons)) break;
+                if (whiteWithin || !HoldBackHighlights(s, c, levels, reasons)) break;
                 if (!trials.Apply(s, trial, strength)) return failed();
             }
             heldBack = true;

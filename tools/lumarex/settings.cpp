@@ -59,8 +59,8 @@ const SettingInfo kTable[] = {
      "With --brighten auto: follow the photo's key. A low-key photo (40 % or more of it in deep shadow: a "
      "night scene, a dark ground; or 90 % of it darker than 40 % grey: a bird on dark water) is not lifted; one whose brightest 1 % reaches level 230 "
      "gets none, a quarter, half or three quarters of the measured lift, whichever leaves the most contrast, "
-     "or only its levels when the photo as it is has more; a dull one all of it. 'off' applies the lift as "
-     "measured."},
+     "or only its levels when the photo as it is has more; a dull one (its highlights short of white) half "
+     "to all of it, chosen alike. 'off' applies the lift as measured."},
     {"min-brighten", "percent", &Settings::minBrighten, -300, 300, 1, {}, 0, 0, kForAuto,
      "With --brighten auto: the weakest lift it may choose. Bright photos measure a negative lift (a "
      "darkening); 0 keeps them as bright as they are."},
@@ -101,8 +101,8 @@ const SettingInfo kTable[] = {
      "--look when both are given)."},
     {"guard", "", &Settings::guard, kNoLo, kNoHi, 0, kOnOff, 1, 1, kForBoth,
      "Keep the correction from burning out or blocking up: when it would newly clip more than 1 % of the "
-     "pixels at white or 1.5 % at black, the cast removal, the black clip and then the lift are reduced, "
-     "step by step, until it does not."},
+     "pixels at white (beyond what the levels stretch alone turns white) or 1.5 % at black, the cast "
+     "removal, the black clip and then the lift are reduced, step by step, until it does not."},
 };
 // clang-format on
 
