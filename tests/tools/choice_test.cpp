@@ -106,6 +106,22 @@ Picture HalfTinted(int tint) {
     return p;
 }
 
+// 500 x 400 pixels at the levels of HalfTinted: the first `saturated`
+// columns of each row tinted by 60 (a saturated colour), the next `near`
+// columns by 12 (near neutral), the rest grey.
+Picture Banded(int saturated, int near) {
+    Picture p;
+    p.width = 500, p.height = 400, p.bits = 8;
+    p.rgb8.resize(size_t(500) * 400 * 3);
+    for (size_t i = 0; i < p.rgb8.size(); i += 3) {
+        const int column = int((i / 3) % 500), level = 40 + int((i / 3) % 7) * 25;
+        const int tint = column < saturated ? 60 : column < saturated + near ? 12 : 0;
+        p.rgb8[i] = uint8_t(level), p.rgb8[i + 1] = uint8_t(level);
+        p.rgb8[i + 2] = uint8_t(std::clamp(level - tint, 0, 255));
+    }
+    return p;
+}
+
 TEST(Choice, NewlyGreyCountsNearNeutralPixelsTurnedGreyLessThoseTurnedColoured) {
     const RgbSpace& srgb = RgbSpace::Srgb();
     const Picture cast = HalfTinted(12), grey = HalfTinted(0), faint = HalfTinted(2), sky = HalfTinted(60);
@@ -114,8 +130,15 @@ TEST(Choice, NewlyGreyCountsNearNeutralPixelsTurnedGreyLessThoseTurnedColoured) 
     EXPECT_NEAR(NewlyGrey(cast, cast, grey, srgb), 50.0, 1e-9);
     EXPECT_NEAR(NewlyGrey(cast, grey, cast, srgb), -50.0, 1e-9);
     EXPECT_NEAR(NewlyGrey(cast, grey, faint, srgb), 0.0, 1e-9);
-    // A saturated colour turned grey is the colour lost, not a cast found.
+    // A saturated colour turned grey is the colour lost, not a cast found...
     EXPECT_NEAR(NewlyGrey(sky, sky, grey, srgb), 0.0, 1e-9);
+    // ...unless near-neutral pixels turn grey with it, as a strong cast's
+    // light greys pass chroma 20 while its darker ones stay under it (a
+    // faded print): then it counts up to as much as they do.
+    const Picture print = Banded(100, 150), skyline = Banded(250, 50);
+    EXPECT_NEAR(NewlyGrey(print, print, grey, srgb), 30.0 + 20.0, 1e-9);
+    EXPECT_NEAR(NewlyGrey(skyline, skyline, grey, srgb), 10.0 + 10.0, 1e-9);
+    EXPECT_NEAR(NewlyGrey(skyline, skyline, Banded(250, 0), srgb), 10.0, 1e-9) << "the sky kept, the greys found";
     // Against one picture once, as against each pair; 0 for another size.
     const GreyPixels before(cast, cast, srgb);
     for (const Picture* b : {&grey, &faint, &cast})

@@ -547,7 +547,7 @@ GreyPixels::GreyPixels(const Picture& photo, const Picture& a, const RgbSpace& s
     : space_(space), width_(a.width), height_(a.height) {
     if (photo.width != a.width || photo.height != a.height) return;
     seen_ = ForGridPixels(a, [&](size_t i) {
-        state_.push_back(IsSaturated(photo, i, space_) ? uint8_t{0} : uint8_t(1 + int(IsGrey(a, i))));
+        state_.push_back(uint8_t((IsSaturated(photo, i, space_) ? kSaturated : 0) | (IsGrey(a, i) ? kGreyInA : 0)));
     });
 }
 
@@ -558,13 +558,17 @@ bool GreyPixels::IsGrey(const Picture& p, size_t i) const {
 
 double GreyPixels::NewlyGreyIn(const Picture& b) const {
     if (b.width != width_ || b.height != height_ || seen_ == 0) return 0.0;
-    int64_t balance = 0;
+    // The balances of the pixels near neutral in the photo and of the
+    // saturated ones; the second counts up to the first and no further.
+    int64_t near = 0, saturated = 0;
     size_t k = 0;
     ForGridPixels(b, [&](size_t i) {
         const uint8_t state = state_[k++];
-        if (state != 0) balance += int(IsGrey(b, i)) - int(state == 2);
+        const int change = int(IsGrey(b, i)) - int((state & kGreyInA) != 0);
+        ((state & kSaturated) != 0 ? saturated : near) += change;
     });
-    return 100.0 * double(balance) / double(seen_);
+    const int64_t credited = std::clamp(saturated, int64_t{0}, std::max(near, int64_t{0}));
+    return 100.0 * double(near + credited) / double(seen_);
 }
 
 Toning ToningOf(const Picture& pic, const RgbSpace& space) {

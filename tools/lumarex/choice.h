@@ -82,10 +82,12 @@ inline constexpr double kGuardColourShift = 2.5;
 // least this share of the photo grey (chroma under kGrey, L* above 15)
 // that was not, percent. A grey card, a wall under tungsten, a film scan's
 // sky do; brown pinecones and red fruit, whose colour the analysis took for
-// the light's, do not. Only pixels near neutral in the photo (chroma under
-// kSaturatedChroma) count: a blue sky or an evening's orange that fills the
-// frame turns grey as the removal takes it for the cast, yet it is the very
-// colour the guard keeps.
+// the light's, do not. Pixels near neutral in the photo (chroma under
+// kSaturatedChroma) count; saturated ones only as far as those do: a blue
+// sky or an evening's orange that fills the frame turns grey as the removal
+// takes it for the cast, yet it is the very colour the guard keeps, while a
+// strong cast (a faded, yellowed print) pushes its light greys past chroma
+// 20 and its darker ones, turning grey with them, show it for a cast.
 inline constexpr double kGuardGreyEvidence = 10.0;
 inline constexpr double kGrey = 4.0;
 inline constexpr double kSaturatedChroma = 20.0;
@@ -236,10 +238,12 @@ SaturatedMove SaturatedColoursMoved(const Picture& reference, const Picture& a, 
 
 // `a` and `b` are corrections of `photo` (all three of one size): percent
 // of the pixels that are grey in `b` (chroma under kGrey, L* above 15) and
-// not in `a`, less those grey in `a` and not in `b`, counting only the
-// pixels near neutral in `photo` (chroma under kSaturatedChroma). Pixels
-// whose colour is saturated turn grey only as that colour is lost, which
-// is no sign of a light's cast.
+// not in `a`, less those grey in `a` and not in `b`. The pixels near
+// neutral in `photo` (chroma under kSaturatedChroma) count; the saturated
+// ones up to as many as those, and never below none. A saturated colour
+// turning grey on its own is that colour lost, no sign of a light's cast;
+// turning grey beside the photo's near-neutral pixels, it is the light
+// greys of a strong cast.
 double NewlyGrey(const Picture& photo, const Picture& a, const Picture& b, const RgbSpace& space);
 
 // The same against one `a` and several pictures of its size (0 for one of
@@ -255,8 +259,8 @@ private:
 
     const RgbSpace& space_;
     int width_, height_;
-    // Per grid pixel: 0 not counted, 1 counted and not grey in `a`, 2
-    // counted and grey in `a`.
+    // Per grid pixel: kGreyInA, kSaturated (in the photo) or both.
+    static constexpr uint8_t kGreyInA = 1, kSaturated = 2;
     std::vector<uint8_t> state_;
     int64_t seen_ = 0;
 };
