@@ -635,12 +635,13 @@ public:
             ok = memory.Run([&] {
                 const ImageDesc d = DescribeRgb(picture_);
                 blob_.reset(AllocImageBlob(&d));
-                if (blob_)
-                    param_.reset(CalcImageBlobParam(blob_.get(), &OnProgress, const_cast<FileProgress*>(&report)));
-                if (!blob_ || !param_) return false;
                 // The choice `lumarex analyse` prints, that of `correct`'s
                 // defaults, kept for an apply() with them.
                 choices_ = std::make_unique<PhotoChoices>(picture_);
+                if (blob_)
+                    param_.reset(AnalyseInsideFrame(blob_.get(), picture_, choices_->frame(), &OnProgress,
+                                                    const_cast<FileProgress*>(&report)));
+                if (!blob_ || !param_) return false;
                 std::string error;
                 choice = choices_->For(DefaultSettings(Command::kCorrect), param_.get(), error, report);
                 return choice != nullptr;

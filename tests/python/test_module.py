@@ -48,6 +48,24 @@ def test_correct_of_16_bit_whole_and_region_as_the_command(run, tmp_path):
         lumarex.read_photo(tmp_path / "missing.jpg")
 
 
+def test_a_frame_is_kept_and_the_photo_inside_analysed_alone(run, tmp_path):
+    # A black letterbox around the tungsten room: the record and the pixels
+    # inside are those of the room alone, the bars stay black, and the
+    # command does the same to the file.
+    room = lumarex.read_photo(samples("s01*")[0])[::4, ::4].copy()
+    framed = np.zeros((room.shape[0] + 60, room.shape[1], 3), np.uint8)
+    framed[30:-30] = room
+    with lumarex.analyse(framed) as a, lumarex.analyse(room) as alone:
+        mine, its = a.record, alone.record
+        reasons = mine.pop("choice")["reasons"]
+        assert reasons[0].startswith("frame: 0, 30, 0 and 30 pixels") and reasons[1:] == its.pop("choice")["reasons"]
+        assert mine == its
+        out = a.apply()
+        assert np.array_equal(out[30:-30], alone.apply()) and not out[:30].any() and not out[-30:].any()
+    run("correct", write_image(tmp_path / "framed.png", framed), "-o", tmp_path / "cmd.png")
+    assert np.array_equal(read_pixels(tmp_path / "cmd.png"), out)
+
+
 def test_a_photos_profile_is_measured_in_as_the_command_does(run, tmp_path):
     # The raspberries in Display P3's numbers, with the profile that says so:
     # given the profile read_photo hands back, the module chooses as the

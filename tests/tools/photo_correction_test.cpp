@@ -3,6 +3,7 @@
 // against the analysed picture's correction, whole and by region.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <span>
 #include <string>
@@ -196,6 +197,57 @@ TEST(PhotoCorrection, GuardLeavesTheLiftTheWhiteOfTheLevelsAlone) {
     bool named = false;
     for (const std::string& r : held.reasons) named |= r.find("by the levels alone") != std::string::npos;
     EXPECT_TRUE(named) << "the reason names what the levels alone turn white";
+}
+
+// A photo in a frame (a print's white border, a letterbox's black bars) is
+// corrected as the photo alone: the frame's pixels stay as they came, those
+// inside are the unframed photo's correction byte for byte, a region across
+// the frame's edge is that area of the whole, and the choice says so.
+TEST(PhotoCorrection, AFrameIsKeptAndThePhotoInsideCorrectedAlone) {
+    SetFilterRecord(LxHeapHostRecord());
+    const auto never = [](float) { return false; };
+    Picture photo = ReadSample("s01_tungsten_indoor_wine.jpg", false);
+    photo = ScaledDown(photo, photo.width / 4, photo.height / 4);
+    const Settings s = DefaultSettings(Command::kAuto);
+    std::string summary, error;
+    Picture alone = photo;
+    ASSERT_TRUE(AutoCorrectPicture(s, alone, nullptr, summary, error, never)) << error;
+    struct Case {
+        int level, side, band;
+    };
+    for (const Case c : {Case{250, 14, 10}, Case{0, 0, 40}}) {
+        Picture framed;
+        framed.width = photo.width + 2 * c.side, framed.height = photo.height + 2 * c.band, framed.bits = 8;
+        framed.rgb8.assign(size_t(framed.width) * size_t(framed.height) * 3, uint8_t(c.level));
+        for (int y = 0; y < photo.height; ++y)
+            std::copy_n(photo.rgb8.begin() + std::ptrdiff_t(y) * photo.width * 3, size_t(photo.width) * 3,
+                        framed.rgb8.begin() + (std::ptrdiff_t(y + c.band) * framed.width + c.side) * 3);
+        Picture whole = framed;
+        ASSERT_TRUE(AutoCorrectPicture(s, whole, nullptr, summary, error, never)) << error;
+        size_t frameChanged = 0, insideDiffers = 0;
+        for (int y = 0; y < framed.height; ++y)
+            for (int x = 0; x < framed.width; ++x)
+                for (int k = 0; k < 3; ++k) {
+                    const size_t i = (size_t(y) * size_t(framed.width) + size_t(x)) * 3 + size_t(k);
+                    const int px = x - c.side, py = y - c.band;
+                    if (px < 0 || py < 0 || px >= photo.width || py >= photo.height)
+                        frameChanged += whole.rgb8[i] != framed.rgb8[i];
+                    else
+                        insideDiffers += whole.rgb8[i] != alone.rgb8[(size_t(py) * size_t(photo.width) +
+                                                                      size_t(px)) * 3 + size_t(k)];
+                }
+        EXPECT_EQ(frameChanged, 0u) << c.level;
+        EXPECT_EQ(insideDiffers, 0u) << c.level;
+
+        const Region across{c.side / 2, c.band / 2, 60, 50};
+        Picture part = framed;
+        ASSERT_TRUE(AutoCorrectRegion(s, &across, part, summary, error, never)) << error;
+        EXPECT_EQ(part.rgb8, CropPicture(whole, across.x, across.y, across.w, across.h, false).rgb8) << c.level;
+
+        const PhotoChoices choices(framed);
+        EXPECT_EQ(choices.frame().left, c.side);
+        EXPECT_EQ(choices.frame().top, c.band);
+    }
 }
 
 }  // namespace

@@ -333,6 +333,58 @@ TEST_F(PreviewPhotoTest, AZoomedOutViewIsTheScaledCopyReadingTheWholePhotosMap) 
     EXPECT_NE(after.pic.rgb8, before.pic.rgb8);
 }
 
+// A photo in a white border, zoomed out: the border stays as it is in the
+// view, and the photo inside reads the map of its own analysis from the
+// border's inner corner, as the command's correction of the whole, averaged
+// down, shows.
+TEST_F(PreviewPhotoTest, AFramedPhotoZoomedOutKeepsItsFrame) {
+    const std::vector<uint16_t> inside = Pixels(MakeInput("inside.png", 3, OIIO::TypeDesc::UINT8));
+    constexpr int kSide = 10, kBand = 12, W = 100 + 2 * kSide, H = 149 + 2 * kBand;
+    std::vector<uint8_t> framed(size_t(W) * H * 3, 250);
+    for (int y = 0; y < 149; ++y)
+        for (size_t i = 0; i < 100 * 3; ++i)
+            framed[(size_t(y + kBand) * W + kSide) * 3 + i] = uint8_t(inside[size_t(y) * 300 + i] / 257);
+    const fs::path in = dir / "framed.png";
+    {
+        auto out = OIIO::ImageOutput::create(in.string());
+        ASSERT_TRUE(out && out->open(in.string(), OIIO::ImageSpec(W, H, 3, OIIO::TypeDesc::UINT8)));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, framed.data()));
+        out->close();
+    }
+    PreviewPhoto photo;
+    std::string notes, error;
+    ASSERT_TRUE(photo.Open(in.string(), SizeLimits{}, notes, error, [] { return false; })) << error;
+    RenderRequest r;
+    const std::string area = "x=0&y=0&w=" + std::to_string(W) + "&h=" + std::to_string(H) + "&width=60&height=87";
+    const RenderedView after = View(photo, r, area), before = View(photo, r, area + "&view=before");
+    ASSERT_EQ(std::make_pair(after.pic.width, after.pic.height), std::make_pair(before.pic.width, before.pic.height));
+    ASSERT_FALSE(after.reasons.empty());
+    EXPECT_EQ(after.reasons.front().rfind("frame: 10, 12, 10 and 12 pixels", 0), 0u) << after.reasons.front();
+    const int w = after.pic.width, h = after.pic.height, x0 = 5, y0 = 6;
+    size_t frameChanged = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (x < x0 || y < y0 || x >= w - x0 || y >= h - y0)
+                for (int c = 0; c < 3; ++c) {
+                    const size_t i = (size_t(y) * size_t(w) + size_t(x)) * 3 + size_t(c);
+                    frameChanged += after.pic.rgb8[i] != before.pic.rgb8[i];
+                }
+    EXPECT_EQ(frameChanged, 0u);
+    ASSERT_EQ(Run("correct " + Quoted(in) + " -o " + Quoted(dir / "whole.png")).status, 0);
+    Picture whole;
+    whole.width = W, whole.height = H, whole.bits = 8;
+    for (uint16_t v : Pixels(dir / "whole.png")) whole.rgb8.push_back(uint8_t(v / 257));
+    const Picture expected = ScaledDown(whole, w, h);
+    double sum = 0.0;
+    size_t n = 0;
+    for (int y = y0; y < h - y0; ++y)
+        for (size_t i = size_t(x0) * 3; i < size_t(w - x0) * 3; ++i, ++n) {
+            const size_t k = size_t(y) * size_t(w) * 3 + i;
+            sum += std::abs(int(expected.rgb8[k]) - int(after.pic.rgb8[k]));
+        }
+    EXPECT_LT(sum / double(n), 2.0);
+}
+
 TEST_F(PreviewPhotoTest, AViewsPictureIsNeverLargerThanAskedForWhateverItsShape) {
     PreviewPhoto photo;
     Open(photo, "in.png");

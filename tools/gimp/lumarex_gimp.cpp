@@ -395,13 +395,14 @@ bool Analyse(gint32 drawable, int bits, AnalysedLayer& a, std::string& error, co
     a.pic = PictureOf(a.layer);
     const ImageDesc d = DescribeRgb(a.pic);
     a.blob.reset(AllocImageBlob(&d));
+    a.choices = std::make_unique<PhotoChoices>(a.pic);
     if (a.blob)
-        a.param.reset(CalcImageBlobParam(a.blob.get(), LibraryProgress, const_cast<FileProgress*>(&progress)));
+        a.param.reset(AnalyseInsideFrame(a.blob.get(), a.pic, a.choices->frame(), LibraryProgress,
+                                         const_cast<FileProgress*>(&progress)));
     if (!a.param) {
         error = "not enough memory for the analysis";
         return false;
     }
-    a.choices = std::make_unique<PhotoChoices>(a.pic);
     return true;
 }
 

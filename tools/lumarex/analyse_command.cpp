@@ -137,12 +137,12 @@ int AnalyseCommand::Run() {
         // The analysis polls the stop, so that a stop in a large photo
         // still prints the photos finished before it within the grace period.
         const ProgressCallback poll = [](int32_t, int32_t, void*) -> int32_t { return StopRequested() ? 1 : 0; };
-        const ParamOwner param(blob ? CalcImageBlobParam(blob.get(), poll, nullptr) : nullptr);
+        PhotoChoices choices(pic);
+        const ParamOwner param(blob ? AnalyseInsideFrame(blob.get(), pic, choices.frame(), poll, nullptr) : nullptr);
         if (StopRequested()) break;
         LxAnalysisRecord record;
         if (LxReadAnalysisRecord(param.get(), &record) == 1) {
             Json photo = Describe(&in, pic.bits, record);
-            PhotoChoices choices(pic);
             const Choice* choice = choices.For(DefaultSettings(Command::kCorrect), param.get(), error,
                                                [](float) { return StopRequested(); });
             if (choice) photo["choice"] = DescribeChoice(*choice);

@@ -30,6 +30,7 @@
 #include "batch.h"
 #include "colour_measure.h"
 #include "correction.h"
+#include "frame.h"
 #include "image_file.h"
 #include "settings.h"
 
@@ -49,6 +50,7 @@ struct Choice {
     Settings settings;                 // no word left to decide: cast on/off, numbers for the rest
     CorrectionOutcome outcome;         // what the summary line tells
     std::vector<std::string> reasons;  // one sentence a decision, for `analyse` and the preview
+    Frame frame;                       // of the photo, kept as it is (frame.h)
 };
 
 // The small copy choices are judged on: the photo shrunk by a whole factor

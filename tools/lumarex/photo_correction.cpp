@@ -47,14 +47,17 @@ float SharpenStrengthOfWhole(int width, int height) {
 // noise removal, whose strength follows the noise it measures in what it is
 // given and whose filters reach far beyond a pixel, the whole picture is
 // corrected and the region cropped from it: exact, at the cost of the whole.
+// The region is written into `pic` from its pixel (dx, dy).
 bool ApplyRegion(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region& r, int sourceWidth,
-                 int sourceHeight, const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
+                 int sourceHeight, const MapPlacement& map, Picture& pic, int dx, int dy,
+                 const ProgressContext& correction) {
     void* context = const_cast<ProgressContext*>(&correction);
     int32_t strength = 0;
     Settings s = choice.settings;
     const bool denoise = s.denoise != kNoDenoise;
     if (s.sharpen <= 0.0f && !denoise)
-        return ApplyCorrection(DescribeRgb(pic), blob, param, s, &r, OnProgress, context, strength, map);
+        return ApplyCorrection(DescribePart(pic, Region{dx, dy, r.w, r.h}), blob, param, s, &r, OnProgress, context,
+                               strength, map);
     Region wide{0, 0, sourceWidth, sourceHeight};
     if (!denoise) {
         s.sharpen = SharpenStrengthOfWhole(sourceWidth, sourceHeight) * s.sharpen;
@@ -74,17 +77,37 @@ bool ApplyRegion(const Choice& choice, const ImageBlob* blob, ImageParam* param,
     const size_t row = size_t(r.w) * 3;
     for (int y = 0; y < r.h; ++y) {
         const size_t from = (size_t(r.y - wide.y + y) * size_t(wide.w) + size_t(r.x - wide.x)) * 3;
-        const size_t to = size_t(y) * row;
+        const size_t to = (size_t(dy + y) * size_t(pic.width) + size_t(dx)) * 3;
         if (pic.bits == 16) std::copy_n(out.rgb16.begin() + from, row, pic.rgb16.begin() + to);
         else std::copy_n(out.rgb8.begin() + from, row, pic.rgb8.begin() + to);
     }
     return true;
 }
 
+// `pic` holds the pixels of `region` of the source (all of it without
+// one); the correction is written over those that lie inside the photo's
+// frame, and the frame's are left as they are. The analysis being of the
+// photo inside the frame, the map is read from the frame's inner corner. In
+// a scaled copy the frame is scaled with it, to the nearest pixel.
 bool Apply(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region, int sourceWidth,
            int sourceHeight, const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
+    if (!choice.frame.Empty()) {
+        const Frame& f = choice.frame;
+        const auto scaled = [&map](int v) { return int(std::lround(double(v) * double(map.scale))); };
+        const int x0 = scaled(f.left), y0 = scaled(f.top);
+        const int x1 = sourceWidth - scaled(f.right), y1 = sourceHeight - scaled(f.bottom);
+        const Region whole{0, 0, sourceWidth, sourceHeight};
+        const Region& target = region ? *region : whole;
+        const int left = std::max(target.x, x0), top = std::max(target.y, y0);
+        const int right = std::min(target.x + target.w, x1), bottom = std::min(target.y + target.h, y1);
+        if (right <= left || bottom <= top) return true;
+        MapPlacement inside = map;
+        inside.offsetX -= x0, inside.offsetY -= y0;
+        return ApplyRegion(choice, blob, param, Region{left, top, right - left, bottom - top}, sourceWidth,
+                           sourceHeight, inside, pic, left - target.x, top - target.y, correction);
+    }
     if (region)
-        return ApplyRegion(choice, blob, param, *region, sourceWidth, sourceHeight, map, pic, correction);
+        return ApplyRegion(choice, blob, param, *region, sourceWidth, sourceHeight, map, pic, 0, 0, correction);
     int32_t strength = 0;
     return ApplyCorrection(DescribeRgb(pic), blob, param, choice.settings, nullptr, OnProgress,
                            const_cast<ProgressContext*>(&correction), strength, map);
@@ -108,6 +131,19 @@ bool ApplyWithSummary(const Choice& choice, const Region* region, int sourceWidt
     return true;
 }
 
+// The copy a choice is judged on: of the photo inside its frame.
+Picture CopyInsideFrame(const Picture& pic, const Frame& frame) {
+    if (frame.Empty()) return ChoiceCopy(pic);
+    const Region in = frame.Inside(pic.width, pic.height);
+    return ChoiceCopy(CropPicture(pic, in.x, in.y, in.w, in.h, false));
+}
+
+// The frame kept with the choice, and its reason first.
+void NoteFrame(Choice& choice, const Frame& frame) {
+    choice.frame = frame;
+    if (!frame.Empty()) choice.reasons.insert(choice.reasons.begin(), FrameReason(frame));
+}
+
 bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, Picture* before,
                      std::string& summary, std::string& error, const FileProgress& progress) {
     if (!RegionInside(region, pic, error)) return false;
@@ -117,29 +153,34 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
         error = "not enough memory for the working copy";
         return false;
     }
-    const Picture copy = ChoiceCopy(pic);
+    const Frame frame = FrameOf(pic);
+    const Picture copy = CopyInsideFrame(pic, frame);
     const int width = pic.width;
     // A whole photo is read again only from the blob: the picture's samples
     // are let go while the analysis runs (its working planes are the peak of
     // the command's memory) and come back as room for the result, whose
-    // every sample the correction writes.
-    const bool release = region == nullptr;
+    // every sample the correction writes. A frame, which it does not write,
+    // keeps them.
+    const bool release = region == nullptr && frame.Empty();
     if (release) {
         if (before) *before = pic;
         std::vector<uint8_t>().swap(pic.rgb8);
         std::vector<uint16_t>().swap(pic.rgb16);
     }
     const ProgressContext analysis{&progress, 0.0f, 0.5f};
-    const ParamOwner param(CalcImageBlobParam(blob.get(), OnProgress, const_cast<ProgressContext*>(&analysis)));
+    const ParamOwner param(
+        AnalyseInsideFrame(blob.get(), pic, frame, OnProgress, const_cast<ProgressContext*>(&analysis)));
     if (!param) {
         error = StopRequested() ? "stopped" : "the analysis ran out of memory";
         return false;
     }
     Choice choice;
     const FileProgress choosing = [&progress](float) { return progress(0.5f); };
-    if (!Choose(given, copy, width, param.get(), choice, error, choosing)) return false;
+    if (!Choose(given, copy, frame.Inside(pic.width, pic.height).w, param.get(), choice, error, choosing))
+        return false;
+    NoteFrame(choice, frame);
     const ProgressContext correction{&progress, 0.5f, 0.5f};
-    if (!release) {
+    if (region) {
         const int height = pic.height;
         pic = Crop(pic, *region);
         if (before) *before = pic;
@@ -191,11 +232,16 @@ bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Pictu
     return AnalyseAndApply(WithoutLiftFloor(s), region, pic, before, summary, error, progress);
 }
 
+PhotoChoices::PhotoChoices(const Picture& photo)
+    : frame_(FrameOf(photo)), copy_(CopyInsideFrame(photo, frame_)),
+      width_(frame_.Inside(photo.width, photo.height).w) {}
+
 const Choice* PhotoChoices::For(const Settings& given, ImageParam* param, std::string& error,
                                 const FileProgress& progress) {
     if (given_ && *given_ == given) return &choice_;
     given_.reset();
     if (!Choose(WithoutLiftFloor(given), copy_, width_, param, choice_, error, progress)) return nullptr;
+    NoteFrame(choice_, frame_);
     given_ = given;
     return &choice_;
 }

@@ -42,7 +42,11 @@ bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Pictu
 // asked for is kept.
 class PhotoChoices {
 public:
-    explicit PhotoChoices(const Picture& photo) : copy_(ChoiceCopy(photo)), width_(photo.width) {}
+    explicit PhotoChoices(const Picture& photo);
+
+    // The photo's frame (frame.h): the front end analyses the photo inside
+    // it (AnalyseInsideFrame), and every choice keeps it.
+    const Frame& frame() const { return frame_; }
 
     // The choice for `given`, made when the settings differ from the last
     // ones. Null with `error` when the library failed or `progress` asked to
@@ -50,6 +54,7 @@ public:
     const Choice* For(const Settings& given, ImageParam* param, std::string& error, const FileProgress& progress);
 
 private:
+    Frame frame_;
     Picture copy_;
     int width_;
     std::optional<Settings> given_;

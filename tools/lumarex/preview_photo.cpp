@@ -57,13 +57,13 @@ bool PreviewPhoto::Open(const std::string& path, const SizeLimits& limits, std::
         error = "not enough memory for the working copy";
         return false;
     }
+    choices_ = std::make_unique<PhotoChoices>(photo_);
     StopCheck check = stop;
-    param_.reset(CalcImageBlobParam(blob_.get(), PollStop, &check));
+    param_.reset(AnalyseInsideFrame(blob_.get(), photo_, choices_->frame(), PollStop, &check));
     if (!param_) {
         error = stop() ? "stopped" : "the analysis ran out of memory";
         return false;
     }
-    choices_ = std::make_unique<PhotoChoices>(photo_);
     profile_ = RgbProfileOf(photo_.spec);
     return true;
 }

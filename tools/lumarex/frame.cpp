@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "frame.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace lumarex_cli {
+namespace {
+
+// One line of pixels: its mean colour in 8-bit levels, and whether its
+// channels each span at most kFrameSpread levels.
+struct Line {
+    bool even = false;
+    double mean[3] = {};
+};
+
+Line LineOf(const Picture& p, int x0, int y0, int dx, int dy, int n) {
+    // On the 16-bit scale, where an 8-bit level is 257.
+    uint32_t lo[3] = {UINT32_MAX, UINT32_MAX, UINT32_MAX}, hi[3] = {};
+    double sum[3] = {};
+    for (int k = 0; k < n; ++k) {
+        const size_t i = (size_t(y0 + k * dy) * size_t(p.width) + size_t(x0 + k * dx)) * 3;
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t v = Sample16(p, i + size_t(c));
+            lo[c] = std::min(lo[c], v), hi[c] = std::max(hi[c], v);
+            sum[c] += double(v);
+        }
+    }
+    Line line;
+    line.even = true;
+    for (int c = 0; c < 3; ++c) {
+        line.even = line.even && hi[c] - lo[c] <= uint32_t(kFrameSpread) * 257u;
+        line.mean[c] = sum[c] / double(n) / 257.0;
+    }
+    return line;
+}
+
+bool Near(const double (&a)[3], const double (&b)[3], double by) {
+    for (int c = 0; c < 3; ++c)
+        if (std::fabs(a[c] - b[c]) > by) return false;
+    return true;
+}
+
+// The band along one edge: its width and the outermost line's colour.
+struct Band {
+    int width = 0;
+    double colour[3] = {};
+};
+
+// `side` 0..3: left, top, right, bottom.
+Band BandAt(const Picture& p, int side) {
+    const bool rows = side == 1 || side == 3;
+    const int lines = rows ? p.height : p.width, length = rows ? p.width : p.height;
+    const auto line = [&](int k) {
+        switch (side) {
+            case 0: return LineOf(p, k, 0, 0, 1, length);
+            case 1: return LineOf(p, 0, k, 1, 0, length);
+            case 2: return LineOf(p, p.width - 1 - k, 0, 0, 1, length);
+            default: return LineOf(p, 0, p.height - 1 - k, 1, 0, length);
+        }
+    };
+    Band band;
+    const Line outer = line(0);
+    if (!outer.even) return band;
+    std::copy(std::begin(outer.mean), std::end(outer.mean), band.colour);
+    band.width = 1;
+    while (band.width < lines / 2) {
+        const Line next = line(band.width);
+        if (!next.even || !Near(next.mean, outer.mean, kFrameDrift)) break;
+        ++band.width;
+    }
+    return band;
+}
+
+}  // namespace
+
+Frame FrameOf(const Picture& pic) {
+    Frame f;
+    if (pic.width < 16 || pic.height < 16) return f;
+    const Band left = BandAt(pic, 0), top = BandAt(pic, 1), right = BandAt(pic, 2), bottom = BandAt(pic, 3);
+    const auto pair = [](const Band& a, const Band& b, int side) {
+        const int least = std::max(2, int(std::ceil(kFrameLeast * side)));
+        return a.width >= least && b.width >= least && (a.width + b.width) * 2 <= side &&
+               Near(a.colour, b.colour, kFrameSpread);
+    };
+    if (pair(top, bottom, pic.height)) f.top = top.width, f.bottom = bottom.width;
+    if (pair(left, right, pic.width)) f.left = left.width, f.right = right.width;
+    return f;
+}
+
+ImageDesc DescribePart(Picture& pic, const Region& part) {
+    ImageDesc d = DescribeRgb(pic);
+    const std::ptrdiff_t skip = std::ptrdiff_t(part.y) * d.rowStride + std::ptrdiff_t(part.x) * d.pixelStride;
+    d.width = part.w, d.height = part.h;
+    d.channel1 = static_cast<uint8_t*>(d.channel1) + skip;
+    d.channel2 = static_cast<uint8_t*>(d.channel2) + skip;
+    d.channel3 = static_cast<uint8_t*>(d.channel3) + skip;
+    return d;
+}
+
+ImageParam* AnalyseInsideFrame(const ImageBlob* blob, const Picture& pic, const Frame& frame,
+                               ProgressCallback progress, void* context) {
+    if (frame.Empty()) return blob ? CalcImageBlobParam(blob, progress, context) : nullptr;
+    // The blob takes a copy of the samples; nothing writes through `d`.
+    const ImageDesc d = DescribePart(const_cast<Picture&>(pic), frame.Inside(pic.width, pic.height));
+    const BlobOwner inside(AllocImageBlob(&d));
+    return inside ? CalcImageBlobParam(inside.get(), progress, context) : nullptr;
+}
+
+std::string FrameReason(const Frame& frame) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "frame: %d, %d, %d and %d pixels (left, top, right, bottom) of one even colour, left out of "
+                  "the analysis and kept as it is",
+                  frame.left, frame.top, frame.right, frame.bottom);
+    return text;
+}
+
+}  // namespace lumarex_cli
