@@ -222,8 +222,9 @@ TEST(PhotoCorrection, AFrameIsKeptAndThePhotoInsideCorrectedAlone) {
         for (int y = 0; y < photo.height; ++y)
             std::copy_n(photo.rgb8.begin() + std::ptrdiff_t(y) * photo.width * 3, size_t(photo.width) * 3,
                         framed.rgb8.begin() + (std::ptrdiff_t(y + c.band) * framed.width + c.side) * 3);
-        Picture whole = framed;
-        ASSERT_TRUE(AutoCorrectPicture(s, whole, nullptr, summary, error, never)) << error;
+        Picture whole = framed, before;
+        ASSERT_TRUE(AutoCorrectPicture(s, whole, &before, summary, error, never)) << error;
+        EXPECT_EQ(before.rgb8, framed.rgb8) << "the picture as it came";
         size_t frameChanged = 0, insideDiffers = 0;
         for (int y = 0; y < framed.height; ++y)
             for (int x = 0; x < framed.width; ++x)
