@@ -57,6 +57,14 @@ TEST(Frame, BandsInPairsOfOneFlatColour) {
         ExpectFrame(FrameOf(Framed(bits, 0, 0, 40, 0, 40)), 0, 0, 0, 0, "more bars than photo");
         ExpectFrame(FrameOf(Framed(bits, 0, 0, 0, 0, 0)), 0, 0, 0, 0, "no frame");
     }
+    // A white backdrop around a subject: its flat rows above and below run
+    // up to the subject, whose rows are mostly backdrop still.
+    Picture backdrop = Framed(8, 250, 0, 0, 0, 0);
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x)
+            if (y < 30 || y >= 120 || x < 70 || x >= 130)
+                for (int c = 0; c < 3; ++c) backdrop.rgb8[(size_t(y) * 200 + size_t(x)) * 3 + size_t(c)] = 250;
+    ExpectFrame(FrameOf(backdrop), 0, 0, 0, 0, "backdrop");
     // Noise past kFrameSpread is no flat colour.
     Picture rough = Framed(8, 128, 10, 10, 10, 10);
     for (size_t i = 20 * 3; i < 180 * 3; i += 6) rough.rgb8[i] = uint8_t(128 + 2 * kFrameSpread);

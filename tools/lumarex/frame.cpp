@@ -36,6 +36,19 @@ Line LineOf(const Picture& p, int x0, int y0, int dx, int dy, int n) {
     return line;
 }
 
+// The share of a line's pixels with a channel more than kFrameSpread
+// levels from `colour`.
+double ShareAway(const Picture& p, int x0, int y0, int dx, int dy, int n, const double (&colour)[3]) {
+    int away = 0;
+    for (int k = 0; k < n; ++k) {
+        const size_t i = (size_t(y0 + k * dy) * size_t(p.width) + size_t(x0 + k * dx)) * 3;
+        bool far = false;
+        for (int c = 0; c < 3; ++c) far = far || std::fabs(double(Sample16(p, i + size_t(c))) / 257.0 - colour[c]) > kFrameSpread;
+        away += far;
+    }
+    return double(away) / double(n);
+}
+
 bool Near(const double (&a)[3], const double (&b)[3], double by) {
     for (int c = 0; c < 3; ++c)
         if (std::fabs(a[c] - b[c]) > by) return false;
@@ -52,13 +65,16 @@ struct Band {
 Band BandAt(const Picture& p, int side) {
     const bool rows = side == 1 || side == 3;
     const int lines = rows ? p.height : p.width, length = rows ? p.width : p.height;
+    // Line k from the edge: its first pixel and the step along it.
+    const auto start = [&](int k, int& x, int& y, int& dx, int& dy) {
+        x = side == 0 ? k : side == 2 ? p.width - 1 - k : 0;
+        y = side == 1 ? k : side == 3 ? p.height - 1 - k : 0;
+        dx = rows ? 1 : 0, dy = rows ? 0 : 1;
+    };
     const auto line = [&](int k) {
-        switch (side) {
-            case 0: return LineOf(p, k, 0, 0, 1, length);
-            case 1: return LineOf(p, 0, k, 1, 0, length);
-            case 2: return LineOf(p, p.width - 1 - k, 0, 0, 1, length);
-            default: return LineOf(p, 0, p.height - 1 - k, 1, 0, length);
-        }
+        int x, y, dx, dy;
+        start(k, x, y, dx, dy);
+        return LineOf(p, x, y, dx, dy, length);
     };
     Band band;
     const Line outer = line(0);
@@ -70,6 +86,11 @@ Band BandAt(const Picture& p, int side) {
         if (!next.even || !Near(next.mean, outer.mean, kFrameDrift)) break;
         ++band.width;
     }
+    // Where the band ends the photo begins: most of that line is of other
+    // colours. A backdrop that goes on around a subject is no frame.
+    int x, y, dx, dy;
+    start(band.width, x, y, dx, dy);
+    if (ShareAway(p, x, y, dx, dy, length, band.colour) < kFrameEdgeAway) band.width = 0;
     return band;
 }
 

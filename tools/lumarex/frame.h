@@ -27,7 +27,10 @@ struct Frame {
 // which spans at most kFrameSpread 8-bit levels in every channel and lies
 // within kFrameDrift of the outermost line's mean colour: a flat colour
 // through JPEG noise, stopping where the photo, or the ringing at its edge,
-// begins. Bands count in pairs, on opposite edges in the same colour (a
+// begins; in the line where a band ends at least kFrameEdgeAway of the
+// pixels lie beyond kFrameSpread of its colour (the photo's edge, where a
+// backdrop that goes on around a subject has mostly its own colour). Bands
+// count in pairs, on opposite edges in the same colour (a
 // border all round, letterbox bars above and below); a single band along one
 // edge is more likely the photo's own clipped sky or black ground. A band
 // is at least kFrameLeast of the picture's side (and 2 pixels) wide, and
@@ -36,6 +39,7 @@ struct Frame {
 inline constexpr int kFrameSpread = 10;
 inline constexpr int kFrameDrift = 6;
 inline constexpr double kFrameLeast = 0.01;
+inline constexpr double kFrameEdgeAway = 0.5;
 Frame FrameOf(const Picture& pic);
 
 // The `part` of `pic` (inside it) described in place for the library, its
