@@ -65,6 +65,20 @@ TEST(Frame, BandsInPairsOfOneFlatColour) {
             if (y < 30 || y >= 120 || x < 70 || x >= 130)
                 for (int c = 0; c < 3; ++c) backdrop.rgb8[(size_t(y) * 200 + size_t(x)) * 3 + size_t(c)] = 250;
     ExpectFrame(FrameOf(backdrop), 0, 0, 0, 0, "backdrop");
+    // A border met along a slant (a print scanned askew): the rows where the
+    // photo takes a quarter, then half of the width join the band; the
+    // analysis reaches one row further in, past the border's corner.
+    Picture askew = Framed(8, 250, 0, 10, 0, 10);
+    for (int x = 0; x < 150; ++x)
+        for (int c = 0; c < 3; ++c) {
+            askew.rgb8[(size_t(10) * 200 + size_t(x)) * 3 + size_t(c)] = 250;
+            if (x < 100) askew.rgb8[(size_t(11) * 200 + size_t(x)) * 3 + size_t(c)] = 250;
+        }
+    const Frame slant = FrameOf(askew);
+    ExpectFrame(slant, 0, 11, 0, 10, "askew");
+    EXPECT_EQ(slant.reachTop, 12);
+    EXPECT_EQ(slant.reachBottom, 10);
+    EXPECT_EQ(slant.Analysed(200, 150).h, 150 - 22);
     // Noise past kFrameSpread is no flat colour.
     Picture rough = Framed(8, 128, 10, 10, 10, 10);
     for (size_t i = 20 * 3; i < 180 * 3; i += 6) rough.rgb8[i] = uint8_t(128 + 2 * kFrameSpread);

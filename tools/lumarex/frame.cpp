@@ -16,22 +16,21 @@ struct Line {
 };
 
 Line LineOf(const Picture& p, int x0, int y0, int dx, int dy, int n) {
-    // On the 16-bit scale, where an 8-bit level is 257.
-    uint32_t lo[3] = {UINT32_MAX, UINT32_MAX, UINT32_MAX}, hi[3] = {};
-    double sum[3] = {};
+    double sum[3] = {}, squares[3] = {};
     for (int k = 0; k < n; ++k) {
         const size_t i = (size_t(y0 + k * dy) * size_t(p.width) + size_t(x0 + k * dx)) * 3;
         for (int c = 0; c < 3; ++c) {
-            const uint32_t v = Sample16(p, i + size_t(c));
-            lo[c] = std::min(lo[c], v), hi[c] = std::max(hi[c], v);
-            sum[c] += double(v);
+            // 8-bit levels; a 16-bit sample is 257 times one.
+            const double v = double(Sample16(p, i + size_t(c))) / 257.0;
+            sum[c] += v, squares[c] += v * v;
         }
     }
     Line line;
     line.even = true;
     for (int c = 0; c < 3; ++c) {
-        line.even = line.even && hi[c] - lo[c] <= uint32_t(kFrameSpread) * 257u;
-        line.mean[c] = sum[c] / double(n) / 257.0;
+        line.mean[c] = sum[c] / double(n);
+        const double variance = std::max(0.0, squares[c] / double(n) - line.mean[c] * line.mean[c]);
+        line.even = line.even && variance <= kFrameNoise * kFrameNoise;
     }
     return line;
 }
@@ -57,7 +56,7 @@ bool Near(const double (&a)[3], const double (&b)[3], double by) {
 
 // The band along one edge: its width and the outermost line's colour.
 struct Band {
-    int width = 0;
+    int width = 0, reach = 0;
     double colour[3] = {};
 };
 
@@ -86,11 +85,21 @@ Band BandAt(const Picture& p, int side) {
         if (!next.even || !Near(next.mean, outer.mean, kFrameDrift)) break;
         ++band.width;
     }
-    // Where the band ends the photo begins: most of that line is of other
+    // Where the band ends the photo begins: at most kFrameEdge lines on
+    // (the ringing of a JPEG's blocks, the slanting edge of a print scanned
+    // a little askew, which join the band), most of a line is of other
     // colours. A backdrop that goes on around a subject is no frame.
-    int x, y, dx, dy;
-    start(band.width, x, y, dx, dy);
-    if (ShareAway(p, x, y, dx, dy, length, band.colour) < kFrameEdgeAway) band.width = 0;
+    const int edge = std::max(16, int(std::ceil(kFrameEdge * length)));
+    for (int k = band.width; k < band.width + edge && k < lines / 2; ++k) {
+        int x, y, dx, dy;
+        start(k, x, y, dx, dy);
+        if (ShareAway(p, x, y, dx, dy, length, band.colour) >= kFrameEdgeAway) {
+            band.reach = std::min(2 * k - band.width, lines / 2);
+            band.width = k;
+            return band;
+        }
+    }
+    band.width = 0;
     return band;
 }
 
@@ -102,11 +111,17 @@ Frame FrameOf(const Picture& pic) {
     const Band left = BandAt(pic, 0), top = BandAt(pic, 1), right = BandAt(pic, 2), bottom = BandAt(pic, 3);
     const auto pair = [](const Band& a, const Band& b, int side) {
         const int least = std::max(2, int(std::ceil(kFrameLeast * side)));
-        return a.width >= least && b.width >= least && (a.width + b.width) * 2 <= side &&
+        return a.width >= least && b.width >= least && (a.reach + b.reach) * 2 <= side &&
                Near(a.colour, b.colour, kFrameSpread);
     };
-    if (pair(top, bottom, pic.height)) f.top = top.width, f.bottom = bottom.width;
-    if (pair(left, right, pic.width)) f.left = left.width, f.right = right.width;
+    if (pair(top, bottom, pic.height)) {
+        f.top = top.width, f.bottom = bottom.width;
+        f.reachTop = top.reach, f.reachBottom = bottom.reach;
+    }
+    if (pair(left, right, pic.width)) {
+        f.left = left.width, f.right = right.width;
+        f.reachLeft = left.reach, f.reachRight = right.reach;
+    }
     return f;
 }
 
@@ -124,7 +139,7 @@ ImageParam* AnalyseInsideFrame(const ImageBlob* blob, const Picture& pic, const 
                                ProgressCallback progress, void* context) {
     if (frame.Empty()) return blob ? CalcImageBlobParam(blob, progress, context) : nullptr;
     // The blob takes a copy of the samples; nothing writes through `d`.
-    const ImageDesc d = DescribePart(const_cast<Picture&>(pic), frame.Inside(pic.width, pic.height));
+    const ImageDesc d = DescribePart(const_cast<Picture&>(pic), frame.Analysed(pic.width, pic.height));
     const BlobOwner inside(AllocImageBlob(&d));
     return inside ? CalcImageBlobParam(inside.get(), progress, context) : nullptr;
 }

@@ -87,7 +87,7 @@ bool ApplyRegion(const Choice& choice, const ImageBlob* blob, ImageParam* param,
 // `pic` holds the pixels of `region` of the source (all of it without
 // one); the correction is written over those that lie inside the photo's
 // frame, and the frame's are left as they are. The analysis being of the
-// photo inside the frame, the map is read from the frame's inner corner. In
+// photo it reaches (Frame::Analysed), the map is read from that corner. In
 // a scaled copy the frame is scaled with it, to the nearest pixel.
 bool Apply(const Choice& choice, const ImageBlob* blob, ImageParam* param, const Region* region, int sourceWidth,
            int sourceHeight, const MapPlacement& map, Picture& pic, const ProgressContext& correction) {
@@ -102,7 +102,7 @@ bool Apply(const Choice& choice, const ImageBlob* blob, ImageParam* param, const
         const int right = std::min(target.x + target.w, x1), bottom = std::min(target.y + target.h, y1);
         if (right <= left || bottom <= top) return true;
         MapPlacement inside = map;
-        inside.offsetX -= x0, inside.offsetY -= y0;
+        inside.offsetX -= scaled(f.reachLeft), inside.offsetY -= scaled(f.reachTop);
         return ApplyRegion(choice, blob, param, Region{left, top, right - left, bottom - top}, sourceWidth,
                            sourceHeight, inside, pic, left - target.x, top - target.y, correction);
     }
@@ -134,7 +134,7 @@ bool ApplyWithSummary(const Choice& choice, const Region* region, int sourceWidt
 // The copy a choice is judged on: of the photo inside its frame.
 Picture CopyInsideFrame(const Picture& pic, const Frame& frame) {
     if (frame.Empty()) return ChoiceCopy(pic);
-    const Region in = frame.Inside(pic.width, pic.height);
+    const Region in = frame.Analysed(pic.width, pic.height);
     return ChoiceCopy(CropPicture(pic, in.x, in.y, in.w, in.h, false));
 }
 
@@ -176,7 +176,7 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
     }
     Choice choice;
     const FileProgress choosing = [&progress](float) { return progress(0.5f); };
-    if (!Choose(given, copy, frame.Inside(pic.width, pic.height).w, param.get(), choice, error, choosing))
+    if (!Choose(given, copy, frame.Analysed(pic.width, pic.height).w, param.get(), choice, error, choosing))
         return false;
     NoteFrame(choice, frame);
     const ProgressContext correction{&progress, 0.5f, 0.5f};
@@ -235,7 +235,7 @@ bool CorrectPicture(const Settings& s, const Region* region, Picture& pic, Pictu
 
 PhotoChoices::PhotoChoices(const Picture& photo)
     : frame_(FrameOf(photo)), copy_(CopyInsideFrame(photo, frame_)),
-      width_(frame_.Inside(photo.width, photo.height).w) {}
+      width_(frame_.Analysed(photo.width, photo.height).w) {}
 
 const Choice* PhotoChoices::For(const Settings& given, ImageParam* param, std::string& error,
                                 const FileProgress& progress) {
