@@ -261,7 +261,7 @@ private:
 
     const RgbSpace& space_;
     int width_, height_;
-    // Per grid pixel: kGreyInA, kSaturated (in the photo) or both.
+    // Per grid pixel: kGreyInA, kSaturated (in the photo), both or neither.
     static constexpr uint8_t kGreyInA = 1, kSaturated = 2;
     std::vector<uint8_t> state_;
     int64_t seen_ = 0;

@@ -9,7 +9,7 @@ namespace lumarex_cli {
 namespace {
 
 // One line of pixels: its mean colour in 8-bit levels, and whether its
-// channels each span at most kFrameSpread levels.
+// channels each vary by at most kFrameNoise levels (standard deviation).
 struct Line {
     bool even = false;
     double mean[3] = {};
@@ -42,7 +42,8 @@ double ShareAway(const Picture& p, int x0, int y0, int dx, int dy, int n, const 
     for (int k = 0; k < n; ++k) {
         const size_t i = (size_t(y0 + k * dy) * size_t(p.width) + size_t(x0 + k * dx)) * 3;
         bool far = false;
-        for (int c = 0; c < 3; ++c) far = far || std::fabs(double(Sample16(p, i + size_t(c))) / 257.0 - colour[c]) > kFrameSpread;
+        for (int c = 0; c < 3; ++c)
+            far = far || std::fabs(double(Sample16(p, i + size_t(c))) / 257.0 - colour[c]) > kFrameSpread;
         away += far;
     }
     return double(away) / double(n);
@@ -64,17 +65,11 @@ struct Band {
 Band BandAt(const Picture& p, int side) {
     const bool rows = side == 1 || side == 3;
     const int lines = rows ? p.height : p.width, length = rows ? p.width : p.height;
-    // Line k from the edge: its first pixel and the step along it.
-    const auto start = [&](int k, int& x, int& y, int& dx, int& dy) {
-        x = side == 0 ? k : side == 2 ? p.width - 1 - k : 0;
-        y = side == 1 ? k : side == 3 ? p.height - 1 - k : 0;
-        dx = rows ? 1 : 0, dy = rows ? 0 : 1;
-    };
-    const auto line = [&](int k) {
-        int x, y, dx, dy;
-        start(k, x, y, dx, dy);
-        return LineOf(p, x, y, dx, dy, length);
-    };
+    // Line k from the edge: its first pixel; rows step along x, columns y.
+    const int dx = rows ? 1 : 0, dy = rows ? 0 : 1;
+    const auto x0 = [&](int k) { return side == 0 ? k : side == 2 ? p.width - 1 - k : 0; };
+    const auto y0 = [&](int k) { return side == 1 ? k : side == 3 ? p.height - 1 - k : 0; };
+    const auto line = [&](int k) { return LineOf(p, x0(k), y0(k), dx, dy, length); };
     Band band;
     const Line outer = line(0);
     if (!outer.even) return band;
@@ -91,9 +86,7 @@ Band BandAt(const Picture& p, int side) {
     // colours. A backdrop that goes on around a subject is no frame.
     const int edge = std::max(16, int(std::ceil(kFrameEdge * length)));
     for (int k = band.width; k < band.width + edge && k < lines / 2; ++k) {
-        int x, y, dx, dy;
-        start(k, x, y, dx, dy);
-        if (ShareAway(p, x, y, dx, dy, length, band.colour) >= kFrameEdgeAway) {
+        if (ShareAway(p, x0(k), y0(k), dx, dy, length, band.colour) >= kFrameEdgeAway) {
             band.reach = std::min(2 * k - band.width, lines / 2);
             band.width = k;
             return band;

@@ -187,10 +187,13 @@ bool AnalyseAndApply(const Settings& given, const Region* region, Picture& pic, 
         return ApplyWithSummary(choice, region, width, height, blob.get(), param.get(), correction, pic, summary,
                                 error);
     }
-    if (!release && before) *before = pic;
-    const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
-    if (pic.bits == 16) ResizeOnLargePages(pic.rgb16, samples);
-    else ResizeOnLargePages(pic.rgb8, samples);
+    if (release) {
+        const size_t samples = size_t(pic.width) * size_t(pic.height) * 3;
+        if (pic.bits == 16) ResizeOnLargePages(pic.rgb16, samples);
+        else ResizeOnLargePages(pic.rgb8, samples);
+    } else if (before) {
+        *before = pic;
+    }
     return ApplyWithSummary(choice, nullptr, pic.width, pic.height, blob.get(), param.get(), correction, pic, summary,
                             error);
 }
